@@ -1,0 +1,22 @@
+#pragma once
+// Where the program keeps its files.
+#include <filesystem>
+
+namespace ferretta::platform {
+
+// The folder of the running executable (from /proc/self/exe); the current folder when that
+// cannot be read.
+std::filesystem::path executableFolder();
+
+// Read-only data (character tables, icons): beside the executable when the file is there,
+// else in ../share/ferretta relative to it. Answers the first candidate that exists, or the
+// path beside the executable when none does.
+std::filesystem::path findDataFile(const std::filesystem::path& name);
+
+// The folder for the settings file, the debug log and temporary files: $FERRETTA_HOME when
+// set, else the executable's folder when it is writable, else $XDG_CONFIG_HOME/ferretta
+// (~/.config/ferretta). The folder is created when missing; failures to create it are left to
+// the first write to report.
+std::filesystem::path dataFolder();
+
+}  // namespace ferretta::platform
