@@ -1,1 +1,64 @@
 #pragma once
+// The one interface through which the core reaches the user. The main window, the
+// command-line tool and the tests each implement it; no searcher knows which one it talks to.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ferretta::app {
+
+// The style bits of a message box: the icon it shows.
+enum class MessageStyle : int {
+    None = 0,
+    Critical = 16,
+    Question = 32,
+    Exclamation = 48,
+    Information = 64,
+};
+
+// One hit: one row of the results list. Texts are UTF-8.
+struct Hit {
+    int fileType = 0;        // file-type number: the row's icon and the opener used for it
+    std::string name;        // file name, or item subject; Excel sheet hits: book.xls[Sheet]
+    std::string content;     // the matching text, cut at its first carriage return
+    std::string location;    // full path, or the reference text of an item
+    std::string position;    // "line,column", page, slide, "row,column"; empty for name hits
+};
+
+// A colour as 0x00RRGGBB.
+constexpr std::uint32_t rgb(int r, int g, int b) {
+    return static_cast<std::uint32_t>((r << 16) | (g << 8) | b);
+}
+
+class Host {
+public:
+    using RowHandle = std::size_t;
+    virtual ~Host() = default;
+
+    // Appends a row to the results list and answers a handle to it. The core has already cut
+    // the content at its first carriage return.
+    virtual RowHandle addResult(const Hit& hit) = 0;
+
+    // Colours the content column of a row reported before.
+    virtual void setContentColor(RowHandle row, std::uint32_t color) = 0;
+
+    // Progress: the searcher starts on this file or item (full path).
+    virtual void setCaptionOnSearching(std::string_view path) = 0;
+
+    // The status bar's text (the summary at the end of a search; empty to clear it).
+    virtual void setStatusText(std::string_view text) = 0;
+
+    // Lets pending user events run. A stop request made meanwhile shows in the shared stop
+    // flag, which callers read right after this returns.
+    virtual void doEvents() = 0;
+
+    // A modal message titled "Ferretta". The two lines of a two-line message are joined by one
+    // carriage return.
+    virtual void showMessage(std::string_view text, MessageStyle style) = 0;
+
+    // A modal Yes/No question; true for Yes.
+    virtual bool askYesNo(std::string_view text, MessageStyle style) = 0;
+};
+
+}  // namespace ferretta::app

@@ -1,1 +1,196 @@
-// placeholder
+#include "app/settings.h"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+namespace ferretta::app {
+namespace {
+
+constexpr std::string_view kSearch = "Search";
+constexpr std::string_view kOther = "Other";
+constexpr std::string_view kForm = "Form";
+constexpr std::string_view kOffice = "Office";
+
+std::string numberedKey(std::string_view stem, int n) {
+    return std::string(stem) + std::to_string(n);
+}
+
+std::string readString(const platform::IniFile& ini, std::string_view section, std::string_view key,
+                       std::string_view fallback = {}) {
+    auto value = ini.get(section, key);
+    return value ? *value : std::string(fallback);
+}
+
+bool readTextFlag(const platform::IniFile& ini, std::string_view section, std::string_view key) {
+    return readString(ini, section, key) == "True";
+}
+
+bool readRoundsToOne(const platform::IniFile& ini, std::string_view section, std::string_view key,
+                     std::string_view fallback) {
+    auto flag = roundsToOne(readString(ini, section, key, fallback));
+    if (!flag) flag = roundsToOne(fallback);  // unreadable number: as if the key were absent
+    return flag.value_or(false);
+}
+
+std::optional<float> readPosition(const platform::IniFile& ini, std::string_view key) {
+    auto number = leadingNumber(readString(ini, kForm, key));
+    return static_cast<float>(number.value_or(0.0));
+}
+
+const char* numericFlag(bool flag) { return flag ? "1" : "0"; }
+const char* textFlag(bool flag) { return flag ? "True" : "False"; }
+
+}  // namespace
+
+std::optional<double> leadingNumber(std::string_view text) {
+    std::string compact;
+    for (char c : text) {
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') compact += c;
+    }
+    std::size_t i = 0;
+    std::string number;
+    if (i < compact.size() && (compact[i] == '+' || compact[i] == '-')) number += compact[i++];
+    bool digits = false;
+    while (i < compact.size() && compact[i] >= '0' && compact[i] <= '9') {
+        number += compact[i++];
+        digits = true;
+    }
+    if (i < compact.size() && compact[i] == '.') {
+        number += compact[i++];
+        while (i < compact.size() && compact[i] >= '0' && compact[i] <= '9') {
+            number += compact[i++];
+            digits = true;
+        }
+    }
+    if (!digits) return 0.0;
+    if (i < compact.size() && (compact[i] == 'e' || compact[i] == 'E' || compact[i] == 'd' ||
+                               compact[i] == 'D')) {
+        std::size_t j = i + 1;
+        std::string exponent = "e";
+        if (j < compact.size() && (compact[j] == '+' || compact[j] == '-')) exponent += compact[j++];
+        bool expDigits = false;
+        while (j < compact.size() && compact[j] >= '0' && compact[j] <= '9') {
+            exponent += compact[j++];
+            expDigits = true;
+        }
+        if (expDigits) number += exponent;
+    }
+    double value = 0.0;
+    const char* first = number.data();
+    if (*first == '+') ++first;
+    auto [ptr, ec] = std::from_chars(first, number.data() + number.size(), value);
+    if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
+    double rounded = std::nearbyint(value);  // the default rounding mode: halves to even
+    if (rounded < -32768.0 || rounded > 32767.0) return std::nullopt;
+    return value;
+}
+
+std::optional<bool> roundsToOne(std::string_view text) {
+    auto number = leadingNumber(text);
+    if (!number) return std::nullopt;
+    return std::nearbyint(*number) == 1.0;
+}
+
+std::string singleToText(float value) {
+    char buffer[64];
+    auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    if (ec != std::errc()) return "0";
+    return std::string(buffer, ptr);
+}
+
+void loadConfigFile(const platform::IniFile& ini, Settings& s) {
+    // Only non-empty history entries count, packed to the front in key order.
+    int next = 0;
+    s.dirList.fill({});
+    for (int n = 0; n < folderHistorySize; ++n) {
+        std::string value = readString(ini, kSearch, numberedKey("Dir", n));
+        if (!value.empty()) s.dirList[next++] = value;
+    }
+    s.dir = s.dirList[0];
+
+    std::string editor = readString(ini, kOther, "Editor", defaultEditor);
+    if (!editor.empty()) s.editor = editor;
+
+    s.keywords.clear();
+    for (int n = 0; n < keywordHistoryKeys; ++n) {
+        std::string value = readString(ini, kSearch, numberedKey("keyword", n));
+        if (!value.empty()) s.keywords.push_back(value);
+    }
+
+    s.subFolder = readRoundsToOne(ini, kSearch, "SubFolder", "1");
+    s.fileNameOnly = readRoundsToOne(ini, kSearch, "FileNameOnly", "0");
+    s.strict = readRoundsToOne(ini, kSearch, "Strict", "0");
+    s.regular = readString(ini, kSearch, "Regular") == "1";
+
+    s.statusBar = readRoundsToOne(ini, kForm, "StatusBar", "1");
+    s.topMost = readString(ini, kForm, "TopMost") == "1";
+    s.fixed = readString(ini, kForm, "Fixed") != "0";
+
+    if (s.fixed) {
+        s.lastX.reset();
+        s.lastY.reset();
+    } else {
+        s.lastY = readPosition(ini, "lastY");
+        s.lastX = readPosition(ini, "lastX");
+    }
+
+    for (int n = 0; n < fileType::slotCount; ++n) {
+        s.fileTypes.targetFileType[n] = readTextFlag(ini, kSearch, numberedKey("targetFileType", n));
+    }
+
+    s.textTags = readString(ini, kSearch, "textTags");
+    s.pdfOwnEngine = readString(ini, kSearch, "pdfOwnEngine") == "1";
+    s.pdfFilterPath = readString(ini, kSearch, "pdfFilterPath");
+    s.pdfFilterPause = readString(ini, kSearch, "pdfFilterPause");
+    s.noJump = readTextFlag(ini, kOffice, "NoJump");
+    s.wordFast = readTextFlag(ini, kOffice, "WordFast");
+}
+
+void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
+    ini.set(kSearch, "Dir", s.dir);
+    for (std::size_t i = 0; i < s.keywords.size(); ++i) {
+        if (!s.keywords[i].empty()) ini.set(kSearch, numberedKey("keyword", static_cast<int>(i)), s.keywords[i]);
+    }
+    for (int n = 0; n < folderHistorySize; ++n) {
+        if (!s.dirList[n].empty()) ini.set(kSearch, numberedKey("Dir", n), s.dirList[n]);
+    }
+    ini.set(kOther, "Editor", s.editor);
+    ini.set(kSearch, "SubFolder", numericFlag(s.subFolder));
+    ini.set(kSearch, "FileNameOnly", numericFlag(s.fileNameOnly));
+    ini.set(kSearch, "Strict", numericFlag(s.strict));
+    ini.set(kSearch, "Regular", numericFlag(s.regular));
+    ini.set(kForm, "StatusBar", numericFlag(s.statusBar));
+    ini.set(kForm, "TopMost", numericFlag(s.topMost));
+    ini.set(kForm, "Fixed", numericFlag(s.fixed));
+    ini.set(kForm, "lastX", singleToText(windowLeft));
+    ini.set(kForm, "lastY", singleToText(windowTop));
+    for (int n = 0; n < fileType::slotCount; ++n) {
+        ini.set(kSearch, numberedKey("targetFileType", n), textFlag(s.fileTypes.targetFileType[n]));
+    }
+    ini.set(kSearch, "textTags", s.textTags);
+    ini.set(kSearch, "pdfOwnEngine", numericFlag(s.pdfOwnEngine));
+    ini.set(kSearch, "pdfFilterPath", s.pdfFilterPath);
+    ini.set(kSearch, "pdfFilterPause", s.pdfFilterPause);
+    ini.set(kOffice, "NoJump", textFlag(s.noJump));
+    ini.set(kOffice, "WordFast", textFlag(s.wordFast));
+}
+
+Settings loadSettingsFrom(const std::filesystem::path& iniPath) {
+    Settings settings;
+    loadConfigFile(platform::IniFile::load(iniPath), settings);
+    return settings;
+}
+
+void addFolderHistory(Settings& s, std::string_view folder) {
+    std::vector<std::string> list{std::string(folder)};
+    for (const auto& entry : s.dirList) {
+        if (!entry.empty() && entry != folder) list.push_back(entry);
+    }
+    for (int n = 0; n < folderHistorySize; ++n) {
+        s.dirList[n] = n < static_cast<int>(list.size()) ? list[n] : std::string();
+    }
+    s.dir = std::string(folder);
+}
+
+}  // namespace ferretta::app

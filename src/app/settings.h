@@ -1,1 +1,76 @@
 #pragma once
+// The user's settings: read once at start-up from frtta.ini, written once at shutdown. In
+// between the program works on this structure only.
+#include <array>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/file_types.h"
+#include "platform/ini_file.h"
+
+namespace ferretta::app {
+
+inline constexpr std::string_view settingsFileName = "frtta.ini";
+// Linux has no notepad; the desktop's default handler opens a text file in the user's editor.
+inline constexpr std::string_view defaultEditor = "xdg-open %1";
+inline constexpr int folderHistorySize = 11;
+inline constexpr int keywordHistoryKeys = 101;
+
+struct Settings {
+    std::string dir;                                      // "Dir": current search folder
+    std::array<std::string, folderHistorySize> dirList;   // "Dir0".."Dir10", most recent first
+    std::vector<std::string> keywords;                    // "keyword0".."keyword100"
+    std::string editor;                                   // "Editor": editor command template
+    bool subFolder = true;
+    bool fileNameOnly = false;
+    bool strict = false;
+    bool regular = false;
+    bool statusBar = true;
+    bool topMost = false;
+    bool fixed = true;
+    // The window's Left and Top in twips; read only when the window is not pinned.
+    std::optional<float> lastX;
+    std::optional<float> lastY;
+    FileTypeTable fileTypes = initialFileTypeTable();     // "targetFileType0".."20"
+    std::string textTags = "TXT";
+    bool pdfOwnEngine = false;
+    std::string pdfFilterPath;
+    std::string pdfFilterPause;
+    bool noJump = false;
+    bool wordFast = false;
+};
+
+// Reads every setting from the document into `settings`, which holds the start-up values
+// (initialFileTypeTable, "TXT"). Absent keys give the defaults of the settings table: the
+// file-type switches all off and textTags empty, SubFolder and StatusBar on, Fixed on. A value
+// that cannot be read as a number counts as absent. Never fails.
+void loadConfigFile(const platform::IniFile& ini, Settings& settings);
+
+// Writes every setting into the document; keys are overwritten, never deleted, so a key not
+// written now (an emptied history slot) keeps its old value. windowLeft/windowTop are the
+// window's current position in twips.
+void saveConfigFile(const Settings& settings, float windowLeft, float windowTop,
+                    platform::IniFile& ini);
+
+// Reads frtta.ini from the folder (a missing file gives the defaults).
+Settings loadSettingsFrom(const std::filesystem::path& iniPath);
+
+// Makes the folder the current search folder and the most recent history entry; a folder
+// already in the history moves to the front; at most 11 entries are kept.
+void addFolderHistory(Settings& settings, std::string_view folder);
+
+// Reads a setting's numeric text the way the settings file has always been read: the leading
+// numeric part, blanks ignored; 0 when there is none. nullopt when it does not fit a 16-bit
+// integer after rounding.
+std::optional<double> leadingNumber(std::string_view text);
+
+// "rounds to 1": the leading number rounded half to even equals 1.
+std::optional<bool> roundsToOne(std::string_view text);
+
+// The shortest decimal text that reads back as the same single-precision number.
+std::string singleToText(float value);
+
+}  // namespace ferretta::app

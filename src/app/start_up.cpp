@@ -1,1 +1,34 @@
-// placeholder
+#include "app/start_up.h"
+
+#include <sys/stat.h>
+
+namespace ferretta::app {
+
+bool isFolder(std::string_view path) {
+    if (path.empty()) return false;
+    struct stat info {};
+    return ::stat(std::string(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string removeNewlines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c != '\r' && c != '\n') out += c;
+    }
+    return out;
+}
+
+void acceptFolderArgument(Host& host, Settings& settings, std::string_view text,
+                          const std::function<void()>& showWindow) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+    if (showWindow) showWindow();
+    if (isFolder(text)) {
+        addFolderHistory(settings, text);
+        host.showMessage("検索対象フォルダを設定しました\r" + std::string(text), MessageStyle::Information);
+    } else {
+        host.showMessage("渡された文字列はフォルダ名ではありません\r" + std::string(text), MessageStyle::Exclamation);
+    }
+}
+
+}  // namespace ferretta::app

@@ -1,1 +1,25 @@
 #pragma once
+// Folding CP932 text without leaving CP932: every character is replaced by the CP932 form of
+// its half-width, upper-case form (a voiced katakana becomes two half-width characters). The
+// result is what encoding the folded UTF-16 form of the decoded text would give, character by
+// character, so a folded word found in it at a character boundary is found in the folded text.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ferretta::search {
+
+struct AnsiCharInfo {
+    std::uint8_t length;        // bytes the character takes in the input (1 or 2)
+    std::uint8_t reencoded;     // bytes of its decoded form encoded again (what positions count)
+};
+
+// Folds `in` into `out` (resized to fit). Never longer than the input. Line terminators and
+// all ASCII but the lower-case letters are unchanged.
+void foldCp932(std::string_view in, std::string& out);
+
+// The character that starts at `at` (at < text.size()): how long it is, and how many bytes
+// its decoded form takes when encoded again.
+AnsiCharInfo cp932CharAt(std::string_view text, std::size_t at);
+
+}  // namespace ferretta::search

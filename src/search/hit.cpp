@@ -1,1 +1,80 @@
-// placeholder
+#include "search/hit.h"
+
+#include <charconv>
+
+#include "app/file_types.h"
+
+namespace ferretta::search {
+
+std::string_view cutAtCarriageReturn(std::string_view text) {
+    std::size_t at = text.find('\r');
+    return at == std::string_view::npos ? text : text.substr(0, at);
+}
+
+app::Host::RowHandle addResult(app::Host& host, int fileType, std::string_view name,
+                               std::string_view content, std::string_view location,
+                               std::string_view position) {
+    app::Hit hit;
+    hit.fileType = fileType;
+    hit.name = std::string(name);
+    hit.content = std::string(cutAtCarriageReturn(content));
+    hit.location = std::string(location);
+    hit.position = std::string(position);
+    return host.addResult(hit);
+}
+
+OpenAction openActionFor(const app::Hit& hit) {
+    namespace ft = app::fileType;
+    OpenAction action;
+    action.fileType = hit.fileType;
+    action.location = hit.location;
+    switch (hit.fileType) {
+        case ft::outlookTask:
+        case ft::outlookMail:
+        case ft::outlookCalendar:
+        case ft::outlookContact:
+        case ft::outlookNote:
+            action.kind = OpenAction::Kind::Outlook;
+            break;
+        case ft::word:
+            action.kind = OpenAction::Kind::Word;
+            action.search = hit.content;
+            break;
+        case ft::excel: {
+            action.kind = OpenAction::Kind::Excel;
+            std::size_t open = hit.name.find('[');
+            if (open != std::string::npos) {
+                // The second piece of the name split at "[", without its closing "]".
+                std::string piece = hit.name.substr(open + 1);
+                piece = piece.substr(0, piece.find('['));
+                if (!piece.empty()) piece.pop_back();
+                action.sheet = piece;
+                action.position = hit.position;
+            }
+            break;
+        }
+        case ft::text:
+            action.kind = OpenAction::Kind::TextEditor;
+            action.position = hit.position;
+            break;
+        case ft::pdf: {
+            action.kind = OpenAction::Kind::Pdf;
+            std::int32_t page = 0;
+            const char* first = hit.position.data();
+            const char* last = first + hit.position.size();
+            auto [ptr, ec] = std::from_chars(first, last, page);
+            action.page = (ec == std::errc() && ptr == last && page > 0) ? page : 1;
+            break;
+        }
+        case ft::powerPoint:
+            action.kind = OpenAction::Kind::PowerPoint;
+            action.position = hit.position;
+            break;
+        default:
+            action.kind = OpenAction::Kind::None;
+            break;
+    }
+    return action;
+}
+
+}  // namespace ferretta::search

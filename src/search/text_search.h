@@ -1,1 +1,51 @@
 #pragma once
+// Searching one text file line by line.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/host.h"
+#include "search/query.h"
+#include "search/search_flags.h"
+
+namespace ferretta::search {
+
+class TextSearcher {
+public:
+    TextSearcher(app::Host& host, const Matcher& matcher, SearchFlags& flags)
+        : m_host(host), m_matcher(matcher), m_flags(flags) {}
+
+    // Reports every line of the file that matches the query (icon 1, the file name, the line,
+    // the path, "line,column"). Lines are counted from 1, empty lines included; the column is
+    // the matcher's position. Answers false when the search was stopped while the file was
+    // read (the user is told "中断ボタンが押されました" once), true otherwise. Throws
+    // ferretta::Error when the file cannot be opened or read.
+    bool findText(const std::string& path);
+
+private:
+    class Reader;
+    void scanCp932Block(std::string_view block, const std::string& path, std::int64_t firstLine);
+    void scanCp932BlockStrict(std::string_view block, const std::string& path, std::int64_t firstLine);
+    void scanCp932BlockFolded(std::string_view block, const std::string& path, std::int64_t firstLine);
+    bool searchLineByLine(const std::string& path);
+    void report(const std::string& path, std::int64_t lineNumber, std::string_view contentUtf8,
+                std::int32_t column);
+    bool stopRequested();
+    std::int32_t foldedPosition(std::string_view rawLine, std::string_view foldedLine) const;
+
+    app::Host& m_host;
+    const Matcher& m_matcher;
+    SearchFlags& m_flags;
+    std::string m_fileName;
+    std::string m_folded;                  // the folded form of the current block
+    std::vector<std::size_t> m_rawStarts;     // line starts in the block
+    std::vector<std::size_t> m_foldedStarts;  // the same lines' starts in the folded block
+    std::vector<std::size_t> m_candidates;    // lines of the block that may match
+};
+
+// How many lines end in the bytes: LF, CR LF and a lone CR each end one. A CR as the last byte
+// counts as a line end.
+std::size_t countLineEnds(std::string_view bytes);
+
+}  // namespace ferretta::search

@@ -1,1 +1,44 @@
 #pragma once
+// The command-line host: hits go to standard output as they are found, messages and the
+// summary to standard error.
+#include <cstdio>
+#include <string>
+
+#include "app/host.h"
+#include "search/search_flags.h"
+
+namespace ferretta::app::cli {
+
+class CliHost : public Host {
+public:
+    // ansi: write hits in CP932 with CR LF (the saved-file form); UTF-8 with LF otherwise.
+    CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags& flags);
+
+    RowHandle addResult(const Hit& hit) override;
+    void setContentColor(RowHandle, std::uint32_t) override {}
+    void setCaptionOnSearching(std::string_view) override {}
+    void setStatusText(std::string_view) override {}
+    void doEvents() override;
+    void showMessage(std::string_view text, MessageStyle style) override;
+    bool askYesNo(std::string_view text, MessageStyle style) override;
+
+    std::size_t hitCount() const { return m_hits; }
+    bool sawError() const { return m_sawError; }
+
+    // Makes Ctrl+C a stop request that the next doEvents passes to the search.
+    static void installInterruptHandler();
+
+private:
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_ansi;
+    search::SearchFlags& m_flags;
+    std::size_t m_hits = 0;
+    bool m_sawError = false;
+};
+
+// A message as one line: "ferretta-cli: <kind>: <text>", the carriage return between the
+// lines of a two-line message turned into a blank.
+std::string formatMessage(std::string_view text, MessageStyle style);
+
+}  // namespace ferretta::app::cli

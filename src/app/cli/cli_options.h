@@ -1,1 +1,41 @@
 #pragma once
+// The command line of ferretta-cli.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/settings.h"
+
+namespace ferretta::app::cli {
+
+struct CliOptions {
+    std::string folder;
+    std::string query;
+    std::optional<std::string> settingsPath;  // --settings=PATH
+    bool strict = false;
+    bool regex = false;
+    bool nameOnly = false;
+    bool noSubfolders = false;
+    std::optional<std::vector<int>> types;    // --types=text,pdf,...
+    std::optional<std::string> textTags;      // --text-tags=TXT;CSV
+    bool ansi = false;                        // write CP932 with CR LF
+    bool help = false;
+    bool version = false;
+};
+
+struct ParseResult {
+    std::optional<CliOptions> options;
+    std::string error;  // why the command line was refused
+};
+
+// Parses the arguments after the program name.
+ParseResult parseCliOptions(const std::vector<std::string_view>& args);
+
+// The usage text.
+std::string usageText();
+
+// Applies the options over settings read from the settings file.
+void applyCliOptions(const CliOptions& options, Settings& settings);
+
+}  // namespace ferretta::app::cli

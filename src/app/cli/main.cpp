@@ -1,1 +1,89 @@
-int main() { return 0; }
+// ferretta-cli: the search of the desktop program, from the command line.
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/cli/cli_host.h"
+#include "app/cli/cli_options.h"
+#include "app/settings.h"
+#include "app/start_up.h"
+#include "platform/clock.h"
+#include "platform/data_folder.h"
+#include "search/finder.h"
+#include "search/query.h"
+#include "search/search_command.h"
+
+namespace {
+
+using namespace ferretta;
+
+int fail(const std::string& text) {
+    std::fputs(("ferretta-cli: error: " + text + "\n").c_str(), stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    auto parsed = app::cli::parseCliOptions(args);
+    if (!parsed.options) {
+        std::fputs(app::cli::usageText().c_str(), stderr);
+        return fail(parsed.error);
+    }
+    const auto& options = *parsed.options;
+    if (options.help) {
+        std::fputs(app::cli::usageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::puts("ferretta-cli " FERRETTA_VERSION);
+        return 0;
+    }
+
+    // The settings file when there is one; otherwise the program's start-up values (text
+    // files with the extension TXT).
+    app::Settings settings;
+    settings.editor = std::string(app::defaultEditor);
+    const std::filesystem::path settingsPath =
+        options.settingsPath ? std::filesystem::path(*options.settingsPath)
+                             : platform::dataFolder() / std::string(app::settingsFileName);
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(settingsPath, ec)) {
+        settings = app::loadSettingsFrom(settingsPath);
+    } else if (options.settingsPath) {
+        return fail("settings file not found: " + *options.settingsPath);
+    }
+    app::cli::applyCliOptions(options, settings);
+
+    if (!app::isFolder(settings.dir)) {
+        return fail("検索フォルダが無効です 正しいフォルダを指定してください: " + settings.dir);
+    }
+    if (options.query.empty()) return fail("検索文字列を入力してください");
+
+    search::SearchFlags flags;
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    app::cli::CliHost host(stdout, stderr, options.ansi, flags);
+    app::cli::CliHost::installInterruptHandler();
+
+    search::Matcher matcher(settings.regular, settings.strict);
+    matcher.targetStrsSplit(options.query);
+    if (settings.regular && !matcher.patternValid()) {
+        return fail("invalid regular expression: " + matcher.patternError());
+    }
+    search::Finder finder(host, settings, matcher, flags);
+
+    flags.isSearching = true;
+    const auto start = platform::steadyMilliseconds();
+    const std::int64_t files = search::runSearch(host, settings, finder, flags);
+    const auto end = platform::steadyMilliseconds();
+    flags.isSearching = false;
+    std::fflush(stdout);
+
+    const std::string summary =
+        search::summaryText(files, static_cast<std::int64_t>(host.hitCount()), end - start);
+    std::fputs((summary + "\n").c_str(), stderr);
+    if (host.sawError()) return 2;
+    return host.hitCount() > 0 ? 0 : 1;
+}
