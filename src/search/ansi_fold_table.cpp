@@ -108,7 +108,10 @@ void foldCp932(std::string_view in, std::string& out) {
                 }
                 i += 2;
             } else {
-                const Folded& f = (i + 1 < n) ? t.single(b) : t.leadAtEnd();
+                // Lines are decoded one by one, so a lead byte before a line end is a lead byte
+                // at the end of its text.
+                const bool atLineEnd = i + 1 >= n || src[i + 1] == '\r' || src[i + 1] == '\n';
+                const Folded& f = atLineEnd ? t.leadAtEnd() : t.single(b);
                 *dst++ = f.bytes[0];
                 ++i;
             }

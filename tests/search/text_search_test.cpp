@@ -1,0 +1,224 @@
+#include "search/text_search.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/cp932.h"
+#include "platform/error.h"
+#include "support/recording_host.h"
+
+namespace ferretta::search {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+public:
+    TempDir() {
+        m_path = fs::temp_directory_path() / ("ferretta-text-" + std::to_string(::getpid()) + "-" +
+                                              std::to_string(counter++));
+        fs::create_directories(m_path);
+    }
+    ~TempDir() { fs::remove_all(m_path); }
+    std::string write(const std::string& name, const std::string& bytes) const {
+        fs::path file = m_path / name;
+        std::ofstream(file, std::ios::binary) << bytes;
+        return file.string();
+    }
+
+private:
+    static inline int counter = 0;
+    fs::path m_path;
+};
+
+struct Row {
+    std::string content;
+    std::string position;
+    bool operator==(const Row&) const = default;
+};
+
+void PrintTo(const Row& row, std::ostream* out) { *out << "{" << row.content << " @ " << row.position << "}"; }
+
+std::vector<Row> search(const Matcher& matcher, const std::string& path, test::RecordingHost& host,
+                        bool* answer = nullptr) {
+    SearchFlags flags;
+    TextSearcher searcher(host, matcher, flags);
+    bool result = searcher.findText(path);
+    if (answer) *answer = result;
+    std::vector<Row> rows;
+    for (const auto& hit : host.rows) {
+        EXPECT_EQ(hit.fileType, 1);
+        EXPECT_EQ(hit.location, path);
+        rows.push_back({hit.content, hit.position});
+    }
+    return rows;
+}
+
+// The plain line-by-line reading the fast scanner must agree with.
+std::vector<Row> reference(const Matcher& matcher, const std::string& bytes) {
+    std::vector<Row> rows;
+    std::size_t start = 0;
+    std::int64_t line = 0;
+    while (start < bytes.size()) {
+        std::size_t end = start;
+        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+        ++line;
+        std::string text = bytes.substr(start, end - start);
+        if (!text.empty()) {
+            if (std::int32_t column = matcher.smartFindCp932(text)) {
+                rows.push_back({platform::cp932ToUtf8(text), std::to_string(line) + "," + std::to_string(column)});
+            }
+        }
+        if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') ++end;
+        start = end + 1;
+    }
+    return rows;
+}
+
+TEST(FindText, ReportsLinesWithLineAndColumn) {
+    TempDir dir;
+    std::string bytes = platform::utf8ToCp932("abc\r\n\r\n日本語のabc\nxyz\rABC");
+    std::string path = dir.write("a.txt", bytes);
+    Matcher matcher(false, false);
+    matcher.targetStrsSplit("abc");
+    test::RecordingHost host;
+    bool answer = false;
+    auto rows = search(matcher, path, host, &answer);
+    EXPECT_TRUE(answer);
+    std::vector<Row> expected = {{"abc", "1,1"}, {"日本語のabc", "3,9"}, {"ABC", "5,1"}};
+    EXPECT_EQ(rows, expected);
+    ASSERT_EQ(host.captions.size(), 1u);
+    EXPECT_EQ(host.captions[0], path);
+    EXPECT_EQ(host.rows[0].name, "a.txt");
+}
+
+TEST(FindText, DecodesUtf8AndUtf16Files) {
+    TempDir dir;
+    Matcher matcher(false, false);
+    matcher.targetStrsSplit("検索");
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"utf8.txt", "一行目\n二行目で検索\n"},
+        {"bom.txt", "\xEF\xBB\xBF" "一行目\r\n二行目で検索"},
+        {"utf16.txt", std::string("\xFF\xFE", 2) + std::string("\x00\x4E\n\x00\x8C\x4E\x1C\x69\x22\x7D", 10)},
+    };
+    for (const auto& [name, bytes] : files) {
+        test::RecordingHost host;
+        auto rows = search(matcher, dir.write(name, bytes), host);
+        ASSERT_EQ(rows.size(), 1u) << name;
+        EXPECT_EQ(rows[0].position.substr(0, 2), "2,") << name;
+    }
+}
+
+TEST(FindText, EmptyFileAndMissingFile) {
+    TempDir dir;
+    Matcher matcher(false, false);
+    matcher.targetStrsSplit("a");
+    test::RecordingHost host;
+    bool answer = false;
+    EXPECT_TRUE(search(matcher, dir.write("empty.txt", ""), host, &answer).empty());
+    EXPECT_TRUE(answer);
+    SearchFlags flags;
+    TextSearcher searcher(host, matcher, flags);
+    EXPECT_THROW(searcher.findText("/nonexistent/file.txt"), Error);
+}
+
+TEST(FindText, StopDuringLargeFileKeepsRowsAndTellsOnce) {
+    TempDir dir;
+    std::string bytes;
+    while (bytes.size() < (3u << 20)) bytes += "needle in a line\r\n";
+    std::string path = dir.write("big.txt", bytes);
+    Matcher matcher(false, true);
+    matcher.targetStrsSplit("needle");
+    test::RecordingHost host;
+    SearchFlags flags;
+    host.onDoEvents = [&] { flags.isAbort = true; };
+    TextSearcher searcher(host, matcher, flags);
+    EXPECT_FALSE(searcher.findText(path));
+    EXPECT_FALSE(host.rows.empty());
+    EXPECT_LT(host.rows.size(), bytes.size() / 18);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "中断ボタンが押されました");
+    EXPECT_EQ(host.messages[0].style, app::MessageStyle::Information);
+    ASSERT_FALSE(host.statusTexts.empty());
+    EXPECT_EQ(host.statusTexts.back(), "");
+}
+
+TEST(FindText, HitFarIntoALongLineKeepsItsPosition) {
+    TempDir dir;
+    std::string bytes = std::string(70000, 'x') + "needle\n";
+    Matcher matcher(false, false);
+    matcher.targetStrsSplit("NEEDLE");
+    test::RecordingHost host;
+    auto rows = search(matcher, dir.write("long.txt", bytes), host);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].position, "1,70001");
+}
+
+// Random CP932 text from pieces that exercise folding, double-byte boundaries and every kind
+// of line end; the block scanner must report exactly what a line-by-line reading reports.
+TEST(FindText, BlockScannerAgreesWithLineByLineReading) {
+    const std::vector<std::string> pieces = {
+        "a", "b", "A", "B", "ab", "AB", "ｱ", "ｶﾞ", "ガ", "カ", "ア", "パ", "ﾊﾟ", "ａ", "Ａ", "ｂ",
+        "検", "索", "検索", "ひら", "　", " ", "?", "・", "ー", "ｰ", "α", "Α", "ⅰ", "Ⅰ", "ｘ", "x",
+    };
+    std::vector<std::string> raw;
+    for (const auto& p : pieces) raw.push_back(platform::utf8ToCp932(p));
+    // Bytes that are not whole characters: a lone lead byte, Windows' extra single bytes.
+    raw.push_back("\x81");
+    raw.push_back("\x80");
+    raw.push_back("\xA0");
+    raw.push_back("\xFD");
+    const std::vector<std::string> ends = {"\r\n", "\n", "\r", "\r\n\r\n", "\n\n"};
+    const std::vector<std::string> queries = {"a", "AB", "ｶﾞ", "ガa", "検索", "&& a 検", "b ア", "ⅰ", "α",
+                                              "x?", "ｰ", "A", "&& ｂ ａ", "・"};
+    std::mt19937 random(12345);
+    TempDir dir;
+    for (int round = 0; round < 80; ++round) {
+        std::string bytes;
+        // Two files cross the reader's 1 MiB block boundary; the rest are small.
+        const bool big = round < 2;
+        const std::size_t target = big ? (1u << 20) + 3000 : 3000;
+        while (bytes.size() < target) {
+            int length = static_cast<int>(random() % 12);
+            for (int i = 0; i < length; ++i) bytes += raw[random() % raw.size()];
+            bytes += ends[random() % ends.size()];
+        }
+        if (round % 3 == 0) bytes += raw[random() % raw.size()];  // a last line without its end
+        std::string path = dir.write("r" + std::to_string(round) + ".txt", bytes);
+        for (const std::string& query : queries) {
+            if (big && query != "ガa" && query != "&& a 検") continue;
+            for (bool strict : {false, true}) {
+                Matcher matcher(false, strict);
+                matcher.targetStrsSplit(query);
+                test::RecordingHost host;
+                auto rows = search(matcher, path, host);
+                auto expected = reference(matcher, bytes);
+                std::size_t same = 0;
+                while (same < rows.size() && same < expected.size() && rows[same] == expected[same]) ++same;
+                if (same < rows.size() || same < expected.size()) {
+                    ASSERT_EQ(same < rows.size() ? rows[same] : Row{}, same < expected.size() ? expected[same] : Row{})
+                        << "round " << round << " query " << query << " strict " << strict;
+                }
+                ASSERT_EQ(rows, expected) << "round " << round << " query " << query << " strict " << strict;
+            }
+        }
+    }
+}
+
+TEST(CountLineEnds, EveryKindOfLineEnd) {
+    EXPECT_EQ(countLineEnds(""), 0u);
+    EXPECT_EQ(countLineEnds("a\r\nb\nc\rd"), 3u);
+    EXPECT_EQ(countLineEnds("\r"), 1u);
+    EXPECT_EQ(countLineEnds("\r\r\n\n"), 3u);
+    std::string longText;
+    for (int i = 0; i < 100; ++i) longText += "0123456789abcd\r\nxx\ryy\n";
+    EXPECT_EQ(countLineEnds(longText), 300u);
+}
+
+}  // namespace
+}  // namespace ferretta::search
