@@ -1,1 +1,179 @@
-// placeholder
+#include "platform/cp932.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "platform/unicode.h"
+
+namespace ferretta::platform {
+namespace {
+
+#include "platform/cp932_tables.inc"
+
+constexpr std::uint16_t kNoCode = 0xFFFF;
+constexpr char16_t kUndefinedDoubleByte = u'\u30FB';  // What Windows shows for such a code.
+
+constexpr bool isTrailByte(unsigned char b) {
+    return b >= 0x40 && b <= 0xFC && b != 0x7F;
+}
+
+// Index into a lead byte's row of kDoubleByte; the row skips 0x7F.
+constexpr int trailIndex(unsigned char b) {
+    return b < 0x7F ? b - 0x40 : b - 0x41;
+}
+
+inline std::uint16_t encodeUnit(char16_t ch) {
+    return kEncodePage[kEncodePageIndex[ch >> 8]][ch & 0xFF];
+}
+
+constexpr bool isHighSurrogate(char16_t ch) {
+    return ch >= 0xD800 && ch <= 0xDBFF;
+}
+constexpr bool isLowSurrogate(char16_t ch) {
+    return ch >= 0xDC00 && ch <= 0xDFFF;
+}
+
+}  // namespace
+
+char16_t cp932CodeToUnicode(std::uint16_t code) {
+    if (code < 0x100) {
+        return static_cast<char16_t>(kSingleByte[code]);
+    }
+    const int row = kLeadRow[code >> 8];
+    const auto trail = static_cast<unsigned char>(code & 0xFF);
+    if (row < 0 || !isTrailByte(trail)) {
+        return static_cast<char16_t>(kNoCode);
+    }
+    return static_cast<char16_t>(kDoubleByte[row][trailIndex(trail)]);
+}
+
+std::uint16_t unicodeToCp932Code(char16_t ch) {
+    return encodeUnit(ch);
+}
+
+std::u16string cp932ToUtf16(std::string_view bytes) {
+    std::u16string out;
+    // Never more units than bytes; one allocation for the whole text.
+    out.resize(bytes.size());
+    char16_t* dst = out.data();
+    const auto* src = reinterpret_cast<const unsigned char*>(bytes.data());
+    const unsigned char* const end = src + bytes.size();
+    while (src != end) {
+        // Eight ASCII bytes at a time: most lines are mostly ASCII.
+        while (end - src >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, src, sizeof word);
+            if ((word & 0x8080808080808080ULL) != 0) {
+                break;
+            }
+            for (int i = 0; i < 8; ++i) {
+                dst[i] = src[i];
+            }
+            src += 8;
+            dst += 8;
+        }
+        if (src == end) {
+            break;
+        }
+        const unsigned char b = *src++;
+        if (b < 0x80) {
+            *dst++ = b;
+            continue;
+        }
+        const int row = kLeadRow[b];
+        if (row < 0) {
+            *dst++ = static_cast<char16_t>(kSingleByte[b]);
+            continue;
+        }
+        if (src == end) {
+            *dst++ = u'?';
+            break;
+        }
+        if (!isTrailByte(*src)) {
+            // Windows does not join a lead byte with a byte that cannot be a trail byte: the
+            // lead byte alone is an undefined character and the next byte stands on its own
+            // (so a line break or quote after a stray lead byte survives).
+            *dst++ = kUndefinedDoubleByte;
+            continue;
+        }
+        const std::uint16_t ch = kDoubleByte[row][trailIndex(*src++)];
+        *dst++ = ch == kNoCode ? kUndefinedDoubleByte : static_cast<char16_t>(ch);
+    }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
+    return out;
+}
+
+std::string cp932ToUtf8(std::string_view bytes) {
+    std::size_t asciiPrefix = 0;
+    while (asciiPrefix < bytes.size() && static_cast<unsigned char>(bytes[asciiPrefix]) < 0x80) {
+        ++asciiPrefix;
+    }
+    if (asciiPrefix == bytes.size()) {
+        return std::string(bytes);
+    }
+    return utf16ToUtf8(cp932ToUtf16(bytes));
+}
+
+std::string utf16ToCp932(std::u16string_view text) {
+    std::string out;
+    // At most two bytes per unit; the string is shrunk once at the end.
+    out.resize(text.size() * 2);
+    char* dst = out.data();
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t ch = text[i];
+        if (ch < 0x80) {
+            *dst++ = static_cast<char>(ch);
+            continue;
+        }
+        const std::uint16_t code = encodeUnit(ch);
+        if (code == kNoCode) {
+            if (isHighSurrogate(ch) && i + 1 < n && isLowSurrogate(text[i + 1])) {
+                ++i;  // one character, one '?'
+            }
+            *dst++ = '?';
+        } else if (code < 0x100) {
+            *dst++ = static_cast<char>(code);
+        } else {
+            *dst++ = static_cast<char>(code >> 8);
+            *dst++ = static_cast<char>(code & 0xFF);
+        }
+    }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
+    return out;
+}
+
+std::string utf8ToCp932(std::string_view text) {
+    std::size_t asciiPrefix = 0;
+    while (asciiPrefix < text.size() && static_cast<unsigned char>(text[asciiPrefix]) < 0x80) {
+        ++asciiPrefix;
+    }
+    if (asciiPrefix == text.size()) {
+        return std::string(text);
+    }
+    return utf16ToCp932(utf8ToUtf16(text));
+}
+
+std::size_t cp932Length(std::u16string_view text) {
+    std::size_t length = 0;
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char16_t ch = text[i];
+        if (ch < 0x80) {
+            ++length;
+            continue;
+        }
+        const std::uint16_t code = encodeUnit(ch);
+        if (code == kNoCode) {
+            if (isHighSurrogate(ch) && i + 1 < n && isLowSurrogate(text[i + 1])) {
+                ++i;
+            }
+            ++length;
+        } else {
+            length += code < 0x100 ? 1 : 2;
+        }
+    }
+    return length;
+}
+
+}  // namespace ferretta::platform

@@ -23,12 +23,16 @@ char16_t cp932CodeToUnicode(std::uint16_t code);
 std::uint16_t unicodeToCp932Code(char16_t ch);
 
 // Decodes CP932 bytes. A double-byte code with no character becomes U+30FB (as Windows does);
-// a lead byte at the very end becomes '?'. Never fails.
+// so does a lead byte followed by a byte that cannot be a trail byte (0x00-0x3F, 0x7F,
+// 0xFD-0xFF), and that byte is then decoded on its own, so a line break or quote after a stray
+// lead byte survives. A lead byte at the very end becomes '?'. Never fails; the result has at
+// most one unit per byte.
 std::u16string cp932ToUtf16(std::string_view bytes);
 std::string cp932ToUtf8(std::string_view bytes);
 
 // Encodes to CP932. A character with no CP932 form becomes '?' (a surrogate pair gives one
-// '?'). Never fails.
+// '?', an unpaired surrogate one '?' too). There is no best-fit mapping: U+00A5, U+203E,
+// U+301C ... have no form. Never fails.
 std::string utf16ToCp932(std::u16string_view text);
 std::string utf8ToCp932(std::string_view text);
 

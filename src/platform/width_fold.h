@@ -7,7 +7,8 @@ namespace ferretta::platform {
 
 // Full-width ASCII (U+FF01-U+FF5E) to ASCII, U+3000 to a blank, full-width katakana to
 // half-width katakana (a voiced or semi-voiced letter becomes two characters), and the marks
-// 、。「」・ー゛゜ to their half-width forms. Hiragana, kanji and everything else are unchanged.
+// 、。「」・ー゛゜ to their half-width forms. Hiragana, kanji and everything else are unchanged,
+// as are the katakana without a half-width form (ヮ ヰ ヱ ヵ ヶ ヸ ヹ).
 std::u16string toHalfWidth(std::u16string_view text);
 
 // Upper case by Unicode simple case mapping (one unit to one unit; no length change).
