@@ -1,0 +1,243 @@
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace ferretta::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using Words = std::vector<std::string>;
+
+struct SplitCase {
+    const char* line;
+    std::optional<Words> words;
+};
+
+TEST(SplitCommandLineTest, SplitsLikeAShellWithoutExpansion) {
+    const SplitCase cases[] = {
+        {"xdg-open %1", Words{"xdg-open", "%1"}},
+        {"gedit +%2:%3 \"%1\"", Words{"gedit", "+%2:%3", "%1"}},
+        {"kate --line %2 --column %3 %1", Words{"kate", "--line", "%2", "--column", "%3", "%1"}},
+        {"  a \t b\t\tc  ", Words{"a", "b", "c"}},
+        {"", Words{}},
+        {" \t ", Words{}},
+        {"a\"b c\"'d'", Words{"ab cd"}},
+        {"\"\"", Words{""}},
+        {"a '' b", Words{"a", "", "b"}},
+        {"'a \"b\" \\c'", Words{"a \"b\" \\c"}},
+        {"\"a \\\" \\\\ \\$ \\` \\x\"", Words{"a \" \\ $ ` \\x"}},
+        {"a\\ b", Words{"a b"}},
+        {"\\'a", Words{"'a"}},
+        {"a\\", Words{"a\\"}},
+        {"a\\\nb", Words{"ab"}},
+        {"\"a\\\nb\"", Words{"ab"}},
+        {"$(rm -rf ~)", Words{"$(rm", "-rf", "~)"}},
+        {"\"$(rm -rf ~)\" `id` $HOME *", Words{"$(rm -rf ~)", "`id`", "$HOME", "*"}},
+        {"a;b|c&d>e", Words{"a;b|c&d>e"}},
+        {"a\r\nb", Words{"a", "b"}},
+        {"\"\xe3\x81\x82 x\"", Words{"\xe3\x81\x82 x"}},
+        {"\"abc", std::nullopt},
+        {"'abc", std::nullopt},
+        {"a \"b\\\"", std::nullopt},
+        {"'a'\"", std::nullopt},
+    };
+    for (const SplitCase& c : cases) {
+        EXPECT_EQ(splitCommandLine(c.line), c.words) << "line: " << c.line;
+    }
+}
+
+// What the program does with an editor template: split first, then put the values in.
+std::vector<std::string> fillTemplate(std::string_view commandLine, const std::string& file) {
+    auto words = splitCommandLine(commandLine);
+    EXPECT_TRUE(words.has_value());
+    std::vector<std::string> argv = words.value_or(Words{});
+    for (std::string& word : argv) {
+        for (std::size_t at = word.find("%1"); at != std::string::npos;
+             at = word.find("%1", at + file.size())) {
+            word.replace(at, 2, file);
+        }
+    }
+    return argv;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class ProcessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_folder = fs::temp_directory_path() /
+                   ("ferretta_process_test_" + std::to_string(getpid()) + "_" +
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder);
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    // Starts argv and waits for it; the exit code, or -1 when it did not exit normally.
+    static int run(const std::vector<std::string>& argv) {
+        std::string error;
+        const auto pid = startProcess(argv, &error);
+        EXPECT_TRUE(pid.has_value()) << error;
+        if (!pid)
+            return -1;
+        const auto status = waitForProcess(*pid, [] {});
+        EXPECT_TRUE(status.has_value());
+        if (!status || !WIFEXITED(*status))
+            return -1;
+        return WEXITSTATUS(*status);
+    }
+
+    fs::path m_folder;
+};
+
+TEST_F(ProcessTest, HostileFileNameStaysOneArgument) {
+    const fs::path file = m_folder / "$(touch PWNED).txt";
+    std::ofstream(file).put('x');
+    const fs::path out = m_folder / "out";
+    // The shell here only reports its arguments; the name must never be evaluated.
+    const std::string line =
+        "/bin/sh -c 'cd \"$(dirname \"$1\")\" && printf \"%s|%s\" \"$#\" \"$1\" > \"$2\"' sh "
+        "%1 " +
+        out.string();
+    EXPECT_EQ(run(fillTemplate(line, file.string())), 0);
+    EXPECT_EQ(readFile(out), "2|" + file.string());
+    EXPECT_FALSE(fs::exists(m_folder / "PWNED"));
+    EXPECT_FALSE(fs::exists("PWNED"));
+}
+
+TEST_F(ProcessTest, ExitStatusComesBack) {
+    EXPECT_EQ(run({"/bin/true"}), 0);
+    EXPECT_EQ(run({"true"}), 0);  // looked up on PATH
+    EXPECT_EQ(run({"sh", "-c", "exit 3"}), 3);
+
+    const auto pid = startProcess({"sh", "-c", "kill -9 $$"});
+    ASSERT_TRUE(pid);
+    const auto status = waitForProcess(*pid, {});  // an empty pump is allowed
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFSIGNALED(*status));
+}
+
+TEST_F(ProcessTest, ProgramsThatCannotStartFail) {
+    const fs::path notExecutable = m_folder / "script.sh";
+    std::ofstream(notExecutable) << "#!/bin/sh\nexit 0\n";
+    fs::permissions(notExecutable, fs::perms::owner_read | fs::perms::owner_write);
+
+    const std::vector<std::string> cases[] = {
+        {"ferretta-no-such-program-here"},
+        {"/nonexistent/folder/program"},
+        {notExecutable.string()},
+        {m_folder.string()},
+        {},
+        {""},
+    };
+    for (const auto& argv : cases) {
+        std::string error;
+        EXPECT_FALSE(startProcess(argv, &error).has_value()) << (argv.empty() ? "" : argv[0]);
+        EXPECT_FALSE(error.empty());
+    }
+    std::string error;
+    EXPECT_FALSE(startProcess({"ferretta-no-such-program-here"}, &error));
+    EXPECT_NE(error.find("ferretta-no-such-program-here"), std::string::npos) << error;
+    EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+    EXPECT_FALSE(startProcess({"/nonexistent"}));  // no error text wanted
+}
+
+TEST_F(ProcessTest, ChildGetsNullStdinOwnSessionAndNoStrayFiles) {
+    const int leaked = open("/dev/null", O_RDONLY);  // deliberately without O_CLOEXEC
+    ASSERT_GE(leaked, 0);
+    const fs::path out = m_folder / "out";
+    const std::string script =
+        "readlink /proc/$$/fd/0 > \"$1\"; "
+        "if test -e /proc/$$/fd/" +
+        std::to_string(leaked) + "; then echo leaked >> \"$1\"; fi";
+    std::string error;
+    const auto pid = startProcess({"sh", "-c", script, "sh", out.string()}, &error);
+    ASSERT_TRUE(pid) << error;
+    // The session id is field 6 of /proc/<pid>/stat; read it while the child still exists
+    // (unreaped, it stays at least a zombie).
+    const std::string stat = readFile("/proc/" + std::to_string(*pid) + "/stat");
+    const auto status = waitForProcess(*pid, {});
+    close(leaked);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(readFile(out), "/dev/null\n");
+
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string state;
+    pid_t parent = 0;
+    pid_t group = 0;
+    pid_t session = 0;
+    fields >> state >> parent >> group >> session;
+    EXPECT_EQ(session, *pid);
+}
+
+TEST_F(ProcessTest, WaitingPumpsEventsWithoutSpinning) {
+    const auto pid = startProcess({"sleep", "0.2"});
+    ASSERT_TRUE(pid);
+    int pumps = 0;
+    const auto status = waitForProcess(*pid, [&pumps] { ++pumps; });
+    ASSERT_TRUE(status);
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_GE(pumps, 5);
+    // Sleeping at most 10 ms between polls gives about 25 rounds in 200 ms; a busy loop
+    // gives millions.
+    EXPECT_LE(pumps, 200);
+}
+
+TEST_F(ProcessTest, OnlyOwnChildrenAreWaitedFor) {
+    int pumps = 0;
+    const auto pump = [&pumps] { ++pumps; };
+    EXPECT_FALSE(waitForProcess(getpid(), pump));
+    EXPECT_FALSE(waitForProcess(0, pump));
+    EXPECT_FALSE(waitForProcess(-1, pump));
+    EXPECT_FALSE(waitForProcess(1, pump));
+
+    // A child that other code started (fork here) is left for that code to reap.
+    const pid_t foreign = fork();
+    ASSERT_GE(foreign, 0);
+    if (foreign == 0)
+        _exit(7);
+    EXPECT_FALSE(waitForProcess(foreign, pump));
+    EXPECT_EQ(pumps, 0);
+    // Starting a process reaps our own ended children only.
+    ASSERT_TRUE(startProcess({"/bin/true"}));
+    int status = 0;
+    ASSERT_EQ(waitpid(foreign, &status, 0), foreign);
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+}
+
+TEST_F(ProcessTest, EndedChildrenAreReapedButTheirStatusKept) {
+    const auto first = startProcess({"sh", "-c", "exit 5"});
+    ASSERT_TRUE(first);
+    // Wait without reaping until it has ended.
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(*first), &info, WEXITED | WNOWAIT), 0);
+    ASSERT_TRUE(startProcess({"/bin/true"}));
+
+    // No zombie left behind: the kernel no longer knows it as our child.
+    int status = 0;
+    EXPECT_EQ(waitpid(*first, &status, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+    const auto kept = waitForProcess(*first, {});
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(WEXITSTATUS(*kept), 5);
+    EXPECT_FALSE(waitForProcess(*first, {}));  // answered once
+}
+
+}  // namespace
+}  // namespace ferretta::platform
