@@ -104,14 +104,50 @@ std::u16string cp932ToUtf16(std::string_view bytes) {
 }
 
 std::string cp932ToUtf8(std::string_view bytes) {
-    std::size_t asciiPrefix = 0;
-    while (asciiPrefix < bytes.size() && static_cast<unsigned char>(bytes[asciiPrefix]) < 0x80) {
-        ++asciiPrefix;
+    // Straight to UTF-8, measuring first: a very long line must not cost a UTF-16 copy or a
+    // worst-case-sized buffer on top of its own size.
+    const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    const unsigned char* const end = begin + bytes.size();
+    auto next = [end](const unsigned char*& src) -> char16_t {
+        const unsigned char b = *src++;
+        if (b < 0x80) return b;
+        const int row = kLeadRow[b];
+        if (row < 0) return static_cast<char16_t>(kSingleByte[b]);
+        if (src == end) return u'?';
+        if (!isTrailByte(*src)) return kUndefinedDoubleByte;
+        const std::uint16_t ch = kDoubleByte[row][trailIndex(*src++)];
+        return ch == kNoCode ? kUndefinedDoubleByte : static_cast<char16_t>(ch);
+    };
+    std::size_t length = 0;
+    for (const unsigned char* src = begin; src != end;) {
+        if (*src < 0x80) {
+            ++src;
+            ++length;
+            continue;
+        }
+        const char16_t ch = next(src);
+        length += ch < 0x80 ? 1 : ch < 0x800 ? 2 : 3;
     }
-    if (asciiPrefix == bytes.size()) {
-        return std::string(bytes);
+    std::string out(length, '\0');
+    char* dst = out.data();
+    for (const unsigned char* src = begin; src != end;) {
+        if (*src < 0x80) {
+            *dst++ = static_cast<char>(*src++);
+            continue;
+        }
+        const char16_t ch = next(src);
+        if (ch < 0x80) {
+            *dst++ = static_cast<char>(ch);
+        } else if (ch < 0x800) {
+            *dst++ = static_cast<char>(0xC0 | (ch >> 6));
+            *dst++ = static_cast<char>(0x80 | (ch & 0x3F));
+        } else {
+            *dst++ = static_cast<char>(0xE0 | (ch >> 12));
+            *dst++ = static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+            *dst++ = static_cast<char>(0x80 | (ch & 0x3F));
+        }
     }
-    return utf16ToUtf8(cp932ToUtf16(bytes));
+    return out;
 }
 
 std::string utf16ToCp932(std::u16string_view text) {

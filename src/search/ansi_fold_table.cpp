@@ -83,7 +83,7 @@ const FoldTables& tables() {
 
 }  // namespace
 
-void foldCp932(std::string_view in, std::string& out) {
+void foldCp932(std::string_view in, std::string& out, bool textEndsHere) {
     const FoldTables& t = tables();
     out.resize(in.size());
     const auto* src = reinterpret_cast<const unsigned char*>(in.data());
@@ -110,7 +110,7 @@ void foldCp932(std::string_view in, std::string& out) {
             } else {
                 // Lines are decoded one by one, so a lead byte before a line end is a lead byte
                 // at the end of its text.
-                const bool atLineEnd = i + 1 >= n || src[i + 1] == '\r' || src[i + 1] == '\n';
+                const bool atLineEnd = (i + 1 >= n && textEndsHere) || (i + 1 < n && (src[i + 1] == '\r' || src[i + 1] == '\n'));
                 const Folded& f = atLineEnd ? t.leadAtEnd() : t.single(b);
                 *dst++ = f.bytes[0];
                 ++i;

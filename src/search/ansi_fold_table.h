@@ -15,8 +15,10 @@ struct AnsiCharInfo {
 };
 
 // Folds `in` into `out` (resized to fit). Never longer than the input. Line terminators and
-// all ASCII but the lower-case letters are unchanged.
-void foldCp932(std::string_view in, std::string& out);
+// all ASCII but the lower-case letters are unchanged. A lead byte before a line end, or at the
+// very end when `textEndsHere`, stands at the end of its text; a piece cut from the middle of
+// a line passes false.
+void foldCp932(std::string_view in, std::string& out, bool textEndsHere = true);
 
 // The character that starts at `at` (at < text.size()): how long it is, and how many bytes
 // its decoded form takes when encoded again.

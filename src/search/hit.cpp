@@ -11,6 +11,11 @@ std::string_view cutAtCarriageReturn(std::string_view text) {
     return at == std::string_view::npos ? text : text.substr(0, at);
 }
 
+app::Host::RowHandle addResult(app::Host& host, app::Hit&& hit) {
+    hit.content.resize(cutAtCarriageReturn(hit.content).size());
+    return host.addResult(hit);
+}
+
 app::Host::RowHandle addResult(app::Host& host, int fileType, std::string_view name,
                                std::string_view content, std::string_view location,
                                std::string_view position) {
@@ -20,7 +25,7 @@ app::Host::RowHandle addResult(app::Host& host, int fileType, std::string_view n
     hit.content = std::string(cutAtCarriageReturn(content));
     hit.location = std::string(location);
     hit.position = std::string(position);
-    return host.addResult(hit);
+    return host.addResult(hit);  // cut already
 }
 
 OpenAction openActionFor(const app::Hit& hit) {

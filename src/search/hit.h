@@ -12,6 +12,8 @@ namespace ferretta::search {
 std::string_view cutAtCarriageReturn(std::string_view text);
 
 // Reports one hit to the host: content is cut at its first carriage return. Answers the row.
+app::Host::RowHandle addResult(app::Host& host, app::Hit&& hit);
+
 app::Host::RowHandle addResult(app::Host& host, int fileType, std::string_view name,
                                std::string_view content, std::string_view location,
                                std::string_view position);

@@ -47,10 +47,17 @@ void Matcher::targetStrsSplit(std::string_view query) {
         m_regex = platform::Regex::compile(query, &m_patternError);
         return;
     }
-    std::string text(query);
     // Ideographic space (U+3000, E3 80 80 in UTF-8) counts as a blank.
-    for (std::size_t at; (at = text.find("\xE3\x80\x80")) != std::string::npos;) {
-        text.replace(at, 3, " ");
+    constexpr std::string_view ideographicSpace = "\xE3\x80\x80";
+    std::string text;
+    text.reserve(query.size());
+    for (std::size_t i = 0; i < query.size();) {
+        if (query.substr(i, ideographicSpace.size()) == ideographicSpace) {
+            text += ' ';
+            i += ideographicSpace.size();
+        } else {
+            text += query[i++];
+        }
     }
     m_isAndCondition = text.rfind("&& ", 0) == 0;
     if (m_isAndCondition) text.erase(0, 3);

@@ -85,29 +85,18 @@ void collectLines(std::string_view block, std::string_view needle, const std::ve
     }
 }
 
-// The number of characters before the first occurrence of the needle that starts on a
-// character boundary of the CP932 text; nullopt when there is none.
-std::optional<std::size_t> firstAlignedMatch(std::string_view text, std::string_view needle) {
-    std::size_t from = 0;
-    std::size_t boundary = 0;
-    std::size_t chars = 0;
-    while (from + needle.size() <= text.size()) {
-        const void* hit = memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
-        if (!hit) return std::nullopt;
-        auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
-        while (boundary < at) {
-            auto b = static_cast<unsigned char>(text[boundary]);
-            boundary += (platform::isCp932LeadByte(b) && boundary + 1 < text.size() &&
-                         isTrailByte(static_cast<unsigned char>(text[boundary + 1])))
-                            ? 2
-                            : 1;
-            ++chars;
-        }
-        if (boundary == at) return chars;
-        from = at + 1;
-    }
-    return std::nullopt;
+// Where each character of a CP932 text starts, walking from a character boundary.
+std::size_t cp932CharLength(std::string_view text, std::size_t at) {
+    auto b = static_cast<unsigned char>(text[at]);
+    return (platform::isCp932LeadByte(b) && at + 1 < text.size() &&
+            isTrailByte(static_cast<unsigned char>(text[at + 1])))
+               ? 2
+               : 1;
 }
+
+// Blocks bigger than this hold a few very long lines: they are matched line by line, without a
+// folded copy of the block.
+constexpr std::size_t kHugeBlock = 16u << 20;
 
 }  // namespace
 
@@ -136,26 +125,28 @@ std::size_t countLineEnds(std::string_view bytes) {
     return count;
 }
 
-// Reads a file in blocks that end at a line end, so no line is ever split between blocks.
+// Reads a file in blocks that end at a line end, so no line is ever split between blocks. A
+// line longer than the buffer makes the buffer grow to hold it; the buffer is malloc'ed so that
+// growing a big one remaps pages instead of copying them, and only bytes read are ever touched.
 class TextSearcher::Reader {
 public:
-    explicit Reader(const std::string& path) {
+    explicit Reader(const std::string& path) : m_path(path) {
         m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-        if (m_fd < 0) {
-            throw Error(Error::Kind::FileOpen, path + ": " + std::strerror(errno));
-        }
-        m_path = path;
+        if (m_fd < 0) throw Error(Error::Kind::FileOpen, path + ": " + std::strerror(errno));
+        struct stat info {};
+        if (::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode)) m_sizeHint = static_cast<std::size_t>(info.st_size);
     }
     ~Reader() {
         if (m_fd >= 0) ::close(m_fd);
+        std::free(m_buffer);
     }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
     // The first bytes of the file without consuming them (for telling the encoding).
     std::string_view head() {
-        while (!m_eof && m_end - m_begin < kSniffSize) readMore(kSniffSize);
-        return std::string_view(m_buffer.data() + m_begin, std::min(m_end - m_begin, kSniffSize));
+        while (!m_eof && m_end - m_begin < kSniffSize) readMore();
+        return {m_buffer + m_begin, std::min(m_end - m_begin, kSniffSize)};
     }
 
     void skip(std::size_t bytes) { m_begin += std::min(bytes, m_end - m_begin); }
@@ -166,12 +157,16 @@ public:
             if (m_begin == m_end && m_eof) return false;
             std::size_t cut = lastLineEnd();
             if (cut != 0 || m_eof) {
-                std::size_t length = m_eof && cut == 0 ? m_end - m_begin : cut;
-                block = std::string_view(m_buffer.data() + m_begin, length);
+                std::size_t length = cut != 0 ? cut : m_end - m_begin;
+                block = std::string_view(m_buffer + m_begin, length);
                 m_begin += length;
+                m_scanFrom = 0;
                 return true;
             }
-            readMore(kReadSize);
+            // No certain line end yet: next time only the new bytes need looking at (less the
+            // last one, which may be the CR of a CR LF).
+            m_scanFrom = m_end - m_begin > 0 ? m_end - m_begin - 1 : 0;
+            readMore();
         }
     }
 
@@ -181,50 +176,72 @@ private:
     // The length of the data up to and including its last certain line end; 0 when none. A CR
     // as the very last byte is not certain while more may follow (it may be half of CR LF).
     std::size_t lastLineEnd() const {
-        const char* data = m_buffer.data() + m_begin;
-        std::size_t n = m_end - m_begin;
-        if (n == 0) return 0;
-        const void* lf = memrchr(data, '\n', n);
-        std::size_t crSpan = m_eof ? n : n - 1;
-        const void* cr = crSpan ? memrchr(data, '\r', crSpan) : nullptr;
+        const char* data = m_buffer + m_begin;
+        const std::size_t n = m_end - m_begin;
+        if (n <= m_scanFrom) return 0;
+        const char* from = data + m_scanFrom;
+        const std::size_t span = n - m_scanFrom;
+        const void* lf = memrchr(from, '\n', span);
+        const std::size_t crSpan = m_eof ? span : span - 1;
+        const void* cr = crSpan ? memrchr(from, '\r', crSpan) : nullptr;
         std::size_t best = 0;
         if (lf) best = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
         if (cr) best = std::max(best, static_cast<std::size_t>(static_cast<const char*>(cr) - data) + 1);
         return best;
     }
 
-    void readMore(std::size_t want) {
-        if (m_begin > 0) {
-            std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+    void readMore() {
+        if (m_begin > 0 && m_begin == m_end) {
+            m_begin = m_end = 0;
+        } else if (m_begin > 0 && m_end - m_begin < m_capacity / 2) {
+            std::memmove(m_buffer, m_buffer + m_begin, m_end - m_begin);
             m_end -= m_begin;
             m_begin = 0;
         }
-        if (m_buffer.size() < m_end + want) {
-            // A line longer than the buffer makes it grow to hold the line, once.
-            m_buffer.resize(std::max(m_end + want, m_buffer.size() * 2));
-        }
+        if (m_capacity - m_end < kReadSize / 4 || m_capacity == 0) grow();
         for (;;) {
-            ssize_t got = ::read(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end);
+            ssize_t got = ::read(m_fd, m_buffer + m_end, std::min(m_capacity - m_end, kReadSize * 16));
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) throw Error(Error::Kind::FileRead, m_path + ": " + std::strerror(errno));
             if (got == 0) m_eof = true;
             m_end += static_cast<std::size_t>(got);
+            m_read += static_cast<std::size_t>(got);
             return;
         }
     }
 
+    void grow() {
+        std::size_t wanted = std::max(m_capacity * 2, m_end + kReadSize);
+        // Never much more than what is left of the file (plus room to see its end).
+        if (m_sizeHint > m_read) wanted = std::min(wanted, std::max(m_end + (m_sizeHint - m_read) + 4096, m_end + 4096));
+        wanted = std::max(wanted, m_end + 4096);
+        void* grown = std::realloc(m_buffer, wanted);
+        if (!grown) throw std::bad_alloc();
+        m_buffer = static_cast<char*>(grown);
+        m_capacity = wanted;
+    }
+
     int m_fd = -1;
     std::string m_path;
-    std::string m_buffer;
+    char* m_buffer = nullptr;
+    std::size_t m_capacity = 0;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
+    std::size_t m_scanFrom = 0;  // bytes after m_begin already known to hold no certain line end
+    std::size_t m_read = 0;
+    std::size_t m_sizeHint = 0;
     bool m_eof = false;
 };
 
-void TextSearcher::report(const std::string& path, std::int64_t lineNumber, std::string_view contentUtf8,
+void TextSearcher::report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8,
                           std::int32_t column) {
-    std::string position = std::to_string(lineNumber) + "," + std::to_string(column);
-    addResult(m_host, app::fileType::text, m_fileName, contentUtf8, path, position);
+    app::Hit hit;
+    hit.fileType = app::fileType::text;
+    hit.name = m_fileName;
+    hit.content = std::move(contentUtf8);  // a long line is not copied again
+    hit.location = path;
+    hit.position = std::to_string(lineNumber) + "," + std::to_string(column);
+    addResult(m_host, std::move(hit));
 }
 
 bool TextSearcher::stopRequested() {
@@ -235,37 +252,103 @@ bool TextSearcher::stopRequested() {
     return true;
 }
 
-std::int32_t TextSearcher::foldedPosition(std::string_view rawLine, std::string_view foldedLine) const {
+std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
+    // The line is folded a window at a time, so even a line of hundreds of megabytes costs no
+    // folded copy of itself. A word found across the seam of two windows is found because
+    // each window is searched together with the tail of the one before.
     const int words = m_matcher.targetStrsNumber();
+    std::size_t longest = 1;
+    for (int i = 0; i < words; ++i) longest = std::max(longest, m_matcher.wordFoldedAnsi(i).size());
+    std::array<std::optional<std::size_t>, maxWords> found{};  // folded characters before it
+
+    std::string tail;            // the last whole characters of the window before
+    std::size_t tailChars = 0;
+    std::size_t charsBefore = 0;  // folded characters before the current window
+    std::size_t at = 0;
+    std::string chunk;
+    while (at < rawLine.size()) {
+        std::size_t end = at;
+        while (end < rawLine.size() && end - at < m_foldWindow) end += cp932CharLength(rawLine, end);
+        foldCp932(rawLine.substr(at, end - at), chunk, end == rawLine.size());
+        at = end;
+        m_window = tail;
+        m_window += chunk;
+
+        // Character boundaries of the window, from its start (the tail starts on one).
+        const std::size_t windowStart = charsBefore - tailChars;
+        bool resolved = true;
+        for (int i = 0; i < words; ++i) {
+            auto wi = static_cast<std::size_t>(i);
+            if (found[wi]) continue;
+            const std::string& needle = m_matcher.wordFoldedAnsi(i);
+            std::size_t from = 0;
+            std::size_t boundary = 0;
+            std::size_t chars = 0;
+            while (from + needle.size() <= m_window.size()) {
+                const void* hit = memmem(m_window.data() + from, m_window.size() - from, needle.data(), needle.size());
+                if (!hit) break;
+                auto offset = static_cast<std::size_t>(static_cast<const char*>(hit) - m_window.data());
+                while (boundary < offset) {
+                    boundary += cp932CharLength(m_window, boundary);
+                    ++chars;
+                }
+                if (boundary == offset) {
+                    found[wi] = windowStart + chars;
+                    break;
+                }
+                from = offset + 1;
+            }
+            resolved = resolved && found[wi].has_value();
+        }
+        if (resolved || (!m_matcher.isAndCondition() && found[0])) break;
+
+        // Keep the last whole characters holding at least longest - 1 bytes (all of a window
+        // that is shorter than that).
+        std::size_t boundary = 0;
+        m_tailStarts.clear();
+        while (boundary < m_window.size()) {
+            m_tailStarts.push_back(boundary);
+            boundary += cp932CharLength(m_window, boundary);
+        }
+        charsBefore = windowStart + m_tailStarts.size();
+        std::size_t keep = m_tailStarts.size();
+        while (keep > 0 && m_window.size() - m_tailStarts[keep - 1] < longest - 1) --keep;
+        if (longest <= 1) {
+            tail.clear();
+            tailChars = 0;
+        } else {
+            std::size_t first = keep == 0 ? 0 : keep - 1;
+            tail = m_window.substr(m_tailStarts.empty() ? 0 : m_tailStarts[first]);
+            tailChars = m_tailStarts.size() - first;
+        }
+    }
+
     std::optional<std::size_t> chars;
     if (m_matcher.isAndCondition()) {
         for (int i = words - 1; i >= 0; --i) {
-            chars = firstAlignedMatch(foldedLine, m_matcher.wordFoldedAnsi(i));
+            chars = found[static_cast<std::size_t>(i)];
             if (!chars) return 0;
         }
     } else {
-        for (int i = 0; i < words && !chars; ++i) chars = firstAlignedMatch(foldedLine, m_matcher.wordFoldedAnsi(i));
+        for (int i = 0; i < words && !chars; ++i) chars = found[static_cast<std::size_t>(i)];
         if (!chars) return 0;
     }
     // The character position in the folded text applied to the original text: add the
     // double-byte characters among that many characters of the original.
     std::int64_t position = static_cast<std::int64_t>(*chars) + 1;
-    std::size_t at = 0;
-    for (std::size_t c = 0; c < *chars && at < rawLine.size(); ++c) {
-        AnsiCharInfo info = cp932CharAt(rawLine, at);
+    std::size_t rawAt = 0;
+    for (std::size_t c = 0; c < *chars && rawAt < rawLine.size(); ++c) {
+        AnsiCharInfo info = cp932CharAt(rawLine, rawAt);
         position += info.reencoded - 1;
-        at += info.length;
+        rawAt += info.length;
     }
     if (position <= 0 || position > std::numeric_limits<std::int32_t>::max()) return 0;
     return static_cast<std::int32_t>(position);
 }
 
-void TextSearcher::scanCp932Block(std::string_view block, const std::string& path, std::int64_t firstLine) {
-    if (m_matcher.strict()) {
-        scanCp932BlockStrict(block, path, firstLine);
-    } else {
-        scanCp932BlockFolded(block, path, firstLine);
-    }
+std::int32_t TextSearcher::matchCp932Line(std::string_view line) {
+    if (std::int32_t column = m_matcher.exactPass(line)) return column;
+    return m_matcher.strict() ? 0 : foldedPosition(line);
 }
 
 void TextSearcher::scanCp932BlockStrict(std::string_view block, const std::string& path, std::int64_t firstLine) {
@@ -327,11 +410,31 @@ void TextSearcher::scanCp932BlockFolded(std::string_view block, const std::strin
     for (std::size_t index : m_candidates) {
         if (index >= m_foldedStarts.size()) break;  // cannot happen: both have the same lines
         std::string_view raw = lineAt(block, m_rawStarts, index);
-        std::int32_t column = m_matcher.exactPass(raw);
-        if (column == 0) column = foldedPosition(raw, lineAt(folded, m_foldedStarts, index));
-        if (column != 0) {
+        if (std::int32_t column = matchCp932Line(raw)) {
             report(path, firstLine + static_cast<std::int64_t>(index) + 1, platform::cp932ToUtf8(raw), column);
         }
+    }
+}
+
+void TextSearcher::scanLines(std::string_view block, const std::string& path, std::int64_t firstLine, bool cp932) {
+    // Regular expressions, UTF-8 text and very long lines: one line at a time.
+    std::size_t start = 0;
+    std::int64_t lineNumber = firstLine;
+    while (start < block.size()) {
+        std::size_t end = start;
+        while (end < block.size() && block[end] != '\n' && block[end] != '\r') ++end;
+        ++lineNumber;
+        std::string_view line = block.substr(start, end - start);
+        if (!line.empty()) {
+            if (cp932) {
+                std::int32_t column = m_matcher.regular() ? m_matcher.smartFindCp932(line) : matchCp932Line(line);
+                if (column) report(path, lineNumber, platform::cp932ToUtf8(line), column);
+            } else if (std::int32_t column = m_matcher.smartFind(line)) {
+                report(path, lineNumber, std::string(line), column);
+            }
+        }
+        if (end < block.size() && block[end] == '\r' && end + 1 < block.size() && block[end + 1] == '\n') ++end;
+        start = end + 1;
     }
 }
 
@@ -343,7 +446,7 @@ bool TextSearcher::searchLineByLine(const std::string& path) {
         std::string line = reader.readLine();
         ++lineNumber;
         if (line.empty()) continue;
-        if (std::int32_t column = m_matcher.smartFind(line)) report(path, lineNumber, line, column);
+        if (std::int32_t column = m_matcher.smartFind(line)) report(path, lineNumber, std::move(line), column);
         if (lineNumber % 500 == 0 && stopRequested()) return false;
     }
     return true;
@@ -361,38 +464,18 @@ bool TextSearcher::findText(const std::string& path) {
     }
     reader.skip(platform::byteOrderMarkLength(encoding));
     const bool cp932 = encoding == platform::TextEncoding::Cp932;
-    const bool wholeBlock = cp932 && !m_matcher.regular();
 
     std::int64_t firstLine = 0;
     std::string_view block;
     while (reader.nextBlock(block)) {
-        if (wholeBlock) {
-            scanCp932Block(block, path, firstLine);
-            firstLine += static_cast<std::int64_t>(countLineEnds(block));
+        if (!cp932 || m_matcher.regular() || block.size() > kHugeBlock) {
+            scanLines(block, path, firstLine, cp932);
+        } else if (m_matcher.strict()) {
+            scanCp932BlockStrict(block, path, firstLine);
         } else {
-            // Regular expressions and UTF-8 text: line by line.
-            std::size_t start = 0;
-            while (start < block.size()) {
-                std::size_t end = start;
-                while (end < block.size() && block[end] != '\n' && block[end] != '\r') ++end;
-                ++firstLine;
-                std::string_view line = block.substr(start, end - start);
-                if (!line.empty()) {
-                    std::int32_t column = 0;
-                    std::string content;
-                    if (cp932) {
-                        column = m_matcher.smartFindCp932(line);
-                        if (column) content = platform::cp932ToUtf8(line);
-                    } else {
-                        column = m_matcher.smartFind(line);
-                        if (column) content = std::string(line);
-                    }
-                    if (column) report(path, firstLine, content, column);
-                }
-                if (end < block.size() && block[end] == '\r' && end + 1 < block.size() && block[end + 1] == '\n') ++end;
-                start = end + 1;
-            }
+            scanCp932BlockFolded(block, path, firstLine);
         }
+        firstLine += static_cast<std::int64_t>(countLineEnds(block));
         if (!reader.atEnd() && stopRequested()) return false;
     }
     return !m_flags.isAbort;

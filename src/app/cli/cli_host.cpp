@@ -3,7 +3,6 @@
 #include <csignal>
 
 #include "platform/cp932.h"
-#include "search/results_file.h"
 
 namespace ferretta::app::cli {
 namespace {
@@ -29,14 +28,22 @@ CliHost::CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags&
     : m_out(out), m_err(err), m_ansi(ansi), m_flags(flags) {}
 
 Host::RowHandle CliHost::addResult(const Hit& hit) {
-    std::string line = search::resultLine(hit);
-    if (m_ansi) {
-        line = platform::utf8ToCp932(line);
-        line += "\r\n";
-    } else {
-        line += '\n';
-    }
-    std::fwrite(line.data(), 1, line.size(), m_out);
+    // Field by field: a hit in a very long line is written without building the line again.
+    auto field = [this](std::string_view text, std::string_view after) {
+        std::fputc('"', m_out);
+        if (m_ansi) {
+            std::string ansi = platform::utf8ToCp932(text);
+            std::fwrite(ansi.data(), 1, ansi.size(), m_out);
+        } else {
+            std::fwrite(text.data(), 1, text.size(), m_out);
+        }
+        std::fputc('"', m_out);
+        std::fwrite(after.data(), 1, after.size(), m_out);
+    };
+    field(hit.name, ",");
+    field(hit.content, ",");
+    field(hit.location, ",");
+    field(hit.position, m_ansi ? "\r\n" : "\n");
     return m_hits++;
 }
 
