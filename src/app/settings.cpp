@@ -34,7 +34,7 @@ bool readRoundsToOne(const platform::IniFile& ini, std::string_view section, std
 }
 
 std::optional<float> readPosition(const platform::IniFile& ini, std::string_view key) {
-    auto number = leadingNumber(readString(ini, kForm, key));
+    auto number = leadingNumber(readString(ini, kForm, key), false);
     return static_cast<float>(number.value_or(0.0));
 }
 
@@ -43,7 +43,7 @@ const char* textFlag(bool flag) { return flag ? "True" : "False"; }
 
 }  // namespace
 
-std::optional<double> leadingNumber(std::string_view text) {
+std::optional<double> leadingNumber(std::string_view text, bool sixteenBit) {
     std::string compact;
     for (char c : text) {
         if (c != ' ' && c != '\t' && c != '\n' && c != '\r') compact += c;
@@ -82,7 +82,7 @@ std::optional<double> leadingNumber(std::string_view text) {
     auto [ptr, ec] = std::from_chars(first, number.data() + number.size(), value);
     if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
     double rounded = std::nearbyint(value);  // the default rounding mode: halves to even
-    if (rounded < -32768.0 || rounded > 32767.0) return std::nullopt;
+    if (sixteenBit && (rounded < -32768.0 || rounded > 32767.0)) return std::nullopt;
     return value;
 }
 

@@ -63,9 +63,10 @@ Settings loadSettingsFrom(const std::filesystem::path& iniPath);
 void addFolderHistory(Settings& settings, std::string_view folder);
 
 // Reads a setting's numeric text the way the settings file has always been read: the leading
-// numeric part, blanks ignored; 0 when there is none. nullopt when it does not fit a 16-bit
-// integer after rounding.
-std::optional<double> leadingNumber(std::string_view text);
+// numeric part, blanks ignored; 0 when there is none. nullopt when it is not a finite number,
+// or, with `sixteenBit`, when it does not fit a 16-bit integer after rounding (the flags are
+// 16-bit; window positions are not).
+std::optional<double> leadingNumber(std::string_view text, bool sixteenBit = true);
 
 // "rounds to 1": the leading number rounded half to even equals 1.
 std::optional<bool> roundsToOne(std::string_view text);

@@ -5,7 +5,8 @@
 namespace ferretta::app {
 
 bool isFolder(std::string_view path) {
-    if (path.empty()) return false;
+    // A NUL would cut the name the system sees: "dir\0junk" is no folder.
+    if (path.empty() || path.find('\0') != std::string_view::npos) return false;
     struct stat info {};
     return ::stat(std::string(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }

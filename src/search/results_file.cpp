@@ -32,7 +32,10 @@ bool replaceFile(std::filesystem::path target, std::string_view bytes) {
         if (ec) return false;
         target = resolved;
     }
-    std::string temp = target.string() + ".ferretta-XXXXXX";
+    // A short name of its own in the same folder: the target's name plus a suffix could be too
+    // long for the file system even when the target's name is not.
+    std::filesystem::path folder = target.parent_path();
+    std::string temp = (folder.empty() ? std::filesystem::path(".") : folder).string() + "/.ferretta-save-XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0) return false;
     bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;

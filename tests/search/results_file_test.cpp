@@ -1,0 +1,232 @@
+#include "search/results_file.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/recording_host.h"
+
+namespace ferretta::search {
+namespace {
+
+namespace fs = std::filesystem;
+using app::Hit;
+using app::MessageStyle;
+using test::RecordingHost;
+
+const std::string kSaved = "検索結果が保存されました";
+const std::string kFailed = "検索結果の保存に失敗しました";
+const std::string kExists = "は既に存在します。上書きしますか？";
+
+Hit hit(std::string name, std::string content, std::string location, std::string position) {
+    return Hit{1, std::move(name), std::move(content), std::move(location), std::move(position)};
+}
+
+TEST(ResultLineTest, FourQuotedFieldsInColumnOrder) {
+    struct Case {
+        Hit row;
+        const char* line;
+    };
+    const Case cases[] = {
+        {hit("a.txt", "hello", "/d/a.txt", "12,5"), R"("a.txt","hello","/d/a.txt","12,5")"},
+        {hit("", "", "", ""), R"("","","","")"},
+        // Quotes and commas inside a text are written as they are: the line then has more
+        // than eight quotes, as saved lists always had.
+        {hit("q.txt", R"(say "hi", then go)", "/d/q.txt", "1,1"),
+         R"("q.txt","say "hi", then go","/d/q.txt","1,1")"},
+        {hit("book.xls[Sheet1]", "(ファイル名にヒット)", "/d/book.xls", ""),
+         R"x("book.xls[Sheet1]","(ファイル名にヒット)","/d/book.xls","")x"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(resultLine(c.row), c.line);
+    }
+}
+
+TEST(ResultFileBytesTest, Cp932LinesEndedByCrLf) {
+    const std::vector<Hit> rows = {
+        hit("メモ.txt", "ｶﾀｶﾅ漢字", "/d", "1,3"), hit("b", "😀", "", ""),  // no CP932 form: one '?'
+    };
+    EXPECT_EQ(resultFileBytes(rows),
+              "\"\x83\x81\x83\x82.txt\",\"\xb6\xc0\xb6\xc5\x8a\xbf\x8e\x9a\",\"/d\",\"1,3\"\r\n"
+              "\"b\",\"?\",\"\",\"\"\r\n");
+    EXPECT_EQ(resultFileBytes({}), "");
+}
+
+class SaveResultsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "ferretta-save-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_folder = pattern;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_folder, ec);
+    }
+
+    static std::string read(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static void write(const fs::path& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    // The names in the folder: a failed save must leave no temporary file behind.
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& entry : fs::directory_iterator(m_folder)) {
+            out.push_back(entry.path().filename().string());
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    const std::vector<Hit> m_rows = {hit("a.txt", "一行目", "/d/a.txt", "1,1"),
+                                     hit("b.txt", "say \"x\"", "/d/b.txt", "2,7")};
+    fs::path m_folder;
+};
+
+TEST_F(SaveResultsTest, NewFileIsWrittenWithoutAQuestion) {
+    RecordingHost host;
+    const fs::path path = m_folder / "results.csv";
+    EXPECT_TRUE(saveResults(host, path, m_rows));
+    EXPECT_EQ(read(path), resultFileBytes(m_rows));
+    EXPECT_TRUE(host.questions.empty());
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, kSaved);
+    EXPECT_EQ(host.messages[0].style, MessageStyle::Information);
+    EXPECT_EQ(names(), std::vector<std::string>{"results.csv"});
+}
+
+TEST_F(SaveResultsTest, ExistingFileAnsweredNoIsLeftAlone) {
+    RecordingHost host;
+    host.answers = {false};
+    const fs::path path = m_folder / "results.csv";
+    write(path, "old content");
+    EXPECT_FALSE(saveResults(host, path, m_rows));
+    EXPECT_EQ(read(path), "old content");
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.questions[0].text, path.string() + "\r" + kExists);
+    EXPECT_EQ(host.questions[0].style, MessageStyle::Information);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(SaveResultsTest, ExistingFileAnsweredYesIsReplacedKeepingItsPermissions) {
+    RecordingHost host;
+    host.answers = {true};
+    const fs::path path = m_folder / "results.csv";
+    write(path, std::string(10000, 'x'));  // longer than the new content: nothing may remain
+    ::chmod(path.c_str(), 0600);
+    EXPECT_TRUE(saveResults(host, path, m_rows));
+    EXPECT_EQ(read(path), resultFileBytes(m_rows));
+    EXPECT_EQ(host.questions.size(), 1u);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, kSaved);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0600));
+    EXPECT_EQ(names(), std::vector<std::string>{"results.csv"});
+}
+
+TEST_F(SaveResultsTest, EmptyListWritesAnEmptyFile) {
+    RecordingHost host;
+    EXPECT_TRUE(saveResults(host, m_folder / "empty.csv", {}));
+    EXPECT_TRUE(fs::exists(m_folder / "empty.csv"));
+    EXPECT_EQ(fs::file_size(m_folder / "empty.csv"), 0u);
+}
+
+TEST_F(SaveResultsTest, UnwritablePathsReportTheFailure) {
+    fs::create_directory(m_folder / "a-folder");
+    write(m_folder / "a-folder" / "inside", "kept");
+    write(m_folder / "plain-file", "kept");
+    struct Case {
+        fs::path path;
+        bool asked;  // the path exists, so the user is asked first (and says Yes)
+    };
+    const Case cases[] = {
+        {m_folder / "missing" / "results.csv", false},
+        {m_folder / "a-folder", true},
+        {m_folder / "plain-file" / "results.csv", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        RecordingHost host;
+        host.answers = {true};
+        EXPECT_FALSE(saveResults(host, c.path, m_rows)) << c.path;
+        EXPECT_EQ(host.questions.size(), c.asked ? 1u : 0u) << c.path;
+        ASSERT_EQ(host.messages.size(), 1u) << c.path;
+        EXPECT_EQ(host.messages[0].text, kFailed);
+        EXPECT_EQ(host.messages[0].style, MessageStyle::Exclamation);
+    }
+    EXPECT_EQ(read(m_folder / "a-folder" / "inside"), "kept");
+    EXPECT_EQ(read(m_folder / "plain-file"), "kept");
+    EXPECT_EQ(names(), (std::vector<std::string>{"a-folder", "plain-file"}));
+}
+
+// A write that fails half-way (here: the file-size limit, which binds root too) reports the
+// failure and leaves the old file as it was. Run in a child so the limit binds no one else.
+TEST_F(SaveResultsTest, FailedWriteLeavesTheOldFile) {
+    const fs::path path = m_folder / "results.csv";
+    write(path, "old content");
+    std::vector<Hit> rows(2000, hit("big.txt", std::string(1000, 'x'), "/d/big.txt", "1,1"));
+
+    pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{64 * 1024, 64 * 1024};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        RecordingHost host;
+        host.answers = {true};
+        bool saved = saveResults(host, path, rows);
+        bool told = host.messages.size() == 1 && host.messages[0].text == kFailed &&
+                    host.messages[0].style == MessageStyle::Exclamation;
+        ::_exit(saved ? 1 : told ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported as saved; 2: wrong or no message";
+    EXPECT_EQ(read(path), "old content");
+    EXPECT_EQ(names(), std::vector<std::string>{"results.csv"});
+}
+
+TEST_F(SaveResultsTest, SymbolicLinkIsWrittenThrough) {
+    fs::create_directory(m_folder / "real");
+    write(m_folder / "real" / "target.csv", "old");
+    // A relative link, resolved from the link's folder, not from the current one.
+    fs::create_symlink("real/target.csv", m_folder / "link.csv");
+    RecordingHost host;
+    host.answers = {true};
+    EXPECT_TRUE(saveResults(host, m_folder / "link.csv", m_rows));
+    EXPECT_TRUE(fs::is_symlink(m_folder / "link.csv"));
+    EXPECT_EQ(read(m_folder / "real" / "target.csv"), resultFileBytes(m_rows));
+    EXPECT_EQ(names(), (std::vector<std::string>{"link.csv", "real"}));
+}
+
+// The temporary file must not be named after the target plus a suffix, or a valid name longer
+// than 239 bytes (80 Japanese characters in UTF-8) could not be saved at all.
+TEST_F(SaveResultsTest, LongestValidFileNameCanBeSaved) {
+    const fs::path path = m_folder / (std::string(250, 'a') + ".csv");
+    {
+        std::ofstream probe(path);
+        ASSERT_TRUE(probe.good()) << "the file system refuses the name itself";
+    }
+    fs::remove(path);
+    RecordingHost host;
+    EXPECT_TRUE(saveResults(host, path, m_rows));
+    EXPECT_EQ(read(path), resultFileBytes(m_rows));
+}
+
+}  // namespace
+}  // namespace ferretta::search
