@@ -1,1 +1,416 @@
-// placeholder
+#include "platform/line_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/cp932.h"
+#include "platform/error.h"
+#include "platform/unicode.h"
+
+namespace ferretta::platform {
+namespace {
+
+// How much one read asks for, and how much of one line the buffer holds before the line is
+// handed on in pieces; together they bound the reader's own memory at about 1.1 MiB.
+constexpr std::size_t kReadChunk = 128 * 1024;
+constexpr std::size_t kMaxBuffered = 1024 * 1024;
+// The sample that decides the encoding.
+constexpr std::size_t kDetectBytes = 64 * 1024;
+
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+bool isUtf16(TextEncoding e) {
+    return e == TextEncoding::Utf16Le || e == TextEncoding::Utf16Be;
+}
+
+std::size_t utf8SequenceLength(unsigned char lead) {
+    if (lead >= 0xF0) {
+        return 4;
+    }
+    if (lead >= 0xE0) {
+        return 3;
+    }
+    return lead >= 0xC0 ? 2 : 1;
+}
+
+std::string errorText(int error) {
+    return std::strerror(error);
+}
+
+// Where the bytes of a line go: stored as they are (readRawLine) or decoded to UTF-8 piece by
+// piece (readLine), so that a line longer than the buffer is never held twice.
+class RawSink {
+  public:
+    explicit RawSink(std::string& out) : m_out(out) {}
+    void reserve(std::size_t bytes) { m_out.reserve(bytes); }
+    void add(std::string_view piece) { m_out.append(piece); }
+    void finish(std::string_view lastPiece) { m_out.append(lastPiece); }
+
+  private:
+    std::string& m_out;
+};
+
+class DecodingSink {
+  public:
+    DecodingSink(std::string& out, TextEncoding encoding) : m_out(out), m_encoding(encoding) {}
+
+    // UTF-8 from CP932 or UTF-16 is up to 1.5 times as long (3 bytes for 2); ASCII 1:1.
+    void reserve(std::size_t bytes) {
+        m_out.reserve(m_encoding == TextEncoding::Utf8 || m_encoding == TextEncoding::Utf8Bom
+                          ? bytes
+                          : bytes + bytes / 2);
+    }
+
+    void add(std::string_view piece) { addPiece(piece, false); }
+
+    // Most lines fit the buffer and arrive here whole, decoded in one go.
+    void finish(std::string_view lastPiece) { addPiece(lastPiece, true); }
+
+  private:
+    // Decodes the longest prefix that ends on a character boundary; keeps the rest for the
+    // next piece unless this is the end of the line.
+    void addPiece(std::string_view piece, bool last) {
+        std::string pending;
+        if (!m_carry.empty()) {
+            pending.swap(m_carry);
+            pending.append(piece);
+            piece = pending;
+        }
+        const std::size_t cut = last ? piece.size() : boundary(piece);
+        decode(piece.substr(0, cut));
+        m_carry.assign(piece.substr(cut));
+    }
+
+    std::size_t boundary(std::string_view bytes) const {
+        switch (m_encoding) {
+            case TextEncoding::Cp932: {
+                std::size_t i = 0;
+                while (i < bytes.size()) {
+                    if (isCp932LeadByte(static_cast<unsigned char>(bytes[i]))) {
+                        if (i + 1 == bytes.size()) {
+                            return i;
+                        }
+                        ++i;
+                    }
+                    ++i;
+                }
+                return bytes.size();
+            }
+            case TextEncoding::Utf8:
+            case TextEncoding::Utf8Bom: {
+                // A sequence is at most 4 bytes, so its lead is among the last 3.
+                const std::size_t n = bytes.size();
+                for (std::size_t back = 1; back <= 3 && back <= n; ++back) {
+                    const auto c = static_cast<unsigned char>(bytes[n - back]);
+                    if (c >= 0xC0) {
+                        return utf8SequenceLength(c) > back ? n - back : n;
+                    }
+                    if (c < 0x80) {
+                        return n;
+                    }
+                }
+                return n;
+            }
+            case TextEncoding::Utf16Le:
+            case TextEncoding::Utf16Be: {
+                std::size_t n = bytes.size() & ~std::size_t{1};
+                if (n >= 2) {
+                    const char16_t unit = unitAt(bytes, n - 2);
+                    if (unit >= 0xD800 && unit <= 0xDBFF) {
+                        n -= 2;  // its low surrogate is in the next piece
+                    }
+                }
+                return n;
+            }
+        }
+        return bytes.size();
+    }
+
+    char16_t unitAt(std::string_view bytes, std::size_t i) const {
+        const auto b0 = static_cast<unsigned char>(bytes[i]);
+        const auto b1 = static_cast<unsigned char>(bytes[i + 1]);
+        return m_encoding == TextEncoding::Utf16Be ? static_cast<char16_t>(b0 << 8 | b1)
+                                                   : static_cast<char16_t>(b1 << 8 | b0);
+    }
+
+    void decode(std::string_view bytes) {
+        if (bytes.empty()) {
+            return;
+        }
+        switch (m_encoding) {
+            case TextEncoding::Cp932:
+                m_out.append(cp932ToUtf8(bytes));
+                return;
+            case TextEncoding::Utf8:
+            case TextEncoding::Utf8Bom:
+                if (isValidUtf8(bytes)) {
+                    m_out.append(bytes);
+                } else {
+                    m_out.append(utf16ToUtf8(utf8ToUtf16(bytes)));
+                }
+                return;
+            case TextEncoding::Utf16Le:
+            case TextEncoding::Utf16Be: {
+                std::u16string units(bytes.size() / 2, u'\0');
+                for (std::size_t i = 0; i < units.size(); ++i) {
+                    units[i] = unitAt(bytes, 2 * i);
+                }
+                m_out.append(utf16ToUtf8(units));
+                if (bytes.size() % 2 != 0) {
+                    m_out.append(kReplacementCharacter);  // half a code unit at the file's end
+                }
+                return;
+            }
+        }
+    }
+
+    std::string& m_out;
+    TextEncoding m_encoding;
+    std::string m_carry;
+};
+
+}  // namespace
+
+TextEncoding detectTextEncoding(std::string_view head) {
+    if (head.starts_with("\xEF\xBB\xBF")) {
+        return TextEncoding::Utf8Bom;
+    }
+    if (head.starts_with("\xFF\xFE")) {
+        return TextEncoding::Utf16Le;
+    }
+    if (head.starts_with("\xFE\xFF")) {
+        return TextEncoding::Utf16Be;
+    }
+    if (!isValidUtf8(head, true)) {
+        return TextEncoding::Cp932;
+    }
+    // Valid, but pure ASCII is CP932 as well; only a whole multi-byte sequence tells UTF-8.
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        const auto c = static_cast<unsigned char>(head[i]);
+        if (c >= 0xC0) {
+            return i + utf8SequenceLength(c) <= head.size() ? TextEncoding::Utf8
+                                                            : TextEncoding::Cp932;
+        }
+    }
+    return TextEncoding::Cp932;
+}
+
+std::size_t byteOrderMarkLength(TextEncoding encoding) {
+    switch (encoding) {
+        case TextEncoding::Utf8Bom:
+            return 3;
+        case TextEncoding::Utf16Le:
+        case TextEncoding::Utf16Be:
+            return 2;
+        case TextEncoding::Cp932:
+        case TextEncoding::Utf8:
+            return 0;
+    }
+    return 0;
+}
+
+LineReader::LineReader(const std::filesystem::path& path) : m_path(path) {
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; regular files ignore it.
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_fd < 0) {
+        const int error = errno;
+        throw Error(Error::Kind::FileOpen,
+                    "cannot open " + path.string() + ": " + errorText(error));
+    }
+    struct stat st {};
+    const bool statOk = ::fstat(m_fd, &st) == 0;
+    const int statError = errno;
+    if (!statOk || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+        // A device or FIFO could feed an endless line or block forever.
+        ::close(m_fd);
+        m_fd = -1;
+        throw Error(Error::Kind::FileOpen,
+                    "cannot open " + path.string() + ": " +
+                        (statOk ? "not a regular file" : errorText(statError)));
+    }
+    try {
+        m_buffer.reserve(kReadChunk);
+        while (m_buffer.size() < kDetectBytes && fill()) {
+        }
+    } catch (const Error&) {
+        // The destructor does not run for a constructor that throws.
+        ::close(m_fd);
+        m_fd = -1;
+        throw;
+    }
+    const std::size_t sample = m_buffer.size() < kDetectBytes ? m_buffer.size() : kDetectBytes;
+    m_encoding = detectTextEncoding(std::string_view(m_buffer).substr(0, sample));
+    m_pos = byteOrderMarkLength(m_encoding);
+}
+
+LineReader::~LineReader() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+bool LineReader::fill() {
+    if (m_eof) {
+        return false;
+    }
+    if (m_pos > 0) {
+        m_buffer.erase(0, m_pos);
+        m_pos = 0;
+    }
+    const std::size_t old = m_buffer.size();
+    m_buffer.resize(old + kReadChunk);
+    for (;;) {
+        const ssize_t got = ::read(m_fd, m_buffer.data() + old, kReadChunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            const int error = errno;
+            m_buffer.resize(old);
+            throw Error(Error::Kind::FileRead,
+                        "cannot read " + m_path.string() + ": " + errorText(error));
+        }
+        m_buffer.resize(old + static_cast<std::size_t>(got));
+        if (got == 0) {
+            m_eof = true;
+        }
+        return got > 0;
+    }
+}
+
+bool LineReader::atEndOfStream() {
+    while (m_pos >= m_buffer.size()) {
+        if (m_eof || !fill()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+// The bytes from `offset` on in the file up to the next line end (or the file's end), found
+// without keeping them: the size a line too long for the buffer is to be given at once.
+std::size_t measureRestOfLine(int fd, off_t offset, std::size_t unit, bool bigEndian) {
+    std::vector<char> scratch(kReadChunk);
+    std::size_t total = 0;
+    for (;;) {
+        const ssize_t got = ::pread(fd, scratch.data(), scratch.size(), offset);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return total;  // a read error shows again when the line is read for real
+        }
+        const auto n = static_cast<std::size_t>(got) / unit * unit;
+        if (n == 0) {
+            return total + static_cast<std::size_t>(got);
+        }
+        for (std::size_t i = 0; i < n; i += unit) {
+            unsigned value = static_cast<unsigned char>(scratch[i]);
+            if (unit == 2) {
+                const unsigned other = static_cast<unsigned char>(scratch[i + 1]);
+                value = bigEndian ? (value << 8 | other) : (other << 8 | value);
+            }
+            if (value == '\n' || value == '\r') {
+                return total + i;
+            }
+        }
+        total += n;
+        offset += static_cast<off_t>(n);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// One line scan shared by readLine and readRawLine; the sink takes the line's bytes.
+template <typename Sink>
+void scanLine(int fd, std::string& buffer, std::size_t& pos, const bool& eof, TextEncoding encoding,
+              Sink& sink, auto&& fill) {
+    const std::size_t unit = isUtf16(encoding) ? 2 : 1;
+    const bool bigEndian = encoding == TextEncoding::Utf16Be;
+    auto unitAt = [&](std::size_t i) -> unsigned {
+        const unsigned b0 = static_cast<unsigned char>(buffer[i]);
+        if (unit == 1) {
+            return b0;
+        }
+        const unsigned b1 = static_cast<unsigned char>(buffer[i + 1]);
+        return bigEndian ? (b0 << 8 | b1) : (b1 << 8 | b0);
+    };
+    std::size_t scan = pos;
+    bool spilled = false;
+    for (;;) {
+        while (scan + unit <= buffer.size()) {
+            const unsigned value = unitAt(scan);
+            if (value == '\n' || value == '\r') {
+                std::size_t end = scan + unit;
+                if (value == '\r') {
+                    if (end + unit > buffer.size() && !eof) {
+                        break;  // the LF that may follow is not read yet
+                    }
+                    if (end + unit <= buffer.size() && unitAt(end) == '\n') {
+                        end += unit;
+                    }
+                }
+                sink.finish(std::string_view(buffer).substr(pos, scan - pos));
+                pos = end;
+                return;
+            }
+            scan += unit;
+        }
+        if (eof) {
+            // The last line has no terminator; a half code unit at the end belongs to it.
+            sink.finish(std::string_view(buffer).substr(pos));
+            pos = buffer.size();
+            return;
+        }
+        if (scan - pos >= kMaxBuffered) {
+            if (!spilled) {
+                // Code units start at even offsets; an odd end splits one, so start before it.
+                off_t fileOffset = ::lseek(fd, 0, SEEK_CUR);
+                fileOffset -= fileOffset > 0 ? fileOffset % static_cast<off_t>(unit) : 0;
+                const std::size_t buffered = buffer.size() - scan;
+                const std::size_t rest =
+                    fileOffset < 0 ? 0 : measureRestOfLine(fd, fileOffset, unit, bigEndian);
+                sink.reserve(scan - pos + buffered + rest);
+                spilled = true;
+            }
+            sink.add(std::string_view(buffer).substr(pos, scan - pos));
+            pos = scan;
+        }
+        const std::size_t consumed = pos;
+        fill();
+        scan -= consumed;
+    }
+}
+
+}  // namespace
+
+std::string LineReader::readRawLine() {
+    std::string line;
+    if (atEndOfStream()) {
+        return line;
+    }
+    RawSink sink(line);
+    scanLine(m_fd, m_buffer, m_pos, m_eof, m_encoding, sink, [this] { return fill(); });
+    return line;
+}
+
+std::string LineReader::readLine() {
+    std::string line;
+    if (atEndOfStream()) {
+        return line;
+    }
+    DecodingSink sink(line, m_encoding);
+    scanLine(m_fd, m_buffer, m_pos, m_eof, m_encoding, sink, [this] { return fill(); });
+    return line;
+}
+
+}  // namespace ferretta::platform

@@ -1,0 +1,285 @@
+#include "platform/line_reader.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/cp932.h"
+#include "platform/error.h"
+#include "platform/unicode.h"
+
+namespace ferretta::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempFolder {
+  public:
+    TempFolder()
+        : m_dir(fs::temp_directory_path() / ("line_reader_test_" + std::to_string(::getpid()))) {
+        fs::create_directories(m_dir);
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+    fs::path write(const std::string& name, const std::string& bytes) const {
+        const fs::path p = m_dir / name;
+        std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+        return p;
+    }
+    const fs::path& path() const { return m_dir; }
+
+  private:
+    fs::path m_dir;
+};
+
+// The file form of UTF-8 text in an encoding.
+std::string encode(const std::string& utf8, TextEncoding encoding) {
+    switch (encoding) {
+        case TextEncoding::Cp932:
+            return utf8ToCp932(utf8);
+        case TextEncoding::Utf8:
+            return utf8;
+        case TextEncoding::Utf8Bom:
+            return "\xEF\xBB\xBF" + utf8;
+        case TextEncoding::Utf16Le:
+        case TextEncoding::Utf16Be: {
+            const bool be = encoding == TextEncoding::Utf16Be;
+            std::string out = be ? "\xFE\xFF" : "\xFF\xFE";
+            for (const char16_t u : utf8ToUtf16(utf8)) {
+                const char hi = static_cast<char>(u >> 8);
+                const char lo = static_cast<char>(u & 0xFF);
+                out += be ? hi : lo;
+                out += be ? lo : hi;
+            }
+            return out;
+        }
+    }
+    return {};
+}
+
+std::vector<std::string> readAllLines(const fs::path& p) {
+    LineReader reader(p);
+    std::vector<std::string> lines;
+    while (!reader.atEndOfStream()) {
+        lines.push_back(reader.readLine());
+    }
+    EXPECT_EQ(reader.readLine(), "");  // past the end: nothing, no throw
+    return lines;
+}
+
+using Lines = std::vector<std::string>;
+
+struct TerminatorCase {
+    const char* name;
+    std::string text;  // UTF-8
+    Lines expected;
+    bool cp932 = true;  // the text has a CP932 form
+};
+
+const TerminatorCase kTerminatorCases[] = {
+    {"Empty", "", {}},
+    {"NoTerminator", "a", {"a"}},
+    {"Lf", "a\n", {"a"}},
+    {"CrLf", "a\r\n", {"a"}},
+    {"LoneCr", "a\r", {"a"}},
+    {"OnlyLf", "\n", {""}},
+    {"TwoCr", "\r\r", {"", ""}},
+    {"CrLfThenCr", "\r\n\r", {"", ""}},
+    {"LfThenCr", "\n\r", {"", ""}},
+    {"LfCrLf", "a\n\r\n", {"a", ""}},
+    {"Mixed", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
+    {"Japanese",
+     "\xE3\x81\x82\r\n\xE3\x81\x84\n\n\xE3\x81\x86",
+     {"\xE3\x81\x82", "\xE3\x81\x84", "", "\xE3\x81\x86"}},
+    // U+010A and U+0D0A hold the bytes of LF and CR in UTF-16; they end no line.
+    {"Utf16UnitsNotBytes",
+     "\xC4\x8A\xE0\xB4\x8A\n\xE0\xB4\x8D",
+     {"\xC4\x8A\xE0\xB4\x8A", "\xE0\xB4\x8D"},
+     false},
+};
+
+const TextEncoding kEncodings[] = {TextEncoding::Cp932, TextEncoding::Utf8, TextEncoding::Utf8Bom,
+                                   TextEncoding::Utf16Le, TextEncoding::Utf16Be};
+
+TEST(LineReaderTest, TerminatorsInEveryEncoding) {
+    const TempFolder folder;
+    for (const TextEncoding encoding : kEncodings) {
+        for (const TerminatorCase& c : kTerminatorCases) {
+            if (encoding == TextEncoding::Cp932 && !c.cp932) {
+                continue;
+            }
+            SCOPED_TRACE(std::string(c.name) + " encoding " +
+                         std::to_string(static_cast<int>(encoding)));
+            const fs::path p = folder.write("t.txt", encode(c.text, encoding));
+            EXPECT_EQ(readAllLines(p), c.expected);
+        }
+    }
+}
+
+TEST(LineReaderTest, EncodingAndRawLines) {
+    const TempFolder folder;
+    struct Case {
+        std::string bytes;
+        TextEncoding encoding;
+        std::string firstRaw;
+    };
+    const Case cases[] = {
+        {"abc\n", TextEncoding::Cp932, "abc"},
+        {"\x93\xFA\x96\x7B\n", TextEncoding::Cp932, "\x93\xFA\x96\x7B"},
+        {"\xE6\x97\xA5\n", TextEncoding::Utf8, "\xE6\x97\xA5"},
+        {"\xEF\xBB\xBFx\n", TextEncoding::Utf8Bom, "x"},
+        {"\xEF\xBB\xBF", TextEncoding::Utf8Bom, ""},
+        {std::string("\xFF\xFEx\0\n\0", 6), TextEncoding::Utf16Le, std::string("x\0", 2)},
+        {std::string("\xFE\xFF\0x\0\r\0\n", 8), TextEncoding::Utf16Be, std::string("\0x", 2)},
+    };
+    for (const Case& c : cases) {
+        const fs::path p = folder.write("e.txt", c.bytes);
+        LineReader reader(p);
+        EXPECT_EQ(reader.encoding(), c.encoding);
+        EXPECT_EQ(reader.readRawLine(), c.firstRaw);
+        EXPECT_TRUE(reader.atEndOfStream());
+    }
+}
+
+TEST(LineReaderTest, OddByteAtEndOfUtf16) {
+    const TempFolder folder;
+    const fs::path p = folder.write("odd.txt", std::string("\xFF\xFEx\0\n\0y", 7));
+    EXPECT_EQ(readAllLines(p), (Lines{"x", "\xEF\xBF\xBD"}));
+}
+
+// A CR at the end of one read and its LF at the start of the next must still be one line end;
+// the same for a CR that ends the buffered part of a line longer than the buffer.
+TEST(LineReaderTest, CrLfAcrossBufferBoundaries) {
+    const TempFolder folder;
+    for (const std::size_t boundary :
+         {64u << 10, 128u << 10, 256u << 10, 512u << 10, 1u << 20, 2u << 20}) {
+        for (const int shift : {-2, -1, 0, 1}) {
+            const std::size_t crAt = boundary + static_cast<std::size_t>(shift + 4) - 4 - 1;
+            SCOPED_TRACE("CR at " + std::to_string(crAt));
+            const std::string first(crAt, 'x');
+            const fs::path p8 = folder.write("b8.txt", first + "\r\ny\r\n");
+            EXPECT_EQ(readAllLines(p8), (Lines{first, "y"}));
+            const std::string half((crAt - 2) / 2, 'x');
+            const fs::path p16 =
+                folder.write("b16.txt", encode(half + "\r\ny\r\n", TextEncoding::Utf16Le));
+            const Lines lines = readAllLines(p16);
+            ASSERT_EQ(lines.size(), 2u);
+            EXPECT_EQ(lines[0].size(), half.size());
+        }
+    }
+}
+
+// Lines longer than the buffer are handed on in pieces; a character cut between two pieces
+// must decode as it does whole.
+TEST(LineReaderTest, LongLinesDecodeAcrossPieces) {
+    const TempFolder folder;
+    std::string utf8;
+    for (int i = 0; i < 400000; ++i) {
+        utf8 += "a\xE3\x81\x82\xF0\x9F\x98\x80";  // 1, 3 and 4 bytes; 2 and 3 units in UTF-16
+    }
+    for (const TextEncoding encoding : kEncodings) {
+        SCOPED_TRACE(static_cast<int>(encoding));
+        const std::string bytes = encode(utf8, encoding);
+        const std::string expected = encoding == TextEncoding::Cp932 ? cp932ToUtf8(bytes) : utf8;
+        const fs::path p = folder.write("long.txt", encode(utf8 + "\r\nend", encoding));
+        LineReader reader(p);
+        const std::string line = reader.readLine();
+        EXPECT_TRUE(line == expected) << "line of " << line.size() << " bytes differs";
+        EXPECT_EQ(reader.readLine(), "end");
+        EXPECT_TRUE(reader.atEndOfStream());
+    }
+    // Invalid UTF-8 past the detection sample is replaced the same way in pieces.
+    std::string broken = "\xE3\x81\x82" + std::string(70000, 'a');
+    for (int i = 0; i < 300000; ++i) {
+        broken += "\xE3\x81\xFF\x80";
+    }
+    const fs::path p = folder.write("broken.txt", broken);
+    LineReader reader(p);
+    ASSERT_EQ(reader.encoding(), TextEncoding::Utf8);
+    EXPECT_TRUE(reader.readLine() == utf16ToUtf8(utf8ToUtf16(broken)));
+}
+
+TEST(LineReaderTest, LongLineIsAllocatedOnce) {
+    const TempFolder folder;
+    const std::string big(20u << 20, 'q');
+    const fs::path p = folder.write("big.txt", "short\n" + big + "\nz");
+    LineReader reader(p);
+    EXPECT_EQ(reader.readRawLine(), "short");
+    const std::string line = reader.readRawLine();
+    EXPECT_TRUE(line == big);
+    // Grown by doubling it would hold up to twice its size; sized ahead it holds no more than
+    // what was buffered beyond it.
+    EXPECT_LT(line.capacity(), big.size() + (1u << 20));
+    EXPECT_EQ(reader.readRawLine(), "z");
+}
+
+TEST(LineReaderTest, DetectsEncoding) {
+    struct Case {
+        const char* name;
+        std::string head;
+        TextEncoding expected;
+    };
+    const Case cases[] = {
+        {"Empty", "", TextEncoding::Cp932},
+        {"Ascii", "abc\r\n", TextEncoding::Cp932},
+        {"Utf8Japanese", "\xE6\x97\xA5\xE6\x9C\xAC", TextEncoding::Utf8},
+        {"Cp932Japanese", "\x93\xFA\x96\x7B\x8C\xEA", TextEncoding::Cp932},
+        {"Cp932HalfWidthKana", "\xB1\xB2\xB3", TextEncoding::Cp932},
+        {"Utf8CutAtSampleEnd", "\xE3\x81\x82\xE3\x81", TextEncoding::Utf8},
+        {"OnlyACutSequence", "abc\xE3\x81", TextEncoding::Cp932},
+        {"InvalidUtf8", "\xE3\x81\x82\xFF", TextEncoding::Cp932},
+        {"Utf8Bom", "\xEF\xBB\xBF", TextEncoding::Utf8Bom},
+        {"Utf16LeBom", "\xFF\xFE", TextEncoding::Utf16Le},
+        {"Utf16BeBom", "\xFE\xFF", TextEncoding::Utf16Be},
+        {"HalfABom", "\xFF", TextEncoding::Cp932},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(detectTextEncoding(c.head), c.expected) << c.name;
+    }
+    EXPECT_EQ(byteOrderMarkLength(TextEncoding::Cp932), 0u);
+    EXPECT_EQ(byteOrderMarkLength(TextEncoding::Utf8), 0u);
+    EXPECT_EQ(byteOrderMarkLength(TextEncoding::Utf8Bom), 3u);
+    EXPECT_EQ(byteOrderMarkLength(TextEncoding::Utf16Le), 2u);
+    EXPECT_EQ(byteOrderMarkLength(TextEncoding::Utf16Be), 2u);
+}
+
+// The reader decides on the first 64 KiB; a character cut by that limit is no reason for CP932.
+TEST(LineReaderTest, DetectionSampleCutsACharacter) {
+    const TempFolder folder;
+    std::string text = std::string(65535 - 3, 'a') + "\xE3\x81\x82" + "\xE3\x81\x84" + "\n";
+    const fs::path p = folder.write("cut.txt", text);
+    LineReader reader(p);
+    EXPECT_EQ(reader.encoding(), TextEncoding::Utf8);
+}
+
+TEST(LineReaderTest, OpenFailuresThrow) {
+    const TempFolder folder;
+    const fs::path missing = folder.path() / "missing.txt";
+    try {
+        LineReader reader(missing);
+        FAIL() << "no exception";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), Error::Kind::FileOpen);
+        EXPECT_NE(std::string(e.what()).find(missing.string()), std::string::npos);
+    }
+    try {
+        LineReader reader(folder.path());
+        FAIL() << "no exception";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), Error::Kind::FileRead);
+    }
+    // A FIFO without a writer must neither block the open nor feed an endless line.
+    const fs::path fifo = folder.path() / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(LineReader{fifo}, Error);
+}
+
+}  // namespace
+}  // namespace ferretta::platform
