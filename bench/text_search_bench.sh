@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# Times ferretta-cli against ripgrep on a generated CP932 corpus and prints a table.
+#
+#   bench/text_search_bench.sh [--runs N] [--corpus DIR] [--no-memory] [--keep-going]
+#
+# Environment:
+#   FERRETTA_CLI   a ferretta-cli to use instead of building build/release/src/ferretta-cli
+#   FERRETTA_OPTS  options given to every ferretta-cli run (default: --text-tags=TXT)
+#
+# Needs rg, hyperfine, GNU time, python3, cmake and ninja; installs nothing.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(dirname "$here")
+runs=5
+corpus="$here/data/corpus"
+memory_case=1
+keep_going=0
+
+die() {
+    echo "text_search_bench: $*" >&2
+    exit 2
+}
+
+while (($#)); do
+    case $1 in
+        --runs) runs=${2:?--runs needs a number}; shift 2 ;;
+        --runs=*) runs=${1#*=}; shift ;;
+        --corpus) corpus=${2:?--corpus needs a folder}; shift 2 ;;
+        --corpus=*) corpus=${1#*=}; shift ;;
+        --no-memory) memory_case=0; shift ;;
+        --keep-going) keep_going=1; shift ;;
+        -h | --help) sed -n '2,10s/^# \{0,1\}//p' "${BASH_SOURCE[0]}"; exit 0 ;;
+        *) die "unknown argument '$1' (try --help)" ;;
+    esac
+done
+[[ $runs =~ ^[1-9][0-9]*$ ]] || die "--runs must be a positive number, not '$runs'"
+corpus=$(realpath -m "$corpus")
+
+# --- tools -------------------------------------------------------------------------------------
+missing=()
+for tool in rg:ripgrep hyperfine:hyperfine python3:python3; do
+    command -v "${tool%%:*}" >/dev/null || missing+=("${tool#*:}")
+done
+[[ -x /usr/bin/time ]] || missing+=(time)
+if [[ -z ${FERRETTA_CLI:-} ]]; then
+    command -v cmake >/dev/null || missing+=(cmake)
+    command -v ninja >/dev/null || missing+=(ninja-build)
+fi
+if ((${#missing[@]})); then
+    echo "text_search_bench: missing tools; install them with" >&2
+    echo "    sudo apt-get install ${missing[*]}" >&2
+    exit 2
+fi
+
+# --- ferretta-cli ------------------------------------------------------------------------------
+if [[ -n ${FERRETTA_CLI:-} ]]; then
+    cli=$(realpath "$FERRETTA_CLI")
+    [[ -x $cli ]] || die "FERRETTA_CLI=$FERRETTA_CLI is not an executable"
+    echo "using FERRETTA_CLI=$cli (not building)"
+else
+    echo "building ferretta-cli (release preset) ..."
+    (
+        cd "$root"
+        [[ -f build/release/CMakeCache.txt ]] || cmake --preset release >/dev/null
+        cmake --build --preset release --target ferretta-cli
+    ) >"${TMPDIR:-/tmp}/ferretta_bench_build.log" 2>&1 ||
+        die "release build failed; see ${TMPDIR:-/tmp}/ferretta_bench_build.log"
+    cli=$root/build/release/src/ferretta-cli
+    [[ -x $cli ]] || die "the build did not produce $cli"
+fi
+read -r -a fopts <<<"${FERRETTA_OPTS---text-tags=TXT}"
+
+# --- corpus ------------------------------------------------------------------------------------
+python3 "$here/gen_text_corpus.py" "$corpus" || die "corpus generation failed"
+stamp="$corpus.stamp.json"
+expected() { # expected KEY -> planted line count for that query
+    python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["expected"]["lines"][sys.argv[2]])' \
+        "$stamp" "$1"
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/ferretta_bench.XXXXXX")
+oneline_dir=
+cleanup() {
+    rm -rf "$work"
+    [[ -z $oneline_dir ]] || rm -rf "$oneline_dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+results_dir="$here/results"
+mkdir -p "$results_dir"
+stamp_time=$(date +%Y%m%d-%H%M%S)
+log="$results_dir/text_search_$stamp_time.log"
+report="$results_dir/text_search_$stamp_time.txt"
+: >"$log"
+
+# hyperfine -N splits its command line itself (POSIX-like words), so quote every argument.
+quote_words() {
+    local out='' word
+    for word in "$@"; do
+        out+=" '${word//\'/\'\\\'\'}'"
+    done
+    printf '%s' "${out# }"
+}
+
+# count_run OUT_PREFIX CMD... : runs once untimed; writes OUT_PREFIX.hits, .rss (KB), .err.
+# Exit 0 and 1 (no hits) are fine; anything else is a failure of the tool.
+count_run() {
+    local prefix=$1 status
+    shift
+    set +e
+    /usr/bin/time -f %M -o "$prefix.time" "$@" 2>"$prefix.err" | wc -l >"$prefix.hits"
+    status=${PIPESTATUS[0]}
+    set -e
+    tail -n 1 "$prefix.time" >"$prefix.rss"
+    if ((status > 1)); then
+        echo "text_search_bench: '$*' failed with exit status $status:" >&2
+        head -n 20 "$prefix.err" >&2
+        ((keep_going)) || exit 2
+        echo "?" >"$prefix.hits"
+    fi
+}
+
+rows=()
+corpus_rss_kb=0
+
+# run_case NAME TARGET FERRETTA_KEY RG_KEY --f FERRETTA_ARGS... --rg RG_ARGS...
+run_case() {
+    local name=$1 target=$2 fkey=$3 rkey=$4
+    shift 4
+    local fargs=() rargs=() into=
+    for arg in "$@"; do
+        case $arg in
+            --f) into=f ;;
+            --rg) into=r ;;
+            *) if [[ $into == f ]]; then fargs+=("$arg"); else rargs+=("$arg"); fi ;;
+        esac
+    done
+    local tag=${name// /_}
+    echo "case '$name' ..."
+
+    count_run "$work/$tag.f" "$cli" "${fopts[@]}" "${fargs[@]}"
+    count_run "$work/$tag.r" rg "${rargs[@]}"
+
+    local fcmd rcmd r1cmd
+    fcmd=$(quote_words "$cli" "${fopts[@]}" "${fargs[@]}")
+    rcmd=$(quote_words rg "${rargs[@]}")
+    r1cmd=$(quote_words rg -j1 "${rargs[@]}")
+    {
+        echo "== $name"
+        echo "ferretta: $fcmd"
+        echo "rg:       $rcmd"
+    } >>"$log"
+    hyperfine -N -i --style basic --warmup 1 --runs "$runs" \
+        --export-json "$results_dir/text_search_${stamp_time}_$tag.json" \
+        -n ferretta "$fcmd" -n rg "$rcmd" -n rg-j1 "$r1cmd" >>"$log" 2>&1 ||
+        die "hyperfine failed for '$name'; see $log"
+
+    # Wall medians, then mean CPU seconds (user + system): on a busy machine the CPU time is the
+    # steadier of the two.
+    local stats
+    stats=$(python3 -c '
+import json, sys
+results = json.load(open(sys.argv[1]))["results"]
+print(" ".join(["%.3f" % r["median"] for r in results] +
+               ["%.3f" % (r["user"] + r["system"]) for r in results]))' \
+        "$results_dir/text_search_${stamp_time}_$tag.json")
+    local fmed rmed r1med fcpu r1cpu
+    read -r fmed rmed r1med fcpu _ r1cpu <<<"$stats"
+    local rss_kb
+    rss_kb=$(<"$work/$tag.f.rss")
+    [[ $rss_kb =~ ^[0-9]+$ ]] || rss_kb=0
+    ((rss_kb > corpus_rss_kb)) && corpus_rss_kb=$rss_kb
+    local verdict ratio ratio1 cpu_ratio
+    ratio=$(awk -v a="$fmed" -v b="$rmed" 'BEGIN { printf "%.2f", a / b }')
+    ratio1=$(awk -v a="$fmed" -v b="$r1med" 'BEGIN { printf "%.2f", a / b }')
+    cpu_ratio=$(awk -v a="$fcpu" -v b="$r1cpu" 'BEGIN { printf "%.2f", a / b }')
+    verdict=$(awk -v r="$ratio" -v t="$target" 'BEGIN { print (r <= t) ? "ok" : "MISS" }')
+    rows+=("$(printf '%-15s %8s %8s %8s %7sx %7sx %6s %-4s %7sx %13s %13s %7.1f' \
+        "$name" "$fmed" "$rmed" "$r1med" "$ratio" "$ratio1" "<=${target}x" "$verdict" "$cpu_ratio" \
+        "$(<"$work/$tag.f.hits")/$(expected "$fkey")" "$(<"$work/$tag.r.hits")/$(expected "$rkey")" \
+        "$(awk -v k="$rss_kb" 'BEGIN { print k / 1024 }')")")
+}
+
+# Literals are the CP932 needles planted by the generator; see gen_text_corpus.py for the counts.
+run_case "strict literal" 1.0 strict_ja strict_ja \
+    --f --strict "$corpus" 検索対象ファイル \
+    --rg -uu -E shift_jis -F 検索対象ファイル "$corpus"
+run_case "folded literal" 1.5 folded_en ascii_ci_en \
+    --f "$corpus" ferrettaneedle \
+    --rg -uu -E shift_jis -F -i ferrettaneedle "$corpus"
+run_case "regex" 2.0 regex_id regex_id_unicode \
+    --f --regex "$corpus" 'id-\d{4}-[a-z]{3}' \
+    --rg -uu -E shift_jis -i 'id-\d{4}-[a-z]{3}' "$corpus"
+
+# --- one 200 MB line ---------------------------------------------------------------------------
+memory_row=
+if ((memory_case)); then
+    echo "case 'one 200 MB line' ..."
+    # Beside the corpus, not in /tmp, which may be a RAM disk and would blur the measurement.
+    oneline_dir=$(mktemp -d "$(dirname "$corpus")/oneline.XXXXXX")
+    python3 "$here/gen_text_corpus.py" --one-line "$oneline_dir/one_line.txt" --size-mb 200 \
+        >/dev/null || die "could not write the long-line file"
+    cat "$oneline_dir/one_line.txt" >/dev/null # warm the cache
+    start=$(date +%s.%N)
+    count_run "$work/oneline.f" "$cli" "${fopts[@]}" "$oneline_dir" 検索対象ファイル
+    end=$(date +%s.%N)
+    count_run "$work/oneline.r" rg -uu -E shift_jis -F -i 検索対象ファイル "$oneline_dir"
+    rss_kb=$(<"$work/oneline.f.rss")
+    [[ $rss_kb =~ ^[0-9]+$ ]] || rss_kb=0
+    memory_row=$(printf '%-15s %6.2f s  hits %s/1  peak RSS ferretta %.1f MB (target < 64, %s), rg %.1f MB' \
+        "one 200MB line" "$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')" \
+        "$(<"$work/oneline.f.hits")" "$(awk -v k="$rss_kb" 'BEGIN { print k / 1024 }')" \
+        "$( ((rss_kb < 64 * 1024)) && echo ok || echo MISS)" \
+        "$(awk -v k="$(<"$work/oneline.r.rss")" 'BEGIN { print k / 1024 }')")
+    rm -rf "$oneline_dir"
+    oneline_dir=
+fi
+
+# --- report ------------------------------------------------------------------------------------
+{
+    echo
+    echo "ferretta-cli text search vs ripgrep; median of $runs warm runs, seconds"
+    echo "host: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
+    rg_version=$(rg --version)
+    echo "tools: ${rg_version%%$'\n'*}; ferretta $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo '?')"
+    read -r load1 _ </proc/loadavg
+    echo "load average before the report: $load1$(awk -v l="$load1" -v n="$(nproc)" \
+        'BEGIN { if (l > n) print "  (busy machine: wall times are noisy, compare cpu-f/j1)" }')"
+    echo "corpus: $corpus ($(du -sh "$corpus" | cut -f1), $(find "$corpus" -type f | wc -l) files, CP932)"
+    echo
+    printf '%-15s %8s %8s %8s %8s %8s %-11s %8s %13s %13s %7s\n' \
+        case ferretta rg rg-j1 f/rg f/rg-j1 target cpu-f/j1 "hits f/exp" "hits rg/exp" "RSS MB"
+    printf '%s\n' "${rows[@]}"
+    echo
+    printf 'corpus peak RSS of ferretta-cli: %.1f MB (target < 64, %s)\n' \
+        "$(awk -v k="$corpus_rss_kb" 'BEGIN { print k / 1024 }')" \
+        "$( ((corpus_rss_kb < 64 * 1024)) && echo ok || echo MISS)"
+    [[ -z $memory_row ]] || echo "$memory_row"
+    echo
+    echo "hits: output lines; exp: lines planted by the generator. rg -i folds ASCII case only, so"
+    echo "it misses the full-width needles that ferretta's default mode finds."
+} | tee "$report"
+echo "details: $log, $report"
