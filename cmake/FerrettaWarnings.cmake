@@ -2,7 +2,7 @@
 add_library(ferretta_warnings INTERFACE)
 target_compile_options(ferretta_warnings INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align
-    -Woverloaded-virtual -Wnull-dereference -Wimplicit-fallthrough)
+    -Woverloaded-virtual -Wimplicit-fallthrough)
 if(FERRETTA_WERROR)
     target_compile_options(ferretta_warnings INTERFACE -Werror)
 endif()
