@@ -46,7 +46,24 @@ public:
         }
         // A lead byte at the very end of a text decodes to '?'.
         m_leadAtEnd = make(std::string_view("?"), true);
+
+        // One flat table for the folding loop: a character and the byte after it index it
+        // without a branch. Pairs use lead << 8 | trail (>= 0x8100); a character of one byte
+        // uses its own value; a lead byte before a line end uses 0x100 + the byte.
+        for (int b = 0; b < 256; ++b) {
+            m_flat[b] = b < 0x80 ? asciiEntry(b) : m_single[b];
+            m_flat[0x100 + b] = m_leadAtEnd;
+        }
+        for (int lead = 0x81; lead <= 0xFC; ++lead) {
+            for (int trail = 0; trail < 256; ++trail) {
+                if (isCp932LeadByte(static_cast<unsigned char>(lead)) && isTrailByte(static_cast<unsigned char>(trail))) {
+                    m_flat[(lead << 8) | trail] = m_double[(lead << 8) | trail];
+                }
+            }
+        }
     }
+
+    const Folded* flat() const { return m_flat.data(); }
 
     const Folded& single(unsigned char b) const { return m_single[b]; }
     const Folded& pair(unsigned char lead, unsigned char trail) const { return m_double[(lead << 8) | trail]; }
@@ -70,6 +87,15 @@ private:
         return f;
     }
 
+    static Folded asciiEntry(int b) {
+        Folded f;
+        f.length = 1;
+        f.reencoded = 1;
+        f.bytes[0] = static_cast<char>((b >= 'a' && b <= 'z') ? b - 0x20 : b);
+        return f;
+    }
+
+    std::array<Folded, 65536> m_flat{};
     std::array<Folded, 256> m_single{};
     std::array<Folded, 65536> m_double{};
     std::array<bool, 256> m_identityLead{};
@@ -84,41 +110,37 @@ const FoldTables& tables() {
 }  // namespace
 
 void foldCp932(std::string_view in, std::string& out, bool textEndsHere) {
-    const FoldTables& t = tables();
-    out.resize(in.size());
+    const Folded* const flat = tables().flat();
+    out.resize(in.size() + 1);  // one byte of room: every character stores two bytes
     const auto* src = reinterpret_cast<const unsigned char*>(in.data());
     char* dst = out.data();
     const std::size_t n = in.size();
     std::size_t i = 0;
-    while (i < n) {
-        unsigned char b = src[i];
-        if (b < 0x80) {
-            *dst++ = (b >= 'a' && b <= 'z') ? static_cast<char>(b - 0x20) : static_cast<char>(b);
-            ++i;
-        } else if (isCp932LeadByte(b)) {
-            if (i + 1 < n && isTrailByte(src[i + 1])) {
-                if (t.identityLead(b)) {
-                    dst[0] = static_cast<char>(b);
-                    dst[1] = static_cast<char>(src[i + 1]);
-                    dst += 2;
-                } else {
-                    const Folded& f = t.pair(b, src[i + 1]);
-                    std::memcpy(dst, f.bytes.data(), 2);
-                    dst += f.length;
-                }
-                i += 2;
-            } else {
-                // Lines are decoded one by one, so a lead byte before a line end is a lead byte
-                // at the end of its text.
-                const bool atLineEnd = (i + 1 >= n && textEndsHere) || (i + 1 < n && (src[i + 1] == '\r' || src[i + 1] == '\n'));
-                const Folded& f = atLineEnd ? t.leadAtEnd() : t.single(b);
-                *dst++ = f.bytes[0];
-                ++i;
-            }
-        } else {
-            *dst++ = t.single(b).bytes[0];
-            ++i;
+    // The loop has no branch on the kind of character: how far to step is worked out with
+    // arithmetic, and the table lookup is off that dependency chain, so the processor never
+    // mispredicts on Japanese text mixed with ASCII.
+    if (n >= 2) {
+        for (; i + 1 < n;) {
+            const unsigned b = src[i];
+            const unsigned c = src[i + 1];
+            const unsigned lead = static_cast<unsigned>((b - 0x81u < 0x1Fu) | (b - 0xE0u < 0x1Du));
+            const unsigned trail = static_cast<unsigned>((c - 0x40u < 0x3Fu) | (c - 0x80u < 0x7Du));
+            const unsigned pair = lead & trail;
+            const unsigned lineEnd = static_cast<unsigned>((c == '\r') | (c == '\n'));
+            const unsigned index = pair ? ((b << 8) | c) : (b | ((lead & lineEnd) << 8));
+            const Folded& f = flat[index];
+            std::memcpy(dst, f.bytes.data(), 2);
+            dst += f.length;
+            i += 1 + pair;
         }
+    }
+    if (i < n) {
+        // The last byte: a lead byte there ends the text unless the text goes on elsewhere.
+        const unsigned b = src[i];
+        const bool lead = isCp932LeadByte(static_cast<unsigned char>(b));
+        const Folded& f = lead ? (textEndsHere ? tables().leadAtEnd() : tables().single(static_cast<unsigned char>(b)))
+                               : flat[b];
+        *dst++ = f.bytes[0];
     }
     out.resize(static_cast<std::size_t>(dst - out.data()));
 }
