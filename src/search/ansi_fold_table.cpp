@@ -18,6 +18,7 @@ struct Folded {
     std::uint8_t length = 0;
     std::uint8_t reencoded = 0;
     std::array<char, 2> bytes{};
+    char16_t decoded = 0;  // the character itself, as decoding the text gives it
 };
 
 class FoldTables {
@@ -76,6 +77,7 @@ private:
         std::u16string decoded = platform::cp932ToUtf16(bytes);
         if (firstCharOnly || decoded.size() > 1) decoded.resize(1);
         Folded f;
+        f.decoded = decoded.empty() ? u'?' : decoded[0];
         f.reencoded = static_cast<std::uint8_t>(platform::cp932Length(decoded));
         std::string folded = platform::utf16ToCp932(platform::foldForMatch(decoded));
         // Folding never lengthens a character's CP932 form; cut defensively so the invariant
@@ -92,6 +94,7 @@ private:
         f.length = 1;
         f.reencoded = 1;
         f.bytes[0] = static_cast<char>((b >= 'a' && b <= 'z') ? b - 0x20 : b);
+        f.decoded = static_cast<char16_t>(b);
         return f;
     }
 
@@ -141,6 +144,30 @@ void foldCp932(std::string_view in, std::string& out, bool textEndsHere) {
         const Folded& f = lead ? (textEndsHere ? tables().leadAtEnd() : tables().single(static_cast<unsigned char>(b)))
                                : flat[b];
         *dst++ = f.bytes[0];
+    }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
+}
+
+void decodeCp932(std::string_view in, std::u16string& out) {
+    const Folded* const flat = tables().flat();
+    out.resize(in.size());
+    const auto* src = reinterpret_cast<const unsigned char*>(in.data());
+    char16_t* dst = out.data();
+    const std::size_t n = in.size();
+    std::size_t i = 0;
+    for (; i + 1 < n;) {
+        const unsigned b = src[i];
+        const unsigned c = src[i + 1];
+        const unsigned lead = static_cast<unsigned>((b - 0x81u < 0x1Fu) | (b - 0xE0u < 0x1Du));
+        const unsigned trail = static_cast<unsigned>((c - 0x40u < 0x3Fu) | (c - 0x80u < 0x7Du));
+        const unsigned pair = lead & trail;
+        const unsigned lineEnd = static_cast<unsigned>((c == '\r') | (c == '\n'));
+        *dst++ = flat[pair ? ((b << 8) | c) : (b | ((lead & lineEnd) << 8))].decoded;
+        i += 1 + pair;
+    }
+    if (i < n) {
+        const unsigned b = src[i];
+        *dst++ = isCp932LeadByte(static_cast<unsigned char>(b)) ? tables().leadAtEnd().decoded : flat[b].decoded;
     }
     out.resize(static_cast<std::size_t>(dst - out.data()));
 }

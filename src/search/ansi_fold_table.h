@@ -20,6 +20,10 @@ struct AnsiCharInfo {
 // a line passes false.
 void foldCp932(std::string_view in, std::string& out, bool textEndsHere = true);
 
+// Decodes one line of CP932 text to UTF-16 into `out`, exactly as platform::cp932ToUtf16 does,
+// reusing the caller's buffer (for matching line after line without allocating).
+void decodeCp932(std::string_view in, std::u16string& out);
+
 // The character that starts at `at` (at < text.size()): how long it is, and how many bytes
 // its decoded form takes when encoded again.
 AnsiCharInfo cp932CharAt(std::string_view text, std::size_t at);

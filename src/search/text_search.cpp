@@ -94,6 +94,32 @@ std::size_t cp932CharLength(std::string_view text, std::size_t at) {
                : 1;
 }
 
+// The first CR or LF at or after `from`; the block's size when there is none.
+std::size_t lineEndFrom(std::string_view block, std::size_t from) {
+    const char* data = block.data();
+    const std::size_t n = block.size();
+    std::size_t i = from;
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
+        if (mask) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+    while (i < n && data[i] != '\n' && data[i] != '\r') ++i;
+    return i;
+}
+
+// Bits set in a 16-bit mask, without a library call on processors the compiler may not assume
+// have a population-count instruction.
+inline std::size_t bitCount16(unsigned x) {
+    x = x - ((x >> 1) & 0x5555u);
+    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
+    x = (x + (x >> 4)) & 0x0F0Fu;
+    return (x + (x >> 8)) & 0x1Fu;
+}
+
 // Blocks bigger than this hold a few very long lines: they are matched line by line, without a
 // folded copy of the block.
 constexpr std::size_t kHugeBlock = 16u << 20;
@@ -116,7 +142,7 @@ std::size_t countLineEnds(std::string_view bytes) {
         __m128i crlf = _mm_and_si128(isCr, _mm_cmpeq_epi8(next, lf));
         unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(isLf, isCr))) &
                         ~static_cast<unsigned>(_mm_movemask_epi8(crlf));
-        count += static_cast<std::size_t>(__builtin_popcount(ends));
+        count += bitCount16(ends);
     }
     for (; i < n; ++i) {
         if (data[i] == '\n') ++count;
@@ -421,13 +447,18 @@ void TextSearcher::scanLines(std::string_view block, const std::string& path, st
     std::size_t start = 0;
     std::int64_t lineNumber = firstLine;
     while (start < block.size()) {
-        std::size_t end = start;
-        while (end < block.size() && block[end] != '\n' && block[end] != '\r') ++end;
+        std::size_t end = lineEndFrom(block, start);
         ++lineNumber;
         std::string_view line = block.substr(start, end - start);
         if (!line.empty()) {
             if (cp932) {
-                std::int32_t column = m_matcher.regular() ? m_matcher.smartFindCp932(line) : matchCp932Line(line);
+                std::int32_t column = 0;
+                if (m_matcher.regular()) {
+                    decodeCp932(line, m_decoded);
+                    column = m_matcher.regFind(m_decoded);
+                } else {
+                    column = matchCp932Line(line);
+                }
                 if (column) report(path, lineNumber, platform::cp932ToUtf8(line), column);
             } else if (std::int32_t column = m_matcher.smartFind(line)) {
                 report(path, lineNumber, std::string(line), column);

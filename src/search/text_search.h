@@ -45,6 +45,7 @@ private:
     std::string m_folded;                       // the folded form of the current block
     std::string m_window;                       // a folded window of one line
     std::vector<std::size_t> m_tailStarts;      // character starts in the window
+    std::u16string m_decoded;                   // the current line, decoded (regular expressions)
     std::vector<std::size_t> m_rawStarts;     // line starts in the block
     std::vector<std::size_t> m_foldedStarts;  // the same lines' starts in the folded block
     std::vector<std::size_t> m_candidates;    // lines of the block that may match
