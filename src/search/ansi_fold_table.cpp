@@ -105,6 +105,17 @@ private:
     Folded m_leadAtEnd{};
 };
 
+// The flat-table index of the character starting with byte b, followed by byte c; `pair` says
+// whether the two bytes are one character. Arithmetic only: no branch on the kind of
+// character, so the processor never mispredicts on Japanese text mixed with ASCII.
+inline unsigned flatIndex(unsigned b, unsigned c, unsigned& pair) {
+    const unsigned lead = static_cast<unsigned>((b - 0x81u < 0x1Fu) | (b - 0xE0u < 0x1Du));
+    const unsigned trail = static_cast<unsigned>((c - 0x40u < 0x3Fu) | (c - 0x80u < 0x7Du));
+    const unsigned lineEnd = static_cast<unsigned>((c == '\r') | (c == '\n'));
+    pair = lead & trail;
+    return pair ? ((b << 8) | c) : (b | ((lead & lineEnd) << 8));
+}
+
 const FoldTables& tables() {
     static const auto instance = std::make_unique<FoldTables>();
     return *instance;
@@ -119,19 +130,12 @@ void foldCp932(std::string_view in, std::string& out, bool textEndsHere) {
     char* dst = out.data();
     const std::size_t n = in.size();
     std::size_t i = 0;
-    // The loop has no branch on the kind of character: how far to step is worked out with
-    // arithmetic, and the table lookup is off that dependency chain, so the processor never
-    // mispredicts on Japanese text mixed with ASCII.
+    // How far to step is worked out with arithmetic; the table lookup is off that dependency
+    // chain.
     if (n >= 2) {
         for (; i + 1 < n;) {
-            const unsigned b = src[i];
-            const unsigned c = src[i + 1];
-            const unsigned lead = static_cast<unsigned>((b - 0x81u < 0x1Fu) | (b - 0xE0u < 0x1Du));
-            const unsigned trail = static_cast<unsigned>((c - 0x40u < 0x3Fu) | (c - 0x80u < 0x7Du));
-            const unsigned pair = lead & trail;
-            const unsigned lineEnd = static_cast<unsigned>((c == '\r') | (c == '\n'));
-            const unsigned index = pair ? ((b << 8) | c) : (b | ((lead & lineEnd) << 8));
-            const Folded& f = flat[index];
+            unsigned pair = 0;
+            const Folded& f = flat[flatIndex(src[i], src[i + 1], pair)];
             std::memcpy(dst, f.bytes.data(), 2);
             dst += f.length;
             i += 1 + pair;
@@ -156,13 +160,8 @@ void decodeCp932(std::string_view in, std::u16string& out) {
     const std::size_t n = in.size();
     std::size_t i = 0;
     for (; i + 1 < n;) {
-        const unsigned b = src[i];
-        const unsigned c = src[i + 1];
-        const unsigned lead = static_cast<unsigned>((b - 0x81u < 0x1Fu) | (b - 0xE0u < 0x1Du));
-        const unsigned trail = static_cast<unsigned>((c - 0x40u < 0x3Fu) | (c - 0x80u < 0x7Du));
-        const unsigned pair = lead & trail;
-        const unsigned lineEnd = static_cast<unsigned>((c == '\r') | (c == '\n'));
-        *dst++ = flat[pair ? ((b << 8) | c) : (b | ((lead & lineEnd) << 8))].decoded;
+        unsigned pair = 0;
+        *dst++ = flat[flatIndex(src[i], src[i + 1], pair)].decoded;
         i += 1 + pair;
     }
     if (i < n) {
