@@ -46,6 +46,10 @@ public:
     // Progress: the searcher starts on this file or item (full path).
     virtual void setCaptionOnSearching(std::string_view path) = 0;
 
+    // Progress text other than the file being searched, e.g. "検索中...report.pdf(3/12)"; it
+    // goes where setCaptionOnSearching's text goes.
+    virtual void showProgress(std::string_view text) = 0;
+
     // The status bar's text (the summary at the end of a search; empty to clear it).
     virtual void setStatusText(std::string_view text) = 0;
 

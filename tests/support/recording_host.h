@@ -24,6 +24,7 @@ public:
     }
     void setContentColor(RowHandle row, std::uint32_t color) override { colors.at(row) = color; }
     void setCaptionOnSearching(std::string_view path) override { captions.emplace_back(path); }
+    void showProgress(std::string_view text) override { progressTexts.emplace_back(text); }
     void setStatusText(std::string_view text) override { statusTexts.emplace_back(text); }
     void doEvents() override {
         ++doEventsCalls;
@@ -42,6 +43,7 @@ public:
     std::vector<app::Hit> rows;
     std::vector<std::uint32_t> colors;
     std::vector<std::string> captions;
+    std::vector<std::string> progressTexts;
     std::vector<std::string> statusTexts;
     std::vector<Message> messages;
     std::vector<Message> questions;

@@ -17,6 +17,7 @@ public:
     RowHandle addResult(const Hit& hit) override;
     void setContentColor(RowHandle, std::uint32_t) override {}
     void setCaptionOnSearching(std::string_view) override {}
+    void showProgress(std::string_view) override {}
     void setStatusText(std::string_view) override {}
     void doEvents() override;
     void showMessage(std::string_view text, MessageStyle style) override;
