@@ -1,0 +1,91 @@
+#pragma once
+// Searching a PDF through an external filter program that turns it into text.
+//
+// The filter is the user's command template (pdfFilterPath) with %1 standing for the PDF's
+// path; it must write the PDF's text beside it as "<base name>.txt". The text is read line by
+// line; lines matching pdfFilterPause mark page breaks, so every hit gets the page it is on.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/host.h"
+#include "app/settings.h"
+#include "platform/regex.h"
+#include "search/query.h"
+#include "search/search_flags.h"
+
+namespace ferretta::pdf {
+
+// The name under which a text file already standing where the filter writes is kept meanwhile.
+inline constexpr std::string_view filterAsideName = "ferrettatmp.txt";
+
+// Shown once per search when the filter program cannot be started at all.
+inline constexpr std::string_view filterStartErrorText =
+    "PDFファイル検索中に、フィルタプログラムの実行でエラーが発生しました";
+// Shown for every PDF whose filter run failed otherwise (no output, a file could not be moved).
+inline constexpr std::string_view filterRunErrorText =
+    "PDFファイルのフィルタ検索でエラーが発生しました。\r設定を確認してください";
+
+// The argument vector of the filter for one PDF: the template is split into words by shell
+// quoting rules (no shell runs it), then every %1 in every word becomes the path. So a path
+// with blanks, quotes or "$(...)" always reaches the filter as (part of) one argument, and a
+// %1 inside the path is not replaced again. A template without %1 runs unchanged. nullopt
+// when the template has an unclosed quote or no words.
+std::optional<std::vector<std::string>> filterCommand(std::string_view filterTemplate,
+                                                      std::string_view pdfPath);
+
+// Where the filter writes the text of a PDF: its folder, its base name, ".txt".
+std::string filterOutputPath(std::string_view pdfPath);
+
+// Cuts one line of filter output into the lines the search sees: every form feed stands as a
+// line of its own. pdftotext and its kin end each page with a form feed glued to the start of
+// the next page's first line; without the cut that first line would be taken for a page
+// separator and never searched. Empty pieces are dropped.
+void splitAtFormFeeds(std::string_view line, std::vector<std::string_view>& pieces);
+
+class PdfFilterSearcher {
+  public:
+    // The settings are read at every file, so changes between searches take effect.
+    PdfFilterSearcher(app::Host& host, const app::Settings& settings,
+                      const search::Matcher& matcher, search::SearchFlags& flags);
+
+    // Runs the filter over the PDF, waits for it with the user interface alive, and reports
+    // every matching line (icon 13, the file name, the line, the path, the page). A file
+    // already standing under the output name is moved aside for the run and is always moved
+    // back, whatever happens: failure, missing output, stop; it is never overwritten.
+    // Answers true when the file was searched. False, after telling the user:
+    // - the filter cannot be started (no template, unclosed quote, program not found): the
+    //   start message, once per search (flags.filterErrorShown);
+    // - the output is missing or unreadable, a file cannot be moved, the page-break pattern
+    //   is invalid: the run message, for every such file.
+    // False without a message when the search is stopped; a filter still running then is
+    // ended (its whole process group, terminated, then killed after a grace period).
+    bool find_pdfFilter(const std::string& path);
+
+    // True when the line is a page break: it matches pdfFilterPause somewhere. An empty
+    // pattern marks no page breaks (all hits are on page 1). Throws ferretta::Error (kind
+    // InvalidPattern) when the pattern does not compile.
+    bool isPageSeparator(std::string_view line);
+
+  private:
+    enum class RunResult { Searched, Stopped, NoOutput };
+    const platform::Regex* pausePattern();
+    RunResult readOutput(const std::string& pdfPath, const std::string& outPath);
+    void searchLine(std::string_view line, bool cp932, const std::string& pdfPath,
+                    const std::string& fileName, std::int32_t& page);
+    bool runFilter(const std::vector<std::string>& argv);
+
+    app::Host& m_host;
+    const app::Settings& m_settings;
+    const search::Matcher& m_matcher;
+    search::SearchFlags& m_flags;
+    // The compiled page-break pattern, and the text it was compiled from.
+    std::optional<platform::Regex> m_pause;
+    std::string m_pauseSource;
+    bool m_pauseCompiled = false;
+    std::vector<std::string_view> m_pieces;
+};
+
+}  // namespace ferretta::pdf

@@ -1,0 +1,133 @@
+#include "pdf/frontends/pdf_viewer.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "app/debug_log.h"
+#include "platform/process.h"
+#include "search/hit.h"
+
+namespace ferretta::pdf {
+namespace {
+
+// The PATH a shell uses when the environment has none.
+std::string defaultSearchPath() {
+    const std::size_t size = ::confstr(_CS_PATH, nullptr, 0);
+    if (size == 0)
+        return "/bin:/usr/bin";
+    std::string path(size, '\0');
+    ::confstr(_CS_PATH, path.data(), size);
+    path.resize(size - 1);  // the terminating NUL
+    return path;
+}
+
+bool isExecutableFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+std::string findOnPath(std::string_view name, std::string_view searchPath) {
+    if (name.empty() || name.find('/') != std::string_view::npos)
+        return {};
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t colon = searchPath.find(':', at);
+        std::string folder(
+            searchPath.substr(at, colon == std::string_view::npos ? colon : colon - at));
+        if (folder.empty())
+            folder = ".";
+        std::string candidate = folder + (folder.back() == '/' ? "" : "/") + std::string(name);
+        if (isExecutableFile(candidate))
+            return candidate;
+        if (colon == std::string_view::npos)
+            return {};
+        at = colon + 1;
+    }
+}
+
+std::vector<std::string> viewerCommand(PdfViewerKind kind, std::string_view program,
+                                       std::string_view pdfPath, std::int32_t page) {
+    std::string file(pdfPath);
+    if (!file.empty() && file.front() == '-')
+        file.insert(0, "./");
+    const std::string number = std::to_string(page < 1 ? 1 : page);
+    std::string viewer(program);
+    switch (kind) {
+        case PdfViewerKind::Evince:
+            // --page-index is the page's number counted from 1; --page-label would follow
+            // the document's own labels (roman numerals and the like).
+            return {viewer, "--page-index=" + number, file};
+        case PdfViewerKind::Okular:
+            return {viewer, "-p", number, file};
+        case PdfViewerKind::Zathura:
+            return {viewer, "-P", number, file};
+        case PdfViewerKind::MuPdf:
+            return {viewer, file, number};
+        case PdfViewerKind::DesktopDefault:
+            return {viewer, file};
+        case PdfViewerKind::None:
+            break;
+    }
+    return {};
+}
+
+void PdfViewer::initPDFValues() {
+    m_isAcrobatFound = false;
+    m_acrobatExePath.clear();
+    m_kind = PdfViewerKind::None;
+}
+
+bool PdfViewer::isFullAcrobat() {
+    if (m_acrobatExePath.empty())
+        m_acrobatExePath = getAcrobatExePath();
+    return m_isAcrobatFound;
+}
+
+std::string PdfViewer::getAcrobatExePath() {
+    const char* environmentPath = std::getenv("PATH");
+    const std::string searchPath = environmentPath ? environmentPath : defaultSearchPath();
+    for (const PdfViewerChoice& choice : pageViewers) {
+        std::string found = findOnPath(choice.program, searchPath);
+        if (!found.empty()) {
+            m_isAcrobatFound = true;
+            m_kind = choice.kind;
+            return found;
+        }
+    }
+    std::string found = findOnPath(desktopOpener, searchPath);
+    m_kind = found.empty() ? PdfViewerKind::None : PdfViewerKind::DesktopDefault;
+    return found;
+}
+
+bool PdfViewer::openPDFFile(std::string_view pdfPath, std::int32_t page) {
+    isFullAcrobat();
+    if (m_acrobatExePath.empty())
+        return false;
+    std::string error;
+    if (!platform::startProcess(viewerCommand(m_kind, m_acrobatExePath, pdfPath, page), &error)) {
+        app::logWrite("pdfModule::openPDFFile", error);
+        return false;
+    }
+    return true;
+}
+
+bool PdfViewer::openHit(const app::Hit& hit) {
+    const search::OpenAction action = search::openActionFor(hit);
+    return openPDFFile(action.location, action.page);
+}
+
+PdfViewer& pdfViewer() {
+    static PdfViewer viewer;
+    return viewer;
+}
+
+void initPDFValues() {
+    pdfViewer().initPDFValues();
+}
+
+}  // namespace ferretta::pdf

@@ -1,0 +1,399 @@
+#include "pdf/frontends/pdf_filter_search.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pdf/frontends/pdf_viewer.h"
+#include "platform/error.h"
+#include "search/path_helpers.h"
+#include "support/recording_host.h"
+
+namespace ferretta::pdf {
+namespace {
+
+namespace fs = std::filesystem;
+using Words = std::vector<std::string>;
+using PageHits = std::vector<std::pair<std::string, std::string>>;  // page, content
+
+TEST(FilterCommandTest, PutsThePathIntoTheSplitTemplate) {
+    struct Case {
+        const char* filterTemplate;
+        const char* path;
+        std::optional<Words> argv;
+    };
+    const Case cases[] = {
+        {"pdftotext %1", "/d/a.pdf", Words{"pdftotext", "/d/a.pdf"}},
+        {"pdftotext -q -enc UTF-8 %1", "/d/a.pdf",
+         Words{"pdftotext", "-q", "-enc", "UTF-8", "/d/a.pdf"}},
+        // Blanks, quotes and shell text in a path never split it or run anything.
+        {"conv %1", "/d/my docs/a b.pdf", Words{"conv", "/d/my docs/a b.pdf"}},
+        {"conv \"%1\"", "/d/$(touch x)/a.pdf", Words{"conv", "/d/$(touch x)/a.pdf"}},
+        {"conv '%1'", "/d/a'b\"c;d|e`f`.pdf", Words{"conv", "/d/a'b\"c;d|e`f`.pdf"}},
+        {"'/opt/my conv/run' --in=%1 %1", "/d/a.pdf",
+         Words{"/opt/my conv/run", "--in=/d/a.pdf", "/d/a.pdf"}},
+        // A %1 inside the path is not replaced again; a template without %1 runs unchanged.
+        {"conv %1", "/d/%1.pdf", Words{"conv", "/d/%1.pdf"}},
+        {"conv-all --now", "/d/a.pdf", Words{"conv-all", "--now"}},
+        {"conv \"%1", "/d/a.pdf", std::nullopt},
+        {"", "/d/a.pdf", std::nullopt},
+        {" \t", "/d/a.pdf", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(filterCommand(c.filterTemplate, c.path), c.argv) << c.filterTemplate;
+    }
+}
+
+TEST(FilterOutputTest, NamesAndPieces) {
+    EXPECT_EQ(filterOutputPath("/d/a.pdf"), "/d/a.txt");
+    EXPECT_EQ(filterOutputPath("/d/a.b.PDF"), "/d/a.b.txt");
+    EXPECT_EQ(filterOutputPath("/d.x/noext"), "/d.x/noext.txt");
+    EXPECT_EQ(filterOutputPath("a.pdf"), "a.txt");
+
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"", {}},
+        {"abc", {"abc"}},
+        {"\fabc", {"\f", "abc"}},
+        {"abc\f", {"abc", "\f"}},
+        {"\f\fa\fb", {"\f", "\f", "a", "\f", "b"}},
+    };
+    std::vector<std::string_view> pieces;
+    for (const auto& [line, expected] : cases) {
+        splitAtFormFeeds(line, pieces);
+        EXPECT_EQ(std::vector<std::string>(pieces.begin(), pieces.end()), expected) << line;
+    }
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const fs::path& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A folder with a PDF and a filter script that records its arguments and copies out.bin to
+// where the PDF's text belongs.
+class PdfFilterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "ferretta-pdffilter-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
+        m_pdf = (m_dir / "a.pdf").string();
+        writeFile(m_pdf, "%PDF-1.4\n");
+        m_matcher.targetStrsSplit("alpha ファイル");
+        setFilter("cat '" + (m_dir / "out.bin").string() + "' > \"${1%.*}.txt\"");
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(m_dir, ec);
+    }
+
+    void setFilter(const std::string& body) {
+        const fs::path script = m_dir / "filter.sh";
+        writeFile(script, "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done >> '" +
+                              (m_dir / "args.log").string() + "'\n" + body + "\n");
+        m_settings.pdfFilterPath = "sh '" + script.string() + "' %1";
+    }
+
+    bool search(const std::string& path) {
+        PdfFilterSearcher searcher(m_host, m_settings, m_matcher, m_flags);
+        return searcher.find_pdfFilter(path);
+    }
+
+    PageHits hits() const {
+        PageHits out;
+        for (const auto& row : m_host.rows) {
+            EXPECT_EQ(row.fileType, 13);
+            EXPECT_EQ(row.location, m_pdf);
+            out.emplace_back(row.position, row.content);
+        }
+        return out;
+    }
+
+    std::vector<std::string> leftovers() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("ferrettatmp", 0) == 0)
+                names.push_back(name);
+        }
+        return names;
+    }
+
+    fs::path m_dir;
+    std::string m_pdf;
+    test::RecordingHost m_host;
+    app::Settings m_settings;
+    search::Matcher m_matcher{false, false};
+    search::SearchFlags m_flags;
+};
+
+TEST_F(PdfFilterTest, CountsPagesBySeparatorLines) {
+    struct Case {
+        const char* pause;
+        std::string output;
+        PageHits expected;
+    };
+    const Case cases[] = {
+        // pdftotext: a form feed ends every page, glued to the next page's first line.
+        {"\\f",
+         "x alpha\r\n\r\nalpha y\n\fpage two alpha\n\f\fpage four\nalpha end\n\f",
+         {{"1", "x alpha"}, {"1", "alpha y"}, {"2", "page two alpha"}, {"4", "alpha end"}}},
+        // Separator lines are never reported, even when they hold a search word.
+        {"^== alpha ==$",
+         "alpha 1\n== alpha ==\nalpha 2\n== alpha ==\n== alpha ==\nalpha 4",
+         {{"1", "alpha 1"}, {"2", "alpha 2"}, {"4", "alpha 4"}}},
+        // No pattern: no page breaks.
+        {"", "alpha\n\falpha\n", {{"1", "alpha"}, {"1", "alpha"}}},
+        // Text in the ANSI code page, and UTF-8 after a long stretch of ASCII, both found.
+        {"\\f",
+         "\x83t\x83@\x83"
+         "C\x83\x8b\n\f" +
+             std::string(70000, 'x') + "\nファイル\n",
+         {{"1", "ファイル"}, {"2", "ファイル"}}},
+        {"\\f",
+         std::string("\xFF\xFE"
+                     "a\0l\0p\0h\0a\0\n\0\x0C\0a\0l\0p\0h\0a\0",
+                     26),
+         {{"1", "alpha"}, {"2", "alpha"}}},
+    };
+    for (const Case& c : cases) {
+        m_host.rows.clear();
+        m_settings.pdfFilterPause = c.pause;
+        writeFile(m_dir / "out.bin", c.output);
+        EXPECT_TRUE(search(m_pdf)) << c.pause;
+        EXPECT_EQ(hits(), c.expected) << c.pause;
+        EXPECT_TRUE(m_host.messages.empty());
+        EXPECT_FALSE(fs::exists(m_dir / "a.txt"));  // the filter's output is removed
+    }
+}
+
+TEST_F(PdfFilterTest, ThePathReachesTheFilterAsOneArgument) {
+    const fs::path folder = m_dir / "my docs $(touch pwned)";
+    fs::create_directory(folder);
+    m_pdf = (folder / "a b'c\".pdf").string();
+    writeFile(m_pdf, "%PDF");
+    writeFile(m_dir / "out.bin", "alpha\n");
+    EXPECT_TRUE(search(m_pdf));
+    EXPECT_EQ(readFile(m_dir / "args.log"), "[" + m_pdf + "]\n");
+    EXPECT_EQ(hits(), (PageHits{{"1", "alpha"}}));
+    EXPECT_FALSE(fs::exists(m_dir / "pwned"));
+    EXPECT_FALSE(fs::exists("pwned"));
+}
+
+// The user's a.txt is back with its contents after every way a run can end.
+TEST_F(PdfFilterTest, TheExistingTextFileIsAlwaysPutBack) {
+    std::string lines;
+    for (int i = 0; i < 2000; ++i)
+        lines += "alpha\n";
+    writeFile(m_dir / "out.bin", lines);
+    const std::string copy = "cat '" + (m_dir / "out.bin").string() + "' > \"${1%.*}.txt\"";
+    struct Case {
+        const char* name;
+        std::string body;  // empty: a program that does not exist
+        bool stopOnFirstHit;
+        bool stopWhileWaiting;
+        bool result;
+        std::size_t hits;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"success", copy, false, false, true, 2000, nullptr},
+        {"failure after writing", copy + "; exit 3", false, false, true, 2000, nullptr},
+        {"failure, no output", "exit 3", false, false, false, 0, filterRunErrorText.data()},
+        {"not startable", "", false, false, false, 0, filterStartErrorText.data()},
+        {"stopped while reading", copy, true, false, false, 500, nullptr},
+        {"stopped while waiting", copy + "; sleep 30", false, true, false, 0, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_host = test::RecordingHost();
+        m_flags = search::SearchFlags();
+        writeFile(m_dir / "a.txt", "the user's own notes\n");
+        if (c.body.empty()) {
+            m_settings.pdfFilterPath = "no-such-filter-program %1";
+        } else {
+            setFilter(c.body);
+        }
+        m_host.onDoEvents = [&] {
+            if ((c.stopOnFirstHit && !m_host.rows.empty()) || c.stopWhileWaiting)
+                m_flags.isAbort = true;
+        };
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(search(m_pdf), c.result);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        EXPECT_EQ(m_host.rows.size(), c.hits);
+        ASSERT_EQ(m_host.messages.size(), c.message ? 1u : 0u);
+        if (c.message) {
+            EXPECT_EQ(m_host.messages[0].text, c.message);
+        }
+        EXPECT_EQ(readFile(m_dir / "a.txt"), "the user's own notes\n");
+        EXPECT_EQ(leftovers(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(PdfFilterTest, NeverOverwritesAFileUnderTheTemporaryName) {
+    writeFile(m_dir / "out.bin", "alpha\n");
+    writeFile(m_dir / "a.txt", "mine");
+    writeFile(m_dir / "ferrettatmp.txt", "left from before");
+    EXPECT_TRUE(search(m_pdf));
+    EXPECT_EQ(readFile(m_dir / "a.txt"), "mine");
+    EXPECT_EQ(readFile(m_dir / "ferrettatmp.txt"), "left from before");
+    EXPECT_EQ(leftovers(), std::vector<std::string>{"ferrettatmp.txt"});
+
+    // A PDF whose text file is itself called ferrettatmp.txt.
+    m_pdf = (m_dir / "ferrettatmp.pdf").string();
+    writeFile(m_pdf, "%PDF");
+    m_host.rows.clear();
+    EXPECT_TRUE(search(m_pdf));
+    EXPECT_EQ(readFile(m_dir / "ferrettatmp.txt"), "left from before");
+    EXPECT_EQ(hits(), (PageHits{{"1", "alpha"}}));
+
+    // Every temporary name taken: the filter does not run and nothing is touched.
+    for (int i = 1; i <= 99; ++i)
+        writeFile(m_dir / ("ferrettatmp" + std::to_string(i) + ".txt"), "x");
+    fs::remove(m_dir / "args.log");
+    m_pdf = (m_dir / "a.pdf").string();
+    EXPECT_FALSE(search(m_pdf));
+    EXPECT_FALSE(fs::exists(m_dir / "args.log"));
+    EXPECT_EQ(readFile(m_dir / "a.txt"), "mine");
+    ASSERT_EQ(m_host.messages.size(), 1u);
+    EXPECT_EQ(m_host.messages[0].text, filterRunErrorText);
+    EXPECT_EQ(m_host.messages[0].style, app::MessageStyle::Critical);
+}
+
+TEST_F(PdfFilterTest, TellsAFilterThatCannotStartOncePerSearch) {
+    const fs::path second = m_dir / "b.pdf";
+    writeFile(second, "%PDF");
+    for (const char* filterTemplate : {"no-such-filter-program %1", "conv \"%1", ""}) {
+        m_host.messages.clear();
+        m_flags.filterErrorShown = false;  // what the search command does at every start
+        m_settings.pdfFilterPath = filterTemplate;
+        EXPECT_FALSE(search(m_pdf));
+        EXPECT_FALSE(search(second.string()));
+        ASSERT_EQ(m_host.messages.size(), 1u) << filterTemplate;
+        EXPECT_EQ(m_host.messages[0].text, filterStartErrorText);
+        EXPECT_EQ(m_host.messages[0].style, app::MessageStyle::Exclamation);
+    }
+    // Missing output and a broken page pattern are told for every file.
+    for (const char* pause : {"", "("}) {
+        m_host.messages.clear();
+        m_settings.pdfFilterPause = pause;
+        setFilter(*pause ? "cat /dev/null > \"${1%.*}.txt\"" : "exit 0");
+        EXPECT_FALSE(search(m_pdf));
+        EXPECT_FALSE(search(second.string()));
+        ASSERT_EQ(m_host.messages.size(), 2u) << pause;
+        EXPECT_EQ(m_host.messages[1].text, filterRunErrorText);
+    }
+    EXPECT_THROW(PdfFilterSearcher(m_host, m_settings, m_matcher, m_flags).isPageSeparator("x"),
+                 Error);
+}
+
+TEST_F(PdfFilterTest, AStoppedFilterThatIgnoresTerminationIsKilled) {
+    const fs::path ready = m_dir / "ready";
+    setFilter("trap '' TERM; : > '" + ready.string() + "'; sleep 30 & wait; sleep 30");
+    m_host.onDoEvents = [&] { m_flags.isAbort = fs::exists(ready); };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(search(m_pdf));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::seconds(2));
+    EXPECT_LT(elapsed, std::chrono::seconds(10));
+    EXPECT_TRUE(m_host.messages.empty());
+}
+
+// A small PDF written out by hand: Helvetica text and Japanese in a CID font (Adobe-Japan1,
+// UCS-2 codes), one content stream per page.
+std::string makePdf(const std::vector<std::vector<std::string>>& pages) {
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>", "",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+        "<< /Type /Font /Subtype /Type0 /BaseFont /Ryumin-Light /Encoding /UniJIS-UCS2-H "
+        "/DescendantFonts [5 0 R] >>",
+        "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /Ryumin-Light /CIDSystemInfo << "
+        "/Registry (Adobe) /Ordering (Japan1) /Supplement 2 >> /FontDescriptor << /Type "
+        "/FontDescriptor /FontName /Ryumin-Light /Flags 4 /FontBBox [0 0 1000 1000] /ItalicAngle "
+        "0 /Ascent 1000 /Descent 0 /CapHeight 1000 /StemV 80 >> >>"};
+    std::string kids;
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        kids += std::to_string(6 + 2 * i) + " 0 R ";
+        std::string content;
+        int y = 700;
+        for (const std::string& show : pages[i]) {
+            content += "BT " + std::string(show[0] == '<' ? "/F2" : "/F1") + " 12 Tf 72 " +
+                       std::to_string(y) + " Td " + show + " Tj ET\n";
+            y -= 20;
+        }
+        objects.push_back(
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << "
+            "/Font << /F1 3 0 R /F2 4 0 R >> >> /Contents " +
+            std::to_string(7 + 2 * i) + " 0 R >>");
+        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" +
+                          content + "endstream");
+    }
+    objects[1] =
+        "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
+    std::string pdf = "%PDF-1.4\n";
+    std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        char entry[24];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+        xref += entry;
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t start = pdf.size();
+    return pdf + xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+}
+
+// The setup the README gives, with the real pdftotext.
+TEST_F(PdfFilterTest, WorksWithPdftotext) {
+    const char* path = std::getenv("PATH");
+    if (findOnPath("pdftotext", path ? path : "/usr/bin").empty()) {
+        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    }
+    const fs::path folder = m_dir / "my pdfs";
+    fs::create_directory(folder);
+    const std::string pdf = makePdf({{"(first page alpha)", "(second line)"},
+                                     {"(page two beta)", "<30d530a130a430eb>"},
+                                     {},
+                                     {"(page four gamma)", "(alpha again)"}});
+    m_settings.pdfFilterPause = "\\f";
+    m_matcher.targetStrsSplit("alpha ファイル beta");
+    // As it stands, and through sh for names pdftotext would not turn into "<base>.txt".
+    const std::pair<const char*, const char*> setups[] = {
+        {"pdftotext -q -enc UTF-8 %1", "report.pdf"},
+        {"sh -c 'pdftotext -q -enc UTF-8 \"$1\" \"${1%.*}.txt\"' sh %1", "Report $(x).Pdf"},
+    };
+    for (const auto& [filterTemplate, name] : setups) {
+        m_host = test::RecordingHost();
+        m_pdf = (folder / name).string();
+        writeFile(m_pdf, pdf);
+        const std::string text = search::baseNameOf(name) + ".txt";
+        writeFile(folder / text, "my own report notes");
+        m_settings.pdfFilterPath = filterTemplate;
+        EXPECT_TRUE(search(m_pdf)) << filterTemplate;
+        EXPECT_EQ(hits(), (PageHits{{"1", "first page alpha"},
+                                    {"2", "page two beta"},
+                                    {"2", "ファイル"},
+                                    {"4", "alpha again"}}));
+        EXPECT_TRUE(m_host.messages.empty());
+        EXPECT_EQ(readFile(folder / text), "my own report notes");
+    }
+}
+
+}  // namespace
+}  // namespace ferretta::pdf
