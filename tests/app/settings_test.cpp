@@ -4,11 +4,13 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/cp932.h"
@@ -19,14 +21,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::IniFile;
+using Strings = std::vector<std::string>;
 
 Settings loadFrom(std::string_view iniText, Settings start = {}) {
     loadConfigFile(IniFile::parse(iniText), start);
     return start;
 }
 
-std::vector<std::string> nonEmpty(const std::array<std::string, folderHistorySize>& list) {
-    std::vector<std::string> out;
+Strings nonEmpty(const std::array<std::string, folderHistorySize>& list) {
+    Strings out;
     for (const auto& entry : list) {
         if (!entry.empty())
             out.push_back(entry);
@@ -34,228 +37,151 @@ std::vector<std::string> nonEmpty(const std::array<std::string, folderHistorySiz
     return out;
 }
 
-TEST(LoadConfigTest, EmptyDocumentGivesTheDefaultsOfTheTable) {
-    Settings s = loadFrom("");
-    EXPECT_EQ(s.dir, "");
-    EXPECT_EQ(nonEmpty(s.dirList), std::vector<std::string>{});
+// Every setting the file holds, for comparing whole structures.
+auto fields(const Settings& s) {
+    return std::tie(s.dir, s.dirList, s.keywords, s.editor, s.subFolder, s.fileNameOnly, s.strict,
+                    s.regular, s.statusBar, s.topMost, s.fixed, s.lastX, s.lastY,
+                    s.fileTypes.targetFileType, s.textTags, s.pdfOwnEngine, s.pdfFilterPath,
+                    s.pdfFilterPause, s.noJump, s.wordFast);
+}
+
+// A settings structure in which every value differs from its default.
+Settings everythingChanged() {
+    Settings s;
+    s.dir = "/srv/検索/";
+    s.dirList = {"/srv/検索", "/home/b", "/home/c with blank"};
+    s.keywords = {"&& foo bar", "日本語", "x"};
+    s.editor = "\"/opt/my editor/ed\" +%2:%3 \"%1\"";
+    s.subFolder = s.statusBar = false;
+    s.fileNameOnly = s.strict = s.regular = s.topMost = s.pdfOwnEngine = true;
+    s.fixed = false;
+    s.fileTypes.targetFileType.fill(false);
+    for (int n : {1, 2, 3, 13, 16, 20})
+        s.fileTypes.targetFileType[n] = true;
+    s.textTags = "TXT;CSV";
+    s.pdfFilterPath = "pdftotext -layout %1";
+    s.pdfFilterPause = " -- ";
+    s.noJump = s.wordFast = true;
+    return s;
+}
+
+// An empty document resets every setting, whatever the structure held before.
+TEST(LoadConfigTest, EmptyDocumentGivesTheDefaults) {
+    const Settings s = loadFrom("", everythingChanged());
+    EXPECT_EQ(std::tie(s.dir, s.editor, s.textTags, s.pdfFilterPath, s.pdfFilterPause),
+              std::make_tuple("", "xdg-open %1", "", "", ""));
+    EXPECT_EQ(nonEmpty(s.dirList), Strings{});
     EXPECT_TRUE(s.keywords.empty());
-    EXPECT_EQ(s.editor, "xdg-open %1");
-    EXPECT_TRUE(s.subFolder);
-    EXPECT_FALSE(s.fileNameOnly);
-    EXPECT_FALSE(s.strict);
-    EXPECT_FALSE(s.regular);
-    EXPECT_TRUE(s.statusBar);
-    EXPECT_FALSE(s.topMost);
-    EXPECT_TRUE(s.fixed);
-    EXPECT_FALSE(s.lastX.has_value());
-    EXPECT_FALSE(s.lastY.has_value());
-    // The start-up table has text files on and "TXT"; an absent key switches each type off.
-    for (int n = 0; n < fileType::slotCount; ++n) {
-        EXPECT_FALSE(s.fileTypes.targetFileType[n]) << "type " << n;
-    }
+    EXPECT_EQ(std::make_tuple(s.subFolder, s.fileNameOnly, s.strict, s.regular, s.statusBar,
+                              s.topMost, s.fixed, s.pdfOwnEngine, s.noJump, s.wordFast),
+              std::make_tuple(true, false, false, false, true, false, true, false, false, false));
+    EXPECT_FALSE(s.lastX.has_value() || s.lastY.has_value());
+    // The start-up table has text files on; an absent key switches each type off.
+    EXPECT_EQ(s.fileTypes.targetFileType, decltype(s.fileTypes.targetFileType){});
     EXPECT_EQ(s.fileTypes.fileTypeName[fileType::pdf], "Adobe PDF");
-    EXPECT_EQ(s.textTags, "");
-    EXPECT_FALSE(s.pdfOwnEngine);
-    EXPECT_EQ(s.pdfFilterPath, "");
-    EXPECT_EQ(s.pdfFilterPause, "");
-    EXPECT_FALSE(s.noJump);
-    EXPECT_FALSE(s.wordFast);
 }
 
-TEST(LoadConfigTest, MissingFileGivesTheDefaults) {
-    Settings s = loadSettingsFrom("/nonexistent-ferretta-folder/frtta.ini");
-    EXPECT_EQ(s.editor, "xdg-open %1");
-    EXPECT_TRUE(s.subFolder);
-    EXPECT_TRUE(s.fixed);
-    EXPECT_EQ(s.textTags, "");
-    EXPECT_FALSE(s.fileTypes.targetFileType[fileType::text]);
-}
-
-// The numeric flags read by rounding: SubFolder, FileNameOnly, Strict, StatusBar.
-struct RoundingKey {
-    const char* section;
-    const char* key;
-    bool Settings::*member;
-    bool absent;  // the value an absent key gives
-};
-constexpr RoundingKey kRoundingKeys[] = {
-    {"Search", "SubFolder", &Settings::subFolder, true},
-    {"Search", "FileNameOnly", &Settings::fileNameOnly, false},
-    {"Search", "Strict", &Settings::strict, false},
-    {"Form", "StatusBar", &Settings::statusBar, true},
+struct FlagGroup {
+    std::optional<bool> expected;  // nullopt: as if the key were absent
+    std::vector<std::string> values;
 };
 
-// nullopt as the expected value: the key counts as absent.
-struct FlagCase {
-    std::optional<std::string> value;  // nullopt: the key is not in the file
-    std::optional<bool> expected;
-};
-
-std::string keyLine(const char* section, const char* key, const std::string& value) {
-    return std::string("[") + section + "]\r\n" + key + "=" + value + "\r\n";
-}
-
-TEST(LoadConfigTest, RoundingFlagsReadTheLeadingNumberRoundedHalfToEven) {
-    const FlagCase cases[] = {
-        {std::nullopt, std::nullopt},
-        {"1", true},
-        {"1.2", true},
-        {"0.6", true},
-        {"1.49", true},
-        {"0", false},
-        {"0.5", false},  // half to even: 0
-        {"1.5", false},  // half to even: 2
-        {"2", false},
-        {"-1", false},
-        {"abc", false},
-        {"", false},
-        {" 1", true},      // blanks around a value are the INI reader's to drop
-        {"\" 1\"", true},  // a quoted blank reaches the number reader, which skips it
-        {"1abc", true},    // only the leading numeric part counts
-        {"1 x", true},
-        {"+1", true},
-        {"1e0", true},
-        {"true", false},
-        {"True", false},
-        {"32767", false},
-        {"32768", std::nullopt},  // beyond 16 bits: as if absent
-        {"-32769", std::nullopt},
-        {"1e9", std::nullopt},
-        {"99999999999999999999999", std::nullopt},
-    };
-    for (const RoundingKey& key : kRoundingKeys) {
-        for (const FlagCase& c : cases) {
-            std::string text = c.value ? keyLine(key.section, key.key, *c.value) : "";
-            Settings start;
-            start.*key.member = !key.absent;  // so that an untouched member would show
-            Settings s = loadFrom(text, start);
-            EXPECT_EQ(s.*key.member, c.expected.value_or(key.absent))
-                << key.key << "=" << c.value.value_or("(absent)");
+// Reads each value of each group through the key; get gives the flag (a member or a lambda).
+template <typename Get>
+void expectFlag(const char* section, const std::string& key, Get get, bool absent,
+                const std::vector<FlagGroup>& groups) {
+    for (bool before : {false, true}) {  // so that an untouched flag would show
+        Settings start;
+        std::invoke(get, start) = before;
+        Settings s = loadFrom("", start);
+        EXPECT_EQ(std::invoke(get, s), absent) << key << " absent";
+        for (const FlagGroup& group : groups) {
+            for (const std::string& value : group.values) {
+                s = loadFrom("[" + std::string(section) + "]\r\n" + key + "=" + value + "\r\n",
+                             start);
+                EXPECT_EQ(std::invoke(get, s), group.expected.value_or(absent))
+                    << key << "=" << value;
+            }
         }
     }
 }
 
-// Regular, TopMost and pdfOwnEngine are on only for exactly "1".
-TEST(LoadConfigTest, ExactOneFlagsAreOnOnlyForTheTextOne) {
-    struct ExactKey {
-        const char* section;
-        const char* key;
-        bool Settings::*member;
-    };
-    const ExactKey keys[] = {
-        {"Search", "Regular", &Settings::regular},
-        {"Form", "TopMost", &Settings::topMost},
-        {"Search", "pdfOwnEngine", &Settings::pdfOwnEngine},
-    };
-    const FlagCase cases[] = {
-        {std::nullopt, false}, {"1", true},    {" 1 ", true}, {"\"1\"", true},
-        {"\" 1\"", false},     {"1.0", false}, {"01", false}, {"2", false},
-        {"True", false},       {"", false},    {"0", false},  {"1.2", false},
-    };
-    for (const ExactKey& key : keys) {
-        for (const FlagCase& c : cases) {
-            std::string text = c.value ? keyLine(key.section, key.key, *c.value) : "";
-            Settings start;
-            start.*key.member = true;
-            Settings s = loadFrom(text, start);
-            EXPECT_EQ(s.*key.member, *c.expected) << key.key << "=" << c.value.value_or("(absent)");
-        }
-    }
+// SubFolder, FileNameOnly, Strict and StatusBar read the leading number rounded half to even.
+// Blanks around a value are the INI reader's to drop; a quoted blank reaches the number reader,
+// which skips it. Beyond 16 bits a value counts as absent.
+TEST(LoadConfigTest, RoundingFlags) {
+    const std::vector<FlagGroup> groups = {
+        {true, {"1", "1.2", "0.6", "1.49", " 1", "\" 1\"", "1abc", "1 x", "+1", "1e0"}},
+        {false, {"0", "0.5", "1.5", "2", "-1", "abc", "", "true", "True", "32767"}},
+        {std::nullopt, {"32768", "-32769", "1e9", "99999999999999999999999"}}};
+    expectFlag("Search", "SubFolder", &Settings::subFolder, true, groups);
+    expectFlag("Search", "FileNameOnly", &Settings::fileNameOnly, false, groups);
+    expectFlag("Search", "Strict", &Settings::strict, false, groups);
+    expectFlag("Form", "StatusBar", &Settings::statusBar, true, groups);
 }
 
-TEST(LoadConfigTest, FixedIsOffOnlyForExactlyZero) {
-    const FlagCase cases[] = {
-        {std::nullopt, true}, {"0", false},  {"x", true},  {"1", true},
-        {"00", true},         {"0.0", true}, {"-0", true}, {"", true},
-    };
-    for (const FlagCase& c : cases) {
-        std::string text = c.value ? keyLine("Form", "Fixed", *c.value) : "";
-        Settings s = loadFrom(text);
-        EXPECT_EQ(s.fixed, *c.expected) << "Fixed=" << c.value.value_or("(absent)");
+// Regular, TopMost and pdfOwnEngine are on only for exactly "1", Fixed off only for exactly "0",
+// NoJump, WordFast and the file types on only for exactly "True".
+TEST(LoadConfigTest, ExactTextFlags) {
+    const std::vector<FlagGroup> exactOne = {
+        {true, {"1", " 1 ", "\"1\""}},
+        {false, {"\" 1\"", "1.0", "01", "2", "True", "", "0", "1.2"}}};
+    expectFlag("Search", "Regular", &Settings::regular, false, exactOne);
+    expectFlag("Form", "TopMost", &Settings::topMost, false, exactOne);
+    expectFlag("Search", "pdfOwnEngine", &Settings::pdfOwnEngine, false, exactOne);
+    expectFlag("Form", "Fixed", &Settings::fixed, true,
+               {{false, {"0"}}, {true, {"x", "1", "00", "0.0", "-0", ""}}});
+
+    const std::vector<FlagGroup> exactTrue = {
+        {true, {"True", "\"True\""}},
+        {false, {"true", "TRUE", "1", "", "\"True \"", "Truex", "False"}}};
+    expectFlag("Office", "NoJump", &Settings::noJump, false, exactTrue);
+    expectFlag("Office", "WordFast", &Settings::wordFast, false, exactTrue);
+    for (int n : {0, 1, 13, 20}) {
+        auto type = [n](Settings& s) -> bool& { return s.fileTypes.targetFileType[n]; };
+        expectFlag("Search", "targetFileType" + std::to_string(n), type, false, exactTrue);
     }
+    // Every slot has its own key, without padding or keys beyond the last slot.
+    std::string text = "[Search]\r\ntargetFileType21=True\r\ntargetFileType01=False\r\n";
+    for (int n = 0; n < fileType::slotCount; n += 3)
+        text += "targetFileType" + std::to_string(n) + "=True\r\n";
+    Settings s = loadFrom(text);
+    for (int n = 0; n < fileType::slotCount; ++n)
+        EXPECT_EQ(s.fileTypes.targetFileType[n], n % 3 == 0) << "slot " << n;
 }
 
 TEST(LoadConfigTest, WindowPositionIsReadOnlyWhenNotFixed) {
     struct Case {
-        const char* fixedLine;
-        const char* lastX;  // nullptr: key absent
-        const char* lastY;
+        const char* text;
         std::optional<float> x;
         std::optional<float> y;
     };
     const Case cases[] = {
-        {"Fixed=0", "120", "240", 120.0f, 240.0f},
-        {"Fixed=0", nullptr, nullptr, 0.0f, 0.0f},
-        {"Fixed=0", "", "", 0.0f, 0.0f},
-        {"Fixed=0", "abc", "12abc", 0.0f, 12.0f},
-        {"Fixed=0", "12.5", "-1500", 12.5f, -1500.0f},
-        {"Fixed=1", "120", "240", std::nullopt, std::nullopt},
-        {"Fixed=x", "120", "240", std::nullopt, std::nullopt},
-        {"", "120", "240", std::nullopt, std::nullopt},
+        {"Fixed=0\r\nlastX=120\r\nlastY=240", 120.0f, 240.0f},
+        {"Fixed=0", 0.0f, 0.0f},
+        {"Fixed=0\r\nlastX=\r\nlastY=", 0.0f, 0.0f},
+        {"Fixed=0\r\nlastX=abc\r\nlastY=12abc", 0.0f, 12.0f},
+        {"Fixed=0\r\nlastX=12.5\r\nlastY=-1500", 12.5f, -1500.0f},
+        // The 16-bit limit is for the numeric flags only: a window saved right of about 2184
+        // pixels (32767 twips: a second monitor, a 4K screen) must come back where it was.
+        {"Fixed=0\r\nlastX=40000\r\nlastY=-33000", 40000.0f, -33000.0f},
+        {"Fixed=1\r\nlastX=120\r\nlastY=240", std::nullopt, std::nullopt},
+        {"Fixed=x\r\nlastX=120\r\nlastY=240", std::nullopt, std::nullopt},
+        {"lastX=120\r\nlastY=240", std::nullopt, std::nullopt},
     };
     for (const Case& c : cases) {
-        std::string text = std::string("[Form]\r\n") + c.fixedLine + "\r\n";
-        if (c.lastX)
-            text += std::string("lastX=") + c.lastX + "\r\n";
-        if (c.lastY)
-            text += std::string("lastY=") + c.lastY + "\r\n";
         Settings start;
-        start.lastX = 7.0f;  // a value left from before must not survive
-        start.lastY = 7.0f;
-        Settings s = loadFrom(text, start);
-        EXPECT_EQ(s.lastX, c.x) << text;
-        EXPECT_EQ(s.lastY, c.y) << text;
-    }
-}
-
-// The 16-bit limit is for the numeric flags only: a window saved right of about 2184 pixels
-// (32767 twips: a second monitor, a 4K screen) must come back where it was.
-TEST(LoadConfigTest, WindowPositionBeyond16BitsIsKept) {
-    Settings s = loadFrom("[Form]\r\nFixed=0\r\nlastX=40000\r\nlastY=-33000\r\n");
-    EXPECT_EQ(s.lastX, 40000.0f);
-    EXPECT_EQ(s.lastY, -33000.0f);
-}
-
-TEST(LoadConfigTest, TextFlagsAreOnOnlyForExactlyTrue) {
-    const FlagCase cases[] = {
-        {std::nullopt, false}, {"True", true},   {"\"True\"", true}, {"true", false},
-        {"TRUE", false},       {"1", false},     {"", false},        {"\"True \"", false},
-        {"Truex", false},      {"False", false},
-    };
-    for (const FlagCase& c : cases) {
-        const std::string value = c.value.value_or("");
-        const std::string label = c.value.value_or("(absent)");
-        for (const char* key : {"NoJump", "WordFast"}) {
-            Settings start;
-            start.noJump = start.wordFast = !*c.expected;
-            Settings s = loadFrom(c.value ? keyLine("Office", key, value) : "", start);
-            EXPECT_EQ(std::string(key) == "NoJump" ? s.noJump : s.wordFast, *c.expected)
-                << key << "=" << label;
-        }
-        for (int n : {0, 1, 13, 20}) {
-            std::string key = "targetFileType" + std::to_string(n);
-            Settings s = loadFrom(c.value ? keyLine("Search", key.c_str(), value) : "");
-            EXPECT_EQ(s.fileTypes.targetFileType[n], *c.expected) << key << "=" << label;
-        }
-    }
-}
-
-TEST(LoadConfigTest, EveryFileTypeSlotHasItsOwnKey) {
-    std::string text = "[Search]\r\n";
-    for (int n = 0; n < fileType::slotCount; n += 3) {
-        text += "targetFileType" + std::to_string(n) + "=True\r\n";
-    }
-    text += "targetFileType21=True\r\ntargetFileType01=False\r\n";
-    Settings s = loadFrom(text);
-    for (int n = 0; n < fileType::slotCount; ++n) {
-        EXPECT_EQ(s.fileTypes.targetFileType[n], n % 3 == 0) << "slot " << n;
+        start.lastX = start.lastY = 7.0f;  // a value left from before must not survive
+        Settings s = loadFrom(std::string("[Form]\r\n") + c.text + "\r\n", start);
+        EXPECT_EQ(s.lastX, c.x) << c.text;
+        EXPECT_EQ(s.lastY, c.y) << c.text;
     }
 }
 
 TEST(LoadConfigTest, FolderHistoryIsPackedInKeyOrder) {
     struct Case {
         const char* text;
-        std::vector<std::string> history;
+        Strings history;
     };
     const Case cases[] = {
         {"[Search]\r\nDir7=/seven\r\nDir3=/three\r\n", {"/three", "/seven"}},
@@ -278,31 +204,22 @@ TEST(LoadConfigTest, FolderHistoryIsPackedInKeyOrder) {
     }
 }
 
-TEST(LoadConfigTest, KeywordsAreReadInKeyOrderUpTo100) {
+TEST(LoadConfigTest, KeywordsAndTexts) {
     Settings start;
     start.keywords = {"stale"};
+    start.editor = "gedit %1";
+    const std::string japanese = "C:/ユーザー/エディタ %1";
     Settings s = loadFrom(
         "[Search]\r\nkeyword5=five\r\nkeyword0=zero\r\nkeyword1=\r\nkeyword100=hundred\r\n"
-        "keyword101=beyond\r\nkeyword07=padded\r\n");
-    EXPECT_EQ(s.keywords, (std::vector<std::string>{"zero", "five", "hundred"}));
-}
-
-TEST(LoadConfigTest, StringSettings) {
-    const std::string japanese = "C:/ユーザー/エディタ %1";
-    Settings s = loadFrom("[Other]\r\nEditor=" + platform::utf8ToCp932(japanese) +
-                          "\r\n[Search]\r\ntextTags=TXT;CSV;LOG\r\npdfFilterPath=pdftotext %1\r\n"
-                          "pdfFilterPause=----\r\n");
-    EXPECT_EQ(s.editor, japanese);
-    EXPECT_EQ(s.textTags, "TXT;CSV;LOG");
-    EXPECT_EQ(s.pdfFilterPath, "pdftotext %1");
-    EXPECT_EQ(s.pdfFilterPause, "----");
-}
-
-TEST(LoadConfigTest, AnEmptyEditorLeavesTheEditorAsItWas) {
-    Settings start;
-    start.editor = "gedit %1";
+        "keyword101=beyond\r\nkeyword07=padded\r\ntextTags=TXT;CSV;LOG\r\n"
+        "pdfFilterPath=pdftotext %1\r\npdfFilterPause=----\r\n[Other]\r\nEditor=" +
+            platform::utf8ToCp932(japanese) + "\r\n",
+        start);
+    EXPECT_EQ(s.keywords, (Strings{"zero", "five", "hundred"}));
+    EXPECT_EQ(std::tie(s.editor, s.textTags, s.pdfFilterPath, s.pdfFilterPause),
+              std::make_tuple(japanese, "TXT;CSV;LOG", "pdftotext %1", "----"));
+    // An empty editor leaves the editor as it was; an absent one gives the default.
     EXPECT_EQ(loadFrom("[Other]\r\nEditor=\r\n", start).editor, "gedit %1");
-    EXPECT_EQ(loadFrom("[Other]\r\nEditor=kate %1\r\n", start).editor, "kate %1");
     EXPECT_EQ(loadFrom("", start).editor, "xdg-open %1");
 }
 
@@ -310,91 +227,34 @@ TEST(LoadConfigTest, ReadsAFileOnDisk) {
     std::string pattern = (fs::temp_directory_path() / "ferretta-settings-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     const fs::path folder = pattern;
-    {
-        std::ofstream out(folder / "frtta.ini", std::ios::binary);
-        out << "[Search]\r\nDir0=" << platform::utf8ToCp932("/home/山田/文書")
-            << "\r\nStrict=1\r\ntargetFileType1=True\r\n";
-    }
+    std::ofstream(folder / "frtta.ini", std::ios::binary)
+        << "[Search]\r\nDir0=" << platform::utf8ToCp932("/home/山田/文書")
+        << "\r\nStrict=1\r\ntargetFileType1=True\r\n";
     Settings s = loadSettingsFrom(folder / "frtta.ini");
     EXPECT_EQ(s.dir, "/home/山田/文書");
     EXPECT_TRUE(s.strict);
     EXPECT_TRUE(s.fileTypes.targetFileType[fileType::text]);
     fs::remove_all(folder);
-}
 
-// A settings structure in which every value differs from its default.
-Settings everythingChanged() {
-    Settings s;
-    s.dir = "/srv/検索/";
-    s.dirList = {"/srv/検索", "/home/b", "/home/c with blank"};
-    s.keywords = {"&& foo bar", "日本語", "x"};
-    s.editor = "\"/opt/my editor/ed\" +%2:%3 \"%1\"";
-    s.subFolder = false;
-    s.fileNameOnly = true;
-    s.strict = true;
-    s.regular = true;
-    s.statusBar = false;
-    s.topMost = true;
-    s.fixed = false;
-    s.fileTypes.targetFileType.fill(false);
-    for (int n : {1, 2, 3, 13, 16, 20})
-        s.fileTypes.targetFileType[n] = true;
-    s.textTags = "TXT;CSV";
-    s.pdfOwnEngine = true;
-    s.pdfFilterPath = "pdftotext -layout %1";
-    s.pdfFilterPause = " -- ";
-    s.noJump = true;
-    s.wordFast = true;
-    return s;
+    Settings missing = loadSettingsFrom(folder / "frtta.ini");
+    EXPECT_EQ(fields(missing), fields(loadFrom("")));
 }
 
 TEST(SaveConfigTest, EverySettingSurvivesSaveAndLoad) {
-    const Settings saved = everythingChanged();
+    Settings saved = everythingChanged();
     IniFile ini;
     saveConfigFile(saved, 1234.5f, -60.0f, ini);
     // Through the bytes, as the file would be written and read at the next start.
     Settings loaded = loadFrom(ini.serialize());
+    saved.dir = "/srv/検索";  // from the history, not from "Dir"
+    saved.lastX = 1234.5f;
+    saved.lastY = -60.0f;
+    EXPECT_EQ(fields(loaded), fields(saved));
 
-    EXPECT_EQ(loaded.dir, "/srv/検索");  // from the history, not from "Dir"
-    EXPECT_EQ(loaded.dirList, saved.dirList);
-    EXPECT_EQ(loaded.keywords, saved.keywords);
-    EXPECT_EQ(loaded.editor, saved.editor);
-    EXPECT_EQ(loaded.subFolder, saved.subFolder);
-    EXPECT_EQ(loaded.fileNameOnly, saved.fileNameOnly);
-    EXPECT_EQ(loaded.strict, saved.strict);
-    EXPECT_EQ(loaded.regular, saved.regular);
-    EXPECT_EQ(loaded.statusBar, saved.statusBar);
-    EXPECT_EQ(loaded.topMost, saved.topMost);
-    EXPECT_EQ(loaded.fixed, saved.fixed);
-    EXPECT_EQ(loaded.lastX, 1234.5f);
-    EXPECT_EQ(loaded.lastY, -60.0f);
-    EXPECT_EQ(loaded.fileTypes.targetFileType, saved.fileTypes.targetFileType);
-    EXPECT_EQ(loaded.textTags, saved.textTags);
-    EXPECT_EQ(loaded.pdfOwnEngine, saved.pdfOwnEngine);
-    EXPECT_EQ(loaded.pdfFilterPath, saved.pdfFilterPath);
-    EXPECT_EQ(loaded.pdfFilterPause, saved.pdfFilterPause);
-    EXPECT_EQ(loaded.noJump, saved.noJump);
-    EXPECT_EQ(loaded.wordFast, saved.wordFast);
-}
-
-TEST(SaveConfigTest, DefaultsSurviveSaveAndLoad) {
-    Settings saved = loadFrom("");
-    IniFile ini;
-    saveConfigFile(saved, 0.0f, 0.0f, ini);
-    Settings loaded = loadFrom(ini.serialize(), everythingChanged());
-    EXPECT_EQ(loaded.editor, "xdg-open %1");
-    EXPECT_TRUE(loaded.subFolder);
-    EXPECT_FALSE(loaded.fileNameOnly);
-    EXPECT_FALSE(loaded.strict);
-    EXPECT_FALSE(loaded.regular);
-    EXPECT_TRUE(loaded.statusBar);
-    EXPECT_FALSE(loaded.topMost);
-    EXPECT_TRUE(loaded.fixed);
-    EXPECT_FALSE(loaded.lastX.has_value());
-    EXPECT_EQ(loaded.fileTypes.targetFileType, saved.fileTypes.targetFileType);
-    EXPECT_FALSE(loaded.pdfOwnEngine);
-    EXPECT_FALSE(loaded.noJump);
-    EXPECT_FALSE(loaded.wordFast);
+    const Settings defaults = loadFrom("");
+    IniFile fresh;
+    saveConfigFile(defaults, 0.0f, 0.0f, fresh);
+    EXPECT_EQ(fields(loadFrom(fresh.serialize(), everythingChanged())), fields(defaults));
 }
 
 TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
@@ -402,69 +262,43 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
     s.fixed = true;  // the position is written all the same
     IniFile ini;
     saveConfigFile(s, 1234.5f, 0.1f, ini);
-    struct Expected {
-        const char* section;
-        const char* key;
-        const char* value;
-    };
-    const Expected expected[] = {
-        {"Search", "Dir", "/srv/検索/"},
-        {"Search", "Dir0", "/srv/検索"},
-        {"Search", "Dir2", "/home/c with blank"},
-        {"Search", "keyword0", "&& foo bar"},
-        {"Search", "keyword2", "x"},
-        {"Other", "Editor", "\"/opt/my editor/ed\" +%2:%3 \"%1\""},
-        {"Search", "SubFolder", "0"},
-        {"Search", "FileNameOnly", "1"},
-        {"Search", "Strict", "1"},
-        {"Search", "Regular", "1"},
-        {"Form", "StatusBar", "0"},
-        {"Form", "TopMost", "1"},
-        {"Form", "Fixed", "1"},
-        {"Form", "lastX", "1234.5"},
-        {"Form", "lastY", "0.1"},
-        {"Search", "targetFileType0", "False"},
-        {"Search", "targetFileType13", "True"},
-        {"Search", "targetFileType20", "True"},
-        {"Search", "textTags", "TXT;CSV"},
-        {"Search", "pdfOwnEngine", "1"},
-        {"Search", "pdfFilterPath", "pdftotext -layout %1"},
-        {"Office", "NoJump", "True"},
-        {"Office", "WordFast", "True"},
-    };
-    for (const Expected& e : expected) {
-        EXPECT_EQ(ini.get(e.section, e.key), std::optional<std::string>(e.value)) << e.key;
+    // "Key=value"; without "=value" the key must not be written (empty history slots).
+    const std::pair<const char*, std::vector<std::string>> expected[] = {
+        {"Search",
+         {"Dir=/srv/検索/", "Dir0=/srv/検索", "Dir2=/home/c with blank", "Dir3",
+          "keyword0=&& foo bar", "keyword2=x", "keyword3", "SubFolder=0", "FileNameOnly=1",
+          "Strict=1", "Regular=1", "targetFileType0=False", "targetFileType13=True",
+          "targetFileType20=True", "textTags=TXT;CSV", "pdfOwnEngine=1",
+          "pdfFilterPath=pdftotext -layout %1"}},
+        {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\""}},
+        {"Form", {"StatusBar=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
+        {"Office", {"NoJump=True", "WordFast=True"}}};
+    for (const auto& [section, lines] : expected) {
+        for (const std::string& line : lines) {
+            const std::size_t equals = line.find('=');
+            EXPECT_EQ(
+                ini.get(section, line.substr(0, equals)),
+                equals == std::string::npos ? std::nullopt : std::optional(line.substr(equals + 1)))
+                << line;
+        }
     }
-    // Empty history slots are not written.
-    EXPECT_EQ(ini.get("Search", "Dir3"), std::nullopt);
-    EXPECT_EQ(ini.get("Search", "keyword3"), std::nullopt);
 }
 
-TEST(SaveConfigTest, KeysAreNeverDeleted) {
+TEST(SaveConfigTest, KeysAreNeverDeletedAndOtherTextIsKept) {
+    IniFile ini = IniFile::parse("; my notes\r\n[Search]\r\nUnknown=kept\r\n[Mine]\r\na=b\r\n");
     Settings s;
     for (int i = 0; i < 10; ++i)
         s.keywords.push_back("word" + std::to_string(i));
-    s.dirList[0] = "/a";
-    s.dirList[1] = "/b";
-    s.dirList[2] = "/c";
-    IniFile ini;
+    s.dirList = {"/a", "/b", "/c"};
     saveConfigFile(s, 0.0f, 0.0f, ini);
-
     s.keywords = {"new0", "new1", "new2", "new3", "new4", "new5"};
-    s.dirList.fill({});
-    s.dirList[0] = "/z";
+    s.dirList = {"/z"};
     saveConfigFile(s, 0.0f, 0.0f, ini);
 
     Settings loaded = loadFrom(ini.serialize());
-    EXPECT_EQ(loaded.keywords,
-              (std::vector<std::string>{"new0", "new1", "new2", "new3", "new4", "new5", "word6",
+    EXPECT_EQ(loaded.keywords, (Strings{"new0", "new1", "new2", "new3", "new4", "new5", "word6",
                                         "word7", "word8", "word9"}));
-    EXPECT_EQ(nonEmpty(loaded.dirList), (std::vector<std::string>{"/z", "/b", "/c"}));
-}
-
-TEST(SaveConfigTest, KeepsWhatElseTheFileHolds) {
-    IniFile ini = IniFile::parse("; my notes\r\n[Search]\r\nUnknown=kept\r\n[Mine]\r\na=b\r\n");
-    saveConfigFile(Settings{}, 0.0f, 0.0f, ini);
+    EXPECT_EQ(nonEmpty(loaded.dirList), (Strings{"/z", "/b", "/c"}));
     EXPECT_EQ(ini.get("Search", "Unknown"), "kept");
     EXPECT_EQ(ini.get("Mine", "a"), "b");
     EXPECT_NE(ini.serialize().find("; my notes\r\n"), std::string::npos);
@@ -472,12 +306,16 @@ TEST(SaveConfigTest, KeepsWhatElseTheFileHolds) {
 
 TEST(FolderHistoryTest, AddsToTheFrontWithoutDuplicates) {
     struct Case {
-        std::vector<std::string> before;
+        Strings before;
         const char* folder;
-        std::vector<std::string> after;
+        Strings after;
     };
-    const std::vector<std::string> eleven = {"/1", "/2", "/3", "/4",  "/5", "/6",
-                                             "/7", "/8", "/9", "/10", "/11"};
+    const Strings eleven = {"/1", "/2", "/3", "/4", "/5", "/6", "/7", "/8", "/9", "/10", "/11"};
+    const Strings tenAfter = {"/1", "/2", "/3", "/4", "/5", "/6", "/7", "/8", "/9", "/10"};
+    auto front = [](const char* first, Strings rest) {
+        rest.insert(rest.begin(), first);
+        return rest;
+    };
     const Case cases[] = {
         {{}, "/a", {"/a"}},
         {{"/a", "/b", "/c"}, "/b", {"/b", "/a", "/c"}},
@@ -485,56 +323,40 @@ TEST(FolderHistoryTest, AddsToTheFrontWithoutDuplicates) {
         {{"/a", "/b", "/c"}, "/d", {"/d", "/a", "/b", "/c"}},
         {{"/a", "/b"}, "/A", {"/A", "/a", "/b"}},  // case-sensitive
         {{"/a", "/b"}, "/a/", {"/a/", "/a", "/b"}},
-        {eleven, "/new", {"/new", "/1", "/2", "/3", "/4", "/5", "/6", "/7", "/8", "/9", "/10"}},
-        {eleven, "/11", {"/11", "/1", "/2", "/3", "/4", "/5", "/6", "/7", "/8", "/9", "/10"}},
+        {eleven, "/new", front("/new", tenAfter)},
+        {eleven, "/11", front("/11", tenAfter)},
         {{"/a", "", "/c"}, "/d", {"/d", "/a", "/c"}},
     };
     for (const Case& c : cases) {
         Settings s;
-        for (std::size_t i = 0; i < c.before.size(); ++i)
-            s.dirList[i] = c.before[i];
+        std::copy(c.before.begin(), c.before.end(), s.dirList.begin());
         s.dir = "/old";
         addFolderHistory(s, c.folder);
-        std::vector<std::string> expected = c.after;
+        Strings expected = c.after;
         expected.resize(folderHistorySize);
-        EXPECT_EQ(std::vector<std::string>(s.dirList.begin(), s.dirList.end()), expected)
-            << "adding " << c.folder;
+        EXPECT_EQ(Strings(s.dirList.begin(), s.dirList.end()), expected) << "adding " << c.folder;
         EXPECT_EQ(s.dir, c.folder);
     }
 }
 
-TEST(NumberReadingTest, LeadingNumber) {
+TEST(NumberReadingTest, LeadingNumberAndSingleToText) {
     struct Case {
         const char* text;
-        std::optional<double> value;
+        double value;
     };
-    const Case cases[] = {
-        {"12abc", 12.0},
-        {"  -3.5x", -3.5},
-        {"abc", 0.0},
-        {"", 0.0},
-        {".", 0.0},
-        {"-", 0.0},
-        {".5", 0.5},
-        {"1 2", 12.0},
-        {"1e3", 1000.0},
-        {"1D2", 100.0},
-        {"1e", 1.0},
-        {"1e+x", 1.0},
-        {"32767.4", 32767.4},
-        {"32767.5", std::nullopt},
-        {"-32768.5", -32768.5},
-        {"-32769", std::nullopt},
-        {"1e400", std::nullopt},
-    };
-    for (const Case& c : cases) {
+    const Case cases[] = {{"12abc", 12.0},      {"  -3.5x", -3.5},
+                          {"abc", 0.0},         {"", 0.0},
+                          {".", 0.0},           {"-", 0.0},
+                          {".5", 0.5},          {"1 2", 12.0},
+                          {"1e3", 1000.0},      {"1D2", 100.0},
+                          {"1e", 1.0},          {"1e+x", 1.0},
+                          {"32767.4", 32767.4}, {"-32768.5", -32768.5}};
+    for (const Case& c : cases)
         EXPECT_EQ(leadingNumber(c.text), c.value) << "'" << c.text << "'";
-    }
-}
+    for (const char* beyond16Bits : {"32767.5", "-32769", "1e400"})
+        EXPECT_EQ(leadingNumber(beyond16Bits), std::nullopt) << beyond16Bits;
 
-TEST(NumberReadingTest, SingleToTextIsShortestAndReadsBack) {
-    const float values[] = {0.0f, 1234.5f, -60.0f, 0.1f, 15.0f, 14400.0f, 1.0f / 3.0f};
-    for (float v : values) {
+    for (float v : {0.0f, 1234.5f, -60.0f, 0.1f, 15.0f, 14400.0f, 1.0f / 3.0f}) {
         std::string text = singleToText(v);
         EXPECT_EQ(static_cast<float>(std::stod(text)), v) << text;
     }

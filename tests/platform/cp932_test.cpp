@@ -5,9 +5,9 @@
 
 #include <cstdint>
 #include <map>
-#include <optional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ferretta::platform {
@@ -18,68 +18,51 @@ constexpr std::uint16_t kNone = 0xFFFF;
 // glibc's own CP932 converter, an implementation independent of ours, as the reference.
 class GlibcCp932 {
   public:
-    GlibcCp932()
-        : m_decoder(iconv_open("UTF-16LE", "CP932")), m_encoder(iconv_open("CP932", "UTF-16LE")) {}
     ~GlibcCp932() {
         if (ok()) {
             iconv_close(m_decoder);
             iconv_close(m_encoder);
         }
     }
-    GlibcCp932(const GlibcCp932&) = delete;
-    GlibcCp932& operator=(const GlibcCp932&) = delete;
-
-    bool ok() const {
-        return m_decoder != reinterpret_cast<iconv_t>(-1) &&
-               m_encoder != reinterpret_cast<iconv_t>(-1);
-    }
+    bool ok() const { return m_decoder != kFailed && m_encoder != kFailed; }
 
     // The one character glibc makes of the whole code, or kNone.
     std::uint16_t decode(std::uint16_t code) {
-        std::string in;
-        if (code >= 0x100) {
-            in += static_cast<char>(code >> 8);
-        }
+        std::string in(code >= 0x100 ? 1 : 0, static_cast<char>(code >> 8));
         in += static_cast<char>(code & 0xFF);
-        const std::optional<std::string> out = convert(m_decoder, in);
-        if (!out || out->size() != 2) {
-            return kNone;
-        }
-        return static_cast<std::uint16_t>(static_cast<unsigned char>((*out)[0]) |
-                                          static_cast<unsigned char>((*out)[1]) << 8);
+        const std::string out = convert(m_decoder, in);
+        return out.size() != 2 ? kNone
+                               : static_cast<std::uint16_t>(byte(out[0]) | byte(out[1]) << 8);
     }
 
     // The code glibc writes for the character, or kNone.
     std::uint16_t encode(char16_t ch) {
-        const std::string in{static_cast<char>(ch & 0xFF), static_cast<char>(ch >> 8)};
-        const std::optional<std::string> out = convert(m_encoder, in);
-        if (!out || out->empty() || out->size() > 2) {
-            return kNone;
-        }
-        std::uint16_t code = 0;
-        for (const char c : *out) {
-            code = static_cast<std::uint16_t>(code << 8 | static_cast<unsigned char>(c));
-        }
-        return code;
+        const std::string out =
+            convert(m_encoder, {static_cast<char>(ch & 0xFF), static_cast<char>(ch >> 8)});
+        return out.empty() || out.size() > 2 ? kNone
+               : out.size() == 1             ? byte(out[0])
+                                 : static_cast<std::uint16_t>(byte(out[0]) << 8 | byte(out[1]));
     }
 
   private:
-    static std::optional<std::string> convert(iconv_t cd, std::string in) {
+    static inline const iconv_t kFailed = reinterpret_cast<iconv_t>(-1);
+    static unsigned byte(char c) { return static_cast<unsigned char>(c); }
+    // The whole input converted, or nothing.
+    static std::string convert(iconv_t cd, std::string in) {
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
         char buffer[16];
         char* inPtr = in.data();
-        std::size_t inLeft = in.size();
         char* outPtr = buffer;
+        std::size_t inLeft = in.size();
         std::size_t outLeft = sizeof buffer;
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
-            inLeft != 0) {
-            return std::nullopt;
-        }
-        return std::string(buffer, static_cast<std::size_t>(outPtr - buffer));
+        const bool done =
+            iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
+        return done && inLeft == 0 ? std::string(buffer, static_cast<std::size_t>(outPtr - buffer))
+                                   : "";
     }
 
-    iconv_t m_decoder;
-    iconv_t m_encoder;
+    iconv_t m_decoder = iconv_open("UTF-16LE", "CP932");
+    iconv_t m_encoder = iconv_open("CP932", "UTF-16LE");
 };
 
 // Every code that a CP932 byte sequence can hold: the non-lead single bytes and every lead
@@ -180,134 +163,70 @@ TEST(Cp932Table, EveryCodeRoundTripsOrIsADuplicateOfTheCodeWindowsWrites) {
     }
 }
 
+// JIS X 0208 wins over NEC row 13, NEC row 13 over IBM, IBM over NEC-selected IBM.
 TEST(Cp932Table, DuplicatesEncodeAsWindowsWritesThem) {
-    struct Case {
-        char16_t ch;
-        std::uint16_t code;
-    };
-    const Case cases[] = {
-        {u'\u2252', 0x81E0},                      // ≒ JIS, not NEC 0x8790
-        {u'\u2261', 0x81DF},                      // ≡
-        {u'\u222B', 0x81E7},                      // ∫
-        {u'\u221A', 0x81E3},                      // √
-        {u'\u2235', 0x81E6},                      // ∵ JIS, not NEC 0x879A nor IBM 0xFA5B
-        {u'\uFFE2', 0x81CA},                      // ￢ JIS, not 0xEEF9 nor 0xFA54
-        {u'\u2160', 0x8754},                      // Ⅰ NEC, not IBM 0xFA4A
-        {u'\u2116', 0x8782},                      // №
-        {u'\u2121', 0x8784},                      // ℡
-        {u'\u3231', 0x878A},                      // ㈱
-        {u'\u2170', 0xFA40},                      // ⅰ IBM, not NEC-selected 0xEEEF
-        {u'\uFFE4', 0xFA55},                      // ￤
-        {u'\uFF07', 0xFA56},                      // ＇
-        {u'\uFF02', 0xFA57},                      // ＂
-        {u'\u7E8A', 0xFA5C},                      // 纊 IBM, not 0xED40
-        {u'\u9ED1', 0xFC4B},                      // 黑 IBM, not 0xEEEC
-        {u'\uE000', 0xF040},                      // user-defined area
-        {u'\uE757', 0xF9FC}, {u'\u00A6', kNone},  // ¦ has no code
-        {u'\u20AC', kNone},                       // € neither
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(unicodeToCp932Code(c.ch), c.code) << std::hex << "U+" << unsigned{c.ch};
-    }
-}
-
-TEST(Cp932Table, CodesOutsideTheByteGridHaveNoCharacter) {
+    const std::pair<char16_t, std::uint16_t> cases[] = {
+        {u'≒', 0x81E0},  {u'≡', 0x81DF},      {u'∫', 0x81E7},      {u'√', 0x81E3},  {u'∵', 0x81E6},
+        {u'￢', 0x81CA}, {u'Ⅰ', 0x8754},      {u'№', 0x8782},      {u'℡', 0x8784},  {u'㈱', 0x878A},
+        {u'ⅰ', 0xFA40},  {u'￤', 0xFA55},     {u'＇', 0xFA56},     {u'＂', 0xFA57}, {u'纊', 0xFA5C},
+        {u'黑', 0xFC4B}, {u'\uE000', 0xF040}, {u'\uE757', 0xF9FC}, {u'¦', kNone},   {u'€', kNone}};
+    for (const auto& [ch, code] : cases)
+        EXPECT_EQ(unicodeToCp932Code(ch), code) << std::hex << "U+" << unsigned{ch};
+    // Codes outside the byte grid have no character.
     for (const std::uint16_t code :
-         {0x8120, 0x817F, 0x81FD, 0x81FF, 0x4142, 0xA0A0, 0xFD40, 0x0081, 0x00E0, 0x00FC}) {
+         {0x8120, 0x817F, 0x81FD, 0x81FF, 0x4142, 0xA0A0, 0xFD40, 0x0081, 0x00E0, 0x00FC})
         EXPECT_EQ(cp932CodeToUnicode(code), kNone) << std::hex << code;
+}
+
+TEST(Cp932Text, DecodesAndEncodes) {
+    const std::pair<std::string, std::u16string> decoded[] = {
+        {"", u""},
+        {"abc\\~", u"abc\\~"},
+        {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+        {"\x82\xA0\x82\xA2", u"あい"},
+        {"\xB1\xDF", u"ｱﾟ"},
+        {"\x95\x5C\x5C", u"表\\"},  // a trail byte '\'
+        {"\x80\xA0\xFD\xFE\xFF", u"\u0080\uF8F0\uF8F1\uF8F2\uF8F3"},
+        {"\xF0\x40\xF9\xFC", u"\uE000\uE757"},
+        // An undefined double-byte code is one U+30FB; a lead byte at the end is '?'; a lead
+        // byte before a byte that is no trail byte is U+30FB and leaves that byte alone.
+        {"\x85\x40"
+         "a\xEB\x9F",
+         u"\u30FB"
+         "a\u30FB"},
+        {"a\x82", u"a?"},
+        {"\xE0", u"?"},
+        {"\x82\n\x82\xA0", u"\u30FB\nあ"},
+        {"\x82\x7F", u"\u30FB\u007F"},
+        {"\x82\x82\xA0", u"ｂ\uF8F0"},
+        {"\x82\xFD", u"\u30FB\uF8F1"},
+        {"\x82\t\x82", u"\u30FB\t?"}};
+    for (const auto& [bytes, text] : decoded)
+        EXPECT_EQ(cp932ToUtf16(bytes), text) << testing::PrintToString(bytes);
+
+    // A character without a code is one '?', a surrogate pair too, and so is a lone surrogate.
+    const std::pair<std::u16string, std::string> encoded[] = {
+        {u"", ""},
+        {u"a\\~\x7F", "a\\~\x7F"},
+        {u"aあｱ表", "a\x82\xA0\xB1\x95\x5C"},
+        {u"a€b", "a?b"},
+        {u"a\U0001F600b", "a?b"},
+        {u"a\xD83Dx", "a?x"},
+        {u"a\xDE00x", "a?x"},
+        {u"a\xD83D", "a?"},
+        {u"\xD83D\xD83D\xDE00", "??"},
+        {u"\xDE00\xD83D", "??"},
+        {u"\u0080\uF8F0\uF8F3", "\x80\xA0\xFF"},
+        {std::u16string(u"\0", 1), std::string("\0", 1)}};
+    for (const auto& [text, bytes] : encoded) {
+        EXPECT_EQ(utf16ToCp932(text), bytes) << testing::PrintToString(bytes);
+        EXPECT_EQ(cp932Length(text), bytes.size());
     }
-}
 
-struct DecodeCase {
-    const char* name;
-    std::string bytes;
-    std::u16string expected;
-};
-
-class Cp932Decode : public testing::TestWithParam<DecodeCase> {};
-
-TEST_P(Cp932Decode, Decodes) {
-    EXPECT_EQ(cp932ToUtf16(GetParam().bytes), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Cp932Decode,
-    testing::Values(DecodeCase{"Empty", "", u""}, DecodeCase{"Ascii", "abc\\~", u"abc\\~"},
-                    DecodeCase{"Nul", std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
-                    DecodeCase{"Hiragana", "\x82\xA0\x82\xA2", u"あい"},
-                    DecodeCase{"HalfWidthKatakana", "\xB1\xDF", u"ｱﾟ"},
-                    DecodeCase{"KanjiWithBackslashTrail", "\x95\x5C\x5C", u"表\\"},
-                    DecodeCase{"WindowsSingleBytes", "\x80\xA0\xFD\xFE\xFF",
-                               u"\u0080\uF8F0\uF8F1\uF8F2\uF8F3"},
-                    DecodeCase{"UserDefined", "\xF0\x40\xF9\xFC", u"\uE000\uE757"},
-                    DecodeCase{"UndefinedDoubleByte",
-                               "\x85\x40"
-                               "a\xEB\x9F",
-                               u"\u30FB"
-                               "a\u30FB"},
-                    DecodeCase{"LeadByteAtEnd", "a\x82", u"a?"},
-                    DecodeCase{"LeadByteAlone", "\xE0", u"?"},
-                    DecodeCase{"LeadThenNewline", "\x82\n\x82\xA0", u"\u30FB\nあ"},
-                    DecodeCase{"LeadThenDelete", "\x82\x7F", u"\u30FB\u007F"},
-                    DecodeCase{"LeadByteIsAlsoATrailByte", "\x82\x82\xA0", u"ｂ\uF8F0"},
-                    DecodeCase{"LeadThenFD", "\x82\xFD", u"\u30FB\uF8F1"},
-                    DecodeCase{"StrayLeadThenLeadAtEnd", "\x82\t\x82", u"\u30FB\t?"}),
-    [](const testing::TestParamInfo<DecodeCase>& param) { return param.param.name; });
-
-struct EncodeCase {
-    const char* name;
-    std::u16string text;
-    std::string expected;
-};
-
-class Cp932Encode : public testing::TestWithParam<EncodeCase> {};
-
-TEST_P(Cp932Encode, EncodesAndMeasures) {
-    EXPECT_EQ(utf16ToCp932(GetParam().text), GetParam().expected);
-    EXPECT_EQ(cp932Length(GetParam().text), GetParam().expected.size());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Cp932Encode,
-    testing::Values(EncodeCase{"Empty", u"", ""}, EncodeCase{"Ascii", u"a\\~\x7F", "a\\~\x7F"},
-                    EncodeCase{"Mixed", u"aあｱ表", "a\x82\xA0\xB1\x95\x5C"},
-                    EncodeCase{"NoForm", u"a€b", "a?b"},
-                    EncodeCase{"SurrogatePairIsOneQuestionMark", u"a\U0001F600b", "a?b"},
-                    EncodeCase{"LoneHigh",
-                               u"a\xD83D"
-                               "b",
-                               "a?b"},
-                    EncodeCase{"LoneLow",
-                               u"a\xDE00"
-                               "b",
-                               "a?b"},
-                    EncodeCase{"HighAtEnd", u"a\xD83D", "a?"},
-                    EncodeCase{"HighHighLow", u"\xD83D\xD83D\xDE00", "??"},
-                    EncodeCase{"LowHigh", u"\xDE00\xD83D", "??"},
-                    EncodeCase{"WindowsSingleBytes", u"\u0080\uF8F0\uF8F3", "\x80\xA0\xFF"},
-                    EncodeCase{"Nul", std::u16string(u"\0", 1), std::string("\0", 1)}),
-    [](const testing::TestParamInfo<EncodeCase>& param) { return param.param.name; });
-
-// Text drawn from every kind of unit that matters: ASCII, single-byte katakana, double-byte
-// characters, characters without a code, and surrogates paired and unpaired.
-std::u16string randomText(std::mt19937& random, std::size_t length) {
-    static const char16_t kPool[] = {u'a',      u'\\',     u'\0',     u'ｱ',      u'\u0080',
-                                     u'\uF8F2', u'あ',     u'表',     u'\u2170', u'\uE123',
-                                     u'€',      u'\u00A5', u'\xD83D', u'\xDE00', u'\uFFFF'};
-    std::uniform_int_distribution<std::size_t> pick(0, std::size(kPool) - 1);
-    std::u16string text;
-    for (std::size_t i = 0; i < length; ++i) {
-        text += kPool[pick(random)];
-    }
-    return text;
-}
-
-TEST(Cp932Text, LengthAlwaysMatchesTheEncodedSize) {
-    std::mt19937 random(932);
-    for (int i = 0; i < 2000; ++i) {
-        const std::u16string text = randomText(random, static_cast<std::size_t>(i % 40));
-        ASSERT_EQ(cp932Length(text), utf16ToCp932(text).size());
-    }
+    EXPECT_EQ(cp932ToUtf8("a\x82\xA0\xB1?"), "aあｱ?");
+    EXPECT_EQ(cp932ToUtf8("\x82"), "?");
+    EXPECT_EQ(utf8ToCp932("aあｱ😀"), "a\x82\xA0\xB1?");
+    EXPECT_EQ(utf8ToCp932("\xFF"), "?");  // invalid UTF-8 becomes U+FFFD, which has no code
 }
 
 TEST(Cp932Text, EncodedTextDecodesBackWherePossible) {
@@ -322,29 +241,30 @@ TEST(Cp932Text, EncodedTextDecodesBackWherePossible) {
     EXPECT_EQ(cp932ToUtf16(utf16ToCp932(text)), text);
 }
 
-TEST(Cp932Text, RandomBytesDecodeToAtMostOneUnitPerByteAndReencodeStably) {
-    std::mt19937 random(1);
+// Random text drawn from every kind of unit that matters: ASCII, single-byte katakana,
+// double-byte characters, characters without a code, and surrogates paired and unpaired; and
+// random bytes.
+TEST(Cp932Text, RandomTextAndBytes) {
+    const char16_t pool[] = {u'a',      u'\\',     u'\0',     u'ｱ',      u'\u0080',
+                             u'\uF8F2', u'あ',     u'表',     u'\u2170', u'\uE123',
+                             u'€',      u'\u00A5', u'\xD83D', u'\xDE00', u'\uFFFF'};
+    std::mt19937 random(932);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(pool) - 1);
     std::uniform_int_distribution<int> byte(0, 255);
     for (int i = 0; i < 2000; ++i) {
-        std::string bytes;
-        for (int j = 0; j < i % 64; ++j) {
-            bytes += static_cast<char>(byte(random));
-        }
-        const std::u16string text = cp932ToUtf16(bytes);
-        ASSERT_LE(text.size(), bytes.size());
-        // Decoding is a fixed point after one round: the re-encoded form decodes the same.
-        const std::string again = utf16ToCp932(text);
-        ASSERT_EQ(cp932ToUtf16(again), text);
-    }
-}
+        std::u16string text;
+        for (int j = 0; j < i % 40; ++j)
+            text += pool[pick(random)];
+        ASSERT_EQ(cp932Length(text), utf16ToCp932(text).size());
 
-TEST(Cp932Text, Utf8Forms) {
-    EXPECT_EQ(cp932ToUtf8("abc"), "abc");
-    EXPECT_EQ(cp932ToUtf8("a\x82\xA0\xB1?"), "aあｱ?");
-    EXPECT_EQ(cp932ToUtf8("\x82"), "?");
-    EXPECT_EQ(utf8ToCp932("abc"), "abc");
-    EXPECT_EQ(utf8ToCp932("aあｱ😀"), "a\x82\xA0\xB1?");
-    EXPECT_EQ(utf8ToCp932("\xFF"), "?");  // invalid UTF-8 becomes U+FFFD, which has no code
+        std::string bytes;
+        for (int j = 0; j < i % 64; ++j)
+            bytes += static_cast<char>(byte(random));
+        const std::u16string decoded = cp932ToUtf16(bytes);
+        ASSERT_LE(decoded.size(), bytes.size());
+        // Decoding is a fixed point after one round: the re-encoded form decodes the same.
+        ASSERT_EQ(cp932ToUtf16(utf16ToCp932(decoded)), decoded);
+    }
 }
 
 }  // namespace

@@ -14,29 +14,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Sets or unsets an environment variable for the life of the object.
+// Sets or unsets (nullptr) an environment variable for the life of the object.
 class ScopedEnv {
   public:
     ScopedEnv(const char* name, const char* value) : m_name(name) {
         if (const char* old = std::getenv(name))
             m_old = old;
-        if (value != nullptr) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
+        set(value);
     }
-    ~ScopedEnv() {
-        if (m_old) {
-            setenv(m_name, m_old->c_str(), 1);
-        } else {
-            unsetenv(m_name);
-        }
-    }
+    ~ScopedEnv() { set(m_old ? m_old->c_str() : nullptr); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
   private:
+    void set(const char* value) { value ? setenv(m_name, value, 1) : unsetenv(m_name); }
     const char* m_name;
     std::optional<std::string> m_old;
 };
@@ -46,20 +37,17 @@ fs::path uniqueTempFolder(const std::string& tag) {
            ("ferretta_data_folder_test_" + tag + "_" + std::to_string(getpid()));
 }
 
-TEST(DataFolderTest, ExecutableFolderHoldsThisTest) {
-    const fs::path folder = executableFolder();
-    EXPECT_TRUE(folder.is_absolute());
-    EXPECT_TRUE(fs::exists(folder / "data_folder_test"));
-}
+TEST(DataFolderTest, FerrettaHomeWinsElseWritableExecutableFolderElseXdg) {
+    EXPECT_TRUE(executableFolder().is_absolute());
+    EXPECT_TRUE(fs::exists(executableFolder() / "data_folder_test"));
 
-TEST(DataFolderTest, FerrettaHomeWinsAndIsCreated) {
     const fs::path root = uniqueTempFolder("home");
     fs::remove_all(root);
     const fs::path home = root / "deep" / "settings";
     {
         ScopedEnv env("FERRETTA_HOME", home.c_str());
         EXPECT_EQ(dataFolder(), home);
-        EXPECT_TRUE(fs::is_directory(home));
+        EXPECT_TRUE(fs::is_directory(home));  // created
     }
     {
         // A relative value is taken from the current folder at start-up.
@@ -67,18 +55,12 @@ TEST(DataFolderTest, FerrettaHomeWinsAndIsCreated) {
         EXPECT_EQ(dataFolder(), fs::current_path() / "relative-home");
         fs::remove(fs::current_path() / "relative-home");
     }
-    fs::remove_all(root);
-}
-
-TEST(DataFolderTest, WithoutOverrideWritableExecutableFolderOrXdg) {
-    const fs::path xdg = uniqueTempFolder("xdg");
-    fs::remove_all(xdg);
-    ScopedEnv home("FERRETTA_HOME", "");  // empty counts as unset
-    ScopedEnv config("XDG_CONFIG_HOME", xdg.c_str());
+    ScopedEnv empty("FERRETTA_HOME", "");  // empty counts as unset
+    ScopedEnv config("XDG_CONFIG_HOME", (root / "xdg").c_str());
     // Builds and tests run from a writable tree; an installed copy would use the XDG place.
     const bool writable = access(executableFolder().c_str(), W_OK) == 0;
-    EXPECT_EQ(dataFolder(), writable ? executableFolder() : xdg / "ferretta");
-    fs::remove_all(xdg);
+    EXPECT_EQ(dataFolder(), writable ? executableFolder() : root / "xdg" / "ferretta");
+    fs::remove_all(root);
 }
 
 TEST(DataFolderTest, DataFilePrefersBesideExecutableThenShare) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/cp932.h"
@@ -18,20 +19,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A folder of its own for one test, removed with everything in it at the end.
 class TempFolder {
   public:
-    TempFolder()
-        : m_dir(fs::temp_directory_path() / ("line_reader_test_" + std::to_string(::getpid()))) {
-        fs::create_directories(m_dir);
+    TempFolder() {
+        std::string pattern = (fs::temp_directory_path() / "line_reader_test-XXXXXX").string();
+        EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
     }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
-    }
+    ~TempFolder() { fs::remove_all(m_dir); }
     fs::path write(const std::string& name, const std::string& bytes) const {
-        const fs::path p = m_dir / name;
-        std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
-        return p;
+        std::ofstream(m_dir / name, std::ios::binary | std::ios::trunc) << bytes;
+        return m_dir / name;
     }
     const fs::path& path() const { return m_dir; }
 
@@ -95,15 +94,9 @@ const TerminatorCase kTerminatorCases[] = {
     {"LfThenCr", "\n\r", {"", ""}},
     {"LfCrLf", "a\n\r\n", {"a", ""}},
     {"Mixed", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
-    {"Japanese",
-     "\xE3\x81\x82\r\n\xE3\x81\x84\n\n\xE3\x81\x86",
-     {"\xE3\x81\x82", "\xE3\x81\x84", "", "\xE3\x81\x86"}},
+    {"Japanese", "あ\r\nい\n\nう", {"あ", "い", "", "う"}},
     // U+010A and U+0D0A hold the bytes of LF and CR in UTF-16; they end no line.
-    {"Utf16UnitsNotBytes",
-     "\xC4\x8A\xE0\xB4\x8A\n\xE0\xB4\x8D",
-     {"\xC4\x8A\xE0\xB4\x8A", "\xE0\xB4\x8D"},
-     false},
-};
+    {"Utf16UnitsNotBytes", "\u010A\u0D0A\n\u0D0D", {"\u010A\u0D0A", "\u0D0D"}, false}};
 
 const TextEncoding kEncodings[] = {TextEncoding::Cp932, TextEncoding::Utf8, TextEncoding::Utf8Bom,
                                    TextEncoding::Utf16Le, TextEncoding::Utf16Be};
@@ -125,12 +118,10 @@ TEST(LineReaderTest, TerminatorsInEveryEncoding) {
 
 TEST(LineReaderTest, EncodingAndRawLines) {
     const TempFolder folder;
-    struct Case {
-        std::string bytes;
-        TextEncoding encoding;
-        std::string firstRaw;
-    };
-    const Case cases[] = {
+    // The reader decides on the first 64 KiB; a character cut by that limit is no reason for
+    // CP932.
+    const std::string cutAtSample = std::string(65535 - 3, 'a') + "あい\n";
+    const std::tuple<std::string, TextEncoding, std::string> cases[] = {
         {"abc\n", TextEncoding::Cp932, "abc"},
         {"\x93\xFA\x96\x7B\n", TextEncoding::Cp932, "\x93\xFA\x96\x7B"},
         {"\xE6\x97\xA5\n", TextEncoding::Utf8, "\xE6\x97\xA5"},
@@ -138,20 +129,16 @@ TEST(LineReaderTest, EncodingAndRawLines) {
         {"\xEF\xBB\xBF", TextEncoding::Utf8Bom, ""},
         {std::string("\xFF\xFEx\0\n\0", 6), TextEncoding::Utf16Le, std::string("x\0", 2)},
         {std::string("\xFE\xFF\0x\0\r\0\n", 8), TextEncoding::Utf16Be, std::string("\0x", 2)},
-    };
-    for (const Case& c : cases) {
-        const fs::path p = folder.write("e.txt", c.bytes);
-        LineReader reader(p);
-        EXPECT_EQ(reader.encoding(), c.encoding);
-        EXPECT_EQ(reader.readRawLine(), c.firstRaw);
+        {cutAtSample, TextEncoding::Utf8, cutAtSample.substr(0, cutAtSample.size() - 1)}};
+    for (const auto& [bytes, encoding, firstRaw] : cases) {
+        LineReader reader(folder.write("e.txt", bytes));
+        EXPECT_EQ(reader.encoding(), encoding);
+        EXPECT_EQ(reader.readRawLine(), firstRaw);
         EXPECT_TRUE(reader.atEndOfStream());
     }
-}
-
-TEST(LineReaderTest, OddByteAtEndOfUtf16) {
-    const TempFolder folder;
-    const fs::path p = folder.write("odd.txt", std::string("\xFF\xFEx\0\n\0y", 7));
-    EXPECT_EQ(readAllLines(p), (Lines{"x", "\xEF\xBF\xBD"}));
+    // An odd byte at the end of UTF-16 is one U+FFFD.
+    const fs::path odd = folder.write("odd.txt", std::string("\xFF\xFEx\0\n\0y", 7));
+    EXPECT_EQ(readAllLines(odd), (Lines{"x", "\xEF\xBF\xBD"}));
 }
 
 // A CR at the end of one read and its LF at the start of the next must still be one line end;
@@ -243,41 +230,29 @@ TEST(LineReaderTest, DetectsEncoding) {
     for (const Case& c : cases) {
         EXPECT_EQ(detectTextEncoding(c.head), c.expected) << c.name;
     }
-    EXPECT_EQ(byteOrderMarkLength(TextEncoding::Cp932), 0u);
-    EXPECT_EQ(byteOrderMarkLength(TextEncoding::Utf8), 0u);
-    EXPECT_EQ(byteOrderMarkLength(TextEncoding::Utf8Bom), 3u);
-    EXPECT_EQ(byteOrderMarkLength(TextEncoding::Utf16Le), 2u);
-    EXPECT_EQ(byteOrderMarkLength(TextEncoding::Utf16Be), 2u);
+    const std::size_t bomLengths[] = {0, 0, 3, 2, 2};  // in the order of kEncodings
+    for (std::size_t i = 0; i < std::size(kEncodings); ++i)
+        EXPECT_EQ(byteOrderMarkLength(kEncodings[i]), bomLengths[i]);
 }
 
-// The reader decides on the first 64 KiB; a character cut by that limit is no reason for CP932.
-TEST(LineReaderTest, DetectionSampleCutsACharacter) {
-    const TempFolder folder;
-    std::string text = std::string(65535 - 3, 'a') + "\xE3\x81\x82" + "\xE3\x81\x84" + "\n";
-    const fs::path p = folder.write("cut.txt", text);
-    LineReader reader(p);
-    EXPECT_EQ(reader.encoding(), TextEncoding::Utf8);
-}
-
+// A missing file, a folder and a FIFO without a writer (which must neither block the open nor
+// feed an endless line) are refused with an error that names the file.
 TEST(LineReaderTest, OpenFailuresThrow) {
     const TempFolder folder;
-    const fs::path missing = folder.path() / "missing.txt";
-    try {
-        LineReader reader(missing);
-        FAIL() << "no exception";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.kind(), Error::Kind::FileOpen);
-        EXPECT_NE(std::string(e.what()).find(missing.string()), std::string::npos);
-    }
-    try {
-        LineReader reader(folder.path());
-        FAIL() << "no exception";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.kind(), Error::Kind::FileRead);
-    }
-    // A FIFO without a writer must neither block the open nor feed an endless line.
     const fs::path fifo = folder.path() / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<fs::path, Error::Kind> cases[] = {
+        {folder.path() / "missing.txt", Error::Kind::FileOpen},
+        {folder.path(), Error::Kind::FileRead}};
+    for (const auto& [path, kind] : cases) {
+        try {
+            LineReader reader(path);
+            ADD_FAILURE() << "no exception for " << path;
+        } catch (const Error& e) {
+            EXPECT_EQ(e.kind(), kind) << path;
+            EXPECT_NE(std::string(e.what()).find(path.string()), std::string::npos) << e.what();
+        }
+    }
     EXPECT_THROW(LineReader{fifo}, Error);
 }
 

@@ -19,13 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using Words = std::vector<std::string>;
 
-struct SplitCase {
-    const char* line;
-    std::optional<Words> words;
-};
-
 TEST(SplitCommandLineTest, SplitsLikeAShellWithoutExpansion) {
-    const SplitCase cases[] = {
+    const std::pair<const char*, std::optional<Words>> cases[] = {
         {"xdg-open %1", Words{"xdg-open", "%1"}},
         {"gedit +%2:%3 \"%1\"", Words{"gedit", "+%2:%3", "%1"}},
         {"kate --line %2 --column %3 %1", Words{"kate", "--line", "%2", "--column", "%3", "%1"}},
@@ -52,9 +47,8 @@ TEST(SplitCommandLineTest, SplitsLikeAShellWithoutExpansion) {
         {"a \"b\\\"", std::nullopt},
         {"'a'\"", std::nullopt},
     };
-    for (const SplitCase& c : cases) {
-        EXPECT_EQ(splitCommandLine(c.line), c.words) << "line: " << c.line;
-    }
+    for (const auto& [line, words] : cases)
+        EXPECT_EQ(splitCommandLine(line), words) << "line: " << line;
 }
 
 // What the program does with an editor template: split first, then put the values in.
@@ -81,11 +75,9 @@ std::string readFile(const fs::path& path) {
 class ProcessTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_folder = fs::temp_directory_path() /
-                   ("ferretta_process_test_" + std::to_string(getpid()) + "_" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_folder);
-        fs::create_directories(m_folder);
+        std::string pattern = (fs::temp_directory_path() / "ferretta-process-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_folder = pattern;
     }
     void TearDown() override { fs::remove_all(m_folder); }
 
@@ -94,13 +86,8 @@ class ProcessTest : public ::testing::Test {
         std::string error;
         const auto pid = startProcess(argv, &error);
         EXPECT_TRUE(pid.has_value()) << error;
-        if (!pid)
-            return -1;
-        const auto status = waitForProcess(*pid, [] {});
-        EXPECT_TRUE(status.has_value());
-        if (!status || !WIFEXITED(*status))
-            return -1;
-        return WEXITSTATUS(*status);
+        const auto status = pid ? waitForProcess(*pid, [] {}) : std::nullopt;
+        return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
     }
 
     fs::path m_folder;
@@ -138,14 +125,12 @@ TEST_F(ProcessTest, ProgramsThatCannotStartFail) {
     std::ofstream(notExecutable) << "#!/bin/sh\nexit 0\n";
     fs::permissions(notExecutable, fs::perms::owner_read | fs::perms::owner_write);
 
-    const std::vector<std::string> cases[] = {
-        {"ferretta-no-such-program-here"},
-        {"/nonexistent/folder/program"},
-        {notExecutable.string()},
-        {m_folder.string()},
-        {},
-        {""},
-    };
+    const std::vector<std::string> cases[] = {{"ferretta-no-such-program-here"},
+                                              {"/nonexistent/folder/program"},
+                                              {notExecutable.string()},
+                                              {m_folder.string()},
+                                              {},
+                                              {""}};
     for (const auto& argv : cases) {
         std::string error;
         EXPECT_FALSE(startProcess(argv, &error).has_value()) << (argv.empty() ? "" : argv[0]);
@@ -179,9 +164,7 @@ TEST_F(ProcessTest, ChildGetsNullStdinOwnSessionAndNoStrayFiles) {
 
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
     std::string state;
-    pid_t parent = 0;
-    pid_t group = 0;
-    pid_t session = 0;
+    pid_t parent = 0, group = 0, session = 0;
     fields >> state >> parent >> group >> session;
     EXPECT_EQ(session, *pid);
 }
@@ -202,10 +185,8 @@ TEST_F(ProcessTest, WaitingPumpsEventsWithoutSpinning) {
 TEST_F(ProcessTest, OnlyOwnChildrenAreWaitedFor) {
     int pumps = 0;
     const auto pump = [&pumps] { ++pumps; };
-    EXPECT_FALSE(waitForProcess(getpid(), pump));
-    EXPECT_FALSE(waitForProcess(0, pump));
-    EXPECT_FALSE(waitForProcess(-1, pump));
-    EXPECT_FALSE(waitForProcess(1, pump));
+    for (pid_t pid : {getpid(), 0, -1, 1})
+        EXPECT_FALSE(waitForProcess(pid, pump)) << pid;
 
     // A child that other code started (fork here) is left for that code to reap.
     const pid_t foreign = fork();

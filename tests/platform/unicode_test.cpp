@@ -5,118 +5,78 @@
 
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace ferretta::platform {
 namespace {
 
-struct Utf8Case {
-    const char* name;
-    std::string utf8;
-    std::u16string utf16;
-    bool valid;
-};
-
-class Utf8Decode : public testing::TestWithParam<Utf8Case> {};
-
-TEST_P(Utf8Decode, DecodesAndJudgesValidity) {
-    const Utf8Case& c = GetParam();
-    EXPECT_EQ(utf8ToUtf16(c.utf8), c.utf16);
-    EXPECT_EQ(isValidUtf8(c.utf8), c.valid);
-    if (c.valid) {
-        EXPECT_EQ(utf16ToUtf8(c.utf16), c.utf8);
+TEST(Utf8Test, DecodesAndJudgesValidity) {
+    const std::u16string bad = u"\uFFFD";
+    // Valid texts round-trip exactly; every byte of an invalid sequence becomes one U+FFFD
+    // (over-long forms, encoded surrogates, values beyond U+10FFFF, cut sequences).
+    const std::tuple<std::string, std::u16string, bool> cases[] = {
+        {"", u"", true},
+        {"plain text, long enough for the wide path\n",
+         u"plain text, long enough for the wide path\n", true},
+        {std::string("a\0b", 3), std::u16string(u"a\0b", 3), true},
+        {"\xC2\x80\xDF\xBF", u"\u0080\u07FF", true},
+        {"\xE0\xA0\x80\xEF\xBF\xBF", u"\u0800\uFFFF", true},
+        {"日本語のテキスト", u"日本語のテキスト", true},
+        {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", u"\U00010000\U0010FFFF", true},
+        {"\xC3\xA9zyxwvutsrqp", u"ézyxwvutsrqp", true},
+        {"z\x80z", u"z\uFFFDz", false},
+        {"\xC0\x80", bad + bad, false},
+        {"\xC1\xBF", bad + bad, false},
+        {"\xE0\x80\x80", bad + bad + bad, false},
+        {"\xE0\x9F\xBF", bad + bad + bad, false},
+        {"\xF0\x8F\xBF\xBF", bad + bad + bad + bad, false},
+        {"\xED\xA0\x80\xED\xBF\xBF", bad + bad + bad + bad + bad + bad, false},
+        {"\xF4\x90\x80\x80", bad + bad + bad + bad, false},
+        {"\xF5\x80", bad + bad, false},
+        {"\xFFz", u"\uFFFDz", false},
+        {"z\xE3\x81", u"z\uFFFD\uFFFD", false},
+        {"\xE3\x81z", u"\uFFFD\uFFFDz", false},
+        {"\xE3\xE3\x81\x82", u"\uFFFDあ", false},
+        {"\xC3\xA9\xA9", u"é\uFFFD", false},
+        {"\xF0\x9F\x98", bad + bad + bad, false}};
+    for (const auto& [utf8, utf16, valid] : cases) {
+        EXPECT_EQ(utf8ToUtf16(utf8), utf16) << testing::PrintToString(utf8);
+        EXPECT_EQ(isValidUtf8(utf8), valid) << testing::PrintToString(utf8);
+        if (valid) {
+            EXPECT_EQ(utf16ToUtf8(utf16), utf8);
+        }
     }
-}
 
-const std::u16string kBad = u"\uFFFD";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Utf8Decode,
-    testing::Values(Utf8Case{"Empty", "", u"", true},
-                    Utf8Case{"Ascii", "plain text, long enough for the wide path\n",
-                             u"plain text, long enough for the wide path\n", true},
-                    Utf8Case{"Nul", std::string("a\0b", 3), std::u16string(u"a\0b", 3), true},
-                    Utf8Case{"TwoBytes", "\xC2\x80\xDF\xBF", u"\u0080\u07FF", true},
-                    Utf8Case{"ThreeBytes", "\xE0\xA0\x80\xEF\xBF\xBF", u"\u0800\uFFFF", true},
-                    Utf8Case{"Japanese", "日本語のテキスト", u"日本語のテキスト", true},
-                    Utf8Case{"FourBytes", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
-                             u"\U00010000\U0010FFFF", true},
-                    Utf8Case{"AsciiAfterMultiByte",
-                             "\xC3\xA9"
-                             "abcdefghijk",
-                             u"éabcdefghijk", true},
-                    Utf8Case{"StrayContinuation",
-                             "a\x80"
-                             "b",
-                             u"a\uFFFDb", false},
-                    Utf8Case{"OverlongTwo", "\xC0\x80", kBad + kBad, false},
-                    Utf8Case{"OverlongTwoC1", "\xC1\xBF", kBad + kBad, false},
-                    Utf8Case{"OverlongThree", "\xE0\x80\x80", kBad + kBad + kBad, false},
-                    Utf8Case{"OverlongThreeHigh", "\xE0\x9F\xBF", kBad + kBad + kBad, false},
-                    Utf8Case{"OverlongFour", "\xF0\x8F\xBF\xBF", kBad + kBad + kBad + kBad, false},
-                    Utf8Case{"EncodedSurrogate", "\xED\xA0\x80\xED\xBF\xBF",
-                             kBad + kBad + kBad + kBad + kBad + kBad, false},
-                    Utf8Case{"BeyondUnicode", "\xF4\x90\x80\x80", kBad + kBad + kBad + kBad, false},
-                    Utf8Case{"F5Lead", "\xF5\x80", kBad + kBad, false},
-                    Utf8Case{"FF",
-                             "\xFF"
-                             "a",
-                             u"\uFFFDa", false},
-                    Utf8Case{"TruncatedAtEnd", "a\xE3\x81", u"a\uFFFD\uFFFD", false},
-                    Utf8Case{"TruncatedBeforeAscii",
-                             "\xE3\x81"
-                             "a",
-                             u"\uFFFD\uFFFDa", false},
-                    Utf8Case{"TruncatedBeforeLead", "\xE3\xE3\x81\x82", u"\uFFFDあ", false},
-                    Utf8Case{"TooManyContinuations", "\xC3\xA9\xA9", u"é\uFFFD", false},
-                    Utf8Case{"FourTruncated", "\xF0\x9F\x98", kBad + kBad + kBad, false}),
-    [](const testing::TestParamInfo<Utf8Case>& param) { return param.param.name; });
-
-TEST(Utf16ToUtf8, UnpairedSurrogatesBecomeReplacement) {
-    struct Case {
-        std::u16string utf16;
-        std::string utf8;
-    };
-    const Case cases[] = {
-        {u"a\xD83D"
-         "b",
-         "a\xEF\xBF\xBD"
-         "b"},
+    // Unpaired surrogates become U+FFFD.
+    const std::pair<std::u16string, std::string> unpaired[] = {
+        {u"a\xD83Dz", "a\xEF\xBF\xBDz"},
         {u"a\xDE00", "a\xEF\xBF\xBD"},
         {u"\xD83D", "\xEF\xBF\xBD"},
         {u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
         {u"\xD83D\xD83D\xDE00", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
-        {u"\xD800\xDC00\xDBFF\xDFFF", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(utf16ToUtf8(c.utf16), c.utf8);
-    }
+        {u"\xD800\xDC00\xDBFF\xDFFF", "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"}};
+    for (const auto& [utf16, utf8] : unpaired)
+        EXPECT_EQ(utf16ToUtf8(utf16), utf8);
 }
 
-TEST(IsValidUtf8, TruncatedEndOnlyWhenAllowed) {
-    struct Case {
-        std::string bytes;
-        bool strict;
-        bool truncatedAllowed;
-    };
-    const Case cases[] = {
-        {"abc", true, true},
-        {"a\xE3\x81", false, true},
-        {"a\xE3", false, true},
-        {"\xF0\x9F\x98", false, true},
-        {"\xC3", false, true},
-        {"\xE0\x80", false, false},  // over-long even before it ends
-        {"\xED\xA0", false, false},  // a surrogate
-        {"\xF4\x90", false, false},  // past U+10FFFF
-        {"\xC0", false, false},      // can never start a sequence
-        {"\xE3\x81"
-         "a",
-         false, false},  // cut off before the end
-        {"\xE3\x81\x82\x80", false, false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(isValidUtf8(c.bytes), c.strict) << testing::PrintToString(c.bytes);
-        EXPECT_EQ(isValidUtf8(c.bytes, true), c.truncatedAllowed)
-            << testing::PrintToString(c.bytes);
+TEST(Utf8Test, TruncatedEndIsValidOnlyWhenAllowed) {
+    // Valid without and with truncation allowed: only a sequence cut at the end may pass, not
+    // one that is over-long, a surrogate or past U+10FFFF even before it ends.
+    const std::tuple<std::string, bool, bool> cases[] = {{"abc", true, true},
+                                                         {"a\xE3\x81", false, true},
+                                                         {"a\xE3", false, true},
+                                                         {"\xF0\x9F\x98", false, true},
+                                                         {"\xC3", false, true},
+                                                         {"\xE0\x80", false, false},
+                                                         {"\xED\xA0", false, false},
+                                                         {"\xF4\x90", false, false},
+                                                         {"\xC0", false, false},
+                                                         {"\xE3\x81z", false, false},
+                                                         {"\xE3\x81\x82\x80", false, false}};
+    for (const auto& [bytes, strict, truncatedAllowed] : cases) {
+        EXPECT_EQ(isValidUtf8(bytes), strict) << testing::PrintToString(bytes);
+        EXPECT_EQ(isValidUtf8(bytes, true), truncatedAllowed) << testing::PrintToString(bytes);
     }
 }
 

@@ -6,59 +6,38 @@
 #include <clocale>
 #include <cwctype>
 #include <string>
+#include <tuple>
 
 namespace ferretta::platform {
 namespace {
 
-struct FoldCase {
-    const char* name;
-    std::u16string text;
-    std::u16string half;
-    std::u16string upper;
-};
-
-class WidthFold : public testing::TestWithParam<FoldCase> {};
-
-TEST_P(WidthFold, ConvertsAndFolds) {
-    const FoldCase& c = GetParam();
-    EXPECT_EQ(toHalfWidth(c.text), c.half);
-    EXPECT_EQ(toUpperCase(c.text), c.upper);
-    EXPECT_EQ(foldForMatch(c.text), toUpperCase(c.half));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, WidthFold,
-    testing::Values(
-        FoldCase{"Empty", u"", u"", u""},
-        FoldCase{"FullWidthAscii", u"ａｂｃ１！～", u"abc1!~", u"ＡＢＣ１！～"},
-        FoldCase{"FullWidthEdges", u"\uFF01\uFF5E\uFF00\uFF5F", u"!~\uFF00\uFF5F",
-                 u"\uFF01\uFF5E\uFF00\uFF5F"},
-        FoldCase{"IdeographicSpace", u"a\u3000b", u"a b", u"A\u3000B"},
-        FoldCase{"Katakana", u"アイウエオン", u"ｱｲｳｴｵﾝ", u"アイウエオン"},
-        FoldCase{"SmallKatakana", u"ァッャョ", u"ｧｯｬｮ", u"ァッャョ"},
-        FoldCase{"Voiced", u"ガザダバヴ", u"ｶﾞｻﾞﾀﾞﾊﾞｳﾞ", u"ガザダバヴ"},
-        FoldCase{"SemiVoiced", u"パピプペポ", u"ﾊﾟﾋﾟﾌﾟﾍﾟﾎﾟ", u"パピプペポ"},
-        FoldCase{"NoHalfWidthForm", u"ヮヰヱヵヶヸヹ", u"ヮヰヱヵヶヸヹ", u"ヮヰヱヵヶヸヹ"},
-        FoldCase{"VoicedWaWo", u"ヷヺヲ", u"ﾜﾞｦﾞｦ", u"ヷヺヲ"},
-        FoldCase{"Marks", u"、。「」・ー゛゜", u"､｡｢｣･ｰﾞﾟ", u"、。「」・ー゛゜"},
-        FoldCase{"OtherMarksStay", u"〃〆『』ヽヾ゠", u"〃〆『』ヽヾ゠", u"〃〆『』ヽヾ゠"},
-        FoldCase{"HiraganaStays", u"ひらがな", u"ひらがな", u"ひらがな"},
-        FoldCase{"KanjiStays", u"漢字", u"漢字", u"漢字"},
-        FoldCase{"HalfWidthStays", u"ｱｶﾞﾊﾟ", u"ｱｶﾞﾊﾟ", u"ｱｶﾞﾊﾟ"},
-        FoldCase{"Ascii", u"Hello, world 1!", u"Hello, world 1!", u"HELLO, WORLD 1!"},
-        FoldCase{"SharpSStays", u"ß", u"ß", u"ß"}, FoldCase{"Latin", u"äéÿı", u"äéÿı", u"ÄÉŸI"},
-        FoldCase{"Greek", u"αβςΐ", u"αβςΐ", u"ΑΒΣΐ"},
-        FoldCase{"GreekIotaSubscript", u"ᾀᾳ", u"ᾀᾳ", u"ᾈᾼ"},
-        FoldCase{"Cyrillic", u"жё", u"жё", u"ЖЁ"}, FoldCase{"RomanNumerals", u"ⅰⅻ", u"ⅰⅻ", u"ⅠⅫ"},
-        FoldCase{"CircledLetters", u"ⓐ", u"ⓐ", u"Ⓐ"},
-        FoldCase{"FullWidthLowerUppercases", u"ａ", u"a", u"Ａ"},
-        FoldCase{"Surrogates", u"a\xD801\xDC28\xDC00", u"a\xD801\xDC28\xDC00",
-                 u"A\xD801\xDC28\xDC00"}),
-    [](const testing::TestParamInfo<FoldCase>& param) { return param.param.name; });
-
-TEST(WidthFold, FoldsFullWidthGreekAndKatakanaTogether) {
+TEST(WidthFold, ConvertsAndFolds) {
+    // text, its half-width form, its upper case.
+    const std::tuple<std::u16string, std::u16string, std::u16string> cases[] = {
+        {u"", u"", u""},
+        {u"ａｂｃ１！～", u"abc1!~", u"ＡＢＣ１！～"},
+        {u"\uFF01\uFF5E\uFF00\uFF5F", u"!~\uFF00\uFF5F", u"\uFF01\uFF5E\uFF00\uFF5F"},
+        {u"a\u3000b", u"a b", u"A\u3000B"},
+        {u"アイウエオン", u"ｱｲｳｴｵﾝ", u"アイウエオン"},
+        {u"ァッャョ", u"ｧｯｬｮ", u"ァッャョ"},
+        {u"ガザダバヴ", u"ｶﾞｻﾞﾀﾞﾊﾞｳﾞ", u"ガザダバヴ"},
+        {u"パピプペポ", u"ﾊﾟﾋﾟﾌﾟﾍﾟﾎﾟ", u"パピプペポ"},
+        {u"ヮヰヱヵヶヸヹ", u"ヮヰヱヵヶヸヹ", u"ヮヰヱヵヶヸヹ"},  // no half-width form
+        {u"ヷヺヲ", u"ﾜﾞｦﾞｦ", u"ヷヺヲ"},
+        {u"、。「」・ー゛゜", u"､｡｢｣･ｰﾞﾟ", u"、。「」・ー゛゜"},
+        {u"〃〆『』ヽヾ゠", u"〃〆『』ヽヾ゠", u"〃〆『』ヽヾ゠"},
+        {u"ひらがな漢字ｱｶﾞﾊﾟ", u"ひらがな漢字ｱｶﾞﾊﾟ", u"ひらがな漢字ｱｶﾞﾊﾟ"},
+        {u"Hello, world 1!", u"Hello, world 1!", u"HELLO, WORLD 1!"},
+        {u"ßäéÿı", u"ßäéÿı", u"ßÄÉŸI"},
+        {u"αβςΐᾀᾳ", u"αβςΐᾀᾳ", u"ΑΒΣΐᾈᾼ"},
+        {u"жёⅰⅻⓐ", u"жёⅰⅻⓐ", u"ЖЁⅠⅫⒶ"},
+        {u"a\xD801\xDC28\xDC00", u"a\xD801\xDC28\xDC00", u"A\xD801\xDC28\xDC00"}};
+    for (const auto& [text, half, upper] : cases) {
+        EXPECT_EQ(toHalfWidth(text), half);
+        EXPECT_EQ(toUpperCase(text), upper);
+        EXPECT_EQ(foldForMatch(text), toUpperCase(half));
+    }
     EXPECT_EQ(foldForMatch(u"ａｂｃガα"), u"ABCｶﾞΑ");
-    EXPECT_EQ(foldForMatch(u"ｱ"), u"ｱ");
 }
 
 TEST(WidthFold, OnlyTheFullWidthBlocksChangeAndTheResultIsStable) {

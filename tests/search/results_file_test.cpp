@@ -35,29 +35,20 @@ Hit hit(std::string name, std::string content, std::string location, std::string
 }
 
 TEST(ResultLineTest, FourQuotedFieldsInColumnOrder) {
-    struct Case {
-        Hit row;
-        const char* line;
-    };
-    const Case cases[] = {
+    // Quotes and commas inside a text are written as they are: the line then has more than
+    // eight quotes, as saved lists always had.
+    const std::pair<Hit, const char*> cases[] = {
         {hit("a.txt", "hello", "/d/a.txt", "12,5"), R"("a.txt","hello","/d/a.txt","12,5")"},
         {hit("", "", "", ""), R"("","","","")"},
-        // Quotes and commas inside a text are written as they are: the line then has more
-        // than eight quotes, as saved lists always had.
         {hit("q.txt", R"(say "hi", then go)", "/d/q.txt", "1,1"),
          R"("q.txt","say "hi", then go","/d/q.txt","1,1")"},
         {hit("book.xls[Sheet1]", "(ファイル名にヒット)", "/d/book.xls", ""),
-         R"x("book.xls[Sheet1]","(ファイル名にヒット)","/d/book.xls","")x"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(resultLine(c.row), c.line);
-    }
-}
+         R"x("book.xls[Sheet1]","(ファイル名にヒット)","/d/book.xls","")x"}};
+    for (const auto& [row, line] : cases)
+        EXPECT_EQ(resultLine(row), line);
 
-TEST(ResultFileBytesTest, Cp932LinesEndedByCrLf) {
-    const std::vector<Hit> rows = {
-        hit("メモ.txt", "ｶﾀｶﾅ漢字", "/d", "1,3"), hit("b", "😀", "", ""),  // no CP932 form: one '?'
-    };
+    const std::vector<Hit> rows = {hit("メモ.txt", "ｶﾀｶﾅ漢字", "/d", "1,3"),
+                                   hit("b", "😀", "", "")};  // no CP932 form: one '?'
     EXPECT_EQ(resultFileBytes(rows),
               "\"\x83\x81\x83\x82.txt\",\"\xb6\xc0\xb6\xc5\x8a\xbf\x8e\x9a\",\"/d\",\"1,3\"\r\n"
               "\"b\",\"?\",\"\",\"\"\r\n");
@@ -71,10 +62,7 @@ class SaveResultsTest : public ::testing::Test {
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         m_folder = pattern;
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_folder, ec);
-    }
+    void TearDown() override { fs::remove_all(m_folder); }
 
     static std::string read(const fs::path& path) {
         std::ifstream in(path, std::ios::binary);
@@ -83,14 +71,19 @@ class SaveResultsTest : public ::testing::Test {
     static void write(const fs::path& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
     }
-    // The names in the folder: a failed save must leave no temporary file behind.
+    // The names in the folder: a save must leave no temporary file behind.
     std::vector<std::string> names() const {
         std::vector<std::string> out;
-        for (const auto& entry : fs::directory_iterator(m_folder)) {
+        for (const auto& entry : fs::directory_iterator(m_folder))
             out.push_back(entry.path().filename().string());
-        }
         std::sort(out.begin(), out.end());
         return out;
+    }
+    static void expectMessage(const RecordingHost& host, const std::string& text) {
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].text, text);
+        EXPECT_EQ(host.messages[0].style,
+                  text == kSaved ? MessageStyle::Information : MessageStyle::Exclamation);
     }
 
     const std::vector<Hit> m_rows = {hit("a.txt", "一行目", "/d/a.txt", "1,1"),
@@ -98,75 +91,74 @@ class SaveResultsTest : public ::testing::Test {
     fs::path m_folder;
 };
 
+// The temporary file must not be named after the target plus a suffix, or a valid name longer
+// than 239 bytes (80 Japanese characters in UTF-8) could not be saved at all.
 TEST_F(SaveResultsTest, NewFileIsWrittenWithoutAQuestion) {
-    RecordingHost host;
-    const fs::path path = m_folder / "results.csv";
-    EXPECT_TRUE(saveResults(host, path, m_rows));
-    EXPECT_EQ(read(path), resultFileBytes(m_rows));
-    EXPECT_TRUE(host.questions.empty());
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, kSaved);
-    EXPECT_EQ(host.messages[0].style, MessageStyle::Information);
-    EXPECT_EQ(names(), std::vector<std::string>{"results.csv"});
+    const std::string longName = std::string(250, 'a') + ".csv";
+    ASSERT_TRUE(std::ofstream(m_folder / longName).good()) << "the file system refuses the name";
+    fs::remove(m_folder / longName);
+    const std::pair<std::string, std::vector<Hit>> cases[] = {
+        {"results.csv", m_rows}, {"empty.csv", {}}, {longName, m_rows}};
+    for (const auto& [name, rows] : cases) {
+        RecordingHost host;
+        EXPECT_TRUE(saveResults(host, m_folder / name, rows));
+        EXPECT_TRUE(fs::exists(m_folder / name));
+        EXPECT_EQ(read(m_folder / name), resultFileBytes(rows));
+        EXPECT_TRUE(host.questions.empty());
+        expectMessage(host, kSaved);
+    }
+    EXPECT_EQ(names(), (std::vector<std::string>{longName, "empty.csv", "results.csv"}));
 }
 
-TEST_F(SaveResultsTest, ExistingFileAnsweredNoIsLeftAlone) {
-    RecordingHost host;
-    host.answers = {false};
+TEST_F(SaveResultsTest, ExistingFileIsReplacedOnlyWhenAnsweredYes) {
     const fs::path path = m_folder / "results.csv";
-    write(path, "old content");
+    write(path, std::string(10000, 'x'));  // longer than the new content: nothing may remain
+    ::chmod(path.c_str(), 0600);
+    RecordingHost host;
+    host.answers = {false, true};
     EXPECT_FALSE(saveResults(host, path, m_rows));
-    EXPECT_EQ(read(path), "old content");
+    EXPECT_EQ(read(path), std::string(10000, 'x'));
     ASSERT_EQ(host.questions.size(), 1u);
     EXPECT_EQ(host.questions[0].text, path.string() + "\r" + kExists);
     EXPECT_EQ(host.questions[0].style, MessageStyle::Information);
     EXPECT_TRUE(host.messages.empty());
-}
 
-TEST_F(SaveResultsTest, ExistingFileAnsweredYesIsReplacedKeepingItsPermissions) {
-    RecordingHost host;
-    host.answers = {true};
-    const fs::path path = m_folder / "results.csv";
-    write(path, std::string(10000, 'x'));  // longer than the new content: nothing may remain
-    ::chmod(path.c_str(), 0600);
     EXPECT_TRUE(saveResults(host, path, m_rows));
     EXPECT_EQ(read(path), resultFileBytes(m_rows));
-    EXPECT_EQ(host.questions.size(), 1u);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, kSaved);
+    EXPECT_EQ(host.questions.size(), 2u);
+    expectMessage(host, kSaved);
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0600));
     EXPECT_EQ(names(), std::vector<std::string>{"results.csv"});
 }
 
-TEST_F(SaveResultsTest, EmptyListWritesAnEmptyFile) {
+TEST_F(SaveResultsTest, SymbolicLinkIsWrittenThrough) {
+    fs::create_directory(m_folder / "real");
+    write(m_folder / "real" / "target.csv", "old");
+    // A relative link, resolved from the link's folder, not from the current one.
+    fs::create_symlink("real/target.csv", m_folder / "link.csv");
     RecordingHost host;
-    EXPECT_TRUE(saveResults(host, m_folder / "empty.csv", {}));
-    EXPECT_TRUE(fs::exists(m_folder / "empty.csv"));
-    EXPECT_EQ(fs::file_size(m_folder / "empty.csv"), 0u);
+    host.answers = {true};
+    EXPECT_TRUE(saveResults(host, m_folder / "link.csv", m_rows));
+    EXPECT_TRUE(fs::is_symlink(m_folder / "link.csv"));
+    EXPECT_EQ(read(m_folder / "real" / "target.csv"), resultFileBytes(m_rows));
+    EXPECT_EQ(names(), (std::vector<std::string>{"link.csv", "real"}));
 }
 
 TEST_F(SaveResultsTest, UnwritablePathsReportTheFailure) {
     fs::create_directory(m_folder / "a-folder");
     write(m_folder / "a-folder" / "inside", "kept");
     write(m_folder / "plain-file", "kept");
-    struct Case {
-        fs::path path;
-        bool asked;  // the path exists, so the user is asked first (and says Yes)
-    };
-    const Case cases[] = {
-        {m_folder / "missing" / "results.csv", false},
-        {m_folder / "a-folder", true},
-        {m_folder / "plain-file" / "results.csv", false},
-        {"", false},
-    };
-    for (const Case& c : cases) {
+    // An existing path is asked about first (and answered Yes).
+    const std::pair<fs::path, bool> cases[] = {{m_folder / "missing" / "results.csv", false},
+                                               {m_folder / "a-folder", true},
+                                               {m_folder / "plain-file" / "results.csv", false},
+                                               {"", false}};
+    for (const auto& [path, asked] : cases) {
         RecordingHost host;
         host.answers = {true};
-        EXPECT_FALSE(saveResults(host, c.path, m_rows)) << c.path;
-        EXPECT_EQ(host.questions.size(), c.asked ? 1u : 0u) << c.path;
-        ASSERT_EQ(host.messages.size(), 1u) << c.path;
-        EXPECT_EQ(host.messages[0].text, kFailed);
-        EXPECT_EQ(host.messages[0].style, MessageStyle::Exclamation);
+        EXPECT_FALSE(saveResults(host, path, m_rows)) << path;
+        EXPECT_EQ(host.questions.size(), asked ? 1u : 0u) << path;
+        expectMessage(host, kFailed);
     }
     EXPECT_EQ(read(m_folder / "a-folder" / "inside"), "kept");
     EXPECT_EQ(read(m_folder / "plain-file"), "kept");
@@ -199,33 +191,6 @@ TEST_F(SaveResultsTest, FailedWriteLeavesTheOldFile) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported as saved; 2: wrong or no message";
     EXPECT_EQ(read(path), "old content");
     EXPECT_EQ(names(), std::vector<std::string>{"results.csv"});
-}
-
-TEST_F(SaveResultsTest, SymbolicLinkIsWrittenThrough) {
-    fs::create_directory(m_folder / "real");
-    write(m_folder / "real" / "target.csv", "old");
-    // A relative link, resolved from the link's folder, not from the current one.
-    fs::create_symlink("real/target.csv", m_folder / "link.csv");
-    RecordingHost host;
-    host.answers = {true};
-    EXPECT_TRUE(saveResults(host, m_folder / "link.csv", m_rows));
-    EXPECT_TRUE(fs::is_symlink(m_folder / "link.csv"));
-    EXPECT_EQ(read(m_folder / "real" / "target.csv"), resultFileBytes(m_rows));
-    EXPECT_EQ(names(), (std::vector<std::string>{"link.csv", "real"}));
-}
-
-// The temporary file must not be named after the target plus a suffix, or a valid name longer
-// than 239 bytes (80 Japanese characters in UTF-8) could not be saved at all.
-TEST_F(SaveResultsTest, LongestValidFileNameCanBeSaved) {
-    const fs::path path = m_folder / (std::string(250, 'a') + ".csv");
-    {
-        std::ofstream probe(path);
-        ASSERT_TRUE(probe.good()) << "the file system refuses the name itself";
-    }
-    fs::remove(path);
-    RecordingHost host;
-    EXPECT_TRUE(saveResults(host, path, m_rows));
-    EXPECT_EQ(read(path), resultFileBytes(m_rows));
 }
 
 }  // namespace

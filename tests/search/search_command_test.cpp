@@ -8,6 +8,7 @@
 #include <fstream>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/file_types.h"
@@ -23,53 +24,34 @@ namespace ft = app::fileType;
 using Items = std::vector<std::string>;
 
 TEST(SummaryTextTest, FilesHitsAndSeconds) {
-    struct Case {
-        std::int64_t files;
-        std::int64_t hits;
-        std::optional<std::int64_t> elapsedMs;
-        const char* text;
-    };
-    const Case cases[] = {
-        {12, 3, 1234, "12ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、3件ヒットしました。(1.234秒)"},
-        {1, 0, 999, "1ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。(0.999秒)"},
-        {1, 0, 1005, "1ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。(1.005秒)"},
-        {1, 0, 1600, "1ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。(1.600秒)"},
-        {1, 0, 1, "1ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。(0.001秒)"},
-        {1, 0, 60000, "1ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。(60.000秒)"},
-        {2, 5, 3723004, "2ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、5件ヒットしました。(3723.004秒)"},
-        {0, 0, 0, "0ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。"},
-        {0, 0, std::nullopt, "0ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。"},
-        {7, 2, -5, "7ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、2件ヒットしました。"},
-        {100000, 40000, std::nullopt, "100000ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、40000件ヒットしました。"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(summaryText(c.files, c.hits, c.elapsedMs), c.text);
-    }
+    EXPECT_EQ(summaryText(12, 3, 1234), "12ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、3件ヒットしました。(1.234秒)");
+    // Without a positive time there is no time.
+    EXPECT_EQ(summaryText(0, 0, 0), "0ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。");
+    EXPECT_EQ(summaryText(7, 2, -5), "7ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、2件ヒットしました。");
+    EXPECT_EQ(summaryText(100000, 40000, std::nullopt),
+              "100000ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、40000件ヒットしました。");
+    const std::pair<std::int64_t, const char*> seconds[] = {
+        {999, "(0.999秒)"}, {1005, "(1.005秒)"},   {1600, "(1.600秒)"},
+        {1, "(0.001秒)"},   {60000, "(60.000秒)"}, {3723004, "(3723.004秒)"}};
+    for (const auto& [ms, text] : seconds)
+        EXPECT_EQ(summaryText(1, 0, ms),
+                  std::string("1ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。") + text);
 }
 
 TEST(KeywordHistoryTest, MovesTheTextToTheFront) {
-    struct Case {
-        Items before;
-        const char* text;
-        Items after;
-    };
-    const Case cases[] = {
+    // Exact comparison; empty entries dropped; an empty text changes nothing.
+    const std::tuple<Items, const char*, Items> cases[] = {
         {{}, "a", {"a"}},
         {{"b", "a", "c"}, "a", {"a", "b", "c"}},
         {{"a", "b"}, "a", {"a", "b"}},
-        {{"a"}, "A", {"A", "a"}},  // exact comparison
+        {{"a"}, "A", {"A", "a"}},
         {{"foo"}, "foo ", {"foo ", "foo"}},
-        {{"", "b", ""}, "a", {"a", "b"}},  // empty entries dropped
-        {{"x", "y"}, "", {"x", "y"}},      // an empty text changes nothing
+        {{"", "b", ""}, "a", {"a", "b"}},
+        {{"x", "y"}, "", {"x", "y"}},
         {{"a", "b", "a"}, "a", {"a", "b"}},
-        {{"検索", "&& foo bar"}, "&& foo bar", {"&& foo bar", "検索"}},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(updateKeywordHistory(c.before, c.text), c.after) << "text: " << c.text;
-    }
-    // The same words twice leave one entry.
-    Items once = updateKeywordHistory({"old"}, "new");
-    EXPECT_EQ(updateKeywordHistory(once, "new"), (Items{"new", "old"}));
+        {{"検索", "&& foo bar"}, "&& foo bar", {"&& foo bar", "検索"}}};
+    for (const auto& [before, text, after] : cases)
+        EXPECT_EQ(updateKeywordHistory(before, text), after) << "text: " << text;
 }
 
 // A search over a real folder, with the text searcher and stand-in searchers for the rest.
@@ -84,10 +66,7 @@ class RunSearchTest : public ::testing::Test {
         m_settings.textTags = "TXT";
         m_matcher.targetStrsSplit("needle");
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_folder, ec);
-    }
+    void TearDown() override { fs::remove_all(m_folder); }
 
     void file(const std::string& name, const std::string& text) {
         std::ofstream(m_folder / name, std::ios::binary) << text;
@@ -121,8 +100,9 @@ TEST_F(RunSearchTest, SearchesTheFolderAndCountsTheFiles) {
     file("a.txt", "one\r\nneedle here\r\n");
     file("b.txt", "nothing\r\n");
     file("c.dat", "needle in an unsearched type\r\n");
-    enable({ft::text});
-    EXPECT_EQ(runSearch(m_host, m_settings, m_finder, m_flags), 2);
+    enable({ft::text, ft::outlookMail});
+    // The walk's files and the items add up.
+    EXPECT_EQ(runSearch(m_host, m_settings, m_finder, m_flags, [](int) { return 10; }), 12);
     EXPECT_FALSE(m_flags.isAbort);
     EXPECT_TRUE(m_host.messages.empty());
     ASSERT_EQ(m_host.rows.size(), 1u);
@@ -170,11 +150,9 @@ TEST_F(RunSearchTest, MissingFolderIsReportedByTheWalkNotAsAnError) {
     m_settings.dir = (m_folder / "missing").string();
     enable({ft::text, ft::outlookTask});
     bool itemsSearched = false;
-    auto count = runSearch(m_host, m_settings, m_finder, m_flags, [&](int) -> std::int64_t {
-        itemsSearched = true;
-        return 1;
-    });
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(runSearch(m_host, m_settings, m_finder, m_flags,
+                        [&](int) { return std::int64_t{itemsSearched = true}; }),
+              0);
     EXPECT_TRUE(m_flags.isAbort);
     EXPECT_FALSE(itemsSearched);
     ASSERT_EQ(m_host.messages.size(), 1u);
@@ -182,20 +160,15 @@ TEST_F(RunSearchTest, MissingFolderIsReportedByTheWalkNotAsAnError) {
 }
 
 TEST_F(RunSearchTest, ItemTypesRunInTheirOrderAfterTheWalk) {
-    struct Case {
-        std::vector<int> enabled;
-        std::vector<int> calls;
-        std::int64_t count;
-    };
-    const Case cases[] = {
+    // Outlook Express (10, 11) is never searched.
+    const std::tuple<std::vector<int>, std::vector<int>, std::int64_t> cases[] = {
         {{4, 5, 6, 7, 8}, {4, 5, 6, 7, 8}, 4 + 5 + 6 + 7 + 8},
         {{8, 6, 4}, {4, 6, 8}, 4 + 6 + 8},
-        {{10, 11}, {}, 0},  // Outlook Express is never searched
-        {{}, {}, 0},
-    };
-    for (const Case& c : cases) {
+        {{10, 11}, {}, 0},
+        {{}, {}, 0}};
+    for (const auto& [enabled, expectedCalls, expectedCount] : cases) {
         m_settings.fileTypes.targetFileType.fill(false);
-        for (int type : c.enabled)
+        for (int type : enabled)
             m_settings.fileTypes.targetFileType[type] = true;
         m_settings.dir.clear();  // no folder type is on, so the folder is not looked at
         m_host.messages.clear();
@@ -205,19 +178,15 @@ TEST_F(RunSearchTest, ItemTypesRunInTheirOrderAfterTheWalk) {
             calls.push_back(type);
             return std::int64_t{type};
         });
-        EXPECT_EQ(calls, c.calls);
-        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(calls, expectedCalls);
+        EXPECT_EQ(count, expectedCount);
         EXPECT_TRUE(m_host.messages.empty());
         EXPECT_FALSE(m_flags.isAbort);
     }
-}
-
-TEST_F(RunSearchTest, WalkAndItemsAddUp) {
-    file("a.txt", "x\r\n");
-    file("b.txt", "y\r\n");
-    enable({ft::text, ft::outlookMail});
-    auto count = runSearch(m_host, m_settings, m_finder, m_flags, [](int) { return 10; });
-    EXPECT_EQ(count, 12);
+    // Item types without a searcher count nothing.
+    enable({4, 8});
+    EXPECT_EQ(runSearch(m_host, m_settings, m_finder, m_flags), 0);
+    EXPECT_TRUE(m_host.messages.empty());
 }
 
 TEST_F(RunSearchTest, StopRequestEndsTheItemSearch) {
@@ -253,12 +222,6 @@ TEST_F(RunSearchTest, ItemSearchFailureKeepsTheCountSoFar) {
         EXPECT_EQ(count, 1 + 10 * (failAt - 4)) << "failing at " << failAt;
         EXPECT_EQ(rowNames(), std::vector<std::string>{"a.txt"});
     }
-}
-
-TEST_F(RunSearchTest, ItemTypesWithoutASearcherCountNothing) {
-    enable({4, 8});
-    EXPECT_EQ(runSearch(m_host, m_settings, m_finder, m_flags), 0);
-    EXPECT_TRUE(m_host.messages.empty());
 }
 
 }  // namespace

@@ -33,7 +33,6 @@ TEST(EditorCommandTest, BuildsTheArgumentVector) {
         // Without %1 the path is added as the last word.
         {"gedit", "/d/b.txt", "12,5", Words{"gedit", "/d/b.txt"}},
         {"gedit --new-window", "/d/b.txt", "12,5", Words{"gedit", "--new-window", "/d/b.txt"}},
-        {"ed +%2", "/d/b.txt", "12,5", Words{"ed", "+12", "/d/b.txt"}},
         {"gedit +%2:%3 %1", "/d/b.txt", "12,5", Words{"gedit", "+12:5", "/d/b.txt"}},
         {"kate --line %2 --column %3 %1", "/d/b.txt", "12,5",
          Words{"kate", "--line", "12", "--column", "5", "/d/b.txt"}},
@@ -54,14 +53,11 @@ TEST(EditorCommandTest, BuildsTheArgumentVector) {
         {"xdg-open %1", "/d/a;b|c`d`'e\".txt", "1,1", Words{"xdg-open", "/d/a;b|c`d`'e\".txt"}},
         {"xdg-open %1", "/d/ファイル.txt", "1,1", Words{"xdg-open", "/d/ファイル.txt"}},
         {"\"unclosed %1", "/d/a.txt", "1,1", std::nullopt},
-        {"ed 'unclosed %1", "/d/a.txt", "1,1", std::nullopt},
         {"", "/d/a.txt", "1,1", std::nullopt},
         {"   ", "/d/a.txt", "1,1", std::nullopt},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(editorCommand(c.editorTemplate, c.path, c.position), c.argv)
-            << "template: " << c.editorTemplate << " path: " << c.path;
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(editorCommand(c.editorTemplate, c.path, c.position), c.argv) << c.editorTemplate;
 }
 
 class OpenInEditorTest : public ::testing::Test {
@@ -71,10 +67,7 @@ class OpenInEditorTest : public ::testing::Test {
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         m_folder = pattern;
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(m_folder, ec);
-    }
+    void TearDown() override { fs::remove_all(m_folder); }
 
     fs::path m_folder;
 };
@@ -85,12 +78,9 @@ const std::string kCannotOpen =
 TEST_F(OpenInEditorTest, EditorThatCannotStartIsReported) {
     const std::string notExecutable = (m_folder / "not-executable").string();
     std::ofstream(notExecutable) << "#!/bin/sh\n";
-    const std::string templates[] = {
-        "/nonexistent/editor %1",  "ferretta-no-such-editor-on-path %1",
-        notExecutable + " %1",
-        m_folder.string() + " %1",  // a folder
-        "\"unclosed %1",           "",
-    };
+    const std::string templates[] = {"/nonexistent/editor %1", "ferretta-no-such-editor-on-path %1",
+                                     notExecutable + " %1",    m_folder.string() + " %1",
+                                     "\"unclosed %1",          ""};
     for (const std::string& editorTemplate : templates) {
         test::RecordingHost host;
         openInEditor(host, editorTemplate, "/d/a.txt", "1,1");
@@ -118,10 +108,8 @@ TEST_F(OpenInEditorTest, EditorReceivesTheArgumentsUnexpanded) {
     openInEditor(host, "'" + script.string() + "' '" + out.string() + "' %1 +%2 %3", path, "12,5");
     EXPECT_TRUE(host.messages.empty());
 
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!fs::exists(out) && std::chrono::steady_clock::now() < deadline) {
+    for (int i = 0; i < 1000 && !fs::exists(out); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     ASSERT_TRUE(fs::exists(out)) << "the editor did not run";
     std::ifstream in(out);
     std::vector<std::string> received;
