@@ -1,0 +1,535 @@
+#include "pdf/engine/filters.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace ferretta::pdf {
+namespace {
+
+using namespace std::string_literals;
+
+// ---- Encoders for test data ---------------------------------------------------------------
+
+std::string deflateData(std::string_view text, int windowBits = MAX_WBITS) {
+    z_stream zs{};
+    EXPECT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string out(deflateBound(&zs, static_cast<uLong>(text.size())), '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    zs.avail_in = static_cast<uInt>(text.size());
+    zs.next_out = reinterpret_cast<Bytef*>(out.data());
+    zs.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+    out.resize(zs.total_out);
+    deflateEnd(&zs);
+    return out;
+}
+
+// A zlib stream of `megabytes` MB of zeros, built cheaply: one deflate block of 1 MB of zeros
+// repeated (its back references only ever copy zeros), a final empty block, the checksum.
+std::string deflatedZeros(std::size_t megabytes) {
+    const std::string zeros(std::size_t{1} << 20, '\0');
+    z_stream zs{};
+    EXPECT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string block(deflateBound(&zs, static_cast<uLong>(zeros.size())) + 16, '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+    zs.avail_in = static_cast<uInt>(zeros.size());
+    zs.next_out = reinterpret_cast<Bytef*>(block.data());
+    zs.avail_out = static_cast<uInt>(block.size());
+    EXPECT_EQ(deflate(&zs, Z_SYNC_FLUSH), Z_OK);
+    block.resize(zs.total_out);
+    deflateEnd(&zs);
+    std::string out = "\x78\xDA";
+    for (std::size_t i = 0; i < megabytes; ++i) {
+        out += block;
+    }
+    out += "\x03\x00"s;  // final fixed-code block holding only its end code
+    // Adler-32 of zeros: the first sum stays 1, the second counts the bytes.
+    const std::uint32_t adler = static_cast<std::uint32_t>(((megabytes << 20) % 65521) << 16 | 1);
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        out += static_cast<char>(adler >> shift);
+    }
+    return out;
+}
+
+// A plain LZW encoder as PDF writers use it. With `clearWhenFull` false it keeps going with a
+// full table, which some writers do.
+std::string lzwEncode(std::string_view text, int early, bool clearWhenFull = true) {
+    std::string out;
+    std::uint32_t bits = 0;
+    int bitCount = 0;
+    unsigned width = 9;
+    auto put = [&](unsigned code) {
+        bits = bits << width | code;
+        bitCount += static_cast<int>(width);
+        while (bitCount >= 8) {
+            out += static_cast<char>(bits >> (bitCount - 8));
+            bitCount -= 8;
+        }
+    };
+    std::map<std::string, unsigned> table;
+    unsigned next = 258;
+    auto reset = [&] {
+        table.clear();
+        for (unsigned i = 0; i < 256; ++i) {
+            table[std::string(1, static_cast<char>(i))] = i;
+        }
+        next = 258;
+        width = 9;
+    };
+    // The decoder adds each entry one code later than the encoder, hence next - 1.
+    auto widthFor = [&](unsigned n) {
+        const unsigned x = n - 1 + static_cast<unsigned>(early);
+        return x >= 2048 ? 12u : x >= 1024 ? 11u : x >= 512 ? 10u : 9u;
+    };
+    reset();
+    put(256);
+    std::string w;
+    for (const char c : text) {
+        std::string wc = w + c;
+        if (table.count(wc)) {
+            w = wc;
+            continue;
+        }
+        put(table[w]);
+        if (next < 4096) {
+            table[wc] = next++;
+        }
+        width = widthFor(next);
+        if (next == 4096 && clearWhenFull) {
+            put(256);
+            reset();
+        }
+        w = std::string(1, c);
+    }
+    if (!w.empty()) {
+        put(table[w]);
+        if (next < 4096) {
+            ++next;
+        }
+        width = widthFor(next);
+    }
+    put(257);
+    if (bitCount > 0) {
+        out += static_cast<char>(bits << (8 - bitCount));
+    }
+    return out;
+}
+
+std::vector<Filter> chain(std::initializer_list<const char*> names) {
+    std::vector<Filter> filters;
+    for (const char* name : names) {
+        filters.push_back({name, {}});
+    }
+    return filters;
+}
+
+DecodeResult decode(std::string_view data, const char* name, DecodeParams params = {},
+                    std::size_t limit = defaultDecodeLimit) {
+    const Filter filter{name, params};
+    return decodeStream(data, std::span(&filter, 1), limit);
+}
+
+// Some text that compresses well and has every byte value.
+std::string sampleText(std::size_t size, unsigned seed = 1) {
+    std::mt19937 random(seed);
+    std::string text;
+    while (text.size() < size) {
+        if (random() % 4 == 0) {
+            text += static_cast<char>(random());
+        } else {
+            text += "BT /F1 12 Tf (Hello) Tj ET\n"s.substr(0, random() % 27);
+        }
+    }
+    text.resize(size);
+    return text;
+}
+
+// ---- Known vectors ------------------------------------------------------------------------
+
+struct Vector {
+    const char* filter;
+    std::string input;
+    DecodeStatus status;
+    std::string output;
+};
+
+TEST(Filters, KnownVectors) {
+    const std::string hello = "Hello, Ferretta!";
+    const std::string helloZ = deflateData(hello);
+    const std::vector<Vector> vectors = {
+        // ASCIIHexDecode
+        {"/ASCIIHexDecode", "48 65\n6C6c\t6F>", DecodeStatus::Ok, "Hello"},
+        {"/AHx", "414>", DecodeStatus::Ok, "A@"},
+        {"/AHx", "41>42", DecodeStatus::Ok, "A"},
+        {"/AHx", "4142", DecodeStatus::Ok, "AB"},
+        {"/AHx", ">", DecodeStatus::Ok, ""},
+        {"/AHx", "41 4x 42>", DecodeStatus::Truncated, "A@"},
+        // ASCII85Decode
+        {"/ASCII85Decode", "87cURD]i,\"Ebo7~>", DecodeStatus::Ok, "Hello World"},
+        {"/A85", "87cU RD]i,\n\"Ebo7~>", DecodeStatus::Ok, "Hello World"},
+        {"/A85", "<~87cURD]i,\"Ebo7~>", DecodeStatus::Ok, "Hello World"},
+        {"/A85", "z@:E^~>", DecodeStatus::Ok, "\0\0\0\0abc"s},
+        {"/A85", "s8W-!~>", DecodeStatus::Ok, "\xFF\xFF\xFF\xFF"},
+        {"/A85", "87cUR", DecodeStatus::Ok, "Hell"},
+        {"/A85", "87cURD]i,\"Ebo7~>junk", DecodeStatus::Ok, "Hello World"},
+        {"/A85", "s8W-\"~>", DecodeStatus::Truncated, ""},      // more than 2^32 - 1
+        {"/A85", "87cURD~>", DecodeStatus::Truncated, "Hell"},  // one lone final character
+        {"/A85", "87zUR~>", DecodeStatus::Truncated, ""},       // z inside a group
+        {"/A85", "87cUR{~>", DecodeStatus::Truncated, "Hell"},
+        // RunLengthDecode
+        {"/RunLengthDecode",
+         "\x02"
+         "abc\xFDx\x80"
+         "ignored"s,
+         DecodeStatus::Ok, "abcxxxx"},
+        {"/RL",
+         "\x00"
+         "a\x81"
+         "b"s,
+         DecodeStatus::Ok, "a" + std::string(128, 'b')},
+        {"/RL",
+         "\x05"
+         "ab",
+         DecodeStatus::Truncated, "ab"},
+        {"/RL",
+         "\x01"
+         "ab\xFF",
+         DecodeStatus::Truncated, "ab"},
+        {"/RL", "", DecodeStatus::Ok, ""},
+        // FlateDecode
+        {"/FlateDecode", helloZ, DecodeStatus::Ok, hello},
+        {"/Fl", helloZ + "\r\nendstream", DecodeStatus::Ok, hello},        // bytes after the end
+        {"/Fl", deflateData(hello, -MAX_WBITS), DecodeStatus::Ok, hello},  // no zlib header
+        {"/Fl", "", DecodeStatus::Truncated, ""},
+        // LZWDecode: the example of the PDF reference, EarlyChange 1
+        {"/LZWDecode", "\x80\x0B\x60\x50\x22\x0C\x0C\x85\x01", DecodeStatus::Ok, "-----A---B"},
+        {"/LZW", "\x80\x0B\x60\x50\x22\x0C\x0C\x85", DecodeStatus::Ok, "-----A---B"},
+        {"/LZW", "\xFF\xFF", DecodeStatus::Truncated, ""},  // first code not a byte
+    };
+    for (const Vector& v : vectors) {
+        SCOPED_TRACE(std::string(v.filter) + " " + v.input);
+        const DecodeResult result = decode(v.input, v.filter);
+        EXPECT_EQ(result.status, v.status);
+        EXPECT_EQ(result.data, v.output);
+    }
+}
+
+TEST(Filters, FlateDamage) {
+    const std::string text = sampleText(200000);
+    const std::string packed = deflateData(text);
+
+    const DecodeResult cut = decode(packed.substr(0, packed.size() / 2), "/FlateDecode");
+    EXPECT_EQ(cut.status, DecodeStatus::Truncated);
+    EXPECT_GT(cut.data.size(), text.size() / 4);  // what was inflated is kept
+    EXPECT_EQ(cut.data, text.substr(0, cut.data.size()));
+
+    std::string badCheck = packed;
+    badCheck.back() = static_cast<char>(badCheck.back() ^ 1);
+    const DecodeResult checked = decode(badCheck, "/FlateDecode");
+    EXPECT_EQ(checked.status, DecodeStatus::Truncated);
+    EXPECT_EQ(checked.data, text);
+
+    std::string damaged = packed;
+    for (std::size_t i = packed.size() / 3; i < packed.size() / 3 + 64; ++i) {
+        damaged[i] = '\xFF';
+    }
+    const DecodeResult broken = decode(damaged, "/FlateDecode");
+    EXPECT_EQ(broken.status, DecodeStatus::Truncated);
+    EXPECT_LE(broken.data.size(), defaultDecodeLimit);
+}
+
+TEST(Filters, LzwRoundTrips) {
+    // Long enough to fill the 4096-entry table several times.
+    const std::vector<std::string> texts = {"", "a", std::string(5000, 'x'), sampleText(120000),
+                                            sampleText(50000, 7)};
+    for (const int early : {0, 1}) {
+        for (const bool clearWhenFull : {true, false}) {
+            for (const std::string& text : texts) {
+                SCOPED_TRACE(testing::Message() << "early " << early << " clear " << clearWhenFull
+                                                << " size " << text.size());
+                DecodeParams params;
+                params.earlyChange = early;
+                const DecodeResult result =
+                    decode(lzwEncode(text, early, clearWhenFull), "/LZWDecode", params);
+                EXPECT_EQ(result.status, DecodeStatus::Ok);
+                EXPECT_EQ(result.data, text);
+            }
+        }
+    }
+}
+
+// ---- Predictors ---------------------------------------------------------------------------
+
+struct PredictorVector {
+    const char* name;
+    DecodeParams params;
+    std::string rows;  // before the filter
+    DecodeStatus status;
+    std::string output;
+};
+
+DecodeParams shape(int predictor, int colors, int bpc, int columns) {
+    DecodeParams p;
+    p.predictor = predictor;
+    p.colors = colors;
+    p.bitsPerComponent = bpc;
+    p.columns = columns;
+    return p;
+}
+
+TEST(Filters, PredictorVectors) {
+    // PNG rows: a first row [10 20] of type None, then a second row [5 7] of each type.
+    const std::string first = "\x00\x0A\x14"s;
+    const std::vector<PredictorVector> vectors = {
+        {"png none", shape(10, 1, 8, 2), first + "\x00\x05\x07"s, DecodeStatus::Ok,
+         "\x0A\x14\x05\x07"s},
+        {"png sub", shape(11, 1, 8, 2), first + "\x01\x05\x07"s, DecodeStatus::Ok,
+         "\x0A\x14\x05\x0C"s},
+        {"png up", shape(12, 1, 8, 2), first + "\x02\x05\x07"s, DecodeStatus::Ok,
+         "\x0A\x14\x0F\x1B"s},
+        {"png average", shape(13, 1, 8, 2), first + "\x03\x05\x07"s, DecodeStatus::Ok,
+         "\x0A\x14\x0A\x16"s},
+        // Paeth: the first byte takes the one above (10), the second the one above (20).
+        {"png paeth", shape(14, 1, 8, 2), first + "\x04\x05\x07"s, DecodeStatus::Ok,
+         "\x0A\x14\x0F\x1B"s},
+        // Paeth choosing the left neighbour: row [100 0] under [0 0]: a=105, b=0, c=0.
+        {"png paeth left", shape(15, 1, 8, 2), "\x00\x00\x00\x04\x64\x01"s, DecodeStatus::Ok,
+         "\x00\x00\x64\x65"s},
+        {"png sub on the first row, wrapping", shape(10, 1, 8, 2), "\x01\xC8\x64"s,
+         DecodeStatus::Ok, "\xC8\x2C"s},
+        {"png up on the first row", shape(12, 1, 8, 2), "\x02\x01\x02"s, DecodeStatus::Ok,
+         "\x01\x02"s},
+        {"png two-byte pixels", shape(11, 2, 8, 2), "\x01\x01\x02\x03\x04"s, DecodeStatus::Ok,
+         "\x01\x02\x04\x06"s},
+        {"png unknown row type", shape(10, 1, 8, 2), "\x07\x01\x02"s, DecodeStatus::Ok,
+         "\x01\x02"s},
+        {"png partial row", shape(11, 1, 8, 3), "\x01\x01\x01\x01\x01\x01\x01"s,
+         DecodeStatus::Truncated, "\x01\x02\x03\x01\x02"s},
+        {"png only a type byte", shape(10, 1, 8, 3), "\x00\x01\x02\x03\x00"s,
+         DecodeStatus::Truncated, "\x01\x02\x03"s},
+        {"tiff 8 bit rgb", shape(2, 3, 8, 2), "\x01\x02\x03\x01\x01\x01"s, DecodeStatus::Ok,
+         "\x01\x02\x03\x02\x03\x04"s},
+        {"tiff rows start afresh", shape(2, 1, 8, 2), "\x05\x01\x05\x01"s, DecodeStatus::Ok,
+         "\x05\x06\x05\x06"s},
+        {"tiff 16 bit", shape(2, 1, 16, 2), "\x00\xFF\x00\x02"s, DecodeStatus::Ok,
+         "\x00\xFF\x01\x01"s},
+        {"tiff 1 bit", shape(2, 1, 1, 8), "\x80"s, DecodeStatus::Ok, "\xFF"s},
+        {"tiff 4 bit", shape(2, 1, 4, 4), "\x11\x1F"s, DecodeStatus::Ok, "\x12\x32"s},
+        {"tiff 2 bit, two colours", shape(2, 2, 2, 2), "\x6D"s, DecodeStatus::Ok, "\x63"s},
+        {"tiff partial row", shape(2, 1, 8, 3), "\x01\x01\x01\x01\x01"s, DecodeStatus::Truncated,
+         "\x01\x02\x03\x01\x02"s},
+        {"no predictor", shape(1, 7, 3, 0), "\x01\x02"s, DecodeStatus::Ok, "\x01\x02"s},
+        {"unknown predictor", shape(5, 1, 8, 1), "\x01\x02"s, DecodeStatus::Unsupported, ""},
+        {"bad bits", shape(12, 1, 3, 1), "\x01\x02"s, DecodeStatus::Unsupported, ""},
+        {"no colours", shape(2, 0, 8, 1), "\x01\x02"s, DecodeStatus::Unsupported, ""},
+        {"no columns", shape(12, 1, 8, 0), "\x01\x02"s, DecodeStatus::Unsupported, ""},
+        {"huge rows", shape(12, 32, 16, 2147483647), "\x00\x01\x02"s, DecodeStatus::Truncated,
+         "\x01\x02"s},
+    };
+    for (const PredictorVector& v : vectors) {
+        SCOPED_TRACE(v.name);
+        const DecodeResult flate = decode(deflateData(v.rows), "/FlateDecode", v.params);
+        EXPECT_EQ(flate.status, v.status);
+        EXPECT_EQ(flate.data, v.output);
+        DecodeParams lzwParams = v.params;
+        const DecodeResult lzw = decode(lzwEncode(v.rows, 1), "/LZWDecode", lzwParams);
+        EXPECT_EQ(lzw.status, v.status);
+        EXPECT_EQ(lzw.data, v.output);
+    }
+}
+
+// The PNG filters as an encoder applies them, to check many rows of each type and width.
+std::string pngEncode(const std::string& plain, std::size_t rowBytes, std::size_t bpp,
+                      unsigned seed) {
+    std::mt19937 random(seed);
+    std::string out;
+    for (std::size_t row = 0; row * rowBytes < plain.size(); ++row) {
+        const auto* cur = reinterpret_cast<const unsigned char*>(plain.data() + row * rowBytes);
+        const unsigned char* up = row > 0 ? cur - rowBytes : nullptr;
+        const unsigned type = random() % 5;
+        out += static_cast<char>(type);
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            const int a = i >= bpp ? cur[i - bpp] : 0;
+            const int b = up ? up[i] : 0;
+            const int c = up && i >= bpp ? up[i - bpp] : 0;
+            int pred = 0;
+            if (type == 1) {
+                pred = a;
+            } else if (type == 2) {
+                pred = b;
+            } else if (type == 3) {
+                pred = (a + b) / 2;
+            } else if (type == 4) {
+                const int p = a + b - c;
+                const int pa = std::abs(p - a);
+                const int pb = std::abs(p - b);
+                const int pc = std::abs(p - c);
+                pred = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
+            }
+            out += static_cast<char>(cur[i] - pred);
+        }
+    }
+    return out;
+}
+
+TEST(Filters, PngRowsOfEveryTypeRoundTrip) {
+    for (const int colors : {1, 3, 4}) {
+        for (const int bpc : {1, 8, 16}) {
+            const int columns = 37;
+            const std::size_t bits = static_cast<std::size_t>(colors * bpc * columns);
+            const std::size_t rowBytes = (bits + 7) / 8;
+            const std::size_t bpp =
+                std::max<std::size_t>(1, static_cast<std::size_t>(colors * bpc) / 8);
+            const std::string plain =
+                sampleText(rowBytes * 50, static_cast<unsigned>(colors * bpc));
+            const std::string encoded = pngEncode(plain, rowBytes, bpp, 3);
+            const DecodeResult result =
+                decode(deflateData(encoded), "/Fl", shape(15, colors, bpc, columns));
+            EXPECT_EQ(result.status, DecodeStatus::Ok) << colors << " " << bpc;
+            EXPECT_EQ(result.data, plain) << colors << " " << bpc;
+        }
+    }
+}
+
+// ---- Names, chains, limits ----------------------------------------------------------------
+
+TEST(Filters, NamesAndChains) {
+    for (const char* name : {"/DCTDecode", "/DCT", "/JPXDecode", "/CCITTFaxDecode", "/CCF",
+                             "/JBIG2Decode", "/Crypt", "/Unknown", "", "/flatedecode"}) {
+        const DecodeResult result = decode("data", name);
+        EXPECT_EQ(result.status, DecodeStatus::Unsupported) << name;
+        EXPECT_TRUE(result.data.empty()) << name;
+    }
+    EXPECT_EQ(decode("41>", "AHx").data, "A");  // the slash is optional
+
+    const DecodeResult none = decodeStream("as is", {});
+    EXPECT_EQ(none.status, DecodeStatus::Ok);
+    EXPECT_EQ(none.data, "as is");
+
+    const std::string text = sampleText(10000);
+    // ASCII85 text of the Flate data, as a writer would chain them, with a line break inside.
+    std::string packed = deflateData(text);
+    std::string a85;
+    for (std::size_t i = 0; i < packed.size(); i += 4) {
+        std::uint64_t group = 0;
+        const std::size_t n = std::min<std::size_t>(4, packed.size() - i);
+        for (std::size_t j = 0; j < 4; ++j) {
+            group = group << 8 | (j < n ? static_cast<unsigned char>(packed[i + j]) : 0u);
+        }
+        char digits[5];
+        for (int j = 4; j >= 0; --j) {
+            digits[j] = static_cast<char>('!' + group % 85);
+            group /= 85;
+        }
+        a85.append(digits, n + 1);
+        if (i % 64 == 0) {
+            a85 += '\n';
+        }
+    }
+    a85 += "~>";
+    const DecodeResult chained = decodeStream(a85, chain({"/A85", "/Fl"}));
+    EXPECT_EQ(chained.status, DecodeStatus::Ok);
+    EXPECT_EQ(chained.data, text);
+
+    const DecodeResult hexRl = decodeStream("02616263FD7880>", chain({"/AHx", "/RL"}));
+    EXPECT_EQ(hexRl.status, DecodeStatus::Ok);
+    EXPECT_EQ(hexRl.data, "abcxxxx");
+
+    // A damaged first stage still feeds what it decoded to the next.
+    const DecodeResult partial = decodeStream("02616263FD78 80 zz>", chain({"/AHx", "/RL"}));
+    EXPECT_EQ(partial.status, DecodeStatus::Truncated);
+    EXPECT_EQ(partial.data, "abcxxxx");
+
+    EXPECT_EQ(decodeStream(a85, chain({"/A85", "/Fl", "/DCTDecode"})).status,
+              DecodeStatus::Unsupported);
+}
+
+TEST(Filters, LimitIsExact) {
+    const std::string text = sampleText(5000);
+    std::string hex;
+    for (const char c : text) {
+        static const char digits[] = "0123456789ABCDEF";
+        hex += digits[static_cast<unsigned char>(c) >> 4];
+        hex += digits[static_cast<unsigned char>(c) & 15];
+    }
+    const std::string rl = "\x7F" + text.substr(0, 128) + "\x81" + "q";  // 128 + 128 bytes
+    const std::string rlText = text.substr(0, 128) + std::string(128, 'q');
+    struct Case {
+        const char* filter;
+        std::string input;
+        std::string output;
+    };
+    const std::vector<Case> cases = {
+        {"/Fl", deflateData(text), text},
+        {"/LZW", lzwEncode(text, 1), text},
+        {"/AHx", hex, text},
+        {"/RL", rl, rlText},
+        {"/A85", "z", "\0\0\0\0"s},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.filter);
+        const DecodeResult exact = decode(c.input, c.filter, {}, c.output.size());
+        EXPECT_EQ(exact.status, DecodeStatus::Ok);
+        EXPECT_EQ(exact.data, c.output);
+        const DecodeResult over = decode(c.input, c.filter, {}, c.output.size() - 1);
+        EXPECT_EQ(over.status, DecodeStatus::TooLarge);
+        EXPECT_EQ(over.data, c.output.substr(0, c.output.size() - 1));
+        EXPECT_LE(over.data.capacity(), std::max<std::size_t>(c.output.size(), 30));
+    }
+}
+
+TEST(Filters, ZipBombStopsAtTheLimit) {
+    const DecodeResult sane = decode(deflatedZeros(3), "/FlateDecode");
+    EXPECT_EQ(sane.status, DecodeStatus::Ok);
+    EXPECT_EQ(sane.data, std::string(std::size_t{3} << 20, '\0'));
+
+    // 300 MB of zeros in about 300 KB; the default limit is 256 MB.
+    const std::string bomb = deflatedZeros(300);
+    ASSERT_LT(bomb.size(), std::size_t{1} << 20);
+    const auto start = std::chrono::steady_clock::now();
+    const DecodeResult result = decode(bomb, "/FlateDecode");
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(result.status, DecodeStatus::TooLarge);
+    EXPECT_EQ(result.data.size(), defaultDecodeLimit);
+    EXPECT_LE(result.data.capacity(), defaultDecodeLimit);  // the buffer never outgrew the limit
+    EXPECT_LT(elapsed, std::chrono::seconds(20));
+
+    // Nested: a bomb inside a second Flate layer stops as early, at a smaller limit.
+    const std::string small = deflatedZeros(64);
+    const DecodeResult nested =
+        decodeStream(deflateData(small), chain({"/Fl", "/Fl"}), std::size_t{1} << 20);
+    EXPECT_EQ(nested.status, DecodeStatus::TooLarge);
+    EXPECT_EQ(nested.data, std::string(std::size_t{1} << 20, '\0'));
+}
+
+TEST(Filters, GarbageNeverBreaksTheBounds) {
+    std::mt19937 random(42);
+    const std::size_t limit = 1 << 16;
+    for (int round = 0; round < 300; ++round) {
+        std::string garbage(random() % 2000, '\0');
+        for (char& c : garbage) {
+            c = static_cast<char>(random());
+        }
+        for (const char* name : {"/Fl", "/LZW", "/AHx", "/A85", "/RL"}) {
+            DecodeParams params;
+            if (round % 3 == 0) {
+                params = shape(round % 2 ? 12 : 2, 1 + round % 4, 8, 1 + round % 9);
+            }
+            const DecodeResult result = decode(garbage, name, params, limit);
+            EXPECT_LE(result.data.size(), limit);
+            EXPECT_NE(result.status, DecodeStatus::Unsupported);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ferretta::pdf
