@@ -33,6 +33,7 @@ std::string usageText() {
            "                      powerpoint, pdf, access, outlook-task, outlook-mail,\n"
            "                      outlook-calendar, outlook-contact, outlook-note\n"
            "  --text-tags=LIST    extensions of text files, e.g. TXT;CSV;LOG\n"
+           "  --pdf-engine        search PDF files with the built-in engine (needs AdobeCID.dat)\n"
            "  --settings=PATH     settings file to read (default: frtta.ini in the data folder)\n"
            "  --ansi              write the hits in CP932 with CR LF, exactly as a saved result file\n"
            "  --help, --version\n"
@@ -59,6 +60,8 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
             options.nameOnly = true;
         } else if (arg == "--no-subfolders") {
             options.noSubfolders = true;
+        } else if (arg == "--pdf-engine") {
+            options.pdfEngine = true;
         } else if (arg == "--ansi") {
             options.ansi = true;
         } else if (arg == "--help") {
@@ -98,6 +101,7 @@ void applyCliOptions(const CliOptions& options, Settings& settings) {
     if (options.regex) settings.regular = true;
     if (options.nameOnly) settings.fileNameOnly = true;
     if (options.noSubfolders) settings.subFolder = false;
+    if (options.pdfEngine) settings.pdfOwnEngine = true;
     if (options.types) {
         settings.fileTypes.targetFileType.fill(false);
         for (int type : *options.types) settings.fileTypes.targetFileType[static_cast<std::size_t>(type)] = true;

@@ -1,5 +1,6 @@
 // ferretta-cli: the search of the desktop program, from the command line.
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,9 @@
 #include "app/cli/cli_options.h"
 #include "app/settings.h"
 #include "app/start_up.h"
+#include "pdf/engine/cid_map.h"
+#include "pdf/engine/pdf_engine.h"
+#include "pdf/frontends/pdf_filter_search.h"
 #include "platform/clock.h"
 #include "platform/data_folder.h"
 #include "search/finder.h"
@@ -73,6 +77,22 @@ int main(int argc, char** argv) {
         return fail("invalid regular expression: " + matcher.patternError());
     }
     search::Finder finder(host, settings, matcher, flags);
+    pdf::PdfFilterSearcher pdfFilter(host, settings, matcher, flags);
+    if (!settings.pdfOwnEngine && !settings.pdfFilterPath.empty()) {
+        finder.setSearcher(app::fileType::pdf, [&pdfFilter](const std::string& path) {
+            return pdfFilter.find_pdfFilter(path);
+        });
+    }
+    std::unique_ptr<pdf::PdfEngine> pdfEngine;
+    if (settings.pdfOwnEngine) {
+        if (!pdf::cidTable().p2tCIDInit(platform::findDataFile("AdobeCID.dat"), platform::dataFolder())) {
+            return fail(std::string("AdobeCID.dat") + "の読み込みでエラーが発生しました");
+        }
+        pdfEngine = std::make_unique<pdf::PdfEngine>(host, matcher, flags, pdf::cidTable());
+        finder.setSearcher(app::fileType::pdf, [&pdfEngine](const std::string& path) {
+            return pdfEngine->p2tMain(path);
+        });
+    }
 
     flags.isSearching = true;
     const auto start = platform::steadyMilliseconds();

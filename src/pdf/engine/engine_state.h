@@ -1,0 +1,72 @@
+#pragma once
+// The per-file state of the engine and its operations, shared by the driver (pdf_engine.cpp),
+// the page walk (page_tree.cpp) and the reading of content streams (read_contents.cpp).
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+
+#include "app/host.h"
+#include "pdf/engine/cid_map.h"
+#include "pdf/engine/content_stream.h"
+#include "pdf/engine/pdf_objects.h"
+#include "pdf/engine/pdf_reader.h"
+#include "search/query.h"
+#include "search/search_flags.h"
+
+namespace ferretta::pdf {
+
+inline constexpr int pdfFileType = 13;
+
+class EngineState {
+  public:
+    EngineState(app::Host& host, const search::Matcher& matcher, search::SearchFlags& flags,
+                const CidTable& cidTable)
+        : m_host(host),
+          m_matcher(matcher),
+          m_flags(flags),
+          m_objects(m_reader),
+          m_extractor(cidTable) {}
+
+    bool p2tMain(const std::string& path);
+
+    ObjectRef p2tGetRootObjNumber();
+    ObjectRef p2tGetFirstPagesObjNumber(std::int32_t rootNumber, std::int32_t rootGeneration);
+    std::int32_t p2tGetPageCount(std::int32_t pagesNumber, std::int32_t pagesGeneration);
+    void p2tResetPageCounter() { m_pageCounter = 0; }
+    std::int32_t p2tGetPageCounter() const { return m_pageCounter; }
+
+    bool p2tDivePages(std::int32_t objectNumber, std::int32_t generation, int depth);
+    bool p2tDivePage(std::int32_t objectNumber, std::int32_t generation);
+
+    bool p2tReadContents(std::int32_t objectNumber, std::int32_t generation, int depth);
+    std::int64_t p2tGetContentsLength(std::int32_t objectNumber, std::int32_t generation);
+    bool p2tAnalyzeStream(std::string_view bytes, const std::vector<Filter>& filters);
+    void p2tFindAtLast(const std::string& text);
+
+    // Limits against hostile files.
+    static constexpr int maxTreeDepth = 64;
+    static constexpr int maxContentsDepth = 4;
+
+  private:
+    // The next token of the current object: "endobj" also when the scan runs into the next
+    // object's header ("obj") or the object's stream data.
+    std::string_view nextInObject();
+    bool scanTo(std::string_view key);
+    bool decodeBudgetLeft() const;
+
+    app::Host& m_host;
+    const search::Matcher& m_matcher;
+    search::SearchFlags& m_flags;
+    PdfReader m_reader;
+    PdfObjects m_objects;
+    ContentTextExtractor m_extractor;
+
+    std::string m_currentPdfPath;
+    std::string m_fileName;
+    std::int32_t m_pageCounter = 0;
+    std::int32_t m_pageTotal = 0;
+    std::unordered_set<std::uint64_t> m_visitedNodes;  // page-tree nodes met in this file
+    int m_findCalls = 0;  // over all files: the yield comes every fifth stream
+};
+
+}  // namespace ferretta::pdf

@@ -1,0 +1,46 @@
+#pragma once
+// The program's own PDF text engine: searches the text of every page of one PDF file and
+// reports one hit per content stream whose text matches the query. This is the one header of
+// the engine that the rest of the program includes.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "app/host.h"
+#include "pdf/engine/cid_map.h"
+#include "search/query.h"
+#include "search/search_flags.h"
+
+namespace ferretta::pdf {
+
+class EngineState;
+
+class PdfEngine {
+  public:
+    // The engine keeps references to all four; they must outlive it. One engine searches one
+    // file at a time and may be reused for any number of files.
+    PdfEngine(app::Host& host, const search::Matcher& matcher, search::SearchFlags& flags,
+              const CidTable& cidTable);
+    ~PdfEngine();
+    PdfEngine(const PdfEngine&) = delete;
+    PdfEngine& operator=(const PdfEngine&) = delete;
+
+    // Searches one PDF file: reports a hit (file type 13, the file name, the stream's text, the
+    // path, the page number) for every content stream whose text matches, and shows the progress
+    // "検索中...name(page/total)" per page. Answers true when the whole page tree was walked
+    // and the search was not stopped (flags.isAbort); false when the file has no usable
+    // cross-reference data, catalog or page count, when the walk met a stream it cannot read,
+    // when the file is damaged in a way the engine cannot step over (a debug-log line says
+    // where), or after a stop. Hits reported before any of these stay reported. Throws
+    // ferretta::Error only when the file cannot be opened or read from at all (the same
+    // failures that end a search of a text file). The file is closed on every way out.
+    bool p2tMain(const std::string& path);
+
+    // The number of the page the last search was on (1-based; 0 before the first page).
+    std::int32_t pageCounter() const;
+
+  private:
+    std::unique_ptr<EngineState> m_state;
+};
+
+}  // namespace ferretta::pdf

@@ -1,0 +1,128 @@
+#pragma once
+// The byte reader and tokenizer through which the engine reads everything but the inside of
+// content streams: cross-reference tables, trailers and object dictionaries.
+//
+// The reader's source is either the PDF file, read through a window buffer with pread, or a
+// decoded in-memory buffer (an object kept inside an object stream), limited to that object's
+// bytes. Positions are offsets into the current source; a saved Position remembers its source,
+// so recursion that wanders into an object stream comes back to the right place.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ferretta::pdf {
+
+// Whitespace of the tokenizer: only space, CR and LF separate tokens. Tab, form feed and NUL
+// are ordinary token characters, so "/Count<TAB>3" is one token.
+constexpr bool isTokenSpace(unsigned char c) {
+    return c == ' ' || c == '\r' || c == '\n';
+}
+
+// The whole token as a decimal integer (an optional sign, then digits) within [low, high].
+// Throws ferretta::Error (Kind::Other) for anything else: "R", "obj", "", "1.5", too large.
+std::int64_t tokenToInt(std::string_view token, std::int64_t low, std::int64_t high);
+std::int32_t tokenToInt32(std::string_view token);
+
+class PdfReader {
+  public:
+    struct Position {
+        std::shared_ptr<const std::string> memory;  // null: the file
+        std::size_t memoryBegin = 0;
+        std::size_t memoryEnd = 0;
+        std::int64_t offset = 0;
+    };
+
+    PdfReader();
+    ~PdfReader();
+    PdfReader(const PdfReader&) = delete;
+    PdfReader& operator=(const PdfReader&) = delete;
+
+    // Opens the file for reading and makes it the source. Throws ferretta::Error (FileOpen)
+    // when it cannot be opened. A file opened before is closed first.
+    void open(const std::string& path);
+    // Closes the file (no-op when none is open) and drops any memory source.
+    void close();
+    bool isOpen() const { return m_fd >= 0; }
+
+    // Makes bytes [begin, end) of a decoded buffer the source; offset 0 is its first byte.
+    void useMemory(std::shared_ptr<const std::string> data, std::size_t begin, std::size_t end);
+    // Makes the file the source again, at the offset it had when it was last the source.
+    void useFile();
+    bool inMemory() const { return m_memory != nullptr; }
+
+    Position save() const;
+    // Returns to a saved position (and its source).
+    void restore(const Position& position);
+
+    // The length of the file (not of a memory source).
+    std::int64_t p2tGetFileLength() const { return m_fileLength; }
+    // The length of the current source.
+    std::int64_t sourceLength() const { return m_sourceLength; }
+
+    // When 0 <= pos < length of the source: places the cursor on pos and answers true. In the
+    // file, a pos of 0 is changed to 1 in the caller's variable first (offset 0 is never
+    // reachable by a seek). Otherwise answers false and leaves the cursor where it was.
+    bool p2tSeek(std::int64_t& pos);
+    // Seeks to the last byte of the source.
+    bool p2tSeekLast();
+    // Seeks back n bytes; a target below 0 is raised to 0 (and so lands at 1 in the file). The
+    // target is written back into n.
+    bool p2tSeekBack(std::int64_t& n);
+    std::int64_t p2tGetPosition() const { return m_base + static_cast<std::int64_t>(m_index); }
+    bool p2tIsEOF() const { return p2tGetPosition() >= m_sourceLength; }
+
+    // The byte at the cursor, advancing by one; 0 at or past the end (no failure).
+    unsigned char p2tGetByte() {
+        if (m_index < m_length)
+            return static_cast<unsigned char>(m_data[m_index++]);
+        return slowGetByte();
+    }
+    // Exactly `count` bytes from the cursor (fewer at the end of the source), advancing past
+    // them. Throws ferretta::Error (FileRead) when the file cannot be read.
+    std::string p2tGetBytes(std::int64_t count);
+
+    // The next token (see the tokenizer rules in the .cpp). The view stays valid until the next
+    // call. A token longer than maxTokenLength keeps its first maxTokenLength bytes. The empty
+    // token means the end of the source was reached. Throws ferretta::Error (Kind::Other) when
+    // the token budget is used up, so that no hostile file can keep the engine busy for long.
+    std::string_view p2tGetToken();
+    // True when the last token was ended by a CR or LF.
+    bool lastTokenEndedLine() const { return m_endedLine; }
+    // Skips to just past the next CR or LF (a comment's rest).
+    void skipRestOfLine();
+
+    void setTokenBudget(std::int64_t tokens) { m_tokenBudget = tokens; }
+
+    static constexpr std::size_t maxTokenLength = 4096;
+    static constexpr std::size_t windowSize = 64 * 1024;
+
+  private:
+    unsigned char slowGetByte();
+    void fill(std::int64_t offset);
+    void setCursor(std::int64_t pos);
+    void stepBack();
+
+    int m_fd = -1;
+    std::int64_t m_fileLength = 0;
+    std::vector<char> m_window;
+    std::int64_t m_filePosition = 0;  // cursor in the file while a memory source is used
+
+    std::shared_ptr<const std::string> m_memory;
+    std::size_t m_memoryBegin = 0;
+    std::size_t m_memoryEnd = 0;
+
+    // The current buffer: bytes [m_base, m_base + m_length) of the source are m_data[0..].
+    const char* m_data = nullptr;
+    std::size_t m_length = 0;
+    std::size_t m_index = 0;
+    std::int64_t m_base = 0;
+    std::int64_t m_sourceLength = 0;
+
+    std::string m_token;
+    bool m_endedLine = false;
+    std::int64_t m_tokenBudget = INT64_MAX;
+};
+
+}  // namespace ferretta::pdf

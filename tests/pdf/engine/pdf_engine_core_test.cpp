@@ -1,0 +1,317 @@
+// The engine from file to hits: cross-reference sections, object and cross-reference streams,
+// the repair scan, the page walk, content streams, abort, and the hand-made PDFs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "pdf/engine/pdf_engine.h"
+#include "pdf/engine/pdf_test_support.h"
+#include "platform/error.h"
+#include "support/recording_host.h"
+
+namespace ferretta::pdf {
+namespace {
+
+struct Run {
+    bool result = false;
+    test::RecordingHost host;
+};
+
+std::unique_ptr<Run> searchFile(
+    const std::string& path, const std::string& query,
+    std::function<void(test::RecordingHost&, search::SearchFlags&)> hook = {}) {
+    auto run = std::make_unique<Run>();
+    search::Matcher matcher(false, false);
+    matcher.targetStrsSplit(query);
+    search::SearchFlags flags;
+    if (hook)
+        hook(run->host, flags);
+    PdfEngine engine(run->host, matcher, flags, test::testCidTable());
+    run->result = engine.p2tMain(path);
+    return run;
+}
+
+std::unique_ptr<Run> searchBytes(const std::string& bytes, const std::string& query) {
+    return searchFile(test::writeTemp("case.pdf", bytes), query);
+}
+
+std::vector<std::string> pagesOf(const Run& run) {
+    std::vector<std::string> pages;
+    for (const auto& row : run.host.rows)
+        pages.push_back(row.position);
+    return pages;
+}
+
+TEST(PdfEngine, ReportsOneHitPerStreamWithPageAndProgress) {
+    test::PdfBuilder pdf;
+    pdf.pages("3 0 R 4 0 R", 2)
+        .page(3, "5 0 R")
+        .page(4, "[6 0 R 7 0 R]")
+        .stream(5, "BT (nothing here) Tj ET")
+        .stream(6, "BT (word one) Tj (word two) Tj ET")
+        .stream(7, "BT [(wo) 10 (rd)] TJ ET");
+    const std::string path = test::writeTemp("report.pdf", pdf.build());
+    auto run = searchFile(path, "word");
+    EXPECT_TRUE(run->result);
+    ASSERT_EQ(run->host.rows.size(), 2u);
+    EXPECT_EQ(run->host.rows[0].fileType, 13);
+    EXPECT_EQ(run->host.rows[0].name, "report.pdf");
+    EXPECT_EQ(run->host.rows[0].content, "word oneword two");
+    EXPECT_EQ(run->host.rows[0].location, path);
+    EXPECT_EQ(pagesOf(*run), (std::vector<std::string>{"2", "2"}));
+    EXPECT_EQ(run->host.captions, std::vector<std::string>{path});
+    EXPECT_EQ(run->host.progressTexts,
+              (std::vector<std::string>{"検索中...report.pdf(1/2)", "検索中...report.pdf(2/2)"}));
+}
+
+TEST(PdfEngine, FlateStreamsAndFilterArrays) {
+    const std::string flate = test::deflate("BT (deflated text) Tj ET");
+    std::string hex;
+    for (unsigned char c : flate) {
+        static const char* digits = "0123456789ABCDEF";
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    hex += ">";
+    test::PdfBuilder pdf;
+    pdf.pages("3 0 R 4 0 R", 2)
+        .page(3, "5 0 R")
+        .page(4, "6 0 R")
+        .stream(5, flate, " /Filter /FlateDecode")
+        .stream(6, hex, " /Filter [/ASCIIHexDecode /FlateDecode]");
+    auto run = searchBytes(pdf.build(), "deflated");
+    EXPECT_TRUE(run->result);
+    EXPECT_EQ(pagesOf(*run), (std::vector<std::string>{"1", "2"}));
+}
+
+TEST(PdfEngine, IndirectLengthAndPageWithoutContents) {
+    test::PdfBuilder pdf;
+    pdf.pages("3 0 R 4 0 R", 2)
+        .object(3, "<< /Type /Page /Parent 2 0 R >>")
+        .page(4, "5 0 R")
+        .object(5, "<< /Length 6 0 R >>\nstream\nBT (found) Tj ET\nendstream")
+        .object(6, "16");
+    auto run = searchBytes(pdf.build(), "found");
+    EXPECT_TRUE(run->result);
+    EXPECT_EQ(pagesOf(*run), std::vector<std::string>{"2"});
+}
+
+TEST(PdfEngine, FailedLookupsEndTheFileQuietly) {
+    struct Case {
+        std::string name;
+        std::string bytes;
+    };
+    test::PdfBuilder noCount;
+    noCount.object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .object(2, "<< /Type /Pages /Kids [3 0 R] >>")
+        .page(3, "4 0 R")
+        .stream(4, "(x) Tj");
+    test::PdfBuilder unknownFilter;
+    unknownFilter.pages("3 0 R", 1).page(3, "4 0 R").stream(4, "xx", " /Filter /JBIG2Decode");
+    test::PdfBuilder noLength;
+    noLength.pages("3 0 R", 1).page(3, "4 0 R").object(4, "<< >>\nstream\n(x) Tj\nendstream");
+    test::PdfBuilder badKids;
+    badKids.pages("3 0 R oops 0 R", 2).page(3, "4 0 R").stream(4, "(x) Tj");
+    const std::vector<Case> cases = {
+        {"empty", ""},
+        {"garbage", "not a pdf at all"},
+        {"no count", noCount.build()},
+        {"unknown filter", unknownFilter.build()},
+        {"no length", noLength.build()},
+        {"bad kids", badKids.build()},
+    };
+    for (const Case& c : cases) {
+        auto run = searchBytes(c.bytes, "x");
+        EXPECT_FALSE(run->result) << c.name;
+    }
+    // Hits reported before the failure stay.
+    auto run = searchBytes(badKids.build(), "x");
+    EXPECT_EQ(pagesOf(*run), std::vector<std::string>{"1"});
+}
+
+TEST(PdfEngine, UnreadableFileThrows) {
+    EXPECT_THROW(searchFile((test::tempDir() / "missing.pdf").string(), "x"), Error);
+}
+
+TEST(PdfEngine, NewerCrossReferenceSectionWins) {
+    test::PdfBuilder pdf;
+    pdf.pages("3 0 R", 1).page(3, "4 0 R").stream(4, "(old words) Tj");
+    std::string bytes = pdf.build();
+    const std::size_t firstXref = bytes.rfind("xref\n0 ");
+    const std::size_t newObject = bytes.size();
+    bytes += "4 0 obj\n<< /Length 15 >>\nstream\n(new words) Tj \nendstream\nendobj\n";
+    const std::size_t secondXref = bytes.size();
+    char row[32];
+    std::snprintf(row, sizeof row, "%010zu 00000 n \n", newObject);
+    bytes += std::string("xref\n4 1\n") + row + "trailer\n<< /Size 5 /Root 1 0 R /Prev " +
+             std::to_string(firstXref) + " >>\nstartxref\n" + std::to_string(secondXref) +
+             "\n%%EOF\n";
+    EXPECT_EQ(searchBytes(bytes, "new")->host.rows.size(), 1u);
+    EXPECT_EQ(searchBytes(bytes, "old")->host.rows.size(), 0u);
+}
+
+TEST(PdfEngine, PrevChainThatLoopsEnds) {
+    test::PdfBuilder pdf;
+    pdf.pages("3 0 R", 1).page(3, "4 0 R").stream(4, "(loop) Tj");
+    std::string bytes = pdf.build();
+    const std::size_t xref = bytes.rfind("xref\n0 ");
+    bytes.replace(bytes.find("/Root 1 0 R"), 11, "/Root 1 0 R /Prev " + std::to_string(xref));
+    auto run = searchBytes(bytes, "loop");
+    EXPECT_TRUE(run->result);
+    EXPECT_EQ(run->host.rows.size(), 1u);
+}
+
+TEST(PdfEngine, RepairScanWhenCrossReferenceIsBroken) {
+    test::PdfBuilder pdf;
+    pdf.pages("3 0 R", 1).page(3, "4 0 R").stream(4, "(repaired) Tj");
+    const std::string good = pdf.build();
+    std::string noStartxref = good.substr(0, good.rfind("startxref"));
+    std::string badOffsets = good;
+    badOffsets.replace(badOffsets.rfind("startxref\n") + 10, 1,
+                       "9");  // startxref now points elsewhere
+    std::string noTrailer = noStartxref.substr(0, noStartxref.rfind("xref\n0 "));
+    for (const std::string& bytes : {noStartxref, badOffsets, noTrailer}) {
+        auto run = searchBytes(bytes, "repaired");
+        EXPECT_TRUE(run->result);
+        EXPECT_EQ(pagesOf(*run), std::vector<std::string>{"1"});
+    }
+}
+
+TEST(PdfEngine, RepairScanLaterObjectWins) {
+    test::PdfBuilder pdf;
+    pdf.pages("3 0 R", 1).page(3, "4 0 R").stream(4, "(first) Tj");
+    std::string bytes = pdf.build();
+    bytes = bytes.substr(0, bytes.rfind("xref\n0 "));
+    bytes += "4 0 obj\n<< /Length 11 >>\nstream\n(second) Tj\nendstream\nendobj\n";
+    EXPECT_EQ(searchBytes(bytes, "second")->host.rows.size(), 1u);
+    EXPECT_EQ(searchBytes(bytes, "first")->host.rows.size(), 0u);
+}
+
+TEST(PdfEngine, PageTreeLoopsAndRepeatedKidsAreWalkedOnce) {
+    test::PdfBuilder pdf;
+    pdf.object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .object(2, "<< /Type /Pages /Kids [5 0 R 3 0 R 3 0 R 2 0 R 9 0 R] /Count 2 >>")
+        .object(5, "<< /Type /Pages /Kids [2 0 R 4 0 R] /Count 1 >>")
+        .page(3, "6 0 R")
+        .page(4, "6 0 R")
+        .stream(6, "(loop) Tj");
+    auto run = searchBytes(pdf.build(), "loop");
+    EXPECT_TRUE(run->result);
+    EXPECT_EQ(pagesOf(*run), (std::vector<std::string>{"1", "2"}));
+}
+
+TEST(PdfEngine, AbortMidFileKeepsEarlierHits) {
+    test::PdfBuilder pdf;
+    std::string kids;
+    for (int i = 0; i < 12; ++i) {
+        kids += std::to_string(10 + i) + " 0 R ";
+        pdf.page(10 + i, std::to_string(30 + i) + " 0 R").stream(30 + i, "(hit) Tj");
+    }
+    pdf.pages(kids, 12);
+    const std::string path = test::writeTemp("abort.pdf", pdf.build());
+    auto run = searchFile(path, "hit", [](test::RecordingHost& host, search::SearchFlags& flags) {
+        host.onDoEvents = [&flags] { flags.isAbort = true; };
+    });
+    EXPECT_FALSE(run->result);
+    // The yield comes every fifth stream; the stop is seen right after.
+    EXPECT_EQ(run->host.rows.size(), 5u);
+    EXPECT_EQ(run->host.doEventsCalls, 1);
+}
+
+std::string xrefStreamFile(bool hybrid) {
+    // Objects 1-3 in an object stream (object 5), the content in object 4; index in object 6.
+    const std::string members[] = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                   "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                   "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>"};
+    std::string header, body;
+    for (int i = 0; i < 3; ++i) {
+        header += std::to_string(i + 1) + " " + std::to_string(body.size()) + " ";
+        body += members[i] + " ";
+    }
+    std::string out = "%PDF-1.5\n";
+    const std::size_t at4 = out.size();
+    out += "4 0 obj\n<< /Length 16 >>\nstream\n(xrefstream) Tj \nendstream\nendobj\n";
+    const std::size_t at5 = out.size();
+    const std::string objstm = header + body;
+    out += "5 0 obj\n<< /Type /ObjStm /N 3 /First " + std::to_string(header.size()) + " /Length " +
+           std::to_string(objstm.size()) + " >>\nstream\n" + objstm + "\nendstream\nendobj\n";
+    const std::size_t at6 = out.size();
+    auto entry = [](int type, std::size_t field, int third) {
+        std::string e(1, static_cast<char>(type));
+        e += static_cast<char>((field >> 8) & 0xFF);
+        e += static_cast<char>(field & 0xFF);
+        e += static_cast<char>(third);
+        return e;
+    };
+    std::string rows = entry(0, 0, 0) + entry(2, 5, 0) + entry(2, 5, 1) + entry(2, 5, 2) +
+                       entry(1, at4, 0) + entry(1, at5, 0) + entry(1, at6, 0);
+    out +=
+        "6 0 obj\n<< /Type /XRef /Size 7 /W [1 2 1] /Index [0 7] /DecodeParms << /Columns 4 >> "
+        "/Root 1 0 R /Length " +
+        std::to_string(rows.size()) + " >>\nstream\n" + rows + "\nendstream\nendobj\n";
+    if (!hybrid)
+        return out + "startxref\n" + std::to_string(at6) + "\n%%EOF\n";
+    // A classic table that lists only the plain objects and points at the stream with /XRefStm.
+    const std::size_t table = out.size();
+    char row[32];
+    out += "xref\n0 1\n0000000000 65535 f \n4 1\n";
+    std::snprintf(row, sizeof row, "%010zu 00000 n \n", at4);
+    out += row;
+    out += "trailer\n<< /Size 7 /Root 1 0 R /XRefStm " + std::to_string(at6) + " >>\nstartxref\n" +
+           std::to_string(table) + "\n%%EOF\n";
+    return out;
+}
+
+TEST(PdfEngine, CrossReferenceAndObjectStreams) {
+    for (bool hybrid : {false, true}) {
+        auto run = searchBytes(xrefStreamFile(hybrid), "xrefstream");
+        EXPECT_TRUE(run->result) << hybrid;
+        EXPECT_EQ(pagesOf(*run), std::vector<std::string>{"1"}) << hybrid;
+    }
+    // Without its cross-reference stream the object stream is found by the repair scan.
+    std::string broken = xrefStreamFile(false);
+    broken.replace(broken.rfind("startxref\n") + 10, 1, "1");
+    auto run = searchBytes(broken, "xrefstream");
+    EXPECT_TRUE(run->result);
+    EXPECT_EQ(run->host.rows.size(), 1u);
+}
+
+// Every hand-made file: its .expected.txt lists "page<TAB>word" (found on that page) and
+// "-<TAB>word" (not found).
+TEST(PdfEngine, HandmadeFiles) {
+    const std::filesystem::path folder =
+        std::filesystem::path(FERRETTA_TEST_DATA) / "pdf" / "handmade";
+    int files = 0;
+    for (const auto& item : std::filesystem::directory_iterator(folder)) {
+        if (item.path().extension() != ".pdf")
+            continue;
+        ++files;
+        std::filesystem::path expected = item.path();
+        expected.replace_extension(".expected.txt");
+        std::ifstream in(expected);
+        ASSERT_TRUE(in) << expected;
+        std::string line;
+        while (std::getline(in, line)) {
+            const std::size_t tab = line.find('\t');
+            if (tab == std::string::npos)
+                continue;
+            const std::string page = line.substr(0, tab);
+            const std::string word = line.substr(tab + 1);
+            auto run = searchFile(item.path().string(), word);
+            EXPECT_TRUE(run->result) << item.path();
+            if (page == "-") {
+                EXPECT_TRUE(run->host.rows.empty()) << item.path() << " " << word;
+            } else {
+                const auto pages = pagesOf(*run);
+                EXPECT_NE(std::find(pages.begin(), pages.end(), page), pages.end())
+                    << item.path() << " " << word;
+            }
+        }
+    }
+    EXPECT_GE(files, 7);
+}
+
+}  // namespace
+}  // namespace ferretta::pdf

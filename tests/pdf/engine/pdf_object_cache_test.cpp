@@ -1,0 +1,58 @@
+// The object cache's buckets: four primary slots per number modulo 10000, then overflow.
+#include <gtest/gtest.h>
+
+#include "pdf/engine/object_cache.h"
+
+namespace ferretta::pdf {
+namespace {
+
+TEST(ObjectCache, FifthObjectOfABucketGoesToOverflowAndIsFound) {
+    ObjectCache cache;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(cache.p2tAddObjCache(1, 7 + i * 10000, 0, 100 + i), i + 1);
+    }
+    for (int i = 0; i < 5; ++i) {
+        const std::int32_t e = cache.p2tSearchObjCache(1, 7 + i * 10000, 0);
+        ASSERT_EQ(e, i + 1);
+        EXPECT_EQ(cache.entry(e).address, 100 + i);
+        EXPECT_EQ(cache.inPrimaryIndex(e), i < 4);
+    }
+    EXPECT_EQ(cache.p2tSearchObjCache(1, 7 + 5 * 10000, 0), -1);
+}
+
+TEST(ObjectCache, LookupNeedsExactGenerationFileAndNumber) {
+    ObjectCache cache;
+    cache.p2tAddObjCache(1, 12, 0, 10);
+    cache.p2tAddObjCache(1, 12, 1, 20);
+    EXPECT_EQ(cache.entry(cache.p2tSearchObjCache(1, 12, 0)).address, 10);
+    EXPECT_EQ(cache.entry(cache.p2tSearchObjCache(1, 12, 1)).address, 20);
+    EXPECT_EQ(cache.p2tSearchObjCache(1, 12, 2), -1);
+    EXPECT_EQ(cache.p2tSearchObjCache(2, 12, 0), -1);
+    EXPECT_EQ(cache.p2tSearchObjCache(1, -12, 0), -1);
+    EXPECT_EQ(cache.entry(1).objType, "UNKNOWN");
+}
+
+TEST(ObjectCache, ManyObjectsAndReset) {
+    ObjectCache cache;
+    // Far beyond the 40,000 primary slots: overflow lookups must stay correct (and fast).
+    for (int n = 1; n <= 120000; ++n)
+        ASSERT_GT(cache.p2tAddObjCache(1, n, 0, n * 10), 0);
+    for (int n = 1; n <= 120000; n += 997)
+        EXPECT_EQ(cache.entry(cache.p2tSearchObjCache(1, n, 0)).address, n * 10);
+    EXPECT_EQ(cache.count(), 120000);
+    cache.p2tObjCacheInit();
+    EXPECT_EQ(cache.count(), 0);
+    EXPECT_EQ(cache.p2tSearchObjCache(1, 5, 0), -1);
+}
+
+TEST(ObjectCache, CompressedEntries) {
+    ObjectCache cache;
+    const std::int32_t e = cache.addCompressed(1, 33, 8, 2);
+    EXPECT_EQ(cache.p2tSearchObjCache(1, 33, 0), e);
+    EXPECT_EQ(cache.entry(e).streamNumber, 8);
+    EXPECT_EQ(cache.entry(e).indexInStream, 2);
+    EXPECT_EQ(cache.entry(e).address, -1);
+}
+
+}  // namespace
+}  // namespace ferretta::pdf

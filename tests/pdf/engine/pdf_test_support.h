@@ -1,0 +1,115 @@
+#pragma once
+// Helpers of the PDF engine tests: a small CID table, temporary files and a builder of PDF
+// files with correct offsets.
+#include <zlib.h>
+
+#include <unistd.h>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "pdf/engine/cid_map.h"
+#include "platform/cp932.h"
+
+namespace ferretta::test {
+
+inline std::filesystem::path tempDir() {
+    static const std::filesystem::path dir = [] {
+        auto d = std::filesystem::temp_directory_path() /
+                 ("pdf_engine_test_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
+
+inline std::string writeTemp(const std::string& name, const std::string& bytes) {
+    const auto path = tempDir() / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+}
+
+// A CID table where CID 843 is あ, 845 い and 1 a space; every other CID is empty.
+inline const pdf::CidTable& testCidTable() {
+    static pdf::CidTable table = [] {
+        std::string text;
+        for (int cid = 1; cid <= pdf::cidTableLastCid; ++cid) {
+            if (cid == 1)
+                text += " ";
+            if (cid == 843)
+                text += platform::utf8ToCp932("あ");
+            if (cid == 845)
+                text += platform::utf8ToCp932("い");
+            text += "\r\n";
+        }
+        uLongf size = compressBound(static_cast<uLong>(text.size()));
+        std::string packed(size, '\0');
+        compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+                 reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()));
+        packed.resize(size);
+        const std::string dat = writeTemp("AdobeCID.dat", packed);
+        pdf::CidTable t;
+        if (!t.p2tCIDInit(dat, tempDir()))
+            std::abort();
+        return t;
+    }();
+    return table;
+}
+
+inline std::string deflate(const std::string& data) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string packed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+             reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()));
+    packed.resize(size);
+    return packed;
+}
+
+// Builds a PDF with a classic cross-reference table from object bodies (without "n 0 obj").
+class PdfBuilder {
+  public:
+    PdfBuilder& object(int number, const std::string& body) {
+        m_objects[number] = body;
+        return *this;
+    }
+    PdfBuilder& stream(int number, const std::string& data, const std::string& extra = "") {
+        return object(number, "<< /Length " + std::to_string(data.size()) + extra +
+                                  " >>\nstream\n" + data + "\nendstream");
+    }
+    // Catalog 1, page tree 2 with the pages given as object numbers.
+    PdfBuilder& pages(const std::string& kids, int count) {
+        object(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        return object(
+            2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(count) + " >>");
+    }
+    PdfBuilder& page(int number, const std::string& contents) {
+        return object(number, "<< /Type /Page /Parent 2 0 R /Contents " + contents + " >>");
+    }
+    std::string build(const std::string& trailerExtra = "") const {
+        std::string out = "%PDF-1.4\n";
+        std::map<int, std::size_t> offsets;
+        for (const auto& [n, body] : m_objects) {
+            offsets[n] = out.size();
+            out += std::to_string(n) + " 0 obj\n" + body + "\nendobj\n";
+        }
+        const int size = m_objects.empty() ? 1 : m_objects.rbegin()->first + 1;
+        const std::size_t xref = out.size();
+        out += "xref\n0 " + std::to_string(size) + "\n0000000000 65535 f \n";
+        for (int n = 1; n < size; ++n) {
+            char row[32];
+            std::snprintf(row, sizeof row, "%010zu 00000 %c \n",
+                          offsets.count(n) ? offsets.at(n) : 0, offsets.count(n) ? 'n' : 'f');
+            out += row;
+        }
+        out += "trailer\n<< /Size " + std::to_string(size) + " /Root 1 0 R" + trailerExtra +
+               " >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+        return out;
+    }
+
+  private:
+    std::map<int, std::string> m_objects;
+};
+
+}  // namespace ferretta::test

@@ -1,0 +1,194 @@
+// The byte reader and tokenizer: the token rules, the seek rules and the window buffer.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pdf/engine/pdf_reader.h"
+#include "pdf/engine/pdf_test_support.h"
+#include "platform/error.h"
+
+namespace ferretta::pdf {
+namespace {
+
+std::vector<std::string> tokensOf(const std::string& input) {
+    PdfReader reader;
+    reader.useMemory(std::make_shared<const std::string>(input), 0, input.size());
+    std::vector<std::string> tokens;
+    for (int guard = 0; guard < 1000; ++guard) {
+        std::string token(reader.p2tGetToken());
+        if (token.empty() && reader.p2tIsEOF())
+            break;
+        tokens.push_back(token);
+    }
+    return tokens;
+}
+
+TEST(PdfTokenizer, ExamplesTable) {
+    struct Case {
+        std::string input;
+        std::vector<std::string> tokens;
+    };
+    const std::vector<Case> cases = {
+        {"/Type/Page", {"/Type", "/Page"}},
+        {"<</Type /Pages", {"<<", "/Type", "/Pages"}},
+        {"0 R>>", {"0", "R", ">>"}},
+        {"[1 0 R 2 0 R]", {"[", "1", "0", "R", "2", "0", "R", "]"}},
+        {"(abc)", {"(", "abc", ")"}},
+        {"<4142>", {"<4142", ">"}},
+        {"%%EOF", {"%%EOF"}},
+        {"/Count\t3", {"/Count\t3"}},
+        {"<>", {"<", ">"}},
+        {"<<>>", {"<<", ">>"}},
+        {"<<<<", {"<<", "<<"}},
+        {">>>", {">>", ">"}},
+        {"a\rb", {"a", "b"}},
+        {"a\r\n\r\nb", {"a", "b"}},
+        {"12 0 obj<<", {"12", "0", "obj", "<<"}},
+        {"  \r\n  ", {}},
+        {"x", {"x"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tokensOf(c.input), c.tokens) << c.input;
+}
+
+TEST(PdfTokenizer, StreamKeywordConsumesItsLineEnd) {
+    for (const std::string eol : {"\r\n", "\n", "\r"}) {
+        const std::string input = "stream" + eol + "DATA";
+        PdfReader reader;
+        reader.useMemory(std::make_shared<const std::string>(input), 0, input.size());
+        EXPECT_EQ(reader.p2tGetToken(), "stream");
+        EXPECT_EQ(reader.p2tGetPosition(), static_cast<std::int64_t>(6 + eol.size()));
+        EXPECT_EQ(reader.p2tGetBytes(4), "DATA");
+    }
+}
+
+TEST(PdfTokenizer, CrFollowedByOtherByteConsumesOnlyTheCr) {
+    const std::string input = "ab\rcd";
+    PdfReader reader;
+    reader.useMemory(std::make_shared<const std::string>(input), 0, input.size());
+    EXPECT_EQ(reader.p2tGetToken(), "ab");
+    EXPECT_EQ(reader.p2tGetPosition(), 3);
+    EXPECT_EQ(reader.p2tGetByte(), 'c');
+}
+
+TEST(PdfReaderFile, SeekRules) {
+    const std::string path = test::writeTemp("seek.bin", "0123456789");
+    PdfReader reader;
+    reader.open(path);
+    std::int64_t pos = 0;
+    EXPECT_TRUE(reader.p2tSeek(pos));
+    EXPECT_EQ(pos, 1);  // offset 0 is never reachable
+    EXPECT_EQ(reader.p2tGetByte(), '1');
+    pos = 9;
+    EXPECT_TRUE(reader.p2tSeek(pos));
+    EXPECT_EQ(reader.p2tGetByte(), '9');
+    EXPECT_TRUE(reader.p2tIsEOF());
+    EXPECT_EQ(reader.p2tGetByte(), 0);  // past the end: 0, no failure
+    pos = 10;
+    EXPECT_FALSE(reader.p2tSeek(pos));
+    pos = -1;
+    EXPECT_FALSE(reader.p2tSeek(pos));
+    EXPECT_EQ(reader.p2tGetPosition(), 10);  // unchanged by failed seeks
+
+    pos = 3;
+    reader.p2tSeek(pos);
+    std::int64_t back = 100;
+    EXPECT_TRUE(reader.p2tSeekBack(back));
+    EXPECT_EQ(back, 1);
+    EXPECT_EQ(reader.p2tGetPosition(), 1);
+    EXPECT_TRUE(reader.p2tSeekLast());
+    EXPECT_EQ(reader.p2tGetByte(), '9');
+}
+
+TEST(PdfReaderFile, TokenAtEndOfFileIsComplete) {
+    const std::string path = test::writeTemp("eof.bin", "xx startxref\n1234");
+    PdfReader reader;
+    reader.open(path);
+    std::int64_t pos = 3;
+    reader.p2tSeek(pos);
+    EXPECT_EQ(reader.p2tGetToken(), "startxref");
+    EXPECT_EQ(reader.p2tGetToken(), "1234");
+    EXPECT_TRUE(reader.p2tIsEOF());
+    EXPECT_EQ(reader.p2tGetToken(), "");
+}
+
+TEST(PdfReaderFile, TokensAcrossWindowBoundariesAndBigReads) {
+    // Tokens that straddle the 64 KiB window, and a block read larger than the window.
+    std::string content;
+    while (content.size() < 3 * PdfReader::windowSize)
+        content += "/Name" + std::to_string(content.size()) + " ";
+    const std::string path = test::writeTemp("window.bin", "%" + content);
+    PdfReader reader;
+    reader.open(path);
+    std::int64_t pos = 1;
+    reader.p2tSeek(pos);
+    std::string joined;
+    for (;;) {
+        std::string_view token = reader.p2tGetToken();
+        if (token.empty())
+            break;
+        joined += std::string(token) + " ";
+    }
+    EXPECT_EQ(joined, content);
+    pos = 1;
+    reader.p2tSeek(pos);
+    reader.p2tGetToken();
+    pos = 1;
+    reader.p2tSeek(pos);
+    EXPECT_EQ(reader.p2tGetBytes(static_cast<std::int64_t>(content.size()) + 100), content);
+}
+
+TEST(PdfReaderFile, SavedPositionsRememberTheirSource) {
+    const std::string path = test::writeTemp("source.bin", "%file tokens here");
+    PdfReader reader;
+    reader.open(path);
+    std::int64_t pos = 1;
+    reader.p2tSeek(pos);
+    EXPECT_EQ(reader.p2tGetToken(), "file");
+    const PdfReader::Position inFile = reader.save();
+    auto memory = std::make_shared<const std::string>("skip 7 0 R tail");
+    reader.useMemory(memory, 5, 10);  // "7 0 R"
+    EXPECT_EQ(reader.p2tGetToken(), "7");
+    const PdfReader::Position inMemory = reader.save();
+    EXPECT_EQ(reader.p2tGetToken(), "0");
+    EXPECT_EQ(reader.p2tGetToken(), "R");
+    EXPECT_TRUE(reader.p2tIsEOF());  // limited to the object's bytes
+    reader.restore(inFile);
+    EXPECT_EQ(reader.p2tGetToken(), "tokens");
+    reader.restore(inMemory);
+    EXPECT_EQ(reader.p2tGetToken(), "0");
+}
+
+TEST(PdfReaderFile, MissingFileThrowsFileOpen) {
+    PdfReader reader;
+    try {
+        reader.open((test::tempDir() / "no-such.pdf").string());
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), Error::Kind::FileOpen);
+    }
+}
+
+TEST(PdfNumbers, TokenToInt) {
+    EXPECT_EQ(tokenToInt32("42"), 42);
+    EXPECT_EQ(tokenToInt32("-7"), -7);
+    EXPECT_EQ(tokenToInt32("+7"), 7);
+    for (const char* bad : {"", "R", "obj", "1.5", "-", "2147483648", "99999999999999999999999"}) {
+        EXPECT_THROW(tokenToInt32(bad), Error) << bad;
+    }
+}
+
+TEST(PdfTokenizer, BudgetStopsEndlessReading) {
+    PdfReader reader;
+    const std::string input(1000, 'a');
+    reader.useMemory(std::make_shared<const std::string>(input), 0, input.size());
+    reader.setTokenBudget(2);
+    reader.p2tGetToken();
+    reader.p2tGetToken();
+    EXPECT_THROW(reader.p2tGetToken(), Error);
+}
+
+}  // namespace
+}  // namespace ferretta::pdf
