@@ -27,11 +27,37 @@ int hexValue(unsigned char c) {
 
 }  // namespace
 
+std::string decodeNameEscapes(std::string_view name) {
+    std::string out;
+    out.reserve(name.size());
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '#' && i + 2 < name.size()) {
+            const int high = hexValue(static_cast<unsigned char>(name[i + 1]));
+            const int low = hexValue(static_cast<unsigned char>(name[i + 2]));
+            if (high >= 0 && low >= 0) {
+                out.push_back(static_cast<char>(high * 16 + low));
+                i += 2;
+                continue;
+            }
+        }
+        out.push_back(name[i]);
+    }
+    return out;
+}
+
+void ContentTextExtractor::beginPage(FontSource* fonts) {
+    m_fonts = fonts;
+    m_font = FontCoding::Default;
+    m_savedFonts.clear();
+    m_unsavedDepth = 0;
+}
+
 const std::string& ContentTextExtractor::extract(std::string_view data) {
     m_text.clear();
     m_operandBytes.clear();
     m_operands.clear();
     m_bytes.clear();
+    m_nameOperand = {};
     m_malformed = 0;
     const std::size_t n = data.size();
     std::size_t i = 0;
@@ -64,13 +90,15 @@ const std::string& ContentTextExtractor::extract(std::string_view data) {
             case '}':
                 ++i;
                 break;
-            case '/':
-                ++i;
+            case '/': {
+                const std::size_t start = i++;
                 while (i < n && !isSpace(static_cast<unsigned char>(data[i])) &&
                        !isDelimiter(static_cast<unsigned char>(data[i]))) {
                     ++i;
                 }
+                m_nameOperand = data.substr(start, i - start);
                 break;
+            }
             default: {
                 const std::size_t start = i;
                 while (i < n && !isSpace(static_cast<unsigned char>(data[i])) &&
@@ -85,12 +113,28 @@ const std::string& ContentTextExtractor::extract(std::string_view data) {
                     break;
                 if (word == "Tj" || word == "TJ" || word == "'" || word == "\"") {
                     showOperands();
+                } else if (word == "Tf") {
+                    selectFont();
+                } else if (word == "q") {
+                    if (m_savedFonts.size() < maxGraphicsDepth) {
+                        m_savedFonts.push_back(m_font);
+                    } else {
+                        ++m_unsavedDepth;
+                    }
+                } else if (word == "Q") {
+                    if (m_unsavedDepth > 0) {
+                        --m_unsavedDepth;
+                    } else if (!m_savedFonts.empty()) {
+                        m_font = m_savedFonts.back();
+                        m_savedFonts.pop_back();
+                    }
                 } else if (word == "ID") {
                     i = skipInlineImage(data, i);
                 }
                 // Any operator ends the operands of the one before it.
                 m_operands.clear();
                 m_operandBytes.clear();
+                m_nameOperand = {};
                 break;
             }
         }
@@ -109,10 +153,30 @@ const std::string& ContentTextExtractor::extract(std::string_view data) {
     return m_text;
 }
 
+// "/F1 12 Tf": a Tf without a name operand is malformed and changes nothing.
+void ContentTextExtractor::selectFont() {
+    if (m_nameOperand.empty())
+        return;
+    m_font = m_fonts ? m_fonts->codingOf(decodeNameEscapes(m_nameOperand)) : FontCoding::Default;
+}
+
+void ContentTextExtractor::appendCids(std::string_view bigEndianPairs) {
+    for (std::size_t k = 0; k + 2 <= bigEndianPairs.size(); k += 2) {
+        const auto high = static_cast<unsigned char>(bigEndianPairs[k]);
+        const auto low = static_cast<unsigned char>(bigEndianPairs[k + 1]);
+        m_text += m_cidTable.p2tCID2Str(high * 256 + low);
+    }
+}
+
 void ContentTextExtractor::showOperands() {
     for (const Operand& operand : m_operands) {
         const std::string_view bytes(m_operandBytes.data() + operand.begin,
                                      operand.end - operand.begin);
+        if (!operand.hex && m_font == FontCoding::TwoByteCids) {
+            flushBytes();
+            appendCids(bytes);
+            continue;
+        }
         if (!operand.hex) {
             for (char b : bytes) {
                 if (b != '\0')

@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "app/host.h"
 #include "pdf/engine/cid_map.h"
 #include "pdf/engine/content_stream.h"
+#include "pdf/engine/page_fonts.h"
 #include "pdf/engine/pdf_objects.h"
 #include "pdf/engine/pdf_reader.h"
 #include "search/query.h"
@@ -25,6 +27,7 @@ class EngineState {
           m_matcher(matcher),
           m_flags(flags),
           m_objects(m_reader),
+          m_fonts(m_objects, m_reader),
           m_extractor(cidTable) {}
 
     bool p2tMain(const std::string& path);
@@ -59,6 +62,7 @@ class EngineState {
     search::SearchFlags& m_flags;
     PdfReader m_reader;
     PdfObjects m_objects;
+    PageFonts m_fonts;
     ContentTextExtractor m_extractor;
 
     std::string m_currentPdfPath;
@@ -66,6 +70,7 @@ class EngineState {
     std::int32_t m_pageCounter = 0;
     std::int32_t m_pageTotal = 0;
     std::unordered_set<std::uint64_t> m_visitedNodes;  // page-tree nodes met in this file
+    std::vector<ObjectRef> m_pagesPath;                // the /Pages nodes above the walk's position
     int m_findCalls = 0;  // over all files: the yield comes every fifth stream
 };
 

@@ -11,6 +11,20 @@ std::uint64_t nodeKey(std::int32_t number, std::int32_t generation) {
            static_cast<std::uint32_t>(generation);
 }
 
+// Keeps a /Pages node on the walk's path while its kids are walked.
+class PathEntry {
+  public:
+    PathEntry(std::vector<ObjectRef>& path, ObjectRef node) : m_path(path) {
+        m_path.push_back(node);
+    }
+    ~PathEntry() { m_path.pop_back(); }
+    PathEntry(const PathEntry&) = delete;
+    PathEntry& operator=(const PathEntry&) = delete;
+
+  private:
+    std::vector<ObjectRef>& m_path;
+};
+
 }  // namespace
 
 bool EngineState::p2tDivePages(std::int32_t objectNumber, std::int32_t generation, int depth) {
@@ -22,6 +36,7 @@ bool EngineState::p2tDivePages(std::int32_t objectNumber, std::int32_t generatio
         return false;
     }
     m_visitedNodes.insert(nodeKey(objectNumber, generation));
+    const PathEntry onPath(m_pagesPath, {objectNumber, generation});
     if (!m_objects.p2tSeekObj(objectNumber, generation))
         return false;
     if (!scanTo("/Kids"))
@@ -65,6 +80,9 @@ bool EngineState::p2tDivePages(std::int32_t objectNumber, std::int32_t generatio
 
 bool EngineState::p2tDivePage(std::int32_t objectNumber, std::int32_t generation) {
     ++m_pageCounter;
+    // The page's fonts are read only when its content selects one.
+    m_fonts.beginPage({objectNumber, generation}, m_pagesPath);
+    m_extractor.beginPage(&m_fonts);
     m_host.showProgress("検索中..." + m_fileName + "(" + std::to_string(m_pageCounter) + "/" +
                         std::to_string(m_pageTotal) + ")");
     if (!m_objects.p2tSeekObj(objectNumber, generation)) {

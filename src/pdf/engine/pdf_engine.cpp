@@ -35,7 +35,9 @@ bool EngineState::p2tMain(const std::string& path) {
     m_host.setCaptionOnSearching(path);
     p2tResetPageCounter();
     m_objects.reset();
+    m_fonts.reset();
     m_visitedNodes.clear();
+    m_pagesPath.clear();
     m_pageTotal = 0;
     m_currentPdfPath = path;
     m_fileName = search::fileNameOf(path);

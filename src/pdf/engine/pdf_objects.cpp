@@ -608,11 +608,17 @@ PdfValue PdfObjects::parseValueAt(int depth) {
                 break;
             if (part == "(")
                 ++open;
-            if (part == ")")
-                --open;
+            if (part == ")" && --open == 0)
+                break;
+            if (value.text.size() < PdfReader::maxTokenLength) {
+                if (!value.text.empty())
+                    value.text += ' ';
+                value.text += part;
+            }
         }
     } else if (token[0] == '<') {
         value.kind = PdfValue::Kind::String;
+        value.hexString = true;
         value.text = token.substr(1);
         const PdfReader::Position before = m_reader.save();
         std::string_view close = m_reader.p2tGetToken();

@@ -28,7 +28,10 @@ struct ObjectRef {
 struct PdfValue {
     enum class Kind { None, Number, Name, Ref, Array, Dict, String, Keyword };
     Kind kind = Kind::None;
-    std::string text;  // Number, Name ("/Length"), Keyword
+    // Number, Name ("/Length"), Keyword; String: a hex string's digits, or a literal string's
+    // tokens joined by single spaces (approximate: escapes are not decoded).
+    std::string text;
+    bool hexString = false;
     ObjectRef ref;
     std::vector<PdfValue> items;    // Array
     std::vector<std::string> keys;  // Dict: keys[i] names values[i]
