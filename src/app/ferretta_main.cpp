@@ -1,0 +1,139 @@
+// ferretta: the desktop window. Start-up runs in a fixed order (one instance, shared state,
+// settings, menus, hot key, first form of the window, a folder from the command line); the
+// way out is exitPoint alone, which writes the settings back.
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QScreen>
+#include <QTranslator>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "app/debug_log.h"
+#include "app/settings.h"
+#include "app/start_up.h"
+#include "pdf/engine/cid_map.h"
+#include "pdf/frontends/pdf_viewer.h"
+#include "platform/data_folder.h"
+#include "platform/ini_file.h"
+#include "ui/main/main_form.h"
+#include "ui/main/qt_host.h"
+#include "ui/main/twips.h"
+
+namespace {
+
+using namespace ferretta;
+
+// True when Qt has a display to open: an X server, a Wayland compositor, or a platform chosen
+// by the user (offscreen, vnc ...). Without one QApplication would abort the process.
+bool haveDisplay() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0')
+            return true;
+    }
+    return false;
+}
+
+// One running instance, with a folder handed to it by a second start, comes with the hot key.
+// Until then every start runs on its own.
+bool handOffToRunningInstance(std::string_view /*commandLine*/) {
+    return false;
+}
+// The global hot key and the window hook that receives it; not there yet.
+void initHotKeyModuleValues() {}
+void startSubClass() {}
+void endHotKey() {}
+void endSubClass() {}
+
+std::filesystem::path settingsPath() {
+    return platform::dataFolder() / std::string(app::settingsFileName);
+}
+
+// The whole command line after the program name, as one text: a folder with blanks passed
+// without quotes arrives whole.
+std::string commandLineOf(int argc, char** argv) {
+    std::string text;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1)
+            text += ' ';
+        text += argv[i];
+    }
+    return text;
+}
+
+// Writes the settings with the window's position, releases what start-up took, ends the loop.
+void exitPoint(ui::main::MainForm& form, const app::Settings& settings) {
+    endHotKey();
+    endSubClass();
+    const QPoint position = form.frameGeometry().topLeft();
+    platform::IniFile ini = platform::IniFile::load(settingsPath());
+    app::saveConfigFile(settings, static_cast<float>(ui::main::pixelsToTwipsX(position.x(), &form)),
+                        static_cast<float>(ui::main::pixelsToTwipsY(position.y(), &form)), ini);
+    if (!ini.save(settingsPath())) {
+        std::fprintf(stderr, "ferretta: the settings could not be written to %s\n",
+                     settingsPath().string().c_str());
+    }
+    form.taskTrayOff();
+    pdf::initPDFValues();
+    app::debugLog().logClose();
+    QApplication::quit();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!haveDisplay()) {
+        std::fputs(
+            "ferretta: no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the window "
+            "cannot open.\nSearch from the command line instead: ferretta-cli FOLDER QUERY\n",
+            stderr);
+        return 1;
+    }
+    const std::string commandLine = commandLineOf(argc, argv);
+    if (handOffToRunningInstance(commandLine))
+        return 0;
+
+    QApplication application(argc, argv);
+    // The window stays alive minimized or hidden; only exitPoint ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QStringLiteral("qtbase_ja"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qtTranslator);
+    }
+
+    // initValues: the window with an empty word box, the run flags, the PDF state, the start-up
+    // file types (the settings structure starts with them).
+    app::Settings settings;
+    settings.editor = std::string(app::defaultEditor);
+    ui::main::MainForm form(settings);
+    pdf::initPDFValues();
+    if (!pdf::cidTable().p2tCIDInit(platform::findDataFile("AdobeCID.dat"),
+                                    platform::dataFolder())) {
+        form.host().showMessage(std::string("AdobeCID.dat") + "の読み込みでエラーが発生しました",
+                                app::MessageStyle::Critical);
+        return 1;
+    }
+
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(settingsPath(), ec)) {
+        app::loadConfigFile(platform::IniFile::load(settingsPath()), settings);
+    } else {
+        // No settings file yet: the same answers as reading an empty one.
+        app::loadConfigFile(platform::IniFile(), settings);
+    }
+    form.applySettings();
+    form.setExitHandler([&form, &settings] { exitPoint(form, settings); });
+
+    initHotKeyModuleValues();
+    startSubClass();
+    form.stateMachine().matrixCall(ui::modes::EventStartUpDone);
+    if (!commandLine.empty()) {
+        app::acceptFolderArgument(form.host(), settings, commandLine,
+                                  [&form] { form.bringToFront(); });
+    }
+    return QApplication::exec();
+}

@@ -1,0 +1,627 @@
+#include "ui/main/main_form.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <optional>
+
+#include "app/debug_log.h"
+#include "pdf/engine/cid_map.h"
+#include "pdf/engine/pdf_engine.h"
+#include "pdf/frontends/pdf_filter_search.h"
+#include "pdf/frontends/pdf_viewer.h"
+#include "platform/clock.h"
+#include "platform/data_folder.h"
+#include "search/finder.h"
+#include "search/hit.h"
+#include "search/query.h"
+#include "search/results_file.h"
+#include "search/search_command.h"
+#include "search/text_editor.h"
+#include "ui/main/qt_host.h"
+#include "ui/main/results_model.h"
+#include "ui/main/twips.h"
+#include "ui/options/options_placeholder.h"
+
+namespace ferretta::ui::main {
+
+namespace {
+
+constexpr std::string_view kSearchPlace = "mainForm::Command2_Click";
+constexpr int kKeyEnter = 13;
+constexpr int kKeyEscape = 27;
+// Room around the controls of the client area.
+constexpr double kMarginTwips = 60;
+
+QString toQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString searchCaption() {
+    return QStringLiteral("検索(&F)");
+}
+QString stopCaption() {
+    return QStringLiteral("中止(&C)");
+}
+QString applicationTitle() {
+    return QStringLiteral("Ferretta");
+}
+
+// The built-in PDF engine needs the character table; start-up loads it, this loads it when a
+// window was made without that start-up (tests, a table that arrived later).
+bool ensureCidTable(app::Host& host) {
+    if (pdf::cidTable().loaded())
+        return true;
+    if (pdf::cidTable().p2tCIDInit(platform::findDataFile("AdobeCID.dat"),
+                                   platform::dataFolder())) {
+        return true;
+    }
+    host.showMessage(std::string("AdobeCID.dat") + "の読み込みでエラーが発生しました",
+                     app::MessageStyle::Critical);
+    return false;
+}
+
+}  // namespace
+
+MainForm::MainForm(app::Settings& settings, QWidget* parent)
+    : QMainWindow(parent), m_settings(settings), m_model(std::make_unique<ResultsModel>()) {
+    setObjectName(QStringLiteral("mainForm"));
+    setWindowTitle(applicationTitle());
+    buildControls();
+    buildMenus();
+    m_host = std::make_unique<QtHost>(*this, *m_statusBar, *m_model);
+    m_machine = std::make_unique<modes::WindowStateMachine>(*this);
+}
+
+MainForm::~MainForm() {
+    // The view goes with the window's children; detach it before the model is destroyed.
+    m_list->setModel(nullptr);
+}
+
+void MainForm::buildControls() {
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    const int margin = twipsToPixelsX(kMarginTwips, this);
+    column->setContentsMargins(margin, margin, margin, margin);
+    column->setSpacing(margin);
+
+    auto* row = new QHBoxLayout();
+    row->setSpacing(margin);
+    m_combo = new QComboBox(central);
+    m_combo->setObjectName(QStringLiteral("Combo1"));
+    m_combo->setEditable(true);
+    // The history is kept by updateKeywordHistory alone; Enter must not add items of its own.
+    m_combo->setInsertPolicy(QComboBox::NoInsert);
+    m_combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_combo->setMinimumContentsLength(8);
+    m_combo->lineEdit()->installEventFilter(this);
+
+    m_searchButton = new QPushButton(searchCaption(), central);
+    m_searchButton->setObjectName(QStringLiteral("Command2"));
+    m_searchButton->setAutoDefault(false);
+
+    m_optionsButton = new QToolButton(central);
+    m_optionsButton->setObjectName(QStringLiteral("Command3"));
+    m_optionsButton->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+
+    m_toggleButton = new QToolButton(central);
+    m_toggleButton->setObjectName(QStringLiteral("ToggleButton1"));
+    m_toggleButton->setCheckable(true);
+    m_toggleButton->setToolTip(QStringLiteral("サイズの変更"));
+    m_toggleButton->setIcon(style()->standardIcon(QStyle::SP_TitleBarUnshadeButton));
+
+    row->addWidget(m_combo, 1);
+    row->addWidget(m_searchButton);
+    row->addWidget(m_optionsButton);
+    row->addWidget(m_toggleButton);
+    column->addLayout(row);
+
+    m_list = new QTreeView(central);
+    m_list->setObjectName(QStringLiteral("ListView1"));
+    m_list->setModel(m_model.get());
+    m_list->setRootIsDecorated(false);
+    m_list->setItemsExpandable(false);
+    m_list->setUniformRowHeights(true);  // keeps 100,000 rows fast to scroll
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_list->header()->setStretchLastSection(false);
+    m_list->header()->setSectionsClickable(true);
+    const auto widths = ResultsModel::initialColumnWidthsTwips();
+    for (int i = 0; i < ResultsModel::columnCountFixed; ++i) {
+        m_list->setColumnWidth(i, twipsToPixelsX(widths[static_cast<std::size_t>(i)], this));
+    }
+    m_list->installEventFilter(this);
+    column->addWidget(m_list, 1);
+    setCentralWidget(central);
+
+    m_statusBar = statusBar();
+    m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
+
+    connect(m_searchButton, &QPushButton::clicked, this, [this] { Command2_Click(); });
+    connect(m_optionsButton, &QToolButton::clicked, this, [this] { showOptions(); });
+    connect(m_toggleButton, &QToolButton::clicked, this, [this] {
+        m_machine->matrixCall(modes::EventToggle);
+        // The click flipped the button already; it shows the form the machine settled on.
+        m_toggleButton->setChecked(m_machine->stateNumber() == modes::StateNormal);
+    });
+    connect(m_list, &QTreeView::doubleClicked, this,
+            [this](const QModelIndex& index) { openRow(index.row()); });
+    connect(m_list->header(), &QHeaderView::sectionClicked, this, [this](int section) {
+        m_model->columnClicked(section);
+        m_list->header()->setSortIndicatorShown(true);
+        m_list->header()->setSortIndicator(m_model->sortColumn(), m_model->sortOrder());
+    });
+}
+
+void MainForm::buildMenus() {
+    QMenuBar* bar = menuBar();
+    auto addMenu = [this, bar](const char* name, const QString& caption) {
+        QMenu* menu = bar->addMenu(caption);
+        menu->setObjectName(QString::fromLatin1(name));
+        m_menus.push_back(menu);
+        return menu;
+    };
+    auto addItem = [this](QMenu* menu, const char* name, const QString& caption,
+                          const QKeySequence& keys, auto handler) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        if (!keys.isEmpty())
+            action->setShortcut(keys);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+
+    QMenu* file = addMenu("mnFile", QStringLiteral("ﾌｧｲﾙ(&F)"));
+    m_mnSave = addItem(file, "mnSave", QStringLiteral("検索結果を保存(&S)"),
+                       QKeySequence(Qt::CTRL | Qt::Key_S), [this] { mnSave_Click(); });
+    file->addSeparator()->setObjectName(QStringLiteral("mnBar0"));
+    addItem(file, "mnEnd", QStringLiteral("終了(&X)"), QKeySequence(), [this] { close(); });
+
+    QMenu* view = addMenu("mnView", QStringLiteral("表示(&V)"));
+    m_mnTopMost =
+        addItem(view, "mnTopMost", QStringLiteral("常に手前に表示(&P)"), QKeySequence(), [this] {
+            m_settings.topMost = m_mnTopMost->isChecked();
+            controlTopMost(m_settings.topMost);
+        });
+    m_mnPositionFixed = addItem(view, "mnPositionFixed",
+                                QStringLiteral("表示位置を画面右下に固定(&F)"), QKeySequence(),
+                                // Takes effect at the next change of form; nothing moves now.
+                                [this] { m_settings.fixed = m_mnPositionFixed->isChecked(); });
+    m_mnStatusBar =
+        addItem(view, "mnStatusBar", QStringLiteral("ステータスバー(&S)"), QKeySequence(), [this] {
+            m_settings.statusBar = m_mnStatusBar->isChecked();
+            m_statusBar->setVisible(m_settings.statusBar);
+            Form_Resize();
+        });
+    for (QAction* check : {m_mnTopMost, m_mnPositionFixed, m_mnStatusBar})
+        check->setCheckable(true);
+    addItem(view, "mnMinimum", QStringLiteral("ミニマム(&M)"), QKeySequence(Qt::Key_F9),
+            [this] { m_machine->matrixCall(modes::EventBeMinimum); });
+    addItem(view, "mnBeIcon", QStringLiteral("アイコン化(&I)"), QKeySequence(),
+            [this] { m_machine->matrixCall(modes::EventBeIcon); });
+
+    QMenu* tool = addMenu("mnTool", QStringLiteral("ﾂｰﾙ(&T)"));
+    addItem(tool, "mnOption", QStringLiteral("ｵﾌﾟｼｮﾝ(&O)"), QKeySequence(Qt::CTRL | Qt::Key_O),
+            [this] { showOptions(); });
+
+    QMenu* help = addMenu("mnHelp", QStringLiteral("ﾍﾙﾌﾟ(&H)"));
+    // The About box is still to come; until then the entry is there and does nothing.
+    addItem(help, "mnVersionInfo", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), QKeySequence(), [] {});
+}
+
+void MainForm::applySettings() {
+    m_mnPositionFixed->setChecked(m_settings.fixed);
+    m_mnStatusBar->setChecked(m_settings.statusBar);
+    m_statusBar->setVisible(m_settings.statusBar);
+    m_mnTopMost->setChecked(m_settings.topMost);
+    controlTopMost(m_mnTopMost->isChecked());
+
+    m_combo->clear();
+    for (const auto& word : m_settings.keywords) {
+        if (!word.empty())
+            m_combo->addItem(toQString(word));
+    }
+    m_combo->setEditText(QString());
+
+    // A pinned window is placed by every change of form; otherwise it opens where it was left.
+    if (!m_settings.fixed && m_settings.lastX && m_settings.lastY) {
+        move(twipsToPixelsX(*m_settings.lastX, this), twipsToPixelsY(*m_settings.lastY, this));
+    }
+}
+
+std::vector<std::string> MainForm::keywordItems() const {
+    std::vector<std::string> items;
+    items.reserve(static_cast<std::size_t>(m_combo->count()));
+    for (int i = 0; i < m_combo->count(); ++i)
+        items.push_back(m_combo->itemText(i).toStdString());
+    return items;
+}
+
+void MainForm::updateKeywordHistory() {
+    const QString text = m_combo->currentText();
+    auto items = search::updateKeywordHistory(keywordItems(), text.toStdString());
+    m_combo->clear();
+    for (const auto& item : items)
+        m_combo->addItem(toQString(item));
+    m_combo->setEditText(text);
+    m_settings.keywords = std::move(items);
+}
+
+void MainForm::Command2_Click() {
+    if (m_flags.isSearching) {
+        // A nested click: the running search sees the flag after its next doEvents and unwinds;
+        // the time is taken now, so the summary counts to the press.
+        m_flags.isAbort = true;
+        m_searchEndTime = platform::steadyMilliseconds();
+        return;
+    }
+    if (m_combo->currentText().isEmpty()) {
+        m_host->showMessage("検索文字列を入力してください", app::MessageStyle::Information);
+        return;
+    }
+    app::logWrite(kSearchPlace, "検索処理開始");
+    updateKeywordHistory();
+    m_searchButton->setText(stopCaption());
+    m_flags.isAbort = false;
+    m_flags.isSearching = true;
+    m_optionsButton->setEnabled(false);
+    m_toggleButton->setEnabled(false);
+    m_model->clear();
+
+    // The Word, Excel and PowerPoint applications would be started here; their searchers come
+    // with their own modules, and until then those files are not searched.
+    const std::int64_t files = searchFiles();
+    if (!m_flags.isAbort)
+        m_searchEndTime = platform::steadyMilliseconds();
+
+    m_toggleButton->setEnabled(true);
+    m_optionsButton->setEnabled(true);
+    m_flags.isSearching = false;
+    m_searchButton->setText(searchCaption());
+
+    const int hits = m_model->rowCount();
+    std::optional<std::int64_t> elapsed;
+    if (m_searchEndTime > m_searchStartTime)
+        elapsed = m_searchEndTime - m_searchStartTime;
+    m_host->setStatusText(search::summaryText(files, hits, elapsed));
+
+    m_machine->matrixCall(modes::EventSearchDone);
+    m_list->setFocus();
+    if (hits > 0) {
+        m_list->setCurrentIndex(m_model->index(0, 0));
+        m_list->scrollToTop();
+    }
+    setWindowTitle(applicationTitle());
+    app::logWrite(kSearchPlace, "検索処理終了");
+}
+
+std::int64_t MainForm::searchFiles() {
+    search::Matcher matcher(m_settings.regular, m_settings.strict);
+    matcher.targetStrsSplit(m_combo->currentText().toStdString());
+    search::Finder finder(*m_host, m_settings, matcher, m_flags);
+
+    pdf::PdfFilterSearcher pdfFilter(*m_host, m_settings, matcher, m_flags);
+    std::unique_ptr<pdf::PdfEngine> pdfEngine;
+    const bool pdfWanted = m_settings.fileTypes.isTarget(app::fileType::pdf);
+    if (pdfWanted && m_settings.pdfOwnEngine) {
+        if (ensureCidTable(*m_host)) {
+            pdfEngine =
+                std::make_unique<pdf::PdfEngine>(*m_host, matcher, m_flags, pdf::cidTable());
+            finder.setSearcher(app::fileType::pdf, [&pdfEngine](const std::string& path) {
+                return pdfEngine->p2tMain(path);
+            });
+        }
+    } else if (pdfWanted && !m_settings.pdfFilterPath.empty()) {
+        finder.setSearcher(app::fileType::pdf, [&pdfFilter](const std::string& path) {
+            return pdfFilter.find_pdfFilter(path);
+        });
+    }
+
+    m_flags.filterErrorShown = false;
+    m_searchStartTime = platform::steadyMilliseconds();
+    m_searchEndTime = m_searchStartTime;
+    return search::runSearch(*m_host, m_settings, finder, m_flags);
+}
+
+void MainForm::Combo1_KeyPress(int key) {
+    if (key == kKeyEnter) {
+        Command2_Click();
+    } else if (key == kKeyEscape && m_flags.isSearching) {
+        m_flags.isAbort = true;
+        m_searchEndTime = platform::steadyMilliseconds();
+    }
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+        if (watched == m_combo->lineEdit()) {
+            if (enter)
+                Combo1_KeyPress(kKeyEnter);
+            if (key == Qt::Key_Escape)
+                Combo1_KeyPress(kKeyEscape);
+        } else if (watched == m_list && enter) {
+            openRow(m_list->currentIndex().row());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainForm::openRow(int row) {
+    if (row < 0 || row >= m_model->rowCount())
+        return;
+    const search::OpenAction action = search::openActionFor(m_model->hitAt(row));
+    switch (action.kind) {
+        case search::OpenAction::Kind::TextEditor:
+            search::openInEditor(*m_host, m_settings.editor, action.location, action.position);
+            break;
+        case search::OpenAction::Kind::Pdf:
+            // The viewer reports nothing itself; a missing viewer leaves the click without effect.
+            pdf::pdfViewer().openPDFFile(action.location, action.page);
+            break;
+        case search::OpenAction::Kind::Word:
+        case search::OpenAction::Kind::Excel:
+        case search::OpenAction::Kind::PowerPoint:
+        case search::OpenAction::Kind::Outlook:
+            // Opened by the Office and mail modules once they exist; until then nothing.
+        case search::OpenAction::Kind::None:
+            break;
+    }
+}
+
+void MainForm::mnSave_Click() {
+    if (m_model->rowCount() == 0) {
+        m_host->showMessage("検索結果がありません", app::MessageStyle::Exclamation);
+        return;
+    }
+    QString filter = m_lastSaveFilter;
+    // saveResults asks about an existing file itself, with the program's own question.
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("検索結果の保存"), m_lastSavePath,
+        QStringLiteral("CSVﾌｧｲﾙ(*.csv);;ﾃｷｽﾄﾌｧｲﾙ(*.txt);;全てのﾌｧｲﾙ(*.*)"), &filter,
+        QFileDialog::DontConfirmOverwrite);
+    if (path.isEmpty())
+        return;
+    m_lastSavePath = path;
+    m_lastSaveFilter = filter;
+    saveResultsTo(std::filesystem::path(path.toStdString()));
+}
+
+bool MainForm::saveResultsTo(const std::filesystem::path& path) {
+    const std::vector<app::Hit> rows = m_model->rowsInOrder();
+    return search::saveResults(*m_host, path, rows);
+}
+
+void MainForm::showOptions() {
+    options::showOptionsPlaceholder(this);
+}
+
+// --- Window forms ----------------------------------------------------------------------------
+
+void MainForm::setOuterSize(int width, int height) {
+    // Qt sizes the client area; the frame (caption, borders) comes on top of it.
+    const int frameWidth = frameGeometry().width() - geometry().width();
+    const int frameHeight = frameGeometry().height() - geometry().height();
+    resize(std::max(1, width - frameWidth), std::max(1, height - frameHeight));
+}
+
+void MainForm::placeBottomRight() {
+    const QScreen* screenNow = screen();
+    if (screenNow == nullptr)
+        return;
+    const QRect area = screenNow->availableGeometry();
+    const QSize outer = frameGeometry().size();
+    move(area.x() + area.width() - outer.width(), area.y() + area.height() - outer.height());
+}
+
+void MainForm::keepInsideWorkArea() {
+    const QScreen* screenNow = screen();
+    if (screenNow == nullptr)
+        return;
+    const QRect area = screenNow->availableGeometry();
+    const QRect outer = frameGeometry();
+    int left = outer.x();
+    int top = outer.y();
+    if (top + outer.height() > area.y() + area.height())
+        top = area.y() + area.height() - outer.height();
+    if (left + outer.width() > area.x() + area.width())
+        left = area.x() + area.width() - outer.width();
+    if (left != outer.x() || top != outer.y())
+        move(left, top);
+}
+
+void MainForm::setMenusVisible(bool visible) {
+    menuBar()->setVisible(visible);
+}
+
+void MainForm::beMinimum() {
+    m_isModeChanging = true;
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    m_list->hide();
+    m_statusBar->hide();
+    setMenusVisible(false);
+    const int frameWidth = frameGeometry().width() - geometry().width();
+    // The caption is the frame's; the client area holds the one row of controls.
+    const int rowHeight = std::max(twipsToPixelsY(minimumRowTwips, this),
+                                   centralWidget()->minimumSizeHint().height());
+    const QSize target(std::max(1, twipsToPixelsX(minimumWidthTwips, this) - frameWidth),
+                       rowHeight);
+    if (size() != target)
+        resize(target);
+    if (m_settings.fixed)
+        placeBottomRight();
+    m_toggleButton->setChecked(false);
+    m_isModeChanging = false;
+    m_combo->setFocus();
+    controlTopMost(m_mnTopMost->isChecked());
+}
+
+void MainForm::beNormal() {
+    m_isModeChanging = true;
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    show();
+    m_list->show();
+    m_statusBar->setVisible(m_mnStatusBar->isChecked());
+    setMenusVisible(true);
+    resize(width(), twipsToPixelsY(normalClientTwips, this));
+    if (m_settings.fixed) {
+        placeBottomRight();
+    } else {
+        keepInsideWorkArea();
+    }
+    snapNormalSize();
+    m_combo->setFocus();
+    m_toggleButton->setChecked(true);
+    controlTopMost(m_mnTopMost->isChecked());
+    m_isModeChanging = false;
+}
+
+void MainForm::Form_Resize() {
+    if (m_isModeChanging)
+        return;
+    if (isMinimized() && !m_isInTaskTray) {
+        m_machine->matrixCall(modes::EventMinimized);
+        return;
+    }
+    // Minimized in the task bar in place of the tray: nothing to lay out.
+    if (isMinimized())
+        return;
+    const int state = m_machine->stateNumber();
+    if (state == modes::StateMinimum) {
+        // Whatever the user dragged, the compact form comes back.
+        beMinimum();
+        return;
+    }
+    if (state == modes::StateNormal)
+        snapNormalSize();
+}
+
+void MainForm::snapNormalSize() {
+    if (isMinimized() || isMaximized() || isFullScreen())
+        return;
+    // The list and the status bar are laid out by the window's layout: a hidden status bar
+    // leaves its height to the list. Only the smallest size is kept here.
+    const QSize outer = frameGeometry().size();
+    const int minWidth = twipsToPixelsX(normalMinWidthTwips, this);
+    const int minHeight = twipsToPixelsY(normalMinHeightTwips, this);
+    if (outer.width() < minWidth || outer.height() < minHeight) {
+        setOuterSize(std::max(outer.width(), minWidth), std::max(outer.height(), minHeight));
+    }
+}
+
+void MainForm::controlTopMost(bool topMost) {
+    if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == topMost)
+        return;
+    // Changing a window flag hides the window; show it again where it was.
+    const bool wasVisible = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, topMost);
+    if (wasVisible)
+        show();
+}
+
+// Provisional until the tray icon is built: "going to the tray" minimizes the window to the
+// task bar, and restoring it from there counts as the tray icon's click. So the window can
+// never become unreachable, on desktops with a tray or without.
+void MainForm::taskTrayOn() {
+    if (m_isInTaskTray)
+        return;
+    m_isInTaskTray = true;  // first: the minimize below must not count as the user's own
+    showMinimized();
+}
+
+void MainForm::taskTrayOff() {
+    if (!m_isInTaskTray)
+        return;
+    show();
+    controlTopMost(m_mnTopMost->isChecked());
+    m_isInTaskTray = false;
+}
+
+void MainForm::exitPoint() {
+    // A search running below this call unwinds; the event loop ends once it has.
+    m_flags.isAbort = true;
+    if (m_exitHandler) {
+        m_exitHandler();
+    } else {
+        QCoreApplication::quit();
+    }
+}
+
+void MainForm::setToggleButton(bool pressed) {
+    m_toggleButton->setChecked(pressed);
+}
+
+void MainForm::showMainWindow() {
+    show();
+    // The frame's size is known only once the window is shown; the compact form was sized
+    // without it on the way here.
+    if (m_list->isHidden())
+        beMinimum();
+    raise();
+    activateWindow();
+}
+
+void MainForm::focusSearchBox() {
+    m_combo->setFocus();
+}
+
+void MainForm::reportBadEvent(int state, int event) {
+    m_host->showMessage(modes::badEventText(state, event), app::MessageStyle::Exclamation);
+}
+
+void MainForm::bringToFront() {
+    const int state = m_machine->stateNumber();
+    if (state == modes::StateTrayFromMinimum || state == modes::StateTrayFromNormal) {
+        m_machine->matrixCall(modes::EventHotKey);
+    } else {
+        raise();
+        activateWindow();
+    }
+}
+
+void MainForm::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void MainForm::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    if (m_isInTaskTray && !isMinimized()) {
+        // The user restored the window from the task bar: as if the tray icon was clicked.
+        m_machine->matrixCall(modes::EventTrayClick);
+        return;
+    }
+    Form_Resize();
+}
+
+void MainForm::closeEvent(QCloseEvent* event) {
+    // The machine ends the program through exitPoint. When it cannot take the event now (it is
+    // busy with another), the window stays open rather than vanish with the program running.
+    if (m_machine->matrixCall(modes::EventUnload)) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+}  // namespace ferretta::ui::main

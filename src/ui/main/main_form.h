@@ -1,0 +1,146 @@
+#pragma once
+// mainForm: the search row, the results list, the status bar and the menus, and the search
+// command that runs inside the search button's click handler. The window carries out what the
+// window-state machine tells it; every change of its form goes through that machine.
+#include <QMainWindow>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "search/search_flags.h"
+#include "ui/modes/window_state_machine.h"
+
+class QAction;
+class QComboBox;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QToolButton;
+class QTreeView;
+
+namespace ferretta::ui::main {
+
+class QtHost;
+class ResultsModel;
+
+// Window sizes of the two forms, in twips.
+inline constexpr double normalMinWidthTwips = 4830;
+inline constexpr double normalMinHeightTwips = 6315;
+inline constexpr double minimumWidthTwips = 4830;
+inline constexpr double minimumRowTwips = 520;     // the minimum window below its caption
+inline constexpr double normalClientTwips = 6000;  // the normal window below its caption
+
+class MainForm : public QMainWindow, public modes::WindowActions {
+    Q_OBJECT
+  public:
+    // The settings are the process's; the window reads and changes them in place and must not
+    // outlive them.
+    explicit MainForm(app::Settings& settings, QWidget* parent = nullptr);
+    ~MainForm() override;
+
+    // The check marks of the view menu, the status bar, the always-on-top state and the word
+    // history follow the settings (start-up, after they were loaded).
+    void applySettings();
+
+    // Called by exitPoint (the window closed, the tray's exit): the program's own way out.
+    // Without one the application's event loop is told to quit.
+    void setExitHandler(std::function<void()> handler) { m_exitHandler = std::move(handler); }
+
+    // The search/stop button. Inside a running search (a nested click) it only asks the search
+    // to stop. Empty search words are reported and nothing else happens.
+    void Command2_Click();
+    // Enter acts as the search button (so Enter during a search stops it); Esc stops a running
+    // search. The key is not swallowed.
+    void Combo1_KeyPress(int key);
+    // Opens the hit of a row (displayed order) with the opener of its type: text files in the
+    // editor, PDF files in the viewer; other types open nothing yet. A row outside the list
+    // does nothing.
+    void openRow(int row);
+    // The save command: "検索結果がありません" when the list is empty, else the file dialog and
+    // saveResultsTo. Cancelling the dialog does nothing.
+    void mnSave_Click();
+    // Writes the rows in displayed order (asks before overwriting; tells the outcome).
+    bool saveResultsTo(const std::filesystem::path& path);
+    // The layout rule, also run on every resize.
+    void Form_Resize();
+    // Always on top or not.
+    void controlTopMost(bool topMost);
+    // Brings the window back from the tray or gives it the focus, as a folder handed over does.
+    void bringToFront();
+
+    // WindowActions.
+    void beMinimum() override;
+    void beNormal() override;
+    void taskTrayOn() override;
+    void taskTrayOff() override;
+    void exitPoint() override;
+    void setToggleButton(bool pressed) override;
+    void showMainWindow() override;
+    void focusSearchBox() override;
+    void reportBadEvent(int state, int event) override;
+
+    modes::WindowStateMachine& stateMachine() { return *m_machine; }
+    QtHost& host() { return *m_host; }
+    ResultsModel& model() { return *m_model; }
+    search::SearchFlags& flags() { return m_flags; }
+    QComboBox* combo() const { return m_combo; }
+    QPushButton* searchButton() const { return m_searchButton; }
+    QTreeView* listView() const { return m_list; }
+    QStatusBar* statusBarWidget() const { return m_statusBar; }
+    bool isInTaskTray() const { return m_isInTaskTray; }
+    // The current items of the word box, top first.
+    std::vector<std::string> keywordItems() const;
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void buildControls();
+    void buildMenus();
+    void updateKeywordHistory();
+    std::int64_t searchFiles();
+    void showOptions();
+    void setMenusVisible(bool visible);
+    // The window's outer size and position, in pixels, frame included.
+    void setOuterSize(int width, int height);
+    void placeBottomRight();
+    // The normal form's smallest size.
+    void snapNormalSize();
+    void keepInsideWorkArea();
+
+    app::Settings& m_settings;
+    search::SearchFlags m_flags;
+    std::unique_ptr<ResultsModel> m_model;
+    std::unique_ptr<QtHost> m_host;
+    std::unique_ptr<modes::WindowStateMachine> m_machine;
+    std::function<void()> m_exitHandler;
+
+    QComboBox* m_combo = nullptr;
+    QPushButton* m_searchButton = nullptr;
+    QToolButton* m_optionsButton = nullptr;
+    QToolButton* m_toggleButton = nullptr;
+    QTreeView* m_list = nullptr;
+    QStatusBar* m_statusBar = nullptr;
+    std::vector<QMenu*> m_menus;
+    QAction* m_mnSave = nullptr;
+    QAction* m_mnTopMost = nullptr;
+    QAction* m_mnPositionFixed = nullptr;
+    QAction* m_mnStatusBar = nullptr;
+
+    std::int64_t m_searchStartTime = 0;
+    std::int64_t m_searchEndTime = 0;
+    bool m_isModeChanging = false;
+    bool m_isInTaskTray = false;
+    // The save dialog starts where the previous one ended.
+    QString m_lastSavePath;
+    QString m_lastSaveFilter;
+};
+
+}  // namespace ferretta::ui::main

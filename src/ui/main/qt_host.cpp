@@ -1,0 +1,110 @@
+#include "ui/main/qt_host.h"
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QWidget>
+
+#include "platform/clock.h"
+#include "search/path_helpers.h"
+#include "ui/main/results_model.h"
+
+namespace ferretta::ui::main {
+
+namespace {
+
+// Short enough that the window never feels stuck (a stop click is seen within a frame or two).
+constexpr std::int64_t kEventsIntervalMs = 15;
+
+QString toQString(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The core joins the lines of a message with a lone carriage return; Qt breaks lines at '\n'.
+QString messageText(std::string_view text) {
+    QString out = toQString(text);
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
+}
+
+}  // namespace
+
+int messageBoxIconFor(app::MessageStyle style) {
+    switch (style) {
+        case app::MessageStyle::Critical:
+            return QMessageBox::Critical;
+        case app::MessageStyle::Question:
+            return QMessageBox::Question;
+        case app::MessageStyle::Exclamation:
+            return QMessageBox::Warning;
+        case app::MessageStyle::Information:
+            return QMessageBox::Information;
+        case app::MessageStyle::None:
+            break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QString searchingText(std::string_view path) {
+    return QStringLiteral("検索中...") + toQString(search::fileNameOf(path));
+}
+
+QtHost::QtHost(QWidget& window, QStatusBar& statusBar, ResultsModel& model)
+    : m_window(window), m_statusBar(statusBar), m_model(model) {}
+
+app::Host::RowHandle QtHost::addResult(const app::Hit& hit) {
+    return m_model.addResult(hit);
+}
+
+void QtHost::setContentColor(RowHandle row, std::uint32_t color) {
+    m_model.setContentColor(row, QColor::fromRgb(static_cast<QRgb>(color | 0xff000000u)));
+}
+
+void QtHost::setCaptionOnSearching(std::string_view path) {
+    showProgressText(searchingText(path));
+}
+
+void QtHost::showProgress(std::string_view text) {
+    showProgressText(toQString(text));
+}
+
+void QtHost::showProgressText(const QString& text) {
+    // isHidden, not isVisible: the bar of a window that is in the tray still counts as shown.
+    if (!m_statusBar.isHidden()) {
+        m_statusBar.showMessage(text);
+    } else {
+        m_window.setWindowTitle(text);
+    }
+}
+
+void QtHost::setStatusText(std::string_view text) {
+    m_statusBar.showMessage(toQString(text));
+}
+
+void QtHost::doEvents() {
+    if (m_doEventsHook)
+        m_doEventsHook();
+    const std::int64_t now = platform::steadyMilliseconds();
+    if (now - m_lastEventsMs < kEventsIntervalMs)
+        return;
+    QCoreApplication::processEvents();
+    m_lastEventsMs = platform::steadyMilliseconds();
+}
+
+void QtHost::showMessage(std::string_view text, app::MessageStyle style) {
+    QMessageBox box(static_cast<QMessageBox::Icon>(messageBoxIconFor(style)),
+                    QStringLiteral("Ferretta"), messageText(text), QMessageBox::Ok, &m_window);
+    box.exec();
+}
+
+bool QtHost::askYesNo(std::string_view text, app::MessageStyle style) {
+    QMessageBox box(static_cast<QMessageBox::Icon>(messageBoxIconFor(style)),
+                    QStringLiteral("Ferretta"), messageText(text),
+                    QMessageBox::Yes | QMessageBox::No, &m_window);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+}  // namespace ferretta::ui::main

@@ -1,0 +1,57 @@
+#pragma once
+// The core's host in the desktop window: hits go to the results model, progress to the status
+// bar or the window caption, messages to modal message boxes.
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "app/host.h"
+
+class QStatusBar;
+class QWidget;
+
+namespace ferretta::ui::main {
+
+class ResultsModel;
+
+// The message-box icon of a style: 16 critical, 32 question, 48 warning, 64 information;
+// anything else shows none.
+int messageBoxIconFor(app::MessageStyle style);
+
+// "検索中..." and the file name of the path: the progress text while a file is searched.
+QString searchingText(std::string_view path);
+
+class QtHost : public app::Host {
+  public:
+    // The window is the parent of the message boxes and carries the caption; all three must
+    // outlive the host.
+    QtHost(QWidget& window, QStatusBar& statusBar, ResultsModel& model);
+
+    RowHandle addResult(const app::Hit& hit) override;
+    void setContentColor(RowHandle row, std::uint32_t color) override;
+    // To the status bar while it is shown, else to the window caption (the caller puts the
+    // caption back when the search ends).
+    void setCaptionOnSearching(std::string_view path) override;
+    void showProgress(std::string_view text) override;
+    void setStatusText(std::string_view text) override;
+    // Runs pending events, but at most every few milliseconds: searchers call this per line,
+    // and an idle event loop pass per line would slow a search of a big file several times.
+    // The hook, when set, runs on every call (tests use it to stop at a given moment).
+    void doEvents() override;
+    void showMessage(std::string_view text, app::MessageStyle style) override;
+    bool askYesNo(std::string_view text, app::MessageStyle style) override;
+
+    void setDoEventsHook(std::function<void()> hook) { m_doEventsHook = std::move(hook); }
+
+  private:
+    void showProgressText(const QString& text);
+
+    QWidget& m_window;
+    QStatusBar& m_statusBar;
+    ResultsModel& m_model;
+    std::int64_t m_lastEventsMs = 0;
+    std::function<void()> m_doEventsHook;
+};
+
+}  // namespace ferretta::ui::main
