@@ -15,17 +15,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
     std::u16string fromCp932 = cp932ToUtf16(bytes);
-    if (cp932Length(fromCp932) != utf16ToCp932(fromCp932).size()) std::abort();
+    if (cp932Length(fromCp932) != utf16ToCp932(fromCp932).size())
+        std::abort();
 
     std::u16string fromUtf8 = utf8ToUtf16(bytes);
     std::string back = utf16ToUtf8(fromUtf8);
-    if (isValidUtf8(bytes) && back != bytes) std::abort();
+    if (isValidUtf8(bytes) && back != bytes)
+        std::abort();
 
     std::u16string units(size / 2, u'\0');
-    for (std::size_t i = 0; i + 1 < size; i += 2) units[i / 2] = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+    for (std::size_t i = 0; i + 1 < size; i += 2)
+        units[i / 2] = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
     std::u16string folded = foldForMatch(units);
-    if (folded.size() < units.size()) std::abort();  // folding never shortens a text
-    if (toUpperCase(units).size() != units.size()) std::abort();
+    if (folded.size() < units.size())
+        std::abort();  // folding never shortens a text
+    if (toUpperCase(units).size() != units.size())
+        std::abort();
     (void)utf16ToUtf8(units);
     (void)utf16ToCp932(folded);
     return 0;

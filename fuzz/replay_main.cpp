@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
         std::error_code ec;
         if (std::filesystem::is_directory(arg, ec)) {
             for (const auto& entry : std::filesystem::recursive_directory_iterator(arg)) {
-                if (entry.is_regular_file()) count += runOne(entry.path());
+                if (entry.is_regular_file())
+                    count += runOne(entry.path());
             }
         } else if (std::filesystem::is_regular_file(arg, ec)) {
             count += runOne(arg);

@@ -24,14 +24,16 @@ void writeLine(std::FILE* file, std::string_view place, std::string_view message
 }  // namespace
 
 DebugLog::~DebugLog() {
-    if (m_file) std::fclose(m_file);
+    if (m_file)
+        std::fclose(m_file);
 }
 
-std::string DebugLog::formatLine(const std::tm& t, std::string_view place, std::string_view message) {
+std::string DebugLog::formatLine(const std::tm& t, std::string_view place,
+                                 std::string_view message) {
     // The Japanese short date and long time formats: yyyy/MM/dd and H:mm:ss.
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d/%02d/%02d %d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
-                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(stamp, sizeof stamp, "%04d/%02d/%02d %d:%02d:%02d", t.tm_year + 1900,
+                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     std::string line(stamp);
     line += " - ";
     line += place;
@@ -41,15 +43,18 @@ std::string DebugLog::formatLine(const std::tm& t, std::string_view place, std::
 }
 
 bool DebugLog::logOpen() {
-    if (m_file) return false;
+    if (m_file)
+        return false;
     m_file = std::fopen(m_path.c_str(), "ab");
-    if (!m_file) return false;
+    if (!m_file)
+        return false;
     writeLine(m_file, "logOpen", kOpenMarker);
     return true;
 }
 
 bool DebugLog::logClose() {
-    if (!m_file) return false;
+    if (!m_file)
+        return false;
     writeLine(m_file, "logClose", kCloseMarker);
     std::fclose(m_file);
     m_file = nullptr;
@@ -57,7 +62,8 @@ bool DebugLog::logClose() {
 }
 
 bool DebugLog::logWrite(std::string_view place, std::string_view message) {
-    if (!m_file) return false;
+    if (!m_file)
+        return false;
     writeLine(m_file, place, message);
     return true;
 }

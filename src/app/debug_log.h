@@ -10,7 +10,7 @@
 namespace ferretta::app {
 
 class DebugLog {
-public:
+  public:
     explicit DebugLog(std::filesystem::path path) : m_path(std::move(path)) {}
     ~DebugLog();
     DebugLog(const DebugLog&) = delete;
@@ -34,7 +34,7 @@ public:
     static std::string formatLine(const std::tm& localTime, std::string_view place,
                                   std::string_view message);
 
-private:
+  private:
     std::filesystem::path m_path;
     std::FILE* m_file = nullptr;
 };

@@ -38,7 +38,8 @@ int fileTypeFromName(std::string_view name) {
         {"outlook-express-contact", fileType::outlookExpressContact},
     };
     for (const auto& [text, number] : names) {
-        if (text == name) return number;
+        if (text == name)
+            return number;
     }
     return -1;
 }

@@ -19,11 +19,11 @@ enum class MessageStyle : int {
 
 // One hit: one row of the results list. Texts are UTF-8.
 struct Hit {
-    int fileType = 0;        // file-type number: the row's icon and the opener used for it
-    std::string name;        // file name, or item subject; Excel sheet hits: book.xls[Sheet]
-    std::string content;     // the matching text, cut at its first carriage return
-    std::string location;    // full path, or the reference text of an item
-    std::string position;    // "line,column", page, slide, "row,column"; empty for name hits
+    int fileType = 0;      // file-type number: the row's icon and the opener used for it
+    std::string name;      // file name, or item subject; Excel sheet hits: book.xls[Sheet]
+    std::string content;   // the matching text, cut at its first carriage return
+    std::string location;  // full path, or the reference text of an item
+    std::string position;  // "line,column", page, slide, "row,column"; empty for name hits
 };
 
 // A colour as 0x00RRGGBB.
@@ -32,7 +32,7 @@ constexpr std::uint32_t rgb(int r, int g, int b) {
 }
 
 class Host {
-public:
+  public:
     using RowHandle = std::size_t;
     virtual ~Host() = default;
 

@@ -29,7 +29,8 @@ bool readTextFlag(const platform::IniFile& ini, std::string_view section, std::s
 bool readRoundsToOne(const platform::IniFile& ini, std::string_view section, std::string_view key,
                      std::string_view fallback) {
     auto flag = roundsToOne(readString(ini, section, key, fallback));
-    if (!flag) flag = roundsToOne(fallback);  // unreadable number: as if the key were absent
+    if (!flag)
+        flag = roundsToOne(fallback);  // unreadable number: as if the key were absent
     return flag.value_or(false);
 }
 
@@ -38,19 +39,25 @@ std::optional<float> readPosition(const platform::IniFile& ini, std::string_view
     return static_cast<float>(number.value_or(0.0));
 }
 
-const char* numericFlag(bool flag) { return flag ? "1" : "0"; }
-const char* textFlag(bool flag) { return flag ? "True" : "False"; }
+const char* numericFlag(bool flag) {
+    return flag ? "1" : "0";
+}
+const char* textFlag(bool flag) {
+    return flag ? "True" : "False";
+}
 
 }  // namespace
 
 std::optional<double> leadingNumber(std::string_view text, bool sixteenBit) {
     std::string compact;
     for (char c : text) {
-        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') compact += c;
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
+            compact += c;
     }
     std::size_t i = 0;
     std::string number;
-    if (i < compact.size() && (compact[i] == '+' || compact[i] == '-')) number += compact[i++];
+    if (i < compact.size() && (compact[i] == '+' || compact[i] == '-'))
+        number += compact[i++];
     bool digits = false;
     while (i < compact.size() && compact[i] >= '0' && compact[i] <= '9') {
         number += compact[i++];
@@ -63,39 +70,47 @@ std::optional<double> leadingNumber(std::string_view text, bool sixteenBit) {
             digits = true;
         }
     }
-    if (!digits) return 0.0;
-    if (i < compact.size() && (compact[i] == 'e' || compact[i] == 'E' || compact[i] == 'd' ||
-                               compact[i] == 'D')) {
+    if (!digits)
+        return 0.0;
+    if (i < compact.size() &&
+        (compact[i] == 'e' || compact[i] == 'E' || compact[i] == 'd' || compact[i] == 'D')) {
         std::size_t j = i + 1;
         std::string exponent = "e";
-        if (j < compact.size() && (compact[j] == '+' || compact[j] == '-')) exponent += compact[j++];
+        if (j < compact.size() && (compact[j] == '+' || compact[j] == '-'))
+            exponent += compact[j++];
         bool expDigits = false;
         while (j < compact.size() && compact[j] >= '0' && compact[j] <= '9') {
             exponent += compact[j++];
             expDigits = true;
         }
-        if (expDigits) number += exponent;
+        if (expDigits)
+            number += exponent;
     }
     double value = 0.0;
     const char* first = number.data();
-    if (*first == '+') ++first;
+    if (*first == '+')
+        ++first;
     auto [ptr, ec] = std::from_chars(first, number.data() + number.size(), value);
-    if (ec != std::errc() || !std::isfinite(value)) return std::nullopt;
+    if (ec != std::errc() || !std::isfinite(value))
+        return std::nullopt;
     double rounded = std::nearbyint(value);  // the default rounding mode: halves to even
-    if (sixteenBit && (rounded < -32768.0 || rounded > 32767.0)) return std::nullopt;
+    if (sixteenBit && (rounded < -32768.0 || rounded > 32767.0))
+        return std::nullopt;
     return value;
 }
 
 std::optional<bool> roundsToOne(std::string_view text) {
     auto number = leadingNumber(text);
-    if (!number) return std::nullopt;
+    if (!number)
+        return std::nullopt;
     return std::nearbyint(*number) == 1.0;
 }
 
 std::string singleToText(float value) {
     char buffer[64];
     auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-    if (ec != std::errc()) return "0";
+    if (ec != std::errc())
+        return "0";
     return std::string(buffer, ptr);
 }
 
@@ -105,17 +120,20 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
     s.dirList.fill({});
     for (int n = 0; n < folderHistorySize; ++n) {
         std::string value = readString(ini, kSearch, numberedKey("Dir", n));
-        if (!value.empty()) s.dirList[next++] = value;
+        if (!value.empty())
+            s.dirList[next++] = value;
     }
     s.dir = s.dirList[0];
 
     std::string editor = readString(ini, kOther, "Editor", defaultEditor);
-    if (!editor.empty()) s.editor = editor;
+    if (!editor.empty())
+        s.editor = editor;
 
     s.keywords.clear();
     for (int n = 0; n < keywordHistoryKeys; ++n) {
         std::string value = readString(ini, kSearch, numberedKey("keyword", n));
-        if (!value.empty()) s.keywords.push_back(value);
+        if (!value.empty())
+            s.keywords.push_back(value);
     }
 
     s.subFolder = readRoundsToOne(ini, kSearch, "SubFolder", "1");
@@ -136,7 +154,8 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
     }
 
     for (int n = 0; n < fileType::slotCount; ++n) {
-        s.fileTypes.targetFileType[n] = readTextFlag(ini, kSearch, numberedKey("targetFileType", n));
+        s.fileTypes.targetFileType[n] =
+            readTextFlag(ini, kSearch, numberedKey("targetFileType", n));
     }
 
     s.textTags = readString(ini, kSearch, "textTags");
@@ -150,10 +169,12 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
 void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
     ini.set(kSearch, "Dir", s.dir);
     for (std::size_t i = 0; i < s.keywords.size(); ++i) {
-        if (!s.keywords[i].empty()) ini.set(kSearch, numberedKey("keyword", static_cast<int>(i)), s.keywords[i]);
+        if (!s.keywords[i].empty())
+            ini.set(kSearch, numberedKey("keyword", static_cast<int>(i)), s.keywords[i]);
     }
     for (int n = 0; n < folderHistorySize; ++n) {
-        if (!s.dirList[n].empty()) ini.set(kSearch, numberedKey("Dir", n), s.dirList[n]);
+        if (!s.dirList[n].empty())
+            ini.set(kSearch, numberedKey("Dir", n), s.dirList[n]);
     }
     ini.set(kOther, "Editor", s.editor);
     ini.set(kSearch, "SubFolder", numericFlag(s.subFolder));
@@ -185,7 +206,8 @@ Settings loadSettingsFrom(const std::filesystem::path& iniPath) {
 void addFolderHistory(Settings& s, std::string_view folder) {
     std::vector<std::string> list{std::string(folder)};
     for (const auto& entry : s.dirList) {
-        if (!entry.empty() && entry != folder) list.push_back(entry);
+        if (!entry.empty() && entry != folder)
+            list.push_back(entry);
     }
     for (int n = 0; n < folderHistorySize; ++n) {
         s.dirList[n] = n < static_cast<int>(list.size()) ? list[n] : std::string();

@@ -20,10 +20,10 @@ inline constexpr int folderHistorySize = 11;
 inline constexpr int keywordHistoryKeys = 101;
 
 struct Settings {
-    std::string dir;                                      // "Dir": current search folder
-    std::array<std::string, folderHistorySize> dirList;   // "Dir0".."Dir10", most recent first
-    std::vector<std::string> keywords;                    // "keyword0".."keyword100"
-    std::string editor;                                   // "Editor": editor command template
+    std::string dir;                                     // "Dir": current search folder
+    std::array<std::string, folderHistorySize> dirList;  // "Dir0".."Dir10", most recent first
+    std::vector<std::string> keywords;                   // "keyword0".."keyword100"
+    std::string editor;                                  // "Editor": editor command template
     bool subFolder = true;
     bool fileNameOnly = false;
     bool strict = false;
@@ -34,7 +34,7 @@ struct Settings {
     // The window's Left and Top in twips; read only when the window is not pinned.
     std::optional<float> lastX;
     std::optional<float> lastY;
-    FileTypeTable fileTypes = initialFileTypeTable();     // "targetFileType0".."20"
+    FileTypeTable fileTypes = initialFileTypeTable();  // "targetFileType0".."20"
     std::string textTags = "TXT";
     bool pdfOwnEngine = false;
     std::string pdfFilterPath;

@@ -6,7 +6,8 @@ namespace ferretta::app {
 
 bool isFolder(std::string_view path) {
     // A NUL would cut the name the system sees: "dir\0junk" is no folder.
-    if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+    if (path.empty() || path.find('\0') != std::string_view::npos)
+        return false;
     struct stat info {};
     return ::stat(std::string(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
@@ -15,20 +16,25 @@ std::string removeNewlines(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c != '\r' && c != '\n') out += c;
+        if (c != '\r' && c != '\n')
+            out += c;
     }
     return out;
 }
 
 void acceptFolderArgument(Host& host, Settings& settings, std::string_view text,
                           const std::function<void()>& showWindow) {
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
-    if (showWindow) showWindow();
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+        text = text.substr(1, text.size() - 2);
+    if (showWindow)
+        showWindow();
     if (isFolder(text)) {
         addFolderHistory(settings, text);
-        host.showMessage("検索対象フォルダを設定しました\r" + std::string(text), MessageStyle::Information);
+        host.showMessage("検索対象フォルダを設定しました\r" + std::string(text),
+                         MessageStyle::Information);
     } else {
-        host.showMessage("渡された文字列はフォルダ名ではありません\r" + std::string(text), MessageStyle::Exclamation);
+        host.showMessage("渡された文字列はフォルダ名ではありません\r" + std::string(text),
+                         MessageStyle::Exclamation);
     }
 }
 

@@ -110,11 +110,15 @@ std::string cp932ToUtf8(std::string_view bytes) {
     const unsigned char* const end = begin + bytes.size();
     auto next = [end](const unsigned char*& src) -> char16_t {
         const unsigned char b = *src++;
-        if (b < 0x80) return b;
+        if (b < 0x80)
+            return b;
         const int row = kLeadRow[b];
-        if (row < 0) return static_cast<char16_t>(kSingleByte[b]);
-        if (src == end) return u'?';
-        if (!isTrailByte(*src)) return kUndefinedDoubleByte;
+        if (row < 0)
+            return static_cast<char16_t>(kSingleByte[b]);
+        if (src == end)
+            return u'?';
+        if (!isTrailByte(*src))
+            return kUndefinedDoubleByte;
         const std::uint16_t ch = kDoubleByte[row][trailIndex(*src++)];
         return ch == kNoCode ? kUndefinedDoubleByte : static_cast<char16_t>(ch);
     };

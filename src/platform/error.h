@@ -7,12 +7,12 @@
 namespace ferretta {
 
 class Error : public std::runtime_error {
-public:
+  public:
     enum class Kind { FileOpen, FileRead, FolderList, InvalidPattern, Other };
     Error(Kind kind, const std::string& what) : std::runtime_error(what), m_kind(kind) {}
     Kind kind() const noexcept { return m_kind; }
 
-private:
+  private:
     Kind m_kind;
 };
 

@@ -23,7 +23,7 @@ std::size_t byteOrderMarkLength(TextEncoding encoding);
 // not part of the line; a last line without terminator is returned too. Lines come back as
 // UTF-8 whatever the file's encoding (invalid bytes are replaced, never fatal).
 class LineReader {
-public:
+  public:
     // Opens the file. Throws ferretta::Error (kind FileOpen) naming the file when it
     // cannot be opened for reading; the text-file search lets that travel to its caller.
     explicit LineReader(const std::filesystem::path& path);
@@ -43,7 +43,7 @@ public:
     // this is the line's ANSI form). For UTF-16 files the bytes are UTF-16 code units.
     std::string readRawLine();
 
-private:
+  private:
     bool fill();
     int m_fd = -1;
     std::filesystem::path m_path;

@@ -1,11 +1,11 @@
 #pragma once
 // Starting programs without a shell, and waiting for them.
+#include <sys/types.h>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-#include <sys/types.h>
 
 namespace ferretta::platform {
 

@@ -8,7 +8,7 @@
 namespace ferretta::platform {
 
 class Regex {
-public:
+  public:
     // Compiles a pattern (UTF-8), case-insensitively. Answers nullopt and fills errorText when
     // the pattern is invalid.
     static std::optional<Regex> compile(std::string_view pattern, std::string* errorText = nullptr);
@@ -21,7 +21,7 @@ public:
     // nullopt when there is no match or the engine gives up (match limit reached).
     std::optional<std::size_t> firstIndex(std::u16string_view text) const;
 
-private:
+  private:
     struct Impl;
     explicit Regex(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> m_impl;

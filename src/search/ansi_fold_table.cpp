@@ -12,7 +12,9 @@ namespace {
 
 using platform::isCp932LeadByte;
 
-constexpr bool isTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+constexpr bool isTrailByte(unsigned char b) {
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
 
 struct Folded {
     std::uint8_t length = 0;
@@ -22,7 +24,7 @@ struct Folded {
 };
 
 class FoldTables {
-public:
+  public:
     FoldTables() {
         for (int b = 0; b < 256; ++b) {
             std::string one(1, static_cast<char>(b));
@@ -34,14 +36,17 @@ public:
             m_single[b] = make(one, true);
         }
         for (int lead = 0x81; lead <= 0xFC; ++lead) {
-            if (!isCp932LeadByte(static_cast<unsigned char>(lead))) continue;
+            if (!isCp932LeadByte(static_cast<unsigned char>(lead)))
+                continue;
             bool identity = true;
             for (int trail = 0x40; trail <= 0xFC; ++trail) {
-                if (!isTrailByte(static_cast<unsigned char>(trail))) continue;
+                if (!isTrailByte(static_cast<unsigned char>(trail)))
+                    continue;
                 const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
                 Folded f = make(std::string_view(pair, 2), false);
                 m_double[(lead << 8) | trail] = f;
-                identity = identity && f.length == 2 && f.bytes[0] == pair[0] && f.bytes[1] == pair[1];
+                identity =
+                    identity && f.length == 2 && f.bytes[0] == pair[0] && f.bytes[1] == pair[1];
             }
             m_identityLead[lead] = identity;
         }
@@ -57,7 +62,8 @@ public:
         }
         for (int lead = 0x81; lead <= 0xFC; ++lead) {
             for (int trail = 0; trail < 256; ++trail) {
-                if (isCp932LeadByte(static_cast<unsigned char>(lead)) && isTrailByte(static_cast<unsigned char>(trail))) {
+                if (isCp932LeadByte(static_cast<unsigned char>(lead)) &&
+                    isTrailByte(static_cast<unsigned char>(trail))) {
                     m_flat[(lead << 8) | trail] = m_double[(lead << 8) | trail];
                 }
             }
@@ -67,15 +73,18 @@ public:
     const Folded* flat() const { return m_flat.data(); }
 
     const Folded& single(unsigned char b) const { return m_single[b]; }
-    const Folded& pair(unsigned char lead, unsigned char trail) const { return m_double[(lead << 8) | trail]; }
+    const Folded& pair(unsigned char lead, unsigned char trail) const {
+        return m_double[(lead << 8) | trail];
+    }
     bool identityLead(unsigned char lead) const { return m_identityLead[lead]; }
     const Folded& leadAtEnd() const { return m_leadAtEnd; }
 
-private:
+  private:
     // Decodes the bytes, keeps the first character, folds and re-encodes it.
     static Folded make(std::string_view bytes, bool firstCharOnly) {
         std::u16string decoded = platform::cp932ToUtf16(bytes);
-        if (firstCharOnly || decoded.size() > 1) decoded.resize(1);
+        if (firstCharOnly || decoded.size() > 1)
+            decoded.resize(1);
         Folded f;
         f.decoded = decoded.empty() ? u'?' : decoded[0];
         f.reencoded = static_cast<std::uint8_t>(platform::cp932Length(decoded));
@@ -83,7 +92,8 @@ private:
         // Folding never lengthens a character's CP932 form; cut defensively so the invariant
         // "output no longer than input" cannot be broken by a table change.
         std::size_t limit = firstCharOnly ? 1 : 2;
-        if (folded.size() > limit) folded.resize(limit);
+        if (folded.size() > limit)
+            folded.resize(limit);
         f.length = static_cast<std::uint8_t>(folded.size());
         std::memcpy(f.bytes.data(), folded.data(), folded.size());
         return f;
@@ -145,7 +155,8 @@ void foldCp932(std::string_view in, std::string& out, bool textEndsHere) {
         // The last byte: a lead byte there ends the text unless the text goes on elsewhere.
         const unsigned b = src[i];
         const bool lead = isCp932LeadByte(static_cast<unsigned char>(b));
-        const Folded& f = lead ? (textEndsHere ? tables().leadAtEnd() : tables().single(static_cast<unsigned char>(b)))
+        const Folded& f = lead ? (textEndsHere ? tables().leadAtEnd()
+                                               : tables().single(static_cast<unsigned char>(b)))
                                : flat[b];
         *dst++ = f.bytes[0];
     }
@@ -166,7 +177,8 @@ void decodeCp932(std::string_view in, std::u16string& out) {
     }
     if (i < n) {
         const unsigned b = src[i];
-        *dst++ = isCp932LeadByte(static_cast<unsigned char>(b)) ? tables().leadAtEnd().decoded : flat[b].decoded;
+        *dst++ = isCp932LeadByte(static_cast<unsigned char>(b)) ? tables().leadAtEnd().decoded
+                                                                : flat[b].decoded;
     }
     out.resize(static_cast<std::size_t>(dst - out.data()));
 }
@@ -174,7 +186,8 @@ void decodeCp932(std::string_view in, std::u16string& out) {
 AnsiCharInfo cp932CharAt(std::string_view text, std::size_t at) {
     const FoldTables& t = tables();
     auto b = static_cast<unsigned char>(text[at]);
-    if (b < 0x80) return {1, 1};
+    if (b < 0x80)
+        return {1, 1};
     if (isCp932LeadByte(b)) {
         if (at + 1 < text.size() && isTrailByte(static_cast<unsigned char>(text[at + 1]))) {
             return {2, t.pair(b, static_cast<unsigned char>(text[at + 1])).reencoded};

@@ -10,8 +10,8 @@
 namespace ferretta::search {
 
 struct AnsiCharInfo {
-    std::uint8_t length;        // bytes the character takes in the input (1 or 2)
-    std::uint8_t reencoded;     // bytes of its decoded form encoded again (what positions count)
+    std::uint8_t length;     // bytes the character takes in the input (1 or 2)
+    std::uint8_t reencoded;  // bytes of its decoded form encoded again (what positions count)
 };
 
 // Folds `in` into `out` (resized to fit). Never longer than the input. Line terminators and

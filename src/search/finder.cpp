@@ -29,19 +29,32 @@ bool isTextTag(std::string_view extension, std::string_view textTags) {
 }
 
 int fileTypeOf(std::string_view extension, std::string_view textTags) {
-    if (extension == "DOC") return ft::word;
-    if (extension == "XLS") return ft::excel;
-    if (extension == "MDB") return ft::access;
-    if (extension == "PPT") return ft::powerPoint;
-    if (extension == "PDF") return ft::pdf;
-    if (isTextTag(extension, textTags)) return ft::text;
+    if (extension == "DOC")
+        return ft::word;
+    if (extension == "XLS")
+        return ft::excel;
+    if (extension == "MDB")
+        return ft::access;
+    if (extension == "PPT")
+        return ft::powerPoint;
+    if (extension == "PDF")
+        return ft::pdf;
+    if (isTextTag(extension, textTags))
+        return ft::text;
     return ft::unknown;
 }
 
-Finder::Finder(app::Host& host, const app::Settings& settings, const Matcher& matcher, SearchFlags& flags)
-    : m_host(host), m_settings(settings), m_matcher(matcher), m_flags(flags), m_textSearcher(host, matcher, flags) {}
+Finder::Finder(app::Host& host, const app::Settings& settings, const Matcher& matcher,
+               SearchFlags& flags)
+    : m_host(host),
+      m_settings(settings),
+      m_matcher(matcher),
+      m_flags(flags),
+      m_textSearcher(host, matcher, flags) {}
 
-void Finder::setSearcher(int fileType, Searcher searcher) { m_searchers[fileType] = std::move(searcher); }
+void Finder::setSearcher(int fileType, Searcher searcher) {
+    m_searchers[fileType] = std::move(searcher);
+}
 
 void Finder::checkFileName(const std::string& path) {
     std::string name = fileNameOf(path);
@@ -59,11 +72,16 @@ bool Finder::findInFile(const std::string& path) {
         auto searcher = m_searchers.find(type);
         return searcher != m_searchers.end() && searcher->second(path);
     };
-    if (extension == "DOC") return types.isTarget(ft::word) && run(ft::word);
-    if (extension == "XLS") return types.isTarget(ft::excel) && run(ft::excel);
-    if (extension == "MDB") return false;
-    if (extension == "PPT") return types.isTarget(ft::powerPoint) && run(ft::powerPoint);
-    if (extension == "PDF") return types.isTarget(ft::pdf) && run(ft::pdf);
+    if (extension == "DOC")
+        return types.isTarget(ft::word) && run(ft::word);
+    if (extension == "XLS")
+        return types.isTarget(ft::excel) && run(ft::excel);
+    if (extension == "MDB")
+        return false;
+    if (extension == "PPT")
+        return types.isTarget(ft::powerPoint) && run(ft::powerPoint);
+    if (extension == "PDF")
+        return types.isTarget(ft::pdf) && run(ft::pdf);
     if (isTextTag(extension, m_settings.textTags) && types.isTarget(ft::text)) {
         return m_textSearcher.findText(path);
     }
@@ -79,7 +97,8 @@ bool Finder::listFolder(const std::string& folder, std::vector<std::string>& fil
     folders.clear();
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) {
-        if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP || topLevel) {
+        if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG || errno == ELOOP ||
+            topLevel) {
             return false;
         }
         throw Error(Error::Kind::FolderList, folder + ": " + std::strerror(errno));
@@ -90,11 +109,13 @@ bool Finder::listFolder(const std::string& folder, std::vector<std::string>& fil
         errno = 0;
         dirent* entry = ::readdir(dir);
         if (!entry) {
-            if (errno != 0) throw Error(Error::Kind::FolderList, folder + ": " + std::strerror(errno));
+            if (errno != 0)
+                throw Error(Error::Kind::FolderList, folder + ": " + std::strerror(errno));
             break;
         }
         std::string_view name(entry->d_name);
-        if (name == "." || name == "..") continue;
+        if (name == "." || name == "..")
+            continue;
         struct stat info {};
         if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             app::logWrite("findInDir", folder + std::string(name) + ": " + std::strerror(errno));
@@ -123,7 +144,8 @@ std::int64_t Finder::findInDir(std::string& folder) {
         m_host.showMessage("検索対象フォルダを指定してください", app::MessageStyle::Information);
         return 0;
     }
-    if (folder.back() != pathSeparator) folder += pathSeparator;
+    if (folder.back() != pathSeparator)
+        folder += pathSeparator;
 
     // Depth first, all files of a folder before its sub-folders, without recursion so that a
     // very deep tree cannot exhaust the stack.
@@ -151,16 +173,20 @@ std::int64_t Finder::findInDir(std::string& folder) {
                 ++count;
                 continue;
             }
-            if (findInFile(filePath)) ++count;
+            if (findInFile(filePath))
+                ++count;
             m_host.doEvents();
-            if (m_flags.isAbort) break;
+            if (m_flags.isAbort)
+                break;
         }
-        if (!m_settings.subFolder) level.folders.clear();
+        if (!m_settings.subFolder)
+            level.folders.clear();
         stack.push_back(std::move(level));
         return true;
     };
 
-    if (!enter(folder, true)) return 0;
+    if (!enter(folder, true))
+        return 0;
     while (!stack.empty()) {
         Level& top = stack.back();
         if (top.next >= top.folders.size()) {

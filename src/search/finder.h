@@ -23,11 +23,12 @@ int fileTypeOf(std::string_view extension, std::string_view textTags);
 bool isTextTag(std::string_view extension, std::string_view textTags);
 
 class Finder {
-public:
+  public:
     // A searcher for one file type: answers true when the file counts as searched.
     using Searcher = std::function<bool(const std::string& path)>;
 
-    Finder(app::Host& host, const app::Settings& settings, const Matcher& matcher, SearchFlags& flags);
+    Finder(app::Host& host, const app::Settings& settings, const Matcher& matcher,
+           SearchFlags& flags);
 
     // Installs the searcher of a file type (Word, Excel, PowerPoint, PDF come from their own
     // modules). Without one, files of that type answer false.
@@ -47,7 +48,7 @@ public:
     // Reports a hit on the file name itself, whatever the file's type.
     void checkFileName(const std::string& path);
 
-private:
+  private:
     bool listFolder(const std::string& folder, std::vector<std::string>& files,
                     std::vector<std::string>& folders, bool topLevel);
 

@@ -52,7 +52,8 @@ OpenAction openActionFor(const app::Hit& hit) {
                 // The second piece of the name split at "[", without its closing "]".
                 std::string piece = hit.name.substr(open + 1);
                 piece = piece.substr(0, piece.find('['));
-                if (!piece.empty()) piece.pop_back();
+                if (!piece.empty())
+                    piece.pop_back();
                 action.sheet = piece;
                 action.position = hit.position;
             }

@@ -23,11 +23,11 @@ struct OpenAction {
     enum class Kind { None, TextEditor, Word, Excel, PowerPoint, Pdf, Outlook };
     Kind kind = Kind::None;
     int fileType = 0;
-    std::string location;  // the path, or the item's reference text
-    std::string search;    // Word: the matching text to jump to
-    std::string sheet;     // Excel: the sheet of the hit; empty for a hit on the file name
-    std::string position;  // text: "line,column"; Excel: "row,column"; PowerPoint: slide
-    std::int32_t page = 1; // PDF: the page to open at (1 when the hit has no page)
+    std::string location;   // the path, or the item's reference text
+    std::string search;     // Word: the matching text to jump to
+    std::string sheet;      // Excel: the sheet of the hit; empty for a hit on the file name
+    std::string position;   // text: "line,column"; Excel: "row,column"; PowerPoint: slide
+    std::int32_t page = 1;  // PDF: the page to open at (1 when the hit has no page)
 };
 
 // Picks the opener for a row by its file-type number. Rows of unknown types, of types without

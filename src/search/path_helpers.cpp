@@ -14,14 +14,17 @@ std::string fileNameOf(std::string_view path) {
 
 std::string extensionOf(std::string_view name) {
     std::size_t at = name.rfind('.');
-    if (at == std::string_view::npos) return {};
+    if (at == std::string_view::npos)
+        return {};
     std::string_view extension = name.substr(at + 1);
     bool ascii = true;
-    for (char c : extension) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    for (char c : extension)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     if (ascii) {
         std::string upper(extension);
         for (char& c : upper) {
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
         }
         return upper;
     }

@@ -22,7 +22,7 @@ inline constexpr int maxWords = 10;
 std::int32_t countDoubleByteChars(std::u16string_view text);
 
 class Matcher {
-public:
+  public:
     // regular: the whole query is one regular expression (always case-insensitive).
     // strict: distinguish upper/lower case and full/half width (no folded pass).
     Matcher(bool regular, bool strict) : m_regular(regular), m_strict(strict) {}
@@ -70,7 +70,7 @@ public:
     // The exact, byte-wise pass alone over an ANSI text: 0 or the 1-based byte position.
     std::int32_t exactPass(std::string_view ansi) const;
 
-private:
+  private:
     std::int32_t foldedPass(std::u16string_view text) const;
 
     bool m_regular;

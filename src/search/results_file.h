@@ -18,8 +18,9 @@ std::string resultFileBytes(std::span<const app::Hit> rows);
 // Saves the rows in their list order. When the file exists the host is asked whether to
 // overwrite it; without a Yes nothing happens. The old file is replaced only once the new one
 // is completely written, so a failure never leaves the user with half a file. Reports
-// "検索結果が保存されました" or, on any failure, "検索結果の保存に失敗しました". Answers whether the
-// file was written.
-bool saveResults(app::Host& host, const std::filesystem::path& path, std::span<const app::Hit> rows);
+// "検索結果が保存されました" or, on any failure, "検索結果の保存に失敗しました". Answers whether
+// the file was written.
+bool saveResults(app::Host& host, const std::filesystem::path& path,
+                 std::span<const app::Hit> rows);
 
 }  // namespace ferretta::search

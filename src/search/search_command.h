@@ -17,11 +17,13 @@ namespace ferretta::search {
 
 // "12ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、3件ヒットしました。(1.234秒)"; the time part only when given and
 // positive.
-std::string summaryText(std::int64_t files, std::int64_t hits, std::optional<std::int64_t> elapsedMs);
+std::string summaryText(std::int64_t files, std::int64_t hits,
+                        std::optional<std::int64_t> elapsedMs);
 
 // The history with the text moved to the front (exact comparison), empty entries dropped. An
 // empty text leaves the history as it is.
-std::vector<std::string> updateKeywordHistory(const std::vector<std::string>& items, std::string_view text);
+std::vector<std::string> updateKeywordHistory(const std::vector<std::string>& items,
+                                              std::string_view text);
 
 // Searches the file types of the folder walk, then the item types of the mail program in
 // their order (through `itemSearch`, when given). Answers the number of files and items

@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <emmintrin.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <emmintrin.h>
 #include <limits>
 #include <memory>
 
@@ -26,7 +26,9 @@ namespace {
 constexpr std::size_t kReadSize = 1 << 20;
 constexpr std::size_t kSniffSize = 64 * 1024;
 
-bool isTrailByte(unsigned char b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
+bool isTrailByte(unsigned char b) {
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
 
 // The start of each line of the block (after every line end, but not at the block's end).
 void findLineStarts(std::string_view block, std::vector<std::size_t>& starts) {
@@ -35,8 +37,10 @@ void findLineStarts(std::string_view block, std::vector<std::size_t>& starts) {
     const char* data = block.data();
     const std::size_t n = block.size();
     auto consider = [&](std::size_t j) {
-        if (data[j] == '\r' && j + 1 < n && data[j + 1] == '\n') return;  // the LF ends it
-        if (j + 1 < n) starts.push_back(j + 1);
+        if (data[j] == '\r' && j + 1 < n && data[j + 1] == '\n')
+            return;  // the LF ends it
+        if (j + 1 < n)
+            starts.push_back(j + 1);
     };
     std::size_t i = 0;
     const __m128i lf = _mm_set1_epi8('\n');
@@ -51,32 +55,41 @@ void findLineStarts(std::string_view block, std::vector<std::size_t>& starts) {
         }
     }
     for (; i < n; ++i) {
-        if (data[i] == '\n' || data[i] == '\r') consider(i);
+        if (data[i] == '\n' || data[i] == '\r')
+            consider(i);
     }
 }
 
 // The line [start, next start) without its line end.
-std::string_view lineAt(std::string_view block, const std::vector<std::size_t>& starts, std::size_t i) {
+std::string_view lineAt(std::string_view block, const std::vector<std::size_t>& starts,
+                        std::size_t i) {
     std::size_t begin = starts[i];
     std::size_t end = i + 1 < starts.size() ? starts[i + 1] : block.size();
-    if (end > begin && block[end - 1] == '\n') --end;
-    if (end > begin && block[end - 1] == '\r') --end;
+    if (end > begin && block[end - 1] == '\n')
+        --end;
+    if (end > begin && block[end - 1] == '\r')
+        --end;
     return block.substr(begin, end - begin);
 }
 
 // The index of the line holding the offset.
 std::size_t lineIndexOf(const std::vector<std::size_t>& starts, std::size_t offset) {
-    return static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin()) - 1;
+    return static_cast<std::size_t>(std::upper_bound(starts.begin(), starts.end(), offset) -
+                                    starts.begin()) -
+           1;
 }
 
 // Every line of the block that holds an occurrence of the needle.
-void collectLines(std::string_view block, std::string_view needle, const std::vector<std::size_t>& starts,
-                  std::vector<std::size_t>& lines) {
-    if (needle.empty()) return;
+void collectLines(std::string_view block, std::string_view needle,
+                  const std::vector<std::size_t>& starts, std::vector<std::size_t>& lines) {
+    if (needle.empty())
+        return;
     std::size_t from = 0;
     while (from + needle.size() <= block.size()) {
-        const void* hit = memmem(block.data() + from, block.size() - from, needle.data(), needle.size());
-        if (!hit) break;
+        const void* hit =
+            memmem(block.data() + from, block.size() - from, needle.data(), needle.size());
+        if (!hit)
+            break;
         auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - block.data());
         std::size_t line = lineIndexOf(starts, at);
         lines.push_back(line);
@@ -105,9 +118,11 @@ std::size_t lineEndFrom(std::string_view block, std::size_t from) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
         auto mask = static_cast<unsigned>(
             _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
-        if (mask) return i + static_cast<std::size_t>(__builtin_ctz(mask));
+        if (mask)
+            return i + static_cast<std::size_t>(__builtin_ctz(mask));
     }
-    while (i < n && data[i] != '\n' && data[i] != '\r') ++i;
+    while (i < n && data[i] != '\n' && data[i] != '\r')
+        ++i;
     return i;
 }
 
@@ -145,8 +160,10 @@ std::size_t countLineEnds(std::string_view bytes) {
         count += bitCount16(ends);
     }
     for (; i < n; ++i) {
-        if (data[i] == '\n') ++count;
-        if (data[i] == '\r' && !(i + 1 < n && data[i + 1] == '\n')) ++count;
+        if (data[i] == '\n')
+            ++count;
+        if (data[i] == '\r' && !(i + 1 < n && data[i + 1] == '\n'))
+            ++count;
     }
     return count;
 }
@@ -155,15 +172,18 @@ std::size_t countLineEnds(std::string_view bytes) {
 // line longer than the buffer makes the buffer grow to hold it; the buffer is malloc'ed so that
 // growing a big one remaps pages instead of copying them, and only bytes read are ever touched.
 class TextSearcher::Reader {
-public:
+  public:
     explicit Reader(const std::string& path) : m_path(path) {
         m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-        if (m_fd < 0) throw Error(Error::Kind::FileOpen, path + ": " + std::strerror(errno));
+        if (m_fd < 0)
+            throw Error(Error::Kind::FileOpen, path + ": " + std::strerror(errno));
         struct stat info {};
-        if (::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode)) m_sizeHint = static_cast<std::size_t>(info.st_size);
+        if (::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode))
+            m_sizeHint = static_cast<std::size_t>(info.st_size);
     }
     ~Reader() {
-        if (m_fd >= 0) ::close(m_fd);
+        if (m_fd >= 0)
+            ::close(m_fd);
         std::free(m_buffer);
     }
     Reader(const Reader&) = delete;
@@ -171,7 +191,8 @@ public:
 
     // The first bytes of the file without consuming them (for telling the encoding).
     std::string_view head() {
-        while (!m_eof && m_end - m_begin < kSniffSize) readMore();
+        while (!m_eof && m_end - m_begin < kSniffSize)
+            readMore();
         return {m_buffer + m_begin, std::min(m_end - m_begin, kSniffSize)};
     }
 
@@ -180,7 +201,8 @@ public:
     // The next block of whole lines; false at the end of the file.
     bool nextBlock(std::string_view& block) {
         for (;;) {
-            if (m_begin == m_end && m_eof) return false;
+            if (m_begin == m_end && m_eof)
+                return false;
             std::size_t cut = lastLineEnd();
             if (cut != 0 || m_eof) {
                 std::size_t length = cut != 0 ? cut : m_end - m_begin;
@@ -198,21 +220,25 @@ public:
 
     bool atEnd() const { return m_eof && m_begin == m_end; }
 
-private:
+  private:
     // The length of the data up to and including its last certain line end; 0 when none. A CR
     // as the very last byte is not certain while more may follow (it may be half of CR LF).
     std::size_t lastLineEnd() const {
         const char* data = m_buffer + m_begin;
         const std::size_t n = m_end - m_begin;
-        if (n <= m_scanFrom) return 0;
+        if (n <= m_scanFrom)
+            return 0;
         const char* from = data + m_scanFrom;
         const std::size_t span = n - m_scanFrom;
         const void* lf = memrchr(from, '\n', span);
         const std::size_t crSpan = m_eof ? span : span - 1;
         const void* cr = crSpan ? memrchr(from, '\r', crSpan) : nullptr;
         std::size_t best = 0;
-        if (lf) best = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
-        if (cr) best = std::max(best, static_cast<std::size_t>(static_cast<const char*>(cr) - data) + 1);
+        if (lf)
+            best = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
+        if (cr)
+            best =
+                std::max(best, static_cast<std::size_t>(static_cast<const char*>(cr) - data) + 1);
         return best;
     }
 
@@ -224,12 +250,17 @@ private:
             m_end -= m_begin;
             m_begin = 0;
         }
-        if (m_capacity - m_end < kReadSize / 4 || m_capacity == 0) grow();
+        if (m_capacity - m_end < kReadSize / 4 || m_capacity == 0)
+            grow();
         for (;;) {
-            ssize_t got = ::read(m_fd, m_buffer + m_end, std::min(m_capacity - m_end, kReadSize * 16));
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) throw Error(Error::Kind::FileRead, m_path + ": " + std::strerror(errno));
-            if (got == 0) m_eof = true;
+            ssize_t got =
+                ::read(m_fd, m_buffer + m_end, std::min(m_capacity - m_end, kReadSize * 16));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                throw Error(Error::Kind::FileRead, m_path + ": " + std::strerror(errno));
+            if (got == 0)
+                m_eof = true;
             m_end += static_cast<std::size_t>(got);
             m_read += static_cast<std::size_t>(got);
             return;
@@ -239,10 +270,12 @@ private:
     void grow() {
         std::size_t wanted = std::max(m_capacity * 2, m_end + kReadSize);
         // Never much more than what is left of the file (plus room to see its end).
-        if (m_sizeHint > m_read) wanted = std::min(wanted, std::max(m_end + (m_sizeHint - m_read) + 4096, m_end + 4096));
+        if (m_sizeHint > m_read)
+            wanted = std::min(wanted, std::max(m_end + (m_sizeHint - m_read) + 4096, m_end + 4096));
         wanted = std::max(wanted, m_end + 4096);
         void* grown = std::realloc(m_buffer, wanted);
-        if (!grown) throw std::bad_alloc();
+        if (!grown)
+            throw std::bad_alloc();
         m_buffer = static_cast<char*>(grown);
         m_capacity = wanted;
     }
@@ -272,7 +305,8 @@ void TextSearcher::report(const std::string& path, std::int64_t lineNumber, std:
 
 bool TextSearcher::stopRequested() {
     m_host.doEvents();
-    if (!m_flags.isAbort) return false;
+    if (!m_flags.isAbort)
+        return false;
     m_host.setStatusText("");
     m_host.showMessage("中断ボタンが押されました", app::MessageStyle::Information);
     return true;
@@ -284,17 +318,19 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
     // each window is searched together with the tail of the one before.
     const int words = m_matcher.targetStrsNumber();
     std::size_t longest = 1;
-    for (int i = 0; i < words; ++i) longest = std::max(longest, m_matcher.wordFoldedAnsi(i).size());
+    for (int i = 0; i < words; ++i)
+        longest = std::max(longest, m_matcher.wordFoldedAnsi(i).size());
     std::array<std::optional<std::size_t>, maxWords> found{};  // folded characters before it
 
-    std::string tail;            // the last whole characters of the window before
+    std::string tail;  // the last whole characters of the window before
     std::size_t tailChars = 0;
     std::size_t charsBefore = 0;  // folded characters before the current window
     std::size_t at = 0;
     std::string chunk;
     while (at < rawLine.size()) {
         std::size_t end = at;
-        while (end < rawLine.size() && end - at < m_foldWindow) end += cp932CharLength(rawLine, end);
+        while (end < rawLine.size() && end - at < m_foldWindow)
+            end += cp932CharLength(rawLine, end);
         foldCp932(rawLine.substr(at, end - at), chunk, end == rawLine.size());
         at = end;
         m_window = tail;
@@ -305,15 +341,19 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
         bool resolved = true;
         for (int i = 0; i < words; ++i) {
             auto wi = static_cast<std::size_t>(i);
-            if (found[wi]) continue;
+            if (found[wi])
+                continue;
             const std::string& needle = m_matcher.wordFoldedAnsi(i);
             std::size_t from = 0;
             std::size_t boundary = 0;
             std::size_t chars = 0;
             while (from + needle.size() <= m_window.size()) {
-                const void* hit = memmem(m_window.data() + from, m_window.size() - from, needle.data(), needle.size());
-                if (!hit) break;
-                auto offset = static_cast<std::size_t>(static_cast<const char*>(hit) - m_window.data());
+                const void* hit = memmem(m_window.data() + from, m_window.size() - from,
+                                         needle.data(), needle.size());
+                if (!hit)
+                    break;
+                auto offset =
+                    static_cast<std::size_t>(static_cast<const char*>(hit) - m_window.data());
                 while (boundary < offset) {
                     boundary += cp932CharLength(m_window, boundary);
                     ++chars;
@@ -326,7 +366,8 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
             }
             resolved = resolved && found[wi].has_value();
         }
-        if (resolved || (!m_matcher.isAndCondition() && found[0])) break;
+        if (resolved || (!m_matcher.isAndCondition() && found[0]))
+            break;
 
         // Keep the last whole characters holding at least longest - 1 bytes (all of a window
         // that is shorter than that).
@@ -338,7 +379,8 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
         }
         charsBefore = windowStart + m_tailStarts.size();
         std::size_t keep = m_tailStarts.size();
-        while (keep > 0 && m_window.size() - m_tailStarts[keep - 1] < longest - 1) --keep;
+        while (keep > 0 && m_window.size() - m_tailStarts[keep - 1] < longest - 1)
+            --keep;
         if (longest <= 1) {
             tail.clear();
             tailChars = 0;
@@ -353,11 +395,14 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
     if (m_matcher.isAndCondition()) {
         for (int i = words - 1; i >= 0; --i) {
             chars = found[static_cast<std::size_t>(i)];
-            if (!chars) return 0;
+            if (!chars)
+                return 0;
         }
     } else {
-        for (int i = 0; i < words && !chars; ++i) chars = found[static_cast<std::size_t>(i)];
-        if (!chars) return 0;
+        for (int i = 0; i < words && !chars; ++i)
+            chars = found[static_cast<std::size_t>(i)];
+        if (!chars)
+            return 0;
     }
     // The character position in the folded text applied to the original text: add the
     // double-byte characters among that many characters of the original.
@@ -368,16 +413,19 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
         position += info.reencoded - 1;
         rawAt += info.length;
     }
-    if (position <= 0 || position > std::numeric_limits<std::int32_t>::max()) return 0;
+    if (position <= 0 || position > std::numeric_limits<std::int32_t>::max())
+        return 0;
     return static_cast<std::int32_t>(position);
 }
 
 std::int32_t TextSearcher::matchCp932Line(std::string_view line) {
-    if (std::int32_t column = m_matcher.exactPass(line)) return column;
+    if (std::int32_t column = m_matcher.exactPass(line))
+        return column;
     return m_matcher.strict() ? 0 : foldedPosition(line);
 }
 
-void TextSearcher::scanCp932BlockStrict(std::string_view block, const std::string& path, std::int64_t firstLine) {
+void TextSearcher::scanCp932BlockStrict(std::string_view block, const std::string& path,
+                                        std::int64_t firstLine) {
     // Only lines holding a word (all words: the first one) can match; find those with a
     // byte search over the whole block and look at the lines around the finds alone.
     const int words = m_matcher.isAndCondition() ? 1 : m_matcher.targetStrsNumber();
@@ -395,21 +443,27 @@ void TextSearcher::scanCp932BlockStrict(std::string_view block, const std::strin
             if (!fresh[wi] || (nextAt[wi] != std::string_view::npos && nextAt[wi] < from)) {
                 const std::string& needle = m_matcher.wordAnsi(w);
                 const void* hit = needle.size() <= block.size() - from
-                                      ? memmem(block.data() + from, block.size() - from, needle.data(), needle.size())
+                                      ? memmem(block.data() + from, block.size() - from,
+                                               needle.data(), needle.size())
                                       : nullptr;
-                nextAt[wi] = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - block.data())
-                                 : std::string_view::npos;
+                nextAt[wi] =
+                    hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - block.data())
+                        : std::string_view::npos;
                 fresh[wi] = true;
             }
             best = std::min(best, nextAt[wi]);
         }
-        if (best == std::string_view::npos) break;
+        if (best == std::string_view::npos)
+            break;
         // The line around the find.
         std::size_t begin = best;
-        while (begin > 0 && block[begin - 1] != '\n' && block[begin - 1] != '\r') --begin;
+        while (begin > 0 && block[begin - 1] != '\n' && block[begin - 1] != '\r')
+            --begin;
         std::size_t end = best;
-        while (end < block.size() && block[end] != '\n' && block[end] != '\r') ++end;
-        lineNumber += static_cast<std::int64_t>(countLineEnds(block.substr(counted, begin - counted)));
+        while (end < block.size() && block[end] != '\n' && block[end] != '\r')
+            ++end;
+        lineNumber +=
+            static_cast<std::int64_t>(countLineEnds(block.substr(counted, begin - counted)));
         counted = begin;
         std::string_view line = block.substr(begin, end - begin);
         if (std::int32_t column = m_matcher.exactPass(line)) {
@@ -419,7 +473,8 @@ void TextSearcher::scanCp932BlockStrict(std::string_view block, const std::strin
     }
 }
 
-void TextSearcher::scanCp932BlockFolded(std::string_view block, const std::string& path, std::int64_t firstLine) {
+void TextSearcher::scanCp932BlockFolded(std::string_view block, const std::string& path,
+                                        std::int64_t firstLine) {
     foldCp932(block, m_folded);
     std::string_view folded(m_folded);
     findLineStarts(block, m_rawStarts);
@@ -430,19 +485,23 @@ void TextSearcher::scanCp932BlockFolded(std::string_view block, const std::strin
         collectLines(block, m_matcher.wordAnsi(w), m_rawStarts, m_candidates);
         collectLines(folded, m_matcher.wordFoldedAnsi(w), m_foldedStarts, m_candidates);
     }
-    if (m_candidates.empty()) return;
+    if (m_candidates.empty())
+        return;
     std::sort(m_candidates.begin(), m_candidates.end());
     m_candidates.erase(std::unique(m_candidates.begin(), m_candidates.end()), m_candidates.end());
     for (std::size_t index : m_candidates) {
-        if (index >= m_foldedStarts.size()) break;  // cannot happen: both have the same lines
+        if (index >= m_foldedStarts.size())
+            break;  // cannot happen: both have the same lines
         std::string_view raw = lineAt(block, m_rawStarts, index);
         if (std::int32_t column = matchCp932Line(raw)) {
-            report(path, firstLine + static_cast<std::int64_t>(index) + 1, platform::cp932ToUtf8(raw), column);
+            report(path, firstLine + static_cast<std::int64_t>(index) + 1,
+                   platform::cp932ToUtf8(raw), column);
         }
     }
 }
 
-void TextSearcher::scanLines(std::string_view block, const std::string& path, std::int64_t firstLine, bool cp932) {
+void TextSearcher::scanLines(std::string_view block, const std::string& path,
+                             std::int64_t firstLine, bool cp932) {
     // Regular expressions, UTF-8 text and very long lines: one line at a time.
     std::size_t start = 0;
     std::int64_t lineNumber = firstLine;
@@ -459,12 +518,15 @@ void TextSearcher::scanLines(std::string_view block, const std::string& path, st
                 } else {
                     column = matchCp932Line(line);
                 }
-                if (column) report(path, lineNumber, platform::cp932ToUtf8(line), column);
+                if (column)
+                    report(path, lineNumber, platform::cp932ToUtf8(line), column);
             } else if (std::int32_t column = m_matcher.smartFind(line)) {
                 report(path, lineNumber, std::string(line), column);
             }
         }
-        if (end < block.size() && block[end] == '\r' && end + 1 < block.size() && block[end + 1] == '\n') ++end;
+        if (end < block.size() && block[end] == '\r' && end + 1 < block.size() &&
+            block[end + 1] == '\n')
+            ++end;
         start = end + 1;
     }
 }
@@ -476,9 +538,12 @@ bool TextSearcher::searchLineByLine(const std::string& path) {
     while (!reader.atEndOfStream()) {
         std::string line = reader.readLine();
         ++lineNumber;
-        if (line.empty()) continue;
-        if (std::int32_t column = m_matcher.smartFind(line)) report(path, lineNumber, std::move(line), column);
-        if (lineNumber % 500 == 0 && stopRequested()) return false;
+        if (line.empty())
+            continue;
+        if (std::int32_t column = m_matcher.smartFind(line))
+            report(path, lineNumber, std::move(line), column);
+        if (lineNumber % 500 == 0 && stopRequested())
+            return false;
     }
     return true;
 }
@@ -486,11 +551,13 @@ bool TextSearcher::searchLineByLine(const std::string& path) {
 bool TextSearcher::findText(const std::string& path) {
     m_host.setCaptionOnSearching(path);
     m_fileName = fileNameOf(path);
-    if (m_matcher.targetStrsNumber() == 0) return !m_flags.isAbort;
+    if (m_matcher.targetStrsNumber() == 0)
+        return !m_flags.isAbort;
 
     Reader reader(path);
     const platform::TextEncoding encoding = platform::detectTextEncoding(reader.head());
-    if (encoding == platform::TextEncoding::Utf16Le || encoding == platform::TextEncoding::Utf16Be) {
+    if (encoding == platform::TextEncoding::Utf16Le ||
+        encoding == platform::TextEncoding::Utf16Be) {
         return searchLineByLine(path) && !m_flags.isAbort;
     }
     reader.skip(platform::byteOrderMarkLength(encoding));
@@ -507,7 +574,8 @@ bool TextSearcher::findText(const std::string& path) {
             scanCp932BlockFolded(block, path, firstLine);
         }
         firstLine += static_cast<std::int64_t>(countLineEnds(block));
-        if (!reader.atEnd() && stopRequested()) return false;
+        if (!reader.atEnd() && stopRequested())
+            return false;
     }
     return !m_flags.isAbort;
 }

@@ -12,12 +12,15 @@
 namespace ferretta::search {
 
 class TextSearcher {
-public:
+  public:
     // foldWindow: how many bytes of a line are folded at a time when a line is matched in its
     // folded form (tests make it small to exercise the windows' seams).
     TextSearcher(app::Host& host, const Matcher& matcher, SearchFlags& flags,
                  std::size_t foldWindow = std::size_t{1} << 20)
-        : m_host(host), m_matcher(matcher), m_flags(flags), m_foldWindow(foldWindow < 1 ? 1 : foldWindow) {}
+        : m_host(host),
+          m_matcher(matcher),
+          m_flags(flags),
+          m_foldWindow(foldWindow < 1 ? 1 : foldWindow) {}
 
     // Reports every line of the file that matches the query (icon 1, the file name, the line,
     // the path, "line,column"). Lines are counted from 1, empty lines included; the column is
@@ -26,14 +29,18 @@ public:
     // ferretta::Error when the file cannot be opened or read.
     bool findText(const std::string& path);
 
-private:
+  private:
     class Reader;
-    void scanCp932BlockStrict(std::string_view block, const std::string& path, std::int64_t firstLine);
-    void scanCp932BlockFolded(std::string_view block, const std::string& path, std::int64_t firstLine);
-    void scanLines(std::string_view block, const std::string& path, std::int64_t firstLine, bool cp932);
+    void scanCp932BlockStrict(std::string_view block, const std::string& path,
+                              std::int64_t firstLine);
+    void scanCp932BlockFolded(std::string_view block, const std::string& path,
+                              std::int64_t firstLine);
+    void scanLines(std::string_view block, const std::string& path, std::int64_t firstLine,
+                   bool cp932);
     std::int32_t matchCp932Line(std::string_view line);
     bool searchLineByLine(const std::string& path);
-    void report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8, std::int32_t column);
+    void report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8,
+                std::int32_t column);
     bool stopRequested();
     std::int32_t foldedPosition(std::string_view rawLine);
 
@@ -42,10 +49,10 @@ private:
     SearchFlags& m_flags;
     std::string m_fileName;
     std::size_t m_foldWindow;
-    std::string m_folded;                       // the folded form of the current block
-    std::string m_window;                       // a folded window of one line
-    std::vector<std::size_t> m_tailStarts;      // character starts in the window
-    std::u16string m_decoded;                   // the current line, decoded (regular expressions)
+    std::string m_folded;                     // the folded form of the current block
+    std::string m_window;                     // a folded window of one line
+    std::vector<std::size_t> m_tailStarts;    // character starts in the window
+    std::u16string m_decoded;                 // the current line, decoded (regular expressions)
     std::vector<std::size_t> m_rawStarts;     // line starts in the block
     std::vector<std::size_t> m_foldedStarts;  // the same lines' starts in the folded block
     std::vector<std::size_t> m_candidates;    // lines of the block that may match

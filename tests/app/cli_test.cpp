@@ -24,7 +24,8 @@ struct CliRun {
 
 std::string quote(const std::string& text) {
     std::string out = "'";
-    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
@@ -34,10 +35,11 @@ std::string slurp(const fs::path& file) {
 }
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        m_root = fs::temp_directory_path() / ("ferretta-cli-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_root = fs::temp_directory_path() /
+                 ("ferretta-cli-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(m_root);
         fs::create_directories(m_root / "data");
         fs::create_directories(m_root / "home");
@@ -52,8 +54,9 @@ protected:
 
     CliRun run(const std::string& arguments) {
         CliRun result;
-        const std::string command = "FERRETTA_HOME=" + quote((m_root / "home").string()) + " " FERRETTA_CLI_PATH " " +
-                                    arguments + " >" + quote((m_root / "out").string()) + " 2>" +
+        const std::string command = "FERRETTA_HOME=" + quote((m_root / "home").string()) +
+                                    " " FERRETTA_CLI_PATH " " + arguments + " >" +
+                                    quote((m_root / "out").string()) + " 2>" +
                                     quote((m_root / "err").string());
         int status = std::system(command.c_str());
         result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -63,7 +66,9 @@ protected:
     }
 
     std::string folder() const { return quote((m_root / "data").string()); }
-    std::string path(const std::string& relative) const { return (m_root / "data" / relative).string(); }
+    std::string path(const std::string& relative) const {
+        return (m_root / "data" / relative).string();
+    }
 
     fs::path m_root;
 };
@@ -89,8 +94,9 @@ TEST_F(CliTest, SuffixExtensionAndFileNameHit) {
     write("needle.dat", "");
     CliRun r = run(folder() + " needle");
     EXPECT_EQ(r.status, 0);
-    const std::string expected = "\"needle.dat\",\"(ファイル名にヒット)\",\"" + path("needle.dat") + "\",\"\"\n" +
-                                 "\"readme.xt\",\"needle\",\"" + path("readme.xt") + "\",\"1,1\"\n";
+    const std::string expected = "\"needle.dat\",\"(ファイル名にヒット)\",\"" + path("needle.dat") +
+                                 "\",\"\"\n" + "\"readme.xt\",\"needle\",\"" + path("readme.xt") +
+                                 "\",\"1,1\"\n";
     EXPECT_EQ(r.out, expected);
 }
 
@@ -98,7 +104,9 @@ TEST_F(CliTest, AnsiOutputIsTheSavedFileForm) {
     write("a.txt", platform::utf8ToCp932("全角ＡＢＣ\r\n"));
     CliRun r = run("--ansi " + folder() + " abc");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, platform::utf8ToCp932("\"a.txt\",\"全角ＡＢＣ\",\"" + path("a.txt") + "\",\"1,5\"") + "\r\n");
+    EXPECT_EQ(r.out,
+              platform::utf8ToCp932("\"a.txt\",\"全角ＡＢＣ\",\"" + path("a.txt") + "\",\"1,5\"") +
+                  "\r\n");
 }
 
 TEST_F(CliTest, OptionsOverrideSettings) {
@@ -116,12 +124,14 @@ TEST_F(CliTest, OptionsOverrideSettings) {
 
 TEST_F(CliTest, SettingsFileIsRead) {
     write("a.log", "needle\n");
-    std::ofstream(m_root / "home" / "frtta.ini") << "[Search]\r\ntextTags=LOG\r\ntargetFileType1=True\r\n";
+    std::ofstream(m_root / "home" / "frtta.ini")
+        << "[Search]\r\ntextTags=LOG\r\ntargetFileType1=True\r\n";
     CliRun r = run(folder() + " needle");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("a.log"), std::string::npos);
     // The command-line tool never writes the settings file.
-    EXPECT_EQ(slurp(m_root / "home" / "frtta.ini"), "[Search]\r\ntextTags=LOG\r\ntargetFileType1=True\r\n");
+    EXPECT_EQ(slurp(m_root / "home" / "frtta.ini"),
+              "[Search]\r\ntextTags=LOG\r\ntargetFileType1=True\r\n");
 }
 
 TEST_F(CliTest, ExitStatus) {
@@ -140,7 +150,8 @@ TEST_F(CliTest, ExitStatus) {
 }
 
 TEST(CliOptions, Parse) {
-    auto ok = parseCliOptions({"--strict", "--types=text,pdf", "--text-tags=txt;ｃｓｖ", "dir", "q w"});
+    auto ok =
+        parseCliOptions({"--strict", "--types=text,pdf", "--text-tags=txt;ｃｓｖ", "dir", "q w"});
     ASSERT_TRUE(ok.options);
     EXPECT_TRUE(ok.options->strict);
     EXPECT_EQ(ok.options->folder, "dir");

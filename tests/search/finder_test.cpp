@@ -1,7 +1,7 @@
 #include "search/finder.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,11 +25,13 @@ TEST(IsTextTag, SuffixRuleAndEmptyExtension) {
         const char* tags;
         bool expected;
     } cases[] = {
-        {"TXT", "TXT", true},   {"XT", "TXT", true},   {"T", "TXT", true},    {"TX", "TXT", false},
-        {"", "TXT", true},      {"", "", true},        {"CSV", "TXT;CSV", true}, {"TXT", "TXT;CSV", true},
-        {"txt", "TXT", false},  {"LOG", "TXT", false}, {"V", "TXT;CSV", true},
+        {"TXT", "TXT", true},     {"XT", "TXT", true},      {"T", "TXT", true},
+        {"TX", "TXT", false},     {"", "TXT", true},        {"", "", true},
+        {"CSV", "TXT;CSV", true}, {"TXT", "TXT;CSV", true}, {"txt", "TXT", false},
+        {"LOG", "TXT", false},    {"V", "TXT;CSV", true},
     };
-    for (const auto& c : cases) EXPECT_EQ(isTextTag(c.extension, c.tags), c.expected) << c.extension << " in " << c.tags;
+    for (const auto& c : cases)
+        EXPECT_EQ(isTextTag(c.extension, c.tags), c.expected) << c.extension << " in " << c.tags;
 }
 
 TEST(FileTypeOf, Extensions) {
@@ -51,16 +53,17 @@ TEST(PathHelpers, Table) {
     EXPECT_EQ(extensionOf("archive.tar.gz"), "GZ");
     EXPECT_EQ(extensionOf("README"), "");
     EXPECT_EQ(extensionOf("/home/a.b/README"), "B/README");  // a dot in a folder counts
-    EXPECT_EQ(extensionOf("メモ.ｔｘｔ"), "ＴＸＴ");           // upper case keeps the width
+    EXPECT_EQ(extensionOf("メモ.ｔｘｔ"), "ＴＸＴ");         // upper case keeps the width
     EXPECT_EQ(folderOf("/a/b/c.txt"), "/a/b");
     EXPECT_EQ(baseNameOf("/a/b/c.d.txt"), "c.d");
 }
 
 class FinderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        m_root = fs::temp_directory_path() / ("ferretta-finder-" + std::to_string(::getpid()) + "-" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_root = fs::temp_directory_path() /
+                 ("ferretta-finder-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(m_root);
         fs::create_directories(m_root);
     }
@@ -76,14 +79,16 @@ protected:
         matcher = Matcher(settings.regular, settings.strict);
         matcher.targetStrsSplit(query);
         Finder finder(host, settings, matcher, flags);
-        if (folder.empty()) folder = m_root.string();
+        if (folder.empty())
+            folder = m_root.string();
         m_folderAfter = folder;
         return finder.findInDir(m_folderAfter);
     }
 
     std::vector<std::string> names() const {
         std::vector<std::string> out;
-        for (const auto& row : host.rows) out.push_back(row.name + "|" + row.content + "|" + row.position);
+        for (const auto& row : host.rows)
+            out.push_back(row.name + "|" + row.content + "|" + row.position);
         return out;
     }
 
@@ -103,7 +108,8 @@ TEST_F(FinderTest, WalksFilesBeforeSubFoldersAndAppendsSeparator) {
     write("x.log", "foo");
     EXPECT_EQ(run("foo"), 4);
     EXPECT_EQ(m_folderAfter, m_root.string() + "/");
-    std::vector<std::string> expected = {"a.txt|foo here|2,1", "b.txt|foo|1,1", "c.txt|foo|1,1", "d.txt|foo|1,1"};
+    std::vector<std::string> expected = {"a.txt|foo here|2,1", "b.txt|foo|1,1", "c.txt|foo|1,1",
+                                         "d.txt|foo|1,1"};
     EXPECT_EQ(names(), expected);
 }
 
@@ -185,7 +191,8 @@ TEST_F(FinderTest, LinksToFoldersAreNotFollowedAndPipesAreSkipped) {
 }
 
 TEST_F(FinderTest, StopBetweenFilesEndsTheWalk) {
-    for (int i = 0; i < 5; ++i) write("f" + std::to_string(i) + ".txt", "foo");
+    for (int i = 0; i < 5; ++i)
+        write("f" + std::to_string(i) + ".txt", "foo");
     write("sub/z.txt", "foo");
     host.onDoEvents = [&] { flags.isAbort = true; };
     EXPECT_EQ(run("foo"), 1);

@@ -32,7 +32,8 @@ TEST(TargetStrsSplit, SplitsWordsAndMode) {
         m.targetStrsSplit(c.query);
         ASSERT_EQ(m.targetStrsNumber(), static_cast<int>(c.words.size())) << c.query;
         EXPECT_EQ(m.isAndCondition(), c.isAnd) << c.query;
-        for (std::size_t i = 0; i < c.words.size(); ++i) EXPECT_EQ(m.targetStr(static_cast<int>(i)), c.words[i]) << c.query;
+        for (std::size_t i = 0; i < c.words.size(); ++i)
+            EXPECT_EQ(m.targetStr(static_cast<int>(i)), c.words[i]) << c.query;
     }
 }
 
@@ -65,7 +66,8 @@ TEST(SmartFind, Table) {
         {"three kanji then word", "abc", false, false, "漢字列abc", 7},
         {"exact before folded", "abc", false, false, "ABC abc", 5},
         {"byte-wise inside a double-byte character", "A", true, false, "ア", 2},
-        {"full-width query matches half-width text", "ＦＥＲＲＥＴＴＡ", false, false, "日本ferretta", 5},
+        {"full-width query matches half-width text", "ＦＥＲＲＥＴＴＡ", false, false,
+         "日本ferretta", 5},
         {"katakana folds to half-width", "データ", false, false, "ﾃﾞｰﾀ", 1},
         {"half-width query finds full-width katakana", "ﾃﾞｰﾀ", false, false, "「データ」", 3},
         // A voiced katakana folds to two characters; the folded character position is applied

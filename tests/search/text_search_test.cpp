@@ -18,10 +18,10 @@ namespace {
 namespace fs = std::filesystem;
 
 class TempDir {
-public:
+  public:
     TempDir() {
-        m_path = fs::temp_directory_path() / ("ferretta-text-" + std::to_string(::getpid()) + "-" +
-                                              std::to_string(counter++));
+        m_path = fs::temp_directory_path() /
+                 ("ferretta-text-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
         fs::create_directories(m_path);
     }
     ~TempDir() { fs::remove_all(m_path); }
@@ -31,7 +31,7 @@ public:
         return file.string();
     }
 
-private:
+  private:
     static inline int counter = 0;
     fs::path m_path;
 };
@@ -42,14 +42,17 @@ struct Row {
     bool operator==(const Row&) const = default;
 };
 
-void PrintTo(const Row& row, std::ostream* out) { *out << "{" << row.content << " @ " << row.position << "}"; }
+void PrintTo(const Row& row, std::ostream* out) {
+    *out << "{" << row.content << " @ " << row.position << "}";
+}
 
 std::vector<Row> search(const Matcher& matcher, const std::string& path, test::RecordingHost& host,
                         bool* answer = nullptr, std::size_t foldWindow = std::size_t{1} << 20) {
     SearchFlags flags;
     TextSearcher searcher(host, matcher, flags, foldWindow);
     bool result = searcher.findText(path);
-    if (answer) *answer = result;
+    if (answer)
+        *answer = result;
     std::vector<Row> rows;
     for (const auto& hit : host.rows) {
         EXPECT_EQ(hit.fileType, 1);
@@ -66,15 +69,19 @@ std::vector<Row> reference(const Matcher& matcher, const std::string& bytes) {
     std::int64_t line = 0;
     while (start < bytes.size()) {
         std::size_t end = start;
-        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
+            ++end;
         ++line;
         std::string text = bytes.substr(start, end - start);
         if (!text.empty()) {
             if (std::int32_t column = matcher.smartFindCp932(text)) {
-                rows.push_back({platform::cp932ToUtf8(text), std::to_string(line) + "," + std::to_string(column)});
+                rows.push_back({platform::cp932ToUtf8(text),
+                                std::to_string(line) + "," + std::to_string(column)});
             }
         }
-        if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') ++end;
+        if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() &&
+            bytes[end + 1] == '\n')
+            ++end;
         start = end + 1;
     }
     return rows;
@@ -103,8 +110,11 @@ TEST(FindText, DecodesUtf8AndUtf16Files) {
     matcher.targetStrsSplit("検索");
     const std::vector<std::pair<std::string, std::string>> files = {
         {"utf8.txt", "一行目\n二行目で検索\n"},
-        {"bom.txt", "\xEF\xBB\xBF" "一行目\r\n二行目で検索"},
-        {"utf16.txt", std::string("\xFF\xFE", 2) + std::string("\x00\x4E\n\x00\x8C\x4E\x1C\x69\x22\x7D", 10)},
+        {"bom.txt",
+         "\xEF\xBB\xBF"
+         "一行目\r\n二行目で検索"},
+        {"utf16.txt",
+         std::string("\xFF\xFE", 2) + std::string("\x00\x4E\n\x00\x8C\x4E\x1C\x69\x22\x7D", 10)},
     };
     for (const auto& [name, bytes] : files) {
         test::RecordingHost host;
@@ -130,7 +140,8 @@ TEST(FindText, EmptyFileAndMissingFile) {
 TEST(FindText, StopDuringLargeFileKeepsRowsAndTellsOnce) {
     TempDir dir;
     std::string bytes;
-    while (bytes.size() < (3u << 20)) bytes += "needle in a line\r\n";
+    while (bytes.size() < (3u << 20))
+        bytes += "needle in a line\r\n";
     std::string path = dir.write("big.txt", bytes);
     Matcher matcher(false, true);
     matcher.targetStrsSplit("needle");
@@ -161,15 +172,17 @@ TEST(FindText, HitFarIntoALongLineKeepsItsPosition) {
 
 // Runs the searcher (folding in windows of a few bytes for odd rounds, which puts many seams
 // inside words) and compares its rows with the line-by-line reading.
-void checkAgainstReference(const Matcher& matcher, const std::string& path, const std::string& bytes, int round,
-                           const std::string& query) {
+void checkAgainstReference(const Matcher& matcher, const std::string& path,
+                           const std::string& bytes, int round, const std::string& query) {
     test::RecordingHost host;
     const std::size_t window = round % 2 == 0 ? std::size_t{1} << 20 : 1 + round % 5;
     auto rows = search(matcher, path, host, nullptr, window);
     auto expected = reference(matcher, bytes);
     std::size_t same = 0;
-    while (same < rows.size() && same < expected.size() && rows[same] == expected[same]) ++same;
-    ASSERT_EQ(same < rows.size() ? rows[same] : Row{}, same < expected.size() ? expected[same] : Row{})
+    while (same < rows.size() && same < expected.size() && rows[same] == expected[same])
+        ++same;
+    ASSERT_EQ(same < rows.size() ? rows[same] : Row{},
+              same < expected.size() ? expected[same] : Row{})
         << "round " << round << " query " << query << " strict " << matcher.strict() << " regex "
         << matcher.regular() << " window " << window;
     ASSERT_EQ(rows.size(), expected.size());
@@ -179,20 +192,23 @@ void checkAgainstReference(const Matcher& matcher, const std::string& path, cons
 // of line end; the block scanner must report exactly what a line-by-line reading reports.
 TEST(FindText, BlockScannerAgreesWithLineByLineReading) {
     const std::vector<std::string> pieces = {
-        "a", "b", "A", "B", "ab", "AB", "ｱ", "ｶﾞ", "ガ", "カ", "ア", "パ", "ﾊﾟ", "ａ", "Ａ", "ｂ",
-        "検", "索", "検索", "ひら", "　", " ", "?", "・", "ー", "ｰ", "α", "Α", "ⅰ", "Ⅰ", "ｘ", "x",
+        "a",  "b",  "A",  "B",  "ab", "AB", "ｱ",  "ｶﾞ",   "ガ",   "カ", "ア",
+        "パ", "ﾊﾟ", "ａ", "Ａ", "ｂ", "検", "索", "検索", "ひら", "　", " ",
+        "?",  "・", "ー", "ｰ",  "α",  "Α",  "ⅰ",  "Ⅰ",    "ｘ",   "x",
     };
     std::vector<std::string> raw;
-    for (const auto& p : pieces) raw.push_back(platform::utf8ToCp932(p));
+    for (const auto& p : pieces)
+        raw.push_back(platform::utf8ToCp932(p));
     // Bytes that are not whole characters: a lone lead byte, Windows' extra single bytes.
     raw.push_back("\x81");
     raw.push_back("\x80");
     raw.push_back("\xA0");
     raw.push_back("\xFD");
     const std::vector<std::string> ends = {"\r\n", "\n", "\r", "\r\n\r\n", "\n\n"};
-    const std::vector<std::string> queries = {"a", "AB", "ｶﾞ", "ガa", "検索", "&& a 検", "b ア", "ⅰ", "α",
-                                              "x?", "ｰ", "A", "&& ｂ ａ", "・"};
-    const std::vector<std::string> patterns = {"a.b", "[ｱ-ﾝ]ﾞ", "・", "\\?", "^ア", "ｘ$", "検.*索"};
+    const std::vector<std::string> queries = {"a", "AB", "ｶﾞ", "ガa", "検索", "&& a 検",  "b ア",
+                                              "ⅰ", "α",  "x?", "ｰ",   "A",    "&& ｂ ａ", "・"};
+    const std::vector<std::string> patterns = {"a.b", "[ｱ-ﾝ]ﾞ", "・",    "\\?",
+                                               "^ア", "ｘ$",    "検.*索"};
     std::mt19937 random(12345);
     TempDir dir;
     for (int round = 0; round < 80; ++round) {
@@ -202,13 +218,16 @@ TEST(FindText, BlockScannerAgreesWithLineByLineReading) {
         const std::size_t target = big ? (1u << 20) + 3000 : 3000;
         while (bytes.size() < target) {
             int length = static_cast<int>(random() % 12);
-            for (int i = 0; i < length; ++i) bytes += raw[random() % raw.size()];
+            for (int i = 0; i < length; ++i)
+                bytes += raw[random() % raw.size()];
             bytes += ends[random() % ends.size()];
         }
-        if (round % 3 == 0) bytes += raw[random() % raw.size()];  // a last line without its end
+        if (round % 3 == 0)
+            bytes += raw[random() % raw.size()];  // a last line without its end
         std::string path = dir.write("r" + std::to_string(round) + ".txt", bytes);
         for (const std::string& query : queries) {
-            if (big && query != "ガa" && query != "&& a 検") continue;
+            if (big && query != "ガa" && query != "&& a 検")
+                continue;
             for (bool strict : {false, true}) {
                 Matcher matcher(false, strict);
                 matcher.targetStrsSplit(query);
@@ -216,7 +235,8 @@ TEST(FindText, BlockScannerAgreesWithLineByLineReading) {
             }
         }
         for (const std::string& pattern : patterns) {
-            if (big) continue;
+            if (big)
+                continue;
             Matcher matcher(true, false);
             matcher.targetStrsSplit(pattern);
             checkAgainstReference(matcher, path, bytes, round, pattern);
@@ -230,7 +250,8 @@ TEST(CountLineEnds, EveryKindOfLineEnd) {
     EXPECT_EQ(countLineEnds("\r"), 1u);
     EXPECT_EQ(countLineEnds("\r\r\n\n"), 3u);
     std::string longText;
-    for (int i = 0; i < 100; ++i) longText += "0123456789abcd\r\nxx\ryy\n";
+    for (int i = 0; i < 100; ++i)
+        longText += "0123456789abcd\r\nxx\ryy\n";
     EXPECT_EQ(countLineEnds(longText), 300u);
 }
 

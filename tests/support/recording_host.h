@@ -11,7 +11,7 @@
 namespace ferretta::test {
 
 class RecordingHost : public app::Host {
-public:
+  public:
     struct Message {
         std::string text;
         app::MessageStyle style;
@@ -28,7 +28,8 @@ public:
     void setStatusText(std::string_view text) override { statusTexts.emplace_back(text); }
     void doEvents() override {
         ++doEventsCalls;
-        if (onDoEvents) onDoEvents();
+        if (onDoEvents)
+            onDoEvents();
     }
     void showMessage(std::string_view text, app::MessageStyle style) override {
         messages.push_back({std::string(text), style});
@@ -36,7 +37,8 @@ public:
     bool askYesNo(std::string_view text, app::MessageStyle style) override {
         questions.push_back({std::string(text), style});
         bool answer = answers.empty() ? false : answers.front();
-        if (!answers.empty()) answers.erase(answers.begin());
+        if (!answers.empty())
+            answers.erase(answers.begin());
         return answer;
     }
 

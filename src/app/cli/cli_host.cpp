@@ -9,15 +9,22 @@ namespace {
 
 volatile std::sig_atomic_t interrupted = 0;
 
-void onInterrupt(int) { interrupted = 1; }
+void onInterrupt(int) {
+    interrupted = 1;
+}
 
 const char* kindOf(MessageStyle style) {
     switch (style) {
-        case MessageStyle::Critical: return "error";
-        case MessageStyle::Exclamation: return "warning";
-        case MessageStyle::Information: return "info";
-        case MessageStyle::Question: return "question";
-        case MessageStyle::None: break;
+        case MessageStyle::Critical:
+            return "error";
+        case MessageStyle::Exclamation:
+            return "warning";
+        case MessageStyle::Information:
+            return "info";
+        case MessageStyle::Question:
+            return "question";
+        case MessageStyle::None:
+            break;
     }
     return "message";
 }
@@ -58,13 +65,15 @@ std::string formatMessage(std::string_view text, MessageStyle style) {
     std::string out = "ferretta-cli: ";
     out += kindOf(style);
     out += ": ";
-    for (char c : text) out += c == '\r' ? ' ' : c;
+    for (char c : text)
+        out += c == '\r' ? ' ' : c;
     out += '\n';
     return out;
 }
 
 void CliHost::showMessage(std::string_view text, MessageStyle style) {
-    if (style == MessageStyle::Critical) m_sawError = true;
+    if (style == MessageStyle::Critical)
+        m_sawError = true;
     std::fflush(m_out);
     std::string message = formatMessage(text, style);
     std::fwrite(message.data(), 1, message.size(), m_err);

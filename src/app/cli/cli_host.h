@@ -10,7 +10,7 @@
 namespace ferretta::app::cli {
 
 class CliHost : public Host {
-public:
+  public:
     // ansi: write hits in CP932 with CR LF (the saved-file form); UTF-8 with LF otherwise.
     CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags& flags);
 
@@ -29,7 +29,7 @@ public:
     // Makes Ctrl+C a stop request that the next doEvents passes to the search.
     static void installInterruptHandler();
 
-private:
+  private:
     std::FILE* m_out;
     std::FILE* m_err;
     bool m_ansi;

@@ -19,14 +19,17 @@ std::optional<std::string_view> valueOf(std::string_view arg, std::string_view n
 std::string usageText() {
     return "usage: ferretta-cli [options] FOLDER QUERY\n"
            "\n"
-           "Searches the files of FOLDER (and its sub-folders) for QUERY and prints one line per hit:\n"
+           "Searches the files of FOLDER (and its sub-folders) for QUERY and prints one line per "
+           "hit:\n"
            "  \"name\",\"matching text\",\"path\",\"position\"\n"
            "QUERY is what you would type into the search box: words separated by blanks or\n"
-           "ideographic spaces match when any of them occurs; a leading \"&& \" asks for all of them.\n"
+           "ideographic spaces match when any of them occurs; a leading \"&& \" asks for all of "
+           "them.\n"
            "\n"
            "options (they override the settings file):\n"
            "  --strict            distinguish upper/lower case and full/half width\n"
-           "  --regex             QUERY is one regular expression (JavaScript syntax, ignoring case)\n"
+           "  --regex             QUERY is one regular expression (JavaScript syntax, ignoring "
+           "case)\n"
            "  --name-only         match file names only\n"
            "  --no-subfolders     do not search sub-folders\n"
            "  --types=LIST        file types to search, comma-separated: text, word, excel,\n"
@@ -35,7 +38,8 @@ std::string usageText() {
            "  --text-tags=LIST    extensions of text files, e.g. TXT;CSV;LOG\n"
            "  --pdf-engine        search PDF files with the built-in engine (needs AdobeCID.dat)\n"
            "  --settings=PATH     settings file to read (default: frtta.ini in the data folder)\n"
-           "  --ansi              write the hits in CP932 with CR LF, exactly as a saved result file\n"
+           "  --ansi              write the hits in CP932 with CR LF, exactly as a saved result "
+           "file\n"
            "  --help, --version\n"
            "\n"
            "exit status: 0 when something was found, 1 when nothing was, 2 on an error\n";
@@ -79,17 +83,21 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
                 std::size_t comma = rest.find(',');
                 std::string_view name = rest.substr(0, comma);
                 int type = fileTypeFromName(name);
-                if (type < 0) return {std::nullopt, "unknown file type: " + std::string(name)};
+                if (type < 0)
+                    return {std::nullopt, "unknown file type: " + std::string(name)};
                 types.push_back(type);
-                rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+                rest =
+                    comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
             }
             options.types = types;
         } else {
             return {std::nullopt, "unknown option: " + std::string(arg)};
         }
     }
-    if (options.help || options.version) return {options, {}};
-    if (positional.size() != 2) return {std::nullopt, "expected FOLDER and QUERY"};
+    if (options.help || options.version)
+        return {options, {}};
+    if (positional.size() != 2)
+        return {std::nullopt, "expected FOLDER and QUERY"};
     options.folder = std::string(positional[0]);
     options.query = std::string(positional[1]);
     return {options, {}};
@@ -97,18 +105,25 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
 
 void applyCliOptions(const CliOptions& options, Settings& settings) {
     settings.dir = options.folder;
-    if (options.strict) settings.strict = true;
-    if (options.regex) settings.regular = true;
-    if (options.nameOnly) settings.fileNameOnly = true;
-    if (options.noSubfolders) settings.subFolder = false;
-    if (options.pdfEngine) settings.pdfOwnEngine = true;
+    if (options.strict)
+        settings.strict = true;
+    if (options.regex)
+        settings.regular = true;
+    if (options.nameOnly)
+        settings.fileNameOnly = true;
+    if (options.noSubfolders)
+        settings.subFolder = false;
+    if (options.pdfEngine)
+        settings.pdfOwnEngine = true;
     if (options.types) {
         settings.fileTypes.targetFileType.fill(false);
-        for (int type : *options.types) settings.fileTypes.targetFileType[static_cast<std::size_t>(type)] = true;
+        for (int type : *options.types)
+            settings.fileTypes.targetFileType[static_cast<std::size_t>(type)] = true;
     }
     if (options.textTags) {
         // Extensions are kept in upper case and half width, as the options dialog stores them.
-        settings.textTags = platform::utf16ToUtf8(platform::foldForMatch(platform::utf8ToUtf16(*options.textTags)));
+        settings.textTags =
+            platform::utf16ToUtf8(platform::foldForMatch(platform::utf8ToUtf16(*options.textTags)));
     }
 }
 

@@ -64,7 +64,8 @@ int main(int argc, char** argv) {
     if (!app::isFolder(settings.dir)) {
         return fail("検索フォルダが無効です 正しいフォルダを指定してください: " + settings.dir);
     }
-    if (options.query.empty()) return fail("検索文字列を入力してください");
+    if (options.query.empty())
+        return fail("検索文字列を入力してください");
 
     search::SearchFlags flags;
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
@@ -85,7 +86,8 @@ int main(int argc, char** argv) {
     }
     std::unique_ptr<pdf::PdfEngine> pdfEngine;
     if (settings.pdfOwnEngine) {
-        if (!pdf::cidTable().p2tCIDInit(platform::findDataFile("AdobeCID.dat"), platform::dataFolder())) {
+        if (!pdf::cidTable().p2tCIDInit(platform::findDataFile("AdobeCID.dat"),
+                                        platform::dataFolder())) {
             return fail(std::string("AdobeCID.dat") + "の読み込みでエラーが発生しました");
         }
         pdfEngine = std::make_unique<pdf::PdfEngine>(host, matcher, flags, pdf::cidTable());
@@ -104,6 +106,7 @@ int main(int argc, char** argv) {
     const std::string summary =
         search::summaryText(files, static_cast<std::int64_t>(host.hitCount()), end - start);
     std::fputs((summary + "\n").c_str(), stderr);
-    if (host.sawError()) return 2;
+    if (host.sawError())
+        return 2;
     return host.hitCount() > 0 ? 0 : 1;
 }
