@@ -35,6 +35,8 @@
 #include "ui/main/qt_host.h"
 #include "ui/main/results_model.h"
 #include "ui/main/twips.h"
+#include "ui/modes/about_box.h"
+#include "ui/modes/task_tray.h"
 #include "ui/options/options_placeholder.h"
 
 namespace ferretta::ui::main {
@@ -85,6 +87,15 @@ MainForm::MainForm(app::Settings& settings, QWidget* parent)
     buildMenus();
     m_host = std::make_unique<QtHost>(*this, *m_statusBar, *m_model);
     m_machine = std::make_unique<modes::WindowStateMachine>(*this);
+    m_tray = std::make_unique<modes::TaskTray>(
+        *m_machine, modes::TaskTray::Handlers{
+                        [this] { showOptions(); },
+                        // The tray's entry does what the help menu's does, whatever that is.
+                        [this] {
+                            if (auto* about = findChild<QAction*>(QStringLiteral("mnVersionInfo")))
+                                about->trigger();
+                        }});
+    setWindowIcon(m_tray->icon().icon());
 }
 
 MainForm::~MainForm() {
@@ -221,8 +232,8 @@ void MainForm::buildMenus() {
             [this] { showOptions(); });
 
     QMenu* help = addMenu("mnHelp", QStringLiteral("ﾍﾙﾌﾟ(&H)"));
-    // The About box is still to come; until then the entry is there and does nothing.
-    addItem(help, "mnVersionInfo", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), QKeySequence(), [] {});
+    addItem(help, "mnVersionInfo", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), QKeySequence(),
+            [this] { modes::showAboutBox(this); });
 }
 
 void MainForm::applySettings() {
@@ -482,12 +493,13 @@ void MainForm::beNormal() {
     m_statusBar->setVisible(m_mnStatusBar->isChecked());
     setMenusVisible(true);
     resize(width(), twipsToPixelsY(normalClientTwips, this));
+    // The smallest size first: placing before it would leave a grown window sticking out.
+    snapNormalSize();
     if (m_settings.fixed) {
         placeBottomRight();
     } else {
         keepInsideWorkArea();
     }
-    snapNormalSize();
     m_combo->setFocus();
     m_toggleButton->setChecked(true);
     controlTopMost(m_mnTopMost->isChecked());
@@ -537,19 +549,24 @@ void MainForm::controlTopMost(bool topMost) {
         show();
 }
 
-// Provisional until the tray icon is built: "going to the tray" minimizes the window to the
-// task bar, and restoring it from there counts as the tray icon's click. So the window can
-// never become unreachable, on desktops with a tray or without.
 void MainForm::taskTrayOn() {
     if (m_isInTaskTray)
         return;
-    m_isInTaskTray = true;  // first: the minimize below must not count as the user's own
-    showMinimized();
+    m_isInTaskTray = true;  // first: hiding or minimizing must not count as the user's minimize
+    if (m_tray->show()) {
+        hide();
+    } else {
+        // No tray on this desktop: the task bar keeps the window reachable, and restoring it
+        // from there counts as the tray icon's click (changeEvent).
+        showMinimized();
+    }
 }
 
 void MainForm::taskTrayOff() {
     if (!m_isInTaskTray)
         return;
+    m_tray->hide();
+    // The following beMinimum or beNormal of the machine brings it back to its size.
     show();
     controlTopMost(m_mnTopMost->isChecked());
     m_isInTaskTray = false;

@@ -14,6 +14,10 @@
 #include "search/search_flags.h"
 #include "ui/modes/window_state_machine.h"
 
+namespace ferretta::ui::modes {
+class TaskTray;
+}
+
 class QAction;
 class QComboBox;
 class QMenu;
@@ -84,6 +88,7 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     void reportBadEvent(int state, int event) override;
 
     modes::WindowStateMachine& stateMachine() { return *m_machine; }
+    modes::TaskTray& taskTray() { return *m_tray; }
     QtHost& host() { return *m_host; }
     ResultsModel& model() { return *m_model; }
     search::SearchFlags& flags() { return m_flags; }
@@ -120,6 +125,8 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     std::unique_ptr<ResultsModel> m_model;
     std::unique_ptr<QtHost> m_host;
     std::unique_ptr<modes::WindowStateMachine> m_machine;
+    // Its events go to the machine: it is made after it and goes before it.
+    std::unique_ptr<modes::TaskTray> m_tray;
     std::function<void()> m_exitHandler;
 
     QComboBox* m_combo = nullptr;
