@@ -8,12 +8,17 @@ namespace ferretta {
 
 class Error : public std::runtime_error {
   public:
-    enum class Kind { FileOpen, FileRead, FolderList, InvalidPattern, Other };
-    Error(Kind kind, const std::string& what) : std::runtime_error(what), m_kind(kind) {}
+    // Automation: a call into an Office application failed; code() is its error number.
+    enum class Kind { FileOpen, FileRead, FolderList, InvalidPattern, Automation, Other };
+    Error(Kind kind, const std::string& what, long code = 0)
+        : std::runtime_error(what), m_kind(kind), m_code(code) {}
     Kind kind() const noexcept { return m_kind; }
+    // The error number the failing component gave (0 when it gave none).
+    long code() const noexcept { return m_code; }
 
   private:
     Kind m_kind;
+    long m_code;
 };
 
 }  // namespace ferretta

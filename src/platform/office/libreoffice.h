@@ -1,0 +1,29 @@
+#pragma once
+// LibreOffice (Writer, Calc, Impress) as the Office automation server, driven through UNO.
+#include <filesystem>
+#include <memory>
+
+#include "platform/office/automation.h"
+
+namespace ferretta::platform::office {
+
+struct LibreOfficeConfig {
+    // Where the offices keep their own profiles (one folder per office process kind); created
+    // when missing. Empty: a folder under the system's temporary folder.
+    std::filesystem::path profileRoot;
+    // Where the office's own output goes (appended); empty: discarded.
+    std::filesystem::path logFile;
+    // How long one call may take before the office counts as stuck and is ended.
+    int callTimeoutMs = 60000;
+    // How long starting an office and connecting to it may take.
+    int startTimeoutMs = 60000;
+};
+
+// The automation over LibreOffice. Creating it starts nothing: an office process is started
+// when an application is first created, and every office it started is ended when it is
+// destroyed (also the visible one kept for opening hits, unless the user still has documents
+// open in it). In a build without LibreOffice every create* throws ferretta::Error (kind
+// Automation) and every running* answers null.
+std::unique_ptr<Automation> makeLibreOfficeAutomation(const LibreOfficeConfig& config);
+
+}  // namespace ferretta::platform::office
