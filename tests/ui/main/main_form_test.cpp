@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QIcon>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -21,6 +22,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/cp932.h"
 #include "search/results_file.h"
 #include "search/search_command.h"
 #include "ui/main/main_form.h"
@@ -162,6 +164,32 @@ TEST_F(MainFormTest, SearchFillsTheListAndTheSummary) {
     // The end of a search opens the normal window with the first hit selected.
     EXPECT_EQ(m_form->stateMachine().stateNumber(), ui::modes::StateNormal);
     EXPECT_EQ(m_form->listView()->currentIndex().row(), 0);
+}
+
+// Japanese arrives through the input method: a preedit that is not yet text, then a commit.
+// The committed words are searched on Enter, width-folded, in a CP932 file.
+TEST_F(MainFormTest, WordsCommittedByAnInputMethodAreSearchedOnEnter) {
+    writeFile(m_folder / "memo.txt",
+              platform::utf8ToCp932("一行目\r\n会議のｹﾝｻｸ結果ＦＥＲＲＥＴＴＡ\r\n"));
+    QLineEdit* edit = m_form->combo()->lineEdit();
+    edit->setFocus();
+
+    QInputMethodEvent preedit(QStringLiteral("けんさく"), {});
+    QCoreApplication::sendEvent(edit, &preedit);
+    EXPECT_TRUE(m_form->combo()->currentText().isEmpty());
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("ケンサク結果"));
+    QCoreApplication::sendEvent(edit, &commit);
+    QInputMethodEvent second;
+    second.setCommitString(QStringLiteral(" ferretta"));
+    QCoreApplication::sendEvent(edit, &second);
+    ASSERT_EQ(m_form->combo()->currentText(), QStringLiteral("ケンサク結果 ferretta"));
+
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_EQ(model().rowCount(), 1);
+    EXPECT_EQ(model().hitAt(0).content, "会議のｹﾝｻｸ結果ＦＥＲＲＥＴＴＡ");
+    EXPECT_EQ(model().hitAt(0).position, "2,7");
+    EXPECT_EQ(m_form->combo()->itemText(0), QStringLiteral("ケンサク結果 ferretta"));
 }
 
 TEST_F(MainFormTest, SearchWithoutHitsSelectsNothing) {
