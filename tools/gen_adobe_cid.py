@@ -9,7 +9,9 @@ root whenever that mapping changes (the output is committed):
     python3 tools/gen_adobe_cid.py --check resources/AdobeCID.dat   # 0 same text, 1 differs
 
 The output is one zlib stream (zlib.compress, level 9) of CP932 text with one CR LF line per CID
-1..15443, and no line for CID 0. A CID the CMap maps to several code points gives that whole
+1..23059 (the last CID of Adobe-Japan1-7), and no line for CID 0. Tables written before the
+collection's supplements 5 to 7 were added stopped at CID 15443; their lines are the first 15443
+lines of this one, byte for byte, and the program still loads them. A CID the CMap maps to several code points gives that whole
 string. Text is encoded as the program's own CP932 codec does, i.e. with Windows' choices (U+2170
 -> 0xFA40, no form for U+301C or U+00A5), not with Python's "cp932" encoder, which differs. The
 encoding table is built from tools/gen_cp932_tables.py: its decoding (LEADS, TRAILS, decode) is
@@ -34,7 +36,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import gen_cp932_tables as cp932  # noqa: E402
 
 CMAP = "/usr/share/poppler/cMap/Adobe-Japan1/Adobe-Japan1-UCS2"
-LAST_CID = 15443
+LAST_CID = 23059  # the last CID of Adobe-Japan1-7; cidTableLastCid in cid_map.h is the same
 MAX_INFLATED = 500001  # the most the program inflates
 EXIT_SKIP = 77
 
@@ -141,6 +143,9 @@ def generate(cmap_text):
     mapping = read_cmap(cmap_text)
     if len(mapping) < LAST_CID // 2:
         raise ValueError("only %d CIDs mapped; not the Adobe-Japan1 CMap?" % len(mapping))
+    if max(mapping) > LAST_CID:
+        # A later supplement: the program's table must grow with it (cidTableLastCid).
+        raise ValueError("CIDs up to %d mapped, past the last CID %d" % (max(mapping), LAST_CID))
     table = cp932_encoder()
     lines = [line_for(mapping.get(cid, ""), table) for cid in range(1, LAST_CID + 1)]
     text = b"".join(line + b"\r\n" for line in lines)

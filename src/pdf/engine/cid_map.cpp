@@ -106,13 +106,16 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
 
 // Splits the text into the entries of CIDs 1..cidTableLastCid. CR LF, LF and a lone CR each
 // end a line; a last line without an ending counts when it is not empty. Nothing when there
-// are fewer lines.
+// are fewer than cidTableMinLines lines; the entries past a shorter table's end stay empty.
 std::optional<std::vector<std::string>> splitEntries(std::string_view text) {
     std::vector<std::string> entries(static_cast<std::size_t>(cidTableLastCid) + 1);
     std::size_t pos = 0;
     for (std::size_t cid = 1; cid < entries.size(); ++cid) {
         if (pos >= text.size()) {
-            return std::nullopt;
+            if (cid <= static_cast<std::size_t>(cidTableMinLines)) {
+                return std::nullopt;
+            }
+            break;
         }
         std::size_t end = text.find_first_of("\r\n", pos);
         if (end == std::string_view::npos) {

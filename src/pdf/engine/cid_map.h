@@ -9,7 +9,11 @@
 
 namespace ferretta::pdf {
 
-inline constexpr std::int32_t cidTableLastCid = 15443;
+// The last CID of Adobe-Japan1-7, the last line of the shipped table.
+inline constexpr std::int32_t cidTableLastCid = 23059;
+// Tables made before supplements 5 to 7 end at CID 15443 (supplement 4); a table needs at least
+// these lines, and the CIDs past its end map to the empty text.
+inline constexpr std::int32_t cidTableMinLines = 15443;
 
 class CidTable {
   public:
@@ -18,14 +22,16 @@ class CidTable {
     // data-yyyymmdd-hhmmss-NNN.dat (NNN the first number from 000 to 999 naming nothing yet),
     // read back line by line (CP932; CR LF, LF or a lone CR ends a line) and deleted. Answers
     // false when the file is missing, empty or shorter than two bytes, or holds fewer than
-    // 15443 lines, or the temporary file cannot be created (also when all thousand names are
-    // taken: no file is overwritten), written or read; the table is then unchanged and the
+    // cidTableMinLines lines, or the temporary file cannot be created (also when all thousand names
+    // are taken: no file is overwritten), written or read; the table is then unchanged and the
     // caller tells the user and ends the program. A file that is not one zlib stream of at
     // most 500,001 bytes of text (damaged, truncated, too long) is no failure: the table keeps
-    // what it held, so at start-up every CID then maps to the empty text.
+    // what it held, so at start-up every CID then maps to the empty text. Lines past
+    // cidTableLastCid are not read; a table with fewer lines leaves the CIDs past its end empty.
     bool p2tCIDInit(const std::filesystem::path& datFile, const std::filesystem::path& tempFolder);
 
-    // The text (UTF-8) of a CID; empty outside 0..15443 and for CID 0.
+    // The text (UTF-8) of a CID; empty outside 1..cidTableLastCid and for CIDs past the end of
+    // a shorter table.
     std::string_view p2tCID2Str(std::int32_t cid) const;
 
     bool loaded() const { return !m_entries.empty(); }

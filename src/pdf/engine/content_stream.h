@@ -1,6 +1,7 @@
 #pragma once
 // The text of a content stream: the string operands of the text-showing operators Tj, TJ, '
 // and ", read as a token stream, each decoded by the font selected with Tf.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -8,24 +9,47 @@
 #include <vector>
 
 #include "pdf/engine/cid_map.h"
+#include "pdf/engine/cmap.h"
 
 namespace ferretta::pdf {
 
-// How the strings shown in a font are read.
-enum class FontCoding : std::uint8_t {
-    // Literal strings are single bytes of CP932 text, hexadecimal strings 2-byte CIDs: what
-    // the engine has always done, for every font it cannot tell apart.
-    Default,
-    // Every string, literal or hexadecimal, is 2-byte big-endian CIDs of Adobe-Japan1 (a
-    // Type0 font with the Identity-H or Identity-V encoding).
-    TwoByteCids,
+// How the strings shown in one font are read.
+struct FontDecoder {
+    enum class Kind : std::uint8_t {
+        // Literal strings are single bytes of CP932 text, hexadecimal strings 2-byte CIDs of
+        // Adobe-Japan1: what the engine has always done, for every font it cannot tell apart.
+        Default,
+        // A font of one-byte codes (Type1, TrueType, Type3): each byte through the ToUnicode
+        // CMap, else through `codeText`.
+        Simple,
+        // A Type0 font: codes cut by `encoding` (null: Identity, 2-byte codes that are their
+        // CIDs), each through the ToUnicode CMap, else (Adobe-Japan1 fonts) its CID through
+        // the CID table.
+        Composite,
+    };
+    Kind kind = Kind::Default;
+    CMapPtr toUnicode;
+    CMapPtr encoding;
+    bool japan1 = false;
+    std::array<std::string, 256> codeText;  // Simple: UTF-8 text of each code, "" for none
 };
 
-// Answers how the strings of a font resource are read, by its name in the page's /Font
-// resources ("/F1"; #xx escapes already decoded).
+// A form XObject's content, as a FontSource found it.
+struct FormXObject {
+    std::uint64_t id = 0;  // the object, to see a form that shows itself
+    std::string content;   // decoded
+    int scope = 0;         // the resources its names are looked up in
+};
+
+// Answers the fonts and forms that a content stream names, by their names in the resources
+// ("/F1"; #xx escapes already decoded). Scope 0 is the page's resources; a form's content
+// names things in the scope its FormXObject gives. Answers stay valid until the page ends.
 class FontSource {
   public:
-    virtual FontCoding codingOf(std::string_view fontName) = 0;
+    // Null reads the font's strings the Default way.
+    virtual const FontDecoder* fontOf(int scope, std::string_view name) = 0;
+    // Null when the name is no form XObject (an image) or the form cannot be read.
+    virtual const FormXObject* formOf(int scope, std::string_view name) = 0;
 
   protected:
     ~FontSource() = default;
@@ -46,21 +70,29 @@ class ContentTextExtractor {
     void beginPage(FontSource* fonts);
 
     // The text (UTF-8) of a decoded content stream: the strings shown, in stream order, joined
-    // without separators. Strings are read by the current font's coding (see FontCoding): Tf
-    // selects a font, q saves it and Q restores it (past maxGraphicsDepth nested q, the
-    // further saves keep nothing and their Q leave the font as it is); with no font or one the
-    // FontSource cannot resolve, the Default way. Hexadecimal strings: one to three trailing
-    // digits are ignored; literal strings read as CIDs: a trailing odd byte is ignored. NUL
-    // characters of CP932 text and CR LF pairs are removed. Malformed strings (a hex string
-    // with a non-hex digit) are skipped; inline image data is stepped over. Never fails itself
-    // (only what the FontSource throws comes through); the result is at most a few times the
-    // size of the data. The reference stays valid until the next call.
+    // without separators. Strings are read by the current font (see FontDecoder): Tf selects
+    // a font, q saves it and Q restores it (past maxGraphicsDepth nested q, the further saves
+    // keep nothing and their Q leave the font as it is); with no font or one the FontSource
+    // cannot resolve, the Default way. "/Name Do" of a form XObject reads the form's content
+    // in place, as if between q and Q, its names looked up in the form's scope; a form that
+    // is already being read (one showing itself), forms nested deeper than maxFormDepth, and
+    // the forms past maxFormsPerPage or maxFormBytesPerPage on one page are skipped.
+    // Hexadecimal strings in the Default way: one to three trailing digits are ignored; codes
+    // cut short at a string's end are ignored. NUL characters and CR LF pairs are removed,
+    // and look-alike characters (Kangxi radicals, CJK compatibility ideographs) become the
+    // ideographs they stand for. Malformed strings (a hex string with a non-hex digit) are
+    // skipped; inline image data is stepped over. Never fails itself (only what the
+    // FontSource throws comes through); the result is at most a few times the size of the
+    // data and of the forms read. The reference stays valid until the next call.
     const std::string& extract(std::string_view data);
 
     // How many malformed hex strings the last extract skipped.
     std::size_t malformedHexStrings() const { return m_malformed; }
 
     static constexpr std::size_t maxGraphicsDepth = 256;
+    static constexpr int maxFormDepth = 8;
+    static constexpr std::size_t maxFormsPerPage = 4096;
+    static constexpr std::size_t maxFormBytesPerPage = std::size_t{64} << 20;
 
   private:
     struct Operand {
@@ -69,10 +101,15 @@ class ContentTextExtractor {
         std::size_t end;
     };
 
+    void run(std::string_view data, int scope, int depth);
     void showOperands();
-    void selectFont();
-    void appendCids(std::string_view bigEndianPairs);
+    void showDefault(const Operand& operand, std::string_view bytes);
+    void showComposite(const FontDecoder& font, std::string_view bytes);
+    void showSimple(const FontDecoder& font, std::string_view bytes);
+    void selectFont(int scope);
+    void showForm(int scope, int depth);
     void flushBytes();
+    void unifyLookalikes();
     std::size_t readLiteral(std::string_view data, std::size_t i);
     std::size_t readHex(std::string_view data, std::size_t i);
     std::size_t skipInlineImage(std::string_view data, std::size_t i);
@@ -82,13 +119,17 @@ class ContentTextExtractor {
     std::string m_operandBytes;       // literal bytes and hex digits of the pending operands
     std::vector<Operand> m_operands;  // strings since the last operator
     std::string m_bytes;              // CP932 bytes not yet converted
+    std::string m_codes;              // a decoder's string as bytes
     std::size_t m_malformed = 0;
 
     FontSource* m_fonts = nullptr;
     std::string_view m_nameOperand;  // the last name since the last operator
-    FontCoding m_font = FontCoding::Default;
-    std::vector<FontCoding> m_savedFonts;  // q ... Q
-    std::size_t m_unsavedDepth = 0;        // q past maxGraphicsDepth
+    const FontDecoder* m_font = nullptr;
+    std::vector<const FontDecoder*> m_savedFonts;  // q ... Q
+    std::size_t m_unsavedDepth = 0;                // q past maxGraphicsDepth
+    std::vector<std::uint64_t> m_openForms;        // forms being read, outermost first
+    std::size_t m_formsOnPage = 0;
+    std::size_t m_formBytesOnPage = 0;
 };
 
 }  // namespace ferretta::pdf

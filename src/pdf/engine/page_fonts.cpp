@@ -1,8 +1,7 @@
 #include "pdf/engine/page_fonts.h"
 
-#include <optional>
-
 #include "pdf/engine/engine_log.h"
+#include "pdf/engine/simple_encoding.h"
 #include "platform/error.h"
 
 namespace ferretta::pdf {
@@ -45,79 +44,118 @@ std::string stringBytes(const PdfValue& value) {
     return bytes;
 }
 
-bool isName(const PdfValue* value, std::string_view name) {
-    return value && value->kind == PdfValue::Kind::Name && decodeNameEscapes(value->text) == name;
+// A name value without its slash, escapes decoded; "" for anything else.
+std::string nameOf(const PdfValue* value) {
+    if (!value || value->kind != PdfValue::Kind::Name)
+        return {};
+    std::string name = decodeNameEscapes(value->text);
+    return name.empty() || name[0] != '/' ? name : name.substr(1);
+}
+
+void appendText(std::u32string_view text, std::string& out) {
+    for (const char32_t c : text)
+        appendUtf8(c, out);
+}
+
+// Runs `read` with the reader put back afterwards; a damaged object (Error::Kind::Other)
+// gives `fallback`, a file that cannot be read ends the search of it.
+template <typename Result, typename Read>
+Result guarded(PdfReader& reader, std::string_view what, Result fallback, Read&& read) {
+    const PdfReader::Position saved = reader.save();
+    Result result = fallback;
+    try {
+        result = read();
+    } catch (const Error& failure) {
+        if (failure.kind() != Error::Kind::Other)
+            throw;
+        trace("p2tFont", [&] { return std::string(what) + " unreadable: " + failure.what(); });
+    }
+    reader.restore(saved);
+    return result;
 }
 
 }  // namespace
 
 void PageFonts::reset() {
     beginPage({}, {});
-    m_objectCodings.clear();
+    m_objectDecoders.clear();
 }
 
 void PageFonts::beginPage(ObjectRef page, std::span<const ObjectRef> ancestors) {
     m_page = page;
     m_ancestors.assign(ancestors.begin(), ancestors.end());
-    m_loaded = false;
-    m_fontEntries.clear();
-    m_pageCodings.clear();
+    m_scopes.clear();
+    m_scopes.emplace_back();
+    m_pageDecoders.clear();
+    m_forms.clear();
     m_resolvedOnPage = 0;
 }
 
-FontCoding PageFonts::codingOf(std::string_view fontName) {
-    std::string name(fontName);
-    if (const auto known = m_pageCodings.find(name); known != m_pageCodings.end())
-        return known->second;
-    const PdfReader::Position saved = m_reader.save();
-    FontCoding coding = FontCoding::Default;
-    std::optional<std::uint64_t> resolving;
-    try {
-        if (!m_loaded) {
-            m_loaded = true;
-            loadFontDictionary();
+PageFonts::Scope& PageFonts::scopeOf(int scope) {
+    if (scope < 0 || static_cast<std::size_t>(scope) >= m_scopes.size())
+        scope = 0;
+    Scope& found = m_scopes[static_cast<std::size_t>(scope)];
+    if (!found.loaded) {
+        found.loaded = true;
+        if (scope == 0) {
+            loadPageResources(found);
+        } else {
+            loadScope(found, found.resources);
         }
-        const auto entry = m_fontEntries.find(name);
-        if (entry != m_fontEntries.end() && m_resolvedOnPage < maxFontsPerPage) {
-            ++m_resolvedOnPage;
-            if (entry->second.kind == PdfValue::Kind::Ref) {
-                const std::uint64_t key = refKey(entry->second.ref);
-                if (const auto known = m_objectCodings.find(key); known != m_objectCodings.end()) {
-                    coding = known->second;
-                } else {
-                    resolving = key;
-                    coding = resolveFont(resolve(entry->second));
-                    if (m_objectCodings.size() < maxFontsPerFile)
-                        m_objectCodings.emplace(key, coding);
-                }
-            } else {
-                coding = resolveFont(entry->second);
-            }
-            trace("p2tFont", [&] {
-                return "font " + name +
-                       (coding == FontCoding::TwoByteCids ? " 2-byte CIDs" : " default");
-            });
-            m_pageCodings.emplace(std::move(name), coding);
-        }
-    } catch (const Error& failure) {
-        // A damaged resource or font object leaves its strings to the default reading; only a
-        // file that cannot be read at all ends the search of it.
-        if (failure.kind() != Error::Kind::Other)
-            throw;
-        trace("p2tFont", [&] { return "font " + name + " unreadable: " + failure.what(); });
-        coding = FontCoding::Default;
-        if (resolving && m_objectCodings.size() < maxFontsPerFile)
-            m_objectCodings.emplace(*resolving, coding);
-        if (m_pageCodings.size() < maxFontsPerPage)
-            m_pageCodings.emplace(std::move(name), coding);
     }
-    m_reader.restore(saved);
-    return coding;
+    return found;
+}
+
+const FontDecoder* PageFonts::fontOf(int scopeNumber, std::string_view name) {
+    const std::string key(name);
+    return guarded<const FontDecoder*>(
+        m_reader, "font " + key, nullptr, [&]() -> const FontDecoder* {
+            Scope& scope = scopeOf(scopeNumber);
+            if (const auto known = scope.decoders.find(key); known != scope.decoders.end())
+                return known->second;
+            const auto entry = scope.fonts.find(key);
+            if (entry == scope.fonts.end() || m_resolvedOnPage >= maxFontsPerPage)
+                return nullptr;
+            ++m_resolvedOnPage;
+            // Remembered before it is read, so that a damaged font is not read again.
+            scope.decoders.emplace(key, nullptr);
+            const DecoderPtr decoder = fontFromValue(entry->second);
+            scope.decoders[key] = decoder.get();
+            trace("p2tFont", [&] {
+                const char* kind = !decoder                                        ? " default"
+                                   : decoder->kind == FontDecoder::Kind::Composite ? " composite"
+                                                                                   : " simple";
+                return "font " + key + kind +
+                       (decoder && decoder->toUnicode ? " with ToUnicode" : "");
+            });
+            return decoder.get();
+        });
+}
+
+PageFonts::DecoderPtr PageFonts::fontFromValue(const PdfValue& entry) {
+    if (entry.kind != PdfValue::Kind::Ref) {
+        DecoderPtr decoder = resolveFont(entry);
+        if (decoder)
+            m_pageDecoders.push_back(decoder);
+        return decoder;
+    }
+    const std::uint64_t key = refKey(entry.ref);
+    if (const auto known = m_objectDecoders.find(key); known != m_objectDecoders.end())
+        return known->second;
+    if (m_objectDecoders.size() < maxFontsPerFile)
+        m_objectDecoders.emplace(key, nullptr);  // a font object that fails stays Default
+    DecoderPtr decoder = resolveFont(resolve(entry));
+    if (m_objectDecoders.size() <= maxFontsPerFile && m_objectDecoders.count(key)) {
+        m_objectDecoders[key] = decoder;
+    } else if (decoder) {
+        m_pageDecoders.push_back(decoder);
+    }
+    return decoder;
 }
 
 // /Resources is inherited as a whole: the page's own, else that of the nearest /Pages node
-// that has one. A /Resources that is there but cannot be read gives no fonts.
-void PageFonts::loadFontDictionary() {
+// that has one. A /Resources that is there but cannot be read gives nothing.
+void PageFonts::loadPageResources(Scope& scope) {
     std::vector<ObjectRef> chain{m_page};
     chain.insert(chain.end(), m_ancestors.rbegin(), m_ancestors.rend());
     for (const ObjectRef node : chain) {
@@ -126,51 +164,226 @@ void PageFonts::loadFontDictionary() {
         const PdfValue dict = m_objects.readObject(node.objectNumber, node.generation);
         if (dict.kind != PdfValue::Kind::Dict)
             continue;
-        PdfValue resourcesHolder;
-        const PdfValue* resources = resolvedEntry(dict, "/Resources", resourcesHolder);
+        PdfValue holder;
+        const PdfValue* resources = resolvedEntry(dict, "/Resources", holder);
         if (!resources)
             continue;
-        if (resources->kind != PdfValue::Kind::Dict)
-            return;
-        PdfValue fontsHolder;
-        const PdfValue* fonts = resolvedEntry(*resources, "/Font", fontsHolder);
-        if (!fonts || fonts->kind != PdfValue::Kind::Dict)
-            return;
-        for (std::size_t i = 0; i < fonts->keys.size(); ++i) {
-            // The first of two equal keys counts, as with PdfValue::get.
-            m_fontEntries.emplace(decodeNameEscapes(fonts->keys[i]), fonts->values[i]);
-        }
+        loadScope(scope, *resources);
         return;
     }
 }
 
-FontCoding PageFonts::resolveFont(const PdfValue& font) {
+void PageFonts::loadScope(Scope& scope, const PdfValue& resources) {
+    if (resources.kind != PdfValue::Kind::Dict)
+        return;
+    const auto take = [&](std::string_view key, std::unordered_map<std::string, PdfValue>& into) {
+        PdfValue holder;
+        const PdfValue* dict = resolvedEntry(resources, key, holder);
+        if (!dict || dict->kind != PdfValue::Kind::Dict)
+            return;
+        for (std::size_t i = 0; i < dict->keys.size(); ++i) {
+            // The first of two equal keys counts, as with PdfValue::get.
+            into.emplace(decodeNameEscapes(dict->keys[i]), dict->values[i]);
+        }
+    };
+    take("/Font", scope.fonts);
+    take("/XObject", scope.xobjects);
+}
+
+PageFonts::DecoderPtr PageFonts::resolveFont(const PdfValue& font) {
     if (font.kind != PdfValue::Kind::Dict)
-        return FontCoding::Default;
+        return nullptr;
+    auto decoder = std::make_shared<FontDecoder>();
+    if (const PdfValue* toUnicode = font.get("/ToUnicode")) {
+        CMapPtr map = readCMapStream(*toUnicode, false);
+        if (map && map->hasText())
+            decoder->toUnicode = std::move(map);
+    }
     PdfValue holder;
-    if (!isName(resolvedEntry(font, "/Subtype", holder), "/Type0"))
-        return FontCoding::Default;
+    if (nameOf(resolvedEntry(font, "/Subtype", holder)) != "Type0") {
+        bool usable = decoder->toUnicode != nullptr;
+        readSimpleEncoding(font, *decoder, usable);
+        if (!usable)
+            return nullptr;
+        decoder->kind = FontDecoder::Kind::Simple;
+        return decoder;
+    }
+    decoder->kind = FontDecoder::Kind::Composite;
+    decoder->japan1 = japan1Ordering(font);
+    bool cutKnown = false;
+    if (const PdfValue* encoding = font.get("/Encoding")) {
+        PdfValue resolved = resolve(*encoding);
+        if (resolved.kind == PdfValue::Kind::Name) {
+            const std::string name = nameOf(&resolved);
+            if (name == "Identity-H" || name == "Identity-V") {
+                cutKnown = true;
+            } else if (m_cmaps) {
+                decoder->encoding = m_cmaps->find(name);
+                cutKnown = decoder->encoding != nullptr;
+                if (!cutKnown)
+                    trace("p2tFont", [&] { return "unknown CMap " + name; });
+            }
+        } else if (encoding->kind == PdfValue::Kind::Ref) {
+            decoder->encoding = readCMapStream(*encoding, true);
+            cutKnown = decoder->encoding && decoder->encoding->hasCids();
+            if (!cutKnown)
+                decoder->encoding = nullptr;
+        }
+    }
+    if (!cutKnown) {
+        // Without the font's own cut, a ToUnicode CMap's codespace is the best guess.
+        if (!decoder->toUnicode || !decoder->toUnicode->hasCodespace())
+            return nullptr;
+        decoder->encoding = decoder->toUnicode;
+        decoder->japan1 = false;
+    }
+    if (!decoder->toUnicode && !decoder->japan1)
+        return nullptr;
+    return decoder;
+}
+
+// /Encoding: a base encoding's name, or a dictionary of /BaseEncoding and /Differences. A font
+// with an encoding of neither form (or none) keeps `usable` as it was.
+void PageFonts::readSimpleEncoding(const PdfValue& font, FontDecoder& decoder, bool& usable) {
+    PdfValue holder;
     const PdfValue* encoding = resolvedEntry(font, "/Encoding", holder);
-    if (!isName(encoding, "/Identity-H") && !isName(encoding, "/Identity-V"))
-        return FontCoding::Default;
-    // The ordering only rules a font out: a Type0 font with Identity-H whose CIDFont cannot be
-    // read is most likely one of Adobe-Japan1 written by a Japanese producer.
+    std::optional<BaseEncoding> base;
+    const PdfValue* differences = nullptr;
+    PdfValue differencesHolder;
+    PdfValue baseHolder;
+    if (encoding && encoding->kind == PdfValue::Kind::Name) {
+        base = baseEncodingByName(nameOf(encoding));
+        if (!base)
+            return;
+    } else if (encoding && encoding->kind == PdfValue::Kind::Dict) {
+        base = baseEncodingByName(nameOf(resolvedEntry(*encoding, "/BaseEncoding", baseHolder)));
+        differences = resolvedEntry(*encoding, "/Differences", differencesHolder);
+        if (differences && differences->kind != PdfValue::Kind::Array)
+            differences = nullptr;
+        if (!base && !differences)
+            return;
+    } else if (!usable) {
+        return;
+    }
+    usable = true;
+    const auto& table = baseEncodingTable(base.value_or(BaseEncoding::Standard));
+    for (std::size_t code = 0; code < 256; ++code) {
+        decoder.codeText[code].clear();
+        appendText(table[code], decoder.codeText[code]);
+    }
+    if (!differences)
+        return;
+    std::int64_t code = -1;
+    for (const PdfValue& item : differences->items) {
+        if (item.kind == PdfValue::Kind::Number) {
+            code = item.asInt(-1);
+            if (code > 255)
+                code = -1;
+        } else if (item.kind == PdfValue::Kind::Name && code >= 0 && code <= 255) {
+            std::string& text = decoder.codeText[static_cast<std::size_t>(code)];
+            text.clear();
+            appendText(unicodeOfGlyphName(nameOf(&item)), text);
+            ++code;
+        }
+    }
+}
+
+// A CMap stream (a ToUnicode or an embedded encoding); an embedded encoding may use a
+// predefined CMap. Null when the stream cannot be read.
+CMapPtr PageFonts::readCMapStream(const PdfValue& ref, bool withPredefined) {
+    if (ref.kind != PdfValue::Kind::Ref)
+        return nullptr;
+    const PdfValue dict = m_objects.readObject(ref.ref.objectNumber, ref.ref.generation);
+    if (dict.kind != PdfValue::Kind::Dict)
+        return nullptr;
+    const std::optional<std::string> data = m_objects.readStreamData(dict);
+    if (!data || data->size() > maxCMapBytes)
+        return nullptr;
+    CMapResolver parent;
+    if (withPredefined && m_cmaps) {
+        parent = [this](std::string_view name, int) { return m_cmaps->find(name); };
+    }
+    return CMap::parse(*data, parent);
+}
+
+// The ordering only rules a font out: a Type0 font whose CIDFont cannot be read is most likely
+// one of Adobe-Japan1 written by a Japanese producer.
+bool PageFonts::japan1Ordering(const PdfValue& font) {
     PdfValue descendantsHolder;
     const PdfValue* descendants = resolvedEntry(font, "/DescendantFonts", descendantsHolder);
     if (!descendants || descendants->kind != PdfValue::Kind::Array || descendants->items.empty())
-        return FontCoding::TwoByteCids;
+        return true;
     const PdfValue cidFont = resolve(descendants->items.front());
     if (cidFont.kind != PdfValue::Kind::Dict)
-        return FontCoding::TwoByteCids;
+        return true;
     PdfValue infoHolder;
     const PdfValue* info = resolvedEntry(cidFont, "/CIDSystemInfo", infoHolder);
     if (!info || info->kind != PdfValue::Kind::Dict)
-        return FontCoding::TwoByteCids;
+        return true;
     PdfValue orderingHolder;
     const PdfValue* ordering = resolvedEntry(*info, "/Ordering", orderingHolder);
     if (!ordering || ordering->kind != PdfValue::Kind::String)
-        return FontCoding::TwoByteCids;
-    return stringBytes(*ordering) == "Japan1" ? FontCoding::TwoByteCids : FontCoding::Default;
+        return true;
+    return stringBytes(*ordering) == "Japan1";
+}
+
+const FormXObject* PageFonts::formOf(int scopeNumber, std::string_view name) {
+    const std::string key(name);
+    return guarded<const FormXObject*>(
+        m_reader, "form " + key, nullptr, [&]() -> const FormXObject* {
+            Scope& scope = scopeOf(scopeNumber);
+            const auto found = scope.xobjects.find(key);
+            if (found == scope.xobjects.end() || found->second.kind != PdfValue::Kind::Ref)
+                return nullptr;
+            // A copy: reading the form adds a scope, which may move the scopes.
+            const PdfValue entry = found->second;
+            const std::uint64_t id = refKey(entry.ref);
+            if (const auto known = m_forms.find(id); known != m_forms.end())
+                return known->second.get();
+            if (m_forms.size() >= maxFormsPerPage)
+                return nullptr;
+            m_forms.emplace(id, nullptr);  // a form that fails is not read again
+            std::unique_ptr<FormXObject> form = readForm(entry);
+            if (!form)
+                return nullptr;
+            form->id = id;
+            trace("p2tForm", [&] {
+                return "form " + key + " bytes=" + std::to_string(form->content.size()) +
+                       " scope=" + std::to_string(form->scope);
+            });
+            return (m_forms[id] = std::move(form)).get();
+        });
+}
+
+std::unique_ptr<FormXObject> PageFonts::readForm(const PdfValue& entry) {
+    const ObjectRef ref = entry.ref;
+    PdfValue dict = m_objects.readObject(ref.objectNumber, ref.generation);
+    if (dict.kind != PdfValue::Kind::Dict)
+        return nullptr;
+    const PdfValue* subtype = dict.get("/Subtype");
+    if (subtype && subtype->kind == PdfValue::Kind::Ref) {
+        const PdfValue resolved = resolve(*subtype);
+        if (nameOf(&resolved) != "Form")
+            return nullptr;
+        // Resolving moved the reader: the dictionary is read again to stand before its data.
+        dict = m_objects.readObject(ref.objectNumber, ref.generation);
+    } else if (nameOf(subtype) != "Form") {
+        return nullptr;
+    }
+    std::optional<std::string> data = m_objects.readStreamData(dict);
+    if (!data)
+        return nullptr;
+    auto form = std::make_unique<FormXObject>();
+    form->content = std::move(*data);
+    PdfValue holder;
+    const PdfValue* resources = resolvedEntry(dict, "/Resources", holder);
+    if (resources && resources->kind == PdfValue::Kind::Dict) {
+        Scope scope;
+        scope.resources = *resources;
+        m_scopes.push_back(std::move(scope));
+        form->scope = static_cast<int>(m_scopes.size() - 1);
+    }
+    return form;
 }
 
 // A reference followed to its object, through at most maxReferenceHops references (so a loop

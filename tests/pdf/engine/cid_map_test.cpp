@@ -104,15 +104,25 @@ TEST_F(CidTableTest, LineCountBoundary) {
         const char* name;
         std::string text;
         bool loads;
+        std::int32_t lastWithText;  // the CIDs after it read empty
     };
-    const std::string full = numberedLines(cidTableLastCid);
-    const std::string oneShort = numberedLines(cidTableLastCid - 1);
+    const std::string oldTable = numberedLines(cidTableMinLines);
+    const std::string oneShort = numberedLines(cidTableMinLines - 1);
     const std::vector<Case> cases = {
-        {"exactly 15443 lines", full, true},
-        {"15442 lines", oneShort, false},
-        {"last line without its ending", oneShort + "x", true},
-        {"LF and lone CR endings", std::string(cidTableLastCid - 1, '\n') + "\r", true},
-        {"one byte", "x", false},
+        {"a table up to supplement 4: 15443 lines", oldTable, true, cidTableMinLines},
+        {"15442 lines", oneShort, false, 0},
+        {"last line without its ending", oneShort + std::to_string(cidTableMinLines), true,
+         cidTableMinLines},
+        {"one line past the old table", numberedLines(cidTableMinLines + 1), true,
+         cidTableMinLines + 1},
+        {"the full table", numberedLines(cidTableLastCid), true, cidTableLastCid},
+        {"the full table, last line without ending",
+         numberedLines(cidTableLastCid - 1) + std::to_string(cidTableLastCid), true,
+         cidTableLastCid},
+        {"lines past the last CID are not read", numberedLines(cidTableLastCid + 3), true,
+         cidTableLastCid},
+        {"LF and lone CR endings", std::string(cidTableMinLines - 1, '\n') + "\r", true, 0},
+        {"one byte", "x", false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -120,15 +130,24 @@ TEST_F(CidTableTest, LineCountBoundary) {
         EXPECT_EQ(table.p2tCIDInit(write(compress(c.text)), temp()), c.loads);
         EXPECT_EQ(table.loaded(), c.loads);
         EXPECT_EQ(tempFiles(), 0u);
+        if (c.lastWithText > 0) {
+            EXPECT_EQ(table.p2tCID2Str(c.lastWithText), std::to_string(c.lastWithText));
+        }
+        for (const std::int32_t cid :
+             {c.lastWithText + 1, cidTableMinLines + 1, cidTableLastCid, cidTableLastCid + 1}) {
+            if (cid > c.lastWithText) {
+                EXPECT_EQ(table.p2tCID2Str(cid), "") << cid;
+            }
+        }
     }
 
     // Exactly the largest text the table may have, 500,001 bytes, and one byte more.
-    std::string longest = numberedLines(cidTableLastCid - 1);
+    std::string longest = oneShort;
     longest += std::string(500001 - longest.size(), 'y');
     CidTable big;
     ASSERT_TRUE(big.p2tCIDInit(write(compress(longest)), temp()));
-    EXPECT_EQ(big.p2tCID2Str(cidTableLastCid).size(),
-              500001 - numberedLines(cidTableLastCid - 1).size());
+    EXPECT_EQ(big.p2tCID2Str(cidTableMinLines).size(), 500001 - oneShort.size());
+    EXPECT_EQ(big.p2tCID2Str(cidTableMinLines + 1), "");
     CidTable tooBig;
     EXPECT_TRUE(tooBig.p2tCIDInit(write(compress(longest + "y")), temp()));
     EXPECT_EQ(tooBig.p2tCID2Str(1), "");
@@ -260,18 +279,34 @@ TEST_F(CidTableTest, ShippedTable) {
     CidTable table;
     ASSERT_TRUE(table.p2tCIDInit(dat, temp()));
     const std::vector<std::pair<std::int32_t, std::string>> known = {
-        {1, " "},     {34, "A"},    {842, "ぁ"},         {843, "あ"},
-        {1125, "亜"}, {7887, "、"}, {12000, "パスカル"}, {61, ""} /* U+00A5: no CP932 form */,
-        {231, " "} /* en space, by NFKC */};
+        {1, " "},
+        {34, "A"},
+        {842, "ぁ"},
+        {843, "あ"},
+        {1125, "亜"},
+        {7887, "、"},
+        {12000, "パスカル"},
+        {61, ""} /* U+00A5: no CP932 form */,
+        {231, " "} /* en space, by NFKC */,
+        {20317, ""} /* U+0384 Greek tonos: no CP932 form, not even by NFKC */,
+        {cidTableLastCid - 1, "令和"} /* U+32FF, the era name as one character, by NFKC */,
+        {cidTableLastCid, "令和"},
+    };
     for (const auto& [cid, text] : known) {
         EXPECT_EQ(table.p2tCID2Str(cid), text) << cid;
     }
+    // Supplements 5 to 7 are mostly glyph variants and characters outside CP932, so more of
+    // their CIDs are empty than of the first 15443.
     int empty = 0;
     for (std::int32_t cid = 1; cid <= cidTableLastCid; ++cid) {
         empty += table.p2tCID2Str(cid).empty() ? 1 : 0;
+        if (cid == cidTableMinLines) {
+            EXPECT_LT(empty, cidTableMinLines / 4);
+        }
     }
-    EXPECT_LT(empty, cidTableLastCid / 4);
+    EXPECT_LT(empty, cidTableLastCid / 2);
 
+    // Exactly one line per CID, each of which the program's codec writes back to the same bytes.
     const std::string packed = readFile(dat);
     std::string text(500001, '\0');
     uLongf size = static_cast<uLongf>(text.size());
@@ -288,6 +323,7 @@ TEST_F(CidTableTest, ShippedTable) {
         ASSERT_EQ(platform::utf8ToCp932(platform::cp932ToUtf8(line)), line) << cid;
         pos = end + 2;
     }
+    EXPECT_EQ(pos, text.size());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // are read. The test CID table maps 0x034B to あ, 0x034D to い and 0x0001 to a space.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,20 +12,33 @@
 #include "pdf/engine/content_stream.h"
 #include "pdf/engine/pdf_engine.h"
 #include "pdf/engine/pdf_test_support.h"
+#include "platform/data_folder.h"
 #include "support/recording_host.h"
 
 namespace ferretta::pdf {
 namespace {
 
+// A content stream's fonts and forms by name; a form's own names are found in its scope.
 class FakeFonts final : public FontSource {
   public:
-    FontCoding codingOf(std::string_view fontName) override {
-        asked.emplace_back(fontName);
-        const auto it = codings.find(std::string(fontName));
-        return it == codings.end() ? FontCoding::Default : it->second;
+    FakeFonts() {
+        identity.kind = FontDecoder::Kind::Composite;
+        identity.japan1 = true;
+        fonts[{0, "/CJK"}] = &identity;
+        fonts[{0, "/F1"}] = nullptr;
     }
-    std::map<std::string, FontCoding> codings{{"/CJK", FontCoding::TwoByteCids},
-                                              {"/F1", FontCoding::Default}};
+    const FontDecoder* fontOf(int scope, std::string_view name) override {
+        asked.emplace_back(name);
+        const auto it = fonts.find({scope, std::string(name)});
+        return it == fonts.end() ? nullptr : it->second;
+    }
+    const FormXObject* formOf(int scope, std::string_view name) override {
+        const auto it = forms.find({scope, std::string(name)});
+        return it == forms.end() ? nullptr : &it->second;
+    }
+    FontDecoder identity;
+    std::map<std::pair<int, std::string>, const FontDecoder*> fonts;
+    std::map<std::pair<int, std::string>, FormXObject> forms;
     std::vector<std::string> asked;
 };
 
@@ -42,7 +56,7 @@ TEST(FontText, StringsFollowTheCurrentFont) {
     };
     const std::vector<Case> cases = {
         {"/CJK 1 Tf (\\003K\\003M) Tj", "あい"},
-        {"/CJK 1 Tf (\\003K\\003) Tj", "あ"},  // a trailing odd byte is ignored
+        {"/CJK 1 Tf (\\003K\\003) Tj", "あ"},  // a code cut short is ignored
         {"/CJK 1 Tf (\\000\\001) Tj", " "},    // NUL bytes are part of the CIDs
         {"/CJK 1 Tf [(\\003K) -50 <034D>] TJ (\\003M) ' 1 2 (\\003K) \"", "あいいあ"},
         {"/CJK 1 Tf <034B034D> Tj", "あい"},
@@ -87,6 +101,107 @@ TEST(FontText, FontHoldsAcrossStreamsOfAPageButNotIntoTheNext) {
     EXPECT_EQ(fonts.asked, (std::vector<std::string>{"/CJK", "/CJK"}));
 }
 
+TEST(FontText, DecodersOfToUnicodeEncodingAndSimpleFonts) {
+    const CMapPtr toUnicode = CMap::parse(
+        "begincodespacerange <0000> <FFFF> endcodespacerange "
+        "beginbfchar <0005> <3042> <0006> <D840DC0B> <0041> <0058> <0007> <2F08> endbfchar "
+        "beginbfrange <0010> <0011> [<0066006C> <F9DC>] endbfrange");
+    const CMapPtr rksj = CMap::parse(
+        "begincodespacerange <00> <80> <8140> <9FFC> endcodespacerange "
+        "begincidrange <82A0> <82A2> 843 endcidrange begincidchar <41> 1 endcidchar");
+    FakeFonts fonts;
+    FontDecoder ownCids;  // a producer's own glyph numbers with a ToUnicode CMap
+    ownCids.kind = FontDecoder::Kind::Composite;
+    ownCids.toUnicode = toUnicode;
+    FontDecoder japan1WithGaps = ownCids;  // codes the ToUnicode lacks go through the CID table
+    japan1WithGaps.japan1 = true;
+    FontDecoder predefined;
+    predefined.kind = FontDecoder::Kind::Composite;
+    predefined.encoding = rksj;
+    predefined.japan1 = true;
+    FontDecoder simple;
+    simple.kind = FontDecoder::Kind::Simple;
+    simple.codeText['a'] = "a";
+    simple.codeText[0x80] = "\xE2\x82\xAC";
+    FontDecoder simpleToUnicode = simple;
+    simpleToUnicode.toUnicode = toUnicode;
+    fonts.fonts[{0, "/Own"}] = &ownCids;
+    fonts.fonts[{0, "/J"}] = &japan1WithGaps;
+    fonts.fonts[{0, "/R"}] = &predefined;
+    fonts.fonts[{0, "/S"}] = &simple;
+    fonts.fonts[{0, "/SU"}] = &simpleToUnicode;
+    struct Case {
+        std::string stream;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"/Own 1 Tf <0005 0006> Tj", "あ𠀋"},
+        {"/Own 1 Tf (\\000\\005\\000A) Tj", "あX"},
+        {"/Own 1 Tf <00100011> Tj", "fl隆"},    // a ligature; a compatibility ideograph unified
+        {"/Own 1 Tf <0007> Tj", "人"},          // a Kangxi radical unified
+        {"/Own 1 Tf <034B 0005 00> Tj", "あ"},  // unmapped codes give nothing; odd byte ignored
+        {"/J 1 Tf <034B 0005> Tj", "ああ"},
+        {"/R 1 Tf (A\\202\\240\\202\\242) Tj", " あい"},
+        {"/R 1 Tf <82A0 82> Tj", "あ"},  // a code cut short at the end is dropped
+        {"/S 1 Tf (a\\200b) Tj <61> Tj", "a€a"},
+        {"/SU 1 Tf (\\005a) Tj", "あa"},  // ToUnicode with 2-byte codes, then the encoding
+        {"(\\202\\240) Tj /S 1 Tf (a) Tj", "あa"},  // CP932 flushed before decoded text
+    };
+    ContentTextExtractor extractor(test::testCidTable());
+    for (const Case& c : cases) {
+        extractor.beginPage(&fonts);
+        EXPECT_EQ(extractor.extract(c.stream), c.text) << c.stream;
+    }
+}
+
+TEST(FontText, FormXObjectsAreReadInPlace) {
+    FakeFonts fonts;
+    FontDecoder simple;
+    simple.kind = FontDecoder::Kind::Simple;
+    for (int c = 'a'; c <= 'z'; ++c)
+        simple.codeText[static_cast<std::size_t>(c)] = std::string(1, static_cast<char>(c - 32));
+    fonts.fonts[{1, "/CJK"}] = &simple;  // the form's scope names another font
+    fonts.forms[{0, "/Inner"}] = {1, "(in) Tj", 0};
+    fonts.forms[{0, "/Scoped"}] = {2, "/CJK 1 Tf (abc) Tj /Nested Do", 1};
+    fonts.forms[{1, "/Nested"}] = {3, "(xy) Tj", 1};
+    fonts.forms[{0, "/Self"}] = {4, "(s) Tj /Self Do", 0};
+    fonts.forms[{0, "/PingA"}] = {5, "(a) Tj /PingB Do", 0};
+    fonts.forms[{0, "/PingB"}] = {6, "(b) Tj /PingA Do", 0};
+    fonts.forms[{0, "/Font"}] = {7, "/CJK 1 Tf q", 0};
+    fonts.forms[{0, "/Deep"}] = {8, "(d) Tj /Deep2 Do", 0};
+    for (int k = 2; k < 12; ++k) {
+        fonts.forms[{0, "/Deep" + std::to_string(k)}] = {
+            static_cast<std::uint64_t>(100 + k), "(d) Tj /Deep" + std::to_string(k + 1) + " Do", 0};
+    }
+    struct Case {
+        std::string stream;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"(a) Tj /Inner Do (b) Tj", "ainb"},
+        {"/Inner Do /Inner Do", "inin"},  // a form shown twice gives its text twice
+        {"/Scoped Do (abc) Tj", "ABCXYabc"},
+        {"/Self Do", "s"},                          // a form that shows itself is read once
+        {"/PingA Do", "ab"},                        // so are two forms showing each other
+        {"/Font Do (\\003K) Tj", "\x03K"},          // a form's font and q end with it
+        {"/CJK 1 Tf /Inner Do (\\003K) Tj", "あ"},  // the form inherits the font: "in" is one CID
+        {"/Missing Do /F1 Do Do (x) Tj", "x"},
+        {"/Deep Do", std::string(ContentTextExtractor::maxFormDepth, 'd')},
+        {"BT /Inner Do ET", "in"},
+    };
+    ContentTextExtractor extractor(test::testCidTable());
+    for (const Case& c : cases) {
+        extractor.beginPage(&fonts);
+        EXPECT_EQ(extractor.extract(c.stream), c.text) << c.stream;
+    }
+    // The page's budget of forms.
+    extractor.beginPage(&fonts);
+    std::string many;
+    for (std::size_t k = 0; k < ContentTextExtractor::maxFormsPerPage + 10; ++k)
+        many += "/Inner Do ";
+    EXPECT_EQ(extractor.extract(many).size(), 2 * ContentTextExtractor::maxFormsPerPage);
+}
+
 // --- the engine: font resources of real files -------------------------------------------
 
 constexpr const char* cidShow = "(mark) Tj /R8 1 Tf (\\003K\\003M) Tj";
@@ -103,8 +218,18 @@ std::string cidFont(const std::string& systemInfo) {
 
 constexpr const char* japan1 = "<< /Registry (Adobe) /Ordering (Japan1) /Supplement 6 >>";
 
+// The predefined CMaps are read from beside the program, as the programs have them.
+void provideJapanCMaps() {
+    const auto beside = platform::executableFolder() / "JapanCMaps.dat";
+    if (!std::filesystem::exists(beside)) {
+        std::filesystem::copy_file(
+            std::filesystem::path(FERRETTA_SOURCE_DIR) / "resources" / "JapanCMaps.dat", beside);
+    }
+}
+
 // The text of every content stream, in page order (all streams show "mark").
 std::vector<std::string> streamTexts(const std::string& bytes) {
+    provideJapanCMaps();
     test::RecordingHost host;
     search::Matcher matcher(false, false);
     matcher.targetStrsSplit("mark");
@@ -179,9 +304,13 @@ TEST(FontResources, WhichFontsAreReadAsTwoByteCids) {
          "<< /Font << /R8 11 0 R >> >>",
          {{11, type0Font("/Identity-H", "[" + cidFont("<< /Ordering (GB1) >>") + "]")}},
          bytes},
-        {"predefined CMap",
+        {"predefined CMap: its codes, not the 2-byte CIDs",
          "<< /Font << /R8 11 0 R >> >>",
          {{11, type0Font("/90ms-RKSJ-H", "[" + cidFont(japan1) + "]")}},
+         "1:mark"},
+        {"unknown predefined CMap",
+         "<< /Font << /R8 11 0 R >> >>",
+         {{11, type0Font("/UniGB-UCS2-H", "[" + cidFont(japan1) + "]")}},
          bytes},
         {"embedded CMap",
          "<< /Font << /R8 11 0 R >> >>",
@@ -250,6 +379,106 @@ TEST(FontResources, SharedFontsAndSeveralStreams) {
     // The font of the page's first stream holds in its second; each page starts with none.
     EXPECT_EQ(streamTexts(pdf.build()),
               (std::vector<std::string>{"1:markあ", "1:いmark", "2:\x03Mmark", "2:あmark"}));
+}
+
+constexpr const char* toUnicodeCMap =
+    "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+    "1 begincodespacerange <0000> <FFFF> endcodespacerange\n"
+    "2 beginbfchar <0001> <691C7D22> <0002> <D840DC0B> endbfchar\n"
+    "1 beginbfrange <0010> <0011> <3042> endbfrange\n"
+    "endcmap CMapName currentdict /CMap defineresource pop end end";
+
+std::string streamObject(const std::string& entries, const std::string& data) {
+    return "<< " + entries + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
+           "\nendstream";
+}
+
+TEST(FontResources, HowEachKindOfFontIsRead) {
+    const std::string font = "<< /Font << /R8 11 0 R >> >>";
+    const std::string identityCidFont = cidFont("<< /Registry (Adobe) /Ordering (Identity) >>");
+    struct Case {
+        std::string name;
+        std::string resources;
+        std::string content;
+        std::map<int, std::string> objects;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"Type0 of the producer's own glyphs with a compressed ToUnicode",
+         font,
+         "/R8 1 Tf <0001 0002> Tj [<0010> 10 <0011>] TJ <0003> Tj",
+         {{11, "<< /Subtype /Type0 /Encoding /Identity-H /ToUnicode 12 0 R /DescendantFonts [" +
+                   identityCidFont + "] >>"},
+          {12, streamObject("/Filter /FlateDecode", test::deflate(toUnicodeCMap))}},
+         "検索𠀋あぃ"},
+        {"Japan1 font whose ToUnicode lacks a code: the CID table",
+         font,
+         "/R8 1 Tf <0001 034B> Tj",
+         {{11, "<< /Subtype /Type0 /Encoding /Identity-H /ToUnicode 12 0 R /DescendantFonts [" +
+                   cidFont(japan1) + "] >>"}},
+         "検索あ"},
+        {"predefined UniJIS-UCS2-H",
+         font,
+         "/R8 1 Tf <3042 3044> Tj",
+         {{11, type0Font("/UniJIS-UCS2-H", "[" + cidFont(japan1) + "]")}},
+         "あい"},
+        {"predefined 90ms-RKSJ-V (usecmap of -H)",
+         font,
+         "/R8 1 Tf (\\202\\240A\\202\\242) Tj",
+         {{11, type0Font("/90ms-RKSJ-V", "[" + cidFont(japan1) + "]")}},
+         "あい"},
+        {"predefined UniJIS-UTF8-H",
+         font,
+         "/R8 1 Tf (\xE3\x81\x84\xE3\x81\x82) Tj",
+         {{11, type0Font("/UniJIS-UTF8-H", "[" + cidFont(japan1) + "]")}},
+         "いあ"},
+        {"embedded CMap using a predefined one",
+         font,
+         "/R8 1 Tf <82A0 A1> Tj",
+         {{11, type0Font("13 0 R", "[" + cidFont(japan1) + "]")},
+          {13, streamObject("", "/90ms-RKSJ-H usecmap begincidchar <A1> 845 endcidchar")}},
+         "あい"},
+        {"simple font with Differences",
+         font,
+         "/R8 1 Tf (\\001AB\\002) Tj",
+         {{11,
+           "<< /Subtype /TrueType /Encoding << /BaseEncoding /WinAnsiEncoding "
+           "/Differences [1 /uni3042 66 /uni3044.alt] >> >>"}},
+         "あAい"},
+        {"simple font with a base encoding by name",
+         font,
+         "/R8 1 Tf (XY) Tj",
+         {{11, "<< /Subtype /Type1 /Encoding /WinAnsiEncoding >>"}},
+         "XY"},
+        {"simple font with only a ToUnicode",
+         font,
+         "/R8 1 Tf (\\001) Tj",
+         {{11, "<< /Subtype /Type3 /ToUnicode 12 0 R >>"}},
+         "検索"},
+        {"Form XObjects: own resources, the page's, nested and self-invoking",
+         "<< /Font << /R8 11 0 R >> /XObject << /Fm1 20 0 R /Fm2 21 0 R /Im 23 0 R >> >>",
+         "(a) Tj /Fm1 Do /Im Do q /Fm2 Do Q (b) Tj",
+         {{11, "<< /Subtype /Type1 /Encoding /WinAnsiEncoding >>"},
+          {20, streamObject("/Subtype /Form /Resources << /XObject << /Me 20 0 R /In 22 0 R "
+                            ">> >>",
+                            "(f1) Tj /In Do /Me Do")},
+          {21, streamObject("/Type /XObject /Subtype /Form", "/R8 1 Tf <034B> Tj")},
+          {22, streamObject("/Subtype 24 0 R", "(in) Tj")},
+          {23, streamObject("/Subtype /Image", "(no) Tj")},
+          {24, "/Form"}},
+         "af1inKb"},
+    };
+    for (const Case& c : cases) {
+        test::PdfBuilder pdf;
+        pdf.pages("3 0 R", 1)
+            .object(
+                3, "<< /Type /Page /Parent 2 0 R /Resources " + c.resources + " /Contents 4 0 R >>")
+            .stream(4, "(mark) Tj " + c.content)
+            .stream(12, toUnicodeCMap);
+        for (const auto& [number, body] : c.objects)
+            pdf.object(number, body);
+        EXPECT_EQ(streamTexts(pdf.build()), std::vector<std::string>{"1:mark" + c.text}) << c.name;
+    }
 }
 
 }  // namespace

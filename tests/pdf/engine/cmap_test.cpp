@@ -1,0 +1,254 @@
+// CMaps: cutting strings into codes by the codespace ranges, codes to CIDs and to Unicode text,
+// usecmap chains, and input built to exhaust the reader.
+#include "pdf/engine/cmap.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ferretta::pdf {
+namespace {
+
+std::string codespace(const std::string& ranges) {
+    return "begincmap 1 begincodespacerange " + ranges + " endcodespacerange ";
+}
+
+struct Cut {
+    std::uint32_t value;
+    int length;
+    bool valid;
+    bool operator==(const Cut&) const = default;
+};
+
+std::vector<Cut> cutAll(const CMap& map, const std::string& bytes) {
+    std::vector<Cut> out;
+    for (std::size_t at = 0; at < bytes.size();) {
+        bool valid = false;
+        const CharCode code = map.nextCode(bytes, at, valid);
+        out.push_back({code.value, code.length, valid});
+        if (code.length == 0)
+            break;  // would loop
+        at += code.length;
+    }
+    return out;
+}
+
+TEST(CMapCodes, CutByTheCodespaceRanges) {
+    const std::string rksj = "<00> <80> <8140> <9FFC> <A0> <DF> <E040> <FCFC>";
+    struct Case {
+        std::string name;
+        std::string ranges;
+        std::string bytes;
+        std::vector<Cut> cuts;
+    };
+    const std::vector<Case> cases = {
+        {"one byte", "<00> <FF>", "AB", {{0x41, 1, true}, {0x42, 1, true}}},
+        {"mixed lengths",
+         rksj,
+         "A\x81\x40\xA1\xFC\xFC",
+         {{0x41, 1, true}, {0x8140, 2, true}, {0xA1, 1, true}, {0xFCFC, 2, true}}},
+        // Ranges are checked byte by byte: 0x8180 lies between 8140 and 9FFC as a number,
+        // and its second byte lies within 40..FC.
+        {"bytewise ranges", "<8140> <9F7E>", "\x81\x80", {{0x8180, 2, false}}},
+        {"second byte outside: one invalid code of the range's length",
+         rksj,
+         "\x81 A",
+         {{0x8120, 2, false}, {0x41, 1, true}}},
+        {"cut short at the end", rksj, "A\x81", {{0x41, 1, true}, {0x81, 1, false}}},
+        {"no range has the first byte: shortest length",
+         "<8140> <9FFC>",
+         "\x20\x41\x81\x40",
+         {{0x2041, 2, false}, {0x8140, 2, true}}},
+        {"three bytes", "<000000> <FFFFFF>", "\x01\x02\x03", {{0x010203, 3, true}}},
+        {"utf-8 style 1 to 4 bytes",
+         "<00> <7F> <C280> <DFBF> <E08080> <EFBFBF> <F0808080> <F7BFBFBF>",
+         "a\xE3\x81\x82\xF0\xA0\x80\x8B",
+         {{0x61, 1, true}, {0xE38182, 3, true}, {0xF0A0808B, 4, true}}},
+        {"no codespace: two bytes", "", "\x12\x34\x56", {{0x1234, 2, true}, {0x56, 1, false}}},
+    };
+    for (const Case& c : cases) {
+        const CMapPtr map = CMap::parse(codespace(c.ranges));
+        EXPECT_EQ(cutAll(*map, c.bytes), c.cuts) << c.name;
+    }
+}
+
+std::optional<std::string> textOf(const CMap& map, std::uint32_t value, int length) {
+    std::string out;
+    if (!map.appendText({value, static_cast<std::uint8_t>(length)}, out))
+        return std::nullopt;
+    return out;
+}
+
+TEST(CMapText, BfcharAndBfrangeTargets) {
+    const std::string toUnicode = codespace("<00> <FF> <0000> <FFFF>") +
+                                  "3 beginbfchar\n"
+                                  "<01> <0041>\n"
+                                  "<0003> <3042>\n"
+                                  "<05> <D840DC0B>\n"  // a surrogate pair
+                                  "<08> <00660069>\n"  // a ligature: two characters
+                                  "<09> <0000>\n"      // NUL is dropped
+                                  "<0A> <DC00>\n"      // a lone surrogate is dropped
+                                  "<0B> /space\n"      // glyph names are not read
+                                  "endbfchar\n"
+                                  "3 beginbfrange\n"
+                                  "<0010> <0012> <3042>\n"
+                                  "<06> <07> <D840DC0B>\n"  // the low surrogate counts up
+                                  "<20> <22> [<0041> <00420043> <D83DDE00>]\n"
+                                  "<30> <3F> <0030>\n"
+                                  "<0100> <01FF> <4E00>\n"  // past the low byte
+                                  "endbfrange\n"
+                                  "1 beginbfchar <34> <2F08> endbfchar\n"  // overrides the range
+                                  "endcmap";
+    struct Case {
+        std::uint32_t code;
+        int length;
+        std::optional<std::string> text;
+    };
+    const std::vector<Case> cases = {
+        {0x01, 1, "A"},
+        {0x0003, 2, "あ"},
+        {0x05, 1, "𠀋"},
+        {0x08, 1, "fi"},
+        {0x09, 1, ""},
+        {0x0A, 1, ""},
+        {0x0B, 1, std::nullopt},
+        {0x0010, 2, "あ"},
+        {0x0012, 2, "い"},
+        {0x0013, 2, std::nullopt},
+        {0x06, 1, "𠀋"},
+        {0x07, 1, "\xF0\xA0\x80\x8C"},  // U+2000C
+        {0x20, 1, "A"},
+        {0x21, 1, "BC"},
+        {0x22, 1, "😀"},
+        {0x33, 1, "3"},
+        {0x34, 1, "\xE2\xBC\x88"},  // the later bfchar
+        {0x35, 1, "5"},
+        {0x01FF, 2, "\xE4\xBB\xBF"},  // U+4EFF
+        // A code of another length with the same value: ToUnicode CMaps of simple fonts
+        // written with 2-byte codes.
+        {0x0001, 2, "A"},
+        {0x03, 1, "あ"},
+        {0x40, 1, std::nullopt},
+    };
+    const CMapPtr map = CMap::parse(toUnicode);
+    EXPECT_TRUE(map->hasText());
+    EXPECT_FALSE(map->hasCids());
+    for (const Case& c : cases)
+        EXPECT_EQ(textOf(*map, c.code, c.length), c.text) << std::hex << c.code;
+}
+
+// A resolver over named CMap texts that counts its calls.
+struct Library {
+    std::map<std::string, std::string> texts;
+    int calls = 0;
+    CMapResolver resolver() {
+        return [this](std::string_view name, int depth) -> CMapPtr {
+            ++calls;
+            const auto it = texts.find(std::string(name));
+            if (it == texts.end())
+                return nullptr;
+            return CMap::parse(it->second, resolver(), depth);
+        };
+    }
+};
+
+std::optional<std::uint32_t> cid(const CMap& map, std::uint32_t value, int length) {
+    return map.cidOf({value, static_cast<std::uint8_t>(length)});
+}
+
+TEST(CMapCids, RangesCharsAndUsecmap) {
+    Library library;
+    library.texts["Base-H"] = codespace("<00> <80> <8140> <FCFC>") +
+                              "begincidrange <20> <7E> 231 <8140> <817E> 633 endcidrange "
+                              "begincidchar <8142> 9000 endcidchar endcmap";
+    library.texts["Base-V"] = "/Base-H usecmap begincidchar <8141> 7887 <8142> 7888 endcidchar";
+    library.texts["Loop-A"] = "/Loop-B usecmap begincidchar <41> 1 endcidchar";
+    library.texts["Loop-B"] = "/Loop-A usecmap begincidchar <42> 2 endcidchar";
+
+    const CMapPtr horizontal = CMap::parse(library.texts["Base-H"]);
+    EXPECT_EQ(cid(*horizontal, 0x41, 1), 231u + 0x21);
+    EXPECT_EQ(cid(*horizontal, 0x8141, 2), 634u);
+    EXPECT_EQ(cid(*horizontal, 0x8142, 2), 9000u);  // the later entry wins
+    EXPECT_EQ(cid(*horizontal, 0x8143, 2), 636u);   // the range goes on after it
+    EXPECT_EQ(cid(*horizontal, 0x817F, 2), std::nullopt);
+    EXPECT_EQ(cid(*horizontal, 0x0041, 2), std::nullopt);  // lengths are told apart
+
+    const CMapPtr vertical = CMap::parse(library.texts["Base-V"], library.resolver());
+    EXPECT_EQ(cid(*vertical, 0x8141, 2), 7887u);  // own entries over the parent's
+    EXPECT_EQ(cid(*vertical, 0x8142, 2), 7888u);
+    EXPECT_EQ(cid(*vertical, 0x8143, 2), 636u);
+    EXPECT_EQ(cid(*vertical, 0x41, 1), 264u);
+    bool valid = false;
+    EXPECT_EQ(vertical->nextCode("\x81\x43", 0, valid).length, 2);  // the parent's codespace
+    EXPECT_TRUE(valid);
+
+    EXPECT_EQ(CMap::parse("/Unknown usecmap begincidchar <41> 5 endcidchar", library.resolver())
+                  ->cidOf({0x41, 1}),
+              5u);
+    EXPECT_EQ(CMap::parse("/Base-H usecmap")->cidOf({0x41, 1}), std::nullopt);  // no resolver
+
+    // A loop ends at the depth limit; both CMaps' entries are found.
+    library.calls = 0;
+    const CMapPtr loop = CMap::parse(library.texts["Loop-A"], library.resolver());
+    EXPECT_EQ(cid(*loop, 0x41, 1), 1u);
+    EXPECT_EQ(cid(*loop, 0x42, 1), 2u);
+    EXPECT_LE(library.calls, CMap::maxUseDepth);
+}
+
+TEST(CMapHostile, MalformedAndHugeInputStaysBounded) {
+    const std::vector<std::string> broken = {
+        "",
+        "begincidrange",
+        "begincidrange <41> <40> 5 endcidrange",                  // backwards
+        "begincidrange <41> <4141> 5 endcidrange",                // lengths differ
+        "begincidrange <4141414141> <4141414142> 5 endcidrange",  // five bytes
+        "begincidrange <41> <42> -5 <43> <44> 99999999999 endcidrange",
+        "begincidchar <zz> 1 endcidchar",
+        "beginbfrange <41> <42> [<0041> endbfrange",
+        "beginbfrange <41> <42> [[<0041>]] endbfrange",
+        "beginbfchar <41> <" + std::string(1000, 'A') + "> endbfchar",  // target too long
+        "begincodespacerange <00> endcodespacerange",
+        "/ usecmap /",
+        "(((((",
+        "<<<<<<>>>>",
+        "beginbfchar <41",
+    };
+    for (const std::string& text : broken) {
+        const CMapPtr map = CMap::parse(text);
+        EXPECT_EQ(map->entryCount(), 0u) << text;
+        std::string out;
+        EXPECT_FALSE(map->appendText({0x41, 1}, out)) << text;
+        EXPECT_FALSE(map->cidOf({0x41, 1})) << text;
+    }
+
+    // A range over every 4-byte code costs one entry.
+    const CMapPtr all = CMap::parse("begincidrange <00000000> <FFFFFFFF> 0 endcidrange");
+    EXPECT_EQ(all->entryCount(), 1u);
+    EXPECT_EQ(all->cidOf({0xFFFFFFFF, 4}), 0xFFFFFFFFu);
+
+    // A section left open keeps the entries read so far.
+    EXPECT_EQ(CMap::parse("begincidchar <41> 7 <42> begincidchar <43> 8")->entryCount(), 2u);
+
+    // Past maxEntries the rest is ignored.
+    std::string many = "begincidchar\n";
+    for (std::size_t k = 0; k < CMap::maxEntries + 100; ++k) {
+        char line[32];
+        std::snprintf(line, sizeof line, "<%06zX> %zu\n", k, k % 1000);
+        many += line;
+    }
+    many += "endcidchar";
+    EXPECT_EQ(CMap::parse(many)->entryCount(), CMap::maxEntries);
+
+    // An array longer than its range, and an array far longer than any limit.
+    std::string longArray = "beginbfrange <00> <02> [";
+    for (int k = 0; k < 100000; ++k)
+        longArray += "<0041>";
+    longArray += "] endbfrange";
+    EXPECT_EQ(CMap::parse(longArray)->entryCount(), 3u);
+}
+
+}  // namespace
+}  // namespace ferretta::pdf

@@ -1,0 +1,485 @@
+// The engine against poppler over PDFs from many producers (tests/data/pdf/producers, made by
+// tools/make_pdf_producers.sh): LibreOffice, cairo, Chromium, wkhtmltopdf, MuPDF, Ghostscript,
+// LuaTeX and Tesseract. Beside each NAME.pdf, NAME.pdftotext holds what `pdftotext -enc UTF-8`
+// extracts, pages ended by form feeds.
+//
+// For every page: the engine's text (the text of all the page's content streams, joined) must
+// contain poppler's text once both lose their whitespace; and a few words taken from poppler's
+// text of the page must each give a hit on that page. Whitespace goes because the engine joins
+// the shown strings without separators while poppler puts spaces and line ends where the glyphs
+// are apart; U+3000 and U+00A0 count as whitespace for the same reason. Two folds besides, both
+// for poppler's side: the hyphens U+2010 and U+2011 count as "-", because poppler maps
+// Adobe-Japan1's hyphen glyph to U+2011 where the document had typed "-" (Ghostscript's
+// CID-keyed fonts); and a Kangxi radical (U+2F00-U+2FD5) counts as the ideograph it looks like,
+// because some ToUnicode maps (wkhtmltopdf's) name the radical for a glyph that the font shares
+// between the two, where the document had the ideograph, and the engine reads it so.
+//
+// poppler orders text by position, the engine by the order of the content stream. Where the
+// two differ only in the order of whole lines (page headers and footers, table cells), the page
+// passes when every one of poppler's lines is in the engine's text. On a page of vertical
+// writing poppler reads across the columns, so its lines are no text at all: there only the
+// characters are compared (each of poppler's characters, as often as it occurs, must be among
+// the engine's), and no words are taken.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <unistd.h>
+
+#include "pdf/engine/cid_map.h"
+#include "pdf/engine/pdf_engine.h"
+#include "platform/unicode.h"
+#include "search/query.h"
+#include "search/search_flags.h"
+#include "support/recording_host.h"
+
+namespace ferretta::pdf {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path producersFolder = fs::path(FERRETTA_TEST_DATA) / "pdf" / "producers";
+
+// Pages of vertical writing, where poppler's order is no reading order (see above).
+struct VerticalPage {
+    std::string_view file;
+    int page;
+};
+constexpr VerticalPage verticalPages[] = {
+    {"lo_writer_ipaex", 3},
+    {"lo_writer_noto", 3},
+    {"chromium_ipaex", 3},
+    {"chromium_noto", 3},
+};
+
+// Files whose text the engine cannot read yet, by how their fonts store it. A marked check
+// that fails is reported, not failed; one that passes says so, so that the mark can go.
+struct KnownGap {
+    std::string_view file;
+    int page;    // 0: every page
+    bool text;   // the engine's text does not contain poppler's
+    bool words;  // some words give no hit on their page
+    std::string_view why;
+};
+constexpr KnownGap knownGaps[] = {
+    {"tesseract", 1, false, true,
+     "OCR words stored apart (カ タカ ナ): poppler joins them by position, the engine keeps the "
+     "spaces the PDF holds"},
+};
+
+const KnownGap* knownGapOf(std::string_view file, int page) {
+    for (const KnownGap& gap : knownGaps) {
+        if (gap.file == file && (gap.page == 0 || gap.page == page))
+            return &gap;
+    }
+    return nullptr;
+}
+
+bool isVertical(std::string_view file, int page) {
+    return std::any_of(std::begin(verticalPages), std::end(verticalPages),
+                       [&](const VerticalPage& v) { return v.file == file && v.page == page; });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Text helpers. Texts are compared as UTF-16: every character of these documents is in the BMP.
+
+bool isBlank(char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r' || c == u'\f' || c == u'\v' ||
+           c == u'\u3000' || c == u'\u00a0';
+}
+
+// The ideographs the Kangxi radicals U+2F00-U+2FD5 stand for (their compatibility mappings).
+constexpr std::u16string_view kangxiIdeographs =
+    u"一丨丶丿乙亅二亠人儿入八冂冖冫几凵刀力勹匕匚匸十卜卩厂厶又口囗土士夂夊夕"
+    u"大女子宀寸小尢尸屮山巛工己巾干幺广廴廾弋弓彐彡彳心戈戶手支攴文斗斤方无日"
+    u"曰月木欠止歹殳毋比毛氏气水火爪父爻爿片牙牛犬玄玉瓜瓦甘生用田疋疒癶白皮皿"
+    u"目矛矢石示禸禾穴立竹米糸缶网羊羽老而耒耳聿肉臣自至臼舌舛舟艮色艸虍虫血行"
+    u"衣襾見角言谷豆豕豸貝赤走足身車辛辰辵邑酉釆里金長門阜隶隹雨靑非面革韋韭音"
+    u"頁風飛食首香馬骨高髟鬥鬯鬲鬼魚鳥鹵鹿麥麻黃黍黑黹黽鼎鼓鼠鼻齊齒龍龜龠";
+static_assert(kangxiIdeographs.size() == 0x2fd6 - 0x2f00);
+
+// The text as the comparison sees it: without whitespace, with the folds named at the top.
+std::u16string withoutBlanks(std::u16string_view text) {
+    std::u16string out;
+    for (const char16_t c : text) {
+        if (isBlank(c))
+            continue;
+        if (c == u'\u2010' || c == u'\u2011')
+            out += u'-';
+        else if (c >= u'\u2f00' && c < u'\u2fd6')
+            out += kangxiIdeographs[static_cast<std::size_t>(c - u'\u2f00')];
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string utf8(std::u16string_view text) {
+    return platform::utf16ToUtf8(text);
+}
+
+// Splits poppler's output into pages (each ended by a form feed; a last piece without one is
+// what follows the last page and is dropped) and each page into lines.
+std::vector<std::vector<std::u16string>> popplerPages(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    const std::u16string text = platform::utf8ToUtf16(bytes.str());
+    std::vector<std::vector<std::u16string>> pages;
+    std::vector<std::u16string> lines;
+    std::u16string line;
+    for (const char16_t c : text) {
+        if (c == u'\n' || c == u'\f') {
+            if (!withoutBlanks(line).empty())
+                lines.push_back(line);
+            line.clear();
+            if (c == u'\f') {
+                pages.push_back(lines);
+                lines.clear();
+            }
+        } else {
+            line += c;
+        }
+    }
+    return pages;
+}
+
+// The position of the first character of `expected` that `actual` does not match, comparing
+// from the start of the longest prefix of `expected` found in `actual`; both texts with
+// some context, for a readable failure.
+std::string firstDifference(std::u16string_view expected, std::u16string_view actual) {
+    std::size_t prefix = 0;
+    std::size_t at = std::u16string_view::npos;
+    for (std::size_t length = 1; length <= expected.size(); ++length) {
+        const std::size_t found = actual.find(expected.substr(0, length));
+        if (found == std::u16string_view::npos)
+            break;
+        prefix = length;
+        at = found;
+    }
+    const auto around = [](std::u16string_view text, std::size_t position) {
+        const std::size_t from = position > 12 ? position - 12 : 0;
+        return "\"" + utf8(text.substr(from, position - from)) + "[HERE]" +
+               utf8(text.substr(position, 12)) + "\"";
+    };
+    std::string out = "poppler's text differs at character " + std::to_string(prefix) + " of " +
+                      std::to_string(expected.size()) + ": poppler " + around(expected, prefix);
+    if (at == std::u16string_view::npos)
+        out += "; the engine has not even its first character; engine's text starts \"" +
+               utf8(actual.substr(0, 24)) + "\"";
+    else
+        out += "; engine " + around(actual, at + prefix);
+    return out;
+}
+
+// The characters of `expected` (each as often as it occurs) that `actual` does not hold.
+std::u16string charactersMissing(std::u16string_view expected, std::u16string_view actual) {
+    std::map<char16_t, int> available;
+    for (const char16_t c : actual)
+        ++available[c];
+    std::u16string missing;
+    for (const char16_t c : expected) {
+        if (available[c] > 0)
+            --available[c];
+        else
+            missing += c;
+    }
+    return missing;
+}
+
+// Runs of one script: the words a user would type. 0 for characters that are no word.
+int scriptOf(char16_t c) {
+    if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'))
+        return 1;
+    if ((c >= u'\u4e00' && c <= u'\u9fff') || c == u'\u3005')
+        return 2;  // kanji
+    if (c >= u'\u3041' && c <= u'\u309f')
+        return 3;  // hiragana
+    if (c >= u'\u30a1' && c <= u'\u30ff')
+        return 4;  // katakana, with the long-vowel mark
+    if ((c >= u'\uff10' && c <= u'\uff19') || (c >= u'\uff21' && c <= u'\uff3a') ||
+        (c >= u'\uff41' && c <= u'\uff5a'))
+        return 5;  // full-width letters and digits
+    if (c >= u'\uff66' && c <= u'\uff9f')
+        return 6;  // half-width katakana
+    return 0;
+}
+
+// Up to `count` search words from a page's lines: runs of one script, 2 to 6 characters (a
+// longer run gives its first six), in order of appearance. Words on no other page come first;
+// among them, one of each script before a second of any.
+std::vector<std::u16string> wordsOf(const std::vector<std::u16string>& lines,
+                                    const std::vector<std::u16string>& otherPages,
+                                    std::size_t count) {
+    struct Candidate {
+        std::u16string word;
+        int script;
+        bool unique;
+    };
+    std::vector<Candidate> candidates;
+    for (const std::u16string& line : lines) {
+        for (std::size_t i = 0; i < line.size();) {
+            const int script = scriptOf(line[i]);
+            std::size_t end = i + 1;
+            while (end < line.size() && script != 0 && scriptOf(line[end]) == script)
+                ++end;
+            const std::u16string word = line.substr(i, std::min<std::size_t>(end - i, 6));
+            i = end;
+            if (script == 0 || word.size() < 2)
+                continue;
+            if (std::any_of(candidates.begin(), candidates.end(),
+                            [&](const Candidate& c) { return c.word == word; }))
+                continue;
+            const bool unique = std::none_of(
+                otherPages.begin(), otherPages.end(),
+                [&](const std::u16string& p) { return p.find(word) != std::u16string::npos; });
+            candidates.push_back({word, script, unique});
+        }
+    }
+    std::stable_partition(candidates.begin(), candidates.end(),
+                          [](const Candidate& c) { return c.unique; });
+    std::vector<std::u16string> words;
+    std::vector<int> scriptsTaken;
+    for (const Candidate& c : candidates) {
+        if (words.size() < count &&
+            std::find(scriptsTaken.begin(), scriptsTaken.end(), c.script) == scriptsTaken.end()) {
+            words.push_back(c.word);
+            scriptsTaken.push_back(c.script);
+        }
+    }
+    for (const Candidate& c : candidates) {
+        if (words.size() < count && std::find(words.begin(), words.end(), c.word) == words.end())
+            words.push_back(c.word);
+    }
+    return words;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The engine.
+
+const CidTable& producersCidTable() {
+    static const CidTable table = [] {
+        CidTable loaded;
+        const fs::path temp =
+            fs::temp_directory_path() / ("ferretta-producers-" + std::to_string(::getpid()));
+        fs::create_directories(temp);
+        const bool ok =
+            loaded.p2tCIDInit(fs::path(FERRETTA_SOURCE_DIR) / "resources" / "AdobeCID.dat", temp);
+        fs::remove_all(temp);
+        EXPECT_TRUE(ok) << "resources/AdobeCID.dat could not be loaded";
+        return loaded;
+    }();
+    return table;
+}
+
+struct EngineRun {
+    bool completed = false;
+    std::int32_t pages = 0;
+    test::RecordingHost host;
+};
+
+void runEngine(const std::string& path, const search::Matcher& matcher, EngineRun& run) {
+    search::SearchFlags flags;
+    PdfEngine engine(run.host, matcher, flags, producersCidTable());
+    run.completed = engine.p2tMain(path);
+    run.pages = engine.pageCounter();
+}
+
+// The engine's text of every page: a pattern that any character matches makes every
+// non-empty content stream a hit, and a hit's content is its stream's text (up to a carriage
+// return, which these producers do not show).
+std::map<int, std::u16string> engineTextByPage(const std::string& path) {
+    search::Matcher matcher(true, false);
+    matcher.targetStrsSplit("[\\s\\S]");
+    EngineRun run;
+    EXPECT_NO_THROW(runEngine(path, matcher, run));
+    std::map<int, std::u16string> pages;
+    for (const auto& hit : run.host.rows)
+        pages[std::stoi(hit.position)] += platform::utf8ToUtf16(hit.content);
+    return pages;
+}
+
+std::vector<std::string> producerNames() {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(producersFolder, ec)) {
+        if (entry.path().extension() == ".pdf")
+            names.push_back(entry.path().stem().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Reports a check of a file with a known gap: a failure is printed, not failed.
+void expectOrNote(bool ok, const KnownGap* gap, bool markedHere, const std::string& what,
+                  const std::string& detail) {
+    if (gap != nullptr && markedHere) {
+        if (ok)
+            std::printf("[ XPASS    ] %s: passes now, its mark can go\n", what.c_str());
+        else
+            std::printf("[ XFAIL    ] %s (%s): %s\n", what.c_str(), std::string(gap->why).c_str(),
+                        detail.c_str());
+        return;
+    }
+    EXPECT_TRUE(ok) << what << ": " << detail;
+}
+
+class PdfProducers : public testing::TestWithParam<std::string> {};
+
+TEST_P(PdfProducers, EngineTextContainsPopplersText) {
+    const std::string name = GetParam();
+    const std::string path = (producersFolder / (name + ".pdf")).string();
+    const auto poppler = popplerPages(producersFolder / (name + ".pdftotext"));
+    const auto engine = engineTextByPage(path);
+
+    for (std::size_t index = 0; index < poppler.size(); ++index) {
+        const int page = static_cast<int>(index) + 1;
+        std::u16string expected;
+        for (const auto& line : poppler[index])
+            expected += withoutBlanks(line);
+        if (expected.empty())
+            continue;  // nothing stored as text on this page: only searched
+        const auto found = engine.find(page);
+        const std::u16string actual = found == engine.end() ? u"" : withoutBlanks(found->second);
+        const std::u16string missing = charactersMissing(expected, actual);
+        const std::size_t characters = expected.size() - missing.size();
+
+        bool ok;
+        std::string how;
+        if (isVertical(name, page)) {
+            ok = missing.empty();
+            how = "characters";
+        } else if (actual.find(expected) != std::u16string::npos) {
+            ok = true;
+            how = "whole";
+        } else {
+            ok = std::all_of(poppler[index].begin(), poppler[index].end(),
+                             [&](const std::u16string& line) {
+                                 return actual.find(withoutBlanks(line)) != std::u16string::npos;
+                             });
+            how = "lines";
+        }
+        std::printf("[ text     ] %-18s page %d: %4zu chars, contained %-3s (%s), %3zu%% found\n",
+                    name.c_str(), page, expected.size(), ok ? "yes" : "no", how.c_str(),
+                    characters * 100 / expected.size());
+        const KnownGap* gap = knownGapOf(name, page);
+        expectOrNote(ok, gap, gap != nullptr && gap->text,
+                     name + ".pdf page " + std::to_string(page) + ": text",
+                     how == "characters" ? "the engine lacks \"" + utf8(missing) + "\""
+                                         : firstDifference(expected, actual));
+    }
+}
+
+TEST_P(PdfProducers, WordsFromPopplersTextHitTheirPage) {
+    const std::string name = GetParam();
+    const std::string path = (producersFolder / (name + ".pdf")).string();
+    const auto poppler = popplerPages(producersFolder / (name + ".pdftotext"));
+
+    std::vector<std::u16string> pageTexts;
+    for (const auto& lines : poppler) {
+        std::u16string text;
+        for (const auto& line : lines)
+            text += withoutBlanks(line);
+        pageTexts.push_back(text);
+    }
+    for (std::size_t index = 0; index < poppler.size(); ++index) {
+        const int page = static_cast<int>(index) + 1;
+        if (isVertical(name, page))
+            continue;
+        std::vector<std::u16string> others = pageTexts;
+        others.erase(others.begin() + static_cast<std::ptrdiff_t>(index));
+        const auto words = wordsOf(poppler[index], others, 5);
+        std::size_t hits = 0;
+        std::string missed;
+        for (const auto& word : words) {
+            search::Matcher matcher(false, false);
+            matcher.targetStrsSplit(utf8(word));
+            EngineRun run;
+            ASSERT_NO_THROW(runEngine(path, matcher, run)) << utf8(word);
+            const bool onPage = std::any_of(
+                run.host.rows.begin(), run.host.rows.end(),
+                [&](const app::Hit& hit) { return hit.position == std::to_string(page); });
+            hits += onPage ? 1 : 0;
+            if (!onPage)
+                missed += " " + utf8(word);
+        }
+        std::printf("[ words    ] %-18s page %d: %zu/%zu found%s%s\n", name.c_str(), page, hits,
+                    words.size(), missed.empty() ? "" : ", missed:", missed.c_str());
+        const KnownGap* gap = knownGapOf(name, page);
+        expectOrNote(hits == words.size(), gap, gap != nullptr && gap->words,
+                     name + ".pdf page " + std::to_string(page) + ": words",
+                     "no hit on that page for" + missed);
+    }
+}
+
+// Whatever the engine can map, it reads every file to its end, sees every page and reports
+// nothing for a word that is in none of them.
+TEST_P(PdfProducers, WalksEveryPageWithoutFalseHits) {
+    const std::string name = GetParam();
+    const std::string path = (producersFolder / (name + ".pdf")).string();
+    const auto poppler = popplerPages(producersFolder / (name + ".pdftotext"));
+    search::Matcher matcher(false, false);
+    matcher.targetStrsSplit("存在しない語zq");
+    EngineRun run;
+    ASSERT_NO_THROW(runEngine(path, matcher, run));
+    EXPECT_TRUE(run.completed);
+    EXPECT_EQ(run.pages, static_cast<std::int32_t>(poppler.size()));
+    EXPECT_TRUE(run.host.rows.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, PdfProducers, testing::ValuesIn(producerNames()),
+                         [](const testing::TestParamInfo<std::string>& file) {
+                             return file.param;
+                         });
+
+TEST(PdfProducersFiles, EveryPdfHasPopplersTextAndStaysSmall) {
+    const auto names = producerNames();
+    EXPECT_GE(names.size(), 15U);
+    for (const auto& name : names) {
+        EXPECT_TRUE(fs::exists(producersFolder / (name + ".pdftotext"))) << name;
+        EXPECT_LT(fs::file_size(producersFolder / (name + ".pdf")), 300U * 1024U) << name;
+    }
+    for (const auto& mark : knownGaps)
+        EXPECT_TRUE(fs::exists(producersFolder / (std::string(mark.file) + ".pdf"))) << mark.file;
+    for (const auto& mark : verticalPages)
+        EXPECT_TRUE(fs::exists(producersFolder / (std::string(mark.file) + ".pdf"))) << mark.file;
+}
+
+// The word picker decides what is searched; a wrong pick would make the test pass on nothing.
+TEST(PdfProducersWords, PicksRunsOfOneScriptUniqueFirst) {
+    const std::vector<std::u16string> page = {u"全文検索の試験文書です。", u"Ferretta keyword",
+                                              u"ＡＢＣ１２３と半角のｶﾀｶﾅ。x"};
+    const std::vector<std::u16string> others = {u"Ferrettaの全文検索"};
+    const auto words = wordsOf(page, others, 5);
+    // Unique words, one of each script first: not "全文検索" nor "Ferret", which the other
+    // page has, nor a second kanji word ("半角") while a script is still missing.
+    const std::vector<std::u16string> expected = {u"試験文書", u"です", u"keywor", u"ＡＢＣ１２３",
+                                                  u"ｶﾀｶﾅ"};
+    EXPECT_EQ(words, expected);
+    const std::vector<std::u16string> more = {u"試験文書", u"です", u"keywor",   u"ＡＢＣ１２３",
+                                              u"ｶﾀｶﾅ",     u"半角", u"全文検索", u"Ferret"};
+    EXPECT_EQ(wordsOf(page, others, 10), more);
+    EXPECT_TRUE(wordsOf({u"x 。 y"}, {}, 5).empty()) << "single characters are no words";
+}
+
+TEST(PdfProducersText, ComparesWithoutBlanksAndCountsCharacters) {
+    EXPECT_EQ(withoutBlanks(u" 東京\u3000都\n A\u00a0B\f"), u"東京都AB");
+    EXPECT_EQ(withoutBlanks(u"2024\u2011017 \u2010"), u"2024-017-");
+    EXPECT_EQ(withoutBlanks(u"\u2f42\u2f49\u2fd5"), u"文月龠") << "Kangxi radicals";
+    EXPECT_EQ(charactersMissing(u"東京東", u"東京"), u"東") << "counted as often as they occur";
+    EXPECT_EQ(charactersMissing(u"東京", u"京東x"), u"") << "in any order";
+    const std::string difference = firstDifference(u"東京都千代田区", u"xx東京都港区");
+    EXPECT_NE(difference.find("character 3 of 7"), std::string::npos) << difference;
+}
+
+}  // namespace
+}  // namespace ferretta::pdf
