@@ -37,7 +37,7 @@
 #include "ui/main/twips.h"
 #include "ui/modes/about_box.h"
 #include "ui/modes/task_tray.h"
-#include "ui/options/options_placeholder.h"
+#include "ui/options/options_dialog.h"
 
 namespace ferretta::ui::main {
 
@@ -422,7 +422,20 @@ bool MainForm::saveResultsTo(const std::filesystem::path& path) {
 }
 
 void MainForm::showOptions() {
-    options::showOptionsPlaceholder(this);
+    if (m_optionsDialog == nullptr) {
+        // A child of the window: it lives as long as the window does.
+        m_optionsDialog = new options::Dialog(m_settings, this);
+        options::MainWindowLink link;
+        link.isInTaskTray = [this] {
+            const int state = m_machine->stateNumber();
+            return state == modes::StateTrayFromMinimum || state == modes::StateTrayFromNormal;
+        };
+        link.controlTopMost = [this](bool topMost) { controlTopMost(topMost); };
+        link.topMostChecked = [this] { return m_mnTopMost->isChecked(); };
+        m_optionsDialog->setMainWindowLink(std::move(link));
+    }
+    m_optionsDialog->loadMemory2Form();
+    m_optionsDialog->exec();
 }
 
 // --- Window forms ----------------------------------------------------------------------------
@@ -479,10 +492,17 @@ void MainForm::beMinimum() {
         resize(target);
     if (m_settings.fixed)
         placeBottomRight();
-    m_toggleButton->setChecked(false);
+    showToggleState(false);
     m_isModeChanging = false;
     m_combo->setFocus();
     controlTopMost(m_mnTopMost->isChecked());
+}
+
+// The toggle is pressed in the normal form; its arrow points the way the next click goes.
+void MainForm::showToggleState(bool normal) {
+    m_toggleButton->setChecked(normal);
+    m_toggleButton->setIcon(style()->standardIcon(normal ? QStyle::SP_TitleBarShadeButton
+                                                         : QStyle::SP_TitleBarUnshadeButton));
 }
 
 void MainForm::beNormal() {
@@ -501,7 +521,7 @@ void MainForm::beNormal() {
         keepInsideWorkArea();
     }
     m_combo->setFocus();
-    m_toggleButton->setChecked(true);
+    showToggleState(true);
     controlTopMost(m_mnTopMost->isChecked());
     m_isModeChanging = false;
 }

@@ -17,6 +17,9 @@
 namespace ferretta::ui::modes {
 class TaskTray;
 }
+namespace ferretta::ui::options {
+class Dialog;
+}
 
 class QAction;
 class QComboBox;
@@ -113,6 +116,7 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     std::int64_t searchFiles();
     void showOptions();
     void setMenusVisible(bool visible);
+    void showToggleState(bool normal);
     // The window's outer size and position, in pixels, frame included.
     void setOuterSize(int width, int height);
     void placeBottomRight();
@@ -132,6 +136,8 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     QComboBox* m_combo = nullptr;
     QPushButton* m_searchButton = nullptr;
     QToolButton* m_optionsButton = nullptr;
+    // The options dialog, made at its first opening and kept hidden between openings.
+    options::Dialog* m_optionsDialog = nullptr;
     QToolButton* m_toggleButton = nullptr;
     QTreeView* m_list = nullptr;
     QStatusBar* m_statusBar = nullptr;

@@ -1,0 +1,850 @@
+// The options dialog offscreen: every caption, settings in and out, the folder history, the
+// enabling rules, the extension list, Cancel, the choosers, and the main window's use of it.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <QUrl>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "platform/ini_file.h"
+#include "ui/main/main_form.h"
+#include "ui/modes/about_box.h"
+#include "ui/options/options_dialog.h"
+
+// Fontconfig keeps its font cache until the process ends; under the leak checker that shows as
+// a leak of the system library, not of ours. (Read only when the sanitizers are linked.)
+extern "C" const char* __lsan_default_suppressions();
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
+using namespace ferretta;
+using ferretta::ui::options::Dialog;
+
+namespace {
+
+namespace ft = app::fileType;
+
+// Every setting as the settings file would hold it: two equal texts mean equal settings.
+std::string snapshot(const app::Settings& settings) {
+    platform::IniFile ini;
+    app::saveConfigFile(settings, 0, 0, ini);
+    return ini.serialize();
+}
+
+// Runs `act` on every modal window that comes up while it lives; message boxes it does not
+// handle are answered with OK and recorded.
+class ModalWatcher {
+  public:
+    explicit ModalWatcher(std::function<void(QWidget*)> act = {}) : m_act(std::move(act)) {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal == nullptr)
+                return;
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                texts.push_back(box->text());
+                titles.push_back(box->windowTitle());
+                icons.push_back(box->icon());
+                box->button(QMessageBox::Ok)->click();
+            } else if (m_act) {
+                m_act(modal);
+            } else {
+                modal->close();
+            }
+        });
+        m_timer.start();
+    }
+
+    std::vector<QString> texts;
+    std::vector<QString> titles;
+    std::vector<QMessageBox::Icon> icons;
+
+  private:
+    std::function<void(QWidget*)> m_act;
+    QTimer m_timer;
+};
+
+class UrlRecorder : public QObject {
+    Q_OBJECT
+  public:
+    std::vector<QUrl> urls;
+  public slots:
+    void open(const QUrl& url) { urls.push_back(url); }
+};
+
+// Settings in which every value the dialog edits is set, booleans in a mixed pattern.
+app::Settings patterned() {
+    app::Settings s;
+    s.dirList = {"/srv/a", "/srv/b", "/srv/日本語 フォルダ"};
+    s.dir = s.dirList[0];
+    s.editor = "vim +%2 %1";
+    s.subFolder = false;
+    s.fileNameOnly = true;
+    s.strict = false;
+    s.regular = true;
+    for (int i = 0; i < ft::slotCount; ++i)
+        s.fileTypes.targetFileType[static_cast<std::size_t>(i)] = i % 2 == 1;
+    s.textTags = "TXT;CSV;ﾃｷｽﾄ";
+    s.pdfOwnEngine = false;
+    s.pdfFilterPath = "pdftotext %1 %2";
+    s.pdfFilterPause = "\\f";
+    s.noJump = true;
+    s.wordFast = false;
+    // Not the dialog's: they must come through untouched.
+    s.keywords = {"word"};
+    s.statusBar = false;
+    s.topMost = true;
+    s.fixed = false;
+    return s;
+}
+
+// The complement of patterned() in every value.
+app::Settings inverted() {
+    app::Settings s = patterned();
+    s.dirList = {"/home/x", "/home/y"};
+    s.dir = s.dirList[0];
+    s.editor = "gedit %1";
+    s.subFolder = !s.subFolder;
+    s.fileNameOnly = !s.fileNameOnly;
+    s.strict = !s.strict;
+    s.regular = !s.regular;
+    for (auto&& flag : s.fileTypes.targetFileType)
+        flag = !flag;
+    s.textTags = "LOG";
+    s.pdfOwnEngine = !s.pdfOwnEngine;
+    s.pdfFilterPath = "filter";
+    s.pdfFilterPause = "--page--";
+    s.noJump = !s.noJump;
+    s.wordFast = !s.wordFast;
+    s.keywords = {"other", "words"};
+    s.statusBar = !s.statusBar;
+    s.topMost = !s.topMost;
+    s.fixed = !s.fixed;
+    return s;
+}
+
+class OptionsDialogTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        if (QApplication::instance() != nullptr)
+            return;
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Qt's own file dialog, which the watcher below can drive, whatever the desktop.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        static int argc = 1;
+        static char name[] = "options_dialog_test";
+        static char* argv[] = {name, nullptr};
+        new QApplication(argc, argv);  // lives for the whole test program
+    }
+
+    template <typename T>
+    static T* child(const QWidget& parent, const char* name) {
+        T* widget = parent.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+
+    static bool enabled(const QWidget& parent, const char* name) {
+        const QWidget* widget = child<QWidget>(parent, name);
+        return widget != nullptr && widget->isEnabled();
+    }
+
+    // Presses OK the way the user does.
+    void pressOk(Dialog& dialog) { child<QPushButton>(dialog, "OKButton")->click(); }
+};
+
+// --- Captions ------------------------------------------------------------------------------
+
+TEST_F(OptionsDialogTest, EveryCaptionIsExactAndSitsOnItsTabInItsFrame) {
+    app::Settings settings;
+    Dialog dialog(settings);
+    EXPECT_EQ(dialog.objectName(), "Dialog");
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Ferrettaの設定"));
+
+    auto* tabs = child<QTabWidget>(dialog, "SSTab1");
+    ASSERT_NE(tabs, nullptr);
+    const QStringList tabTitles = {QStringLiteral("検索条件"), QStringLiteral("テキスト検索"),
+                                   QStringLiteral("PDF検索"), QStringLiteral("Office検索")};
+    ASSERT_EQ(tabs->count(), tabTitles.size());
+    for (int i = 0; i < tabs->count(); ++i)
+        EXPECT_EQ(tabs->tabText(i), tabTitles[i]);
+
+    struct Caption {
+        const char* name;
+        const char* text;
+        int tab;            // -1: outside the tabs
+        const char* frame;  // nullptr: directly on the tab
+    };
+    const Caption captions[] = {
+        {"Frame2", "検索対象フォルダ", 0, nullptr},
+        {"Command1", "変更(&D)", 0, "Frame2"},
+        {"Check1", "サブフォルダも検索(&B)", 0, "Frame2"},
+        {"Frame1", "検索条件", 0, nullptr},
+        {"Check2_0", "ファイル名/件名のみ検索(&N)", 0, "Frame1"},
+        {"Check2_1", "大/小,全/半の区別をする(&S)", 0, "Frame1"},
+        {"Check2_2", "正規表現(&R)", 0, "Frame1"},
+        {"fType_1", "テキスト形式ファイルの検索を行う(&T)", 1, nullptr},
+        {"Frame4", "テキストファイルとして検索する拡張子の一覧：", 1, nullptr},
+        {"Command3", "追加(&A)", 1, "Frame4"},
+        {"Command6", "削除(&D)", 1, "Frame4"},
+        {"Frame3", "使用するテキストエディタ", 1, nullptr},
+        {"Command2_0", "選択(&E)", 1, "Frame3"},
+        {"Label9_0", "下記のパラメータが使用できます", 1, "Frame3"},
+        {"Label9_1", "%1：ファイル名", 1, "Frame3"},
+        {"Label9_2", "%2：行", 1, "Frame3"},
+        {"Label9_3", "%3：桁", 1, "Frame3"},
+        {"Label9_4", "（例）\u3000秀丸 の場合（推奨）", 1, "Frame3"},
+        {"Label9_5", "C:\\Program Files\\Hidemaru\\Hidemaru.exe /j%2,%3 %1", 1, "Frame3"},
+        {"Label9_6", "TeraPad の場合", 1, "Frame3"},
+        {"Label9_7", "C:\\Program Files\\tpad085\\TeraPad.exe /jl=%2 \"%1\"", 1, "Frame3"},
+        {"Label9_8", "※エディタのパスは各自の環境に置き換えて記述してください。", 1, "Frame3"},
+        {"Label9_9", "詳しい解説はこちら⇒", 1, "Frame3"},
+        {"fType_13", "Adobe PDFファイル(*.pdf)の検索を行う(&P)", 2, nullptr},
+        {"Frame8", "検索方式", 2, nullptr},
+        {"Option1_0", "内蔵の検索エンジンを使用(&G)", 2, "Frame8"},
+        {"Option1_1", "下記のフィルタを利用する(&F)", 2, "Frame8"},
+        {"Label1_7", "フィルタのパス：", 2, "Frame8"},
+        {"Label1_8", "フィルタのページ区切り文字列（正規表現）：", 2, "Frame8"},
+        {"filterSelectButton", "選択(&K)", 2, "Frame8"},
+        {"Label1_4", "下記のパラメータが使用できます", 2, "Frame8"},
+        {"Label1_5", "%1：PDFファイル名", 2, "Frame8"},
+        {"Label1_6", "%2：出力ファイル名", 2, "Frame8"},
+        {"Frame7", "検索対象", 3, nullptr},
+        {"fType_2", "Word文書(*.doc)(&W)", 3, "Frame7"},
+        {"fType_3", "Excel文書(*.xls)(&X)", 3, "Frame7"},
+        {"fType_16", "PowerPoint(*.ppt)(&P)", 3, "Frame7"},
+        {"fType_15", "AccessDB(*.mdb)の検索を行う(&M)", 3, "Frame7"},
+        {"Frame5", "Outlook", 3, nullptr},
+        {"fType_4", "仕事", 3, "Frame5"},
+        {"fType_5", "メール", 3, "Frame5"},
+        {"fType_6", "予定", 3, "Frame5"},
+        {"fType_7", "連絡先", 3, "Frame5"},
+        {"fType_8", "メモ", 3, "Frame5"},
+        {"Frame6", "Outlook Express 5/6", 3, nullptr},
+        {"fType_10", "メール", 3, "Frame6"},
+        {"fType_11", "連絡先", 3, "Frame6"},
+        {"Frame9", "動作", 3, nullptr},
+        {"chkWordFast", "Wordの検索でオートシェイプを検索対象とせず高速検索する", 3, "Frame9"},
+        {"chkOfficeNoJump", "検索結果一覧から文書を開いた時に検索語句へジャンプしない", 3,
+         "Frame9"},
+        {"Label2", "（※エラーが出る場合はチェックをはずして下さい）", 3, "Frame9"},
+        {"OKButton", "OK(&O)", -1, nullptr},
+        {"cancelButton", "キャンセル(&C)", -1, nullptr},
+    };
+    for (const Caption& c : captions) {
+        SCOPED_TRACE(c.name);
+        QWidget* widget = child<QWidget>(dialog, c.name);
+        ASSERT_NE(widget, nullptr);
+        QString shown;
+        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            shown = button->text();
+        } else if (auto* box = qobject_cast<QGroupBox*>(widget)) {
+            shown = box->title();
+        } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+            shown = label->text();
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);  // "%1" and "<" shown as they are
+        } else {
+            ADD_FAILURE() << "no caption kind";
+        }
+        EXPECT_EQ(shown, QString::fromUtf8(c.text));
+        if (c.tab < 0) {
+            EXPECT_FALSE(tabs->isAncestorOf(widget));
+        } else {
+            EXPECT_TRUE(tabs->widget(c.tab)->isAncestorOf(widget));
+        }
+        if (c.frame != nullptr) {
+            EXPECT_TRUE(child<QGroupBox>(dialog, c.frame)->isAncestorOf(widget));
+        }
+    }
+
+    // The input controls, and no check box for the types without one.
+    for (const char* name : {"Combo1", "newTagInput", "listTags", "Text2", "filterPathInput",
+                             "filterKugiriInput", "Label9_10"})
+        EXPECT_NE(dialog.findChild<QWidget*>(QString::fromLatin1(name)), nullptr) << name;
+    for (int type : {0, 9, 12, 14, 17, 18, 19, 20})
+        EXPECT_EQ(dialog.findChild<QWidget*>(QStringLiteral("fType_%1").arg(type)), nullptr);
+    EXPECT_TRUE(child<QPushButton>(dialog, "OKButton")->isDefault());
+}
+
+TEST_F(OptionsDialogTest, HelpLabelShowsAndOpensTheLocalHelpPage) {
+    app::Settings settings;
+    Dialog dialog(settings);
+    const QUrl help = ui::modes::helpPageUrl();
+    EXPECT_EQ(dialog.helpUrl(), help);
+    EXPECT_TRUE(help.path().endsWith(QStringLiteral("/help/index.html")));
+    auto* label = child<QLabel>(dialog, "Label9_10");
+    ASSERT_NE(label, nullptr);
+    EXPECT_TRUE(label->text().contains(help.toLocalFile().toHtmlEscaped()));
+    EXPECT_FALSE(label->openExternalLinks());
+
+    UrlRecorder recorder;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &recorder, "open");
+    emit label->linkActivated(help.toString());
+    for (int other = 0; other < 10; ++other)
+        dialog.Label9_Click(other);  // only the address label opens anything
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    EXPECT_EQ(recorder.urls, std::vector<QUrl>{help});
+}
+
+// --- Settings in and out --------------------------------------------------------------------
+
+TEST_F(OptionsDialogTest, ControlsShowTheSettingsTheyBelongTo) {
+    const app::Settings source = patterned();
+    app::Settings settings = source;
+    Dialog dialog(settings);
+
+    const struct {
+        const char* name;
+        bool expected;
+    } boxes[] = {
+        {"Check1", source.subFolder},       {"Check2_0", source.fileNameOnly},
+        {"Check2_1", source.strict},        {"Check2_2", source.regular},
+        {"chkOfficeNoJump", source.noJump}, {"chkWordFast", source.wordFast},
+        {"Option1_0", source.pdfOwnEngine}, {"Option1_1", !source.pdfOwnEngine},
+    };
+    for (const auto& box : boxes)
+        EXPECT_EQ(child<QAbstractButton>(dialog, box.name)->isChecked(), box.expected) << box.name;
+    for (int type : {1, 2, 3, 4, 5, 6, 7, 8, 10, 11, 13, 15, 16}) {
+        EXPECT_EQ(
+            child<QCheckBox>(dialog, QStringLiteral("fType_%1").arg(type).toLatin1().constData())
+                ->isChecked(),
+            source.fileTypes.targetFileType[static_cast<std::size_t>(type)])
+            << type;
+    }
+
+    const struct {
+        const char* name;
+        std::string expected;
+    } texts[] = {{"Text2", source.editor},
+                 {"filterPathInput", source.pdfFilterPath},
+                 {"filterKugiriInput", source.pdfFilterPause}};
+    for (const auto& text : texts)
+        EXPECT_EQ(child<QLineEdit>(dialog, text.name)->text().toStdString(), text.expected);
+
+    auto* combo = child<QComboBox>(dialog, "Combo1");
+    ASSERT_EQ(combo->count(), 3);
+    EXPECT_EQ(combo->itemText(2).toStdString(), "/srv/日本語 フォルダ");
+    EXPECT_EQ(combo->currentText().toStdString(), "/srv/a");
+    auto* tags = child<QListWidget>(dialog, "listTags");
+    ASSERT_EQ(tags->count(), 3);
+    EXPECT_EQ(tags->item(2)->text(), QStringLiteral("ﾃｷｽﾄ"));
+}
+
+TEST_F(OptionsDialogTest, OkWritesBackExactlyWhatTheControlsShow) {
+    // Both directions, each time over settings that differ in every value: what the controls
+    // took from one must come back over the other, and what the dialog does not edit stays.
+    const std::pair<app::Settings, app::Settings> pairs[] = {{patterned(), inverted()},
+                                                             {inverted(), patterned()}};
+    for (const auto& [shown, other] : pairs) {
+        app::Settings settings = shown;
+        Dialog dialog(settings);
+        settings = other;
+        pressOk(dialog);
+
+        // Only the box's text goes into the history, in front of the history in memory.
+        app::Settings expected = shown;
+        expected.dirList[0] = shown.dirList[0];
+        for (std::size_t i = 1; i < expected.dirList.size(); ++i)
+            expected.dirList[i] = other.dirList[i - 1];
+        expected.dir = shown.dirList[0];
+        expected.keywords = other.keywords;
+        expected.statusBar = other.statusBar;
+        expected.topMost = other.topMost;
+        expected.fixed = other.fixed;
+        for (int type : {0, 9, 12, 14, 17, 18, 19, 20}) {
+            const auto slot = static_cast<std::size_t>(type);
+            expected.fileTypes.targetFileType[slot] = other.fileTypes.targetFileType[slot];
+        }
+        EXPECT_EQ(snapshot(settings), snapshot(expected));
+        EXPECT_FALSE(dialog.isVisible());
+    }
+}
+
+// --- Folder history ------------------------------------------------------------------------
+
+TEST_F(OptionsDialogTest, ChosenFolderBecomesTheFrontOfTheHistory) {
+    using List = std::vector<std::string>;
+    const List eleven = {"F0", "F1", "F2", "F3", "F4", "F5", "F6", "F7", "F8", "F9", "F10"};
+    const struct {
+        const char* what;
+        List history;
+        std::string chosen;
+        List expected;  // the slots up to the last non-empty one
+    } cases[] = {
+        {"a listed folder moves to the front", {"A", "B", "C"}, "B", {"B", "A", "C"}},
+        {"the last listed one too", {"A", "B", "C"}, "C", {"C", "A", "B"}},
+        {"a new folder goes in front", {"A", "B", "C"}, "D", {"D", "A", "B", "C"}},
+        {"the front one leaves the order alone", {"A", "B", "C"}, "A", {"A", "B", "C"}},
+        {"a new folder into an empty history", {}, "/x", {"/x"}},
+        {"comparison is exact", {"a", "B"}, "A", {"A", "a", "B"}},
+        {"a new folder drops the eleventh",
+         eleven,
+         "N",
+         {"N", "F0", "F1", "F2", "F3", "F4", "F5", "F6", "F7", "F8", "F9"}},
+        {"the eleventh chosen moves up",
+         eleven,
+         "F10",
+         {"F10", "F0", "F1", "F2", "F3", "F4", "F5", "F6", "F7", "F8", "F9"}},
+        // An emptied box matches the first free slot, which is what it replaces.
+        {"an empty text takes the first free slot", {"A", "B"}, "", {"", "A", "B"}},
+        {"an empty text with an empty history", {}, "", {}},
+        {"an empty text with a full history",
+         eleven,
+         "",
+         {"", "F0", "F1", "F2", "F3", "F4", "F5", "F6", "F7", "F8", "F9"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        app::Settings settings;
+        std::copy(c.history.begin(), c.history.end(), settings.dirList.begin());
+        settings.dir = settings.dirList[0];
+        Dialog dialog(settings);
+        child<QComboBox>(dialog, "Combo1")->setEditText(QString::fromStdString(c.chosen));
+        pressOk(dialog);
+
+        List expected = c.expected;
+        expected.resize(app::folderHistorySize);
+        EXPECT_EQ(List(settings.dirList.begin(), settings.dirList.end()), expected);
+        EXPECT_EQ(settings.dir, settings.dirList[0]);
+    }
+}
+
+TEST_F(OptionsDialogTest, HistoryFollowsOneChoiceAfterAnother) {
+    app::Settings settings;
+    settings.dirList = {"A", "B", "C"};
+    Dialog dialog(settings);
+    auto* combo = child<QComboBox>(dialog, "Combo1");
+    const struct {
+        const char* chosen;
+        std::vector<std::string> expected;
+    } steps[] = {{"B", {"B", "A", "C"}}, {"D", {"D", "B", "A", "C"}}, {"D", {"D", "B", "A", "C"}}};
+    for (const auto& step : steps) {
+        dialog.loadMemory2Form();
+        combo->setEditText(QString::fromUtf8(step.chosen));
+        pressOk(dialog);
+        auto expected = step.expected;
+        expected.resize(app::folderHistorySize);
+        EXPECT_EQ(std::vector<std::string>(settings.dirList.begin(), settings.dirList.end()),
+                  expected)
+            << step.chosen;
+        EXPECT_EQ(settings.dir, step.chosen);
+    }
+    // The box lists the history from the front again at the next opening; an emptied history
+    // slot is not listed.
+    settings.dirList = {"", "X", "", "Y"};
+    dialog.loadMemory2Form();
+    ASSERT_EQ(combo->count(), 2);
+    EXPECT_EQ(combo->itemText(0), "X");
+    EXPECT_EQ(combo->currentText(), "X");
+}
+
+TEST_F(OptionsDialogTest, FolderBrowserFillsTheBoxUnlessCancelled) {
+    app::Settings settings;
+    settings.dirList = {"A"};
+    Dialog dialog(settings);
+    QString answer = QStringLiteral("/chosen/フォルダ");
+    int asked = 0;
+    dialog.setFolderChooser([&] {
+        ++asked;
+        return answer;
+    });
+    auto* combo = child<QComboBox>(dialog, "Combo1");
+    child<QPushButton>(dialog, "Command1")->click();
+    EXPECT_EQ(combo->currentText(), answer);
+    answer.clear();  // cancelled
+    child<QPushButton>(dialog, "Command1")->click();
+    EXPECT_EQ(combo->currentText(), QStringLiteral("/chosen/フォルダ"));
+    EXPECT_EQ(asked, 2);
+    pressOk(dialog);
+    EXPECT_EQ(settings.dir, "/chosen/フォルダ");
+    EXPECT_EQ(settings.dirList[1], "A");
+}
+
+// --- Enabling rules ------------------------------------------------------------------------
+
+TEST_F(OptionsDialogTest, RegularExpressionsDisableStrictComparison) {
+    app::Settings settings;
+    settings.strict = true;
+    settings.regular = true;
+    Dialog dialog(settings);
+    auto* strict = child<QCheckBox>(dialog, "Check2_1");
+    auto* regular = child<QCheckBox>(dialog, "Check2_2");
+    EXPECT_FALSE(strict->isEnabled());  // already at the opening
+    regular->click();
+    EXPECT_TRUE(strict->isEnabled());
+    EXPECT_TRUE(strict->isChecked());  // its own tick is left as it was
+    regular->click();
+    EXPECT_FALSE(strict->isEnabled());
+    EXPECT_TRUE(strict->isChecked());
+    // The other box changes nothing.
+    child<QCheckBox>(dialog, "Check2_0")->click();
+    EXPECT_FALSE(strict->isEnabled());
+    // Reopened with regular expressions off: enabled again.
+    settings.regular = false;
+    dialog.loadMemory2Form();
+    EXPECT_TRUE(strict->isEnabled());
+}
+
+TEST_F(OptionsDialogTest, TextSwitchEnablesEveryTextControl) {
+    app::Settings settings;
+    settings.fileTypes.targetFileType[ft::text] = true;
+    Dialog dialog(settings);
+    const std::vector<const char*> controls = {
+        "Frame4",     "listTags", "Command6", "newTagInput", "Command3", "Frame3",   "Text2",
+        "Command2_0", "Label9_0", "Label9_1", "Label9_2",    "Label9_3", "Label9_4", "Label9_5",
+        "Label9_6",   "Label9_7", "Label9_8", "Label9_9",    "Label9_10"};
+    auto* textBox = child<QCheckBox>(dialog, "fType_1");
+    for (bool on : {false, true, false}) {
+        textBox->click();
+        ASSERT_EQ(textBox->isChecked(), on);
+        for (const char* name : controls)
+            EXPECT_EQ(enabled(dialog, name), on) << name << " " << on;
+    }
+    // The switch itself and the other types are never disabled.
+    EXPECT_TRUE(textBox->isEnabled());
+    EXPECT_TRUE(enabled(dialog, "fType_13"));
+    settings.fileTypes.targetFileType[ft::text] = true;
+    dialog.loadMemory2Form();
+    EXPECT_TRUE(enabled(dialog, "Text2"));
+}
+
+TEST_F(OptionsDialogTest, PdfSwitchAndMethodEnableTheFilterControls) {
+    const std::vector<const char*> filterControls = {
+        "filterPathInput", "filterKugiriInput", "filterSelectButton", "Label1_4",
+        "Label1_5",        "Label1_6",          "Label1_7",           "Label1_8"};
+    const struct {
+        bool pdfOn;
+        bool ownEngine;
+        bool methodsEnabled;
+        bool filterEnabled;
+    } cases[] = {
+        {true, false, true, true},
+        {true, true, true, false},
+        {false, false, false, false},
+        {false, true, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "pdf " << c.pdfOn << " own " << c.ownEngine);
+        app::Settings settings;
+        settings.fileTypes.targetFileType[ft::pdf] = c.pdfOn;
+        settings.pdfOwnEngine = c.ownEngine;
+        Dialog dialog(settings);
+        for (const char* name : {"Option1_0", "Option1_1", "Frame8"})
+            EXPECT_EQ(enabled(dialog, name), c.methodsEnabled) << name;
+        for (const char* name : filterControls)
+            EXPECT_EQ(enabled(dialog, name), c.filterEnabled) << name;
+    }
+
+    // By hand: off, on again (the engine is chosen), then the filter method, then the engine.
+    app::Settings settings;
+    settings.fileTypes.targetFileType[ft::pdf] = true;
+    settings.pdfOwnEngine = true;
+    Dialog dialog(settings);
+    auto* pdfBox = child<QCheckBox>(dialog, "fType_13");
+    pdfBox->click();
+    EXPECT_FALSE(enabled(dialog, "Option1_0"));
+    EXPECT_FALSE(enabled(dialog, "Option1_1"));
+    pdfBox->click();
+    EXPECT_TRUE(enabled(dialog, "Option1_0"));
+    EXPECT_FALSE(enabled(dialog, "filterPathInput"));
+    child<QRadioButton>(dialog, "Option1_1")->click();
+    for (const char* name : filterControls)
+        EXPECT_TRUE(enabled(dialog, name)) << name;
+    child<QRadioButton>(dialog, "Option1_0")->click();
+    for (const char* name : filterControls)
+        EXPECT_FALSE(enabled(dialog, name)) << name;
+    pressOk(dialog);
+    EXPECT_TRUE(settings.pdfOwnEngine);
+}
+
+// --- Extensions ----------------------------------------------------------------------------
+
+TEST_F(OptionsDialogTest, ExtensionsAreUpperCaseAndHalfWidth) {
+    const struct {
+        const char* typed;
+        const char* stored;
+    } cases[] = {
+        {"txt", "TXT"},   {"ｔｘｔ", "TXT"},       {"Ｌｏｇ", "LOG"},
+        {"tXt", "TXT"},   {"ｈｔｍｌ５", "HTML5"}, {"", ""},
+        {"ﾃｷｽﾄ", "ﾃｷｽﾄ"}, {"テキスト", "ﾃｷｽﾄ"},    {"c++", "C++"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ui::options::normalizedTag(QString::fromUtf8(c.typed)),
+                  QString::fromUtf8(c.stored))
+            << c.typed;
+}
+
+TEST_F(OptionsDialogTest, AddingAListedExtensionIsRefusedInEveryForm) {
+    app::Settings settings;
+    settings.fileTypes.targetFileType[ft::text] = true;
+    settings.textTags = "TXT;csv";  // an entry typed into the file by hand in lower case
+    Dialog dialog(settings);
+    auto* input = child<QLineEdit>(dialog, "newTagInput");
+    auto* tags = child<QListWidget>(dialog, "listTags");
+    auto* add = child<QPushButton>(dialog, "Command3");
+
+    ModalWatcher watcher;
+    for (const QString& typed : {QStringLiteral("txt"), QStringLiteral("ｔｘｔ"),
+                                 QStringLiteral("TXT"), QStringLiteral("CSV")}) {
+        input->setText(typed);
+        add->click();
+        EXPECT_EQ(input->text(), typed);  // nothing changes, the text stays for correcting
+    }
+    ASSERT_EQ(watcher.texts.size(), 4u);
+    for (std::size_t i = 0; i < watcher.texts.size(); ++i) {
+        EXPECT_EQ(watcher.texts[i], QStringLiteral("この拡張子は既に登録されています"));
+        EXPECT_EQ(watcher.titles[i], "Ferretta");
+        EXPECT_EQ(watcher.icons[i], QMessageBox::Information);
+    }
+    EXPECT_EQ(tags->count(), 2);
+
+    input->setText(QStringLiteral("ｌｏｇ"));
+    add->click();
+    EXPECT_EQ(input->text(), QString());
+    ASSERT_EQ(tags->count(), 3);
+    EXPECT_EQ(tags->item(2)->text(), "LOG");
+    // Nothing else is checked: an empty entry goes in once, and a second is a duplicate.
+    add->click();
+    add->click();
+    EXPECT_EQ(tags->count(), 4);
+    EXPECT_EQ(watcher.texts.size(), 5u);
+    pressOk(dialog);
+    EXPECT_EQ(settings.textTags, "TXT;csv;LOG;");
+}
+
+TEST_F(OptionsDialogTest, DeleteRemovesTheSelectedExtensionOnly) {
+    app::Settings settings;
+    settings.fileTypes.targetFileType[ft::text] = true;
+    settings.textTags = "TXT;CSV;LOG";
+    Dialog dialog(settings);
+    auto* tags = child<QListWidget>(dialog, "listTags");
+    auto* remove = child<QPushButton>(dialog, "Command6");
+    remove->click();  // nothing selected
+    EXPECT_EQ(tags->count(), 3);
+    tags->setCurrentRow(1);
+    remove->click();
+    remove->click();  // the removal left nothing selected
+    ASSERT_EQ(tags->count(), 2);
+    pressOk(dialog);
+    EXPECT_EQ(settings.textTags, "TXT;LOG");
+
+    dialog.loadMemory2Form();
+    for (int i = 0; i < 2; ++i) {
+        tags->setCurrentRow(0);
+        remove->click();
+    }
+    pressOk(dialog);
+    EXPECT_EQ(settings.textTags, "");
+}
+
+// --- Cancel, choosers, the main window -------------------------------------------------------
+
+TEST_F(OptionsDialogTest, CancelAndCloseChangeNothing) {
+    for (const bool viaCloseBox : {false, true}) {
+        app::Settings settings = patterned();
+        settings.fileTypes.targetFileType[ft::text] = true;
+        settings.fileTypes.targetFileType[ft::pdf] = true;
+        const std::string before = snapshot(settings);
+        Dialog dialog(settings);
+        dialog.setFolderChooser([] { return QStringLiteral("/elsewhere"); });
+        dialog.setFileChooser([](const QString&, const QString&) { return QStringLiteral("/p"); });
+        dialog.show();
+        for (const char* button : {"Command1", "Command2_0", "filterSelectButton"})
+            child<QPushButton>(dialog, button)->click();
+        child<QLineEdit>(dialog, "filterKugiriInput")->setText(QStringLiteral("x"));
+        child<QLineEdit>(dialog, "newTagInput")->setText(QStringLiteral("new"));
+        child<QPushButton>(dialog, "Command3")->click();
+        child<QListWidget>(dialog, "listTags")->setCurrentRow(0);
+        child<QPushButton>(dialog, "Command6")->click();
+        child<QRadioButton>(dialog, "Option1_0")->click();
+        for (QCheckBox* box : dialog.findChildren<QCheckBox*>())
+            box->click();
+
+        if (viaCloseBox)
+            dialog.close();
+        else
+            child<QPushButton>(dialog, "cancelButton")->click();
+        EXPECT_EQ(snapshot(settings), before) << viaCloseBox;
+        EXPECT_FALSE(dialog.isVisible());
+        EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    }
+}
+
+TEST_F(OptionsDialogTest, ProgramChoosersAskWithTheirTitlesAndReplaceTheWholeLine) {
+    app::Settings settings;
+    settings.fileTypes.targetFileType[ft::text] = true;
+    settings.fileTypes.targetFileType[ft::pdf] = true;
+    settings.editor = "old %1";
+    settings.pdfFilterPath = "oldfilter %1";
+    Dialog dialog(settings);
+    std::vector<std::pair<QString, QString>> asked;
+    QString answer;
+    dialog.setFileChooser([&](const QString& title, const QString& filter) {
+        asked.emplace_back(title, filter);
+        return answer;
+    });
+    const struct {
+        const char* button;
+        const char* field;
+        const char* title;
+        const char* before;
+    } choosers[] = {
+        {"Command2_0", "Text2", "テキストエディタの選択", "old %1"},
+        {"filterSelectButton", "filterPathInput", "PDFフィルタプログラムの選択", "oldfilter %1"},
+    };
+    for (const auto& c : choosers) {
+        SCOPED_TRACE(c.button);
+        asked.clear();
+        auto* field = child<QLineEdit>(dialog, c.field);
+        answer.clear();  // cancelled
+        child<QPushButton>(dialog, c.button)->click();
+        EXPECT_EQ(field->text(), QString::fromUtf8(c.before));
+        answer = QStringLiteral("/usr/bin/プログラム");
+        child<QPushButton>(dialog, c.button)->click();
+        EXPECT_EQ(field->text(), answer);
+        ASSERT_EQ(asked.size(), 2u);
+        EXPECT_EQ(asked[1].first, QString::fromUtf8(c.title));
+        EXPECT_EQ(asked[1].second, QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝ(*.exe);;全てのﾌｧｲﾙ(*)"));
+    }
+    pressOk(dialog);
+    EXPECT_EQ(settings.editor, "/usr/bin/プログラム");
+    EXPECT_EQ(settings.pdfFilterPath, "/usr/bin/プログラム");
+}
+
+TEST_F(OptionsDialogTest, WithoutInjectedChoosersTheFileDialogsAsk) {
+    app::Settings settings;
+    settings.fileTypes.targetFileType[ft::text] = true;
+    settings.fileTypes.targetFileType[ft::pdf] = true;
+    Dialog dialog(settings);
+    const QString folder = QDir(QDir::tempPath()).absolutePath();
+    // Need not exist: the chooser takes a name as the common dialog did.
+    const QString program = folder + QStringLiteral("/no-such-program");
+    struct Seen {
+        QString title;
+        QStringList filters;
+        QFileDialog::FileMode mode;
+        QStringList preselected;
+    };
+    std::vector<Seen> seen;
+    bool cancelNext = false;
+    ModalWatcher watcher([&](QWidget* modal) {
+        auto* files = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(files, nullptr);
+        seen.push_back({files->windowTitle(), files->nameFilters(), files->fileMode(),
+                        files->selectedFiles()});
+        if (cancelNext) {
+            files->reject();
+            return;
+        }
+        files->selectFile(files->fileMode() == QFileDialog::Directory ? folder : program);
+        static_cast<QDialog*>(files)->accept();  // QFileDialog hides its own
+    });
+    child<QPushButton>(dialog, "Command2_0")->click();
+    EXPECT_EQ(child<QLineEdit>(dialog, "Text2")->text(), program);
+    cancelNext = true;
+    child<QPushButton>(dialog, "filterSelectButton")->click();
+    EXPECT_EQ(child<QLineEdit>(dialog, "filterPathInput")->text(), QString());
+    cancelNext = false;
+    child<QPushButton>(dialog, "Command1")->click();
+    EXPECT_EQ(child<QComboBox>(dialog, "Combo1")->currentText(), folder);
+
+    ASSERT_EQ(seen.size(), 3u);
+    const QStringList filters = {QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝ(*.exe)"),
+                                 QStringLiteral("全てのﾌｧｲﾙ(*)")};
+    EXPECT_EQ(seen[0].title, QStringLiteral("テキストエディタの選択"));
+    EXPECT_EQ(seen[0].filters, filters);
+    EXPECT_EQ(seen[0].mode, QFileDialog::AnyFile);
+    EXPECT_EQ(seen[1].title, QStringLiteral("PDFフィルタプログラムの選択"));
+    EXPECT_EQ(seen[1].filters, filters);
+    // The second chooser starts where the first ended.
+    EXPECT_EQ(seen[1].preselected, QStringList{program});
+    EXPECT_EQ(seen[2].mode, QFileDialog::Directory);
+}
+
+TEST_F(OptionsDialogTest, MainWindowOpensOneDialogReloadedEachTimeAndDropsTopMostMeanwhile) {
+    app::Settings settings;
+    settings.dir = QDir::tempPath().toStdString();
+    settings.fixed = false;
+    ui::main::MainForm form(settings);
+    form.applySettings();
+    form.setExitHandler([] {});
+    form.stateMachine().matrixCall(ui::modes::EventStartUpDone);
+    auto* topMost = form.findChild<QAction*>(QStringLiteral("mnTopMost"));
+    auto* option = form.findChild<QAction*>(QStringLiteral("mnOption"));
+    ASSERT_NE(topMost, nullptr);
+    ASSERT_NE(option, nullptr);
+    topMost->trigger();
+    ASSERT_TRUE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+
+    std::vector<bool> topMostWhileOpen;
+    std::vector<bool> shownFileNameOnly;
+    bool pressOkNext = true;
+    ModalWatcher watcher([&](QWidget* modal) {
+        auto* dialog = qobject_cast<Dialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        topMostWhileOpen.push_back(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        auto* box = child<QCheckBox>(*dialog, "Check2_0");
+        shownFileNameOnly.push_back(box->isChecked());
+        box->click();
+        child<QPushButton>(*dialog, pressOkNext ? "OKButton" : "cancelButton")->click();
+    });
+    option->trigger();  // returns once the watcher pressed OK
+    EXPECT_TRUE(settings.fileNameOnly);
+    settings.fileNameOnly = false;  // changed elsewhere (the settings file, say)
+    pressOkNext = false;
+    option->trigger();
+    EXPECT_FALSE(settings.fileNameOnly);  // cancelled
+
+    EXPECT_EQ(shownFileNameOnly, (std::vector<bool>{false, false}));
+    EXPECT_EQ(topMostWhileOpen, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(form.findChildren<Dialog*>().size(), 1);
+    EXPECT_TRUE(watcher.texts.empty());
+
+    // In the task tray the window keeps its top-most state while the dialog is open.
+    form.stateMachine().matrixCall(ui::modes::EventMinimized);
+    ASSERT_EQ(form.stateMachine().stateNumber(), ui::modes::StateTrayFromMinimum);
+    topMostWhileOpen.clear();
+    option->trigger();
+    EXPECT_EQ(topMostWhileOpen, std::vector<bool>{true});
+}
+
+// Not a check: writes a picture of each tab for a reader (FERRETTA_OPTIONS_SHOTS=folder).
+TEST_F(OptionsDialogTest, Screenshots) {
+    const QString folder = qEnvironmentVariable("FERRETTA_OPTIONS_SHOTS");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set FERRETTA_OPTIONS_SHOTS to a folder for pictures of the tabs";
+    app::Settings settings = patterned();
+    settings.fileTypes.targetFileType[ft::pdf] = true;
+    Dialog dialog(settings);
+    dialog.show();
+    auto* tabs = child<QTabWidget>(dialog, "SSTab1");
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        QApplication::processEvents();
+        EXPECT_TRUE(dialog.grab().save(QStringLiteral("%1/options_tab%2.png").arg(folder).arg(i)));
+    }
+}
+
+}  // namespace
+
+#include "options_dialog_test.moc"
