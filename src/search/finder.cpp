@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "app/debug_log.h"
@@ -28,15 +29,31 @@ bool isTextTag(std::string_view extension, std::string_view textTags) {
     return list.find(key) != std::string::npos;
 }
 
+namespace {
+
+// The document types that an Office application opens, by extension (upper case): the
+// classic formats, their XML successors and the OpenDocument ones.
+int officeTypeOf(std::string_view extension) {
+    static constexpr std::pair<std::string_view, int> types[] = {
+        {"DOC", ft::word},        {"DOCX", ft::word},      {"DOCM", ft::word},
+        {"ODT", ft::word},        {"XLS", ft::excel},      {"XLSX", ft::excel},
+        {"XLSM", ft::excel},      {"ODS", ft::excel},      {"PPT", ft::powerPoint},
+        {"PPTX", ft::powerPoint}, {"ODP", ft::powerPoint},
+    };
+    for (const auto& [name, type] : types) {
+        if (name == extension)
+            return type;
+    }
+    return ft::unknown;
+}
+
+}  // namespace
+
 int fileTypeOf(std::string_view extension, std::string_view textTags) {
-    if (extension == "DOC")
-        return ft::word;
-    if (extension == "XLS")
-        return ft::excel;
+    if (int office = officeTypeOf(extension); office != ft::unknown)
+        return office;
     if (extension == "MDB")
         return ft::access;
-    if (extension == "PPT")
-        return ft::powerPoint;
     if (extension == "PDF")
         return ft::pdf;
     if (isTextTag(extension, textTags))
@@ -72,14 +89,10 @@ bool Finder::findInFile(const std::string& path) {
         auto searcher = m_searchers.find(type);
         return searcher != m_searchers.end() && searcher->second(path);
     };
-    if (extension == "DOC")
-        return types.isTarget(ft::word) && run(ft::word);
-    if (extension == "XLS")
-        return types.isTarget(ft::excel) && run(ft::excel);
+    if (int office = officeTypeOf(extension); office != ft::unknown)
+        return types.isTarget(office) && run(office);
     if (extension == "MDB")
         return false;
-    if (extension == "PPT")
-        return types.isTarget(ft::powerPoint) && run(ft::powerPoint);
     if (extension == "PDF")
         return types.isTarget(ft::pdf) && run(ft::pdf);
     if (isTextTag(extension, m_settings.textTags) && types.isTarget(ft::text)) {

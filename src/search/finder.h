@@ -14,8 +14,9 @@
 
 namespace ferretta::search {
 
-// The file-type number of an extension (upper case): DOC 2, XLS 3, MDB 15, PPT 16, PDF 13,
-// an extension listed in textTags 1, anything else 0.
+// The file-type number of an extension (upper case): Word 2 (DOC, DOCX, DOCM, ODT), Excel 3
+// (XLS, XLSX, XLSM, ODS), PowerPoint 16 (PPT, PPTX, ODP), MDB 15, PDF 13, an extension listed
+// in textTags 1, anything else 0.
 int fileTypeOf(std::string_view extension, std::string_view textTags);
 
 // True when the extension followed by ";" occurs in textTags followed by ";". So the empty

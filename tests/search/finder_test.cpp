@@ -35,14 +35,19 @@ TEST(IsTextTag, SuffixRuleAndEmptyExtension) {
 }
 
 TEST(FileTypeOf, Extensions) {
-    EXPECT_EQ(fileTypeOf("DOC", "TXT"), 2);
-    EXPECT_EQ(fileTypeOf("XLS", "TXT"), 3);
-    EXPECT_EQ(fileTypeOf("MDB", "TXT"), 15);
-    EXPECT_EQ(fileTypeOf("PPT", "TXT"), 16);
-    EXPECT_EQ(fileTypeOf("PDF", "TXT"), 13);
-    EXPECT_EQ(fileTypeOf("XT", "TXT"), 1);
-    EXPECT_EQ(fileTypeOf("DOC", "DOC"), 2);
-    EXPECT_EQ(fileTypeOf("LOG", "TXT"), 0);
+    struct Case {
+        const char* extension;
+        const char* tags;
+        int type;
+    } cases[] = {
+        {"DOC", "TXT", 2},  {"DOCX", "TXT", 2},  {"DOCM", "TXT", 2}, {"ODT", "TXT", 2},
+        {"XLS", "TXT", 3},  {"XLSX", "TXT", 3},  {"XLSM", "TXT", 3}, {"ODS", "TXT", 3},
+        {"PPT", "TXT", 16}, {"PPTX", "TXT", 16}, {"ODP", "TXT", 16}, {"MDB", "TXT", 15},
+        {"PDF", "TXT", 13}, {"XT", "TXT", 1},    {"DOC", "DOC", 2},  {"DOCX", "DOCX", 2},
+        {"LOG", "TXT", 0},  {"PPTM", "TXT", 0},  {"docx", "TXT", 0}, {"OCX", "DOCX", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(fileTypeOf(c.extension, c.tags), c.type) << c.extension << " in " << c.tags;
 }
 
 TEST(PathHelpers, Table) {
@@ -158,6 +163,14 @@ TEST_F(FinderTest, TextTagRules) {
 TEST_F(FinderTest, TypeSwitchedOffIsNotSearched) {
     write("a.txt", "foo");
     settings.fileTypes.targetFileType[1] = false;
+    EXPECT_EQ(run("foo"), 0);
+    EXPECT_TRUE(host.rows.empty());
+}
+
+TEST_F(FinderTest, OfficeDocumentOfATypeSwitchedOffIsNotReadAsText) {
+    write("a.docx", "foo");
+    write("b.ods", "foo");
+    settings.textTags = "DOCX;ODS";
     EXPECT_EQ(run("foo"), 0);
     EXPECT_TRUE(host.rows.empty());
 }

@@ -1,12 +1,14 @@
 // ferretta-cli: the search of the desktop program, from the command line.
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
+#include "app/file_types.h"
 #include "app/settings.h"
 #include "app/start_up.h"
 #include "pdf/engine/cid_map.h"
@@ -14,9 +16,11 @@
 #include "pdf/frontends/pdf_filter_search.h"
 #include "platform/clock.h"
 #include "platform/data_folder.h"
+#include "platform/office/libreoffice.h"
 #include "search/finder.h"
 #include "search/query.h"
 #include "search/search_command.h"
+#include "searchers/office/office_run.h"
 
 namespace {
 
@@ -96,15 +100,41 @@ int main(int argc, char** argv) {
         });
     }
 
+    // Word, Excel and PowerPoint files go through an office started for this search (not for a
+    // search of file names only, which opens no file). The automation ends every office it
+    // started when it goes, after the session.
+    const auto& types = settings.fileTypes;
+    const bool officeWanted = !settings.fileNameOnly && (types.isTarget(app::fileType::word) ||
+                                                         types.isTarget(app::fileType::excel) ||
+                                                         types.isTarget(app::fileType::powerPoint));
+    std::unique_ptr<platform::office::Automation> officeAutomation;
+    std::unique_ptr<searchers::office::OfficeSession> officeSession;
+    std::unique_ptr<searchers::office::OfficeSearchers> officeSearchers;
+    bool searchRuns = true;
+    if (officeWanted) {
+        platform::office::LibreOfficeConfig config;
+        config.profileRoot = platform::dataFolder() / "office";
+        officeAutomation = platform::office::makeLibreOfficeAutomation(config);
+        officeSession = std::make_unique<searchers::office::OfficeSession>(*officeAutomation);
+        searchRuns = searchers::office::startOfficeRun(*officeSession, host, settings);
+        officeSearchers = std::make_unique<searchers::office::OfficeSearchers>(
+            *officeSession, host, settings, matcher, flags);
+        officeSearchers->install(finder);
+    }
+
     flags.isSearching = true;
     const auto start = platform::steadyMilliseconds();
-    const std::int64_t files = search::runSearch(host, settings, finder, flags);
+    const std::int64_t files = searchRuns ? search::runSearch(host, settings, finder, flags) : 0;
     const auto end = platform::steadyMilliseconds();
     flags.isSearching = false;
+    // Before the summary, so that the summary stays the last line of the output.
+    if (officeSession)
+        searchers::office::endOfficeRun(*officeSession, host, settings);
     std::fflush(stdout);
 
     const std::string summary =
-        search::summaryText(files, static_cast<std::int64_t>(host.hitCount()), end - start);
+        search::summaryText(files, static_cast<std::int64_t>(host.hitCount()),
+                            searchRuns ? std::optional<std::int64_t>(end - start) : std::nullopt);
     std::fputs((summary + "\n").c_str(), stderr);
     if (host.sawError())
         return 2;

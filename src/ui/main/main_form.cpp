@@ -26,12 +26,14 @@
 #include "pdf/frontends/pdf_viewer.h"
 #include "platform/clock.h"
 #include "platform/data_folder.h"
+#include "platform/office/libreoffice.h"
 #include "search/finder.h"
 #include "search/hit.h"
 #include "search/query.h"
 #include "search/results_file.h"
 #include "search/search_command.h"
 #include "search/text_editor.h"
+#include "searchers/office/office_run.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/results_model.h"
 #include "ui/main/twips.h"
@@ -295,9 +297,7 @@ void MainForm::Command2_Click() {
     m_toggleButton->setEnabled(false);
     m_model->clear();
 
-    // The Word, Excel and PowerPoint applications would be started here; their searchers come
-    // with their own modules, and until then those files are not searched.
-    const std::int64_t files = searchFiles();
+    const std::optional<std::int64_t> files = searchFiles();
     if (!m_flags.isAbort)
         m_searchEndTime = platform::steadyMilliseconds();
 
@@ -308,9 +308,12 @@ void MainForm::Command2_Click() {
 
     const int hits = m_model->rowCount();
     std::optional<std::int64_t> elapsed;
-    if (m_searchEndTime > m_searchStartTime)
+    if (files && m_searchEndTime > m_searchStartTime)
         elapsed = m_searchEndTime - m_searchStartTime;
-    m_host->setStatusText(search::summaryText(files, hits, elapsed));
+    m_host->setStatusText(search::summaryText(files.value_or(0), hits, elapsed));
+    // The Office applications of the run are ended also after a failed start.
+    if (m_officeSession)
+        searchers::office::endOfficeRun(*m_officeSession, *m_host, m_settings);
 
     m_machine->matrixCall(modes::EventSearchDone);
     m_list->setFocus();
@@ -322,10 +325,21 @@ void MainForm::Command2_Click() {
     app::logWrite(kSearchPlace, "検索処理終了");
 }
 
-std::int64_t MainForm::searchFiles() {
+std::optional<std::int64_t> MainForm::searchFiles() {
     search::Matcher matcher(m_settings.regular, m_settings.strict);
     matcher.targetStrsSplit(m_combo->currentText().toStdString());
+    const auto& types = m_settings.fileTypes;
+    const bool officeWanted = types.isTarget(app::fileType::word) ||
+                              types.isTarget(app::fileType::excel) ||
+                              types.isTarget(app::fileType::powerPoint);
+    if (officeWanted && !searchers::office::startOfficeRun(officeSession(), *m_host, m_settings))
+        return std::nullopt;
     search::Finder finder(*m_host, m_settings, matcher, m_flags);
+    std::optional<searchers::office::OfficeSearchers> officeSearchers;
+    if (officeWanted) {
+        officeSearchers.emplace(officeSession(), *m_host, m_settings, matcher, m_flags);
+        officeSearchers->install(finder);
+    }
 
     pdf::PdfFilterSearcher pdfFilter(*m_host, m_settings, matcher, m_flags);
     std::unique_ptr<pdf::PdfEngine> pdfEngine;
@@ -389,13 +403,42 @@ void MainForm::openRow(int row) {
             pdf::pdfViewer().openPDFFile(action.location, action.page);
             break;
         case search::OpenAction::Kind::Word:
+            searchers::office::openWordFile(officeSession(), *m_host, m_settings, action.location,
+                                            action.search);
+            break;
         case search::OpenAction::Kind::Excel:
+            searchers::office::openExcelFile(officeSession(), *m_host, m_settings, action.location,
+                                             action.sheet, action.position);
+            break;
         case search::OpenAction::Kind::PowerPoint:
+            searchers::office::openPowerPointFile(officeSession(), *m_host, m_settings,
+                                                  action.location, action.position);
+            break;
         case search::OpenAction::Kind::Outlook:
-            // Opened by the Office and mail modules once they exist; until then nothing.
+            // Opened by the mail module once it exists; until then nothing.
         case search::OpenAction::Kind::None:
             break;
     }
+}
+
+void MainForm::setOfficeAutomation(std::unique_ptr<platform::office::Automation> automation) {
+    m_officeSession.reset();
+    m_officeAutomation = std::move(automation);
+}
+
+searchers::office::OfficeSession& MainForm::officeSession() {
+    if (!m_officeAutomation) {
+        // The offices keep their profiles in the data folder; their own output goes beside the
+        // debug log while the log is on, and is discarded otherwise.
+        platform::office::LibreOfficeConfig config;
+        config.profileRoot = platform::dataFolder() / "office";
+        if (app::debugLog().isLogOpen())
+            config.logFile = app::debugLog().path().parent_path() / "office.log";
+        m_officeAutomation = platform::office::makeLibreOfficeAutomation(config);
+    }
+    if (!m_officeSession)
+        m_officeSession = std::make_unique<searchers::office::OfficeSession>(*m_officeAutomation);
+    return *m_officeSession;
 }
 
 void MainForm::mnSave_Click() {

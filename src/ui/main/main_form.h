@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,12 @@
 
 namespace ferretta::ui::modes {
 class TaskTray;
+}
+namespace ferretta::platform::office {
+class Automation;
+}
+namespace ferretta::searchers::office {
+struct OfficeSession;
 }
 namespace ferretta::ui::options {
 class Dialog;
@@ -64,9 +71,12 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     // search. The key is not swallowed.
     void Combo1_KeyPress(int key);
     // Opens the hit of a row (displayed order) with the opener of its type: text files in the
-    // editor, PDF files in the viewer; other types open nothing yet. A row outside the list
-    // does nothing.
+    // editor, PDF files in the viewer, Word, Excel and PowerPoint documents in the office at
+    // the hit; Outlook rows open nothing yet. A row outside the list does nothing.
     void openRow(int row);
+    // The office that Word, Excel and PowerPoint files are searched and opened with (LibreOffice
+    // unless set here, made at first use). Not while a search runs.
+    void setOfficeAutomation(std::unique_ptr<platform::office::Automation> automation);
     // The save command: "検索結果がありません" when the list is empty, else the file dialog and
     // saveResultsTo. Cancelling the dialog does nothing.
     void mnSave_Click();
@@ -113,7 +123,10 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     void buildControls();
     void buildMenus();
     void updateKeywordHistory();
-    std::int64_t searchFiles();
+    // The search itself (split, Office start, walk): the number of files searched, or nullopt
+    // when no search could run because Excel or PowerPoint could not be started.
+    std::optional<std::int64_t> searchFiles();
+    searchers::office::OfficeSession& officeSession();
     void showOptions();
     void setMenusVisible(bool visible);
     void showToggleState(bool normal);
@@ -146,6 +159,10 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     QAction* m_mnTopMost = nullptr;
     QAction* m_mnPositionFixed = nullptr;
     QAction* m_mnStatusBar = nullptr;
+
+    // The office and the applications of the search runs; the session goes first.
+    std::unique_ptr<platform::office::Automation> m_officeAutomation;
+    std::unique_ptr<searchers::office::OfficeSession> m_officeSession;
 
     std::int64_t m_searchStartTime = 0;
     std::int64_t m_searchEndTime = 0;

@@ -1,0 +1,190 @@
+#include "searchers/office/excel_search.h"
+
+#include "app/debug_log.h"
+#include "app/file_types.h"
+#include "platform/error.h"
+#include "search/hit.h"
+#include "search/path_helpers.h"
+#include "searchers/office/office_common.h"
+
+namespace ferretta::searchers::office {
+
+namespace po = platform::office;
+
+namespace {
+
+constexpr std::string_view kStartPlace = "excelStartRun";
+constexpr std::string_view kStopPlace = "excelStopRun";
+
+}  // namespace
+
+bool excelStartRun(po::Automation& automation, ExcelSlot& slot, po::Purpose purpose) {
+    try {
+        slot.app = automation.runningExcel(purpose);
+    } catch (const Error& failure) {
+        app::logWrite(kStartPlace, failure.what());
+        slot.app.reset();
+    }
+    if (slot.app) {
+        slot.reused = true;
+        try {
+            slot.app->setVisible(false);
+        } catch (const Error& failure) {
+            // The user's Excel then stays visible during the search; nothing else changes.
+            app::logWrite(kStartPlace, failure.what());
+        }
+        app::logWrite(kStartPlace, "Excel既存プロセス取得");
+        return true;
+    }
+    slot.reused = false;
+    try {
+        slot.app = automation.createExcel(purpose);
+    } catch (const Error& failure) {
+        app::logWrite(kStartPlace, failure.what());
+        slot.app.reset();
+    }
+    if (slot.app) {
+        app::logWrite(kStartPlace, "Excelプロセス生成成功");
+        return true;
+    }
+    app::logWrite(kStartPlace, "Excelプロセス生成失敗");
+    return false;
+}
+
+void excelStopRun(app::Host& host, ExcelSlot& slot) {
+    int position = 0;
+    try {
+        if (slot.reused) {
+            position = 1;
+            slot.reused = false;
+            if (!slot.app)
+                throw Error(Error::Kind::Automation, "Excel is not held", kNoObjectError);
+            slot.app->setVisible(true);
+        } else {
+            position = 2;
+            if (!slot.app)
+                throw Error(Error::Kind::Automation, "Excel is not held", kNoObjectError);
+            slot.app->setDisplayAlerts(false);
+            slot.app->quit();
+        }
+        slot.app.reset();
+        app::logWrite(kStopPlace, "Excelプロセス 正常終了 position=" + std::to_string(position));
+    } catch (const Error& failure) {
+        host.showMessage("Excelプロセスの終了に失敗しました", app::MessageStyle::Critical);
+        app::logWrite(kStopPlace, "Excel終了失敗 position=" + std::to_string(position));
+        slot.app.reset();
+    }
+}
+
+ExcelSearcher::ExcelSearcher(OfficeSession& session, app::Host& host,
+                             const search::Matcher& matcher)
+    : m_session(session), m_host(host), m_matcher(matcher) {}
+
+bool ExcelSearcher::find_exl(const std::string& path) {
+    // The same progress text as the other searchers.
+    m_host.setCaptionOnSearching(path);
+    int position = 0;
+    std::unique_ptr<po::Workbook> workbook;
+    try {
+        if (!m_session.excel.app)
+            throw Error(Error::Kind::Automation, "Excel is not running", kNoObjectError);
+        workbook = m_session.excel.app->open(path, po::OpenOptions{true, false});
+        position = 1;
+        const std::string name = search::fileNameOf(path);
+        const std::int32_t sheets = workbook->worksheetCount();
+        for (std::int32_t i = 1; i <= sheets; ++i) {
+            auto sheet = workbook->worksheet(i);
+            m_session.foundCell.text.clear();
+            if (find_exl2(*sheet)) {
+                const auto& cell = m_session.foundCell;
+                search::addResult(m_host, app::fileType::excel, name + "[" + sheet->name() + "]",
+                                  cell.text, path,
+                                  std::to_string(cell.row) + "," + std::to_string(cell.column));
+            }
+        }
+        position = 2;
+        auto closing = std::move(workbook);
+        closing->close();
+        return true;
+    } catch (const Error& failure) {
+        if (workbook) {
+            try {
+                workbook->close();
+            } catch (const Error& closeFailure) {
+                // The workbook stays open in the run's Excel, which discards it when it quits.
+                app::logWrite("find_exl", closeFailure.what());
+            }
+        }
+        m_host.showMessage(searchErrorText(position, failure.code(), path),
+                           app::MessageStyle::Exclamation);
+        return false;
+    }
+}
+
+bool ExcelSearcher::find_exl2(po::Worksheet& sheet) {
+    const int words = m_matcher.targetStrsNumber();
+    if (m_matcher.isAndCondition()) {
+        for (int i = 0; i < words; ++i) {
+            if (!isExistStrInSheet(sheet, m_matcher.targetStr(i)))
+                return false;
+        }
+        return true;
+    }
+    for (int i = 0; i < words; ++i) {
+        if (isExistStrInSheet(sheet, m_matcher.targetStr(i)))
+            return true;
+    }
+    return false;
+}
+
+bool ExcelSearcher::isExistStrInSheet(po::Worksheet& sheet, const std::string& word) {
+    try {
+        auto cell = sheet.findCell(word);
+        if (!cell)
+            return false;
+        m_session.foundCell = std::move(*cell);
+        return true;
+    } catch (const Error& failure) {
+        app::logWrite("isExistStrInSheet", failure.what());
+        return false;
+    }
+}
+
+void openExcelFile(OfficeSession& session, app::Host& host, const app::Settings& settings,
+                   const std::string& path, const std::string& sheet, const std::string& position) {
+    int step = 1;
+    ExcelSlot slot;
+    if (!excelStartRun(session.automation, slot, po::Purpose::Open)) {
+        host.showMessage("Excelの操作が行えませんでした", app::MessageStyle::Critical);
+        return;
+    }
+    try {
+        step = 2;
+        slot.app->setVisible(true);
+        auto workbook = slot.app->open(path, po::OpenOptions{false, true});
+        step = 3;
+        if (!settings.noJump && !sheet.empty()) {
+            auto worksheet = workbook->worksheetNamed(sheet);
+            worksheet->activate();
+            step = 4;
+            const std::size_t comma = position.find(',');
+            if (comma == std::string::npos)
+                throw Error(Error::Kind::Automation, "position without a column", kSubscriptError);
+            const std::string_view text(position);
+            const std::int16_t row = toInteger16(text.substr(0, comma));
+            std::string_view column = text.substr(comma + 1);
+            column = column.substr(0, column.find(','));
+            worksheet->selectCell(row, toInteger16(column));
+            step = 5;
+        }
+    } catch (const Error& failure) {
+        app::logWrite("openExcelFile", std::string("ErrNo=") + std::to_string(failure.code()) +
+                                           " " + failure.what());
+        host.showMessage("Excel文書を開く際にエラーが発生しました\rファイル名:" + path +
+                             "\rシート名:" + sheet + "\r原因コード:" + std::to_string(step),
+                         app::MessageStyle::Critical);
+    }
+    // Dropping the references leaves Excel open and visible for the user.
+}
+
+}  // namespace ferretta::searchers::office

@@ -1,0 +1,49 @@
+#pragma once
+// The Office part of the search command: before the folder walk the applications of the file
+// types switched on are started and their searchers installed; after it they are ended.
+#include "app/host.h"
+#include "app/settings.h"
+#include "search/finder.h"
+#include "search/query.h"
+#include "search/search_flags.h"
+#include "searchers/office/excel_search.h"
+#include "searchers/office/office_session.h"
+#include "searchers/office/powerpoint_search.h"
+#include "searchers/office/word_search.h"
+
+namespace ferretta::searchers::office {
+
+// Starts, in this order, the hidden Word when Word files are searched, Excel when Excel files
+// are, and PowerPoint when PowerPoint files are (only when Excel did not fail). When Word cannot
+// be started the user is told to switch Word files off and they are skipped; the search still
+// runs. When Excel or PowerPoint cannot be started the user is told so (critical) and the
+// answer is false: no search may run. endOfficeRun must follow either way.
+bool startOfficeRun(OfficeSession& session, app::Host& host, const app::Settings& settings);
+
+// Ends what startOfficeRun started: Word (alert level restored, quit without saving), then
+// Excel and PowerPoint (a borrowed one shown again, a created one quit). Excel's end runs
+// whenever Excel files are searched, so a failed start is reported a second time, as the end's
+// own failure.
+void endOfficeRun(OfficeSession& session, app::Host& host, const app::Settings& settings);
+
+// The three searchers of one search run, over the session's applications.
+class OfficeSearchers {
+  public:
+    // The references must outlive the object.
+    OfficeSearchers(OfficeSession& session, app::Host& host, const app::Settings& settings,
+                    const search::Matcher& matcher, const search::SearchFlags& flags);
+
+    // Installs a searcher for each type whose application the session holds: Word (fast or
+    // normal mode as WordFast says when the file comes), Excel, PowerPoint. Files of a type
+    // without its application are then not searched. The finder must not outlive this object.
+    void install(search::Finder& finder);
+
+  private:
+    OfficeSession& m_session;
+    const app::Settings& m_settings;
+    WordSearcher m_word;
+    ExcelSearcher m_excel;
+    PowerPointSearcher m_powerPoint;
+};
+
+}  // namespace ferretta::searchers::office

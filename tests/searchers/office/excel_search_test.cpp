@@ -1,0 +1,355 @@
+#include "searchers/office/excel_search.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "searchers/office/office_common.h"
+#include "support/fake_office.h"
+#include "support/recording_host.h"
+
+namespace ferretta::searchers::office {
+namespace {
+
+using test::FakeOffice;
+using test::FakeSheet;
+
+constexpr const char* kBook = "/d/book.xls";
+
+class ExcelSearchTest : public ::testing::Test {
+  protected:
+    void startRun() {
+        ASSERT_TRUE(excelStartRun(office, session.excel, platform::office::Purpose::Search));
+        office.calls.clear();
+    }
+
+    bool search(const std::string& query, const std::string& path = kBook) {
+        matcher.targetStrsSplit(query);
+        ExcelSearcher searcher(session, host, matcher);
+        return searcher.find_exl(path);
+    }
+
+    std::vector<std::string> rows() const {
+        std::vector<std::string> out;
+        for (const auto& row : host.rows) {
+            out.push_back(std::to_string(row.fileType) + "|" + row.name + "|" + row.content + "|" +
+                          row.location + "|" + row.position);
+        }
+        return out;
+    }
+
+    test::DebugLogCapture log;
+    FakeOffice office;
+    OfficeSession session{office};
+    test::RecordingHost host;
+    search::Matcher matcher{false, false};
+};
+
+TEST_F(ExcelSearchTest, OnlyTheSheetHoldingTheWordIsReportedByItsName) {
+    office.excelFiles[kBook] = {
+        FakeSheet{"Sheet1", {{"nothing"}}},
+        FakeSheet{"Sheet2", {{"a", "b"}, {"c", "the foo cell"}}},
+        FakeSheet{"Sheet3", {}},
+    };
+    startRun();
+    EXPECT_TRUE(search("foo"));
+    EXPECT_EQ(rows(), std::vector<std::string>{"3|book.xls[Sheet2]|the foo cell|/d/book.xls|2,2"});
+    EXPECT_EQ(office.calls.front(), "Excel.Open /d/book.xls ro=1 win=0");
+    EXPECT_EQ(office.calls.back(), "/d/book.xls: Close");
+    EXPECT_EQ(host.captions, std::vector<std::string>{kBook});
+}
+
+// Each word is looked up with the sheet's own find, in order; AND stops at the first word
+// missing and reports the last word's cell, OR stops at the first word found.
+TEST_F(ExcelSearchTest, WordsAreCombinedByTheQueryMode) {
+    office.excelFiles[kBook] = {
+        FakeSheet{"S", {{"alpha", "x"}, {"y", "beta"}, {"z", "w", "gamma"}}}};
+    struct Case {
+        const char* query;
+        const char* hit;  // "" for none
+        std::vector<std::string> finds;
+    } cases[] = {
+        {"alpha beta", "alpha|1,1", {"Find alpha"}},
+        {"delta beta", "beta|2,2", {"Find delta", "Find beta"}},
+        {"delta epsilon", "", {"Find delta", "Find epsilon"}},
+        {"&& alpha beta", "beta|2,2", {"Find alpha", "Find beta"}},
+        {"&& gamma alpha", "alpha|1,1", {"Find gamma", "Find alpha"}},
+        {"&& alpha delta beta", "", {"Find alpha", "Find delta"}},
+    };
+    startRun();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        host.rows.clear();
+        office.calls.clear();
+        EXPECT_TRUE(search(c.query));
+        std::vector<std::string> hits;
+        for (const auto& row : host.rows)
+            hits.push_back(row.content + "|" + row.position);
+        EXPECT_EQ(hits, *c.hit ? std::vector<std::string>{c.hit} : std::vector<std::string>{});
+        std::vector<std::string> finds;
+        for (const auto& call : office.callsStartingWith("/d/book.xls[S]: Find "))
+            finds.push_back(call.substr(std::string("/d/book.xls[S]: ").size()));
+        EXPECT_EQ(finds, c.finds);
+    }
+}
+
+TEST_F(ExcelSearchTest, FailuresReportTheStepReachedAndCloseWhatWasOpened) {
+    struct Case {
+        const char* failingCall;  // nullptr: the workbook is missing
+        int position;
+        long errorNumber;
+        int closes;  // Close calls
+        std::size_t hits;
+    } cases[] = {
+        {nullptr, 0, 1004, 0, 0},
+        {"Excel.Open /d/book.xls ro=1 win=0", 0, 1004, 0, 0},
+        {"/d/book.xls: Worksheets.Count", 1, 1004, 1, 0},
+        {"/d/book.xls: Worksheets(2)", 1, 9, 1, 1},  // the first sheet's hit stays
+        {"/d/book.xls[S1]: Name", 1, 440, 1, 0},
+        {"/d/book.xls: Close", 2, 1004, 1, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failingCall ? c.failingCall : "missing");
+        FakeOffice fake;
+        if (c.failingCall) {
+            fake.excelFiles[kBook] = {FakeSheet{"S1", {{"foo"}}}, FakeSheet{"S2", {{"foo"}}}};
+            fake.failures[c.failingCall] = c.errorNumber;
+        }
+        OfficeSession own(fake);
+        ASSERT_TRUE(excelStartRun(fake, own.excel, platform::office::Purpose::Search));
+        test::RecordingHost recorder;
+        matcher.targetStrsSplit("foo");
+        ExcelSearcher searcher(own, recorder, matcher);
+        EXPECT_FALSE(searcher.find_exl(kBook));
+        ASSERT_EQ(recorder.messages.size(), 1u);
+        EXPECT_EQ(recorder.messages[0].text,
+                  "検索中にエラーが発生しました Position=" + std::to_string(c.position) +
+                      "  ErrNo=" + std::to_string(c.errorNumber) + "\rファイル名=/d/book.xls");
+        EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Exclamation);
+        EXPECT_EQ(fake.callsStartingWith("/d/book.xls: Close").size(),
+                  static_cast<std::size_t>(c.closes));
+        EXPECT_EQ(recorder.rows.size(), c.hits);
+    }
+}
+
+TEST_F(ExcelSearchTest, FailingFindIsAMissAndTheWorkbookGoesOn) {
+    office.excelFiles[kBook] = {FakeSheet{"S1", {{"foo"}}}, FakeSheet{"S2", {{"foo"}}}};
+    office.failures["/d/book.xls[S1]: Find foo"] = 1004;
+    startRun();
+    EXPECT_TRUE(search("foo"));
+    EXPECT_EQ(rows(), std::vector<std::string>{"3|book.xls[S2]|foo|/d/book.xls|1,1"});
+    EXPECT_TRUE(host.messages.empty());
+}
+
+// A running Excel is borrowed: hidden during the run, shown again afterwards and never quit; a
+// created one quits without alerts. Each way leaves its log lines.
+TEST_F(ExcelSearchTest, RunStartAndStopFollowHowExcelWasObtained) {
+    struct Case {
+        const char* name;
+        bool running;
+        std::vector<std::string> failing;
+        bool started;
+        std::vector<std::string> calls;
+        std::vector<std::string> logLines;
+        bool stopMessage;
+    } cases[] = {
+        {"borrowed",
+         true,
+         {},
+         true,
+         {"runningExcel Search", "Excel.Visible=false", "Excel.Visible=true"},
+         {"excelStartRun|Excel既存プロセス取得", "excelStopRun|Excelプロセス 正常終了 position=1"},
+         false},
+        {"borrowed, refuses to hide",
+         true,
+         {"Excel.Visible=false"},
+         true,
+         {"runningExcel Search", "Excel.Visible=false", "Excel.Visible=true"},
+         {"excelStartRun|Excel既存プロセス取得", "excelStopRun|Excelプロセス 正常終了 position=1"},
+         false},
+        {"created",
+         false,
+         {},
+         true,
+         {"runningExcel Search", "createExcel Search", "Excel.DisplayAlerts=false", "Excel.Quit"},
+         {"excelStartRun|Excelプロセス生成成功", "excelStopRun|Excelプロセス 正常終了 position=2"},
+         false},
+        {"cannot start",
+         false,
+         {"createExcel Search"},
+         false,
+         {"runningExcel Search", "createExcel Search"},
+         {"excelStartRun|Excelプロセス生成失敗", "excelStopRun|Excel終了失敗 position=2"},
+         true},
+        {"refuses to quit",
+         false,
+         {"Excel.Quit"},
+         true,
+         {"runningExcel Search", "createExcel Search", "Excel.DisplayAlerts=false", "Excel.Quit"},
+         {"excelStartRun|Excelプロセス生成成功", "excelStopRun|Excel終了失敗 position=2"},
+         true},
+        {"borrowed, refuses to show",
+         true,
+         {"Excel.Visible=true"},
+         true,
+         {"runningExcel Search", "Excel.Visible=false", "Excel.Visible=true"},
+         {"excelStartRun|Excel既存プロセス取得", "excelStopRun|Excel終了失敗 position=1"},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::DebugLogCapture ownLog;
+        FakeOffice fake;
+        fake.excelRunning = c.running;
+        for (const auto& call : c.failing)
+            fake.failures[call] = 1004;
+        ExcelSlot slot;
+        test::RecordingHost recorder;
+        EXPECT_EQ(excelStartRun(fake, slot, platform::office::Purpose::Search), c.started);
+        EXPECT_EQ(slot.reused, c.running);
+        excelStopRun(recorder, slot);
+        EXPECT_EQ(fake.calls, c.calls);
+        std::vector<std::string> lines;
+        for (const auto& line : ownLog.lines()) {
+            if (line.rfind("excel", 0) == 0 && line.find("fake failure") == std::string::npos)
+                lines.push_back(line);
+        }
+        EXPECT_EQ(lines, c.logLines);
+        EXPECT_EQ(slot.app, nullptr);
+        EXPECT_FALSE(slot.reused);
+        if (c.stopMessage) {
+            ASSERT_EQ(recorder.messages.size(), 1u);
+            EXPECT_EQ(recorder.messages[0].text, "Excelプロセスの終了に失敗しました");
+            EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Critical);
+        } else {
+            EXPECT_TRUE(recorder.messages.empty());
+        }
+    }
+}
+
+TEST_F(ExcelSearchTest, OpenerSelectsTheHitCellUnlessThereIsNone) {
+    struct Case {
+        const char* name;
+        std::string sheet;
+        std::string position;
+        bool noJump;
+        const char* failingCall;
+        std::vector<std::string> afterOpen;  // calls after Workbooks.Open
+        int step;                            // -1: no message
+    } cases[] = {
+        {"hit cell",
+         "Sheet2",
+         "3,2",
+         false,
+         nullptr,
+         {"/d/book.xls: Worksheets(Sheet2)", "/d/book.xls[Sheet2]: Activate",
+          "/d/book.xls[Sheet2]: Cells(3,2).Select"},
+         -1},
+        {"file-name hit", "", "", false, nullptr, {}, -1},
+        {"NoJump", "Sheet2", "3,2", true, nullptr, {}, -1},
+        {"sheet gone", "Gone", "3,2", false, nullptr, {"/d/book.xls: Worksheets(Gone)"}, 3},
+        {"position not a number",
+         "Sheet2",
+         "x,2",
+         false,
+         nullptr,
+         {"/d/book.xls: Worksheets(Sheet2)", "/d/book.xls[Sheet2]: Activate"},
+         4},
+        {"position without column",
+         "Sheet2",
+         "7",
+         false,
+         nullptr,
+         {"/d/book.xls: Worksheets(Sheet2)", "/d/book.xls[Sheet2]: Activate"},
+         4},
+        {"cell refused",
+         "Sheet2",
+         "3,2",
+         false,
+         "/d/book.xls[Sheet2]: Cells(3,2).Select",
+         {"/d/book.xls: Worksheets(Sheet2)", "/d/book.xls[Sheet2]: Activate",
+          "/d/book.xls[Sheet2]: Cells(3,2).Select"},
+         4},
+        {"open fails", "Sheet2", "3,2", false, "Excel.Open /d/book.xls ro=0 win=1", {}, 2},
+        {"cannot show", "Sheet2", "3,2", false, "Excel.Visible=true", {}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeOffice fake;
+        fake.excelFiles[kBook] = {FakeSheet{"Sheet1", {}}, FakeSheet{"Sheet2", {}}};
+        if (c.failingCall)
+            fake.failures[c.failingCall] = 1004;
+        OfficeSession own(fake);
+        test::RecordingHost recorder;
+        app::Settings options;
+        options.noJump = c.noJump;
+        openExcelFile(own, recorder, options, kBook, c.sheet, c.position);
+
+        std::vector<std::string> expected = {"runningExcel Open", "createExcel Open",
+                                             "Excel.Visible=true"};
+        if (std::string(c.name) != "cannot show")
+            expected.push_back("Excel.Open /d/book.xls ro=0 win=1");
+        expected.insert(expected.end(), c.afterOpen.begin(), c.afterOpen.end());
+        EXPECT_EQ(fake.calls, expected);  // Excel is never closed or quit
+        if (c.step < 0) {
+            EXPECT_TRUE(recorder.messages.empty());
+        } else {
+            ASSERT_EQ(recorder.messages.size(), 1u);
+            EXPECT_EQ(recorder.messages[0].text,
+                      "Excel文書を開く際にエラーが発生しました\rファイル名:/d/book.xls\rシート名:" +
+                          c.sheet + "\r原因コード:" + std::to_string(c.step));
+            EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Critical);
+        }
+    }
+}
+
+TEST_F(ExcelSearchTest, OpenerWithoutExcelSaysSoAndDoesNothingElse) {
+    office.failures["createExcel Open"] = 429;
+    app::Settings options;
+    openExcelFile(session, host, options, kBook, "Sheet1", "1,1");
+    EXPECT_EQ(office.calls, (std::vector<std::string>{"runningExcel Open", "createExcel Open"}));
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "Excelの操作が行えませんでした");
+    EXPECT_EQ(host.messages[0].style, app::MessageStyle::Critical);
+}
+
+TEST_F(ExcelSearchTest, OpenerLeavesTheSearchRunsExcelAlone) {
+    startRun();
+    office.excelRunning = true;  // the user's visible Excel
+    office.excelFiles[kBook] = {FakeSheet{"Sheet1", {}}};
+    app::Settings options;
+    openExcelFile(session, host, options, kBook, "Sheet1", "1,1");
+    EXPECT_NE(session.excel.app, nullptr);
+    EXPECT_FALSE(session.excel.reused);
+    EXPECT_EQ(office.calls.front(), "runningExcel Open");
+}
+
+TEST(ToInteger16, ReadsPositionsLikeTheOfficeConversion) {
+    struct Case {
+        const char* text;
+        int value;         // when accepted
+        long errorNumber;  // 0: accepted
+    } cases[] = {
+        {"12", 12, 0},   {" 7 ", 7, 0},  {"-3", -3, 0},       {"+4", 4, 0},
+        {"2.5", 2, 0},   {"3.5", 4, 0},  {"32767", 32767, 0}, {"-32768", -32768, 0},
+        {"32768", 0, 6}, {"1e3", 0, 13}, {"", 0, 13},         {"x", 0, 13},
+        {"1,2", 0, 13},  {"-", 0, 13},   {".", 0, 13},        {"99999999999999999999", 0, 6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        if (c.errorNumber == 0) {
+            EXPECT_EQ(toInteger16(c.text), c.value);
+        } else {
+            try {
+                toInteger16(c.text);
+                ADD_FAILURE() << "accepted";
+            } catch (const Error& failure) {
+                EXPECT_EQ(failure.code(), c.errorNumber);
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ferretta::searchers::office
