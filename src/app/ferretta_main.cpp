@@ -8,6 +8,7 @@
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,9 @@
 #include "ui/main/main_form.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/twips.h"
+#include "ui/modes/hot_key.h"
+#include "ui/modes/single_instance.h"
+#include "ui/modes/wnd_proc.h"
 
 namespace {
 
@@ -37,16 +41,48 @@ bool haveDisplay() {
     return false;
 }
 
-// One running instance, with a folder handed to it by a second start, comes with the hot key.
-// Until then every start runs on its own.
-bool handOffToRunningInstance(std::string_view /*commandLine*/) {
-    return false;
+// A start that finds the program running on this display hands its command line over (when it
+// has one), waits until the running window has dealt with it, and ends. The first start keeps
+// the claimed name in `listener` for startSubClass.
+bool handOffToRunningInstance(std::string_view commandLine, ui::modes::FileDescriptor& listener) {
+    ui::modes::InstanceClaim claim = ui::modes::claimInstance(ui::modes::instanceName());
+    if (!claim.runningInstance.valid()) {
+        listener = std::move(claim.listener);
+        return false;
+    }
+    if (!commandLine.empty())
+        ui::modes::sendMessageMain(claim.runningInstance.get(), commandLine);
+    return true;
 }
-// The global hot key and the window hook that receives it; not there yet.
-void initHotKeyModuleValues() {}
-void startSubClass() {}
-void endHotKey() {}
-void endSubClass() {}
+
+// What start-up installs beside the window: the message hook, the hot key that feeds it and
+// the server that feeds it the folders of later starts. Made after the window and gone before
+// it and the application.
+struct WindowHooks {
+    std::unique_ptr<ui::modes::WndProc> wndProc;
+    std::unique_ptr<ui::modes::HotKey> hotKey;
+    std::unique_ptr<ui::modes::InstanceServer> server;
+};
+
+void initHotKeyModuleValues(WindowHooks& hooks) {
+    hooks.hotKey = ui::modes::initHotKeyModuleValues(
+        [&hooks] { (*hooks.wndProc)(ui::modes::WindowMessage::HotKey); });
+}
+void startSubClass(WindowHooks& hooks, ui::modes::FileDescriptor listener) {
+    hooks.server = std::make_unique<ui::modes::InstanceServer>([&hooks](std::string_view payload) {
+        (*hooks.wndProc)(ui::modes::WindowMessage::CopyData, payload);
+    });
+    // Without the claimed name (sockets unavailable) the window runs alone.
+    hooks.server->listen(std::move(listener));
+}
+void endHotKey(WindowHooks& hooks) {
+    if (hooks.hotKey)
+        hooks.hotKey->releaseHotKey();
+}
+void endSubClass(WindowHooks& hooks) {
+    if (hooks.server)
+        hooks.server->close();
+}
 
 std::filesystem::path settingsPath() {
     return platform::dataFolder() / std::string(app::settingsFileName);
@@ -65,9 +101,9 @@ std::string commandLineOf(int argc, char** argv) {
 }
 
 // Writes the settings with the window's position, releases what start-up took, ends the loop.
-void exitPoint(ui::main::MainForm& form, const app::Settings& settings) {
-    endHotKey();
-    endSubClass();
+void exitPoint(ui::main::MainForm& form, const app::Settings& settings, WindowHooks& hooks) {
+    endHotKey(hooks);
+    endSubClass(hooks);
     const QPoint position = form.frameGeometry().topLeft();
     platform::IniFile ini = platform::IniFile::load(settingsPath());
     app::saveConfigFile(settings, static_cast<float>(ui::main::pixelsToTwipsX(position.x(), &form)),
@@ -93,7 +129,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string commandLine = commandLineOf(argc, argv);
-    if (handOffToRunningInstance(commandLine))
+    ui::modes::FileDescriptor instanceListener;
+    if (handOffToRunningInstance(commandLine, instanceListener))
         return 0;
 
     QApplication application(argc, argv);
@@ -126,10 +163,17 @@ int main(int argc, char** argv) {
         app::loadConfigFile(platform::IniFile(), settings);
     }
     form.applySettings();
-    form.setExitHandler([&form, &settings] { exitPoint(form, settings); });
+    WindowHooks hooks;
+    hooks.wndProc = std::make_unique<ui::modes::WndProc>(
+        [&form] { form.stateMachine().matrixCall(ui::modes::EventHotKey); },
+        [&form, &settings](std::string_view folder) {
+            app::acceptFolderArgument(form.host(), settings, folder,
+                                      [&form] { form.bringToFront(); });
+        });
+    form.setExitHandler([&form, &settings, &hooks] { exitPoint(form, settings, hooks); });
 
-    initHotKeyModuleValues();
-    startSubClass();
+    initHotKeyModuleValues(hooks);
+    startSubClass(hooks, std::move(instanceListener));
     form.stateMachine().matrixCall(ui::modes::EventStartUpDone);
     if (!commandLine.empty()) {
         app::acceptFolderArgument(form.host(), settings, commandLine,

@@ -1,0 +1,545 @@
+// The single-instance hand-off and the window's message hook: the bytes on the wire, the frame
+// reader against broken input, the claim of the instance name by racing starts (threads and
+// processes, a holder that was killed, one that does not answer yet), folders handed to a
+// server in this process and from child processes, the re-entry guard of the hook, and the
+// key matching of the hot key. Runs offscreen; the real X grab is checked by hot_key_check.sh.
+#include "ui/modes/single_instance.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/start_up.h"
+#include "support/recording_host.h"
+#include "ui/modes/hot_key.h"
+#include "ui/modes/wnd_proc.h"
+
+using namespace ferretta;
+using namespace ferretta::ui::modes;
+using namespace std::string_literals;
+
+namespace {
+
+// --- Child processes: this same program, started with FERRETTA_HANDOFF_CHILD set, plays a
+// second start before main runs and ends.
+//   "claim|NAME": prints L (listener), S (another instance runs) or N (neither); a listener
+//                 then holds the name until its standard input closes.
+//   "send|NAME|TEXT": claims, hands TEXT over; exit 0 when answered, 2 when not, 3 when it
+//                 found nobody running (it got the name itself).
+int runChild(const std::string& request) {
+    const std::size_t bar = request.find('|');
+    const std::string mode = request.substr(0, bar);
+    std::string rest = bar == std::string::npos ? std::string() : request.substr(bar + 1);
+    if (mode == "claim") {
+        InstanceClaim claim = claimInstance(rest);
+        const char answer = claim.listener.valid()          ? 'L'
+                            : claim.runningInstance.valid() ? 'S'
+                                                            : 'N';
+        std::fputc(answer, stdout);
+        std::fflush(stdout);
+        if (claim.listener.valid()) {
+            char c = 0;
+            while (::read(STDIN_FILENO, &c, 1) > 0) {
+            }
+        }
+        return 0;
+    }
+    if (mode == "send") {
+        const std::size_t split = rest.find('|');
+        const std::string name = rest.substr(0, split);
+        const std::string text = split == std::string::npos ? "" : rest.substr(split + 1);
+        InstanceClaim claim = claimInstance(name);
+        if (!claim.runningInstance.valid())
+            return 3;
+        return sendMessageMain(claim.runningInstance.get(), text) ? 0 : 2;
+    }
+    return 4;
+}
+
+const bool childDone = [] {
+    const char* request = std::getenv("FERRETTA_HANDOFF_CHILD");
+    if (request != nullptr)
+        std::_Exit(runChild(request));
+    return true;
+}();
+
+void ensureApplication() {
+    if (QApplication::instance() != nullptr)
+        return;
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "single_instance_test";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // lives for the whole test program
+}
+
+// A name no other test (or running ferretta) uses.
+std::string uniqueName() {
+    static int counter = 0;
+    return "ferretta-test-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+}
+
+// Runs the event loop until the condition holds or the time is up.
+bool processUntil(const std::function<bool()>& done, int ms = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+QProcess* startChild(const std::string& request, QObject* parent) {
+    auto* process = new QProcess(parent);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("FERRETTA_HANDOFF_CHILD", QString::fromStdString(request));
+    process->setProcessEnvironment(env);
+    process->setProgram(QCoreApplication::applicationFilePath());
+    process->start();
+    return process;
+}
+
+// Binds the abstract name without listening: a start that has not got that far yet.
+FileDescriptor bindOnly(const std::string& name) {
+    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.data(), name.size());
+    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0)
+        return {};
+    return fd;
+}
+
+// The window's side of a hand-off without the window: a hook whose folder handler is
+// acceptFolderArgument with a recording host, served on a freshly claimed name.
+struct RunningInstance {
+    std::string name = uniqueName();
+    test::RecordingHost host;
+    app::Settings settings;
+    int hotKeys = 0;
+    std::function<void()> duringFolder;  // runs inside the folder handler (a nested loop ...)
+    WndProc wndProc{[this] { ++hotKeys; },
+                    [this](std::string_view text) {
+                        app::acceptFolderArgument(host, settings, text);
+                        if (duringFolder)
+                            duringFolder();
+                    }};
+    std::vector<bool> handled;  // per arrived message: false when the guard dropped it
+    InstanceServer server{[this](std::string_view payload) {
+        handled.push_back(wndProc(WindowMessage::CopyData, payload));
+    }};
+
+    RunningInstance() {
+        ensureApplication();
+        InstanceClaim claim = claimInstance(name);
+        EXPECT_TRUE(claim.listener.valid());
+        EXPECT_TRUE(server.listen(std::move(claim.listener)));
+    }
+};
+
+// Hands `text` over from a thread, as a second start would, while this thread serves.
+class SecondStart {
+  public:
+    SecondStart(const std::string& name, std::string text)
+        : m_thread([this, name, text = std::move(text)] {
+              InstanceClaim claim = claimInstance(name);
+              if (claim.runningInstance.valid())
+                  m_answered = sendMessageMain(claim.runningInstance.get(), text);
+              m_finished = true;
+          }) {}
+    ~SecondStart() { m_thread.join(); }
+    bool finished() const { return m_finished; }
+    bool answered() const { return m_answered; }
+
+  private:
+    std::atomic<bool> m_finished{false};
+    std::atomic<bool> m_answered{false};
+    std::thread m_thread;
+};
+
+// A folder below a temporary one, made on the way.
+std::string makeFolder(const QTemporaryDir& temp, const std::string& name) {
+    const std::string path = temp.path().toStdString() + "/" + name;
+    std::filesystem::create_directories(path);
+    return path;
+}
+
+}  // namespace
+
+// --- The bytes on the wire
+
+TEST(HandOffPayload, Cp932WithThreeZeroBytesAndBack) {
+    struct Case {
+        std::string commandLine;
+        std::string bytes;
+        std::string received;  // what the running instance reads from the bytes
+    };
+    const std::string quoted = "\"/home/利用者/検索 \"資料\" ①～Ⅹ\"";
+    const Case cases[] = {
+        {"", "\0\0\0"s, ""},
+        {"\"/home/u/検索\"", "\"/home/u/\x8c\x9f\x8d\xf5\"\0\0\0"s, "\"/home/u/検索\""},
+        {"ﾃｽﾄ", "\xc3\xbd\xc4\0\0\0"s, "ﾃｽﾄ"},  // half-width katakana: one byte each
+        {"/a/caf\xc3\xa9/\xf0\x9f\x98\x80", "/a/caf?/?\0\0\0"s, "/a/caf?/?"},  // no CP932 form
+        {quoted, handOffPayload(quoted), quoted},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(handOffPayload(c.commandLine), c.bytes) << c.commandLine;
+        EXPECT_EQ(handOffText(c.bytes), c.received) << c.commandLine;
+    }
+    // The receiver stops at the first zero byte; a payload without one is taken whole.
+    EXPECT_EQ(handOffText("abc\0def\0"s), "abc");
+    EXPECT_EQ(handOffText("no zero byte"), "no zero byte");
+    EXPECT_EQ(handOffText("\x8c\0"s), "?");  // a lead byte cut off by the zero byte
+}
+
+// --- Framing
+
+TEST(HandOffFrame, ReaderAcceptsOneFrameInPiecesOfAnySize) {
+    const std::string payload = handOffPayload("/home/u/検索");
+    const std::string frame = handOffFrame(payload);
+    ASSERT_EQ(frame.size(), handOffHeaderSize + payload.size());
+    for (std::size_t piece : {1u, 2u, 3u, 5u, 4096u}) {
+        HandOffFrameReader reader;
+        HandOffFrameReader::Status status = HandOffFrameReader::Status::NeedMore;
+        for (std::size_t at = 0; at < frame.size(); at += piece) {
+            EXPECT_EQ(status, HandOffFrameReader::Status::NeedMore) << "piece " << piece;
+            status = reader.feed(std::string_view(frame).substr(at, piece));
+        }
+        EXPECT_EQ(status, HandOffFrameReader::Status::Complete) << "piece " << piece;
+        EXPECT_EQ(reader.payload(), payload);
+    }
+}
+
+TEST(HandOffFrame, ReaderRejectsHostileFrames) {
+    using Status = HandOffFrameReader::Status;
+    const std::string tooLong = handOffFrame(std::string(maxHandOffPayload, 'a')) + "x";
+    struct Case {
+        const char* what;
+        std::string bytes;
+        Status status;
+    };
+    const Case cases[] = {
+        {"announces 4 GiB", "\xff\xff\xff\xff"s, Status::Invalid},
+        {"announces one byte over the limit", "\x01\x00\x01\x00"s, Status::Invalid},
+        {"a byte after the frame", handOffFrame("ab") + "c", Status::Invalid},
+        {"a second frame", handOffFrame("ab") + handOffFrame("cd"), Status::Invalid},
+        {"the largest frame, then one more byte", tooLong, Status::Invalid},
+        {"header only", "\x05\x00\x00\x00"s, Status::NeedMore},
+        {"half a header", "\x05\x00"s, Status::NeedMore},
+        {"empty payload", "\0\0\0\0"s, Status::Complete},
+        {"the largest payload", handOffFrame(std::string(maxHandOffPayload, 'a')),
+         Status::Complete},
+    };
+    for (const Case& c : cases) {
+        HandOffFrameReader reader;
+        EXPECT_EQ(reader.feed(c.bytes), c.status) << c.what;
+        // Once invalid, nothing makes it valid again.
+        if (c.status == Status::Invalid) {
+            EXPECT_EQ(reader.feed("\0\0\0\0"s), Status::Invalid) << c.what;
+        }
+    }
+}
+
+// --- The instance name
+
+TEST(InstanceName, OnePerUserAndDisplay) {
+    struct Case {
+        unsigned uid;
+        std::string display;
+        std::string name;
+    };
+    const Case cases[] = {
+        {1000, ":0", "ferretta-1000-:0"},
+        {1000, ":0.0", "ferretta-1000-:0"},  // the same server
+        {0, "localhost:12.0", "ferretta-0-localhost:12"},
+        {1000, "wayland-0", "ferretta-1000-wayland-0"},
+        {1000, "/tmp/.X11-unix/X0", "ferretta-1000-_tmp_.X11-unix_X0"},
+        {1000, "host.example:0.x", "ferretta-1000-host.example:0.x"},
+        {1000, "a\nb\0c"s, "ferretta-1000-a_b_c"},
+        {1000, std::string(200, 'd'), "ferretta-1000-" + std::string(64, 'd')},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(instanceNameFor(c.uid, c.display), c.name) << c.display;
+}
+
+// --- Claiming the name
+
+TEST(ClaimInstance, ExactlyOneOfEightProcessesGetsTheName) {
+    ensureApplication();
+    const std::string name = uniqueName();
+    QObject owner;
+    std::vector<QProcess*> children;
+    for (int i = 0; i < 8; ++i)
+        children.push_back(startChild("claim|" + name, &owner));
+    std::string answers;
+    ASSERT_TRUE(processUntil([&] {
+        for (QProcess* child : children) {
+            if (child->bytesAvailable() > 0)
+                answers += child->read(1).toStdString();
+        }
+        return answers.size() == children.size();
+    })) << "answers so far: "
+        << answers;
+    EXPECT_EQ(std::count(answers.begin(), answers.end(), 'L'), 1) << answers;
+    EXPECT_EQ(std::count(answers.begin(), answers.end(), 'S'), 7) << answers;
+    for (QProcess* child : children)
+        child->closeWriteChannel();
+    EXPECT_TRUE(processUntil([&] {
+        return std::all_of(children.begin(), children.end(),
+                           [](QProcess* c) { return c->state() == QProcess::NotRunning; });
+    }));
+}
+
+TEST(ClaimInstance, NameOfAKilledInstanceIsFreeAtOnce) {
+    ensureApplication();
+    const std::string name = uniqueName();
+    QObject owner;
+    QProcess* holder = startChild("claim|" + name, &owner);
+    ASSERT_TRUE(processUntil([&] { return holder->bytesAvailable() > 0; }));
+    ASSERT_EQ(holder->read(1).toStdString(), "L");
+    EXPECT_TRUE(claimInstance(name).runningInstance.valid());
+    ::kill(static_cast<pid_t>(holder->processId()), SIGKILL);
+    ASSERT_TRUE(holder->waitForFinished(10000));
+    EXPECT_TRUE(claimInstance(name).listener.valid());
+}
+
+TEST(ClaimInstance, HolderThatDoesNotListenYetIsAskedAgainForAWhile) {
+    const std::string late = uniqueName();
+    FileDescriptor lateHolder = bindOnly(late);
+    ASSERT_TRUE(lateHolder.valid());
+    std::thread listenLate([&lateHolder] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        ::listen(lateHolder.get(), 4);
+    });
+    InstanceClaim claim = claimInstance(late);
+    listenLate.join();
+    EXPECT_TRUE(claim.runningInstance.valid());
+
+    // One that never listens: the start runs alone, soon.
+    const std::string never = uniqueName();
+    FileDescriptor neverHolder = bindOnly(never);
+    const auto start = std::chrono::steady_clock::now();
+    claim = claimInstance(never);
+    EXPECT_FALSE(claim.listener.valid() || claim.runningInstance.valid());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// --- Handing a folder over
+
+TEST(HandOff, FolderWithQuotesIsAcceptedBeforeTheSenderGoesOn) {
+    RunningInstance first;
+    QTemporaryDir temp;
+    const std::string folder = makeFolder(temp, "検索 \"資料\"");
+    bool receiverReturned = false;
+    bool senderWaited = true;
+    std::unique_ptr<SecondStart> second;
+    first.duringFolder = [&] {
+        // A message box's loop: the sender must still be waiting for its answer.
+        processUntil([] { return false; }, 200);
+        senderWaited = !second->finished();
+        receiverReturned = true;
+    };
+    second = std::make_unique<SecondStart>(first.name, "\"" + folder + "\"");
+    ASSERT_TRUE(processUntil([&] { return second->finished(); }));
+    EXPECT_TRUE(receiverReturned);
+    EXPECT_TRUE(senderWaited);
+    EXPECT_TRUE(second->answered());
+    ASSERT_EQ(first.host.messages.size(), 1u);
+    EXPECT_EQ(first.host.messages[0].text, "検索対象フォルダを設定しました\r" + folder);
+    EXPECT_EQ(first.host.messages[0].style, app::MessageStyle::Information);
+    EXPECT_EQ(first.settings.dir, folder);
+}
+
+TEST(HandOff, MessageArrivingDuringAMessageBoxIsDroppedButAnswered) {
+    RunningInstance first;
+    QTemporaryDir temp;
+    const std::string one = makeFolder(temp, "one");
+    const std::string two = makeFolder(temp, "two");
+    std::unique_ptr<SecondStart> later;
+    bool hotKeyHandled = true;
+    first.duringFolder = [&] {
+        if (later)
+            return;  // only the first message opens the "message box"
+        later = std::make_unique<SecondStart>(first.name, two);
+        processUntil([&] { return later->finished(); });
+        hotKeyHandled = first.wndProc(WindowMessage::HotKey);
+    };
+    SecondStart second(first.name, one);
+    ASSERT_TRUE(processUntil([&] { return second.finished(); }));
+    ASSERT_NE(later, nullptr);
+    EXPECT_TRUE(later->answered()) << "the nested sender must not wait for ever";
+    EXPECT_TRUE(second.answered());
+    EXPECT_EQ(first.handled, (std::vector<bool>{false, true}));  // the nested one ends first
+    EXPECT_FALSE(hotKeyHandled);
+    EXPECT_EQ(first.hotKeys, 0);
+    EXPECT_EQ(first.settings.dir, one);
+    EXPECT_EQ(first.host.messages.size(), 1u);
+    // The hook takes messages again afterwards.
+    EXPECT_TRUE(first.wndProc(WindowMessage::HotKey));
+    EXPECT_EQ(first.hotKeys, 1);
+}
+
+TEST(HandOff, EightChildProcessesHandOverAtOnce) {
+    RunningInstance first;
+    QTemporaryDir temp;
+    QObject owner;
+    std::vector<QProcess*> children;
+    for (int i = 0; i < 8; ++i) {
+        const std::string folder = makeFolder(temp, "検索" + std::to_string(i));
+        children.push_back(startChild("send|" + first.name + "|\"" + folder + "\"", &owner));
+    }
+    ASSERT_TRUE(processUntil([&] {
+        return std::all_of(children.begin(), children.end(),
+                           [](QProcess* c) { return c->state() == QProcess::NotRunning; });
+    }));
+    for (QProcess* child : children) {
+        EXPECT_EQ(child->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(child->exitCode(), 0);
+    }
+    EXPECT_EQ(first.host.messages.size(), 8u);
+    EXPECT_EQ(first.handled, std::vector<bool>(8, true));
+}
+
+TEST(HandOff, BrokenSendersGetNoAnswerAndTheServerGoesOn) {
+    RunningInstance first;
+    struct Case {
+        const char* what;
+        std::string bytes;
+    };
+    const Case cases[] = {
+        {"nothing at all", ""},
+        {"half a header", "\x03\x00"s},
+        {"a frame cut short", "\x09\x00\x00\x00/tmp"s},
+        {"an oversized header", "\xff\xff\xff\x7f"s},
+    };
+    for (const Case& c : cases) {
+        InstanceClaim claim = claimInstance(first.name);
+        ASSERT_TRUE(claim.runningInstance.valid()) << c.what;
+        const int fd = claim.runningInstance.get();
+        ASSERT_EQ(::send(fd, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(c.bytes.size()));
+        ::shutdown(fd, SHUT_WR);
+        // The server closes without an answer byte.
+        std::atomic<ssize_t> got{-2};
+        char answer = 0;
+        std::thread reader([&] { got = ::recv(fd, &answer, 1, 0); });
+        const bool closed = processUntil([&] { return got != -2; });
+        if (!closed)
+            ::shutdown(fd, SHUT_RDWR);
+        reader.join();
+        EXPECT_TRUE(closed) << c.what;
+        EXPECT_LE(got, 0) << c.what;
+    }
+    EXPECT_TRUE(first.host.messages.empty());
+    SecondStart good(first.name, "/tmp");
+    ASSERT_TRUE(processUntil([&] { return good.finished(); }));
+    EXPECT_TRUE(good.answered());
+}
+
+// --- The hook
+
+TEST(WndProcGuard, NestedMessagesOnlyPassAndTheGuardSurvivesAnException) {
+    int hotKeys = 0;
+    std::vector<std::string> folders;
+    std::vector<bool> nested;
+    WndProc* self = nullptr;
+    WndProc wndProc(
+        [&] {
+            ++hotKeys;
+            nested.push_back((*self)(WindowMessage::HotKey));
+            nested.push_back((*self)(WindowMessage::CopyData, "x\0"s));
+        },
+        [&](std::string_view folder) {
+            folders.emplace_back(folder);
+            if (folder == "throw")
+                throw std::runtime_error("handler failed");
+        });
+    self = &wndProc;
+    EXPECT_TRUE(wndProc(WindowMessage::HotKey));
+    EXPECT_EQ(hotKeys, 1);
+    EXPECT_EQ(nested, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(folders.empty());
+    EXPECT_FALSE(wndProc.isInWndProc());
+
+    EXPECT_THROW(wndProc(WindowMessage::CopyData, "throw\0\0\0"s), std::runtime_error);
+    EXPECT_FALSE(wndProc.isInWndProc());
+    EXPECT_TRUE(wndProc(WindowMessage::CopyData, "\x8c\x9f\x8d\xf5\0junk"s));
+    EXPECT_EQ(folders, (std::vector<std::string>{"throw", "検索"}));
+}
+
+// --- Hot-key matching (the grab itself needs an X server: hot_key_check.sh)
+
+TEST(HotKeyMatch, ControlKWithOrWithoutTheLockModifiers) {
+    constexpr std::uint16_t mod1 = 0x08, mod2 = 0x10, mod4 = 0x40, button1 = 0x100;
+    const std::uint8_t keycodes[] = {45, 200};
+    struct Case {
+        std::uint8_t keycode;
+        std::uint16_t state;
+        std::uint16_t numLock;
+        bool hotKey;
+    };
+    const Case cases[] = {
+        {45, controlMask, mod2, true},
+        {200, controlMask, mod2, true},  // a second key with "k" on it
+        {45, controlMask | lockMask, mod2, true},
+        {45, controlMask | mod2, mod2, true},
+        {45, controlMask | lockMask | mod2, mod2, true},
+        {45, controlMask | button1, mod2, true},
+        {45, controlMask | mod2, 0, false},  // no NumLock key: Mod2 is a real modifier
+        {45, controlMask | mod2, mod4, false},
+        {45, controlMask | shiftMask, mod2, false},
+        {45, controlMask | mod1, mod2, false},
+        {45, 0, mod2, false},
+        {45, lockMask | mod2, mod2, false},
+        {46, controlMask, mod2, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(isHotKeyPress(c.keycode, c.state, keycodes, c.numLock), c.hotKey)
+            << "keycode " << int(c.keycode) << " state " << c.state << " numlock " << c.numLock;
+    }
+    EXPECT_FALSE(isHotKeyPress(45, controlMask, {}, mod2));
+}
+
+TEST(HotKeyMatch, GrabbedStatesCoverEveryLockCombination) {
+    using States = std::vector<std::uint16_t>;
+    EXPECT_EQ(hotKeyModifierStates(0x10), (States{0x04, 0x06, 0x14, 0x16}));
+    EXPECT_EQ(hotKeyModifierStates(0x80), (States{0x04, 0x06, 0x84, 0x86}));
+    EXPECT_EQ(hotKeyModifierStates(0), (States{0x04, 0x06}));
+    EXPECT_EQ(hotKeyModifierStates(lockMask), (States{0x04, 0x06}));
+}
+
+TEST(HotKeyMatch, NoGrabWithoutAnX11Connection) {
+    ensureApplication();  // offscreen: no X server
+    int pressed = 0;
+    std::unique_ptr<HotKey> hotKey = initHotKeyModuleValues([&] { ++pressed; });
+    ASSERT_NE(hotKey, nullptr);
+    EXPECT_FALSE(hotKey->isRegistered());
+    hotKey->releaseHotKey();
+    EXPECT_EQ(pressed, 0);
+}
