@@ -525,6 +525,10 @@ void MainForm::beMinimum() {
     m_list->hide();
     m_statusBar->hide();
     setMenusVisible(false);
+    // The layouts learn of the hidden list only at their next activation; until then the
+    // window's minimum height is still the normal form's and would hold the resize below.
+    centralWidget()->layout()->activate();
+    layout()->activate();
     const int frameWidth = frameGeometry().width() - geometry().width();
     // The caption is the frame's; the client area holds the one row of controls.
     const int rowHeight = std::max(twipsToPixelsY(minimumRowTwips, this),

@@ -95,13 +95,11 @@ isNormal() {
     readGeometry "$mainWindow"
     ((HEIGHT >= minHeight + 150))
 }
-# The compact form: mapped, without the list. Back from the tray it can stand taller than at
-# start-up (the form's row sits in a higher window without a window manager), so only the
-# normal form's height is ruled out.
+# The compact form: mapped, without the list, as high as at start-up (also back from the tray).
 isMinimum() {
     isMainVisible || return 1
     readGeometry "$mainWindow"
-    ((HEIGHT < minHeight + 150))
+    ((HEIGHT <= minHeight + 4))
 }
 
 focusOther() {
