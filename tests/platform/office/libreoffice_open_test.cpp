@@ -1,0 +1,116 @@
+// Opening a hit in the visible office: the document on screen, the hit selected, the office
+// kept for the next double-click. Needs an X server (open_at_hit_check.sh runs it under
+// xvfb-run); skipped without one.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/error.h"
+#include "platform/office/libreoffice.h"
+#include "platform/office/office_test_support.h"
+
+// Under the leak checker: the UNO runtime keeps its type descriptions (which refer to each
+// other) to the end of the process on purpose.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libuno_cppu.so\nleak:libuno_sal.so\nleak:libuno_cppuhelpergcc3.so\n";
+}
+
+namespace ferretta::platform::office {
+namespace {
+
+namespace fs = std::filesystem;
+
+class OpenAtHitTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#ifndef FERRETTA_HAVE_LIBREOFFICE
+        GTEST_SKIP() << "built without LibreOffice";
+#endif
+        const char* display = std::getenv("DISPLAY");
+        if (display == nullptr || *display == '\0')
+            GTEST_SKIP() << "no X server";
+        if (!test::office::haveSoffice())
+            GTEST_SKIP() << "LibreOffice is not installed";
+        m_config = test::office::testConfig();
+        m_automation = makeLibreOfficeAutomation(m_config);
+    }
+    void TearDown() override {
+        if (!m_automation)
+            return;
+        m_automation.reset();
+        // The documents were opened read-only for the test and closed: nothing keeps the
+        // visible office, so it ends with the automation.
+        EXPECT_TRUE(test::office::noOfficeLeft());
+        test::office::keepProfileTemplate(m_config);
+    }
+
+    LibreOfficeConfig m_config;
+    std::unique_ptr<Automation> m_automation;
+};
+
+void expectAutomationError(const std::function<void()>& call) {
+    try {
+        call();
+        ADD_FAILURE() << "no Error";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.kind(), Error::Kind::Automation);
+    }
+}
+
+TEST_F(OpenAtHitTest, WordFindsAndSelectsTheLineAndTheOfficeIsReused) {
+    EXPECT_FALSE(m_automation->runningWord(Purpose::Open));
+    auto word = m_automation->createWord(Purpose::Open);
+    const fs::path path = test::office::converted("writer.fodt", "doc");
+    ASSERT_FALSE(path.empty());
+    auto document = word->open(path.string(), OpenOptions{true, true});
+    word->setVisible(true);
+    EXPECT_TRUE(word->findAndSelect("検索語はフェレッタです。"));
+    // Read back from the document's view.
+    EXPECT_EQ(word->selectionText(), "検索語はフェレッタです。");
+    EXPECT_TRUE(word->findAndSelect("表の中の鍵語"));
+    EXPECT_EQ(word->selectionText(), "表の中の鍵語");
+    EXPECT_FALSE(word->findAndSelect("どこにもない文"));
+    // Word refuses a find text this long; the opener reports that step.
+    expectAutomationError([&] { word->findAndSelect(std::string(300, 'x')); });
+
+    // A later double-click finds the same office running.
+    const auto pids = test::office::ourOfficePids("open");
+    EXPECT_FALSE(pids.empty());
+    auto again = m_automation->runningWord(Purpose::Open);
+    ASSERT_TRUE(again);
+    EXPECT_GE(again->documentCount(), 1);
+    EXPECT_EQ(test::office::ourOfficePids("open"), pids);
+    EXPECT_FALSE(m_automation->runningWord(Purpose::Search));
+    document->close();
+}
+
+TEST_F(OpenAtHitTest, ExcelActivatesTheSheetAndSelectsTheCell) {
+    auto excel = m_automation->createExcel(Purpose::Open);
+    const fs::path path = test::office::converted("calc.fods", "xls");
+    ASSERT_FALSE(path.empty());
+    auto book = excel->open(path.string(), OpenOptions{true, true});
+    excel->setVisible(true);
+    auto sheet = book->worksheetNamed("Second");
+    sheet->activate();
+    sheet->selectCell(5, 4);
+    expectAutomationError([&] { sheet->selectCell(0, 1); });
+    expectAutomationError([&] { sheet->selectCell(1, 100000); });
+    expectAutomationError([&] { book->worksheetNamed("gone"); });
+    book->close();
+}
+
+TEST_F(OpenAtHitTest, PowerPointShowsTheSlide) {
+    auto powerPoint = m_automation->createPowerPoint(Purpose::Open);
+    const fs::path path = test::office::converted("impress.fodp", "ppt");
+    ASSERT_FALSE(path.empty());
+    auto presentation = powerPoint->open(path.string(), OpenOptions{true, true});
+    powerPoint->setVisible(true);
+    presentation->slide(2)->select();
+    expectAutomationError([&] { presentation->slide(3); });
+    presentation->close();
+    powerPoint->quit();
+}
+
+}  // namespace
+}  // namespace ferretta::platform::office
