@@ -41,9 +41,8 @@ std::string numberedLines(int count, const std::vector<std::pair<int, std::strin
     for (int k = 1; k <= count; ++k) {
         std::string line = std::to_string(k);
         for (const auto& [at, replacement] : special) {
-            if (at == k) {
+            if (at == k)
                 line = replacement;
-            }
         }
         text += line + "\r\n";
     }
@@ -93,9 +92,8 @@ TEST_F(CidTableTest, LoadsLinesAsCidsAndConvertsCp932) {
     EXPECT_EQ(table.p2tCID2Str(842), "ぁ");
     EXPECT_EQ(table.p2tCID2Str(1125), "亜");
     EXPECT_EQ(table.p2tCID2Str(cidTableLastCid), std::to_string(cidTableLastCid));
-    for (const std::int32_t outside : {0, -1, cidTableLastCid + 1, INT32_MIN, INT32_MAX}) {
+    for (const std::int32_t outside : {0, -1, cidTableLastCid + 1, INT32_MIN, INT32_MAX})
         EXPECT_EQ(table.p2tCID2Str(outside), "") << outside;
-    }
     EXPECT_EQ(tempFiles(), 0u);  // the temporary file is gone
 }
 
@@ -210,9 +208,8 @@ std::vector<std::string> createdDuring(const fs::path& folder, Action action) {
     alignas(inotify_event) std::array<char, 65536> buffer;
     for (;;) {
         const ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n <= 0) {
+        if (n <= 0)
             break;
-        }
         for (ssize_t at = 0; at < n;) {
             inotify_event event;
             std::memcpy(&event, buffer.data() + at, sizeof event);
@@ -239,9 +236,8 @@ TEST_F(CidTableTest, TemporaryNameTakesTheFirstFreeNumber) {
     EXPECT_EQ(created[0].substr(0, 5), "data-");
     EXPECT_EQ(created[0].substr(created[0].size() - 8), "-002.dat");
     EXPECT_EQ(tempFiles(), taken.size());  // removed again
-    for (const fs::path& path : taken) {
+    for (const fs::path& path : taken)
         EXPECT_EQ(readFile(path), "mine") << path;
-    }
 }
 
 TEST_F(CidTableTest, AllThousandTemporaryNamesTaken) {
@@ -253,17 +249,14 @@ TEST_F(CidTableTest, AllThousandTemporaryNamesTaken) {
         fs::create_directories(temp());
         const std::time_t second = std::time(nullptr) + 3;
         const std::vector<fs::path> taken = occupyTempNames(temp(), 1000, second, second);
-        if (std::time(nullptr) >= second) {
+        if (std::time(nullptr) >= second)
             continue;
-        }
-        while (std::time(nullptr) < second) {
+        while (std::time(nullptr) < second)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
         CidTable table;
         const bool loaded = table.p2tCIDInit(dat, temp());
-        if (std::time(nullptr) != second) {
+        if (std::time(nullptr) != second)
             continue;
-        }
         EXPECT_FALSE(loaded);
         EXPECT_EQ(tempFiles(), taken.size());
         EXPECT_EQ(readFile(taken.back()), "mine");
@@ -292,9 +285,8 @@ TEST_F(CidTableTest, ShippedTable) {
         {cidTableLastCid - 1, "令和"} /* U+32FF, the era name as one character, by NFKC */,
         {cidTableLastCid, "令和"},
     };
-    for (const auto& [cid, text] : known) {
+    for (const auto& [cid, text] : known)
         EXPECT_EQ(table.p2tCID2Str(cid), text) << cid;
-    }
     // Supplements 5 to 7 are mostly glyph variants and characters outside CP932, so more of
     // their CIDs are empty than of the first 15443.
     int empty = 0;

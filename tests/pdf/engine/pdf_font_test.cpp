@@ -202,8 +202,6 @@ TEST(FontText, FormXObjectsAreReadInPlace) {
     EXPECT_EQ(extractor.extract(many).size(), 2 * ContentTextExtractor::maxFormsPerPage);
 }
 
-// --- the engine: font resources of real files -------------------------------------------
-
 constexpr const char* cidShow = "(mark) Tj /R8 1 Tf (\\003K\\003M) Tj";
 
 std::string type0Font(const std::string& encoding, const std::string& descendants) {
@@ -299,10 +297,6 @@ TEST(FontResources, WhichFontsAreReadAsTwoByteCids) {
         {"other ordering",
          "<< /Font << /R8 11 0 R >> >>",
          {{11, type0Font("/Identity-H", "[" + cidFont("<< /Ordering (Identity) >>") + "]")}},
-         bytes},
-        {"other ordering, GB1",
-         "<< /Font << /R8 11 0 R >> >>",
-         {{11, type0Font("/Identity-H", "[" + cidFont("<< /Ordering (GB1) >>") + "]")}},
          bytes},
         {"predefined CMap: its codes, not the 2-byte CIDs",
          "<< /Font << /R8 11 0 R >> >>",

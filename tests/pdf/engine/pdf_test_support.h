@@ -31,6 +31,15 @@ inline std::string writeTemp(const std::string& name, const std::string& bytes) 
     return path.string();
 }
 
+inline std::string deflate(const std::string& data) {
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string packed(size, '\0');
+    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
+             reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()));
+    packed.resize(size);
+    return packed;
+}
+
 // A CID table where CID 843 is あ, 845 い and 1 a space; every other CID is empty.
 inline const pdf::CidTable& testCidTable() {
     static pdf::CidTable table = [] {
@@ -44,27 +53,13 @@ inline const pdf::CidTable& testCidTable() {
                 text += platform::utf8ToCp932("い");
             text += "\r\n";
         }
-        uLongf size = compressBound(static_cast<uLong>(text.size()));
-        std::string packed(size, '\0');
-        compress(reinterpret_cast<Bytef*>(packed.data()), &size,
-                 reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()));
-        packed.resize(size);
-        const std::string dat = writeTemp("AdobeCID.dat", packed);
+        const std::string dat = writeTemp("AdobeCID.dat", deflate(text));
         pdf::CidTable t;
         if (!t.p2tCIDInit(dat, tempDir()))
             std::abort();
         return t;
     }();
     return table;
-}
-
-inline std::string deflate(const std::string& data) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::string packed(size, '\0');
-    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
-             reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()));
-    packed.resize(size);
-    return packed;
 }
 
 // Builds a PDF with a classic cross-reference table from object bodies (without "n 0 obj").

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "pdf/engine/pdf_test_support.h"
 #include "pdf/frontends/pdf_viewer.h"
 #include "platform/error.h"
 #include "search/path_helpers.h"
@@ -48,9 +49,8 @@ TEST(FilterCommandTest, PutsThePathIntoTheSplitTemplate) {
         {"", "/d/a.pdf", std::nullopt},
         {" \t", "/d/a.pdf", std::nullopt},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         EXPECT_EQ(filterCommand(c.filterTemplate, c.path), c.argv) << c.filterTemplate;
-    }
 }
 
 TEST(FilterOutputTest, NamesAndPieces) {
@@ -315,21 +315,13 @@ TEST_F(PdfFilterTest, AStoppedFilterThatIgnoresTerminationIsKilled) {
     EXPECT_TRUE(m_host.messages.empty());
 }
 
-// A small PDF written out by hand: Helvetica text and Japanese in a CID font (Adobe-Japan1,
-// UCS-2 codes), one content stream per page.
+// Helvetica text and Japanese in a CID font (Adobe-Japan1, UCS-2 codes), a stream per page.
 std::string makePdf(const std::vector<std::vector<std::string>>& pages) {
-    std::vector<std::string> objects = {
-        "<< /Type /Catalog /Pages 2 0 R >>", "",
-        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        "<< /Type /Font /Subtype /Type0 /BaseFont /Ryumin-Light /Encoding /UniJIS-UCS2-H "
-        "/DescendantFonts [5 0 R] >>",
-        "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /Ryumin-Light /CIDSystemInfo << "
-        "/Registry (Adobe) /Ordering (Japan1) /Supplement 2 >> /FontDescriptor << /Type "
-        "/FontDescriptor /FontName /Ryumin-Light /Flags 4 /FontBBox [0 0 1000 1000] /ItalicAngle "
-        "0 /Ascent 1000 /Descent 0 /CapHeight 1000 /StemV 80 >> >>"};
+    test::PdfBuilder pdf;
     std::string kids;
     for (std::size_t i = 0; i < pages.size(); ++i) {
-        kids += std::to_string(6 + 2 * i) + " 0 R ";
+        const int page = 6 + 2 * static_cast<int>(i);
+        kids += std::to_string(page) + " 0 R ";
         std::string content;
         int y = 700;
         for (const std::string& show : pages[i]) {
@@ -337,26 +329,23 @@ std::string makePdf(const std::vector<std::vector<std::string>>& pages) {
                        std::to_string(y) + " Td " + show + " Tj ET\n";
             y -= 20;
         }
-        objects.push_back(
-            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << "
-            "/Font << /F1 3 0 R /F2 4 0 R >> >> /Contents " +
-            std::to_string(7 + 2 * i) + " 0 R >>");
-        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" +
-                          content + "endstream");
+        pdf.object(page,
+                   "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << "
+                   "/Font << /F1 3 0 R /F2 4 0 R >> >> /Contents " +
+                       std::to_string(page + 1) + " 0 R >>")
+            .stream(page + 1, content);
     }
-    objects[1] =
-        "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
-    std::string pdf = "%PDF-1.4\n";
-    std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        char entry[24];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
-        xref += entry;
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t start = pdf.size();
-    return pdf + xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + std::to_string(start) + "\n%%EOF\n";
+    return pdf.pages(kids, static_cast<int>(pages.size()))
+        .object(3, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
+        .object(4,
+                "<< /Type /Font /Subtype /Type0 /BaseFont /Ryumin-Light /Encoding "
+                "/UniJIS-UCS2-H /DescendantFonts [5 0 R] >>")
+        .object(5,
+                "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /Ryumin-Light /CIDSystemInfo "
+                "<< /Registry (Adobe) /Ordering (Japan1) /Supplement 2 >> /FontDescriptor << "
+                "/Type /FontDescriptor /FontName /Ryumin-Light /Flags 4 /FontBBox [0 0 1000 "
+                "1000] /ItalicAngle 0 /Ascent 1000 /Descent 0 /CapHeight 1000 /StemV 80 >> >>")
+        .build();
 }
 
 // The setup the README gives, with the real pdftotext.

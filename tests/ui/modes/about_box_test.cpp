@@ -27,8 +27,7 @@
 #include "ui/main/main_form.h"
 #include "ui/modes/about_box.h"
 
-// Fontconfig keeps its font cache until the process ends; under the leak checker that shows as
-// a leak of the system library, not of ours. (Read only when the sanitizers are linked.)
+// Fontconfig's cache lives until the process ends: not our leak.
 extern "C" const char* __lsan_default_suppressions();
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n";

@@ -20,8 +20,7 @@
 #include "ui/main/main_form.h"
 #include "ui/main/twips.h"
 
-// Fontconfig keeps its font cache until the process ends; under the leak checker that shows as
-// a leak of the system library, not of ours. (Read only when the sanitizers are linked.)
+// Fontconfig's cache lives until the process ends: not our leak.
 extern "C" const char* __lsan_default_suppressions();
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig.so\n";
@@ -229,8 +228,6 @@ TEST(ProgramIconTest, IsDrawnAtTheTraySizes) {
         EXPECT_EQ(qAlpha(image.pixel(0, size - 1)), 0) << size;
     }
 }
-
-// --- The main window going to the tray and back ------------------------------------------------
 
 class MainFormTrayTest : public ::testing::Test {
   protected:
