@@ -30,14 +30,7 @@ class ExcelSearchTest : public ::testing::Test {
         return searcher.find_exl(path);
     }
 
-    std::vector<std::string> rows() const {
-        std::vector<std::string> out;
-        for (const auto& row : host.rows) {
-            out.push_back(std::to_string(row.fileType) + "|" + row.name + "|" + row.content + "|" +
-                          row.location + "|" + row.position);
-        }
-        return out;
-    }
+    std::vector<std::string> rows() const { return test::hitRows(host); }
 
     test::DebugLogCapture log;
     FakeOffice office;
@@ -153,49 +146,29 @@ TEST_F(ExcelSearchTest, RunStartAndStopFollowHowExcelWasObtained) {
         std::vector<std::string> calls;
         std::vector<std::string> logLines;
         bool stopMessage;
-    } cases[] = {
-        {"borrowed",
-         true,
-         {},
-         true,
-         {"runningExcel Search", "Excel.Visible=false", "Excel.Visible=true"},
-         {"excelStartRun|Excel既存プロセス取得", "excelStopRun|Excelプロセス 正常終了 position=1"},
-         false},
-        {"borrowed, refuses to hide",
-         true,
-         {"Excel.Visible=false"},
-         true,
-         {"runningExcel Search", "Excel.Visible=false", "Excel.Visible=true"},
-         {"excelStartRun|Excel既存プロセス取得", "excelStopRun|Excelプロセス 正常終了 position=1"},
-         false},
-        {"created",
-         false,
-         {},
-         true,
-         {"runningExcel Search", "createExcel Search", "Excel.DisplayAlerts=false", "Excel.Quit"},
-         {"excelStartRun|Excelプロセス生成成功", "excelStopRun|Excelプロセス 正常終了 position=2"},
-         false},
-        {"cannot start",
-         false,
-         {"createExcel Search"},
-         false,
+    };
+    const std::vector<std::string> borrowed = {"runningExcel Search", "Excel.Visible=false",
+                                               "Excel.Visible=true"};
+    const std::vector<std::string> created = {"runningExcel Search", "createExcel Search",
+                                              "Excel.DisplayAlerts=false", "Excel.Quit"};
+    const std::string got = "excelStartRun|Excel既存プロセス取得";
+    const std::string made = "excelStartRun|Excelプロセス生成成功";
+    const Case cases[] = {
+        // clang-format off
+        {"borrowed", true, {}, true, borrowed,
+         {got, "excelStopRun|Excelプロセス 正常終了 position=1"}, false},
+        {"borrowed, refuses to hide", true, {"Excel.Visible=false"}, true, borrowed,
+         {got, "excelStopRun|Excelプロセス 正常終了 position=1"}, false},
+        {"created", false, {}, true, created,
+         {made, "excelStopRun|Excelプロセス 正常終了 position=2"}, false},
+        {"cannot start", false, {"createExcel Search"}, false,
          {"runningExcel Search", "createExcel Search"},
-         {"excelStartRun|Excelプロセス生成失敗", "excelStopRun|Excel終了失敗 position=2"},
-         true},
-        {"refuses to quit",
-         false,
-         {"Excel.Quit"},
-         true,
-         {"runningExcel Search", "createExcel Search", "Excel.DisplayAlerts=false", "Excel.Quit"},
-         {"excelStartRun|Excelプロセス生成成功", "excelStopRun|Excel終了失敗 position=2"},
-         true},
-        {"borrowed, refuses to show",
-         true,
-         {"Excel.Visible=true"},
-         true,
-         {"runningExcel Search", "Excel.Visible=false", "Excel.Visible=true"},
-         {"excelStartRun|Excel既存プロセス取得", "excelStopRun|Excel終了失敗 position=1"},
-         true},
+         {"excelStartRun|Excelプロセス生成失敗", "excelStopRun|Excel終了失敗 position=2"}, true},
+        {"refuses to quit", false, {"Excel.Quit"}, true, created,
+         {made, "excelStopRun|Excel終了失敗 position=2"}, true},
+        {"borrowed, refuses to show", true, {"Excel.Visible=true"}, true, borrowed,
+         {got, "excelStopRun|Excel終了失敗 position=1"}, true},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -237,42 +210,22 @@ TEST_F(ExcelSearchTest, OpenerSelectsTheHitCellUnlessThereIsNone) {
         const char* failingCall;
         std::vector<std::string> afterOpen;  // calls after Workbooks.Open
         int step;                            // -1: no message
-    } cases[] = {
-        {"hit cell",
-         "Sheet2",
-         "3,2",
-         false,
-         nullptr,
-         {"/d/book.xls: Worksheets(Sheet2)", "/d/book.xls[Sheet2]: Activate",
-          "/d/book.xls[Sheet2]: Cells(3,2).Select"},
-         -1},
+    };
+    const std::string sheet2 = "/d/book.xls: Worksheets(Sheet2)";
+    const std::string activate = "/d/book.xls[Sheet2]: Activate";
+    const std::string select = "/d/book.xls[Sheet2]: Cells(3,2).Select";
+    const Case cases[] = {
+        // clang-format off
+        {"hit cell", "Sheet2", "3,2", false, nullptr, {sheet2, activate, select}, -1},
         {"file-name hit", "", "", false, nullptr, {}, -1},
         {"NoJump", "Sheet2", "3,2", true, nullptr, {}, -1},
         {"sheet gone", "Gone", "3,2", false, nullptr, {"/d/book.xls: Worksheets(Gone)"}, 3},
-        {"position not a number",
-         "Sheet2",
-         "x,2",
-         false,
-         nullptr,
-         {"/d/book.xls: Worksheets(Sheet2)", "/d/book.xls[Sheet2]: Activate"},
-         4},
-        {"position without column",
-         "Sheet2",
-         "7",
-         false,
-         nullptr,
-         {"/d/book.xls: Worksheets(Sheet2)", "/d/book.xls[Sheet2]: Activate"},
-         4},
-        {"cell refused",
-         "Sheet2",
-         "3,2",
-         false,
-         "/d/book.xls[Sheet2]: Cells(3,2).Select",
-         {"/d/book.xls: Worksheets(Sheet2)", "/d/book.xls[Sheet2]: Activate",
-          "/d/book.xls[Sheet2]: Cells(3,2).Select"},
-         4},
+        {"position not a number", "Sheet2", "x,2", false, nullptr, {sheet2, activate}, 4},
+        {"position without column", "Sheet2", "7", false, nullptr, {sheet2, activate}, 4},
+        {"cell refused", "Sheet2", "3,2", false, select.c_str(), {sheet2, activate, select}, 4},
         {"open fails", "Sheet2", "3,2", false, "Excel.Open /d/book.xls ro=0 win=1", {}, 2},
         {"cannot show", "Sheet2", "3,2", false, "Excel.Visible=true", {}, 2},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -231,7 +231,8 @@ TEST_F(OfficeWalkTest, BrokenPresentationIsOneFailedFileAndTheWalkGoesOn) {
     run("foo");
     EXPECT_FALSE(flags.isAbort);
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text.rfind("検索中にエラーが発生しました Position=0  ErrNo=", 0), 0u);
+    EXPECT_EQ(host.messages[0].text.rfind("検索中にエラーが発生しました Position=0  ErrNo=", 0),
+              0u);
     EXPECT_EQ(hits(), std::vector<std::string>{"16|b.ppt"});
     EXPECT_TRUE(office.called("PowerPoint.Quit"));
 }
