@@ -145,6 +145,12 @@ class CalcSheet final : public Worksheet {
             Reference<css::sheet::XSpreadsheetView> view(model->getCurrentController(),
                                                          UNO_QUERY_THROW);
             view->setActiveSheet(m_sheet);
+            // Read back: an office that ignored the call must not count as having shown it.
+            // Sheets are compared by name: the view may hand out another object for the same one.
+            Reference<css::container::XNamed> active(view->getActiveSheet(), UNO_QUERY);
+            Reference<css::container::XNamed> wanted(m_sheet, UNO_QUERY_THROW);
+            if (!active.is() || active->getName() != wanted->getName())
+                throw css::uno::Exception("the sheet did not become the active one", nullptr);
         });
     }
 
@@ -161,6 +167,12 @@ class CalcSheet final : public Worksheet {
             Reference<css::view::XSelectionSupplier> selection(model->getCurrentController(),
                                                                UNO_QUERY_THROW);
             selection->select(css::uno::Any(cell));
+            Reference<css::sheet::XCellRangeAddressable> selected(selection->getSelection(),
+                                                                  UNO_QUERY);
+            const bool there = selected.is() && selected->getRangeAddress().StartRow == row - 1 &&
+                               selected->getRangeAddress().StartColumn == column - 1;
+            if (!there)
+                throw css::uno::Exception("the cell did not become the selection", nullptr);
         });
     }
 

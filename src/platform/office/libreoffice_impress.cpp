@@ -122,6 +122,9 @@ class ImpressSlide final : public Slide {
             Reference<css::frame::XModel> model(m_document, UNO_QUERY_THROW);
             Reference<css::drawing::XDrawView> view(model->getCurrentController(), UNO_QUERY_THROW);
             view->setCurrentPage(m_page);
+            // Read back: an office that ignored the call must not count as having shown it.
+            if (view->getCurrentPage() != m_page)
+                throw css::uno::Exception("the slide did not become the current one", nullptr);
         });
     }
 

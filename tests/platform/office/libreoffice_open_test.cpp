@@ -91,9 +91,13 @@ TEST_F(OpenAtHitTest, ExcelActivatesTheSheetAndSelectsTheCell) {
     ASSERT_FALSE(path.empty());
     auto book = excel->open(path.string(), OpenOptions{true, true});
     excel->setVisible(true);
+    // Each call reads the active sheet and the selection back from the view and fails when the
+    // office did not follow.
     auto sheet = book->worksheetNamed("Second");
     sheet->activate();
     sheet->selectCell(5, 4);
+    book->worksheet(3)->activate();
+    book->worksheet(3)->selectCell(1, 1);
     expectAutomationError([&] { sheet->selectCell(0, 1); });
     expectAutomationError([&] { sheet->selectCell(1, 100000); });
     expectAutomationError([&] { book->worksheetNamed("gone"); });
@@ -106,7 +110,9 @@ TEST_F(OpenAtHitTest, PowerPointShowsTheSlide) {
     ASSERT_FALSE(path.empty());
     auto presentation = powerPoint->open(path.string(), OpenOptions{true, true});
     powerPoint->setVisible(true);
+    // The view's current page is read back: it must be the slide asked for.
     presentation->slide(2)->select();
+    presentation->slide(1)->select();
     expectAutomationError([&] { presentation->slide(3); });
     presentation->close();
     powerPoint->quit();
