@@ -17,43 +17,20 @@
 #include <string>
 #include <string_view>
 
+#include "app/hand_off.h"
+
 class QLocalServer;
 class QObject;
 
 namespace ferretta::ui::modes {
 
-// A command line whose payload would be longer is not handed over (no folder name is).
-inline constexpr std::size_t maxHandOffPayload = 64 * 1024;
-inline constexpr std::size_t handOffHeaderSize = 4;
-
-// The command line (UTF-8) in CP932 followed by three zero bytes. A character without a CP932
-// form becomes '?'.
-std::string handOffPayload(std::string_view commandLine);
-// The received text: the payload up to its first zero byte (all of it when there is none),
-// CP932 decoded to UTF-8.
-std::string handOffText(std::string_view payload);
-// Header and payload as sent; empty when the payload is longer than maxHandOffPayload.
-std::string handOffFrame(std::string_view payload);
-
-// Reads one frame from bytes as they arrive, in pieces of any size.
-class HandOffFrameReader {
-  public:
-    enum class Status { NeedMore, Complete, Invalid };
-
-    // Takes the next bytes. Invalid (for good) when the header announces more than
-    // maxHandOffPayload bytes or bytes follow a complete frame (a sender sends one frame and
-    // then waits). Memory stays below the header plus maxHandOffPayload.
-    Status feed(std::string_view bytes);
-    Status status() const noexcept { return m_status; }
-    // The payload once Complete.
-    const std::string& payload() const noexcept { return m_payload; }
-
-  private:
-    std::string m_header;
-    std::string m_payload;
-    std::uint32_t m_length = 0;
-    Status m_status = Status::NeedMore;
-};
+// The wire format lives in the core (app/hand_off.h); both ends here use it.
+using app::handOffFrame;
+using app::HandOffFrameReader;
+using app::handOffHeaderSize;
+using app::handOffPayload;
+using app::handOffText;
+using app::maxHandOffPayload;
 
 // Owns a socket descriptor (closed on destruction); -1 holds none.
 class FileDescriptor {

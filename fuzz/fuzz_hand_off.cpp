@@ -1,0 +1,51 @@
+// Fuzzes the reader of the frames a second start sends to the running window, and the small
+// text parsers of the Office searchers. The first byte chooses the piece size the frame arrives
+// in; a frame written by handOffFrame must always read back whole.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "app/hand_off.h"
+#include "platform/error.h"
+#include "searchers/office/office_common.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace ferretta;
+    if (size == 0)
+        return 0;
+    const std::size_t piece = data[0] % 16 + 1;
+    const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+
+    app::HandOffFrameReader reader;
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+        if (reader.feed(bytes.substr(at, piece)) == app::HandOffFrameReader::Status::Invalid)
+            break;
+    }
+    if (reader.status() == app::HandOffFrameReader::Status::Complete) {
+        if (reader.payload().size() > app::maxHandOffPayload)
+            std::abort();
+        (void)app::handOffText(reader.payload());
+    }
+
+    // What a sender writes, the receiver reads: the same payload, Complete.
+    const std::string payload = app::handOffPayload(app::handOffText(bytes));
+    const std::string frame = app::handOffFrame(payload);
+    if (!frame.empty()) {
+        app::HandOffFrameReader back;
+        for (std::size_t at = 0; at < frame.size(); at += piece)
+            back.feed(std::string_view(frame).substr(at, piece));
+        if (back.status() != app::HandOffFrameReader::Status::Complete || back.payload() != payload)
+            std::abort();
+    }
+
+    // A hit's position text read as the automation reads a 16-bit number.
+    try {
+        (void)searchers::office::toInteger16(bytes.substr(0, 64));
+    } catch (const Error& error) {
+        if (error.kind() != Error::Kind::Automation)
+            std::abort();
+    }
+    return 0;
+}
