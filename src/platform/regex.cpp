@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/hex_digit.h"
 #include "platform/unicode.h"
 
 namespace ferretta::platform {
@@ -50,23 +51,13 @@ bool isOctalDigit(char16_t c) {
     return c >= u'0' && c <= u'7';
 }
 
-int hexValue(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
-
 // The value of `count` hex digits at p[pos], or -1 when they are not all there.
 int32_t hexAt(std::u16string_view p, std::size_t pos, std::size_t count) {
     if (pos + count > p.size())
         return -1;
     int32_t value = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        const int digit = hexValue(p[pos + k]);
+        const int digit = platform::hexDigitValue(p[pos + k]);
         if (digit < 0)
             return -1;
         value = value * 16 + digit;

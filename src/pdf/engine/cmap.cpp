@@ -5,18 +5,10 @@
 #include <iterator>
 #include <map>
 
+#include "platform/hex_digit.h"
+
 namespace ferretta::pdf {
 namespace {
-
-int hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool isSpace(unsigned char c) {
     return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == '\0';
@@ -114,7 +106,7 @@ class Tokenizer {
             }
             if (isSpace(c))
                 continue;
-            const int digit = hexValue(c);
+            const int digit = platform::hexDigitValue(c);
             if (digit < 0) {
                 token.kind = Token::Kind::Other;
                 continue;

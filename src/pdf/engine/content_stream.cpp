@@ -5,6 +5,7 @@
 
 #include "pdf/engine/lookalike.h"
 #include "platform/cp932.h"
+#include "platform/hex_digit.h"
 
 namespace ferretta::pdf {
 namespace {
@@ -17,16 +18,6 @@ bool isDelimiter(unsigned char c) {
     return std::strchr("()<>[]{}/%", c) != nullptr && c != 0;
 }
 
-int hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 }  // namespace
 
 std::string decodeNameEscapes(std::string_view name) {
@@ -34,8 +25,8 @@ std::string decodeNameEscapes(std::string_view name) {
     out.reserve(name.size());
     for (std::size_t i = 0; i < name.size(); ++i) {
         if (name[i] == '#' && i + 2 < name.size()) {
-            const int high = hexValue(static_cast<unsigned char>(name[i + 1]));
-            const int low = hexValue(static_cast<unsigned char>(name[i + 2]));
+            const int high = platform::hexDigitValue(static_cast<unsigned char>(name[i + 1]));
+            const int low = platform::hexDigitValue(static_cast<unsigned char>(name[i + 2]));
             if (high >= 0 && low >= 0) {
                 out.push_back(static_cast<char>(high * 16 + low));
                 i += 2;
@@ -214,9 +205,9 @@ void ContentTextExtractor::showOperands() {
         if (operand.hex) {
             m_codes.clear();
             for (std::size_t k = 0; k + 2 <= bytes.size(); k += 2) {
-                m_codes.push_back(
-                    static_cast<char>(hexValue(static_cast<unsigned char>(bytes[k])) * 16 +
-                                      hexValue(static_cast<unsigned char>(bytes[k + 1]))));
+                m_codes.push_back(static_cast<char>(
+                    platform::hexDigitValue(static_cast<unsigned char>(bytes[k])) * 16 +
+                    platform::hexDigitValue(static_cast<unsigned char>(bytes[k + 1]))));
             }
             codes = m_codes;
         }
@@ -241,7 +232,7 @@ void ContentTextExtractor::showDefault(const Operand& operand, std::string_view 
     for (std::size_t k = 0; k + 4 <= bytes.size(); k += 4) {
         std::int32_t cid = 0;
         for (std::size_t d = 0; d < 4; ++d)
-            cid = cid * 16 + hexValue(static_cast<unsigned char>(bytes[k + d]));
+            cid = cid * 16 + platform::hexDigitValue(static_cast<unsigned char>(bytes[k + d]));
         m_text += m_cidTable.p2tCID2Str(cid);
     }
 }
@@ -416,7 +407,7 @@ std::size_t ContentTextExtractor::readHex(std::string_view data, std::size_t i) 
         }
         if (isSpace(c))
             continue;
-        if (hexValue(c) < 0) {
+        if (platform::hexDigitValue(c) < 0) {
             // Not a hex string: skip it to its ">" and drop what it held.
             ++m_malformed;
             while (i < n && data[i] != '>')

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "platform/hex_digit.h"
+
 namespace ferretta::pdf {
 namespace {
 
@@ -381,19 +383,6 @@ DecodeResult lzwDecode(std::string_view in, int earlyChange, std::size_t limit) 
 
 // ---- ASCII and run-length filters ----------------------------------------------------------
 
-int hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 DecodeResult asciiHexDecode(std::string_view in, std::size_t limit) {
     Output out(limit, in.size() / 2 + 1);
     DecodeStatus status = DecodeStatus::Ok;  // a missing '>' is no loss
@@ -406,7 +395,7 @@ DecodeResult asciiHexDecode(std::string_view in, std::size_t limit) {
         if (isPdfWhitespace(c)) {
             continue;
         }
-        const int value = hexValue(c);
+        const int value = platform::hexDigitValue(c);
         if (value < 0) {
             status = DecodeStatus::Truncated;
             break;

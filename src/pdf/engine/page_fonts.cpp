@@ -3,6 +3,7 @@
 #include "pdf/engine/engine_log.h"
 #include "pdf/engine/simple_encoding.h"
 #include "platform/error.h"
+#include "platform/hex_digit.h"
 
 namespace ferretta::pdf {
 namespace {
@@ -12,16 +13,6 @@ std::uint64_t refKey(ObjectRef ref) {
            static_cast<std::uint32_t>(ref.generation);
 }
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The bytes of a string value; a hex string's odd last digit counts as followed by 0.
 std::string stringBytes(const PdfValue& value) {
     if (!value.hexString)
@@ -29,7 +20,7 @@ std::string stringBytes(const PdfValue& value) {
     std::string bytes;
     int high = -1;
     for (char c : value.text) {
-        const int digit = hexDigit(c);
+        const int digit = platform::hexDigitValue(c);
         if (digit < 0)
             continue;
         if (high < 0) {

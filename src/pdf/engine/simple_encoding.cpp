@@ -5,6 +5,8 @@
 #include <iterator>
 #include <utility>
 
+#include "platform/hex_digit.h"
+
 namespace ferretta::pdf {
 namespace {
 
@@ -29,24 +31,11 @@ std::optional<std::u32string_view> listedText(std::string_view name) {
     return std::u32string_view(kGlyphTextChars + found->textOffset, found->textLength);
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
 // The value of a run of hex digits (at most six), or nothing when one is no hex digit.
 std::optional<char32_t> hexRun(std::string_view digits) {
     char32_t value = 0;
     for (const char c : digits) {
-        const int digit = hexValue(c);
+        const int digit = platform::hexDigitValue(c);
         if (digit < 0) {
             return std::nullopt;
         }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/hex_digit.h"
 #include "platform/width_fold.h"
 
 namespace ferretta::platform::office::lo {
@@ -29,16 +30,6 @@ icu::BreakIterator* sentenceIterator() {
 bool isUnreserved(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~' || c == '/';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Excel's Find treats "*" and "?" as wildcards and "~" as their escape; containment is a
@@ -206,8 +197,8 @@ std::optional<std::string> pathFromFileUrl(std::string_view url) {
         }
         if (i + 2 >= url.size())
             return std::nullopt;
-        const int high = hexValue(url[i + 1]);
-        const int low = hexValue(url[i + 2]);
+        const int high = platform::hexDigitValue(url[i + 1]);
+        const int low = platform::hexDigitValue(url[i + 2]);
         if (high < 0 || low < 0)
             return std::nullopt;
         path.push_back(static_cast<char>(high * 16 + low));
