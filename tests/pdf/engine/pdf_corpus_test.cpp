@@ -11,13 +11,8 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
-#include "pdf/engine/cid_map.h"
-#include "pdf/engine/pdf_engine.h"
+#include "pdf/engine/engine_run.h"
 #include "search/query.h"
-#include "search/search_flags.h"
-#include "support/recording_host.h"
 
 namespace ferretta::pdf {
 namespace {
@@ -57,35 +52,6 @@ std::vector<Expectation> readExpectations(const fs::path& file) {
     return lines;
 }
 
-// The table of the program's data file, loaded once for all files.
-const CidTable& corpusCidTable() {
-    static const CidTable table = [] {
-        CidTable loaded;
-        const fs::path temp =
-            fs::temp_directory_path() / ("ferretta-corpus-" + std::to_string(::getpid()));
-        fs::create_directories(temp);
-        const bool ok =
-            loaded.p2tCIDInit(fs::path(FERRETTA_SOURCE_DIR) / "resources" / "AdobeCID.dat", temp);
-        fs::remove_all(temp);
-        EXPECT_TRUE(ok) << "resources/AdobeCID.dat could not be loaded";
-        return loaded;
-    }();
-    return table;
-}
-
-struct EngineRun {
-    bool completed = false;
-    std::int32_t pages = 0;
-    test::RecordingHost host;
-};
-
-void search(const std::string& path, const search::Matcher& matcher, EngineRun& run) {
-    search::SearchFlags flags;
-    PdfEngine engine(run.host, matcher, flags, corpusCidTable());
-    run.completed = engine.p2tMain(path);
-    run.pages = engine.pageCounter();
-}
-
 class PdfCorpus : public testing::TestWithParam<std::string> {};
 
 TEST_P(PdfCorpus, FindsEveryExpectedWordOnItsPage) {
@@ -99,7 +65,7 @@ TEST_P(PdfCorpus, FindsEveryExpectedWordOnItsPage) {
         search::Matcher matcher(false, false);
         matcher.targetStrsSplit(word);
         EngineRun run;
-        ASSERT_NO_THROW(search(path, matcher, run));
+        ASSERT_NO_THROW(runEngine(path, matcher, run));
         EXPECT_TRUE(run.completed);
         bool onPage = false;
         for (const auto& hit : run.host.rows) {
@@ -128,7 +94,7 @@ TEST_P(PdfCorpus, WalksEveryPageWithoutFalseHits) {
     search::Matcher matcher(false, false);
     matcher.targetStrsSplit("存在しない語zq");
     EngineRun run;
-    ASSERT_NO_THROW(search(path, matcher, run));
+    ASSERT_NO_THROW(runEngine(path, matcher, run));
     EXPECT_TRUE(run.host.rows.empty());
     if (expectations.empty())
         return;
@@ -160,7 +126,7 @@ TEST_P(PdfCorpus, AnyWordHitsEveryExpectedPage) {
     search::Matcher matcher(false, false);
     matcher.targetStrsSplit(query);
     EngineRun run;
-    ASSERT_NO_THROW(search(path, matcher, run));
+    ASSERT_NO_THROW(runEngine(path, matcher, run));
     std::vector<std::string> hitPages;
     for (const auto& hit : run.host.rows)
         hitPages.push_back(hit.position);

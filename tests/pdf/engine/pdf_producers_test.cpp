@@ -21,14 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include <unistd.h>
-
-#include "pdf/engine/cid_map.h"
-#include "pdf/engine/pdf_engine.h"
+#include "pdf/engine/engine_run.h"
 #include "platform/unicode.h"
 #include "search/query.h"
-#include "search/search_flags.h"
-#include "support/recording_host.h"
 
 namespace ferretta::pdf {
 namespace {
@@ -222,34 +217,6 @@ std::vector<std::u16string> wordsOf(const std::vector<std::u16string>& lines,
             words.push_back(c.word);
     }
     return words;
-}
-
-const CidTable& producersCidTable() {
-    static const CidTable table = [] {
-        CidTable loaded;
-        const fs::path temp =
-            fs::temp_directory_path() / ("ferretta-producers-" + std::to_string(::getpid()));
-        fs::create_directories(temp);
-        const bool ok =
-            loaded.p2tCIDInit(fs::path(FERRETTA_SOURCE_DIR) / "resources" / "AdobeCID.dat", temp);
-        fs::remove_all(temp);
-        EXPECT_TRUE(ok) << "resources/AdobeCID.dat could not be loaded";
-        return loaded;
-    }();
-    return table;
-}
-
-struct EngineRun {
-    bool completed = false;
-    std::int32_t pages = 0;
-    test::RecordingHost host;
-};
-
-void runEngine(const std::string& path, const search::Matcher& matcher, EngineRun& run) {
-    search::SearchFlags flags;
-    PdfEngine engine(run.host, matcher, flags, producersCidTable());
-    run.completed = engine.p2tMain(path);
-    run.pages = engine.pageCounter();
 }
 
 // The engine's text of every page: a pattern that any character matches makes every
