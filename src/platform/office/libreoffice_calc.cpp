@@ -265,38 +265,15 @@ class CalcWorkbook final : public Workbook {
 
 class CalcApplication final : public ExcelApplication {
   public:
-    explicit CalcApplication(std::shared_ptr<Office> office) : m_office(std::move(office)) {
-        m_office->attachApplication();
-    }
-    ~CalcApplication() override {
-        if (m_office)
-            m_office->detachApplication();
-    }
+    explicit CalcApplication(std::shared_ptr<Office> office)
+        : m_hold(std::move(office), "com.sun.star.sheet.SpreadsheetDocument", "Excel") {}
 
-    void setVisible(bool visible) override {
-        // Hiding is never done to an office the user sees; a search office is always hidden.
-        if (!visible || !m_office || m_office->purpose() != Purpose::Open)
-            return;
-        m_office->call([&] {
-            for (const auto& document :
-                 openDocuments(*m_office, "com.sun.star.sheet.SpreadsheetDocument")) {
-                showDocumentWindow(document);
-            }
-        });
-    }
+    void setVisible(bool visible) override { m_hold.setVisible(visible); }
     void setDisplayAlerts(bool) override {}
-
-    void quit() override {
-        if (!m_office)
-            return;
-        auto office = std::move(m_office);
-        office->detachApplication();
-    }
+    void quit() override { m_hold.quit(); }
 
     std::unique_ptr<Workbook> open(const std::string& path, const OpenOptions& options) override {
-        if (!m_office)
-            fail(kOfficeLost, "Excel has quit");
-        Office& lo = *m_office;
+        Office& lo = m_hold.office();
         return lo.call([&]() -> std::unique_ptr<Workbook> {
             const auto component =
                 loadDocument(lo, path, lo.purpose() != Purpose::Open, options.readOnly);
@@ -305,12 +282,12 @@ class CalcApplication final : public ExcelApplication {
                 closeDocument(component);
                 fail(kCannotOpen, "Not a spreadsheet: " + path);
             }
-            return std::make_unique<CalcWorkbook>(m_office, lo.generation(), component);
+            return std::make_unique<CalcWorkbook>(m_hold.shared(), lo.generation(), component);
         });
     }
 
   private:
-    std::shared_ptr<Office> m_office;
+    ApplicationHold m_hold;
 };
 
 }  // namespace

@@ -286,12 +286,21 @@ void Office::ensureRunningLocked() {
     forgetConnection();
     killProcess();
     ++m_generation;
-    startProcess();
-    try {
-        connect();
-    } catch (const Error&) {
-        killProcess();
-        throw;
+    // An office that ends at once has usually handed its start over to one of its kind still
+    // ending on the same profile (LibreOffice keeps one process per profile); once that one is
+    // gone the profile is free, so such a start is tried again a few times.
+    constexpr int kStartAttempts = 4;
+    for (int attempt = 1;; ++attempt) {
+        startProcess();
+        try {
+            connect();
+            break;
+        } catch (const Error&) {
+            killProcess();
+            if (!m_endedWhileStarting || attempt == kStartAttempts)
+                throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500 * attempt));
     }
     m_connected = true;
 }
@@ -375,9 +384,12 @@ void Office::connect() {
     } catch (const css::uno::Exception& e) {
         fail(kCannotStart, "No UNO URL resolver: " + toUtf8(e.Message));
     }
+    m_endedWhileStarting = false;
     for (;;) {
-        if (!processAlive())
+        if (!processAlive()) {
+            m_endedWhileStarting = true;
             fail(kCannotStart, "LibreOffice ended while starting");
+        }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
@@ -582,6 +594,38 @@ std::vector<css::uno::Reference<css::lang::XComponent>> openDocuments(Office& of
         }
     }
     return documents;
+}
+
+ApplicationHold::ApplicationHold(std::shared_ptr<Office> office, const char* documentService,
+                                 const char* name)
+    : m_office(std::move(office)), m_documentService(documentService), m_name(name) {
+    m_office->attachApplication();
+}
+
+ApplicationHold::~ApplicationHold() {
+    quit();
+}
+
+void ApplicationHold::setVisible(bool visible) {
+    if (!visible || !m_office || m_office->purpose() != Purpose::Open)
+        return;
+    m_office->call([&] {
+        for (const auto& document : openDocuments(*m_office, m_documentService))
+            showDocumentWindow(document);
+    });
+}
+
+void ApplicationHold::quit() {
+    if (!m_office)
+        return;
+    auto office = std::move(m_office);
+    office->detachApplication();
+}
+
+Office& ApplicationHold::office() {
+    if (!m_office)
+        fail(kOfficeLost, std::string(m_name) + " has quit");
+    return *m_office;
 }
 
 void showDocumentWindow(const css::uno::Reference<css::lang::XComponent>& document) {

@@ -140,6 +140,7 @@ class Office {
     std::string m_pipeName;
     std::uint64_t m_generation = 0;
     bool m_connected = false;
+    bool m_endedWhileStarting = false;  // the last connect failed because the office ended
     pid_t m_guardian = 0;  // our child that starts soffice and kills its group if we die
     std::atomic<pid_t> m_group = 0;
     int m_applications = 0;
@@ -172,5 +173,31 @@ std::vector<css::uno::Reference<css::lang::XComponent>> openDocuments(Office& of
                                                                       const char* service);
 // Inside a call: shows the windows of the document (an office for opening hits).
 void showDocumentWindow(const css::uno::Reference<css::lang::XComponent>& document);
+
+// What the Word, Excel and PowerPoint applications share: each keeps its office attached while
+// it lives and gives it up at quit; showing one shows the user's documents of its kind.
+class ApplicationHold {
+  public:
+    // `documentService` names the application's documents ("com.sun.star.text.TextDocument"),
+    // `name` the application in the failure after quit ("Word has quit").
+    ApplicationHold(std::shared_ptr<Office> office, const char* documentService, const char* name);
+    ~ApplicationHold();
+    ApplicationHold(const ApplicationHold&) = delete;
+    ApplicationHold& operator=(const ApplicationHold&) = delete;
+
+    // Visible = True shows the documents of an office the user sees. Hiding is never done to
+    // such an office, and a search office is always hidden, so the rest does nothing.
+    void setVisible(bool visible);
+    // Gives the office up (it ends when nothing holds it any more); again does nothing.
+    void quit();
+    // The office; throws Error (kOfficeLost) after quit.
+    Office& office();
+    const std::shared_ptr<Office>& shared() const { return m_office; }
+
+  private:
+    std::shared_ptr<Office> m_office;
+    const char* m_documentService;
+    const char* m_name;
+};
 
 }  // namespace ferretta::platform::office::lo

@@ -189,38 +189,16 @@ class ImpressPresentation final : public Presentation {
 
 class ImpressApplication final : public PowerPointApplication {
   public:
-    explicit ImpressApplication(std::shared_ptr<Office> office) : m_office(std::move(office)) {
-        m_office->attachApplication();
-    }
-    ~ImpressApplication() override {
-        if (m_office)
-            m_office->detachApplication();
-    }
+    explicit ImpressApplication(std::shared_ptr<Office> office)
+        : m_hold(std::move(office), "com.sun.star.presentation.PresentationDocument",
+                 "PowerPoint") {}
 
-    void setVisible(bool visible) override {
-        // Hiding is never done to an office the user sees; a search office is always hidden.
-        if (!visible || !m_office || m_office->purpose() != Purpose::Open)
-            return;
-        m_office->call([&] {
-            for (const auto& document :
-                 openDocuments(*m_office, "com.sun.star.presentation.PresentationDocument")) {
-                showDocumentWindow(document);
-            }
-        });
-    }
-
-    void quit() override {
-        if (!m_office)
-            return;
-        auto office = std::move(m_office);
-        office->detachApplication();
-    }
+    void setVisible(bool visible) override { m_hold.setVisible(visible); }
+    void quit() override { m_hold.quit(); }
 
     std::unique_ptr<Presentation> open(const std::string& path,
                                        const OpenOptions& options) override {
-        if (!m_office)
-            fail(kOfficeLost, "PowerPoint has quit");
-        Office& lo = *m_office;
+        Office& lo = m_hold.office();
         return lo.call([&]() -> std::unique_ptr<Presentation> {
             const auto component =
                 loadDocument(lo, path, lo.purpose() != Purpose::Open, options.readOnly);
@@ -230,12 +208,13 @@ class ImpressApplication final : public PowerPointApplication {
                 closeDocument(component);
                 fail(kCannotOpen, "Not a presentation: " + path);
             }
-            return std::make_unique<ImpressPresentation>(m_office, lo.generation(), component);
+            return std::make_unique<ImpressPresentation>(m_hold.shared(), lo.generation(),
+                                                         component);
         });
     }
 
   private:
-    std::shared_ptr<Office> m_office;
+    ApplicationHold m_hold;
 };
 
 }  // namespace

@@ -199,33 +199,14 @@ class WriterDocument final : public WordDocument {
 
 class WriterApplication final : public WordApplication {
   public:
-    explicit WriterApplication(std::shared_ptr<Office> office) : m_office(std::move(office)) {
-        m_office->attachApplication();
-    }
-    ~WriterApplication() override {
-        if (m_office)
-            m_office->detachApplication();
-    }
+    explicit WriterApplication(std::shared_ptr<Office> office)
+        : m_hold(std::move(office), kTextDocument, "Word") {}
 
-    void setVisible(bool visible) override {
-        // Hiding is never done to an office the user sees; a search office is always hidden.
-        if (!visible || m_office == nullptr || m_office->purpose() != Purpose::Open)
-            return;
-        office().call([&] {
-            for (const auto& document : openDocuments(*m_office, kTextDocument)) {
-                showDocumentWindow(document);
-            }
-        });
-    }
+    void setVisible(bool visible) override { m_hold.setVisible(visible); }
     std::int32_t displayAlerts() override { return m_displayAlerts; }
     void setDisplayAlerts(std::int32_t level) override { m_displayAlerts = level; }
 
-    void quit() override {
-        if (!m_office)
-            return;
-        auto office = std::move(m_office);
-        office->detachApplication();
-    }
+    void quit() override { m_hold.quit(); }
 
     std::unique_ptr<WordDocument> open(const std::string& path,
                                        const OpenOptions& options) override {
@@ -239,7 +220,8 @@ class WriterApplication final : public WordApplication {
                 fail(kCannotOpen, "Not a text document: " + path);
             }
             m_active = text;
-            return std::make_unique<WriterDocument>(m_office, lo.generation(), text, m_selection);
+            return std::make_unique<WriterDocument>(m_hold.shared(), lo.generation(), text,
+                                                    m_selection);
         });
     }
 
@@ -264,7 +246,8 @@ class WriterApplication final : public WordApplication {
                                                  UNO_QUERY);
         if (!text.is())
             fail(kBadIndex, "No document " + std::to_string(index));
-        return std::make_unique<WriterDocument>(m_office, lo.generation(), text, m_selection);
+        return std::make_unique<WriterDocument>(m_hold.shared(), lo.generation(), text,
+                                                m_selection);
     }
 
     std::string selectionText() override {
@@ -315,13 +298,9 @@ class WriterApplication final : public WordApplication {
     }
 
   private:
-    Office& office() {
-        if (!m_office)
-            fail(kOfficeLost, "Word has quit");
-        return *m_office;
-    }
+    Office& office() { return m_hold.office(); }
 
-    std::shared_ptr<Office> m_office;
+    ApplicationHold m_hold;
     std::int32_t m_displayAlerts = -1;  // Word's wdAlertsAll
     std::shared_ptr<SelectionState> m_selection = std::make_shared<SelectionState>();
     std::vector<Reference<css::lang::XComponent>> m_documents;
