@@ -13,35 +13,14 @@
 # xvfb-run, xdotool, trayer or xmessage is missing.
 set -u
 
-ferretta=${1:-}
-if [[ -z "$ferretta" || ! -x "$ferretta" ]]; then
-    echo "FAIL: no ferretta program given (usage: $0 /path/to/ferretta)" >&2
-    exit 1
-fi
-
-if [[ -z "${FERRETTA_XVFB_INNER:-}" ]]; then
-    for tool in xvfb-run Xvfb xauth xdotool trayer xmessage iconv; do
-        if ! command -v "$tool" >/dev/null 2>&1; then
-            echo "SKIP: $tool is missing (Debian packages: xvfb xauth xdotool trayer x11-utils)" >&2
-            exit 77
-        fi
-    done
-    FERRETTA_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" "$ferretta"
-fi
+# shellcheck source=tests/ui/xvfb/xvfb_common.sh
+source "$(dirname "$0")/xvfb_common.sh"
+requireFerretta "${1:-}"
+runUnderXvfb xmessage iconv
 
 workDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-hotkey.XXXXXX")
 trayerPid="" ferrettaPid="" otherPid="" secondPid=""
 
-stopProcess() {
-    local pid=$1 tries=30
-    [[ -n "$pid" ]] || return 0
-    kill "$pid" 2>/dev/null || return 0
-    while ((tries-- > 0)) && kill -0 "$pid" 2>/dev/null; do
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-}
 cleanup() {
     stopProcess "$secondPid"
     stopProcess "$ferrettaPid"
@@ -51,26 +30,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
-
-fail() {
-    echo "FAIL: $*" >&2
-    if [[ -s "$workDir/ferretta.log" ]]; then
-        echo "--- ferretta's output:" >&2
-        tail -n 20 "$workDir/ferretta.log" >&2
-    fi
-    exit 1
-}
-
-waitFor() {
-    local seconds=$1
-    shift
-    local tries=$((seconds * 10))
-    while ((tries-- > 0)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 # Every mapped window titled Ferretta: the main window, and message boxes (titled the same).
 ferrettaWindows() { xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null; }

@@ -10,24 +10,10 @@
 # xvfb-run, xdotool or trayer is missing.
 set -u
 
-ferretta=${1:-}
-if [[ -z "$ferretta" || ! -x "$ferretta" ]]; then
-    echo "FAIL: no ferretta program given (usage: $0 /path/to/ferretta)" >&2
-    exit 1
-fi
-
-# Outside the virtual server: check the tools, then run this same script under xvfb-run.
-if [[ -z "${FERRETTA_XVFB_INNER:-}" ]]; then
-    for tool in xvfb-run Xvfb xauth xdotool trayer xwininfo; do
-        if ! command -v "$tool" >/dev/null 2>&1; then
-            echo "SKIP: $tool is missing (Debian packages: xvfb xauth xdotool trayer x11-utils)" >&2
-            exit 77
-        fi
-    done
-    # A fresh server of a known size, not the developer's desktop. xvfb-run hands back the
-    # script's own exit code.
-    FERRETTA_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" "$ferretta"
-fi
+# shellcheck source=tests/ui/xvfb/xvfb_common.sh
+source "$(dirname "$0")/xvfb_common.sh"
+requireFerretta "${1:-}"
+runUnderXvfb xwininfo
 
 readonly screenWidth=1280 screenHeight=800
 workDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-xvfb.XXXXXX")
@@ -36,17 +22,6 @@ shotDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-xvfb-shots.XXXXXX")
 trayerPid=""
 ferrettaPid=""
 
-# Ends process $1: politely, then after 3 s (a modal box may hold it) for good.
-stopProcess() {
-    local pid=$1 tries=30
-    [[ -n "$pid" ]] || return 0
-    kill "$pid" 2>/dev/null || return 0
-    while ((tries-- > 0)) && kill -0 "$pid" 2>/dev/null; do
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-}
 cleanup() {
     stopProcess "$ferrettaPid"
     stopProcess "$trayerPid"
@@ -54,30 +29,6 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
-
-fail() {
-    echo "FAIL: $*" >&2
-    if [[ -s "$workDir/ferretta.log" ]]; then
-        echo "--- ferretta's output:" >&2
-        tail -n 20 "$workDir/ferretta.log" >&2
-    fi
-    if [[ -n "$ferrettaPid" ]] && ! kill -0 "$ferrettaPid" 2>/dev/null; then
-        echo "(ferretta is no longer running)" >&2
-    fi
-    exit 1
-}
-
-# Runs the command given until it succeeds, for at most $1 seconds (every 0.1 s).
-waitFor() {
-    local seconds=$1
-    shift
-    local tries=$((seconds * 10))
-    while ((tries-- > 0)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
 
 shoot() {
     local path="$shotDir/$1.png"
