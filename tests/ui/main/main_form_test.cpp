@@ -25,6 +25,7 @@
 #include "platform/cp932.h"
 #include "search/results_file.h"
 #include "search/search_command.h"
+#include "support/qt_test_support.h"
 #include "ui/main/main_form.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/results_model.h"
@@ -55,47 +56,9 @@ std::string readFile(const fs::path& path) {
     return text.str();
 }
 
-// Answers every message box that comes up while it lives, recording what it said.
-class MessageBoxCloser {
-  public:
-    explicit MessageBoxCloser(QMessageBox::StandardButton answer = QMessageBox::Ok)
-        : m_answer(answer) {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr)
-                return;
-            texts.push_back(box->text());
-            titles.push_back(box->windowTitle());
-            icons.push_back(box->icon());
-            QAbstractButton* button = box->button(m_answer);
-            if (button == nullptr)
-                button = box->buttons().value(0);
-            button->click();
-        });
-        m_timer.start();
-    }
-
-    std::vector<QString> texts;
-    std::vector<QString> titles;
-    std::vector<QMessageBox::Icon> icons;
-
-  private:
-    QMessageBox::StandardButton m_answer;
-    QTimer m_timer;
-};
-
 class MainFormTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        if (QApplication::instance() != nullptr)
-            return;
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "main_form_test";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);  // lives for the whole test program
-    }
+    static void SetUpTestSuite() { test::ensureOffscreenApplication(); }
 
     void SetUp() override {
         m_root = fs::temp_directory_path() /
@@ -166,7 +129,7 @@ TEST_F(MainFormTest, SearchFillsTheListAndTheSummary) {
     EXPECT_EQ(m_form->stateMachine().stateNumber(), ui::modes::StateNormal);
     EXPECT_EQ(m_form->listView()->currentIndex().row(), 0);
 
-    MessageBoxCloser closer;
+    test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
     search(QStringLiteral("nowhere"));
     EXPECT_TRUE(closer.texts.empty());
     EXPECT_EQ(model().rowCount(), 0);
@@ -242,7 +205,7 @@ TEST_F(MainFormTest, StopKeepsTheRowsFoundSoFar) {
          [](MainForm& form) { QTest::keyClick(form.combo()->lineEdit(), Qt::Key_Return); }},
     };
     for (const Case& c : cases) {
-        MessageBoxCloser closer;
+        test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
         bool stopped = false;
         m_form->host().setDoEventsHook([&] {
             if (!stopped && m_form->model().rowCount() >= 5) {
@@ -272,7 +235,7 @@ TEST_F(MainFormTest, HistoryKeepsTheNewestWordsFirstWithoutDuplicates) {
     EXPECT_EQ(m_settings.keywords, expected);
     EXPECT_EQ(m_form->combo()->currentText(), QStringLiteral("beta"));
 
-    MessageBoxCloser closer;
+    test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
     search(QString());
     ASSERT_EQ(closer.texts.size(), 1u);
     EXPECT_EQ(closer.texts[0], QStringLiteral("検索文字列を入力してください"));
@@ -282,7 +245,7 @@ TEST_F(MainFormTest, HistoryKeepsTheNewestWordsFirstWithoutDuplicates) {
 
 TEST_F(MainFormTest, SavingWritesTheListAsCp932) {
     {
-        MessageBoxCloser closer;
+        test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
         m_form->mnSave_Click();
         ASSERT_EQ(closer.texts.size(), 1u);
         EXPECT_EQ(closer.texts[0], QStringLiteral("検索結果がありません"));
@@ -298,7 +261,7 @@ TEST_F(MainFormTest, SavingWritesTheListAsCp932) {
     model().columnClicked(0);  // descending by name: b.txt first
     const fs::path out = m_root / "out.csv";
     {
-        MessageBoxCloser closer;
+        test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
         EXPECT_TRUE(m_form->saveResultsTo(out));
         ASSERT_EQ(closer.texts.size(), 1u);
         EXPECT_EQ(closer.texts[0], QStringLiteral("検索結果が保存されました"));
@@ -314,7 +277,7 @@ TEST_F(MainFormTest, SavingWritesTheListAsCp932) {
     // An existing file: No leaves it as it was and says nothing more.
     writeFile(out, "keep");
     {
-        MessageBoxCloser closer(QMessageBox::No);
+        test::ModalWatcher closer(QMessageBox::No, [](QWidget*) {});
         EXPECT_FALSE(m_form->saveResultsTo(out));
         ASSERT_EQ(closer.texts.size(), 1u);
         EXPECT_TRUE(closer.texts[0].endsWith(QStringLiteral("は既に存在します。上書きしますか？")));
@@ -405,14 +368,14 @@ TEST_F(MainFormTest, MessagesCarryTheTitleAndTheIconOfTheirStyle) {
     for (const Case c : {Case{app::MessageStyle::Critical, QMessageBox::Critical},
                          Case{app::MessageStyle::Exclamation, QMessageBox::Warning},
                          Case{app::MessageStyle::Information, QMessageBox::Information}}) {
-        MessageBoxCloser closer;
+        test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
         m_form->host().showMessage("一行目\r二行目", c.style);
         ASSERT_EQ(closer.texts.size(), 1u);
         EXPECT_EQ(closer.titles[0], QStringLiteral("Ferretta"));
         EXPECT_EQ(closer.icons[0], c.icon);
         EXPECT_EQ(closer.texts[0], QStringLiteral("一行目\n二行目"));
     }
-    MessageBoxCloser yes(QMessageBox::Yes);
+    test::ModalWatcher yes(QMessageBox::Yes, [](QWidget*) {});
     EXPECT_TRUE(m_form->host().askYesNo("?", app::MessageStyle::Information));
 }
 

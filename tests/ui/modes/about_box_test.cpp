@@ -24,6 +24,7 @@
 #include "app/debug_log.h"
 #include "app/settings.h"
 #include "platform/cp932.h"
+#include "support/qt_test_support.h"
 #include "ui/main/main_form.h"
 #include "ui/modes/about_box.h"
 
@@ -56,40 +57,13 @@ std::vector<std::string> crlfLines(const std::string& bytes) {
     return lines;
 }
 
-// Closes every modal box that comes up while it lives with the given button (or the first),
-// recording what it showed.
-class ModalCloser {
-  public:
-    ModalCloser() {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (modal == nullptr)
-                return;
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                texts.push_back(box->text());
-                titles.push_back(box->windowTitle());
-                icons.push_back(box->icon());
-                box->button(QMessageBox::Ok)->click();
-            } else {
-                dialogs.push_back(modal->objectName());
-                if (auto* about = qobject_cast<AboutBox*>(modal))
-                    about->okButton()->click();
-                else
-                    modal->close();
-            }
-        });
-        m_timer.start();
-    }
-
-    std::vector<QString> texts;
-    std::vector<QString> titles;
-    std::vector<QMessageBox::Icon> icons;
-    std::vector<QString> dialogs;
-
-  private:
-    QTimer m_timer;
-};
+// The About box is left through its OK button, other modal windows are closed.
+void clickOkOrClose(QWidget* modal) {
+    if (auto* about = qobject_cast<AboutBox*>(modal))
+        about->okButton()->click();
+    else
+        modal->close();
+}
 
 // Receives what the box hands to the desktop instead of a browser.
 class UrlRecorder : public QObject {
@@ -108,13 +82,7 @@ class AboutBoxTest : public ::testing::Test {
         fs::remove_all(home);
         fs::create_directories(home);
         qputenv("FERRETTA_HOME", QByteArray::fromStdString(home.string()));
-        if (QApplication::instance() != nullptr)
-            return;
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "about_box_test";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);  // lives for the whole test program
+        test::ensureOffscreenApplication();
     }
 
     static void TearDownTestSuite() {
@@ -198,7 +166,7 @@ TEST_F(AboutBoxTest, LinksOpenTheLocalHelpPage) {
 
 TEST_F(AboutBoxTest, IconSwitchesTheLogOnAndOffAndOnAgain) {
     AboutBox box;
-    ModalCloser closer;
+    test::ModalWatcher closer(clickOkOrClose);
     box.iconButton()->click();
     EXPECT_TRUE(app::debugLog().isLogOpen());
     box.iconButton()->click();
@@ -233,7 +201,7 @@ TEST_F(AboutBoxTest, LogThatCannotBeOpenedIsReportedAndStaysClosed) {
     // A folder where the file should be: no one, not even root, can append to it.
     fs::create_directories(logPath());
     AboutBox box;
-    ModalCloser closer;
+    test::ModalWatcher closer(clickOkOrClose);
     box.picIcon_Click();
     EXPECT_FALSE(app::debugLog().isLogOpen());
     EXPECT_EQ(closer.texts, std::vector<QString>{
@@ -261,7 +229,7 @@ TEST_F(AboutBoxTest, OkClosesTheBoxAndTheMenuEntryOpensIt) {
     ui::main::MainForm form(settings);
     auto* entry = form.findChild<QAction*>(QStringLiteral("mnVersionInfo"));
     ASSERT_NE(entry, nullptr);
-    ModalCloser closer;
+    test::ModalWatcher closer(clickOkOrClose);
     entry->trigger();  // returns once the closer pressed OK in the modal box
     EXPECT_EQ(closer.dialogs, std::vector<QString>{QStringLiteral("frmAbout")});
     EXPECT_FALSE(app::debugLog().isLogOpen());  // opening the box alone does not start the log

@@ -32,6 +32,7 @@
 
 #include "app/settings.h"
 #include "app/start_up.h"
+#include "support/qt_test_support.h"
 #include "support/recording_host.h"
 #include "ui/modes/hot_key.h"
 #include "ui/modes/wnd_proc.h"
@@ -84,16 +85,6 @@ const bool childDone = [] {
         std::_Exit(runChild(request));
     return true;
 }();
-
-void ensureApplication() {
-    if (QApplication::instance() != nullptr)
-        return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "single_instance_test";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives for the whole test program
-}
 
 // A name no other test (or running ferretta) uses.
 std::string uniqueName() {
@@ -156,7 +147,7 @@ struct RunningInstance {
     }};
 
     RunningInstance() {
-        ensureApplication();
+        test::ensureOffscreenApplication();
         InstanceClaim claim = claimInstance(name);
         EXPECT_TRUE(claim.listener.valid());
         EXPECT_TRUE(server.listen(std::move(claim.listener)));
@@ -291,7 +282,7 @@ TEST(InstanceName, OnePerUserAndDisplay) {
 // --- Claiming the name
 
 TEST(ClaimInstance, ExactlyOneOfEightProcessesGetsTheName) {
-    ensureApplication();
+    test::ensureOffscreenApplication();
     const std::string name = uniqueName();
     QObject owner;
     std::vector<QProcess*> children;
@@ -317,7 +308,7 @@ TEST(ClaimInstance, ExactlyOneOfEightProcessesGetsTheName) {
 }
 
 TEST(ClaimInstance, NameOfAKilledInstanceIsFreeAtOnce) {
-    ensureApplication();
+    test::ensureOffscreenApplication();
     const std::string name = uniqueName();
     QObject owner;
     QProcess* holder = startChild("claim|" + name, &owner);
@@ -535,7 +526,7 @@ TEST(HotKeyMatch, GrabbedStatesCoverEveryLockCombination) {
 }
 
 TEST(HotKeyMatch, NoGrabWithoutAnX11Connection) {
-    ensureApplication();  // offscreen: no X server
+    test::ensureOffscreenApplication();  // offscreen: no X server
     int pressed = 0;
     std::unique_ptr<HotKey> hotKey = initHotKeyModuleValues([&] { ++pressed; });
     ASSERT_NE(hotKey, nullptr);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "support/qt_test_support.h"
 #include "ui/main/main_form.h"
 #include "ui/main/twips.h"
 
@@ -31,16 +32,6 @@ using ui::modes::TaskTray;
 using ui::modes::WindowStateMachine;
 
 namespace {
-
-void ensureApplication() {
-    if (QApplication::instance() != nullptr)
-        return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "task_tray_test";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives for the whole test program
-}
 
 // Records what the machine asks of the window.
 class RecordingActions : public ui::modes::WindowActions {
@@ -59,33 +50,13 @@ class RecordingActions : public ui::modes::WindowActions {
     std::vector<std::string> calls;
 };
 
-// Closes every modal window that comes up while it lives, recording its object name.
-class ModalCloser {
-  public:
-    ModalCloser() {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (modal == nullptr)
-                return;
-            closed.push_back(modal->objectName().toStdString());
-            modal->close();
-        });
-        m_timer.start();
-    }
-    std::vector<std::string> closed;
-
-  private:
-    QTimer m_timer;
-};
-
 QAction* entry(TaskTray& tray, const char* name) {
     return tray.menu().findChild<QAction*>(QString::fromLatin1(name));
 }
 
 class TaskTrayTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { ensureApplication(); }
+    static void SetUpTestSuite() { test::ensureOffscreenApplication(); }
 
     void SetUp() override {
         m_tray = std::make_unique<TaskTray>(
@@ -217,7 +188,7 @@ TEST_F(TaskTrayTest, ShowsOneIconOnlyWhereATrayExists) {
 }
 
 TEST(ProgramIconTest, IsDrawnAtTheTraySizes) {
-    ensureApplication();
+    test::ensureOffscreenApplication();
     const QIcon icon = ui::modes::drawProgramIcon();
     ASSERT_FALSE(icon.isNull());
     for (const int size : {16, 22, 32, 48}) {
@@ -231,7 +202,7 @@ TEST(ProgramIconTest, IsDrawnAtTheTraySizes) {
 
 class MainFormTrayTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { ensureApplication(); }
+    static void SetUpTestSuite() { test::ensureOffscreenApplication(); }
 
     void SetUp() override {
         m_settings.fixed = false;
@@ -331,11 +302,11 @@ TEST_F(MainFormTrayTest, TrayMenuOpensTheOptionsAndTheAboutBoxModally) {
     ASSERT_NE(helpEntry, nullptr);
     QSignalSpy aboutSpy(helpEntry, &QAction::triggered);
     {
-        ModalCloser closer;
+        test::ModalWatcher closer;
         entry(m_form->taskTray(), "mnTrayOption")->trigger();
         entry(m_form->taskTray(), "mnTrayVersion")->trigger();
-        ASSERT_FALSE(closer.closed.empty());
-        EXPECT_EQ(closer.closed.front(), "Dialog");
+        ASSERT_FALSE(closer.dialogs.empty());
+        EXPECT_EQ(closer.dialogs.front(), QStringLiteral("Dialog"));
     }
     EXPECT_EQ(aboutSpy.count(), 1);
     // Neither changes the window's form.

@@ -25,6 +25,7 @@
 
 #include "app/settings.h"
 #include "platform/ini_file.h"
+#include "support/qt_test_support.h"
 #include "ui/main/main_form.h"
 #include "ui/modes/about_box.h"
 #include "ui/options/options_dialog.h"
@@ -48,38 +49,6 @@ std::string snapshot(const app::Settings& settings) {
     app::saveConfigFile(settings, 0, 0, ini);
     return ini.serialize();
 }
-
-// Runs `act` on every modal window while it lives; message boxes are recorded and answered OK.
-class ModalWatcher {
-  public:
-    explicit ModalWatcher(std::function<void(QWidget*)> act = {}) : m_act(std::move(act)) {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            QWidget* modal = QApplication::activeModalWidget();
-            if (modal == nullptr)
-                return;
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                texts.push_back(box->text());
-                titles.push_back(box->windowTitle());
-                icons.push_back(box->icon());
-                box->button(QMessageBox::Ok)->click();
-            } else if (m_act) {
-                m_act(modal);
-            } else {
-                modal->close();
-            }
-        });
-        m_timer.start();
-    }
-
-    std::vector<QString> texts;
-    std::vector<QString> titles;
-    std::vector<QMessageBox::Icon> icons;
-
-  private:
-    std::function<void(QWidget*)> m_act;
-    QTimer m_timer;
-};
 
 class UrlRecorder : public QObject {
     Q_OBJECT
@@ -112,15 +81,9 @@ app::Settings patterned(bool flip = false) {
 class OptionsDialogTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        if (QApplication::instance() != nullptr)
-            return;
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        // Qt's own file dialog, which the watcher below can drive, whatever the desktop.
+        // Qt's own file dialog, which the watcher can drive, whatever the desktop.
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-        static int argc = 1;
-        static char name[] = "options_dialog_test";
-        static char* argv[] = {name, nullptr};
-        new QApplication(argc, argv);  // lives for the whole test program
+        test::ensureOffscreenApplication();
     }
 
     template <typename T>
@@ -488,7 +451,7 @@ TEST_F(OptionsDialogTest, AddingAListedExtensionIsRefusedInEveryForm) {
     auto* tags = child<QListWidget>(dialog, "listTags");
     auto* add = child<QPushButton>(dialog, "Command3");
 
-    ModalWatcher watcher;
+    test::ModalWatcher watcher;
     for (const QString& typed : {QStringLiteral("txt"), QStringLiteral("ｔｘｔ"),
                                  QStringLiteral("TXT"), QStringLiteral("CSV")}) {
         input->setText(typed);
@@ -639,7 +602,7 @@ TEST_F(OptionsDialogTest, WithoutInjectedChoosersTheFileDialogsAsk) {
     };
     std::vector<Seen> seen;
     bool cancelNext = false;
-    ModalWatcher watcher([&](QWidget* modal) {
+    test::ModalWatcher watcher([&](QWidget* modal) {
         auto* files = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(files, nullptr);
         seen.push_back({files->windowTitle(), files->nameFilters(), files->fileMode(),
@@ -691,7 +654,7 @@ TEST_F(OptionsDialogTest, MainWindowOpensOneDialogReloadedEachTimeAndDropsTopMos
     std::vector<bool> topMostWhileOpen;
     std::vector<bool> shownFileNameOnly;
     bool pressOkNext = true;
-    ModalWatcher watcher([&](QWidget* modal) {
+    test::ModalWatcher watcher([&](QWidget* modal) {
         auto* dialog = qobject_cast<Dialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         topMostWhileOpen.push_back(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
