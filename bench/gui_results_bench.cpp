@@ -167,7 +167,8 @@ void searchThroughTheWindow() {
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const auto now = Clock::now();
         if (form.flags().isSearching)
-            longestGap = std::max(longestGap, std::chrono::duration<double>(now - lastTick).count());
+            longestGap =
+                std::max(longestGap, std::chrono::duration<double>(now - lastTick).count());
         lastTick = now;
     });
     ticker.start();

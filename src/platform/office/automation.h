@@ -108,8 +108,7 @@ class ExcelApplication {
     virtual void setDisplayAlerts(bool on) = 0;
     virtual void quit() = 0;
     // Workbooks.Open.
-    virtual std::unique_ptr<Workbook> open(const std::string& path,
-                                           const OpenOptions& options) = 0;
+    virtual std::unique_ptr<Workbook> open(const std::string& path, const OpenOptions& options) = 0;
 };
 
 // ---- PowerPoint ---------------------------------------------------------------------------
