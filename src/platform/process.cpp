@@ -2,13 +2,19 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <system_error>
@@ -288,6 +294,306 @@ std::optional<int> waitForProcess(pid_t pid, const std::function<void()>& pumpEv
             delay = std::min(delay * 2, std::chrono::milliseconds(10));
         }
     }
+}
+
+void closeDescriptorsExcept(std::span<const int> keep) {
+    // The kept descriptors in ascending order, without allocating: a few passes over a few.
+    unsigned first = 3;
+    for (;;) {
+        int next = -1;
+        for (const int fd : keep) {
+            if (fd >= static_cast<int>(first) && (next < 0 || fd < next))
+                next = fd;
+        }
+        if (next < 0)
+            break;
+        if (static_cast<unsigned>(next) > first)
+            ::close_range(first, static_cast<unsigned>(next) - 1, 0);
+        first = static_cast<unsigned>(next) + 1;
+    }
+    ::close_range(first, ~0U, 0);
+}
+
+std::string programSearchPath() {
+    if (const char* path = std::getenv("PATH"); path != nullptr)
+        return path;
+    const std::size_t size = ::confstr(_CS_PATH, nullptr, 0);
+    if (size == 0)
+        return "/bin:/usr/bin";
+    std::string path(size, '\0');
+    ::confstr(_CS_PATH, path.data(), size);
+    path.resize(size - 1);  // the terminating NUL
+    return path;
+}
+
+std::string findOnPath(std::string_view name, std::string_view searchPath) {
+    if (name.empty() || name.find('/') != std::string_view::npos)
+        return {};
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t colon = searchPath.find(':', at);
+        std::string folder(
+            searchPath.substr(at, colon == std::string_view::npos ? colon : colon - at));
+        if (folder.empty())
+            folder = ".";
+        std::string candidate = folder + (folder.back() == '/' ? "" : "/") + std::string(name);
+        struct stat info {};
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        if (colon == std::string_view::npos)
+            return {};
+        at = colon + 1;
+    }
+}
+
+namespace {
+
+// Commands of the guardian's socket: end the group gently, or at once. The end of the pipe (our
+// program has gone) counts as the second.
+constexpr char kTerminateGroup = 't';
+constexpr char kKillGroup = 'k';
+
+void closeIfOpen(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// Default handling and no blocked signal, as a freshly started program expects.
+void resetSignals() {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (int signal = 1; signal < NSIG; ++signal)
+        ::sigaction(signal, &action, nullptr);  // fails harmlessly for KILL, STOP, RT slots
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+bool writeWhole(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+struct GuardianFds {
+    int commandRead;
+    int statusWrite;
+    int execErrorWrite;
+    int devNull;
+};
+
+// The forked guardian. It is a copy of a possibly threaded process, so it makes
+// async-signal-safe calls only. It leads a new session, starts the program in it, and then
+// waits for whichever comes first: a command, the end of the command pipe, or the end of the
+// program. Every way ends the whole group, itself included, once the program's status (when
+// there is one) has been written.
+[[noreturn]] void guardianMain(const GuardianFds& fds, const char* path, char* const* argv,
+                               char* const* envp) {
+    resetSignals();
+    ::signal(SIGTERM, SIG_IGN);  // the group's SIGTERM is for the program, not for us
+    ::setsid();
+    // Nothing of ours but these stays open in the group (and stdin, stdout, stderr).
+    const int keep[] = {fds.commandRead, fds.statusWrite, fds.execErrorWrite, fds.devNull};
+    closeDescriptorsExcept(keep);
+
+    const pid_t program = ::fork();
+    if (program == 0) {
+        ::signal(SIGTERM, SIG_DFL);
+        ::dup2(fds.devNull, STDIN_FILENO);
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+        ::execve(path, argv, envp);
+        const int error = errno;
+        writeWhole(fds.execErrorWrite, &error, sizeof error);
+        ::_exit(127);
+    }
+    if (program < 0) {
+        const int error = errno;
+        writeWhole(fds.execErrorWrite, &error, sizeof error);
+        ::_exit(126);
+    }
+    ::close(fds.execErrorWrite);  // the program's exec closes the other copy
+
+    // A descriptor that becomes readable when the program ends; without one (old kernels),
+    // the program is looked at every few milliseconds.
+    const int programFd = static_cast<int>(::syscall(SYS_pidfd_open, program, 0));
+    for (;;) {
+        pollfd watched[2] = {{fds.commandRead, POLLIN, 0}, {programFd, POLLIN, 0}};
+        const int ready = ::poll(watched, programFd >= 0 ? 2 : 1, programFd >= 0 ? -1 : 5);
+        if (ready > 0 && watched[0].revents != 0) {
+            char command = 0;
+            const ssize_t n = ::read(fds.commandRead, &command, 1);
+            if (n == 1 && command == kTerminateGroup) {
+                ::kill(0, SIGTERM);
+            } else if (n == 0 || (n == 1 && command == kKillGroup) || (n < 0 && errno != EINTR)) {
+                ::kill(0, SIGKILL);
+                ::_exit(1);
+            }
+        }
+        int status = 0;
+        if (::waitpid(program, &status, WNOHANG) == program) {
+            writeWhole(fds.statusWrite, &status, sizeof status);
+            ::kill(0, SIGKILL);
+            ::_exit(0);
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<GuardedProcess> GuardedProcess::start(const std::vector<std::string>& argv,
+                                                    std::string* errorText) {
+    auto failure = [errorText](const std::string& message) {
+        if (errorText != nullptr)
+            *errorText = message;
+        return std::nullopt;
+    };
+    if (argv.empty() || argv.front().empty())
+        return failure("no program to start");
+    std::string path = argv.front();
+    if (path.find('/') == std::string::npos) {
+        path = findOnPath(path, programSearchPath());
+        if (path.empty())
+            return failure("cannot start " + argv.front() + ": " + errorMessage(ENOENT));
+    }
+    std::vector<char*> arguments;
+    for (const std::string& argument : argv)
+        arguments.push_back(const_cast<char*>(argument.c_str()));  // execve does not write
+    arguments.push_back(nullptr);
+
+    int command[2] = {-1, -1};
+    int status[2] = {-1, -1};
+    int execError[2] = {-1, -1};
+    int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    auto closeAll = [&] {
+        for (int* pipe : {command, status, execError}) {
+            closeIfOpen(pipe[0]);
+            closeIfOpen(pipe[1]);
+        }
+        closeIfOpen(devNull);
+    };
+    // A socket rather than a pipe for the commands: sending to a guardian that has gone must
+    // not raise SIGPIPE in this program.
+    if (devNull < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, command) != 0 ||
+        ::pipe2(status, O_CLOEXEC) != 0 || ::pipe2(execError, O_CLOEXEC) != 0) {
+        const int error = errno;
+        closeAll();
+        return failure("cannot start " + argv.front() + ": " + errorMessage(error));
+    }
+    const pid_t guardian = ::fork();
+    if (guardian == 0) {
+        guardianMain({command[0], status[1], execError[1], devNull}, path.c_str(), arguments.data(),
+                     environ);
+    }
+    const int forkError = errno;
+    closeIfOpen(command[0]);
+    closeIfOpen(status[1]);
+    closeIfOpen(execError[1]);
+    closeIfOpen(devNull);
+    if (guardian < 0) {
+        closeAll();
+        return failure("cannot start " + argv.front() + ": " + errorMessage(forkError));
+    }
+    // Nothing to read means the program is running; an error number means it never started.
+    GuardedProcess process(guardian, command[1], status[0]);
+    command[1] = status[0] = -1;
+    int error = 0;
+    ssize_t got = 0;
+    do {
+        got = ::read(execError[0], &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    closeIfOpen(execError[0]);
+    if (got > 0) {
+        process.wait({});
+        return failure("cannot start " + argv.front() + ": " + errorMessage(error));
+    }
+    return process;
+}
+
+GuardedProcess::GuardedProcess(GuardedProcess&& other) noexcept
+    : m_guardian(std::exchange(other.m_guardian, -1)),
+      m_commandFd(std::exchange(other.m_commandFd, -1)),
+      m_statusFd(std::exchange(other.m_statusFd, -1)),
+      m_status(other.m_status) {}
+
+GuardedProcess& GuardedProcess::operator=(GuardedProcess&& other) noexcept {
+    if (this != &other) {
+        release();
+        m_guardian = std::exchange(other.m_guardian, -1);
+        m_commandFd = std::exchange(other.m_commandFd, -1);
+        m_statusFd = std::exchange(other.m_statusFd, -1);
+        m_status = other.m_status;
+    }
+    return *this;
+}
+
+GuardedProcess::~GuardedProcess() {
+    release();
+}
+
+void GuardedProcess::release() {
+    if (m_guardian > 0) {
+        send(kKillGroup);
+        closeIfOpen(m_commandFd);
+        int status = 0;
+        while (::waitpid(m_guardian, &status, 0) < 0 && errno == EINTR) {
+        }
+        m_guardian = -1;
+    }
+    closeIfOpen(m_commandFd);
+    closeIfOpen(m_statusFd);
+}
+
+void GuardedProcess::send(char command) {
+    if (m_commandFd >= 0)
+        ::send(m_commandFd, &command, 1, MSG_NOSIGNAL);
+}
+
+void GuardedProcess::terminate() {
+    send(kTerminateGroup);
+}
+
+void GuardedProcess::kill() {
+    send(kKillGroup);
+}
+
+std::optional<int> GuardedProcess::wait(const std::function<void()>& pumpEvents) {
+    auto delay = std::chrono::milliseconds(1);
+    while (m_guardian > 0) {
+        int guardianStatus = 0;
+        const pid_t rc = ::waitpid(m_guardian, &guardianStatus, WNOHANG);
+        if (rc == m_guardian || (rc < 0 && errno != EINTR)) {
+            m_guardian = -1;
+            closeIfOpen(m_commandFd);
+            int status = 0;
+            ssize_t got = 0;
+            do {
+                got = ::read(m_statusFd, &status, sizeof status);
+            } while (got < 0 && errno == EINTR);
+            closeIfOpen(m_statusFd);
+            if (got == static_cast<ssize_t>(sizeof status))
+                m_status = status;
+            break;
+        }
+        if (rc == 0) {
+            if (pumpEvents)
+                pumpEvents();
+            std::this_thread::sleep_for(delay);
+            delay = std::min(delay * 2, std::chrono::milliseconds(10));
+        }
+    }
+    return m_status;
 }
 
 }  // namespace ferretta::platform

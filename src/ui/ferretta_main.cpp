@@ -5,14 +5,17 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTranslator>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/debug_log.h"
+#include "app/run_safety.h"
 #include "app/settings.h"
 #include "app/start_up.h"
 #include "pdf/engine/cid_map.h"
@@ -128,6 +131,10 @@ int main(int argc, char** argv) {
             stderr);
         return 1;
     }
+    // Before anything can be moved aside: what a killed run left is put back, and SIGINT,
+    // SIGTERM, SIGHUP and SIGQUIT end the program the way the tray's exit does, after the
+    // running search has unwound.
+    const std::vector<std::string> restoreProblems = app::prepareRun();
     const std::string commandLine = commandLineOf(argc, argv);
     ui::modes::FileDescriptor instanceListener;
     if (handOffToRunningInstance(commandLine, instanceListener))
@@ -172,9 +179,22 @@ int main(int argc, char** argv) {
         });
     form.setExitHandler([&form, &settings, &hooks] { exitPoint(form, settings, hooks); });
 
+    std::unique_ptr<QSocketNotifier> stopSignal;
+    if (app::stopSignalDescriptor() >= 0) {
+        stopSignal =
+            std::make_unique<QSocketNotifier>(app::stopSignalDescriptor(), QSocketNotifier::Read);
+        QObject::connect(stopSignal.get(), &QSocketNotifier::activated, &form,
+                         [&stopSignal, &form] {
+                             stopSignal->setEnabled(false);
+                             form.exitPoint();
+                         });
+    }
+
     initHotKeyModuleValues(hooks);
     startSubClass(hooks, std::move(instanceListener));
     form.stateMachine().matrixCall(ui::modes::EventStartUpDone);
+    for (const std::string& problem : restoreProblems)
+        form.host().showMessage(problem, app::MessageStyle::Exclamation);
     if (!commandLine.empty()) {
         app::acceptFolderArgument(form.host(), settings, commandLine,
                                   [&form] { form.bringToFront(); });

@@ -135,6 +135,9 @@ TEST_F(ProcessTest, ProgramsThatCannotStartFail) {
         std::string error;
         EXPECT_FALSE(startProcess(argv, &error).has_value()) << (argv.empty() ? "" : argv[0]);
         EXPECT_FALSE(error.empty());
+        error.clear();
+        EXPECT_FALSE(GuardedProcess::start(argv, &error)) << (argv.empty() ? "" : argv[0]);
+        EXPECT_FALSE(error.empty());
     }
     std::string error;
     EXPECT_FALSE(startProcess({"ferretta-no-such-program-here"}, &error));
@@ -218,6 +221,69 @@ TEST_F(ProcessTest, EndedChildrenAreReapedButTheirStatusKept) {
     ASSERT_TRUE(kept);
     EXPECT_EQ(WEXITSTATUS(*kept), 5);
     EXPECT_FALSE(waitForProcess(*first, {}));  // answered once
+}
+
+// True once the process is gone or only a zombie waiting for a parent that never reaps it.
+bool ended(pid_t pid) {
+    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+    return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
+}
+
+bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!ended(pid)) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+pid_t readPid(const fs::path& file) {
+    for (int i = 0; i < 500 && readFile(file).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return static_cast<pid_t>(std::stol("0" + readFile(file)));
+}
+
+TEST_F(ProcessTest, AGuardedProgramRunsApartAndLeavesNothingBehind) {
+    const fs::path session = m_folder / "session";
+    const fs::path background = m_folder / "background";
+    // Copies stdin to stdout, reports its session, leaves a sleeper behind and ends with 4.
+    const std::string script =
+        "cat; echo on-stdout; cut -d' ' -f6 /proc/$$/stat > \"$1\"; "
+        "sleep 300 & echo $! > \"$2\"; exit 4";
+    testing::internal::CaptureStderr();
+    std::string error;
+    auto process = GuardedProcess::start(
+        {"sh", "-c", script, "sh", session.string(), background.string()}, &error);
+    int pumps = 0;
+    const auto status = process ? process->wait([&pumps] { ++pumps; }) : std::nullopt;
+    const std::string stderrText = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(status) << error;
+    EXPECT_EQ(WEXITSTATUS(*status), 4);
+    EXPECT_GE(pumps, 1);
+    EXPECT_EQ(stderrText, "on-stdout\n");  // its stdout is our stderr; its stdin is empty
+    EXPECT_NE(std::stol("0" + readFile(session)), static_cast<long>(::getsid(0)));
+    EXPECT_TRUE(endsWithin(readPid(background), std::chrono::seconds(2)));
+}
+
+// However this program ends, SIGKILL included, the guarded group ends with it.
+TEST_F(ProcessTest, AGuardedProgramEndsWithItsCaller) {
+    const fs::path background = m_folder / "background";
+    const pid_t caller = fork();
+    ASSERT_GE(caller, 0);
+    if (caller == 0) {
+        auto process = GuardedProcess::start(
+            {"sh", "-c", "sleep 300 & echo $! > \"$1\"; wait", "sh", background.string()});
+        readPid(background);
+        ::raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(caller, &status, 0), caller);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const pid_t sleeper = readPid(background);
+    ASSERT_GT(sleeper, 0);
+    EXPECT_TRUE(endsWithin(sleeper, std::chrono::seconds(2)));
 }
 
 }  // namespace

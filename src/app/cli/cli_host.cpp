@@ -1,17 +1,10 @@
 #include "app/cli/cli_host.h"
 
-#include <csignal>
-
+#include "app/run_safety.h"
 #include "platform/cp932.h"
 
 namespace ferretta::app::cli {
 namespace {
-
-volatile std::sig_atomic_t interrupted = 0;
-
-void onInterrupt(int) {
-    interrupted = 1;
-}
 
 const char* kindOf(MessageStyle style) {
     switch (style) {
@@ -55,10 +48,9 @@ Host::RowHandle CliHost::addResult(const Hit& hit) {
 }
 
 void CliHost::doEvents() {
-    if (interrupted) {
-        interrupted = 0;
+    // A closed output (the reader went away: `| head`) ends the search as a stop does.
+    if (stopSignalReceived() || std::ferror(m_out))
         m_flags.isAbort = true;
-    }
 }
 
 std::string formatMessage(std::string_view text, MessageStyle style) {
@@ -83,13 +75,6 @@ bool CliHost::askYesNo(std::string_view text, MessageStyle style) {
     // Nobody is there to answer: the safe answer keeps what the user has.
     showMessage(text, style);
     return false;
-}
-
-void CliHost::installInterruptHandler() {
-    struct sigaction action {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
 }
 
 }  // namespace ferretta::app::cli

@@ -26,9 +26,6 @@ class CliHost : public Host {
     std::size_t hitCount() const { return m_hits; }
     bool sawError() const { return m_sawError; }
 
-    // Makes Ctrl+C a stop request that the next doEvents passes to the search.
-    static void installInterruptHandler();
-
   private:
     std::FILE* m_out;
     std::FILE* m_err;

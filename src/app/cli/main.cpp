@@ -9,6 +9,7 @@
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
 #include "app/file_types.h"
+#include "app/run_safety.h"
 #include "app/settings.h"
 #include "app/start_up.h"
 #include "pdf/engine/cid_map.h"
@@ -50,6 +51,11 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Before anything can be moved aside: what a killed run left is put back, and Ctrl+C,
+    // SIGTERM, SIGHUP and SIGQUIT stop the search the way it unwinds for the stop button.
+    for (const std::string& problem : app::prepareRun())
+        std::fputs(("ferretta-cli: warning: " + problem + "\n").c_str(), stderr);
+
     // The settings file when there is one; otherwise the program's start-up values (text
     // files with the extension TXT).
     app::Settings settings;
@@ -74,7 +80,6 @@ int main(int argc, char** argv) {
     search::SearchFlags flags;
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     app::cli::CliHost host(stdout, stderr, options.ansi, flags);
-    app::cli::CliHost::installInterruptHandler();
 
     search::Matcher matcher(settings.regular, settings.strict);
     matcher.targetStrsSplit(options.query);
@@ -131,12 +136,13 @@ int main(int argc, char** argv) {
     if (officeSession)
         searchers::office::endOfficeRun(*officeSession, host, settings);
     std::fflush(stdout);
+    const bool outputFailed = std::ferror(stdout) != 0;
 
     const std::string summary =
         search::summaryText(files, static_cast<std::int64_t>(host.hitCount()),
                             searchRuns ? std::optional<std::int64_t>(end - start) : std::nullopt);
     std::fputs((summary + "\n").c_str(), stderr);
-    if (host.sawError())
+    if (host.sawError() || outputFailed)
         return 2;
     return host.hitCount() > 0 ? 0 : 1;
 }

@@ -1,15 +1,9 @@
 #include "pdf/frontends/pdf_filter_search.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <limits>
 
 #include "app/debug_log.h"
@@ -18,6 +12,7 @@
 #include "platform/error.h"
 #include "platform/line_reader.h"
 #include "platform/process.h"
+#include "platform/restore_journal.h"
 #include "platform/unicode.h"
 #include "search/hit.h"
 #include "search/path_helpers.h"
@@ -37,10 +32,6 @@ constexpr std::int64_t kLinesPerEvents = 500;
 // or the output file itself when the PDF is called ferrettatmp.pdf).
 constexpr int kAsideAlternatives = 99;
 
-std::string errorText(int error) {
-    return std::strerror(error);
-}
-
 // A name in the PDF's folder; a bare file name stays relative.
 std::string besidePdf(std::string_view pdfPath, std::string_view name) {
     if (pdfPath.find(search::pathSeparator) == std::string_view::npos)
@@ -48,117 +39,32 @@ std::string besidePdf(std::string_view pdfPath, std::string_view name) {
     return search::folderOf(pdfPath) + search::pathSeparator + std::string(name);
 }
 
-bool anythingAt(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
-// Renames without ever replacing what stands at `to`. Answers 0 or an error number (EEXIST
-// when the name is taken).
-int renameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
-        return error;
-    // The file system has no such rename; a hard link never replaces either.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        if (::unlink(from.c_str()) == 0)
-            return 0;
-        error = errno;
-        ::unlink(to.c_str());
-        return error;
-    }
-    error = errno;
-    if (error == EEXIST)
-        return error;
-    // No hard links either (FAT, some network shares): look first. Nothing else of this
-    // program writes there meanwhile.
-    if (anythingAt(to))
-        return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
-// Keeps the user's file that stands where the filter writes, and puts it back. The destructor
-// puts it back on every way out that did not do so already, so a stop, a failure or an
-// exception never leaves it under the temporary name.
-class OutputGuard {
-  public:
-    explicit OutputGuard(std::string outPath) : m_out(std::move(outPath)) {}
-    ~OutputGuard() {
-        if (m_armed)
-            finish();
-    }
-    OutputGuard(const OutputGuard&) = delete;
-    OutputGuard& operator=(const OutputGuard&) = delete;
-
-    // Moves whatever stands at the output name aside. False (nothing moved, the filter must
-    // not run) when no free temporary name is found or the move fails.
-    bool moveAside(std::string_view pdfPath) {
-        m_armed = true;
-        if (!anythingAt(m_out))
-            return true;
-        for (int i = 0; i <= kAsideAlternatives; ++i) {
-            std::string name(filterAsideName);
-            if (i > 0)
-                name.insert(name.size() - 4, std::to_string(i));  // before ".txt"
-            const std::string aside = besidePdf(pdfPath, name);
-            if (aside == m_out)
-                continue;
-            const int error = renameNoReplace(m_out, aside);
-            if (error == 0) {
-                m_aside = aside;
-                return true;
-            }
-            if (error != EEXIST) {
-                app::logWrite(kLogPlace, "cannot move " + m_out + " aside: " + errorText(error));
-                m_armed = false;
-                return false;
-            }
-        }
-        app::logWrite(kLogPlace, "no free name to move " + m_out + " aside");
-        m_armed = false;
-        return false;
-    }
-
-    // Deletes the filter's output and moves the kept file back. False when the kept file could
-    // not be moved back; it then stays under its temporary name (logged), never lost.
-    bool finish() {
-        m_armed = false;
-        if (::unlink(m_out.c_str()) != 0 && errno != ENOENT) {
-            app::logWrite(kLogPlace, "cannot delete " + m_out + ": " + errorText(errno));
-        }
-        if (m_aside.empty())
-            return true;
-        // A plain rename: whatever the filter left under the name is its own and may go.
-        if (::rename(m_aside.c_str(), m_out.c_str()) != 0) {
-            app::logWrite(kLogPlace,
-                          "cannot move " + m_aside + " back to " + m_out + ": " + errorText(errno));
-            return false;
-        }
-        m_aside.clear();
-        return true;
-    }
-
-  private:
-    std::string m_out;
-    std::string m_aside;  // empty when nothing was moved aside
-    bool m_armed = false;
-};
-
-std::string replaceAll(std::string_view word, std::string_view from, std::string_view to) {
+// The word with every %1 and %2 replaced in one pass, so that a "%2" inside the inserted path
+// is never replaced again.
+std::string fillPlaceholders(std::string_view word, std::string_view pdfPath,
+                             std::string_view outPath) {
     std::string out;
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t next = word.find(from, at);
-        if (next == std::string_view::npos)
-            break;
-        out.append(word.substr(at, next - at));
-        out.append(to);
-        at = next + from.size();
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (word[i] == '%' && i + 1 < word.size() && (word[i + 1] == '1' || word[i + 1] == '2')) {
+            out.append(word[i + 1] == '1' ? pdfPath : outPath);
+            ++i;
+        } else {
+            out += word[i];
+        }
     }
-    out.append(word.substr(at));
     return out;
+}
+
+// "ferrettatmp.txt", then "ferrettatmp1.txt" .. "ferrettatmp99.txt", beside the PDF.
+std::vector<std::string> asideNames(std::string_view pdfPath) {
+    std::vector<std::string> names;
+    for (int i = 0; i <= kAsideAlternatives; ++i) {
+        std::string name(filterAsideName);
+        if (i > 0)
+            name.insert(name.size() - 4, std::to_string(i));  // before ".txt"
+        names.push_back(besidePdf(pdfPath, name));
+    }
+    return names;
 }
 
 }  // namespace
@@ -168,8 +74,9 @@ std::optional<std::vector<std::string>> filterCommand(std::string_view filterTem
     auto words = platform::splitCommandLine(filterTemplate);
     if (!words || words->empty())
         return std::nullopt;
+    const std::string outPath = filterOutputPath(pdfPath);
     for (std::string& word : *words)
-        word = replaceAll(word, "%1", pdfPath);
+        word = fillPlaceholders(word, pdfPath, outPath);
     return words;
 }
 
@@ -196,7 +103,11 @@ void splitAtFormFeeds(std::string_view line, std::vector<std::string_view>& piec
 
 PdfFilterSearcher::PdfFilterSearcher(app::Host& host, const app::Settings& settings,
                                      const search::Matcher& matcher, search::SearchFlags& flags)
-    : m_host(host), m_settings(settings), m_matcher(matcher), m_flags(flags) {}
+    : m_host(host),
+      m_settings(settings),
+      m_matcher(matcher),
+      m_flags(flags),
+      m_journalFolder(platform::restoreJournalFolder()) {}
 
 const platform::Regex* PdfFilterSearcher::pausePattern() {
     const std::string& source = m_settings.pdfFilterPause;
@@ -223,26 +134,26 @@ bool PdfFilterSearcher::isPageSeparator(std::string_view line) {
 
 bool PdfFilterSearcher::runFilter(const std::vector<std::string>& argv) {
     std::string error;
-    const auto pid = platform::startProcess(argv, &error);
-    if (!pid) {
+    auto filter = platform::GuardedProcess::start(argv, &error);
+    if (!filter) {
         app::logWrite(kLogPlace, error);
         return false;
     }
-    // The filter leads a session of its own, so its process group is its whole family: a
-    // stop ends a wrapper script together with the converter it runs.
+    // A stop ends the filter's whole process group: a wrapper script together with the
+    // converter it runs. Should this program end meanwhile, the group ends with it.
     bool terminated = false;
     bool killed = false;
     auto terminatedAt = std::chrono::steady_clock::now();
-    const auto status = platform::waitForProcess(*pid, [&] {
+    const auto status = filter->wait([&] {
         m_host.doEvents();
         if (!m_flags.isAbort || killed)
             return;
         if (!terminated) {
-            ::kill(-*pid, SIGTERM);
+            filter->terminate();
             terminated = true;
             terminatedAt = std::chrono::steady_clock::now();
         } else if (std::chrono::steady_clock::now() - terminatedAt > kTerminateGrace) {
-            ::kill(-*pid, SIGKILL);
+            filter->kill();
             killed = true;
         }
     });
@@ -334,16 +245,31 @@ bool PdfFilterSearcher::find_pdfFilter(const std::string& path) {
         return runError();
     }
 
+    // The user's own <base>.txt waits under a temporary name while the filter writes there;
+    // the journal brings it back even when this program dies meanwhile.
     const std::string outPath = filterOutputPath(path);
-    OutputGuard guard(outPath);
-    if (!guard.moveAside(path))
+    platform::SetAsideFile kept(m_journalFolder);
+    std::string why;
+    if (!kept.moveAside(outPath, asideNames(path), &why)) {
+        app::logWrite(kLogPlace, why);
         return runError();
+    }
+    // Deletes the filter's output (a file, or whatever it made there) and puts the user's file
+    // back; false when that file could not be put back.
+    auto finish = [&] {
+        if (!platform::removeAnythingAt(outPath, &why))
+            app::logWrite(kLogPlace, "cannot delete " + outPath + ": " + why);
+        if (kept.putBack(&why))
+            return true;
+        app::logWrite(kLogPlace, why);
+        return false;
+    };
     if (!runFilter(*argv)) {
-        guard.finish();
+        finish();
         return startError();
     }
     if (m_flags.isAbort) {
-        guard.finish();
+        finish();
         return false;
     }
 
@@ -354,7 +280,7 @@ bool PdfFilterSearcher::find_pdfFilter(const std::string& path) {
         // The output cannot be opened or read; the reader has closed it.
         app::logWrite(kLogPlace, failure.what());
     }
-    const bool restored = guard.finish();
+    const bool restored = finish();
     if (result == RunResult::Stopped)
         return false;
     if (result == RunResult::NoOutput || !restored)

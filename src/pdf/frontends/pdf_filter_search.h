@@ -5,6 +5,7 @@
 // path; it must write the PDF's text beside it as "<base name>.txt". The text is read line by
 // line; lines matching pdfFilterPause mark page breaks, so every hit gets the page it is on.
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,10 +30,12 @@ inline constexpr std::string_view filterRunErrorText =
     "PDFファイルのフィルタ検索でエラーが発生しました。\r設定を確認してください";
 
 // The argument vector of the filter for one PDF: the template is split into words by shell
-// quoting rules (no shell runs it), then every %1 in every word becomes the path. So a path
-// with blanks, quotes or "$(...)" always reaches the filter as (part of) one argument, and a
-// %1 inside the path is not replaced again. A template without %1 runs unchanged. nullopt
-// when the template has an unclosed quote or no words.
+// quoting rules (no shell runs it), then every %1 in every word becomes the PDF's path and
+// every %2 the path of the text file the search reads (filterOutputPath), so both
+// "pdftotext %1" and "pdftotext %1 %2" work. A path with blanks, quotes or "$(...)" always
+// reaches the filter as (part of) one argument, and a %1 or %2 inside a path is not replaced
+// again. A template without them runs unchanged. nullopt when the template has an unclosed
+// quote or no words.
 std::optional<std::vector<std::string>> filterCommand(std::string_view filterTemplate,
                                                       std::string_view pdfPath);
 
@@ -54,20 +57,26 @@ class PdfFilterSearcher {
     // Runs the filter over the PDF, waits for it with the user interface alive, and reports
     // every matching line (icon 13, the file name, the line, the path, the page). A file
     // already standing under the output name is moved aside for the run and is always moved
-    // back, whatever happens: failure, missing output, stop; it is never overwritten.
+    // back, whatever happens: failure, missing output, stop, a folder the filter made there;
+    // it is never overwritten. The move is recorded in the restore journal first, so that a
+    // run killed meanwhile is put right at the next start of either program.
     // Answers true when the file was searched. False, after telling the user:
     // - the filter cannot be started (no template, unclosed quote, program not found): the
     //   start message, once per search (flags.filterErrorShown);
     // - the output is missing or unreadable, a file cannot be moved, the page-break pattern
     //   is invalid: the run message, for every such file.
     // False without a message when the search is stopped; a filter still running then is
-    // ended (its whole process group, terminated, then killed after a grace period).
+    // ended (its whole process group, terminated, then killed after a grace period). The
+    // group also ends when this program ends, however it ends.
     bool find_pdfFilter(const std::string& path);
 
     // True when the line is a page break: it matches pdfFilterPause somewhere. An empty
     // pattern marks no page breaks (all hits are on page 1). Throws ferretta::Error (kind
     // InvalidPattern) when the pattern does not compile.
     bool isPageSeparator(std::string_view line);
+
+    // The restore journal's folder (platform::restoreJournalFolder unless set here).
+    void setJournalFolder(std::filesystem::path folder) { m_journalFolder = std::move(folder); }
 
   private:
     enum class RunResult { Searched, Stopped, NoOutput };
@@ -86,6 +95,7 @@ class PdfFilterSearcher {
     std::string m_pauseSource;
     bool m_pauseCompiled = false;
     std::vector<std::string_view> m_pieces;
+    std::filesystem::path m_journalFolder;
 };
 
 }  // namespace ferretta::pdf

@@ -1,54 +1,10 @@
 #include "pdf/frontends/pdf_viewer.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "app/debug_log.h"
 #include "platform/process.h"
 #include "search/hit.h"
 
 namespace ferretta::pdf {
-namespace {
-
-// The PATH a shell uses when the environment has none.
-std::string defaultSearchPath() {
-    const std::size_t size = ::confstr(_CS_PATH, nullptr, 0);
-    if (size == 0)
-        return "/bin:/usr/bin";
-    std::string path(size, '\0');
-    ::confstr(_CS_PATH, path.data(), size);
-    path.resize(size - 1);  // the terminating NUL
-    return path;
-}
-
-bool isExecutableFile(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-           ::access(path.c_str(), X_OK) == 0;
-}
-
-}  // namespace
-
-std::string findOnPath(std::string_view name, std::string_view searchPath) {
-    if (name.empty() || name.find('/') != std::string_view::npos)
-        return {};
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t colon = searchPath.find(':', at);
-        std::string folder(
-            searchPath.substr(at, colon == std::string_view::npos ? colon : colon - at));
-        if (folder.empty())
-            folder = ".";
-        std::string candidate = folder + (folder.back() == '/' ? "" : "/") + std::string(name);
-        if (isExecutableFile(candidate))
-            return candidate;
-        if (colon == std::string_view::npos)
-            return {};
-        at = colon + 1;
-    }
-}
 
 std::vector<std::string> viewerCommand(PdfViewerKind kind, std::string_view program,
                                        std::string_view pdfPath, std::int32_t page) {
@@ -89,8 +45,7 @@ bool PdfViewer::isFullAcrobat() {
 }
 
 std::string PdfViewer::getAcrobatExePath() {
-    const char* environmentPath = std::getenv("PATH");
-    const std::string searchPath = environmentPath ? environmentPath : defaultSearchPath();
+    const std::string searchPath = platform::programSearchPath();
     for (const PdfViewerChoice& choice : pageViewers) {
         std::string found = findOnPath(choice.program, searchPath);
         if (!found.empty()) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/host.h"
+#include "platform/process.h"
 
 namespace ferretta::pdf {
 
@@ -29,10 +30,7 @@ inline constexpr PdfViewerChoice pageViewers[] = {
 };
 inline constexpr std::string_view desktopOpener = "xdg-open";
 
-// The full path of an executable regular file called `name` in the first folder of the
-// colon-separated list that holds one (an empty entry is the current folder, as for a shell).
-// Empty when there is none or the name is empty or holds a '/'.
-std::string findOnPath(std::string_view name, std::string_view searchPath);
+using platform::findOnPath;
 
 // The argument vector that opens the PDF at the page (1 = first; anything below counts as 1)
 // with the viewer program. The desktop handler gets no page. A path that starts with '-' is

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "platform/office/libreoffice_text.h"
+#include "platform/process.h"
 #include "platform/unicode.h"
 
 extern char** environ;
@@ -99,17 +100,8 @@ css::uno::Reference<css::uno::XComponentContext> localContext() {
     ::setpgid(0, 0);
     // Keep no other descriptor of ours (other offices' guard pipes above all) open in the
     // office, or their guardians would never see the end of file.
-    int keep[] = {guardRead, out, devNull};
-    std::sort(std::begin(keep), std::end(keep));
-    unsigned first = 3;
-    for (const int fd : keep) {
-        if (fd >= static_cast<int>(first)) {
-            if (static_cast<unsigned>(fd) > first)
-                ::close_range(first, static_cast<unsigned>(fd) - 1, 0);
-            first = static_cast<unsigned>(fd) + 1;
-        }
-    }
-    ::close_range(first, ~0U, 0);
+    const int keep[] = {guardRead, out, devNull};
+    closeDescriptorsExcept(keep);
 
     const pid_t office = ::fork();
     if (office == 0) {

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Several functions run only through trap or waitFor, which shellcheck cannot follow.
+# shellcheck disable=SC2317
+# The real window ended by a signal in the middle of a PDF filter run started with keys typed
+# on a virtual X server: while the filter runs (SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGKILL) and
+# while its text is read (SIGTERM). Each time the user's a.txt, moved aside for the filter, must
+# be back (after SIGKILL: once the window is started again), the filter and the child it
+# started must be gone, and no temporary file or journal entry may be left.
+#
+# Usage: filter_signal_check.sh /path/to/ferretta
+# Exit 0 when every check passed, 1 with a message on the first failure, 77 (skipped) when
+# xvfb-run or xdotool is missing.
+set -u
+
+# shellcheck source=tests/ui/xvfb/xvfb_common.sh
+source "$(dirname "$0")/xvfb_common.sh"
+requireFerretta "${1:-}"
+runUnderXvfb
+
+workDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-signal.XXXXXX")
+ferrettaPid=""
+cleanup() {
+    stopProcess "$ferrettaPid"
+    rm -rf "$workDir"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+docs="$workDir/docs"
+notes="the user's own notes"
+mkdir -p "$docs" "$workDir/home"
+printf '%%PDF' >"$docs/a.pdf"
+# "running": writes its text, starts a child and waits; "reading": a long text without hits,
+# then a mark just before it ends.
+cat >"$workDir/filter.sh" <<EOF
+if [ "\$2" = running ]; then
+    echo alpha > "\${1%.*}.txt"; sleep 300 & echo \$! > '$workDir/sleeper'; wait
+else
+    seq 3000000 > "\${1%.*}.txt"; : > '$workDir/written'
+fi
+EOF
+export FERRETTA_HOME="$workDir/home" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8
+
+configure() {
+    printf '[Search]\r\nDir0=%s\r\nSubFolder=0\r\ntargetFileType13=True\r\npdfOwnEngine=0\r\npdfFilterPath=sh %s %%1 %s\r\n' \
+        "$docs" "$workDir/filter.sh" "$1" >"$FERRETTA_HOME/frtta.ini"
+}
+mainWindow() { xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null | head -n 1; }
+hasWindow() { [[ -n "$(mainWindow)" ]]; }
+hasEnded() { ! kill -0 "$1" 2>/dev/null; }
+isFile() { [[ -f "$1" ]]; }
+notesBack() { [[ "$(cat "$docs/a.txt" 2>/dev/null)" == "$notes" ]]; }
+processEnded() { [[ ! -e /proc/$1 ]] || grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
+
+startWindow() {
+    "$ferretta" >>"$workDir/ferretta.log" 2>&1 &
+    ferrettaPid=$!
+    waitFor 10 hasWindow || fail "the window was not mapped within 10 s"
+}
+# Types the word into the compact window and presses its search button's key, Alt+F.
+search() {
+    local window
+    window=$(mainWindow)
+    timeout 3 xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+    xdotool type --delay 20 alpha
+    xdotool key alt+f
+}
+checkClean() {
+    local what=$1
+    notesBack || fail "$what: a.txt is not the user's file: $(head -c 80 "$docs/a.txt" 2>&1)"
+    compgen -G "$docs/ferrettatmp*" >/dev/null && fail "$what: a temporary file was left: $(ls "$docs")"
+    [[ -z "$(ls -A "$FERRETTA_HOME/restore" 2>/dev/null)" ]] || fail "$what: a journal entry was left"
+    echo "$what: a.txt back, nothing left"
+}
+
+for signal in TERM HUP INT QUIT KILL; do
+    configure running
+    echo "$notes" >"$docs/a.txt"
+    rm -f "$workDir/sleeper"
+    startWindow
+    search
+    waitFor 10 isFile "$workDir/sleeper" || fail "SIG$signal: the filter did not start"
+    notesBack && fail "SIG$signal: a.txt was not moved aside for the filter"
+    sleeper=$(cat "$workDir/sleeper")
+    kill "-$signal" "$ferrettaPid"
+    waitFor 10 hasEnded "$ferrettaPid" || fail "SIG$signal while the filter runs: the window did not end"
+    wait "$ferrettaPid" 2>/dev/null
+    ferrettaPid=""
+    waitFor 3 processEnded "$sleeper" || fail "SIG$signal: the filter's child is still running"
+    if [[ $signal == KILL ]]; then
+        notesBack && fail "SIGKILL: a.txt came back without a start"
+        startWindow # the next start puts it back
+        waitFor 5 notesBack || fail "SIGKILL: the next start did not put a.txt back"
+        stopProcess "$ferrettaPid"
+        ferrettaPid=""
+    fi
+    checkClean "SIG$signal while the filter runs"
+done
+
+configure reading
+echo "$notes" >"$docs/a.txt"
+rm -f "$workDir/written"
+startWindow
+search
+waitFor 20 isFile "$workDir/written" || fail "the filter did not write its text"
+kill -TERM "$ferrettaPid"
+waitFor 10 hasEnded "$ferrettaPid" || fail "SIGTERM while reading: the window did not end"
+ferrettaPid=""
+checkClean "SIGTERM while the text is read"
+
+echo "PASS: the window ended by signals during a filter run leaves the user's file in place"
+exit 0
