@@ -1,0 +1,173 @@
+// The index must never leave out a document in which the matcher finds the words: random
+// documents and queries over characters that fold, that have no CP932 form, that share a code,
+// and whose second byte is ASCII, checked against a real FTS5 table.
+#include "cache/index_text.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+#include "cache/sqlite_db.h"
+#include "platform/unicode.h"
+#include "platform/width_fold.h"
+#include "search/query.h"
+
+namespace ferretta::cache {
+namespace {
+
+const std::vector<std::string> kPieces = {
+    "a",  "B",  "c", "x",  "Y",  "1",  " ",  "\"", "?",    "-",  "ＡＢ",
+    "ｃ", "ア", "ｱ", "ガ", "ｶﾞ", "ソ", "表", "能", "日本", "語", "の",
+    "〜", "～", "é", "😀",  "∵",  "髙", "ﾞ",  "\r", "\n",   "ｰ",
+};
+
+std::string randomText(std::mt19937& random, int pieces) {
+    std::string text;
+    for (int i = 0; i < pieces; ++i)
+        text += kPieces[random() % kPieces.size()];
+    return text;
+}
+
+// A word taken from a text (so that it hits) or made up.
+std::string randomWord(std::mt19937& random, const std::string& text) {
+    const std::u16string text16 = platform::utf8ToUtf16(text);
+    if (random() % 3 != 0 && text16.size() > 3) {
+        const std::size_t length = 3 + random() % 4;
+        const std::size_t at = random() % (text16.size() - 3);
+        std::string word = platform::utf16ToUtf8(text16.substr(at, length));
+        if (word.find_first_of(" \r\n") == std::string::npos)
+            return word;
+    }
+    std::string word;
+    while (platform::utf8ToUtf16(word).size() < 3) {
+        std::string piece = kPieces[random() % kPieces.size()];
+        if (piece.find_first_of(" \r\n") == std::string::npos)
+            word += piece;
+    }
+    return word;
+}
+
+class IndexTest : public ::testing::Test {
+  protected:
+    IndexTest() : m_db(":memory:", 0) {
+        m_db.exec(
+            "CREATE VIRTUAL TABLE folded USING fts5(text, round_trip, content='', detail=none, "
+            "tokenize='trigram case_sensitive 1')");
+    }
+    void add(std::int64_t id, const Extract& extract) {
+        const IndexForms forms = indexForms(extract);
+        Statement(m_db.handle(), "INSERT INTO folded(rowid, text, round_trip) VALUES(?1, ?2, ?3)")
+            .bind(1, id)
+            .bind(2, forms.folded)
+            .bind(3, forms.roundTrip)
+            .run();
+    }
+    std::set<std::int64_t> match(const std::string& expression) {
+        std::set<std::int64_t> ids;
+        Statement statement(m_db.handle(), "SELECT rowid FROM folded WHERE folded MATCH ?1");
+        statement.bind(1, expression);
+        while (statement.step())
+            ids.insert(statement.integer(0));
+        return ids;
+    }
+    Database m_db;
+};
+
+TEST_F(IndexTest, NeverLeavesOutADocumentTheMatcherFindsTheWordsIn) {
+    std::mt19937 random(20240601);
+    std::vector<Extract> documents(300);
+    for (std::size_t id = 0; id < documents.size(); ++id) {
+        for (int unit = 0, units = 1 + static_cast<int>(random() % 3); unit < units; ++unit)
+            documents[id].units.push_back({unit, 0, 0, randomText(random, 2 + random() % 12), ""});
+        add(static_cast<std::int64_t>(id), documents[id]);
+    }
+    int narrowed = 0;
+    int leftOut = 0;
+    for (int round = 0; round < 400; ++round) {
+        const auto& source = documents[random() % documents.size()].units.front().text;
+        IndexQuery query;
+        query.all = random() % 2 == 0;
+        for (int i = 0, n = 1 + static_cast<int>(random() % 3); i < n; ++i)
+            query.words.push_back(randomWord(random, source));
+        std::string typed = query.all ? "&& " : "";
+        for (const auto& word : query.words)
+            typed += word + " ";
+        const auto expression = matchExpression(query);
+        if (!expression)
+            continue;
+        ++narrowed;
+        const std::set<std::int64_t> found = match(*expression);
+        for (const bool strict : {false, true}) {
+            search::Matcher matcher(false, strict);
+            matcher.targetStrsSplit(typed);
+            for (std::size_t id = 0; id < documents.size(); ++id) {
+                bool hit = false;
+                for (const Unit& unit : documents[id].units)
+                    hit = hit || matcher.smartFind(unit.text) != 0;
+                // The Excel search: each folded word inside a folded cell, AND or OR.
+                int contained = 0;
+                for (const auto& word : query.words) {
+                    const auto folded = platform::foldForMatch(platform::utf8ToUtf16(word));
+                    for (const Unit& unit : documents[id].units) {
+                        if (platform::foldForMatch(platform::utf8ToUtf16(unit.text)).find(folded) !=
+                            std::u16string::npos) {
+                            ++contained;
+                            break;
+                        }
+                    }
+                }
+                hit = hit || contained == (query.all ? static_cast<int>(query.words.size()) : 1) ||
+                      (!query.all && contained > 0);
+                if (hit) {
+                    EXPECT_TRUE(found.count(static_cast<std::int64_t>(id)))
+                        << "query [" << typed << "] strict " << strict << " document "
+                        << documents[id].units.front().text;
+                } else {
+                    leftOut += found.count(static_cast<std::int64_t>(id)) ? 0 : 1;
+                }
+            }
+        }
+    }
+    // The test is only worth something when the index really narrows.
+    EXPECT_GT(narrowed, 200);
+    EXPECT_GT(leftOut, narrowed * 100);
+}
+
+TEST_F(IndexTest, ByteWiseMatchesThatNoFoldedTextShows) {
+    struct Case {
+        const char* text;
+        const char* word;
+    };
+    const Case cases[] = {
+        {"xアBCDy", "ABCD"},       // ア is 83 41: "ABCD" starts at its second byte
+        {"表示です", "\\示です"},  // 表 is 95 5C
+        {"波〜線", "波～線"},      // hits once 〜 and ～ share a CP932 code
+        {"東京ＡＢＣ", "京abc"},
+    };
+    std::int64_t id = 0;
+    for (const Case& c : cases) {
+        search::Matcher matcher(false, true);
+        matcher.targetStrsSplit(c.word);
+        const bool hit = matcher.smartFind(c.text) != 0;
+        add(++id, Extract{{}, {{1, 0, 0, c.text, ""}}, 0, ""});
+        const auto expression = matchExpression({{c.word}, false});
+        ASSERT_TRUE(expression) << c.word;
+        if (hit) {
+            EXPECT_TRUE(match(*expression).count(id)) << c.text << " / " << c.word;
+        }
+    }
+}
+
+TEST(MatchExpression, WhatTheIndexCannotNarrow) {
+    EXPECT_FALSE(matchExpression({{}, false}));
+    EXPECT_FALSE(matchExpression({{"ab"}, false}));         // fewer than three characters
+    EXPECT_FALSE(matchExpression({{"abc", "xy"}, false}));  // OR with a short word
+    EXPECT_TRUE(matchExpression({{"abcd", "xy"}, true}));   // AND: the short word is skipped
+    EXPECT_FALSE(matchExpression({{"ab", "xy"}, true}));
+    EXPECT_TRUE(matchExpression({{"日本語"}, false}));
+    EXPECT_TRUE(matchExpression({{"\"quoted\""}, false}));  // quotes are escaped
+}
+
+}  // namespace
+}  // namespace ferretta::cache
