@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <utility>
 
@@ -20,6 +21,9 @@ constexpr int kReaderBusyMs = 1000;
 constexpr int kWriterBusyMs = 5000;
 // store() waits while more than this is waiting to be written.
 constexpr std::size_t kMaxPendingBytes = 64u << 20;
+// The writer gathers documents for this long, or this much text, before it writes them.
+constexpr std::chrono::milliseconds kGatherTime{300};
+constexpr std::size_t kBatchBytes = 16u << 20;
 // Emptying to this part of the limit keeps the next few searches from emptying again.
 constexpr std::int64_t kEvictToPercent = 80;
 
@@ -413,6 +417,8 @@ void DocumentCache::flush() {
     queueTouched();
     std::unique_lock lock(m_queueMutex);
     const std::uint64_t wanted = m_queued;
+    m_flushWanted = true;
+    m_queueChanged.notify_all();
     m_queueChanged.wait(lock, [&] { return m_written >= wanted || !m_writer.joinable(); });
 }
 
@@ -444,6 +450,12 @@ void DocumentCache::writerLoop() {
         m_queueChanged.wait(lock, [&] { return m_stopping || m_written < m_queued; });
         if (m_written >= m_queued)
             return;  // stopping with nothing left
+        // Documents come one by one; written together they make one transaction and one
+        // piece of index instead of many small ones.
+        m_queueChanged.wait_for(lock, kGatherTime, [&] {
+            return m_stopping || m_flushWanted || m_pendingBytes >= kBatchBytes;
+        });
+        m_flushWanted = false;
         auto batch = std::exchange(m_pending, std::make_unique<Pending>());
         m_pendingBytes = 0;
         const std::uint64_t stamp = m_queued;

@@ -146,6 +146,7 @@ class DocumentCache {
     std::uint64_t m_queued = 0;   // batches handed over
     std::uint64_t m_written = 0;  // batches the writer has finished with
     bool m_stopping = false;
+    bool m_flushWanted = false;
     std::thread m_writer;
     std::int64_t m_grownSinceCheck = 0;
 };
