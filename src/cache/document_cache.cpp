@@ -20,10 +20,10 @@ constexpr std::int64_t kSchemaVersion = 1;
 constexpr int kReaderBusyMs = 1000;
 constexpr int kWriterBusyMs = 5000;
 // store() waits while more than this is waiting to be written.
-constexpr std::size_t kMaxPendingBytes = 64u << 20;
+constexpr std::size_t kMaxPendingBytes = 24u << 20;
 // The writer gathers documents for this long, or this much text, before it writes them.
 constexpr std::chrono::milliseconds kGatherTime{300};
-constexpr std::size_t kBatchBytes = 16u << 20;
+constexpr std::size_t kBatchBytes = 8u << 20;
 // Emptying to this part of the limit keeps the next few searches from emptying again.
 constexpr std::int64_t kEvictToPercent = 80;
 
@@ -116,6 +116,10 @@ void createSchema(Database& db) {
         if (db.integer("PRAGMA user_version") != 0)
             return;  // another process made it meanwhile
         db.exec(kSchema);
+        // The index gathers new entries in memory up to this size before writing them as a
+        // piece of its own; the default (1 MB) makes many small pieces that are merged again
+        // and again.
+        db.exec("INSERT INTO folded(folded, rank) VALUES('hashsize', 16777216)");
         Statement(db.handle(), "INSERT INTO meta(name, value) VALUES('conversions', ?1)")
             .bind(1, fingerprintText())
             .run();
@@ -467,6 +471,7 @@ void DocumentCache::writerLoop() {
                 if (!db) {
                     db = std::make_unique<Database>(m_file, kWriterBusyMs);
                     db->exec("PRAGMA synchronous = NORMAL");
+                    db->exec("PRAGMA cache_size = -16384");  // 16 MB for the index's merges
                 }
                 write(*db, *batch);
             } catch (const SqliteError& failure) {
