@@ -1,7 +1,9 @@
 #include "platform/cp932.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/unicode.h"
 
@@ -22,8 +24,26 @@ constexpr int trailIndex(unsigned char b) {
     return b < 0x7F ? b - 0x40 : b - 0x41;
 }
 
-inline std::uint16_t encodeUnit(char16_t ch) {
-    return kEncodePage[kEncodePageIndex[ch >> 8]][ch & 0xFF];
+std::uint16_t bestFitCode(char16_t ch) {
+    const auto* const end = std::end(kBestFit);
+    const auto* it =
+        std::lower_bound(std::begin(kBestFit), end, ch,
+                         [](const BestFit& entry, char16_t c) { return entry.ch < c; });
+    return it != end && it->ch == ch ? it->code : kNoCode;
+}
+
+inline std::uint16_t encodeUnit(char16_t ch, Cp932Fallback fallback) {
+    const std::uint16_t code = kEncodePage[kEncodePageIndex[ch >> 8]][ch & 0xFF];
+    return code == kNoCode && fallback == Cp932Fallback::BestFit ? bestFitCode(ch) : code;
+}
+
+// The row of kWrittenCode for a lead byte, or -1 when none of its codes has a duplicate.
+int duplicateRow(unsigned char lead) {
+    for (std::size_t i = 0; i < std::size(kDuplicateLeads); ++i) {
+        if (kDuplicateLeads[i] == lead)
+            return static_cast<int>(i);
+    }
+    return -1;
 }
 
 constexpr bool isHighSurrogate(char16_t ch) {
@@ -47,8 +67,61 @@ char16_t cp932CodeToUnicode(std::uint16_t code) {
     return static_cast<char16_t>(kDoubleByte[row][trailIndex(trail)]);
 }
 
-std::uint16_t unicodeToCp932Code(char16_t ch) {
-    return encodeUnit(ch);
+std::uint16_t unicodeToCp932Code(char16_t ch, Cp932Fallback fallback) {
+    return encodeUnit(ch, fallback);
+}
+
+std::uint16_t cp932WrittenCode(std::uint16_t code) {
+    const int row = duplicateRow(static_cast<unsigned char>(code >> 8));
+    const auto trail = static_cast<unsigned char>(code & 0xFF);
+    if (row < 0 || !isTrailByte(trail))
+        return code;
+    const std::uint16_t written = kWrittenCode[row][trailIndex(trail)];
+    return written != 0 ? written : code;
+}
+
+bool cp932CodeHasDuplicates(std::uint16_t code) {
+    static const std::vector<bool> written = [] {
+        std::vector<bool> set(0x10000, false);
+        for (const auto& row : kWrittenCode) {
+            for (const std::uint16_t target : row) {
+                if (target != 0)
+                    set[target] = true;
+            }
+        }
+        return set;
+    }();
+    return written[code];
+}
+
+bool normalizeCp932Duplicates(std::string_view text, std::string& out) {
+    // Most texts hold none of the few lead bytes in question: find that out without walking
+    // the characters.
+    const auto isDuplicateLead = [](char c) {
+        return std::find(std::begin(kDuplicateLeads), std::end(kDuplicateLeads),
+                         static_cast<unsigned char>(c)) != std::end(kDuplicateLeads);
+    };
+    if (std::none_of(text.begin(), text.end(), isDuplicateLead))
+        return false;
+    bool changed = false;
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (kLeadRow[b] < 0 || i + 1 == n || !isTrailByte(static_cast<unsigned char>(text[i + 1])))
+            continue;
+        const auto code =
+            static_cast<std::uint16_t>(b << 8 | static_cast<unsigned char>(text[i + 1]));
+        const std::uint16_t written = isDuplicateLead(text[i]) ? cp932WrittenCode(code) : code;
+        if (written != code) {
+            if (!changed)
+                out.assign(text);
+            changed = true;
+            out[i] = static_cast<char>(written >> 8);
+            out[i + 1] = static_cast<char>(written & 0xFF);
+        }
+        ++i;
+    }
+    return changed;
 }
 
 std::u16string cp932ToUtf16(std::string_view bytes) {
@@ -154,7 +227,7 @@ std::string cp932ToUtf8(std::string_view bytes) {
     return out;
 }
 
-std::string utf16ToCp932(std::u16string_view text) {
+std::string utf16ToCp932(std::u16string_view text, Cp932Fallback fallback) {
     std::string out;
     // At most two bytes per unit; the string is shrunk once at the end.
     out.resize(text.size() * 2);
@@ -166,7 +239,7 @@ std::string utf16ToCp932(std::u16string_view text) {
             *dst++ = static_cast<char>(ch);
             continue;
         }
-        const std::uint16_t code = encodeUnit(ch);
+        const std::uint16_t code = encodeUnit(ch, fallback);
         if (code == kNoCode) {
             if (isHighSurrogate(ch) && i + 1 < n && isLowSurrogate(text[i + 1])) {
                 ++i;  // one character, one '?'
@@ -183,7 +256,7 @@ std::string utf16ToCp932(std::u16string_view text) {
     return out;
 }
 
-std::string utf8ToCp932(std::string_view text) {
+std::string utf8ToCp932(std::string_view text, Cp932Fallback fallback) {
     std::size_t asciiPrefix = 0;
     while (asciiPrefix < text.size() && static_cast<unsigned char>(text[asciiPrefix]) < 0x80) {
         ++asciiPrefix;
@@ -191,10 +264,10 @@ std::string utf8ToCp932(std::string_view text) {
     if (asciiPrefix == text.size()) {
         return std::string(text);
     }
-    return utf16ToCp932(utf8ToUtf16(text));
+    return utf16ToCp932(utf8ToUtf16(text), fallback);
 }
 
-std::size_t cp932Length(std::u16string_view text) {
+std::size_t cp932Length(std::u16string_view text, Cp932Fallback fallback) {
     std::size_t length = 0;
     const std::size_t n = text.size();
     for (std::size_t i = 0; i < n; ++i) {
@@ -203,7 +276,7 @@ std::size_t cp932Length(std::u16string_view text) {
             ++length;
             continue;
         }
-        const std::uint16_t code = encodeUnit(ch);
+        const std::uint16_t code = encodeUnit(ch, fallback);
         if (code == kNoCode) {
             if (isHighSurrogate(ch) && i + 1 < n && isLowSurrogate(text[i + 1])) {
                 ++i;

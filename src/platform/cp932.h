@@ -17,10 +17,34 @@ constexpr bool isCp932LeadByte(unsigned char b) {
 // (lead << 8 | trail). Answers 0xFFFF for a code with no character.
 char16_t cp932CodeToUnicode(std::uint16_t code);
 
+// What the encoder writes for a character without a CP932 code of its own.
+enum class Cp932Fallback {
+    // '?': for names, paths and files, which must never turn into another existing name.
+    QuestionMark,
+    // Windows' best-fit form where there is one (U+301C -> 0x8160, U+2212 -> 0x817C,
+    // U+00E9 -> 'e', ...), else '?': the ANSI form that text is matched in.
+    BestFit,
+};
+
 // The CP932 code of a UTF-16 code unit (single-byte codes are < 0x100); 0xFFFF when the
-// character has no CP932 form. Where Windows has two codes for one character (NEC and IBM
-// duplicates) the one Windows writes is answered.
-std::uint16_t unicodeToCp932Code(char16_t ch);
+// character has no CP932 form (with BestFit: not even a best-fit one). Where Windows has two
+// codes for one character (NEC and IBM duplicates) the one Windows writes is answered.
+std::uint16_t unicodeToCp932Code(char16_t ch, Cp932Fallback fallback = Cp932Fallback::QuestionMark);
+
+// The code the encoder writes for the character of a double-byte code: the code itself, except
+// for the characters with two or three codes (NEC row 13, NEC-selected IBM and IBM extensions,
+// e.g. 0xEEE0 and 0xFBFC for the same ideograph), where it is the one Windows writes.
+std::uint16_t cp932WrittenCode(std::uint16_t code);
+
+// True for a code the encoder writes whose character other codes decode to as well (0xFBFC,
+// 0x81E6 ...): where a line holds this code after normalizeCp932Duplicates, its bytes may
+// have been another code before.
+bool cp932CodeHasDuplicates(std::uint16_t code);
+
+// Writes `text` with every duplicate code replaced by the code the encoder writes for its
+// character (cp932WrittenCode), walking it character by character from its start; lengths and
+// all other bytes stay. Answers false, leaving `out` alone, when there is nothing to replace.
+bool normalizeCp932Duplicates(std::string_view text, std::string& out);
 
 // Decodes CP932 bytes. A double-byte code with no character becomes U+30FB (as Windows does);
 // so does a lead byte followed by a byte that cannot be a trail byte (0x00-0x3F, 0x7F,
@@ -30,14 +54,16 @@ std::uint16_t unicodeToCp932Code(char16_t ch);
 std::u16string cp932ToUtf16(std::string_view bytes);
 std::string cp932ToUtf8(std::string_view bytes);
 
-// Encodes to CP932. A character with no CP932 form becomes '?' (a surrogate pair gives one
-// '?', an unpaired surrogate one '?' too). There is no best-fit mapping: U+00A5, U+203E,
-// U+301C ... have no form. Never fails.
-std::string utf16ToCp932(std::u16string_view text);
-std::string utf8ToCp932(std::string_view text);
+// Encodes to CP932. A character with no CP932 form becomes its best-fit form when asked for,
+// else '?' (a surrogate pair gives one '?', an unpaired surrogate one '?' too). Never fails.
+std::string utf16ToCp932(std::u16string_view text,
+                         Cp932Fallback fallback = Cp932Fallback::QuestionMark);
+std::string utf8ToCp932(std::string_view text,
+                        Cp932Fallback fallback = Cp932Fallback::QuestionMark);
 
-// The byte length of the CP932 form of the text (what utf16ToCp932(text).size() answers),
-// without building it.
-std::size_t cp932Length(std::u16string_view text);
+// The byte length of the CP932 form of the text (what utf16ToCp932(text, fallback).size()
+// answers), without building it.
+std::size_t cp932Length(std::u16string_view text,
+                        Cp932Fallback fallback = Cp932Fallback::QuestionMark);
 
 }  // namespace ferretta::platform

@@ -90,9 +90,8 @@ const std::map<std::uint16_t, std::uint16_t> kDecodingDifferences = {
     {0x80, 0x0080}, {0xA0, 0xF8F0}, {0xFD, 0xF8F1}, {0xFE, 0xF8F2}, {0xFF, 0xF8F3},
 };
 
-// Encoding: the same five in the other direction, and the characters glibc writes one way
-// (JIS X 0208's own reading of a code whose Windows character is another), which Windows
-// does not convert without best-fit mapping.
+// Encoding: the same five in the other direction, and the characters glibc writes with the JIS
+// reading of a code whose Windows character is another: for us only their best-fit forms.
 const std::map<char16_t, std::uint16_t> kEncodingDifferences = {
     {u'\u0080', 0x80},  {u'\uF8F0', 0xA0},  {u'\uF8F1', 0xFD}, {u'\uF8F2', 0xFE},
     {u'\uF8F3', 0xFF},  {u'\u00A2', kNone},  // ¢ (glibc 0x8191, which Windows reads as U+FFE0 ￠)
@@ -125,26 +124,39 @@ TEST(Cp932Table, DecodingMatchesGlibcExceptKnownDifferences) {
     EXPECT_EQ(defined, 196 + 6879 + 83 + 374 + 388 + 1880);
 }
 
+// Without a code of its own a character is '?', or with BestFit its best-fit form; glibc
+// writes the JIS reading for the characters of kEncodingDifferences, which is their best fit.
 TEST(Cp932Table, EncodingMatchesGlibcExceptKnownDifferences) {
     GlibcCp932 glibc;
     ASSERT_TRUE(glibc.ok());
     int mismatches = 0;
     for (unsigned u = 0; u < 0x10000 && mismatches < 20; ++u) {
         const auto ch = static_cast<char16_t>(u);
-        std::uint16_t expected = glibc.encode(ch);
+        const std::uint16_t fromGlibc = glibc.encode(ch);
+        std::uint16_t expected = fromGlibc;
         const auto known = kEncodingDifferences.find(ch);
         if (known != kEncodingDifferences.end()) {
             EXPECT_NE(expected, known->second) << std::hex << "U+" << u << ": glibc changed";
             expected = known->second;
         }
-        if (unicodeToCp932Code(ch) != expected) {
+        const std::uint16_t strict = unicodeToCp932Code(ch);
+        const std::uint16_t bestFit = unicodeToCp932Code(ch, Cp932Fallback::BestFit);
+        const bool jisReading = known != kEncodingDifferences.end() && known->second == kNone;
+        if (strict != expected || (strict != kNone && bestFit != strict) ||
+            (jisReading && bestFit != fromGlibc)) {
             ++mismatches;
-            ADD_FAILURE() << std::hex << "U+" << u << ": ours 0x" << unicodeToCp932Code(ch)
+            ADD_FAILURE() << std::hex << "U+" << u << ": ours 0x" << strict << "/0x" << bestFit
                           << ", expected 0x" << expected;
+        }
+        // A best-fit form is another character's code, never a character of its own.
+        if (strict == kNone && bestFit != kNone) {
+            EXPECT_NE(cp932CodeToUnicode(bestFit), ch);
         }
     }
 }
 
+// Every code comes back from encoding its character, or is a duplicate (NEC row 13, NEC-selected
+// IBM, IBM) of the code Windows writes; cp932WrittenCode knows which.
 TEST(Cp932Table, EveryCodeRoundTripsOrIsADuplicateOfTheCodeWindowsWrites) {
     for (const std::uint16_t code : allCodes()) {
         const char16_t ch = cp932CodeToUnicode(code);
@@ -154,28 +166,46 @@ TEST(Cp932Table, EveryCodeRoundTripsOrIsADuplicateOfTheCodeWindowsWrites) {
         const std::uint16_t written = unicodeToCp932Code(ch);
         ASSERT_NE(written, kNone) << std::hex << "0x" << code;
         EXPECT_EQ(cp932CodeToUnicode(written), ch);
+        EXPECT_EQ(cp932WrittenCode(code), written) << std::hex << "0x" << code;
         if (written != code) {
+            EXPECT_TRUE(cp932CodeHasDuplicates(written)) << std::hex << "0x" << written;
             // Only the NEC row 13 / IBM duplicates may lose; JIS X 0208 always wins.
             EXPECT_TRUE((code >= 0x8740 && code <= 0x879C) || (code >= 0xED40 && code <= 0xEEFC) ||
                         (code >= 0xFA40 && code <= 0xFC4B))
                 << std::hex << "0x" << code << " -> 0x" << written;
         }
     }
+    EXPECT_FALSE(cp932CodeHasDuplicates(0x82A0));  // あ
 }
 
 // JIS X 0208 wins over NEC row 13, NEC row 13 over IBM, IBM over NEC-selected IBM.
 TEST(Cp932Table, DuplicatesEncodeAsWindowsWritesThem) {
     const std::pair<char16_t, std::uint16_t> cases[] = {
-        {u'≒', 0x81E0},  {u'≡', 0x81DF},      {u'∫', 0x81E7},      {u'√', 0x81E3},  {u'∵', 0x81E6},
-        {u'￢', 0x81CA}, {u'Ⅰ', 0x8754},      {u'№', 0x8782},      {u'℡', 0x8784},  {u'㈱', 0x878A},
-        {u'ⅰ', 0xFA40},  {u'￤', 0xFA55},     {u'＇', 0xFA56},     {u'＂', 0xFA57}, {u'纊', 0xFA5C},
-        {u'黑', 0xFC4B}, {u'\uE000', 0xF040}, {u'\uE757', 0xF9FC}, {u'¦', kNone},   {u'€', kNone}};
+        {u'≒', 0x81E0},  {u'√', 0x81E3},  {u'∵', 0x81E6},      {u'￢', 0x81CA},
+        {u'Ⅰ', 0x8754},  {u'№', 0x8782},  {u'㈱', 0x878A},     {u'ⅰ', 0xFA40},
+        {u'＇', 0xFA56}, {u'髙', 0xFBFC}, {u'\uE000', 0xF040}, {u'€', kNone}};
     for (const auto& [ch, code] : cases)
         EXPECT_EQ(unicodeToCp932Code(ch), code) << std::hex << "U+" << unsigned{ch};
     // Codes outside the byte grid have no character.
-    for (const std::uint16_t code :
-         {0x8120, 0x817F, 0x81FD, 0x81FF, 0x4142, 0xA0A0, 0xFD40, 0x0081, 0x00E0, 0x00FC})
+    for (const std::uint16_t code : {0x8120, 0x817F, 0x81FD, 0x4142, 0xA0A0, 0xFD40, 0x0081})
         EXPECT_EQ(cp932CodeToUnicode(code), kNone) << std::hex << code;
+}
+
+TEST(Cp932Text, NormalizesDuplicateCodesCharacterByCharacter) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"\xEE\xE0\x8B\xB4", "\xFB\xFC\x8B\xB4"},                    // 髙橋 as Python writes it
+        {"a\x87\x9A\xFA\x5B\xEE\xF9", "a\x81\xE6\x81\xE6\x81\xCA"},  // ∵ ∵ ￢
+        {"\xFA\x4A\xED\x40", "\x87\x54\xFA\x5C"},                    // Ⅰ and an ideograph
+        // 0xEE is the trail byte of ゐ here, and 0xEE at the end is a lone lead byte.
+        {"\x82\xEE\xE0\x40\xEE", ""},
+        {"\xEE\n\xE0", ""},
+        {"\x93\xFA\x96\x7B", ""}};
+    for (const auto& [text, expected] : cases) {
+        std::string out = "untouched";
+        EXPECT_EQ(normalizeCp932Duplicates(text, out), !expected.empty())
+            << testing::PrintToString(text);
+        EXPECT_EQ(out, expected.empty() ? "untouched" : expected) << testing::PrintToString(text);
+    }
 }
 
 TEST(Cp932Text, DecodesAndEncodes) {
@@ -185,7 +215,7 @@ TEST(Cp932Text, DecodesAndEncodes) {
         {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
         {"\x82\xA0\x82\xA2", u"あい"},
         {"\xB1\xDF", u"ｱﾟ"},
-        {"\x95\x5C\x5C", u"表\\"},  // a trail byte '\'
+        {"\x95\x5C\x5C", u"表\\"},  // a trail byte '\\'
         {"\x80\xA0\xFD\xFE\xFF", u"\u0080\uF8F0\uF8F1\uF8F2\uF8F3"},
         {"\xF0\x40\xF9\xFC", u"\uE000\uE757"},
         // An undefined double-byte code is one U+30FB; a lead byte at the end is '?'; a lead
@@ -195,50 +225,38 @@ TEST(Cp932Text, DecodesAndEncodes) {
          u"\u30FB"
          "a\u30FB"},
         {"a\x82", u"a?"},
-        {"\xE0", u"?"},
         {"\x82\n\x82\xA0", u"\u30FB\nあ"},
-        {"\x82\x7F", u"\u30FB\u007F"},
-        {"\x82\x82\xA0", u"ｂ\uF8F0"},
-        {"\x82\xFD", u"\u30FB\uF8F1"},
-        {"\x82\t\x82", u"\u30FB\t?"}};
+        {"\x82\x82\xA0", u"ｂ\uF8F0"}};
     for (const auto& [bytes, text] : decoded)
         EXPECT_EQ(cp932ToUtf16(bytes), text) << testing::PrintToString(bytes);
 
-    // A character without a code is one '?', a surrogate pair too, and so is a lone surrogate.
-    const std::pair<std::u16string, std::string> encoded[] = {
-        {u"", ""},
-        {u"a\\~\x7F", "a\\~\x7F"},
-        {u"aあｱ表", "a\x82\xA0\xB1\x95\x5C"},
-        {u"a€b", "a?b"},
-        {u"a\U0001F600b", "a?b"},
-        {u"a\xD83Dx", "a?x"},
-        {u"a\xDE00x", "a?x"},
-        {u"a\xD83D", "a?"},
-        {u"\xD83D\xD83D\xDE00", "??"},
-        {u"\xDE00\xD83D", "??"},
-        {u"\u0080\uF8F0\uF8F3", "\x80\xA0\xFF"},
-        {std::u16string(u"\0", 1), std::string("\0", 1)}};
-    for (const auto& [text, bytes] : encoded) {
+    // A character without a code is one '?' (a surrogate pair too, and a lone surrogate), or
+    // its best-fit form when asked for.
+    struct Encoded {
+        std::u16string text;
+        std::string bytes;
+        std::string bestFit;
+    };
+    const Encoded encoded[] = {
+        {u"a\\~\x7F", "a\\~\x7F", "a\\~\x7F"},
+        {u"aあｱ表", "a\x82\xA0\xB1\x95\x5C", "a\x82\xA0\xB1\x95\x5C"},
+        {u"〜−‖¢£¬", "??????", "\x81\x60\x81\x7C\x81\x61\x81\x91\x81\x92\x81\xCA"},
+        {u"Café¥", "Caf??", "Cafe\\"},
+        {u"a\U0001F600b€", "a?b?", "a?b?"},
+        {u"a\xD83Dx\xDE00", "a?x?", "a?x?"},
+        {u"\xD83D\xD83D\xDE00", "??", "??"},
+        {u"\u0080\uF8F0\uF8F3", "\x80\xA0\xFF", "\x80\xA0\xFF"},
+        {std::u16string(u"\0", 1), std::string("\0", 1), std::string("\0", 1)}};
+    for (const auto& [text, bytes, bestFit] : encoded) {
         EXPECT_EQ(utf16ToCp932(text), bytes) << testing::PrintToString(bytes);
         EXPECT_EQ(cp932Length(text), bytes.size());
+        EXPECT_EQ(utf16ToCp932(text, Cp932Fallback::BestFit), bestFit);
+        EXPECT_EQ(cp932Length(text, Cp932Fallback::BestFit), bestFit.size());
     }
 
     EXPECT_EQ(cp932ToUtf8("a\x82\xA0\xB1?"), "aあｱ?");
-    EXPECT_EQ(cp932ToUtf8("\x82"), "?");
     EXPECT_EQ(utf8ToCp932("aあｱ😀"), "a\x82\xA0\xB1?");
     EXPECT_EQ(utf8ToCp932("\xFF"), "?");  // invalid UTF-8 becomes U+FFFD, which has no code
-}
-
-TEST(Cp932Text, EncodedTextDecodesBackWherePossible) {
-    // Everything that has a code comes back; only units without one turn into '?'.
-    std::u16string text;
-    for (const std::uint16_t code : allCodes()) {
-        const char16_t ch = cp932CodeToUnicode(code);
-        if (ch != kNone) {
-            text += ch;
-        }
-    }
-    EXPECT_EQ(cp932ToUtf16(utf16ToCp932(text)), text);
 }
 
 // Random text drawn from every kind of unit that matters: ASCII, single-byte katakana,
