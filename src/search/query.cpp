@@ -1,5 +1,6 @@
 #include "search/query.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -10,14 +11,86 @@
 namespace ferretta::search {
 namespace {
 
+using platform::Cp932Fallback;
+
+// A text in its ANSI form, with the characters that have no form there (each a '?').
+struct AnsiText {
+    std::string bytes;
+    std::vector<std::pair<std::size_t, char32_t>> formless;  // byte offset, character
+};
+
+constexpr bool isHighSurrogate(char16_t c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+constexpr bool isLowSurrogate(char16_t c) {
+    return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+void toAnsi(std::u16string_view text, AnsiText& out) {
+    out.bytes.clear();
+    out.formless.clear();
+    out.bytes.reserve(text.size() * 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t ch = text[i];
+        if (ch < 0x80) {
+            out.bytes.push_back(static_cast<char>(ch));
+            continue;
+        }
+        const std::uint16_t code = platform::unicodeToCp932Code(ch, Cp932Fallback::BestFit);
+        if (code == 0xFFFF) {
+            char32_t c = ch;
+            if (isHighSurrogate(ch) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+                c = 0x10000 + ((static_cast<char32_t>(ch) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+                ++i;
+            }
+            out.formless.emplace_back(out.bytes.size(), c);
+            out.bytes.push_back('?');
+        } else if (code < 0x100) {
+            out.bytes.push_back(static_cast<char>(code));
+        } else {
+            out.bytes.push_back(static_cast<char>(code >> 8));
+            out.bytes.push_back(static_cast<char>(code & 0xFF));
+        }
+    }
+}
+
+// The character a '?' at `offset` stands for: 0 for a '?' of the text itself.
+char32_t formlessAt(const std::vector<std::pair<std::size_t, char32_t>>& formless,
+                    std::size_t offset) {
+    auto it = std::lower_bound(formless.begin(), formless.end(), offset,
+                               [](const auto& entry, std::size_t at) { return entry.first < at; });
+    return it != formless.end() && it->first == offset ? it->second : 0;
+}
+
 // 0-based byte offset of needle in haystack, or npos.
-std::size_t findBytes(std::string_view haystack, std::string_view needle) {
-    if (needle.empty() || needle.size() > haystack.size())
+std::size_t findBytes(std::string_view haystack, std::string_view needle, std::size_t from = 0) {
+    if (needle.empty() || from > haystack.size() || needle.size() > haystack.size() - from)
         return std::string_view::npos;
-    const void* hit = memmem(haystack.data(), haystack.size(), needle.data(), needle.size());
+    const void* hit =
+        memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size());
     if (!hit)
         return std::string_view::npos;
     return static_cast<std::size_t>(static_cast<const char*>(hit) - haystack.data());
+}
+
+// The first place of the word in the text's ANSI form where each '?' stands for the same
+// character in both (a character without a form only matches itself).
+std::size_t findWord(const AnsiText& text, const Word& word) {
+    const bool check = !word.formless.empty() ||
+                       (!text.formless.empty() && word.ansi.find('?') != std::string::npos);
+    for (std::size_t at = findBytes(text.bytes, word.ansi); at != std::string_view::npos;
+         at = findBytes(text.bytes, word.ansi, at + 1)) {
+        if (!check)
+            return at;
+        bool same = true;
+        for (std::size_t k = word.ansi.find('?'); same && k != std::string::npos;
+             k = word.ansi.find('?', k + 1)) {
+            same = formlessAt(word.formless, k) == formlessAt(text.formless, at + k);
+        }
+        if (same)
+            return at;
+    }
+    return std::string_view::npos;
 }
 
 std::int32_t toPosition(std::size_t oneBased) {
@@ -26,7 +99,7 @@ std::int32_t toPosition(std::size_t oneBased) {
     return static_cast<std::int32_t>(oneBased);
 }
 
-// The byte position of the character that follows the first `chars` characters of the text.
+// The byte position of the character that follows the first `oneBased - 1` characters.
 std::int32_t characterToBytePosition(std::u16string_view text, std::size_t oneBased) {
     std::size_t before = oneBased - 1;
     if (before > text.size())
@@ -38,16 +111,77 @@ std::int32_t characterToBytePosition(std::u16string_view text, std::size_t oneBa
     return static_cast<std::int32_t>(position);
 }
 
+// Walks the words as the passes do: AND from the last word down, answering word 0's place;
+// OR from the first word up, answering the first one found. `find` answers a 0-based place or
+// npos.
+template <typename Find>
+std::size_t walkWords(int number, bool isAnd, Find&& find) {
+    std::size_t foundAt = std::string_view::npos;
+    if (isAnd) {
+        for (int i = number - 1; i >= 0; --i) {
+            foundAt = find(i);
+            if (foundAt == std::string_view::npos)
+                return foundAt;
+        }
+        return foundAt;
+    }
+    for (int i = 0; i < number && foundAt == std::string_view::npos; ++i)
+        foundAt = find(i);
+    return foundAt;
+}
+
 }  // namespace
 
 std::int32_t countDoubleByteChars(std::u16string_view text) {
-    return static_cast<std::int32_t>(static_cast<std::int64_t>(platform::cp932Length(text)) -
-                                     static_cast<std::int64_t>(text.size()));
+    return static_cast<std::int32_t>(
+        static_cast<std::int64_t>(platform::cp932Length(text, Cp932Fallback::BestFit)) -
+        static_cast<std::int64_t>(text.size()));
+}
+
+std::string_view requiredCp932Bytes(const Word& word) {
+    // A rewritten code stands on two bytes of the word that form a code with duplicates; or
+    // one seen from outside: the word's first byte as its trail byte, the last as its lead.
+    const std::string_view bytes = word.ansi;
+    const std::size_t n = bytes.size();
+    std::vector<bool> unsure(n, false);
+    auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (platform::cp932CodeHasDuplicates(
+                static_cast<std::uint16_t>(byteAt(i) << 8 | byteAt(i + 1))))
+            unsure[i] = unsure[i + 1] = true;
+    }
+    if (n > 0 && byteAt(0) >= 0x40 && byteAt(0) != 0x7F && byteAt(0) <= 0xFC)
+        unsure[0] = true;
+    if (n > 0) {
+        for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+            if (platform::cp932CodeHasDuplicates(
+                    static_cast<std::uint16_t>(byteAt(n - 1) << 8 | trail)))
+                unsure[n - 1] = true;
+        }
+    }
+    std::size_t bestFrom = 0;
+    std::size_t bestLength = 0;
+    for (std::size_t i = 0; i < n;) {
+        if (unsure[i]) {
+            ++i;
+            continue;
+        }
+        std::size_t j = i;
+        while (j < n && !unsure[j])
+            ++j;
+        if (j - i > bestLength) {
+            bestFrom = i;
+            bestLength = j - i;
+        }
+        i = j;
+    }
+    return bytes.substr(bestFrom, bestLength);
 }
 
 void Matcher::targetStrsSplit(std::string_view query) {
     if (m_regular) {
-        m_targetStrs[0] = std::string(query);
+        m_words[0] = Word{};
+        m_words[0].typed = std::string(query);
         m_number = 1;
         m_patternError.clear();
         m_regex = platform::Regex::compile(query, &m_patternError);
@@ -71,80 +205,75 @@ void Matcher::targetStrsSplit(std::string_view query) {
 
     m_number = 0;
     std::size_t start = 0;
+    AnsiText ansi;
     while (m_number < maxWords && start <= text.size()) {
         std::size_t end = text.find(' ', start);
         if (end == std::string::npos)
             end = text.size();
         if (end > start) {
-            auto i = static_cast<std::size_t>(m_number);
-            m_targetStrs[i] = text.substr(start, end - start);
-            std::u16string word16 = platform::utf8ToUtf16(m_targetStrs[i]);
-            m_targetStrsConv[i] = platform::foldForMatch(word16);
-            m_wordAnsi[i] = platform::utf16ToCp932(word16);
-            m_wordFoldedAnsi[i] = platform::utf16ToCp932(m_targetStrsConv[i]);
+            Word& word = m_words[static_cast<std::size_t>(m_number)];
+            word.typed = text.substr(start, end - start);
+            const std::u16string word16 = platform::utf8ToUtf16(word.typed);
+            word.folded = platform::foldForMatch(word16);
+            toAnsi(word16, ansi);
+            word.ansi = ansi.bytes;
+            word.formless = ansi.formless;
+            word.foldedAnsi = platform::utf16ToCp932(word.folded);
+            // A character whose form is only a best-fit one never comes out of decoding CP932.
+            word.foldedInCp932 =
+                std::all_of(word.folded.begin(), word.folded.end(),
+                            [](char16_t c) { return platform::unicodeToCp932Code(c) != 0xFFFF; });
             ++m_number;
         }
         start = end + 1;
     }
 }
 
-std::int32_t Matcher::exactPass(std::string_view ansi) const {
-    if (m_isAndCondition) {
-        std::size_t firstWordAt = std::string_view::npos;
-        for (int i = m_number - 1; i >= 0; --i) {
-            std::size_t at = findBytes(ansi, wordAnsi(i));
-            if (at == std::string_view::npos)
-                return 0;
-            firstWordAt = at;
-        }
-        return toPosition(firstWordAt + 1);
-    }
-    for (int i = 0; i < m_number; ++i) {
-        std::size_t at = findBytes(ansi, wordAnsi(i));
-        if (at != std::string_view::npos)
-            return toPosition(at + 1);
-    }
-    return 0;
+std::int32_t Matcher::exactPassCp932(std::string_view ansi) const {
+    // The design converts the decoded line back to its ANSI form, which writes every
+    // duplicate code as the encoder's one; so do that here, bytes for bytes.
+    std::string normalized;
+    if (platform::normalizeCp932Duplicates(ansi, normalized))
+        ansi = normalized;
+    const std::size_t at = walkWords(m_number, m_isAndCondition, [&](int i) {
+        // A character without any form never occurs in CP932 text.
+        return word(i).formless.empty() ? findBytes(ansi, word(i).ansi) : std::string_view::npos;
+    });
+    return at == std::string_view::npos ? 0 : toPosition(at + 1);
+}
+
+std::int32_t Matcher::exactPassUtf16(std::u16string_view text) const {
+    AnsiText ansi;
+    toAnsi(text, ansi);
+    const std::size_t at =
+        walkWords(m_number, m_isAndCondition, [&](int i) { return findWord(ansi, word(i)); });
+    return at == std::string_view::npos ? 0 : toPosition(at + 1);
 }
 
 std::int32_t Matcher::foldedPass(std::u16string_view text) const {
     const std::u16string folded = platform::foldForMatch(text);
-    std::u16string_view view(folded);
-    std::size_t foundAt = std::u16string_view::npos;
-    if (m_isAndCondition) {
-        for (int i = m_number - 1; i >= 0; --i) {
-            foundAt = view.find(wordFolded(i));
-            if (foundAt == std::u16string_view::npos || wordFolded(i).empty())
-                return 0;
-        }
-    } else {
-        for (int i = 0; i < m_number && foundAt == std::u16string_view::npos; ++i) {
-            if (!wordFolded(i).empty())
-                foundAt = view.find(wordFolded(i));
-        }
-        if (foundAt == std::u16string_view::npos)
-            return 0;
-    }
-    return characterToBytePosition(text, foundAt + 1);
+    const std::u16string_view view(folded);
+    const std::size_t at = walkWords(m_number, m_isAndCondition, [&](int i) {
+        return word(i).folded.empty() ? std::u16string_view::npos : view.find(word(i).folded);
+    });
+    return at == std::string_view::npos ? 0 : characterToBytePosition(text, at + 1);
 }
 
-std::int32_t Matcher::smartFindAnsi(std::string_view ansi, std::u16string_view text) const {
+std::int32_t Matcher::smartFindUtf16(std::u16string_view text) const {
     if (text.empty() || m_number == 0)
         return 0;
     if (m_regular)
         return regFind(text);
-    if (std::int32_t exact = exactPass(ansi))
+    if (std::int32_t exact = exactPassUtf16(text))
         return exact;
-    if (m_strict)
-        return 0;
-    return foldedPass(text);
+    return m_strict ? 0 : foldedPass(text);
 }
 
 std::int32_t Matcher::smartFindCp932(std::string_view ansi) const {
     if (ansi.empty() || m_number == 0)
         return 0;
     if (!m_regular) {
-        if (std::int32_t exact = exactPass(ansi))
+        if (std::int32_t exact = exactPassCp932(ansi))
             return exact;
         if (m_strict)
             return 0;
@@ -156,10 +285,7 @@ std::int32_t Matcher::smartFindCp932(std::string_view ansi) const {
 std::int32_t Matcher::smartFind(std::string_view text) const {
     if (text.empty() || m_number == 0)
         return 0;
-    const std::u16string text16 = platform::utf8ToUtf16(text);
-    if (m_regular)
-        return regFind(text16);
-    return smartFindAnsi(platform::utf16ToCp932(text16), text16);
+    return smartFindUtf16(platform::utf8ToUtf16(text));
 }
 
 std::int32_t Matcher::regFind(std::u16string_view text) const {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 
 #include "app/file_types.h"
 #include "platform/cp932.h"
@@ -189,11 +190,11 @@ class TextSearcher::Reader {
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
-    // The first bytes of the file without consuming them (for telling the encoding).
-    std::string_view head() {
-        while (!m_eof && m_end - m_begin < kSniffSize)
+    // Up to the first `size` bytes of the file without consuming them (a byte-order mark).
+    std::string_view head(std::size_t size) {
+        while (!m_eof && m_end - m_begin < size)
             readMore();
-        return {m_buffer + m_begin, std::min(m_end - m_begin, kSniffSize)};
+        return {m_buffer + m_begin, std::min(m_end - m_begin, size)};
     }
 
     void skip(std::size_t bytes) { m_begin += std::min(bytes, m_end - m_begin); }
@@ -319,7 +320,7 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
     const int words = m_matcher.targetStrsNumber();
     std::size_t longest = 1;
     for (int i = 0; i < words; ++i)
-        longest = std::max(longest, m_matcher.wordFoldedAnsi(i).size());
+        longest = std::max(longest, m_matcher.word(i).foldedAnsi.size());
     std::array<std::optional<std::size_t>, maxWords> found{};  // folded characters before it
 
     std::string tail;  // the last whole characters of the window before
@@ -343,7 +344,9 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
             auto wi = static_cast<std::size_t>(i);
             if (found[wi])
                 continue;
-            const std::string& needle = m_matcher.wordFoldedAnsi(i);
+            if (!m_matcher.word(i).foldedInCp932)
+                continue;  // can never occur in CP932 text
+            const std::string& needle = m_matcher.word(i).foldedAnsi;
             std::size_t from = 0;
             std::size_t boundary = 0;
             std::size_t chars = 0;
@@ -418,8 +421,27 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
     return static_cast<std::int32_t>(position);
 }
 
+std::string_view TextSearcher::exactNeedle(const Word& word) const {
+    return m_normalized.empty() ? requiredCp932Bytes(word) : std::string_view(word.ansi);
+}
+
+std::string_view TextSearcher::exactHaystack(std::string_view block) {
+    // A word of which no part is certain to stand in the line as it is (duplicate codes) is
+    // looked for in a copy of the block with those codes rewritten.
+    m_normalized.clear();
+    const int words = m_matcher.isAndCondition() ? 1 : m_matcher.targetStrsNumber();
+    for (int w = 0; w < words; ++w) {
+        if (requiredCp932Bytes(m_matcher.word(w)).empty()) {
+            if (!platform::normalizeCp932Duplicates(block, m_normalized))
+                m_normalized.assign(block);
+            return m_normalized;
+        }
+    }
+    return block;
+}
+
 std::int32_t TextSearcher::matchCp932Line(std::string_view line) {
-    if (std::int32_t column = m_matcher.exactPass(line))
+    if (std::int32_t column = m_matcher.exactPassCp932(line))
         return column;
     return m_matcher.strict() ? 0 : foldedPosition(line);
 }
@@ -429,6 +451,7 @@ void TextSearcher::scanCp932BlockStrict(std::string_view block, const std::strin
     // Only lines holding a word (all words: the first one) can match; find those with a
     // byte search over the whole block and look at the lines around the finds alone.
     const int words = m_matcher.isAndCondition() ? 1 : m_matcher.targetStrsNumber();
+    const std::string_view haystack = exactHaystack(block);
     std::array<std::size_t, maxWords> nextAt{};
     nextAt.fill(0);
     std::array<bool, maxWords> fresh{};
@@ -441,13 +464,13 @@ void TextSearcher::scanCp932BlockStrict(std::string_view block, const std::strin
         for (int w = 0; w < words; ++w) {
             auto wi = static_cast<std::size_t>(w);
             if (!fresh[wi] || (nextAt[wi] != std::string_view::npos && nextAt[wi] < from)) {
-                const std::string& needle = m_matcher.wordAnsi(w);
+                const std::string_view needle = exactNeedle(m_matcher.word(w));
                 const void* hit = needle.size() <= block.size() - from
-                                      ? memmem(block.data() + from, block.size() - from,
+                                      ? memmem(haystack.data() + from, block.size() - from,
                                                needle.data(), needle.size())
                                       : nullptr;
                 nextAt[wi] =
-                    hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - block.data())
+                    hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - haystack.data())
                         : std::string_view::npos;
                 fresh[wi] = true;
             }
@@ -466,7 +489,7 @@ void TextSearcher::scanCp932BlockStrict(std::string_view block, const std::strin
             static_cast<std::int64_t>(countLineEnds(block.substr(counted, begin - counted)));
         counted = begin;
         std::string_view line = block.substr(begin, end - begin);
-        if (std::int32_t column = m_matcher.exactPass(line)) {
+        if (std::int32_t column = m_matcher.exactPassCp932(line)) {
             report(path, lineNumber + 1, platform::cp932ToUtf8(line), column);
         }
         from = end + 1;
@@ -481,9 +504,12 @@ void TextSearcher::scanCp932BlockFolded(std::string_view block, const std::strin
     findLineStarts(folded, m_foldedStarts);
     m_candidates.clear();
     const int words = m_matcher.isAndCondition() ? 1 : m_matcher.targetStrsNumber();
+    const std::string_view haystack = exactHaystack(block);
     for (int w = 0; w < words; ++w) {
-        collectLines(block, m_matcher.wordAnsi(w), m_rawStarts, m_candidates);
-        collectLines(folded, m_matcher.wordFoldedAnsi(w), m_foldedStarts, m_candidates);
+        const Word& word = m_matcher.word(w);
+        collectLines(haystack, exactNeedle(word), m_rawStarts, m_candidates);
+        if (word.foldedInCp932)
+            collectLines(folded, word.foldedAnsi, m_foldedStarts, m_candidates);
     }
     if (m_candidates.empty())
         return;
@@ -555,7 +581,7 @@ bool TextSearcher::findText(const std::string& path) {
         return !m_flags.isAbort;
 
     Reader reader(path);
-    const platform::TextEncoding encoding = platform::detectTextEncoding(reader.head());
+    const platform::TextEncoding encoding = platform::detectTextEncoding(reader.head(kSniffSize));
     if (encoding == platform::TextEncoding::Utf16Le ||
         encoding == platform::TextEncoding::Utf16Be) {
         return searchLineByLine(path) && !m_flags.isAbort;

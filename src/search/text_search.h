@@ -38,6 +38,8 @@ class TextSearcher {
     void scanLines(std::string_view block, const std::string& path, std::int64_t firstLine,
                    bool cp932);
     std::int32_t matchCp932Line(std::string_view line);
+    std::string_view exactNeedle(const Word& word) const;
+    std::string_view exactHaystack(std::string_view block);
     bool searchLineByLine(const std::string& path);
     void report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8,
                 std::int32_t column);
@@ -53,6 +55,7 @@ class TextSearcher {
     std::string m_window;                     // a folded window of one line
     std::vector<std::size_t> m_tailStarts;    // character starts in the window
     std::u16string m_decoded;                 // the current line, decoded (regular expressions)
+    std::string m_normalized;                 // the block with duplicate codes rewritten
     std::vector<std::size_t> m_rawStarts;     // line starts in the block
     std::vector<std::size_t> m_foldedStarts;  // the same lines' starts in the folded block
     std::vector<std::size_t> m_candidates;    // lines of the block that may match

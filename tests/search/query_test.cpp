@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/cp932.h"
@@ -89,12 +90,47 @@ TEST(SmartFind, Table) {
     }
 }
 
-TEST(SmartFind, AnsiAndUtf8FormsAgree) {
-    Matcher m(false, false);
-    m.targetStrsSplit("&& ＡＢＣ 検索");
-    for (std::string text : {"検索abc", "abcの検索", "ＡＢＣと検索", "検索", "abc", "ｶﾞabc検索"}) {
-        std::string ansi = platform::utf8ToCp932(text);
-        EXPECT_EQ(m.smartFindCp932(ansi), m.smartFind(text)) << text;
+TEST(SmartFind, CharactersWithoutACodeOfTheirOwn) {
+    const FindCase cases[] = {
+        // Best-fit forms: what a Unicode input method types finds the CP932 character.
+        {"wave dash finds fullwidth tilde", "10〜20", true, false, "10～20", 1},
+        {"minus finds fullwidth hyphen-minus", "−5", true, false, "差は－5", 5},
+        {"accented letter finds its best fit", "café", true, false, "Cafe cafe", 6},
+        // A character without any form matches only itself, never a '?'.
+        {"emoji is not a question mark", "a😀", false, false, "a? a?", 0},
+        {"emoji finds itself", "a😀", false, false, "xa😀", 2},
+        {"emoji finds itself, not another", "😀", false, false, "😁😀", 2},
+        {"question mark is not an emoji", "?", true, false, "😀?", 2},
+        {"and mode with an emoji", "&& a 😀", false, false, "a?", 0},
+    };
+    for (const auto& c : cases) {
+        Matcher m(c.regular, c.strict);
+        m.targetStrsSplit(c.query);
+        EXPECT_EQ(m.smartFind(c.text), c.expected) << c.name;
+    }
+}
+
+// A CP932 line is matched as its own bytes, with each duplicate code (what other tools write
+// for NEC and IBM characters) matching the code the encoder writes; columns are the line's.
+TEST(SmartFind, Cp932LinesWithDuplicateCodes) {
+    const std::tuple<const char*, bool, std::string, std::int32_t> cases[] = {
+        {"髙橋", true, "\xEE\xE0\x8B\xB4", 1},
+        {"髙橋", false, "\x83\x4B\xEE\xE0\x8B\xB4", 3},  // after ガ: a byte column
+        {"∵ ≒", true, "\xFA\x5B", 1},
+        {"∵", true, "xx\x87\x9A", 3},
+        {"ⅰ", true, "\xEE\xEF", 1},
+        {"&& ＡＢＣ 検索", false, "abc\x82\xCC\x8C\x9F\x8D\xF5", 1},
+        {"〜", true, "\x81\x60", 1},
+        {"😀", false, "?", 0},
+    };
+    for (const auto& [query, strict, line, expected] : cases) {
+        Matcher m(false, strict);
+        m.targetStrsSplit(query);
+        EXPECT_EQ(m.smartFindCp932(line), expected) << query;
+        // The same line from a UTF-8 file gives the same answer.
+        if (platform::utf8ToCp932(platform::cp932ToUtf8(line)) == line) {
+            EXPECT_EQ(m.smartFind(platform::cp932ToUtf8(line)), expected) << query;
+        }
     }
 }
 

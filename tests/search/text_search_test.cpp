@@ -104,23 +104,65 @@ TEST(FindText, ReportsLinesWithLineAndColumn) {
     EXPECT_EQ(host.rows[0].name, "a.txt");
 }
 
-TEST(FindText, DecodesUtf8AndUtf16Files) {
-    TempDir dir;
-    Matcher matcher(false, false);
-    matcher.targetStrsSplit("検索");
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {"utf8.txt", "一行目\n二行目で検索\n"},
-        {"bom.txt",
-         "\xEF\xBB\xBF"
-         "一行目\r\n二行目で検索"},
-        {"utf16.txt",
-         std::string("\xFF\xFE", 2) + std::string("\x00\x4E\n\x00\x8C\x4E\x1C\x69\x22\x7D", 10)},
+// Whole files as other tools write them; each row once failed.
+TEST(FindText, FilesFromOtherTools) {
+    struct Case {
+        const char* name;
+        const char* query;
+        bool strict;
+        std::string bytes;
+        std::vector<Row> expected;
     };
-    for (const auto& [name, bytes] : files) {
+    const std::string asciiLines = [] {
+        std::string lines;
+        while (lines.size() < 70000)
+            lines += "2024-06-01 12:00:00 INFO nothing to see\n";
+        return lines;
+    }();
+    const std::string asciiLineCount = std::to_string(countLineEnds(asciiLines) + 1);
+    const Case cases[] = {
+        // Python's cp932 codec writes the NEC-selected IBM code of 髙 (0xEEE0), Windows 0xFBFC.
+        {"duplicate code, strict",
+         "髙橋",
+         true,
+         "x\n\x82\xA8\xEE\xE0\x8B\xB4\r\n\xFB\xFC\x8B\xB4",
+         {{"お髙橋", "2,3"}, {"髙橋", "3,1"}}},
+        {"duplicate code after a voiced kana, folded",
+         "髙橋",
+         false,
+         "\x83\x4B\xEE\xE0\x8B\xB4\n",
+         {{"ガ髙橋", "1,3"}}},
+        {"NEC row 13 and IBM duplicates",
+         "∵",
+         true,
+         "\x87\x9A\n\xFA\x5B\n\x81\xE6\n",
+         {{"∵", "1,1"}, {"∵", "2,1"}, {"∵", "3,1"}}},
+        {"UTF-8 with BOM",
+         "検索",
+         false,
+         "\xEF\xBB\xBF一行目\r\n二行目で検索",
+         {{"二行目で検索", "2,9"}}},
+        {"UTF-16",
+         "検索",
+         false,
+         std::string("\xFF\xFE", 2) + std::string("\x00\x4E\n\x00\x8C\x4E\x1C\x69\x22\x7D", 10),
+         {{"二検索", "2,3"}}},
+        // A wave dash typed in a Unicode input method; an emoji that has no CP932 form.
+        {"wave dash in CP932",
+         "〜",
+         true,
+         "10\x81\x60"
+         "20\n",
+         {{"10～20", "1,3"}}},
+        {"emoji never matches a question mark", "a😀", false, "a?\n", {}},
+        {"emoji in UTF-8", "a😀", false, "a?\na😀\n", {{"a😀", "2,1"}}},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        Matcher matcher(false, c.strict);
+        matcher.targetStrsSplit(c.query);
         test::RecordingHost host;
-        auto rows = search(matcher, dir.write(name, bytes), host);
-        ASSERT_EQ(rows.size(), 1u) << name;
-        EXPECT_EQ(rows[0].position.substr(0, 2), "2,") << name;
+        EXPECT_EQ(search(matcher, dir.write("f.txt", c.bytes), host), c.expected) << c.name;
     }
 }
 
@@ -204,9 +246,13 @@ TEST(FindText, BlockScannerAgreesWithLineByLineReading) {
     raw.push_back("\x80");
     raw.push_back("\xA0");
     raw.push_back("\xFD");
+    // Characters under duplicate codes: 髙 (NEC-selected IBM, IBM), ∵ (NEC row 13, IBM, JIS).
+    for (const char* code : {"\xEE\xE0", "\xFB\xFC", "\x87\x9A", "\xFA\x5B", "\x81\xE6"})
+        raw.push_back(code);
     const std::vector<std::string> ends = {"\r\n", "\n", "\r", "\r\n\r\n", "\n\n"};
-    const std::vector<std::string> queries = {"a", "AB", "ｶﾞ", "ガa", "検索", "&& a 検",  "b ア",
-                                              "ⅰ", "α",  "x?", "ｰ",   "A",    "&& ｂ ａ", "・"};
+    const std::vector<std::string> queries = {"a",        "AB", "ｶﾞ", "ガa", "検索", "&& a 検",
+                                              "b ア",     "ⅰ",  "α",  "x?",  "ｰ",    "A",
+                                              "&& ｂ ａ", "・", "髙", "∵a",  "a髙"};
     const std::vector<std::string> patterns = {"a.b", "[ｱ-ﾝ]ﾞ", "・",    "\\?",
                                                "^ア", "ｘ$",    "検.*索"};
     std::mt19937 random(12345);
