@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -19,8 +21,6 @@ namespace {
 // handed on in pieces; together they bound the reader's own memory at about 1.1 MiB.
 constexpr std::size_t kReadChunk = 128 * 1024;
 constexpr std::size_t kMaxBuffered = 1024 * 1024;
-// The sample that decides the encoding.
-constexpr std::size_t kDetectBytes = 64 * 1024;
 
 constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
 
@@ -176,28 +176,53 @@ class DecodingSink {
 
 }  // namespace
 
-TextEncoding detectTextEncoding(std::string_view head) {
-    if (head.starts_with("\xEF\xBB\xBF")) {
+std::optional<TextEncoding> encodingFromByteOrderMark(std::string_view head) {
+    if (head.starts_with("\xEF\xBB\xBF"))
         return TextEncoding::Utf8Bom;
-    }
-    if (head.starts_with("\xFF\xFE")) {
+    if (head.starts_with("\xFF\xFE"))
         return TextEncoding::Utf16Le;
-    }
-    if (head.starts_with("\xFE\xFF")) {
+    if (head.starts_with("\xFE\xFF"))
         return TextEncoding::Utf16Be;
-    }
-    if (!isValidUtf8(head, true)) {
+    return std::nullopt;
+}
+
+TextEncoding encodingFromFirstNonAscii(std::string_view sample) {
+    if (!isValidUtf8(sample, true))
         return TextEncoding::Cp932;
-    }
-    // Valid, but pure ASCII is CP932 as well; only a whole multi-byte sequence tells UTF-8.
-    for (std::size_t i = 0; i < head.size(); ++i) {
-        const auto c = static_cast<unsigned char>(head[i]);
-        if (c >= 0xC0) {
-            return i + utf8SequenceLength(c) <= head.size() ? TextEncoding::Utf8
-                                                            : TextEncoding::Cp932;
-        }
+    // Valid, but only a whole multi-byte sequence tells UTF-8 (a cut one may be CP932 too).
+    for (std::size_t i = 0; i < sample.size(); ++i) {
+        const auto c = static_cast<unsigned char>(sample[i]);
+        if (c >= 0xC0)
+            return i + utf8SequenceLength(c) <= sample.size() ? TextEncoding::Utf8
+                                                              : TextEncoding::Cp932;
     }
     return TextEncoding::Cp932;
+}
+
+std::optional<TextEncoding> detectTextEncoding(std::string_view head) {
+    if (auto marked = encodingFromByteOrderMark(head))
+        return marked;
+    const std::size_t at = firstNonAscii(head);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    return encodingFromFirstNonAscii(head.substr(at, kEncodingSampleBytes));
+}
+
+std::size_t firstNonAscii(std::string_view bytes) {
+    const char* data = bytes.data();
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, data + i, sizeof word);
+        if ((word & 0x8080808080808080ULL) != 0)
+            break;
+    }
+    for (; i < n; ++i) {
+        if (static_cast<unsigned char>(data[i]) >= 0x80)
+            return i;
+    }
+    return std::string_view::npos;
 }
 
 std::size_t byteOrderMarkLength(TextEncoding encoding) {
@@ -235,7 +260,7 @@ LineReader::LineReader(const std::filesystem::path& path) : m_path(path) {
     }
     try {
         m_buffer.reserve(kReadChunk);
-        while (m_buffer.size() < kDetectBytes && fill()) {
+        while (m_buffer.size() < 3 && fill()) {
         }
     } catch (const Error&) {
         // The destructor does not run for a constructor that throws.
@@ -243,9 +268,11 @@ LineReader::LineReader(const std::filesystem::path& path) : m_path(path) {
         m_fd = -1;
         throw;
     }
-    const std::size_t sample = m_buffer.size() < kDetectBytes ? m_buffer.size() : kDetectBytes;
-    m_encoding = detectTextEncoding(std::string_view(m_buffer).substr(0, sample));
-    m_pos = byteOrderMarkLength(m_encoding);
+    if (auto marked = encodingFromByteOrderMark(m_buffer)) {
+        m_encoding = *marked;
+        m_decided = true;
+        m_pos = byteOrderMarkLength(m_encoding);
+    }
 }
 
 LineReader::~LineReader() {
@@ -393,6 +420,21 @@ void scanLine(int fd, std::string& buffer, std::size_t& pos, const bool& eof, Te
 
 }  // namespace
 
+void LineReader::decideEncoding(std::string_view rawLine) {
+    const std::size_t at = firstNonAscii(rawLine);
+    if (at == std::string_view::npos)
+        return;
+    // The sample runs on past the line into what follows it.
+    while (m_buffer.size() - m_pos < kEncodingSampleBytes && !m_eof && fill()) {
+    }
+    std::string sample(rawLine.substr(at, kEncodingSampleBytes));
+    const std::size_t more =
+        std::min(kEncodingSampleBytes - sample.size(), m_buffer.size() - m_pos);
+    sample.append(m_buffer, m_pos, more);
+    m_encoding = encodingFromFirstNonAscii(sample);
+    m_decided = true;
+}
+
 std::string LineReader::readRawLine() {
     std::string line;
     if (atEndOfStream()) {
@@ -400,12 +442,24 @@ std::string LineReader::readRawLine() {
     }
     RawSink sink(line);
     scanLine(m_fd, m_buffer, m_pos, m_eof, m_encoding, sink, [this] { return fill(); });
+    if (!m_decided)
+        decideEncoding(line);
     return line;
 }
 
 std::string LineReader::readLine() {
     std::string line;
     if (atEndOfStream()) {
+        return line;
+    }
+    if (!m_decided) {
+        // Up to here every line was ASCII: read this one as it is and decode it once its
+        // bytes have decided the encoding.
+        std::string raw = readRawLine();
+        if (firstNonAscii(raw) == std::string_view::npos)
+            return raw;
+        DecodingSink sink(line, m_encoding);
+        sink.finish(raw);
         return line;
     }
     DecodingSink sink(line, m_encoding);

@@ -10,18 +10,34 @@ namespace ferretta::platform {
 
 enum class TextEncoding { Cp932, Utf8, Utf8Bom, Utf16Le, Utf16Be };
 
-// Decides the encoding from the first bytes of a file (callers pass up to 64 KiB): a UTF-8 or
-// UTF-16 byte-order mark names its encoding; otherwise bytes that are valid UTF-8 and hold at
-// least one multi-byte sequence mean UTF-8 (a sequence cut off at the end of the sample does
-// not count against it); everything else is CP932.
-TextEncoding detectTextEncoding(std::string_view head);
+// How many bytes from a file's first non-ASCII byte on decide between UTF-8 and CP932.
+inline constexpr std::size_t kEncodingSampleBytes = 64 * 1024;
+
+// The encoding a UTF-8 or UTF-16 byte-order mark at the start of the bytes names, if any.
+std::optional<TextEncoding> encodingFromByteOrderMark(std::string_view head);
+
+// UTF-8 or CP932 for a file without byte-order mark, from the bytes that start at its first
+// non-ASCII byte (ASCII reads the same in both, so nothing before it counts; callers pass up
+// to kEncodingSampleBytes): UTF-8 when they are valid UTF-8 holding at least one whole
+// multi-byte sequence (a sequence cut off at the end of the sample does not count against
+// it), else CP932.
+TextEncoding encodingFromFirstNonAscii(std::string_view sample);
+
+// Both over the first bytes of a file: the encoding, or nullopt while they are all ASCII and
+// the encoding is still open.
+std::optional<TextEncoding> detectTextEncoding(std::string_view head);
+
+// The offset of the first byte >= 0x80, or npos.
+std::size_t firstNonAscii(std::string_view bytes);
 
 // The length of the byte-order mark that the encoding starts with (0, 2 or 3).
 std::size_t byteOrderMarkLength(TextEncoding encoding);
 
 // Reads a text file line by line. CR LF, LF and a lone CR each end a line; the terminator is
 // not part of the line; a last line without terminator is returned too. Lines come back as
-// UTF-8 whatever the file's encoding (invalid bytes are replaced, never fatal).
+// UTF-8 whatever the file's encoding (invalid bytes are replaced, never fatal). Without a
+// byte-order mark the encoding is decided at the first line holding a non-ASCII byte, however
+// far into the file it is.
 class LineReader {
   public:
     // Opens the file. Throws ferretta::Error (kind FileOpen) naming the file when it
@@ -31,6 +47,7 @@ class LineReader {
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
 
+    // The encoding as far as it is known: CP932 until a non-ASCII byte decides otherwise.
     TextEncoding encoding() const { return m_encoding; }
 
     // True when no further line can be read.
@@ -45,9 +62,11 @@ class LineReader {
 
   private:
     bool fill();
+    void decideEncoding(std::string_view rawLine);
     int m_fd = -1;
     std::filesystem::path m_path;
     TextEncoding m_encoding = TextEncoding::Cp932;
+    bool m_decided = false;
     std::string m_buffer;
     std::size_t m_pos = 0;
     bool m_eof = false;

@@ -25,7 +25,6 @@ namespace ferretta::search {
 namespace {
 
 constexpr std::size_t kReadSize = 1 << 20;
-constexpr std::size_t kSniffSize = 64 * 1024;
 
 bool isTrailByte(unsigned char b) {
     return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
@@ -581,17 +580,26 @@ bool TextSearcher::findText(const std::string& path) {
         return !m_flags.isAbort;
 
     Reader reader(path);
-    const platform::TextEncoding encoding = platform::detectTextEncoding(reader.head(kSniffSize));
+    std::optional<platform::TextEncoding> encoding =
+        platform::encodingFromByteOrderMark(reader.head(3));
     if (encoding == platform::TextEncoding::Utf16Le ||
         encoding == platform::TextEncoding::Utf16Be) {
         return searchLineByLine(path) && !m_flags.isAbort;
     }
-    reader.skip(platform::byteOrderMarkLength(encoding));
-    const bool cp932 = encoding == platform::TextEncoding::Cp932;
+    if (encoding)
+        reader.skip(platform::byteOrderMarkLength(*encoding));
 
     std::int64_t firstLine = 0;
     std::string_view block;
     while (reader.nextBlock(block)) {
+        if (!encoding) {
+            // ASCII reads the same either way; the first other byte decides, wherever it is.
+            const std::size_t at = platform::firstNonAscii(block);
+            if (at != std::string_view::npos)
+                encoding = platform::encodingFromFirstNonAscii(
+                    block.substr(at, platform::kEncodingSampleBytes));
+        }
+        const bool cp932 = !encoding || *encoding == platform::TextEncoding::Cp932;
         if (!cp932 || m_matcher.regular() || block.size() > kHugeBlock) {
             scanLines(block, path, firstLine, cp932);
         } else if (m_matcher.strict()) {

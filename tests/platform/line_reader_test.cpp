@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -116,11 +117,11 @@ TEST(LineReaderTest, TerminatorsInEveryEncoding) {
     }
 }
 
+// The encoding is decided at the first non-ASCII byte, however far into the file; a BOM decides
+// at once. encoding() tells it after the first line is read.
 TEST(LineReaderTest, EncodingAndRawLines) {
     const TempFolder folder;
-    // The reader decides on the first 64 KiB; a character cut by that limit is no reason for
-    // CP932.
-    const std::string cutAtSample = std::string(65535 - 3, 'a') + "あい\n";
+    const std::string asciiLines = std::string(100000, 'a') + "\n";
     const std::tuple<std::string, TextEncoding, std::string> cases[] = {
         {"abc\n", TextEncoding::Cp932, "abc"},
         {"\x93\xFA\x96\x7B\n", TextEncoding::Cp932, "\x93\xFA\x96\x7B"},
@@ -128,13 +129,24 @@ TEST(LineReaderTest, EncodingAndRawLines) {
         {"\xEF\xBB\xBFx\n", TextEncoding::Utf8Bom, "x"},
         {"\xEF\xBB\xBF", TextEncoding::Utf8Bom, ""},
         {std::string("\xFF\xFEx\0\n\0", 6), TextEncoding::Utf16Le, std::string("x\0", 2)},
-        {std::string("\xFE\xFF\0x\0\r\0\n", 8), TextEncoding::Utf16Be, std::string("\0x", 2)},
-        {cutAtSample, TextEncoding::Utf8, cutAtSample.substr(0, cutAtSample.size() - 1)}};
+        {std::string("\xFE\xFF\0x\0\r\0\n", 8), TextEncoding::Utf16Be, std::string("\0x", 2)}};
     for (const auto& [bytes, encoding, firstRaw] : cases) {
         LineReader reader(folder.write("e.txt", bytes));
-        EXPECT_EQ(reader.encoding(), encoding);
         EXPECT_EQ(reader.readRawLine(), firstRaw);
+        EXPECT_EQ(reader.encoding(), encoding);
         EXPECT_TRUE(reader.atEndOfStream());
+    }
+    // 100 KB of ASCII lines first: the Japanese after them is UTF-8 all the same, or CP932.
+    for (const auto& [japanese, encoding] :
+         {std::pair{std::string("日本語\n"), TextEncoding::Utf8},
+          std::pair{utf8ToCp932("日本語\n"), TextEncoding::Cp932}}) {
+        const fs::path late = folder.write("late.txt", asciiLines + japanese);
+        EXPECT_EQ(readAllLines(late), (Lines{asciiLines.substr(0, 100000), "日本語"}));
+        LineReader reader(late);
+        reader.readLine();
+        EXPECT_EQ(reader.encoding(), TextEncoding::Cp932);  // not decided yet: ASCII so far
+        reader.readLine();
+        EXPECT_EQ(reader.encoding(), encoding);
     }
     // An odd byte at the end of UTF-16 is one U+FFFD.
     const fs::path odd = folder.write("odd.txt", std::string("\xFF\xFEx\0\n\0y", 7));
@@ -189,8 +201,8 @@ TEST(LineReaderTest, LongLinesDecodeAcrossPieces) {
     }
     const fs::path p = folder.write("broken.txt", broken);
     LineReader reader(p);
-    ASSERT_EQ(reader.encoding(), TextEncoding::Utf8);
     EXPECT_TRUE(reader.readLine() == utf16ToUtf8(utf8ToUtf16(broken)));
+    EXPECT_EQ(reader.encoding(), TextEncoding::Utf8);
 }
 
 TEST(LineReaderTest, LongLineIsAllocatedOnce) {
@@ -211,12 +223,12 @@ TEST(LineReaderTest, DetectsEncoding) {
     struct Case {
         const char* name;
         std::string head;
-        TextEncoding expected;
+        std::optional<TextEncoding> expected;
     };
     const Case cases[] = {
-        {"Empty", "", TextEncoding::Cp932},
-        {"Ascii", "abc\r\n", TextEncoding::Cp932},
-        {"Utf8Japanese", "\xE6\x97\xA5\xE6\x9C\xAC", TextEncoding::Utf8},
+        {"Empty", "", std::nullopt},
+        {"AsciiIsStillOpen", "abc\r\n", std::nullopt},
+        {"Utf8AfterAscii", "abc \xE6\x97\xA5\xE6\x9C\xAC", TextEncoding::Utf8},
         {"Cp932Japanese", "\x93\xFA\x96\x7B\x8C\xEA", TextEncoding::Cp932},
         {"Cp932HalfWidthKana", "\xB1\xB2\xB3", TextEncoding::Cp932},
         {"Utf8CutAtSampleEnd", "\xE3\x81\x82\xE3\x81", TextEncoding::Utf8},

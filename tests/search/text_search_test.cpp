@@ -137,6 +137,12 @@ TEST(FindText, FilesFromOtherTools) {
          true,
          "\x87\x9A\n\xFA\x5B\n\x81\xE6\n",
          {{"∵", "1,1"}, {"∵", "2,1"}, {"∵", "3,1"}}},
+        // UTF-8 without BOM whose first 64 KiB are ASCII (a log).
+        {"UTF-8 after 70 KB of ASCII",
+         "検索",
+         false,
+         asciiLines + "二行目で検索\n",
+         {{"二行目で検索", asciiLineCount + ",9"}}},
         {"UTF-8 with BOM",
          "検索",
          false,
