@@ -17,6 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::u16string fromCp932 = cp932ToUtf16(bytes);
     if (cp932Length(fromCp932) != utf16ToCp932(fromCp932).size())
         std::abort();
+    // Duplicate codes rewritten: same length, and the text decodes as before.
+    std::string normalized;
+    if (normalizeCp932Duplicates(bytes, normalized) &&
+        (normalized.size() != bytes.size() || cp932ToUtf16(normalized) != fromCp932))
+        std::abort();
 
     std::u16string fromUtf8 = utf8ToUtf16(bytes);
     std::string back = utf16ToUtf8(fromUtf8);
@@ -32,6 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (toUpperCase(units).size() != units.size())
         std::abort();
     (void)utf16ToUtf8(units);
-    (void)utf16ToCp932(folded);
+    if (cp932Length(folded, Cp932Fallback::BestFit) !=
+        utf16ToCp932(folded, Cp932Fallback::BestFit).size())
+        std::abort();
     return 0;
 }
