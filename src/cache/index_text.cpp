@@ -13,8 +13,10 @@ namespace {
 // trigrams still lets every document that holds the word through.
 constexpr std::size_t kMaxTrigrams = 12;
 
+// The text as its ANSI form (with best-fit forms, as the matcher's byte-wise pass sees it)
+// decodes.
 std::u16string roundTripped(std::u16string_view text) {
-    return platform::cp932ToUtf16(platform::utf16ToCp932(text));
+    return platform::cp932ToUtf16(platform::utf16ToCp932(text, platform::Cp932Fallback::BestFit));
 }
 
 // A byte that can follow a lead byte: a match of the byte-wise pass may start there.
@@ -79,7 +81,7 @@ std::optional<std::string> wordExpression(std::string_view word) {
     std::vector<std::u16string> forms;
     // The folded pass, and the byte-wise pass at a character boundary.
     forms.push_back(platform::foldForMatch(word16));
-    const std::string ansi = platform::utf16ToCp932(word16);
+    const std::string ansi = platform::utf16ToCp932(word16, platform::Cp932Fallback::BestFit);
     forms.push_back(platform::foldForMatch(platform::cp932ToUtf16(ansi)));
     // The byte-wise pass from the second byte of a character: the text then holds, from a
     // character boundary on, the characters that the word's bytes after its first one make
