@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@ constexpr std::size_t kMaxPendingBytes = 24u << 20;
 // The writer gathers documents for this long, or this much text, before it writes them.
 constexpr std::chrono::milliseconds kGatherTime{300};
 constexpr std::size_t kBatchBytes = 8u << 20;
+constexpr int kWriterNiceness = 10;
 // Emptying to this part of the limit keeps the next few searches from emptying again.
 constexpr std::int64_t kEvictToPercent = 80;
 
@@ -447,6 +449,9 @@ DocumentCache::Stats DocumentCache::stats() {
 }
 
 void DocumentCache::writerLoop() {
+    // Storing may lag behind; the search itself must not. On Linux a thread has its own
+    // niceness.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWriterNiceness);
     std::unique_ptr<Database> db;
     bool storing = true;
     for (;;) {

@@ -19,9 +19,44 @@ std::u16string roundTripped(std::u16string_view text) {
     return platform::cp932ToUtf16(platform::utf16ToCp932(text, platform::Cp932Fallback::BestFit));
 }
 
+// Bumped whenever what the index holds for a text changes: older indexes are then rebuilt.
+constexpr std::uint64_t kIndexFormVersion = 2;
+
 // A byte that can follow a lead byte: a match of the byte-wise pass may start there.
 constexpr bool canBeTrailByte(unsigned char b) {
     return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+
+// A second byte that is also a character of its own (ASCII or half-width katakana).
+constexpr bool isSingleByteTrail(unsigned char b) {
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0xA1 && b <= 0xDF);
+}
+
+bool isLead(std::string_view ansi, std::size_t at) {
+    return platform::isCp932LeadByte(static_cast<unsigned char>(ansi[at]));
+}
+
+// Where a double-byte character is followed by two single-byte ones, its second byte and
+// those two read as three characters: the byte-wise pass finds a three-letter word such as
+// "ABC" in "アBC" (ア is 83 41), which no text form shows. One such trigram a line.
+std::string shiftedTrigrams(std::string_view ansi) {
+    std::string out;
+    for (std::size_t at = 0; at + 1 < ansi.size();) {
+        if (!isLead(ansi, at)) {
+            ++at;
+            continue;
+        }
+        const std::size_t next = at + 2;
+        if (next + 2 <= ansi.size() &&
+            isSingleByteTrail(static_cast<unsigned char>(ansi[at + 1])) && !isLead(ansi, next) &&
+            !isLead(ansi, next + 1)) {
+            out += platform::utf16ToUtf8(
+                platform::foldForMatch(platform::cp932ToUtf16(ansi.substr(at + 1, 3))));
+            out += '\n';
+        }
+        at = next;
+    }
+    return out;
 }
 
 // The code points of a UTF-8 text, each as its bytes.
@@ -95,8 +130,19 @@ std::optional<std::string> wordExpression(std::string_view word) {
             at += lead ? 2 : 1;
             end = at;
         }
-        forms.push_back(platform::foldForMatch(
-            platform::cp932ToUtf16(std::string_view(ansi).substr(1, end - 1))));
+        std::u16string rest = platform::foldForMatch(
+            platform::cp932ToUtf16(std::string_view(ansi).substr(1, end - 1)));
+        if (codePoints(platform::utf16ToUtf8(rest)).size() >= 3) {
+            forms.push_back(std::move(rest));
+        } else if (ansi.size() >= 3 && isSingleByteTrail(static_cast<unsigned char>(ansi[0])) &&
+                   !isLead(ansi, 1) && !isLead(ansi, 2)) {
+            // Too short to look up on its own; the word's first three bytes are characters of
+            // their own, and the index holds them as shifted trigrams.
+            forms.push_back(platform::foldForMatch(
+                platform::cp932ToUtf16(std::string_view(ansi).substr(0, 3))));
+        } else {
+            return std::nullopt;
+        }
     }
     std::sort(forms.begin(), forms.end());
     forms.erase(std::unique(forms.begin(), forms.end()), forms.end());
@@ -130,13 +176,15 @@ IndexForms indexForms(const Extract& extract) {
             continue;
         const std::u16string text = platform::utf8ToUtf16(unit.text);
         const std::u16string folded = platform::foldForMatch(text);
-        const std::u16string decoded = platform::foldForMatch(roundTripped(text));
+        const std::string ansi = platform::utf16ToCp932(text);
+        const std::u16string decoded = platform::foldForMatch(platform::cp932ToUtf16(ansi));
         forms.folded += platform::utf16ToUtf8(folded);
         forms.folded += '\n';
         if (decoded != folded) {
             forms.roundTrip += platform::utf16ToUtf8(decoded);
             forms.roundTrip += '\n';
         }
+        forms.roundTrip += shiftedTrigrams(ansi);
     }
     return forms;
 }
@@ -168,7 +216,7 @@ std::uint64_t conversionFingerprint() {
         if (ch < 0xD800 || ch > 0xDFFF)
             all += static_cast<char16_t>(ch);
     }
-    std::uint64_t hash = 0xCBF29CE484222325ULL;
+    std::uint64_t hash = 0xCBF29CE484222325ULL ^ kIndexFormVersion;
     hash = fnv1a(hash, platform::foldForMatch(all));
     hash = fnv1a(hash, platform::foldForMatch(roundTripped(all)));
     return hash;

@@ -6,8 +6,10 @@
 // leave out a document that the matcher would find something in. The matcher finds a word in
 // two ways: byte for byte in the texts' CP932 forms (also from the second byte of a double-byte
 // character), and in their half-width, upper-case folded forms. The index holds the folded form
-// of each text and, where it differs, the folded form of the text as its CP932 form decodes;
-// the query asks, for each word, for any of the forms in which a match could show there.
+// of each text; where it differs, the folded form of the text as its CP932 form decodes; and
+// the trigrams that a double-byte character's second byte makes with two single-byte
+// characters after it. The query asks, for each word, for any of the forms in which a match
+// could show there.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,7 +22,7 @@ namespace ferretta::cache {
 
 struct IndexForms {
     std::string folded;     // the units' folded texts, one a line
-    std::string roundTrip;  // units whose CP932 form decodes to another folded text
+    std::string roundTrip;  // other forms: decoded CP932 where it differs, shifted trigrams
 };
 
 IndexForms indexForms(const Extract& extract);

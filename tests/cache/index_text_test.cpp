@@ -76,7 +76,7 @@ class IndexTest : public ::testing::Test {
 
 TEST_F(IndexTest, NeverLeavesOutADocumentTheMatcherFindsTheWordsIn) {
     std::mt19937 random(20240601);
-    std::vector<Extract> documents(300);
+    std::vector<Extract> documents(200);
     for (std::size_t id = 0; id < documents.size(); ++id) {
         for (int unit = 0, units = 1 + static_cast<int>(random() % 3); unit < units; ++unit)
             documents[id].units.push_back({unit, 0, 0, randomText(random, 2 + random() % 12), ""});
@@ -84,7 +84,7 @@ TEST_F(IndexTest, NeverLeavesOutADocumentTheMatcherFindsTheWordsIn) {
     }
     int narrowed = 0;
     int leftOut = 0;
-    for (int round = 0; round < 400; ++round) {
+    for (int round = 0; round < 300; ++round) {
         const auto& source = documents[random() % documents.size()].units.front().text;
         IndexQuery query;
         query.all = random() % 2 == 0;
@@ -130,7 +130,7 @@ TEST_F(IndexTest, NeverLeavesOutADocumentTheMatcherFindsTheWordsIn) {
         }
     }
     // The test is only worth something when the index really narrows.
-    EXPECT_GT(narrowed, 200);
+    EXPECT_GT(narrowed, 150);
     EXPECT_GT(leftOut, narrowed * 100);
 }
 
@@ -138,18 +138,22 @@ TEST_F(IndexTest, ByteWiseMatchesThatNoFoldedTextShows) {
     struct Case {
         const char* text;
         const char* word;
+        bool hits;  // by today's matcher
     };
     const Case cases[] = {
-        {"xアBCDy", "ABCD"},       // ア is 83 41: "ABCD" starts at its second byte
-        {"表示です", "\\示です"},  // 表 is 95 5C
-        {"波〜線", "波～線"},      // hits once 〜 and ～ share a CP932 code
-        {"東京ＡＢＣ", "京abc"},
+        {"xアBCDy", "ABCD", true},       // ア is 83 41: "ABCD" starts at its second byte
+        {"xアBCy", "ABC", true},         // three letters, looked up as a shifted trigram
+        {"ｶ表ﾃﾞ", "\\ﾃﾞ", true},         // 表 is 95 5C; half-width katakana are single bytes
+        {"表示です", "\\示です", true},  // the same second byte before double-byte characters
+        {"東京ＡＢＣ", "京abc", true},   // the folded pass
+        {"波〜線", "波～線", false},     // hits once 〜 and ～ share a CP932 code
     };
     std::int64_t id = 0;
     for (const Case& c : cases) {
-        search::Matcher matcher(false, true);
+        search::Matcher matcher(false, false);
         matcher.targetStrsSplit(c.word);
         const bool hit = matcher.smartFind(c.text) != 0;
+        EXPECT_TRUE(hit || !c.hits) << c.text << " / " << c.word;
         add(++id, Extract{{}, {{1, 0, 0, c.text, ""}}, 0, ""});
         const auto expression = matchExpression({{c.word}, false});
         ASSERT_TRUE(expression) << c.word;
@@ -165,6 +169,8 @@ TEST(MatchExpression, WhatTheIndexCannotNarrow) {
     EXPECT_FALSE(matchExpression({{"abc", "xy"}, false}));  // OR with a short word
     EXPECT_TRUE(matchExpression({{"abcd", "xy"}, true}));   // AND: the short word is skipped
     EXPECT_FALSE(matchExpression({{"ab", "xy"}, true}));
+    // 8C 9F 8D F5 89 EF: from its second byte only two characters and a lead byte.
+    EXPECT_FALSE(matchExpression({{"検索会"}, false}));
     EXPECT_TRUE(matchExpression({{"日本語"}, false}));
     EXPECT_TRUE(matchExpression({{"\"quoted\""}, false}));  // quotes are escaped
 }
