@@ -25,7 +25,7 @@ constexpr std::size_t kMaxPendingBytes = 24u << 20;
 // The writer gathers documents for this long, or this much text, before it writes them.
 constexpr std::chrono::milliseconds kGatherTime{300};
 constexpr std::size_t kBatchBytes = 8u << 20;
-constexpr int kWriterNiceness = 10;
+constexpr int kWriterNiceness = 5;
 // Emptying to this part of the limit keeps the next few searches from emptying again.
 constexpr std::int64_t kEvictToPercent = 80;
 
