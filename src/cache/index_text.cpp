@@ -176,7 +176,8 @@ IndexForms indexForms(const Extract& extract) {
             continue;
         const std::u16string text = platform::utf8ToUtf16(unit.text);
         const std::u16string folded = platform::foldForMatch(text);
-        const std::string ansi = platform::utf16ToCp932(text);
+        // The ANSI form as the matcher's byte-wise pass sees it (best-fit forms included).
+        const std::string ansi = platform::utf16ToCp932(text, platform::Cp932Fallback::BestFit);
         const std::u16string decoded = platform::foldForMatch(platform::cp932ToUtf16(ansi));
         forms.folded += platform::utf16ToUtf8(folded);
         forms.folded += '\n';

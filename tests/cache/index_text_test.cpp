@@ -146,7 +146,7 @@ TEST_F(IndexTest, ByteWiseMatchesThatNoFoldedTextShows) {
         {"ｶ表ﾃﾞ", "\\ﾃﾞ", true},         // 表 is 95 5C; half-width katakana are single bytes
         {"表示です", "\\示です", true},  // the same second byte before double-byte characters
         {"東京ＡＢＣ", "京abc", true},   // the folded pass
-        {"波〜線", "波～線", false},     // hits once 〜 and ～ share a CP932 code
+        {"波〜線", "波～線", true},      // 〜 has no code of its own; its best-fit form is ～'s
     };
     std::int64_t id = 0;
     for (const Case& c : cases) {
