@@ -50,7 +50,8 @@ std::vector<Hit> makeHits() {
             content += ' ';
         }
         const std::string name = "file" + std::to_string(file) + ".txt";
-        Hit hit{1, name, content, "/home/user/docs/dir" + std::to_string(file % 97) + "/" + name,
+        Hit hit{ferretta::app::FileType::Text, name, content,
+                "/home/user/docs/dir" + std::to_string(file % 97) + "/" + name,
                 std::to_string(random() % 5000 + 1) + "," + std::to_string(random() % 80 + 1)};
         if (i % 20 == 0) {
             hit.content = "(ファイル名にヒット)";

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/host.h"
+#include "app/settings.h"
 #include "pdf/engine/pdf_engine.h"
 #include "platform/error.h"
 
@@ -19,17 +20,10 @@ using namespace ferretta;
 class CountingHost : public app::Host {
   public:
     RowHandle addResult(const app::Hit& hit) override {
-        if (hit.fileType != 13 || hit.position.empty())
+        if (hit.fileType != app::FileType::Pdf || hit.position.empty())
             std::abort();
         return ++rows;
     }
-    void setContentColor(RowHandle, std::uint32_t) override {}
-    void setCaptionOnSearching(std::string_view) override {}
-    void showProgress(std::string_view) override {}
-    void setStatusText(std::string_view) override {}
-    void doEvents() override {}
-    void showMessage(std::string_view, app::MessageStyle) override {}
-    bool askYesNo(std::string_view, app::MessageStyle) override { return false; }
     std::size_t rows = 0;
 };
 
@@ -60,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     search::Matcher matcher(false, false);
     matcher.targetStrsSplit("a");
     search::SearchFlags flags;
-    pdf::PdfEngine engine(host, matcher, flags, emptyCidTable());
+    const app::Settings settings;
+    pdf::PdfEngine engine({host, settings, matcher, flags}, emptyCidTable());
     try {
         (void)engine.p2tMain(path);
     } catch (const Error& failure) {

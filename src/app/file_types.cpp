@@ -8,40 +8,40 @@ namespace ferretta::app {
 FileTypeTable initialFileTypeTable() {
     FileTypeTable table;
     table.targetFileType.fill(false);
-    table.targetFileType[fileType::text] = true;
-    table.fileTypeName[fileType::outlookNote] = "Outlookメモ";
-    table.fileTypeName[fileType::excel] = "Excel";
-    table.fileTypeName[fileType::word] = "Word";
-    table.fileTypeName[fileType::outlookContact] = "Outlook連絡先";
-    table.fileTypeName[fileType::outlookMail] = "Outlookメール";
-    table.fileTypeName[fileType::outlookTask] = "Outlook仕事";
-    table.fileTypeName[fileType::pdf] = "Adobe PDF";
-    table.fileTypeName[fileType::outlookExpressMail] = "OutlookExpressメール";
-    table.fileTypeName[fileType::outlookCalendar] = "Outlook予定表";
+    table.setTarget(FileType::Text, true);
+    table.fileTypeName[slotOf(FileType::OutlookNote)] = "Outlookメモ";
+    table.fileTypeName[slotOf(FileType::Excel)] = "Excel";
+    table.fileTypeName[slotOf(FileType::Word)] = "Word";
+    table.fileTypeName[slotOf(FileType::OutlookContact)] = "Outlook連絡先";
+    table.fileTypeName[slotOf(FileType::OutlookMail)] = "Outlookメール";
+    table.fileTypeName[slotOf(FileType::OutlookTask)] = "Outlook仕事";
+    table.fileTypeName[slotOf(FileType::Pdf)] = "Adobe PDF";
+    table.fileTypeName[slotOf(FileType::OutlookExpressMail)] = "OutlookExpressメール";
+    table.fileTypeName[slotOf(FileType::OutlookCalendar)] = "Outlook予定表";
     return table;
 }
 
-int fileTypeFromName(std::string_view name) {
-    static constexpr std::pair<std::string_view, int> names[] = {
-        {"text", fileType::text},
-        {"word", fileType::word},
-        {"excel", fileType::excel},
-        {"powerpoint", fileType::powerPoint},
-        {"pdf", fileType::pdf},
-        {"access", fileType::access},
-        {"outlook-task", fileType::outlookTask},
-        {"outlook-mail", fileType::outlookMail},
-        {"outlook-calendar", fileType::outlookCalendar},
-        {"outlook-contact", fileType::outlookContact},
-        {"outlook-note", fileType::outlookNote},
-        {"outlook-express-mail", fileType::outlookExpressMail},
-        {"outlook-express-contact", fileType::outlookExpressContact},
+std::optional<FileType> fileTypeFromName(std::string_view name) {
+    static constexpr std::pair<std::string_view, FileType> names[] = {
+        {"text", FileType::Text},
+        {"word", FileType::Word},
+        {"excel", FileType::Excel},
+        {"powerpoint", FileType::PowerPoint},
+        {"pdf", FileType::Pdf},
+        {"access", FileType::Access},
+        {"outlook-task", FileType::OutlookTask},
+        {"outlook-mail", FileType::OutlookMail},
+        {"outlook-calendar", FileType::OutlookCalendar},
+        {"outlook-contact", FileType::OutlookContact},
+        {"outlook-note", FileType::OutlookNote},
+        {"outlook-express-mail", FileType::OutlookExpressMail},
+        {"outlook-express-contact", FileType::OutlookExpressContact},
     };
     for (const auto& [text, number] : names) {
         if (text == name)
             return number;
     }
-    return -1;
+    return std::nullopt;
 }
 
 }  // namespace ferretta::app

@@ -3,43 +3,58 @@
 // list and the options. The number of a type is also the icon of a hit and the key that picks
 // the opener of a hit.
 #include <array>
+#include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace ferretta::app {
 
-namespace fileType {
-inline constexpr int unknown = 0;
-inline constexpr int text = 1;
-inline constexpr int word = 2;
-inline constexpr int excel = 3;
-inline constexpr int outlookTask = 4;
-inline constexpr int outlookMail = 5;
-inline constexpr int outlookCalendar = 6;
-inline constexpr int outlookContact = 7;
-inline constexpr int outlookNote = 8;
-inline constexpr int outlookExpressMail = 10;
-inline constexpr int outlookExpressContact = 11;
-inline constexpr int pdf = 13;
-inline constexpr int access = 15;
-inline constexpr int powerPoint = 16;
-inline constexpr int slotCount = 21;
-}  // namespace fileType
+// The types with their numbers of the file-type table and the settings file
+// ("targetFileType13" is PDF). Numbers without a name here are slots of the table that nothing
+// searches.
+enum class FileType : int {
+    Unknown = 0,
+    Text = 1,
+    Word = 2,
+    Excel = 3,
+    OutlookTask = 4,
+    OutlookMail = 5,
+    OutlookCalendar = 6,
+    OutlookContact = 7,
+    OutlookNote = 8,
+    OutlookExpressMail = 10,
+    OutlookExpressContact = 11,
+    Pdf = 13,
+    Access = 15,
+    PowerPoint = 16,
+};
+
+// The table's slots: 0..20.
+inline constexpr int fileTypeSlots = 21;
+
+constexpr std::size_t slotOf(FileType type) {
+    return static_cast<std::size_t>(type);
+}
+
+// The item types of the mail program, searched after the folder walk in this order.
+inline constexpr std::array<FileType, 5> outlookItemTypes = {
+    FileType::OutlookTask, FileType::OutlookMail, FileType::OutlookCalendar,
+    FileType::OutlookContact, FileType::OutlookNote};
 
 struct FileTypeTable {
-    std::array<std::string, fileType::slotCount> fileTypeName;
-    std::array<bool, fileType::slotCount> targetFileType{};
+    std::array<std::string, fileTypeSlots> fileTypeName;
+    std::array<bool, fileTypeSlots> targetFileType{};
 
-    // True for a number 0..20 whose switch is on; false for any other number.
-    bool isTarget(int type) const {
-        return type >= 0 && type < fileType::slotCount && targetFileType[type];
-    }
+    bool isTarget(FileType type) const { return targetFileType[slotOf(type)]; }
+    void setTarget(FileType type, bool on) { targetFileType[slotOf(type)] = on; }
 };
 
 // The table as the program starts it: only text files searched, the display names filled.
 FileTypeTable initialFileTypeTable();
 
 // The name a user gives a type on the command line ("text", "word", "pdf", "outlook-mail"
-// ...) to its number; -1 when unknown.
-int fileTypeFromName(std::string_view name);
+// ...); nullopt when unknown.
+std::optional<FileType> fileTypeFromName(std::string_view name);
 
 }  // namespace ferretta::app

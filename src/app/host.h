@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/file_types.h"
+
 namespace ferretta::app {
 
 // The style bits of a message box: the icon it shows.
@@ -19,7 +21,7 @@ enum class MessageStyle : int {
 
 // One hit: one row of the results list. Texts are UTF-8.
 struct Hit {
-    int fileType = 0;      // file-type number: the row's icon and the opener used for it
+    FileType fileType = FileType::Unknown;  // the row's icon and the opener used for it
     std::string name;      // file name, or item subject; Excel sheet hits: book.xls[Sheet]
     std::string content;   // the matching text, cut at its first carriage return
     std::string location;  // full path, or the reference text of an item
@@ -31,6 +33,8 @@ constexpr std::uint32_t rgb(int r, int g, int b) {
     return static_cast<std::uint32_t>((r << 16) | (g << 8) | b);
 }
 
+// Every member but addResult has a default that does nothing (askYesNo answers No), so that a
+// host implements only what it shows.
 class Host {
   public:
     using RowHandle = std::size_t;
@@ -41,28 +45,32 @@ class Host {
     virtual RowHandle addResult(const Hit& hit) = 0;
 
     // Colours the content column of a row reported before.
-    virtual void setContentColor(RowHandle row, std::uint32_t color) = 0;
+    virtual void setContentColor(RowHandle /*row*/, std::uint32_t /*color*/) {}
 
     // Progress: the searcher starts on this file or item (full path).
-    virtual void setCaptionOnSearching(std::string_view path) = 0;
+    virtual void setCaptionOnSearching(std::string_view /*path*/) {}
 
     // Progress text other than the file being searched, e.g. "検索中...report.pdf(3/12)"; it
     // goes where setCaptionOnSearching's text goes.
-    virtual void showProgress(std::string_view text) = 0;
+    virtual void showProgress(std::string_view /*text*/) {}
 
     // The status bar's text (the summary at the end of a search; empty to clear it).
-    virtual void setStatusText(std::string_view text) = 0;
+    virtual void setStatusText(std::string_view /*text*/) {}
 
     // Lets pending user events run. A stop request made meanwhile shows in the shared stop
     // flag, which callers read right after this returns.
-    virtual void doEvents() = 0;
+    virtual void doEvents() {}
 
     // A modal message titled "Ferretta". The two lines of a two-line message are joined by one
     // carriage return.
-    virtual void showMessage(std::string_view text, MessageStyle style) = 0;
+    virtual void showMessage(std::string_view /*text*/, MessageStyle /*style*/) {}
 
     // A modal Yes/No question; true for Yes.
-    virtual bool askYesNo(std::string_view text, MessageStyle style) = 0;
+    virtual bool askYesNo(std::string_view /*text*/, MessageStyle /*style*/) { return false; }
+
+    // A file or folder of the search that could not be read (no permission, vanished, a path
+    // too long) was skipped; `reason` is the system's complaint. The search goes on.
+    virtual void noteUnreadable(std::string_view /*path*/, std::string_view /*reason*/) {}
 };
 
 }  // namespace ferretta::app

@@ -153,7 +153,7 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
         s.lastX = readPosition(ini, "lastX");
     }
 
-    for (int n = 0; n < fileType::slotCount; ++n) {
+    for (int n = 0; n < fileTypeSlots; ++n) {
         s.fileTypes.targetFileType[n] =
             readTextFlag(ini, kSearch, numberedKey("targetFileType", n));
     }
@@ -186,7 +186,7 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kForm, "Fixed", numericFlag(s.fixed));
     ini.set(kForm, "lastX", singleToText(windowLeft));
     ini.set(kForm, "lastY", singleToText(windowTop));
-    for (int n = 0; n < fileType::slotCount; ++n) {
+    for (int n = 0; n < fileTypeSlots; ++n) {
         ini.set(kSearch, numberedKey("targetFileType", n), textFlag(s.fileTypes.targetFileType[n]));
     }
     ini.set(kSearch, "textTags", s.textTags);

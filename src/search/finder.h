@@ -1,64 +1,51 @@
 #pragma once
-// Walking the search folder and handing each file to the searcher for its type.
+// findInDir: the search over the folder walk. Every file's name is checked, every file goes to
+// the dispatch, and between files and before sub-folders events run and the stop flag is read.
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <string>
-#include <string_view>
 
-#include "app/host.h"
-#include "app/settings.h"
-#include "search/query.h"
-#include "search/search_flags.h"
-#include "search/text_search.h"
+#include "search/file_dispatch.h"
+#include "search/folder_walk.h"
+#include "search/search_context.h"
+#include "search/searcher_registry.h"
 
 namespace ferretta::search {
 
-// The file-type number of an extension (upper case): Word 2 (DOC, DOCX, DOCM, ODT), Excel 3
-// (XLS, XLSX, XLSM, ODS), PowerPoint 16 (PPT, PPTX, ODP), MDB 15, PDF 13, an extension listed
-// in textTags 1, anything else 0.
-int fileTypeOf(std::string_view extension, std::string_view textTags);
-
-// True when the extension followed by ";" occurs in textTags followed by ";". So the empty
-// extension always counts, and so does the tail of a listed one ("XT" with "TXT").
-bool isTextTag(std::string_view extension, std::string_view textTags);
-
 class Finder {
   public:
-    // A searcher for one file type: answers true when the file counts as searched.
-    using Searcher = std::function<bool(const std::string& path)>;
-
-    Finder(app::Host& host, const app::Settings& settings, const Matcher& matcher,
-           SearchFlags& flags);
-
-    // Installs the searcher of a file type (Word, Excel, PowerPoint, PDF come from their own
-    // modules). Without one, files of that type answer false.
-    void setSearcher(int fileType, Searcher searcher);
+    // The context and the registry must outlive the finder.
+    Finder(const SearchContext& context, const SearcherRegistry& registry);
 
     // Searches the folder (and its sub-folders when the settings say so): reports file-name
-    // hits for every file and hands every file to findInFile. A separator is appended to the
-    // caller's folder text when it lacks one. Answers how many files were searched. An empty
-    // folder text, or a folder that does not exist, is reported to the user, sets the stop
-    // flag and answers 0. A folder that exists but cannot be listed throws ferretta::Error, as
-    // do the searchers' own failures. Symbolic links to folders are not followed.
+    // hits for every file and hands every file to findInFile (not in a search of names only).
+    // A separator is appended to the caller's folder text when it lacks one. Answers how many
+    // files were searched. An empty folder text, or a top folder that cannot be listed, is
+    // reported to the user, sets the stop flag and answers 0 (folderUnusable()). An entry below
+    // it that cannot be read (a sub-folder without permission, a file that cannot be opened
+    // or read, anything that vanished meanwhile, a path too long for the system) is skipped:
+    // a debug-log line, the host told (noteUnreadable), counted in unreadableCount(). Other
+    // failures of searchers travel to the caller.
     std::int64_t findInDir(std::string& folder);
 
-    // Dispatches one file by its extension; false when its type is off or has no searcher.
-    bool findInFile(const std::string& path);
+    // Dispatches one file by the extension of its name; false when its type is off or has no
+    // searcher. The searcher's failures travel to the caller.
+    bool findInFile(const std::string& path) { return m_dispatch.findInFile(path); }
 
     // Reports a hit on the file name itself, whatever the file's type.
     void checkFileName(const std::string& path);
 
-  private:
-    bool listFolder(const std::string& folder, std::vector<std::string>& files,
-                    std::vector<std::string>& folders, bool topLevel);
+    std::int64_t unreadableCount() const { return m_unreadable; }
+    bool folderUnusable() const { return m_folderUnusable; }
 
-    app::Host& m_host;
-    const app::Settings& m_settings;
-    const Matcher& m_matcher;
-    SearchFlags& m_flags;
-    TextSearcher m_textSearcher;
-    std::map<int, Searcher> m_searchers;
+  private:
+    // findInFile, with a file that cannot be opened or read skipped and counted.
+    bool searchFile(const std::string& path);
+    void skipUnreadable(const std::string& path, const std::string& reason);
+
+    SearchContext m_context;
+    FileDispatch m_dispatch;
+    std::int64_t m_unreadable = 0;
+    bool m_folderUnusable = false;
 };
 
 }  // namespace ferretta::search

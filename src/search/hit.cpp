@@ -16,7 +16,7 @@ app::Host::RowHandle addResult(app::Host& host, app::Hit&& hit) {
     return host.addResult(hit);
 }
 
-app::Host::RowHandle addResult(app::Host& host, int fileType, std::string_view name,
+app::Host::RowHandle addResult(app::Host& host, app::FileType fileType, std::string_view name,
                                std::string_view content, std::string_view location,
                                std::string_view position) {
     app::Hit hit;
@@ -29,23 +29,23 @@ app::Host::RowHandle addResult(app::Host& host, int fileType, std::string_view n
 }
 
 OpenAction openActionFor(const app::Hit& hit) {
-    namespace ft = app::fileType;
+    using FT = app::FileType;
     OpenAction action;
     action.fileType = hit.fileType;
     action.location = hit.location;
     switch (hit.fileType) {
-        case ft::outlookTask:
-        case ft::outlookMail:
-        case ft::outlookCalendar:
-        case ft::outlookContact:
-        case ft::outlookNote:
+        case FT::OutlookTask:
+        case FT::OutlookMail:
+        case FT::OutlookCalendar:
+        case FT::OutlookContact:
+        case FT::OutlookNote:
             action.kind = OpenAction::Kind::Outlook;
             break;
-        case ft::word:
+        case FT::Word:
             action.kind = OpenAction::Kind::Word;
             action.search = hit.content;
             break;
-        case ft::excel: {
+        case FT::Excel: {
             action.kind = OpenAction::Kind::Excel;
             std::size_t open = hit.name.find('[');
             if (open != std::string::npos) {
@@ -59,11 +59,11 @@ OpenAction openActionFor(const app::Hit& hit) {
             }
             break;
         }
-        case ft::text:
+        case FT::Text:
             action.kind = OpenAction::Kind::TextEditor;
             action.position = hit.position;
             break;
-        case ft::pdf: {
+        case FT::Pdf: {
             action.kind = OpenAction::Kind::Pdf;
             std::int32_t page = 0;
             const char* first = hit.position.data();
@@ -72,7 +72,7 @@ OpenAction openActionFor(const app::Hit& hit) {
             action.page = (ec == std::errc() && ptr == last && page > 0) ? page : 1;
             break;
         }
-        case ft::powerPoint:
+        case FT::PowerPoint:
             action.kind = OpenAction::Kind::PowerPoint;
             action.position = hit.position;
             break;

@@ -14,7 +14,7 @@ std::string_view cutAtCarriageReturn(std::string_view text);
 // Reports one hit to the host: content is cut at its first carriage return. Answers the row.
 app::Host::RowHandle addResult(app::Host& host, app::Hit&& hit);
 
-app::Host::RowHandle addResult(app::Host& host, int fileType, std::string_view name,
+app::Host::RowHandle addResult(app::Host& host, app::FileType fileType, std::string_view name,
                                std::string_view content, std::string_view location,
                                std::string_view position);
 
@@ -22,7 +22,7 @@ app::Host::RowHandle addResult(app::Host& host, int fileType, std::string_view n
 struct OpenAction {
     enum class Kind { None, TextEditor, Word, Excel, PowerPoint, Pdf, Outlook };
     Kind kind = Kind::None;
-    int fileType = 0;
+    app::FileType fileType = app::FileType::Unknown;
     std::string location;   // the path, or the item's reference text
     std::string search;     // Word: the matching text to jump to
     std::string sheet;      // Excel: the sheet of the hit; empty for a hit on the file name

@@ -295,7 +295,7 @@ class TextSearcher::Reader {
 void TextSearcher::report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8,
                           std::int32_t column) {
     app::Hit hit;
-    hit.fileType = app::fileType::text;
+    hit.fileType = app::FileType::Text;
     hit.name = m_fileName;
     hit.content = std::move(contentUtf8);  // a long line is not copied again
     hit.location = path;

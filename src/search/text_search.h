@@ -7,6 +7,7 @@
 
 #include "app/host.h"
 #include "search/query.h"
+#include "search/search_context.h"
 #include "search/search_flags.h"
 
 namespace ferretta::search {
@@ -15,11 +16,11 @@ class TextSearcher {
   public:
     // foldWindow: how many bytes of a line are folded at a time when a line is matched in its
     // folded form (tests make it small to exercise the windows' seams).
-    TextSearcher(app::Host& host, const Matcher& matcher, SearchFlags& flags,
-                 std::size_t foldWindow = std::size_t{1} << 20)
-        : m_host(host),
-          m_matcher(matcher),
-          m_flags(flags),
+    explicit TextSearcher(const SearchContext& context,
+                          std::size_t foldWindow = std::size_t{1} << 20)
+        : m_host(context.host),
+          m_matcher(context.matcher),
+          m_flags(context.flags),
           m_foldWindow(foldWindow < 1 ? 1 : foldWindow) {}
 
     // Reports every line of the file that matches the query (icon 1, the file name, the line,

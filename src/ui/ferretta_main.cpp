@@ -16,9 +16,9 @@
 
 #include "app/debug_log.h"
 #include "app/run_safety.h"
+#include "app/search_run.h"
 #include "app/settings.h"
 #include "app/start_up.h"
-#include "pdf/engine/cid_map.h"
 #include "pdf/frontends/pdf_viewer.h"
 #include "platform/data_folder.h"
 #include "platform/ini_file.h"
@@ -155,12 +155,8 @@ int main(int argc, char** argv) {
     settings.editor = std::string(app::defaultEditor);
     ui::main::MainForm form(settings);
     pdf::initPDFValues();
-    if (!pdf::cidTable().p2tCIDInit(platform::findDataFile("AdobeCID.dat"),
-                                    platform::dataFolder())) {
-        form.host().showMessage(std::string("AdobeCID.dat") + "の読み込みでエラーが発生しました",
-                                app::MessageStyle::Critical);
+    if (!app::loadCidTable(form.host()))
         return 1;
-    }
 
     std::error_code ec;
     if (std::filesystem::is_regular_file(settingsPath(), ec)) {

@@ -7,20 +7,17 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/cli/cli_options.h"
 #include "platform/cp932.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::app::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
 
 std::string quote(const std::string& text) {
     std::string out = "'";
@@ -34,119 +31,156 @@ std::string slurp(const fs::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-class CliTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        m_root = fs::temp_directory_path() /
-                 ("ferretta-cli-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
-        fs::create_directories(m_root / "data");
-        fs::create_directories(m_root / "home");
-    }
-    void TearDown() override { fs::remove_all(m_root); }
+// Every "{D}" replaced by the data folder.
+std::string expand(std::string text, const std::string& data) {
+    for (std::size_t at; (at = text.find("{D}")) != std::string::npos;)
+        text.replace(at, 3, data);
+    return text;
+}
 
-    void write(const std::string& relative, const std::string& bytes) {
-        fs::path file = m_root / "data" / relative;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary) << bytes;
-    }
-
-    CliRun run(const std::string& arguments) {
-        CliRun result;
-        const std::string command = "FERRETTA_HOME=" + quote((m_root / "home").string()) +
-                                    " " FERRETTA_CLI_PATH " " + arguments + " >" +
-                                    quote((m_root / "out").string()) + " 2>" +
-                                    quote((m_root / "err").string());
-        int status = std::system(command.c_str());
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = slurp(m_root / "out");
-        result.err = slurp(m_root / "err");
-        return result;
-    }
-
-    std::string folder() const { return quote((m_root / "data").string()); }
-    std::string path(const std::string& relative) const {
-        return (m_root / "data" / relative).string();
-    }
-
-    fs::path m_root;
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
 };
 
-TEST_F(CliTest, AndQueryReportsPositionOfFirstWord) {
+class CliTest : public ::testing::Test {
+  protected:
+    std::string data() const { return tree.path("data"); }
+
+    void write(const std::string& relative, const std::string& bytes) {
+        tree.write("data/" + relative, bytes);
+    }
+
+    // Runs the program with the arguments ("{D}" is the data folder) from inside the data
+    // folder, as "nobody" when asked and possible (nullopt when not).
+    std::optional<CliRun> run(const std::string& arguments, bool unprivileged = false) {
+        fs::create_directories(tree.root() / "home");
+        fs::create_directories(tree.root() / "data");
+        std::string prefix;
+        if (unprivileged && ::geteuid() == 0) {
+            if (std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+                return std::nullopt;
+            prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        }
+        const std::string command =
+            "cd " + quote(data()) + " && FERRETTA_HOME=" + quote(tree.path("home")) +
+            " FERRETTA_SOFFICE=/nonexistent/soffice " + prefix + FERRETTA_CLI_PATH " " +
+            expand(arguments, quote(data())) + " >" + quote(tree.path("out")) + " 2>" +
+            quote(tree.path("err"));
+        const int status = std::system(command.c_str());
+        return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(tree.path("out")),
+                      slurp(tree.path("err"))};
+    }
+
+    test::TempTree tree;
+};
+
+TEST_F(CliTest, SearchesAndWritesTheSavedFileLines) {
     write("a.txt", "bar foo\nfoo\n");
-    CliRun r = run(folder() + " '&& foo bar'");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "\"a.txt\",\"bar foo\",\"" + path("a.txt") + "\",\"1,5\"\n");
-    EXPECT_NE(r.err.find("1ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、1件ヒットしました。"), std::string::npos) << r.err;
-}
-
-TEST_F(CliTest, ColumnsCountShiftJisBytes) {
     write("k.txt", platform::utf8ToCp932("漢字列abc\r\n"));
-    CliRun r = run(folder() + " abc");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "\"k.txt\",\"漢字列abc\",\"" + path("k.txt") + "\",\"1,7\"\n");
-}
-
-TEST_F(CliTest, SuffixExtensionAndFileNameHit) {
-    write("readme.xt", "needle\n");
+    write("w.txt", platform::utf8ToCp932("全角ＡＢＣ\r\n"));
+    write("readme.xt", "needle abc\n");
     write("readme.tx", "needle\n");
     write("needle.dat", "");
-    CliRun r = run(folder() + " needle");
-    EXPECT_EQ(r.status, 0);
-    const std::string expected = "\"needle.dat\",\"(ファイル名にヒット)\",\"" + path("needle.dat") +
-                                 "\",\"\"\n" + "\"readme.xt\",\"needle\",\"" + path("readme.xt") +
-                                 "\",\"1,1\"\n";
-    EXPECT_EQ(r.out, expected);
-}
-
-TEST_F(CliTest, AnsiOutputIsTheSavedFileForm) {
-    write("a.txt", platform::utf8ToCp932("全角ＡＢＣ\r\n"));
-    CliRun r = run("--ansi " + folder() + " abc");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              platform::utf8ToCp932("\"a.txt\",\"全角ＡＢＣ\",\"" + path("a.txt") + "\",\"1,5\"") +
-                  "\r\n");
-}
-
-TEST_F(CliTest, OptionsOverrideSettings) {
-    write("a.txt", "ABC\n");
+    write("sub.d/noextension", "needle\n");
     write("b.csv", "abc\n");
     write("sub/c.txt", "abc\n");
-    EXPECT_EQ(run("--strict " + folder() + " abc").out.find("a.txt"), std::string::npos);
-    CliRun tags = run("--text-tags=csv --no-subfolders " + folder() + " abc");
-    EXPECT_EQ(tags.out, "\"b.csv\",\"abc\",\"" + path("b.csv") + "\",\"1,1\"\n");
-    CliRun regex = run("--regex " + folder() + " " + quote("^a.C$"));
-    EXPECT_NE(regex.out.find("a.txt"), std::string::npos);
-    CliRun names = run("--name-only " + folder() + " b");
-    EXPECT_EQ(names.out, "\"b.csv\",\"(ファイル名にヒット)\",\"" + path("b.csv") + "\",\"\"\n");
+    const std::string k = "\"k.txt\",\"漢字列abc\",\"{D}/k.txt\",\"1,7\"\n";
+    const std::string wLine = "\"w.txt\",\"全角ＡＢＣ\",\"{D}/w.txt\",\"1,5\"";
+    const std::string w = wLine + "\n";
+    const std::string b = "\"b.csv\",\"abc\",\"{D}/b.csv\",\"1,1\"\n";
+    const std::string xt = "\"readme.xt\",\"needle abc\",\"{D}/readme.xt\",\"1,8\"\n";
+    const std::string c = "\"c.txt\",\"abc\",\"{D}/sub/c.txt\",\"1,1\"\n";
+    const std::pair<const char*, std::string> cases[] = {
+        // AND: the position of the first word.
+        {"{D} '&& foo bar'", "\"a.txt\",\"bar foo\",\"{D}/a.txt\",\"1,5\"\n"},
+        // Columns count Shift-JIS bytes; folded matches; the tail of a listed extension;
+        // sub-folders.
+        {"{D} abc", b + k + xt + w + c},
+        {"--strict {D} abc", b + k + xt + c},
+        {"--text-tags=csv --no-subfolders {D} abc", b},
+        {"--regex {D} '^a.C$'", b + c},
+        {"--name-only {D} needle",
+         "\"needle.dat\",\"(ファイル名にヒット)\",\"{D}/needle.dat\",\"\"\n"},
+        // A file without an extension below a folder with a dot, found from a relative path.
+        {". needle",
+         "\"needle.dat\",\"(ファイル名にヒット)\",\"./needle.dat\",\"\"\n"
+         "\"readme.xt\",\"needle abc\",\"./readme.xt\",\"1,1\"\n"
+         "\"noextension\",\"needle\",\"./sub.d/noextension\",\"1,1\"\n"},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        auto result = run(std::string("--text-tags='txt;csv;xt' ") + arguments);
+        SCOPED_TRACE(arguments);
+        EXPECT_EQ(result->status, 0) << result->err;
+        EXPECT_EQ(result->out, expand(expected, data()));
+    }
+    // The lines of a saved results file.
+    auto ansi = run("--ansi --strict {D} ＡＢＣ");
+    EXPECT_EQ(ansi->out, platform::utf8ToCp932(expand(wLine, data())) + "\r\n");
+    EXPECT_NE(ansi->err.find("ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、1件ヒットしました。"), std::string::npos);
 }
 
-TEST_F(CliTest, SettingsFileIsRead) {
+TEST_F(CliTest, SettingsFileIsReadAndNeverWritten) {
     write("a.log", "needle\n");
-    std::ofstream(m_root / "home" / "frtta.ini")
-        << "[Search]\r\ntextTags=LOG\r\ntargetFileType1=True\r\n";
-    CliRun r = run(folder() + " needle");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("a.log"), std::string::npos);
-    // The command-line tool never writes the settings file.
-    EXPECT_EQ(slurp(m_root / "home" / "frtta.ini"),
-              "[Search]\r\ntextTags=LOG\r\ntargetFileType1=True\r\n");
+    const std::string ini = "[Search]\r\ntextTags=LOG\r\ntargetFileType1=True\r\n";
+    fs::create_directories(tree.root() / "home");
+    std::ofstream(tree.root() / "home" / "frtta.ini") << ini;
+    auto result = run("{D} needle");
+    EXPECT_EQ(result->status, 0);
+    EXPECT_NE(result->out.find("a.log"), std::string::npos);
+    EXPECT_EQ(slurp(tree.root() / "home" / "frtta.ini"), ini);
 }
 
 TEST_F(CliTest, ExitStatus) {
     write("a.txt", "x\n");
-    EXPECT_EQ(run(folder() + " nothing").status, 1);
-    CliRun missing = run(quote((m_root / "nope").string()) + " x");
-    EXPECT_EQ(missing.status, 2);
-    EXPECT_NE(missing.err.find("検索フォルダが無効です"), std::string::npos);
-    CliRun badRegex = run("--regex " + folder() + " '('");
-    EXPECT_EQ(badRegex.status, 2);
-    EXPECT_NE(badRegex.err.find("invalid regular expression"), std::string::npos);
-    EXPECT_EQ(run(folder() + " ''").status, 2);
-    EXPECT_EQ(run("--bogus " + folder() + " x").status, 2);
-    EXPECT_EQ(run("--types=nonsense " + folder() + " x").status, 2);
-    EXPECT_EQ(run("--help").status, 0);
+    write("b.xls", "");
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"{D} nothing", 1, "0件ヒットしました"},
+        {"{D}/nope x", 2, "検索フォルダが無効です"},
+        {"--regex {D} '('", 2, "invalid regular expression"},
+        {"{D} ''", 2, "検索文字列を入力してください"},
+        {"--bogus {D} x", 2, "unknown option"},
+        {"--types=nonsense {D} x", 2, "unknown file type"},
+        {"--settings=/nonexistent.ini {D} x", 2, "settings file not found"},
+        // The office starts for Excel files also when only names are searched; without one
+        // nothing is searched.
+        {"--types=excel --name-only {D} b", 2, "Excelに関する操作が行えませんでした"},
+        {"--help", 0, ""},
+    };
+    for (const auto& [arguments, status, message] : cases) {
+        auto result = run(arguments);
+        EXPECT_EQ(result->status, status) << arguments;
+        EXPECT_NE(result->err.find(message), std::string::npos) << arguments << ": " << result->err;
+    }
+}
+
+TEST_F(CliTest, UnreadableSettingsFolderAndFiles) {
+    write("a.txt", "needle\n");
+    write("secret.txt", "needle\n");
+    write("closed/b.txt", "needle\n");
+    write("settings.ini", "[Search]\r\n");
+    for (const char* name : {"secret.txt", "closed", "settings.ini"})
+        fs::permissions(tree.root() / "data" / name, fs::perms::none);
+    auto skipped = run("{D} needle", true);
+    if (!skipped)
+        GTEST_SKIP() << "cannot run as an unprivileged user";
+    EXPECT_EQ(skipped->status, 0);
+    EXPECT_EQ(skipped->out, expand("\"a.txt\",\"needle\",\"{D}/a.txt\",\"1,1\"\n", data()));
+    EXPECT_NE(skipped->err.find(expand("ferretta-cli: skipped: {D}/closed/: ", data())),
+              std::string::npos)
+        << skipped->err;
+    EXPECT_NE(skipped->err.find(expand("ferretta-cli: skipped: {D}/secret.txt: ", data())),
+              std::string::npos);
+    EXPECT_NE(skipped->err.find("（読めないファイル2件）"), std::string::npos);
+
+    auto settings = run("--settings={D}/settings.ini {D} needle", true);
+    EXPECT_EQ(settings->status, 2);
+    EXPECT_NE(settings->err.find("settings file cannot be read"), std::string::npos);
+    auto folder = run("{D}/closed needle", true);
+    EXPECT_EQ(folder->status, 2);
+    EXPECT_NE(folder->err.find("検索フォルダが無効です"), std::string::npos);
+    fs::permissions(tree.root() / "data" / "closed", fs::perms::owner_all);
 }
 
 TEST(CliOptions, Parse) {
@@ -156,13 +190,11 @@ TEST(CliOptions, Parse) {
     EXPECT_TRUE(ok.options->strict);
     EXPECT_EQ(ok.options->folder, "dir");
     EXPECT_EQ(ok.options->query, "q w");
-    ASSERT_TRUE(ok.options->types);
-    EXPECT_EQ(*ok.options->types, (std::vector<int>{1, 13}));
     Settings settings;
     applyCliOptions(*ok.options, settings);
     EXPECT_EQ(settings.textTags, "TXT;CSV");
-    EXPECT_TRUE(settings.fileTypes.targetFileType[13]);
-    EXPECT_FALSE(settings.fileTypes.targetFileType[2]);
+    EXPECT_TRUE(settings.fileTypes.isTarget(FileType::Pdf));
+    EXPECT_FALSE(settings.fileTypes.isTarget(FileType::Word));
 
     EXPECT_FALSE(parseCliOptions({"only-one"}).options);
     EXPECT_FALSE(parseCliOptions({"a", "b", "c"}).options);

@@ -78,7 +78,7 @@ TEST(LoadConfigTest, EmptyDocumentGivesTheDefaults) {
     EXPECT_FALSE(s.lastX.has_value() || s.lastY.has_value());
     // The start-up table has text files on; an absent key switches each type off.
     EXPECT_EQ(s.fileTypes.targetFileType, decltype(s.fileTypes.targetFileType){});
-    EXPECT_EQ(s.fileTypes.fileTypeName[fileType::pdf], "Adobe PDF");
+    EXPECT_EQ(s.fileTypes.fileTypeName[slotOf(FileType::Pdf)], "Adobe PDF");
 }
 
 struct FlagGroup {
@@ -143,10 +143,10 @@ TEST(LoadConfigTest, ExactTextFlags) {
     }
     // Every slot has its own key, without padding or keys beyond the last slot.
     std::string text = "[Search]\r\ntargetFileType21=True\r\ntargetFileType01=False\r\n";
-    for (int n = 0; n < fileType::slotCount; n += 3)
+    for (int n = 0; n < fileTypeSlots; n += 3)
         text += "targetFileType" + std::to_string(n) + "=True\r\n";
     Settings s = loadFrom(text);
-    for (int n = 0; n < fileType::slotCount; ++n)
+    for (int n = 0; n < fileTypeSlots; ++n)
         EXPECT_EQ(s.fileTypes.targetFileType[n], n % 3 == 0) << "slot " << n;
 }
 
@@ -233,7 +233,7 @@ TEST(LoadConfigTest, ReadsAFileOnDisk) {
     Settings s = loadSettingsFrom(folder / "frtta.ini");
     EXPECT_EQ(s.dir, "/home/山田/文書");
     EXPECT_TRUE(s.strict);
-    EXPECT_TRUE(s.fileTypes.targetFileType[fileType::text]);
+    EXPECT_TRUE(s.fileTypes.isTarget(FileType::Text));
     fs::remove_all(folder);
 
     Settings missing = loadSettingsFrom(folder / "frtta.ini");

@@ -7,245 +7,241 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
-#include "platform/cp932.h"
 #include "search/path_helpers.h"
 #include "support/recording_host.h"
+#include "support/temp_tree.h"
+#include "support/unprivileged.h"
 
 namespace ferretta::search {
 namespace {
 
 namespace fs = std::filesystem;
+using app::FileType;
 
-TEST(IsTextTag, SuffixRuleAndEmptyExtension) {
-    struct Case {
-        const char* extension;
-        const char* tags;
-        bool expected;
-    } cases[] = {
-        {"TXT", "TXT", true},     {"XT", "TXT", true},      {"T", "TXT", true},
-        {"TX", "TXT", false},     {"", "TXT", true},        {"", "", true},
-        {"CSV", "TXT;CSV", true}, {"TXT", "TXT;CSV", true}, {"txt", "TXT", false},
-        {"LOG", "TXT", false},    {"V", "TXT;CSV", true},
+TEST(FileTypeOf, ExtensionsAndTextTags) {
+    // isTextTag: the extension and ";" anywhere in the list and ";" (so tails of listed ones
+    // and the empty extension count, case-sensitive).
+    const std::tuple<const char*, const char*, FileType> cases[] = {
+        {"DOC", "TXT", FileType::Word},     {"DOCM", "TXT", FileType::Word},
+        {"ODT", "TXT", FileType::Word},     {"XLSX", "TXT", FileType::Excel},
+        {"ODS", "TXT", FileType::Excel},    {"PPTX", "TXT", FileType::PowerPoint},
+        {"MDB", "TXT", FileType::Access},   {"PDF", "TXT", FileType::Pdf},
+        {"DOCX", "DOCX", FileType::Word},   {"TXT", "TXT", FileType::Text},
+        {"XT", "TXT", FileType::Text},      {"T", "TXT", FileType::Text},
+        {"", "", FileType::Text},           {"V", "TXT;CSV", FileType::Text},
+        {"OCX", "DOCX", FileType::Text},    {"TX", "TXT", FileType::Unknown},
+        {"txt", "TXT", FileType::Unknown},  {"PPTM", "TXT", FileType::Unknown},
+        {"docx", "TXT", FileType::Unknown}, {"LOG", "TXT", FileType::Unknown},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(isTextTag(c.extension, c.tags), c.expected) << c.extension << " in " << c.tags;
-}
-
-TEST(FileTypeOf, Extensions) {
-    struct Case {
-        const char* extension;
-        const char* tags;
-        int type;
-    } cases[] = {
-        {"DOC", "TXT", 2},  {"DOCX", "TXT", 2},  {"DOCM", "TXT", 2}, {"ODT", "TXT", 2},
-        {"XLS", "TXT", 3},  {"XLSX", "TXT", 3},  {"XLSM", "TXT", 3}, {"ODS", "TXT", 3},
-        {"PPT", "TXT", 16}, {"PPTX", "TXT", 16}, {"ODP", "TXT", 16}, {"MDB", "TXT", 15},
-        {"PDF", "TXT", 13}, {"XT", "TXT", 1},    {"DOC", "DOC", 2},  {"DOCX", "DOCX", 2},
-        {"LOG", "TXT", 0},  {"PPTM", "TXT", 0},  {"docx", "TXT", 0}, {"OCX", "DOCX", 1},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(fileTypeOf(c.extension, c.tags), c.type) << c.extension << " in " << c.tags;
+    for (const auto& [extension, tags, type] : cases)
+        EXPECT_EQ(fileTypeOf(extension, tags), type) << extension << " in " << tags;
+    // The extension of the file name, not of the path.
+    EXPECT_EQ(fileTypeOfPath("/home/a.b/README", "TXT"), FileType::Text);
+    EXPECT_EQ(fileTypeOfPath("./docs.d/x.pdf", "TXT"), FileType::Pdf);
 }
 
 TEST(PathHelpers, Table) {
     EXPECT_EQ(fileNameOf("/a/b/c.txt"), "c.txt");
     EXPECT_EQ(fileNameOf("c.txt"), "c.txt");
     EXPECT_EQ(fileNameOf("/a/b/"), "");
-    EXPECT_EQ(extensionOf("c.txt"), "TXT");
     EXPECT_EQ(extensionOf("archive.tar.gz"), "GZ");
     EXPECT_EQ(extensionOf("README"), "");
-    EXPECT_EQ(extensionOf("/home/a.b/README"), "B/README");  // a dot in a folder counts
-    EXPECT_EQ(extensionOf("メモ.ｔｘｔ"), "ＴＸＴ");         // upper case keeps the width
+    EXPECT_EQ(extensionOf("メモ.ｔｘｔ"), "ＴＸＴ");  // upper case keeps the width
     EXPECT_EQ(folderOf("/a/b/c.txt"), "/a/b");
     EXPECT_EQ(baseNameOf("/a/b/c.d.txt"), "c.d");
 }
 
 class FinderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_root = fs::temp_directory_path() /
-                 ("ferretta-finder-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
-        fs::create_directories(m_root);
-    }
-    void TearDown() override { fs::remove_all(m_root); }
+    void SetUp() override { registerTextSearcher(registry); }
 
-    void write(const std::string& relative, const std::string& utf8Text) {
-        fs::path file = m_root / relative;
-        fs::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary) << platform::utf8ToCp932(utf8Text);
-    }
-
-    std::int64_t run(const std::string& query, std::string folder = {}) {
+    std::int64_t run(const std::string& query, std::optional<std::string> folder = {}) {
         matcher = Matcher(settings.regular, settings.strict);
         matcher.targetStrsSplit(query);
-        Finder finder(host, settings, matcher, flags);
-        if (folder.empty())
-            folder = m_root.string();
-        m_folderAfter = folder;
-        return finder.findInDir(m_folderAfter);
+        finder.emplace(SearchContext{host, settings, matcher, flags}, registry);
+        m_folderAfter = folder.value_or(tree.path());
+        return finder->findInDir(m_folderAfter);
     }
 
-    std::vector<std::string> names() const {
+    // "name|content|position" of every row.
+    std::vector<std::string> rows() const {
         std::vector<std::string> out;
         for (const auto& row : host.rows)
             out.push_back(row.name + "|" + row.content + "|" + row.position);
         return out;
     }
 
-    fs::path m_root;
+    test::TempTree tree;
     std::string m_folderAfter;
     app::Settings settings;
+    SearcherRegistry registry;
     Matcher matcher{false, false};
     SearchFlags flags;
     test::RecordingHost host;
+    std::optional<Finder> finder;
 };
 
 TEST_F(FinderTest, WalksFilesBeforeSubFoldersAndAppendsSeparator) {
-    write("b.txt", "foo");
-    write("a.txt", "no\nfoo here");
-    write("sub/c.txt", "foo");
-    write("sub/deeper/d.txt", "foo");
-    write("x.log", "foo");
+    tree.write("b.txt", "foo");
+    tree.write("a.txt", "no\nfoo here");
+    tree.write("sub/c.txt", "foo");
+    tree.write("sub/deeper/d.txt", "foo");
+    tree.write("x.log", "foo");
     EXPECT_EQ(run("foo"), 4);
-    EXPECT_EQ(m_folderAfter, m_root.string() + "/");
-    std::vector<std::string> expected = {"a.txt|foo here|2,1", "b.txt|foo|1,1", "c.txt|foo|1,1",
-                                         "d.txt|foo|1,1"};
-    EXPECT_EQ(names(), expected);
-}
-
-TEST_F(FinderTest, NoSubFoldersWhenTheSettingSaysSo) {
-    write("a.txt", "foo");
-    write("sub/c.txt", "foo");
+    EXPECT_EQ(m_folderAfter, tree.path() + "/");
+    EXPECT_EQ(rows(), (std::vector<std::string>{"a.txt|foo here|2,1", "b.txt|foo|1,1",
+                                                "c.txt|foo|1,1", "d.txt|foo|1,1"}));
     settings.subFolder = false;
-    EXPECT_EQ(run("foo"), 1);
-    EXPECT_EQ(host.rows.size(), 1u);
+    host = {};
+    EXPECT_EQ(run("foo"), 2);
 }
 
-TEST_F(FinderTest, FileNameHitsAreBlueAndCarryTheirType) {
-    write("foo.log", "nothing");
-    write("foo.pdf", "");
-    write("report.txt", "nothing");
-    run("foo");
-    ASSERT_EQ(host.rows.size(), 2u);
-    EXPECT_EQ(host.rows[0].name, "foo.log");
-    EXPECT_EQ(host.rows[0].content, "(ファイル名にヒット)");
-    EXPECT_EQ(host.rows[0].fileType, 0);
-    EXPECT_EQ(host.rows[0].position, "");
-    EXPECT_EQ(host.rows[1].fileType, 13);
+TEST_F(FinderTest, DispatchFollowsTheTypeTable) {
+    tree.write("foo.log", "nothing");         // unknown type: only its name hits (icon 0)
+    tree.write("foo.pdf", "");                // name hit with the PDF icon; no searcher
+    tree.write("readme.xt", "foo");           // a tail of TXT counts
+    tree.write("readme.tx", "foo");           // a head does not
+    tree.write("a.docx", "foo");              // Word is off: not read as text either
+    tree.write("dots.d/noextension", "foo");  // no extension, below a folder with a dot
+    settings.textTags = "TXT;DOCX";
+    EXPECT_EQ(run("foo"), 2);
+    EXPECT_EQ(rows(), (std::vector<std::string>{"foo.log|(ファイル名にヒット)|",
+                                                "foo.pdf|(ファイル名にヒット)|",
+                                                "readme.xt|foo|1,1", "noextension|foo|1,1"}));
+    EXPECT_EQ(host.rows[0].fileType, FileType::Unknown);
+    EXPECT_EQ(host.rows[1].fileType, FileType::Pdf);
     EXPECT_EQ(host.colors[0], app::rgb(0, 0, 255));
+
+    // Text switched off; a searcher registered for PDF runs for its files.
+    settings.fileTypes.setTarget(FileType::Text, false);
+    settings.fileTypes.setTarget(FileType::Pdf, true);
+    int pdfs = 0;
+    registry.setFileSearcher(FileType::Pdf, [&](const SearchContext&) {
+        return [&](const std::string&) { return ++pdfs > 0; };
+    });
+    host = {};
+    EXPECT_EQ(run("zzz"), 1);
+    EXPECT_EQ(pdfs, 1);
+    EXPECT_TRUE(host.rows.empty());
 }
 
 TEST_F(FinderTest, NameOnlyCountsEveryFileAndOpensNone) {
-    write("foo.txt", "foo inside");
-    write("bar.txt", "foo inside");
+    tree.write("foo.txt", "foo inside");
+    tree.write("bar.txt", "foo inside");
     settings.fileNameOnly = true;
     EXPECT_EQ(run("foo"), 2);
-    ASSERT_EQ(host.rows.size(), 1u);
-    EXPECT_EQ(host.rows[0].content, "(ファイル名にヒット)");
+    EXPECT_EQ(rows(), std::vector<std::string>{"foo.txt|(ファイル名にヒット)|"});
     EXPECT_EQ(host.doEventsCalls, 0);
 }
 
-TEST_F(FinderTest, TextTagRules) {
-    write("readme.xt", "foo");
-    write("readme.tx", "foo");
-    write("noextension", "foo");
-    settings.textTags = "TXT";
-    EXPECT_EQ(run("foo"), 2);
-    std::vector<std::string> expected = {"noextension|foo|1,1", "readme.xt|foo|1,1"};
-    EXPECT_EQ(names(), expected);
-}
-
-TEST_F(FinderTest, TypeSwitchedOffIsNotSearched) {
-    write("a.txt", "foo");
-    settings.fileTypes.targetFileType[1] = false;
-    EXPECT_EQ(run("foo"), 0);
-    EXPECT_TRUE(host.rows.empty());
-}
-
-TEST_F(FinderTest, OfficeDocumentOfATypeSwitchedOffIsNotReadAsText) {
-    write("a.docx", "foo");
-    write("b.ods", "foo");
-    settings.textTags = "DOCX;ODS";
-    EXPECT_EQ(run("foo"), 0);
-    EXPECT_TRUE(host.rows.empty());
-}
-
-TEST_F(FinderTest, EmptyAndInvalidFoldersStopTheSearch) {
-    matcher.targetStrsSplit("foo");
-    Finder finder(host, settings, matcher, flags);
-    std::string empty;
-    EXPECT_EQ(finder.findInDir(empty), 0);
-    EXPECT_TRUE(flags.isAbort);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "検索対象フォルダを指定してください");
-    EXPECT_EQ(host.messages[0].style, app::MessageStyle::Information);
-
-    flags = {};
-    host.messages.clear();
-    std::string missing = (m_root / "missing").string();
-    EXPECT_EQ(finder.findInDir(missing), 0);
-    EXPECT_TRUE(flags.isAbort);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "検索フォルダが無効です\r正しいフォルダを指定してください");
+TEST_F(FinderTest, EmptyAndUnusableTopFoldersStopTheSearch) {
+    for (const std::string& folder : {std::string(), tree.path("missing"), tree.write("f", "")}) {
+        flags = {};
+        host = {};
+        EXPECT_EQ(run("foo", folder), 0);
+        EXPECT_TRUE(flags.isAbort);
+        EXPECT_TRUE(finder->folderUnusable());
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].text,
+                  folder.empty() ? "検索対象フォルダを指定してください"
+                                 : "検索フォルダが無効です\r正しいフォルダを指定してください");
+        EXPECT_EQ(host.messages[0].style, app::MessageStyle::Information);
+    }
 }
 
 TEST_F(FinderTest, LinksToFoldersAreNotFollowedAndPipesAreSkipped) {
-    write("sub/a.txt", "foo");
-    fs::create_directory_symlink(m_root, m_root / "sub" / "loop");
-    fs::create_symlink(m_root / "sub" / "a.txt", m_root / "link.txt");
-    ASSERT_EQ(::mkfifo((m_root / "pipe.txt").c_str(), 0600), 0);
+    tree.write("sub/a.txt", "foo");
+    fs::create_directory_symlink(tree.root(), tree.root() / "sub" / "loop");
+    fs::create_symlink(tree.root() / "sub" / "a.txt", tree.root() / "link.txt");
+    ASSERT_EQ(::mkfifo(tree.path("pipe.txt").c_str(), 0600), 0);
     EXPECT_EQ(run("foo"), 2);
     EXPECT_EQ(host.rows.size(), 2u);  // the file and the link to it, once each
 }
 
-TEST_F(FinderTest, StopBetweenFilesEndsTheWalk) {
-    for (int i = 0; i < 5; ++i)
-        write("f" + std::to_string(i) + ".txt", "foo");
-    write("sub/z.txt", "foo");
-    host.onDoEvents = [&] { flags.isAbort = true; };
-    EXPECT_EQ(run("foo"), 1);
-    EXPECT_EQ(host.rows.size(), 1u);
-    EXPECT_TRUE(host.messages.empty());
+TEST_F(FinderTest, StopEndsTheWalkAndUnwindsAsNestedLoopsWould) {
+    // A stop after file k: the folders on the way up that still have sub-folders let events run
+    // once more each, then nothing more is searched.
+    tree.write("a.txt", "foo");
+    tree.write("s1/b.txt", "foo");
+    tree.write("s1/t/c.txt", "foo");
+    tree.write("s1/u/d.txt", "foo");
+    tree.write("s2/e.txt", "foo");
+    // Events run after each file and before each sub-folder: a, [s1], b, [t], c, [u], d, [s2], e.
+    const std::tuple<int, std::int64_t, int> cases[] = {
+        {1, 1, 2},  // after a: the top still has s1, s2
+        {2, 1, 2},  // before s1: the top's loop ends there
+        {3, 2, 5},  // after b: s1 has t, u; the top has s2
+        {5, 3, 7},  // after c: t has none; s1 has u; top has s2
+        {8, 4, 8},  // before s2: nothing left anywhere
+    };
+    for (const auto& [stopAt, files, doEvents] : cases) {
+        host = {};
+        flags = {};
+        host.onDoEvents = [&, stopAt = stopAt] {
+            if (host.doEventsCalls == stopAt)
+                flags.isAbort = true;
+        };
+        EXPECT_EQ(run("foo"), files) << "stop at " << stopAt;
+        EXPECT_EQ(host.doEventsCalls, doEvents) << "stop at " << stopAt;
+        EXPECT_TRUE(host.messages.empty());
+    }
 }
 
-TEST_F(FinderTest, TreeDeeperThanAPathCanNameEndsWithAMessage) {
-    // 3,000 levels: deeper than the longest path the system accepts, so it is made level by
-    // level relative to the one before.
-    write("top.txt", "foo");
-    int fd = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY);
+TEST_F(FinderTest, VanishedAndTooDeepEntriesAreSkippedAndCounted) {
+    tree.write("a.txt", "foo");
+    tree.write("b.txt", "foo");
+    tree.write("c/d.txt", "foo");
+    // Below "deep", 20 levels of 250-byte names: deeper than the longest path the system
+    // accepts (4,096 bytes), so it is made level by level relative to the one before.
+    const std::string level(250, 'd');
+    int fd = ::open(tree.path().c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(fd, 0);
-    for (int i = 0; i < 3000; ++i) {
-        ASSERT_EQ(::mkdirat(fd, "d", 0700), 0);
-        int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i <= 20; ++i) {
+        const char* name = i == 0 ? "deep" : level.c_str();
+        ASSERT_EQ(::mkdirat(fd, name, 0700), 0);
+        int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY);
         ::close(fd);
         ASSERT_GE(next, 0);
         fd = next;
     }
     ::close(fd);
+    // While a.txt is searched, b.txt and the folder c vanish.
+    host.onDoEvents = [&] {
+        if (host.doEventsCalls == 1) {
+            fs::remove(tree.root() / "b.txt");
+            fs::remove_all(tree.root() / "c");
+        }
+    };
     EXPECT_EQ(run("foo"), 1);
-    ASSERT_EQ(host.rows.size(), 1u);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "検索フォルダが無効です\r正しいフォルダを指定してください");
-    EXPECT_TRUE(flags.isAbort);
+    EXPECT_FALSE(flags.isAbort);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(rows(), std::vector<std::string>{"a.txt|foo|1,1"});
+    EXPECT_EQ(finder->unreadableCount(), 3);  // b.txt, c, and the level too deep to name
     // remove_all cannot delete what no path can name; rm walks relative to each level.
-    EXPECT_EQ(std::system(("rm -rf '" + (m_root / "d").string() + "'").c_str()), 0);
+    EXPECT_EQ(std::system(("rm -rf '" + tree.path("deep") + "'").c_str()), 0);
 }
 
-TEST_F(FinderTest, InstalledSearcherRunsForItsType) {
-    write("a.pdf", "");
-    settings.fileTypes.targetFileType[13] = true;
-    matcher.targetStrsSplit("zzz");
-    Finder finder(host, settings, matcher, flags);
-    int calls = 0;
-    finder.setSearcher(13, [&](const std::string&) { return ++calls > 0; });
-    std::string folder = m_root.string();
-    EXPECT_EQ(finder.findInDir(folder), 1);
-    EXPECT_EQ(calls, 1);
+TEST_F(FinderTest, EntriesWithoutPermissionAreSkippedAndCounted) {
+    tree.write("a.txt", "foo");
+    tree.write("secret.txt", "foo");
+    tree.write("closed/b.txt", "foo");
+    tree.write("open/c.txt", "foo");
+    fs::permissions(tree.root() / "secret.txt", fs::perms::none);
+    fs::permissions(tree.root() / "closed", fs::perms::none);
+    auto answer = test::runUnprivileged([&] {
+        const std::int64_t files = run("foo");
+        std::string out = std::to_string(files) + " " + std::to_string(finder->unreadableCount()) +
+                          " " + std::to_string(host.messages.size());
+        for (const auto& row : host.rows)
+            out += " " + row.name;
+        return out;
+    });
+    if (!answer)
+        GTEST_SKIP() << "cannot run as an unprivileged user";
+    EXPECT_EQ(*answer, "2 2 0 a.txt c.txt");
+    fs::permissions(tree.root() / "closed", fs::perms::owner_all);
 }
 
 }  // namespace

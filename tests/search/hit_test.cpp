@@ -32,18 +32,22 @@ TEST(CutAtCarriageReturnTest, KeepsTheTextBeforeTheFirstCr) {
 
 TEST(AddResultTest, ReportsOneRowWithTheContentCut) {
     test::RecordingHost host;
-    EXPECT_EQ(addResult(host, 13, "a.pdf", "line one\r\nline two", "/d/a.pdf", "4"), 0u);
-    EXPECT_EQ(addResult(host, 1, "b.txt", "plain", "/d/b.txt", "2,3"), 1u);
+    EXPECT_EQ(addResult(host, app::FileType::Pdf, "a.pdf", "line one\r\nline two", "/d/a.pdf", "4"),
+              0u);
+    EXPECT_EQ(addResult(host, app::FileType::Text, "b.txt", "plain", "/d/b.txt", "2,3"), 1u);
     ASSERT_EQ(host.rows.size(), 2u);
     auto fields = [](const Hit& h) {
         return std::tie(h.fileType, h.name, h.content, h.location, h.position);
     };
-    EXPECT_EQ(fields(host.rows[0]), fields(Hit{13, "a.pdf", "line one", "/d/a.pdf", "4"}));
-    EXPECT_EQ(fields(host.rows[1]), fields(Hit{1, "b.txt", "plain", "/d/b.txt", "2,3"}));
+    EXPECT_EQ(fields(host.rows[0]),
+              fields(Hit{app::FileType::Pdf, "a.pdf", "line one", "/d/a.pdf", "4"}));
+    EXPECT_EQ(fields(host.rows[1]),
+              fields(Hit{app::FileType::Text, "b.txt", "plain", "/d/b.txt", "2,3"}));
 }
 
 Hit sampleHit(int fileType) {
-    return Hit{fileType, "book.xls[Sheet1]", "found text", "/d/book.xls", "12,5"};
+    return Hit{static_cast<app::FileType>(fileType), "book.xls[Sheet1]", "found text",
+               "/d/book.xls", "12,5"};
 }
 
 // Outlook Express (10, 11) and Access (15) have no opener, nor have unknown numbers.
@@ -53,22 +57,25 @@ TEST(OpenActionTest, EveryFileTypeNumberGoesToItsOpener) {
         {5, Kind::Outlook},    {6, Kind::Outlook},    {7, Kind::Outlook}, {8, Kind::Outlook},
         {13, Kind::Pdf},       {16, Kind::PowerPoint}};
     std::vector<int> types = {-1, 255, 32767};
-    for (int type = 0; type <= app::fileType::slotCount; ++type)
+    for (int type = 0; type <= app::fileTypeSlots; ++type)
         types.push_back(type);
     for (int type : types) {
         OpenAction action = openActionFor(sampleHit(type));
         const auto opener = openers.find(type);
         EXPECT_EQ(action.kind, opener == openers.end() ? Kind::None : opener->second) << type;
         if (action.kind != Kind::None) {
-            EXPECT_EQ(action.fileType, type);
+            EXPECT_EQ(static_cast<int>(action.fileType), type);
             EXPECT_EQ(action.location, "/d/book.xls") << "type " << type;
         }
     }
-    EXPECT_EQ(openActionFor(sampleHit(app::fileType::text)).position, "12,5");
-    EXPECT_EQ(openActionFor(sampleHit(app::fileType::word)).search, "found text");
-    EXPECT_EQ(openActionFor(Hit{16, "deck.ppt", "title", "/d/deck.ppt", "7"}).position, "7");
-    OpenAction outlook = openActionFor(Hit{5, "件名", "本文", "outlook:5:12:Body", "3"});
-    EXPECT_EQ(outlook.fileType, 5);
+    EXPECT_EQ(openActionFor(sampleHit(1)).position, "12,5");
+    EXPECT_EQ(openActionFor(sampleHit(2)).search, "found text");
+    EXPECT_EQ(openActionFor(Hit{app::FileType::PowerPoint, "deck.ppt", "title", "/d/deck.ppt", "7"})
+                  .position,
+              "7");
+    OpenAction outlook =
+        openActionFor(Hit{app::FileType::OutlookMail, "件名", "本文", "outlook:5:12:Body", "3"});
+    EXPECT_EQ(outlook.fileType, app::FileType::OutlookMail);
     EXPECT_EQ(outlook.location, "outlook:5:12:Body");
 }
 
@@ -83,7 +90,8 @@ TEST(OpenActionTest, ExcelSheetComesFromTheName) {
         {"a[b[c]", "", "3,4"},
         {"book.xls", "", ""}};
     for (const auto& [name, sheet, position] : cases) {
-        OpenAction action = openActionFor(Hit{3, name, "x", "/d/book.xls", "3,4"});
+        OpenAction action =
+            openActionFor(Hit{app::FileType::Excel, name, "x", "/d/book.xls", "3,4"});
         EXPECT_EQ(action.kind, Kind::Excel);
         EXPECT_EQ(action.sheet, sheet) << name;
         EXPECT_EQ(action.position, position) << name;
@@ -103,7 +111,8 @@ TEST(OpenActionTest, PdfPageFromThePosition) {
                                                           {"2147483648", 1},
                                                           {"99999999999999999999", 1}};
     for (const auto& [position, page] : cases) {
-        OpenAction action = openActionFor(Hit{13, "a.pdf", "", "/d/a.pdf", position});
+        OpenAction action =
+            openActionFor(Hit{app::FileType::Pdf, "a.pdf", "", "/d/a.pdf", position});
         EXPECT_EQ(action.kind, Kind::Pdf);
         EXPECT_EQ(action.page, page) << "'" << position << "'";
     }

@@ -31,7 +31,8 @@ const std::string kFailed = "検索結果の保存に失敗しました";
 const std::string kExists = "は既に存在します。上書きしますか？";
 
 Hit hit(std::string name, std::string content, std::string location, std::string position) {
-    return Hit{1, std::move(name), std::move(content), std::move(location), std::move(position)};
+    return Hit{app::FileType::Text, std::move(name), std::move(content), std::move(location),
+               std::move(position)};
 }
 
 TEST(ResultLineTest, FourQuotedFieldsInColumnOrder) {

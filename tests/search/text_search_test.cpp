@@ -11,6 +11,7 @@
 #include "platform/cp932.h"
 #include "platform/error.h"
 #include "support/recording_host.h"
+#include "support/test_context.h"
 
 namespace ferretta::search {
 namespace {
@@ -49,13 +50,13 @@ void PrintTo(const Row& row, std::ostream* out) {
 std::vector<Row> search(const Matcher& matcher, const std::string& path, test::RecordingHost& host,
                         bool* answer = nullptr, std::size_t foldWindow = std::size_t{1} << 20) {
     SearchFlags flags;
-    TextSearcher searcher(host, matcher, flags, foldWindow);
+    TextSearcher searcher(test::contextOf(host, matcher, flags), foldWindow);
     bool result = searcher.findText(path);
     if (answer)
         *answer = result;
     std::vector<Row> rows;
     for (const auto& hit : host.rows) {
-        EXPECT_EQ(hit.fileType, 1);
+        EXPECT_EQ(hit.fileType, app::FileType::Text);
         EXPECT_EQ(hit.location, path);
         rows.push_back({hit.content, hit.position});
     }
@@ -181,7 +182,7 @@ TEST(FindText, EmptyFileAndMissingFile) {
     EXPECT_TRUE(search(matcher, dir.write("empty.txt", ""), host, &answer).empty());
     EXPECT_TRUE(answer);
     SearchFlags flags;
-    TextSearcher searcher(host, matcher, flags);
+    TextSearcher searcher(test::contextOf(host, matcher, flags));
     EXPECT_THROW(searcher.findText("/nonexistent/file.txt"), Error);
 }
 
@@ -196,7 +197,7 @@ TEST(FindText, StopDuringLargeFileKeepsRowsAndTellsOnce) {
     test::RecordingHost host;
     SearchFlags flags;
     host.onDoEvents = [&] { flags.isAbort = true; };
-    TextSearcher searcher(host, matcher, flags);
+    TextSearcher searcher(test::contextOf(host, matcher, flags));
     EXPECT_FALSE(searcher.findText(path));
     EXPECT_FALSE(host.rows.empty());
     EXPECT_LT(host.rows.size(), bytes.size() / 18);

@@ -415,8 +415,8 @@ inline std::unique_ptr<po::PowerPointApplication> FakeOffice::runningPowerPoint(
 inline std::vector<std::string> hitRows(const RecordingHost& host) {
     std::vector<std::string> out;
     for (const auto& r : host.rows) {
-        out.push_back(std::to_string(r.fileType) + "|" + r.name + "|" + r.content + "|" +
-                      r.location + "|" + r.position);
+        out.push_back(std::to_string(static_cast<int>(r.fileType)) + "|" + r.name + "|" +
+                      r.content + "|" + r.location + "|" + r.position);
     }
     return out;
 }

@@ -2,6 +2,7 @@
 
 #include "app/run_safety.h"
 #include "platform/cp932.h"
+#include "search/results_file.h"
 
 namespace ferretta::app::cli {
 namespace {
@@ -28,29 +29,32 @@ CliHost::CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags&
     : m_out(out), m_err(err), m_ansi(ansi), m_flags(flags) {}
 
 Host::RowHandle CliHost::addResult(const Hit& hit) {
-    // Field by field: a hit in a very long line is written without building the line again.
-    auto field = [this](std::string_view text, std::string_view after) {
-        std::fputc('"', m_out);
-        if (m_ansi) {
-            std::string ansi = platform::utf8ToCp932(text);
-            std::fwrite(ansi.data(), 1, ansi.size(), m_out);
-        } else {
-            std::fwrite(text.data(), 1, text.size(), m_out);
-        }
-        std::fputc('"', m_out);
-        std::fwrite(after.data(), 1, after.size(), m_out);
-    };
-    field(hit.name, ",");
-    field(hit.content, ",");
-    field(hit.location, ",");
-    field(hit.position, m_ansi ? "\r\n" : "\n");
+    // The line of the saved results file.
+    std::string line = search::resultLine(hit);
+    if (m_ansi) {
+        line = platform::utf8ToCp932(line);
+        line += "\r\n";
+    } else {
+        line += '\n';
+    }
+    std::fwrite(line.data(), 1, line.size(), m_out);
     return m_hits++;
 }
 
 void CliHost::doEvents() {
     // A closed output (the reader went away: `| head`) ends the search as a stop does.
     if (stopSignalReceived() || std::ferror(m_out))
-        m_flags.isAbort = true;
+        search::requestStop(m_flags);
+}
+
+void CliHost::noteUnreadable(std::string_view path, std::string_view reason) {
+    std::fflush(m_out);
+    std::string line = "ferretta-cli: skipped: ";
+    line += path;
+    line += ": ";
+    line += reason;
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), m_err);
 }
 
 std::string formatMessage(std::string_view text, MessageStyle style) {
@@ -72,7 +76,6 @@ void CliHost::showMessage(std::string_view text, MessageStyle style) {
 }
 
 bool CliHost::askYesNo(std::string_view text, MessageStyle style) {
-    // Nobody is there to answer: the safe answer keeps what the user has.
     showMessage(text, style);
     return false;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The command-line host: hits go to standard output as they are found, messages and the
-// summary to standard error.
+// The command-line host: hits go to standard output as they are found, messages, skipped
+// files and the summary to standard error.
 #include <cstdio>
 #include <string>
 
@@ -15,15 +15,16 @@ class CliHost : public Host {
     CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags& flags);
 
     RowHandle addResult(const Hit& hit) override;
-    void setContentColor(RowHandle, std::uint32_t) override {}
-    void setCaptionOnSearching(std::string_view) override {}
-    void showProgress(std::string_view) override {}
-    void setStatusText(std::string_view) override {}
     void doEvents() override;
     void showMessage(std::string_view text, MessageStyle style) override;
+    // Nobody is there to answer: the message is shown and the safe answer, No, keeps what the
+    // user has.
     bool askYesNo(std::string_view text, MessageStyle style) override;
+    // "ferretta-cli: skipped: <path>: <reason>".
+    void noteUnreadable(std::string_view path, std::string_view reason) override;
 
     std::size_t hitCount() const { return m_hits; }
+    // Whether a critical message was shown.
     bool sawError() const { return m_sawError; }
 
   private:

@@ -77,15 +77,15 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
         } else if (auto tags = valueOf(arg, "--text-tags")) {
             options.textTags = std::string(*tags);
         } else if (auto list = valueOf(arg, "--types")) {
-            std::vector<int> types;
+            std::vector<FileType> types;
             std::string_view rest = *list;
             while (!rest.empty()) {
                 std::size_t comma = rest.find(',');
                 std::string_view name = rest.substr(0, comma);
-                int type = fileTypeFromName(name);
-                if (type < 0)
+                std::optional<FileType> type = fileTypeFromName(name);
+                if (!type)
                     return {std::nullopt, "unknown file type: " + std::string(name)};
-                types.push_back(type);
+                types.push_back(*type);
                 rest =
                     comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
             }
@@ -117,8 +117,8 @@ void applyCliOptions(const CliOptions& options, Settings& settings) {
         settings.pdfOwnEngine = true;
     if (options.types) {
         settings.fileTypes.targetFileType.fill(false);
-        for (int type : *options.types)
-            settings.fileTypes.targetFileType[static_cast<std::size_t>(type)] = true;
+        for (FileType type : *options.types)
+            settings.fileTypes.setTarget(type, true);
     }
     if (options.textTags) {
         // Extensions are kept in upper case and half width, as the options dialog stores them.

@@ -17,10 +17,10 @@ struct CliOptions {
     bool regex = false;
     bool nameOnly = false;
     bool noSubfolders = false;
-    std::optional<std::vector<int>> types;  // --types=text,pdf,...
-    std::optional<std::string> textTags;    // --text-tags=TXT;CSV
-    bool ansi = false;                      // write CP932 with CR LF
-    bool pdfEngine = false;                 // --pdf-engine: the built-in PDF engine
+    std::optional<std::vector<FileType>> types;  // --types=text,pdf,...
+    std::optional<std::string> textTags;         // --text-tags=TXT;CSV
+    bool ansi = false;                           // write CP932 with CR LF
+    bool pdfEngine = false;                      // --pdf-engine: the built-in PDF engine
     bool help = false;
     bool version = false;
 };

@@ -17,7 +17,7 @@
 
 namespace ferretta::pdf {
 
-inline constexpr int pdfFileType = 13;
+inline constexpr app::FileType pdfFileType = app::FileType::Pdf;
 
 class EngineState {
   public:

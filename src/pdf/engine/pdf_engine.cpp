@@ -7,9 +7,9 @@
 
 namespace ferretta::pdf {
 
-PdfEngine::PdfEngine(app::Host& host, const search::Matcher& matcher, search::SearchFlags& flags,
-                     const CidTable& cidTable)
-    : m_state(std::make_unique<EngineState>(host, matcher, flags, cidTable)) {}
+PdfEngine::PdfEngine(const search::SearchContext& context, const CidTable& cidTable)
+    : m_state(
+          std::make_unique<EngineState>(context.host, context.matcher, context.flags, cidTable)) {}
 
 PdfEngine::~PdfEngine() = default;
 

@@ -9,6 +9,7 @@
 #include "app/host.h"
 #include "pdf/engine/cid_map.h"
 #include "search/query.h"
+#include "search/search_context.h"
 #include "search/search_flags.h"
 
 namespace ferretta::pdf {
@@ -17,10 +18,9 @@ class EngineState;
 
 class PdfEngine {
   public:
-    // The engine keeps references to all four; they must outlive it. One engine searches one
-    // file at a time and may be reused for any number of files.
-    PdfEngine(app::Host& host, const search::Matcher& matcher, search::SearchFlags& flags,
-              const CidTable& cidTable);
+    // The engine keeps the context's references and the table; they must outlive it. One
+    // engine searches one file at a time and may be reused for any number of files.
+    PdfEngine(const search::SearchContext& context, const CidTable& cidTable);
     ~PdfEngine();
     PdfEngine(const PdfEngine&) = delete;
     PdfEngine& operator=(const PdfEngine&) = delete;

@@ -101,12 +101,11 @@ void splitAtFormFeeds(std::string_view line, std::vector<std::string_view>& piec
     }
 }
 
-PdfFilterSearcher::PdfFilterSearcher(app::Host& host, const app::Settings& settings,
-                                     const search::Matcher& matcher, search::SearchFlags& flags)
-    : m_host(host),
-      m_settings(settings),
-      m_matcher(matcher),
-      m_flags(flags),
+PdfFilterSearcher::PdfFilterSearcher(const search::SearchContext& context)
+    : m_host(context.host),
+      m_settings(context.settings),
+      m_matcher(context.matcher),
+      m_flags(context.flags),
       m_journalFolder(platform::restoreJournalFolder()) {}
 
 const platform::Regex* PdfFilterSearcher::pausePattern() {
@@ -180,7 +179,7 @@ void PdfFilterSearcher::searchLine(std::string_view line, bool cp932, const std:
     }
     const std::int32_t found = cp932 ? m_matcher.smartFindCp932(line) : m_matcher.smartFind(line);
     if (found > 0) {
-        search::addResult(m_host, app::fileType::pdf, fileName,
+        search::addResult(m_host, app::FileType::Pdf, fileName,
                           cp932 ? platform::cp932ToUtf8(line) : std::string(line), pdfPath,
                           std::to_string(page));
     }

@@ -15,6 +15,7 @@
 #include "app/settings.h"
 #include "platform/regex.h"
 #include "search/query.h"
+#include "search/search_context.h"
 #include "search/search_flags.h"
 
 namespace ferretta::pdf {
@@ -51,8 +52,7 @@ void splitAtFormFeeds(std::string_view line, std::vector<std::string_view>& piec
 class PdfFilterSearcher {
   public:
     // The settings are read at every file, so changes between searches take effect.
-    PdfFilterSearcher(app::Host& host, const app::Settings& settings,
-                      const search::Matcher& matcher, search::SearchFlags& flags);
+    explicit PdfFilterSearcher(const search::SearchContext& context);
 
     // Runs the filter over the PDF, waits for it with the user interface alive, and reports
     // every matching line (icon 13, the file name, the line, the path, the page). A file

@@ -76,9 +76,8 @@ void excelStopRun(app::Host& host, ExcelSlot& slot) {
     }
 }
 
-ExcelSearcher::ExcelSearcher(OfficeSession& session, app::Host& host,
-                             const search::Matcher& matcher)
-    : m_session(session), m_host(host), m_matcher(matcher) {}
+ExcelSearcher::ExcelSearcher(OfficeSession& session, const search::SearchContext& context)
+    : m_session(session), m_host(context.host), m_matcher(context.matcher) {}
 
 bool ExcelSearcher::find_exl(const std::string& path) {
     // The same progress text as the other searchers.
@@ -97,7 +96,7 @@ bool ExcelSearcher::find_exl(const std::string& path) {
             m_session.foundCell.text.clear();
             if (find_exl2(*sheet)) {
                 const auto& cell = m_session.foundCell;
-                search::addResult(m_host, app::fileType::excel, name + "[" + sheet->name() + "]",
+                search::addResult(m_host, app::FileType::Excel, name + "[" + sheet->name() + "]",
                                   cell.text, path,
                                   std::to_string(cell.row) + "," + std::to_string(cell.column));
             }

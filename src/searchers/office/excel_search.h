@@ -7,6 +7,7 @@
 #include "app/host.h"
 #include "app/settings.h"
 #include "search/query.h"
+#include "search/search_context.h"
 #include "searchers/office/office_session.h"
 
 namespace ferretta::searchers::office {
@@ -24,8 +25,8 @@ void excelStopRun(app::Host& host, ExcelSlot& slot);
 
 class ExcelSearcher {
   public:
-    // The references must outlive the searcher.
-    ExcelSearcher(OfficeSession& session, app::Host& host, const search::Matcher& matcher);
+    // The session and the context's references must outlive the searcher.
+    ExcelSearcher(OfficeSession& session, const search::SearchContext& context);
 
     // Searches every worksheet of the workbook in the run's Excel and reports one hit per
     // worksheet that satisfies the query: name "book.xls[Sheet]", the found cell's text,

@@ -3,9 +3,8 @@
 // types switched on are started and their searchers installed; after it they are ended.
 #include "app/host.h"
 #include "app/settings.h"
-#include "search/finder.h"
-#include "search/query.h"
-#include "search/search_flags.h"
+#include "search/search_context.h"
+#include "search/searcher_registry.h"
 #include "searchers/office/excel_search.h"
 #include "searchers/office/office_session.h"
 #include "searchers/office/powerpoint_search.h"
@@ -29,14 +28,14 @@ void endOfficeRun(OfficeSession& session, app::Host& host, const app::Settings& 
 // The three searchers of one search run, over the session's applications.
 class OfficeSearchers {
   public:
-    // The references must outlive the object.
-    OfficeSearchers(OfficeSession& session, app::Host& host, const app::Settings& settings,
-                    const search::Matcher& matcher, const search::SearchFlags& flags);
+    // The session and the context's references must outlive the object.
+    OfficeSearchers(OfficeSession& session, const search::SearchContext& context);
 
-    // Installs a searcher for each type whose application the session holds: Word (fast or
-    // normal mode as WordFast says when the file comes), Excel, PowerPoint. Files of a type
-    // without its application are then not searched. The finder must not outlive this object.
-    void install(search::Finder& finder);
+    // Registers a searcher for each type whose application the session holds: Word (fast or
+    // normal mode as WordFast says when the file comes), Excel, PowerPoint, all on the thread
+    // of the user interface. Files of a type without its application are then not searched.
+    // What the registry's searchers make must not outlive this object.
+    void install(search::SearcherRegistry& registry);
 
   private:
     OfficeSession& m_session;

@@ -81,10 +81,11 @@ void stopPowerPoint(PowerPointSlot& slot) {
     slot.app.reset();
 }
 
-PowerPointSearcher::PowerPointSearcher(OfficeSession& session, app::Host& host,
-                                       const search::Matcher& matcher,
-                                       const search::SearchFlags& flags)
-    : m_session(session), m_host(host), m_matcher(matcher), m_flags(flags) {}
+PowerPointSearcher::PowerPointSearcher(OfficeSession& session, const search::SearchContext& context)
+    : m_session(session),
+      m_host(context.host),
+      m_matcher(context.matcher),
+      m_flags(context.flags) {}
 
 void PowerPointSearcher::matchShape(po::Shape& shape, const std::string& path,
                                     const std::string& name, std::int32_t slide) {
@@ -95,7 +96,7 @@ void PowerPointSearcher::matchShape(po::Shape& shape, const std::string& path,
         return;
     const std::string flat = withoutNewlines(text);
     if (m_matcher.smartFind(flat) != 0)
-        search::addResult(m_host, app::fileType::powerPoint, name, flat, path,
+        search::addResult(m_host, app::FileType::PowerPoint, name, flat, path,
                           std::to_string(slide));
 }
 

@@ -7,6 +7,7 @@
 #include "app/host.h"
 #include "app/settings.h"
 #include "search/query.h"
+#include "search/search_context.h"
 #include "search/search_flags.h"
 #include "searchers/office/office_session.h"
 
@@ -23,9 +24,8 @@ void stopPowerPoint(PowerPointSlot& slot);
 
 class PowerPointSearcher {
   public:
-    // The references must outlive the searcher.
-    PowerPointSearcher(OfficeSession& session, app::Host& host, const search::Matcher& matcher,
-                       const search::SearchFlags& flags);
+    // The session and the context's references must outlive the searcher.
+    PowerPointSearcher(OfficeSession& session, const search::SearchContext& context);
 
     // Matches the text of every shape with a text frame, and of the members of groups (not of
     // groups inside groups), with CR and LF removed; a hit's position is the slide number.

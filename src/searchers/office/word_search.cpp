@@ -67,9 +67,11 @@ void endWordRun(OfficeSession& session) {
     session.wordApp.reset();
 }
 
-WordSearcher::WordSearcher(OfficeSession& session, app::Host& host, const search::Matcher& matcher,
-                           const search::SearchFlags& flags)
-    : m_session(session), m_host(host), m_matcher(matcher), m_flags(flags) {}
+WordSearcher::WordSearcher(OfficeSession& session, const search::SearchContext& context)
+    : m_session(session),
+      m_host(context.host),
+      m_matcher(context.matcher),
+      m_flags(context.flags) {}
 
 std::unique_ptr<po::WordDocument> WordSearcher::openForSearch(const std::string& path,
                                                               int& position) {
@@ -94,7 +96,7 @@ void WordSearcher::matchLine(const std::string& path, const std::string& name,
                              std::string_view line, std::int64_t index) {
     const std::int32_t at = m_matcher.smartFind(line);
     if (at != 0) {
-        search::addResult(m_host, app::fileType::word, name, line, path,
+        search::addResult(m_host, app::FileType::Word, name, line, path,
                           std::to_string(index) + "," + std::to_string(at));
     }
 }

@@ -6,6 +6,7 @@
 #include "app/host.h"
 #include "app/settings.h"
 #include "search/query.h"
+#include "search/search_context.h"
 #include "search/search_flags.h"
 #include "searchers/office/office_session.h"
 
@@ -21,9 +22,8 @@ void endWordRun(OfficeSession& session);
 
 class WordSearcher {
   public:
-    // The references must outlive the searcher.
-    WordSearcher(OfficeSession& session, app::Host& host, const search::Matcher& matcher,
-                 const search::SearchFlags& flags);
+    // The session and the context's references must outlive the searcher.
+    WordSearcher(OfficeSession& session, const search::SearchContext& context);
 
     // Normal mode: the document's sentences, then the texts of its shapes, each split into
     // lines; a hit's position is the element index (sentences 1..n, shape j as n + j), a comma

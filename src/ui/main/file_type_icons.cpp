@@ -16,7 +16,7 @@ namespace ferretta::ui::main {
 
 namespace {
 
-namespace ft = app::fileType;
+using FT = app::FileType;
 
 // Letters as strokes in a unit box, so that the icons look the same whether or not the system
 // has fonts (the offscreen test platform may have none).
@@ -154,50 +154,50 @@ void drawNote(QPainter& painter) {
 }
 
 // Draws one type into a square image of the given side; the drawing is made in 16 units.
-QImage drawImage(int fileType, int side) {
+QImage drawImage(app::FileType fileType, int side) {
     QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(side / 16.0, side / 16.0);
     switch (fileType) {
-        case ft::text:
+        case FT::Text:
             drawDocument(painter, QColor(0x5a, 0x62, 0x70), "T");
             break;
-        case ft::word:
+        case FT::Word:
             drawDocument(painter, QColor(0x2b, 0x57, 0x9a), "W");
             break;
-        case ft::excel:
+        case FT::Excel:
             drawDocument(painter, QColor(0x21, 0x73, 0x46), "X");
             break;
-        case ft::powerPoint:
+        case FT::PowerPoint:
             drawDocument(painter, QColor(0xd2, 0x47, 0x26), "P");
             break;
-        case ft::pdf:
+        case FT::Pdf:
             drawDocument(painter, QColor(0xd0, 0x02, 0x1b), "PDF");
             break;
-        case ft::access:
+        case FT::Access:
             drawDocument(painter, QColor(0xa4, 0x37, 0x3a), "A");
             break;
-        case ft::outlookMail:
+        case FT::OutlookMail:
             drawEnvelope(painter, QColor(0xff, 0xf4, 0xc0), QColor(0x8a, 0x6d, 0x00));
             break;
-        case ft::outlookExpressMail:
+        case FT::OutlookExpressMail:
             drawEnvelope(painter, QColor(0xe4, 0xf0, 0xff), QColor(0x2b, 0x57, 0x9a));
             break;
-        case ft::outlookCalendar:
+        case FT::OutlookCalendar:
             drawCalendar(painter);
             break;
-        case ft::outlookContact:
+        case FT::OutlookContact:
             drawPerson(painter, QColor(0x3b, 0x6f, 0xb6));
             break;
-        case ft::outlookExpressContact:
+        case FT::OutlookExpressContact:
             drawPerson(painter, QColor(0x4a, 0x9a, 0x5a));
             break;
-        case ft::outlookTask:
+        case FT::OutlookTask:
             drawTask(painter);
             break;
-        case ft::outlookNote:
+        case FT::OutlookNote:
             drawNote(painter);
             break;
         default:
@@ -210,7 +210,7 @@ QImage drawImage(int fileType, int side) {
 
 }  // namespace
 
-QIcon drawFileTypeIcon(int fileType) {
+QIcon drawFileTypeIcon(app::FileType fileType) {
     QIcon icon;
     // Both sizes are drawn rather than scaled, so that lines stay sharp on high-DPI screens.
     for (int side : {16, 32}) {
@@ -219,11 +219,12 @@ QIcon drawFileTypeIcon(int fileType) {
     return icon;
 }
 
-const QIcon& FileTypeIcons::icon(int fileType) const {
-    const bool known = fileType >= 0 && fileType < ft::slotCount;
-    QIcon& slot = m_icons[static_cast<std::size_t>(known ? fileType : ft::unknown)];
+const QIcon& FileTypeIcons::icon(app::FileType fileType) const {
+    const std::size_t number = app::slotOf(fileType);
+    const bool known = number < m_icons.size();
+    QIcon& slot = m_icons[known ? number : 0];
     if (slot.isNull()) {
-        slot = drawFileTypeIcon(known ? fileType : ft::unknown);
+        slot = drawFileTypeIcon(known ? fileType : FT::Unknown);
     }
     return slot;
 }

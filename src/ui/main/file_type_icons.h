@@ -14,17 +14,17 @@ namespace ferretta::ui::main {
 // calendar, person, task list or note for the mail-program kinds, and a plain page for 0, for
 // unused numbers and for numbers outside 0..20. Needs a QGuiApplication (it makes pixmaps);
 // never answers a null icon while one exists.
-QIcon drawFileTypeIcon(int fileType);
+QIcon drawFileTypeIcon(app::FileType fileType);
 
 // The icons of all file types, drawn on first use and kept for the cache's life. Keep it in an
 // object that dies before the application object does: pixmaps must not outlive it.
 class FileTypeIcons {
   public:
     // The icon of a number; numbers outside 0..20 share the plain page of 0.
-    const QIcon& icon(int fileType) const;
+    const QIcon& icon(app::FileType fileType) const;
 
   private:
-    mutable std::array<QIcon, app::fileType::slotCount> m_icons;
+    mutable std::array<QIcon, app::fileTypeSlots> m_icons;
 };
 
 }  // namespace ferretta::ui::main

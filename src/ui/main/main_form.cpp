@@ -20,18 +20,12 @@
 #include <optional>
 
 #include "app/debug_log.h"
-#include "pdf/engine/cid_map.h"
-#include "pdf/engine/pdf_engine.h"
-#include "pdf/frontends/pdf_filter_search.h"
+#include "app/search_run.h"
 #include "pdf/frontends/pdf_viewer.h"
-#include "platform/clock.h"
 #include "platform/data_folder.h"
 #include "platform/office/libreoffice.h"
-#include "search/finder.h"
 #include "search/hit.h"
-#include "search/query.h"
 #include "search/results_file.h"
-#include "search/search_command.h"
 #include "search/text_editor.h"
 #include "searchers/office/office_run.h"
 #include "ui/main/qt_host.h"
@@ -63,20 +57,6 @@ QString stopCaption() {
 }
 QString applicationTitle() {
     return QStringLiteral("Ferretta");
-}
-
-// The built-in PDF engine needs the character table; start-up loads it, this loads it when a
-// window was made without that start-up (tests, a table that arrived later).
-bool ensureCidTable(app::Host& host) {
-    if (pdf::cidTable().loaded())
-        return true;
-    if (pdf::cidTable().p2tCIDInit(platform::findDataFile("AdobeCID.dat"),
-                                   platform::dataFolder())) {
-        return true;
-    }
-    host.showMessage(std::string("AdobeCID.dat") + "の読み込みでエラーが発生しました",
-                     app::MessageStyle::Critical);
-    return false;
 }
 
 }  // namespace
@@ -268,7 +248,7 @@ std::vector<std::string> MainForm::keywordItems() const {
 
 void MainForm::updateKeywordHistory() {
     const QString text = m_combo->currentText();
-    auto items = search::updateKeywordHistory(keywordItems(), text.toStdString());
+    auto items = app::updateKeywordHistory(keywordItems(), text.toStdString());
     m_combo->clear();
     for (const auto& item : items)
         m_combo->addItem(toQString(item));
@@ -280,8 +260,7 @@ void MainForm::Command2_Click() {
     if (m_flags.isSearching) {
         // A nested click: the running search sees the flag after its next doEvents and unwinds;
         // the time is taken now, so the summary counts to the press.
-        m_flags.isAbort = true;
-        m_searchEndTime = platform::steadyMilliseconds();
+        search::requestStop(m_flags);
         return;
     }
     if (m_combo->currentText().isEmpty()) {
@@ -291,33 +270,24 @@ void MainForm::Command2_Click() {
     app::logWrite(kSearchPlace, "検索処理開始");
     updateKeywordHistory();
     m_searchButton->setText(stopCaption());
-    m_flags.isAbort = false;
-    m_flags.isSearching = true;
     m_optionsButton->setEnabled(false);
     m_toggleButton->setEnabled(false);
     m_model->clear();
 
-    const std::optional<std::int64_t> files = searchFiles();
-    if (!m_flags.isAbort)
-        m_searchEndTime = platform::steadyMilliseconds();
-
-    m_toggleButton->setEnabled(true);
-    m_optionsButton->setEnabled(true);
-    m_flags.isSearching = false;
-    m_searchButton->setText(searchCaption());
-
-    const int hits = m_model->rowCount();
-    std::optional<std::int64_t> elapsed;
-    if (files && m_searchEndTime > m_searchStartTime)
-        elapsed = m_searchEndTime - m_searchStartTime;
-    m_host->setStatusText(search::summaryText(files.value_or(0), hits, elapsed));
-    // The Office applications of the run are ended also after a failed start.
-    if (m_officeSession)
-        searchers::office::endOfficeRun(*m_officeSession, *m_host, m_settings);
+    app::SearchRunHooks hooks;
+    hooks.officeSession = [this]() -> searchers::office::OfficeSession& { return officeSession(); };
+    hooks.searchFinished = [this] {
+        m_toggleButton->setEnabled(true);
+        m_optionsButton->setEnabled(true);
+        m_searchButton->setText(searchCaption());
+    };
+    hooks.hitCount = [this] { return static_cast<std::int64_t>(m_model->rowCount()); };
+    app::runSearchCommand(*m_host, m_settings, m_flags, m_combo->currentText().toStdString(),
+                          hooks);
 
     m_machine->matrixCall(modes::EventSearchDone);
     m_list->setFocus();
-    if (hits > 0) {
+    if (m_model->rowCount() > 0) {
         m_list->setCurrentIndex(m_model->index(0, 0));
         m_list->scrollToTop();
     }
@@ -325,51 +295,11 @@ void MainForm::Command2_Click() {
     app::logWrite(kSearchPlace, "検索処理終了");
 }
 
-std::optional<std::int64_t> MainForm::searchFiles() {
-    search::Matcher matcher(m_settings.regular, m_settings.strict);
-    matcher.targetStrsSplit(m_combo->currentText().toStdString());
-    const auto& types = m_settings.fileTypes;
-    const bool officeWanted = types.isTarget(app::fileType::word) ||
-                              types.isTarget(app::fileType::excel) ||
-                              types.isTarget(app::fileType::powerPoint);
-    if (officeWanted && !searchers::office::startOfficeRun(officeSession(), *m_host, m_settings))
-        return std::nullopt;
-    search::Finder finder(*m_host, m_settings, matcher, m_flags);
-    std::optional<searchers::office::OfficeSearchers> officeSearchers;
-    if (officeWanted) {
-        officeSearchers.emplace(officeSession(), *m_host, m_settings, matcher, m_flags);
-        officeSearchers->install(finder);
-    }
-
-    pdf::PdfFilterSearcher pdfFilter(*m_host, m_settings, matcher, m_flags);
-    std::unique_ptr<pdf::PdfEngine> pdfEngine;
-    const bool pdfWanted = m_settings.fileTypes.isTarget(app::fileType::pdf);
-    if (pdfWanted && m_settings.pdfOwnEngine) {
-        if (ensureCidTable(*m_host)) {
-            pdfEngine =
-                std::make_unique<pdf::PdfEngine>(*m_host, matcher, m_flags, pdf::cidTable());
-            finder.setSearcher(app::fileType::pdf, [&pdfEngine](const std::string& path) {
-                return pdfEngine->p2tMain(path);
-            });
-        }
-    } else if (pdfWanted && !m_settings.pdfFilterPath.empty()) {
-        finder.setSearcher(app::fileType::pdf, [&pdfFilter](const std::string& path) {
-            return pdfFilter.find_pdfFilter(path);
-        });
-    }
-
-    m_flags.filterErrorShown = false;
-    m_searchStartTime = platform::steadyMilliseconds();
-    m_searchEndTime = m_searchStartTime;
-    return search::runSearch(*m_host, m_settings, finder, m_flags);
-}
-
 void MainForm::Combo1_KeyPress(int key) {
     if (key == kKeyEnter) {
         Command2_Click();
     } else if (key == kKeyEscape && m_flags.isSearching) {
-        m_flags.isAbort = true;
-        m_searchEndTime = platform::steadyMilliseconds();
+        search::requestStop(m_flags);
     }
 }
 

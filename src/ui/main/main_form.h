@@ -123,9 +123,6 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     void buildControls();
     void buildMenus();
     void updateKeywordHistory();
-    // The search itself (split, Office start, walk): the number of files searched, or nullopt
-    // when no search could run because Excel or PowerPoint could not be started.
-    std::optional<std::int64_t> searchFiles();
     searchers::office::OfficeSession& officeSession();
     void showOptions();
     void setMenusVisible(bool visible);
@@ -164,8 +161,6 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     std::unique_ptr<platform::office::Automation> m_officeAutomation;
     std::unique_ptr<searchers::office::OfficeSession> m_officeSession;
 
-    std::int64_t m_searchStartTime = 0;
-    std::int64_t m_searchEndTime = 0;
     bool m_isModeChanging = false;
     bool m_isInTaskTray = false;
     // The save dialog starts where the previous one ended.

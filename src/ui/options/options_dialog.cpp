@@ -182,7 +182,7 @@ QWidget* Dialog::buildSearchTab() {
 
 QWidget* Dialog::buildTextTab() {
     auto* page = new QWidget;
-    QCheckBox* textBox = makeTypeBox(app::fileType::text,
+    QCheckBox* textBox = makeTypeBox(app::FileType::Text,
                                      QStringLiteral("テキスト形式ファイルの検索を行う(&T)"), page);
 
     m_frame4 =
@@ -272,7 +272,7 @@ QWidget* Dialog::buildTextTab() {
 QWidget* Dialog::buildPdfTab() {
     auto* page = new QWidget;
     QCheckBox* pdfBox = makeTypeBox(
-        app::fileType::pdf, QStringLiteral("Adobe PDFファイル(*.pdf)の検索を行う(&P)"), page);
+        app::FileType::Pdf, QStringLiteral("Adobe PDFファイル(*.pdf)の検索を行う(&P)"), page);
 
     m_frame8 = frame("Frame8", QStringLiteral("検索方式"), page);
     const std::array<QString, 2> optionCaptions = {QStringLiteral("内蔵の検索エンジンを使用(&G)"),
@@ -334,34 +334,34 @@ QWidget* Dialog::buildPdfTab() {
 }
 
 QWidget* Dialog::buildOfficeTab() {
-    namespace ft = app::fileType;
+    using FT = app::FileType;
     auto* page = new QWidget;
 
     auto* frame7 = frame("Frame7", QStringLiteral("検索対象"), page);
     auto* frame7Layout = new QGridLayout(frame7);
-    frame7Layout->addWidget(makeTypeBox(ft::word, QStringLiteral("Word文書(*.doc)(&W)"), frame7), 0,
+    frame7Layout->addWidget(makeTypeBox(FT::Word, QStringLiteral("Word文書(*.doc)(&W)"), frame7), 0,
                             0);
-    frame7Layout->addWidget(makeTypeBox(ft::excel, QStringLiteral("Excel文書(*.xls)(&X)"), frame7),
+    frame7Layout->addWidget(makeTypeBox(FT::Excel, QStringLiteral("Excel文書(*.xls)(&X)"), frame7),
                             0, 1);
     frame7Layout->addWidget(
-        makeTypeBox(ft::powerPoint, QStringLiteral("PowerPoint(*.ppt)(&P)"), frame7), 1, 0);
+        makeTypeBox(FT::PowerPoint, QStringLiteral("PowerPoint(*.ppt)(&P)"), frame7), 1, 0);
     frame7Layout->addWidget(
-        makeTypeBox(ft::access, QStringLiteral("AccessDB(*.mdb)の検索を行う(&M)"), frame7), 1, 1);
+        makeTypeBox(FT::Access, QStringLiteral("AccessDB(*.mdb)の検索を行う(&M)"), frame7), 1, 1);
 
     auto* frame5 = frame("Frame5", QStringLiteral("Outlook"), page);
     auto* frame5Layout = new QHBoxLayout(frame5);
-    frame5Layout->addWidget(makeTypeBox(ft::outlookTask, QStringLiteral("仕事"), frame5));
-    frame5Layout->addWidget(makeTypeBox(ft::outlookMail, QStringLiteral("メール"), frame5));
-    frame5Layout->addWidget(makeTypeBox(ft::outlookCalendar, QStringLiteral("予定"), frame5));
-    frame5Layout->addWidget(makeTypeBox(ft::outlookContact, QStringLiteral("連絡先"), frame5));
-    frame5Layout->addWidget(makeTypeBox(ft::outlookNote, QStringLiteral("メモ"), frame5));
+    frame5Layout->addWidget(makeTypeBox(FT::OutlookTask, QStringLiteral("仕事"), frame5));
+    frame5Layout->addWidget(makeTypeBox(FT::OutlookMail, QStringLiteral("メール"), frame5));
+    frame5Layout->addWidget(makeTypeBox(FT::OutlookCalendar, QStringLiteral("予定"), frame5));
+    frame5Layout->addWidget(makeTypeBox(FT::OutlookContact, QStringLiteral("連絡先"), frame5));
+    frame5Layout->addWidget(makeTypeBox(FT::OutlookNote, QStringLiteral("メモ"), frame5));
     frame5Layout->addStretch(1);
 
     auto* frame6 = frame("Frame6", QStringLiteral("Outlook Express 5/6"), page);
     auto* frame6Layout = new QHBoxLayout(frame6);
-    frame6Layout->addWidget(makeTypeBox(ft::outlookExpressMail, QStringLiteral("メール"), frame6));
+    frame6Layout->addWidget(makeTypeBox(FT::OutlookExpressMail, QStringLiteral("メール"), frame6));
     frame6Layout->addWidget(
-        makeTypeBox(ft::outlookExpressContact, QStringLiteral("連絡先"), frame6));
+        makeTypeBox(FT::OutlookExpressContact, QStringLiteral("連絡先"), frame6));
     frame6Layout->addStretch(1);
 
     auto* frame9 = frame("Frame9", QStringLiteral("動作"), page);
@@ -389,9 +389,10 @@ QWidget* Dialog::buildOfficeTab() {
     return page;
 }
 
-QCheckBox* Dialog::makeTypeBox(int index, const QString& caption, QWidget* parent) {
+QCheckBox* Dialog::makeTypeBox(app::FileType type, const QString& caption, QWidget* parent) {
+    const int index = static_cast<int>(type);
     QCheckBox* box = checkBox(indexedName("fType", index), caption, parent);
-    m_fType[static_cast<std::size_t>(index)] = box;
+    m_fType[app::slotOf(type)] = box;
     connect(box, &QCheckBox::toggled, this, [this, index] { fType_Click(index); });
     return box;
 }
@@ -421,12 +422,12 @@ void Dialog::loadMemory2Form() {
     }
 
     m_text2->setText(toQString(m_settings.editor));
-    enableTextSettings(m_fType[app::fileType::text]->isChecked());
+    enableTextSettings(m_fType[app::slotOf(app::FileType::Text)]->isChecked());
 
     m_option1[m_settings.pdfOwnEngine ? 0 : 1]->setChecked(true);
     m_filterPathInput->setText(toQString(m_settings.pdfFilterPath));
     m_filterKugiriInput->setText(toQString(m_settings.pdfFilterPause));
-    enablePdfSettings(m_fType[app::fileType::pdf]->isChecked());
+    enablePdfSettings(m_fType[app::slotOf(app::FileType::Pdf)]->isChecked());
 
     m_chkOfficeNoJump->setChecked(m_settings.noJump);
     m_chkWordFast->setChecked(m_settings.wordFast);
@@ -584,10 +585,11 @@ void Dialog::Command6_Click() {
 }
 
 void Dialog::fType_Click(int index) {
-    if (index == app::fileType::text)
-        enableTextSettings(m_fType[app::fileType::text]->isChecked());
-    else if (index == app::fileType::pdf)
-        enablePdfSettings(m_fType[app::fileType::pdf]->isChecked());
+    const auto type = static_cast<app::FileType>(index);
+    if (type == app::FileType::Text)
+        enableTextSettings(m_fType[app::slotOf(app::FileType::Text)]->isChecked());
+    else if (type == app::FileType::Pdf)
+        enablePdfSettings(m_fType[app::slotOf(app::FileType::Pdf)]->isChecked());
 }
 
 void Dialog::Option1_Click() {

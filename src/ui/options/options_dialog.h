@@ -103,7 +103,7 @@ class Dialog : public QDialog {
     QWidget* buildTextTab();
     QWidget* buildPdfTab();
     QWidget* buildOfficeTab();
-    QCheckBox* makeTypeBox(int index, const QString& caption, QWidget* parent);
+    QCheckBox* makeTypeBox(app::FileType type, const QString& caption, QWidget* parent);
     QString chooseProgram(const QString& title);
 
     void enableTextSettings(bool flag);

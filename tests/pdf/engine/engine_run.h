@@ -13,6 +13,7 @@
 #include "search/query.h"
 #include "search/search_flags.h"
 #include "support/recording_host.h"
+#include "support/test_context.h"
 
 namespace ferretta::pdf {
 
@@ -41,7 +42,7 @@ struct EngineRun {
 
 inline void runEngine(const std::string& path, const search::Matcher& matcher, EngineRun& run) {
     search::SearchFlags flags;
-    PdfEngine engine(run.host, matcher, flags, shippedCidTable());
+    PdfEngine engine(test::contextOf(run.host, matcher, flags), shippedCidTable());
     run.completed = engine.p2tMain(path);
     run.pages = engine.pageCounter();
 }

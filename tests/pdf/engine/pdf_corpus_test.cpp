@@ -69,7 +69,7 @@ TEST_P(PdfCorpus, FindsEveryExpectedWordOnItsPage) {
         EXPECT_TRUE(run.completed);
         bool onPage = false;
         for (const auto& hit : run.host.rows) {
-            EXPECT_EQ(hit.fileType, 13);
+            EXPECT_EQ(hit.fileType, app::FileType::Pdf);
             EXPECT_EQ(hit.location, path);
             EXPECT_EQ(hit.name, name + ".pdf");
             // The hit's text is not checked: it is the stream's text cut at its first carriage

@@ -10,6 +10,7 @@
 #include "pdf/engine/pdf_test_support.h"
 #include "platform/error.h"
 #include "support/recording_host.h"
+#include "support/test_context.h"
 
 namespace ferretta::pdf {
 namespace {
@@ -28,7 +29,7 @@ std::unique_ptr<Run> searchFile(
     search::SearchFlags flags;
     if (hook)
         hook(run->host, flags);
-    PdfEngine engine(run->host, matcher, flags, test::testCidTable());
+    PdfEngine engine(test::contextOf(run->host, matcher, flags), test::testCidTable());
     run->result = engine.p2tMain(path);
     return run;
 }
@@ -56,7 +57,7 @@ TEST(PdfEngine, ReportsOneHitPerStreamWithPageAndProgress) {
     auto run = searchFile(path, "word");
     EXPECT_TRUE(run->result);
     ASSERT_EQ(run->host.rows.size(), 2u);
-    EXPECT_EQ(run->host.rows[0].fileType, 13);
+    EXPECT_EQ(run->host.rows[0].fileType, app::FileType::Pdf);
     EXPECT_EQ(run->host.rows[0].name, "report.pdf");
     EXPECT_EQ(run->host.rows[0].content, "word oneword two");
     EXPECT_EQ(run->host.rows[0].location, path);

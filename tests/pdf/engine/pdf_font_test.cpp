@@ -14,6 +14,7 @@
 #include "pdf/engine/pdf_test_support.h"
 #include "platform/data_folder.h"
 #include "support/recording_host.h"
+#include "support/test_context.h"
 
 namespace ferretta::pdf {
 namespace {
@@ -232,7 +233,7 @@ std::vector<std::string> streamTexts(const std::string& bytes) {
     search::Matcher matcher(false, false);
     matcher.targetStrsSplit("mark");
     search::SearchFlags flags;
-    PdfEngine engine(host, matcher, flags, test::testCidTable());
+    PdfEngine engine(test::contextOf(host, matcher, flags), test::testCidTable());
     engine.p2tMain(test::writeTemp("font.pdf", bytes));
     std::vector<std::string> texts;
     for (const auto& row : host.rows)

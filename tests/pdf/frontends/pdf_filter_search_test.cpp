@@ -113,7 +113,7 @@ class PdfFilterTest : public ::testing::Test {
     }
 
     bool search(const std::string& path) {
-        PdfFilterSearcher searcher(m_host, m_settings, m_matcher, m_flags);
+        PdfFilterSearcher searcher({m_host, m_settings, m_matcher, m_flags});
         searcher.setJournalFolder(m_dir / "journal");
         return searcher.find_pdfFilter(path);
     }
@@ -121,7 +121,7 @@ class PdfFilterTest : public ::testing::Test {
     PageHits hits() const {
         PageHits out;
         for (const auto& row : m_host.rows) {
-            EXPECT_EQ(row.fileType, 13);
+            EXPECT_EQ(row.fileType, app::FileType::Pdf);
             EXPECT_EQ(row.location, m_pdf);
             out.emplace_back(row.position, row.content);
         }
@@ -294,7 +294,7 @@ TEST_F(PdfFilterTest, TellsAFilterThatCannotStartOncePerSearch) {
         ASSERT_EQ(m_host.messages.size(), 2u) << pause;
         EXPECT_EQ(m_host.messages[1].text, filterRunErrorText);
     }
-    EXPECT_THROW(PdfFilterSearcher(m_host, m_settings, m_matcher, m_flags).isPageSeparator("x"),
+    EXPECT_THROW(PdfFilterSearcher({m_host, m_settings, m_matcher, m_flags}).isPageSeparator("x"),
                  Error);
 }
 

@@ -146,10 +146,10 @@ TEST_F(PdfViewerTest, OpensAHitAtItsPageAndANameHitAtTheFirst) {
     addViewer("bin", "evince");
     ::setenv("PATH", (m_dir / "bin").c_str(), 1);
     initPDFValues();
-    app::Hit hit{13, "a.pdf", "text", "/d/a.pdf", "3"};
+    app::Hit hit{app::FileType::Pdf, "a.pdf", "text", "/d/a.pdf", "3"};
     EXPECT_TRUE(pdfViewer().openHit(hit));
     EXPECT_EQ(recordedArguments(), (Words{"--page-index=3", "/d/a.pdf"}));
-    hit = {13, "a.pdf", "(ファイル名にヒット)", "/d/a.pdf", ""};
+    hit = {app::FileType::Pdf, "a.pdf", "(ファイル名にヒット)", "/d/a.pdf", ""};
     EXPECT_TRUE(pdfViewer().openHit(hit));
     EXPECT_EQ(recordedArguments(), (Words{"--page-index=1", "/d/a.pdf"}));
 

@@ -8,6 +8,7 @@
 #include "searchers/office/office_common.h"
 #include "support/fake_office.h"
 #include "support/recording_host.h"
+#include "support/test_context.h"
 
 namespace ferretta::searchers::office {
 namespace {
@@ -26,7 +27,7 @@ class ExcelSearchTest : public ::testing::Test {
 
     bool search(const std::string& query, const std::string& path = kBook) {
         matcher.targetStrsSplit(query);
-        ExcelSearcher searcher(session, host, matcher);
+        ExcelSearcher searcher(session, test::contextOf(host, matcher, flags));
         return searcher.find_exl(path);
     }
 
@@ -37,6 +38,7 @@ class ExcelSearchTest : public ::testing::Test {
     OfficeSession session{office};
     test::RecordingHost host;
     search::Matcher matcher{false, false};
+    search::SearchFlags flags;
 };
 
 TEST_F(ExcelSearchTest, OnlyTheSheetHoldingTheWordIsReportedByItsName) {
@@ -113,7 +115,7 @@ TEST_F(ExcelSearchTest, FailuresReportTheStepReachedAndCloseWhatWasOpened) {
         ASSERT_TRUE(excelStartRun(fake, own.excel, platform::office::Purpose::Search));
         test::RecordingHost recorder;
         matcher.targetStrsSplit("foo");
-        ExcelSearcher searcher(own, recorder, matcher);
+        ExcelSearcher searcher(own, test::contextOf(recorder, matcher, flags));
         EXPECT_FALSE(searcher.find_exl(kBook));
         ASSERT_EQ(recorder.messages.size(), 1u);
         EXPECT_EQ(recorder.messages[0].text,

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "search/search_command.h"
+#include "app/search_run.h"
 #include "support/fake_office.h"
 #include "support/recording_host.h"
 
@@ -16,7 +16,7 @@ namespace ferretta::searchers::office {
 namespace {
 
 namespace fs = std::filesystem;
-namespace ft = app::fileType;
+using app::FileType;
 using test::FakeOffice;
 using test::FakeShape;
 using test::FakeSheet;
@@ -32,9 +32,9 @@ const std::string kPowerPointMessage =
 
 app::Settings settingsFor(bool word, bool excel, bool powerPoint) {
     app::Settings settings;
-    settings.fileTypes.targetFileType[ft::word] = word;
-    settings.fileTypes.targetFileType[ft::excel] = excel;
-    settings.fileTypes.targetFileType[ft::powerPoint] = powerPoint;
+    settings.fileTypes.setTarget(FileType::Word, word);
+    settings.fileTypes.setTarget(FileType::Excel, excel);
+    settings.fileTypes.setTarget(FileType::PowerPoint, powerPoint);
     return settings;
 }
 
@@ -128,7 +128,7 @@ TEST(OfficeRun, StartsAndEndsTheApplicationsOfTheTypesSearched) {
     }
 }
 
-// A folder walk with the searchers installed: every Office extension reaches its searcher,
+// The search command with the Office types on: every Office extension reaches its searcher,
 // with the type's number on its hits.
 class OfficeWalkTest : public ::testing::Test {
   protected:
@@ -150,23 +150,17 @@ class OfficeWalkTest : public ::testing::Test {
     }
 
     std::int64_t run(const std::string& query) {
-        matcher.targetStrsSplit(query);
-        if (!startOfficeRun(session, host, settings)) {
-            endOfficeRun(session, host, settings);
-            return -1;
-        }
-        search::Finder finder(host, settings, matcher, flags);
-        OfficeSearchers searchers(session, host, settings, matcher, flags);
-        searchers.install(finder);
-        const std::int64_t count = search::runSearch(host, settings, finder, flags);
-        endOfficeRun(session, host, settings);
-        return count;
+        app::SearchRunHooks hooks;
+        hooks.officeSession = [this]() -> OfficeSession& { return session; };
+        const app::SearchOutcome outcome =
+            app::runSearchCommand(host, settings, flags, query, hooks);
+        return outcome.ran ? outcome.files : -1;
     }
 
     std::vector<std::string> hits() const {
         std::vector<std::string> out;
         for (const auto& row : host.rows)
-            out.push_back(std::to_string(row.fileType) + "|" + row.name);
+            out.push_back(std::to_string(static_cast<int>(row.fileType)) + "|" + row.name);
         return out;
     }
 
@@ -175,7 +169,6 @@ class OfficeWalkTest : public ::testing::Test {
     OfficeSession session{office};
     test::RecordingHost host;
     app::Settings settings;
-    search::Matcher matcher{false, false};
     search::SearchFlags flags;
 };
 
@@ -215,8 +208,8 @@ TEST_F(OfficeWalkTest, WordFilesAreSkippedWhenWordCannotStart) {
 
 TEST_F(OfficeWalkTest, OfficeTypesSwitchedOffAreNotSearchedButNamesStillHit) {
     settings = settingsFor(false, false, false);
-    settings.fileTypes.targetFileType[ft::text] = false;
-    settings.fileTypes.targetFileType[ft::pdf] = true;  // something to walk for
+    settings.fileTypes.setTarget(FileType::Text, false);
+    settings.fileTypes.setTarget(FileType::Access, true);  // something to walk for
     settings.dir = m_root.string();
     office.wordFiles[file("foo.docx")] = FakeWordFile{{"foo"}, {}, {}};
     office.powerPointFiles[file("foo.odp")] = {{FakeShape::textBox("foo")}};

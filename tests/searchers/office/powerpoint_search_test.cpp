@@ -7,6 +7,7 @@
 
 #include "support/fake_office.h"
 #include "support/recording_host.h"
+#include "support/test_context.h"
 
 namespace ferretta::searchers::office {
 namespace {
@@ -35,7 +36,7 @@ class PowerPointSearchTest : public ::testing::Test {
     }
 
     bool search(const std::string& path = kDeck) {
-        PowerPointSearcher searcher(session, host, matcher, flags);
+        PowerPointSearcher searcher(session, test::contextOf(host, matcher, flags));
         return searcher.find_ppt(path);
     }
 

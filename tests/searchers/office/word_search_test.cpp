@@ -7,6 +7,7 @@
 
 #include "support/fake_office.h"
 #include "support/recording_host.h"
+#include "support/test_context.h"
 
 namespace ferretta::searchers::office {
 namespace {
@@ -27,7 +28,7 @@ class WordSearchTest : public ::testing::Test {
     }
 
     bool search(const std::string& path = kPath, bool fast = false) {
-        WordSearcher searcher(session, host, matcher, flags);
+        WordSearcher searcher(session, test::contextOf(host, matcher, flags));
         return fast ? searcher.find_docFast(path) : searcher.find_doc(path);
     }
 
@@ -141,7 +142,7 @@ TEST_F(WordSearchTest, FailuresReportTheStepReached) {
             fake.failures[c.failingCall] = c.errorNumber;
         }
         test::RecordingHost recorder;
-        WordSearcher searcher(own, recorder, matcher, flags);
+        WordSearcher searcher(own, test::contextOf(recorder, matcher, flags));
         const auto before = log.messagesOf("find_doc").size();
 
         EXPECT_FALSE(c.fast ? searcher.find_docFast(kPath) : searcher.find_doc(kPath));
@@ -199,7 +200,7 @@ TEST_F(WordSearchTest, StopRequestIsLookedAtEveryFiveHundredElements) {
         OfficeSession own(fake);
         ASSERT_TRUE(startWordRun(own));
         test::RecordingHost recorder;
-        WordSearcher searcher(own, recorder, matcher, flags);
+        WordSearcher searcher(own, test::contextOf(recorder, matcher, flags));
         EXPECT_TRUE(c.fast ? searcher.find_docFast(kPath) : searcher.find_doc(kPath));
         EXPECT_EQ(recorder.doEventsCalls, c.expectedChecks);
     }
@@ -218,7 +219,7 @@ TEST_F(WordSearchTest, StopRequestEndsTheDocumentWithTheMessage) {
         test::RecordingHost recorder;
         search::SearchFlags stop;
         recorder.onDoEvents = [&stop] { stop.isAbort = true; };
-        WordSearcher searcher(own, recorder, matcher, stop);
+        WordSearcher searcher(own, test::contextOf(recorder, matcher, stop));
         EXPECT_FALSE(fast ? searcher.find_docFast(kPath) : searcher.find_doc(kPath));
         // Normal mode stops after element 500, fast mode after line 0.
         EXPECT_EQ(recorder.rows.size(), fast ? 1u : 500u);

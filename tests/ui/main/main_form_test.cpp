@@ -24,7 +24,6 @@
 
 #include "platform/cp932.h"
 #include "search/results_file.h"
-#include "search/search_command.h"
 #include "support/qt_test_support.h"
 #include "ui/main/main_form.h"
 #include "ui/main/qt_host.h"
@@ -107,7 +106,7 @@ TEST_F(MainFormTest, SearchFillsTheListAndTheSummary) {
 
     ASSERT_EQ(model().rowCount(), 2);
     const app::Hit& first = model().hitAt(0);
-    EXPECT_EQ(first.fileType, 1);
+    EXPECT_EQ(first.fileType, app::FileType::Text);
     EXPECT_EQ(first.name, "a.txt");
     EXPECT_EQ(first.content, "日本語 ferretta");
     EXPECT_EQ(first.location, (m_folder / "a.txt").string());

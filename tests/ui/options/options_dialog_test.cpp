@@ -41,7 +41,7 @@ using ferretta::ui::options::Dialog;
 
 namespace {
 
-namespace ft = app::fileType;
+using app::FileType;
 
 // Every setting as the file would hold it: equal texts mean equal settings.
 std::string snapshot(const app::Settings& settings) {
@@ -69,7 +69,7 @@ app::Settings patterned(bool flip = false) {
     s.editor = flip ? "gedit %1" : "vim +%2 %1";
     s.subFolder = s.strict = s.pdfOwnEngine = s.wordFast = s.statusBar = s.fixed = flip;
     s.fileNameOnly = s.regular = s.noJump = s.topMost = !flip;
-    for (int i = 0; i < ft::slotCount; ++i)
+    for (int i = 0; i < app::fileTypeSlots; ++i)
         s.fileTypes.targetFileType[static_cast<std::size_t>(i)] = (i % 2 == 1) != flip;
     s.textTags = flip ? "LOG" : "TXT;CSV;ﾃｷｽﾄ";
     s.pdfFilterPath = flip ? "filter" : "pdftotext %1 %2";
@@ -357,7 +357,7 @@ TEST_F(OptionsDialogTest, RegularExpressionsDisableStrictComparison) {
 
 TEST_F(OptionsDialogTest, TextSwitchEnablesEveryTextControl) {
     app::Settings settings;
-    settings.fileTypes.targetFileType[ft::text] = true;
+    settings.fileTypes.setTarget(FileType::Text, true);
     Dialog dialog(settings);
     const std::vector<const char*> controls = {
         "Frame4",     "listTags", "Command6", "newTagInput", "Command3", "Frame3",   "Text2",
@@ -373,7 +373,7 @@ TEST_F(OptionsDialogTest, TextSwitchEnablesEveryTextControl) {
     // The switch itself and the other types are never disabled.
     EXPECT_TRUE(textBox->isEnabled());
     EXPECT_TRUE(enabled(dialog, "fType_13"));
-    settings.fileTypes.targetFileType[ft::text] = true;
+    settings.fileTypes.setTarget(FileType::Text, true);
     dialog.loadMemory2Form();
     EXPECT_TRUE(enabled(dialog, "Text2"));
 }
@@ -396,7 +396,7 @@ TEST_F(OptionsDialogTest, PdfSwitchAndMethodEnableTheFilterControls) {
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "pdf " << c.pdfOn << " own " << c.ownEngine);
         app::Settings settings;
-        settings.fileTypes.targetFileType[ft::pdf] = c.pdfOn;
+        settings.fileTypes.setTarget(FileType::Pdf, c.pdfOn);
         settings.pdfOwnEngine = c.ownEngine;
         Dialog dialog(settings);
         for (const char* name : {"Option1_0", "Option1_1", "Frame8"})
@@ -407,7 +407,7 @@ TEST_F(OptionsDialogTest, PdfSwitchAndMethodEnableTheFilterControls) {
 
     // By hand: off, on again (the engine is chosen), then the filter method, then the engine.
     app::Settings settings;
-    settings.fileTypes.targetFileType[ft::pdf] = true;
+    settings.fileTypes.setTarget(FileType::Pdf, true);
     settings.pdfOwnEngine = true;
     Dialog dialog(settings);
     auto* pdfBox = child<QCheckBox>(dialog, "fType_13");
@@ -444,7 +444,7 @@ TEST_F(OptionsDialogTest, ExtensionsAreUpperCaseAndHalfWidth) {
 
 TEST_F(OptionsDialogTest, AddingAListedExtensionIsRefusedInEveryForm) {
     app::Settings settings;
-    settings.fileTypes.targetFileType[ft::text] = true;
+    settings.fileTypes.setTarget(FileType::Text, true);
     settings.textTags = "TXT;csv";  // an entry typed into the file by hand in lower case
     Dialog dialog(settings);
     auto* input = child<QLineEdit>(dialog, "newTagInput");
@@ -482,7 +482,7 @@ TEST_F(OptionsDialogTest, AddingAListedExtensionIsRefusedInEveryForm) {
 
 TEST_F(OptionsDialogTest, DeleteRemovesTheSelectedExtensionOnly) {
     app::Settings settings;
-    settings.fileTypes.targetFileType[ft::text] = true;
+    settings.fileTypes.setTarget(FileType::Text, true);
     settings.textTags = "TXT;CSV;LOG";
     Dialog dialog(settings);
     auto* tags = child<QListWidget>(dialog, "listTags");
@@ -508,8 +508,8 @@ TEST_F(OptionsDialogTest, DeleteRemovesTheSelectedExtensionOnly) {
 TEST_F(OptionsDialogTest, CancelAndCloseChangeNothing) {
     for (const bool viaCloseBox : {false, true}) {
         app::Settings settings = patterned();
-        settings.fileTypes.targetFileType[ft::text] = true;
-        settings.fileTypes.targetFileType[ft::pdf] = true;
+        settings.fileTypes.setTarget(FileType::Text, true);
+        settings.fileTypes.setTarget(FileType::Pdf, true);
         const std::string before = snapshot(settings);
         Dialog dialog(settings);
         dialog.setFolderChooser([] { return QStringLiteral("/elsewhere"); });
@@ -538,8 +538,8 @@ TEST_F(OptionsDialogTest, CancelAndCloseChangeNothing) {
 
 TEST_F(OptionsDialogTest, ChoosersReplaceTheWholeLineUnlessCancelled) {
     app::Settings settings;
-    settings.fileTypes.targetFileType[ft::text] = true;
-    settings.fileTypes.targetFileType[ft::pdf] = true;
+    settings.fileTypes.setTarget(FileType::Text, true);
+    settings.fileTypes.setTarget(FileType::Pdf, true);
     settings.dirList = {"A"};
     settings.editor = "old %1";
     settings.pdfFilterPath = "oldfilter %1";
@@ -588,8 +588,8 @@ TEST_F(OptionsDialogTest, ChoosersReplaceTheWholeLineUnlessCancelled) {
 
 TEST_F(OptionsDialogTest, WithoutInjectedChoosersTheFileDialogsAsk) {
     app::Settings settings;
-    settings.fileTypes.targetFileType[ft::text] = true;
-    settings.fileTypes.targetFileType[ft::pdf] = true;
+    settings.fileTypes.setTarget(FileType::Text, true);
+    settings.fileTypes.setTarget(FileType::Pdf, true);
     Dialog dialog(settings);
     const QString folder = QDir(QDir::tempPath()).absolutePath();
     // Need not exist: the chooser takes a name as the common dialog did.

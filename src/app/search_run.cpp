@@ -1,0 +1,185 @@
+#include "app/search_run.h"
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "app/debug_log.h"
+#include "app/file_types.h"
+#include "pdf/engine/cid_map.h"
+#include "pdf/engine/pdf_engine.h"
+#include "pdf/frontends/pdf_filter_search.h"
+#include "platform/clock.h"
+#include "platform/data_folder.h"
+#include "search/query.h"
+#include "searchers/office/office_run.h"
+
+namespace ferretta::app {
+
+std::string summaryText(std::int64_t files, std::int64_t hits,
+                        std::optional<std::int64_t> elapsedMs, std::int64_t unreadable) {
+    std::string text = std::to_string(files) + "ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、" + std::to_string(hits) +
+                       "件ヒットしました。";
+    if (elapsedMs && *elapsedMs > 0) {
+        char seconds[48];
+        std::snprintf(seconds, sizeof seconds, "(%lld.%03lld秒)",
+                      static_cast<long long>(*elapsedMs / 1000),
+                      static_cast<long long>(*elapsedMs % 1000));
+        text += seconds;
+    }
+    if (unreadable > 0)
+        text += "（読めないファイル" + std::to_string(unreadable) + "件）";
+    return text;
+}
+
+std::vector<std::string> updateKeywordHistory(const std::vector<std::string>& items,
+                                              std::string_view text) {
+    if (text.empty())
+        return items;
+    std::vector<std::string> list{std::string(text)};
+    for (const auto& item : items) {
+        if (!item.empty() && item != text)
+            list.push_back(item);
+    }
+    return list;
+}
+
+bool loadCidTable(Host& host) {
+    if (pdf::cidTable().loaded())
+        return true;
+    if (pdf::cidTable().p2tCIDInit(platform::findDataFile("AdobeCID.dat"),
+                                   platform::dataFolder())) {
+        return true;
+    }
+    host.showMessage(std::string("AdobeCID.dat") + "の読み込みでエラーが発生しました",
+                     MessageStyle::Critical);
+    return false;
+}
+
+std::int64_t runSearch(Host& host, Settings& settings, search::Finder& finder,
+                       const search::SearcherRegistry& registry, search::SearchFlags& flags,
+                       bool* failed) {
+    std::int64_t count = 0;
+    try {
+        const auto& types = settings.fileTypes;
+        if (types.isTarget(FileType::Text) || types.isTarget(FileType::Word) ||
+            types.isTarget(FileType::Excel) || types.isTarget(FileType::Pdf) ||
+            types.isTarget(FileType::Access) || types.isTarget(FileType::PowerPoint)) {
+            count = finder.findInDir(settings.dir);
+        }
+        if (flags.isAbort)
+            return count;
+        for (FileType type : outlookItemTypes) {
+            if (types.isTarget(type)) {
+                if (const auto* search = registry.itemSearcher(type))
+                    count += (*search)();
+            }
+            // After the notes, the last type, there is nothing left to stop.
+            if (flags.isAbort && type != FileType::OutlookNote)
+                return count;
+        }
+    } catch (const std::exception& failure) {
+        // Whatever no searcher handled (a folder that cannot be listed midway, an Office
+        // document that cannot be opened, memory) ends the whole search here, with the hits
+        // found so far kept.
+        logWrite("mainForm::runSearch", failure.what());
+        flags.isAbort = true;
+        if (failed != nullptr)
+            *failed = true;
+        host.showMessage("検索中にエラーが発生しました.", MessageStyle::Critical);
+    }
+    return count;
+}
+
+namespace {
+
+using search::SearcherRegistry;
+
+// The PDF searcher the settings ask for: the built-in engine (with its character table, which
+// is loaded now if start-up did not load it) or the filter program. A filter without a command
+// line is installed too: its first PDF tells the user once that the filter cannot start.
+void registerPdfSearcher(Host& host, const Settings& settings, SearcherRegistry& registry) {
+    if (!settings.fileTypes.isTarget(FileType::Pdf))
+        return;
+    if (settings.pdfOwnEngine) {
+        if (!loadCidTable(host))
+            return;
+        registry.setFileSearcher(
+            FileType::Pdf,
+            [](const search::SearchContext& context) -> SearcherRegistry::FileSearch {
+                auto engine = std::make_shared<pdf::PdfEngine>(context, pdf::cidTable());
+                return [engine](const std::string& path) { return engine->p2tMain(path); };
+            },
+            SearcherRegistry::Threads::Any);
+        return;
+    }
+    registry.setFileSearcher(
+        FileType::Pdf, [](const search::SearchContext& context) -> SearcherRegistry::FileSearch {
+            auto filter = std::make_shared<pdf::PdfFilterSearcher>(context);
+            return [filter](const std::string& path) { return filter->find_pdfFilter(path); };
+        });
+}
+
+}  // namespace
+
+SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFlags& flags,
+                               std::string_view query, const SearchRunHooks& hooks) {
+    SearchOutcome outcome;
+    flags.isAbort = false;
+    flags.isSearching = true;
+    flags.stopRequestedAt.reset();
+
+    search::Matcher matcher(settings.regular, settings.strict);
+    matcher.targetStrsSplit(query);
+    const search::SearchContext context{host, settings, matcher, flags};
+    SearcherRegistry registry;
+    search::registerTextSearcher(registry);
+
+    // The offices are started whenever their types are switched on, as the search command
+    // always has (also for a search of file names, which opens no document).
+    const auto& types = settings.fileTypes;
+    searchers::office::OfficeSession* officeSession = nullptr;
+    std::optional<searchers::office::OfficeSearchers> officeSearchers;
+    outcome.ran = true;
+    if ((types.isTarget(FileType::Word) || types.isTarget(FileType::Excel) ||
+         types.isTarget(FileType::PowerPoint)) &&
+        hooks.officeSession) {
+        officeSession = &hooks.officeSession();
+        outcome.ran = searchers::office::startOfficeRun(*officeSession, host, settings);
+        officeSearchers.emplace(*officeSession, context);
+        officeSearchers->install(registry);
+    }
+    registerPdfSearcher(host, settings, registry);
+
+    search::Finder finder(context, registry);
+    flags.filterErrorShown = false;
+    const std::int64_t start = platform::steadyMilliseconds();
+    std::int64_t end = start;
+    if (outcome.ran) {
+        outcome.files = runSearch(host, settings, finder, registry, flags, &outcome.failed);
+        if (!flags.isAbort)
+            end = platform::steadyMilliseconds();
+    }
+    // A stop request ends the time, also when it came before the searchers returned.
+    if (flags.stopRequestedAt)
+        end = *flags.stopRequestedAt;
+    flags.isSearching = false;
+    if (hooks.searchFinished)
+        hooks.searchFinished();
+
+    outcome.unreadable = finder.unreadableCount();
+    outcome.folderUnusable = finder.folderUnusable();
+    outcome.hits = hooks.hitCount ? hooks.hitCount() : 0;
+    if (outcome.ran && end > start)
+        outcome.elapsedMs = end - start;
+    outcome.summary =
+        summaryText(outcome.files, outcome.hits, outcome.elapsedMs, outcome.unreadable);
+    host.setStatusText(outcome.summary);
+    // Also after a failed start: what did start is ended, and Excel's end reports its failure.
+    if (officeSession != nullptr)
+        searchers::office::endOfficeRun(*officeSession, host, settings);
+    return outcome;
+}
+
+}  // namespace ferretta::app
