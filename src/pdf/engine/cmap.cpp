@@ -1,164 +1,68 @@
 #include "pdf/engine/cmap.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 #include <map>
 
-#include "platform/hex_digit.h"
+#include "pdf/engine/lexer.h"
 
 namespace ferretta::pdf {
 namespace {
 
-bool isSpace(unsigned char c) {
-    return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == '\0';
-}
-
-bool isDelimiter(unsigned char c) {
-    return c != 0 && std::strchr("()<>[]{}/%", c) != nullptr;
-}
-
-struct Token {
+struct CMapToken {
     enum class Kind { End, Bytes, Number, Name, Keyword, OpenArray, CloseArray, Other };
     Kind kind = Kind::End;
     std::string bytes;      // Bytes: the string's bytes
     std::string_view text;  // Name (without slash), Keyword, Number
 };
 
+// The lexer's tokens as a CMap reads them: strings are codes or targets (a damaged one is
+// Other, so that its entry is skipped), and a dictionary or procedure is nothing to read.
 class Tokenizer {
   public:
-    explicit Tokenizer(std::string_view text) : m_text(text) {}
+    explicit Tokenizer(std::string_view text) : m_lexer(text) {
+        m_lexer.setStringLimit(4 * maxTargetBytes + 1);  // longer is no target anyway
+    }
 
-    Token next() {
-        Token token;
-        const std::size_t n = m_text.size();
-        for (;;) {
-            while (m_at < n && isSpace(static_cast<unsigned char>(m_text[m_at])))
-                ++m_at;
-            if (m_at >= n)
-                return token;
-            if (m_text[m_at] != '%')
+    CMapToken next() {
+        CMapToken token;
+        const Token t = m_lexer.next(&token.bytes);
+        switch (t.kind) {
+            case TokenKind::End:
                 break;
-            while (m_at < n && m_text[m_at] != '\r' && m_text[m_at] != '\n')
-                ++m_at;
+            case TokenKind::Number:
+                token.kind = CMapToken::Kind::Number;
+                token.text = t.text;
+                break;
+            case TokenKind::Keyword:
+                token.kind = CMapToken::Kind::Keyword;
+                token.text = t.text;
+                break;
+            case TokenKind::Name:
+                token.kind = CMapToken::Kind::Name;
+                token.text = t.text.substr(1);
+                break;
+            case TokenKind::LiteralString:
+            case TokenKind::HexString:
+                token.kind = t.malformed ? CMapToken::Kind::Other : CMapToken::Kind::Bytes;
+                break;
+            case TokenKind::ArrayOpen:
+                token.kind = CMapToken::Kind::OpenArray;
+                break;
+            case TokenKind::ArrayClose:
+                token.kind = CMapToken::Kind::CloseArray;
+                break;
+            default:
+                token.kind = CMapToken::Kind::Other;
+                break;
         }
-        const char c = m_text[m_at];
-        if (c == '<') {
-            if (m_at + 1 < n && m_text[m_at + 1] == '<') {
-                m_at += 2;
-                token.kind = Token::Kind::Other;
-                return token;
-            }
-            readHex(token);
-            return token;
-        }
-        if (c == '(') {
-            readLiteral(token);
-            return token;
-        }
-        if (c == '[' || c == ']') {
-            ++m_at;
-            token.kind = c == '[' ? Token::Kind::OpenArray : Token::Kind::CloseArray;
-            return token;
-        }
-        if (c == '/') {
-            const std::size_t start = ++m_at;
-            skipRegular();
-            token.kind = Token::Kind::Name;
-            token.text = m_text.substr(start, m_at - start);
-            return token;
-        }
-        if (isDelimiter(static_cast<unsigned char>(c))) {
-            ++m_at;  // > ) { } alone
-            token.kind = Token::Kind::Other;
-            return token;
-        }
-        const std::size_t start = m_at;
-        skipRegular();
-        token.text = m_text.substr(start, m_at - start);
-        const char first = token.text.front();
-        token.kind = (first >= '0' && first <= '9') || first == '-' || first == '+' || first == '.'
-                         ? Token::Kind::Number
-                         : Token::Kind::Keyword;
         return token;
     }
 
   private:
-    void skipRegular() {
-        while (m_at < m_text.size() && !isSpace(static_cast<unsigned char>(m_text[m_at])) &&
-               !isDelimiter(static_cast<unsigned char>(m_text[m_at]))) {
-            ++m_at;
-        }
-    }
-
-    // A hex string's odd last digit counts as followed by 0; a non-hex character makes the
-    // token Other (so that its entry is skipped).
-    void readHex(Token& token) {
-        ++m_at;
-        token.kind = Token::Kind::Bytes;
-        int high = -1;
-        while (m_at < m_text.size()) {
-            const auto c = static_cast<unsigned char>(m_text[m_at++]);
-            if (c == '>') {
-                if (high >= 0)
-                    token.bytes.push_back(static_cast<char>(high << 4));
-                return;
-            }
-            if (isSpace(c))
-                continue;
-            const int digit = platform::hexDigitValue(c);
-            if (digit < 0) {
-                token.kind = Token::Kind::Other;
-                continue;
-            }
-            if (token.bytes.size() > 4 * maxTargetBytes)
-                continue;
-            if (high < 0) {
-                high = digit;
-            } else {
-                token.bytes.push_back(static_cast<char>(high << 4 | digit));
-                high = -1;
-            }
-        }
-        token.kind = Token::Kind::Other;  // unterminated
-    }
-
-    // Literal strings appear as codes in a few hand-written CMaps; only \ddd and \x escapes
-    // matter there.
-    void readLiteral(Token& token) {
-        ++m_at;
-        token.kind = Token::Kind::Bytes;
-        int depth = 1;
-        while (m_at < m_text.size()) {
-            char c = m_text[m_at++];
-            if (c == '\\' && m_at < m_text.size()) {
-                const char e = m_text[m_at++];
-                if (e >= '0' && e <= '7') {
-                    int value = e - '0';
-                    for (int k = 0; k < 2 && m_at < m_text.size() && m_text[m_at] >= '0' &&
-                                    m_text[m_at] <= '7';
-                         ++k) {
-                        value = value * 8 + (m_text[m_at++] - '0');
-                    }
-                    c = static_cast<char>(value & 0xFF);
-                } else {
-                    c = e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
-                }
-            } else if (c == '(') {
-                ++depth;
-            } else if (c == ')' && --depth == 0) {
-                return;
-            }
-            if (token.bytes.size() <= 4 * maxTargetBytes)
-                token.bytes.push_back(c);
-        }
-        token.kind = Token::Kind::Other;
-    }
-
     static constexpr std::size_t maxTargetBytes = 2 * CMap::maxTargetUnits;
 
-    std::string_view m_text;
-    std::size_t m_at = 0;
+    Lexer m_lexer;
 };
 
 std::uint64_t keyOf(std::string_view codeBytes) {
@@ -168,8 +72,8 @@ std::uint64_t keyOf(std::string_view codeBytes) {
     return static_cast<std::uint64_t>(codeBytes.size()) << 32 | code;
 }
 
-bool validCode(const Token& token) {
-    return token.kind == Token::Kind::Bytes && !token.bytes.empty() && token.bytes.size() <= 4;
+bool validCode(const CMapToken& token) {
+    return token.kind == CMapToken::Kind::Bytes && !token.bytes.empty() && token.bytes.size() <= 4;
 }
 
 // Segments that do not overlap; a later assignment replaces what it covers.
@@ -259,12 +163,13 @@ class CMapBuilder {
     CMapPtr build(std::string_view text) {
         Tokenizer tokens(text);
         std::string_view lastName;
-        for (Token token = tokens.next(); token.kind != Token::Kind::End; token = tokens.next()) {
-            if (token.kind == Token::Kind::Name) {
+        for (CMapToken token = tokens.next(); token.kind != CMapToken::Kind::End;
+             token = tokens.next()) {
+            if (token.kind == CMapToken::Kind::Name) {
                 lastName = token.text;
                 continue;
             }
-            if (token.kind != Token::Kind::Keyword) {
+            if (token.kind != CMapToken::Kind::Keyword) {
                 lastName = {};
                 continue;
             }
@@ -289,7 +194,7 @@ class CMapBuilder {
     }
 
   private:
-    using Entry = void (CMapBuilder::*)(std::vector<Token>&);
+    using Entry = void (CMapBuilder::*)(std::vector<CMapToken>&);
 
     std::string_view dispatch(Tokenizer& tokens, std::string_view word, std::string_view name) {
         if (word == "usecmap") {
@@ -317,9 +222,10 @@ class CMapBuilder {
     std::string_view section(Tokenizer& tokens, std::string_view begin, std::size_t arity,
                              Entry entry) {
         const std::string end = "end" + std::string(begin.substr(5));
-        std::vector<Token> operands;
-        for (Token token = tokens.next(); token.kind != Token::Kind::End; token = tokens.next()) {
-            if (token.kind == Token::Kind::Keyword) {
+        std::vector<CMapToken> operands;
+        for (CMapToken token = tokens.next(); token.kind != CMapToken::Kind::End;
+             token = tokens.next()) {
+            if (token.kind == CMapToken::Kind::Keyword) {
                 if (token.text == end || token.text == "endcmap")
                     return {};
                 operands.clear();
@@ -327,16 +233,17 @@ class CMapBuilder {
                     return token.text;  // a section left open: its entries so far count
                 continue;
             }
-            if (token.kind == Token::Kind::OpenArray) {
+            if (token.kind == CMapToken::Kind::OpenArray) {
                 m_array.clear();
                 bool closed = false;
-                for (Token item = tokens.next(); item.kind != Token::Kind::End;
+                for (CMapToken item = tokens.next(); item.kind != CMapToken::Kind::End;
                      item = tokens.next()) {
-                    if (item.kind == Token::Kind::CloseArray) {
+                    if (item.kind == CMapToken::Kind::CloseArray) {
                         closed = true;
                         break;
                     }
-                    if (item.kind == Token::Kind::Keyword || item.kind == Token::Kind::OpenArray) {
+                    if (item.kind == CMapToken::Kind::Keyword ||
+                        item.kind == CMapToken::Kind::OpenArray) {
                         break;
                     }
                     if (m_array.size() < maxArrayItems)
@@ -346,7 +253,7 @@ class CMapBuilder {
                     operands.clear();
                     continue;
                 }
-                token.kind = Token::Kind::OpenArray;  // stands for m_array
+                token.kind = CMapToken::Kind::OpenArray;  // stands for m_array
             }
             operands.push_back(std::move(token));
             if (operands.size() == arity) {
@@ -358,7 +265,7 @@ class CMapBuilder {
         return {};
     }
 
-    void codespace(std::vector<Token>& ops) {
+    void codespace(std::vector<CMapToken>& ops) {
         if (!validCode(ops[0]) || !validCode(ops[1]) || ops[0].bytes.size() != ops[1].bytes.size())
             return;
         if (m_codespace.size() >= CMap::maxCodespaceRanges)
@@ -372,7 +279,8 @@ class CMapBuilder {
         m_codespace.push_back(range);
     }
 
-    static bool rangeEnds(const std::vector<Token>& ops, std::uint64_t& low, std::uint64_t& high) {
+    static bool rangeEnds(const std::vector<CMapToken>& ops, std::uint64_t& low,
+                          std::uint64_t& high) {
         if (!validCode(ops[0]) || !validCode(ops[1]) || ops[0].bytes.size() != ops[1].bytes.size())
             return false;
         low = keyOf(ops[0].bytes);
@@ -380,8 +288,8 @@ class CMapBuilder {
         return low <= high;
     }
 
-    static std::optional<std::uint32_t> number(const Token& token) {
-        if (token.kind != Token::Kind::Number)
+    static std::optional<std::uint32_t> number(const CMapToken& token) {
+        if (token.kind != CMapToken::Kind::Number)
             return std::nullopt;
         std::uint64_t value = 0;
         for (char c : token.text) {
@@ -394,7 +302,7 @@ class CMapBuilder {
         return static_cast<std::uint32_t>(value);
     }
 
-    void cidRange(std::vector<Token>& ops) {
+    void cidRange(std::vector<CMapToken>& ops) {
         std::uint64_t low = 0;
         std::uint64_t high = 0;
         const auto cid = number(ops[2]);
@@ -402,7 +310,7 @@ class CMapBuilder {
             m_cids.assign(low, high, *cid);
     }
 
-    void cidChar(std::vector<Token>& ops) {
+    void cidChar(std::vector<CMapToken>& ops) {
         const auto cid = number(ops[1]);
         if (validCode(ops[0]) && cid) {
             const std::uint64_t key = keyOf(ops[0].bytes);
@@ -411,8 +319,8 @@ class CMapBuilder {
     }
 
     // The target's index among the targets; nullopt when it is no UTF-16BE hex string.
-    std::optional<std::uint64_t> target(const Token& token) {
-        if (token.kind != Token::Kind::Bytes || token.bytes.empty() ||
+    std::optional<std::uint64_t> target(const CMapToken& token) {
+        if (token.kind != CMapToken::Kind::Bytes || token.bytes.empty() ||
             token.bytes.size() > 2 * CMap::maxTargetUnits) {
             return std::nullopt;
         }
@@ -431,7 +339,7 @@ class CMapBuilder {
         return static_cast<std::uint64_t>(m_targets.size() - 1) << 32;
     }
 
-    void bfChar(std::vector<Token>& ops) {
+    void bfChar(std::vector<CMapToken>& ops) {
         if (!validCode(ops[0]))
             return;
         if (const auto value = target(ops[1])) {
@@ -440,12 +348,12 @@ class CMapBuilder {
         }
     }
 
-    void bfRange(std::vector<Token>& ops) {
+    void bfRange(std::vector<CMapToken>& ops) {
         std::uint64_t low = 0;
         std::uint64_t high = 0;
         if (!rangeEnds(ops, low, high))
             return;
-        if (ops[2].kind != Token::Kind::OpenArray) {
+        if (ops[2].kind != CMapToken::Kind::OpenArray) {
             if (const auto value = target(ops[2]))
                 m_text.assign(low, high, *value);
             return;
@@ -472,7 +380,7 @@ class CMapBuilder {
     SegmentMap m_cids;
     SegmentMap m_text;
     std::vector<std::u16string> m_targets;
-    std::vector<Token> m_array;
+    std::vector<CMapToken> m_array;
     std::size_t m_arrayEntries = 0;  // array items count against the limit even when replaced
     CMapPtr m_parent;
 };

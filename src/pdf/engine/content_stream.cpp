@@ -1,43 +1,13 @@
 #include "pdf/engine/content_stream.h"
 
 #include <algorithm>
-#include <cstring>
 
+#include "pdf/engine/lexer.h"
 #include "pdf/engine/lookalike.h"
+#include "pdf/engine/operators.h"
 #include "platform/cp932.h"
-#include "platform/hex_digit.h"
 
 namespace ferretta::pdf {
-namespace {
-
-bool isSpace(unsigned char c) {
-    return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == '\0';
-}
-
-bool isDelimiter(unsigned char c) {
-    return std::strchr("()<>[]{}/%", c) != nullptr && c != 0;
-}
-
-}  // namespace
-
-std::string decodeNameEscapes(std::string_view name) {
-    std::string out;
-    out.reserve(name.size());
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '#' && i + 2 < name.size()) {
-            const int high = platform::hexDigitValue(static_cast<unsigned char>(name[i + 1]));
-            const int low = platform::hexDigitValue(static_cast<unsigned char>(name[i + 2]));
-            if (high >= 0 && low >= 0) {
-                out.push_back(static_cast<char>(high * 16 + low));
-                i += 2;
-                continue;
-            }
-        }
-        out.push_back(name[i]);
-    }
-    return out;
-}
-
 void ContentTextExtractor::beginPage(FontSource* fonts) {
     m_fonts = fonts;
     m_font = nullptr;
@@ -72,87 +42,71 @@ void ContentTextExtractor::run(std::string_view data, int scope, int depth) {
     m_operandBytes.clear();
     m_operands.clear();
     m_nameOperand = {};
-    const std::size_t n = data.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(data[i]);
-        if (isSpace(c)) {
-            ++i;
-            continue;
+    Lexer lexer(data);
+    lexer.setStringLimit(maxStringBytes);
+    for (;;) {
+        const std::size_t before = m_operandBytes.size();
+        const Token token = lexer.next(&m_operandBytes);
+        switch (token.kind) {
+            case TokenKind::End:
+                return;
+            case TokenKind::LiteralString:
+                // A string left open at the end of the data keeps what it holds.
+                m_operands.push_back({false, false, before, m_operandBytes.size()});
+                continue;
+            case TokenKind::HexString:
+                if (token.malformed) {
+                    ++m_malformed;  // its bytes are dropped
+                    continue;
+                }
+                m_operands.push_back({true, token.oddHexDigits, before, m_operandBytes.size()});
+                continue;
+            case TokenKind::Name:
+                m_nameOperand = token.text;
+                continue;
+            case TokenKind::Keyword:
+                break;
+            default:
+                continue;  // numbers, arrays, dictionaries (marked content): no shown text
         }
-        switch (c) {
-            case '%':
-                while (i < n && data[i] != '\r' && data[i] != '\n')
-                    ++i;
+        switch (operatorOf(token.text)) {
+            case Operator::ShowText:
+            case Operator::ShowTextArray:
+            case Operator::NextLineShow:
+            case Operator::SpacingLineShow:
+                showOperands();
                 break;
-            case '(':
-                i = readLiteral(data, i);
+            case Operator::SetFont:
+                selectFont(scope);
                 break;
-            case '<':
-                if (i + 1 < n && data[i + 1] == '<') {
-                    i += 2;  // a dictionary operand (marked content): its strings are not shown
+            case Operator::Save:
+                if (m_savedFonts.size() < maxGraphicsDepth) {
+                    m_savedFonts.push_back(m_font);
                 } else {
-                    i = readHex(data, i);
+                    ++m_unsavedDepth;
                 }
                 break;
-            case '>':
-            case ')':
-            case '[':
-            case ']':
-            case '{':
-            case '}':
-                ++i;
-                break;
-            case '/': {
-                const std::size_t start = i++;
-                while (i < n && !isSpace(static_cast<unsigned char>(data[i])) &&
-                       !isDelimiter(static_cast<unsigned char>(data[i]))) {
-                    ++i;
+            case Operator::Restore:
+                if (m_unsavedDepth > 0) {
+                    --m_unsavedDepth;
+                } else if (!m_savedFonts.empty()) {
+                    m_font = m_savedFonts.back();
+                    m_savedFonts.pop_back();
                 }
-                m_nameOperand = data.substr(start, i - start);
                 break;
-            }
-            default: {
-                const std::size_t start = i;
-                while (i < n && !isSpace(static_cast<unsigned char>(data[i])) &&
-                       !isDelimiter(static_cast<unsigned char>(data[i]))) {
-                    ++i;
-                }
-                const std::string_view word = data.substr(start, i - start);
-                const char first = word[0];
-                const bool number =
-                    (first >= '0' && first <= '9') || first == '+' || first == '-' || first == '.';
-                if (number)
-                    break;
-                if (word == "Tj" || word == "TJ" || word == "'" || word == "\"") {
-                    showOperands();
-                } else if (word == "Tf") {
-                    selectFont(scope);
-                } else if (word == "q") {
-                    if (m_savedFonts.size() < maxGraphicsDepth) {
-                        m_savedFonts.push_back(m_font);
-                    } else {
-                        ++m_unsavedDepth;
-                    }
-                } else if (word == "Q") {
-                    if (m_unsavedDepth > 0) {
-                        --m_unsavedDepth;
-                    } else if (!m_savedFonts.empty()) {
-                        m_font = m_savedFonts.back();
-                        m_savedFonts.pop_back();
-                    }
-                } else if (word == "Do") {
-                    showForm(scope, depth);
-                } else if (word == "ID") {
-                    i = skipInlineImage(data, i);
-                }
-                // Any operator ends the operands of the one before it.
-                m_operands.clear();
-                m_operandBytes.clear();
-                m_nameOperand = {};
+            case Operator::PaintXObject:
+                showForm(scope, depth);
                 break;
-            }
+            case Operator::InlineImageData:
+                lexer.skipInlineImageData();
+                break;
+            default:
+                break;
         }
+        // Any operator ends the operands of the one before it.
+        m_operands.clear();
+        m_operandBytes.clear();
+        m_nameOperand = {};
     }
 }
 
@@ -201,25 +155,16 @@ void ContentTextExtractor::showOperands() {
             continue;
         }
         flushBytes();
-        std::string_view codes = bytes;
-        if (operand.hex) {
-            m_codes.clear();
-            for (std::size_t k = 0; k + 2 <= bytes.size(); k += 2) {
-                m_codes.push_back(static_cast<char>(
-                    platform::hexDigitValue(static_cast<unsigned char>(bytes[k])) * 16 +
-                    platform::hexDigitValue(static_cast<unsigned char>(bytes[k + 1]))));
-            }
-            codes = m_codes;
-        }
         if (m_font->kind == FontDecoder::Kind::Composite) {
-            showComposite(*m_font, codes);
+            showComposite(*m_font, bytes);
         } else {
-            showSimple(*m_font, codes);
+            showSimple(*m_font, bytes);
         }
     }
 }
 
-// Literal strings are CP932 bytes, hexadecimal strings 2-byte CIDs.
+// Literal strings are CP932 bytes, hexadecimal strings 2-byte CIDs; the half a CID that an odd
+// last digit makes is dropped with the rest of an incomplete CID.
 void ContentTextExtractor::showDefault(const Operand& operand, std::string_view bytes) {
     if (!operand.hex) {
         for (char b : bytes) {
@@ -229,10 +174,11 @@ void ContentTextExtractor::showDefault(const Operand& operand, std::string_view 
         return;
     }
     flushBytes();
-    for (std::size_t k = 0; k + 4 <= bytes.size(); k += 4) {
-        std::int32_t cid = 0;
-        for (std::size_t d = 0; d < 4; ++d)
-            cid = cid * 16 + platform::hexDigitValue(static_cast<unsigned char>(bytes[k + d]));
+    if (operand.oddDigits)
+        bytes.remove_suffix(1);
+    for (std::size_t k = 0; k + 2 <= bytes.size(); k += 2) {
+        const std::int32_t cid =
+            static_cast<unsigned char>(bytes[k]) << 8 | static_cast<unsigned char>(bytes[k + 1]);
         m_text += m_cidTable.p2tCID2Str(cid);
     }
 }
@@ -326,117 +272,6 @@ void ContentTextExtractor::flushBytes() {
         return;
     m_text += platform::cp932ToUtf8(m_bytes);
     m_bytes.clear();
-}
-
-// A literal string: balanced parentheses, the escapes \n \r \t \b \f \( \) \\, one to three
-// octal digits, a backslash before a line end continuing the line, and a bare line end (CR,
-// LF, CR LF) read as LF. A string left open at the end of the data keeps what it holds.
-std::size_t ContentTextExtractor::readLiteral(std::string_view data, std::size_t i) {
-    const std::size_t n = data.size();
-    const std::size_t begin = m_operandBytes.size();
-    int depth = 1;
-    ++i;
-    while (i < n) {
-        char c = data[i++];
-        if (c == '\\') {
-            if (i >= n)
-                break;
-            const char e = data[i++];
-            switch (e) {
-                case 'n':
-                    c = '\n';
-                    break;
-                case 'r':
-                    c = '\r';
-                    break;
-                case 't':
-                    c = '\t';
-                    break;
-                case 'b':
-                    c = '\b';
-                    break;
-                case 'f':
-                    c = '\f';
-                    break;
-                case '\r':
-                    if (i < n && data[i] == '\n')
-                        ++i;
-                    continue;
-                case '\n':
-                    continue;
-                default:
-                    if (e >= '0' && e <= '7') {
-                        int value = e - '0';
-                        for (int k = 0; k < 2 && i < n && data[i] >= '0' && data[i] <= '7'; ++k) {
-                            value = value * 8 + (data[i++] - '0');
-                        }
-                        c = static_cast<char>(value & 0xFF);
-                    } else {
-                        c = e;  // \( \) \\ and an unknown escape: the character itself
-                    }
-                    break;
-            }
-            m_operandBytes.push_back(c);
-            continue;
-        }
-        if (c == '(') {
-            ++depth;
-        } else if (c == ')') {
-            if (--depth == 0)
-                break;
-        } else if (c == '\r') {
-            if (i < n && data[i] == '\n')
-                ++i;
-            c = '\n';
-        }
-        m_operandBytes.push_back(c);
-    }
-    m_operands.push_back({false, begin, m_operandBytes.size()});
-    return i;
-}
-
-std::size_t ContentTextExtractor::readHex(std::string_view data, std::size_t i) {
-    const std::size_t n = data.size();
-    const std::size_t begin = m_operandBytes.size();
-    ++i;
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(data[i++]);
-        if (c == '>') {
-            m_operands.push_back({true, begin, m_operandBytes.size()});
-            return i;
-        }
-        if (isSpace(c))
-            continue;
-        if (platform::hexDigitValue(c) < 0) {
-            // Not a hex string: skip it to its ">" and drop what it held.
-            ++m_malformed;
-            while (i < n && data[i] != '>')
-                ++i;
-            m_operandBytes.resize(begin);
-            return i < n ? i + 1 : n;
-        }
-        m_operandBytes.push_back(static_cast<char>(c));
-    }
-    m_operandBytes.resize(begin);  // unterminated: nothing
-    return n;
-}
-
-// Inline image data after "ID" runs to "EI" standing alone between whitespace; it may hold
-// any bytes, parentheses included.
-std::size_t ContentTextExtractor::skipInlineImage(std::string_view data, std::size_t i) {
-    const std::size_t n = data.size();
-    ++i;  // the one whitespace byte after ID
-    while (i + 1 < n) {
-        const std::size_t at = data.find("EI", i);
-        if (at == std::string_view::npos)
-            return n;
-        const bool before = at > 0 && isSpace(static_cast<unsigned char>(data[at - 1]));
-        const bool after = at + 2 >= n || isSpace(static_cast<unsigned char>(data[at + 2]));
-        if (before && after)
-            return at + 2;
-        i = at + 1;
-    }
-    return n;
 }
 
 }  // namespace ferretta::pdf

@@ -55,10 +55,6 @@ class FontSource {
     ~FontSource() = default;
 };
 
-// A PDF name with its #xx escapes decoded ("/F#31" is "/F1"); a # without two hex digits after
-// it stays as it is.
-std::string decodeNameEscapes(std::string_view name);
-
 class ContentTextExtractor {
   public:
     explicit ContentTextExtractor(const CidTable& cidTable) : m_cidTable(cidTable) {}
@@ -78,7 +74,8 @@ class ContentTextExtractor {
     // is already being read (one showing itself), forms nested deeper than maxFormDepth, and
     // the forms past maxFormsPerPage or maxFormBytesPerPage on one page are skipped.
     // Hexadecimal strings in the Default way: one to three trailing digits are ignored; codes
-    // cut short at a string's end are ignored. NUL characters and CR LF pairs are removed,
+    // cut short at a string's end are ignored. A string keeps its first maxStringBytes bytes.
+    // NUL characters and CR LF pairs are removed,
     // and look-alike characters (Kangxi radicals, CJK compatibility ideographs) become the
     // ideographs they stand for. Malformed strings (a hex string with a non-hex digit) are
     // skipped; inline image data is stepped over. Never fails itself (only what the
@@ -93,10 +90,12 @@ class ContentTextExtractor {
     static constexpr int maxFormDepth = 8;
     static constexpr std::size_t maxFormsPerPage = 4096;
     static constexpr std::size_t maxFormBytesPerPage = std::size_t{64} << 20;
+    static constexpr std::size_t maxStringBytes = std::size_t{1} << 20;
 
   private:
     struct Operand {
         bool hex;
+        bool oddDigits;  // a hex string's last byte is half a byte
         std::size_t begin;
         std::size_t end;
     };
@@ -110,16 +109,12 @@ class ContentTextExtractor {
     void showForm(int scope, int depth);
     void flushBytes();
     void unifyLookalikes();
-    std::size_t readLiteral(std::string_view data, std::size_t i);
-    std::size_t readHex(std::string_view data, std::size_t i);
-    std::size_t skipInlineImage(std::string_view data, std::size_t i);
 
     const CidTable& m_cidTable;
     std::string m_text;
     std::string m_operandBytes;       // literal bytes and hex digits of the pending operands
     std::vector<Operand> m_operands;  // strings since the last operator
     std::string m_bytes;              // CP932 bytes not yet converted
-    std::string m_codes;              // a decoder's string as bytes
     std::size_t m_malformed = 0;
 
     FontSource* m_fonts = nullptr;

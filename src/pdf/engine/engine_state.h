@@ -2,6 +2,8 @@
 // The per-file state of the engine and its operations, shared by the driver (pdf_engine.cpp),
 // the page walk (page_tree.cpp) and the reading of content streams (read_contents.cpp).
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -30,7 +32,12 @@ class EngineState {
           m_fonts(m_objects, m_reader),
           m_extractor(cidTable) {}
 
-    bool p2tMain(const std::string& path);
+    // Reads the file at `path`, or `bytes` as that file when given.
+    bool p2tMain(const std::string& path, std::optional<std::string_view> bytes);
+
+    // Instead of matching: hands the text of every page to `sink` (the streams' texts joined
+    // by line feeds, a form feed after each page). Empty: match as usual.
+    void setTextSink(std::function<void(std::string_view)> sink) { m_textSink = std::move(sink); }
 
     ObjectRef p2tGetRootObjNumber();
     ObjectRef p2tGetFirstPagesObjNumber(std::int32_t rootNumber, std::int32_t rootGeneration);
@@ -56,6 +63,7 @@ class EngineState {
     std::string_view nextInObject();
     bool scanTo(std::string_view key);
     bool decodeBudgetLeft() const;
+    void flushPageText(std::int32_t throughPage);
 
     app::Host& m_host;
     const search::Matcher& m_matcher;
@@ -72,6 +80,9 @@ class EngineState {
     std::unordered_set<std::uint64_t> m_visitedNodes;  // page-tree nodes met in this file
     std::vector<ObjectRef> m_pagesPath;                // the /Pages nodes above the walk's position
     int m_findCalls = 0;  // over all files: the yield comes every fifth stream
+    std::function<void(std::string_view)> m_textSink;
+    std::string m_pageText;  // the text of the page not yet handed to the sink
+    std::int32_t m_pagesWritten = 0;
 };
 
 }  // namespace ferretta::pdf

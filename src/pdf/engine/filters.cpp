@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "pdf/engine/lexer.h"
 #include "platform/hex_digit.h"
 
 namespace ferretta::pdf {
@@ -94,10 +95,6 @@ DecodeStatus worse(DecodeStatus a, DecodeStatus b) {
 
 std::size_t saturatingTimes(std::size_t value, std::size_t factor) {
     return value > SIZE_MAX / factor ? SIZE_MAX : value * factor;
-}
-
-bool isPdfWhitespace(unsigned char c) {
-    return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' ';
 }
 
 // ---- FlateDecode -------------------------------------------------------------------------
@@ -392,7 +389,7 @@ DecodeResult asciiHexDecode(std::string_view in, std::size_t limit) {
         if (c == '>') {
             break;
         }
-        if (isPdfWhitespace(c)) {
+        if (isPdfWhiteSpace(c)) {
             continue;
         }
         const int value = platform::hexDigitValue(c);
@@ -419,7 +416,7 @@ DecodeResult ascii85Decode(std::string_view in, std::size_t limit) {
     Output out(limit, in.size());
     DecodeStatus status = DecodeStatus::Ok;  // a missing "~>" is no loss
     std::size_t pos = 0;
-    while (pos < in.size() && isPdfWhitespace(static_cast<unsigned char>(in[pos]))) {
+    while (pos < in.size() && isPdfWhiteSpace(static_cast<unsigned char>(in[pos]))) {
         ++pos;
     }
     // Not part of the filter, but some writers keep PostScript's opening bracket.
@@ -451,7 +448,7 @@ DecodeResult ascii85Decode(std::string_view in, std::size_t limit) {
         if (c == '~') {
             break;
         }
-        if (isPdfWhitespace(c)) {
+        if (isPdfWhiteSpace(c)) {
             continue;
         }
         if (c == 'z' && count == 0) {
@@ -509,7 +506,7 @@ DecodeResult runLengthDecode(std::string_view in, std::size_t limit) {
 
 // ---- Dispatch ------------------------------------------------------------------------------
 
-enum class Kind { Flate, AsciiHex, Ascii85, RunLength, Lzw, Other };
+enum class Kind { Flate, AsciiHex, Ascii85, RunLength, Lzw, Crypt, Other };
 
 Kind kindOf(std::string_view name) {
     if (!name.empty() && name.front() == '/') {
@@ -530,7 +527,10 @@ Kind kindOf(std::string_view name) {
     if (name == "LZWDecode" || name == "LZW") {
         return Kind::Lzw;
     }
-    return Kind::Other;  // DCT, JPX, CCITTFax, JBIG2, Crypt and names no reader knows
+    if (name == "Crypt") {
+        return Kind::Crypt;
+    }
+    return Kind::Other;  // DCT, JPX, CCITTFax, JBIG2 and names no reader knows
 }
 
 DecodeResult decodeOne(std::string_view in, const Filter& filter, std::size_t limit) {
@@ -548,6 +548,8 @@ DecodeResult decodeOne(std::string_view in, const Filter& filter, std::size_t li
             return ascii85Decode(in, limit);
         case Kind::RunLength:
             return runLengthDecode(in, limit);
+        case Kind::Crypt:
+            return {DecodeStatus::Ok, std::string(in.substr(0, limit))};
         case Kind::Other:
             return {DecodeStatus::Unsupported, {}};
     }

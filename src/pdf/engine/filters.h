@@ -14,6 +14,9 @@ struct DecodeParams {
     int bitsPerComponent = 8;
     int columns = 1;
     int earlyChange = 1;  // LZWDecode only
+    // Crypt only (§7.4.10): the crypt filter the stream names; the security handler applies it
+    // before the filters run.
+    std::string cryptFilter = "Identity";
 };
 
 // One filter of a stream's /Filter entry (a name like "/FlateDecode" or its abbreviation "/Fl").
@@ -40,8 +43,9 @@ inline constexpr std::size_t defaultDecodeLimit = std::size_t{256} << 20;
 
 // Runs the filters in order over the data: /FlateDecode (with PNG and TIFF predictors),
 // /ASCIIHexDecode, /ASCII85Decode, /RunLengthDecode, /LZWDecode (with predictors too), and
-// their abbreviations /Fl /AHx /A85 /RL /LZW; the leading slash may be left out. An empty
-// filter list answers the data unchanged.
+// their abbreviations /Fl /AHx /A85 /RL /LZW; the leading slash may be left out. /Crypt is
+// passed over (the security handler decrypts before decoding). An empty filter list answers
+// the data unchanged.
 //
 // At the edges: Flate data whose first two bytes are no zlib header is read as bare deflate
 // data; a Flate stream that ends early or is damaged (also only in its checksum) is Truncated

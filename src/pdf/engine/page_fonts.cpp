@@ -1,9 +1,9 @@
 #include "pdf/engine/page_fonts.h"
 
 #include "pdf/engine/engine_log.h"
+#include "pdf/engine/lexer.h"
 #include "pdf/engine/simple_encoding.h"
 #include "platform/error.h"
-#include "platform/hex_digit.h"
 
 namespace ferretta::pdf {
 namespace {
@@ -11,28 +11,6 @@ namespace {
 std::uint64_t refKey(ObjectRef ref) {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(ref.objectNumber)) << 32) |
            static_cast<std::uint32_t>(ref.generation);
-}
-
-// The bytes of a string value; a hex string's odd last digit counts as followed by 0.
-std::string stringBytes(const PdfValue& value) {
-    if (!value.hexString)
-        return value.text;
-    std::string bytes;
-    int high = -1;
-    for (char c : value.text) {
-        const int digit = platform::hexDigitValue(c);
-        if (digit < 0)
-            continue;
-        if (high < 0) {
-            high = digit;
-        } else {
-            bytes.push_back(static_cast<char>(high * 16 + digit));
-            high = -1;
-        }
-    }
-    if (high >= 0)
-        bytes.push_back(static_cast<char>(high * 16));
-    return bytes;
 }
 
 // A name value without its slash, escapes decoded; "" for anything else.
@@ -287,7 +265,7 @@ CMapPtr PageFonts::readCMapStream(const PdfValue& ref, bool withPredefined) {
     const PdfValue dict = m_objects.readObject(ref.ref.objectNumber, ref.ref.generation);
     if (dict.kind != PdfValue::Kind::Dict)
         return nullptr;
-    const std::optional<std::string> data = m_objects.readStreamData(dict);
+    const std::optional<std::string> data = m_objects.readStreamData(dict, ref.ref);
     if (!data || data->size() > maxCMapBytes)
         return nullptr;
     CMapResolver parent;
@@ -315,7 +293,7 @@ bool PageFonts::japan1Ordering(const PdfValue& font) {
     const PdfValue* ordering = resolvedEntry(*info, "/Ordering", orderingHolder);
     if (!ordering || ordering->kind != PdfValue::Kind::String)
         return true;
-    return stringBytes(*ordering) == "Japan1";
+    return ordering->text == "Japan1";
 }
 
 const FormXObject* PageFonts::formOf(int scopeNumber, std::string_view name) {
@@ -361,7 +339,7 @@ std::unique_ptr<FormXObject> PageFonts::readForm(const PdfValue& entry) {
     } else if (nameOf(subtype) != "Form") {
         return nullptr;
     }
-    std::optional<std::string> data = m_objects.readStreamData(dict);
+    std::optional<std::string> data = m_objects.readStreamData(dict, ref);
     if (!data)
         return nullptr;
     auto form = std::make_unique<FormXObject>();

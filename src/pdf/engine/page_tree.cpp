@@ -79,6 +79,7 @@ bool EngineState::p2tDivePages(std::int32_t objectNumber, std::int32_t generatio
 }
 
 bool EngineState::p2tDivePage(std::int32_t objectNumber, std::int32_t generation) {
+    flushPageText(m_pageCounter);
     ++m_pageCounter;
     // The page's fonts are read only when its content selects one.
     m_fonts.beginPage({objectNumber, generation}, m_pagesPath);

@@ -14,7 +14,11 @@ PdfEngine::PdfEngine(const search::SearchContext& context, const CidTable& cidTa
 PdfEngine::~PdfEngine() = default;
 
 bool PdfEngine::p2tMain(const std::string& path) {
-    return m_state->p2tMain(path);
+    return m_state->p2tMain(path, std::nullopt);
+}
+
+bool PdfEngine::p2tMain(const std::string& path, std::string_view bytes) {
+    return m_state->p2tMain(path, bytes);
 }
 
 std::int32_t PdfEngine::pageCounter() const {
@@ -23,15 +27,20 @@ std::int32_t PdfEngine::pageCounter() const {
 
 namespace {
 
-// Closes the file on every way out of p2tMain.
+// Closes the file on every way out of p2tMain (and hands the text of the pages read so far to
+// a text sink).
 struct FileCloser {
     PdfReader& reader;
-    ~FileCloser() { reader.close(); }
+    std::function<void()> atEnd;
+    ~FileCloser() {
+        reader.close();
+        atEnd();
+    }
 };
 
 }  // namespace
 
-bool EngineState::p2tMain(const std::string& path) {
+bool EngineState::p2tMain(const std::string& path, std::optional<std::string_view> bytes) {
     m_host.setCaptionOnSearching(path);
     p2tResetPageCounter();
     m_objects.reset();
@@ -41,15 +50,26 @@ bool EngineState::p2tMain(const std::string& path) {
     m_pageTotal = 0;
     m_currentPdfPath = path;
     m_fileName = search::fileNameOf(path);
+    m_pageText.clear();
+    m_pagesWritten = 0;
 
-    m_reader.open(path);
-    FileCloser closer{m_reader};
+    if (bytes)
+        m_reader.openMemory(*bytes);
+    else
+        m_reader.open(path);
+    FileCloser closer{m_reader, [this] { flushPageText(m_pageCounter); }};
     // Every legitimate file reads each of its bytes as a token a few times at most; a file that
     // makes the engine read much more is built to keep it busy.
     m_reader.setTokenBudget(16 * m_reader.p2tGetFileLength() + 4'000'000);
     try {
         if (!m_objects.p2tObjCacheConstruction())
             return false;
+        if (m_objects.openSecurity() != SecurityHandler::Status::Opened) {
+            // Protected by a password the user would have to type, or encrypted some other way:
+            // skipped, and counted as searched like any file whose text cannot be read.
+            trace("p2tMain", [] { return "暗号化されていて読めません。スキップします"; });
+            return true;
+        }
         const ObjectRef root = p2tGetRootObjNumber();
         const ObjectRef pages = p2tGetFirstPagesObjNumber(root.objectNumber, root.generation);
         m_pageTotal = p2tGetPageCount(pages.objectNumber, pages.generation);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/host.h"
 #include "pdf/engine/cid_map.h"
@@ -35,6 +36,9 @@ class PdfEngine {
     // ferretta::Error only when the file cannot be opened or read from at all (the same
     // failures that end a search of a text file). The file is closed on every way out.
     bool p2tMain(const std::string& path);
+    // The same for a PDF held in memory (`bytes` must stay until the call returns), reported
+    // as the file at `path`; only the failures to read a file cannot happen.
+    bool p2tMain(const std::string& path, std::string_view bytes);
 
     // The number of the page the last search was on (1-based; 0 before the first page).
     std::int32_t pageCounter() const;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pdf/engine/engine_log.h"
+#include "pdf/engine/lexer.h"
 #include "platform/error.h"
 
 namespace ferretta::pdf {
@@ -24,24 +25,6 @@ bool isNumberToken(std::string_view t) {
         }
     }
     return digit;
-}
-
-bool isIntegerToken(std::string_view t) {
-    if (t.empty() || t.size() > 11)
-        return false;
-    std::size_t i = (t[0] == '+' || t[0] == '-') ? 1 : 0;
-    if (i >= t.size())
-        return false;
-    for (; i < t.size(); ++i) {
-        if (t[i] < '0' || t[i] > '9')
-            return false;
-    }
-    return true;
-}
-
-// PDF's whitespace, for the scan of raw file bytes.
-bool isPdfSpace(unsigned char c) {
-    return c == ' ' || c == '\r' || c == '\n' || c == '\t' || c == '\f' || c == '\0';
 }
 
 bool isDigit(unsigned char c) {
@@ -70,32 +53,40 @@ std::int64_t PdfValue::asInt(std::int64_t fallback) const {
 void PdfObjects::reset() {
     m_cache.p2tObjCacheInit();
     m_root = {};
+    m_encrypt = {};
+    m_firstId.clear();
+    m_security.reset();
+    m_securityStatus.reset();
+    m_stringOwner.reset();
     m_rebuilt = false;
-    m_pendingDictEnd = false;
     m_valueItems = 0;
     m_streamNesting = 0;
     m_objectStreams.clear();
     m_decodedBytes = 0;
 }
 
+// §7.5.5: "startxref" and the offset of the last cross-reference section near the end of the
+// file. The last 1,024 bytes are searched as bytes, not as tokens: they usually begin inside
+// a stream's binary data, where a "(" or "%" would swallow the keyword into a string or a
+// comment. The last "startxref" there counts (an updated file may hold two near its end).
 std::int64_t PdfObjects::p2tGetStartXrefPosition() {
     std::int64_t result = -1;
     const std::int64_t length = m_reader.p2tGetFileLength();
     if (length > 0) {
-        m_reader.p2tSeekLast();
-        std::int64_t back = 1023;
-        m_reader.p2tSeekBack(back);
-        // The last "startxref" of the window counts: an updated file may hold two near its end.
-        for (;;) {
-            std::string_view token = m_reader.p2tGetToken();
-            if (token.empty() && m_reader.p2tIsEOF())
-                break;
-            if (token == "startxref") {
-                std::string_view value = m_reader.p2tGetToken();
-                if (isIntegerToken(value)) {
-                    const std::int64_t pos = tokenToInt(value, INT64_MIN / 2, INT64_MAX / 2);
-                    if (pos >= 0)
-                        result = pos;
+        std::int64_t from = std::max<std::int64_t>(0, length - 1024);
+        m_reader.restore(PdfReader::Position{nullptr, 0, 0, from});
+        const std::string tail = m_reader.p2tGetBytes(length - from);
+        for (std::size_t at = tail.rfind("startxref"); at != std::string::npos;
+             at = at == 0 ? std::string::npos : tail.rfind("startxref", at - 1)) {
+            std::int64_t after = from + static_cast<std::int64_t>(at) + 9;
+            if (!m_reader.p2tSeek(after))
+                continue;
+            const Token value = m_reader.nextToken();
+            if (value.kind == TokenKind::Number && isIntegerToken(value.text)) {
+                const std::int64_t pos = tokenToInt(value.text, INT64_MIN / 2, INT64_MAX / 2);
+                if (pos >= 0) {
+                    result = pos;
+                    break;
                 }
             }
         }
@@ -118,7 +109,10 @@ bool PdfObjects::p2tObjCacheConstruction() {
             read = false;
         }
     }
-    // The cross-reference data is trusted only when it leads to a catalog.
+    // The cross-reference data is trusted only when it leads to a catalog (which may sit in an
+    // encrypted object stream).
+    if (read)
+        openSecurity();
     bool usable = read && m_cache.count() > 0 && m_root.objectNumber >= 0;
     if (usable) {
         try {
@@ -140,13 +134,57 @@ void PdfObjects::registerOffset(std::int32_t number, std::int32_t generation, st
     }
 }
 
+// §7.5.5, §7.5.6: the newest trailer that has them names the catalog, the encryption
+// dictionary and the file's identifier.
 void PdfObjects::takeTrailer(const PdfValue& trailer) {
-    // The newest trailer with a /Root names the catalog.
-    if (m_root.objectNumber >= 0)
-        return;
     const PdfValue* root = trailer.get("/Root");
-    if (root && root->kind == PdfValue::Kind::Ref)
+    if (m_root.objectNumber < 0 && root && root->kind == PdfValue::Kind::Ref)
         m_root = root->ref;
+    const PdfValue* encrypt = trailer.get("/Encrypt");
+    if (m_encrypt.kind == PdfValue::Kind::None && encrypt &&
+        (encrypt->kind == PdfValue::Kind::Ref || encrypt->kind == PdfValue::Kind::Dict)) {
+        m_encrypt = *encrypt;
+    }
+    const PdfValue* id = trailer.get("/ID");
+    if (m_firstId.empty() && id && id->kind == PdfValue::Kind::Array && !id->items.empty() &&
+        id->items[0].kind == PdfValue::Kind::String) {
+        m_firstId = id->items[0].text;
+    }
+}
+
+SecurityHandler::Status PdfObjects::openSecurity() {
+    if (m_securityStatus)
+        return *m_securityStatus;
+    m_security.reset();
+    if (m_encrypt.kind == PdfValue::Kind::None)
+        return SecurityHandler::Status::Opened;
+    // The encryption dictionary's own strings are never encrypted (§7.6.2).
+    PdfValue dict = m_encrypt;
+    if (dict.kind == PdfValue::Kind::Ref) {
+        const PdfReader::Position saved = m_reader.save();
+        dict = p2tSeekObj(m_encrypt.ref.objectNumber, m_encrypt.ref.generation) ? parseValue()
+                                                                                : PdfValue{};
+        m_reader.restore(saved);
+    }
+    SecurityHandler handler;
+    const SecurityHandler::Status status = handler.open(dict, m_firstId);
+    trace("p2tObjCacheConstruction", [&] {
+        return std::string(status == SecurityHandler::Status::Opened ? "暗号化を解除します "
+                           : status == SecurityHandler::Status::NeedsPassword
+                               ? "パスワードが必要です "
+                               : "未対応の暗号化です ") +
+               handler.describe();
+    });
+    if (status == SecurityHandler::Status::Opened)
+        m_security = std::move(handler);
+    m_securityStatus = status;
+    return status;
+}
+
+void PdfObjects::decryptStream(ObjectRef owner, std::string& data,
+                               std::vector<Filter>& filters) const {
+    if (m_security)
+        m_security->decryptStream(owner.objectNumber, owner.generation, data, filters);
 }
 
 bool PdfObjects::p2tObjCacheConstructionSub(std::int64_t xrefPosition) {
@@ -237,7 +275,7 @@ bool PdfObjects::readXrefStream(std::int64_t position, PdfValue* trailerOut) {
     }
     if (entrySize == 0)
         return false;
-    std::optional<std::string> data = readStreamData(dict);
+    std::optional<std::string> data = readStreamData(dict, std::nullopt);  // never encrypted
     if (trailerOut)
         *trailerOut = dict;
     if (!data)
@@ -318,19 +356,19 @@ void PdfObjects::rebuildByScan() {
              hit != std::string_view::npos && static_cast<std::int64_t>(hit) < ownEnd;
              hit = view.find("obj", hit + 1)) {
             const auto k = static_cast<std::int64_t>(hit);
-            if (k + 3 < size && !isPdfSpace(at(k + 3)) &&
+            if (k + 3 < size && !isPdfWhiteSpace(at(k + 3)) &&
                 std::strchr("<[/(%", at(k + 3)) == nullptr)
                 continue;
             std::int64_t j = k - 1;
-            while (j >= 0 && isPdfSpace(at(j)))
+            while (j >= 0 && isPdfWhiteSpace(at(j)))
                 --j;
             const std::int64_t genEnd = j;
             while (j >= 0 && isDigit(at(j)))
                 --j;
             const std::int64_t genLength = genEnd - j;
-            if (genLength < 1 || genLength > 5 || j < 0 || !isPdfSpace(at(j)))
+            if (genLength < 1 || genLength > 5 || j < 0 || !isPdfWhiteSpace(at(j)))
                 continue;
-            while (j >= 0 && isPdfSpace(at(j)))
+            while (j >= 0 && isPdfWhiteSpace(at(j)))
                 --j;
             const std::int64_t numberEnd = j;
             while (j >= 0 && isDigit(at(j)))
@@ -339,7 +377,7 @@ void PdfObjects::rebuildByScan() {
             if (numberLength < 1 || numberLength > 10)
                 continue;
             if (j >= 0 &&
-                (isDigit(at(j)) || !(isPdfSpace(at(j)) || std::strchr("<>[]()/%", at(j)))))
+                (isDigit(at(j)) || !(isPdfWhiteSpace(at(j)) || std::strchr("<>[]()/%", at(j)))))
                 continue;
             const std::int64_t number =
                 tokenToInt(view.substr(static_cast<std::size_t>(j + 1),
@@ -368,11 +406,18 @@ void PdfObjects::rebuildByScan() {
     for (auto it = found.rbegin(); it != found.rend(); ++it)
         registerOffset(it->number, it->generation, it->offset);
 
-    // Objects kept in object streams are known only from the streams themselves.
+    // A file with cross-reference streams has no "trailer": the last such stream's dictionary
+    // is its trailer (§7.5.8.2).
     const std::int32_t plain = m_cache.count();
+    std::int32_t lastXref = -1;
+    std::vector<std::int32_t> objectStreams;
     for (std::int32_t e = 1; e <= plain; ++e) {
-        if (fillType(e) == "/ObjStm")
-            registerObjectStreamMembers(m_cache.entry(e).objectNumber);
+        const std::string type = fillType(e);
+        if (type == "/ObjStm")
+            objectStreams.push_back(m_cache.entry(e).objectNumber);
+        if (type == "/XRef" &&
+            (lastXref < 0 || m_cache.entry(e).address > m_cache.entry(lastXref).address))
+            lastXref = e;
     }
 
     m_root = {};
@@ -384,7 +429,15 @@ void PdfObjects::rebuildByScan() {
             if (trailer.kind == PdfValue::Kind::Dict)
                 takeTrailer(trailer);
         }
+    } else if (lastXref > 0) {
+        const ObjectRecord& record = m_cache.entry(lastXref);
+        takeTrailer(readObject(record.objectNumber, record.generation));
     }
+    // Objects kept in object streams are known only from the streams themselves, which in an
+    // encrypted file can be read only once the trailer has named the encryption.
+    openSecurity();
+    for (const std::int32_t number : objectStreams)
+        registerObjectStreamMembers(number);
     if (m_root.objectNumber < 0 ||
         p2tGetObjType(m_root.objectNumber, m_root.generation) != "/Catalog") {
         // No trailer, or one that names no catalog: the last catalog in the file.
@@ -534,130 +587,143 @@ std::string PdfObjects::p2tGetObjType(std::int32_t objectNumber, std::int32_t ge
     return fillType(e);
 }
 
-PdfValue PdfObjects::parseValue() {
+PdfValue PdfObjects::parseValue(std::optional<ObjectRef> owner) {
     m_valueItems = 0;
-    m_pendingDictEnd = false;
+    m_stringOwner = m_security ? owner : std::nullopt;
     return parseValueAt(0);
 }
 
 PdfValue PdfObjects::parseValueAt(int depth) {
+    m_strings.clear();
+    return valueOf(m_reader.nextToken(&m_strings), depth);
+}
+
+// §7.3: one object from its first token. A dictionary or array ends at its closing token, at
+// the end of the data, or before a keyword that can only follow it ("endobj", "stream",
+// "obj"), which is left to the caller, as a damaged file needs.
+PdfValue PdfObjects::valueOf(Token token, int depth) {
     PdfValue value;
     if (++m_valueItems > maxValueItems)
         throw Error(Error::Kind::Other, "PDF value too large");
-    std::string token(m_reader.p2tGetToken());
-    while (!token.empty() && token[0] == '%') {
-        if (!m_reader.lastTokenEndedLine())
-            m_reader.skipRestOfLine();
-        token = m_reader.p2tGetToken();
-    }
-    if (token.empty())
-        return value;
-    if (token == "<<") {
-        value.kind = PdfValue::Kind::Dict;
-        if (depth >= maxValueDepth)
-            throw Error(Error::Kind::Other, "PDF value nested too deep");
-        for (;;) {
-            if (m_pendingDictEnd) {
-                m_pendingDictEnd = false;
-                break;
-            }
-            const PdfReader::Position before = m_reader.save();
-            std::string key(m_reader.p2tGetToken());
-            if (key.empty() || key == ">>")
-                break;
-            if (key == "endobj" || key == "stream" || key == "endstream" || key == "obj") {
-                m_reader.restore(before);  // a damaged dictionary: leave the keyword to the caller
-                break;
-            }
-            if (key[0] == '%') {
-                if (!m_reader.lastTokenEndedLine())
-                    m_reader.skipRestOfLine();
-                continue;
-            }
-            if (key[0] != '/')
-                continue;
-            PdfValue item = parseValueAt(depth + 1);
-            value.keys.push_back(std::move(key));
-            value.values.push_back(std::move(item));
-        }
-    } else if (token == "[") {
-        value.kind = PdfValue::Kind::Array;
-        if (depth >= maxValueDepth)
-            throw Error(Error::Kind::Other, "PDF value nested too deep");
-        for (;;) {
-            if (m_pendingDictEnd)
-                break;
-            const PdfReader::Position before = m_reader.save();
-            std::string_view next = m_reader.p2tGetToken();
-            if (next.empty() || next == "]")
-                break;
-            if (next == ">>" || next == "endobj" || next == "stream" || next == "obj") {
-                m_reader.restore(before);
-                break;
-            }
-            m_reader.restore(before);
-            value.items.push_back(parseValueAt(depth + 1));
-        }
-    } else if (token == "(") {
-        // The tokenizer knows no strings; skip to the balancing ")".
-        value.kind = PdfValue::Kind::String;
-        int open = 1;
-        while (open > 0) {
-            std::string_view part = m_reader.p2tGetToken();
-            if (part.empty() && m_reader.p2tIsEOF())
-                break;
-            if (part == "(")
-                ++open;
-            if (part == ")" && --open == 0)
-                break;
-            if (value.text.size() < PdfReader::maxTokenLength) {
-                if (!value.text.empty())
-                    value.text += ' ';
-                value.text += part;
-            }
-        }
-    } else if (token[0] == '<') {
-        value.kind = PdfValue::Kind::String;
-        value.hexString = true;
-        value.text = token.substr(1);
-        const PdfReader::Position before = m_reader.save();
-        std::string_view close = m_reader.p2tGetToken();
-        if (close == ">>") {
-            m_pendingDictEnd = true;
-        } else if (close != ">") {
-            m_reader.restore(before);
-        }
-    } else if (token[0] == '/') {
-        value.kind = PdfValue::Kind::Name;
-        value.text = std::move(token);
-    } else if (isNumberToken(token)) {
-        value.kind = PdfValue::Kind::Number;
-        value.text = std::move(token);
-        if (isIntegerToken(value.text)) {
-            const PdfReader::Position before = m_reader.save();
-            std::string generation(m_reader.p2tGetToken());
-            if (isIntegerToken(generation) && m_reader.p2tGetToken() == "R") {
-                const std::int64_t n = tokenToInt(value.text, INT64_MIN / 2, INT64_MAX / 2);
-                const std::int64_t g = tokenToInt(generation, INT64_MIN / 2, INT64_MAX / 2);
-                if (n >= 0 && n <= INT32_MAX && g >= 0 && g <= INT32_MAX) {
-                    value.kind = PdfValue::Kind::Ref;
-                    value.ref = {static_cast<std::int32_t>(n), static_cast<std::int32_t>(g)};
-                    return value;
+    auto endsContainer = [&](const Token& t) {
+        return t.kind == TokenKind::End ||
+               (t.kind == TokenKind::Keyword && (t.text == "endobj" || t.text == "stream" ||
+                                                 t.text == "endstream" || t.text == "obj"));
+    };
+    switch (token.kind) {
+        case TokenKind::End:
+            return value;
+        case TokenKind::DictOpen: {
+            value.kind = PdfValue::Kind::Dict;
+            if (depth >= maxValueDepth)
+                throw Error(Error::Kind::Other, "PDF value nested too deep");
+            for (;;) {
+                const PdfReader::Position before = m_reader.save();
+                const Token key = m_reader.nextToken();
+                if (key.kind == TokenKind::DictClose)
+                    break;
+                if (endsContainer(key)) {
+                    m_reader.restore(before);
+                    break;
                 }
+                if (key.kind != TokenKind::Name)
+                    continue;  // a stray token where a key belongs
+                std::string name(key.text);
+                const PdfReader::Position beforeValue = m_reader.save();
+                m_strings.clear();
+                const Token first = m_reader.nextToken(&m_strings);
+                if (first.kind == TokenKind::DictClose || endsContainer(first)) {
+                    m_reader.restore(beforeValue);  // a key without a value
+                    continue;
+                }
+                PdfValue item = valueOf(first, depth + 1);
+                value.keys.push_back(std::move(name));
+                value.values.push_back(std::move(item));
             }
-            m_reader.restore(before);
+            return value;
         }
-    } else {
-        value.kind = PdfValue::Kind::Keyword;
-        value.text = std::move(token);
+        case TokenKind::ArrayOpen: {
+            value.kind = PdfValue::Kind::Array;
+            if (depth >= maxValueDepth)
+                throw Error(Error::Kind::Other, "PDF value nested too deep");
+            for (;;) {
+                const PdfReader::Position before = m_reader.save();
+                m_strings.clear();
+                const Token next = m_reader.nextToken(&m_strings);
+                if (next.kind == TokenKind::ArrayClose)
+                    break;
+                if (next.kind == TokenKind::DictClose || endsContainer(next)) {
+                    m_reader.restore(before);
+                    break;
+                }
+                value.items.push_back(valueOf(next, depth + 1));
+            }
+            return value;
+        }
+        case TokenKind::LiteralString:
+        case TokenKind::HexString:
+            value.kind = PdfValue::Kind::String;
+            value.text = m_strings;
+            if (m_stringOwner)
+                m_security->decryptString(m_stringOwner->objectNumber, m_stringOwner->generation,
+                                          value.text);
+            return value;
+        case TokenKind::Name:
+            value.kind = PdfValue::Kind::Name;
+            value.text = token.text;
+            return value;
+        case TokenKind::Number: {
+            value.text = token.text;
+            if (!isNumberToken(value.text)) {
+                value.kind = PdfValue::Kind::Keyword;
+                return value;
+            }
+            value.kind = PdfValue::Kind::Number;
+            if (isIntegerToken(value.text)) {
+                // "n g R" (§7.3.10)
+                const PdfReader::Position before = m_reader.save();
+                const Token generation = m_reader.nextToken();
+                if (generation.kind == TokenKind::Number && isIntegerToken(generation.text)) {
+                    const std::string g(generation.text);
+                    const Token r = m_reader.nextToken();
+                    if (r.kind == TokenKind::Keyword && r.text == "R") {
+                        const std::int64_t n = tokenToInt(value.text, INT64_MIN / 2, INT64_MAX / 2);
+                        const std::int64_t gen = tokenToInt(g, INT64_MIN / 2, INT64_MAX / 2);
+                        if (n >= 0 && n <= INT32_MAX && gen >= 0 && gen <= INT32_MAX) {
+                            value.kind = PdfValue::Kind::Ref;
+                            value.ref = {static_cast<std::int32_t>(n),
+                                         static_cast<std::int32_t>(gen)};
+                            return value;
+                        }
+                    }
+                }
+                m_reader.restore(before);
+            }
+            return value;
+        }
+        case TokenKind::Keyword:
+            value.kind = PdfValue::Kind::Keyword;
+            value.text = token.text;
+            return value;
+        default:
+            // A stray closing token or a brace: nothing a value can start with.
+            value.kind = PdfValue::Kind::Keyword;
+            value.text = token.text;
+            return value;
     }
-    return value;
 }
 
 PdfValue PdfObjects::readObject(std::int32_t objectNumber, std::int32_t generation) {
     if (!p2tSeekObj(objectNumber, generation))
         return {};
-    return parseValue();
+    return parseValue(ownerAt(objectNumber, generation));
+}
+
+std::optional<ObjectRef> PdfObjects::ownerAt(std::int32_t objectNumber,
+                                             std::int32_t generation) const {
+    if (m_reader.inMemory())
+        return std::nullopt;  // §7.5.7: an object stream is decrypted as a whole
+    return ObjectRef{objectNumber, generation};
 }
 
 std::int64_t PdfObjects::lengthOf(ObjectRef ref) {
@@ -744,7 +810,8 @@ std::vector<Filter> PdfObjects::filtersOf(const PdfValue& dict) {
     return filters;
 }
 
-std::optional<std::string> PdfObjects::readStreamData(const PdfValue& dict) {
+std::optional<std::string> PdfObjects::readStreamData(const PdfValue& dict,
+                                                      std::optional<ObjectRef> owner) {
     if (m_reader.p2tGetToken() != "stream")
         return std::nullopt;
     const PdfReader::Position dataStart = m_reader.save();
@@ -757,9 +824,11 @@ std::optional<std::string> PdfObjects::readStreamData(const PdfValue& dict) {
     }
     if (length < 0)
         return std::nullopt;
-    const std::vector<Filter> filters = filtersOf(dict);
+    std::vector<Filter> filters = filtersOf(dict);
     m_reader.restore(dataStart);
-    const std::string raw = m_reader.p2tGetBytes(length);
+    std::string raw = m_reader.p2tGetBytes(length);
+    if (owner)
+        decryptStream(*owner, raw, filters);
     DecodeResult decoded = decodeStream(raw, filters);
     if (decoded.status == DecodeStatus::Unsupported)
         return std::nullopt;
@@ -782,9 +851,9 @@ const PdfObjects::ObjectStream* PdfObjects::loadObjectStream(std::int32_t number
     stream.number = number;
     try {
         if (p2tSeekObj(number, 0)) {
-            PdfValue dict = parseValue();
+            PdfValue dict = parseValue(ownerAt(number, 0));
             if (dict.kind == PdfValue::Kind::Dict) {
-                std::optional<std::string> data = readStreamData(dict);
+                std::optional<std::string> data = readStreamData(dict, ObjectRef{number, 0});
                 const std::int64_t count = dict.get("/N") ? dict.get("/N")->asInt(-1) : -1;
                 stream.first = dict.get("/First") ? dict.get("/First")->asInt(-1) : -1;
                 if (data && count >= 0 && stream.first >= 0) {
@@ -793,12 +862,12 @@ const PdfObjects::ObjectStream* PdfObjects::loadObjectStream(std::int32_t number
                         stream.first, static_cast<std::int64_t>(shared->size())));
                     m_reader.useMemory(shared, 0, headerEnd);
                     for (std::int64_t i = 0; i < count && !m_reader.p2tIsEOF(); ++i) {
-                        std::string_view n = m_reader.p2tGetToken();
+                        const std::string n(m_reader.nextToken().text);
                         if (!isIntegerToken(n))
                             break;
                         const std::int64_t objectNumber =
                             tokenToInt(n, INT64_MIN / 2, INT64_MAX / 2);
-                        std::string_view o = m_reader.p2tGetToken();
+                        const std::string_view o = m_reader.nextToken().text;
                         if (!isIntegerToken(o))
                             break;
                         const std::int64_t offset = tokenToInt(o, INT64_MIN / 2, INT64_MAX / 2);

@@ -15,6 +15,7 @@
 #include "pdf/engine/filters.h"
 #include "pdf/engine/object_cache.h"
 #include "pdf/engine/pdf_reader.h"
+#include "pdf/engine/security_handler.h"
 
 namespace ferretta::pdf {
 
@@ -28,10 +29,9 @@ struct ObjectRef {
 struct PdfValue {
     enum class Kind { None, Number, Name, Ref, Array, Dict, String, Keyword };
     Kind kind = Kind::None;
-    // Number, Name ("/Length"), Keyword; String: a hex string's digits, or a literal string's
-    // tokens joined by single spaces (approximate: escapes are not decoded).
+    // Number, Name ("/Length", escapes not decoded), Keyword; String: its bytes (decrypted),
+    // at most PdfReader::maxStringBytes of them.
     std::string text;
-    bool hexString = false;
     ObjectRef ref;
     std::vector<PdfValue> items;    // Array
     std::vector<std::string> keys;  // Dict: keys[i] names values[i]
@@ -76,11 +76,16 @@ class PdfObjects {
     // "" when the object is not cached. Read from the file once, then remembered.
     std::string p2tGetObjType(std::int32_t objectNumber, std::int32_t generation);
 
-    // Parses one value at the reader's position (depth-limited, size-limited). Throws
-    // ferretta::Error (Kind::Other) for more than maxValueItems items.
-    PdfValue parseValue();
+    // Parses one value at the reader's position (depth-limited, size-limited); in an encrypted
+    // file the strings are decrypted as those of object `owner` (none: not encrypted, as in a
+    // trailer or an object stream). Throws ferretta::Error (Kind::Other) for more than
+    // maxValueItems items.
+    PdfValue parseValue(std::optional<ObjectRef> owner = std::nullopt);
     // Seeks to the object and parses its value; a Kind::None value when it cannot be reached.
     PdfValue readObject(std::int32_t objectNumber, std::int32_t generation);
+    // After p2tSeekObj: the object whose strings the value there is encrypted as (none when it
+    // sits in an object stream).
+    std::optional<ObjectRef> ownerAt(std::int32_t objectNumber, std::int32_t generation) const;
 
     // The number of an indirect /Length; -1 when it cannot be read.
     std::int64_t lengthOf(ObjectRef ref);
@@ -90,9 +95,19 @@ class PdfObjects {
     std::vector<Filter> filtersOf(const PdfValue& dict);
 
     // Reads the data of a stream whose dictionary was just parsed (the reader is on the token
-    // after it, expected "stream") and decodes it. nullopt when there is no stream, no readable
+    // after it, expected "stream"), decrypts it as object `owner`'s (none: a cross-reference
+    // stream, never encrypted) and decodes it. nullopt when there is no stream, no readable
     // /Length or the filters are not supported.
-    std::optional<std::string> readStreamData(const PdfValue& dict);
+    std::optional<std::string> readStreamData(const PdfValue& dict, std::optional<ObjectRef> owner);
+
+    // Decrypts a stream's raw data as object `owner`'s; a leading /Crypt filter is taken out of
+    // `filters`. Nothing happens in a file that is not encrypted.
+    void decryptStream(ObjectRef owner, std::string& data, std::vector<Filter>& filters) const;
+
+    // Sets up decryption from the trailer's /Encrypt (after p2tObjCacheConstruction; once per
+    // file, later calls answer the first one's status). A file without one answers Opened too.
+    SecurityHandler::Status openSecurity();
+    bool encrypted() const { return m_security.has_value(); }
 
     ObjectRef trailerRoot() const { return m_root; }
     ObjectCache& cache() { return m_cache; }
@@ -114,6 +129,7 @@ class PdfObjects {
     };
 
     PdfValue parseValueAt(int depth);
+    PdfValue valueOf(Token token, int depth);
     bool readXrefTable(PdfValue& trailer);
     bool readXrefStream(std::int64_t position, PdfValue* trailer);
     void registerOffset(std::int32_t number, std::int32_t generation, std::int64_t offset);
@@ -126,8 +142,13 @@ class PdfObjects {
     PdfReader& m_reader;
     ObjectCache m_cache;
     ObjectRef m_root;
+    PdfValue m_encrypt;     // the newest trailer's /Encrypt (a reference or a dictionary)
+    std::string m_firstId;  // the first string of its /ID
+    std::optional<SecurityHandler> m_security;
+    std::optional<SecurityHandler::Status> m_securityStatus;  // once the trailer was read
+    std::optional<ObjectRef> m_stringOwner;                   // while a value is parsed
+    std::string m_strings;  // the bytes of the strings a token held
     bool m_rebuilt = false;
-    bool m_pendingDictEnd = false;  // a hex string's ">" and a dictionary's ">>" ran together
     std::int64_t m_valueItems = 0;
     int m_streamNesting = 0;
     std::vector<ObjectStream> m_objectStreams;  // a few recently used ones

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -40,6 +41,19 @@ std::int32_t tokenToInt32(std::string_view token) {
     return static_cast<std::int32_t>(tokenToInt(token, INT32_MIN, INT32_MAX));
 }
 
+bool isIntegerToken(std::string_view t) {
+    if (t.empty() || t.size() > 11)
+        return false;
+    std::size_t i = (t[0] == '+' || t[0] == '-') ? 1 : 0;
+    if (i >= t.size())
+        return false;
+    for (; i < t.size(); ++i) {
+        if (t[i] < '0' || t[i] > '9')
+            return false;
+    }
+    return true;
+}
+
 PdfReader::PdfReader() : m_window(windowSize) {}
 
 PdfReader::~PdfReader() {
@@ -62,15 +76,30 @@ void PdfReader::open(const std::string& path) {
     useFile();
 }
 
+void PdfReader::openMemory(std::string_view bytes) {
+    close();
+    m_fileBytes = bytes;
+    m_fileInMemory = true;
+    m_fileLength = static_cast<std::int64_t>(bytes.size());
+    m_filePosition = 0;
+    useFile();
+}
+
 void PdfReader::close() {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    m_fileBytes = {};
+    m_fileInMemory = false;
     m_fileLength = 0;
     m_memory.reset();
     m_data = nullptr;
     m_length = m_index = 0;
     m_base = m_sourceLength = 0;
+    if (m_window.size() != windowSize) {
+        m_window.assign(windowSize, '\0');
+        m_window.shrink_to_fit();
+    }
 }
 
 void PdfReader::useMemory(std::shared_ptr<const std::string> data, std::size_t begin,
@@ -98,6 +127,15 @@ void PdfReader::useFile() {
         m_filePosition = p2tGetPosition();
     }
     m_sourceLength = m_fileLength;
+    if (m_fileInMemory) {
+        // The whole file is the window.
+        m_data = m_fileBytes.data();
+        m_length = m_fileBytes.size();
+        m_base = 0;
+        m_index = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(m_filePosition, 0, static_cast<std::int64_t>(m_length)));
+        return;
+    }
     m_data = m_window.data();
     m_length = 0;
     m_index = 0;
@@ -123,6 +161,11 @@ void PdfReader::restore(const Position& position) {
 void PdfReader::setCursor(std::int64_t pos) {
     if (pos >= m_base && pos <= m_base + static_cast<std::int64_t>(m_length)) {
         m_index = static_cast<std::size_t>(pos - m_base);
+        return;
+    }
+    if (m_memory || m_fileInMemory) {
+        // Beyond the end of a memory source: stay at its end.
+        m_index = m_length;
         return;
     }
     // Outside the window: the next read fills it from here.
@@ -155,9 +198,13 @@ bool PdfReader::p2tSeekBack(std::int64_t& n) {
     return p2tSeek(n);
 }
 
-void PdfReader::fill(std::int64_t offset) {
-    // Start a little before the cursor so that the tokenizer's one-byte steps back stay inside.
-    std::int64_t start = offset >= 16 ? offset - 16 : 0;
+// Fills the window from the file so that it holds `wanted` bytes from `offset` (or up to the
+// end of the file), starting a little before the offset so that a step back stays inside.
+void PdfReader::fill(std::int64_t offset, std::size_t wanted) {
+    const std::int64_t start = offset >= 16 ? offset - 16 : 0;
+    const std::size_t size = std::max(windowSize, std::min(wanted, maxWindowSize) + 16);
+    if (m_window.size() < size)
+        m_window.resize(size);
     std::size_t got = 0;
     while (got < m_window.size()) {
         const ssize_t n = ::pread(m_fd, m_window.data() + got, m_window.size() - got,
@@ -182,9 +229,9 @@ void PdfReader::fill(std::int64_t offset) {
 
 unsigned char PdfReader::slowGetByte() {
     const std::int64_t pos = p2tGetPosition();
-    if (pos >= m_sourceLength || m_memory)
+    if (pos >= m_sourceLength || m_memory || m_fileInMemory)
         return 0;
-    fill(pos);
+    fill(pos, windowSize);
     if (m_index >= m_length)
         return 0;  // the file shrank under us
     return static_cast<unsigned char>(m_data[m_index++]);
@@ -200,7 +247,7 @@ std::string PdfReader::p2tGetBytes(std::int64_t count) {
         return {};
     std::string out;
     const auto wanted = static_cast<std::size_t>(count);
-    if (m_memory) {
+    if (m_memory || m_fileInMemory) {
         out.assign(m_data + m_index, wanted);
         m_index += wanted;
         return out;
@@ -231,88 +278,53 @@ std::string PdfReader::p2tGetBytes(std::int64_t count) {
     return out;
 }
 
-void PdfReader::stepBack() {
-    if (m_index > 0) {
-        --m_index;
-    } else {
-        setCursor(p2tGetPosition() - 1);
+// The bytes from the cursor to the end of the buffer, at least `wanted` of them when the
+// source has them (the window is refilled from the cursor, and grows up to maxWindowSize).
+std::string_view PdfReader::ahead(std::size_t wanted) {
+    std::size_t left = m_length - std::min(m_index, m_length);
+    const std::int64_t pos = p2tGetPosition();
+    const auto inSource = static_cast<std::size_t>(std::max<std::int64_t>(0, m_sourceLength - pos));
+    if (left < std::min(wanted, inSource) && !m_memory && !m_fileInMemory) {
+        fill(pos, wanted);
+        left = m_length - std::min(m_index, m_length);
     }
+    left = std::min(left, inSource);  // a file grown under us is read to its old length
+    return {m_data + m_index, left};
 }
 
-void PdfReader::skipRestOfLine() {
-    while (!p2tIsEOF()) {
-        const unsigned char c = p2tGetByte();
-        if (c == '\n')
-            return;
-        if (c == '\r') {
-            if (!p2tIsEOF() && p2tGetByte() != '\n')
-                stepBack();
-            return;
-        }
-    }
-}
-
-// The tokenizer. Whitespace (space, CR, LF) is skipped; the first other byte starts the token.
-// "[", "]", "(" and ")" are tokens of their own; "<<" and ">>" are the only two-character
-// delimiter tokens; any other delimiter ends the token before it. A token is also ended by
-// whitespace, which is consumed (CR LF as one). Comments are not recognised: "%%EOF" is a
-// token like any other. Nothing is read past the end of the source.
-std::string_view PdfReader::p2tGetToken() {
+Token PdfReader::lex(Separators separators, std::string* strings) {
     if (--m_tokenBudget < 0)
         throw Error(Error::Kind::Other, "PDF token budget used up");
-    m_token.clear();
-    m_endedLine = false;
+    const std::size_t stringsBefore = strings ? strings->size() : 0;
+    std::size_t wanted = 256;
     for (;;) {
-        if (p2tIsEOF())
-            return {};
-        const unsigned char c = p2tGetByte();
-        if (isTokenSpace(c))
+        const std::string_view view = ahead(wanted);
+        Lexer lexer(view, separators);
+        lexer.setStringLimit(maxStringBytes);
+        Token token = lexer.next(strings);
+        const std::int64_t after = p2tGetPosition() + static_cast<std::int64_t>(view.size());
+        if (lexer.reachedEnd() && after < m_sourceLength && wanted < maxWindowSize &&
+            view.size() < maxWindowSize) {
+            // The token may go on past the window: read it again from a larger one.
+            if (strings)
+                strings->resize(stringsBefore);
+            wanted = std::min(maxWindowSize, std::max(wanted, view.size()) * 8);
             continue;
-        m_token.push_back(static_cast<char>(c));
-        break;
-    }
-    if (p2tIsEOF())
-        return m_token;
-    const char first = m_token[0];
-    if (first == '[' || first == ']' || first == '(' || first == ')')
-        return m_token;
-
-    while (!p2tIsEOF()) {
-        // Fast path: the ordinary bytes of a name or number inside the window.
-        const unsigned char c = p2tGetByte();
-        switch (c) {
-            case ' ':
-                return m_token;
-            case '\n':
-                m_endedLine = true;
-                return m_token;
-            case '\r':
-                m_endedLine = true;
-                if (!p2tIsEOF() && p2tGetByte() != '\n')
-                    stepBack();
-                return m_token;
-            case '/':
-            case '[':
-            case '(':
-            case ']':
-            case ')':
-                stepBack();
-                return m_token;
-            case '<':
-            case '>':
-                if (m_token.size() == 1 && m_token[0] == static_cast<char>(c)) {
-                    m_token.push_back(static_cast<char>(c));
-                    return m_token;
-                }
-                stepBack();
-                return m_token;
-            default:
-                if (m_token.size() < maxTokenLength)
-                    m_token.push_back(static_cast<char>(c));
-                break;
         }
+        m_index += lexer.position();
+        m_endedLine = lexer.endedLine();
+        m_token.assign(token.text.substr(0, maxTokenLength));
+        token.text = m_token;
+        return token;
     }
-    return m_token;
+}
+
+std::string_view PdfReader::p2tGetToken() {
+    return lex(Separators::Design, nullptr).text;
+}
+
+Token PdfReader::nextToken(std::string* strings) {
+    return lex(Separators::Iso, strings);
 }
 
 }  // namespace ferretta::pdf

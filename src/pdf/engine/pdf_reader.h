@@ -1,29 +1,28 @@
 #pragma once
-// The byte reader and tokenizer through which the engine reads everything but the inside of
-// content streams: cross-reference tables, trailers and object dictionaries.
+// The byte reader through which the engine reads everything but the inside of streams:
+// cross-reference tables, trailers and object dictionaries, cut into tokens by the lexer.
 //
-// The reader's source is either the PDF file, read through a window buffer with pread, or a
-// decoded in-memory buffer (an object kept inside an object stream), limited to that object's
-// bytes. Positions are offsets into the current source; a saved Position remembers its source,
-// so recursion that wanders into an object stream comes back to the right place.
+// The file is read through a window buffer with pread, or held in memory by the caller. An
+// object kept inside an object stream is read from its decoded buffer instead, limited to
+// that object's bytes. Positions are offsets into the current source; a saved Position
+// remembers its source, so recursion that wanders into an object stream comes back to the
+// right place.
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace ferretta::pdf {
+#include "pdf/engine/lexer.h"
 
-// Whitespace of the tokenizer: only space, CR and LF separate tokens. Tab, form feed and NUL
-// are ordinary token characters, so "/Count<TAB>3" is one token.
-constexpr bool isTokenSpace(unsigned char c) {
-    return c == ' ' || c == '\r' || c == '\n';
-}
+namespace ferretta::pdf {
 
 // The whole token as a decimal integer (an optional sign, then digits) within [low, high].
 // Throws ferretta::Error (Kind::Other) for anything else: "R", "obj", "", "1.5", too large.
 std::int64_t tokenToInt(std::string_view token, std::int64_t low, std::int64_t high);
 std::int32_t tokenToInt32(std::string_view token);
+// Whether the token is an integer of at most 11 characters (a sign included).
+bool isIntegerToken(std::string_view token);
 
 class PdfReader {
   public:
@@ -42,9 +41,10 @@ class PdfReader {
     // Opens the file for reading and makes it the source. Throws ferretta::Error (FileOpen)
     // when it cannot be opened. A file opened before is closed first.
     void open(const std::string& path);
+    // Makes bytes held by the caller the file (they must stay until close()).
+    void openMemory(std::string_view bytes);
     // Closes the file (no-op when none is open) and drops any memory source.
     void close();
-    bool isOpen() const { return m_fd >= 0; }
 
     // Makes bytes [begin, end) of a decoded buffer the source; offset 0 is its first byte.
     void useMemory(std::shared_ptr<const std::string> data, std::size_t begin, std::size_t end);
@@ -83,28 +83,39 @@ class PdfReader {
     // them. Throws ferretta::Error (FileRead) when the file cannot be read.
     std::string p2tGetBytes(std::int64_t count);
 
-    // The next token (see the tokenizer rules in the .cpp). The view stays valid until the next
-    // call. A token longer than maxTokenLength keeps its first maxTokenLength bytes. The empty
-    // token means the end of the source was reached. Throws ferretta::Error (Kind::Other) when
-    // the token budget is used up, so that no hostile file can keep the engine busy for long.
+    // The next token with the original reader's separators (blank, CR, LF; see
+    // Separators::Design), as its bytes in the file (a string with its delimiters). The view
+    // stays valid until the next call; a token longer than maxTokenLength keeps its first
+    // maxTokenLength bytes. The empty token means the end of the source was reached. Throws
+    // ferretta::Error (Kind::Other) when the token budget is used up, so that no hostile file
+    // can keep the engine busy for long.
     std::string_view p2tGetToken();
+    // The next token with ISO 32000's separators, its text as p2tGetToken's; string bytes
+    // (at most maxStringBytes of each) are appended to `strings` when it is not null. Throws
+    // as p2tGetToken.
+    Token nextToken(std::string* strings = nullptr);
     // True when the last token was ended by a CR or LF.
     bool lastTokenEndedLine() const { return m_endedLine; }
-    // Skips to just past the next CR or LF (a comment's rest).
-    void skipRestOfLine();
 
     void setTokenBudget(std::int64_t tokens) { m_tokenBudget = tokens; }
 
     static constexpr std::size_t maxTokenLength = 4096;
     static constexpr std::size_t windowSize = 64 * 1024;
+    // A token longer than this (a string in a dictionary) is cut here: no window grows
+    // beyond it.
+    static constexpr std::size_t maxWindowSize = std::size_t{16} << 20;
+    static constexpr std::size_t maxStringBytes = 64 * 1024;
 
   private:
+    Token lex(Separators separators, std::string* strings);
+    std::string_view ahead(std::size_t wanted);
     unsigned char slowGetByte();
-    void fill(std::int64_t offset);
+    void fill(std::int64_t offset, std::size_t wanted);
     void setCursor(std::int64_t pos);
-    void stepBack();
 
     int m_fd = -1;
+    std::string_view m_fileBytes;  // the file, when the caller holds it in memory
+    bool m_fileInMemory = false;
     std::int64_t m_fileLength = 0;
     std::vector<char> m_window;
     std::int64_t m_filePosition = 0;  // cursor in the file while a memory source is used

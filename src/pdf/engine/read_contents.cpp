@@ -20,7 +20,7 @@ bool EngineState::p2tReadContents(std::int32_t objectNumber, std::int32_t genera
         trace("p2tReadContents", [] { return "オブジェクトへのシークで失敗しました"; });
         return false;
     }
-    const PdfValue value = m_objects.parseValue();
+    const PdfValue value = m_objects.parseValue(m_objects.ownerAt(objectNumber, generation));
     const PdfReader::Position afterValue = m_reader.save();
     if (value.kind == PdfValue::Kind::Array) {
         // An indirect array of stream references.
@@ -47,7 +47,7 @@ bool EngineState::p2tReadContents(std::int32_t objectNumber, std::int32_t genera
                 ? p2tGetContentsLength(lengthValue->ref.objectNumber, lengthValue->ref.generation)
                 : lengthValue->asInt(-1);
     }
-    const std::vector<Filter> filters = m_objects.filtersOf(value);
+    std::vector<Filter> filters = m_objects.filtersOf(value);
     if (length < 0) {
         trace("p2tReadContents", [&] {
             std::string names;
@@ -67,7 +67,8 @@ bool EngineState::p2tReadContents(std::int32_t objectNumber, std::int32_t genera
         trace("p2tReadContents", [] { return "展開したデータが多すぎます"; });
         return false;
     }
-    const std::string bytes = m_reader.p2tGetBytes(length);
+    std::string bytes = m_reader.p2tGetBytes(length);
+    m_objects.decryptStream({objectNumber, generation}, bytes, filters);
     return p2tAnalyzeStream(bytes, filters);
 }
 
@@ -113,9 +114,24 @@ bool EngineState::p2tAnalyzeStream(std::string_view bytes, const std::vector<Fil
     return true;
 }
 
+void EngineState::flushPageText(std::int32_t throughPage) {
+    if (!m_textSink)
+        return;
+    while (m_pagesWritten < throughPage) {
+        m_pageText += '\f';
+        m_textSink(m_pageText);
+        m_pageText.clear();
+        ++m_pagesWritten;
+    }
+}
+
 void EngineState::p2tFindAtLast(const std::string& text) {
     trace("p2tFindAtLast", [] { return "start"; });
-    if (!text.empty() && m_matcher.smartFind(text) != 0) {
+    if (m_textSink) {
+        if (!m_pageText.empty() && !text.empty())
+            m_pageText += '\n';
+        m_pageText += text;
+    } else if (!text.empty() && m_matcher.smartFind(text) != 0) {
         search::addResult(m_host, pdfFileType, m_fileName, text, m_currentPdfPath,
                           std::to_string(p2tGetPageCounter()));
     }

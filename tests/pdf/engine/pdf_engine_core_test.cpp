@@ -20,9 +20,11 @@ struct Run {
     test::RecordingHost host;
 };
 
+// Searches the file at `path`, or `bytes` (when given) as that file.
 std::unique_ptr<Run> searchFile(
     const std::string& path, const std::string& query,
-    std::function<void(test::RecordingHost&, search::SearchFlags&)> hook = {}) {
+    std::function<void(test::RecordingHost&, search::SearchFlags&)> hook = {},
+    const std::string* bytes = nullptr) {
     auto run = std::make_unique<Run>();
     search::Matcher matcher(false, false);
     matcher.targetStrsSplit(query);
@@ -30,12 +32,12 @@ std::unique_ptr<Run> searchFile(
     if (hook)
         hook(run->host, flags);
     PdfEngine engine(test::contextOf(run->host, matcher, flags), test::testCidTable());
-    run->result = engine.p2tMain(path);
+    run->result = bytes ? engine.p2tMain(path, *bytes) : engine.p2tMain(path);
     return run;
 }
 
 std::unique_ptr<Run> searchBytes(const std::string& bytes, const std::string& query) {
-    return searchFile(test::writeTemp("case.pdf", bytes), query);
+    return searchFile("case.pdf", query, {}, &bytes);
 }
 
 std::vector<std::string> pagesOf(const Run& run) {
@@ -178,6 +180,16 @@ TEST(PdfEngine, RepairScanWhenCrossReferenceIsBroken) {
         EXPECT_TRUE(run->result);
         EXPECT_EQ(pagesOf(*run), std::vector<std::string>{"1"});
     }
+}
+
+// With its cross-reference stream unreachable, an encrypted file's trailer is that stream's
+// dictionary, found by the scan: /Encrypt and /ID come from there.
+TEST(PdfEngine, RepairScanFindsTheEncryptionOfACrossReferenceStream) {
+    std::ifstream in(FERRETTA_TEST_DATA "/pdf/corpus/tex_ja_aes128.pdf", std::ios::binary);
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    ASSERT_NE(bytes.find("/Type /XRef"), std::string::npos);
+    bytes.resize(bytes.rfind("startxref"));
+    EXPECT_EQ(pagesOf(*searchBytes(bytes, "keyword")), std::vector<std::string>{"1"});
 }
 
 TEST(PdfEngine, RepairScanLaterObjectWins) {
