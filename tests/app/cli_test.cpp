@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -181,6 +182,18 @@ TEST_F(CliTest, UnreadableSettingsFolderAndFiles) {
     EXPECT_EQ(folder->status, 2);
     EXPECT_NE(folder->err.find("検索フォルダが無効です"), std::string::npos);
     fs::permissions(tree.root() / "data" / "closed", fs::perms::owner_all);
+}
+
+// What the PDF engine reads, page by page with a form feed after each, as pdftotext prints it.
+TEST_F(CliTest, PdfTextPrintsEveryPage) {
+    const std::string pdf = quote(FERRETTA_TEST_DATA "/pdf/corpus/gs_en_aes128.pdf");
+    CliRun r = run("--pdf-text " + pdf);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\f'), 3);
+    EXPECT_EQ(r.out.back(), '\f');
+    EXPECT_NE(r.out.find("lighthouse"), std::string::npos) << r.out;
+    EXPECT_EQ(run("--pdf-text " + quote(path("none.pdf"))).status, 2);
+    EXPECT_EQ(run("--pdf-text " + pdf + " extra").status, 2);
 }
 
 TEST(CliOptions, Parse) {

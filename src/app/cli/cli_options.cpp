@@ -18,6 +18,7 @@ std::optional<std::string_view> valueOf(std::string_view arg, std::string_view n
 
 std::string usageText() {
     return "usage: ferretta-cli [options] FOLDER QUERY\n"
+           "       ferretta-cli --pdf-text FILE.pdf\n"
            "\n"
            "Searches the files of FOLDER (and its sub-folders) for QUERY and prints one line per "
            "hit:\n"
@@ -37,6 +38,8 @@ std::string usageText() {
            "                      outlook-calendar, outlook-contact, outlook-note\n"
            "  --text-tags=LIST    extensions of text files, e.g. TXT;CSV;LOG\n"
            "  --pdf-engine        search PDF files with the built-in engine (needs AdobeCID.dat)\n"
+           "  --pdf-text          print the text the built-in engine reads from FILE.pdf, page by\n"
+           "                      page (UTF-8, a form feed after each page)\n"
            "  --settings=PATH     settings file to read (default: frtta.ini in the data folder)\n"
            "  --ansi              write the hits in CP932 with CR LF, exactly as a saved result "
            "file\n"
@@ -49,6 +52,7 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
     CliOptions options;
     std::vector<std::string_view> positional;
     bool optionsEnded = false;
+    bool pdfText = false;
     for (std::string_view arg : args) {
         if (optionsEnded || arg.size() < 2 || arg.substr(0, 2) != "--") {
             positional.push_back(arg);
@@ -66,6 +70,8 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
             options.noSubfolders = true;
         } else if (arg == "--pdf-engine") {
             options.pdfEngine = true;
+        } else if (arg == "--pdf-text") {
+            pdfText = true;
         } else if (arg == "--ansi") {
             options.ansi = true;
         } else if (arg == "--help") {
@@ -96,6 +102,12 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
     }
     if (options.help || options.version)
         return {options, {}};
+    if (pdfText) {
+        if (positional.size() != 1)
+            return {std::nullopt, "--pdf-text expects one PDF file"};
+        options.pdfText = std::string(positional[0]);
+        return {options, {}};
+    }
     if (positional.size() != 2)
         return {std::nullopt, "expected FOLDER and QUERY"};
     options.folder = std::string(positional[0]);

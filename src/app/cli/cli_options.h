@@ -21,6 +21,7 @@ struct CliOptions {
     std::optional<std::string> textTags;         // --text-tags=TXT;CSV
     bool ansi = false;                           // write CP932 with CR LF
     bool pdfEngine = false;                      // --pdf-engine: the built-in PDF engine
+    std::optional<std::string> pdfText;          // --pdf-text FILE: print what the engine reads
     bool help = false;
     bool version = false;
 };

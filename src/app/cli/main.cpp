@@ -13,6 +13,7 @@
 #include "app/search_run.h"
 #include "app/settings.h"
 #include "app/start_up.h"
+#include "pdf/engine/text_dump.h"
 #include "platform/data_folder.h"
 #include "platform/office/libreoffice.h"
 #include "search/query.h"
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
         std::puts("ferretta-cli " FERRETTA_VERSION);
         return 0;
     }
+    if (options.pdfText)
+        return pdf::printPdfText(*options.pdfText, stdout, stderr);
 
     // Before anything can be moved aside: what a killed run left is put back, and Ctrl+C,
     // SIGTERM, SIGHUP and SIGQUIT stop the search the way it unwinds for the stop button.

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "pdf/engine/engine_run.h"
+#include "pdf/engine/text_dump.h"
 #include "platform/unicode.h"
 #include "search/query.h"
 
@@ -219,17 +220,17 @@ std::vector<std::u16string> wordsOf(const std::vector<std::u16string>& lines,
     return words;
 }
 
-// The engine's text of every page: a pattern that any character matches makes every
-// non-empty content stream a hit, and a hit's content is its stream's text (up to a carriage
-// return, which these producers do not show).
+// The engine's text of every page, as ferretta-cli --pdf-text prints it.
 std::map<int, std::u16string> engineTextByPage(const std::string& path) {
-    search::Matcher matcher(true, false);
-    matcher.targetStrsSplit("[\\s\\S]");
-    EngineRun run;
-    EXPECT_NO_THROW(runEngine(path, matcher, run));
+    std::string text;
+    EXPECT_NO_THROW(
+        dumpPdfText(path, shippedCidTable(), [&](std::string_view page) { text += page; }));
     std::map<int, std::u16string> pages;
-    for (const auto& hit : run.host.rows)
-        pages[std::stoi(hit.position)] += platform::utf8ToUtf16(hit.content);
+    int page = 1;
+    for (std::size_t start = 0, end; (end = text.find('\f', start)) != std::string::npos;
+         start = end + 1) {
+        pages[page++] = platform::utf8ToUtf16(text.substr(start, end - start));
+    }
     return pages;
 }
 
