@@ -1,6 +1,7 @@
 #pragma once
 // The text of a content stream: the string operands of the text-showing operators Tj, TJ, '
-// and ", read as a token stream, each decoded by the font selected with Tf.
+// and ", read as a token stream, each decoded by the font selected with Tf. Where text is
+// invisible (an OCR layer over a scanned page), the text positions are followed too.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 
 #include "pdf/engine/cid_map.h"
 #include "pdf/engine/cmap.h"
+#include "pdf/engine/operators.h"
 
 namespace ferretta::pdf {
 
@@ -32,6 +34,18 @@ struct FontDecoder {
     CMapPtr encoding;
     bool japan1 = false;
     std::array<std::string, 256> codeText;  // Simple: UTF-8 text of each code, "" for none
+
+    // Glyph widths in thousandths of text space (§9.2.4): a simple font's by code, a composite
+    // font's by CID (§9.7.4.3: /W ranges, /DW for the rest).
+    struct WidthRange {
+        std::uint32_t first;
+        std::uint32_t last;
+        float width;
+    };
+    std::array<float, 256> codeWidths{};  // Simple
+    std::vector<WidthRange> cidWidths;    // Composite, sorted by `first`
+    float defaultWidth = 1000;            // Composite: /DW
+    float widthOfCid(std::uint32_t cid) const;
 };
 
 // A form XObject's content, as a FontSource found it.
@@ -75,32 +89,70 @@ class ContentTextExtractor {
     // the forms past maxFormsPerPage or maxFormBytesPerPage on one page are skipped.
     // Hexadecimal strings in the Default way: one to three trailing digits are ignored; codes
     // cut short at a string's end are ignored. A string keeps its first maxStringBytes bytes.
-    // NUL characters and CR LF pairs are removed,
-    // and look-alike characters (Kangxi radicals, CJK compatibility ideographs) become the
-    // ideographs they stand for. Malformed strings (a hex string with a non-hex digit) are
-    // skipped; inline image data is stepped over. Never fails itself (only what the
-    // FontSource throws comes through); the result is at most a few times the size of the
-    // data and of the forms read. The reference stays valid until the next call.
+    // NUL characters and CR LF pairs are removed, and look-alike characters (Kangxi radicals,
+    // CJK compatibility ideographs) become the ideographs they stand for.
+    //
+    // OCR layers: in invisible text (render modes 3 and 7), OCR programs show each "word" with
+    // a blank after it and place the next one with Td, also inside a Japanese word ("カ" "タカ"
+    // "ナ"). Such a blank between two CJK characters is dropped unless the next text starts on
+    // the same line more than one em (the font size) beyond where the blank ends: a gap that
+    // far separates cells or columns, and the blank stays. Glyph advances (§9.4.4) are followed
+    // for that only while text is invisible. Malformed strings (a hex string with a non-hex digit)
+    // are skipped; inline image data is stepped over. Never fails itself (only what the FontSource
+    // throws comes through); the result is at most a few times the size of the data and of the
+    // forms read, and never beyond maxTextBytes (see the limits below). The reference stays valid
+    // until the next call.
     const std::string& extract(std::string_view data);
 
     // How many malformed hex strings the last extract skipped.
     std::size_t malformedHexStrings() const { return m_malformed; }
+    // Whether the last extract met one of the limits above (and dropped what lay beyond).
+    bool cutShort() const { return m_cut; }
 
     static constexpr std::size_t maxGraphicsDepth = 256;
     static constexpr int maxFormDepth = 8;
     static constexpr std::size_t maxFormsPerPage = 4096;
-    static constexpr std::size_t maxFormBytesPerPage = std::size_t{64} << 20;
+    static constexpr std::size_t maxFormBytesPerPage = std::size_t{16} << 20;
     static constexpr std::size_t maxStringBytes = std::size_t{1} << 20;
+    // Operands waiting for their operator, by number and by their strings' bytes together: a
+    // stream that piles up more is junk, and what piled up is dropped.
+    static constexpr std::size_t maxPendingOperands = 65536;
+    static constexpr std::size_t maxPendingBytes = std::size_t{4} << 20;
+    // The text of one content stream (with the forms it shows) is cut here.
+    static constexpr std::size_t maxTextBytes = std::size_t{16} << 20;
 
   private:
     struct Operand {
-        bool hex;
-        bool oddDigits;  // a hex string's last byte is half a byte
-        std::size_t begin;
+        enum class Kind : std::uint8_t { Literal, Hex, Number };
+        Kind kind;
+        bool oddDigits;     // a hex string's last byte is half a byte
+        std::size_t begin;  // strings: their bytes in m_operandBytes
         std::size_t end;
+        std::string_view number;
+    };
+    // §9.3: the text state, part of the graphics state (saved by q, restored by Q).
+    struct TextState {
+        const FontDecoder* font = nullptr;
+        double fontSize = 0;         // Tfs
+        double charSpacing = 0;      // Tc
+        double wordSpacing = 0;      // Tw
+        double horizontalScale = 1;  // Th (Tz / 100)
+        double leading = 0;          // TL
+        int renderMode = 0;          // Tr
+    };
+    // [a b 0 / c d 0 / e f 1]
+    struct Matrix {
+        double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+    };
+    // A blank held back after invisible CJK text: where the text stood after it.
+    struct PendingBlank {
+        bool active = false;
+        Matrix at;
+        double fontSize = 0;
     };
 
     void run(std::string_view data, int scope, int depth);
+    void act(Operator op, int scope, int depth);
     void showOperands();
     void showDefault(const Operand& operand, std::string_view bytes);
     void showComposite(const FontDecoder& font, std::string_view bytes);
@@ -109,6 +161,13 @@ class ContentTextExtractor {
     void showForm(int scope, int depth);
     void flushBytes();
     void unifyLookalikes();
+    bool invisible() const { return m_state.renderMode == 3 || m_state.renderMode == 7; }
+    double number(std::size_t fromEnd) const;
+    void moveText(double tx, double ty);
+    void advance(double tx);
+    void holdBlank();
+    void settleBlank(std::size_t textStart, const Matrix& start, bool invisibleText);
+    void releaseBlank();
 
     const CidTable& m_cidTable;
     std::string m_text;
@@ -116,13 +175,18 @@ class ContentTextExtractor {
     std::vector<Operand> m_operands;  // strings since the last operator
     std::string m_bytes;              // CP932 bytes not yet converted
     std::size_t m_malformed = 0;
+    bool m_cut = false;
 
     FontSource* m_fonts = nullptr;
     std::string_view m_nameOperand;  // the last name since the last operator
-    const FontDecoder* m_font = nullptr;
-    std::vector<const FontDecoder*> m_savedFonts;  // q ... Q
-    std::size_t m_unsavedDepth = 0;                // q past maxGraphicsDepth
-    std::vector<std::uint64_t> m_openForms;        // forms being read, outermost first
+    TextState m_state;
+    std::vector<TextState> m_savedStates;  // q ... Q
+    std::size_t m_unsavedDepth = 0;        // q past maxGraphicsDepth
+    Matrix m_textMatrix;                   // Tm
+    Matrix m_lineMatrix;                   // Tlm
+    double m_width = 0;  // while a string is shown invisibly: its glyphs' widths and spacing
+    PendingBlank m_blank;
+    std::vector<std::uint64_t> m_openForms;  // forms being read, outermost first
     std::size_t m_formsOnPage = 0;
     std::size_t m_formBytesOnPage = 0;
 };

@@ -1,5 +1,9 @@
 #include "pdf/engine/page_fonts.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
 #include "pdf/engine/engine_log.h"
 #include "pdf/engine/lexer.h"
 #include "pdf/engine/simple_encoding.h"
@@ -19,6 +23,19 @@ std::string nameOf(const PdfValue* value) {
         return {};
     std::string name = decodeNameEscapes(value->text);
     return name.empty() || name[0] != '/' ? name : name.substr(1);
+}
+
+// A number value (integer or real); `fallback` for anything else.
+double numberOf(const PdfValue& value, double fallback) {
+    if (value.kind != PdfValue::Kind::Number)
+        return fallback;
+    const std::string_view text = value.text;
+    const char* first = text.data() + (!text.empty() && text[0] == '+' ? 1 : 0);
+    double number = 0;
+    const auto [end, error] = std::from_chars(first, text.data() + text.size(), number);
+    return error == std::errc() && end == text.data() + text.size() && std::isfinite(number)
+               ? number
+               : fallback;
 }
 
 void appendText(std::u32string_view text, std::string& out) {
@@ -48,6 +65,8 @@ Result guarded(PdfReader& reader, std::string_view what, Result fallback, Read&&
 void PageFonts::reset() {
     beginPage({}, {});
     m_objectDecoders.clear();
+    m_cmapsRead.clear();
+    m_cmapEntries = 0;
 }
 
 void PageFonts::beginPage(ObjectRef page, std::span<const ObjectRef> ancestors) {
@@ -169,16 +188,25 @@ PageFonts::DecoderPtr PageFonts::resolveFont(const PdfValue& font) {
             decoder->toUnicode = std::move(map);
     }
     PdfValue holder;
-    if (nameOf(resolvedEntry(font, "/Subtype", holder)) != "Type0") {
+    const std::string subtype = nameOf(resolvedEntry(font, "/Subtype", holder));
+    if (subtype != "Type0") {
         bool usable = decoder->toUnicode != nullptr;
         readSimpleEncoding(font, *decoder, usable);
         if (!usable)
             return nullptr;
         decoder->kind = FontDecoder::Kind::Simple;
+        readSimpleWidths(font, subtype == "Type3", *decoder);
         return decoder;
     }
     decoder->kind = FontDecoder::Kind::Composite;
-    decoder->japan1 = japan1Ordering(font);
+    PdfValue descendantsHolder;
+    const PdfValue* descendants = resolvedEntry(font, "/DescendantFonts", descendantsHolder);
+    const PdfValue cidFont =
+        descendants && descendants->kind == PdfValue::Kind::Array && !descendants->items.empty()
+            ? resolve(descendants->items.front())
+            : PdfValue{};
+    decoder->japan1 = japan1Ordering(cidFont);
+    readCidWidths(cidFont, *decoder);
     bool cutKnown = false;
     if (const PdfValue* encoding = font.get("/Encoding")) {
         PdfValue resolved = resolve(*encoding);
@@ -262,6 +290,25 @@ void PageFonts::readSimpleEncoding(const PdfValue& font, FontDecoder& decoder, b
 CMapPtr PageFonts::readCMapStream(const PdfValue& ref, bool withPredefined) {
     if (ref.kind != PdfValue::Kind::Ref)
         return nullptr;
+    // One CMap stream is often shared by many fonts: it is parsed once per file.
+    const std::uint64_t key = refKey(ref.ref) | (withPredefined ? std::uint64_t{1} << 63 : 0);
+    if (const auto known = m_cmapsRead.find(key); known != m_cmapsRead.end())
+        return known->second;
+    CMapPtr map = parseCMapStream(ref, withPredefined);
+    if (map) {
+        m_cmapEntries += map->entryCount();
+        if (m_cmapEntries > maxCMapEntriesPerFile) {
+            trace("p2tFont", [] { return "CMapが多すぎるので読みません"; });
+            map = nullptr;
+        }
+    }
+    m_cmapsRead.emplace(key, map);
+    return map;
+}
+
+CMapPtr PageFonts::parseCMapStream(const PdfValue& ref, bool withPredefined) {
+    if (m_cmapEntries > maxCMapEntriesPerFile)
+        return nullptr;
     const PdfValue dict = m_objects.readObject(ref.ref.objectNumber, ref.ref.generation);
     if (dict.kind != PdfValue::Kind::Dict)
         return nullptr;
@@ -277,12 +324,7 @@ CMapPtr PageFonts::readCMapStream(const PdfValue& ref, bool withPredefined) {
 
 // The ordering only rules a font out: a Type0 font whose CIDFont cannot be read is most likely
 // one of Adobe-Japan1 written by a Japanese producer.
-bool PageFonts::japan1Ordering(const PdfValue& font) {
-    PdfValue descendantsHolder;
-    const PdfValue* descendants = resolvedEntry(font, "/DescendantFonts", descendantsHolder);
-    if (!descendants || descendants->kind != PdfValue::Kind::Array || descendants->items.empty())
-        return true;
-    const PdfValue cidFont = resolve(descendants->items.front());
+bool PageFonts::japan1Ordering(const PdfValue& cidFont) {
     if (cidFont.kind != PdfValue::Kind::Dict)
         return true;
     PdfValue infoHolder;
@@ -294,6 +336,96 @@ bool PageFonts::japan1Ordering(const PdfValue& font) {
     if (!ordering || ordering->kind != PdfValue::Kind::String)
         return true;
     return ordering->text == "Japan1";
+}
+
+// §9.6.2.1, §9.6.5 (Type 3: in glyph space, scaled by /FontMatrix): /Widths from /FirstChar,
+// /MissingWidth of the font descriptor for the codes it leaves out. A font without /Widths
+// (one of the standard 14) takes half an em per glyph: only OCR layers ask.
+void PageFonts::readSimpleWidths(const PdfValue& font, bool type3, FontDecoder& decoder) {
+    double scale = 1;
+    if (type3) {
+        PdfValue matrixHolder;
+        const PdfValue* matrix = resolvedEntry(font, "/FontMatrix", matrixHolder);
+        if (matrix && matrix->kind == PdfValue::Kind::Array && !matrix->items.empty())
+            scale = std::clamp(numberOf(matrix->items[0], 0.001), -1.0, 1.0) * 1000;
+    }
+    PdfValue widthsHolder;
+    const PdfValue* widths = resolvedEntry(font, "/Widths", widthsHolder);
+    if (!widths || widths->kind != PdfValue::Kind::Array) {
+        decoder.codeWidths.fill(500);
+        return;
+    }
+    PdfValue descriptorHolder;
+    const PdfValue* descriptor = resolvedEntry(font, "/FontDescriptor", descriptorHolder);
+    double missing = 0;
+    if (descriptor && descriptor->kind == PdfValue::Kind::Dict) {
+        if (const PdfValue* value = descriptor->get("/MissingWidth"))
+            missing = numberOf(*value, 0);
+    }
+    decoder.codeWidths.fill(static_cast<float>(missing * scale));
+    const std::int64_t first = font.get("/FirstChar") ? font.get("/FirstChar")->asInt(0) : 0;
+    for (std::size_t i = 0; i < widths->items.size(); ++i) {
+        const std::int64_t code = first + static_cast<std::int64_t>(i);
+        if (code >= 0 && code < 256)
+            decoder.codeWidths[static_cast<std::size_t>(code)] =
+                static_cast<float>(numberOf(widths->items[i], missing) * scale);
+    }
+}
+
+// §9.7.4.3: /DW for every CID that /W leaves out; /W lists "c [w1 w2 ...]" and
+// "c_first c_last w".
+void PageFonts::readCidWidths(const PdfValue& cidFont, FontDecoder& decoder) {
+    if (cidFont.kind != PdfValue::Kind::Dict)
+        return;
+    if (const PdfValue* dw = cidFont.get("/DW"))
+        decoder.defaultWidth = static_cast<float>(numberOf(*dw, 1000));
+    PdfValue widthsHolder;
+    const PdfValue* w = resolvedEntry(cidFont, "/W", widthsHolder);
+    if (!w || w->kind != PdfValue::Kind::Array)
+        return;
+    auto& ranges = decoder.cidWidths;
+    const auto& items = w->items;
+    for (std::size_t i = 0; i + 1 < items.size() && ranges.size() < maxWidthRanges;) {
+        const std::int64_t first = items[i].asInt(-1);
+        if (first < 0 || first > UINT32_MAX) {
+            ++i;
+            continue;
+        }
+        if (items[i + 1].kind == PdfValue::Kind::Array) {
+            std::int64_t cid = first;
+            for (const PdfValue& width : items[i + 1].items) {
+                if (cid > UINT32_MAX || ranges.size() >= maxWidthRanges)
+                    break;
+                const auto c = static_cast<std::uint32_t>(cid++);
+                ranges.push_back({c, c, static_cast<float>(numberOf(width, decoder.defaultWidth))});
+            }
+            i += 2;
+        } else if (i + 2 < items.size()) {
+            const std::int64_t last = items[i + 1].asInt(-1);
+            if (last >= first && last <= UINT32_MAX) {
+                ranges.push_back(
+                    {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(last),
+                     static_cast<float>(numberOf(items[i + 2], decoder.defaultWidth))});
+            }
+            i += 3;
+        } else {
+            break;
+        }
+    }
+    // Sorted and without overlaps, the first entry for a CID winning.
+    std::stable_sort(ranges.begin(), ranges.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<FontDecoder::WidthRange> kept;
+    for (const auto& range : ranges) {
+        if (!kept.empty() && range.first <= kept.back().last) {
+            if (range.last <= kept.back().last)
+                continue;
+            kept.push_back({kept.back().last + 1, range.last, range.width});
+        } else {
+            kept.push_back(range);
+        }
+    }
+    ranges = std::move(kept);
 }
 
 const FormXObject* PageFonts::formOf(int scopeNumber, std::string_view name) {

@@ -54,9 +54,12 @@ class PageFonts final : public FontSource {
     // Limits against hostile files.
     static constexpr int maxReferenceHops = 8;
     static constexpr std::size_t maxFontsPerPage = 1024;
-    static constexpr std::size_t maxFontsPerFile = 65536;
+    static constexpr std::size_t maxFontsPerFile = 4096;
+    // CMap entries parsed in one file, all CMaps together.
+    static constexpr std::size_t maxCMapEntriesPerFile = 1'000'000;
     static constexpr std::size_t maxFormsPerPage = 1024;
     static constexpr std::size_t maxCMapBytes = std::size_t{16} << 20;
+    static constexpr std::size_t maxWidthRanges = 65536;
 
   private:
     struct Scope {
@@ -75,8 +78,11 @@ class PageFonts final : public FontSource {
     DecoderPtr resolveFont(const PdfValue& font);
     void readSimpleEncoding(const PdfValue& font, FontDecoder& decoder, bool& usable);
     CMapPtr readCMapStream(const PdfValue& ref, bool withPredefined);
+    CMapPtr parseCMapStream(const PdfValue& ref, bool withPredefined);
     std::unique_ptr<FormXObject> readForm(const PdfValue& entry);
-    bool japan1Ordering(const PdfValue& font);
+    bool japan1Ordering(const PdfValue& cidFont);
+    void readSimpleWidths(const PdfValue& font, bool type3, FontDecoder& decoder);
+    void readCidWidths(const PdfValue& cidFont, FontDecoder& decoder);
     PdfValue resolve(const PdfValue& value);
     const PdfValue* resolvedEntry(const PdfValue& dict, std::string_view key, PdfValue& holder);
 
@@ -91,6 +97,8 @@ class PageFonts final : public FontSource {
     std::unordered_map<std::uint64_t, DecoderPtr> m_objectDecoders;           // by font object
     std::unordered_map<std::uint64_t, std::unique_ptr<FormXObject>> m_forms;  // this page's
     std::size_t m_resolvedOnPage = 0;
+    std::unordered_map<std::uint64_t, CMapPtr> m_cmapsRead;  // by stream (and use)
+    std::size_t m_cmapEntries = 0;
 };
 
 }  // namespace ferretta::pdf
