@@ -48,8 +48,7 @@ std::vector<std::string> updateKeywordHistory(const std::vector<std::string>& it
 bool loadCidTable(Host& host) {
     if (pdf::cidTable().loaded())
         return true;
-    if (pdf::cidTable().p2tCIDInit(platform::findDataFile("AdobeCID.dat"),
-                                   platform::dataFolder())) {
+    if (pdf::cidTable().p2tCIDInit(platform::findDataFile("AdobeCID.dat"))) {
         return true;
     }
     host.showMessage(std::string("AdobeCID.dat") + "の読み込みでエラーが発生しました",

@@ -3,12 +3,8 @@
 #include <zlib.h>
 
 #include <array>
-#include <cstdio>
-#include <ctime>
 #include <fstream>
-#include <memory>
 #include <optional>
-#include <system_error>
 
 #include "platform/cp932.h"
 
@@ -54,56 +50,6 @@ Inflated inflateFile(std::ifstream& in, std::string& text) {
     return Inflated::Ok;
 }
 
-// data-yyyymmdd-hhmmss-NNN.dat in the folder with the first NNN from 000 that names nothing
-// yet, or nothing when all thousand are taken.
-std::optional<std::filesystem::path> freeTempName(const std::filesystem::path& folder) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    std::array<char, 32> base{};
-    std::strftime(base.data(), base.size(), "data-%Y%m%d-%H%M%S", &local);
-    for (int k = 0; k <= 999; ++k) {
-        std::array<char, 48> name{};
-        std::snprintf(name.data(), name.size(), "%s-%03d.dat", base.data(), k);
-        std::filesystem::path path = folder / name.data();
-        std::error_code ec;
-        // symlink_status: a dangling link counts as taken too.
-        if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
-            return path;
-        }
-    }
-    return std::nullopt;
-}
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// Creates the file (never opening one that exists, so nothing of anyone else is overwritten
-// or followed through a link) and writes the bytes.
-bool writeNewFile(const std::filesystem::path& path, std::string_view bytes) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wbx"));
-    if (!file) {
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    return std::fclose(file.release()) == 0 && written;
-}
-
-std::optional<std::string> readSmallFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::string bytes(kMaxText + 1, '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (in.bad()) {
-        return std::nullopt;
-    }
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
-    return bytes;
-}
-
 // Splits the text into the entries of CIDs 1..cidTableLastCid. CR LF, LF and a lone CR each
 // end a line; a last line without an ending counts when it is not empty. Nothing when there
 // are fewer than cidTableMinLines lines; the entries past a shorter table's end stay empty.
@@ -135,8 +81,7 @@ std::optional<std::vector<std::string>> splitEntries(std::string_view text) {
 
 }  // namespace
 
-bool CidTable::p2tCIDInit(const std::filesystem::path& datFile,
-                          const std::filesystem::path& tempFolder) {
+bool CidTable::p2tCIDInit(const std::filesystem::path& datFile) {
     std::ifstream in(datFile, std::ios::binary);
     std::array<char, 2> head{};
     // Fewer than two bytes were always taken as the text itself, which then lacks lines.
@@ -156,21 +101,7 @@ bool CidTable::p2tCIDInit(const std::filesystem::path& datFile,
         case Inflated::Unreadable:
             return false;
     }
-    in.close();
-
-    // The text goes through a file and is read back as the program always did, so that the
-    // table is what a reader of that file sees.
-    const std::optional<std::filesystem::path> temp = freeTempName(tempFolder);
-    if (!temp || !writeNewFile(*temp, text)) {
-        return false;
-    }
-    std::optional<std::string> readBack = readSmallFile(*temp);
-    std::error_code ec;
-    std::filesystem::remove(*temp, ec);
-    if (!readBack) {
-        return false;
-    }
-    std::optional<std::vector<std::string>> entries = splitEntries(*readBack);
+    std::optional<std::vector<std::string>> entries = splitEntries(text);
     if (!entries) {
         return false;
     }

@@ -17,18 +17,17 @@ inline constexpr std::int32_t cidTableMinLines = 15443;
 
 class CidTable {
   public:
-    // Loads the table the way the program always has: the file is inflated (at most 500,001
-    // bytes of text), written to a temporary file in `tempFolder` named
-    // data-yyyymmdd-hhmmss-NNN.dat (NNN the first number from 000 to 999 naming nothing yet),
-    // read back line by line (CP932; CR LF, LF or a lone CR ends a line) and deleted. Answers
-    // false when the file is missing, empty or shorter than two bytes, or holds fewer than
-    // cidTableMinLines lines, or the temporary file cannot be created (also when all thousand names
-    // are taken: no file is overwritten), written or read; the table is then unchanged and the
-    // caller tells the user and ends the program. A file that is not one zlib stream of at
-    // most 500,001 bytes of text (damaged, truncated, too long) is no failure: the table keeps
-    // what it held, so at start-up every CID then maps to the empty text. Lines past
-    // cidTableLastCid are not read; a table with fewer lines leaves the CIDs past its end empty.
-    bool p2tCIDInit(const std::filesystem::path& datFile, const std::filesystem::path& tempFolder);
+    // Loads the table: the file is inflated in memory (at most 500,001 bytes of text) and read
+    // line by line (CP932; CR LF, LF or a lone CR ends a line). Nothing is written: the
+    // original program passed the text through a temporary file beside it, which a full disk
+    // or a read-only folder made fail (leaving a partial file behind) for no reason. Answers
+    // false when the file is missing, empty or shorter than two bytes, cannot be read, or
+    // holds fewer than cidTableMinLines lines; the table is then unchanged and the caller
+    // tells the user and ends the program. A file that is not one zlib stream of at most
+    // 500,001 bytes of text (damaged, truncated, too long) is no failure: the table keeps what
+    // it held, so at start-up every CID then maps to the empty text. Lines past cidTableLastCid
+    // are not read; a table with fewer lines leaves the CIDs past its end empty.
+    bool p2tCIDInit(const std::filesystem::path& datFile);
 
     // The text (UTF-8) of a CID; empty outside 1..cidTableLastCid and for CIDs past the end of
     // a shorter table.

@@ -36,8 +36,7 @@ bool dumpPdfText(const std::string& path, const CidTable& cidTable,
 
 int printPdfText(const std::string& path, std::FILE* out, std::FILE* err) {
     CidTable& table = cidTable();
-    if (!table.loaded() &&
-        !table.p2tCIDInit(platform::findDataFile("AdobeCID.dat"), platform::dataFolder())) {
+    if (!table.loaded() && !table.p2tCIDInit(platform::findDataFile("AdobeCID.dat"))) {
         std::fputs("ferretta-cli: error: AdobeCID.datの読み込みでエラーが発生しました\n", err);
         return 2;
     }

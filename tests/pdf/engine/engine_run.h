@@ -6,8 +6,6 @@
 #include <filesystem>
 #include <string>
 
-#include <unistd.h>
-
 #include "pdf/engine/cid_map.h"
 #include "pdf/engine/pdf_engine.h"
 #include "search/query.h"
@@ -22,13 +20,8 @@ inline const CidTable& shippedCidTable() {
     static const CidTable table = [] {
         namespace fs = std::filesystem;
         CidTable loaded;
-        const fs::path temp =
-            fs::temp_directory_path() / ("ferretta-cid-" + std::to_string(::getpid()));
-        fs::create_directories(temp);
-        const bool ok =
-            loaded.p2tCIDInit(fs::path(FERRETTA_SOURCE_DIR) / "resources" / "AdobeCID.dat", temp);
-        fs::remove_all(temp);
-        EXPECT_TRUE(ok) << "resources/AdobeCID.dat could not be loaded";
+        EXPECT_TRUE(loaded.p2tCIDInit(fs::path(FERRETTA_SOURCE_DIR) / "resources" / "AdobeCID.dat"))
+            << "resources/AdobeCID.dat could not be loaded";
         return loaded;
     }();
     return table;

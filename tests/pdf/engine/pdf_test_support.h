@@ -55,7 +55,7 @@ inline const pdf::CidTable& testCidTable() {
         }
         const std::string dat = writeTemp("AdobeCID.dat", deflate(text));
         pdf::CidTable t;
-        if (!t.p2tCIDInit(dat, tempDir()))
+        if (!t.p2tCIDInit(dat))
             std::abort();
         return t;
     }();
