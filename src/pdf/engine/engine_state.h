@@ -3,6 +3,7 @@
 // the page walk (page_tree.cpp) and the reading of content streams (read_contents.cpp).
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -20,6 +21,22 @@
 namespace ferretta::pdf {
 
 inline constexpr app::FileType pdfFileType = app::FileType::Pdf;
+
+// The decoded content streams of a file that were read last, to read a shared one again
+// without decoding it again; at most maxBytes together.
+class ContentCache {
+  public:
+    std::shared_ptr<const std::string> find(std::uint64_t key);
+    void put(std::uint64_t key, std::shared_ptr<const std::string> data);
+    void clear();
+
+    static constexpr std::size_t maxBytes = std::size_t{64} << 20;
+    static constexpr std::size_t maxEntries = 64;
+
+  private:
+    std::vector<std::pair<std::uint64_t, std::shared_ptr<const std::string>>> m_entries;
+    std::size_t m_bytes = 0;
+};
 
 class EngineState {
   public:
@@ -50,7 +67,9 @@ class EngineState {
 
     bool p2tReadContents(std::int32_t objectNumber, std::int32_t generation, int depth);
     std::int64_t p2tGetContentsLength(std::int32_t objectNumber, std::int32_t generation);
-    bool p2tAnalyzeStream(std::string_view bytes, const std::vector<Filter>& filters);
+    // Decodes a content stream's data; null for filters the engine cannot decode.
+    std::shared_ptr<const std::string> p2tAnalyzeStream(std::string_view bytes,
+                                                        const std::vector<Filter>& filters);
     void p2tFindAtLast(const std::string& text);
 
     // Limits against hostile files.
@@ -62,7 +81,6 @@ class EngineState {
     // object's header ("obj") or the object's stream data.
     std::string_view nextInObject();
     bool scanTo(std::string_view key);
-    bool decodeBudgetLeft() const;
     void flushPageText(std::int32_t throughPage);
 
     app::Host& m_host;
@@ -72,6 +90,7 @@ class EngineState {
     PdfObjects m_objects;
     PageFonts m_fonts;
     ContentTextExtractor m_extractor;
+    ContentCache m_contentCache;
 
     std::string m_currentPdfPath;
     std::string m_fileName;

@@ -38,8 +38,10 @@ struct DecodeResult {
     std::string data;
 };
 
-// Default ceiling for one decoded stream, so that a zip bomb cannot exhaust memory.
-inline constexpr std::size_t defaultDecodeLimit = std::size_t{256} << 20;
+// Default ceiling for one decoded stream, so that a zip bomb cannot exhaust memory: far above
+// any real content stream, and with the two buffers a chain holds at once still far below the
+// memory one file may take.
+inline constexpr std::size_t defaultDecodeLimit = std::size_t{64} << 20;
 
 // Runs the filters in order over the data: /FlateDecode (with PNG and TIFF predictors),
 // /ASCIIHexDecode, /ASCII85Decode, /RunLengthDecode, /LZWDecode (with predictors too), and

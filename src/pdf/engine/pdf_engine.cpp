@@ -45,6 +45,7 @@ bool EngineState::p2tMain(const std::string& path, std::optional<std::string_vie
     p2tResetPageCounter();
     m_objects.reset();
     m_fonts.reset();
+    m_contentCache.clear();
     m_visitedNodes.clear();
     m_pagesPath.clear();
     m_pageTotal = 0;

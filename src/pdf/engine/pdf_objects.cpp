@@ -31,7 +31,6 @@ bool isDigit(unsigned char c) {
     return c >= '0' && c <= '9';
 }
 
-constexpr std::size_t maxObjectStreamsKept = 4;
 constexpr std::int64_t maxTypeScanTokens = 100'000;
 
 }  // namespace
@@ -63,6 +62,26 @@ void PdfObjects::reset() {
     m_streamNesting = 0;
     m_objectStreams.clear();
     m_decodedBytes = 0;
+    m_budgetNoted = false;
+    m_cacheFullNoted = false;
+}
+
+bool PdfObjects::decodeBudgetLeft() const {
+    return m_decodedBytes <
+           std::max(minDecodeBudget, decodeBudgetPerFileByte * m_reader.p2tGetFileLength());
+}
+
+bool PdfObjects::spendDecoding(std::size_t bytes) {
+    m_decodedBytes += static_cast<std::int64_t>(std::min<std::size_t>(bytes, INT64_MAX / 4));
+    if (decodeBudgetLeft())
+        return true;
+    if (!m_budgetNoted) {
+        m_budgetNoted = true;
+        trace("p2tMain", [&] {
+            return "展開量の上限に達したので読み進めません bytes=" + std::to_string(m_decodedBytes);
+        });
+    }
+    return false;
 }
 
 // §7.5.5: "startxref" and the offset of the last cross-reference section near the end of the
@@ -126,6 +145,16 @@ bool PdfObjects::p2tObjCacheConstruction() {
     if (!usable && !m_rebuilt)
         rebuildByScan();
     return m_cache.count() > 0;
+}
+
+bool PdfObjects::cacheFull() {
+    if (m_cache.count() < ObjectCache::maxEntries)
+        return false;
+    if (!m_cacheFullNoted) {
+        m_cacheFullNoted = true;
+        trace("p2tObjCacheConstruction", [] { return "オブジェクト数の上限に達しました"; });
+    }
+    return true;
 }
 
 void PdfObjects::registerOffset(std::int32_t number, std::int32_t generation, std::int64_t offset) {
@@ -233,7 +262,7 @@ bool PdfObjects::readXrefTable(PdfValue& trailer) {
             return false;
         const std::int32_t firstNumber = tokenToInt32(token);
         const std::int64_t rows = tokenToInt(m_reader.p2tGetToken(), 0, INT32_MAX);
-        for (std::int64_t i = 0; i < rows; ++i) {
+        for (std::int64_t i = 0; i < rows && !cacheFull(); ++i) {
             const std::int64_t offset =
                 tokenToInt(m_reader.p2tGetToken(), INT64_MIN / 2, INT64_MAX / 2);
             const std::int32_t generation = tokenToInt32(m_reader.p2tGetToken());
@@ -304,7 +333,7 @@ bool PdfObjects::readXrefStream(std::int64_t position, PdfValue* trailerOut) {
         if (first < 0 || count < 0)
             continue;
         for (std::int64_t i = 0; i < count; ++i) {
-            if (data->size() - at < static_cast<std::size_t>(entrySize))
+            if (data->size() - at < static_cast<std::size_t>(entrySize) || cacheFull())
                 return true;
             const std::int64_t kind = field(widths[0], 1);
             const std::int64_t second = field(widths[1], 0);
@@ -825,14 +854,16 @@ std::optional<std::string> PdfObjects::readStreamData(const PdfValue& dict,
     if (length < 0)
         return std::nullopt;
     std::vector<Filter> filters = filtersOf(dict);
+    if (!decodeBudgetLeft())
+        return std::nullopt;
     m_reader.restore(dataStart);
-    std::string raw = m_reader.p2tGetBytes(length);
+    std::string raw =
+        m_reader.p2tGetBytes(std::min<std::int64_t>(length, std::int64_t{defaultDecodeLimit}));
     if (owner)
         decryptStream(*owner, raw, filters);
     DecodeResult decoded = decodeStream(raw, filters);
-    if (decoded.status == DecodeStatus::Unsupported)
+    if (decoded.status == DecodeStatus::Unsupported || !spendDecoding(decoded.data.size()))
         return std::nullopt;
-    m_decodedBytes += static_cast<std::int64_t>(decoded.data.size());
     return std::move(decoded.data);
 }
 
@@ -889,8 +920,14 @@ const PdfObjects::ObjectStream* PdfObjects::loadObjectStream(std::int32_t number
     m_reader.restore(saved);
     if (!stream.data)
         return nullptr;
-    if (m_objectStreams.size() >= maxObjectStreamsKept)
+    std::size_t kept = stream.data->size();
+    for (const ObjectStream& other : m_objectStreams)
+        kept += other.data->size();
+    while (!m_objectStreams.empty() &&
+           (m_objectStreams.size() >= maxObjectStreamsKept || kept > maxObjectStreamBytesKept)) {
+        kept -= m_objectStreams.front().data->size();
         m_objectStreams.erase(m_objectStreams.begin());
+    }
     m_objectStreams.push_back(std::move(stream));
     return &m_objectStreams.back();
 }

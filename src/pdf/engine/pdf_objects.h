@@ -112,12 +112,23 @@ class PdfObjects {
     ObjectRef trailerRoot() const { return m_root; }
     ObjectCache& cache() { return m_cache; }
     bool rebuilt() const { return m_rebuilt; }
-    std::int64_t decodedBytes() const { return m_decodedBytes; }
+
+    // The decoding work one file may cause: every stream decoded and every content stream
+    // read again (a stream shared by many pages) counts its bytes. Past the budget (the larger
+    // of minDecodeBudget and decodeBudgetPerFileByte times the file's length) the file is cut
+    // short, with one debug-log line. spendDecoding answers false once it is used up.
+    bool decodeBudgetLeft() const;
+    bool spendDecoding(std::size_t bytes);
 
     static constexpr std::int16_t fileNumber = 1;
     static constexpr int maxSections = 1024;
     static constexpr int maxValueDepth = 32;
-    static constexpr std::int64_t maxValueItems = 1'000'000;
+    static constexpr std::int64_t maxValueItems = 250'000;
+    static constexpr std::int64_t minDecodeBudget = std::int64_t{512} << 20;
+    static constexpr std::int64_t decodeBudgetPerFileByte = 16;
+    // Decoded object streams kept at a time, by number and by their bytes together.
+    static constexpr std::size_t maxObjectStreamsKept = 4;
+    static constexpr std::size_t maxObjectStreamBytesKept = std::size_t{64} << 20;
     static constexpr int maxStreamNesting = 4;
 
   private:
@@ -133,6 +144,7 @@ class PdfObjects {
     bool readXrefTable(PdfValue& trailer);
     bool readXrefStream(std::int64_t position, PdfValue* trailer);
     void registerOffset(std::int32_t number, std::int32_t generation, std::int64_t offset);
+    bool cacheFull();
     void takeTrailer(const PdfValue& trailer);
     bool headerMatches(std::int32_t objectNumber, std::int32_t generation);
     const ObjectStream* loadObjectStream(std::int32_t number);
@@ -153,6 +165,8 @@ class PdfObjects {
     int m_streamNesting = 0;
     std::vector<ObjectStream> m_objectStreams;  // a few recently used ones
     std::int64_t m_decodedBytes = 0;
+    bool m_budgetNoted = false;
+    bool m_cacheFullNoted = false;
 };
 
 }  // namespace ferretta::pdf

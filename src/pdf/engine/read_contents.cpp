@@ -1,4 +1,6 @@
 // Content streams: finding a stream's data, decoding it and matching its text.
+#include <algorithm>
+
 #include "pdf/engine/engine_log.h"
 #include "pdf/engine/engine_state.h"
 #include "search/hit.h"
@@ -6,10 +8,30 @@
 
 namespace ferretta::pdf {
 
-bool EngineState::decodeBudgetLeft() const {
-    // Streams shared by many pages are decoded once per page; past this much decoded data in
-    // one file, the file is built to keep the engine busy.
-    return m_objects.decodedBytes() <= (std::int64_t{2} << 30) + 64 * m_reader.p2tGetFileLength();
+std::shared_ptr<const std::string> ContentCache::find(std::uint64_t key) {
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        if (it->first == key) {
+            std::rotate(it, it + 1, m_entries.end());  // the last one used stays longest
+            return m_entries.back().second;
+        }
+    }
+    return nullptr;
+}
+
+void ContentCache::put(std::uint64_t key, std::shared_ptr<const std::string> data) {
+    if (data->size() > maxBytes)
+        return;
+    m_bytes += data->size();
+    m_entries.emplace_back(key, std::move(data));
+    while (m_bytes > maxBytes || m_entries.size() > maxEntries) {
+        m_bytes -= m_entries.front().second->size();
+        m_entries.erase(m_entries.begin());
+    }
+}
+
+void ContentCache::clear() {
+    m_entries.clear();
+    m_bytes = 0;
 }
 
 bool EngineState::p2tReadContents(std::int32_t objectNumber, std::int32_t generation, int depth) {
@@ -63,13 +85,39 @@ bool EngineState::p2tReadContents(std::int32_t objectNumber, std::int32_t genera
     m_reader.restore(afterValue);
     if (m_reader.p2tGetToken() != "stream")
         return true;  // nothing to analyse
-    if (!decodeBudgetLeft()) {
-        trace("p2tReadContents", [] { return "展開したデータが多すぎます"; });
-        return false;
+    // A stream shared by many pages (a header, or a file built to make the engine decode one
+    // stream again and again) is decoded once; every reading counts against the file's budget.
+    const std::uint64_t key = static_cast<std::uint64_t>(static_cast<std::uint32_t>(objectNumber))
+                                  << 32 |
+                              static_cast<std::uint32_t>(generation);
+    std::shared_ptr<const std::string> decoded = m_contentCache.find(key);
+    if (!decoded) {
+        if (!m_objects.decodeBudgetLeft())
+            return false;
+        std::string bytes =
+            m_reader.p2tGetBytes(std::min<std::int64_t>(length, std::int64_t{defaultDecodeLimit}));
+        m_objects.decryptStream({objectNumber, generation}, bytes, filters);
+        decoded = p2tAnalyzeStream(bytes, filters);
+        if (!decoded)
+            return false;
+        m_contentCache.put(key, decoded);
     }
-    std::string bytes = m_reader.p2tGetBytes(length);
-    m_objects.decryptStream({objectNumber, generation}, bytes, filters);
-    return p2tAnalyzeStream(bytes, filters);
+    if (!m_objects.spendDecoding(decoded->size()))
+        return false;
+    const std::string& text = m_extractor.extract(*decoded);
+    if (m_extractor.cutShort()) {
+        trace("p2tAnalyzeStream", [&] {
+            return "上限に達したので内容の一部を読みません id=" + std::to_string(objectNumber) +
+                   " text=" + std::to_string(text.size());
+        });
+    }
+    if (m_extractor.malformedHexStrings() > 0) {
+        trace("p2tAnalyzeStream", [&] {
+            return "malformed hex strings=" + std::to_string(m_extractor.malformedHexStrings());
+        });
+    }
+    p2tFindAtLast(text);
+    return true;
 }
 
 std::int64_t EngineState::p2tGetContentsLength(std::int32_t objectNumber, std::int32_t generation) {
@@ -79,7 +127,8 @@ std::int64_t EngineState::p2tGetContentsLength(std::int32_t objectNumber, std::i
     return length;
 }
 
-bool EngineState::p2tAnalyzeStream(std::string_view bytes, const std::vector<Filter>& filters) {
+std::shared_ptr<const std::string> EngineState::p2tAnalyzeStream(
+    std::string_view bytes, const std::vector<Filter>& filters) {
     trace("p2tAnalyzeStream", [&] {
         std::string names;
         for (const Filter& f : filters)
@@ -94,7 +143,7 @@ bool EngineState::p2tAnalyzeStream(std::string_view bytes, const std::vector<Fil
                 names += f.name;
             return "未対応のデコード形式:" + names;
         });
-        return false;
+        return nullptr;
     }
     if (decoded.status != DecodeStatus::Ok) {
         // What could be decoded is searched: a damaged tail must not hide the text before it.
@@ -104,14 +153,7 @@ bool EngineState::p2tAnalyzeStream(std::string_view bytes, const std::vector<Fil
                    " decoded=" + std::to_string(decoded.data.size());
         });
     }
-    const std::string& text = m_extractor.extract(decoded.data);
-    if (m_extractor.malformedHexStrings() > 0) {
-        trace("p2tAnalyzeStream", [&] {
-            return "malformed hex strings=" + std::to_string(m_extractor.malformedHexStrings());
-        });
-    }
-    p2tFindAtLast(text);
-    return true;
+    return std::make_shared<const std::string>(std::move(decoded.data));
 }
 
 void EngineState::flushPageText(std::int32_t throughPage) {

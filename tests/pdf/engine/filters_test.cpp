@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
@@ -448,16 +447,13 @@ TEST(Filters, ZipBombStopsAtTheLimit) {
     EXPECT_EQ(sane.status, DecodeStatus::Ok);
     EXPECT_EQ(sane.data, std::string(std::size_t{3} << 20, '\0'));
 
-    // 300 MB of zeros in about 300 KB; the default limit is 256 MB.
+    // 300 MB of zeros in about 300 KB; the default limit is 64 MiB.
     const std::string bomb = deflatedZeros(300);
     ASSERT_LT(bomb.size(), std::size_t{1} << 20);
-    const auto start = std::chrono::steady_clock::now();
     const DecodeResult result = decode(bomb, "/FlateDecode");
-    const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(result.status, DecodeStatus::TooLarge);
     EXPECT_EQ(result.data.size(), defaultDecodeLimit);
     EXPECT_LE(result.data.capacity(), defaultDecodeLimit);  // the buffer never outgrew the limit
-    EXPECT_LT(elapsed, std::chrono::seconds(20));
 
     // Nested: a bomb inside a second Flate layer stops as early, at a smaller limit.
     const std::string small = deflatedZeros(64);

@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""The PDF bombs of tools/make_pdf_bombs.py through `ferretta-cli --pdf-text`, each under a
+memory limit: the engine must end every one within the time limit, with exit status 0 or 1
+(never killed, never crashed), and below 512 MB of peak memory. With --sanitized (an ASan
+build, whose memory is not the program's) only the time and the exit status are checked.
+
+Usage: pdf_bombs_check.py FERRETTA_CLI [--sanitized]   (exit 77 without python's zlib)
+"""
+import os
+import resource
+import subprocess
+import sys
+import tempfile
+import time
+
+PEAK_LIMIT_MB = 512
+TIME_LIMIT_S = 60  # generous: CI machines are shared; a bomb that gets through takes minutes
+ADDRESS_LIMIT = 4 << 30  # a runaway is stopped by the kernel rather than the machine's swap
+
+
+def main() -> int:
+    if len(sys.argv) < 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    cli = sys.argv[1]
+    sanitized = "--sanitized" in sys.argv[2:]
+    here = os.path.dirname(os.path.abspath(__file__))
+    sys.path.insert(0, os.path.join(here, "..", "..", "..", "tools"))
+    try:
+        import make_pdf_bombs
+    except ImportError as missing:
+        print(f"skipped: {missing}")
+        return 77
+    failures = []
+    with tempfile.TemporaryDirectory() as folder:
+        for name, make in make_pdf_bombs.BOMBS.items():
+            path = os.path.join(folder, name + ".pdf")
+            with open(path, "wb") as out:
+                out.write(make())
+
+            def limit():
+                if not sanitized:
+                    resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_LIMIT, ADDRESS_LIMIT))
+
+            start = time.monotonic()
+            child = subprocess.Popen([cli, "--pdf-text", path], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.PIPE, preexec_fn=limit,
+                                     env=dict(os.environ, FERRETTA_HOME=folder))
+            _, status, usage = os.wait4(child.pid, 0)
+            seconds = time.monotonic() - start
+            peak_mb = usage.ru_maxrss / 1024
+            code = os.waitstatus_to_exitcode(status)
+            print(f"{name}: {os.path.getsize(path)} bytes, exit {code}, {seconds:.1f} s, "
+                  f"peak {peak_mb:.0f} MB")
+            if code not in (0, 1):
+                failures.append(f"{name}: exit status {code} {child.stderr.read()[:300]!r}")
+            if seconds > TIME_LIMIT_S:
+                failures.append(f"{name}: {seconds:.0f} s")
+            if not sanitized and peak_mb > PEAK_LIMIT_MB:
+                failures.append(f"{name}: peak memory {peak_mb:.0f} MB")
+            child.stderr.close()
+            os.remove(path)
+    for failure in failures:
+        print("FAILED " + failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
