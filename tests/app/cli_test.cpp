@@ -187,13 +187,14 @@ TEST_F(CliTest, UnreadableSettingsFolderAndFiles) {
 // What the PDF engine reads, page by page with a form feed after each, as pdftotext prints it.
 TEST_F(CliTest, PdfTextPrintsEveryPage) {
     const std::string pdf = quote(FERRETTA_TEST_DATA "/pdf/corpus/gs_en_aes128.pdf");
-    CliRun r = run("--pdf-text " + pdf);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\f'), 3);
-    EXPECT_EQ(r.out.back(), '\f');
-    EXPECT_NE(r.out.find("lighthouse"), std::string::npos) << r.out;
-    EXPECT_EQ(run("--pdf-text " + quote(path("none.pdf"))).status, 2);
-    EXPECT_EQ(run("--pdf-text " + pdf + " extra").status, 2);
+    const auto r = run("--pdf-text " + pdf);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 0) << r->err;
+    EXPECT_EQ(std::count(r->out.begin(), r->out.end(), '\f'), 3);
+    EXPECT_EQ(r->out.back(), '\f');
+    EXPECT_NE(r->out.find("lighthouse"), std::string::npos) << r->out;
+    EXPECT_EQ(run("--pdf-text {D}/none.pdf")->status, 2);
+    EXPECT_EQ(run("--pdf-text " + pdf + " extra")->status, 2);
 }
 
 TEST(CliOptions, Parse) {
