@@ -1,6 +1,7 @@
 #include "platform/cp932.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -95,29 +96,36 @@ bool cp932CodeHasDuplicates(std::uint16_t code) {
 }
 
 bool normalizeCp932Duplicates(std::string_view text, std::string& out) {
+    static const auto isDuplicateLead = [] {
+        std::array<bool, 256> table{};
+        for (const unsigned char lead : kDuplicateLeads)
+            table[lead] = true;
+        return table;
+    }();
     // Most texts hold none of the few lead bytes in question: find that out without walking
     // the characters.
-    const auto isDuplicateLead = [](char c) {
-        return std::find(std::begin(kDuplicateLeads), std::end(kDuplicateLeads),
-                         static_cast<unsigned char>(c)) != std::end(kDuplicateLeads);
-    };
-    if (std::none_of(text.begin(), text.end(), isDuplicateLead))
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t first = 0;
+    while (first < n && !isDuplicateLead[bytes[first]])
+        ++first;
+    if (first == n)
         return false;
     bool changed = false;
-    const std::size_t n = text.size();
     for (std::size_t i = 0; i < n; ++i) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        if (kLeadRow[b] < 0 || i + 1 == n || !isTrailByte(static_cast<unsigned char>(text[i + 1])))
+        const unsigned char b = bytes[i];
+        if (kLeadRow[b] < 0 || i + 1 == n || !isTrailByte(bytes[i + 1]))
             continue;
-        const auto code =
-            static_cast<std::uint16_t>(b << 8 | static_cast<unsigned char>(text[i + 1]));
-        const std::uint16_t written = isDuplicateLead(text[i]) ? cp932WrittenCode(code) : code;
-        if (written != code) {
-            if (!changed)
-                out.assign(text);
-            changed = true;
-            out[i] = static_cast<char>(written >> 8);
-            out[i + 1] = static_cast<char>(written & 0xFF);
+        if (isDuplicateLead[b]) {
+            const auto code = static_cast<std::uint16_t>(b << 8 | bytes[i + 1]);
+            const std::uint16_t written = cp932WrittenCode(code);
+            if (written != code) {
+                if (!changed)
+                    out.assign(text);
+                changed = true;
+                out[i] = static_cast<char>(written >> 8);
+                out[i + 1] = static_cast<char>(written & 0xFF);
+            }
         }
         ++i;
     }

@@ -326,15 +326,19 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
     std::size_t tailChars = 0;
     std::size_t charsBefore = 0;  // folded characters before the current window
     std::size_t at = 0;
-    std::string chunk;
+    std::string& chunk = m_foldChunk;
     while (at < rawLine.size()) {
-        std::size_t end = at;
+        std::size_t end = rawLine.size() - at <= m_foldWindow ? rawLine.size() : at;
         while (end < rawLine.size() && end - at < m_foldWindow)
             end += cp932CharLength(rawLine, end);
         foldCp932(rawLine.substr(at, end - at), chunk, end == rawLine.size());
         at = end;
-        m_window = tail;
-        m_window += chunk;
+        if (tail.empty()) {
+            m_window.swap(chunk);
+        } else {
+            m_window = tail;
+            m_window += chunk;
+        }
 
         // Character boundaries of the window, from its start (the tail starts on one).
         const std::size_t windowStart = charsBefore - tailChars;
@@ -368,7 +372,7 @@ std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
             }
             resolved = resolved && found[wi].has_value();
         }
-        if (resolved || (!m_matcher.isAndCondition() && found[0]))
+        if (resolved || (!m_matcher.isAndCondition() && found[0]) || at >= rawLine.size())
             break;
 
         // Keep the last whole characters holding at least longest - 1 bytes (all of a window
@@ -525,34 +529,70 @@ void TextSearcher::scanCp932BlockFolded(std::string_view block, const std::strin
     }
 }
 
+void TextSearcher::matchLine(std::string_view line, const std::string& path,
+                             std::int64_t lineNumber, bool cp932) {
+    if (line.empty())
+        return;
+    if (!cp932) {
+        if (std::int32_t column = m_matcher.smartFind(line))
+            report(path, lineNumber, std::string(line), column);
+        return;
+    }
+    std::int32_t column = 0;
+    if (m_matcher.regular()) {
+        decodeCp932(line, m_decoded);
+        column = m_matcher.regFind(m_decoded);
+    } else {
+        column = matchCp932Line(line);
+    }
+    if (column)
+        report(path, lineNumber, platform::cp932ToUtf8(line), column);
+}
+
 void TextSearcher::scanLines(std::string_view block, const std::string& path,
                              std::int64_t firstLine, bool cp932) {
-    // Regular expressions, UTF-8 text and very long lines: one line at a time.
+    // Every line, one at a time: when the query gives no required literal, and for very long
+    // lines.
     std::size_t start = 0;
     std::int64_t lineNumber = firstLine;
     while (start < block.size()) {
         std::size_t end = lineEndFrom(block, start);
-        ++lineNumber;
-        std::string_view line = block.substr(start, end - start);
-        if (!line.empty()) {
-            if (cp932) {
-                std::int32_t column = 0;
-                if (m_matcher.regular()) {
-                    decodeCp932(line, m_decoded);
-                    column = m_matcher.regFind(m_decoded);
-                } else {
-                    column = matchCp932Line(line);
-                }
-                if (column)
-                    report(path, lineNumber, platform::cp932ToUtf8(line), column);
-            } else if (std::int32_t column = m_matcher.smartFind(line)) {
-                report(path, lineNumber, std::string(line), column);
-            }
-        }
+        matchLine(block.substr(start, end - start), path, ++lineNumber, cp932);
         if (end < block.size() && block[end] == '\r' && end + 1 < block.size() &&
             block[end + 1] == '\n')
             ++end;
         start = end + 1;
+    }
+}
+
+const LineFilter& TextSearcher::filter(bool cp932) {
+    std::optional<LineFilter>& filter = cp932 ? m_cp932Filter : m_utf8Filter;
+    if (!filter)
+        filter.emplace(m_matcher, cp932 ? TextForm::Cp932 : TextForm::Utf8);
+    return *filter;
+}
+
+void TextSearcher::scanCandidates(std::string_view block, const std::string& path,
+                                  std::int64_t firstLine, bool cp932) {
+    // Only the lines holding the query's required literal (or one of its triggers) can match:
+    // find those with a byte search over the whole block and match the lines around the finds.
+    LineFilter::Scan scan(filter(cp932), block);
+    std::size_t from = 0;
+    std::size_t counted = 0;
+    std::int64_t lineNumber = firstLine;  // lines ended before `counted`
+    while (from < block.size()) {
+        const std::size_t at = scan.next(from);
+        if (at == std::string_view::npos)
+            break;
+        std::size_t begin = at;
+        while (begin > 0 && block[begin - 1] != '\n' && block[begin - 1] != '\r')
+            --begin;
+        const std::size_t end = lineEndFrom(block, at);
+        lineNumber +=
+            static_cast<std::int64_t>(countLineEnds(block.substr(counted, begin - counted)));
+        counted = begin;
+        matchLine(block.substr(begin, end - begin), path, lineNumber + 1, cp932);
+        from = end + 1;
     }
 }
 
@@ -600,7 +640,9 @@ bool TextSearcher::findText(const std::string& path) {
                     block.substr(at, platform::kEncodingSampleBytes));
         }
         const bool cp932 = !encoding || *encoding == platform::TextEncoding::Cp932;
-        if (!cp932 || m_matcher.regular() || block.size() > kHugeBlock) {
+        if (filter(cp932).active()) {
+            scanCandidates(block, path, firstLine, cp932);
+        } else if (!cp932 || m_matcher.regular() || block.size() > kHugeBlock) {
             scanLines(block, path, firstLine, cp932);
         } else if (m_matcher.strict()) {
             scanCp932BlockStrict(block, path, firstLine);

@@ -1,11 +1,13 @@
 #pragma once
 // Searching one text file line by line.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/host.h"
+#include "search/line_filter.h"
 #include "search/query.h"
 #include "search/search_context.h"
 #include "search/search_flags.h"
@@ -38,6 +40,11 @@ class TextSearcher {
                               std::int64_t firstLine);
     void scanLines(std::string_view block, const std::string& path, std::int64_t firstLine,
                    bool cp932);
+    void scanCandidates(std::string_view block, const std::string& path, std::int64_t firstLine,
+                        bool cp932);
+    void matchLine(std::string_view line, const std::string& path, std::int64_t lineNumber,
+                   bool cp932);
+    const LineFilter& filter(bool cp932);
     std::int32_t matchCp932Line(std::string_view line);
     std::string_view exactNeedle(const Word& word) const;
     std::string_view exactHaystack(std::string_view block);
@@ -54,9 +61,12 @@ class TextSearcher {
     std::size_t m_foldWindow;
     std::string m_folded;                     // the folded form of the current block
     std::string m_window;                     // a folded window of one line
+    std::string m_foldChunk;                  // the newly folded part of the window
     std::vector<std::size_t> m_tailStarts;    // character starts in the window
     std::u16string m_decoded;                 // the current line, decoded (regular expressions)
     std::string m_normalized;                 // the block with duplicate codes rewritten
+    std::optional<LineFilter> m_cp932Filter;  // made on first use
+    std::optional<LineFilter> m_utf8Filter;
     std::vector<std::size_t> m_rawStarts;     // line starts in the block
     std::vector<std::size_t> m_foldedStarts;  // the same lines' starts in the folded block
     std::vector<std::size_t> m_candidates;    // lines of the block that may match

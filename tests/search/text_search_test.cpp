@@ -64,7 +64,7 @@ std::vector<Row> search(const Matcher& matcher, const std::string& path, test::R
 }
 
 // The plain line-by-line reading the fast scanner must agree with.
-std::vector<Row> reference(const Matcher& matcher, const std::string& bytes) {
+std::vector<Row> reference(const Matcher& matcher, const std::string& bytes, bool cp932) {
     std::vector<Row> rows;
     std::size_t start = 0;
     std::int64_t line = 0;
@@ -75,8 +75,9 @@ std::vector<Row> reference(const Matcher& matcher, const std::string& bytes) {
         ++line;
         std::string text = bytes.substr(start, end - start);
         if (!text.empty()) {
-            if (std::int32_t column = matcher.smartFindCp932(text)) {
-                rows.push_back({platform::cp932ToUtf8(text),
+            if (std::int32_t column =
+                    cp932 ? matcher.smartFindCp932(text) : matcher.smartFind(text)) {
+                rows.push_back({cp932 ? platform::cp932ToUtf8(text) : text,
                                 std::to_string(line) + "," + std::to_string(column)});
             }
         }
@@ -222,77 +223,87 @@ TEST(FindText, HitFarIntoALongLineKeepsItsPosition) {
 // Runs the searcher (folding in windows of a few bytes for odd rounds, which puts many seams
 // inside words) and compares its rows with the line-by-line reading.
 void checkAgainstReference(const Matcher& matcher, const std::string& path,
-                           const std::string& bytes, int round, const std::string& query) {
+                           const std::string& bytes, bool cp932, int round,
+                           const std::string& query) {
     test::RecordingHost host;
     const std::size_t window = round % 2 == 0 ? std::size_t{1} << 20 : 1 + round % 5;
     auto rows = search(matcher, path, host, nullptr, window);
-    auto expected = reference(matcher, bytes);
+    auto expected = reference(matcher, bytes, cp932);
     std::size_t same = 0;
     while (same < rows.size() && same < expected.size() && rows[same] == expected[same])
         ++same;
     ASSERT_EQ(same < rows.size() ? rows[same] : Row{},
               same < expected.size() ? expected[same] : Row{})
-        << "round " << round << " query " << query << " strict " << matcher.strict() << " regex "
-        << matcher.regular() << " window " << window;
+        << "round " << round << (cp932 ? " CP932" : " UTF-8") << " query " << query << " strict "
+        << matcher.strict() << " regex " << matcher.regular() << " window " << window;
     ASSERT_EQ(rows.size(), expected.size());
 }
 
-// Random CP932 text from pieces that exercise folding, double-byte boundaries and every kind
-// of line end; the block scanner must report exactly what a line-by-line reading reports.
+// Random text from pieces that exercise folding, double-byte boundaries, duplicate codes,
+// best-fit forms and every kind of line end, as CP932 and as UTF-8: the block scanner, with
+// its required literals, must report exactly what a line-by-line reading reports.
 TEST(FindText, BlockScannerAgreesWithLineByLineReading) {
     const std::vector<std::string> pieces = {
-        "a",  "b",  "A",  "B",  "ab", "AB", "ｱ",  "ｶﾞ",   "ガ",   "カ", "ア",
-        "パ", "ﾊﾟ", "ａ", "Ａ", "ｂ", "検", "索", "検索", "ひら", "　", " ",
-        "?",  "・", "ー", "ｰ",  "α",  "Α",  "ⅰ",  "Ⅰ",    "ｘ",   "x",
-    };
-    std::vector<std::string> raw;
-    for (const auto& p : pieces)
-        raw.push_back(platform::utf8ToCp932(p));
-    // Bytes that are not whole characters: a lone lead byte, Windows' extra single bytes.
-    raw.push_back("\x81");
-    raw.push_back("\x80");
-    raw.push_back("\xA0");
-    raw.push_back("\xFD");
-    // Characters under duplicate codes: 髙 (NEC-selected IBM, IBM), ∵ (NEC row 13, IBM, JIS).
-    for (const char* code : {"\xEE\xE0", "\xFB\xFC", "\x87\x9A", "\xFA\x5B", "\x81\xE6"})
-        raw.push_back(code);
+        "a",  "b",  "A",  "B",  "ab", "AB",   "ｱ",        "ｶﾞ",    "ガ",   "カ", "ア",
+        "パ", "ﾊﾟ", "ａ", "Ａ", "ｂ", "検",   "索",       "検索",  "ひら", "　", " ",
+        "?",  "・", "ー", "ｰ",  "α",  "Α",    "ⅰ",        "Ⅰ",     "ｘ",   "x",  "é",
+        "〜", "～", "😀",  "ｆ", "Ｆ", "ferr", "ＦＥＲＲ", "\u212A"};
+    // Bytes a CP932 file may hold besides: a lone lead byte, Windows' extra single bytes, and
+    // duplicate codes of 髙 (NEC-selected IBM, IBM) and ∵ (NEC row 13, IBM, JIS).
+    const std::vector<std::string> cp932Only = {
+        "\x81", "\x80", "\xA0", "\xFD", "\xEE\xE0", "\xFB\xFC", "\x87\x9A", "\xFA\x5B", "\x81\xE6"};
     const std::vector<std::string> ends = {"\r\n", "\n", "\r", "\r\n\r\n", "\n\n"};
-    const std::vector<std::string> queries = {"a",        "AB", "ｶﾞ", "ガa", "検索", "&& a 検",
-                                              "b ア",     "ⅰ",  "α",  "x?",  "ｰ",    "A",
-                                              "&& ｂ ａ", "・", "髙", "∵a",  "a髙"};
-    const std::vector<std::string> patterns = {"a.b", "[ｱ-ﾝ]ﾞ", "・",    "\\?",
-                                               "^ア", "ｘ$",    "検.*索"};
+    const std::vector<std::string> queries = {
+        "a",    "AB",       "ｶﾞ", "ガa",      "検索", "&& a 検",    "b ア",     "ⅰ",
+        "α",    "x?",       "ｰ",  "&& ｂ ａ", "・",   "髙",         "∵a",       "a髙",
+        "ferr", "ＦＥＲＲ", "é",  "〜",       "a😀",   "&& ferr 検", "検索 ferr"};
+    const std::vector<std::string> patterns = {"a.b", "[ｱ-ﾝ]ﾞ", "・",   "\\?", "^ア",
+                                               "ｘ$", "検.*索", "fe+r", "k",   "\\u212A"};
     std::mt19937 random(12345);
     TempDir dir;
-    for (int round = 0; round < 80; ++round) {
-        std::string bytes;
+    for (int round = 0; round < 24; ++round) {
         // Two files cross the reader's 1 MiB block boundary; the rest are small.
         const bool big = round < 2;
         const std::size_t target = big ? (1u << 20) + 3000 : 3000;
-        while (bytes.size() < target) {
-            int length = static_cast<int>(random() % 12);
-            for (int i = 0; i < length; ++i)
-                bytes += raw[random() % raw.size()];
-            bytes += ends[random() % ends.size()];
+        std::string cp932;
+        std::string utf8;
+        while (cp932.size() < target) {
+            for (int i = static_cast<int>(random() % 12); i > 0; --i) {
+                const std::size_t k = random() % (pieces.size() + cp932Only.size());
+                if (k < pieces.size()) {
+                    cp932 += platform::utf8ToCp932(pieces[k]);
+                    utf8 += pieces[k];
+                } else {
+                    cp932 += cp932Only[k - pieces.size()];
+                }
+            }
+            const std::string& end = ends[random() % ends.size()];
+            cp932 += end;
+            utf8 += end;
         }
         if (round % 3 == 0)
-            bytes += raw[random() % raw.size()];  // a last line without its end
-        std::string path = dir.write("r" + std::to_string(round) + ".txt", bytes);
-        for (const std::string& query : queries) {
-            if (big && query != "ガa" && query != "&& a 検")
+            cp932 += "\xE0";  // a last line without its end, ending in a lone lead byte
+        for (const bool isCp932 : {true, false}) {
+            if (big && !isCp932)
                 continue;
-            for (bool strict : {false, true}) {
-                Matcher matcher(false, strict);
-                matcher.targetStrsSplit(query);
-                checkAgainstReference(matcher, path, bytes, round, query);
+            const std::string& bytes = isCp932 ? cp932 : utf8;
+            const std::string path = dir.write("r" + std::to_string(round) + ".txt", bytes);
+            for (const std::string& query : queries) {
+                if (big && query != "ガa" && query != "&& a 検" && query != "ferr")
+                    continue;
+                for (bool strict : {false, true}) {
+                    Matcher matcher(false, strict);
+                    matcher.targetStrsSplit(query);
+                    checkAgainstReference(matcher, path, bytes, isCp932, round, query);
+                }
             }
-        }
-        for (const std::string& pattern : patterns) {
-            if (big)
-                continue;
-            Matcher matcher(true, false);
-            matcher.targetStrsSplit(pattern);
-            checkAgainstReference(matcher, path, bytes, round, pattern);
+            for (const std::string& pattern : patterns) {
+                if (big)
+                    continue;
+                Matcher matcher(true, false);
+                matcher.targetStrsSplit(pattern);
+                checkAgainstReference(matcher, path, bytes, isCp932, round, pattern);
+            }
         }
     }
 }

@@ -1,0 +1,84 @@
+#pragma once
+// Finding the lines of a block of text that may match the query without matching every line:
+// a byte search for what every matching line must hold (a "required literal"), then the
+// matcher on those lines alone.
+//
+// For a word the literal is the longest part that folding and the CP932 conversion leave as
+// it is (kanji and hiragana; ASCII letters in either case), together with the few other
+// characters that would fold or convert to it ("triggers": the full-width letters of an ASCII
+// word, a duplicate code of an ideograph, the best-fit sources of a letter). A line holding a
+// trigger is looked at whatever else it holds. A regular expression gives the longest run of
+// plain characters it must match.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "search/query.h"
+
+namespace ferretta::search {
+
+// The encoding of the bytes the filter looks at.
+enum class TextForm { Cp932, Utf8 };
+
+class LineFilter {
+  public:
+    // Read-only once made: several threads may scan with one.
+    LineFilter(const Matcher& matcher, TextForm form);
+
+    // False when the query gives nothing that every matching line holds (a one-letter word, a
+    // katakana word whose width may vary letter by letter, a pattern of classes only): then
+    // every line is to be matched.
+    bool active() const { return m_active; }
+
+    // What the filter looks for, for tests and the debug log ("abc", ci:"ERR", trigger count).
+    std::string describe() const;
+
+    // One pass over one block.
+    class Scan {
+      public:
+        Scan(const LineFilter& filter, std::string_view block);
+        // The offset, at or after `from`, of a byte of the next line that may match; npos
+        // when no line from `from` on can.
+        std::size_t next(std::size_t from);
+
+      private:
+        const LineFilter& m_filter;
+        std::string_view m_block;
+        std::vector<std::size_t> m_nextAt;  // per finder: its next find, npos: none left
+        std::vector<bool> m_fresh;
+    };
+
+  private:
+    struct Needle {
+        std::string bytes;
+        bool caseless;  // ASCII letters in either case
+        std::size_t anchor1;
+        std::size_t anchor2;
+    };
+    // The characters starting with `first`, whose second byte lies in [low, high], and whose
+    // key (the CP932 code, or the code point) is in `keys`.
+    struct Trigger {
+        unsigned char first;
+        unsigned char low;
+        unsigned char high;
+        std::vector<bool> keys;
+    };
+
+    std::size_t find(std::size_t finder, std::string_view block, std::size_t from) const;
+    std::size_t findNeedle(const Needle& needle, std::string_view block, std::size_t from) const;
+    std::size_t findTrigger(const Trigger& trigger, std::string_view block, std::size_t from) const;
+
+    TextForm m_form;
+    bool m_active = false;
+    std::vector<Needle> m_needles;
+    std::vector<Trigger> m_triggers;
+};
+
+// The runs of plain characters (no class, no optional part) that every match of the pattern
+// (JScript syntax) holds, each in a row; ASCII letters stand for either case. Empty when there
+// is none or the pattern has alternatives at its top level.
+std::vector<std::u32string> requiredPatternRuns(std::u16string_view pattern);
+
+}  // namespace ferretta::search
