@@ -565,15 +565,39 @@ struct JitStackDeleter {
     void operator()(pcre2_jit_stack* stack) const { pcre2_jit_stack_free(stack); }
 };
 
+// What one match call writes to, made once per thread: several threads may match with one
+// compiled pattern at the same time. Only the start of the match is read, so one pair of
+// offsets serves every pattern.
+struct MatchScratch {
+    std::unique_ptr<pcre2_match_data, MatchDataDeleter> matchData{
+        pcre2_match_data_create(1, nullptr)};
+    std::unique_ptr<pcre2_match_context, MatchContextDeleter> matchContext{
+        pcre2_match_context_create(nullptr)};
+    std::unique_ptr<pcre2_jit_stack, JitStackDeleter> jitStack{
+        pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr)};
+    // Text with lone surrogates replaced, reused between calls.
+    std::u16string cleanText;
+
+    MatchScratch() {
+        if (!matchContext)
+            return;
+        pcre2_set_match_limit(matchContext.get(), kMatchLimit);
+        pcre2_set_depth_limit(matchContext.get(), kDepthLimit);
+        pcre2_set_heap_limit(matchContext.get(), kHeapLimitKib);
+        if (jitStack)
+            pcre2_jit_stack_assign(matchContext.get(), nullptr, jitStack.get());
+    }
+};
+
+MatchScratch& matchScratch() {
+    thread_local MatchScratch scratch;
+    return scratch;
+}
+
 }  // namespace
 
 struct Regex::Impl {
     std::unique_ptr<pcre2_code, CodeDeleter> code;
-    std::unique_ptr<pcre2_match_data, MatchDataDeleter> matchData;
-    std::unique_ptr<pcre2_match_context, MatchContextDeleter> matchContext;
-    std::unique_ptr<pcre2_jit_stack, JitStackDeleter> jitStack;
-    // Text with lone surrogates replaced, reused between calls.
-    std::u16string cleanText;
 };
 
 Regex::Regex(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
@@ -628,21 +652,7 @@ std::optional<Regex> Regex::compile(std::string_view pattern, std::string* error
     auto impl = std::make_unique<Impl>();
     // JIT makes a search over many files much faster; without it (unsupported platform) the
     // interpreter gives the same answers.
-    if (pcre2_jit_compile(code.get(), PCRE2_JIT_COMPLETE) == 0) {
-        impl->jitStack.reset(pcre2_jit_stack_create(kJitStackStart, kJitStackMax, nullptr));
-    }
-    impl->matchData.reset(pcre2_match_data_create_from_pattern(code.get(), nullptr));
-    impl->matchContext.reset(pcre2_match_context_create(nullptr));
-    if (!impl->matchData || !impl->matchContext) {
-        setError("out of memory");
-        return std::nullopt;
-    }
-    pcre2_set_match_limit(impl->matchContext.get(), kMatchLimit);
-    pcre2_set_depth_limit(impl->matchContext.get(), kDepthLimit);
-    pcre2_set_heap_limit(impl->matchContext.get(), kHeapLimitKib);
-    if (impl->jitStack) {
-        pcre2_jit_stack_assign(impl->matchContext.get(), nullptr, impl->jitStack.get());
-    }
+    pcre2_jit_compile(code.get(), PCRE2_JIT_COMPLETE);
     impl->code = std::move(code);
     return Regex(std::move(impl));
 }
@@ -658,7 +668,7 @@ std::optional<std::size_t> Regex::firstIndex(std::u16string_view text) const {
         if (paired) {
             ++k;
         } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
-            std::u16string& clean = m_impl->cleanText;
+            std::u16string& clean = matchScratch().cleanText;
             clean.assign(text);
             for (std::size_t j = k; j < clean.size(); ++j) {
                 if (isHighSurrogate(clean[j]) && j + 1 < clean.size() &&
@@ -675,13 +685,16 @@ std::optional<std::size_t> Regex::firstIndex(std::u16string_view text) const {
 
     static constexpr char16_t kEmpty[] = u"";
     const auto* data = reinterpret_cast<PCRE2_SPTR>(subject.empty() ? kEmpty : subject.data());
+    MatchScratch& scratch = matchScratch();
+    if (!scratch.matchData || !scratch.matchContext)
+        return std::nullopt;  // out of memory: no match
     const int rc = pcre2_match(m_impl->code.get(), data, subject.size(), 0, PCRE2_NO_UTF_CHECK,
-                               m_impl->matchData.get(), m_impl->matchContext.get());
+                               scratch.matchData.get(), scratch.matchContext.get());
     // Anything but a match (no match, a limit reached, out of memory) is "not found": the
     // search goes on with the next line.
     if (rc < 0)
         return std::nullopt;
-    return pcre2_get_ovector_pointer(m_impl->matchData.get())[0];
+    return pcre2_get_ovector_pointer(scratch.matchData.get())[0];
 }
 
 }  // namespace ferretta::platform

@@ -18,7 +18,8 @@ class Regex {
     ~Regex();
 
     // The 0-based index, in UTF-16 code units, of the start of the first match in the text;
-    // nullopt when there is no match or the engine gives up (match limit reached).
+    // nullopt when there is no match or the engine gives up (match limit reached). Several
+    // threads may match with one pattern at once.
     std::optional<std::size_t> firstIndex(std::u16string_view text) const;
 
   private:

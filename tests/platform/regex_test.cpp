@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ferretta::platform {
@@ -144,6 +146,26 @@ TEST(RegexTest, IndexCountsUtf16Units) {
          u"a",
          3},
     });
+}
+
+// Search workers share one compiled pattern; each match must see only its own text.
+TEST(RegexTest, ThreadsMatchWithOnePattern) {
+    const auto regex = Regex::compile("(b+)c");
+    ASSERT_TRUE(regex);
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            const std::u16string text = std::u16string(static_cast<std::size_t>(t), u'a') + u"bbc";
+            for (int i = 0; i < 200000; ++i) {
+                if (regex->firstIndex(text) != static_cast<std::size_t>(t))
+                    ++wrong;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST(RegexTest, InvalidPatternsGiveAnError) {
