@@ -11,7 +11,7 @@ namespace ferretta::platform {
 enum class TextEncoding { Cp932, Utf8, Utf8Bom, Utf16Le, Utf16Be };
 
 // How many bytes from a file's first non-ASCII byte on decide between UTF-8 and CP932.
-inline constexpr std::size_t kEncodingSampleBytes = 64 * 1024;
+inline constexpr std::size_t kEncodingSampleBytes = 4 * 1024;
 
 // The encoding a UTF-8 or UTF-16 byte-order mark at the start of the bytes names, if any.
 std::optional<TextEncoding> encodingFromByteOrderMark(std::string_view head);

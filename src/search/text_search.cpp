@@ -572,8 +572,8 @@ const LineFilter& TextSearcher::filter(bool cp932) {
     return *filter;
 }
 
-void TextSearcher::scanCandidates(std::string_view block, const std::string& path,
-                                  std::int64_t firstLine, bool cp932) {
+std::int64_t TextSearcher::scanCandidates(std::string_view block, const std::string& path,
+                                          std::int64_t firstLine, bool cp932) {
     // Only the lines holding the query's required literal (or one of its triggers) can match:
     // find those with a byte search over the whole block and match the lines around the finds.
     LineFilter::Scan scan(filter(cp932), block);
@@ -594,6 +594,7 @@ void TextSearcher::scanCandidates(std::string_view block, const std::string& pat
         matchLine(block.substr(begin, end - begin), path, lineNumber + 1, cp932);
         from = end + 1;
     }
+    return lineNumber + static_cast<std::int64_t>(countLineEnds(block.substr(counted)));
 }
 
 bool TextSearcher::searchLineByLine(const std::string& path) {
@@ -641,8 +642,12 @@ bool TextSearcher::findText(const std::string& path) {
         }
         const bool cp932 = !encoding || *encoding == platform::TextEncoding::Cp932;
         if (filter(cp932).active()) {
-            scanCandidates(block, path, firstLine, cp932);
-        } else if (!cp932 || m_matcher.regular() || block.size() > kHugeBlock) {
+            firstLine = scanCandidates(block, path, firstLine, cp932);
+            if (!reader.atEnd() && stopRequested())
+                return false;
+            continue;
+        }
+        if (!cp932 || m_matcher.regular() || block.size() > kHugeBlock) {
             scanLines(block, path, firstLine, cp932);
         } else if (m_matcher.strict()) {
             scanCp932BlockStrict(block, path, firstLine);

@@ -40,8 +40,9 @@ class TextSearcher {
                               std::int64_t firstLine);
     void scanLines(std::string_view block, const std::string& path, std::int64_t firstLine,
                    bool cp932);
-    void scanCandidates(std::string_view block, const std::string& path, std::int64_t firstLine,
-                        bool cp932);
+    // Answers the number of the block's last line end (firstLine plus the block's line ends).
+    std::int64_t scanCandidates(std::string_view block, const std::string& path,
+                                std::int64_t firstLine, bool cp932);
     void matchLine(std::string_view line, const std::string& path, std::int64_t lineNumber,
                    bool cp932);
     const LineFilter& filter(bool cp932);
