@@ -225,6 +225,48 @@ std::size_t firstNonAscii(std::string_view bytes) {
     return std::string_view::npos;
 }
 
+int openRegularFile(const std::filesystem::path& path, std::uint64_t* size) {
+    // O_NONBLOCK: opening a FIFO put in a file's place must not wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        const int error = errno;
+        throw Error(Error::Kind::FileOpen,
+                    "cannot open " + path.string() + ": " + errorText(error));
+    }
+    struct stat st {};
+    const bool statOk = ::fstat(fd, &st) == 0;
+    const int statError = errno;
+    if (!statOk || !S_ISREG(st.st_mode)) {
+        // A FIFO, a device or a folder could block a read, feed an endless line or fail.
+        ::close(fd);
+        throw Error(Error::Kind::FileOpen,
+                    "cannot open " + path.string() + ": " +
+                        (statOk ? "not a regular file" : errorText(statError)));
+    }
+    if (size != nullptr)
+        *size = static_cast<std::uint64_t>(st.st_size);
+    return fd;
+}
+
+std::size_t readSome(int fd, char* buffer, std::size_t size, const std::filesystem::path& path,
+                     const std::function<bool()>& stopRequested) {
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, size);
+        if (got >= 0)
+            return static_cast<std::size_t>(got);
+        const int error = errno;
+        if (error == EINTR) {
+            if (stopRequested && stopRequested())
+                return 0;
+            continue;
+        }
+        if (error == EAGAIN || error == EWOULDBLOCK)
+            return 0;  // nothing now (a kernel message file): never wait for more
+        throw Error(Error::Kind::FileRead,
+                    "cannot read " + path.string() + ": " + errorText(error));
+    }
+}
+
 std::size_t byteOrderMarkLength(TextEncoding encoding) {
     switch (encoding) {
         case TextEncoding::Utf8Bom:
@@ -239,25 +281,9 @@ std::size_t byteOrderMarkLength(TextEncoding encoding) {
     return 0;
 }
 
-LineReader::LineReader(const std::filesystem::path& path) : m_path(path) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; regular files ignore it.
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (m_fd < 0) {
-        const int error = errno;
-        throw Error(Error::Kind::FileOpen,
-                    "cannot open " + path.string() + ": " + errorText(error));
-    }
-    struct stat st {};
-    const bool statOk = ::fstat(m_fd, &st) == 0;
-    const int statError = errno;
-    if (!statOk || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
-        // A device or FIFO could feed an endless line or block forever.
-        ::close(m_fd);
-        m_fd = -1;
-        throw Error(Error::Kind::FileOpen,
-                    "cannot open " + path.string() + ": " +
-                        (statOk ? "not a regular file" : errorText(statError)));
-    }
+LineReader::LineReader(const std::filesystem::path& path, std::function<bool()> stopRequested)
+    : m_path(path), m_stopRequested(std::move(stopRequested)) {
+    m_fd = openRegularFile(path);
     try {
         m_buffer.reserve(kReadChunk);
         while (m_buffer.size() < 3 && fill()) {
@@ -291,23 +317,16 @@ bool LineReader::fill() {
     }
     const std::size_t old = m_buffer.size();
     m_buffer.resize(old + kReadChunk);
-    for (;;) {
-        const ssize_t got = ::read(m_fd, m_buffer.data() + old, kReadChunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            const int error = errno;
-            m_buffer.resize(old);
-            throw Error(Error::Kind::FileRead,
-                        "cannot read " + m_path.string() + ": " + errorText(error));
-        }
-        m_buffer.resize(old + static_cast<std::size_t>(got));
-        if (got == 0) {
-            m_eof = true;
-        }
-        return got > 0;
+    std::size_t got = 0;
+    try {
+        got = readSome(m_fd, m_buffer.data() + old, kReadChunk, m_path, m_stopRequested);
+    } catch (const Error&) {
+        m_buffer.resize(old);
+        throw;
     }
+    m_buffer.resize(old + got);
+    m_eof = got == 0;
+    return got > 0;
 }
 
 bool LineReader::atEndOfStream() {
@@ -321,12 +340,14 @@ bool LineReader::atEndOfStream() {
 
 namespace {
 
-// The bytes from `offset` on in the file up to the next line end (or the file's end), found
-// without keeping them: the size a line too long for the buffer is to be given at once.
-std::size_t measureRestOfLine(int fd, off_t offset, std::size_t unit, bool bigEndian) {
+// The bytes from `offset` on in the file up to the next line end (or the file's end, or
+// `limit`), found without keeping them: the size a line too long for the buffer is to be given
+// at once.
+std::size_t measureRestOfLine(int fd, off_t offset, std::size_t unit, bool bigEndian,
+                              std::size_t limit) {
     std::vector<char> scratch(kReadChunk);
     std::size_t total = 0;
-    for (;;) {
+    while (total < limit) {
         const ssize_t got = ::pread(fd, scratch.data(), scratch.size(), offset);
         if (got < 0 && errno == EINTR) {
             continue;
@@ -351,16 +372,18 @@ std::size_t measureRestOfLine(int fd, off_t offset, std::size_t unit, bool bigEn
         total += n;
         offset += static_cast<off_t>(n);
     }
+    return total;
 }
 
 }  // namespace
 
 namespace {
 
-// One line scan shared by readLine and readRawLine; the sink takes the line's bytes.
+// One line scan shared by readLine and readRawLine; the sink takes the line's bytes, at most
+// `maxBytes` of them. Answers whether the line was longer (the rest is passed over).
 template <typename Sink>
-void scanLine(int fd, std::string& buffer, std::size_t& pos, const bool& eof, TextEncoding encoding,
-              Sink& sink, auto&& fill) {
+bool scanLine(int fd, std::string& buffer, std::size_t& pos, const bool& eof, TextEncoding encoding,
+              Sink& sink, std::size_t maxBytes, auto&& fill) {
     const std::size_t unit = isUtf16(encoding) ? 2 : 1;
     const bool bigEndian = encoding == TextEncoding::Utf16Be;
     auto unitAt = [&](std::size_t i) -> unsigned {
@@ -370,6 +393,23 @@ void scanLine(int fd, std::string& buffer, std::size_t& pos, const bool& eof, Te
         }
         const unsigned b1 = static_cast<unsigned char>(buffer[i + 1]);
         return bigEndian ? (b0 << 8 | b1) : (b1 << 8 | b0);
+    };
+    std::size_t given = 0;
+    bool cut = false;
+    // Hands the bytes [from, to) of the buffer on, as far as the limit lets them.
+    auto give = [&](std::size_t from, std::size_t to, bool last) {
+        std::size_t n = cut ? 0 : to - from;
+        if (given + n > maxBytes) {
+            n = (maxBytes - given) / unit * unit;
+            cut = true;
+        }
+        given += n;
+        const std::string_view piece = std::string_view(buffer).substr(from, n);
+        if (last) {
+            sink.finish(piece);
+        } else if (n > 0) {
+            sink.add(piece);
+        }
     };
     std::size_t scan = pos;
     bool spilled = false;
@@ -386,30 +426,32 @@ void scanLine(int fd, std::string& buffer, std::size_t& pos, const bool& eof, Te
                         end += unit;
                     }
                 }
-                sink.finish(std::string_view(buffer).substr(pos, scan - pos));
+                give(pos, scan, true);
                 pos = end;
-                return;
+                return cut;
             }
             scan += unit;
         }
         if (eof) {
             // The last line has no terminator; a half code unit at the end belongs to it.
-            sink.finish(std::string_view(buffer).substr(pos));
+            give(pos, buffer.size(), true);
             pos = buffer.size();
-            return;
+            return cut;
         }
         if (scan - pos >= kMaxBuffered) {
             if (!spilled) {
                 // Code units start at even offsets; an odd end splits one, so start before it.
                 off_t fileOffset = ::lseek(fd, 0, SEEK_CUR);
                 fileOffset -= fileOffset > 0 ? fileOffset % static_cast<off_t>(unit) : 0;
-                const std::size_t buffered = buffer.size() - scan;
+                const std::size_t known = scan - pos + (buffer.size() - scan);
                 const std::size_t rest =
-                    fileOffset < 0 ? 0 : measureRestOfLine(fd, fileOffset, unit, bigEndian);
-                sink.reserve(scan - pos + buffered + rest);
+                    fileOffset < 0 || known >= maxBytes
+                        ? 0
+                        : measureRestOfLine(fd, fileOffset, unit, bigEndian, maxBytes - known);
+                sink.reserve(std::min(maxBytes, known + rest));
                 spilled = true;
             }
-            sink.add(std::string_view(buffer).substr(pos, scan - pos));
+            give(pos, scan, false);
             pos = scan;
         }
         const std::size_t consumed = pos;
@@ -441,7 +483,8 @@ std::string LineReader::readRawLine() {
         return line;
     }
     RawSink sink(line);
-    scanLine(m_fd, m_buffer, m_pos, m_eof, m_encoding, sink, [this] { return fill(); });
+    m_lineCut = scanLine(m_fd, m_buffer, m_pos, m_eof, m_encoding, sink, kMaxLineBytes,
+                         [this] { return fill(); });
     if (!m_decided)
         decideEncoding(line);
     return line;
@@ -463,7 +506,8 @@ std::string LineReader::readLine() {
         return line;
     }
     DecodingSink sink(line, m_encoding);
-    scanLine(m_fd, m_buffer, m_pos, m_eof, m_encoding, sink, [this] { return fill(); });
+    m_lineCut = scanLine(m_fd, m_buffer, m_pos, m_eof, m_encoding, sink, kMaxLineBytes,
+                         [this] { return fill(); });
     return line;
 }
 

@@ -2,6 +2,7 @@
 // Reading text files: which encoding a file is in, and a buffered line reader over it.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,24 @@ std::size_t firstNonAscii(std::string_view bytes);
 // The length of the byte-order mark that the encoding starts with (0, 2 or 3).
 std::size_t byteOrderMarkLength(TextEncoding encoding);
 
+// Opens a file for reading without ever waiting: with O_NONBLOCK (a FIFO put in a file's place
+// must not wait for a writer), and refusing anything but a regular file once it is open (a
+// FIFO, a device or a folder could block a read, feed an endless line or fail). Answers the
+// descriptor, which the caller closes, and stores the file's size in `size`. Throws
+// ferretta::Error (kind FileOpen) naming the file.
+int openRegularFile(const std::filesystem::path& path, std::uint64_t* size = nullptr);
+
+// Reads up to `size` bytes; answers 0 at the end of the file. A read interrupted by a signal
+// is tried again unless `stopRequested` (when given) answers true, which ends the reading
+// like the end of the file; so does a file that has nothing to give right now (EAGAIN, e.g. a
+// kernel message file). Throws ferretta::Error (kind FileRead) naming the file on an error.
+std::size_t readSome(int fd, char* buffer, std::size_t size, const std::filesystem::path& path,
+                     const std::function<bool()>& stopRequested);
+
+// The most of one line a reader keeps: the rest of a longer line is passed over (a file of
+// one endless line must not take the memory of all of it).
+inline constexpr std::size_t kMaxLineBytes = 16u << 20;
+
 // Reads a text file line by line. CR LF, LF and a lone CR each end a line; the terminator is
 // not part of the line; a last line without terminator is returned too. Lines come back as
 // UTF-8 whatever the file's encoding (invalid bytes are replaced, never fatal). Without a
@@ -40,9 +59,11 @@ std::size_t byteOrderMarkLength(TextEncoding encoding);
 // far into the file it is.
 class LineReader {
   public:
-    // Opens the file. Throws ferretta::Error (kind FileOpen) naming the file when it
-    // cannot be opened for reading; the text-file search lets that travel to its caller.
-    explicit LineReader(const std::filesystem::path& path);
+    // Opens the file (openRegularFile). Throws ferretta::Error (kind FileOpen) naming the file
+    // when it cannot be opened for reading; the text-file search lets that travel to its
+    // caller. `stopRequested`, when given, lets a stop end an interrupted read.
+    explicit LineReader(const std::filesystem::path& path,
+                        std::function<bool()> stopRequested = {});
     ~LineReader();
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -53,18 +74,24 @@ class LineReader {
     // True when no further line can be read.
     bool atEndOfStream();
 
-    // The next line as UTF-8. Throws ferretta::Error (kind FileRead) on a read error.
+    // The next line as UTF-8, at most kMaxLineBytes of the file's bytes of it. Throws
+    // ferretta::Error (kind FileRead) on a read error.
     std::string readLine();
 
     // The next line as raw bytes in the file's own encoding, without decoding (for CP932 files
     // this is the line's ANSI form). For UTF-16 files the bytes are UTF-16 code units.
     std::string readRawLine();
 
+    // Whether the line read last was longer than kMaxLineBytes and cut there.
+    bool lineWasCut() const { return m_lineCut; }
+
   private:
     bool fill();
     void decideEncoding(std::string_view rawLine);
     int m_fd = -1;
     std::filesystem::path m_path;
+    std::function<bool()> m_stopRequested;
+    bool m_lineCut = false;
     TextEncoding m_encoding = TextEncoding::Cp932;
     bool m_decided = false;
     std::string m_buffer;

@@ -1,17 +1,17 @@
 #include "search/text_search.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <emmintrin.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
 
+#include "app/debug_log.h"
 #include "app/file_types.h"
 #include "platform/cp932.h"
 #include "platform/error.h"
@@ -173,13 +173,11 @@ std::size_t countLineEnds(std::string_view bytes) {
 // growing a big one remaps pages instead of copying them, and only bytes read are ever touched.
 class TextSearcher::Reader {
   public:
-    explicit Reader(const std::string& path) : m_path(path) {
-        m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-        if (m_fd < 0)
-            throw Error(Error::Kind::FileOpen, path + ": " + std::strerror(errno));
-        struct stat info {};
-        if (::fstat(m_fd, &info) == 0 && S_ISREG(info.st_mode))
-            m_sizeHint = static_cast<std::size_t>(info.st_size);
+    Reader(const std::string& path, std::function<bool()> stopRequested)
+        : m_path(path), m_stopRequested(std::move(stopRequested)) {
+        std::uint64_t size = 0;
+        m_fd = platform::openRegularFile(path, &size);
+        m_sizeHint = static_cast<std::size_t>(size);
     }
     ~Reader() {
         if (m_fd >= 0)
@@ -198,14 +196,29 @@ class TextSearcher::Reader {
 
     void skip(std::size_t bytes) { m_begin += std::min(bytes, m_end - m_begin); }
 
-    // The next block of whole lines; false at the end of the file.
-    bool nextBlock(std::string_view& block) {
+    // The next block of whole lines; false at the end of the file. A line longer than
+    // platform::kMaxLineBytes comes as a block of its first kMaxLineBytes bytes alone, with
+    // `cut` set; the rest of it is passed over.
+    bool nextBlock(std::string_view& block, bool& cut) {
+        cut = false;
+        if (m_skipLine) {
+            skipRestOfLine();
+            m_skipLine = false;
+        }
         for (;;) {
             if (m_begin == m_end && m_eof)
                 return false;
-            std::size_t cut = lastLineEnd();
-            if (cut != 0 || m_eof) {
-                std::size_t length = cut != 0 ? cut : m_end - m_begin;
+            const std::size_t lineEnd = lastLineEnd();
+            if (lineEnd == 0 && m_end - m_begin > platform::kMaxLineBytes) {
+                block = std::string_view(m_buffer + m_begin, platform::kMaxLineBytes);
+                m_begin += platform::kMaxLineBytes;
+                m_scanFrom = 0;
+                m_skipLine = true;
+                cut = true;
+                return true;
+            }
+            if (lineEnd != 0 || m_eof) {
+                std::size_t length = lineEnd != 0 ? lineEnd : m_end - m_begin;
                 block = std::string_view(m_buffer + m_begin, length);
                 m_begin += length;
                 m_scanFrom = 0;
@@ -221,6 +234,36 @@ class TextSearcher::Reader {
     bool atEnd() const { return m_eof && m_begin == m_end; }
 
   private:
+    // Passes over the bytes up to and including the next line end, reading as it goes.
+    void skipRestOfLine() {
+        for (;;) {
+            const char* data = m_buffer + m_begin;
+            const std::size_t n = m_end - m_begin;
+            const void* lf = std::memchr(data, '\n', n);
+            const void* cr = std::memchr(data, '\r', n);
+            const char* end = static_cast<const char*>(lf);
+            if (cr && (!end || static_cast<const char*>(cr) < end))
+                end = static_cast<const char*>(cr);
+            if (!end) {
+                m_begin = m_end;
+                if (m_eof)
+                    return;
+                readMore();
+                continue;
+            }
+            if (*end == '\r' && end + 1 == m_buffer + m_end && !m_eof) {
+                m_begin = static_cast<std::size_t>(end - m_buffer);
+                readMore();  // whether a LF follows the CR
+                continue;
+            }
+            m_begin = static_cast<std::size_t>(end - m_buffer) + 1;
+            if (*end == '\r' && m_begin < m_end && m_buffer[m_begin] == '\n')
+                ++m_begin;
+            m_scanFrom = 0;
+            return;
+        }
+    }
+
     // The length of the data up to and including its last certain line end; 0 when none. A CR
     // as the very last byte is not certain while more may follow (it may be half of CR LF).
     std::size_t lastLineEnd() const {
@@ -252,19 +295,13 @@ class TextSearcher::Reader {
         }
         if (m_capacity - m_end < kReadSize / 4 || m_capacity == 0)
             grow();
-        for (;;) {
-            ssize_t got =
-                ::read(m_fd, m_buffer + m_end, std::min(m_capacity - m_end, kReadSize * 16));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0)
-                throw Error(Error::Kind::FileRead, m_path + ": " + std::strerror(errno));
-            if (got == 0)
-                m_eof = true;
-            m_end += static_cast<std::size_t>(got);
-            m_read += static_cast<std::size_t>(got);
-            return;
-        }
+        const std::size_t got =
+            platform::readSome(m_fd, m_buffer + m_end, std::min(m_capacity - m_end, kReadSize * 16),
+                               m_path, m_stopRequested);
+        if (got == 0)
+            m_eof = true;
+        m_end += got;
+        m_read += got;
     }
 
     void grow() {
@@ -273,6 +310,8 @@ class TextSearcher::Reader {
         if (m_sizeHint > m_read)
             wanted = std::min(wanted, std::max(m_end + (m_sizeHint - m_read) + 4096, m_end + 4096));
         wanted = std::max(wanted, m_end + 4096);
+        // A line is kept up to its cut: never more than that and a read.
+        wanted = std::min(wanted, std::max(platform::kMaxLineBytes + 2 * kReadSize, m_end + 4096));
         void* grown = std::realloc(m_buffer, wanted);
         if (!grown)
             throw std::bad_alloc();
@@ -290,6 +329,8 @@ class TextSearcher::Reader {
     std::size_t m_read = 0;
     std::size_t m_sizeHint = 0;
     bool m_eof = false;
+    bool m_skipLine = false;  // the rest of a cut line is still to be passed over
+    std::function<bool()> m_stopRequested;
 };
 
 void TextSearcher::report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8,
@@ -599,11 +640,15 @@ std::int64_t TextSearcher::scanCandidates(std::string_view block, const std::str
 
 bool TextSearcher::searchLineByLine(const std::string& path) {
     // UTF-16 files: the line reader decodes them; the stop check runs every 500 lines.
-    platform::LineReader reader(path);
+    platform::LineReader reader(path, [this] { return m_flags.isAbort; });
     std::int64_t lineNumber = 0;
     while (!reader.atEndOfStream()) {
         std::string line = reader.readLine();
         ++lineNumber;
+        if (reader.lineWasCut()) {
+            app::logWrite("findText", path + ": line " + std::to_string(lineNumber) + " cut at " +
+                                          std::to_string(platform::kMaxLineBytes) + " bytes");
+        }
         if (line.empty())
             continue;
         if (std::int32_t column = m_matcher.smartFind(line))
@@ -620,7 +665,7 @@ bool TextSearcher::findText(const std::string& path) {
     if (m_matcher.targetStrsNumber() == 0)
         return !m_flags.isAbort;
 
-    Reader reader(path);
+    Reader reader(path, [this] { return m_flags.isAbort; });
     std::optional<platform::TextEncoding> encoding =
         platform::encodingFromByteOrderMark(reader.head(3));
     if (encoding == platform::TextEncoding::Utf16Le ||
@@ -632,7 +677,8 @@ bool TextSearcher::findText(const std::string& path) {
 
     std::int64_t firstLine = 0;
     std::string_view block;
-    while (reader.nextBlock(block)) {
+    bool cut = false;
+    while (reader.nextBlock(block, cut)) {
         if (!encoding) {
             // ASCII reads the same either way; the first other byte decides, wherever it is.
             const std::size_t at = platform::firstNonAscii(block);
@@ -643,18 +689,22 @@ bool TextSearcher::findText(const std::string& path) {
         const bool cp932 = !encoding || *encoding == platform::TextEncoding::Cp932;
         if (filter(cp932).active()) {
             firstLine = scanCandidates(block, path, firstLine, cp932);
-            if (!reader.atEnd() && stopRequested())
-                return false;
-            continue;
-        }
-        if (!cp932 || m_matcher.regular() || block.size() > kHugeBlock) {
-            scanLines(block, path, firstLine, cp932);
-        } else if (m_matcher.strict()) {
-            scanCp932BlockStrict(block, path, firstLine);
         } else {
-            scanCp932BlockFolded(block, path, firstLine);
+            if (!cp932 || m_matcher.regular() || block.size() > kHugeBlock) {
+                scanLines(block, path, firstLine, cp932);
+            } else if (m_matcher.strict()) {
+                scanCp932BlockStrict(block, path, firstLine);
+            } else {
+                scanCp932BlockFolded(block, path, firstLine);
+            }
+            firstLine += static_cast<std::int64_t>(countLineEnds(block));
         }
-        firstLine += static_cast<std::int64_t>(countLineEnds(block));
+        if (cut) {
+            // The line end of a cut line was passed over with the rest of it.
+            ++firstLine;
+            app::logWrite("findText", path + ": line " + std::to_string(firstLine) + " cut at " +
+                                          std::to_string(block.size()) + " bytes");
+        }
         if (!reader.atEnd() && stopRequested())
             return false;
     }

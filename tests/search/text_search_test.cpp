@@ -1,6 +1,13 @@
 #include "search/text_search.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
@@ -174,7 +181,9 @@ TEST(FindText, FilesFromOtherTools) {
     }
 }
 
-TEST(FindText, EmptyFileAndMissingFile) {
+// Nothing to read, nothing there, and what is no file: a FIFO put in a file's place and a
+// device are refused at once instead of blocking the search or feeding it without end.
+TEST(FindText, EmptyFileAndWhatCannotBeRead) {
     TempDir dir;
     Matcher matcher(false, false);
     matcher.targetStrsSplit("a");
@@ -182,9 +191,62 @@ TEST(FindText, EmptyFileAndMissingFile) {
     bool answer = false;
     EXPECT_TRUE(search(matcher, dir.write("empty.txt", ""), host, &answer).empty());
     EXPECT_TRUE(answer);
+    const std::string fifo = dir.write("fifo.txt", "");
+    fs::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     SearchFlags flags;
     TextSearcher searcher(test::contextOf(host, matcher, flags));
-    EXPECT_THROW(searcher.findText("/nonexistent/file.txt"), Error);
+    for (const std::string& path :
+         {std::string("/nonexistent/file.txt"), fifo, std::string("/dev/zero")})
+        EXPECT_THROW(searcher.findText(path), Error) << path;
+}
+
+// A file of one endless line (300 MB of a sparse file's zeros, CP932 or UTF-16) is searched
+// within 256 MB of address space: a line is kept up to its cut only, and the line after it
+// keeps its number.
+TEST(FindText, EndlessLinesStayUnderAMemoryLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
+#endif
+    TempDir dir;
+    auto sparse = [&](const std::string& name, const std::string& head, const std::string& tail) {
+        const std::string path = dir.write(name, head);
+        const int fd = ::open(path.c_str(), O_WRONLY);
+        EXPECT_EQ(::pwrite(fd, tail.data(), tail.size(), off_t{300} << 20),
+                  static_cast<ssize_t>(tail.size()));
+        ::close(fd);
+        return path;
+    };
+    const std::string files[] = {
+        sparse("huge.txt", "needle\n", "\nneedle\n"),
+        sparse("huge16.txt", std::string("\xFF\xFEn\0e\0e\0d\0l\0e\0\n\0", 16),
+               std::string("\n\0n\0e\0e\0d\0l\0e\0", 14))};
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit limit{256u << 20, 256u << 20};
+        ::setrlimit(RLIMIT_AS, &limit);
+        int status = 0;
+        try {
+            Matcher matcher(false, false);
+            matcher.targetStrsSplit("needle");
+            for (const std::string& path : files) {
+                test::RecordingHost host;
+                SearchFlags flags;
+                TextSearcher searcher(test::contextOf(host, matcher, flags));
+                if (!searcher.findText(path) || host.rows.size() != 2 ||
+                    host.rows[1].position != "3,1")
+                    status = 1;
+            }
+        } catch (const std::exception&) {
+            status = 2;  // out of memory
+        }
+        std::_Exit(status);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong rows, 2: out of memory";
 }
 
 TEST(FindText, StopDuringLargeFileKeepsRowsAndTellsOnce) {
