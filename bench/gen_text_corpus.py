@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
-"""Writes a deterministic corpus of CP932 (Windows Shift-JIS) text files for the
+"""Writes a deterministic corpus of CP932 (Windows Shift-JIS) or UTF-8 text files for the
 text-search benchmark, with planted needles whose counts are known exactly.
 
-    gen_text_corpus.py [OUT_DIR] [--size-mb 300] [--files 2000] [--seed 20240601]
+    gen_text_corpus.py [OUT_DIR] [--size-mb 100] [--files 700] [--seed 20240601]
+                       [--encoding cp932|utf-8]
     gen_text_corpus.py --one-line FILE [--size-mb 200]
+
+Both encodings hold the same text for the same parameters, so the expected counts agree.
 
 OUT_DIR defaults to bench/data/corpus. Beside it the generator writes
 OUT_DIR.stamp.json: the parameters and the expected hit counts. When that stamp
@@ -35,7 +38,7 @@ import time
 import unicodedata
 
 # Bump when the output changes for the same parameters, so old stamps go stale.
-GENERATOR_VERSION = 3
+GENERATOR_VERSION = 4
 
 NEEDLE_JA = "検索対象ファイル"
 NEEDLE_EN = "ferrettaneedle"
@@ -199,14 +202,14 @@ def check_vocabulary():
             sys.exit(f"gen_text_corpus: vocabulary word {word!r} has no CP932 form")
 
 
-def make_pool(rng, count):
+def make_pool(rng, count, encoding="cp932"):
     maker = LineMaker(rng)
     texts = []
     while len(texts) < count:
         text = maker.line()
         if is_clean(text):
             texts.append(text)
-    return texts, [t.encode("cp932") for t in texts]
+    return texts, [t.encode(encoding) for t in texts]
 
 
 def needle_variants(rng):
@@ -278,10 +281,15 @@ def plant_line(rng, base, needle):
     return base[:pos] + needle + base[pos:]
 
 
-def write_corpus(out_dir, size_mb, file_count, seed):
+def write_corpus(out_dir, size_mb, file_count, seed, encoding="cp932"):
     rng = random.Random(seed)
-    texts, encoded = make_pool(rng, 60000)
-    average = sum(len(e) + 2 for e in encoded) / len(encoded)
+    texts, encoded = make_pool(rng, 60000, encoding)
+    # Sizes are those of the CP932 text, so both encodings draw the same lines.
+    if encoding != "cp932":
+        encoded_cp932 = [t.encode("cp932") for t in texts]
+    else:
+        encoded_cp932 = encoded
+    average = sum(len(e) + 2 for e in encoded_cp932) / len(encoded_cp932)
 
     sizes = file_sizes(rng, size_mb * 2**20, file_count)
     paths = file_paths(rng, file_count)
@@ -324,7 +332,7 @@ def write_corpus(out_dir, size_mb, file_count, seed):
             for key, value in classify(text).items():
                 totals_occurrences[key] = totals_occurrences.get(key, 0) + value
                 totals_lines[key] = totals_lines.get(key, 0) + (1 if value else 0)
-            lines[j] = text.encode("cp932")
+            lines[j] = text.encode(encoding)
 
         style = rng.random()
         eol = b"\n" if 0.80 <= style < 0.95 else b"\r\n"
@@ -347,24 +355,25 @@ def write_corpus(out_dir, size_mb, file_count, seed):
 
 
 def write_one_line(path, size_mb, seed):
-    """One line of size_mb MB with the Japanese needle once, near the end."""
+    """One line of size_mb MB with the Japanese needle once, in its first megabyte (a searcher
+    keeps only the start of an endless line)."""
     rng = random.Random(seed)
     _, encoded = make_pool(rng, 4000)
     chunk = b"".join(e for e in encoded if e)
     while len(chunk) < 4 * 2**20:
         chunk += chunk
     total = size_mb * 2**20
+    head = chunk[: 2**19].decode("cp932", errors="ignore").encode("cp932")
     needle = ("。" + NEEDLE_JA + "。").encode("cp932")
     written = 0
     with open(path, "wb") as out:
-        while written + len(chunk) < total - 2**20:
+        out.write(head + needle)
+        written += len(head) + len(needle)
+        while written + len(chunk) < total:
             out.write(chunk)
             written += len(chunk)
-        # Cut the filler at a character boundary so the needle stays aligned.
-        tail = chunk[: total - written - len(needle) - 2]
-        tail = tail.decode("cp932", errors="ignore").encode("cp932")
-        out.write(tail + needle + b"\r\n")
-        written += len(tail) + len(needle) + 2
+        out.write(b"\r\n")
+        written += 2
     return written
 
 
@@ -373,8 +382,9 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("out_dir", nargs="?", default=os.path.join(here, "data", "corpus"))
     ap.add_argument("--size-mb", type=int, default=None, help="total size (300; 200 with --one-line)")
-    ap.add_argument("--files", type=int, default=2000)
+    ap.add_argument("--files", type=int, default=700)
     ap.add_argument("--seed", type=int, default=20240601)
+    ap.add_argument("--encoding", choices=["cp932", "utf-8"], default="cp932")
     ap.add_argument("--one-line", metavar="FILE", help="write one file holding a single long line")
     args = ap.parse_args()
     check_vocabulary()
@@ -385,13 +395,13 @@ def main():
         print(f"gen_text_corpus: wrote {args.one_line} ({written / 2**20:.0f} MB, one line)")
         return
 
-    size = args.size_mb or 300
+    size = args.size_mb or 100
     if size < 1 or args.files < 10:
         sys.exit("gen_text_corpus: need --size-mb >= 1 and --files >= 10")
     out_dir = os.path.abspath(args.out_dir)
     stamp_path = out_dir.rstrip("/") + ".stamp.json"
     params = {"version": GENERATOR_VERSION, "size_mb": size, "files": args.files,
-              "seed": args.seed}
+              "seed": args.seed, "encoding": args.encoding}
 
     stamp = None
     if os.path.exists(stamp_path):
@@ -416,7 +426,7 @@ def main():
         json.dump({"params": params, "complete": False}, f)
     os.makedirs(out_dir, exist_ok=True)
     started = time.monotonic()
-    expected = write_corpus(out_dir, size, args.files, args.seed)
+    expected = write_corpus(out_dir, size, args.files, args.seed, args.encoding)
     with open(stamp_path, "w", encoding="utf-8") as f:
         json.dump({"params": params, "complete": True, "expected": expected}, f, indent=1,
                   ensure_ascii=True)
