@@ -187,16 +187,44 @@ std::optional<TextEncoding> encodingFromByteOrderMark(std::string_view head) {
 }
 
 TextEncoding encodingFromFirstNonAscii(std::string_view sample) {
-    if (!isValidUtf8(sample, true))
-        return TextEncoding::Cp932;
-    // Valid, but only a whole multi-byte sequence tells UTF-8 (a cut one may be CP932 too).
-    for (std::size_t i = 0; i < sample.size(); ++i) {
-        const auto c = static_cast<unsigned char>(sample[i]);
-        if (c >= 0xC0)
-            return i + utf8SequenceLength(c) <= sample.size() ? TextEncoding::Utf8
-                                                              : TextEncoding::Cp932;
+    // Well-formed UTF-8 (no over-long form, no surrogate, nothing past U+10FFFF), a sequence
+    // cut off by the end of the sample allowed; only a whole multi-byte sequence tells UTF-8.
+    const auto* bytes = reinterpret_cast<const unsigned char*>(sample.data());
+    const std::size_t n = sample.size();
+    bool multiByte = false;
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = bytes[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        unsigned char low = 0x80;  // the range of the second byte
+        unsigned char high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return TextEncoding::Cp932;
+        }
+        for (std::size_t k = 1; k < length; ++k) {
+            if (i + k == n)
+                return multiByte ? TextEncoding::Utf8 : TextEncoding::Cp932;
+            const unsigned char d = bytes[i + k];
+            if (d < (k == 1 ? low : 0x80) || d > (k == 1 ? high : 0xBF))
+                return TextEncoding::Cp932;
+        }
+        multiByte = true;
+        i += length;
     }
-    return TextEncoding::Cp932;
+    return multiByte ? TextEncoding::Utf8 : TextEncoding::Cp932;
 }
 
 std::optional<TextEncoding> detectTextEncoding(std::string_view head) {

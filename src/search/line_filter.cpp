@@ -171,6 +171,9 @@ struct Alternative {
     std::string bytes;
     bool caseless = false;
     std::vector<std::uint32_t> triggers;
+    // Whether the bytes stand at character boundaries in every line they match in (false for
+    // a byte-wise part of a CP932 word, whose ASCII bytes may be trail bytes there).
+    bool aligned = true;
 
     long score() const { return static_cast<long>(bytes.size()) - (triggers.empty() ? 0 : 2); }
 };
@@ -183,8 +186,15 @@ std::optional<Alternative> bestRun(const std::vector<Piece>& pieces) {
         for (std::size_t i = from; i < to; ++i) {
             a.bytes += pieces[i].raw;
             a.caseless = a.caseless || pieces[i].letter;
-            a.triggers.insert(a.triggers.end(), pieces[i].triggers.begin(),
-                              pieces[i].triggers.end());
+            // A trigger of a piece of one ASCII character carries that character (upper case)
+            // above its key: what it stands for in a line read as ASCII.
+            const std::string& raw = pieces[i].raw;
+            const std::uint32_t image =
+                raw.size() == 1 && static_cast<unsigned char>(raw[0]) < 0x80
+                    ? static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(raw[0])))
+                    : 0;
+            for (std::uint32_t key : pieces[i].triggers)
+                a.triggers.push_back(key | image << 16);
         }
         if (a.score() >= 2 && (!best || a.score() > best->score()))
             best = std::move(a);
@@ -244,6 +254,7 @@ std::optional<Alternative> merged(const Alternative& a, const Alternative& b) {
     m.caseless = a.caseless || b.caseless || b.bytes.find(m.bytes) == std::string::npos;
     m.triggers = a.triggers;
     m.triggers.insert(m.triggers.end(), b.triggers.begin(), b.triggers.end());
+    m.aligned = a.aligned && b.aligned;
     if (m.score() < 2 || m.score() + 2 < std::min(a.score(), b.score()))
         return std::nullopt;
     return m;
@@ -389,7 +400,10 @@ std::optional<Plan> wordPlan(const Matcher& matcher, const Word& word, TextForm 
             const std::string_view exact = requiredCp932Bytes(word);
             if (exact.size() < 2)
                 return std::nullopt;
-            plan.push_back(Alternative{std::string(exact), false, {}});
+            const bool ascii = std::all_of(word.ansi.begin(), word.ansi.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x80;
+            });
+            plan.push_back(Alternative{std::string(exact), false, {}, ascii});
         }
         if (!matcher.strict() && word.foldedInCp932) {
             std::vector<Piece> pieces;
@@ -529,7 +543,9 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
     m_active = true;
 
     std::vector<std::uint32_t> triggers;
+    bool aligned = true;
     for (Alternative& a : *plan) {
+        aligned = aligned && a.aligned;
         Needle needle{std::move(a.bytes), a.caseless, 0, 0};
         // The two rarest bytes, as far apart as they come.
         std::vector<std::size_t> order(needle.bytes.size());
@@ -539,8 +555,19 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
             return commonness(static_cast<unsigned char>(needle.bytes[x]), form) <
                    commonness(static_cast<unsigned char>(needle.bytes[y]), form);
         });
+        // The rarest byte, and the rarest of those at least half the needle away from it.
         needle.anchor1 = order[0];
-        needle.anchor2 = order.size() > 1 ? order[1] : order[0];
+        needle.anchor2 = order[0];
+        const std::size_t apart = std::max<std::size_t>(1, order.size() / 2);
+        for (std::size_t k = 1; k < order.size(); ++k) {
+            const std::size_t distance =
+                order[k] > order[0] ? order[k] - order[0] : order[0] - order[k];
+            if (needle.anchor2 == order[0] || distance >= apart) {
+                needle.anchor2 = order[k];
+                if (distance >= apart)
+                    break;
+            }
+        }
         if (needle.anchor1 > needle.anchor2)
             std::swap(needle.anchor1, needle.anchor2);
         m_needles.push_back(std::move(needle));
@@ -548,7 +575,25 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
     }
     std::sort(triggers.begin(), triggers.end());
     triggers.erase(std::unique(triggers.begin(), triggers.end()), triggers.end());
-    for (std::uint32_t key : triggers) {
+    // Lines can be read as ASCII (lineMayMatch) when every needle is ASCII and every trigger
+    // stands for one ASCII character.
+    m_asciiView = !m_needles.empty() && aligned;
+    for (const Needle& needle : m_needles) {
+        m_asciiView =
+            m_asciiView && std::all_of(needle.bytes.begin(), needle.bytes.end(), [](char c) {
+                return static_cast<unsigned char>(c) < 0x80 && c != '\0';
+            });
+    }
+    if (m_asciiView)
+        m_triggerImage.assign(0x10000, '\0');
+    for (std::uint32_t trigger : triggers) {
+        const std::uint32_t key = trigger & 0xFFFF;
+        const auto image = static_cast<char>(trigger >> 16);
+        if (m_asciiView) {
+            m_asciiView =
+                image != '\0' && (m_triggerImage[key] == '\0' || m_triggerImage[key] == image);
+            m_triggerImage[key] = image;
+        }
         const std::string bytes =
             form == TextForm::Cp932 ? cp932BytesOf(static_cast<std::uint16_t>(key)) : utf8Of(key);
         const auto first = static_cast<unsigned char>(bytes[0]);
@@ -556,13 +601,75 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
         auto it = std::find_if(m_triggers.begin(), m_triggers.end(),
                                [&](const Trigger& t) { return t.first == first; });
         if (it == m_triggers.end()) {
-            m_triggers.push_back(Trigger{first, second, second, std::vector<bool>(0x10000, false)});
+            m_triggers.push_back(Trigger{first, second, second});
             it = std::prev(m_triggers.end());
         }
         it->low = std::min(it->low, second);
         it->high = std::max(it->high, second);
-        it->keys[key] = true;
+        m_triggerKeys.resize(0x10000, false);
+        m_triggerKeys[key] = true;
     }
+    if (m_triggers.size() > 8) {
+        // Too many first bytes to look for at once: every line is to be matched.
+        m_active = false;
+        m_needles.clear();
+        m_triggers.clear();
+        m_asciiView = false;
+    }
+    if (m_asciiView) {
+        for (const Needle& needle : m_needles) {
+            std::string upper = needle.bytes;
+            for (char& c : upper)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            m_asciiNeedles.push_back(std::move(upper));
+        }
+    } else {
+        m_triggerImage.clear();
+    }
+}
+
+bool LineFilter::lineMayMatch(std::string_view line) const {
+    if (!m_asciiView)
+        return true;
+    // The line read as ASCII: letters in upper case, each trigger as the character it stands
+    // for, everything else a NUL; a matching line shows a needle there.
+    std::array<char, 4096> local;
+    std::string heap;
+    char* view = local.data();
+    if (line.size() > local.size()) {
+        heap.resize(line.size());
+        view = heap.data();
+    }
+    std::size_t length = 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+    const std::size_t n = line.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b = bytes[i];
+        if (b < 0x80) {
+            view[length++] = static_cast<char>(b >= 'a' && b <= 'z' ? b - 0x20 : b);
+            ++i;
+            continue;
+        }
+        std::uint32_t key = 0;
+        std::size_t step = 1;
+        if (m_form == TextForm::Cp932) {
+            if (platform::isCp932LeadByte(b) && i + 1 < n && isTrailByte(bytes[i + 1])) {
+                key = static_cast<std::uint32_t>(b << 8 | bytes[i + 1]);
+                step = 2;
+            }
+        } else if (b >= 0xC0 && b < 0xE0 && i + 1 < n) {
+            key = (b & 0x1Fu) << 6 | (bytes[i + 1] & 0x3Fu);
+            step = 2;
+        } else if (b >= 0xE0 && b < 0xF0 && i + 2 < n) {
+            key = (b & 0x0Fu) << 12 | (bytes[i + 1] & 0x3Fu) << 6 | (bytes[i + 2] & 0x3Fu);
+            step = 3;
+        }
+        view[length++] = key != 0 && key < m_triggerImage.size() ? m_triggerImage[key] : '\0';
+        i += step;
+    }
+    const std::string_view text(view, length);
+    return std::any_of(m_asciiNeedles.begin(), m_asciiNeedles.end(),
+                       [&](const std::string& needle) { return text.find(needle) != npos; });
 }
 
 std::string LineFilter::describe() const {
@@ -579,9 +686,8 @@ std::string LineFilter::describe() const {
 }
 
 std::size_t LineFilter::find(std::size_t finder, std::string_view block, std::size_t from) const {
-    return finder < m_needles.size()
-               ? findNeedle(m_needles[finder], block, from)
-               : findTrigger(m_triggers[finder - m_needles.size()], block, from);
+    return finder < m_needles.size() ? findNeedle(m_needles[finder], block, from)
+                                     : findTrigger(block, from);
 }
 
 std::size_t LineFilter::findNeedle(const Needle& needle, std::string_view block,
@@ -630,8 +736,7 @@ std::size_t LineFilter::findNeedle(const Needle& needle, std::string_view block,
     return npos;
 }
 
-std::size_t LineFilter::findTrigger(const Trigger& trigger, std::string_view block,
-                                    std::size_t from) const {
+std::size_t LineFilter::findTrigger(std::string_view block, std::size_t from) const {
     const char* data = block.data();
     const std::size_t n = block.size();
     auto isKey = [&](std::size_t at) {
@@ -639,8 +744,6 @@ std::size_t LineFilter::findTrigger(const Trigger& trigger, std::string_view blo
             return false;
         const auto b0 = static_cast<unsigned char>(data[at]);
         const auto b1 = static_cast<unsigned char>(data[at + 1]);
-        if (b0 != trigger.first || b1 < trigger.low || b1 > trigger.high)
-            return false;
         std::uint32_t key = 0;
         if (m_form == TextForm::Cp932) {
             // The two bytes are one character only where an even number of lead-range bytes
@@ -662,19 +765,34 @@ std::size_t LineFilter::findTrigger(const Trigger& trigger, std::string_view blo
             key = (b0 & 0x0Fu) << 12 | (b1 & 0x3Fu) << 6 |
                   (static_cast<unsigned char>(data[at + 2]) & 0x3Fu);
         }
-        return key < trigger.keys.size() && trigger.keys[key];
+        return key < m_triggerKeys.size() && m_triggerKeys[key];
     };
-    const __m128i first = _mm_set1_epi8(static_cast<char>(trigger.first));
-    // Unsigned range test: x - low <= high - low, by saturating subtraction.
-    const __m128i low = _mm_set1_epi8(static_cast<char>(trigger.low));
-    const __m128i span = _mm_set1_epi8(static_cast<char>(trigger.high - trigger.low));
+    // Every group in one pass: its first byte, and its second byte in range (x - low <= high -
+    // low, unsigned, by saturating subtraction).
+    struct Group {
+        __m128i first;
+        __m128i low;
+        __m128i span;
+    };
+    std::array<Group, 8> groups{};
+    const std::size_t count = std::min(m_triggers.size(), groups.size());
+    for (std::size_t g = 0; g < count; ++g) {
+        groups[g] = {_mm_set1_epi8(static_cast<char>(m_triggers[g].first)),
+                     _mm_set1_epi8(static_cast<char>(m_triggers[g].low)),
+                     _mm_set1_epi8(static_cast<char>(m_triggers[g].high - m_triggers[g].low))};
+    }
     const __m128i zero = _mm_setzero_si128();
     std::size_t at = from;
     for (; at + 17 <= n; at += 16) {
-        const __m128i e0 = _mm_cmpeq_epi8(load(data + at), first);
-        const __m128i offset = _mm_sub_epi8(load(data + at + 1), low);
-        const __m128i inRange = _mm_cmpeq_epi8(_mm_subs_epu8(offset, span), zero);
-        auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(e0, inRange)));
+        const __m128i v0 = load(data + at);
+        const __m128i v1 = load(data + at + 1);
+        __m128i hit = zero;
+        for (std::size_t g = 0; g < count; ++g) {
+            const __m128i inRange = _mm_cmpeq_epi8(
+                _mm_subs_epu8(_mm_sub_epi8(v1, groups[g].low), groups[g].span), zero);
+            hit = _mm_or_si128(hit, _mm_and_si128(_mm_cmpeq_epi8(v0, groups[g].first), inRange));
+        }
+        auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
         while (bits) {
             const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
             if (isKey(candidate))
@@ -692,7 +810,7 @@ std::size_t LineFilter::findTrigger(const Trigger& trigger, std::string_view blo
 LineFilter::Scan::Scan(const LineFilter& filter, std::string_view block)
     : m_filter(filter),
       m_block(block),
-      m_nextAt(filter.m_needles.size() + filter.m_triggers.size(), 0),
+      m_nextAt(filter.m_needles.size() + (filter.m_triggers.empty() ? 0 : 1), 0),
       m_fresh(m_nextAt.size(), false) {}
 
 std::size_t LineFilter::Scan::next(std::size_t from) {

@@ -32,6 +32,11 @@ class LineFilter {
     // every line is to be matched.
     bool active() const { return m_active; }
 
+    // False when the line, found by the scan, cannot match after all: for a word of ASCII
+    // letters, a line whose letters (full-width ones read as ASCII) do not spell the needle.
+    // Cheaper than matching the line; true when the filter cannot tell.
+    bool lineMayMatch(std::string_view line) const;
+
     // What the filter looks for, for tests and the debug log ("abc", ci:"ERR", trigger count).
     std::string describe() const;
 
@@ -57,23 +62,26 @@ class LineFilter {
         std::size_t anchor1;
         std::size_t anchor2;
     };
-    // The characters starting with `first`, whose second byte lies in [low, high], and whose
-    // key (the CP932 code, or the code point) is in `keys`.
+    // The characters starting with `first` whose second byte lies in [low, high], among which
+    // those whose key (the CP932 code, or the code point) is in m_triggerKeys.
     struct Trigger {
         unsigned char first;
         unsigned char low;
         unsigned char high;
-        std::vector<bool> keys;
     };
 
     std::size_t find(std::size_t finder, std::string_view block, std::size_t from) const;
     std::size_t findNeedle(const Needle& needle, std::string_view block, std::size_t from) const;
-    std::size_t findTrigger(const Trigger& trigger, std::string_view block, std::size_t from) const;
+    std::size_t findTrigger(std::string_view block, std::size_t from) const;
 
     TextForm m_form;
     bool m_active = false;
     std::vector<Needle> m_needles;
-    std::vector<Trigger> m_triggers;
+    std::vector<Trigger> m_triggers;  // looked for in one pass
+    std::vector<bool> m_triggerKeys;
+    bool m_asciiView = false;
+    std::vector<std::string> m_asciiNeedles;  // upper case
+    std::vector<char> m_triggerImage;         // per trigger key: the ASCII character it stands for
 };
 
 // The runs of plain characters (no class, no optional part) that every match of the pattern

@@ -173,8 +173,11 @@ std::size_t countLineEnds(std::string_view bytes) {
 // growing a big one remaps pages instead of copying them, and only bytes read are ever touched.
 class TextSearcher::Reader {
   public:
-    Reader(const std::string& path, std::function<bool()> stopRequested)
-        : m_path(path), m_stopRequested(std::move(stopRequested)) {
+    Reader(const std::string& path, ReadBuffer& store, std::function<bool()> stopRequested)
+        : m_path(path),
+          m_buffer(store.data),
+          m_capacity(store.capacity),
+          m_stopRequested(std::move(stopRequested)) {
         std::uint64_t size = 0;
         m_fd = platform::openRegularFile(path, &size);
         m_sizeHint = static_cast<std::size_t>(size);
@@ -182,7 +185,6 @@ class TextSearcher::Reader {
     ~Reader() {
         if (m_fd >= 0)
             ::close(m_fd);
-        std::free(m_buffer);
     }
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -305,6 +307,7 @@ class TextSearcher::Reader {
     }
 
     void grow() {
+        // A file up to a few megabytes comes whole in one block: its line ends need no count.
         std::size_t wanted = std::max(m_capacity * 2, m_end + kReadSize);
         // Never much more than what is left of the file (plus room to see its end).
         if (m_sizeHint > m_read)
@@ -321,8 +324,10 @@ class TextSearcher::Reader {
 
     int m_fd = -1;
     std::string m_path;
-    char* m_buffer = nullptr;
-    std::size_t m_capacity = 0;
+    // The searcher's buffer, kept from file to file: its pages are not faulted in anew for
+    // every file.
+    char*& m_buffer;
+    std::size_t& m_capacity;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
     std::size_t m_scanFrom = 0;  // bytes after m_begin already known to hold no certain line end
@@ -614,7 +619,7 @@ const LineFilter& TextSearcher::filter(bool cp932) {
 }
 
 std::int64_t TextSearcher::scanCandidates(std::string_view block, const std::string& path,
-                                          std::int64_t firstLine, bool cp932) {
+                                          std::int64_t firstLine, bool cp932, bool lastBlock) {
     // Only the lines holding the query's required literal (or one of its triggers) can match:
     // find those with a byte search over the whole block and match the lines around the finds.
     LineFilter::Scan scan(filter(cp932), block);
@@ -632,9 +637,14 @@ std::int64_t TextSearcher::scanCandidates(std::string_view block, const std::str
         lineNumber +=
             static_cast<std::int64_t>(countLineEnds(block.substr(counted, begin - counted)));
         counted = begin;
-        matchLine(block.substr(begin, end - begin), path, lineNumber + 1, cp932);
+        const std::string_view line = block.substr(begin, end - begin);
+        if (filter(cp932).lineMayMatch(line))
+            matchLine(line, path, lineNumber + 1, cp932);
         from = end + 1;
     }
+    // The line count of the last block of a file is of no use.
+    if (lastBlock)
+        return lineNumber;
     return lineNumber + static_cast<std::int64_t>(countLineEnds(block.substr(counted)));
 }
 
@@ -665,7 +675,7 @@ bool TextSearcher::findText(const std::string& path) {
     if (m_matcher.targetStrsNumber() == 0)
         return !m_flags.isAbort;
 
-    Reader reader(path, [this] { return m_flags.isAbort; });
+    Reader reader(path, m_readBuffer, [this] { return m_flags.isAbort; });
     std::optional<platform::TextEncoding> encoding =
         platform::encodingFromByteOrderMark(reader.head(3));
     if (encoding == platform::TextEncoding::Utf16Le ||
@@ -688,7 +698,7 @@ bool TextSearcher::findText(const std::string& path) {
         }
         const bool cp932 = !encoding || *encoding == platform::TextEncoding::Cp932;
         if (filter(cp932).active()) {
-            firstLine = scanCandidates(block, path, firstLine, cp932);
+            firstLine = scanCandidates(block, path, firstLine, cp932, reader.atEnd());
         } else {
             if (!cp932 || m_matcher.regular() || block.size() > kHugeBlock) {
                 scanLines(block, path, firstLine, cp932);

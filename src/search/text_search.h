@@ -1,6 +1,7 @@
 #pragma once
 // Searching one text file line by line.
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,15 +35,25 @@ class TextSearcher {
 
   private:
     class Reader;
+    // The buffer files are read into (malloc'ed: growing a big one remaps its pages).
+    struct ReadBuffer {
+        char* data = nullptr;
+        std::size_t capacity = 0;
+        ReadBuffer() = default;
+        ReadBuffer(const ReadBuffer&) = delete;
+        ReadBuffer& operator=(const ReadBuffer&) = delete;
+        ~ReadBuffer() { std::free(data); }
+    };
     void scanCp932BlockStrict(std::string_view block, const std::string& path,
                               std::int64_t firstLine);
     void scanCp932BlockFolded(std::string_view block, const std::string& path,
                               std::int64_t firstLine);
     void scanLines(std::string_view block, const std::string& path, std::int64_t firstLine,
                    bool cp932);
-    // Answers the number of the block's last line end (firstLine plus the block's line ends).
+    // Answers the number of the block's last line end (firstLine plus the block's line ends),
+    // unless it is the file's last block.
     std::int64_t scanCandidates(std::string_view block, const std::string& path,
-                                std::int64_t firstLine, bool cp932);
+                                std::int64_t firstLine, bool cp932, bool lastBlock);
     void matchLine(std::string_view line, const std::string& path, std::int64_t lineNumber,
                    bool cp932);
     const LineFilter& filter(bool cp932);
@@ -60,12 +71,13 @@ class TextSearcher {
     SearchFlags& m_flags;
     std::string m_fileName;
     std::size_t m_foldWindow;
-    std::string m_folded;                     // the folded form of the current block
-    std::string m_window;                     // a folded window of one line
-    std::string m_foldChunk;                  // the newly folded part of the window
-    std::vector<std::size_t> m_tailStarts;    // character starts in the window
-    std::u16string m_decoded;                 // the current line, decoded (regular expressions)
-    std::string m_normalized;                 // the block with duplicate codes rewritten
+    std::string m_folded;                   // the folded form of the current block
+    std::string m_window;                   // a folded window of one line
+    std::string m_foldChunk;                // the newly folded part of the window
+    std::vector<std::size_t> m_tailStarts;  // character starts in the window
+    std::u16string m_decoded;               // the current line, decoded (regular expressions)
+    std::string m_normalized;               // the block with duplicate codes rewritten
+    ReadBuffer m_readBuffer;
     std::optional<LineFilter> m_cp932Filter;  // made on first use
     std::optional<LineFilter> m_utf8Filter;
     std::vector<std::size_t> m_rawStarts;     // line starts in the block
