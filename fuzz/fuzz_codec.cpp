@@ -15,7 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
     std::u16string fromCp932 = cp932ToUtf16(bytes);
-    if (cp932Length(fromCp932) != utf16ToCp932(fromCp932).size())
+    if (cp932Length(fromCp932) != utf16ToCp932(fromCp932).size() || fromCp932.size() > size)
+        std::abort();
+    // Decoding is a fixed point after one round: the re-encoded form decodes the same.
+    if (cp932ToUtf16(utf16ToCp932(fromCp932)) != fromCp932)
         std::abort();
     // Duplicate codes rewritten: same length, and the text decodes as before.
     std::string normalized;

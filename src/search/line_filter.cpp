@@ -75,20 +75,21 @@ std::vector<std::uint16_t> codesOf(std::string_view bytes) {
 
 // Which other characters of a text turn into a given one, under folding (in CP932 text and
 // in Unicode text) and under the conversion to the ANSI form. Only characters that something
-// else turns into are listed. Made once, on first use.
-struct Sources {
-    std::unordered_map<std::uint16_t, std::vector<std::uint16_t>> cp932Folded;  // codes
-    std::unordered_map<char16_t, std::vector<char16_t>> unicodeFolded;
-    std::unordered_map<std::uint16_t, std::vector<char16_t>> ansi;  // code -> characters
+// else turns into are listed. Each is made once, on first use.
+using Cp932Sources = std::unordered_map<std::uint16_t, std::vector<std::uint16_t>>;  // codes
+using UnicodeSources = std::unordered_map<char16_t, std::vector<char16_t>>;
+using AnsiSources = std::unordered_map<std::uint16_t, std::vector<char16_t>>;  // code -> characters
 
-    Sources() {
+const Cp932Sources& cp932FoldSources() {
+    static const Cp932Sources sources = [] {
+        Cp932Sources map;
         std::string folded;
-        auto addCp932 = [&](std::uint16_t code, std::string_view bytes, std::size_t keep) {
+        auto add = [&](std::uint16_t code, std::string_view bytes, std::size_t keep) {
             foldCp932(bytes, folded, true);
             for (std::uint16_t f :
                  codesOf(std::string_view(folded).substr(0, folded.size() - keep))) {
                 if (f != code)
-                    cp932Folded[f].push_back(code);
+                    map[f].push_back(code);
             }
         };
         for (unsigned b = 0; b < 0x100; ++b) {
@@ -97,41 +98,58 @@ struct Sources {
             if (platform::isCp932LeadByte(static_cast<unsigned char>(b))) {
                 // Before a line end, and at the very end of a line.
                 const char pair[2] = {static_cast<char>(b), '\n'};
-                addCp932(static_cast<std::uint16_t>(b), std::string_view(pair, 2), 1);
-                addCp932(static_cast<std::uint16_t>(b), std::string_view(pair, 1), 0);
+                add(static_cast<std::uint16_t>(b), std::string_view(pair, 2), 1);
+                add(static_cast<std::uint16_t>(b), std::string_view(pair, 1), 0);
                 for (unsigned t = 0x40; t <= 0xFC; ++t) {
                     if (t == 0x7F)
                         continue;
                     const char code[2] = {static_cast<char>(b), static_cast<char>(t)};
-                    addCp932(static_cast<std::uint16_t>(b << 8 | t), std::string_view(code, 2), 0);
+                    add(static_cast<std::uint16_t>(b << 8 | t), std::string_view(code, 2), 0);
                 }
             } else {
                 const char one = static_cast<char>(b);
-                addCp932(static_cast<std::uint16_t>(b), std::string_view(&one, 1), 0);
+                add(static_cast<std::uint16_t>(b), std::string_view(&one, 1), 0);
             }
         }
+        return map;
+    }();
+    return sources;
+}
+
+const UnicodeSources& unicodeFoldSources() {
+    static const UnicodeSources sources = [] {
+        UnicodeSources map;
         for (unsigned u = 0; u < 0x10000; ++u) {
             const auto c = static_cast<char16_t>(u);
             if (u >= 0xD800 && u <= 0xDFFF)
                 continue;
-            const std::u16string f = platform::foldForMatch(std::u16string_view(&c, 1));
-            for (char16_t unit : f) {
+            for (char16_t unit : platform::foldForMatch(std::u16string_view(&c, 1))) {
                 if (unit != c)
-                    unicodeFolded[unit].push_back(c);
+                    map[unit].push_back(c);
             }
-            const std::uint16_t code = platform::unicodeToCp932Code(c, Cp932Fallback::BestFit);
+        }
+        return map;
+    }();
+    return sources;
+}
+
+const AnsiSources& ansiSources() {
+    static const AnsiSources sources = [] {
+        AnsiSources map;
+        for (unsigned u = 0; u < 0x10000; ++u) {
+            const auto c = static_cast<char16_t>(u);
+            const std::uint16_t code = u >= 0xD800 && u <= 0xDFFF ? kNoCode
+                                                                  : platform::unicodeToCp932Code(
+                                                                        c, Cp932Fallback::BestFit);
             if (code != kNoCode)
-                ansi[code].push_back(c);
+                map[code].push_back(c);
         }
         // Only codes that more than one character turns into matter.
-        for (auto it = ansi.begin(); it != ansi.end();)
-            it = it->second.size() < 2 ? ansi.erase(it) : std::next(it);
-    }
-};
-
-const Sources& sources() {
-    static const Sources instance;
-    return instance;
+        for (auto it = map.begin(); it != map.end();)
+            it = it->second.size() < 2 ? map.erase(it) : std::next(it);
+        return map;
+    }();
+    return sources;
 }
 
 // A trigger must be rare in Japanese text, or the filter would look at nearly every line.
@@ -301,7 +319,7 @@ Piece exactUtf8Piece(char32_t c) {
     if (code == kNoCode)
         return p;
     p.letter = isAsciiLetter(c);
-    const auto& ansi = sources().ansi;
+    const auto& ansi = ansiSources();
     if (auto it = ansi.find(code); it != ansi.end()) {
         for (char16_t other : it->second) {
             if (other == c)
@@ -323,7 +341,7 @@ Piece foldedUtf8Piece(char32_t c) {
     if (c >= 0x10000)
         return p;
     p.letter = isAsciiLetter(c);
-    const auto& folded = sources().unicodeFolded;
+    const auto& folded = unicodeFoldSources();
     if (auto it = folded.find(static_cast<char16_t>(c)); it != folded.end()) {
         for (char16_t other : it->second) {
             if (p.letter && isAsciiLetter(other) && (other | 0x20) == (c | 0x20))
@@ -341,7 +359,7 @@ Piece foldedCp932Piece(std::uint16_t f) {
     Piece p;
     p.raw = cp932BytesOf(f);
     p.letter = isAsciiLetter(f);
-    const auto& folded = sources().cp932Folded;
+    const auto& folded = cp932FoldSources();
     if (auto it = folded.find(f); it != folded.end()) {
         for (std::uint16_t other : it->second) {
             if (p.letter && isAsciiLetter(other) && (other | 0x20) == (f | 0x20))

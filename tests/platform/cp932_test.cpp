@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <map>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,17 +91,13 @@ const std::map<std::uint16_t, std::uint16_t> kDecodingDifferences = {
 
 // Encoding: the same five in the other direction, and the characters glibc writes with the JIS
 // reading of a code whose Windows character is another: for us only their best-fit forms.
+// ¢ £ ¥ ¬ — ‖ ‾ − 〜: glibc writes 0x8191 0x8192 0x5C 0x81CA 0x815C 0x8161 0x7E 0x817C 0x8160,
+// which Windows reads as ￠ ￡ \ ￢ ― ∥ ~ － ～.
 const std::map<char16_t, std::uint16_t> kEncodingDifferences = {
-    {u'\u0080', 0x80},  {u'\uF8F0', 0xA0},  {u'\uF8F1', 0xFD}, {u'\uF8F2', 0xFE},
-    {u'\uF8F3', 0xFF},  {u'\u00A2', kNone},  // ¢ (glibc 0x8191, which Windows reads as U+FFE0 ￠)
-    {u'\u00A3', kNone},                      // £ (0x8192, U+FFE1 ￡)
-    {u'\u00A5', kNone},                      // ¥ (glibc 0x5C, which is a backslash in Windows)
-    {u'\u00AC', kNone},                      // ¬ (0x81CA, U+FFE2 ￢)
-    {u'\u2014', kNone},                      // em dash (0x815C, U+2015)
-    {u'\u2016', kNone},                      // ‖ (0x8161, U+2225 ∥)
-    {u'\u203E', kNone},                      // overline (glibc 0x7E, which is a tilde in Windows)
-    {u'\u2212', kNone},                      // minus (0x817C, U+FF0D －)
-    {u'\u301C', kNone},                      // wave dash (0x8160, U+FF5E ～)
+    {u'\u0080', 0x80},  {u'\uF8F0', 0xA0},  {u'\uF8F1', 0xFD},  {u'\uF8F2', 0xFE},
+    {u'\uF8F3', 0xFF},  {u'\u00A2', kNone}, {u'\u00A3', kNone}, {u'\u00A5', kNone},
+    {u'\u00AC', kNone}, {u'\u2014', kNone}, {u'\u2016', kNone}, {u'\u203E', kNone},
+    {u'\u2212', kNone}, {u'\u301C', kNone},
 };
 
 TEST(Cp932Table, DecodingMatchesGlibcExceptKnownDifferences) {
@@ -186,9 +181,6 @@ TEST(Cp932Table, DuplicatesEncodeAsWindowsWritesThem) {
         {u'＇', 0xFA56}, {u'髙', 0xFBFC}, {u'\uE000', 0xF040}, {u'€', kNone}};
     for (const auto& [ch, code] : cases)
         EXPECT_EQ(unicodeToCp932Code(ch), code) << std::hex << "U+" << unsigned{ch};
-    // Codes outside the byte grid have no character.
-    for (const std::uint16_t code : {0x8120, 0x817F, 0x81FD, 0x4142, 0xA0A0, 0xFD40, 0x0081})
-        EXPECT_EQ(cp932CodeToUnicode(code), kNone) << std::hex << code;
 }
 
 TEST(Cp932Text, NormalizesDuplicateCodesCharacterByCharacter) {
@@ -198,8 +190,7 @@ TEST(Cp932Text, NormalizesDuplicateCodesCharacterByCharacter) {
         {"\xFA\x4A\xED\x40", "\x87\x54\xFA\x5C"},                    // Ⅰ and an ideograph
         // 0xEE is the trail byte of ゐ here, and 0xEE at the end is a lone lead byte.
         {"\x82\xEE\xE0\x40\xEE", ""},
-        {"\xEE\n\xE0", ""},
-        {"\x93\xFA\x96\x7B", ""}};
+        {"\xEE\n\xE0", ""}};
     for (const auto& [text, expected] : cases) {
         std::string out = "untouched";
         EXPECT_EQ(normalizeCp932Duplicates(text, out), !expected.empty())
@@ -210,14 +201,12 @@ TEST(Cp932Text, NormalizesDuplicateCodesCharacterByCharacter) {
 
 TEST(Cp932Text, DecodesAndEncodes) {
     const std::pair<std::string, std::u16string> decoded[] = {
-        {"", u""},
         {"abc\\~", u"abc\\~"},
         {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
         {"\x82\xA0\x82\xA2", u"あい"},
         {"\xB1\xDF", u"ｱﾟ"},
         {"\x95\x5C\x5C", u"表\\"},  // a trail byte '\\'
         {"\x80\xA0\xFD\xFE\xFF", u"\u0080\uF8F0\uF8F1\uF8F2\uF8F3"},
-        {"\xF0\x40\xF9\xFC", u"\uE000\uE757"},
         // An undefined double-byte code is one U+30FB; a lead byte at the end is '?'; a lead
         // byte before a byte that is no trail byte is U+30FB and leaves that byte alone.
         {"\x85\x40"
@@ -245,8 +234,7 @@ TEST(Cp932Text, DecodesAndEncodes) {
         {u"a\U0001F600b€", "a?b?", "a?b?"},
         {u"a\xD83Dx\xDE00", "a?x?", "a?x?"},
         {u"\xD83D\xD83D\xDE00", "??", "??"},
-        {u"\u0080\uF8F0\uF8F3", "\x80\xA0\xFF", "\x80\xA0\xFF"},
-        {std::u16string(u"\0", 1), std::string("\0", 1), std::string("\0", 1)}};
+        {u"\u0080\uF8F0\uF8F3", "\x80\xA0\xFF", "\x80\xA0\xFF"}};
     for (const auto& [text, bytes, bestFit] : encoded) {
         EXPECT_EQ(utf16ToCp932(text), bytes) << testing::PrintToString(bytes);
         EXPECT_EQ(cp932Length(text), bytes.size());
@@ -257,32 +245,6 @@ TEST(Cp932Text, DecodesAndEncodes) {
     EXPECT_EQ(cp932ToUtf8("a\x82\xA0\xB1?"), "aあｱ?");
     EXPECT_EQ(utf8ToCp932("aあｱ😀"), "a\x82\xA0\xB1?");
     EXPECT_EQ(utf8ToCp932("\xFF"), "?");  // invalid UTF-8 becomes U+FFFD, which has no code
-}
-
-// Random text drawn from every kind of unit that matters: ASCII, single-byte katakana,
-// double-byte characters, characters without a code, and surrogates paired and unpaired; and
-// random bytes.
-TEST(Cp932Text, RandomTextAndBytes) {
-    const char16_t pool[] = {u'a',      u'\\',     u'\0',     u'ｱ',      u'\u0080',
-                             u'\uF8F2', u'あ',     u'表',     u'\u2170', u'\uE123',
-                             u'€',      u'\u00A5', u'\xD83D', u'\xDE00', u'\uFFFF'};
-    std::mt19937 random(932);
-    std::uniform_int_distribution<std::size_t> pick(0, std::size(pool) - 1);
-    std::uniform_int_distribution<int> byte(0, 255);
-    for (int i = 0; i < 2000; ++i) {
-        std::u16string text;
-        for (int j = 0; j < i % 40; ++j)
-            text += pool[pick(random)];
-        ASSERT_EQ(cp932Length(text), utf16ToCp932(text).size());
-
-        std::string bytes;
-        for (int j = 0; j < i % 64; ++j)
-            bytes += static_cast<char>(byte(random));
-        const std::u16string decoded = cp932ToUtf16(bytes);
-        ASSERT_LE(decoded.size(), bytes.size());
-        // Decoding is a fixed point after one round: the re-encoded form decodes the same.
-        ASSERT_EQ(cp932ToUtf16(utf16ToCp932(decoded)), decoded);
-    }
 }
 
 }  // namespace

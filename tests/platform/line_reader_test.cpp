@@ -67,9 +67,8 @@ std::string encode(const std::string& utf8, TextEncoding encoding) {
 std::vector<std::string> readAllLines(const fs::path& p) {
     LineReader reader(p);
     std::vector<std::string> lines;
-    while (!reader.atEndOfStream()) {
+    while (!reader.atEndOfStream())
         lines.push_back(reader.readLine());
-    }
     EXPECT_EQ(reader.readLine(), "");  // past the end: nothing, no throw
     return lines;
 }
@@ -87,15 +86,9 @@ const TerminatorCase kTerminatorCases[] = {
     {"Empty", "", {}},
     {"NoTerminator", "a", {"a"}},
     {"Lf", "a\n", {"a"}},
-    {"CrLf", "a\r\n", {"a"}},
-    {"LoneCr", "a\r", {"a"}},
-    {"OnlyLf", "\n", {""}},
     {"TwoCr", "\r\r", {"", ""}},
-    {"CrLfThenCr", "\r\n\r", {"", ""}},
-    {"LfThenCr", "\n\r", {"", ""}},
     {"LfCrLf", "a\n\r\n", {"a", ""}},
     {"Mixed", "a\r\nb\nc\rd", {"a", "b", "c", "d"}},
-    {"Japanese", "あ\r\nい\n\nう", {"あ", "い", "", "う"}},
     // U+010A and U+0D0A hold the bytes of LF and CR in UTF-16; they end no line.
     {"Utf16UnitsNotBytes", "\u010A\u0D0A\n\u0D0D", {"\u010A\u0D0A", "\u0D0D"}, false}};
 
@@ -123,10 +116,7 @@ TEST(LineReaderTest, EncodingAndRawLines) {
     const TempFolder folder;
     const std::string asciiLines = std::string(100000, 'a') + "\n";
     const std::tuple<std::string, TextEncoding, std::string> cases[] = {
-        {"abc\n", TextEncoding::Cp932, "abc"},
-        {"\x93\xFA\x96\x7B\n", TextEncoding::Cp932, "\x93\xFA\x96\x7B"},
         {"\xE6\x97\xA5\n", TextEncoding::Utf8, "\xE6\x97\xA5"},
-        {"\xEF\xBB\xBFx\n", TextEncoding::Utf8Bom, "x"},
         {"\xEF\xBB\xBF", TextEncoding::Utf8Bom, ""},
         {std::string("\xFF\xFEx\0\n\0", 6), TextEncoding::Utf16Le, std::string("x\0", 2)},
         {std::string("\xFE\xFF\0x\0\r\0\n", 8), TextEncoding::Utf16Be, std::string("\0x", 2)}};
@@ -157,8 +147,7 @@ TEST(LineReaderTest, EncodingAndRawLines) {
 // the same for a CR that ends the buffered part of a line longer than the buffer.
 TEST(LineReaderTest, CrLfAcrossBufferBoundaries) {
     const TempFolder folder;
-    for (const std::size_t boundary :
-         {64u << 10, 128u << 10, 256u << 10, 512u << 10, 1u << 20, 2u << 20}) {
+    for (const std::size_t boundary : {128u << 10, 1u << 20, 2u << 20}) {
         for (const int shift : {-2, -1, 0, 1}) {
             const std::size_t crAt = boundary + static_cast<std::size_t>(shift + 4) - 4 - 1;
             SCOPED_TRACE("CR at " + std::to_string(crAt));
@@ -229,11 +218,9 @@ TEST(LineReaderTest, DetectsEncoding) {
         std::optional<TextEncoding> expected;
     };
     const Case cases[] = {
-        {"Empty", "", std::nullopt},
         {"AsciiIsStillOpen", "abc\r\n", std::nullopt},
         {"Utf8AfterAscii", "abc \xE6\x97\xA5\xE6\x9C\xAC", TextEncoding::Utf8},
         {"Cp932Japanese", "\x93\xFA\x96\x7B\x8C\xEA", TextEncoding::Cp932},
-        {"Cp932HalfWidthKana", "\xB1\xB2\xB3", TextEncoding::Cp932},
         {"Utf8CutAtSampleEnd", "\xE3\x81\x82\xE3\x81", TextEncoding::Utf8},
         {"OnlyACutSequence", "abc\xE3\x81", TextEncoding::Cp932},
         {"InvalidUtf8", "\xE3\x81\x82\xFF", TextEncoding::Cp932},

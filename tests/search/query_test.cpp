@@ -15,6 +15,7 @@ struct SplitCase {
     const char* query;
     std::vector<std::string> words;
     bool isAnd;
+    bool regular = false;
 };
 
 TEST(TargetStrsSplit, SplitsWordsAndMode) {
@@ -27,9 +28,10 @@ TEST(TargetStrsSplit, SplitsWordsAndMode) {
         {"x && y", {"x", "&&", "y"}, false},
         {"&&　foo", {"foo"}, true},  // the ideographic space is a blank before the prefix test
         {"1 2 3 4 5 6 7 8 9 10 11 12", {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, false},
+        {"a b　c", {"a b　c"}, false, true},  // a pattern is one word; the mode stays
     };
     for (const auto& c : cases) {
-        Matcher m(false, false);
+        Matcher m(c.regular, false);
         m.targetStrsSplit(c.query);
         ASSERT_EQ(m.targetStrsNumber(), static_cast<int>(c.words.size())) << c.query;
         EXPECT_EQ(m.isAndCondition(), c.isAnd) << c.query;
@@ -38,75 +40,46 @@ TEST(TargetStrsSplit, SplitsWordsAndMode) {
     }
 }
 
-TEST(TargetStrsSplit, RegularKeepsWholeQueryAndOldMode) {
-    Matcher m(true, false);
-    m.targetStrsSplit("a b　c");
-    EXPECT_EQ(m.targetStrsNumber(), 1);
-    EXPECT_EQ(m.targetStr(0), "a b　c");
-    EXPECT_FALSE(m.isAndCondition());
-}
-
-struct FindCase {
-    const char* name;
-    const char* query;
-    bool strict;
-    bool regular;
-    std::string text;  // UTF-8
-    std::int32_t expected;
-};
+// Query, strict, regular, text (UTF-8), expected position.
+using FindCase = std::tuple<const char*, bool, bool, std::string, std::int32_t>;
 
 TEST(SmartFind, Table) {
-    const std::string longPrefix(40000, 'x');
     const FindCase cases[] = {
-        {"folded full-width word", "ａｂｃ　def", false, false, "xx ABC", 4},
-        {"and mode answers word 0", "&& foo bar", false, false, "bar foo", 5},
-        {"and mode needs every word", "&& foo bar", false, false, "foo", 0},
-        {"or mode first word found wins", "zzz bar foo", false, false, "foo bar", 5},
-        {"strict keeps case", "ABC", true, false, "abc", 0},
-        {"folded finds case", "ABC", false, false, "..abc", 3},
-        {"three kanji then word", "abc", false, false, "漢字列abc", 7},
-        {"exact before folded", "abc", false, false, "ABC abc", 5},
-        {"byte-wise inside a double-byte character", "A", true, false, "ア", 2},
-        {"full-width query matches half-width text", "ＦＥＲＲＥＴＴＡ", false, false,
-         "日本ferretta", 5},
-        {"katakana folds to half-width", "データ", false, false, "ﾃﾞｰﾀ", 1},
-        {"half-width query finds full-width katakana", "ﾃﾞｰﾀ", false, false, "「データ」", 3},
+        {"ａｂｃ　def", false, false, "xx ABC", 4},  // folded full-width word
+        {"&& foo bar", false, false, "bar foo", 5},  // AND answers word 0
+        {"&& foo bar", false, false, "foo", 0},
+        {"zzz bar foo", false, false, "foo bar", 5},  // OR: the first word found
+        {"ABC", true, false, "abc", 0},
+        {"ABC", false, false, "..abc", 3},
+        {"abc", false, false, "漢字列abc", 7},
+        {"abc", false, false, "ｱｲABC", 3},    // half-width katakana take one byte
+        {"abc", false, false, "ABC abc", 5},  // the exact pass first
+        {"A", true, false, "ア", 2},          // byte-wise inside a double-byte character
+        {"データ", false, false, "ﾃﾞｰﾀ", 1},
         // A voiced katakana folds to two characters; the folded character position is applied
         // to the original text, so the column after it shifts by one.
-        {"voiced katakana shifts the folded position", "ABC", false, false, "ガabc", 4},
-        {"ideographic space in the text counts as a character", "b", false, false, "　b", 3},
-        {"regex ignores case", "a.c", false, true, "xxABC", 3},
-        {"regex position counts double-byte characters", "b+", false, true, "日本abb", 6},
-        {"regex invalid pattern never matches", "(", false, true, "(((", 0},
-        {"regex ignores strict", "abc", true, true, "ABC", 1},
-        {"empty text", "a", false, false, "", 0},
-        {"blank query", " ", false, false, "a b", 0},
-        {"position beyond 16 bits is reported", "abc", false, false, longPrefix + "abc", 40001},
-    };
-    for (const auto& c : cases) {
-        Matcher m(c.regular, c.strict);
-        m.targetStrsSplit(c.query);
-        EXPECT_EQ(m.smartFind(c.text), c.expected) << c.name;
-    }
-}
-
-TEST(SmartFind, CharactersWithoutACodeOfTheirOwn) {
-    const FindCase cases[] = {
+        {"ABC", false, false, "ガabc", 4},
+        {"b", false, false, "　b", 3},
+        {"a.c", false, true, "xxABC", 3},  // regular expressions ignore case ...
+        {"b+", false, true, "日本abb", 6},
+        {"(", false, true, "(((", 0},
+        {"abc", true, true, "ABC", 1},  // ... and strict
+        {" ", false, false, "a b", 0},
+        {"abc", false, false, std::string(40000, 'x') + "abc", 40001},  // beyond 16 bits
         // Best-fit forms: what a Unicode input method types finds the CP932 character.
-        {"wave dash finds fullwidth tilde", "10〜20", true, false, "10～20", 1},
-        {"minus finds fullwidth hyphen-minus", "−5", true, false, "差は－5", 5},
-        {"accented letter finds its best fit", "café", true, false, "Cafe cafe", 6},
+        {"10〜20", true, false, "10～20", 1},
+        {"−5", true, false, "差は－5", 5},
+        {"café", true, false, "Cafe cafe", 6},
         // A character without any form matches only itself, never a '?'.
-        {"emoji is not a question mark", "a😀", false, false, "a? a?", 0},
-        {"emoji finds itself", "a😀", false, false, "xa😀", 2},
-        {"emoji finds itself, not another", "😀", false, false, "😁😀", 2},
-        {"question mark is not an emoji", "?", true, false, "😀?", 2},
-        {"and mode with an emoji", "&& a 😀", false, false, "a?", 0},
+        {"a😀", false, false, "a? a?", 0},
+        {"😀", false, false, "😁😀", 2},
+        {"?", true, false, "😀?", 2},
+        {"&& a 😀", false, false, "a?", 0},
     };
-    for (const auto& c : cases) {
-        Matcher m(c.regular, c.strict);
-        m.targetStrsSplit(c.query);
-        EXPECT_EQ(m.smartFind(c.text), c.expected) << c.name;
+    for (const auto& [query, strict, regular, text, expected] : cases) {
+        Matcher m(regular, strict);
+        m.targetStrsSplit(query);
+        EXPECT_EQ(m.smartFind(text), expected) << query << " in " << text;
     }
 }
 
@@ -119,9 +92,7 @@ TEST(SmartFind, Cp932LinesWithDuplicateCodes) {
         {"∵ ≒", true, "\xFA\x5B", 1},
         {"∵", true, "xx\x87\x9A", 3},
         {"ⅰ", true, "\xEE\xEF", 1},
-        {"&& ＡＢＣ 検索", false, "abc\x82\xCC\x8C\x9F\x8D\xF5", 1},
         {"〜", true, "\x81\x60", 1},
-        {"😀", false, "?", 0},
     };
     for (const auto& [query, strict, line, expected] : cases) {
         Matcher m(false, strict);
@@ -132,13 +103,6 @@ TEST(SmartFind, Cp932LinesWithDuplicateCodes) {
             EXPECT_EQ(m.smartFind(platform::cp932ToUtf8(line)), expected) << query;
         }
     }
-}
-
-TEST(CountDoubleByteChars, CountsTwoByteCharacters) {
-    EXPECT_EQ(countDoubleByteChars(u""), 0);
-    EXPECT_EQ(countDoubleByteChars(u"abc"), 0);
-    EXPECT_EQ(countDoubleByteChars(u"日本abc"), 2);
-    EXPECT_EQ(countDoubleByteChars(u"ｱｲｳ"), 0);  // half-width katakana take one byte
 }
 
 }  // namespace
