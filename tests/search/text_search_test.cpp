@@ -49,7 +49,7 @@ std::string search(const Matcher& matcher, const std::string& path, test::Record
         *answer = result;
     std::string rows;
     for (const auto& hit : host.rows) {
-        EXPECT_EQ(hit.fileType, 1);
+        EXPECT_EQ(hit.fileType, app::FileType::Text);
         EXPECT_EQ(hit.location, path);
         rows += (rows.empty() ? "" : " | ") + hit.content + "@" + hit.position;
     }
