@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 namespace ferretta::app {
@@ -195,6 +196,29 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kSearch, "pdfFilterPause", s.pdfFilterPause);
     ini.set(kOffice, "NoJump", textFlag(s.noJump));
     ini.set(kOffice, "WordFast", textFlag(s.wordFast));
+}
+
+std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,
+                                            float windowTop, const std::filesystem::path& path) {
+    platform::IniFile ini = platform::IniFile::load(path);
+    saveConfigFile(settings, windowLeft, windowTop, ini);
+    const auto failure = ini.save(path);
+    if (!failure)
+        return std::nullopt;
+    using Reason = platform::IniFile::SaveFailure::Reason;
+    std::string why;
+    switch (failure->reason) {
+        case Reason::ReadOnly:
+            why = "ファイルが読み取り専用です";
+            break;
+        case Reason::NotReadWhole:
+            why = "ファイルを最後まで読み込めなかったため、書き換えませんでした";
+            break;
+        case Reason::WriteFailed:
+            why = "書き込みに失敗しました (" + std::string(std::strerror(failure->error)) + ")";
+            break;
+    }
+    return "設定を保存できませんでした\r" + path.string() + "\r" + why;
 }
 
 Settings loadSettingsFrom(const std::filesystem::path& iniPath) {

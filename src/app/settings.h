@@ -55,6 +55,14 @@ void loadConfigFile(const platform::IniFile& ini, Settings& settings);
 void saveConfigFile(const Settings& settings, float windowLeft, float windowTop,
                     platform::IniFile& ini);
 
+// Writes the settings into the settings file at `path` with the window at (windowLeft,
+// windowTop) in twips. The file is read again first, so that whatever else it holds stays as it
+// is, byte for byte. Answers nullopt when the file holds the settings now; otherwise the message
+// for the user: "設定を保存できませんでした", CR, the path, CR, why (the file is read-only, it
+// could not be read whole, the write failed); the file is then as it was.
+std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,
+                                            float windowTop, const std::filesystem::path& path);
+
 // Reads frtta.ini from the folder (a missing file gives the defaults).
 Settings loadSettingsFrom(const std::filesystem::path& iniPath);
 

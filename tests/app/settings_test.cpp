@@ -223,23 +223,6 @@ TEST(LoadConfigTest, KeywordsAndTexts) {
     EXPECT_EQ(loadFrom("", start).editor, "xdg-open %1");
 }
 
-TEST(LoadConfigTest, ReadsAFileOnDisk) {
-    std::string pattern = (fs::temp_directory_path() / "ferretta-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path folder = pattern;
-    std::ofstream(folder / "frtta.ini", std::ios::binary)
-        << "[Search]\r\nDir0=" << platform::utf8ToCp932("/home/山田/文書")
-        << "\r\nStrict=1\r\ntargetFileType1=True\r\n";
-    Settings s = loadSettingsFrom(folder / "frtta.ini");
-    EXPECT_EQ(s.dir, "/home/山田/文書");
-    EXPECT_TRUE(s.strict);
-    EXPECT_TRUE(s.fileTypes.isTarget(FileType::Text));
-    fs::remove_all(folder);
-
-    Settings missing = loadSettingsFrom(folder / "frtta.ini");
-    EXPECT_EQ(fields(missing), fields(loadFrom("")));
-}
-
 TEST(SaveConfigTest, EverySettingSurvivesSaveAndLoad) {
     Settings saved = everythingChanged();
     IniFile ini;
@@ -302,6 +285,29 @@ TEST(SaveConfigTest, KeysAreNeverDeletedAndOtherTextIsKept) {
     EXPECT_EQ(ini.get("Search", "Unknown"), "kept");
     EXPECT_EQ(ini.get("Mine", "a"), "b");
     EXPECT_NE(ini.serialize().find("; my notes\r\n"), std::string::npos);
+}
+
+// The file on disk: read, written keeping what else it holds (its encoding too), or left alone
+// and the user told why.
+TEST(SaveConfigTest, TheFileOnDisk) {
+    std::string pattern = (fs::temp_directory_path() / "ferretta-settings-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path file = fs::path(pattern) / "frtta.ini";
+    EXPECT_EQ(fields(loadSettingsFrom(file)), fields(loadFrom("")));  // missing: the defaults
+    const std::string mine = "; " + platform::utf8ToCp932("山田") + "\r\n";
+    std::ofstream(file, std::ios::binary) << mine;
+    Settings s = everythingChanged();
+    s.dirList[0] = "/srv/Café";
+    EXPECT_EQ(saveSettingsFile(s, 0.0f, 0.0f, file), std::nullopt);
+    EXPECT_EQ(loadSettingsFrom(file).dir, "/srv/Café");
+    EXPECT_EQ(platform::IniFile::load(file).serialize().substr(0, 13), "\xEF\xBB\xBF; 山田\r\n");
+
+    fs::permissions(file, fs::perms::owner_read);
+    s.dirList[0] = "/elsewhere";
+    EXPECT_EQ(saveSettingsFile(s, 0.0f, 0.0f, file),
+              "設定を保存できませんでした\r" + file.string() + "\rファイルが読み取り専用です");
+    EXPECT_EQ(loadSettingsFrom(file).dir, "/srv/Café");
+    fs::remove_all(pattern);
 }
 
 TEST(FolderHistoryTest, AddsToTheFrontWithoutDuplicates) {
