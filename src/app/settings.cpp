@@ -1,5 +1,6 @@
 #include "app/settings.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -165,6 +166,15 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
     s.pdfFilterPause = readString(ini, kSearch, "pdfFilterPause");
     s.noJump = readTextFlag(ini, kOffice, "NoJump");
     s.wordFast = readTextFlag(ini, kOffice, "WordFast");
+    // Whole seconds; a value without a number, or none, gives the default; a negative one none.
+    s.documentTimeLimit = defaultDocumentTimeLimit;
+    if (const auto limit = ini.get(kOffice, "DocumentTimeLimit");
+        limit && limit->find_first_of("0123456789") != std::string::npos) {
+        if (const auto seconds = leadingNumber(*limit, false)) {
+            s.documentTimeLimit = static_cast<int>(
+                std::clamp(std::nearbyint(*seconds), 0.0, double(maxDocumentTimeLimit)));
+        }
+    }
 }
 
 void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
@@ -196,6 +206,7 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kSearch, "pdfFilterPause", s.pdfFilterPause);
     ini.set(kOffice, "NoJump", textFlag(s.noJump));
     ini.set(kOffice, "WordFast", textFlag(s.wordFast));
+    ini.set(kOffice, "DocumentTimeLimit", std::to_string(s.documentTimeLimit));
 }
 
 std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,

@@ -18,6 +18,8 @@ inline constexpr std::string_view settingsFileName = "frtta.ini";
 inline constexpr std::string_view defaultEditor = "xdg-open %1";
 inline constexpr int folderHistorySize = 11;
 inline constexpr int keywordHistoryKeys = 101;
+inline constexpr int defaultDocumentTimeLimit = 60;
+inline constexpr int maxDocumentTimeLimit = 24 * 60 * 60;
 
 struct Settings {
     std::string dir;                                     // "Dir": current search folder
@@ -41,6 +43,9 @@ struct Settings {
     std::string pdfFilterPause;
     bool noJump = false;
     bool wordFast = false;
+    // "DocumentTimeLimit" (section "Office"): seconds one Word, Excel or PowerPoint document may
+    // take before its office is ended and the document fails; 0: none beyond a minute a call.
+    int documentTimeLimit = defaultDocumentTimeLimit;
 };
 
 // Reads every setting from the document into `settings`, which holds the start-up values

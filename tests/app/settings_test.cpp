@@ -42,7 +42,7 @@ auto fields(const Settings& s) {
     return std::tie(s.dir, s.dirList, s.keywords, s.editor, s.subFolder, s.fileNameOnly, s.strict,
                     s.regular, s.statusBar, s.topMost, s.fixed, s.lastX, s.lastY,
                     s.fileTypes.targetFileType, s.textTags, s.pdfOwnEngine, s.pdfFilterPath,
-                    s.pdfFilterPause, s.noJump, s.wordFast);
+                    s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit);
 }
 
 // A settings structure in which every value differs from its default.
@@ -62,6 +62,7 @@ Settings everythingChanged() {
     s.pdfFilterPath = "pdftotext -layout %1";
     s.pdfFilterPause = " -- ";
     s.noJump = s.wordFast = true;
+    s.documentTimeLimit = 5;
     return s;
 }
 
@@ -76,6 +77,11 @@ TEST(LoadConfigTest, EmptyDocumentGivesTheDefaults) {
                               s.topMost, s.fixed, s.pdfOwnEngine, s.noJump, s.wordFast),
               std::make_tuple(true, false, false, false, true, false, true, false, false, false));
     EXPECT_FALSE(s.lastX.has_value() || s.lastY.has_value());
+    EXPECT_EQ(s.documentTimeLimit, 60);
+    for (const auto& [text, seconds] : {std::pair{"90", 90}, {"-5", 0}, {"x", 60}, {"1e9", 86400}})
+        EXPECT_EQ(loadFrom("[Office]\r\nDocumentTimeLimit=" + std::string(text)).documentTimeLimit,
+                  seconds)
+            << text;
     // The start-up table has text files on; an absent key switches each type off.
     EXPECT_EQ(s.fileTypes.targetFileType, decltype(s.fileTypes.targetFileType){});
     EXPECT_EQ(s.fileTypes.fileTypeName[slotOf(FileType::Pdf)], "Adobe PDF");
@@ -255,7 +261,7 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
           "pdfFilterPath=pdftotext -layout %1"}},
         {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\""}},
         {"Form", {"StatusBar=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
-        {"Office", {"NoJump=True", "WordFast=True"}}};
+        {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5"}}};
     for (const auto& [section, lines] : expected) {
         for (const std::string& line : lines) {
             const std::size_t equals = line.find('=');
