@@ -40,6 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
 
+    // Any command line (it holds no zero byte) arrives as it was sent.
+    const std::string commandLine(bytes.substr(0, bytes.find('\0')));
+    if (app::handOffText(app::handOffPayload(commandLine)) != commandLine)
+        std::abort();
+
     // A hit's position text read as the automation reads a 16-bit number.
     try {
         (void)searchers::office::toInteger16(bytes.substr(0, 64));

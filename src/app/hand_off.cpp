@@ -6,15 +6,23 @@
 
 namespace ferretta::app {
 
+namespace {
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+}  // namespace
+
 std::string handOffPayload(std::string_view commandLine) {
-    std::string payload = platform::utf8ToCp932(commandLine);
+    std::string payload = platform::hasCp932Form(commandLine)
+                              ? platform::utf8ToCp932(commandLine)
+                              : std::string(kUtf8Mark) + std::string(commandLine);
     payload.append(3, '\0');
     return payload;
 }
 
 std::string handOffText(std::string_view payload) {
-    const std::size_t end = payload.find('\0');
-    return platform::cp932ToUtf8(payload.substr(0, end));
+    const std::string_view text = payload.substr(0, payload.find('\0'));
+    if (text.starts_with(kUtf8Mark))
+        return std::string(text.substr(kUtf8Mark.size()));
+    return platform::cp932ToUtf8(text);
 }
 
 std::string handOffFrame(std::string_view payload) {

@@ -64,6 +64,13 @@ int stopSignalDescriptor() {
     return wakeUp[0];
 }
 
+std::function<bool()> officeKeepWaiting(Host& host, const search::SearchFlags& flags) {
+    return [&host, &flags] {
+        host.doEvents();
+        return !(flags.isSearching && flags.isAbort);
+    };
+}
+
 std::vector<std::string> prepareRun() {
     installStopSignals();
     std::vector<std::string> messages;

@@ -2,8 +2,12 @@
 // What both programs do before anything else, so that nothing a search moved aside is lost and
 // a request to end the program is a stop request like the stop button: termination signals
 // are caught, and files that an earlier run left aside are put back.
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "app/host.h"
+#include "search/search_flags.h"
 
 namespace ferretta::app {
 
@@ -20,6 +24,10 @@ bool stopSignalReceived();
 // A descriptor that becomes readable when the first of those signals arrives, for an event
 // loop to watch; -1 before installStopSignals.
 int stopSignalDescriptor();
+
+// For an office working for a search: lets the host's events run and answers false once the
+// user asked the running search to stop, so that a long office call ends at once.
+std::function<bool()> officeKeepWaiting(Host& host, const search::SearchFlags& flags);
 
 // installStopSignals, then puts back what earlier runs left aside. Answers one message for
 // the user for each file that could not be put back: "一時的に移動したファイルを元に戻せません

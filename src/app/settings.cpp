@@ -1,7 +1,9 @@
 #include "app/settings.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 namespace ferretta::app {
@@ -164,6 +166,15 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
     s.pdfFilterPause = readString(ini, kSearch, "pdfFilterPause");
     s.noJump = readTextFlag(ini, kOffice, "NoJump");
     s.wordFast = readTextFlag(ini, kOffice, "WordFast");
+    // Whole seconds; a value without a number, or none, gives the default; a negative one none.
+    s.documentTimeLimit = defaultDocumentTimeLimit;
+    if (const auto limit = ini.get(kOffice, "DocumentTimeLimit");
+        limit && limit->find_first_of("0123456789") != std::string::npos) {
+        if (const auto seconds = leadingNumber(*limit, false)) {
+            s.documentTimeLimit = static_cast<int>(
+                std::clamp(std::nearbyint(*seconds), 0.0, double(maxDocumentTimeLimit)));
+        }
+    }
 }
 
 void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
@@ -195,6 +206,30 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kSearch, "pdfFilterPause", s.pdfFilterPause);
     ini.set(kOffice, "NoJump", textFlag(s.noJump));
     ini.set(kOffice, "WordFast", textFlag(s.wordFast));
+    ini.set(kOffice, "DocumentTimeLimit", std::to_string(s.documentTimeLimit));
+}
+
+std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,
+                                            float windowTop, const std::filesystem::path& path) {
+    platform::IniFile ini = platform::IniFile::load(path);
+    saveConfigFile(settings, windowLeft, windowTop, ini);
+    const auto failure = ini.save(path);
+    if (!failure)
+        return std::nullopt;
+    using Reason = platform::IniFile::SaveFailure::Reason;
+    std::string why;
+    switch (failure->reason) {
+        case Reason::ReadOnly:
+            why = "ファイルが読み取り専用です";
+            break;
+        case Reason::NotReadWhole:
+            why = "ファイルを最後まで読み込めなかったため、書き換えませんでした";
+            break;
+        case Reason::WriteFailed:
+            why = "書き込みに失敗しました (" + std::string(std::strerror(failure->error)) + ")";
+            break;
+    }
+    return "設定を保存できませんでした\r" + path.string() + "\r" + why;
 }
 
 Settings loadSettingsFrom(const std::filesystem::path& iniPath) {

@@ -18,6 +18,8 @@ inline constexpr std::string_view settingsFileName = "frtta.ini";
 inline constexpr std::string_view defaultEditor = "xdg-open %1";
 inline constexpr int folderHistorySize = 11;
 inline constexpr int keywordHistoryKeys = 101;
+inline constexpr int defaultDocumentTimeLimit = 60;
+inline constexpr int maxDocumentTimeLimit = 24 * 60 * 60;
 
 struct Settings {
     std::string dir;                                     // "Dir": current search folder
@@ -41,6 +43,9 @@ struct Settings {
     std::string pdfFilterPause;
     bool noJump = false;
     bool wordFast = false;
+    // "DocumentTimeLimit" (section "Office"): seconds one Word, Excel or PowerPoint document may
+    // take before its office is ended and the document fails; 0: none beyond a minute a call.
+    int documentTimeLimit = defaultDocumentTimeLimit;
 };
 
 // Reads every setting from the document into `settings`, which holds the start-up values
@@ -54,6 +59,14 @@ void loadConfigFile(const platform::IniFile& ini, Settings& settings);
 // window's current position in twips.
 void saveConfigFile(const Settings& settings, float windowLeft, float windowTop,
                     platform::IniFile& ini);
+
+// Writes the settings into the settings file at `path` with the window at (windowLeft,
+// windowTop) in twips. The file is read again first, so that whatever else it holds stays as it
+// is, byte for byte. Answers nullopt when the file holds the settings now; otherwise the message
+// for the user: "設定を保存できませんでした", CR, the path, CR, why (the file is read-only, it
+// could not be read whole, the write failed); the file is then as it was.
+std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,
+                                            float windowTop, const std::filesystem::path& path);
 
 // Reads frtta.ini from the folder (a missing file gives the defaults).
 Settings loadSettingsFrom(const std::filesystem::path& iniPath);

@@ -297,4 +297,15 @@ std::size_t cp932Length(std::u16string_view text, Cp932Fallback fallback) {
     return length;
 }
 
+bool hasCp932Form(std::string_view utf8) {
+    return isValidUtf8(utf8) && cp932ToUtf8(utf8ToCp932(utf8)) == utf8;
+}
+
+bool isCp932Text(std::string_view bytes) {
+    std::string normalized;
+    const std::string_view expected =
+        normalizeCp932Duplicates(bytes, normalized) ? std::string_view(normalized) : bytes;
+    return utf8ToCp932(cp932ToUtf8(bytes)) == expected;
+}
+
 }  // namespace ferretta::platform

@@ -61,6 +61,15 @@ std::string utf16ToCp932(std::u16string_view text,
 std::string utf8ToCp932(std::string_view text,
                         Cp932Fallback fallback = Cp932Fallback::QuestionMark);
 
+// True when the text is valid UTF-8 and every character of it has a CP932 form, so that it
+// survives utf8ToCp932 and back unchanged.
+bool hasCp932Form(std::string_view utf8);
+
+// True when the bytes are CP932 text that converts to Unicode and back without loss: every byte
+// pair a defined character (a code with duplicates comes back as the code Windows writes), no
+// stray lead byte.
+bool isCp932Text(std::string_view bytes);
+
 // The byte length of the CP932 form of the text (what utf16ToCp932(text, fallback).size()
 // answers), without building it.
 std::size_t cp932Length(std::u16string_view text,

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/cp932.h"
+#include "platform/unicode.h"
 
 namespace ferretta::search {
 namespace {
@@ -57,26 +58,71 @@ bool replaceFile(std::filesystem::path target, std::string_view bytes) {
 
 }  // namespace
 
-std::string resultLine(const app::Hit& hit) {
+namespace {
+
+// Appends the text with every CR or LF written as \r or \n.
+void appendField(std::string& line, std::string_view text) {
+    for (const char c : text) {
+        if (c == '\r')
+            line += "\\r";
+        else if (c == '\n')
+            line += "\\n";
+        else
+            line += c;
+    }
+}
+
+std::string lineOf(const app::Hit& hit, std::string (*form)(std::string_view, bool)) {
     std::string line;
     line.reserve(hit.name.size() + hit.content.size() + hit.location.size() + hit.position.size() +
                  11);
-    line += '"';
-    line += hit.name;
-    line += "\",\"";
-    line += hit.content;
-    line += "\",\"";
-    line += hit.location;
-    line += "\",\"";
-    line += hit.position;
-    line += '"';
+    const std::pair<std::string_view, bool> fields[] = {
+        {hit.name, true}, {hit.content, false}, {hit.location, true}, {hit.position, false}};
+    for (const auto& [text, isPath] : fields) {
+        line += line.empty() ? "\"" : ",\"";
+        appendField(line, form(text, isPath));
+        line += '"';
+    }
     return line;
+}
+
+std::string asItIs(std::string_view text, bool) {
+    return std::string(text);
+}
+
+// CP932; in a name or path, each part between slashes that is CP932 already stays as it is
+// ('/' is never a byte of a double-byte CP932 character).
+std::string toAnsi(std::string_view text, bool isPath) {
+    if (!isPath || platform::isValidUtf8(text))
+        return platform::utf8ToCp932(text);
+    std::string out;
+    for (std::size_t at = 0;;) {
+        const std::size_t slash = text.find('/', at);
+        const std::string_view part = text.substr(at, slash - at);
+        out += !platform::isValidUtf8(part) && platform::isCp932Text(part)
+                   ? std::string(part)
+                   : platform::utf8ToCp932(part);
+        if (slash == std::string_view::npos)
+            return out;
+        out += '/';
+        at = slash + 1;
+    }
+}
+
+}  // namespace
+
+std::string resultLine(const app::Hit& hit) {
+    return lineOf(hit, asItIs);
+}
+
+std::string ansiResultLine(const app::Hit& hit) {
+    return lineOf(hit, toAnsi);
 }
 
 std::string resultFileBytes(std::span<const app::Hit> rows) {
     std::string bytes;
     for (const auto& row : rows) {
-        bytes += platform::utf8ToCp932(resultLine(row));
+        bytes += ansiResultLine(row);
         bytes += "\r\n";
     }
     return bytes;

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTranslator>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -108,12 +109,18 @@ void exitPoint(ui::main::MainForm& form, const app::Settings& settings, WindowHo
     endHotKey(hooks);
     endSubClass(hooks);
     const QPoint position = form.frameGeometry().topLeft();
-    platform::IniFile ini = platform::IniFile::load(settingsPath());
-    app::saveConfigFile(settings, static_cast<float>(ui::main::pixelsToTwipsX(position.x(), &form)),
-                        static_cast<float>(ui::main::pixelsToTwipsY(position.y(), &form)), ini);
-    if (!ini.save(settingsPath())) {
-        std::fprintf(stderr, "ferretta: the settings could not be written to %s\n",
-                     settingsPath().string().c_str());
+    const auto problem = app::saveSettingsFile(
+        settings, static_cast<float>(ui::main::pixelsToTwipsX(position.x(), &form)),
+        static_cast<float>(ui::main::pixelsToTwipsY(position.y(), &form)), settingsPath());
+    if (problem) {
+        // Ended by a signal (a logout, a kill) nobody may be there to answer a box.
+        if (app::stopSignalReceived()) {
+            std::string line = *problem;
+            std::replace(line.begin(), line.end(), '\r', ' ');
+            std::fprintf(stderr, "ferretta: %s\n", line.c_str());
+        } else {
+            form.host().showMessage(*problem, app::MessageStyle::Exclamation);
+        }
     }
     form.taskTrayOff();
     pdf::initPDFValues();

@@ -42,7 +42,7 @@ auto fields(const Settings& s) {
     return std::tie(s.dir, s.dirList, s.keywords, s.editor, s.subFolder, s.fileNameOnly, s.strict,
                     s.regular, s.statusBar, s.topMost, s.fixed, s.lastX, s.lastY,
                     s.fileTypes.targetFileType, s.textTags, s.pdfOwnEngine, s.pdfFilterPath,
-                    s.pdfFilterPause, s.noJump, s.wordFast);
+                    s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit);
 }
 
 // A settings structure in which every value differs from its default.
@@ -62,6 +62,7 @@ Settings everythingChanged() {
     s.pdfFilterPath = "pdftotext -layout %1";
     s.pdfFilterPause = " -- ";
     s.noJump = s.wordFast = true;
+    s.documentTimeLimit = 5;
     return s;
 }
 
@@ -76,6 +77,11 @@ TEST(LoadConfigTest, EmptyDocumentGivesTheDefaults) {
                               s.topMost, s.fixed, s.pdfOwnEngine, s.noJump, s.wordFast),
               std::make_tuple(true, false, false, false, true, false, true, false, false, false));
     EXPECT_FALSE(s.lastX.has_value() || s.lastY.has_value());
+    EXPECT_EQ(s.documentTimeLimit, 60);
+    for (const auto& [text, seconds] : {std::pair{"90", 90}, {"-5", 0}, {"x", 60}, {"1e9", 86400}})
+        EXPECT_EQ(loadFrom("[Office]\r\nDocumentTimeLimit=" + std::string(text)).documentTimeLimit,
+                  seconds)
+            << text;
     // The start-up table has text files on; an absent key switches each type off.
     EXPECT_EQ(s.fileTypes.targetFileType, decltype(s.fileTypes.targetFileType){});
     EXPECT_EQ(s.fileTypes.fileTypeName[slotOf(FileType::Pdf)], "Adobe PDF");
@@ -223,23 +229,6 @@ TEST(LoadConfigTest, KeywordsAndTexts) {
     EXPECT_EQ(loadFrom("", start).editor, "xdg-open %1");
 }
 
-TEST(LoadConfigTest, ReadsAFileOnDisk) {
-    std::string pattern = (fs::temp_directory_path() / "ferretta-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path folder = pattern;
-    std::ofstream(folder / "frtta.ini", std::ios::binary)
-        << "[Search]\r\nDir0=" << platform::utf8ToCp932("/home/山田/文書")
-        << "\r\nStrict=1\r\ntargetFileType1=True\r\n";
-    Settings s = loadSettingsFrom(folder / "frtta.ini");
-    EXPECT_EQ(s.dir, "/home/山田/文書");
-    EXPECT_TRUE(s.strict);
-    EXPECT_TRUE(s.fileTypes.isTarget(FileType::Text));
-    fs::remove_all(folder);
-
-    Settings missing = loadSettingsFrom(folder / "frtta.ini");
-    EXPECT_EQ(fields(missing), fields(loadFrom("")));
-}
-
 TEST(SaveConfigTest, EverySettingSurvivesSaveAndLoad) {
     Settings saved = everythingChanged();
     IniFile ini;
@@ -272,7 +261,7 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
           "pdfFilterPath=pdftotext -layout %1"}},
         {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\""}},
         {"Form", {"StatusBar=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
-        {"Office", {"NoJump=True", "WordFast=True"}}};
+        {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5"}}};
     for (const auto& [section, lines] : expected) {
         for (const std::string& line : lines) {
             const std::size_t equals = line.find('=');
@@ -302,6 +291,29 @@ TEST(SaveConfigTest, KeysAreNeverDeletedAndOtherTextIsKept) {
     EXPECT_EQ(ini.get("Search", "Unknown"), "kept");
     EXPECT_EQ(ini.get("Mine", "a"), "b");
     EXPECT_NE(ini.serialize().find("; my notes\r\n"), std::string::npos);
+}
+
+// The file on disk: read, written keeping what else it holds (its encoding too), or left alone
+// and the user told why.
+TEST(SaveConfigTest, TheFileOnDisk) {
+    std::string pattern = (fs::temp_directory_path() / "ferretta-settings-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    const fs::path file = fs::path(pattern) / "frtta.ini";
+    EXPECT_EQ(fields(loadSettingsFrom(file)), fields(loadFrom("")));  // missing: the defaults
+    const std::string mine = "; " + platform::utf8ToCp932("山田") + "\r\n";
+    std::ofstream(file, std::ios::binary) << mine;
+    Settings s = everythingChanged();
+    s.dirList[0] = "/srv/Café";
+    EXPECT_EQ(saveSettingsFile(s, 0.0f, 0.0f, file), std::nullopt);
+    EXPECT_EQ(loadSettingsFrom(file).dir, "/srv/Café");
+    EXPECT_EQ(platform::IniFile::load(file).serialize().substr(0, 13), "\xEF\xBB\xBF; 山田\r\n");
+
+    fs::permissions(file, fs::perms::owner_read);
+    s.dirList[0] = "/elsewhere";
+    EXPECT_EQ(saveSettingsFile(s, 0.0f, 0.0f, file),
+              "設定を保存できませんでした\r" + file.string() + "\rファイルが読み取り専用です");
+    EXPECT_EQ(loadSettingsFrom(file).dir, "/srv/Café");
+    fs::remove_all(pattern);
 }
 
 TEST(FolderHistoryTest, AddsToTheFrontWithoutDuplicates) {

@@ -44,15 +44,21 @@ TEST(ResultLineTest, FourQuotedFieldsInColumnOrder) {
         {hit("q.txt", R"(say "hi", then go)", "/d/q.txt", "1,1"),
          R"("q.txt","say "hi", then go","/d/q.txt","1,1")"},
         {hit("book.xls[Sheet1]", "(ファイル名にヒット)", "/d/book.xls", ""),
-         R"x("book.xls[Sheet1]","(ファイル名にヒット)","/d/book.xls","")x"}};
+         R"x("book.xls[Sheet1]","(ファイル名にヒット)","/d/book.xls","")x"},
+        // A line break in a name stays inside its line.
+        {hit("a\nb\r.txt", "x", "/d/a\nb\r.txt", "1,1"),
+         R"("a\nb\r.txt","x","/d/a\nb\r.txt","1,1")"}};
     for (const auto& [row, line] : cases)
         EXPECT_EQ(resultLine(row), line);
 
+    // A name in CP932 itself (no valid UTF-8) keeps its bytes, also inside a UTF-8 path.
     const std::vector<Hit> rows = {hit("メモ.txt", "ｶﾀｶﾅ漢字", "/d", "1,3"),
-                                   hit("b", "😀", "", "")};  // no CP932 form: one '?'
+                                   hit("b", "😀", "", ""),  // no CP932 form: one '?'
+                                   hit("\x83\x81.txt", "x", "/d/検索/\x83\x81.txt", "")};
     EXPECT_EQ(resultFileBytes(rows),
               "\"\x83\x81\x83\x82.txt\",\"\xb6\xc0\xb6\xc5\x8a\xbf\x8e\x9a\",\"/d\",\"1,3\"\r\n"
-              "\"b\",\"?\",\"\",\"\"\r\n");
+              "\"b\",\"?\",\"\",\"\"\r\n"
+              "\"\x83\x81.txt\",\"x\",\"/d/\x8c\x9f\x8d\xf5/\x83\x81.txt\",\"\"\r\n");
     EXPECT_EQ(resultFileBytes({}), "");
 }
 

@@ -30,13 +30,8 @@ CliHost::CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags&
 
 Host::RowHandle CliHost::addResult(const Hit& hit) {
     // The line of the saved results file.
-    std::string line = search::resultLine(hit);
-    if (m_ansi) {
-        line = platform::utf8ToCp932(line);
-        line += "\r\n";
-    } else {
-        line += '\n';
-    }
+    std::string line = m_ansi ? search::ansiResultLine(hit) : search::resultLine(hit);
+    line += m_ansi ? "\r\n" : "\n";
     std::fwrite(line.data(), 1, line.size(), m_out);
     return m_hits++;
 }

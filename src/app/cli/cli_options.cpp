@@ -1,5 +1,7 @@
 #include "app/cli/cli_options.h"
 
+#include <charconv>
+
 #include "app/file_types.h"
 #include "platform/unicode.h"
 #include "platform/width_fold.h"
@@ -40,6 +42,9 @@ std::string usageText() {
            "  --pdf-engine        search PDF files with the built-in engine (needs AdobeCID.dat)\n"
            "  --pdf-text          print the text the built-in engine reads from FILE.pdf, page by\n"
            "                      page (UTF-8, a form feed after each page)\n"
+           "  --office-time-limit=SECONDS\n"
+           "                      time one Word, Excel or PowerPoint document may take (0: no "
+           "limit)\n"
            "  --settings=PATH     settings file to read (default: frtta.ini in the data folder)\n"
            "  --ansi              write the hits in CP932 with CR LF, exactly as a saved result "
            "file\n"
@@ -80,6 +85,15 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
             options.version = true;
         } else if (auto path = valueOf(arg, "--settings")) {
             options.settingsPath = std::string(*path);
+        } else if (auto limit = valueOf(arg, "--office-time-limit")) {
+            int seconds = -1;
+            const auto [end, ec] =
+                std::from_chars(limit->data(), limit->data() + limit->size(), seconds);
+            if (ec != std::errc() || end != limit->data() + limit->size() || seconds < 0 ||
+                seconds > maxDocumentTimeLimit) {
+                return {std::nullopt, "not a number of seconds: " + std::string(*limit)};
+            }
+            options.documentTimeLimit = seconds;
         } else if (auto tags = valueOf(arg, "--text-tags")) {
             options.textTags = std::string(*tags);
         } else if (auto list = valueOf(arg, "--types")) {
@@ -127,6 +141,8 @@ void applyCliOptions(const CliOptions& options, Settings& settings) {
         settings.subFolder = false;
     if (options.pdfEngine)
         settings.pdfOwnEngine = true;
+    if (options.documentTimeLimit)
+        settings.documentTimeLimit = *options.documentTimeLimit;
     if (options.types) {
         settings.fileTypes.targetFileType.fill(false);
         for (FileType type : *options.types)

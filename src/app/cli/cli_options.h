@@ -20,6 +20,7 @@ struct CliOptions {
     std::optional<std::vector<FileType>> types;  // --types=text,pdf,...
     std::optional<std::string> textTags;         // --text-tags=TXT;CSV
     bool ansi = false;                           // write CP932 with CR LF
+    std::optional<int> documentTimeLimit;        // --office-time-limit=SECONDS
     bool pdfEngine = false;                      // --pdf-engine: the built-in PDF engine
     std::optional<std::string> pdfText;          // --pdf-text FILE: print what the engine reads
     bool help = false;

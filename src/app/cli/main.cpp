@@ -34,10 +34,13 @@ struct Office {
     std::unique_ptr<platform::office::Automation> automation;
     std::unique_ptr<searchers::office::OfficeSession> session;
 
-    searchers::office::OfficeSession& get() {
+    searchers::office::OfficeSession& get(app::Host& host, const app::Settings& settings,
+                                          const search::SearchFlags& flags) {
         if (!session) {
             platform::office::LibreOfficeConfig config;
             config.profileRoot = platform::dataFolder() / "office";
+            config.documentTimeoutMs = settings.documentTimeLimit * 1000;
+            config.keepWaiting = app::officeKeepWaiting(host, flags);
             automation = platform::office::makeLibreOfficeAutomation(config);
             session = std::make_unique<searchers::office::OfficeSession>(*automation);
         }
@@ -104,7 +107,9 @@ int main(int argc, char** argv) {
     app::cli::CliHost host(stdout, stderr, options.ansi, flags);
     Office office;
     app::SearchRunHooks hooks;
-    hooks.officeSession = [&office]() -> searchers::office::OfficeSession& { return office.get(); };
+    hooks.officeSession = [&]() -> searchers::office::OfficeSession& {
+        return office.get(host, settings, flags);
+    };
     hooks.hitCount = [&host] { return static_cast<std::int64_t>(host.hitCount()); };
     const app::SearchOutcome outcome =
         app::runSearchCommand(host, settings, flags, options.query, hooks);

@@ -18,6 +18,10 @@
 
 namespace ferretta::platform::office {
 
+// The error number of a call abandoned because the search was stopped (E_ABORT, 0x80004004):
+// the office was ended and the document counts as not searched.
+inline constexpr long stoppedCallError = -2147467260L;
+
 // Why an application is wanted. A search runs in a hidden office of its own that the user
 // never sees; opening a hit uses a visible office that stays open for the user and is reused
 // for later double-clicks.

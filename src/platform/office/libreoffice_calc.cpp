@@ -274,6 +274,7 @@ class CalcApplication final : public ExcelApplication {
 
     std::unique_ptr<Workbook> open(const std::string& path, const OpenOptions& options) override {
         Office& lo = m_hold.office();
+        lo.startDocumentClock();
         return lo.call([&]() -> std::unique_ptr<Workbook> {
             const auto component =
                 loadDocument(lo, path, lo.purpose() != Purpose::Open, options.readOnly);

@@ -34,6 +34,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <vector>
 
@@ -382,6 +383,8 @@ void Office::connect() {
             m_endedWhileStarting = true;
             fail(kCannotStart, "LibreOffice ended while starting");
         }
+        if (m_config.keepWaiting && !m_config.keepWaiting())
+            fail(stoppedCallError, "The start of LibreOffice was stopped");
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
@@ -422,6 +425,70 @@ bool Office::probe() {
     }
 }
 
+void Office::startDocumentClock() {
+    std::lock_guard lock(m_callMutex);
+    m_documentDeadline.reset();
+    // It starts with the next call, once the office is up: starting one is not the document's.
+    m_documentClockPending = m_purpose == Purpose::Search && m_config.documentTimeoutMs > 0;
+}
+
+int Office::callLimitMs(bool& documentLimit) const {
+    documentLimit = false;
+    if (!m_documentDeadline)
+        return m_config.callTimeoutMs;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(*m_documentDeadline - Clock::now())
+            .count();
+    if (left >= m_config.callTimeoutMs)
+        return m_config.callTimeoutMs;
+    documentLimit = true;
+    return static_cast<int>(std::max<long long>(left, 1));
+}
+
+bool Office::runWatched(const std::function<void()>& body) {
+    if (!m_config.keepWaiting) {
+        body();
+        return true;
+    }
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    std::exception_ptr thrown;
+    std::thread worker([&] {
+        try {
+            body();
+        } catch (...) {
+            // Carried over to the calling thread, which handles it as if the body ran there.
+            thrown = std::current_exception();
+        }
+        std::lock_guard lock(mutex);
+        done = true;
+        finished.notify_all();
+    });
+    bool stopped = false;
+    {
+        std::unique_lock lock(mutex);
+        while (!finished.wait_for(lock, std::chrono::milliseconds(20), [&] { return done; })) {
+            if (stopped)
+                continue;
+            lock.unlock();
+            const bool keep = m_config.keepWaiting();
+            lock.lock();
+            if (!keep && !done) {
+                // Killing the office ends its side of the pipe; the call on the helper thread
+                // then returns with an exception, which no one wants any more.
+                stopped = true;
+                if (const pid_t group = m_group.load(); group > 0)
+                    ::kill(-group, SIGKILL);
+            }
+        }
+    }
+    worker.join();
+    if (!stopped && thrown)
+        std::rethrow_exception(thrown);
+    return !stopped;
+}
+
 void Office::run(std::optional<std::uint64_t> generation, const std::function<void()>& body) {
     std::lock_guard lock(m_callMutex);
     if (generation) {
@@ -431,12 +498,23 @@ void Office::run(std::optional<std::uint64_t> generation, const std::function<vo
     } else {
         ensureRunningLocked();
     }
+    if (m_documentClockPending) {
+        m_documentClockPending = false;
+        m_documentDeadline = Clock::now() + std::chrono::milliseconds(m_config.documentTimeoutMs);
+    }
     std::string problem;
     bool broken = false;
+    bool documentLimit = false;
+    const int limitMs = callLimitMs(documentLimit);
     {
-        arm(m_config.callTimeoutMs);
+        arm(limitMs);
         try {
-            body();
+            if (!runWatched(body)) {
+                disarm();
+                forgetConnection();
+                killProcess();
+                fail(stoppedCallError, "The search was stopped; LibreOffice was ended");
+            }
             disarm();
             return;
         } catch (const css::uno::RuntimeException& e) {
@@ -455,8 +533,11 @@ void Office::run(std::optional<std::uint64_t> generation, const std::function<vo
     if (fired) {
         forgetConnection();
         killProcess();
-        fail(kOfficeLost, "LibreOffice did not answer within " +
-                              std::to_string(m_config.callTimeoutMs) + " ms and was ended");
+        fail(kOfficeLost, documentLimit ? "The document took longer than its time limit of " +
+                                              std::to_string(m_config.documentTimeoutMs) +
+                                              " ms; LibreOffice was ended"
+                                        : "LibreOffice did not answer within " +
+                                              std::to_string(limitMs) + " ms and was ended");
     }
     if (broken && !probe()) {
         forgetConnection();

@@ -88,6 +88,10 @@ class Office {
         return callImpl(generation, std::forward<F>(body));
     }
 
+    // A document of a search office starts: its time limit (documentTimeoutMs) runs from the
+    // next call (once the office is up) until the next document starts.
+    void startDocumentClock();
+
     // Valid inside a call.
     const css::uno::Reference<css::frame::XDesktop2>& desktop() const { return m_desktop; }
     const css::uno::Reference<css::uno::XComponentContext>& context() const { return m_context; }
@@ -132,6 +136,11 @@ class Office {
     void killProcess();
     void forgetConnection();
     void arm(int milliseconds);
+    // The watchdog's limit for the next call, and whether the document's limit set it.
+    int callLimitMs(bool& documentLimit) const;
+    // Runs body on a helper thread while keepWaiting is asked; answers false when it said no
+    // (the office is then killed). Exceptions of body pass to the caller.
+    bool runWatched(const std::function<void()>& body);
     bool disarm();
     void watch();
 
@@ -142,6 +151,8 @@ class Office {
     bool m_connected = false;
     bool m_endedWhileStarting = false;  // the last connect failed because the office ended
     pid_t m_guardian = 0;  // our child that starts soffice and kills its group if we die
+    std::optional<std::chrono::steady_clock::time_point> m_documentDeadline;
+    bool m_documentClockPending = false;
     std::atomic<pid_t> m_group = 0;
     int m_applications = 0;
     int m_guardWrite = -1;

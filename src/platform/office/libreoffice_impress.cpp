@@ -199,6 +199,7 @@ class ImpressApplication final : public PowerPointApplication {
     std::unique_ptr<Presentation> open(const std::string& path,
                                        const OpenOptions& options) override {
         Office& lo = m_hold.office();
+        lo.startDocumentClock();
         return lo.call([&]() -> std::unique_ptr<Presentation> {
             const auto component =
                 loadDocument(lo, path, lo.purpose() != Purpose::Open, options.readOnly);

@@ -212,6 +212,7 @@ class WriterApplication final : public WordApplication {
                                        const OpenOptions& options) override {
         Office& lo = office();
         const bool forUser = lo.purpose() == Purpose::Open;
+        lo.startDocumentClock();
         return lo.call([&]() -> std::unique_ptr<WordDocument> {
             const auto component = loadDocument(lo, path, !forUser, options.readOnly);
             Reference<css::text::XTextDocument> text(component, UNO_QUERY);

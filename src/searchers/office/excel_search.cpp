@@ -114,8 +114,11 @@ bool ExcelSearcher::find_exl(const std::string& path) {
                 app::logWrite("find_exl", closeFailure.what());
             }
         }
-        m_host.showMessage(searchErrorText(position, failure.code(), path),
-                           app::MessageStyle::Exclamation);
+        // A stop that ended the office in the middle of the workbook is no failure to tell.
+        if (failure.code() != po::stoppedCallError) {
+            m_host.showMessage(searchErrorText(position, failure.code(), path),
+                               app::MessageStyle::Exclamation);
+        }
         return false;
     }
 }

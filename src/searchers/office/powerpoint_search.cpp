@@ -112,6 +112,10 @@ bool PowerPointSearcher::find_ppt(const std::string& path) {
     } catch (const Error& failure) {
         if (failure.kind() != Error::Kind::Automation)
             throw;
+        if (failure.code() == po::stoppedCallError) {
+            abortRequested(m_host, m_flags);
+            return false;
+        }
         m_host.showMessage(searchErrorText(0, failure.code(), path),
                            app::MessageStyle::Exclamation);
         app::logWrite(kSearchPlace, "エラー発生 Pos=0 ErrNo=" + std::to_string(failure.code()) +

@@ -86,6 +86,11 @@ std::unique_ptr<po::WordDocument> WordSearcher::openForSearch(const std::string&
 }
 
 void WordSearcher::reportFailure(const std::string& path, int position, long errorNumber) {
+    if (errorNumber == po::stoppedCallError) {
+        // The stop ended the office in the middle of the document: told as any stop.
+        abortRequested(m_host, m_flags);
+        return;
+    }
     m_host.showMessage(searchErrorText(position, errorNumber, path),
                        app::MessageStyle::Exclamation);
     app::logWrite(kLogPlace, "エラー発生 Pos=" + std::to_string(position) +

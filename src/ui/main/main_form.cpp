@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "app/debug_log.h"
+#include "app/run_safety.h"
 #include "app/search_run.h"
 #include "pdf/frontends/pdf_viewer.h"
 #include "platform/data_folder.h"
@@ -362,6 +363,9 @@ searchers::office::OfficeSession& MainForm::officeSession() {
         // debug log while the log is on, and is discarded otherwise.
         platform::office::LibreOfficeConfig config;
         config.profileRoot = platform::dataFolder() / "office";
+        // A stop request ends a long office call; the window stays alive meanwhile.
+        config.keepWaiting = app::officeKeepWaiting(*m_host, m_flags);
+        config.documentTimeoutMs = m_settings.documentTimeLimit * 1000;
         if (app::debugLog().isLogOpen())
             config.logFile = app::debugLog().path().parent_path() / "office.log";
         m_officeAutomation = platform::office::makeLibreOfficeAutomation(config);

@@ -1,13 +1,14 @@
 #include "ui/modes/single_instance.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -93,6 +94,8 @@ std::string sanitizedDisplay(std::string_view display) {
     return out;
 }
 
+}  // namespace
+
 // One connection of a second start: reads its frame, hands it to the receiver, answers, ends.
 // It deletes itself when done, but never while the receiver runs (a message box's event loop
 // may see the peer go away meanwhile).
@@ -112,6 +115,15 @@ class HandOffConnection : public QObject {
         m_timer.start(kIncompleteFrameMs);
         // Bytes may have come with the connection, before the signal was connected.
         QTimer::singleShot(0, this, [this] { readFrame(); });
+    }
+
+    // Drops the connection unless its folder is being handled; answers whether it did.
+    bool dropIfIdle() {
+        if (m_handling)
+            return false;
+        if (!m_done)
+            drop();
+        return true;
     }
 
   private:
@@ -174,8 +186,6 @@ class HandOffConnection : public QObject {
     bool m_handling = false;
     bool m_done = false;
 };
-
-}  // namespace
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
     if (this != &other) {
@@ -279,39 +289,77 @@ bool InstanceServer::listen(FileDescriptor listener) {
     close();
     if (!listener.valid())
         return false;
-    auto server = std::make_unique<QLocalServer>();
-    server->setSocketOptions(QLocalServer::AbstractNamespaceOption);
-    QObject::connect(server.get(), &QLocalServer::newConnection, m_connections.get(),
+    const int flags = ::fcntl(listener.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(listener.get(), F_SETFL, flags | O_NONBLOCK) != 0)
+        return false;
+    m_listener = std::move(listener);
+    m_notifier = std::make_unique<QSocketNotifier>(m_listener.get(), QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_connections.get(),
                      [this] { acceptPending(); });
-    if (!server->listen(static_cast<qintptr>(listener.get())))
-        return false;  // the descriptor is still ours and closes here
-    listener.release();
-    m_server = std::move(server);
+    // Connections that waited since the claim.
+    QTimer::singleShot(0, m_connections.get(), [this] { acceptPending(); });
     return true;
 }
 
 void InstanceServer::close() {
-    if (m_server) {
-        m_server->close();
-        m_server.reset();
-    }
+    m_notifier.reset();
+    m_listener.reset();
 }
 
 bool InstanceServer::isListening() const {
-    return m_server != nullptr && m_server->isListening();
+    return m_listener.valid();
+}
+
+std::size_t InstanceServer::openConnections() {
+    std::erase_if(m_order, [](const QPointer<HandOffConnection>& c) { return c.isNull(); });
+    return m_order.size();
+}
+
+bool InstanceServer::dropOldest() {
+    openConnections();
+    for (auto& connection : m_order) {
+        if (connection && connection->dropIfIdle()) {
+            connection.clear();
+            return true;
+        }
+    }
+    return false;
 }
 
 void InstanceServer::acceptPending() {
-    while (m_server != nullptr && m_server->hasPendingConnections()) {
-        QLocalSocket* socket = m_server->nextPendingConnection();
-        if (socket == nullptr)
-            break;
-        if (!peerIsThisUser(static_cast<int>(socket->socketDescriptor()))) {
-            socket->abort();
-            socket->deleteLater();
+    while (m_listener.valid()) {
+        const int fd = ::accept4(m_listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            const int error = errno;
+            if (error == EAGAIN || error == EWOULDBLOCK)
+                return;
+            if (error == EINTR || error == ECONNABORTED || error == EPROTO)
+                continue;
+            // Out of descriptors or memory: the oldest waiting connection makes room, else
+            // taking connections pauses; the listener itself is never given up.
+            if ((error == EMFILE || error == ENFILE) && dropOldest())
+                continue;
+            m_notifier->setEnabled(false);
+            QTimer::singleShot(100, m_connections.get(), [this] {
+                if (m_notifier)
+                    m_notifier->setEnabled(true);
+                acceptPending();
+            });
+            return;
+        }
+        FileDescriptor connection(fd);
+        if (!peerIsThisUser(fd))
+            continue;
+        if (openConnections() >= maxPendingHandOffs && !dropOldest())
+            continue;  // every one is being handled: this one waits no more than the rest
+        auto* socket = new QLocalSocket();
+        if (!socket->setSocketDescriptor(connection.get(), QLocalSocket::ConnectedState,
+                                         QIODevice::ReadWrite)) {
+            delete socket;
             continue;
         }
-        new HandOffConnection(socket, m_receiver, m_connections.get());
+        connection.release();  // the socket owns it now
+        m_order.emplace_back(new HandOffConnection(socket, m_receiver, m_connections.get()));
     }
 }
 

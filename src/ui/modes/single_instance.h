@@ -12,6 +12,7 @@
 // is dropped without an answer. Both ends check that the peer runs as the same user.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,8 +20,10 @@
 
 #include "app/hand_off.h"
 
-class QLocalServer;
+#include <QPointer>
+
 class QObject;
+class QSocketNotifier;
 
 namespace ferretta::ui::modes {
 
@@ -82,7 +85,13 @@ bool sendMessageMain(int connection, std::string_view commandLine);
 // passed to the receiver (a WndProc's copy-data message); the answer byte goes back when the
 // receiver returns, also when it dropped the message because it was busy, so no sender waits
 // for a message that will never be handled. A connection that sends nothing whole within ten
-// seconds is dropped.
+// seconds is dropped. However many connections come at once, the server keeps listening: at
+// most maxPendingHandOffs stay open, a new one pushing out the oldest that is not being handled,
+// and when the process runs out of descriptors the oldest goes too, or taking connections
+// pauses for a moment.
+class HandOffConnection;
+inline constexpr std::size_t maxPendingHandOffs = 32;
+
 class InstanceServer {
   public:
     using Receiver = std::function<void(std::string_view payload)>;
@@ -93,19 +102,24 @@ class InstanceServer {
     InstanceServer& operator=(const InstanceServer&) = delete;
 
     // Serves on the listener of claimInstance (connections that waited since the claim are
-    // taken too). False, and the descriptor closed, when Qt refuses it or there is none.
+    // taken too). False, and the descriptor closed, when there is none.
     bool listen(FileDescriptor listener);
     // Stops taking new connections and gives up the name; a hand-off being handled finishes.
     void close();
     bool isListening() const;
+    // The connections open now.
+    std::size_t openConnections();
 
   private:
     void acceptPending();
+    bool dropOldest();
 
     Receiver m_receiver;
-    std::unique_ptr<QLocalServer> m_server;
+    FileDescriptor m_listener;
+    std::unique_ptr<QSocketNotifier> m_notifier;
     // Parent of the open connections; they delete themselves when done.
     std::unique_ptr<QObject> m_connections;
+    std::deque<QPointer<HandOffConnection>> m_order;  // oldest first
 };
 
 }  // namespace ferretta::ui::modes

@@ -6,10 +6,13 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/error.h"
@@ -331,6 +334,71 @@ TEST_F(StuckOfficeTest, AStoppedOfficeIsEndedWithinTheTimeoutAndReplaced) {
     EXPECT_NE(test::office::ourOfficePids("search"), pids);
     fresh->close();
     word->quit();
+}
+
+// A .docx of 300,000 short paragraphs: 0.8 MB that take the office a minute or more to load,
+// made once per user.
+fs::path slowDocx() {
+    const fs::path path = test::office::scratchRoot() / "slow-300000.docx";
+    if (!fs::exists(path)) {
+        fs::create_directories(path.parent_path());
+        const std::string command =
+            "python3 '" FERRETTA_SOURCE_DIR "/tests/platform/office/slow_docx.py' '" +
+            path.string() + ".tmp' && mv '" + path.string() + ".tmp' '" + path.string() + "'";
+        if (std::system(command.c_str()) != 0)
+            return {};
+    }
+    return path;
+}
+
+// The slow document read with a stop request, then with a time limit: either ends the office
+// within two seconds (or at the limit), the document fails, and the next document gets a new
+// office.
+TEST_F(LibreOfficeTest, AStopOrTheTimeLimitEndsALongDocument) {
+    const fs::path slow = slowDocx();
+    if (slow.empty())
+        GTEST_SKIP() << "python3 cannot make the slow document";
+    const fs::path small = need("writer.fodt", "fodt");
+    std::atomic<bool> stopRequested = false;
+    LibreOfficeConfig config = m_config;
+    config.documentTimeoutMs = 4000;
+    config.keepWaiting = [&] { return !stopRequested.load(); };
+    auto automation = makeLibreOfficeAutomation(config);
+    auto word = automation->createWord(Purpose::Search);
+    struct Case {
+        const char* name;
+        bool stop;  // a stop request 1.5 s into the document
+        long code;
+        std::chrono::milliseconds limit;  // from the stop, or from the opening
+    };
+    const Case cases[] = {
+        {"stop", true, stoppedCallError, std::chrono::milliseconds(2000)},
+        {"time limit", false, -2147023170L /* 0x800706BE */, std::chrono::milliseconds(7000)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        stopRequested = false;
+        // The office is up (a new one after the last case ended its office).
+        EXPECT_GT(word->open(small.string(), OpenOptions{})->sentenceCount(), 3);
+        const auto pids = test::office::ourOfficePids("search");
+        auto from = std::chrono::steady_clock::now();
+        std::thread stopper([&] {
+            if (!c.stop)
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            from = std::chrono::steady_clock::now();
+            stopRequested = true;
+        });
+        EXPECT_EQ(
+            automationCode([&] { word->open(slow.string(), OpenOptions{})->sentenceTexts(); }),
+            c.code);
+        const auto took = std::chrono::steady_clock::now() - from;
+        stopper.join();
+        EXPECT_LT(took, c.limit);
+        const auto left = test::office::ourOfficePids("search");
+        for (const pid_t pid : pids)
+            EXPECT_EQ(std::count(left.begin(), left.end(), pid), 0) << "the office was not ended";
+    }
 }
 
 }  // namespace

@@ -206,14 +206,19 @@ TEST_F(WordSearchTest, StopRequestIsLookedAtEveryFiveHundredElements) {
     }
 }
 
+// Also when the stop ended the office in the middle of a call.
 TEST_F(WordSearchTest, StopRequestEndsTheDocumentWithTheMessage) {
-    for (bool fast : {false, true}) {
-        SCOPED_TRACE(fast ? "fast" : "normal");
+    for (const int variant : {0, 1, 2}) {
+        const bool fast = variant == 1;
+        const bool officeStopped = variant == 2;
+        SCOPED_TRACE(variant);
         FakeWordFile file;
         for (int i = 0; i < 1200; ++i)
             file.sentences.push_back("foo\r");
         FakeOffice fake;
         fake.wordFiles[kPath] = file;
+        if (officeStopped)
+            fake.failures["/d/a.doc: Sentences.Text"] = platform::office::stoppedCallError;
         OfficeSession own(fake);
         ASSERT_TRUE(startWordRun(own));
         test::RecordingHost recorder;
@@ -222,7 +227,7 @@ TEST_F(WordSearchTest, StopRequestEndsTheDocumentWithTheMessage) {
         WordSearcher searcher(own, test::contextOf(recorder, matcher, stop));
         EXPECT_FALSE(fast ? searcher.find_docFast(kPath) : searcher.find_doc(kPath));
         // Normal mode stops after element 500, fast mode after line 0.
-        EXPECT_EQ(recorder.rows.size(), fast ? 1u : 500u);
+        EXPECT_EQ(recorder.rows.size(), officeStopped ? 0u : fast ? 1u : 500u);
         ASSERT_EQ(recorder.messages.size(), 1u);
         EXPECT_EQ(recorder.messages[0].text, "中断ボタンが押されました");
         EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Information);

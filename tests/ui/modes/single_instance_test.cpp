@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -49,6 +50,8 @@ namespace {
 //                 then holds the name until its standard input closes.
 //   "send|NAME|TEXT": claims, hands TEXT over; exit 0 when answered, 2 when not, 3 when it
 //                 found nobody running (it got the name itself).
+//   "flood|NAME|N": opens N connections to NAME and sends nothing; prints how many it opened,
+//                 then holds them until its standard input closes.
 int runChild(const std::string& request) {
     const std::size_t bar = request.find('|');
     const std::string mode = request.substr(0, bar);
@@ -75,6 +78,32 @@ int runChild(const std::string& request) {
         if (!claim.runningInstance.valid())
             return 3;
         return sendMessageMain(claim.runningInstance.get(), text) ? 0 : 2;
+    }
+    if (mode == "flood") {
+        const std::size_t split = rest.find('|');
+        const std::string name = rest.substr(0, split);
+        const int count = std::stoi(rest.substr(split + 1));
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = limit.rlim_max;  // the server's test lowered it for both
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name.data(), name.size());
+        const auto length =
+            static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+        std::vector<FileDescriptor> held;
+        for (int i = 0; i < count; ++i) {
+            FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0)
+                held.push_back(std::move(fd));
+        }
+        std::printf("%zu\n", held.size());
+        std::fflush(stdout);
+        char c = 0;
+        while (::read(STDIN_FILENO, &c, 1) > 0) {
+        }
+        return 0;
     }
     return 4;
 }
@@ -196,7 +225,10 @@ TEST(HandOffPayload, Cp932WithThreeZeroBytesAndBack) {
         {"", "\0\0\0"s, ""},
         {"\"/home/u/検索\"", "\"/home/u/\x8c\x9f\x8d\xf5\"\0\0\0"s, "\"/home/u/検索\""},
         {"ﾃｽﾄ", "\xc3\xbd\xc4\0\0\0"s, "ﾃｽﾄ"},  // half-width katakana: one byte each
-        {"/a/caf\xc3\xa9/\xf0\x9f\x98\x80", "/a/caf?/?\0\0\0"s, "/a/caf?/?"},  // no CP932 form
+        // Without a CP932 form, or no valid UTF-8 (a name in CP932 itself): the bytes as they are.
+        {"/a/caf\xc3\xa9/\xf0\x9f\x98\x80", "\xEF\xBB\xBF/a/caf\xc3\xa9/\xf0\x9f\x98\x80\0\0\0"s,
+         "/a/caf\xc3\xa9/\xf0\x9f\x98\x80"},
+        {"/a/\x83\x65", "\xEF\xBB\xBF/a/\x83\x65\0\0\0"s, "/a/\x83\x65"},
         {quoted, handOffPayload(quoted), quoted},
     };
     for (const Case& c : cases) {
@@ -402,7 +434,9 @@ TEST(HandOff, EightChildProcessesHandOverAtOnce) {
     QObject owner;
     std::vector<QProcess*> children;
     for (int i = 0; i < 8; ++i) {
-        const std::string folder = makeFolder(temp, "検索" + std::to_string(i));
+        // Half of the names have no CP932 form; they arrive intact too.
+        const std::string folder =
+            makeFolder(temp, (i % 2 == 0 ? "検索" : "Café ") + std::to_string(i));
         children.push_back(startChild("send|" + first.name + "|\"" + folder + "\"", &owner));
     }
     ASSERT_TRUE(processUntil([&] {
@@ -414,7 +448,34 @@ TEST(HandOff, EightChildProcessesHandOverAtOnce) {
         EXPECT_EQ(child->exitCode(), 0);
     }
     EXPECT_EQ(first.host.messages.size(), 8u);
+    for (const auto& message : first.host.messages)
+        EXPECT_EQ(message.text.rfind("検索対象フォルダを設定しました\r", 0), 0u) << message.text;
     EXPECT_EQ(first.handled, std::vector<bool>(8, true));
+}
+
+// About 1,030 connections held open at once, more than this process may hold descriptors for:
+// the server keeps listening and a later start still hands its folder over.
+TEST(HandOff, AFloodOfIdleConnectionsNeverEndsTheServer) {
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    {
+        RunningInstance first;
+        QObject owner;
+        QProcess* flood = startChild("flood|" + first.name + "|1030", &owner);
+        ASSERT_TRUE(processUntil([&] { return flood->canReadLine(); }, 60000));
+        EXPECT_EQ(flood->readLine().trimmed().toInt(), 1030);
+        EXPECT_TRUE(first.server.isListening());
+        EXPECT_LE(first.server.openConnections(), maxPendingHandOffs);
+        SecondStart good(first.name, "/tmp");
+        ASSERT_TRUE(processUntil([&] { return good.finished(); }));
+        EXPECT_TRUE(good.answered());
+        flood->closeWriteChannel();
+        EXPECT_TRUE(processUntil([&] { return flood->state() == QProcess::NotRunning; }));
+    }
+    ::setrlimit(RLIMIT_NOFILE, &old);
 }
 
 TEST(HandOff, BrokenSendersGetNoAnswerAndTheServerGoesOn) {

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Several functions run only through trap or waitFor, which shellcheck cannot follow.
 # shellcheck disable=SC2317
-# The real window ended by a signal in the middle of a PDF filter run started with keys typed
-# on a virtual X server: while the filter runs (SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGKILL) and
-# while its text is read (SIGTERM). Each time the user's a.txt, moved aside for the filter, must
-# be back (after SIGKILL: once the window is started again), the filter and the child it
-# started must be gone, and no temporary file or journal entry may be left.
+# Nothing the user owns is lost when the real window ends, checked on a virtual X server:
+# - ended by a signal in the middle of a PDF filter run started with typed keys: while the
+#   filter runs (SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGKILL) and while its text is read
+#   (SIGTERM). Each time the user's a.txt, moved aside for the filter, must be back (after
+#   SIGKILL: once the window is started again), the filter and the child it started must be
+#   gone, and no temporary file or journal entry may be left;
+# - ended through ﾌｧｲﾙ > 終了 with a read-only settings file: the window says the settings could
+#   not be saved and the file stays as it was.
 #
-# Usage: filter_signal_check.sh /path/to/ferretta
+# Usage: window_safety_check.sh /path/to/ferretta
 # Exit 0 when every check passed, 1 with a message on the first failure, 77 (skipped) when
 # xvfb-run or xdotool is missing.
 set -u
@@ -108,5 +111,28 @@ waitFor 10 hasEnded "$ferrettaPid" || fail "SIGTERM while reading: the window di
 ferrettaPid=""
 checkClean "SIGTERM while the text is read"
 
-echo "PASS: the window ended by signals during a filter run leaves the user's file in place"
+# --- a read-only settings file: left alone, and the user is told at the exit
+configure running
+chmod 444 "$FERRETTA_HOME/frtta.ini"
+cp "$FERRETTA_HOME/frtta.ini" "$workDir/settings.before"
+startWindow
+window=$(mainWindow)
+xdotool key ctrl+k # the normal form, with its menus
+sleep 1
+timeout 3 xdotool windowfocus --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+xdotool mousemove --window "$window" 20 10 click 1 # ﾌｧｲﾙ (its Alt+F is the search button's)
+sleep 0.5
+xdotool key --clearmodifiers x
+messageBox() { xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null | grep -vx "$window" | head -n 1; }
+hasMessageBox() { [[ -n "$(messageBox)" ]]; }
+waitFor 10 hasMessageBox || fail "no message about the settings that could not be saved"
+box=$(messageBox)
+timeout 3 xdotool windowfocus --sync "$box" 2>/dev/null || xdotool windowfocus "$box"
+xdotool key Return
+waitFor 10 hasEnded "$ferrettaPid" || fail "the window did not end after the message"
+ferrettaPid=""
+cmp -s "$FERRETTA_HOME/frtta.ini" "$workDir/settings.before" || fail "the read-only settings file was changed"
+echo "read-only settings: told at the exit, the file unchanged"
+
+echo "PASS: the window ended by signals during a filter run or with read-only settings loses nothing"
 exit 0
