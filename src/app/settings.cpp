@@ -11,6 +11,7 @@ constexpr std::string_view kSearch = "Search";
 constexpr std::string_view kOther = "Other";
 constexpr std::string_view kForm = "Form";
 constexpr std::string_view kOffice = "Office";
+constexpr std::string_view kOutlook = "Outlook";
 
 std::string numberedKey(std::string_view stem, int n) {
     return std::string(stem) + std::to_string(n);
@@ -164,6 +165,8 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
     s.pdfFilterPause = readString(ini, kSearch, "pdfFilterPause");
     s.noJump = readTextFlag(ini, kOffice, "NoJump");
     s.wordFast = readTextFlag(ini, kOffice, "WordFast");
+    for (std::size_t i = 0; i < outlookPlaceKeys.size(); ++i)
+        s.outlookPlaces[i] = readString(ini, kOutlook, outlookPlaceKeys[i]);
 }
 
 void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
@@ -195,6 +198,10 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kSearch, "pdfFilterPause", s.pdfFilterPause);
     ini.set(kOffice, "NoJump", textFlag(s.noJump));
     ini.set(kOffice, "WordFast", textFlag(s.wordFast));
+    for (std::size_t i = 0; i < outlookPlaceKeys.size(); ++i) {
+        if (!s.outlookPlaces[i].empty() || ini.get(kOutlook, outlookPlaceKeys[i]))
+            ini.set(kOutlook, outlookPlaceKeys[i], s.outlookPlaces[i]);
+    }
 }
 
 Settings loadSettingsFrom(const std::filesystem::path& iniPath) {
