@@ -3,8 +3,10 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 
 #include "platform/cp932.h"
@@ -60,24 +62,98 @@ bool isAscii(std::string_view bytes) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// The CP932 character of a JIS X 0208 row/cell pair (each 0x21..0x7E).
-char16_t jisToUnicode(unsigned j1, unsigned j2) {
-    const unsigned s1 = ((j1 + 1) >> 1) + (j1 <= 0x5E ? 0x70 : 0xB0);
-    const unsigned s2 = j2 + ((j1 & 1) ? (j2 >= 0x60 ? 0x20 : 0x1F) : 0x7E);
-    const char16_t ch = cp932CodeToUnicode(static_cast<std::uint16_t>(s1 << 8 | s2));
-    return ch == 0xFFFF ? kReplacement : ch;
+using JisTable = std::array<char16_t, 94 * 94>;
+
+// The CP932 characters of the JIS X 0208 row/cell pairs (each 0x21..0x7E), made once from the
+// CP932 table: the Japanese decoders look up every character.
+const JisTable& jisTable() {
+    static const JisTable table = [] {
+        JisTable made{};
+        for (unsigned r = 0x21; r <= 0x7E; ++r) {
+            for (unsigned c = 0x21; c <= 0x7E; ++c) {
+                const unsigned s1 = ((r + 1) >> 1) + (r <= 0x5E ? 0x70 : 0xB0);
+                const unsigned s2 = c + ((r & 1) ? (c >= 0x60 ? 0x20 : 0x1F) : 0x7E);
+                const char16_t ch = cp932CodeToUnicode(static_cast<std::uint16_t>(s1 << 8 | s2));
+                made[(r - 0x21) * 94 + (c - 0x21)] = ch == 0xFFFF ? kReplacement : ch;
+            }
+        }
+        return made;
+    }();
+    return table;
 }
 
+inline char16_t jisToUnicode(const JisTable& table, unsigned j1, unsigned j2) {
+    return table[(j1 - 0x21) * 94 + (j2 - 0x21)];
+}
+
+// UTF-8 written into a buffer sized for the worst case (three bytes for each input byte: a
+// half-width katakana byte becomes three), trimmed at the end.
+class Utf8Buffer {
+  public:
+    explicit Utf8Buffer(std::size_t inputSize)
+        : m_text(inputSize * 3, '\0'), m_end(m_text.data()) {}
+    void ascii(char c) { *m_end++ = c; }
+    void ascii(std::string_view run) {
+        std::memcpy(m_end, run.data(), run.size());
+        m_end += run.size();
+    }
+    // One character of the Basic Multilingual Plane (never a surrogate here).
+    void put(char16_t ch) {
+        if (ch < 0x80) {
+            *m_end++ = static_cast<char>(ch);
+        } else if (ch < 0x800) {
+            *m_end++ = static_cast<char>(0xC0 | (ch >> 6));
+            *m_end++ = static_cast<char>(0x80 | (ch & 0x3F));
+        } else {
+            *m_end++ = static_cast<char>(0xE0 | (ch >> 12));
+            *m_end++ = static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+            *m_end++ = static_cast<char>(0x80 | (ch & 0x3F));
+        }
+    }
+    std::string finish() {
+        m_text.resize(static_cast<std::size_t>(m_end - m_text.data()));
+        return std::move(m_text);
+    }
+
+  private:
+    std::string m_text;
+    char* m_end;
+};
+
+char16_t halfWidthKana(unsigned char c) {
+    return static_cast<char16_t>(0xFF61 + (c - 0xA1));
+}
+
+// Written straight to UTF-8, ASCII runs copied whole: most Japanese mail is this charset.
 std::string decodeIso2022Jp(std::string_view bytes) {
     enum class Set { Ascii, Kana, Jis0208, Jis0212 };
     Set set = Set::Ascii;
     bool shiftedOut = false;  // SO: half-width katakana until SI
-    std::u16string out;
-    out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
+    Utf8Buffer out(bytes.size());
+    const JisTable& jis = jisTable();
+    std::size_t i = 0;
+    while (i < bytes.size()) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (set == Set::Jis0208 && !shiftedOut && c >= 0x21 && c <= 0x7E && i + 1 < bytes.size()) {
+            const unsigned char c2 = static_cast<unsigned char>(bytes[i + 1]);
+            if (c2 >= 0x21 && c2 <= 0x7E) {
+                out.put(jisToUnicode(jis, c, c2));
+                i += 2;
+                continue;
+            }
+        }
+        if (set == Set::Ascii && !shiftedOut && c >= 0x20 && c < 0x7F) {
+            std::size_t end = i + 1;
+            while (end < bytes.size() && static_cast<unsigned char>(bytes[end]) >= 0x20 &&
+                   static_cast<unsigned char>(bytes[end]) < 0x7F)
+                ++end;
+            out.ascii(bytes.substr(i, end - i));
+            i = end;
+            continue;
+        }
+        ++i;
         if (c == 0x1B) {
-            const std::string_view rest = bytes.substr(i + 1);
+            const std::string_view rest = bytes.substr(i);
             struct Escape {
                 std::string_view sequence;
                 Set set;
@@ -97,77 +173,63 @@ std::string decodeIso2022Jp(std::string_view bytes) {
                 }
             }
             if (!known)
-                out += kReplacement;
-            continue;
-        }
-        if (c == 0x0E || c == 0x0F) {
+                out.put(kReplacement);
+        } else if (c == 0x0E || c == 0x0F) {
             shiftedOut = c == 0x0E;
-            continue;
-        }
-        // Controls and blanks stand for themselves in every set: a line break inside a
-        // double-byte run (a mailer that forgot to return to ASCII) stays a line break.
-        if (c < 0x21 || c == 0x7F) {
-            out += static_cast<char16_t>(c);
-            continue;
-        }
-        if (c >= 0x80) {
+        } else if (c < 0x21 || c == 0x7F) {
+            // Controls and blanks stand for themselves in every set: a line break inside a
+            // double-byte run (a mailer that forgot to return to ASCII) stays a line break.
+            out.ascii(static_cast<char>(c));
+        } else if (c >= 0x80) {
             // 8-bit bytes have no place in ISO-2022-JP; half-width katakana sent as such
             // (0xA1-0xDF) are read as CP932 does.
-            out +=
-                c >= 0xA1 && c <= 0xDF ? static_cast<char16_t>(0xFF61 + (c - 0xA1)) : kReplacement;
-            continue;
+            out.put(c >= 0xA1 && c <= 0xDF ? halfWidthKana(c) : kReplacement);
+        } else if (shiftedOut || set == Set::Kana) {
+            out.put(c <= 0x5F ? halfWidthKana(static_cast<unsigned char>(c + 0x80)) : kReplacement);
+        } else if (set == Set::Ascii) {
+            out.ascii(static_cast<char>(c));
+        } else if (i >= bytes.size()) {
+            out.put(kReplacement);
+        } else {
+            const unsigned char c2 = static_cast<unsigned char>(bytes[i]);
+            if (c2 < 0x21 || c2 > 0x7E) {
+                out.put(kReplacement);
+                continue;
+            }
+            ++i;
+            out.put(set == Set::Jis0208 ? jisToUnicode(jis, c, c2) : kReplacement);
         }
-        if (shiftedOut || set == Set::Kana) {
-            out +=
-                c >= 0x21 && c <= 0x5F ? static_cast<char16_t>(0xFF61 + (c - 0x21)) : kReplacement;
-            continue;
-        }
-        if (set == Set::Ascii) {
-            out += static_cast<char16_t>(c);
-            continue;
-        }
-        if (i + 1 >= bytes.size()) {
-            out += kReplacement;
-            break;
-        }
-        const unsigned char c2 = static_cast<unsigned char>(bytes[i + 1]);
-        if (c2 < 0x21 || c2 > 0x7E) {
-            out += kReplacement;
-            continue;
-        }
-        ++i;
-        out += set == Set::Jis0208 ? jisToUnicode(c, c2) : kReplacement;
     }
-    return utf16ToUtf8(out);
+    return out.finish();
 }
 
 std::string decodeEucJp(std::string_view bytes) {
-    std::u16string out;
-    out.reserve(bytes.size());
+    Utf8Buffer out(bytes.size());
+    const JisTable& jis = jisTable();
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(bytes[i]);
         if (c < 0x80) {
-            out += static_cast<char16_t>(c);
+            out.ascii(static_cast<char>(c));
             continue;
         }
         const auto next = [&](std::size_t k) {
             return i + k < bytes.size() ? static_cast<unsigned char>(bytes[i + k]) : 0;
         };
         if (c == 0x8E && next(1) >= 0xA1 && next(1) <= 0xDF) {
-            out += static_cast<char16_t>(0xFF61 + (next(1) - 0xA1));
+            out.put(halfWidthKana(next(1)));
             ++i;
         } else if (c == 0x8F && next(1) >= 0xA1 && next(2) >= 0xA1) {
             // JIS X 0212 has no CP932 form worth the table.
-            out += kReplacement;
+            out.put(kReplacement);
             i += 2;
         } else if (c >= 0xA1 && c <= 0xFE && next(1) >= 0xA1 && next(1) <= 0xFE) {
-            out += jisToUnicode(c - 0x80, next(1) - 0x80);
+            out.put(jisToUnicode(jis, c - 0x80, next(1) - 0x80));
             ++i;
         } else {
-            out += kReplacement;
+            out.put(kReplacement);
         }
     }
-    return utf16ToUtf8(out);
+    return out.finish();
 }
 
 // Valid UTF-8 as it is; an invalid sequence's bytes become U+FFFD.

@@ -2,7 +2,12 @@
 
 #include <gmime/gmime.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -15,6 +20,7 @@ namespace ferretta::platform::pim {
 namespace {
 
 constexpr std::size_t kBodyLimit = 16u << 20;
+constexpr std::int64_t kInMemoryMessage = 1 << 20;
 
 struct GObjectUnref {
     void operator()(gpointer object) const {
@@ -303,13 +309,38 @@ std::optional<MailMessage> readMailMessage(std::string_view bytes) {
 
 std::optional<MailMessage> readMailMessage(int fd, std::int64_t begin, std::int64_t end) {
     initialiseGMime();
+    if (end < 0) {
+        struct stat status {};
+        end = ::fstat(fd, &status) == 0 ? status.st_size : begin;
+    }
+    // A message of ordinary size is read at once and parsed in memory, sparing the parser a
+    // system call per block; a large one is parsed from the file, so that its attachments are
+    // never loaded.
+    if (end - begin <= kInMemoryMessage) {
+        const auto size = static_cast<std::size_t>(std::max<std::int64_t>(end - begin, 0));
+        auto* data = static_cast<guint8*>(g_malloc(size + 1));
+        std::size_t done = 0;
+        while (done < size) {
+            const ssize_t n =
+                ::pread(fd, data + done, size - done, begin + static_cast<std::int64_t>(done));
+            if (n <= 0)
+                break;
+            done += static_cast<std::size_t>(n);
+        }
+        const auto skip = static_cast<std::size_t>(skipFromLine(std::string_view(
+            reinterpret_cast<const char*>(data), std::min<std::size_t>(done, 4096))));
+        std::memmove(data, data + skip, done - skip);
+        GPtr<GMimeStream> stream(
+            g_mime_stream_mem_new_with_byte_array(g_byte_array_new_take(data, done - skip)));
+        return readFromStream(stream.get());
+    }
     GPtr<GMimeStream> file(g_mime_stream_fs_new(fd));
     g_mime_stream_fs_set_owner(GMIME_STREAM_FS(file.get()), FALSE);
     char head[4096];
-    const ssize_t n = pread(fd, head, sizeof head, begin);
+    const ssize_t n = ::pread(fd, head, sizeof head, begin);
     if (n > 0)
         begin += skipFromLine(std::string_view(head, static_cast<std::size_t>(n)));
-    GPtr<GMimeStream> part(g_mime_stream_substream(file.get(), begin, end < 0 ? -1 : end));
+    GPtr<GMimeStream> part(g_mime_stream_substream(file.get(), begin, end));
     return readFromStream(part.get());
 }
 

@@ -6,8 +6,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "platform/error.h"
 #include "platform/pim/mail_message.h"
@@ -147,39 +152,144 @@ std::optional<fs::path> findMaildirFile(const fs::path& maildir, const std::stri
     return std::nullopt;
 }
 
+struct ReadResult {
+    std::optional<Item> item;
+    std::string problem;  // why there is no item
+};
+using Reader = std::function<ReadResult(std::size_t index)>;
+
+// Hands out a folder's items in index order while worker threads read the next few messages:
+// parsing a message costs more than searching it, so on a machine with more than one core the
+// search waits less. The reader is called on the workers, each call with an index of its own;
+// it must touch nothing shared. An index asked out of order is read on the caller's thread.
+class ReadAhead {
+  public:
+    ReadAhead(std::size_t count, Reader reader, PimLog log)
+        : m_count(count), m_reader(std::move(reader)), m_log(std::move(log)) {}
+
+    ~ReadAhead() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_changed.notify_all();
+        for (auto& worker : m_workers)
+            worker.join();
+    }
+
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    std::optional<Item> item(std::size_t index) {
+        ReadResult result;
+        if (index == m_taken + 1 && m_count > 1) {
+            startWorkers();
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return m_ready.contains(index); });
+            result = std::move(m_ready[index]);
+            m_ready.erase(index);
+            m_taken = index;
+            lock.unlock();
+            m_changed.notify_all();
+        } else {
+            result = readSafely(index);
+        }
+        if (!result.item && m_log)
+            m_log(kPlace, result.problem);
+        return std::move(result.item);
+    }
+
+  private:
+    static constexpr std::size_t kAhead = 32;
+
+    ReadResult readSafely(std::size_t index) {
+        try {
+            return m_reader(index);
+        } catch (const std::exception& failure) {
+            return {std::nullopt, failure.what()};
+        }
+    }
+
+    void startWorkers() {
+        if (!m_workers.empty())
+            return;
+        m_next = m_taken + 1;
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        for (unsigned i = 0; i < std::min(cores, 4u); ++i)
+            m_workers.emplace_back([this] { work(); });
+    }
+
+    void work() {
+        while (true) {
+            std::size_t index;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] {
+                    return m_stop || (m_next <= m_count && m_next <= m_taken + kAhead);
+                });
+                if (m_stop)
+                    return;
+                index = m_next++;
+            }
+            ReadResult result = readSafely(index);
+            {
+                std::lock_guard lock(m_mutex);
+                m_ready[index] = std::move(result);
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    const std::size_t m_count;
+    Reader m_reader;
+    PimLog m_log;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<std::size_t, ReadResult> m_ready;
+    std::size_t m_taken = 0;  // the last index handed out in order
+    std::size_t m_next = 1;   // the next index a worker reads
+    bool m_stop = false;
+    std::vector<std::thread> m_workers;
+};
+
 class MboxFolder : public ItemFolder {
   public:
     MboxFolder(fs::path path, std::vector<std::int64_t> offsets, std::int64_t size, PimLog log)
         : m_path(std::move(path)),
-          m_file(m_path),
           m_offsets(std::move(offsets)),
           m_size(size),
-          m_log(std::move(log)) {}
+          m_reader(
+              m_offsets.size(), [this](std::size_t index) { return read(index); }, std::move(log)) {
+    }
 
     std::size_t count() const override { return m_offsets.size(); }
 
     std::optional<Item> item(std::size_t index) override {
-        if (index == 0 || index > m_offsets.size() || !m_file)
+        if (index == 0 || index > m_offsets.size())
             return std::nullopt;
-        const std::int64_t begin = m_offsets[index - 1];
-        const std::int64_t end = index < m_offsets.size() ? m_offsets[index] : m_size;
-        auto mail = readMailMessage(m_file.get(), begin, end);
-        if (!mail) {
-            if (m_log)
-                m_log(kPlace, "読めないメールを飛ばしました: " + m_path.string() + " @" +
-                                  std::to_string(begin));
-            return std::nullopt;
-        }
-        return itemOf(std::move(*mail), {Origin::Mbox, m_path.string(), std::to_string(begin), {}},
-                      true);
+        return m_reader.item(index);
     }
 
   private:
-    fs::path m_path;
-    FileDescriptor m_file;
-    std::vector<std::int64_t> m_offsets;
-    std::int64_t m_size;
-    PimLog m_log;
+    ReadResult read(std::size_t index) const {
+        const std::int64_t begin = m_offsets[index - 1];
+        const std::int64_t end = index < m_offsets.size() ? m_offsets[index] : m_size;
+        FileDescriptor file(m_path);
+        std::optional<MailMessage> mail;
+        if (file)
+            mail = readMailMessage(file.get(), begin, end);
+        if (!mail)
+            return {std::nullopt, "読めないメールを飛ばしました: " + m_path.string() + " @" +
+                                      std::to_string(begin)};
+        return {itemOf(std::move(*mail), {Origin::Mbox, m_path.string(), std::to_string(begin), {}},
+                       true),
+                {}};
+    }
+
+    const fs::path m_path;
+    const std::vector<std::int64_t> m_offsets;
+    const std::int64_t m_size;
+    ReadAhead m_reader;  // last: its workers end before the rest goes
 };
 
 // A Maildir or a folder of message files: one message per file.
@@ -189,60 +299,70 @@ class MessageFilesFolder : public ItemFolder {
 
     // Single: the one message file `single` in `folder`.
     MessageFilesFolder(fs::path folder, Kind kind, PimLog log, std::string single = {})
-        : m_folder(std::move(folder)), m_maildir(kind == Kind::Maildir), m_log(std::move(log)) {
-        if (kind == Kind::Single) {
-            m_files.push_back(std::move(single));
-        } else if (m_maildir) {
-            for (const char* sub : {"cur", "new"}) {
-                for (auto& name : listFiles(m_folder / sub))
-                    m_files.push_back(std::string(sub) + "/" + name);
-            }
-            std::sort(m_files.begin(), m_files.end(),
-                      [](const std::string& a, const std::string& b) {
-                          return deliveredBefore(a.substr(4), b.substr(4));
-                      });
-        } else {
-            m_files = listFiles(m_folder);
-            std::sort(m_files.begin(), m_files.end(), numberedBefore);
-        }
-    }
+        : m_folder(std::move(folder)),
+          m_maildir(kind == Kind::Maildir),
+          m_files(listMessages(m_folder, kind, std::move(single))),
+          m_reader(
+              m_files.size(), [this](std::size_t index) { return read(index); }, std::move(log)) {}
 
     std::size_t count() const override { return m_files.size(); }
 
     std::optional<Item> item(std::size_t index) override {
         if (index == 0 || index > m_files.size())
             return std::nullopt;
-        const std::string& relative = m_files[index - 1];
-        const std::string id = m_maildir ? uniqueMaildirName(relative.substr(4)) : relative;
-        fs::path path = m_folder / relative;
-        FileDescriptor file(path);
-        if (!file && m_maildir) {
-            if (auto moved = findMaildirFile(m_folder, id))
-                return readFile(*moved, id);
-        }
-        return readFile(path, id);
+        return m_reader.item(index);
     }
 
   private:
-    std::optional<Item> readFile(const fs::path& path, const std::string& id) {
-        FileDescriptor file(path);
-        std::optional<MailMessage> mail;
-        if (file)
-            mail = readMailMessage(file.get(), 0, -1);
-        if (!mail) {
-            if (m_log)
-                m_log(kPlace, "読めないメールを飛ばしました: " + path.string());
-            return std::nullopt;
+    static std::vector<std::string> listMessages(const fs::path& folder, Kind kind,
+                                                 std::string single) {
+        std::vector<std::string> files;
+        if (kind == Kind::Single) {
+            files.push_back(std::move(single));
+        } else if (kind == Kind::Maildir) {
+            for (const char* sub : {"cur", "new"}) {
+                for (auto& name : listFiles(folder / sub))
+                    files.push_back(std::string(sub) + "/" + name);
+            }
+            std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+                return deliveredBefore(a.substr(4), b.substr(4));
+            });
+        } else {
+            files = listFiles(folder);
+            std::sort(files.begin(), files.end(), numberedBefore);
         }
-        return itemOf(
-            std::move(*mail),
-            {m_maildir ? Origin::Maildir : Origin::MessageFile, m_folder.string(), id, {}}, false);
+        return files;
     }
 
-    fs::path m_folder;
-    bool m_maildir;
-    PimLog m_log;
-    std::vector<std::string> m_files;
+    ReadResult read(std::size_t index) const {
+        const std::string& relative = m_files[index - 1];
+        const std::string id = m_maildir ? uniqueMaildirName(relative.substr(4)) : relative;
+        fs::path path = m_folder / relative;
+        std::optional<MailMessage> mail;
+        {
+            FileDescriptor file(path);
+            if (!file && m_maildir) {
+                // Read (and so renamed) or moved to cur/ since the folder was listed.
+                if (auto moved = findMaildirFile(m_folder, id))
+                    path = *moved;
+            }
+        }
+        FileDescriptor file(path);
+        if (file)
+            mail = readMailMessage(file.get(), 0, -1);
+        if (!mail)
+            return {std::nullopt, "読めないメールを飛ばしました: " + path.string()};
+        return {
+            itemOf(std::move(*mail),
+                   {m_maildir ? Origin::Maildir : Origin::MessageFile, m_folder.string(), id, {}},
+                   false),
+            {}};
+    }
+
+    const fs::path m_folder;
+    const bool m_maildir;
+    const std::vector<std::string> m_files;
+    ReadAhead m_reader;  // last: its workers end before the rest goes
 };
 
 std::optional<std::string> readRange(int fd, std::int64_t begin, std::int64_t end) {
