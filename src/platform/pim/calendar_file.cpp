@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <mutex>
 
-#include "platform/pim/item_list_folder.h"
 #include "platform/pim/mail_charsets.h"
 #include "platform/pim/text_file.h"
 #include "platform/unicode.h"
@@ -38,15 +37,6 @@ bool isItemComponent(std::string_view name) {
     return name == "VEVENT" || name == "VTODO" || name == "VJOURNAL";
 }
 
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
-}
-
 // Finds the components by their BEGIN and END lines, so that one broken component cannot take
 // the others with it (libical gives up on a whole text whose component is unterminated).
 Split splitCalendarText(std::string_view text) {
@@ -62,18 +52,8 @@ Split splitCalendarText(std::string_view text) {
         if (isItemComponent(open.name))
             split.problems.push_back("終わりのない " + open.name + " を飛ばしました");
     };
-    std::size_t lineStart = 0;
-    while (lineStart < text.size()) {
-        std::size_t lineEnd = text.find_first_of("\r\n", lineStart);
-        std::size_t next = lineEnd;
-        if (lineEnd == std::string_view::npos) {
-            lineEnd = next = text.size();
-        } else {
-            next = lineEnd + 1;
-            if (text[lineEnd] == '\r' && next < text.size() && text[next] == '\n')
-                ++next;
-        }
-        const std::string line = upper(text.substr(lineStart, lineEnd - lineStart));
+    forEachLine(text, [&](std::string_view raw, std::size_t lineStart, std::size_t next) {
+        const std::string line = asciiUpper(raw);
         if (line.starts_with("BEGIN:")) {
             std::string name = line.substr(6);
             if (isItemComponent(name)) {
@@ -109,8 +89,7 @@ Split splitCalendarText(std::string_view text) {
                 stack.pop_back();
             }
         }
-        lineStart = next;
-    }
+    });
     for (const auto& open : stack)
         unterminated(open);
     return split;
@@ -237,19 +216,13 @@ std::vector<CalendarEntry> readCalendarEntries(std::string_view rawText, FolderK
 
 std::unique_ptr<ItemFolder> openCalendarPlace(const fs::path& place, FolderKind kind,
                                               const PimLog& log) {
-    auto files = filesOfPlace(place, {".ics", ".ical", ".ifb", ".icalendar"}, log, kPlace);
-    if (!files)
-        return nullptr;
-    std::vector<Item> items;
-    for (const auto& file : *files) {
-        auto text = readTextFile(file, log, kPlace);
-        if (!text)
-            continue;
-        for (auto& entry :
-             readCalendarEntries(*text, kind, Origin::ICalendar, file.string(), log, file.string()))
-            items.push_back(std::move(entry.item));
-    }
-    return std::make_unique<ItemListFolder>(std::move(items));
+    return openFilesPlace(
+        place, {".ics", ".ical", ".ifb", ".icalendar"}, log, kPlace,
+        [&](const std::string& text, const fs::path& file, std::vector<Item>& items) {
+            for (auto& entry : readCalendarEntries(text, kind, Origin::ICalendar, file.string(),
+                                                   log, file.string()))
+                items.push_back(std::move(entry.item));
+        });
 }
 
 std::optional<std::string> standaloneCalendar(std::string_view rawText, std::string_view id) {

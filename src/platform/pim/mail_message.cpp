@@ -14,6 +14,7 @@
 
 #include "platform/pim/html_text.h"
 #include "platform/pim/mail_charsets.h"
+#include "platform/pim/text_file.h"
 
 namespace ferretta::platform::pim {
 
@@ -162,17 +163,6 @@ std::string categoriesOf(GMimeObject* message) {
         }
     }
     return out;
-}
-
-std::string digestOf(std::string_view text) {
-    std::uint64_t hash = 1469598103934665603ull;
-    for (char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ull;
-    }
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return hex;
 }
 
 // The transfer-decoded bytes of a part, at most `limit` of them.

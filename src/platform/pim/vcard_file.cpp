@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/pim/item_list_folder.h"
 #include "platform/pim/mail_charsets.h"
 #include "platform/pim/text_file.h"
 #include "platform/unicode.h"
@@ -18,29 +17,10 @@ namespace {
 
 constexpr std::string_view kPlace = "outlook::vCard";
 
-std::string upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
-}
-
 std::vector<std::string_view> physicalLines(std::string_view text) {
     std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
-            ++start;
-    }
+    forEachLine(text,
+                [&](std::string_view line, std::size_t, std::size_t) { lines.push_back(line); });
     return lines;
 }
 
@@ -73,9 +53,10 @@ Parameters parseParameters(std::string_view head) {
         if (end == std::string_view::npos)
             end = head.size();
         const std::string_view part = head.substr(start, end - start);
-        const std::string key = upper(part.substr(0, part.find('=')));
-        const std::string value =
-            part.find('=') == std::string_view::npos ? "" : upper(part.substr(part.find('=') + 1));
+        const std::string key = asciiUpper(part.substr(0, part.find('=')));
+        const std::string value = part.find('=') == std::string_view::npos
+                                      ? ""
+                                      : asciiUpper(part.substr(part.find('=') + 1));
         if (first) {
             parameters.name = std::string(part);
             first = false;
@@ -113,17 +94,6 @@ std::string oneLine(std::string_view value) {
         }
     }
     return out;
-}
-
-std::string digestOf(std::string_view text) {
-    std::uint64_t hash = 1469598103934665603ull;
-    for (char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 1099511628211ull;
-    }
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return hex;
 }
 
 struct GObjectUnref {
@@ -189,18 +159,8 @@ std::vector<std::string> splitVCards(std::string_view text, std::vector<std::str
     std::vector<std::string> cards;
     int depth = 0;
     std::size_t cardStart = 0;
-    std::size_t lineStart = 0;
-    while (lineStart < text.size()) {
-        std::size_t lineEnd = text.find_first_of("\r\n", lineStart);
-        std::size_t next;
-        if (lineEnd == std::string_view::npos) {
-            lineEnd = next = text.size();
-        } else {
-            next = lineEnd + 1;
-            if (text[lineEnd] == '\r' && next < text.size() && text[next] == '\n')
-                ++next;
-        }
-        const std::string line = upper(text.substr(lineStart, lineEnd - lineStart));
+    forEachLine(text, [&](std::string_view raw, std::size_t lineStart, std::size_t next) {
+        const std::string line = asciiUpper(raw);
         const auto trimmedEquals = [&](std::string_view wanted) {
             std::string_view view = line;
             while (!view.empty() && (view.back() == ' ' || view.back() == '\t'))
@@ -215,8 +175,7 @@ std::vector<std::string> splitVCards(std::string_view text, std::vector<std::str
             if (--depth == 0)
                 cards.emplace_back(text.substr(cardStart, next - cardStart));
         }
-        lineStart = next;
-    }
+    });
     if (depth > 0 && problems)
         problems->push_back("終わりのない VCARD を飛ばしました");
     return cards;
@@ -314,32 +273,26 @@ Item contactItem(const std::string& normalisedCard) {
 }
 
 std::unique_ptr<ItemFolder> openContactsPlace(const fs::path& place, const PimLog& log) {
-    auto files = filesOfPlace(place, {".vcf", ".vcard"}, log, kPlace);
-    if (!files)
-        return nullptr;
-    std::vector<Item> items;
-    for (const auto& file : *files) {
-        auto text = readTextFile(file, log, kPlace);
-        if (!text)
-            continue;
-        std::vector<std::string> problems;
-        auto cards = cardsOf(*text, &problems);
-        if (log) {
-            for (const auto& problem : problems)
-                log(kPlace, file.string() + ": " + problem);
-        }
-        for (std::size_t i = 0; i < cards.size(); ++i) {
-            Item item = contactItem(cards[i].normalised);
-            item.ref.origin = Origin::VCard;
-            item.ref.container = file.string();
-            if (item.ref.id.empty()) {
-                item.ref.id = "#" + std::to_string(i + 1);
-                item.ref.check = digestOf(cards[i].normalised);
+    return openFilesPlace(
+        place, {".vcf", ".vcard"}, log, kPlace,
+        [&](const std::string& text, const fs::path& file, std::vector<Item>& items) {
+            std::vector<std::string> problems;
+            const auto cards = cardsOf(text, &problems);
+            for (const auto& problem : problems) {
+                if (log)
+                    log(kPlace, file.string() + ": " + problem);
             }
-            items.push_back(std::move(item));
-        }
-    }
-    return std::make_unique<ItemListFolder>(std::move(items));
+            for (std::size_t i = 0; i < cards.size(); ++i) {
+                Item item = contactItem(cards[i].normalised);
+                item.ref.origin = Origin::VCard;
+                item.ref.container = file.string();
+                if (item.ref.id.empty()) {
+                    item.ref.id = "#" + std::to_string(i + 1);
+                    item.ref.check = digestOf(cards[i].normalised);
+                }
+                items.push_back(std::move(item));
+            }
+        });
 }
 
 std::optional<std::string> contactCardFile(const ItemRef& ref) {
