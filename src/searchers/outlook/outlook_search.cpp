@@ -20,12 +20,12 @@ bool isItemType(FileType type) {
 }
 
 // The item types' place in the settings' list and the store's kinds: tasks 0 .. notes 4.
-std::size_t slotOf(FileType type) {
+std::size_t itemSlot(FileType type) {
     return app::slotOf(type) - app::slotOf(FileType::OutlookTask);
 }
 
 pim::FolderKind kindOf(FileType type) {
-    return static_cast<pim::FolderKind>(slotOf(type));
+    return static_cast<pim::FolderKind>(itemSlot(type));
 }
 
 }  // namespace
@@ -41,7 +41,7 @@ void OutlookSession::initOutlookValues() {
 const pim::ItemRef* OutlookSession::remembered(FileType type, std::int64_t index) const {
     if (!isItemType(type) || index < 1)
         return nullptr;
-    const auto& items = m_items[slotOf(type)];
+    const auto& items = m_items[itemSlot(type)];
     if (static_cast<std::uint64_t>(index) > items.size())
         return nullptr;
     const pim::ItemRef& ref = items[static_cast<std::size_t>(index - 1)];
@@ -50,13 +50,13 @@ const pim::ItemRef* OutlookSession::remembered(FileType type, std::int64_t index
 
 void OutlookSession::forget(FileType type) {
     if (isItemType(type))
-        m_items[slotOf(type)].clear();
+        m_items[itemSlot(type)].clear();
 }
 
 void OutlookSession::remember(FileType type, std::size_t index, pim::ItemRef ref) {
     if (!isItemType(type) || index == 0)
         return;
-    auto& items = m_items[slotOf(type)];
+    auto& items = m_items[itemSlot(type)];
     if (items.size() < index)
         items.resize(index);
     items[index - 1] = std::move(ref);
@@ -68,19 +68,17 @@ OutlookSearcher::OutlookSearcher(OutlookSession& session, const search::SearchCo
 std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
     if (!isItemType(type))
         return 0;
-    auto folder =
-        m_session.store().openFolder(kindOf(type),
-                                                   m_context.settings.outlookPlaces[slotOf(type)]);
+    auto folder = m_session.store().openFolder(kindOf(type),
+                                               m_context.settings.outlookPlaces[itemSlot(type)]);
     if (!folder)
         return 0;
     m_session.forget(type);
-    const std::string& displayName =
-        m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
+    const std::string& displayName = m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
     const auto count = static_cast<std::int64_t>(folder->count());
     std::int64_t i = 1;
     for (; i <= count; ++i) {
         m_context.host.showProgress(displayName + "の検索中...(" + std::to_string(i) + "/" +
-                            std::to_string(folder->count()) + ")");
+                                    std::to_string(folder->count()) + ")");
         if (i % kEventsEvery == 0) {
             m_context.host.doEvents();
             if (m_context.flags.isAbort)
@@ -96,8 +94,7 @@ std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
 }
 
 void OutlookSearcher::searchItem(FileType type, std::int64_t index, const pim::Item& item) {
-    const std::string& displayName =
-        m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
+    const std::string& displayName = m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
     const auto report = [&](std::string_view content, std::string_view tag,
                             std::string_view position) {
         return search::addResult(m_context.host, type, item.subject, content,
