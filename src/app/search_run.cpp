@@ -14,6 +14,7 @@
 #include "platform/data_folder.h"
 #include "search/query.h"
 #include "searchers/office/office_run.h"
+#include "searchers/outlook/outlook_search.h"
 
 namespace ferretta::app {
 
@@ -150,6 +151,16 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
         officeSearchers->install(registry);
     }
     registerPdfSearcher(host, settings, registry);
+    std::optional<searchers::outlook::OutlookSearcher> outlookSearcher;
+    for (FileType type : outlookItemTypes) {
+        if (!types.isTarget(type) || !hooks.outlookSession)
+            continue;
+        if (!outlookSearcher)
+            outlookSearcher.emplace(hooks.outlookSession(), context);
+        registry.setItemSearcher(type, [&outlookSearcher, type] {
+            return outlookSearcher->findOutlookObjects(type);
+        });
+    }
 
     search::Finder finder(context, registry);
     flags.filterErrorShown = false;

@@ -20,6 +20,9 @@
 namespace ferretta::searchers::office {
 struct OfficeSession;
 }
+namespace ferretta::searchers::outlook {
+class OutlookSession;
+}
 
 namespace ferretta::app {
 
@@ -52,6 +55,9 @@ struct SearchRunHooks {
     // The office session that Word, Excel and PowerPoint files are searched with; asked for
     // only when one of those types is switched on.
     std::function<searchers::office::OfficeSession&()> officeSession;
+    // The stores of the mail program's items and what the last search's labels meant; asked
+    // for only when one of the item types is switched on.
+    std::function<searchers::outlook::OutlookSession&()> outlookSession;
     // The front end goes back to idle (enabled controls, the button's caption); called once
     // the search has ended, before the summary and the end of the offices.
     std::function<void()> searchFinished;

@@ -13,6 +13,7 @@ constexpr std::string_view kSearch = "Search";
 constexpr std::string_view kOther = "Other";
 constexpr std::string_view kForm = "Form";
 constexpr std::string_view kOffice = "Office";
+constexpr std::string_view kOutlook = "Outlook";
 
 std::string numberedKey(std::string_view stem, int n) {
     return std::string(stem) + std::to_string(n);
@@ -175,6 +176,8 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
                 std::clamp(std::nearbyint(*seconds), 0.0, double(maxDocumentTimeLimit)));
         }
     }
+    for (std::size_t i = 0; i < outlookPlaceKeys.size(); ++i)
+        s.outlookPlaces[i] = readString(ini, kOutlook, outlookPlaceKeys[i]);
 }
 
 void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
@@ -207,6 +210,10 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kOffice, "NoJump", textFlag(s.noJump));
     ini.set(kOffice, "WordFast", textFlag(s.wordFast));
     ini.set(kOffice, "DocumentTimeLimit", std::to_string(s.documentTimeLimit));
+    for (std::size_t i = 0; i < outlookPlaceKeys.size(); ++i) {
+        if (!s.outlookPlaces[i].empty() || ini.get(kOutlook, outlookPlaceKeys[i]))
+            ini.set(kOutlook, outlookPlaceKeys[i], s.outlookPlaces[i]);
+    }
 }
 
 std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,

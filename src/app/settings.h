@@ -20,6 +20,10 @@ inline constexpr int folderHistorySize = 11;
 inline constexpr int keywordHistoryKeys = 101;
 inline constexpr int defaultDocumentTimeLimit = 60;
 inline constexpr int maxDocumentTimeLimit = 24 * 60 * 60;
+// The keys of the section "Outlook": where the items of the types 4..8 (tasks, inbox, calendar,
+// contacts, notes) are read from.
+inline constexpr std::array<std::string_view, 5> outlookPlaceKeys = {"Tasks", "Inbox", "Calendar",
+                                                                     "Contacts", "Notes"};
 
 struct Settings {
     std::string dir;                                     // "Dir": current search folder
@@ -46,6 +50,9 @@ struct Settings {
     // "DocumentTimeLimit" (section "Office"): seconds one Word, Excel or PowerPoint document may
     // take before its office is ended and the document fails; 0: none beyond a minute a call.
     int documentTimeLimit = defaultDocumentTimeLimit;
+    // "[Outlook]": a file or folder path per type 4..8 (index type - 4); empty for the
+    // desktop's own store.
+    std::array<std::string, 5> outlookPlaces;
 };
 
 // Reads every setting from the document into `settings`, which holds the start-up values
@@ -55,8 +62,9 @@ struct Settings {
 void loadConfigFile(const platform::IniFile& ini, Settings& settings);
 
 // Writes every setting into the document; keys are overwritten, never deleted, so a key not
-// written now (an emptied history slot) keeps its old value. windowLeft/windowTop are the
-// window's current position in twips.
+// written now (an emptied history slot) keeps its old value. An empty item place is written
+// only over a key that exists, so that the section appears only for a user who set one.
+// windowLeft/windowTop are the window's current position in twips.
 void saveConfigFile(const Settings& settings, float windowLeft, float windowTop,
                     platform::IniFile& ini);
 

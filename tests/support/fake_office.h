@@ -411,16 +411,6 @@ inline std::unique_ptr<po::PowerPointApplication> FakeOffice::runningPowerPoint(
                                                                   powerPointRunning);
 }
 
-// The host's rows as "type|name|content|location|position".
-inline std::vector<std::string> hitRows(const RecordingHost& host) {
-    std::vector<std::string> out;
-    for (const auto& r : host.rows) {
-        out.push_back(std::to_string(static_cast<int>(r.fileType)) + "|" + r.name + "|" +
-                      r.content + "|" + r.location + "|" + r.position);
-    }
-    return out;
-}
-
 // Opens the process's debug log in a folder of the test program's own for as long as it lives
 // and reads back the lines written meanwhile as "place|message". Must be the first to touch the
 // log in the test program (the log's folder is fixed on first use).

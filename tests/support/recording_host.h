@@ -54,4 +54,14 @@ class RecordingHost : public app::Host {
     std::function<void()> onDoEvents;
 };
 
+// The host's rows as "type|name|content|location|position".
+inline std::vector<std::string> hitRows(const RecordingHost& host) {
+    std::vector<std::string> out;
+    for (const auto& r : host.rows) {
+        out.push_back(std::to_string(static_cast<int>(r.fileType)) + "|" + r.name + "|" +
+                      r.content + "|" + r.location + "|" + r.position);
+    }
+    return out;
+}
+
 }  // namespace ferretta::test

@@ -9,6 +9,7 @@
 
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
+#include "app/debug_log.h"
 #include "app/run_safety.h"
 #include "app/search_run.h"
 #include "app/settings.h"
@@ -16,8 +17,10 @@
 #include "pdf/engine/text_dump.h"
 #include "platform/data_folder.h"
 #include "platform/office/libreoffice.h"
+#include "platform/pim/desktop_store.h"
 #include "search/query.h"
 #include "searchers/office/office_session.h"
+#include "searchers/outlook/outlook_search.h"
 
 namespace {
 
@@ -43,6 +46,23 @@ struct Office {
             config.keepWaiting = app::officeKeepWaiting(host, flags);
             automation = platform::office::makeLibreOfficeAutomation(config);
             session = std::make_unique<searchers::office::OfficeSession>(*automation);
+        }
+        return *session;
+    }
+};
+
+// The desktop's stores of tasks, mail, calendar, contacts and notes, opened at the first search
+// that needs them.
+struct ItemStores {
+    std::unique_ptr<searchers::outlook::OutlookSession> session;
+
+    searchers::outlook::OutlookSession& get() {
+        if (!session) {
+            session = std::make_unique<searchers::outlook::OutlookSession>(
+                platform::pim::makeDesktopItemStore(platform::pim::desktopStoreConfig(
+                    platform::dataFolder(), [](std::string_view place, std::string_view message) {
+                        app::logWrite(place, message);
+                    })));
         }
         return *session;
     }
@@ -109,6 +129,10 @@ int main(int argc, char** argv) {
     app::SearchRunHooks hooks;
     hooks.officeSession = [&]() -> searchers::office::OfficeSession& {
         return office.get(host, settings, flags);
+    };
+    ItemStores itemStores;
+    hooks.outlookSession = [&itemStores]() -> searchers::outlook::OutlookSession& {
+        return itemStores.get();
     };
     hooks.hitCount = [&host] { return static_cast<std::int64_t>(host.hitCount()); };
     const app::SearchOutcome outcome =

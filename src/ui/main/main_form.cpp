@@ -25,10 +25,12 @@
 #include "pdf/frontends/pdf_viewer.h"
 #include "platform/data_folder.h"
 #include "platform/office/libreoffice.h"
+#include "platform/pim/desktop_store.h"
 #include "search/hit.h"
 #include "search/results_file.h"
 #include "search/text_editor.h"
 #include "searchers/office/office_run.h"
+#include "searchers/outlook/outlook_search.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/results_model.h"
 #include "ui/main/twips.h"
@@ -277,6 +279,9 @@ void MainForm::Command2_Click() {
 
     app::SearchRunHooks hooks;
     hooks.officeSession = [this]() -> searchers::office::OfficeSession& { return officeSession(); };
+    hooks.outlookSession = [this]() -> searchers::outlook::OutlookSession& {
+        return outlookSession();
+    };
     hooks.searchFinished = [this] {
         m_toggleButton->setEnabled(true);
         m_optionsButton->setEnabled(true);
@@ -346,7 +351,9 @@ void MainForm::openRow(int row) {
                                                   action.location, action.position);
             break;
         case search::OpenAction::Kind::Outlook:
-            // Opened by the mail module once it exists; until then nothing.
+            searchers::outlook::openOutlookItem(outlookSession(), *m_host, action.fileType,
+                                                action.location);
+            break;
         case search::OpenAction::Kind::None:
             break;
     }
@@ -355,6 +362,20 @@ void MainForm::openRow(int row) {
 void MainForm::setOfficeAutomation(std::unique_ptr<platform::office::Automation> automation) {
     m_officeSession.reset();
     m_officeAutomation = std::move(automation);
+}
+
+void MainForm::setItemStore(std::unique_ptr<platform::pim::ItemStore> store) {
+    m_outlookSession = std::make_unique<searchers::outlook::OutlookSession>(std::move(store));
+}
+
+searchers::outlook::OutlookSession& MainForm::outlookSession() {
+    if (!m_outlookSession) {
+        setItemStore(platform::pim::makeDesktopItemStore(platform::pim::desktopStoreConfig(
+            platform::dataFolder(), [](std::string_view place, std::string_view message) {
+                app::logWrite(place, message);
+            })));
+    }
+    return *m_outlookSession;
 }
 
 searchers::office::OfficeSession& MainForm::officeSession() {

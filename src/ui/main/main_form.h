@@ -24,6 +24,12 @@ class Automation;
 namespace ferretta::searchers::office {
 struct OfficeSession;
 }
+namespace ferretta::platform::pim {
+class ItemStore;
+}
+namespace ferretta::searchers::outlook {
+class OutlookSession;
+}
 namespace ferretta::ui::options {
 class Dialog;
 }
@@ -72,11 +78,15 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     void Combo1_KeyPress(int key);
     // Opens the hit of a row (displayed order) with the opener of its type: text files in the
     // editor, PDF files in the viewer, Word, Excel and PowerPoint documents in the office at
-    // the hit; Outlook rows open nothing yet. A row outside the list does nothing.
+    // the hit, mail-program items in the desktop's program for them. A row outside the list
+    // does nothing.
     void openRow(int row);
     // The office that Word, Excel and PowerPoint files are searched and opened with (LibreOffice
     // unless set here, made at first use). Not while a search runs.
     void setOfficeAutomation(std::unique_ptr<platform::office::Automation> automation);
+    // Where tasks, mail, calendar, contacts and notes are read (the desktop's stores unless set
+    // here, made at first use). Not while a search runs.
+    void setItemStore(std::unique_ptr<platform::pim::ItemStore> store);
     // The save command: "検索結果がありません" when the list is empty, else the file dialog and
     // saveResultsTo. Cancelling the dialog does nothing.
     void mnSave_Click();
@@ -124,6 +134,7 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     void buildMenus();
     void updateKeywordHistory();
     searchers::office::OfficeSession& officeSession();
+    searchers::outlook::OutlookSession& outlookSession();
     void showOptions();
     void setMenusVisible(bool visible);
     void showToggleState(bool normal);
@@ -160,6 +171,8 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     // The office and the applications of the search runs; the session goes first.
     std::unique_ptr<platform::office::Automation> m_officeAutomation;
     std::unique_ptr<searchers::office::OfficeSession> m_officeSession;
+    // The item stores and which item each label of the last search meant.
+    std::unique_ptr<searchers::outlook::OutlookSession> m_outlookSession;
 
     bool m_isModeChanging = false;
     bool m_isInTaskTray = false;

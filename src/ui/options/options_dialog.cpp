@@ -21,6 +21,7 @@
 
 #include "platform/width_fold.h"
 #include "ui/modes/about_box.h"
+#include "ui/options/outlook_places_dialog.h"
 
 namespace ferretta::ui::options {
 
@@ -356,6 +357,10 @@ QWidget* Dialog::buildOfficeTab() {
     frame5Layout->addWidget(makeTypeBox(FT::OutlookContact, QStringLiteral("連絡先"), frame5));
     frame5Layout->addWidget(makeTypeBox(FT::OutlookNote, QStringLiteral("メモ"), frame5));
     frame5Layout->addStretch(1);
+    auto* places =
+        button(QStringLiteral("outlookPlacesButton"), QStringLiteral("場所(&L)"), frame5);
+    connect(places, &QPushButton::clicked, this, [this] { outlookPlacesButton_Click(); });
+    frame5Layout->addWidget(places);
 
     auto* frame6 = frame("Frame6", QStringLiteral("Outlook Express 5/6"), page);
     auto* frame6Layout = new QHBoxLayout(frame6);
@@ -431,6 +436,7 @@ void Dialog::loadMemory2Form() {
 
     m_chkOfficeNoJump->setChecked(m_settings.noJump);
     m_chkWordFast->setChecked(m_settings.wordFast);
+    m_outlookPlaces = m_settings.outlookPlaces;
 }
 
 void Dialog::saveForm2Memory() {
@@ -457,6 +463,22 @@ void Dialog::saveForm2Memory() {
     m_settings.pdfFilterPause = m_filterKugiriInput->text().toStdString();
     m_settings.noJump = m_chkOfficeNoJump->isChecked();
     m_settings.wordFast = m_chkWordFast->isChecked();
+    m_settings.outlookPlaces = m_outlookPlaces;
+}
+
+void Dialog::outlookPlacesButton_Click() {
+    OutlookPlacesDialog dialog(this);
+    dialog.setPlaces(m_outlookPlaces);
+    if (m_fileChooser || m_folderChooser) {
+        dialog.setPlaceChooser([this](const QString& title, bool folder) {
+            if (folder)
+                return m_folderChooser ? m_folderChooser() : QString();
+            return m_fileChooser ? m_fileChooser(title, QStringLiteral("全てのﾌｧｲﾙ(*)"))
+                                 : QString();
+        });
+    }
+    if (dialog.exec() == QDialog::Accepted)
+        m_outlookPlaces = dialog.places();
 }
 
 void Dialog::enableTextSettings(bool flag) {

@@ -84,6 +84,9 @@ class Dialog : public QDialog {
     void fType_Click(int index);
     void Option1_Click();
     void Label9_Click(int index);
+    // The Outlook frame's place button: the places dialog over the places shown; its OK changes
+    // what is shown, the settings change with this dialog's OK.
+    void outlookPlacesButton_Click();
 
     // The address the help label shows and opens.
     const QUrl& helpUrl() const { return m_helpUrl; }
@@ -149,6 +152,8 @@ class Dialog : public QDialog {
     // Tab Office検索.
     QCheckBox* m_chkWordFast = nullptr;
     QCheckBox* m_chkOfficeNoJump = nullptr;
+    // The places of the mail program's items as shown (set through their own dialog).
+    std::array<std::string, 5> m_outlookPlaces;
 };
 
 }  // namespace ferretta::ui::options

@@ -24,6 +24,7 @@
 
 #include "platform/cp932.h"
 #include "search/results_file.h"
+#include "support/memory_item_store.h"
 #include "support/qt_test_support.h"
 #include "ui/main/main_form.h"
 #include "ui/main/qt_host.h"
@@ -391,6 +392,44 @@ TEST(TwipsTest, ConvertsWithTheLogicalDpi) {
     }
     EXPECT_DOUBLE_EQ(ui::main::pixelsToTwips(322, 96), 4830);
     EXPECT_DOUBLE_EQ(ui::main::twipsPerPixel(96), 15);
+}
+
+// Mail-program items searched through the window: the subject's hit in blue; Enter on a hit
+// shows that item, or says it is gone.
+TEST_F(MainFormTest, ItemsAreSearchedAndOpenedFromTheKeyboard) {
+    auto owned = std::make_unique<test::MemoryItemStore>();
+    test::MemoryItemStore& store = *owned;
+    m_form->setItemStore(std::move(owned));
+    auto& inbox = store.folders[platform::pim::FolderKind::Inbox];
+    inbox = {test::memoryItem("m1", "会議の件", "来週の会議"), test::memoryItem("m2", "別件")};
+    m_settings.fileTypes.targetFileType.fill(false);
+    m_settings.fileTypes.setTarget(app::FileType::OutlookMail, true);
+    QApplication::setActiveWindow(m_form.get());
+    m_form->combo()->setFocus();
+    // Key presses carrying Japanese text, as a keyboard layout that has them sends them.
+    for (QChar ch : QStringLiteral("会議")) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(QApplication::focusWidget(), &press);
+    }
+    m_form->searchButton()->click();
+
+    ASSERT_EQ(model().rowCount(), 2);
+    EXPECT_EQ(model().hitAt(0).location, "Outlookメール(1)-表題");
+    EXPECT_EQ(model().data(model().index(0, 1), Qt::ForegroundRole).value<QColor>(),
+              QColor(0, 0, 255));
+    EXPECT_EQ(model().hitAt(1).position, "1,7");
+    EXPECT_TRUE(m_form->statusBarWidget()->currentMessage().startsWith(
+        QStringLiteral("2ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、2件ヒットしました。")));
+
+    ASSERT_EQ(QApplication::focusWidget(), m_form->listView());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(store.displayed, std::vector<std::string>{"m1"});
+
+    inbox.erase(inbox.begin());
+    test::ModalWatcher watcher;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(watcher.texts,
+              std::vector<QString>{QStringLiteral("オブジェクトを開けませんでした No=1")});
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <functional>
@@ -75,6 +76,7 @@ app::Settings patterned(bool flip = false) {
     s.pdfFilterPath = flip ? "filter" : "pdftotext %1 %2";
     s.pdfFilterPause = flip ? "--page--" : "\\f";
     s.keywords = {flip ? "other" : "word"};
+    s.outlookPlaces = {flip ? "" : "/t.ics", "~/Mail/Inbox", "", flip ? "/c" : "", "/n"};
     return s;
 }
 
@@ -682,6 +684,53 @@ TEST_F(OptionsDialogTest, MainWindowOpensOneDialogReloadedEachTimeAndDropsTopMos
     topMostWhileOpen.clear();
     option->trigger();
     EXPECT_EQ(topMostWhileOpen, std::vector<bool>{true});
+}
+
+// The Outlook frame's place button opens the five places, typed or chosen; they reach the
+// settings with the options' OK only. Keys go to the focus widget, as a keyboard sends them.
+TEST_F(OptionsDialogTest, ItemPlacesAreEditedInTheirOwnDialog) {
+    app::Settings settings;
+    settings.outlookPlaces = {"", "/old/Inbox", "", "", "/n"};
+    Dialog dialog(settings);
+    dialog.setFileChooser([](const QString& title, const QString&) {
+        return title == QStringLiteral("連絡先の場所の選択") ? QStringLiteral("/c/book.vcf")
+                                                             : QString();
+    });
+    dialog.setFolderChooser([] { return QString(); });
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    child<QTabWidget>(dialog, "SSTab1")->setFocus();
+    const auto key = [](int code, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(code), modifiers);
+    };
+    for (int i = 0; i < 3; ++i)
+        key(Qt::Key_Tab, Qt::ControlModifier);  // to Office検索
+    QString note;
+    test::ModalWatcher editor([&](QWidget* places) {
+        QApplication::setActiveWindow(places);  // as the window manager does for a new window
+        note = child<QLabel>(*places, "placeNote")->text();
+        key(Qt::Key_M, Qt::AltModifier);  // the メール row
+        key(Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("~/Mail/box"));
+        key(Qt::Key_E, Qt::AltModifier);  // メモ: typed back to automatic
+        key(Qt::Key_A, Qt::ControlModifier);
+        for (QChar ch : QStringLiteral("自動")) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+            QApplication::sendEvent(QApplication::focusWidget(), &press);
+        }
+        child<QPushButton>(*places, "placeFile_Contacts")->click();
+        child<QPushButton>(*places, "placeFolder_Tasks")->click();  // cancelled: no change
+        key(Qt::Key_Return);
+    });
+    key(Qt::Key_L, Qt::AltModifier);  // a mnemonic clicks its button a moment later
+    for (int i = 0; i < 500 && editor.dialogs.empty(); ++i)
+        QTest::qWait(10);
+    ASSERT_EQ(editor.dialogs, std::vector<QString>{QStringLiteral("OutlookPlacesDialog")});
+    EXPECT_TRUE(note.contains(QStringLiteral("自動")));
+    EXPECT_EQ(settings.outlookPlaces[1], "/old/Inbox");  // not before OK
+    pressOk(dialog);
+    EXPECT_EQ(settings.outlookPlaces,
+              (std::array<std::string, 5>{"", "~/Mail/box", "", "/c/book.vcf", ""}));
 }
 
 }  // namespace

@@ -1,0 +1,90 @@
+#pragma once
+// The user's personal-information items (tasks, mail of the inbox, calendar entries, contacts,
+// notes) as the mail-program searcher reads them: five default folders of items with named
+// fields. The program ships one store over the Linux desktop's own data (Evolution Data Server,
+// mailboxes on disk, iCalendar and vCard files; platform/pim/desktop_store.h); the unit tests
+// use an in-memory one. Texts are UTF-8.
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace ferretta::platform::pim {
+
+// The default folders, in the order of their file-type numbers (4..8).
+enum class FolderKind { Tasks, Inbox, Calendar, Contacts, Notes };
+
+// Which reader an item came from.
+enum class Origin { None, Eds, Mbox, Maildir, MessageFile, ICalendar, VCard };
+
+// What finds an item again after the search, however its folder changed meanwhile.
+struct ItemRef {
+    Origin origin = Origin::None;
+    // The mailbox, message folder or file it was read from; for EDS the source's UID.
+    std::string container;
+    // mbox: the byte offset of its "From " line; Maildir: the unique part of the file name;
+    // message folders: the file name; iCalendar and EDS: the UID, with the recurrence id after
+    // a line feed; vCard: the UID, or the card's number in its file when it has none.
+    std::string id;
+    // What must still match there: the Message-ID (or a digest of the head) of a mail, a
+    // digest of a card without UID; empty when the id alone identifies the item.
+    std::string check;
+
+    bool valid() const { return origin != Origin::None; }
+    bool operator==(const ItemRef&) const = default;
+};
+
+struct Item {
+    ItemRef ref;
+    std::string subject;     // SUMMARY; the mail's Subject; the contact's full name
+    std::string body;        // DESCRIPTION; the mail's text; the contact's note
+    std::string categories;  // CATEGORIES joined with ", "; the mail's Keywords
+    // Mail: display forms of the decoded addresses.
+    std::string to;
+    std::string senderName;
+    std::string cc;
+    // Calendar.
+    std::string location;
+    // Contacts.
+    std::string companies;
+    std::string jobTitle;
+    std::array<std::string, 3> emailAddress;
+    std::string homeAddress;
+    std::string businessAddress;
+    std::string webPage;
+};
+
+// A folder as it was when opened: its items in a stable order (mail in the order of the
+// mailbox or of delivery, calendar items by creation time then UID, contacts in file order or
+// by UID).
+class ItemFolder {
+  public:
+    virtual ~ItemFolder() = default;
+    virtual std::size_t count() const = 0;
+    // The item at a 1-based index (1..count()). nullopt for an item that cannot be read (a
+    // broken or vanished message): the reason goes to the debug log and the caller goes on.
+    // Throws ferretta::Error when the store itself fails.
+    virtual std::optional<Item> item(std::size_t index) = 0;
+};
+
+// Failed: the item is gone, or no program could be started to show it.
+enum class DisplayResult { Shown, NotConnected, Failed };
+
+class ItemStore {
+  public:
+    virtual ~ItemStore() = default;
+    // The folder of a kind, read from a place: the path of a file or folder, or empty for the
+    // desktop's default (EDS's default source; the mail program's local inbox). nullptr when
+    // there is nothing to read (no EDS, no mailbox found, the place does not exist): the kind
+    // then counts as not connected.
+    virtual std::unique_ptr<ItemFolder> openFolder(FolderKind kind, const std::string& place) = 0;
+    // Shows the item in the desktop's program for it (its editor, a mail viewer). Failed when
+    // the item is no longer there or cannot be shown; NotConnected when its store cannot be
+    // reached.
+    virtual DisplayResult display(FolderKind kind, const ItemRef& ref) = 0;
+    // Drops every connection; the next openFolder connects again.
+    virtual void disconnect() = 0;
+};
+
+}  // namespace ferretta::platform::pim

@@ -1,0 +1,82 @@
+#pragma once
+// The search of the mail program's items (tasks, inbox, calendar, contacts, notes) and the
+// opening of an item's hit, over an item store (platform/pim/item_store.h).
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/file_types.h"
+#include "app/host.h"
+#include "platform/pim/item_store.h"
+#include "search/search_context.h"
+
+namespace ferretta::searchers::outlook {
+
+// The label tag of a hit in the business address (the other fields' tags are fixed).
+inline constexpr std::string_view kBusinessAddressTag = ")-勤務先住所";
+
+// The store, and which item each index of the last search's labels meant, kept for the life
+// of the process: a double-click opens that item even when its folder changed meanwhile.
+class OutlookSession {
+  public:
+    explicit OutlookSession(std::unique_ptr<platform::pim::ItemStore> store);
+
+    platform::pim::ItemStore& store() { return *m_store; }
+
+    // Drops the store's connections and forgets the remembered items.
+    void initOutlookValues();
+
+    // The item that index `index` of type `type` meant in the last search of that type;
+    // nullptr when there is none (another type, an index never read).
+    const platform::pim::ItemRef* remembered(app::FileType type, std::int64_t index) const;
+
+    // Used by the search: forgets the type's items, then records them one by one.
+    void forget(app::FileType type);
+    void remember(app::FileType type, std::size_t index, platform::pim::ItemRef ref);
+
+  private:
+    std::unique_ptr<platform::pim::ItemStore> m_store;
+    std::array<std::vector<platform::pim::ItemRef>, 5> m_items;
+};
+
+class OutlookSearcher {
+  public:
+    // The session and the context must outlive the object.
+    OutlookSearcher(OutlookSession& session, const search::SearchContext& context);
+
+    // Searches the items of one type (tasks .. notes) from the place the settings give it.
+    // Answers the number of items searched: the folder's count, or the index reached when a
+    // stop was requested (checked every 10 items); 0 for another type or when the folder
+    // cannot be reached. Failures of the store itself travel to the caller as ferretta::Error.
+    std::int64_t findOutlookObjects(app::FileType type);
+
+  private:
+    void searchItem(app::FileType type, std::int64_t index, const platform::pim::Item& item);
+
+    OutlookSession& m_session;
+    search::SearchContext m_context;
+};
+
+// Opens the item a hit's label names (the row's type and path column): the one the last
+// search meant by that index. Tells the user "Outlookに接続できませんでした" when its store
+// cannot be reached and "オブジェクトを開けませんでした No=<index>" when it is gone or cannot be
+// shown. Another type does nothing.
+void openOutlookItem(OutlookSession& session, app::Host& host, app::FileType type,
+                     std::string_view label);
+
+// "Outlookメール(12)-表題": the type's display name, "(", the index, and the tag (which starts
+// with ")").
+std::string itemLabel(std::string_view displayName, std::int64_t index, std::string_view tag);
+
+// The index in a label: the digits between its first "(" and the next ")"; nullopt when that
+// is not a number.
+std::optional<std::int64_t> labelIndex(std::string_view label);
+
+// A body's lines, split at CR LF, LF or CR.
+std::vector<std::string_view> bodyLines(std::string_view body);
+
+}  // namespace ferretta::searchers::outlook
