@@ -8,6 +8,7 @@
 
 #include "pdf/engine/pdf_engine.h"
 #include "pdf/engine/pdf_test_support.h"
+#include "pdf/engine/text_dump.h"
 #include "platform/error.h"
 #include "support/recording_host.h"
 #include "support/test_context.h"
@@ -67,6 +68,24 @@ TEST(PdfEngine, ReportsOneHitPerStreamWithPageAndProgress) {
     EXPECT_EQ(run->host.captions, std::vector<std::string>{path});
     EXPECT_EQ(run->host.progressTexts,
               (std::vector<std::string>{"検索中...report.pdf(1/2)", "検索中...report.pdf(2/2)"}));
+}
+
+// The text dump: every page ends with a form feed, one in the text is a blank, and a page
+// without contents is an empty page.
+TEST(PdfEngine, TextDumpEndsEveryPageWithAFormFeed) {
+    test::PdfBuilder pdf;
+    pdf.pages("3 0 R 4 0 R 5 0 R", 3)
+        .page(3, "[6 0 R 7 0 R]")
+        .object(4, "<< /Type /Page /Parent 2 0 R >>")
+        .page(5, "7 0 R")
+        .stream(6, "(a\\fb) Tj")
+        .stream(7, "(c) Tj");
+    const std::string bytes = pdf.build();
+    const std::string_view view(bytes);
+    std::string text;
+    EXPECT_TRUE(dumpPdfText(
+        "d.pdf", test::testCidTable(), [&](std::string_view page) { text += page; }, &view));
+    EXPECT_EQ(text, "a b\nc\f\fc\f");
 }
 
 TEST(PdfEngine, FlateStreamsAndFilterArrays) {
