@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "pdf/engine/cid_map.h"
+#include "pdf/engine/fonts/cid_map.h"
 
 namespace ferretta::pdf {
 

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "pdf/engine/cid_map.h"
+#include "pdf/engine/fonts/cid_map.h"
 #include "platform/cp932.h"
 
 namespace ferretta::test {

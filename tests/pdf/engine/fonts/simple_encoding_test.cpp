@@ -1,4 +1,4 @@
-#include "pdf/engine/simple_encoding.h"
+#include "pdf/engine/fonts/simple_encoding.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>

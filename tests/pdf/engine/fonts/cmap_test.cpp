@@ -1,6 +1,6 @@
 // CMaps: cutting strings into codes by the codespace ranges, codes to CIDs and to Unicode text,
 // usecmap chains, and input built to exhaust the reader.
-#include "pdf/engine/cmap.h"
+#include "pdf/engine/fonts/cmap.h"
 
 #include <gtest/gtest.h>
 
