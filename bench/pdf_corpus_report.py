@@ -8,11 +8,13 @@ pdftotext finds a word and the engine none is listed by name.
 
     bench/pdf_corpus_report.py FERRETTA_CLI PATH... [--encrypt]
 
-PATHs are PDF files or folders (searched recursively). --encrypt adds, for every file, the
+PATHs are PDF files or folders (searched recursively; a `.pdf.gz`, as Debian's documentation
+packages ship some, is read unpacked). --encrypt adds, for every file, the
 four copies qpdf makes for an empty user password (AES-256, AES-128, RC4 128, RC4 40), each
 counted under its producer with the method added. Needs pdftotext, pdfinfo and qpdf.
 """
 import collections
+import gzip
 import os
 import subprocess
 import sys
@@ -52,13 +54,14 @@ def producer_of(path: str) -> str:
 
 
 def measure(cli: str, path: str):
-    """(pages, pages with words, words, words found, missed page numbers) of one file."""
+    """(pages, pages with words, engine pages with text, words, words found, missed pages)."""
     poppler = subprocess.run(["pdftotext", "-q", "-enc", "UTF-8", path, "-"], capture_output=True)
     engine = subprocess.run([cli, "--pdf-text", path], capture_output=True, timeout=300)
     p_pages = pages_of(poppler.stdout.decode("utf-8", "replace"))
     e_pages = [squeeze(page) for page in pages_of(engine.stdout.decode("utf-8", "replace"))]
     with_words = words = found = 0
     missed = []
+    with_text = sum(1 for page in e_pages if page)
     for number, page in enumerate(p_pages, 1):
         tokens = [squeeze(t) for t in page.split() if is_word(t)]
         if not tokens:
@@ -70,7 +73,7 @@ def measure(cli: str, path: str):
         found += hits
         if hits == 0:
             missed.append(number)
-    return len(p_pages), with_words, words, found, missed
+    return len(p_pages), with_words, with_text, words, found, missed
 
 
 def main() -> int:
@@ -83,39 +86,47 @@ def main() -> int:
     for path in paths:
         if os.path.isdir(path):
             for root, _, names in os.walk(path):
-                files += [os.path.join(root, n) for n in sorted(names) if n.lower().endswith(".pdf")]
+                files += [os.path.join(root, n) for n in sorted(names)
+                          if n.lower().endswith((".pdf", ".pdf.gz"))]
         else:
             files.append(path)
-    rows = collections.defaultdict(lambda: [0, 0, 0, 0, 0, []])
+    rows = collections.defaultdict(lambda: [0, 0, 0, 0, 0, 0, []])
     with tempfile.TemporaryDirectory() as work:
         for path in files:
+            name = os.path.basename(path)
+            if path.lower().endswith(".gz"):
+                unpacked = os.path.join(work, "unpacked.pdf")
+                with gzip.open(path) as packed, open(unpacked, "wb") as out:
+                    out.write(packed.read())
+                path = unpacked
             producer = producer_of(path)
             variants = [(producer, path)]
             if "--encrypt" in sys.argv:
-                for name, options in ENCRYPTIONS.items():
-                    copy = os.path.join(work, name + ".pdf")
+                for method, options in ENCRYPTIONS.items():
+                    copy = os.path.join(work, method + ".pdf")
                     done = subprocess.run(["qpdf", *options, path, copy], capture_output=True)
                     if done.returncode in (0, 3):
-                        variants.append((f"{producer} ({name})", copy))
+                        variants.append((f"{producer} ({method})", copy))
             for group, variant in variants:
-                pages, with_words, words, found, missed = measure(cli, variant)
+                *counts, missed = measure(cli, variant)
                 row = rows[group]
                 row[0] += 1
-                row[1] += pages
-                row[2] += with_words
-                row[3] += words
-                row[4] += found
-                row[5] += [f"{os.path.basename(path)} p.{n}" for n in missed]
-    print("| producer | files | pages | pages with words (pdftotext) | words/page pdftotext | "
-          "words/page found by the engine | pages the engine misses |")
-    print("|---|---:|---:|---:|---:|---:|---|")
+                for i, count in enumerate(counts, 1):
+                    row[i] += count
+                row[6] += [f"{name} p.{n}" for n in missed]
+    print("| producer | files | pages | pages with words (pdftotext) | pages with text (engine) | "
+          "words/page pdftotext | words/page found by the engine | pages the engine misses |")
+    print("|---|---:|---:|---:|---:|---:|---:|---|")
     for group in sorted(rows):
-        files_n, pages, with_words, words, found, missed = rows[group]
+        files_n, pages, with_words, with_text, words, found, missed = rows[group]
         per = with_words or 1
         shown = ", ".join(missed[:6]) + (f" (+{len(missed) - 6})" if len(missed) > 6 else "")
-        print(f"| {group} | {files_n} | {pages} | {with_words} | {words / per:.1f} | "
+        print(f"| {group} | {files_n} | {pages} | {with_words} | {with_text} | {words / per:.1f} | "
               f"{found / per:.1f} ({100 * found / max(words, 1):.1f} %) | {len(missed)}"
               f"{': ' + shown if missed else ''} |")
+    for group in sorted(rows):
+        if rows[group][6]:
+            print(f"\n{group}: the engine finds none of pdftotext's words on", ", ".join(rows[group][6]))
     return 0
 
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "pdf/engine/cmap.h"
+#include "pdf/engine/fonts/cmap.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace ferretta::pdf;

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "pdf/engine/fonts/simple_encoding.h"
 #include "pdf/engine/lookalike.h"
-#include "pdf/engine/simple_encoding.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace ferretta::pdf;

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "pdf/engine/cid_map.h"
 #include "pdf/engine/content_stream.h"
+#include "pdf/engine/fonts/cid_map.h"
 #include "pdf/engine/lexer.h"
 #include "pdf/engine/pdf_reader.h"
 

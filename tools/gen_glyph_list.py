@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Writes src/pdf/engine/glyph_list.inc: the Adobe Glyph List and the six base encodings of
+"""Writes src/pdf/engine/fonts/glyph_list.inc: the Adobe Glyph List and the six base encodings of
 simple PDF fonts, as the PDF engine's font decoding looks them up.
 
 Run from the repository root whenever the glyph list changes (the output is committed):
 
-    python3 tools/gen_glyph_list.py > src/pdf/engine/glyph_list.inc
+    python3 tools/gen_glyph_list.py > src/pdf/engine/fonts/glyph_list.inc
 
 Glyph names come from Adobe's glyphlist.txt (the Adobe Glyph List 2.0) and aglfn.txt (the AGL
 for New Fonts, whose names are all in the AGL today; it only adds names the AGL might lack). The

@@ -7,7 +7,7 @@
 
 #include "app/debug_log.h"
 #include "app/file_types.h"
-#include "pdf/engine/cid_map.h"
+#include "pdf/engine/fonts/cid_map.h"
 #include "pdf/engine/pdf_engine.h"
 #include "pdf/frontends/pdf_filter_search.h"
 #include "platform/clock.h"

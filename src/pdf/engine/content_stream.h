@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "pdf/engine/cid_map.h"
-#include "pdf/engine/cmap.h"
+#include "pdf/engine/fonts/cid_map.h"
+#include "pdf/engine/fonts/cmap.h"
 #include "pdf/engine/operators.h"
 
 namespace ferretta::pdf {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/host.h"
-#include "pdf/engine/cid_map.h"
 #include "pdf/engine/content_stream.h"
-#include "pdf/engine/page_fonts.h"
+#include "pdf/engine/fonts/cid_map.h"
+#include "pdf/engine/fonts/page_fonts.h"
 #include "pdf/engine/pdf_objects.h"
 #include "pdf/engine/pdf_reader.h"
 #include "search/query.h"

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "app/host.h"
-#include "pdf/engine/cid_map.h"
+#include "pdf/engine/fonts/cid_map.h"
 #include "search/query.h"
 #include "search/search_context.h"
 #include "search/search_flags.h"

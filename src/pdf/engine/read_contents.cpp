@@ -160,6 +160,8 @@ void EngineState::flushPageText(std::int32_t throughPage) {
     if (!m_textSink)
         return;
     while (m_pagesWritten < throughPage) {
+        // The form feed ends a page: one shown in the text (a font's code 12) is a blank.
+        std::replace(m_pageText.begin(), m_pageText.end(), '\f', ' ');
         m_pageText += '\f';
         m_textSink(m_pageText);
         m_pageText.clear();

@@ -6,13 +6,14 @@
 #include <string>
 #include <string_view>
 
-#include "pdf/engine/cid_map.h"
+#include "pdf/engine/fonts/cid_map.h"
 
 namespace ferretta::pdf {
 
 // Hands `write` the text of every page of the PDF at `path` (or of `bytes` when given, read as
 // that file), in page order: each page's content streams' texts as the engine matches them
-// (UTF-8), joined by line feeds, the page ended by a form feed. Answers true when the whole page
+// (UTF-8), joined by line feeds, the page ended by a form feed (a form feed in the text
+// itself is written as a blank). Answers true when the whole page
 // tree was read; false when the file has no readable page tree or the walk stopped early (the
 // pages read up to there are written). A file protected by a password has no pages. Throws
 // ferretta::Error when the file cannot be opened or read.

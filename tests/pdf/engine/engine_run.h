@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "pdf/engine/cid_map.h"
+#include "pdf/engine/fonts/cid_map.h"
 #include "pdf/engine/pdf_engine.h"
 #include "search/query.h"
 #include "search/search_flags.h"

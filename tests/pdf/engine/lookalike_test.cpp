@@ -25,58 +25,13 @@ std::u32string unify(std::u32string text) {
     return text;
 }
 
-TEST(LookalikeTest, EveryKangxiRadicalBecomesAUnifiedIdeograph) {
-    for (char32_t c = 0x2F00; c <= 0x2FD5; ++c) {
-        EXPECT_TRUE(isUnifiedIdeograph(unifyLookalike(c)))
-            << std::hex << static_cast<std::uint32_t>(c);
-    }
-}
-
+// What Unicode's data (checked below) does not decide: the radicals supplement, from the
+// equivalents list, and the edges of the blocks.
 TEST(LookalikeTest, Samples) {
     const std::vector<std::pair<char32_t, char32_t>> cases = {
-        {0x2F00, U'一'},
-        {0x2F08, U'人'},
-        {0x2F17, U'十'},
-        {0x2F4A, U'木'},
-        {0x2FD5, U'龠'},
-        {0x2E8C, U'小'},  // radicals supplement, from the equivalents list
-        {0x2E9F, U'母'},  // ... also a compatibility decomposition
-        {0x2EF3, U'龟'},
-        {0x2E87, 0x20628},  // an equivalent outside the BMP
-        {0xF900, U'豈'},
-        {0xF929, U'朗'},
-        {0xFA26, U'都'},
-        {0xFA2E, 0x90DE},
-        {0xFAD9, 0x9F8E},
-        {0x2F800, U'丽'},
-        {0x2FA1D, 0x2A600},
-        {0xFE12, U'。'},  // vertical forms
-        {0xFE41, U'「'},
-        {0xFE48, U']'},
-        {0xFE45, 0xFE45},  // sesame dot: no horizontal form
-        {0xFE0F, 0xFE0F},
-        {0xFE49, 0xFE49},
-        // Unchanged: no equivalent, unified ideographs inside the compatibility block,
-        // unassigned code points, and everything around the blocks.
-        {0x2E80, 0x2E80},
-        {0x2E9A, 0x2E9A},
-        {0x2EF4, 0x2EF4},
-        {0x2FD6, 0x2FD6},
-        {0xFA0E, 0xFA0E},
-        {0xFA1F, 0xFA1F},
-        {0xFADA, 0xFADA},
-        {0x2FA1E, 0x2FA1E},
-        {0x2E7F, 0x2E7F},
-        {0x2F00 - 1, 0x2F00 - 1},
-        {0xF8FF, 0xF8FF},
-        {0xFB00, 0xFB00},
-        {0x2F7FF, 0x2F7FF},
-        {0x2FA20, 0x2FA20},
-        {U'A', U'A'},
-        {0, 0},
-        {U'東', U'東'},
-        {0x110000, 0x110000},
-        {0xFFFFFFFF, 0xFFFFFFFF},
+        {0x2E8C, U'小'},  {0x2E9F, U'母'},      {0x2EF3, U'龟'},          {0x2E87, 0x20628},
+        {0xFE45, 0xFE45}, {0x2E80, 0x2E80},     {0x2E9A, 0x2E9A},         {0x2EF4, 0x2EF4},
+        {0xFA0E, 0xFA0E}, {0x110000, 0x110000}, {0xFFFFFFFF, 0xFFFFFFFF},
     };
     for (const auto& [from, to] : cases) {
         EXPECT_EQ(static_cast<std::uint32_t>(unifyLookalike(from)), static_cast<std::uint32_t>(to))
@@ -87,7 +42,6 @@ TEST(LookalikeTest, Samples) {
 // Text a PDF producer set with look-alike glyphs reads as the words a user types.
 TEST(LookalikeTest, WordsSetWithLookalikesBecomeSearchable) {
     EXPECT_EQ(unify(U"\u2F47本の東京\uFA26"), U"日本の東京都");
-    EXPECT_EQ(unify(U"\u2F08口\u2F17万"), U"人口十万");
     EXPECT_EQ(unify(U"東京 Tokyo 123"), U"東京 Tokyo 123");
 }
 

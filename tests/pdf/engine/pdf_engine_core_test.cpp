@@ -8,6 +8,7 @@
 
 #include "pdf/engine/pdf_engine.h"
 #include "pdf/engine/pdf_test_support.h"
+#include "pdf/engine/text_dump.h"
 #include "platform/error.h"
 #include "support/recording_host.h"
 #include "support/test_context.h"
@@ -69,36 +70,22 @@ TEST(PdfEngine, ReportsOneHitPerStreamWithPageAndProgress) {
               (std::vector<std::string>{"検索中...report.pdf(1/2)", "検索中...report.pdf(2/2)"}));
 }
 
-TEST(PdfEngine, FlateStreamsAndFilterArrays) {
-    const std::string flate = test::deflate("BT (deflated text) Tj ET");
-    std::string hex;
-    for (unsigned char c : flate) {
-        static const char* digits = "0123456789ABCDEF";
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    hex += ">";
+// The text dump: every page ends with a form feed, one in the text is a blank, and a page
+// without contents is an empty page.
+TEST(PdfEngine, TextDumpEndsEveryPageWithAFormFeed) {
     test::PdfBuilder pdf;
-    pdf.pages("3 0 R 4 0 R", 2)
-        .page(3, "5 0 R")
-        .page(4, "6 0 R")
-        .stream(5, flate, " /Filter /FlateDecode")
-        .stream(6, hex, " /Filter [/ASCIIHexDecode /FlateDecode]");
-    auto run = searchBytes(pdf.build(), "deflated");
-    EXPECT_TRUE(run->result);
-    EXPECT_EQ(pagesOf(*run), (std::vector<std::string>{"1", "2"}));
-}
-
-TEST(PdfEngine, IndirectLengthAndPageWithoutContents) {
-    test::PdfBuilder pdf;
-    pdf.pages("3 0 R 4 0 R", 2)
-        .object(3, "<< /Type /Page /Parent 2 0 R >>")
-        .page(4, "5 0 R")
-        .object(5, "<< /Length 6 0 R >>\nstream\nBT (found) Tj ET\nendstream")
-        .object(6, "16");
-    auto run = searchBytes(pdf.build(), "found");
-    EXPECT_TRUE(run->result);
-    EXPECT_EQ(pagesOf(*run), std::vector<std::string>{"2"});
+    pdf.pages("3 0 R 4 0 R 5 0 R", 3)
+        .page(3, "[6 0 R 7 0 R]")
+        .object(4, "<< /Type /Page /Parent 2 0 R >>")
+        .page(5, "7 0 R")
+        .stream(6, "(a\\fb) Tj")
+        .stream(7, "(c) Tj");
+    const std::string bytes = pdf.build();
+    const std::string_view view(bytes);
+    std::string text;
+    EXPECT_TRUE(dumpPdfText(
+        "d.pdf", test::testCidTable(), [&](std::string_view page) { text += page; }, &view));
+    EXPECT_EQ(text, "a b\nc\f\fc\f");
 }
 
 TEST(PdfEngine, FailedLookupsEndTheFileQuietly) {
@@ -135,84 +122,12 @@ TEST(PdfEngine, FailedLookupsEndTheFileQuietly) {
 }
 
 TEST(PdfEngine, UnreadableFileThrows) {
-    EXPECT_THROW(searchFile((test::tempDir() / "missing.pdf").string(), "x"), Error);
-}
-
-TEST(PdfEngine, NewerCrossReferenceSectionWins) {
-    test::PdfBuilder pdf;
-    pdf.pages("3 0 R", 1).page(3, "4 0 R").stream(4, "(old words) Tj");
-    std::string bytes = pdf.build();
-    const std::size_t firstXref = bytes.rfind("xref\n0 ");
-    const std::size_t newObject = bytes.size();
-    bytes += "4 0 obj\n<< /Length 15 >>\nstream\n(new words) Tj \nendstream\nendobj\n";
-    const std::size_t secondXref = bytes.size();
-    char row[32];
-    std::snprintf(row, sizeof row, "%010zu 00000 n \n", newObject);
-    bytes += std::string("xref\n4 1\n") + row + "trailer\n<< /Size 5 /Root 1 0 R /Prev " +
-             std::to_string(firstXref) + " >>\nstartxref\n" + std::to_string(secondXref) +
-             "\n%%EOF\n";
-    EXPECT_EQ(searchBytes(bytes, "new")->host.rows.size(), 1u);
-    EXPECT_EQ(searchBytes(bytes, "old")->host.rows.size(), 0u);
-}
-
-TEST(PdfEngine, PrevChainThatLoopsEnds) {
-    test::PdfBuilder pdf;
-    pdf.pages("3 0 R", 1).page(3, "4 0 R").stream(4, "(loop) Tj");
-    std::string bytes = pdf.build();
-    const std::size_t xref = bytes.rfind("xref\n0 ");
-    bytes.replace(bytes.find("/Root 1 0 R"), 11, "/Root 1 0 R /Prev " + std::to_string(xref));
-    auto run = searchBytes(bytes, "loop");
-    EXPECT_TRUE(run->result);
-    EXPECT_EQ(run->host.rows.size(), 1u);
-}
-
-TEST(PdfEngine, RepairScanWhenCrossReferenceIsBroken) {
-    test::PdfBuilder pdf;
-    pdf.pages("3 0 R", 1).page(3, "4 0 R").stream(4, "(repaired) Tj");
-    const std::string good = pdf.build();
-    std::string noStartxref = good.substr(0, good.rfind("startxref"));
-    std::string badOffsets = good;
-    badOffsets.replace(badOffsets.rfind("startxref\n") + 10, 1,
-                       "9");  // startxref now points elsewhere
-    std::string noTrailer = noStartxref.substr(0, noStartxref.rfind("xref\n0 "));
-    for (const std::string& bytes : {noStartxref, badOffsets, noTrailer}) {
-        auto run = searchBytes(bytes, "repaired");
-        EXPECT_TRUE(run->result);
-        EXPECT_EQ(pagesOf(*run), std::vector<std::string>{"1"});
+    try {
+        searchFile((test::tempDir() / "missing.pdf").string(), "x");
+        ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.kind(), Error::Kind::FileOpen);
     }
-}
-
-// With its cross-reference stream unreachable, an encrypted file's trailer is that stream's
-// dictionary, found by the scan: /Encrypt and /ID come from there.
-TEST(PdfEngine, RepairScanFindsTheEncryptionOfACrossReferenceStream) {
-    std::ifstream in(FERRETTA_TEST_DATA "/pdf/corpus/tex_ja_aes128.pdf", std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    ASSERT_NE(bytes.find("/Type /XRef"), std::string::npos);
-    bytes.resize(bytes.rfind("startxref"));
-    EXPECT_EQ(pagesOf(*searchBytes(bytes, "keyword")), std::vector<std::string>{"1"});
-}
-
-TEST(PdfEngine, RepairScanLaterObjectWins) {
-    test::PdfBuilder pdf;
-    pdf.pages("3 0 R", 1).page(3, "4 0 R").stream(4, "(first) Tj");
-    std::string bytes = pdf.build();
-    bytes = bytes.substr(0, bytes.rfind("xref\n0 "));
-    bytes += "4 0 obj\n<< /Length 11 >>\nstream\n(second) Tj\nendstream\nendobj\n";
-    EXPECT_EQ(searchBytes(bytes, "second")->host.rows.size(), 1u);
-    EXPECT_EQ(searchBytes(bytes, "first")->host.rows.size(), 0u);
-}
-
-TEST(PdfEngine, PageTreeLoopsAndRepeatedKidsAreWalkedOnce) {
-    test::PdfBuilder pdf;
-    pdf.object(1, "<< /Type /Catalog /Pages 2 0 R >>")
-        .object(2, "<< /Type /Pages /Kids [5 0 R 3 0 R 3 0 R 2 0 R 9 0 R] /Count 2 >>")
-        .object(5, "<< /Type /Pages /Kids [2 0 R 4 0 R] /Count 1 >>")
-        .page(3, "6 0 R")
-        .page(4, "6 0 R")
-        .stream(6, "(loop) Tj");
-    auto run = searchBytes(pdf.build(), "loop");
-    EXPECT_TRUE(run->result);
-    EXPECT_EQ(pagesOf(*run), (std::vector<std::string>{"1", "2"}));
 }
 
 TEST(PdfEngine, AbortMidFileKeepsEarlierHits) {
@@ -277,53 +192,99 @@ std::string xrefStreamFile(bool hybrid) {
     return out;
 }
 
-TEST(PdfEngine, CrossReferenceAndObjectStreams) {
-    for (bool hybrid : {false, true}) {
-        auto run = searchBytes(xrefStreamFile(hybrid), "xrefstream");
-        EXPECT_TRUE(run->result) << hybrid;
-        EXPECT_EQ(pagesOf(*run), std::vector<std::string>{"1"}) << hybrid;
-    }
-    // Without its cross-reference stream the object stream is found by the repair scan.
-    std::string broken = xrefStreamFile(false);
-    broken.replace(broken.rfind("startxref\n") + 10, 1, "1");
-    auto run = searchBytes(broken, "xrefstream");
-    EXPECT_TRUE(run->result);
-    EXPECT_EQ(run->host.rows.size(), 1u);
+std::string withNewerObject4(std::string bytes, const std::string& content, bool asUpdate) {
+    const std::size_t firstXref = bytes.rfind("xref\n0 ");
+    if (!asUpdate)
+        bytes.resize(firstXref);  // no cross-reference at all: the repair scan
+    const std::size_t at = bytes.size();
+    bytes += "4 0 obj\n<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+             "\nendstream\nendobj\n";
+    if (!asUpdate)
+        return bytes;
+    const std::size_t secondXref = bytes.size();
+    char row[32];
+    std::snprintf(row, sizeof row, "%010zu 00000 n \n", at);
+    return bytes + "xref\n4 1\n" + row + "trailer\n<< /Size 5 /Root 1 0 R /Prev " +
+           std::to_string(firstXref) + " >>\nstartxref\n" + std::to_string(secondXref) +
+           "\n%%EOF\n";
 }
 
-// Every hand-made file: its .expected.txt lists "page<TAB>word" (found on that page) and
-// "-<TAB>word" (not found).
-TEST(PdfEngine, HandmadeFiles) {
-    const std::filesystem::path folder =
-        std::filesystem::path(FERRETTA_TEST_DATA) / "pdf" / "handmade";
-    int files = 0;
-    for (const auto& item : std::filesystem::directory_iterator(folder)) {
-        if (item.path().extension() != ".pdf")
-            continue;
-        ++files;
-        std::filesystem::path expected = item.path();
-        expected.replace_extension(".expected.txt");
-        std::ifstream in(expected);
-        ASSERT_TRUE(in) << expected;
-        std::string line;
-        while (std::getline(in, line)) {
-            const std::size_t tab = line.find('\t');
-            if (tab == std::string::npos)
-                continue;
-            const std::string page = line.substr(0, tab);
-            const std::string word = line.substr(tab + 1);
-            auto run = searchFile(item.path().string(), word);
-            EXPECT_TRUE(run->result) << item.path();
-            if (page == "-") {
-                EXPECT_TRUE(run->host.rows.empty()) << item.path() << " " << word;
-            } else {
-                const auto pages = pagesOf(*run);
-                EXPECT_NE(std::find(pages.begin(), pages.end(), page), pages.end())
-                    << item.path() << " " << word;
-            }
-        }
+// How the file is laid out decides where objects are found; every layout reads its text.
+TEST(PdfEngine, FindsTheTextOfEveryLayout) {
+    const std::string flate = test::deflate("BT (deflated text) Tj ET");
+    test::PdfBuilder filtered;
+    filtered.pages("3 0 R 7 0 R 4 0 R", 3)
+        .page(3, "5 0 R")
+        .page(4, "6 0 R")
+        .object(7, "<< /Type /Page /Parent 2 0 R >>")  // no contents
+        .stream(5, flate, " /Filter /FlateDecode")
+        .stream(6, test::hexOf(flate), " /Filter [/ASCIIHexDecode /FlateDecode]");
+    test::PdfBuilder indirectLength;
+    indirectLength.pages("3 0 R", 1)
+        .page(3, "5 0 R")
+        .object(5, "<< /Length 6 0 R >>\nstream\nBT (found) Tj ET\nendstream")
+        .object(6, "16");
+    test::PdfBuilder plain;
+    plain.pages("3 0 R", 1).page(3, "4 0 R").stream(4, "(old words) Tj");
+    const std::string good = plain.build();
+    std::string prevLoop = good;
+    prevLoop.replace(prevLoop.find("/Root 1 0 R"), 11,
+                     "/Root 1 0 R /Prev " + std::to_string(good.rfind("xref\n0 ")));
+    const std::string noStartxref = good.substr(0, good.rfind("startxref"));
+    std::string badStartxref = good;
+    badStartxref.replace(badStartxref.rfind("startxref\n") + 10, 1, "9");
+    test::PdfBuilder loops;
+    loops.object(1, "<< /Type /Catalog /Pages 2 0 R >>")
+        .object(2, "<< /Type /Pages /Kids [5 0 R 3 0 R 3 0 R 2 0 R 9 0 R] /Count 2 >>")
+        .object(5, "<< /Type /Pages /Kids [2 0 R 4 0 R] /Count 1 >>")
+        .page(3, "6 0 R")
+        .page(4, "6 0 R")
+        .stream(6, "(old) Tj");
+    std::string brokenXrefStream = xrefStreamFile(false);
+    brokenXrefStream.replace(brokenXrefStream.rfind("startxref\n") + 10, 1, "1");
+    // With its cross-reference stream unreachable, an encrypted file's trailer is that
+    // stream's dictionary, found by the scan: /Encrypt and /ID come from there.
+    std::ifstream in(FERRETTA_TEST_DATA "/pdf/corpus/tex_ja_aes128.pdf", std::ios::binary);
+    std::string encrypted{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    encrypted.resize(encrypted.rfind("startxref"));
+    using Pages = std::vector<std::string>;
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* word;
+        Pages pages;
+    };
+    const Case cases[] = {
+        {"flate, a filter array, a page without contents",
+         filtered.build(),
+         "deflated",
+         {"1", "3"}},
+        {"indirect length", indirectLength.build(), "found", {"1"}},
+        {"newer section wins", withNewerObject4(good, "(new words) Tj", true), "new", {"1"}},
+        {"older section hidden", withNewerObject4(good, "(new words) Tj", true), "old", {}},
+        {"/Prev loop", prevLoop, "old", {"1"}},
+        {"no startxref", noStartxref, "old", {"1"}},
+        {"startxref elsewhere", badStartxref, "old", {"1"}},
+        {"no trailer", noStartxref.substr(0, noStartxref.rfind("xref\n0 ")), "old", {"1"}},
+        {"repair: later object wins",
+         withNewerObject4(good, "(new words) Tj", false),
+         "new",
+         {"1"}},
+        {"repair: earlier object hidden",
+         withNewerObject4(good, "(new words) Tj", false),
+         "old",
+         {}},
+        {"page tree loops, repeated kids", loops.build(), "old", {"1", "2"}},
+        {"object and cross-reference streams", xrefStreamFile(false), "xrefstream", {"1"}},
+        {"hybrid file", xrefStreamFile(true), "xrefstream", {"1"}},
+        {"object stream by the repair scan", brokenXrefStream, "xrefstream", {"1"}},
+        {"encrypted, by the repair scan", encrypted, "keyword", {"1"}},
+    };
+    for (const Case& c : cases) {
+        auto run = searchBytes(c.bytes, c.word);
+        EXPECT_TRUE(run->result) << c.name;
+        EXPECT_EQ(pagesOf(*run), c.pages) << c.name;
     }
-    EXPECT_GE(files, 7);
 }
 
 }  // namespace

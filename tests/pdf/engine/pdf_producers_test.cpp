@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -22,6 +21,7 @@
 #include <vector>
 
 #include "pdf/engine/engine_run.h"
+#include "pdf/engine/lookalike.h"
 #include "pdf/engine/text_dump.h"
 #include "platform/unicode.h"
 #include "search/query.h"
@@ -41,42 +41,12 @@ struct VerticalPage {
 constexpr VerticalPage verticalPages[] = {
     {"lo_writer_ipaex", 3}, {"lo_writer_noto", 3}, {"chromium_ipaex", 3}, {"chromium_noto", 3}};
 
-// Checks the engine cannot pass yet: reported as XFAIL, or XPASS once the mark can go.
-struct KnownGap {
-    std::string_view file;
-    int page;    // 0: every page
-    bool text;   // the engine's text does not contain poppler's
-    bool words;  // some words give no hit on their page
-    std::string_view why;
-};
-constexpr KnownGap knownGaps[] = {
-    {"", 0, false, false, ""},  // none now; the list is kept for the next producer
-};
-
-const KnownGap* knownGapOf(std::string_view file, int page) {
-    for (const KnownGap& gap : knownGaps) {
-        if (gap.file == file && (gap.page == 0 || gap.page == page))
-            return &gap;
-    }
-    return nullptr;
-}
-
 bool isVertical(std::string_view file, int page) {
     return std::any_of(std::begin(verticalPages), std::end(verticalPages),
                        [&](const VerticalPage& v) { return v.file == file && v.page == page; });
 }
 
 // Texts are compared as UTF-16: every character of these documents is in the BMP.
-
-// The ideographs the Kangxi radicals U+2F00-U+2FD5 stand for (their compatibility mappings).
-constexpr std::u16string_view kangxiIdeographs =
-    u"一丨丶丿乙亅二亠人儿入八冂冖冫几凵刀力勹匕匚匸十卜卩厂厶又口囗土士夂夊夕"
-    u"大女子宀寸小尢尸屮山巛工己巾干幺广廴廾弋弓彐彡彳心戈戶手支攴文斗斤方无日"
-    u"曰月木欠止歹殳毋比毛氏气水火爪父爻爿片牙牛犬玄玉瓜瓦甘生用田疋疒癶白皮皿"
-    u"目矛矢石示禸禾穴立竹米糸缶网羊羽老而耒耳聿肉臣自至臼舌舛舟艮色艸虍虫血行"
-    u"衣襾見角言谷豆豕豸貝赤走足身車辛辰辵邑酉釆里金長門阜隶隹雨靑非面革韋韭音"
-    u"頁風飛食首香馬骨高髟鬥鬯鬲鬼魚鳥鹵鹿麥麻黃黍黑黹黽鼎鼓鼠鼻齊齒龍龜龠";
-static_assert(kangxiIdeographs.size() == 0x2fd6 - 0x2f00);
 
 // The text as the comparison sees it: without whitespace, with the folds named at the top.
 std::u16string withoutBlanks(std::u16string_view text) {
@@ -87,7 +57,7 @@ std::u16string withoutBlanks(std::u16string_view text) {
         if (c == u'\u2010' || c == u'\u2011')
             out += u'-';
         else if (c >= u'\u2f00' && c < u'\u2fd6')
-            out += kangxiIdeographs[static_cast<std::size_t>(c - u'\u2f00')];
+            out += static_cast<char16_t>(unifyLookalike(c));  // all map into the BMP
         else
             out += c;
     }
@@ -170,51 +140,38 @@ int scriptOf(char16_t c) {
 }
 
 // Up to `count` search words from a page's lines: runs of one script, 2 to 6 characters (a
-// longer run gives its first six), in order of appearance. Words on no other page come first;
-// among them, one of each script before a second of any.
+// longer run gives its first six), in order of appearance, words on no other page first, and
+// of those one of each script before a second of any.
 std::vector<std::u16string> wordsOf(const std::vector<std::u16string>& lines,
                                     const std::vector<std::u16string>& otherPages,
                                     std::size_t count) {
-    struct Candidate {
-        std::u16string word;
-        int script;
-        bool unique;
-    };
-    std::vector<Candidate> candidates;
+    std::vector<std::pair<int, std::u16string>> ranked;  // 0: unique, new script; 1; 2: shared
+    std::vector<int> scriptsTaken;
     for (const std::u16string& line : lines) {
-        for (std::size_t i = 0; i < line.size();) {
+        for (std::size_t i = 0, end; i < line.size(); i = end) {
             const int script = scriptOf(line[i]);
-            std::size_t end = i + 1;
-            while (end < line.size() && script != 0 && scriptOf(line[end]) == script)
+            for (end = i + 1; end < line.size() && script != 0 && scriptOf(line[end]) == script;)
                 ++end;
             const std::u16string word = line.substr(i, std::min<std::size_t>(end - i, 6));
-            i = end;
-            if (script == 0 || word.size() < 2)
+            if (script == 0 || word.size() < 2 ||
+                std::any_of(ranked.begin(), ranked.end(),
+                            [&](auto& r) { return r.second == word; }))
                 continue;
-            if (std::any_of(candidates.begin(), candidates.end(),
-                            [&](const Candidate& c) { return c.word == word; }))
-                continue;
-            const bool unique = std::none_of(
-                otherPages.begin(), otherPages.end(),
-                [&](const std::u16string& p) { return p.find(word) != std::u16string::npos; });
-            candidates.push_back({word, script, unique});
+            const bool unique = std::none_of(otherPages.begin(), otherPages.end(), [&](auto& p) {
+                return p.find(word) != std::u16string::npos;
+            });
+            const bool newScript =
+                std::find(scriptsTaken.begin(), scriptsTaken.end(), script) == scriptsTaken.end();
+            if (unique && newScript)
+                scriptsTaken.push_back(script);
+            ranked.emplace_back(unique ? (newScript ? 0 : 1) : 2, word);
         }
     }
-    std::stable_partition(candidates.begin(), candidates.end(),
-                          [](const Candidate& c) { return c.unique; });
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](auto& a, auto& b) { return a.first < b.first; });
     std::vector<std::u16string> words;
-    std::vector<int> scriptsTaken;
-    for (const Candidate& c : candidates) {
-        if (words.size() < count &&
-            std::find(scriptsTaken.begin(), scriptsTaken.end(), c.script) == scriptsTaken.end()) {
-            words.push_back(c.word);
-            scriptsTaken.push_back(c.script);
-        }
-    }
-    for (const Candidate& c : candidates) {
-        if (words.size() < count && std::find(words.begin(), words.end(), c.word) == words.end())
-            words.push_back(c.word);
-    }
+    for (std::size_t k = 0; k < ranked.size() && k < count; ++k)
+        words.push_back(ranked[k].second);
     return words;
 }
 
@@ -243,20 +200,6 @@ std::vector<std::string> producerNames() {
     return names;
 }
 
-// Reports a check of a file with a known gap: a failure is printed, not failed.
-void expectOrNote(bool ok, const KnownGap* gap, bool markedHere, const std::string& what,
-                  const std::string& detail) {
-    if (gap != nullptr && markedHere) {
-        if (ok)
-            std::printf("[ XPASS    ] %s: passes now, its mark can go\n", what.c_str());
-        else
-            std::printf("[ XFAIL    ] %s (%s): %s\n", what.c_str(), std::string(gap->why).c_str(),
-                        detail.c_str());
-        return;
-    }
-    EXPECT_TRUE(ok) << what << ": " << detail;
-}
-
 class PdfProducers : public testing::TestWithParam<std::string> {};
 
 TEST_P(PdfProducers, EngineTextContainsPopplersText) {
@@ -264,6 +207,7 @@ TEST_P(PdfProducers, EngineTextContainsPopplersText) {
     const std::string path = (producersFolder / (name + ".pdf")).string();
     const auto poppler = popplerPages(producersFolder / (name + ".pdftotext"));
     const auto engine = engineTextByPage(path);
+    ASSERT_FALSE(poppler.empty()) << name << ".pdftotext is missing or empty";
 
     for (std::size_t index = 0; index < poppler.size(); ++index) {
         const int page = static_cast<int>(index) + 1;
@@ -292,14 +236,10 @@ TEST_P(PdfProducers, EngineTextContainsPopplersText) {
                              });
             how = "lines";
         }
-        std::printf("[ text     ] %-18s page %d: %4zu chars, contained %-3s (%s), %3zu%% found\n",
-                    name.c_str(), page, expected.size(), ok ? "yes" : "no", how.c_str(),
-                    characters * 100 / expected.size());
-        const KnownGap* gap = knownGapOf(name, page);
-        expectOrNote(ok, gap, gap != nullptr && gap->text,
-                     name + ".pdf page " + std::to_string(page) + ": text",
-                     how == "characters" ? "the engine lacks \"" + utf8(missing) + "\""
-                                         : firstDifference(expected, actual));
+        EXPECT_TRUE(ok) << name << ".pdf page " << page << " (" << how << ", "
+                        << characters * 100 / expected.size() << "% of the characters): "
+                        << (how == "characters" ? "the engine lacks \"" + utf8(missing) + "\""
+                                                : firstDifference(expected, actual));
     }
 }
 
@@ -345,12 +285,7 @@ TEST_P(PdfProducers, WordsFromPopplersTextHitTheirPage) {
             if (!onPage)
                 missed += " " + utf8(word);
         }
-        std::printf("[ words    ] %-18s page %d: %zu/%zu found%s%s\n", name.c_str(), page, hits,
-                    words.size(), missed.empty() ? "" : ", missed:", missed.c_str());
-        const KnownGap* gap = knownGapOf(name, page);
-        expectOrNote(hits == words.size(), gap, gap != nullptr && gap->words,
-                     name + ".pdf page " + std::to_string(page) + ": words",
-                     "no hit on that page for" + missed);
+        EXPECT_EQ(hits, words.size()) << name << ".pdf page " << page << ": no hit for" << missed;
     }
 }
 
@@ -358,49 +293,6 @@ INSTANTIATE_TEST_SUITE_P(Files, PdfProducers, testing::ValuesIn(producerNames())
                          [](const testing::TestParamInfo<std::string>& file) {
                              return file.param;
                          });
-
-TEST(PdfProducersFiles, EveryPdfHasPopplersTextAndStaysSmall) {
-    const auto names = producerNames();
-    EXPECT_GE(names.size(), 15U);
-    for (const auto& name : names) {
-        EXPECT_TRUE(fs::exists(producersFolder / (name + ".pdftotext"))) << name;
-        EXPECT_LT(fs::file_size(producersFolder / (name + ".pdf")), 300U * 1024U) << name;
-    }
-    for (const auto& mark : knownGaps) {
-        if (!mark.file.empty()) {
-            EXPECT_TRUE(fs::exists(producersFolder / (std::string(mark.file) + ".pdf")));
-        }
-    }
-    for (const auto& mark : verticalPages)
-        EXPECT_TRUE(fs::exists(producersFolder / (std::string(mark.file) + ".pdf"))) << mark.file;
-}
-
-// The word picker decides what is searched; a wrong pick would make the test pass on nothing.
-TEST(PdfProducersWords, PicksRunsOfOneScriptUniqueFirst) {
-    const std::vector<std::u16string> page = {u"全文検索の試験文書です。", u"Ferretta keyword",
-                                              u"ＡＢＣ１２３と半角のｶﾀｶﾅ。x"};
-    const std::vector<std::u16string> others = {u"Ferrettaの全文検索"};
-    const auto words = wordsOf(page, others, 5);
-    // Unique words, one of each script first: not "全文検索" nor "Ferret", which the other
-    // page has, nor a second kanji word ("半角") while a script is still missing.
-    const std::vector<std::u16string> expected = {u"試験文書", u"です", u"keywor", u"ＡＢＣ１２３",
-                                                  u"ｶﾀｶﾅ"};
-    EXPECT_EQ(words, expected);
-    const std::vector<std::u16string> more = {u"試験文書", u"です", u"keywor",   u"ＡＢＣ１２３",
-                                              u"ｶﾀｶﾅ",     u"半角", u"全文検索", u"Ferret"};
-    EXPECT_EQ(wordsOf(page, others, 10), more);
-    EXPECT_TRUE(wordsOf({u"x 。 y"}, {}, 5).empty()) << "single characters are no words";
-}
-
-TEST(PdfProducersText, ComparesWithoutBlanksAndCountsCharacters) {
-    EXPECT_EQ(withoutBlanks(u" 東京\u3000都\n A\u00a0B\f"), u"東京都AB");
-    EXPECT_EQ(withoutBlanks(u"2024\u2011017 \u2010"), u"2024-017-");
-    EXPECT_EQ(withoutBlanks(u"\u2f42\u2f49\u2fd5"), u"文月龠") << "Kangxi radicals";
-    EXPECT_EQ(charactersMissing(u"東京東", u"東京"), u"東") << "counted as often as they occur";
-    EXPECT_EQ(charactersMissing(u"東京", u"京東x"), u"") << "in any order";
-    EXPECT_EQ(firstDifference(u"東京都千代田区", u"xx東京都港区"),
-              "poppler's text differs at character 3 of 7: \"東京都[HERE]千代田区\"");
-}
 
 }  // namespace
 }  // namespace ferretta::pdf

@@ -9,8 +9,9 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <string_view>
 
-#include "pdf/engine/cid_map.h"
+#include "pdf/engine/fonts/cid_map.h"
 #include "platform/cp932.h"
 
 namespace ferretta::test {
@@ -31,13 +32,27 @@ inline std::string writeTemp(const std::string& name, const std::string& bytes) 
     return path.string();
 }
 
-inline std::string deflate(const std::string& data) {
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::string packed(size, '\0');
-    compress(reinterpret_cast<Bytef*>(packed.data()), &size,
-             reinterpret_cast<const Bytef*>(data.data()), static_cast<uLong>(data.size()));
-    packed.resize(size);
+// zlib's format at level 9; a negative `windowBits` leaves out the header and the checksum.
+inline std::string deflate(std::string_view data, int windowBits = MAX_WBITS) {
+    z_stream zs{};
+    ::deflateInit2(&zs, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    std::string packed(deflateBound(&zs, static_cast<uLong>(data.size())), '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    zs.avail_in = static_cast<uInt>(data.size());
+    zs.next_out = reinterpret_cast<Bytef*>(packed.data());
+    zs.avail_out = static_cast<uInt>(packed.size());
+    ::deflate(&zs, Z_FINISH);
+    packed.resize(zs.total_out);
+    deflateEnd(&zs);
     return packed;
+}
+
+// The bytes as an ASCIIHexDecode stream, its end marker included.
+inline std::string hexOf(std::string_view bytes) {
+    std::string hex;
+    for (const unsigned char c : bytes)
+        hex += {"0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
+    return hex + ">";
 }
 
 // A CID table where CID 843 is あ, 845 い and 1 a space; every other CID is empty.

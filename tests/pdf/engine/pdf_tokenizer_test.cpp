@@ -138,16 +138,6 @@ TEST(PdfReaderFile, SavedPositionsRememberTheirSource) {
     EXPECT_EQ(reader.p2tGetToken(), "0");
 }
 
-TEST(PdfReaderFile, MissingFileThrowsFileOpen) {
-    PdfReader reader;
-    try {
-        reader.open((test::tempDir() / "no-such.pdf").string());
-        FAIL();
-    } catch (const Error& e) {
-        EXPECT_EQ(e.kind(), Error::Kind::FileOpen);
-    }
-}
-
 TEST(PdfNumbers, TokenToInt) {
     EXPECT_EQ(tokenToInt32("42"), 42);
     EXPECT_EQ(tokenToInt32("-7"), -7);

@@ -5,6 +5,7 @@
 
 #include "platform/pim/calendar_file.h"
 #include "platform/pim/vcard_file.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::platform::pim {
 namespace {
@@ -150,9 +151,8 @@ TEST(VCardFileTest, JapanesePhoneExport) {
 }
 
 TEST(VCardFileTest, CardsAreFoundAgainForTheViewer) {
-    char pattern[] = "/tmp/ferretta-vcard-XXXXXX";
-    const fs::path folder = ::mkdtemp(pattern);
-    const fs::path file = folder / "book.vcf";
+    const test::TempTree folder;
+    const fs::path file = folder.root() / "book.vcf";
     fs::copy_file(kData / "phone21.vcf", file);
     const auto contacts = allItems(openContactsPlace(file, kLog));
     const auto card = contactCardFile(contacts[1].ref);
@@ -165,7 +165,6 @@ TEST(VCardFileTest, CardsAreFoundAgainForTheViewer) {
     std::ofstream(file, std::ios::binary) << text;
     EXPECT_EQ(contactCardFile(contacts[1].ref), card);
     EXPECT_FALSE(contactCardFile(contacts[0].ref));
-    fs::remove_all(folder);
 
     std::vector<std::string> problems;
     EXPECT_EQ(splitVCards("BEGIN:VCARD\nFN:a\nEND:VCARD\nBEGIN:VCARD\nFN:b\n", &problems).size(),

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/pim/item_viewer.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::platform::pim {
 namespace {
@@ -22,8 +23,6 @@ const fs::path kData = fs::path(FERRETTA_TEST_DATA) / "pim";
 class DesktopStoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/ferretta-desktop-XXXXXX";
-        root = ::mkdtemp(pattern);
         config.home = root / "home";
         config.dataHome = root / "home/.local/share";
         config.viewerFolder = root / "opened";
@@ -41,10 +40,7 @@ class DesktopStoreTest : public ::testing::Test {
         savedPath = std::getenv("PATH");
         ::setenv("PATH", (root / "bin").c_str(), 1);
     }
-    void TearDown() override {
-        ::setenv("PATH", savedPath.c_str(), 1);
-        fs::remove_all(root);
-    }
+    void TearDown() override { ::setenv("PATH", savedPath.c_str(), 1); }
 
     void write(const fs::path& path, std::string_view text) {
         fs::create_directories(path.parent_path());
@@ -59,7 +55,8 @@ class DesktopStoreTest : public ::testing::Test {
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
 
-    fs::path root;
+    const test::TempTree tree;
+    const fs::path root = tree.root();
     DesktopStoreConfig config;
     std::string savedPath;
 };

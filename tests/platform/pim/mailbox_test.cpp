@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/pim/html_text.h"
 #include "platform/pim/mail_charsets.h"
 #include "platform/pim/mail_message.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::platform::pim {
 namespace {
@@ -19,24 +19,7 @@ namespace fs = std::filesystem;
 
 const fs::path kData = fs::path(FERRETTA_TEST_DATA) / "pim";
 
-class TempFolder {
-  public:
-    TempFolder() {
-        char pattern[] = "/tmp/ferretta-mailbox-XXXXXX";
-        m_path = ::mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(m_path); }
-    const fs::path& path() const { return m_path; }
-    fs::path write(const std::string& name, std::string_view bytes) const {
-        fs::create_directories((m_path / name).parent_path());
-        std::ofstream(m_path / name, std::ios::binary)
-            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return m_path / name;
-    }
-
-  private:
-    fs::path m_path;
-};
+using TempFolder = test::TempTree;
 
 std::vector<Item> allItems(ItemFolder& folder) {
     std::vector<Item> items;
@@ -252,7 +235,7 @@ TEST(MailboxTest, BadMailboxesAreEmptyOrMissing) {
     TempFolder temp;
     logLines.clear();
     EXPECT_EQ(openMailbox(temp.write("empty", ""), kLog)->count(), 0u);
-    EXPECT_EQ(openMailbox(temp.path() / "missing", kLog), nullptr);
+    EXPECT_EQ(openMailbox(temp.root() / "missing", kLog), nullptr);
     EXPECT_EQ(logLines.size(), 1u);
     // Not an mbox: one saved message.
     auto single = openMailbox(temp.write("saved.eml", "Subject: 一通\n\n本文\n"), kLog);
@@ -261,7 +244,7 @@ TEST(MailboxTest, BadMailboxesAreEmptyOrMissing) {
     // A folder of message files, in number order.
     temp.write("mh/10", "Subject: ten\n\n");
     temp.write("mh/9", "Subject: nine\n\n");
-    auto mh = openMailbox(temp.path() / "mh", kLog);
+    auto mh = openMailbox(temp.root() / "mh", kLog);
     EXPECT_EQ(mh->item(1)->subject, "nine");
 }
 
@@ -304,7 +287,7 @@ TEST(MailboxTest, MessageIsFoundAgainForTheViewer) {
 
     // A Maildir message read (renamed with new flags and moved to cur/) is found by its
     // unique name; one deleted is gone.
-    const fs::path maildir = temp.path() / "md";
+    const fs::path maildir = temp.root() / "md";
     temp.write("md/new/1.A.host", "Message-ID: <a@x>\nSubject: a\n\n");
     auto mails = allItems(*openMailbox(maildir, kLog));
     ASSERT_EQ(mails.size(), 1u);

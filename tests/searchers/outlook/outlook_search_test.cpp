@@ -140,27 +140,23 @@ TEST_F(OutlookSearchTest, ProgressNamesTheItemAndTheFolderCount) {
     EXPECT_EQ(host.doEventsCalls, 30);
 }
 
-TEST_F(OutlookSearchTest, StopEndsTheItemsWithinTenAndSkipsTheLaterTypes) {
+// Through the search command both front ends run: the item types after the folder walk, in
+// their order, their counts added; a stop ends the items within ten and skips the later types.
+TEST_F(OutlookSearchTest, TheSearchCommandRunsTheTypesInOrderUntilAStop) {
     store->folders[FolderKind::Tasks] = {memoryItem("t", "会議")};
     store->folders[FolderKind::Inbox] = std::vector<pim::Item>(100, memoryItem("m", "会議"));
     store->folders[FolderKind::Calendar] = {memoryItem("e", "会議")};
-    for (FileType type : {FileType::OutlookTask, FileType::OutlookMail, FileType::OutlookCalendar})
-        settings.fileTypes.setTarget(type, true);
     settings.fileTypes.setTarget(FileType::Text, false);
+    for (FileType type : {FileType::OutlookCalendar, FileType::OutlookMail, FileType::OutlookTask})
+        settings.fileTypes.setTarget(type, true);
     int calls = 0;
     host.onDoEvents = [&] {
         if (++calls == 2)  // the mail's second look, at item 20
             flags.isAbort = true;
     };
-    matcher.targetStrsSplit("会議");
-    const search::SearchContext context{host, settings, matcher, flags};
-    OutlookSearcher searcher(*session, context);
-    search::SearcherRegistry registry;
-    for (FileType type : app::outlookItemTypes)
-        registry.setItemSearcher(type, [&searcher, type] { return searcher.findOutlookObjects(type); });
-    search::Finder finder(context, registry);
-    const std::int64_t count = app::runSearch(host, settings, finder, registry, flags);
-    EXPECT_EQ(count, 1 + 20);
+    app::SearchRunHooks hooks;
+    hooks.outlookSession = [this]() -> OutlookSession& { return *session; };
+    EXPECT_EQ(app::runSearchCommand(host, settings, flags, "会議", hooks).files, 1 + 20);
     EXPECT_EQ(host.rows.size(), 1u + 19u);  // the task, then mail 1..19
     EXPECT_EQ(store->opened.size(), 2u);    // the calendar was never opened
 }

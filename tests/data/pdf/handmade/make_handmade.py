@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the hand-made PDFs of this folder. Each one exercises one thing the engine must get
-right; its .expected.txt lists "page<TAB>word" for every word that must be found on that page
+right; its .expected lists "page<TAB>word" for every word that must be found on that page
 and "-<TAB>word" for every word that must not be found anywhere."""
 import os
 import zlib
@@ -38,7 +38,7 @@ def page(number, contents, parent=2):
 def write(name, data, expected):
     with open(os.path.join(HERE, name), "wb") as f:
         f.write(data)
-    with open(os.path.join(HERE, name.replace(".pdf", ".expected.txt")), "w", encoding="utf-8") as f:
+    with open(os.path.join(HERE, name.replace(".pdf", ".expected")), "w", encoding="utf-8") as f:
         f.write(expected)
 
 

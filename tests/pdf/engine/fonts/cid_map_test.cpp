@@ -1,4 +1,4 @@
-#include "pdf/engine/cid_map.h"
+#include "pdf/engine/fonts/cid_map.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf/engine/pdf_test_support.h"
 #include "platform/cp932.h"
 
 namespace ferretta::pdf {
@@ -21,17 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-
-std::string compress(std::string_view text) {
-    uLongf size = compressBound(static_cast<uLong>(text.size()));
-    std::string out(size, '\0');
-    EXPECT_EQ(
-        compress2(reinterpret_cast<Bytef*>(out.data()), &size,
-                  reinterpret_cast<const Bytef*>(text.data()), static_cast<uLong>(text.size()), 9),
-        Z_OK);
-    out.resize(size);
-    return out;
-}
 
 // `count` CR LF lines; line k (from 1) is "k", except the lines given.
 std::string numberedLines(int count, const std::vector<std::pair<int, std::string>>& special = {}) {
@@ -77,7 +67,7 @@ TEST_F(CidTableTest, LoadsLinesAsCidsAndConvertsCp932) {
     const std::string text = numberedLines(
         cidTableLastCid + 2, {{1, " "}, {842, "\x82\x9F"}, {1125, "\x88\x9F"}, {2, ""}});
     CidTable table;
-    ASSERT_TRUE(table.p2tCIDInit(write(compress(text))));
+    ASSERT_TRUE(table.p2tCIDInit(write(test::deflate(text))));
     EXPECT_TRUE(table.loaded());
     EXPECT_EQ(table.p2tCID2Str(1), " ");
     EXPECT_EQ(table.p2tCID2Str(2), "");
@@ -103,9 +93,6 @@ TEST_F(CidTableTest, LineCountBoundary) {
         {"15442 lines", oneShort, false, 0},
         {"last line without its ending", oneShort + std::to_string(cidTableMinLines), true,
          cidTableMinLines},
-        {"one line past the old table", numberedLines(cidTableMinLines + 1), true,
-         cidTableMinLines + 1},
-        {"the full table", numberedLines(cidTableLastCid), true, cidTableLastCid},
         {"the full table, last line without ending",
          numberedLines(cidTableLastCid - 1) + std::to_string(cidTableLastCid), true,
          cidTableLastCid},
@@ -117,7 +104,7 @@ TEST_F(CidTableTest, LineCountBoundary) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CidTable table;
-        EXPECT_EQ(table.p2tCIDInit(write(compress(c.text))), c.loads);
+        EXPECT_EQ(table.p2tCIDInit(write(test::deflate(c.text))), c.loads);
         EXPECT_EQ(table.loaded(), c.loads);
         if (c.lastWithText > 0) {
             EXPECT_EQ(table.p2tCID2Str(c.lastWithText), std::to_string(c.lastWithText));
@@ -134,16 +121,16 @@ TEST_F(CidTableTest, LineCountBoundary) {
     std::string longest = oneShort;
     longest += std::string(500001 - longest.size(), 'y');
     CidTable big;
-    ASSERT_TRUE(big.p2tCIDInit(write(compress(longest))));
+    ASSERT_TRUE(big.p2tCIDInit(write(test::deflate(longest))));
     EXPECT_EQ(big.p2tCID2Str(cidTableMinLines).size(), 500001 - oneShort.size());
     EXPECT_EQ(big.p2tCID2Str(cidTableMinLines + 1), "");
     CidTable tooBig;
-    EXPECT_TRUE(tooBig.p2tCIDInit(write(compress(longest + "y"))));
+    EXPECT_TRUE(tooBig.p2tCIDInit(write(test::deflate(longest + "y"))));
     EXPECT_EQ(tooBig.p2tCID2Str(1), "");
 }
 
 TEST_F(CidTableTest, DataThatIsNotTheTableMapsEverythingToEmptyText) {
-    const std::string good = compress(numberedLines(cidTableLastCid));
+    const std::string good = test::deflate(numberedLines(cidTableLastCid));
     for (const std::string& bytes : {"not zlib at all"s, good.substr(0, good.size() / 2),
                                      good.substr(0, good.size() - 1) + "\x00"s}) {
         CidTable table;
@@ -164,14 +151,13 @@ TEST_F(CidTableTest, Failures) {
     EXPECT_FALSE(table.p2tCIDInit(m_root / "missing.dat"));
     EXPECT_FALSE(table.p2tCIDInit(write("")));
     EXPECT_FALSE(table.p2tCIDInit(m_root));  // a folder
-    const fs::path dat = write(compress(numberedLines(cidTableLastCid)));
     EXPECT_FALSE(table.loaded());
 }
 
 // A full disk (here: no file may grow past 0 bytes) does not stop the load: nothing is
 // written, and nothing is left behind.
 TEST_F(CidTableTest, LoadsWithoutWritingAnything) {
-    const fs::path dat = write(compress(numberedLines(cidTableLastCid)));
+    const fs::path dat = write(test::deflate(numberedLines(cidTableLastCid)));
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -226,8 +212,8 @@ TEST_F(CidTableTest, ShippedTable) {
     std::string text(500001, '\0');
     uLongf size = static_cast<uLongf>(text.size());
     ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(text.data()), &size,
-                         reinterpret_cast<const Bytef*>(packed.data()),
-                         static_cast<uLong>(packed.size())),
+                              reinterpret_cast<const Bytef*>(packed.data()),
+                              static_cast<uLong>(packed.size())),
               Z_OK);
     text.resize(size);
     std::size_t pos = 0;

@@ -1,4 +1,4 @@
-#include "pdf/engine/predefined_cmaps.h"
+#include "pdf/engine/fonts/predefined_cmaps.h"
 
 #include <zlib.h>
 

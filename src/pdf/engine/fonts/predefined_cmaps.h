@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "pdf/engine/cmap.h"
+#include "pdf/engine/fonts/cmap.h"
 
 namespace ferretta::pdf {
 

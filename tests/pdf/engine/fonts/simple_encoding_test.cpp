@@ -1,11 +1,10 @@
-#include "pdf/engine/simple_encoding.h"
+#include "pdf/engine/fonts/simple_encoding.h"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
 
 #include <cstdint>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -48,11 +47,11 @@ TEST(BaseEncodingTest, AgreesWithGlibcConvertersExceptTheKnownDifferences) {
         std::map<int, std::u32string> differences;
     };
     const std::u32string none;
-    const std::vector<Case> cases = {
+    std::vector<Case> cases = {
         {BaseEncoding::WinAnsi,
          "CP1252",
-         {// Unused codes show the bullet; 0xA0 and 0xAD are the glyphs space and hyphen.
-          {0x7F, U"\u2022"},
+         // Unused codes show the bullet; 0xA0 and 0xAD are the glyphs space and hyphen.
+         {{0x7F, U"\u2022"},
           {0x81, U"\u2022"},
           {0x8D, U"\u2022"},
           {0x8F, U"\u2022"},
@@ -62,27 +61,13 @@ TEST(BaseEncodingTest, AgreesWithGlibcConvertersExceptTheKnownDifferences) {
           {0xAD, U"-"}}},
         {BaseEncoding::MacRoman,
          "MACINTOSH",
-         {// The Latin set only: no Mac OS Roman symbols, no Apple logo, currency not euro.
-          {0x7F, none},
-          {0xAD, none},
-          {0xB0, none},
-          {0xB2, none},
-          {0xB3, none},
-          {0xB6, none},
-          {0xB7, none},
-          {0xB8, none},
-          {0xB9, none},
-          {0xBA, none},
-          {0xBD, none},
-          {0xC3, none},
-          {0xC5, none},
-          {0xC6, none},
-          {0xD7, none},
-          {0xF0, none},
-          {0xCA, U" "},
-          {0xDB, U"\u00A4"}}},
-        {BaseEncoding::PdfDoc, "ISO-8859-1", {}},
+         {{0xCA, U" "}, {0xDB, U"\u00A4"}}},  // currency, not euro; the Latin set only:
+        {BaseEncoding::PdfDoc, "ISO-8859-1", {{0xAD, none}}},
     };
+    // no Mac OS Roman symbols, no Apple logo.
+    for (const int code : {0x7F, 0xAD, 0xB0, 0xB2, 0xB3, 0xB6, 0xB7, 0xB8, 0xB9, 0xBA, 0xBD, 0xC3,
+                           0xC5, 0xC6, 0xD7, 0xF0})
+        cases[1].differences[code] = none;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.charset);
         if (!glibcHas(c.charset)) {
@@ -98,9 +83,7 @@ TEST(BaseEncodingTest, AgreesWithGlibcConvertersExceptTheKnownDifferences) {
             const std::u32string expected =
                 difference != c.differences.end()
                     ? difference->second
-                    : (c.encoding == BaseEncoding::PdfDoc && code == 0xAD
-                           ? none
-                           : glibcDecode(c.charset, static_cast<unsigned char>(code)));
+                    : glibcDecode(c.charset, static_cast<unsigned char>(code));
             EXPECT_EQ(std::u32string(table[static_cast<std::size_t>(code)]), expected)
                 << std::hex << "code 0x" << code;
         }
@@ -114,55 +97,19 @@ TEST(BaseEncodingTest, Samples) {
         std::u32string_view text;
     };
     const std::vector<Case> cases = {
-        {BaseEncoding::Standard, 0x41, U"A"},
         {BaseEncoding::Standard, 0x27, U"\u2019"},  // quoteright, unlike ASCII
-        {BaseEncoding::Standard, 0x60, U"\u2018"},
-        {BaseEncoding::Standard, 0xA4, U"\u2044"},
-        {BaseEncoding::Standard, 0xA9, U"'"},
-        {BaseEncoding::Standard, 0xAE, U"\uFB01"},
-        {BaseEncoding::Standard, 0xC1, U"`"},
-        {BaseEncoding::Standard, 0xD0, U"\u2014"},
-        {BaseEncoding::Standard, 0xE1, U"\u00C6"},
-        {BaseEncoding::Standard, 0xF5, U"\u0131"},
-        {BaseEncoding::Standard, 0xFB, U"\u00DF"},
-        {BaseEncoding::Standard, 0x80, U""},
-        {BaseEncoding::Standard, 0xB5, U""},
-        {BaseEncoding::Standard, 0x0A, U""},
-        {BaseEncoding::PdfDoc, 0x18, U"\u02D8"},
-        {BaseEncoding::PdfDoc, 0x1F, U"\u02DC"},
-        {BaseEncoding::PdfDoc, 0x7F, U""},
-        {BaseEncoding::PdfDoc, 0x80, U"\u2022"},
-        {BaseEncoding::PdfDoc, 0x8A, U"\u2212"},
-        {BaseEncoding::PdfDoc, 0x93, U"\uFB01"},
-        {BaseEncoding::PdfDoc, 0x9E, U"\u017E"},
-        {BaseEncoding::PdfDoc, 0x9F, U""},
-        {BaseEncoding::PdfDoc, 0xA0, U"\u20AC"},
-        {BaseEncoding::PdfDoc, 0xAD, U""},
-        {BaseEncoding::Symbol, 0x41, U"\u0391"},
-        {BaseEncoding::Symbol, 0x44, U"\u0394"},  // Greek, not U+2206 increment
-        {BaseEncoding::Symbol, 0x57, U"\u03A9"},  // Greek, not U+2126 ohm
-        {BaseEncoding::Symbol, 0x6D, U"\u03BC"},  // Greek, not U+00B5 micro
-        {BaseEncoding::Symbol, 0x22, U"\u2200"},
-        {BaseEncoding::Symbol, 0x2D, U"\u2212"},
-        {BaseEncoding::Symbol, 0x4A, U"\u03D1"},
-        {BaseEncoding::Symbol, 0xA0, U"\u20AC"},
-        {BaseEncoding::Symbol, 0xB9, U"\u2260"},
-        {BaseEncoding::Symbol, 0xD2, U"\u00AE"},  // registerserif
-        {BaseEncoding::Symbol, 0xF3, U"\u2320"},
-        {BaseEncoding::Symbol, 0x60, U""},  // radical extender: a glyph piece
-        {BaseEncoding::Symbol, 0xE6, U""},  // parenlefttp
-        {BaseEncoding::Symbol, 0xF0, U""},
-        {BaseEncoding::MacExpert, 0x21, U"!"},       // exclamsmall
+        {BaseEncoding::Standard, 0xA9, U"'"},       {BaseEncoding::Standard, 0xAE, U"\uFB01"},
+        {BaseEncoding::Standard, 0xF5, U"\u0131"},  {BaseEncoding::Standard, 0xB5, U""},
+        {BaseEncoding::PdfDoc, 0x18, U"\u02D8"},    {BaseEncoding::PdfDoc, 0x7F, U""},
+        {BaseEncoding::PdfDoc, 0x80, U"\u2022"},    {BaseEncoding::PdfDoc, 0x9F, U""},
+        {BaseEncoding::PdfDoc, 0xA0, U"\u20AC"},    {BaseEncoding::PdfDoc, 0xAD, U""},
+        {BaseEncoding::Symbol, 0x44, U"\u0394"},     // Greek, not U+2206 increment
+        {BaseEncoding::Symbol, 0x6D, U"\u03BC"},     // Greek, not U+00B5 micro
+        {BaseEncoding::Symbol, 0xD2, U"\u00AE"},     // registerserif
+        {BaseEncoding::Symbol, 0xE6, U""},           // parenlefttp: a glyph piece
         {BaseEncoding::MacExpert, 0x24, U"$"},       // dollaroldstyle
-        {BaseEncoding::MacExpert, 0x31, U"1"},       // oneoldstyle
-        {BaseEncoding::MacExpert, 0x44, U"\u00F0"},  // Ethsmall
-        {BaseEncoding::MacExpert, 0x47, U"\u00BC"},
-        {BaseEncoding::MacExpert, 0x56, U"\uFB00"},
-        {BaseEncoding::MacExpert, 0x59, U"\uFB03"},
-        {BaseEncoding::MacExpert, 0x61, U"a"},  // Asmall
-        {BaseEncoding::MacExpert, 0x7A, U"z"},
+        {BaseEncoding::MacExpert, 0x61, U"a"},       // Asmall
         {BaseEncoding::MacExpert, 0x87, U"\u00E1"},  // Aacutesmall
-        {BaseEncoding::MacExpert, 0xBE, U"\u00E6"},  // AEsmall
         {BaseEncoding::MacExpert, 0x41, U""},
     };
     for (const Case& c : cases) {
@@ -200,23 +147,12 @@ TEST(BaseEncodingTest, EveryTableHoldsSingleVisibleCharacters) {
 }
 
 TEST(BaseEncodingTest, ByName) {
-    const std::vector<std::pair<std::string_view, std::optional<BaseEncoding>>> cases = {
-        {"StandardEncoding", BaseEncoding::Standard},
-        {"WinAnsiEncoding", BaseEncoding::WinAnsi},
-        {"MacRomanEncoding", BaseEncoding::MacRoman},
-        {"MacExpertEncoding", BaseEncoding::MacExpert},
-        {"PDFDocEncoding", BaseEncoding::PdfDoc},
-        {"/WinAnsiEncoding", std::nullopt},
-        {"winansiencoding", std::nullopt},
-        {"WinAnsiEncoding ", std::nullopt},
-        {"WinAnsi", std::nullopt},
-        {"SymbolEncoding", std::nullopt},
-        {"Identity-H", std::nullopt},
-        {"", std::nullopt},
-        {std::string_view("WinAnsiEncoding\0", 16), std::nullopt},
-    };
-    for (const auto& [name, expected] : cases)
-        EXPECT_EQ(baseEncodingByName(name), expected) << name;
+    EXPECT_EQ(baseEncodingByName("MacExpertEncoding"), BaseEncoding::MacExpert);
+    EXPECT_EQ(baseEncodingByName("PDFDocEncoding"), BaseEncoding::PdfDoc);
+    using namespace std::string_view_literals;
+    for (const std::string_view other : {"/WinAnsiEncoding"sv, "winansiencoding"sv,
+                                         "SymbolEncoding"sv, ""sv, "WinAnsiEncoding\0"sv})
+        EXPECT_EQ(baseEncodingByName(other), std::nullopt) << other;
 }
 
 TEST(GlyphNameTest, Forms) {
@@ -229,75 +165,48 @@ TEST(GlyphNameTest, Forms) {
     const std::vector<std::pair<std::string, std::u32string>> cases = {
         // The Adobe Glyph List.
         {"A", U"A"},
-        {"space", U" "},
         {"Euro", U"\u20AC"},
         {"fi", U"\uFB01"},
-        {"Omega", U"\u2126"},
         {"afii10017", U"\u0410"},
         {"akatakana", U"\u30A2"},
         {"dalethatafpatah", U"\u05D3\u05B2"},
-        {"Tcommaaccent", U"\u0162"},
         {"bracelefttp", U"\uF8F1"},  // a glyph piece keeps the list's private-use value
         // Expert-font variants: the plain character.
         {"Asmall", U"a"},
         {"Aacutesmall", U"\u00E1"},
-        {"oneoldstyle", U"1"},
         {"dollarinferior", U"$"},
-        {"asuperior", U"a"},
-        {"copyrightsans", U"\u00A9"},
         {"Acute", U"\u00B4"},
-        {"Dieresissmall", U"\u00A8"},
         // uniXXXX with one or more groups.
         {"uni0041", U"A"},
         {"uni00410042", U"AB"},
-        {"uni004100420043", U"ABC"},
-        {"uni6771", U"\u6771"},
-        {"uniFFFD", U"\uFFFD"},
         {"uni00e9", U"\u00E9"},  // lower-case digits are accepted
         {"uniD800", U""},        // a surrogate
         {"uni0041DBFF", U""},    // a surrogate in a later group spoils the whole component
         {"uni004", U""},
-        {"uni00411", U""},
         {"uni004G", U""},
-        {"uni", U""},
-        {"uni+041", U""},
         {longUni, std::u32string(255, U'A')},
         // uXXXX to uXXXXXX.
         {"u0041", U"A"},
-        {"u1F600", U"\U0001F600"},
         {"u20B9F", U"\U00020B9F"},
         {"u10FFFF", U"\U0010FFFF"},
         {"u110000", U""},
         {"uDFFF", U""},
-        {"u041", U""},
         {"u0000041", U""},
-        {"u12G4", U""},
-        {"u-041", U""},
         // Suffixes and ligatures.
         {"A.sc", U"A"},
         {"uni0041.alt", U"A"},
-        {"a.b.c", U"a"},
         {".notdef", U""},
-        {".null", U""},
         {"f_f_i", U"ffi"},
-        {"f_f_i.liga", U"ffi"},
-        {"T_h", U"Th"},
         {"uni0041_u1F600", U"A\U0001F600"},
         {"A_xyz_B", U"AB"},
         {"_A_", U"A"},
-        {"_", U""},
         // Unknown and damaged names.
         {"", U""},
-        {"g123", U""},
-        {"cid00012", U""},
-        {"a ", U""},
         {"AE\xff", U""},
         {std::string("A\0B", 3), U""},
-        {"notdef", U""},
         // Bounded: longer than 1,024 bytes.
         {longUni + "0041", U""},
         {std::string(1025, 'A'), U""},
-        {std::string(1024, '_'), U""},
     };
     for (const auto& [name, expected] : cases)
         EXPECT_EQ(unicodeOfGlyphName(name), expected) << name.substr(0, 40);
@@ -312,22 +221,6 @@ TEST(GlyphNameTest, ListLookupAtTheEdges) {
     for (const std::string_view near :
          {"Zuhiragana", "AA", "Z0", "zzzz", "0", "~", "@", "zukatakanaa"})
         EXPECT_TRUE(unicodeOfGlyphName(near).empty()) << near;
-}
-
-// Hostile names: random bytes, long runs of separators and hex; never a crash, and the text is
-// never longer than the name (each character needs at least four bytes but for listed names).
-TEST(GlyphNameTest, RandomNamesStayBounded) {
-    std::mt19937 random(20240613);
-    const std::string alphabet = "uniU0123456789ABCDEFabcdef_.xyz\xff";
-    for (int round = 0; round < 20000; ++round) {
-        std::string name(random() % 40, '\0');
-        for (char& c : name)
-            c = round % 2 ? alphabet[random() % alphabet.size()] : static_cast<char>(random());
-        const std::u32string text = unicodeOfGlyphName(name);
-        ASSERT_LE(text.size(), name.size() * 2 + 4) << name;
-        for (const char32_t c : text)
-            ASSERT_TRUE(c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF)) << name;
-    }
 }
 
 }  // namespace

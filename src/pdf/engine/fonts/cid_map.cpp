@@ -1,4 +1,4 @@
-#include "pdf/engine/cid_map.h"
+#include "pdf/engine/fonts/cid_map.h"
 
 #include <zlib.h>
 

@@ -1,12 +1,12 @@
-#include "pdf/engine/page_fonts.h"
+#include "pdf/engine/fonts/page_fonts.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
 #include "pdf/engine/engine_log.h"
+#include "pdf/engine/fonts/simple_encoding.h"
 #include "pdf/engine/lexer.h"
-#include "pdf/engine/simple_encoding.h"
 #include "platform/error.h"
 
 namespace ferretta::pdf {

@@ -1,4 +1,4 @@
-#include "pdf/engine/cmap.h"
+#include "pdf/engine/fonts/cmap.h"
 
 #include <algorithm>
 #include <iterator>

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "pdf/engine/content_stream.h"
+#include "pdf/engine/fonts/predefined_cmaps.h"
 #include "pdf/engine/pdf_objects.h"
 #include "pdf/engine/pdf_reader.h"
-#include "pdf/engine/predefined_cmaps.h"
 
 namespace ferretta::pdf {
 

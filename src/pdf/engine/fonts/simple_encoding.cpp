@@ -1,4 +1,4 @@
-#include "pdf/engine/simple_encoding.h"
+#include "pdf/engine/fonts/simple_encoding.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -10,7 +10,7 @@
 namespace ferretta::pdf {
 namespace {
 
-#include "pdf/engine/glyph_list.inc"
+#include "pdf/engine/fonts/glyph_list.inc"
 
 // Longer names are no glyph names a font would use; the bound keeps hostile input cheap.
 constexpr std::size_t kMaxGlyphName = 1024;
