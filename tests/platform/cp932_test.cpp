@@ -1,7 +1,6 @@
 #include "platform/cp932.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <cstdint>
 #include <map>
@@ -9,60 +8,32 @@
 #include <utility>
 #include <vector>
 
+#include "support/encodings.h"
+
 namespace ferretta::platform {
 namespace {
 
 constexpr std::uint16_t kNone = 0xFFFF;
 
-// glibc's own CP932 converter, an implementation independent of ours, as the reference.
-class GlibcCp932 {
-  public:
-    ~GlibcCp932() {
-        if (ok()) {
-            iconv_close(m_decoder);
-            iconv_close(m_encoder);
-        }
-    }
-    bool ok() const { return m_decoder != kFailed && m_encoder != kFailed; }
-
-    // The one character glibc makes of the whole code, or kNone.
-    std::uint16_t decode(std::uint16_t code) {
-        std::string in(code >= 0x100 ? 1 : 0, static_cast<char>(code >> 8));
-        in += static_cast<char>(code & 0xFF);
-        const std::string out = convert(m_decoder, in);
-        return out.size() != 2 ? kNone
-                               : static_cast<std::uint16_t>(byte(out[0]) | byte(out[1]) << 8);
-    }
-
-    // The code glibc writes for the character, or kNone.
-    std::uint16_t encode(char16_t ch) {
-        const std::string out =
-            convert(m_encoder, {static_cast<char>(ch & 0xFF), static_cast<char>(ch >> 8)});
-        return out.empty() || out.size() > 2 ? kNone
-               : out.size() == 1             ? byte(out[0])
-                                 : static_cast<std::uint16_t>(byte(out[0]) << 8 | byte(out[1]));
-    }
-
-  private:
-    static inline const iconv_t kFailed = reinterpret_cast<iconv_t>(-1);
-    static unsigned byte(char c) { return static_cast<unsigned char>(c); }
-    // The whole input converted, or nothing.
-    static std::string convert(iconv_t cd, std::string in) {
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        char buffer[16];
-        char* inPtr = in.data();
-        char* outPtr = buffer;
-        std::size_t inLeft = in.size();
-        std::size_t outLeft = sizeof buffer;
-        const bool done =
-            iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1);
-        return done && inLeft == 0 ? std::string(buffer, static_cast<std::size_t>(outPtr - buffer))
-                                   : "";
-    }
-
-    iconv_t m_decoder = iconv_open("UTF-16LE", "CP932");
-    iconv_t m_encoder = iconv_open("CP932", "UTF-16LE");
-};
+// glibc's CP932 converter as the reference: the character of a whole code, the code of a
+// character, or kNone.
+std::uint16_t glibcDecode(std::uint16_t code) {
+    static const test::GlibcIconv decoder("UTF-16LE", "CP932");
+    std::string in(code >= 0x100 ? 1 : 0, static_cast<char>(code >> 8));
+    const auto out = decoder(in + static_cast<char>(code & 0xFF));
+    return !out || out->size() != 2
+               ? kNone
+               : static_cast<std::uint16_t>(static_cast<unsigned char>((*out)[0]) |
+                                            static_cast<unsigned char>((*out)[1]) << 8);
+}
+std::uint16_t glibcEncode(char16_t ch) {
+    static const test::GlibcIconv encoder("CP932", "UTF-16LE");
+    const auto out = encoder(test::utf16Bytes(std::u16string(1, ch), false, false));
+    if (!out || out->empty() || out->size() > 2)
+        return kNone;
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>((*out)[i]); };
+    return static_cast<std::uint16_t>(out->size() == 1 ? byte(0) : byte(0) << 8 | byte(1));
+}
 
 // Every code that a CP932 byte sequence can hold: the non-lead single bytes and every lead
 // byte with every possible trail byte.
@@ -101,16 +72,15 @@ const std::map<char16_t, std::uint16_t> kEncodingDifferences = {
 };
 
 TEST(Cp932Table, DecodingMatchesGlibcExceptKnownDifferences) {
-    GlibcCp932 glibc;
-    ASSERT_TRUE(glibc.ok()) << "glibc lacks the CP932 converter";
+    ASSERT_TRUE(test::GlibcIconv("UTF-16LE", "CP932").ok()) << "glibc lacks CP932";
     int defined = 0;
     for (const std::uint16_t code : allCodes()) {
         const auto known = kDecodingDifferences.find(code);
         if (known != kDecodingDifferences.end()) {
-            EXPECT_EQ(glibc.decode(code), kNone) << "glibc changed; update the list";
+            EXPECT_EQ(glibcDecode(code), kNone) << "glibc changed; update the list";
             EXPECT_EQ(cp932CodeToUnicode(code), known->second);
         } else {
-            ASSERT_EQ(cp932CodeToUnicode(code), glibc.decode(code)) << std::hex << "0x" << code;
+            ASSERT_EQ(cp932CodeToUnicode(code), glibcDecode(code)) << std::hex << "0x" << code;
         }
         defined += cp932CodeToUnicode(code) != kNone;
     }
@@ -122,12 +92,10 @@ TEST(Cp932Table, DecodingMatchesGlibcExceptKnownDifferences) {
 // Without a code of its own a character is '?', or with BestFit its best-fit form; glibc
 // writes the JIS reading for the characters of kEncodingDifferences, which is their best fit.
 TEST(Cp932Table, EncodingMatchesGlibcExceptKnownDifferences) {
-    GlibcCp932 glibc;
-    ASSERT_TRUE(glibc.ok());
     int mismatches = 0;
     for (unsigned u = 0; u < 0x10000 && mismatches < 20; ++u) {
         const auto ch = static_cast<char16_t>(u);
-        const std::uint16_t fromGlibc = glibc.encode(ch);
+        const std::uint16_t fromGlibc = glibcEncode(ch);
         std::uint16_t expected = fromGlibc;
         const auto known = kEncodingDifferences.find(ch);
         if (known != kEncodingDifferences.end()) {
@@ -173,16 +141,6 @@ TEST(Cp932Table, EveryCodeRoundTripsOrIsADuplicateOfTheCodeWindowsWrites) {
     EXPECT_FALSE(cp932CodeHasDuplicates(0x82A0));  // あ
 }
 
-// JIS X 0208 wins over NEC row 13, NEC row 13 over IBM, IBM over NEC-selected IBM.
-TEST(Cp932Table, DuplicatesEncodeAsWindowsWritesThem) {
-    const std::pair<char16_t, std::uint16_t> cases[] = {
-        {u'≒', 0x81E0},  {u'√', 0x81E3},  {u'∵', 0x81E6},      {u'￢', 0x81CA},
-        {u'Ⅰ', 0x8754},  {u'№', 0x8782},  {u'㈱', 0x878A},     {u'ⅰ', 0xFA40},
-        {u'＇', 0xFA56}, {u'髙', 0xFBFC}, {u'\uE000', 0xF040}, {u'€', kNone}};
-    for (const auto& [ch, code] : cases)
-        EXPECT_EQ(unicodeToCp932Code(ch), code) << std::hex << "U+" << unsigned{ch};
-}
-
 TEST(Cp932Text, NormalizesDuplicateCodesCharacterByCharacter) {
     const std::pair<std::string, std::string> cases[] = {
         {"\xEE\xE0\x8B\xB4", "\xFB\xFC\x8B\xB4"},                    // 髙橋 as Python writes it
@@ -199,14 +157,12 @@ TEST(Cp932Text, NormalizesDuplicateCodesCharacterByCharacter) {
     }
 }
 
+// What the code tables above do not show: how texts with stray or undefined bytes decode, and
+// how characters without a code encode.
 TEST(Cp932Text, DecodesAndEncodes) {
     const std::pair<std::string, std::u16string> decoded[] = {
-        {"abc\\~", u"abc\\~"},
         {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
-        {"\x82\xA0\x82\xA2", u"あい"},
-        {"\xB1\xDF", u"ｱﾟ"},
         {"\x95\x5C\x5C", u"表\\"},  // a trail byte '\\'
-        {"\x80\xA0\xFD\xFE\xFF", u"\u0080\uF8F0\uF8F1\uF8F2\uF8F3"},
         // An undefined double-byte code is one U+30FB; a lead byte at the end is '?'; a lead
         // byte before a byte that is no trail byte is U+30FB and leaves that byte alone.
         {"\x85\x40"
@@ -226,24 +182,18 @@ TEST(Cp932Text, DecodesAndEncodes) {
         std::string bytes;
         std::string bestFit;
     };
-    const Encoded encoded[] = {
-        {u"a\\~\x7F", "a\\~\x7F", "a\\~\x7F"},
-        {u"aあｱ表", "a\x82\xA0\xB1\x95\x5C", "a\x82\xA0\xB1\x95\x5C"},
-        {u"〜−‖¢£¬", "??????", "\x81\x60\x81\x7C\x81\x61\x81\x91\x81\x92\x81\xCA"},
-        {u"Café¥", "Caf??", "Cafe\\"},
-        {u"a\U0001F600b€", "a?b?", "a?b?"},
-        {u"a\xD83Dx\xDE00", "a?x?", "a?x?"},
-        {u"\xD83D\xD83D\xDE00", "??", "??"},
-        {u"\u0080\uF8F0\uF8F3", "\x80\xA0\xFF", "\x80\xA0\xFF"}};
+    const Encoded encoded[] = {{u"a表〜−‖¢£¬", "a\x95\x5C??????",
+                                "a\x95\x5C\x81\x60\x81\x7C\x81\x61\x81\x91\x81\x92\x81\xCA"},
+                               {u"Café¥", "Caf??", "Cafe\\"},
+                               {u"a\U0001F600b€", "a?b?", "a?b?"},
+                               {u"a\xD83Dx\xDE00", "a?x?", "a?x?"},
+                               {u"\xD83D\xD83D\xDE00", "??", "??"}};
     for (const auto& [text, bytes, bestFit] : encoded) {
         EXPECT_EQ(utf16ToCp932(text), bytes) << testing::PrintToString(bytes);
         EXPECT_EQ(cp932Length(text), bytes.size());
         EXPECT_EQ(utf16ToCp932(text, Cp932Fallback::BestFit), bestFit);
         EXPECT_EQ(cp932Length(text, Cp932Fallback::BestFit), bestFit.size());
     }
-
-    EXPECT_EQ(cp932ToUtf8("a\x82\xA0\xB1?"), "aあｱ?");
-    EXPECT_EQ(utf8ToCp932("aあｱ😀"), "a\x82\xA0\xB1?");
     EXPECT_EQ(utf8ToCp932("\xFF"), "?");  // invalid UTF-8 becomes U+FFFD, which has no code
 }
 

@@ -12,7 +12,8 @@ namespace ferretta::platform {
 namespace {
 
 TEST(WidthFold, ConvertsAndFolds) {
-    // text, its half-width form, its upper case.
+    // text, its half-width form, its upper case (the upper case of single characters is checked
+    // against glibc below).
     const std::tuple<std::u16string, std::u16string, std::u16string> cases[] = {
         {u"", u"", u""},
         {u"ａｂｃ１！～", u"abc1!~", u"ＡＢＣ１！～"},
@@ -27,10 +28,7 @@ TEST(WidthFold, ConvertsAndFolds) {
         {u"、。「」・ー゛゜", u"､｡｢｣･ｰﾞﾟ", u"、。「」・ー゛゜"},
         {u"〃〆『』ヽヾ゠", u"〃〆『』ヽヾ゠", u"〃〆『』ヽヾ゠"},
         {u"ひらがな漢字ｱｶﾞﾊﾟ", u"ひらがな漢字ｱｶﾞﾊﾟ", u"ひらがな漢字ｱｶﾞﾊﾟ"},
-        {u"Hello, world 1!", u"Hello, world 1!", u"HELLO, WORLD 1!"},
-        {u"ßäéÿı", u"ßäéÿı", u"ßÄÉŸI"},
-        {u"αβςΐᾀᾳ", u"αβςΐᾀᾳ", u"ΑΒΣΐᾈᾼ"},
-        {u"жёⅰⅻⓐ", u"жёⅰⅻⓐ", u"ЖЁⅠⅫⒶ"},
+        // A character outside the BMP keeps its surrogates whatever its case.
         {u"a\xD801\xDC28\xDC00", u"a\xD801\xDC28\xDC00", u"A\xD801\xDC28\xDC00"}};
     for (const auto& [text, half, upper] : cases) {
         EXPECT_EQ(toHalfWidth(text), half);
