@@ -4,9 +4,17 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace ferretta::test {
+
+// The bytes of a file; empty when it cannot be read.
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
 
 class TempTree {
   public:
