@@ -10,19 +10,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+
+#include "support/temp_tree.h"
 
 namespace ferretta::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::readFile;
 
 void writeFile(const fs::path& path, std::string_view bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -37,20 +33,6 @@ MovedAside identityOf(const fs::path& original, const fs::path& aside) {
 
 class RestoreJournalTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ferretta-journal-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-        m_journal = m_dir / "restore";
-        m_original = m_dir / "report.txt";
-        m_aside = m_dir / "ferrettatmp.txt";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(m_dir, fs::perms::owner_all, ec);
-        fs::remove_all(m_dir, ec);
-    }
-
     // An entry as a dead run leaves it.
     fs::path writeEntry(const MovedAside& entry, const std::string& name = "1-2-3.restore") {
         fs::create_directories(m_journal);
@@ -65,7 +47,9 @@ class RestoreJournalTest : public ::testing::Test {
         return count;
     }
 
-    fs::path m_dir, m_journal, m_original, m_aside;
+    const test::TempTree m_tree;
+    const fs::path m_dir = m_tree.root(), m_journal = m_dir / "restore",
+                   m_original = m_dir / "report.txt", m_aside = m_dir / "ferrettatmp.txt";
 };
 
 TEST(JournalTextTest, RoundTripsAnyPathAndRefusesAnythingElse) {
