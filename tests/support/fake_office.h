@@ -9,18 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <string_view>
-#include <utility>
+#include <type_traits>
 #include <vector>
 
 #include "app/debug_log.h"
@@ -30,6 +26,7 @@
 #include "platform/unicode.h"
 #include "platform/width_fold.h"
 #include "support/recording_host.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::test {
 
@@ -93,12 +90,29 @@ class FakeOffice : public po::Automation {
         return std::find(calls.begin(), calls.end(), text) != calls.end();
     }
 
-    std::unique_ptr<po::WordApplication> createWord(po::Purpose p) override;
-    std::unique_ptr<po::WordApplication> runningWord(po::Purpose p) override;
-    std::unique_ptr<po::ExcelApplication> createExcel(po::Purpose p) override;
-    std::unique_ptr<po::ExcelApplication> runningExcel(po::Purpose p) override;
-    std::unique_ptr<po::PowerPointApplication> createPowerPoint(po::Purpose p) override;
-    std::unique_ptr<po::PowerPointApplication> runningPowerPoint(po::Purpose p) override;
+    std::unique_ptr<po::WordApplication> createWord(po::Purpose p) override {
+        return start<po::WordApplication>("createWord", p);
+    }
+    std::unique_ptr<po::WordApplication> runningWord(po::Purpose p) override {
+        return start<po::WordApplication>("runningWord", p, wordRunning);
+    }
+    std::unique_ptr<po::ExcelApplication> createExcel(po::Purpose p) override {
+        return start<po::ExcelApplication>("createExcel", p);
+    }
+    std::unique_ptr<po::ExcelApplication> runningExcel(po::Purpose p) override {
+        return start<po::ExcelApplication>("runningExcel", p, excelRunning);
+    }
+    std::unique_ptr<po::PowerPointApplication> createPowerPoint(po::Purpose p) override {
+        return start<po::PowerPointApplication>("createPowerPoint", p);
+    }
+    std::unique_ptr<po::PowerPointApplication> runningPowerPoint(po::Purpose p) override {
+        return start<po::PowerPointApplication>("runningPowerPoint", p, powerPointRunning);
+    }
+
+  private:
+    // Records "<verb> <purpose>"; an application that does not run gives nullptr.
+    template <typename App>
+    std::unique_ptr<App> start(const char* verb, po::Purpose purpose, bool running = true);
 };
 
 namespace fake_detail {
@@ -380,35 +394,19 @@ class PowerPointApplication final : public po::PowerPointApplication, Recorder {
     }
 };
 
-// Records "<verb><App> <purpose>"; an application that does not run gives nullptr.
-template <typename App>
-std::unique_ptr<App> start(FakeOffice& office, const char* verb, po::Purpose purpose,
-                           bool available = true) {
-    office.call(verb + std::string(purpose == po::Purpose::Search ? " Search" : " Open"));
-    return available ? std::make_unique<App>(office) : nullptr;
-}
-
 }  // namespace fake_detail
 
-inline std::unique_ptr<po::WordApplication> FakeOffice::createWord(po::Purpose p) {
-    return fake_detail::start<fake_detail::WordApplication>(*this, "createWord", p);
-}
-inline std::unique_ptr<po::WordApplication> FakeOffice::runningWord(po::Purpose p) {
-    return fake_detail::start<fake_detail::WordApplication>(*this, "runningWord", p, wordRunning);
-}
-inline std::unique_ptr<po::ExcelApplication> FakeOffice::createExcel(po::Purpose p) {
-    return fake_detail::start<fake_detail::ExcelApplication>(*this, "createExcel", p);
-}
-inline std::unique_ptr<po::ExcelApplication> FakeOffice::runningExcel(po::Purpose p) {
-    return fake_detail::start<fake_detail::ExcelApplication>(*this, "runningExcel", p,
-                                                             excelRunning);
-}
-inline std::unique_ptr<po::PowerPointApplication> FakeOffice::createPowerPoint(po::Purpose p) {
-    return fake_detail::start<fake_detail::PowerPointApplication>(*this, "createPowerPoint", p);
-}
-inline std::unique_ptr<po::PowerPointApplication> FakeOffice::runningPowerPoint(po::Purpose p) {
-    return fake_detail::start<fake_detail::PowerPointApplication>(*this, "runningPowerPoint", p,
-                                                                  powerPointRunning);
+template <typename App>
+std::unique_ptr<App> FakeOffice::start(const char* verb, po::Purpose purpose, bool running) {
+    call(verb + std::string(purpose == po::Purpose::Search ? " Search" : " Open"));
+    if (!running)
+        return nullptr;
+    if constexpr (std::is_same_v<App, po::WordApplication>)
+        return std::make_unique<fake_detail::WordApplication>(*this);
+    else if constexpr (std::is_same_v<App, po::ExcelApplication>)
+        return std::make_unique<fake_detail::ExcelApplication>(*this);
+    else
+        return std::make_unique<fake_detail::PowerPointApplication>(*this);
 }
 
 // Opens the process's debug log in a folder of the test program's own for as long as it lives
@@ -417,16 +415,8 @@ inline std::unique_ptr<po::PowerPointApplication> FakeOffice::runningPowerPoint(
 class DebugLogCapture {
   public:
     DebugLogCapture() {
-        static const bool homeSet = [] {
-            ::setenv("FERRETTA_HOME", homeFolder().c_str(), 1);
-            std::filesystem::create_directories(homeFolder());
-            std::atexit([] {
-                std::error_code ignored;
-                std::filesystem::remove_all(homeFolder(), ignored);
-            });
-            return true;
-        }();
-        (void)homeSet;
+        static const TempTree home;
+        ::setenv("FERRETTA_HOME", home.path().c_str(), 1);
         reset();
         app::debugLog().logOpen();
     }
@@ -437,21 +427,17 @@ class DebugLogCapture {
     // The "place|message" of every line written so far (the opening marker included).
     std::vector<std::string> lines() const {
         app::debugLog().logClose();
-        std::stringstream bytes;
-        bytes << std::ifstream(app::debugLog().path(), std::ios::binary).rdbuf();
+        std::istringstream text(platform::cp932ToUtf8(readFile(app::debugLog().path())));
         app::debugLog().logOpen();
         std::vector<std::string> out;
-        std::istringstream text(platform::cp932ToUtf8(bytes.str()));
         for (std::string line; std::getline(text, line, '\n');) {
-            if (line.ends_with('\r'))
-                line.pop_back();
-            // "<date> <time> - place - message"
+            // "<date> <time> - place - message\r"
             const std::size_t first = line.find(" - ");
             const std::size_t second =
                 first == std::string::npos ? first : line.find(" - ", first + 3);
             if (second != std::string::npos)
                 out.push_back(line.substr(first + 3, second - first - 3) + "|" +
-                              line.substr(second + 3));
+                              line.substr(second + 3, line.find_last_not_of('\r') - second - 2));
         }
         return out;
     }
@@ -472,12 +458,6 @@ class DebugLogCapture {
         app::debugLog().logClose();
         std::error_code ignored;
         std::filesystem::remove(app::debugLog().path(), ignored);
-    }
-    static const std::filesystem::path& homeFolder() {
-        static const std::filesystem::path folder =
-            std::filesystem::temp_directory_path() /
-            ("ferretta-office-log-" + std::to_string(::getpid()));
-        return folder;
     }
 };
 
