@@ -26,9 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (normalized.size() != bytes.size() || cp932ToUtf16(normalized) != fromCp932))
         std::abort();
 
+    // UTF-8: never more units than bytes; what comes back is valid, and is the input exactly
+    // when the input was valid; a valid text cut short is valid once a cut end is allowed.
     std::u16string fromUtf8 = utf8ToUtf16(bytes);
     std::string back = utf16ToUtf8(fromUtf8);
-    if (isValidUtf8(bytes) && back != bytes)
+    const bool valid = isValidUtf8(bytes);
+    if (fromUtf8.size() > size || (back == bytes) != valid || !isValidUtf8(back))
+        std::abort();
+    if (valid && size > 0 && !isValidUtf8(bytes.substr(0, size - 1), true))
         std::abort();
 
     std::u16string units(size / 2, u'\0');

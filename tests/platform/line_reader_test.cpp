@@ -183,6 +183,7 @@ TEST(LineReaderTest, LongLinesAreSizedAheadAndCut) {
     EXPECT_EQ(reader.readRawLine(), "z");
 }
 
+// The edges of the decision the reader tests above do not reach.
 TEST(LineReaderTest, DetectsEncoding) {
     struct Case {
         const char* name;
@@ -190,15 +191,10 @@ TEST(LineReaderTest, DetectsEncoding) {
         std::optional<TextEncoding> expected;
     };
     const Case cases[] = {
-        {"AsciiIsStillOpen", "abc\r\n", std::nullopt},
-        {"Utf8AfterAscii", "abc \xE6\x97\xA5\xE6\x9C\xAC", TextEncoding::Utf8},
         {"Cp932Japanese", "\x93\xFA\x96\x7B\x8C\xEA", TextEncoding::Cp932},
         {"Utf8CutAtSampleEnd", "\xE3\x81\x82\xE3\x81", TextEncoding::Utf8},
         {"OnlyACutSequence", "abc\xE3\x81", TextEncoding::Cp932},
         {"InvalidUtf8", "\xE3\x81\x82\xFF", TextEncoding::Cp932},
-        {"Utf8Bom", "\xEF\xBB\xBF", TextEncoding::Utf8Bom},
-        {"Utf16LeBom", "\xFF\xFE", TextEncoding::Utf16Le},
-        {"Utf16BeBom", "\xFE\xFF", TextEncoding::Utf16Be},
         {"HalfABom", "\xFF", TextEncoding::Cp932},
     };
     for (const Case& c : cases)

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -96,29 +95,6 @@ TEST(Utf8Utf16, AllScalarValuesAgreeWithGlibc) {
     EXPECT_EQ(utf8, *reference);
     EXPECT_TRUE(isValidUtf8(utf8));
     EXPECT_EQ(utf8ToUtf16(utf8), all);
-}
-
-TEST(Utf8Utf16, RandomBytesNeverGrowAndRoundTripExactlyWhenValid) {
-    std::mt19937 random(8);
-    // Bytes weighted towards the interesting ranges: ASCII, continuations and lead bytes.
-    const unsigned char pool[] = {'a',  0x00, 0x7F, 0x80, 0x8F, 0x9F, 0xA0, 0xBF, 0xC0, 0xC2,
-                                  0xDF, 0xE0, 0xE3, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof pool - 1);
-    for (int i = 0; i < 20000; ++i) {
-        std::string bytes;
-        for (int j = 0; j < i % 24; ++j) {
-            bytes += static_cast<char>(pool[pick(random)]);
-        }
-        const std::u16string text = utf8ToUtf16(bytes);
-        ASSERT_LE(text.size(), bytes.size());
-        const std::string back = utf16ToUtf8(text);
-        ASSERT_EQ(back == bytes, isValidUtf8(bytes)) << testing::PrintToString(bytes);
-        ASSERT_TRUE(isValidUtf8(back));
-        // A prefix of a valid text is valid once truncation at the end is allowed.
-        if (isValidUtf8(bytes) && !bytes.empty()) {
-            ASSERT_TRUE(isValidUtf8(std::string_view(bytes).substr(0, bytes.size() - 1), true));
-        }
-    }
 }
 
 }  // namespace
