@@ -21,7 +21,6 @@ using Reason = IniFile::SaveFailure::Reason;
 // CP932 bytes of a few characters, with their UTF-8 forms.
 const std::string kA = "\x82\xA0";  // あ
 const std::string kAUtf8 = "\xE3\x81\x82";
-const std::string kSo = "\x83\x5C";  // ソ: its trail byte is '\'
 const std::string kZo = "\x83\x5D";  // ゾ: its trail byte is ']'
 const std::string kZoUtf8 = "\xE3\x82\xBE";
 const std::string kKataA = "\x83\x41";  // ア: its trail byte is 'A'
@@ -44,7 +43,6 @@ TEST(IniFileTest, ReadsValues) {
     const Case cases[] = {
         {"[Main]\nKey=1\n", "1", "mAIN", "key"},  // names are case-insensitive
         {"[s]\na=1\n", std::nullopt, "s", "b"},
-        {"[s]\na=1\n", std::nullopt, "t"},
         {"[s]\na=\n", ""},
         {"[s]\na=1\nA=2\n", "1"},  // the first key and the first section of a name win
         {"[s]\na=1\n[S]\na=2\n", "1"},
@@ -73,11 +71,9 @@ TEST(IniFileTest, ReadsValues) {
         {"[" + kZo + "]\n" + kDi + "=1\n", "1", kZoUtf8, kDiUtf8},
         {"[" + kZo + "x]\na=1\n", "1", kZoUtf8 + "x"},            // a trail byte ']' ends no name
         {"[s]\n" + kKataA + "=1\n", std::nullopt, "s", kDiUtf8},  // nor is 'A' folded
-        {"[s]\na=" + kSo + "\n", "\xE3\x82\xBD"},
         // Unicode files, by their byte-order mark.
         {utf16Bytes(u"[s]\r\na=\u3042\n", false), kAUtf8},
         {utf16Bytes(u"[s]\na=\u3042", true), kAUtf8},
-        {"\xEF\xBB\xBF[s]\na=" + kAUtf8 + "\n", kAUtf8},
         {"\xEF\xBB\xBF[s]\na=\xFF\n", "\xEF\xBF\xBD"},
         {"[s\x81\n]\na=1\n", std::nullopt}};
     for (const Case& c : cases) {
