@@ -12,10 +12,16 @@
 #include "platform/unicode.h"
 
 // libebook-contacts loses a small buffer while it parses some malformed cards: its leak, not
-// this program's, and the fuzzer would stop at it.
+// this program's, and the fuzzer would stop at it. The suppression needs the library's frame in
+// the allocation's stack, which the fast unwinder loses inside GLib (built without frame
+// pointers).
 extern "C" const char* __lsan_default_suppressions();
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libebook-contacts-1.2.so\n";
+}
+extern "C" const char* __asan_default_options();
+extern "C" const char* __asan_default_options() {
+    return "fast_unwind_on_malloc=0";
 }
 
 namespace {
