@@ -169,11 +169,8 @@ class DesktopItemStore : public ItemStore {
         // Evolution opens a calendar item's own editor; it has no such URI for contacts.
         const std::string_view scheme = evolutionScheme(kind);
         if (!scheme.empty() && ItemViewer::haveEvolution()) {
-            const std::size_t newline = ref.id.find('\n');
-            const std::string uid = ref.id.substr(0, newline);
-            const std::string recurrence =
-                newline == std::string::npos ? "" : ref.id.substr(newline + 1);
-            return ItemViewer::showInEvolution(evolutionUri(scheme, ref.container, uid, recurrence))
+            return ItemViewer::showInEvolution(
+                       evolutionUri(scheme, ref.container, ref.uid(), ref.recurrenceId()))
                        ? DisplayResult::Shown
                        : DisplayResult::Failed;
         }

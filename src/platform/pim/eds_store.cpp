@@ -216,9 +216,8 @@ bool fetchItem(EClient* client, FolderKind kind, const ItemRef& ref, std::string
         g_object_unref(contact);
         return true;
     }
-    const std::size_t newline = ref.id.find('\n');
-    const std::string uid = ref.id.substr(0, newline);
-    const std::string recurrence = newline == std::string::npos ? "" : ref.id.substr(newline + 1);
+    const std::string uid = ref.uid();
+    const std::string recurrence = ref.recurrenceId();
     ICalComponent* component = nullptr;
     const bool ok = e_cal_client_get_object_sync(E_CAL_CLIENT(client), uid.c_str(),
                                                  recurrence.empty() ? nullptr : recurrence.c_str(),

@@ -32,6 +32,12 @@ struct ItemRef {
     std::string check;
 
     bool valid() const { return origin != Origin::None; }
+    // A calendar item's id as its UID and recurrence id (empty for the item itself).
+    std::string uid() const { return id.substr(0, id.find('\n')); }
+    std::string recurrenceId() const {
+        const std::size_t newline = id.find('\n');
+        return newline == std::string::npos ? std::string() : id.substr(newline + 1);
+    }
     bool operator==(const ItemRef&) const = default;
 };
 
