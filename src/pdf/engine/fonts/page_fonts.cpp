@@ -38,9 +38,16 @@ double numberOf(const PdfValue& value, double fallback) {
                : fallback;
 }
 
+// A glyph's text as the search words hold it: the Latin ligatures (U+FB00-FB06, the glyph
+// names ff, fi, fl, ffi, ffl, longs_t, s_t) become their letters, so "files" finds "ﬁles".
 void appendText(std::u32string_view text, std::string& out) {
-    for (const char32_t c : text)
-        appendUtf8(c, out);
+    static constexpr std::string_view ligatures[] = {"ff", "fi", "fl", "ffi", "ffl", "st", "st"};
+    for (const char32_t c : text) {
+        if (c >= 0xFB00 && c <= 0xFB06)
+            out += ligatures[c - 0xFB00];
+        else
+            appendUtf8(c, out);
+    }
 }
 
 // Runs `read` with the reader put back afterwards; a damaged object (Error::Kind::Other)
@@ -259,6 +266,9 @@ void PageFonts::readSimpleEncoding(const PdfValue& font, FontDecoder& decoder, b
             differences = nullptr;
         if (!base && !differences)
             return;
+    } else if (!encoding && readEmbeddedType1Encoding(font, decoder)) {
+        usable = true;
+        return;
     } else if (!usable) {
         return;
     }
@@ -283,6 +293,30 @@ void PageFonts::readSimpleEncoding(const PdfValue& font, FontDecoder& decoder, b
             ++code;
         }
     }
+}
+
+// A font without /Encoding whose embedded Type 1 program (/FontFile) declares its own: TeX's
+// Computer Modern fonts, whose ligatures and dashes sit at codes no base encoding has.
+bool PageFonts::readEmbeddedType1Encoding(const PdfValue& font, FontDecoder& decoder) {
+    PdfValue descriptorHolder;
+    const PdfValue* descriptor = resolvedEntry(font, "/FontDescriptor", descriptorHolder);
+    const PdfValue* program = descriptor && descriptor->kind == PdfValue::Kind::Dict
+                                  ? descriptor->get("/FontFile")
+                                  : nullptr;
+    if (!program || program->kind != PdfValue::Kind::Ref)
+        return false;
+    const PdfValue dict = m_objects.readObject(program->ref.objectNumber, program->ref.generation);
+    if (dict.kind != PdfValue::Kind::Dict)
+        return false;
+    const std::optional<std::string> data = m_objects.readStreamData(dict, program->ref);
+    const auto texts = data ? type1BuiltinEncoding(*data) : std::nullopt;
+    if (!texts)
+        return false;
+    for (std::size_t code = 0; code < 256; ++code) {
+        decoder.codeText[code].clear();
+        appendText((*texts)[code], decoder.codeText[code]);
+    }
+    return true;
 }
 
 // A CMap stream (a ToUnicode or an embedded encoding); an embedded encoding may use a

@@ -77,6 +77,7 @@ class PageFonts final : public FontSource {
     DecoderPtr fontFromValue(const PdfValue& entry);
     DecoderPtr resolveFont(const PdfValue& font);
     void readSimpleEncoding(const PdfValue& font, FontDecoder& decoder, bool& usable);
+    bool readEmbeddedType1Encoding(const PdfValue& font, FontDecoder& decoder);
     CMapPtr readCMapStream(const PdfValue& ref, bool withPredefined);
     CMapPtr parseCMapStream(const PdfValue& ref, bool withPredefined);
     std::unique_ptr<FormXObject> readForm(const PdfValue& entry);

@@ -1,10 +1,12 @@
 #include "pdf/engine/fonts/simple_encoding.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstddef>
 #include <iterator>
 #include <utility>
 
+#include "pdf/engine/lexer.h"
 #include "platform/hex_digit.h"
 
 namespace ferretta::pdf {
@@ -130,6 +132,41 @@ std::u32string unicodeOfGlyphName(std::string_view glyphName) {
         glyphName.remove_prefix(underscore + 1);
     }
     return text;
+}
+
+std::optional<std::array<std::u32string, 256>> type1BuiltinEncoding(std::string_view program) {
+    const std::string_view clearText = program.substr(0, program.find("eexec"));
+    const std::size_t at = clearText.find("/Encoding");
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    Lexer lexer(clearText.substr(at + 9));
+    std::array<std::u32string, 256> texts;
+    Token token = lexer.next();
+    if (token.kind == TokenKind::Keyword && token.text == "StandardEncoding") {
+        const auto& standard = baseEncodingTable(BaseEncoding::Standard);
+        std::copy(standard.begin(), standard.end(), texts.begin());
+        return texts;
+    }
+    bool named = false;
+    for (; token.kind != TokenKind::End; token = lexer.next()) {
+        if (token.kind == TokenKind::Keyword && token.text == "def")
+            break;
+        if (token.kind != TokenKind::Keyword || token.text != "dup")
+            continue;
+        const Token code = lexer.next();
+        const Token name = lexer.next();
+        token = lexer.next();
+        unsigned value = 256;
+        if (code.kind == TokenKind::Number)
+            std::from_chars(code.text.data(), code.text.data() + code.text.size(), value);
+        if (value < 256 && name.kind == TokenKind::Name && token.text == "put") {
+            texts[value] = unicodeOfGlyphName(name.text.substr(1));
+            named = true;
+        }
+    }
+    if (!named)
+        return std::nullopt;
+    return texts;
 }
 
 }  // namespace ferretta::pdf

@@ -33,4 +33,11 @@ const std::array<std::u32string_view, 256>& baseEncodingTable(BaseEncoding encod
 // ".notdef" and names longer than 1,024 bytes; never throws for lack of anything but memory.
 std::u32string unicodeOfGlyphName(std::string_view glyphName);
 
+// The encoding a Type 1 font program declares for itself, which a simple font without
+// /Encoding uses (ISO 32000-2 §9.6.5.1; Adobe Type 1 Font Format §10.3): read from the clear
+// text before "eexec", either "/Encoding StandardEncoding def" or an array filled by
+// "dup CODE /NAME put" up to its "def". The text of each code's glyph name, empty where the
+// program names none. Nothing when the program declares neither (or is no Type 1 program).
+std::optional<std::array<std::u32string, 256>> type1BuiltinEncoding(std::string_view program);
+
 }  // namespace ferretta::pdf

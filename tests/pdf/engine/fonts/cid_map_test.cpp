@@ -212,8 +212,8 @@ TEST_F(CidTableTest, ShippedTable) {
     std::string text(500001, '\0');
     uLongf size = static_cast<uLongf>(text.size());
     ASSERT_EQ(uncompress(reinterpret_cast<Bytef*>(text.data()), &size,
-                              reinterpret_cast<const Bytef*>(packed.data()),
-                              static_cast<uLong>(packed.size())),
+                         reinterpret_cast<const Bytef*>(packed.data()),
+                         static_cast<uLong>(packed.size())),
               Z_OK);
     text.resize(size);
     std::size_t pos = 0;

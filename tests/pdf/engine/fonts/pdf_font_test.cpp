@@ -363,8 +363,18 @@ TEST(FontResources, HowEachKindOfFontIsRead) {
          "/R8 1 Tf (\\001AB\\002) Tj",
          {{11,
            "<< /Subtype /TrueType /Encoding << /BaseEncoding /WinAnsiEncoding "
-           "/Differences [1 /uni3042 66 /uni3044.alt] >> >>"}},
-         "あAい"},
+           "/Differences [1 /uni3042 /ffi 66 /uni3044.alt] >> >>"}},
+         "あAいffi"},  // a ligature as its letters
+        {"simple font without /Encoding: its Type 1 program's own",
+         font,
+         "/R8 1 Tf (\\014l\\173s) Tj",
+         {{11, "<< /Subtype /Type1 /FontDescriptor << /FontFile 13 0 R >> >>"},
+          {13, streamObject("/Length1 180",
+                            "%!PS-AdobeFont-1.0: CMR10\n/Encoding 256 array\n0 1 "
+                            "255 {1 index exch /.notdef put} for\ndup 12 /fi "
+                            "put\ndup 108 /l put\ndup 123 /endash put\nreadonly "
+                            "def\ncurrentfile eexec\ndup 115 /s put")}},
+         "fil–"},
         {"simple font with a base encoding by name",
          font,
          "/R8 1 Tf (XY) Tj",

@@ -223,5 +223,23 @@ TEST(GlyphNameTest, ListLookupAtTheEdges) {
         EXPECT_TRUE(unicodeOfGlyphName(near).empty()) << near;
 }
 
+// A Type 1 program's own encoding: the clear text's array, or StandardEncoding by name.
+TEST(Type1EncodingTest, ReadsTheClearText) {
+    const auto program = type1BuiltinEncoding(
+        "/FontName /CMR10 def /Encoding 256 array 0 1 255 {1 index exch /.notdef put} for "
+        "dup 12 /fi put dup 300 /x put dup 65 (A) put dup 66 /B put readonly def dup 67 /C put");
+    ASSERT_TRUE(program);
+    EXPECT_EQ((*program)[12], U"\uFB01");
+    EXPECT_EQ((*program)[66], U"B");
+    for (const int unset : {0, 65, 67})  // a string, not a name; after the array's def
+        EXPECT_EQ((*program)[unset], U"") << unset;
+    const auto standard = type1BuiltinEncoding("/Encoding StandardEncoding def");
+    ASSERT_TRUE(standard);
+    EXPECT_EQ((*standard)[0x27], U"\u2019");
+    for (const std::string_view none : {"", "/Encoding 256 array readonly def",
+                                        "currentfile eexec /Encoding StandardEncoding def"})
+        EXPECT_FALSE(type1BuiltinEncoding(none)) << none;
+}
+
 }  // namespace
 }  // namespace ferretta::pdf
