@@ -47,14 +47,12 @@ OpenAction openActionFor(const app::Hit& hit) {
             break;
         case FT::Excel: {
             action.kind = OpenAction::Kind::Excel;
-            std::size_t open = hit.name.find('[');
-            if (open != std::string::npos) {
-                // The second piece of the name split at "[", without its closing "]".
-                std::string piece = hit.name.substr(open + 1);
-                piece = piece.substr(0, piece.find('['));
-                if (!piece.empty())
-                    piece.pop_back();
-                action.sheet = piece;
+            // A hit in a sheet is named book[sheet]. Sheet names cannot hold "[" but file names
+            // can (見積[改].xls[Sheet1]): the sheet follows the last "[". A file-name hit ends
+            // in its extension, not in "]", and opens the workbook alone.
+            const std::size_t open = hit.name.rfind('[');
+            if (open != std::string::npos && hit.name.back() == ']') {
+                action.sheet = hit.name.substr(open + 1, hit.name.size() - open - 2);
                 action.position = hit.position;
             }
             break;

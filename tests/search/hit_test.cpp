@@ -80,14 +80,14 @@ TEST(OpenActionTest, EveryFileTypeNumberGoesToItsOpener) {
 }
 
 TEST(OpenActionTest, ExcelSheetComesFromTheName) {
-    // The sheet is the second piece of the name split at "[", without its last character. A
-    // hit on the file name opens the workbook with no sheet and no position.
+    // The sheet is the text between the last "[" and the closing "]". A hit on the file name
+    // opens the workbook with no sheet and no position, also when the name holds brackets.
     const std::tuple<const char*, const char*, const char*> cases[] = {
         {"book.xls[Sheet1]", "Sheet1", "3,4"},
-        {"book.xls[売上 2024]", "売上 2024", "3,4"},
+        {"見積[改].xls[売上 2024]", "売上 2024", "3,4"},
         {"book.xls[]", "", "3,4"},
-        {"a[b]c]", "b]c", "3,4"},
-        {"a[b[c]", "", "3,4"},
+        {"a[b[c]", "c", "3,4"},
+        {"見積[改].xls", "", ""},
         {"book.xls", "", ""}};
     for (const auto& [name, sheet, position] : cases) {
         OpenAction action =
