@@ -105,6 +105,7 @@ std::string commandLineOf(int argc, char** argv) {
 }
 
 // Writes the settings with the window's position, releases what start-up took, ends the loop.
+// The window removes its tray icon and hides itself after this.
 void exitPoint(ui::main::MainForm& form, const app::Settings& settings, WindowHooks& hooks) {
     endHotKey(hooks);
     endSubClass(hooks);
@@ -122,10 +123,11 @@ void exitPoint(ui::main::MainForm& form, const app::Settings& settings, WindowHo
             form.host().showMessage(*problem, app::MessageStyle::Exclamation);
         }
     }
-    form.taskTrayOff();
     pdf::initPDFValues();
     app::debugLog().logClose();
-    QApplication::quit();
+    // Not quit(): that asks the windows first, and a window may not close while the state
+    // machine is still in the cell that ends the program.
+    QApplication::exit(0);
 }
 
 }  // namespace

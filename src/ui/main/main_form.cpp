@@ -4,9 +4,11 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -70,7 +72,7 @@ MainForm::MainForm(app::Settings& settings, QWidget* parent)
     setWindowTitle(applicationTitle());
     buildControls();
     buildMenus();
-    m_host = std::make_unique<QtHost>(*this, *m_statusBar, *m_model);
+    m_host = std::make_unique<QtHost>(*this, *m_statusBar, *m_statusText, *m_model);
     m_machine = std::make_unique<modes::WindowStateMachine>(*this);
     m_tray = std::make_unique<modes::TaskTray>(
         *m_machine, modes::TaskTray::Handlers{
@@ -81,6 +83,10 @@ MainForm::MainForm(app::Settings& settings, QWidget* parent)
                                 about->trigger();
                         }});
     setWindowIcon(m_tray->icon().icon());
+    // A panel that appears, leaves or changes size moves the corner the window is pinned to.
+    for (QScreen* each : QGuiApplication::screens()) {
+        connect(each, &QScreen::availableGeometryChanged, this, [this] { followFrame(true); });
+    }
 }
 
 MainForm::~MainForm() {
@@ -104,7 +110,9 @@ void MainForm::buildControls() {
     m_combo->setInsertPolicy(QComboBox::NoInsert);
     m_combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_combo->setMinimumContentsLength(8);
-    m_combo->lineEdit()->installEventFilter(this);
+    // An editable combo box keeps the focus itself and hands keys to its line edit directly,
+    // past any filter of the line edit: Enter and Esc are seen on the box.
+    m_combo->installEventFilter(this);
 
     m_searchButton = new QPushButton(searchCaption(), central);
     m_searchButton->setObjectName(QStringLiteral("Command2"));
@@ -148,6 +156,11 @@ void MainForm::buildControls() {
 
     m_statusBar = statusBar();
     m_statusBar->setObjectName(QStringLiteral("StatusBar1"));
+    // One simple text that stays until the program changes it; the bar's own messages are
+    // temporary and an opened menu would clear them.
+    m_statusText = new QLabel(m_statusBar);
+    m_statusText->setObjectName(QStringLiteral("StatusText"));
+    m_statusBar->addWidget(m_statusText, 1);
 
     connect(m_searchButton, &QPushButton::clicked, this, [this] { Command2_Click(); });
     connect(m_optionsButton, &QToolButton::clicked, this, [this] { showOptions(); });
@@ -290,6 +303,10 @@ void MainForm::Command2_Click() {
     hooks.hitCount = [this] { return static_cast<std::int64_t>(m_model->rowCount()); };
     app::runSearchCommand(*m_host, m_settings, m_flags, m_combo->currentText().toStdString(),
                           hooks);
+    if (m_isExiting) {
+        // The program ended below this search (the tray's exit): the window stays gone.
+        return;
+    }
 
     m_machine->matrixCall(modes::EventSearchDone);
     m_list->setFocus();
@@ -313,7 +330,7 @@ bool MainForm::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
-        if (watched == m_combo->lineEdit()) {
+        if (watched == m_combo) {
             if (enter)
                 Combo1_KeyPress(kKeyEnter);
             if (key == Qt::Key_Escape)
@@ -445,29 +462,57 @@ void MainForm::setOuterSize(int width, int height) {
     resize(std::max(1, width - frameWidth), std::max(1, height - frameHeight));
 }
 
-void MainForm::placeBottomRight() {
+void MainForm::applyPlacement() {
     const QScreen* screenNow = screen();
-    if (screenNow == nullptr)
-        return;
-    const QRect area = screenNow->availableGeometry();
-    const QSize outer = frameGeometry().size();
-    move(area.x() + area.width() - outer.width(), area.y() + area.height() - outer.height());
-}
-
-void MainForm::keepInsideWorkArea() {
-    const QScreen* screenNow = screen();
-    if (screenNow == nullptr)
+    if (m_placement == Placement::None || screenNow == nullptr)
         return;
     const QRect area = screenNow->availableGeometry();
     const QRect outer = frameGeometry();
+    m_placedMargins = frameMargins();
     int left = outer.x();
     int top = outer.y();
-    if (top + outer.height() > area.y() + area.height())
-        top = area.y() + area.height() - outer.height();
-    if (left + outer.width() > area.x() + area.width())
+    if (m_placement == Placement::BottomRight) {
         left = area.x() + area.width() - outer.width();
+        top = area.y() + area.height() - outer.height();
+    } else {
+        if (top + outer.height() > area.y() + area.height())
+            top = area.y() + area.height() - outer.height();
+        if (left + outer.width() > area.x() + area.width())
+            left = area.x() + area.width() - outer.width();
+    }
+    // move() places the frame's corner, as frameGeometry reports it.
     if (left != outer.x() || top != outer.y())
         move(left, top);
+}
+
+void MainForm::followFrame(bool areaChanged) {
+    if (m_isModeChanging || m_isExiting || !isVisible() || isMinimized())
+        return;
+    const int state = m_machine->stateNumber();
+    if (state != modes::StateMinimum && state != modes::StateNormal)
+        return;
+    const bool frameChanged = frameMargins() != m_placedMargins;
+    // A window the user moved since stays where it was put.
+    if (!frameChanged && !areaChanged)
+        return;
+    m_isModeChanging = true;
+    if (frameChanged) {
+        if (state == modes::StateMinimum) {
+            sizeMinimum();
+        } else {
+            snapNormalSize();
+        }
+    }
+    applyPlacement();
+    m_placedMargins = frameMargins();
+    m_isModeChanging = false;
+}
+
+QMargins MainForm::frameMargins() const {
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+            outer.bottom() - inner.bottom()};
 }
 
 void MainForm::setMenusVisible(bool visible) {
@@ -484,6 +529,16 @@ void MainForm::beMinimum() {
     // window's minimum height is still the normal form's and would hold the resize below.
     centralWidget()->layout()->activate();
     layout()->activate();
+    sizeMinimum();
+    m_placement = m_settings.fixed ? Placement::BottomRight : Placement::None;
+    applyPlacement();
+    showToggleState(false);
+    m_isModeChanging = false;
+    m_combo->setFocus();
+    controlTopMost(m_mnTopMost->isChecked());
+}
+
+void MainForm::sizeMinimum() {
     const int frameWidth = frameGeometry().width() - geometry().width();
     // The caption is the frame's; the client area holds the one row of controls.
     const int rowHeight = std::max(twipsToPixelsY(minimumRowTwips, this),
@@ -492,12 +547,6 @@ void MainForm::beMinimum() {
                        rowHeight);
     if (size() != target)
         resize(target);
-    if (m_settings.fixed)
-        placeBottomRight();
-    showToggleState(false);
-    m_isModeChanging = false;
-    m_combo->setFocus();
-    controlTopMost(m_mnTopMost->isChecked());
 }
 
 // The toggle is pressed in the normal form; its arrow points the way the next click goes.
@@ -517,11 +566,8 @@ void MainForm::beNormal() {
     resize(width(), twipsToPixelsY(normalClientTwips, this));
     // The smallest size first: placing before it would leave a grown window sticking out.
     snapNormalSize();
-    if (m_settings.fixed) {
-        placeBottomRight();
-    } else {
-        keepInsideWorkArea();
-    }
+    m_placement = m_settings.fixed ? Placement::BottomRight : Placement::InsideWorkArea;
+    applyPlacement();
     m_combo->setFocus();
     showToggleState(true);
     controlTopMost(m_mnTopMost->isChecked());
@@ -595,13 +641,20 @@ void MainForm::taskTrayOff() {
 }
 
 void MainForm::exitPoint() {
+    // Once only, whoever asks and whatever the window's form: the program ends here, nothing
+    // brings the window back and no window is asked whether it may close.
+    if (m_isExiting)
+        return;
+    m_isExiting = true;
     // A search running below this call unwinds; the event loop ends once it has.
     m_flags.isAbort = true;
     if (m_exitHandler) {
         m_exitHandler();
     } else {
-        QCoreApplication::quit();
+        QCoreApplication::exit(0);
     }
+    m_tray->hide();
+    hide();
 }
 
 void MainForm::setToggleButton(bool pressed) {
@@ -636,9 +689,34 @@ void MainForm::bringToFront() {
     }
 }
 
+QString MainForm::statusText() const {
+    return m_statusText->text();
+}
+
+bool MainForm::event(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::StatusTip:
+            // Menus report their entries' (empty) tips here; the simple text stays.
+            return true;
+        case QEvent::Show: {
+            const bool handled = QMainWindow::event(event);
+            followFrame();
+            return handled;
+        }
+        default:
+            return QMainWindow::event(event);
+    }
+}
+
 void MainForm::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     Form_Resize();
+    followFrame();
+}
+
+void MainForm::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    followFrame();
 }
 
 void MainForm::changeEvent(QEvent* event) {
@@ -656,7 +734,7 @@ void MainForm::changeEvent(QEvent* event) {
 void MainForm::closeEvent(QCloseEvent* event) {
     // The machine ends the program through exitPoint. When it cannot take the event now (it is
     // busy with another), the window stays open rather than vanish with the program running.
-    if (m_machine->matrixCall(modes::EventUnload)) {
+    if (m_isExiting || m_machine->matrixCall(modes::EventUnload)) {
         event->accept();
     } else {
         event->ignore();

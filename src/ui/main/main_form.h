@@ -3,6 +3,7 @@
 // command that runs inside the search button's click handler. The window carries out what the
 // window-state machine tells it; every change of its form goes through that machine.
 #include <QMainWindow>
+#include <QMargins>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -36,6 +37,7 @@ class Dialog;
 
 class QAction;
 class QComboBox;
+class QLabel;
 class QMenu;
 class QPushButton;
 class QStatusBar;
@@ -66,8 +68,9 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     // history follow the settings (start-up, after they were loaded).
     void applySettings();
 
-    // Called by exitPoint (the window closed, the tray's exit): the program's own way out.
-    // Without one the application's event loop is told to quit.
+    // Called once by exitPoint (the window closed, the tray's exit), with the window still
+    // where it was: the program's own way out, which saves the settings and ends the event
+    // loop. Without one the event loop is ended here.
     void setExitHandler(std::function<void()> handler) { m_exitHandler = std::move(handler); }
 
     // The search/stop button. Inside a running search (a nested click) it only asks the search
@@ -119,12 +122,17 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     QPushButton* searchButton() const { return m_searchButton; }
     QTreeView* listView() const { return m_list; }
     QStatusBar* statusBarWidget() const { return m_statusBar; }
+    // The status bar's one simple text (progress, the summary).
+    QString statusText() const;
+    bool isExiting() const { return m_isExiting; }
     bool isInTaskTray() const { return m_isInTaskTray; }
     // The current items of the word box, top first.
     std::vector<std::string> keywordItems() const;
 
   protected:
+    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -138,12 +146,21 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     void showOptions();
     void setMenusVisible(bool visible);
     void showToggleState(bool normal);
-    // The window's outer size and position, in pixels, frame included.
+    // The window's outer size, in pixels, frame included.
     void setOuterSize(int width, int height);
-    void placeBottomRight();
+    // The compact form's size: its width outside, one row of controls inside.
+    void sizeMinimum();
     // The normal form's smallest size.
     void snapNormalSize();
-    void keepInsideWorkArea();
+    // Puts the window where the current form's rule wants it: its frame in the lower-right
+    // corner of the screen's available area (panels excluded), or only moved back inside it.
+    void applyPlacement();
+    // The window manager's frame arrives after the window is mapped, and panels may come and
+    // go: the form's size and place are worked out again when the frame differs from the one
+    // the window was placed with, or when the screen's available area changed.
+    void followFrame(bool areaChanged = false);
+    // The window manager's frame around the client area (zero before it is known).
+    QMargins frameMargins() const;
 
     app::Settings& m_settings;
     search::SearchFlags m_flags;
@@ -162,6 +179,7 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     QToolButton* m_toggleButton = nullptr;
     QTreeView* m_list = nullptr;
     QStatusBar* m_statusBar = nullptr;
+    QLabel* m_statusText = nullptr;
     std::vector<QMenu*> m_menus;
     QAction* m_mnSave = nullptr;
     QAction* m_mnTopMost = nullptr;
@@ -176,6 +194,11 @@ class MainForm : public QMainWindow, public modes::WindowActions {
 
     bool m_isModeChanging = false;
     bool m_isInTaskTray = false;
+    bool m_isExiting = false;
+    // The rule the last change of form placed the window by, and the frame it knew then.
+    enum class Placement { None, BottomRight, InsideWorkArea };
+    Placement m_placement = Placement::None;
+    QMargins m_placedMargins;
     // The save dialog starts where the previous one ended.
     QString m_lastSavePath;
     QString m_lastSaveFilter;

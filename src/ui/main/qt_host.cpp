@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QWidget>
@@ -51,8 +52,8 @@ QString searchingText(std::string_view path) {
     return QStringLiteral("検索中...") + toQString(search::fileNameOf(path));
 }
 
-QtHost::QtHost(QWidget& window, QStatusBar& statusBar, ResultsModel& model)
-    : m_window(window), m_statusBar(statusBar), m_model(model) {}
+QtHost::QtHost(QWidget& window, QStatusBar& statusBar, QLabel& statusText, ResultsModel& model)
+    : m_window(window), m_statusBar(statusBar), m_statusText(statusText), m_model(model) {}
 
 app::Host::RowHandle QtHost::addResult(const app::Hit& hit) {
     return m_model.addResult(hit);
@@ -73,14 +74,14 @@ void QtHost::showProgress(std::string_view text) {
 void QtHost::showProgressText(const QString& text) {
     // isHidden, not isVisible: the bar of a window that is in the tray still counts as shown.
     if (!m_statusBar.isHidden()) {
-        m_statusBar.showMessage(text);
+        m_statusText.setText(text);
     } else {
         m_window.setWindowTitle(text);
     }
 }
 
 void QtHost::setStatusText(std::string_view text) {
-    m_statusBar.showMessage(toQString(text));
+    m_statusText.setText(toQString(text));
 }
 
 void QtHost::doEvents() {

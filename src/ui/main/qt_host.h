@@ -8,6 +8,7 @@
 
 #include "app/host.h"
 
+class QLabel;
 class QStatusBar;
 class QWidget;
 
@@ -24,9 +25,9 @@ QString searchingText(std::string_view path);
 
 class QtHost : public app::Host {
   public:
-    // The window is the parent of the message boxes and carries the caption; all three must
-    // outlive the host.
-    QtHost(QWidget& window, QStatusBar& statusBar, ResultsModel& model);
+    // The window is the parent of the message boxes and carries the caption; the label is the
+    // status bar's one simple text. All must outlive the host.
+    QtHost(QWidget& window, QStatusBar& statusBar, QLabel& statusText, ResultsModel& model);
 
     RowHandle addResult(const app::Hit& hit) override;
     void setContentColor(RowHandle row, std::uint32_t color) override;
@@ -49,6 +50,7 @@ class QtHost : public app::Host {
 
     QWidget& m_window;
     QStatusBar& m_statusBar;
+    QLabel& m_statusText;
     ResultsModel& m_model;
     std::int64_t m_lastEventsMs = 0;
     std::function<void()> m_doEventsHook;

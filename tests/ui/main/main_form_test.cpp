@@ -1,19 +1,24 @@
-// The main window offscreen: the search command, stopping it, the word history, saving,
-// opening a hit, the layout rule, message boxes, twips.
+// The main window offscreen, driven as a person drives it: keys go to the widget that has the
+// focus (or to the window for its shortcuts), never to an inner widget. The search command,
+// stopping it, the word history, saving, opening a hit, the layout rule, the tray and the way
+// out, the status bar's text, message boxes, twips.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QIcon>
 #include <QInputMethodEvent>
-#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
-#include <QTimer>
 #include <QTreeView>
 #include <chrono>
 #include <filesystem>
@@ -23,13 +28,13 @@
 #include <thread>
 
 #include "platform/cp932.h"
-#include "search/results_file.h"
 #include "support/memory_item_store.h"
 #include "support/qt_test_support.h"
 #include "ui/main/main_form.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/results_model.h"
 #include "ui/main/twips.h"
+#include "ui/modes/task_tray.h"
 
 // Fontconfig's cache lives until the process ends: not our leak.
 extern "C" const char* __lsan_default_suppressions();
@@ -40,6 +45,7 @@ extern "C" const char* __lsan_default_suppressions() {
 namespace fs = std::filesystem;
 using namespace ferretta;
 using ferretta::ui::main::MainForm;
+namespace modes = ferretta::ui::modes;
 
 namespace {
 
@@ -54,6 +60,28 @@ std::string readFile(const fs::path& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// A key as the keyboard sends it: to an open popup, else to the window that has the focus,
+// which hands it to its focus widget (shortcuts first).
+void pressKey(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    ASSERT_TRUE(QApplication::activePopupWidget() != nullptr || QApplication::focusWidget())
+        << "no widget has the focus";
+    QTest::keyClick(static_cast<QWidget*>(nullptr), static_cast<Qt::Key>(key), modifiers);
+}
+
+// The offscreen platform delivers geometry, state and activation through the event queue.
+void settle() {
+    for (int i = 0; i < 5; ++i) {
+        QCoreApplication::processEvents();
+        QTest::qWait(1);
+    }
+}
+
+QAction* action(QObject& owner, const char* name) {
+    auto* found = owner.findChild<QAction*>(QString::fromLatin1(name));
+    EXPECT_NE(found, nullptr) << name;
+    return found;
 }
 
 class MainFormTest : public ::testing::Test {
@@ -74,8 +102,20 @@ class MainFormTest : public ::testing::Test {
         m_settings.statusBar = true;
         m_form = std::make_unique<MainForm>(m_settings);
         m_form->applySettings();
-        m_form->setExitHandler([] {});
-        m_form->stateMachine().matrixCall(ui::modes::EventStartUpDone);
+        m_form->setExitHandler([this] { ++m_exits; });
+    }
+
+    // Start-up's last step: the compact window, active, with the focus in the word box.
+    void start() {
+        m_form->stateMachine().matrixCall(modes::EventStartUpDone);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_form.get()));
+        settle();
+        ASSERT_EQ(state(), modes::StateMinimum);
+    }
+    // A click on the window: it becomes the active one again (after a box or a menu closed).
+    void activate() {
+        m_form->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(m_form.get()));
     }
 
     void TearDown() override {
@@ -84,20 +124,33 @@ class MainFormTest : public ::testing::Test {
         fs::remove_all(m_root, ec);
     }
 
+    // What a user does: into the word box (a click there), replace its text, Enter.
     void search(const QString& words) {
-        m_form->combo()->setEditText(words);
-        m_form->searchButton()->click();
+        activate();
+        m_form->combo()->setFocus(Qt::MouseFocusReason);
+        pressKey(Qt::Key_A, Qt::ControlModifier);
+        pressKey(Qt::Key_Delete);
+        QTest::keyClicks(QApplication::focusWidget(), words);
+        ASSERT_EQ(m_form->combo()->currentText(), words);
+        pressKey(Qt::Key_Return);
     }
 
+    int state() { return m_form->stateMachine().stateNumber(); }
+    void send(int event) {
+        m_form->stateMachine().matrixCall(event);
+        settle();
+    }
     ui::main::ResultsModel& model() { return m_form->model(); }
 
     fs::path m_root;
     fs::path m_folder;
     app::Settings m_settings;
     std::unique_ptr<MainForm> m_form;
+    int m_exits = 0;
 };
 
 TEST_F(MainFormTest, SearchFillsTheListAndTheSummary) {
+    start();
     writeFile(m_folder / "a.txt", "first line\r\n日本語 ferretta\r\n");
     writeFile(m_folder / "b.txt", "nothing here\n");
     writeFile(m_folder / "sub" / "c.txt", "FERRETTA again\n");
@@ -112,52 +165,61 @@ TEST_F(MainFormTest, SearchFillsTheListAndTheSummary) {
     EXPECT_EQ(first.content, "日本語 ferretta");
     EXPECT_EQ(first.location, (m_folder / "a.txt").string());
     EXPECT_EQ(first.position, "2,8");
-    EXPECT_EQ(model().hitAt(1).name, "c.txt");
     EXPECT_EQ(model().hitAt(1).position, "1,1");
-    for (int row = 0; row < 2; ++row) {
-        const QVariant icon = model().data(model().index(row, 0), Qt::DecorationRole);
-        EXPECT_FALSE(icon.value<QIcon>().isNull()) << row;
-    }
+    EXPECT_FALSE(model().data(model().index(0, 0), Qt::DecorationRole).value<QIcon>().isNull());
 
-    const QString summary = m_form->statusBarWidget()->currentMessage();
-    EXPECT_TRUE(summary.startsWith(QStringLiteral("3ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、2件ヒットしました。")))
-        << summary.toStdString();
+    EXPECT_TRUE(m_form->statusText().startsWith(
+        QStringLiteral("3ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、2件ヒットしました。")))
+        << m_form->statusText().toStdString();
     EXPECT_EQ(m_form->windowTitle(), QStringLiteral("Ferretta"));
     EXPECT_EQ(m_form->searchButton()->text(), QStringLiteral("検索(&F)"));
-    EXPECT_FALSE(m_form->flags().isSearching);
-    // The end of a search opens the normal window with the first hit selected.
-    EXPECT_EQ(m_form->stateMachine().stateNumber(), ui::modes::StateNormal);
+    // The end of a search opens the normal window with the first hit selected and focused.
+    EXPECT_EQ(state(), modes::StateNormal);
+    EXPECT_EQ(QApplication::focusWidget(), m_form->listView());
     EXPECT_EQ(m_form->listView()->currentIndex().row(), 0);
 
-    test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
+    // The summary stays while a menu is open and its entries are pointed at.
+    const QString summary = m_form->statusText();
+    QMenuBar* bar = m_form->menuBar();
+    auto* fileMenu = m_form->findChild<QMenu*>(QStringLiteral("mnFile"));
+    ASSERT_NE(fileMenu, nullptr);
+    QTest::mouseClick(bar, Qt::LeftButton, {},
+                      bar->actionGeometry(fileMenu->menuAction()).center());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(fileMenu));
+    for (QAction* entry : fileMenu->actions())
+        QTest::mouseMove(fileMenu, fileMenu->actionGeometry(entry).center());
+    settle();
+    EXPECT_EQ(m_form->statusText(), summary);
+    EXPECT_TRUE(m_form->statusBarWidget()->currentMessage().isEmpty());
+    pressKey(Qt::Key_Escape);
+    EXPECT_FALSE(fileMenu->isVisible());
+
     search(QStringLiteral("nowhere"));
-    EXPECT_TRUE(closer.texts.empty());
     EXPECT_EQ(model().rowCount(), 0);
     EXPECT_FALSE(m_form->listView()->currentIndex().isValid());
-    EXPECT_TRUE(m_form->statusBarWidget()->currentMessage().startsWith(
+    EXPECT_TRUE(m_form->statusText().startsWith(
         QStringLiteral("3ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。")));
 }
 
-// Japanese arrives through the input method: a preedit that is not yet text, then a commit.
+// Japanese arrives through the input method: a preedit that is not yet text, then commits.
 // The committed words are searched on Enter, width-folded, in a CP932 file.
 TEST_F(MainFormTest, WordsCommittedByAnInputMethodAreSearchedOnEnter) {
+    start();
     writeFile(m_folder / "memo.txt",
               platform::utf8ToCp932("一行目\r\n会議のｹﾝｻｸ結果ＦＥＲＲＥＴＴＡ\r\n"));
-    QLineEdit* edit = m_form->combo()->lineEdit();
-    edit->setFocus();
-
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
     QInputMethodEvent preedit(QStringLiteral("けんさく"), {});
-    QCoreApplication::sendEvent(edit, &preedit);
+    QCoreApplication::sendEvent(focus, &preedit);
     EXPECT_TRUE(m_form->combo()->currentText().isEmpty());
-    QInputMethodEvent commit;
-    commit.setCommitString(QStringLiteral("ケンサク結果"));
-    QCoreApplication::sendEvent(edit, &commit);
-    QInputMethodEvent second;
-    second.setCommitString(QStringLiteral(" ferretta"));
-    QCoreApplication::sendEvent(edit, &second);
+    for (const QString& text : {QStringLiteral("ケンサク結果"), QStringLiteral(" ferretta")}) {
+        QInputMethodEvent commit;
+        commit.setCommitString(text);
+        QCoreApplication::sendEvent(focus, &commit);
+    }
     ASSERT_EQ(m_form->combo()->currentText(), QStringLiteral("ケンサク結果 ferretta"));
 
-    QTest::keyClick(edit, Qt::Key_Return);
+    pressKey(Qt::Key_Return);
     ASSERT_EQ(model().rowCount(), 1);
     EXPECT_EQ(model().hitAt(0).content, "会議のｹﾝｻｸ結果ＦＥＲＲＥＴＴＡ");
     EXPECT_EQ(model().hitAt(0).position, "2,7");
@@ -165,32 +227,29 @@ TEST_F(MainFormTest, WordsCommittedByAnInputMethodAreSearchedOnEnter) {
 }
 
 TEST_F(MainFormTest, ProgressGoesToTheCaptionWhileTheStatusBarIsHidden) {
+    start();
     writeFile(m_folder / "a.txt", "ferretta\n");
-    m_form->stateMachine().matrixCall(ui::modes::EventToggle);  // the normal form
-    auto* statusItem = m_form->findChild<QAction*>(QStringLiteral("mnStatusBar"));
-    ASSERT_NE(statusItem, nullptr);
-    struct Case {
-        bool statusBar;
-        bool inCaption;
-    };
-    for (const Case c : {Case{true, false}, Case{false, true}}) {
-        if (statusItem->isChecked() != c.statusBar)
+    send(modes::EventToggle);  // the normal form
+    QAction* statusItem = action(*m_form, "mnStatusBar");
+    for (const bool statusBar : {true, false}) {
+        if (statusItem->isChecked() != statusBar)
             statusItem->trigger();
         QStringList titles;
         QStringList statusTexts;
         m_form->host().setDoEventsHook([&] {
             titles << m_form->windowTitle();
-            statusTexts << m_form->statusBarWidget()->currentMessage();
+            statusTexts << m_form->statusText();
         });
         search(QStringLiteral("ferretta"));
         const QString progress = QStringLiteral("検索中...a.txt");
-        EXPECT_EQ(titles.contains(progress), c.inCaption) << c.statusBar;
-        EXPECT_EQ(statusTexts.contains(progress), !c.inCaption) << c.statusBar;
+        EXPECT_EQ(titles.contains(progress), !statusBar) << statusBar;
+        EXPECT_EQ(statusTexts.contains(progress), statusBar) << statusBar;
         EXPECT_EQ(m_form->windowTitle(), QStringLiteral("Ferretta"));
     }
 }
 
 TEST_F(MainFormTest, StopKeepsTheRowsFoundSoFar) {
+    start();
     constexpr int kFiles = 200;
     for (int i = 0; i < kFiles; ++i)
         writeFile(m_folder / ("f" + std::to_string(1000 + i) + ".txt"), "ferretta\n");
@@ -200,12 +259,10 @@ TEST_F(MainFormTest, StopKeepsTheRowsFoundSoFar) {
     };
     const Case cases[] = {
         {"button", [](MainForm& form) { form.searchButton()->click(); }},
-        {"Esc", [](MainForm& form) { QTest::keyClick(form.combo()->lineEdit(), Qt::Key_Escape); }},
-        {"Enter",
-         [](MainForm& form) { QTest::keyClick(form.combo()->lineEdit(), Qt::Key_Return); }},
+        {"Esc", [](MainForm&) { pressKey(Qt::Key_Escape); }},
+        {"Enter", [](MainForm&) { pressKey(Qt::Key_Return); }},
     };
     for (const Case& c : cases) {
-        test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
         bool stopped = false;
         m_form->host().setDoEventsHook([&] {
             if (!stopped && m_form->model().rowCount() >= 5) {
@@ -220,13 +277,12 @@ TEST_F(MainFormTest, StopKeepsTheRowsFoundSoFar) {
         EXPECT_GE(model().rowCount(), 5) << c.how;
         EXPECT_LT(model().rowCount(), kFiles) << c.how;
         EXPECT_EQ(m_form->searchButton()->text(), QStringLiteral("検索(&F)")) << c.how;
-        EXPECT_TRUE(m_form->statusBarWidget()->currentMessage().contains(
-            QStringLiteral("件ヒットしました。")))
-            << c.how;
+        EXPECT_TRUE(m_form->statusText().contains(QStringLiteral("件ヒットしました。"))) << c.how;
     }
 }
 
 TEST_F(MainFormTest, HistoryKeepsTheNewestWordsFirstWithoutDuplicates) {
+    start();
     writeFile(m_folder / "a.txt", "x\n");
     for (const char* word : {"alpha", "beta", "gamma", "beta"})
         search(QString::fromUtf8(word));
@@ -235,57 +291,64 @@ TEST_F(MainFormTest, HistoryKeepsTheNewestWordsFirstWithoutDuplicates) {
     EXPECT_EQ(m_settings.keywords, expected);
     EXPECT_EQ(m_form->combo()->currentText(), QStringLiteral("beta"));
 
-    test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
-    search(QString());
+    // Enter in an empty box: the message, nothing else.
+    test::ModalWatcher closer;
+    m_form->combo()->setFocus(Qt::MouseFocusReason);
+    m_form->combo()->clearEditText();
+    pressKey(Qt::Key_Return);
     ASSERT_EQ(closer.texts.size(), 1u);
     EXPECT_EQ(closer.texts[0], QStringLiteral("検索文字列を入力してください"));
     EXPECT_EQ(closer.icons[0], QMessageBox::Information);
     EXPECT_EQ(m_form->keywordItems(), expected);
 }
 
-TEST_F(MainFormTest, SavingWritesTheListAsCp932) {
+TEST_F(MainFormTest, CtrlSSavesTheListAsCp932) {
+    start();
+    send(modes::EventToggle);  // the normal form, where the menus and their keys are
     {
-        test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
-        m_form->mnSave_Click();
+        test::ModalWatcher closer;
+        pressKey(Qt::Key_S, Qt::ControlModifier);
         ASSERT_EQ(closer.texts.size(), 1u);
         EXPECT_EQ(closer.texts[0], QStringLiteral("検索結果がありません"));
         EXPECT_EQ(closer.icons[0], QMessageBox::Warning);
     }
-    auto* save = m_form->findChild<QAction*>(QStringLiteral("mnSave"));
-    ASSERT_NE(save, nullptr);
-    EXPECT_EQ(save->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
-
     writeFile(m_folder / "b.txt", "say \"ferretta\"\n");
     writeFile(m_folder / "a.txt", "日本語 ferretta\n");
     search(QStringLiteral("ferretta"));
     model().columnClicked(0);  // descending by name: b.txt first
     const fs::path out = m_root / "out.csv";
-    {
-        test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
-        EXPECT_TRUE(m_form->saveResultsTo(out));
-        ASSERT_EQ(closer.texts.size(), 1u);
-        EXPECT_EQ(closer.texts[0], QStringLiteral("検索結果が保存されました"));
-        EXPECT_EQ(closer.titles[0], QStringLiteral("Ferretta"));
-    }
-    const std::string bytes = readFile(out);
+    // The save dialog gets the file name typed and accepted; the program's own boxes follow.
+    const auto saveAs = [&](QMessageBox::StandardButton answer) {
+        test::ModalWatcher watcher(answer, [&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->windowTitle(), QStringLiteral("検索結果の保存"));
+            dialog->selectFile(QString::fromStdString(out.string()));
+            static_cast<QDialog*>(dialog)->accept();  // as the dialog's own button does
+        });
+        activate();
+        pressKey(Qt::Key_S, Qt::ControlModifier);
+        return watcher.texts;
+    };
+    std::vector<QString> texts = saveAs(QMessageBox::Ok);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], QStringLiteral("検索結果が保存されました"));
     const std::string b =
         "\"b.txt\",\"say \"ferretta\"\",\"" + (m_folder / "b.txt").string() + "\",\"1,6\"\r\n";
     const std::string a = "\"a.txt\",\"\x93\xfa\x96\x7b\x8c\xea ferretta\",\"" +
                           (m_folder / "a.txt").string() + "\",\"1,8\"\r\n";
-    EXPECT_EQ(bytes, b + a);
+    EXPECT_EQ(readFile(out), b + a);
 
     // An existing file: No leaves it as it was and says nothing more.
     writeFile(out, "keep");
-    {
-        test::ModalWatcher closer(QMessageBox::No, [](QWidget*) {});
-        EXPECT_FALSE(m_form->saveResultsTo(out));
-        ASSERT_EQ(closer.texts.size(), 1u);
-        EXPECT_TRUE(closer.texts[0].endsWith(QStringLiteral("は既に存在します。上書きしますか？")));
-    }
+    texts = saveAs(QMessageBox::No);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].endsWith(QStringLiteral("は既に存在します。上書きしますか？")));
     EXPECT_EQ(readFile(out), "keep");
 }
 
-TEST_F(MainFormTest, OpeningATextHitStartsTheEditorAtLineAndColumn) {
+TEST_F(MainFormTest, DoubleClickOrEnterOnAHitStartsTheEditorAtLineAndColumn) {
+    start();
     const fs::path script = m_root / "editor.sh";
     const fs::path record = m_root / "args.txt";
     writeFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + record.string() + ".tmp\"\nmv \"" +
@@ -295,6 +358,7 @@ TEST_F(MainFormTest, OpeningATextHitStartsTheEditorAtLineAndColumn) {
     writeFile(m_folder / "a.txt", "one\ntwo ferretta\n");
     search(QStringLiteral("ferretta"));
     ASSERT_EQ(model().rowCount(), 1);
+    settle();  // lays the list out in the normal form
 
     struct Case {
         const char* how;
@@ -304,18 +368,16 @@ TEST_F(MainFormTest, OpeningATextHitStartsTheEditorAtLineAndColumn) {
         {"double-click",
          [](MainForm& form) {
              QTreeView* view = form.listView();
-             const QRect cell = view->visualRect(view->model()->index(0, 0));
+             const QPoint at = view->visualRect(view->model()->index(0, 0)).center();
              // A press and release, then the double-click event, as a real mouse sends them.
-             const QPoint at = cell.center();
              QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
              QMouseEvent twice(QEvent::MouseButtonDblClick, at, view->viewport()->mapToGlobal(at),
                                Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
              QApplication::sendEvent(view->viewport(), &twice);
              QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at);
          }},
-        {"Enter", [](MainForm& form) { QTest::keyClick(form.listView(), Qt::Key_Return); }},
+        {"Enter", [](MainForm&) { pressKey(Qt::Key_Return); }},
     };
-    QApplication::processEvents();  // lays the list out in the normal form
     for (const Case& c : cases) {
         fs::remove(record);
         c.open(*m_form);
@@ -328,16 +390,15 @@ TEST_F(MainFormTest, OpeningATextHitStartsTheEditorAtLineAndColumn) {
 TEST_F(MainFormTest, LayoutKeepsTheSmallestSizesAndGivesTheStatusBarsPlace) {
     using ui::main::twipsToPixelsX;
     using ui::main::twipsToPixelsY;
-    // Start-up shows the compact form; a drag cannot change it.
-    ASSERT_EQ(m_form->stateMachine().stateNumber(), ui::modes::StateMinimum);
+    start();
     const int minimumWidth = twipsToPixelsX(ui::main::minimumWidthTwips, m_form.get());
     EXPECT_EQ(m_form->frameGeometry().width(), minimumWidth);
     EXPECT_FALSE(m_form->listView()->isVisible());
-    m_form->resize(800, 600);
+    m_form->resize(800, 600);  // a drag cannot change the compact form
     EXPECT_EQ(m_form->frameGeometry().width(), minimumWidth);
 
-    m_form->stateMachine().matrixCall(ui::modes::EventToggle);
-    ASSERT_EQ(m_form->stateMachine().stateNumber(), ui::modes::StateNormal);
+    send(modes::EventToggle);
+    ASSERT_EQ(state(), modes::StateNormal);
     EXPECT_TRUE(m_form->listView()->isVisible());
     m_form->resize(10, 10);
     EXPECT_GE(m_form->frameGeometry().width(),
@@ -346,18 +407,198 @@ TEST_F(MainFormTest, LayoutKeepsTheSmallestSizesAndGivesTheStatusBarsPlace) {
               twipsToPixelsY(ui::main::normalMinHeightTwips, m_form.get()));
 
     m_form->resize(700, 600);
-    QApplication::processEvents();
+    settle();
     const int withBar = m_form->listView()->height();
     const int barHeight = m_form->statusBarWidget()->height();
-    auto* statusItem = m_form->findChild<QAction*>(QStringLiteral("mnStatusBar"));
-    ASSERT_NE(statusItem, nullptr);
+    QAction* statusItem = action(*m_form, "mnStatusBar");
     statusItem->trigger();
-    QApplication::processEvents();
+    settle();
     EXPECT_FALSE(m_settings.statusBar);
     EXPECT_EQ(m_form->listView()->height(), withBar + barHeight);
     statusItem->trigger();
-    QApplication::processEvents();
+    settle();
     EXPECT_EQ(m_form->listView()->height(), withBar);
+
+    // F9 is ミニマム: back to the compact form, the focus in the word box.
+    pressKey(Qt::Key_F9);
+    settle();
+    EXPECT_EQ(state(), modes::StateMinimum);
+    EXPECT_EQ(m_form->frameGeometry().width(), minimumWidth);
+    EXPECT_EQ(QApplication::focusWidget(), m_form->combo());
+}
+
+TEST_F(MainFormTest, PinnedWindowSitsInTheCornerAndAFreeOneIsMovedUpOnlyAsFarAsNeeded) {
+    const QRect area = m_form->screen()->availableGeometry();
+    // Free: low on the screen but well left; its bottom would leave the area, its right not.
+    start();
+    m_form->move(area.left() + 10, area.bottom() - 50);
+    settle();
+    send(modes::EventHotKey);
+    ASSERT_EQ(state(), modes::StateNormal);
+    EXPECT_EQ(m_form->frameGeometry().bottom(), area.bottom());
+    EXPECT_EQ(m_form->frameGeometry().left(), area.left() + 10);
+
+    // Pinned: the corner in both forms.
+    action(*m_form, "mnPositionFixed")->trigger();
+    for (const int event : {modes::EventBeMinimum, modes::EventHotKey}) {
+        send(event);
+        EXPECT_EQ(m_form->frameGeometry().bottomRight(), area.bottomRight()) << event;
+    }
+}
+
+TEST_F(MainFormTest, TrayHidesTheWindowAndGivesBackTheFormItCameFrom) {
+    m_form->taskTray().setAvailabilityOverride(true);
+    start();
+    struct Case {
+        int form;
+        std::function<void(MainForm&)> toTray;
+        const char* back;  // a tray entry, or nullptr for a left click on the icon
+    };
+    const auto minimize = [](MainForm& form) {
+        // As the window manager does it: showMinimized would show the window again.
+        form.setWindowState(form.windowState() | Qt::WindowMinimized);
+    };
+    const auto beIcon = [](MainForm& form) { action(form, "mnBeIcon")->trigger(); };
+    const Case cases[] = {{modes::StateMinimum, minimize, "mnTrayOpen"},
+                          {modes::StateNormal, beIcon, nullptr},
+                          {modes::StateNormal, minimize, "mnTrayOpen"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.form);
+        if (state() != c.form)
+            send(c.form == modes::StateNormal ? modes::EventHotKey : modes::EventBeMinimum);
+        c.toTray(*m_form);
+        settle();
+        EXPECT_EQ(state(), c.form == modes::StateNormal ? modes::StateTrayFromNormal
+                                                        : modes::StateTrayFromMinimum);
+        EXPECT_TRUE(m_form->taskTray().isShown());
+        EXPECT_FALSE(m_form->isVisible());
+        m_form->taskTrayOn();  // again: still one icon, still hidden
+        EXPECT_FALSE(m_form->isVisible());
+
+        if (c.back != nullptr) {
+            action(m_form->taskTray().menu(), c.back)->trigger();
+        } else {
+            emit m_form->taskTray().icon().activated(QSystemTrayIcon::Trigger);
+        }
+        settle();
+        EXPECT_EQ(state(), c.form);
+        EXPECT_FALSE(m_form->taskTray().isShown());
+        EXPECT_TRUE(m_form->isVisible());
+        EXPECT_FALSE(m_form->isMinimized());
+        EXPECT_EQ(m_form->listView()->isVisible(), c.form == modes::StateNormal);
+    }
+
+    // The options and the About box open modally from the tray; the form stays in the tray.
+    send(modes::EventMinimized);
+    QSignalSpy aboutSpy(action(*m_form, "mnVersionInfo"), &QAction::triggered);
+    {
+        test::ModalWatcher closer;
+        action(m_form->taskTray().menu(), "mnTrayOption")->trigger();
+        action(m_form->taskTray().menu(), "mnTrayVersion")->trigger();
+        ASSERT_FALSE(closer.dialogs.empty());
+        EXPECT_EQ(closer.dialogs.front(), QStringLiteral("Dialog"));
+    }
+    EXPECT_EQ(aboutSpy.count(), 1);
+    EXPECT_EQ(state(), modes::StateTrayFromNormal);
+    EXPECT_FALSE(m_form->isVisible());
+}
+
+TEST_F(MainFormTest, WithoutATrayTheTaskBarStandsIn) {
+    // The offscreen platform has no tray; the fallback must not need an override.
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        m_form->taskTray().setAvailabilityOverride(false);
+    start();
+    send(modes::EventHotKey);
+    send(modes::EventBeIcon);
+    EXPECT_EQ(state(), modes::StateTrayFromNormal);
+    EXPECT_FALSE(m_form->taskTray().isShown());
+    EXPECT_TRUE(m_form->isVisible());  // still reachable: minimized in the task bar
+    EXPECT_TRUE(m_form->isMinimized());
+    // Restoring it from the task bar counts as the tray click.
+    m_form->showNormal();
+    settle();
+    EXPECT_EQ(state(), modes::StateNormal);
+    EXPECT_FALSE(m_form->isInTaskTray());
+    EXPECT_TRUE(m_form->listView()->isVisible());
+}
+
+// The way out ends the program whatever the form and whoever asks, once: nothing shows the
+// window again, the tray icon goes, and a later request does nothing.
+TEST_F(MainFormTest, ExitEndsTheProgramOnceFromEveryFormAndSender) {
+    struct Case {
+        int form;
+        const char* how;
+        bool duringSearch;
+    };
+    const Case cases[] = {
+        {modes::StateTrayFromMinimum, "mnTrayExit", false},
+        {modes::StateTrayFromNormal, "mnTrayExit", false},
+        {modes::StateTrayFromNormal, "close", false},
+        {modes::StateMinimum, "close", false},
+        {modes::StateNormal, "mnEnd", false},
+        {modes::StateTrayFromNormal, "mnTrayExit", true},
+        {modes::StateNormal, "close", true},
+    };
+    for (int i = 0; i < 20; ++i)
+        writeFile(m_folder / ("f" + std::to_string(i) + ".txt"), "ferretta\n");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.how) + " in form " + std::to_string(c.form) +
+                     (c.duringSearch ? " during a search" : ""));
+        m_exits = 0;
+        m_form = std::make_unique<MainForm>(m_settings);
+        m_form->setExitHandler([this] { ++m_exits; });
+        m_form->taskTray().setAvailabilityOverride(true);
+        start();
+        const bool inTray =
+            c.form == modes::StateTrayFromMinimum || c.form == modes::StateTrayFromNormal;
+        if (c.form == modes::StateNormal || c.form == modes::StateTrayFromNormal)
+            send(modes::EventHotKey);
+        // A search is started in the window; the window goes to the tray while it runs.
+        const auto toForm = [&] {
+            if (inTray)
+                send(modes::EventMinimized);
+            ASSERT_EQ(state(), c.form);
+        };
+        if (!c.duringSearch)
+            toForm();
+
+        test::ModalWatcher watcher;
+        const auto exitNow = [&] {
+            if (std::string_view(c.how) == "close") {
+                m_form->close();
+            } else if (std::string_view(c.how) == "mnEnd") {
+                action(*m_form, "mnEnd")->trigger();
+            } else {
+                action(m_form->taskTray().menu(), "mnTrayExit")->trigger();
+            }
+        };
+        if (c.duringSearch) {
+            bool asked = false;
+            m_form->host().setDoEventsHook([&] {
+                if (!std::exchange(asked, true)) {
+                    toForm();
+                    exitNow();
+                }
+            });
+            search(QStringLiteral("ferretta"));
+            EXPECT_TRUE(asked);
+            EXPECT_LT(model().rowCount(), 20);
+        } else {
+            exitNow();
+        }
+        settle();
+        EXPECT_EQ(m_exits, 1);
+        EXPECT_TRUE(m_form->isExiting());
+        EXPECT_FALSE(m_form->isVisible());
+        EXPECT_FALSE(m_form->taskTray().isShown());
+        // Nothing more: no second save, no message about an event out of place.
+        exitNow();
+        m_form->close();
+        settle();
+        EXPECT_EQ(m_exits, 1);
+        EXPECT_FALSE(m_form->isVisible());
+        EXPECT_TRUE(watcher.texts.empty());
+    }
 }
 
 TEST_F(MainFormTest, MessagesCarryTheTitleAndTheIconOfTheirStyle) {
@@ -368,14 +609,14 @@ TEST_F(MainFormTest, MessagesCarryTheTitleAndTheIconOfTheirStyle) {
     for (const Case c : {Case{app::MessageStyle::Critical, QMessageBox::Critical},
                          Case{app::MessageStyle::Exclamation, QMessageBox::Warning},
                          Case{app::MessageStyle::Information, QMessageBox::Information}}) {
-        test::ModalWatcher closer(QMessageBox::Ok, [](QWidget*) {});
+        test::ModalWatcher closer;
         m_form->host().showMessage("一行目\r二行目", c.style);
         ASSERT_EQ(closer.texts.size(), 1u);
         EXPECT_EQ(closer.titles[0], QStringLiteral("Ferretta"));
         EXPECT_EQ(closer.icons[0], c.icon);
         EXPECT_EQ(closer.texts[0], QStringLiteral("一行目\n二行目"));
     }
-    test::ModalWatcher yes(QMessageBox::Yes, [](QWidget*) {});
+    test::ModalWatcher yes(QMessageBox::Yes);
     EXPECT_TRUE(m_form->host().askYesNo("?", app::MessageStyle::Information));
 }
 
@@ -404,30 +645,29 @@ TEST_F(MainFormTest, ItemsAreSearchedAndOpenedFromTheKeyboard) {
     inbox = {test::memoryItem("m1", "会議の件", "来週の会議"), test::memoryItem("m2", "別件")};
     m_settings.fileTypes.targetFileType.fill(false);
     m_settings.fileTypes.setTarget(app::FileType::OutlookMail, true);
-    QApplication::setActiveWindow(m_form.get());
-    m_form->combo()->setFocus();
+    start();
     // Key presses carrying Japanese text, as a keyboard layout that has them sends them.
     for (QChar ch : QStringLiteral("会議")) {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
         QApplication::sendEvent(QApplication::focusWidget(), &press);
     }
-    m_form->searchButton()->click();
+    pressKey(Qt::Key_Return);
 
     ASSERT_EQ(model().rowCount(), 2);
     EXPECT_EQ(model().hitAt(0).location, "Outlookメール(1)-表題");
     EXPECT_EQ(model().data(model().index(0, 1), Qt::ForegroundRole).value<QColor>(),
               QColor(0, 0, 255));
     EXPECT_EQ(model().hitAt(1).position, "1,7");
-    EXPECT_TRUE(m_form->statusBarWidget()->currentMessage().startsWith(
+    EXPECT_TRUE(m_form->statusText().startsWith(
         QStringLiteral("2ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、2件ヒットしました。")));
 
     ASSERT_EQ(QApplication::focusWidget(), m_form->listView());
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    pressKey(Qt::Key_Return);
     EXPECT_EQ(store.displayed, std::vector<std::string>{"m1"});
 
     inbox.erase(inbox.begin());
     test::ModalWatcher watcher;
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    pressKey(Qt::Key_Return);
     EXPECT_EQ(watcher.texts,
               std::vector<QString>{QStringLiteral("オブジェクトを開けませんでした No=1")});
 }

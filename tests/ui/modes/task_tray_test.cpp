@@ -1,5 +1,5 @@
-// The task-tray icon offscreen: its menu, the events it sends, showing and hiding the icon,
-// and the main window going to the tray and back, with a tray and without one (task bar).
+// The task-tray icon offscreen: its menu, the events it sends, showing and hiding the icon.
+// The main window's trips to the tray are main_form_test's.
 #include "ui/modes/task_tray.h"
 
 #include <gtest/gtest.h>
@@ -7,19 +7,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
-#include <QScreen>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
-#include <QTreeView>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
 #include "support/qt_test_support.h"
-#include "ui/main/main_form.h"
-#include "ui/main/twips.h"
 
 // Fontconfig's cache lives until the process ends: not our leak.
 extern "C" const char* __lsan_default_suppressions();
@@ -64,17 +56,6 @@ class TaskTrayTest : public ::testing::Test {
                                           [this] { m_actions.calls.emplace_back("about"); }});
     }
 
-    // Moves the machine to a state through the real table, then forgets the calls.
-    void enter(int state) {
-        m_machine.matrixCall(ui::modes::EventStartUpDone);  // -> 3
-        if (state == ui::modes::StateNormal || state == ui::modes::StateTrayFromNormal)
-            m_machine.matrixCall(ui::modes::EventHotKey);  // -> 4
-        if (state == ui::modes::StateTrayFromMinimum || state == ui::modes::StateTrayFromNormal)
-            m_machine.matrixCall(ui::modes::EventMinimized);  // -> 1 or 2
-        ASSERT_EQ(m_machine.stateNumber(), state);
-        m_actions.calls.clear();
-    }
-
     RecordingActions m_actions;
     WindowStateMachine m_machine{m_actions};
     std::unique_ptr<TaskTray> m_tray;
@@ -114,25 +95,17 @@ TEST_F(TaskTrayTest, EntriesAndClicksSendTheirEvents) {
         int nextState;
     };
     using R = QSystemTrayIcon::ActivationReason;
+    // Each entry and click sends its own event; what the event does is the machine's.
     const Case cases[] = {
-        // "開く" returns to the window the tray was entered from.
-        {1, "mnTrayOpen", R::Unknown, {"off", "min"}, 3},
         {2, "mnTrayOpen", R::Unknown, {"off", "norm"}, 4},
-        // "終了" ends the program; the state stays.
-        {1, "mnTrayExit", R::Unknown, {"exit"}, 1},
-        {2, "mnTrayExit", R::Unknown, {"exit"}, 2},
-        // Not form changes: the handlers only.
+        {1, "mnTrayExit", R::Unknown, {"exit"}, 1},  // the program ends; the state stays
         {2, "mnTrayOption", R::Unknown, {"options"}, 2},
         {1, "mnTrayVersion", R::Unknown, {"about"}, 1},
-        // A left click is event 9; the other reports are not.
-        {1, nullptr, R::Trigger, {"off", "min"}, 3},
-        {2, nullptr, R::Trigger, {"off", "norm"}, 4},
+        {1, nullptr, R::Trigger, {"off", "min"}, 3},  // a left click
         {2, nullptr, R::Context, {}, 2},
         {2, nullptr, R::DoubleClick, {}, 2},
         {1, nullptr, R::MiddleClick, {}, 1},
-        // An event the current state has no cell for is reported, not acted on.
-        {4, "mnTrayOpen", R::Unknown, {"bad 4 2"}, 4},
-        {3, nullptr, R::Trigger, {"bad 3 9"}, 3},
+        {3, nullptr, R::Trigger, {"bad 3 9"}, 3},  // reported, not acted on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.entryName ? c.entryName : "activated") + " in state " +
@@ -152,15 +125,6 @@ TEST_F(TaskTrayTest, EntriesAndClicksSendTheirEvents) {
         EXPECT_EQ(m_actions.calls, c.calls);
         EXPECT_EQ(machine.stateNumber(), c.nextState);
     }
-}
-
-TEST_F(TaskTrayTest, EmptyHandlersLeaveTheirEntriesHarmless) {
-    WindowStateMachine machine(m_actions, ui::modes::StateTrayFromNormal);
-    TaskTray tray(machine, {});
-    entry(tray, "mnTrayOption")->trigger();
-    entry(tray, "mnTrayVersion")->trigger();
-    EXPECT_TRUE(m_actions.calls.empty());
-    EXPECT_EQ(machine.stateNumber(), ui::modes::StateTrayFromNormal);
 }
 
 TEST_F(TaskTrayTest, ShowsOneIconOnlyWhereATrayExists) {
@@ -198,195 +162,6 @@ TEST(ProgramIconTest, IsDrawnAtTheTraySizes) {
         EXPECT_GT(qAlpha(image.pixel(size / 2, size / 2)), 0) << size;
         EXPECT_EQ(qAlpha(image.pixel(0, size - 1)), 0) << size;
     }
-}
-
-class MainFormTrayTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { test::ensureOffscreenApplication(); }
-
-    void SetUp() override {
-        m_settings.fixed = false;
-        m_settings.statusBar = true;
-        m_form = std::make_unique<ui::main::MainForm>(m_settings);
-        m_form->applySettings();
-        m_form->setExitHandler([this] { ++m_exits; });
-    }
-
-    void start() {
-        m_form->stateMachine().matrixCall(ui::modes::EventStartUpDone);
-        settle();
-        ASSERT_EQ(state(), ui::modes::StateMinimum);
-    }
-
-    // The offscreen platform delivers geometry and state changes through the event queue.
-    static void settle() {
-        for (int i = 0; i < 5; ++i) {
-            QCoreApplication::processEvents();
-            QTest::qWait(1);
-        }
-    }
-
-    int state() { return m_form->stateMachine().stateNumber(); }
-    bool send(int event) {
-        const bool performed = m_form->stateMachine().matrixCall(event);
-        settle();
-        return performed;
-    }
-
-    app::Settings m_settings;
-    std::unique_ptr<ui::main::MainForm> m_form;
-    int m_exits = 0;
-};
-
-TEST_F(MainFormTrayTest, WithATrayTheWindowHidesBehindTheIcon) {
-    m_form->taskTray().setAvailabilityOverride(true);
-    start();
-    send(ui::modes::EventHotKey);  // normal
-    ASSERT_EQ(state(), ui::modes::StateNormal);
-
-    send(ui::modes::EventBeIcon);
-    EXPECT_EQ(state(), ui::modes::StateTrayFromNormal);
-    EXPECT_TRUE(m_form->isInTaskTray());
-    EXPECT_TRUE(m_form->taskTray().isShown());
-    EXPECT_FALSE(m_form->isVisible());
-    // Going to the tray again adds no second icon and does not show the window.
-    m_form->taskTrayOn();
-    EXPECT_TRUE(m_form->taskTray().isShown());
-    EXPECT_FALSE(m_form->isVisible());
-
-    // The left click returns to the normal window.
-    emit m_form->taskTray().icon().activated(QSystemTrayIcon::Trigger);
-    settle();
-    EXPECT_EQ(state(), ui::modes::StateNormal);
-    EXPECT_FALSE(m_form->isInTaskTray());
-    EXPECT_FALSE(m_form->taskTray().isShown());
-    EXPECT_TRUE(m_form->isVisible());
-    EXPECT_FALSE(m_form->isMinimized());
-    EXPECT_TRUE(m_form->listView()->isVisible());
-    // Leaving twice removes nothing more and keeps the window.
-    m_form->taskTrayOff();
-    EXPECT_TRUE(m_form->isVisible());
-}
-
-TEST_F(MainFormTrayTest, TrayMenuOpensTheFormItCameFromAndExits) {
-    m_form->taskTray().setAvailabilityOverride(true);
-    start();
-    // Minimizing the compact window puts it into the tray. (As the window manager does it:
-    // showMinimized would show the window again after the state change that hid it.)
-    m_form->setWindowState(m_form->windowState() | Qt::WindowMinimized);
-    settle();
-    ASSERT_EQ(state(), ui::modes::StateTrayFromMinimum);
-    EXPECT_FALSE(m_form->isVisible());
-
-    entry(m_form->taskTray(), "mnTrayOpen")->trigger();
-    settle();
-    EXPECT_EQ(state(), ui::modes::StateMinimum);
-    EXPECT_TRUE(m_form->isVisible());
-    EXPECT_FALSE(m_form->isMinimized());
-    EXPECT_FALSE(m_form->listView()->isVisible());
-    EXPECT_FALSE(m_form->taskTray().isShown());
-
-    send(ui::modes::EventMinimized);
-    ASSERT_EQ(state(), ui::modes::StateTrayFromMinimum);
-    entry(m_form->taskTray(), "mnTrayExit")->trigger();
-    EXPECT_EQ(m_exits, 1);
-}
-
-TEST_F(MainFormTrayTest, TrayMenuOpensTheOptionsAndTheAboutBoxModally) {
-    m_form->taskTray().setAvailabilityOverride(true);
-    start();
-    send(ui::modes::EventMinimized);
-    ASSERT_EQ(state(), ui::modes::StateTrayFromMinimum);
-    // The about entry does what the help menu's entry does.
-    auto* helpEntry = m_form->findChild<QAction*>(QStringLiteral("mnVersionInfo"));
-    ASSERT_NE(helpEntry, nullptr);
-    QSignalSpy aboutSpy(helpEntry, &QAction::triggered);
-    {
-        test::ModalWatcher closer;
-        entry(m_form->taskTray(), "mnTrayOption")->trigger();
-        entry(m_form->taskTray(), "mnTrayVersion")->trigger();
-        ASSERT_FALSE(closer.dialogs.empty());
-        EXPECT_EQ(closer.dialogs.front(), QStringLiteral("Dialog"));
-    }
-    EXPECT_EQ(aboutSpy.count(), 1);
-    // Neither changes the window's form.
-    EXPECT_EQ(state(), ui::modes::StateTrayFromMinimum);
-    EXPECT_FALSE(m_form->isVisible());
-}
-
-TEST_F(MainFormTrayTest, WithoutATrayTheTaskBarStandsIn) {
-    // The offscreen platform has no tray; the fallback must not need an override.
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        m_form->taskTray().setAvailabilityOverride(false);
-    start();
-    send(ui::modes::EventHotKey);
-    ASSERT_EQ(state(), ui::modes::StateNormal);
-
-    send(ui::modes::EventBeIcon);
-    EXPECT_EQ(state(), ui::modes::StateTrayFromNormal);
-    EXPECT_TRUE(m_form->isInTaskTray());
-    EXPECT_FALSE(m_form->taskTray().isShown());
-    // Still reachable: a minimized window in the task bar.
-    EXPECT_TRUE(m_form->isVisible());
-    EXPECT_TRUE(m_form->isMinimized());
-
-    // Restoring it from the task bar counts as the tray click: back to the normal window.
-    m_form->showNormal();
-    settle();
-    EXPECT_EQ(state(), ui::modes::StateNormal);
-    EXPECT_FALSE(m_form->isInTaskTray());
-    EXPECT_FALSE(m_form->isMinimized());
-    EXPECT_TRUE(m_form->listView()->isVisible());
-
-    // From the compact window the hot key's cycle comes back to it through the task bar.
-    send(ui::modes::EventBeMinimum);
-    ASSERT_EQ(state(), ui::modes::StateMinimum);
-    m_form->showMinimized();
-    settle();
-    EXPECT_EQ(state(), ui::modes::StateTrayFromMinimum);
-    EXPECT_TRUE(m_form->isMinimized());
-    send(ui::modes::EventHotKey);
-    EXPECT_EQ(state(), ui::modes::StateMinimum);
-    EXPECT_FALSE(m_form->isMinimized());
-    EXPECT_TRUE(m_form->isVisible());
-}
-
-TEST_F(MainFormTrayTest, PinnedWindowSitsInTheLowerRightCornerInBothForms) {
-    m_settings.fixed = true;
-    m_form->applySettings();
-    start();
-    const QRect area = m_form->screen()->availableGeometry();
-    const auto expectCornered = [&] {
-        const QRect outer = m_form->frameGeometry();
-        EXPECT_EQ(outer.right(), area.right());
-        EXPECT_EQ(outer.bottom(), area.bottom());
-    };
-    const int minimumWidth = ui::main::twipsToPixelsX(ui::main::minimumWidthTwips, m_form.get());
-    EXPECT_EQ(m_form->frameGeometry().width(), minimumWidth);
-    expectCornered();
-
-    send(ui::modes::EventHotKey);
-    ASSERT_EQ(state(), ui::modes::StateNormal);
-    expectCornered();
-    // The normal window keeps its width when it comes back.
-    m_form->resize(minimumWidth + 100, m_form->height());
-    settle();
-    send(ui::modes::EventBeMinimum);
-    EXPECT_EQ(m_form->frameGeometry().width(), minimumWidth);
-    expectCornered();
-}
-
-TEST_F(MainFormTrayTest, FreeNormalWindowIsMovedUpOnlyAsFarAsNeeded) {
-    start();
-    const QRect area = m_form->screen()->availableGeometry();
-    // Low on the screen but well left: its bottom would leave the work area, its right not.
-    m_form->move(area.left() + 10, area.bottom() - 50);
-    settle();
-    send(ui::modes::EventHotKey);
-    ASSERT_EQ(state(), ui::modes::StateNormal);
-    const QRect outer = m_form->frameGeometry();
-    EXPECT_EQ(outer.bottom(), area.bottom());
-    EXPECT_EQ(outer.left(), area.left() + 10);
 }
 
 }  // namespace
