@@ -49,6 +49,9 @@ constexpr int kKeyEnter = 13;
 constexpr int kKeyEscape = 27;
 // Room around the controls of the client area.
 constexpr double kMarginTwips = 60;
+// How long after a change of form the window is held to its place against late answers of
+// the window manager.
+constexpr std::int64_t kPlacementSettleMs = 1500;
 
 QString toQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -462,13 +465,12 @@ void MainForm::setOuterSize(int width, int height) {
     resize(std::max(1, width - frameWidth), std::max(1, height - frameHeight));
 }
 
-void MainForm::applyPlacement() {
+QPoint MainForm::placementTarget() const {
+    const QRect outer = frameGeometry();
     const QScreen* screenNow = screen();
     if (m_placement == Placement::None || screenNow == nullptr)
-        return;
+        return outer.topLeft();
     const QRect area = screenNow->availableGeometry();
-    const QRect outer = frameGeometry();
-    m_placedMargins = frameMargins();
     int left = outer.x();
     int top = outer.y();
     if (m_placement == Placement::BottomRight) {
@@ -480,9 +482,20 @@ void MainForm::applyPlacement() {
         if (left + outer.width() > area.x() + area.width())
             left = area.x() + area.width() - outer.width();
     }
+    return {left, top};
+}
+
+void MainForm::applyPlacement() {
+    m_placedMargins = frameMargins();
     // move() places the frame's corner, as frameGeometry reports it.
-    if (left != outer.x() || top != outer.y())
-        move(left, top);
+    const QPoint target = placementTarget();
+    if (target != frameGeometry().topLeft())
+        move(target);
+}
+
+void MainForm::placeForm() {
+    applyPlacement();
+    m_settleUntil = platform::steadyMilliseconds() + kPlacementSettleMs;
 }
 
 void MainForm::followFrame(bool areaChanged) {
@@ -492,8 +505,13 @@ void MainForm::followFrame(bool areaChanged) {
     if (state != modes::StateMinimum && state != modes::StateNormal)
         return;
     const bool frameChanged = frameMargins() != m_placedMargins;
-    // A window the user moved since stays where it was put.
-    if (!frameChanged && !areaChanged)
+    // Window managers answer a resize and a move in their own time, and an answer to the
+    // resize may come back with the position from before the move: shortly after a change of
+    // form the window is put back where the rule wants it.
+    const bool settling = platform::steadyMilliseconds() < m_settleUntil;
+    const bool misplaced = settling && placementTarget() != frameGeometry().topLeft();
+    // Otherwise a window the user moved stays where it was put.
+    if (!frameChanged && !areaChanged && !misplaced)
         return;
     m_isModeChanging = true;
     if (frameChanged) {
@@ -502,9 +520,9 @@ void MainForm::followFrame(bool areaChanged) {
         } else {
             snapNormalSize();
         }
+        m_settleUntil = platform::steadyMilliseconds() + kPlacementSettleMs;
     }
     applyPlacement();
-    m_placedMargins = frameMargins();
     m_isModeChanging = false;
 }
 
@@ -531,7 +549,7 @@ void MainForm::beMinimum() {
     layout()->activate();
     sizeMinimum();
     m_placement = m_settings.fixed ? Placement::BottomRight : Placement::None;
-    applyPlacement();
+    placeForm();
     showToggleState(false);
     m_isModeChanging = false;
     m_combo->setFocus();
@@ -567,7 +585,7 @@ void MainForm::beNormal() {
     // The smallest size first: placing before it would leave a grown window sticking out.
     snapNormalSize();
     m_placement = m_settings.fixed ? Placement::BottomRight : Placement::InsideWorkArea;
-    applyPlacement();
+    placeForm();
     m_combo->setFocus();
     showToggleState(true);
     controlTopMost(m_mnTopMost->isChecked());

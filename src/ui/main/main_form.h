@@ -152,9 +152,12 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     void sizeMinimum();
     // The normal form's smallest size.
     void snapNormalSize();
-    // Puts the window where the current form's rule wants it: its frame in the lower-right
+    // Where the current form's rule wants the frame's top-left corner: in the lower-right
     // corner of the screen's available area (panels excluded), or only moved back inside it.
+    QPoint placementTarget() const;
     void applyPlacement();
+    // A change of form: placed, and held there for a moment.
+    void placeForm();
     // The window manager's frame arrives after the window is mapped, and panels may come and
     // go: the form's size and place are worked out again when the frame differs from the one
     // the window was placed with, or when the screen's available area changed.
@@ -199,6 +202,7 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     enum class Placement { None, BottomRight, InsideWorkArea };
     Placement m_placement = Placement::None;
     QMargins m_placedMargins;
+    std::int64_t m_settleUntil = 0;
     // The save dialog starts where the previous one ended.
     QString m_lastSavePath;
     QString m_lastSaveFilter;

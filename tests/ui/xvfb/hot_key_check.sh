@@ -16,7 +16,7 @@ set -u
 # shellcheck source=tests/ui/xvfb/xvfb_common.sh
 source "$(dirname "$0")/xvfb_common.sh"
 requireFerretta "${1:-}"
-runUnderXvfb xmessage iconv
+runUnderXvfb trayer xmessage iconv
 
 workDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-hotkey.XXXXXX")
 trayerPid="" ferrettaPid="" otherPid="" secondPid=""

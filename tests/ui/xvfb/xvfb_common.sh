@@ -14,16 +14,21 @@ requireFerretta() {
 
 # Outside the virtual server: skips (77) when one of the tools given is missing, else runs the
 # script again under xvfb-run on a fresh 1280x800 server (not the developer's desktop), which
-# hands back the script's own exit code. Inside it returns at once.
+# hands back the script's own exit code. Inside it returns at once. The script's arguments
+# after the program are passed on in innerArgs; innerWrapper (a command such as
+# dbus-run-session) runs the inner script when set.
 runUnderXvfb() {
     [[ -z "${FERRETTA_XVFB_INNER:-}" ]] || return 0
-    for tool in xvfb-run Xvfb xauth xdotool trayer "$@"; do
+    [[ -v innerArgs ]] || innerArgs=()
+    for tool in xvfb-run Xvfb xauth xdotool "$@"; do
         if ! command -v "$tool" >/dev/null 2>&1; then
-            echo "SKIP: $tool is missing (Debian packages: xvfb xauth xdotool trayer x11-utils)" >&2
+            echo "SKIP: $tool is missing (the Debian packages are listed in tools/deps/xserver.test)" >&2
             exit 77
         fi
     done
-    FERRETTA_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" bash "$0" "$ferretta"
+    # shellcheck disable=SC2086  # no wrapper: nothing at all, not an empty word
+    FERRETTA_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" ${innerWrapper:-} \
+        bash "$0" "$ferretta" "${innerArgs[@]}"
 }
 
 # Ends process $1: politely, then after 3 s (a modal box may hold it) for good.
