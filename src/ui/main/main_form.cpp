@@ -664,8 +664,9 @@ void MainForm::exitPoint() {
     if (m_isExiting)
         return;
     m_isExiting = true;
-    // A search running below this call unwinds; the event loop ends once it has.
+    // A search running below this call unwinds, silently; the event loop ends once it has.
     m_flags.isAbort = true;
+    m_host->endMessages();
     if (m_exitHandler) {
         m_exitHandler();
     } else {

@@ -95,12 +95,16 @@ void QtHost::doEvents() {
 }
 
 void QtHost::showMessage(std::string_view text, app::MessageStyle style) {
+    if (m_messagesEnded)
+        return;
     QMessageBox box(static_cast<QMessageBox::Icon>(messageBoxIconFor(style)),
                     QStringLiteral("Ferretta"), messageText(text), QMessageBox::Ok, &m_window);
     box.exec();
 }
 
 bool QtHost::askYesNo(std::string_view text, app::MessageStyle style) {
+    if (m_messagesEnded)
+        return false;
     QMessageBox box(static_cast<QMessageBox::Icon>(messageBoxIconFor(style)),
                     QStringLiteral("Ferretta"), messageText(text),
                     QMessageBox::Yes | QMessageBox::No, &m_window);

@@ -44,6 +44,9 @@ class QtHost : public app::Host {
     bool askYesNo(std::string_view text, app::MessageStyle style) override;
 
     void setDoEventsHook(std::function<void()> hook) { m_doEventsHook = std::move(hook); }
+    // The program is ending: a search unwinding below says nothing more (its stop message
+    // would show over a window that is gone), and questions are answered No.
+    void endMessages() { m_messagesEnded = true; }
 
   private:
     void showProgressText(const QString& text);
@@ -54,6 +57,7 @@ class QtHost : public app::Host {
     ResultsModel& m_model;
     std::int64_t m_lastEventsMs = 0;
     std::function<void()> m_doEventsHook;
+    bool m_messagesEnded = false;
 };
 
 }  // namespace ferretta::ui::main

@@ -597,7 +597,7 @@ TEST_F(MainFormTest, ExitEndsTheProgramOnceFromEveryFormAndSender) {
         settle();
         EXPECT_EQ(m_exits, 1);
         EXPECT_FALSE(m_form->isVisible());
-        EXPECT_TRUE(watcher.texts.empty());
+        EXPECT_TRUE(watcher.texts.empty()) << watcher.texts.front().toStdString();
     }
 }
 
