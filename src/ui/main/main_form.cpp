@@ -664,14 +664,15 @@ void MainForm::exitPoint() {
     if (m_isExiting)
         return;
     m_isExiting = true;
-    // A search running below this call unwinds, silently; the event loop ends once it has.
+    // A search running below this call unwinds, silently (the exit handler may still tell the
+    // user that the settings could not be saved); the event loop ends once it has.
     m_flags.isAbort = true;
-    m_host->endMessages();
     if (m_exitHandler) {
         m_exitHandler();
     } else {
         QCoreApplication::exit(0);
     }
+    m_host->endMessages();
     m_tray->hide();
     hide();
 }
