@@ -23,6 +23,7 @@
 #include "pdf/frontends/pdf_viewer.h"
 #include "platform/data_folder.h"
 #include "platform/ini_file.h"
+#include "ui/main/japanese_font.h"
 #include "ui/main/main_form.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/twips.h"
@@ -150,6 +151,7 @@ int main(int argc, char** argv) {
         return 0;
 
     QApplication application(argc, argv);
+    ui::main::preferJapaneseFont();
     // The window stays alive minimized or hidden; only exitPoint ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     QTranslator qtTranslator;
