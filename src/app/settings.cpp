@@ -245,6 +245,29 @@ Settings loadSettingsFrom(const std::filesystem::path& iniPath) {
     return settings;
 }
 
+platform::IniFile defaultSettingsDocument(const std::filesystem::path& shippedFile,
+                                          std::string_view home) {
+    platform::IniFile ini = platform::IniFile::load(shippedFile);
+    if (!ini.get(kSearch, "Dir0") && !home.empty() && !ini.serialize().empty()) {
+        ini.set(kSearch, "Dir", home);
+        ini.set(kSearch, "Dir0", home);
+    }
+    return ini;
+}
+
+bool installDefaultSettings(const std::filesystem::path& settingsFile,
+                            const std::filesystem::path& shippedFile, std::string_view home) {
+    std::error_code error;
+    if (std::filesystem::symlink_status(settingsFile, error).type() !=
+        std::filesystem::file_type::not_found) {
+        return true;
+    }
+    const platform::IniFile defaults = defaultSettingsDocument(shippedFile, home);
+    if (defaults.serialize().empty())
+        return true;  // nothing shipped: the settings start as from no file
+    return !defaults.save(settingsFile);
+}
+
 void addFolderHistory(Settings& s, std::string_view folder) {
     std::vector<std::string> list{std::string(folder)};
     for (const auto& entry : s.dirList) {

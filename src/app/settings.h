@@ -14,6 +14,8 @@
 namespace ferretta::app {
 
 inline constexpr std::string_view settingsFileName = "frtta.ini";
+// The settings a new user starts from, shipped with the program's data files.
+inline constexpr std::string_view defaultSettingsFileName = "frtta-default.ini";
 // Linux has no notepad; the desktop's default handler opens a text file in the user's editor.
 inline constexpr std::string_view defaultEditor = "xdg-open %1";
 inline constexpr int folderHistorySize = 11;
@@ -78,6 +80,19 @@ std::optional<std::string> saveSettingsFile(const Settings& settings, float wind
 
 // Reads frtta.ini from the folder (a missing file gives the defaults).
 Settings loadSettingsFrom(const std::filesystem::path& iniPath);
+
+// The shipped defaults (`shippedFile`, read by the rules of any settings file) with the
+// search folder set to `home` when they name none. An empty document when the file cannot be
+// read: the settings then start as from no file at all.
+platform::IniFile defaultSettingsDocument(const std::filesystem::path& shippedFile,
+                                          std::string_view home);
+
+// A first start: when nothing is at `settingsFile`, the shipped defaults are written there, so
+// that the window and ferretta-cli start from the same values and the window saves over them.
+// Anything already there (even a file that cannot be read) is left alone. False when the copy
+// was due but could not be written.
+bool installDefaultSettings(const std::filesystem::path& settingsFile,
+                            const std::filesystem::path& shippedFile, std::string_view home);
 
 // Makes the folder the current search folder and the most recent history entry; a folder
 // already in the history moves to the front; at most 11 entries are kept.

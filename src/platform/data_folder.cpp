@@ -19,6 +19,19 @@ std::string environmentValue(const char* name) {
     return value == nullptr ? std::string() : std::string(value);
 }
 
+bool existsQuietly(const fs::path& path) {
+    std::error_code error;
+    return fs::exists(path, error);
+}
+
+void createFolder(const fs::path& folder) {
+    // A failure shows up, with a useful message, when the first file is written there.
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+}
+
+}  // namespace
+
 fs::path homeFolder() {
     const std::string home = environmentValue("HOME");
     if (!home.empty())
@@ -33,19 +46,6 @@ fs::path homeFolder() {
     }
     return {};
 }
-
-bool existsQuietly(const fs::path& path) {
-    std::error_code error;
-    return fs::exists(path, error);
-}
-
-void createFolder(const fs::path& folder) {
-    // A failure shows up, with a useful message, when the first file is written there.
-    std::error_code ignored;
-    fs::create_directories(folder, ignored);
-}
-
-}  // namespace
 
 fs::path executableFolder() {
     std::error_code error;

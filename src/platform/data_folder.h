@@ -4,6 +4,9 @@
 
 namespace ferretta::platform {
 
+// The user's home: $HOME, else the password database's entry; empty when neither knows one.
+std::filesystem::path homeFolder();
+
 // The folder of the running executable (from /proc/self/exe); the current folder when that
 // cannot be read.
 std::filesystem::path executableFolder();

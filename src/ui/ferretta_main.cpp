@@ -169,6 +169,13 @@ int main(int argc, char** argv) {
     if (!app::loadCidTable(form.host()))
         return 1;
 
+    // A first start copies the values a new user starts from into the data folder.
+    if (!app::installDefaultSettings(
+            settingsPath(), platform::findDataFile(std::string(app::defaultSettingsFileName)),
+            platform::homeFolder().string())) {
+        std::fprintf(stderr, "ferretta: the first settings could not be written to %s\n",
+                     settingsPath().string().c_str());
+    }
     std::error_code ec;
     if (std::filesystem::is_regular_file(settingsPath(), ec)) {
         app::loadConfigFile(platform::IniFile::load(settingsPath()), settings);

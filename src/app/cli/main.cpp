@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
     for (const std::string& problem : app::prepareRun())
         std::fputs(("ferretta-cli: warning: " + problem + "\n").c_str(), stderr);
 
-    // The settings file when there is one; otherwise the program's start-up values (text
-    // files with the extension TXT).
+    // The settings file when there is one; otherwise the values a new user's window starts
+    // from (without them, the start-up values: text files with the extension TXT).
     app::Settings settings;
     settings.editor = std::string(app::defaultEditor);
     const std::filesystem::path settingsPath =
@@ -108,6 +108,11 @@ int main(int argc, char** argv) {
         settings = app::loadSettingsFrom(settingsPath);
     } else if (options.settingsPath) {
         return fail("settings file not found: " + *options.settingsPath);
+    } else if (const platform::IniFile defaults = app::defaultSettingsDocument(
+                   platform::findDataFile(std::string(app::defaultSettingsFileName)),
+                   platform::homeFolder().string());
+               !defaults.serialize().empty()) {
+        app::loadConfigFile(defaults, settings);
     }
     app::cli::applyCliOptions(options, settings);
 
