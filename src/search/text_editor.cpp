@@ -1,5 +1,10 @@
 #include "search/text_editor.h"
 
+#include <array>
+#include <mutex>
+
+#include "app/settings.h"
+#include "platform/desktop.h"
 #include "platform/process.h"
 
 namespace ferretta::search {
@@ -22,7 +27,45 @@ std::string replacePlaceholders(std::string_view word, std::string_view path, st
     return out;
 }
 
+struct KnownEditor {
+    std::string_view desktopEntry;
+    std::string_view editorTemplate;
+};
+
+// Each editor's own way to be told a line and a column.
+constexpr std::array kKnownEditors{
+    KnownEditor{"org.gnome.gedit", "gedit +%2:%3 %1"},
+    KnownEditor{"gedit", "gedit +%2:%3 %1"},
+    KnownEditor{"org.gnome.TextEditor", "gnome-text-editor +%2:%3 %1"},
+    KnownEditor{"org.kde.kate", "kate --line %2 --column %3 %1"},
+    KnownEditor{"org.kde.kwrite", "kwrite --line %2 --column %3 %1"},
+    KnownEditor{"org.xfce.mousepad", "mousepad --line %2 --column %3 %1"},
+    KnownEditor{"mousepad", "mousepad --line %2 --column %3 %1"},
+    KnownEditor{"geany", "geany --line %2 --column %3 %1"},
+    KnownEditor{"org.geany.Geany", "geany --line %2 --column %3 %1"},
+    KnownEditor{"code", "code -g %1:%2:%3"},
+    KnownEditor{"emacs", "emacs +%2:%3 %1"},
+    KnownEditor{"emacsclient", "emacsclient -c -a emacs +%2:%3 %1"},
+};
+
 }  // namespace
+
+std::string editorForDesktopEntry(std::string_view desktopEntry,
+                                  const std::function<bool(std::string_view)>& isStartable) {
+    constexpr std::string_view suffix = ".desktop";
+    if (desktopEntry.size() > suffix.size() && desktopEntry.ends_with(suffix))
+        desktopEntry.remove_suffix(suffix.size());
+    for (const KnownEditor& known : kKnownEditors) {
+        if (known.desktopEntry != desktopEntry)
+            continue;
+        const std::string_view program =
+            known.editorTemplate.substr(0, known.editorTemplate.find(' '));
+        if (isStartable(program))
+            return std::string(known.editorTemplate);
+        break;
+    }
+    return std::string(app::defaultEditor);
+}
 
 std::optional<std::vector<std::string>> editorCommand(std::string_view editorTemplate,
                                                       std::string_view path,
@@ -49,6 +92,16 @@ std::optional<std::vector<std::string>> editorCommand(std::string_view editorTem
 
 void openInEditor(app::Host& host, std::string_view editorTemplate, std::string_view path,
                   std::string_view position) {
+    if (editorTemplate == app::defaultEditor) {
+        // Asked once: xdg-mime takes a while, and the answer rarely changes while we run.
+        static std::once_flag asked;
+        static std::string answer;
+        std::call_once(asked, [] {
+            answer = editorForDesktopEntry(platform::defaultApplicationFor("text/plain"),
+                                           platform::isExecutableProgram);
+        });
+        editorTemplate = answer;
+    }
     auto argv = editorCommand(editorTemplate, path, position);
     if (!argv || !platform::startProcess(*argv)) {
         host.showMessage(
