@@ -24,8 +24,8 @@ void writeLine(std::FILE* file, std::string_view place, std::string_view message
 }  // namespace
 
 DebugLog::~DebugLog() {
-    if (m_file)
-        std::fclose(m_file);
+    if (std::FILE* file = m_file.load())
+        std::fclose(file);
 }
 
 std::string DebugLog::formatLine(const std::tm& t, std::string_view place,
@@ -43,29 +43,36 @@ std::string DebugLog::formatLine(const std::tm& t, std::string_view place,
 }
 
 bool DebugLog::logOpen() {
-    if (m_file)
+    const std::lock_guard lock(m_mutex);
+    if (m_file.load())
         return false;
-    m_file = std::fopen(m_path.c_str(), "ab");
-    if (!m_file)
+    std::FILE* file = std::fopen(m_path.c_str(), "ab");
+    if (!file)
         return false;
-    writeLine(m_file, "logOpen", kOpenMarker);
+    writeLine(file, "logOpen", kOpenMarker);
+    m_file = file;
     return true;
 }
 
 bool DebugLog::logClose() {
-    if (!m_file)
+    const std::lock_guard lock(m_mutex);
+    std::FILE* file = m_file.exchange(nullptr);
+    if (!file)
         return false;
-    writeLine(m_file, "logClose", kCloseMarker);
-    std::fclose(m_file);
-    m_file = nullptr;
+    writeLine(file, "logClose", kCloseMarker);
+    std::fclose(file);
     return true;
 }
 
 bool DebugLog::logWrite(std::string_view place, std::string_view message) {
-    if (!m_file)
+    if (!m_file.load())
         return false;
-    writeLine(m_file, place, message);
-    return true;
+    const std::lock_guard lock(m_mutex);
+    if (std::FILE* file = m_file.load()) {
+        writeLine(file, place, message);
+        return true;
+    }
+    return false;
 }
 
 DebugLog& debugLog() {

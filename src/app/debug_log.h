@@ -1,9 +1,12 @@
 #pragma once
 // The developer's trace: off at start-up, switched on from the About box. While on, selected
-// places append one line each: "<date> <time> - <place> - <message>", CP932, CR LF.
+// places append one line each: "<date> <time> - <place> - <message>", CP932, CR LF. Any thread
+// may write; lines are never mixed.
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -27,7 +30,7 @@ class DebugLog {
     // closed. A failed write is not reported: the trace must never disturb the search.
     bool logWrite(std::string_view place, std::string_view message);
 
-    bool isLogOpen() const { return m_file != nullptr; }
+    bool isLogOpen() const { return m_file.load() != nullptr; }
     const std::filesystem::path& path() const { return m_path; }
 
     // The line for a moment, without its CR LF: "2026/12/07 9:05:03 - place - message".
@@ -36,7 +39,8 @@ class DebugLog {
 
   private:
     std::filesystem::path m_path;
-    std::FILE* m_file = nullptr;
+    std::mutex m_mutex;
+    std::atomic<std::FILE*> m_file = nullptr;
 };
 
 // The process's log, in the data folder.
