@@ -41,18 +41,19 @@ FileType fileTypeOfPath(std::string_view path, std::string_view textTags) {
 FileDispatch::FileDispatch(const SearchContext& context, const SearcherRegistry& registry)
     : m_context(context), m_registry(registry) {}
 
-FileType FileDispatch::searchedType(const std::string& path) const {
-    const FileType type = fileTypeOfPath(path, m_context.settings.textTags);
+FileType searchedTypeOf(std::string_view path, const app::Settings& settings,
+                        const SearcherRegistry& registry) {
+    const FileType type = fileTypeOfPath(path, settings.textTags);
     // A known extension whose type is off is not read as text either.
-    if (type == FileType::Unknown || !m_context.settings.fileTypes.isTarget(type) ||
-        m_registry.fileSearcher(type) == nullptr) {
+    if (type == FileType::Unknown || !settings.fileTypes.isTarget(type) ||
+        registry.fileSearcher(type) == nullptr) {
         return FileType::Unknown;
     }
     return type;
 }
 
 bool FileDispatch::findInFile(const std::string& path) {
-    const FileType type = searchedType(path);
+    const FileType type = searchedTypeOf(path, m_context.settings, m_registry);
     return type != FileType::Unknown && search(type, path);
 }
 

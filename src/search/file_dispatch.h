@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/file_types.h"
+#include "app/settings.h"
 #include "search/search_context.h"
 #include "search/searcher_registry.h"
 
@@ -23,6 +24,11 @@ app::FileType fileTypeOfPath(std::string_view path, std::string_view textTags);
 // extension always counts, and so does the tail of a listed one ("XT" with "TXT").
 bool isTextTag(std::string_view extension, std::string_view textTags);
 
+// The type whose searcher would search the file: Unknown when the type is switched off, has no
+// searcher (Access) or is not known.
+app::FileType searchedTypeOf(std::string_view path, const app::Settings& settings,
+                             const SearcherRegistry& registry);
+
 // findInFile: hands a file to the registered searcher of its type, made for this dispatch's
 // context at its first file.
 class FileDispatch {
@@ -30,15 +36,11 @@ class FileDispatch {
     // The context and the registry must outlive the dispatch.
     FileDispatch(const SearchContext& context, const SearcherRegistry& registry);
 
-    // The type whose searcher would search the file: Unknown when the type is switched off,
-    // has no searcher (Access) or is not known.
-    app::FileType searchedType(const std::string& path) const;
-
     // The searcher's answer for the file; false when searchedType is Unknown. The searcher's
     // failures (ferretta::Error) travel to the caller.
     bool findInFile(const std::string& path);
 
-    // Runs the searcher of a type known to be searched (searchedType's answer).
+    // Runs the searcher of a type known to be searched (searchedTypeOf's answer).
     bool search(app::FileType type, const std::string& path);
 
   private:

@@ -1,5 +1,7 @@
 #include "search/finder.h"
 
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "app/debug_log.h"
@@ -9,8 +11,12 @@
 
 namespace ferretta::search {
 
-Finder::Finder(const SearchContext& context, const SearcherRegistry& registry)
-    : m_context(context), m_dispatch(context, registry) {}
+Finder::Finder(const SearchContext& context, const SearcherRegistry& registry,
+               ReadAheadOptions readAhead)
+    : m_context(context),
+      m_dispatch(context, registry),
+      m_registry(registry),
+      m_readAhead(std::move(readAhead)) {}
 
 void Finder::checkFileName(const std::string& path) {
     std::string name = fileNameOf(path);
@@ -27,9 +33,9 @@ void Finder::skipUnreadable(const std::string& path, const std::string& reason) 
     m_context.host.noteUnreadable(path, reason);
 }
 
-bool Finder::searchFile(const std::string& path) {
+bool Finder::searchFile(const std::string& path, ReadAhead* ahead, ReadAhead::Job* job) {
     try {
-        return m_dispatch.findInFile(path);
+        return job != nullptr ? ahead->replay(*job, m_context) : m_dispatch.findInFile(path);
     } catch (const Error& failure) {
         if (failure.kind() != Error::Kind::FileOpen && failure.kind() != Error::Kind::FileRead)
             throw;
@@ -66,8 +72,12 @@ std::int64_t Finder::findInDir(std::string& folder) {
     };
     std::int64_t count = 0;
     FolderWalk walk(folder, m_context.settings.subFolder);
+    std::unique_ptr<ReadAhead> ahead;
+    if (m_readAhead.workers > 1 && ReadAhead::worthwhile(m_context.settings, m_registry))
+        ahead = std::make_unique<ReadAhead>(folder, m_context.settings, m_registry, m_readAhead);
     WalkStep step;
-    while (walk.next(step)) {
+    ReadAhead::Job* job = nullptr;
+    while (ahead ? ahead->next(step, job) : walk.next(step)) {
         switch (step.kind) {
             case WalkStep::Kind::TopUnusable:
                 app::logWrite("findInDir", step.path + ": " + step.reason);
@@ -85,7 +95,7 @@ std::int64_t Finder::findInDir(std::string& folder) {
                     ++count;
                     break;
                 }
-                if (searchFile(step.path))
+                if (searchFile(step.path, ahead.get(), job))
                     ++count;
                 host.doEvents();
                 if (flags.isAbort) {

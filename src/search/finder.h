@@ -6,6 +6,7 @@
 
 #include "search/file_dispatch.h"
 #include "search/folder_walk.h"
+#include "search/read_ahead.h"
 #include "search/search_context.h"
 #include "search/searcher_registry.h"
 
@@ -13,8 +14,12 @@ namespace ferretta::search {
 
 class Finder {
   public:
-    // The context and the registry must outlive the finder.
-    Finder(const SearchContext& context, const SearcherRegistry& registry);
+    // The context and the registry must outlive the finder. With `readAhead.workers` above 1,
+    // files whose searchers may run on any thread are searched ahead on that many workers
+    // while this thread replays what they found in walk order (search/read_ahead.h): the
+    // search looks exactly as on one thread, only sooner.
+    Finder(const SearchContext& context, const SearcherRegistry& registry,
+           ReadAheadOptions readAhead = {});
 
     // Searches the folder (and its sub-folders when the settings say so): reports file-name
     // hits for every file and hands every file to findInFile (not in a search of names only).
@@ -38,12 +43,15 @@ class Finder {
     bool folderUnusable() const { return m_folderUnusable; }
 
   private:
-    // findInFile, with a file that cannot be opened or read skipped and counted.
-    bool searchFile(const std::string& path);
+    // findInFile (or the replay of a file searched ahead), with a file that cannot be opened
+    // or read skipped and counted.
+    bool searchFile(const std::string& path, ReadAhead* ahead, ReadAhead::Job* job);
     void skipUnreadable(const std::string& path, const std::string& reason);
 
     SearchContext m_context;
     FileDispatch m_dispatch;
+    const SearcherRegistry& m_registry;
+    ReadAheadOptions m_readAhead;
     std::int64_t m_unreadable = 0;
     bool m_folderUnusable = false;
 };

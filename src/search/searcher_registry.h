@@ -15,9 +15,10 @@
 //       }, SearcherRegistry::Threads::Any);
 //
 //   Threads::Any promises that the searcher touches nothing shared but its context and
-//   read-only data, and reads the stop flag only as the context's flags say; such searchers may
-//   search files ahead on worker threads. A searcher that drives another program (an office,
-//   a filter) registers with Threads::UserInterface (the default) and always runs on the
+//   read-only data, reads the flags only through its context and changes none but through the
+//   host, and colours only rows it reported for the same file; such searchers may search files
+//   ahead on worker threads (search/read_ahead.h). A searcher that drives another program (an
+//   office, a filter) registers with Threads::UserInterface (the default) and always runs on the
 //   thread of the user interface, with the search's own context.
 //
 // - An item searcher searches all items of one type of the mail program (Outlook tasks, mail,

@@ -1,0 +1,432 @@
+#include "search/read_ahead.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "search/file_dispatch.h"
+
+namespace ferretta::search {
+
+namespace {
+
+// A worker hands its calls over in batches of about this size, or at each doEvents.
+constexpr std::size_t kBatchCalls = 256;
+constexpr std::size_t kBatchBytes = std::size_t{256} << 10;
+// More workers gain nothing on the machines this runs on and only multiply the memory each
+// one reads with.
+constexpr int kMaxWorkers = 8;
+
+}  // namespace
+
+std::size_t RecordedCall::bytes() const {
+    return sizeof(RecordedCall) + hit.name.size() + hit.content.size() + hit.location.size() +
+           hit.position.size() + text.size();
+}
+
+int defaultWorkerCount() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return static_cast<int>(std::clamp(cores, 1u, static_cast<unsigned>(kMaxWorkers)));
+}
+
+struct ReadAhead::Job {
+    std::string path;
+    app::FileType type = app::FileType::Unknown;
+    // Guarded by the owner's mutex.
+    std::deque<RecordedCall> calls;  // recorded and not yet replayed
+    std::size_t pendingBytes = 0;
+    bool done = false;
+    bool answer = false;
+    std::exception_ptr failure;
+};
+
+// The host of a worker's searcher: records every call for the job it works on.
+class ReadAhead::JobHost : public app::Host {
+  public:
+    JobHost(ReadAhead& owner, SearchFlags& flags) : m_owner(owner), m_flags(flags) {}
+
+    void begin(Job& job) {
+        m_job = &job;
+        m_rows = 0;
+        m_asked = false;
+    }
+    void finish() { flush(); }
+
+    RowHandle addResult(const app::Hit& hit) override {
+        RecordedCall call;
+        call.kind = RecordedCall::Kind::AddResult;
+        call.hit = hit;
+        record(std::move(call));
+        return m_rows++;
+    }
+    void setContentColor(RowHandle row, std::uint32_t color) override {
+        RecordedCall call;
+        call.kind = RecordedCall::Kind::SetContentColor;
+        call.row = row;
+        call.color = color;
+        record(std::move(call));
+    }
+    void setCaptionOnSearching(std::string_view path) override {
+        recordText(RecordedCall::Kind::Caption, path);
+    }
+    void showProgress(std::string_view text) override {
+        recordText(RecordedCall::Kind::Progress, text);
+    }
+    void setStatusText(std::string_view text) override {
+        recordText(RecordedCall::Kind::StatusText, text);
+    }
+    void doEvents() override {
+        RecordedCall call;
+        call.kind = RecordedCall::Kind::DoEvents;
+        record(std::move(call));
+        flush();
+        // A search that ends takes its workers with it: their searchers stop at once.
+        if (m_owner.cancelled())
+            m_flags.isAbort = true;
+    }
+    void showMessage(std::string_view text, app::MessageStyle style) override {
+        RecordedCall call;
+        call.kind = RecordedCall::Kind::Message;
+        call.text = text;
+        call.style = style;
+        record(std::move(call));
+    }
+    bool askYesNo(std::string_view, app::MessageStyle) override {
+        // Only the user can answer: the file goes on on the user-interface thread from here,
+        // and this searcher is stopped.
+        RecordedCall call;
+        call.kind = RecordedCall::Kind::Question;
+        record(std::move(call));
+        flush();
+        m_asked = true;
+        m_flags.isAbort = true;
+        return false;
+    }
+
+  private:
+    void recordText(RecordedCall::Kind kind, std::string_view text) {
+        RecordedCall call;
+        call.kind = kind;
+        call.text = text;
+        record(std::move(call));
+    }
+    void record(RecordedCall&& call) {
+        if (m_asked)
+            return;  // what a searcher stopped by its question does is not the real search
+        m_bytes += call.bytes();
+        m_buffer.push_back(std::move(call));
+        if (m_buffer.size() >= kBatchCalls || m_bytes >= kBatchBytes)
+            flush();
+    }
+    void flush() {
+        if (m_buffer.empty())
+            return;
+        m_owner.deliver(*m_job, m_buffer, m_bytes);
+        m_buffer.clear();
+        m_bytes = 0;
+    }
+
+    ReadAhead& m_owner;
+    SearchFlags& m_flags;
+    Job* m_job = nullptr;
+    RowHandle m_rows = 0;
+    bool m_asked = false;
+    std::deque<RecordedCall> m_buffer;
+    std::size_t m_bytes = 0;
+};
+
+namespace {
+
+// The host of a file searched again on the user-interface thread after part of its record was
+// replayed: the first `skip` calls were shown already and are held back (their rows answered
+// as they were then); the stop flag the searcher sees takes the real one's value from the last
+// of them on, and every later call goes to the real host.
+class ResumeHost : public app::Host {
+  public:
+    ResumeHost(app::Host& real, std::size_t skip, const std::vector<RowHandle>& rows,
+               SearchFlags& own, const SearchFlags& realFlags)
+        : m_real(real), m_skip(skip), m_rows(rows), m_own(own), m_realFlags(realFlags) {
+        if (m_skip == 0)
+            m_own.isAbort = m_realFlags.isAbort;
+    }
+
+    RowHandle addResult(const app::Hit& hit) override {
+        if (held()) {
+            const RowHandle row = m_heldRows < m_rows.size() ? m_rows[m_heldRows] : 0;
+            ++m_heldRows;
+            return after(row);
+        }
+        return after(m_real.addResult(hit));
+    }
+    void setContentColor(RowHandle row, std::uint32_t color) override {
+        if (!held())
+            m_real.setContentColor(row, color);
+        after();
+    }
+    void setCaptionOnSearching(std::string_view path) override {
+        if (!held())
+            m_real.setCaptionOnSearching(path);
+        after();
+    }
+    void showProgress(std::string_view text) override {
+        if (!held())
+            m_real.showProgress(text);
+        after();
+    }
+    void setStatusText(std::string_view text) override {
+        if (!held())
+            m_real.setStatusText(text);
+        after();
+    }
+    void doEvents() override {
+        if (!held())
+            m_real.doEvents();
+        after();
+    }
+    void showMessage(std::string_view text, app::MessageStyle style) override {
+        if (!held())
+            m_real.showMessage(text, style);
+        after();
+    }
+    bool askYesNo(std::string_view text, app::MessageStyle style) override {
+        const bool answer = held() ? false : m_real.askYesNo(text, style);
+        return after(answer);
+    }
+    void noteUnreadable(std::string_view path, std::string_view reason) override {
+        m_real.noteUnreadable(path, reason);
+    }
+
+  private:
+    bool held() { return ++m_calls <= m_skip; }
+    template <typename T = int>
+    T after(T value = {}) {
+        if (m_calls >= m_skip)
+            m_own.isAbort = m_own.isAbort || m_realFlags.isAbort;
+        return value;
+    }
+
+    app::Host& m_real;
+    const std::size_t m_skip;
+    const std::vector<RowHandle>& m_rows;
+    SearchFlags& m_own;
+    const SearchFlags& m_realFlags;
+    std::size_t m_calls = 0;
+    std::size_t m_heldRows = 0;
+};
+
+}  // namespace
+
+ReadAhead::ReadAhead(std::string top, const app::Settings& settings,
+                     const SearcherRegistry& registry, ReadAheadOptions options)
+    : m_settings(settings), m_registry(registry), m_options(std::move(options)) {
+    const int workers = std::clamp(m_options.workers, 1, kMaxWorkers);
+    m_threads.emplace_back([this, top = std::move(top)] { walkerLoop(top); });
+    for (int i = 0; i < workers; ++i)
+        m_threads.emplace_back([this] { workerLoop(); });
+}
+
+ReadAhead::~ReadAhead() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+    }
+    m_changed.notify_all();
+    for (auto& thread : m_threads)
+        thread.join();
+}
+
+bool ReadAhead::cancelled() {
+    const std::lock_guard lock(m_mutex);
+    return m_cancelled;
+}
+
+bool ReadAhead::worthwhile(const app::Settings& settings, const SearcherRegistry& registry) {
+    if (settings.fileNameOnly)
+        return false;
+    for (int slot = 0; slot < app::fileTypeSlots; ++slot) {
+        const auto type = static_cast<app::FileType>(slot);
+        const SearcherRegistry::FileEntry* entry = registry.fileSearcher(type);
+        if (entry != nullptr && entry->threads == SearcherRegistry::Threads::Any &&
+            settings.fileTypes.isTarget(type)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void ReadAhead::walkerLoop(std::string top) {
+    FolderWalk walk(std::move(top), m_settings.subFolder);
+    WalkStep step;
+    while (walk.next(step)) {
+        std::shared_ptr<Job> job;
+        if (step.kind == WalkStep::Kind::File) {
+            const app::FileType type = searchedTypeOf(step.path, m_settings, m_registry);
+            const SearcherRegistry::FileEntry* entry = m_registry.fileSearcher(type);
+            if (type != app::FileType::Unknown && entry != nullptr &&
+                entry->threads == SearcherRegistry::Threads::Any) {
+                job = std::make_shared<Job>();
+                job->path = step.path;
+                job->type = type;
+            }
+        }
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock,
+                       [this] { return m_cancelled || m_slots.size() < m_options.maxStepsAhead; });
+        if (m_cancelled)
+            return;
+        if (job)
+            m_unclaimed.push_back(job);
+        m_slots.push_back({std::move(step), std::move(job)});
+        lock.unlock();
+        m_changed.notify_all();
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_walkDone = true;
+    }
+    m_changed.notify_all();
+}
+
+void ReadAhead::workerLoop() {
+    SearchFlags flags;
+    flags.isSearching = true;
+    const std::unique_ptr<Matcher> matcher = m_options.makeMatcher();
+    JobHost host(*this, flags);
+    const SearchContext context{host, m_settings, *matcher, flags};
+    FileDispatch dispatch(context, m_registry);
+    for (;;) {
+        std::shared_ptr<Job> job;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock,
+                           [this] { return m_cancelled || !m_unclaimed.empty() || m_walkDone; });
+            if (m_cancelled || m_unclaimed.empty())
+                return;
+            job = std::move(m_unclaimed.front());
+            m_unclaimed.pop_front();
+        }
+        flags.isAbort = false;
+        host.begin(*job);
+        bool answer = false;
+        std::exception_ptr failure;
+        try {
+            answer = dispatch.search(job->type, job->path);
+        } catch (...) {
+            // Not handled here: the replay throws it again on the user-interface thread, at
+            // the point where the search met it.
+            failure = std::current_exception();
+        }
+        host.finish();
+        {
+            const std::lock_guard lock(m_mutex);
+            job->answer = answer;
+            job->failure = failure;
+            job->done = true;
+        }
+        m_changed.notify_all();
+    }
+}
+
+void ReadAhead::deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes) {
+    std::unique_lock lock(m_mutex);
+    // The file being replayed waits only for its own calls, which the replay takes; any other
+    // waits while too much waits in all. Neither waits for the other, so nothing stalls.
+    m_changed.wait(lock, [&] {
+        if (m_cancelled)
+            return true;
+        const std::size_t waiting = m_current.get() == &job ? job.pendingBytes : m_pendingBytes;
+        return waiting == 0 || waiting < m_options.maxPendingBytes;
+    });
+    if (m_cancelled)
+        return;
+    for (auto& call : calls)
+        job.calls.push_back(std::move(call));
+    job.pendingBytes += bytes;
+    m_pendingBytes += bytes;
+    lock.unlock();
+    m_changed.notify_all();
+}
+
+bool ReadAhead::next(WalkStep& step, Job*& job) {
+    std::unique_lock lock(m_mutex);
+    m_current.reset();
+    m_changed.wait(lock, [this] { return m_cancelled || !m_slots.empty() || m_walkDone; });
+    if (m_slots.empty())
+        return false;
+    Slot slot = std::move(m_slots.front());
+    m_slots.pop_front();
+    m_current = slot.job;
+    lock.unlock();
+    m_changed.notify_all();
+    step = std::move(slot.step);
+    job = slot.job.get();
+    return true;
+}
+
+bool ReadAhead::replay(Job& job, const SearchContext& context) {
+    std::vector<app::Host::RowHandle> rows;
+    std::size_t replayed = 0;
+    app::Host& host = context.host;
+    for (;;) {
+        RecordedCall call;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] { return !job.calls.empty() || job.done; });
+            if (job.calls.empty())
+                break;
+            const std::size_t bytes = job.calls.front().bytes();
+            call = std::move(job.calls.front());
+            job.calls.pop_front();
+            job.pendingBytes -= bytes;
+            m_pendingBytes -= bytes;
+        }
+        m_changed.notify_all();
+        if (call.kind == RecordedCall::Kind::Question)
+            return searchAgain(job, context, replayed, rows);
+        const bool stoppedBefore = context.flags.isAbort;
+        switch (call.kind) {
+            case RecordedCall::Kind::AddResult:
+                rows.push_back(host.addResult(call.hit));
+                break;
+            case RecordedCall::Kind::SetContentColor:
+                if (call.row < rows.size())
+                    host.setContentColor(rows[call.row], call.color);
+                break;
+            case RecordedCall::Kind::Caption:
+                host.setCaptionOnSearching(call.text);
+                break;
+            case RecordedCall::Kind::Progress:
+                host.showProgress(call.text);
+                break;
+            case RecordedCall::Kind::StatusText:
+                host.setStatusText(call.text);
+                break;
+            case RecordedCall::Kind::DoEvents:
+                host.doEvents();
+                break;
+            case RecordedCall::Kind::Message:
+                host.showMessage(call.text, call.style);
+                break;
+            case RecordedCall::Kind::Question:
+                break;
+        }
+        ++replayed;
+        if (!stoppedBefore && context.flags.isAbort)
+            return searchAgain(job, context, replayed, rows);
+    }
+    if (job.failure)
+        std::rethrow_exception(job.failure);
+    return job.answer;
+}
+
+bool ReadAhead::searchAgain(Job& job, const SearchContext& context, std::size_t replayed,
+                            const std::vector<app::Host::RowHandle>& rows) {
+    SearchFlags flags = context.flags;
+    flags.isAbort = false;
+    ResumeHost host(context.host, replayed, rows, flags, context.flags);
+    // The settings the worker searched with, so that the calls held back are the same.
+    const SearchContext again{host, m_settings, context.matcher, flags};
+    FileDispatch dispatch(again, m_registry);
+    return dispatch.search(job.type, job.path);
+}
+
+}  // namespace ferretta::search
