@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <string>
@@ -139,7 +140,7 @@ double peakRssMb() {
 // 200 files of 500 matching lines (and as many others) in a temporary folder, searched through
 // the window as a user does. A 1 ms timer stands for the user's input: the longest gap between
 // two of its ticks is the longest time the window did not answer.
-void searchThroughTheWindow() {
+void searchThroughTheWindow(int workers) {
     namespace fs = std::filesystem;
     const fs::path folder = fs::temp_directory_path() / "ferretta_gui_bench";
     fs::remove_all(folder);
@@ -154,6 +155,7 @@ void searchThroughTheWindow() {
     ferretta::app::Settings settings;
     settings.dir = folder.string();
     settings.fixed = false;
+    settings.workers = workers;
     ferretta::ui::main::MainForm form(settings);
     form.applySettings();
     form.setExitHandler([] {});
@@ -178,7 +180,7 @@ void searchThroughTheWindow() {
     lastTick = start;
     form.searchButton()->click();
     const double total = secondsSince(start);
-    std::printf("search through the window\n");
+    std::printf("search through the window (%d workers; 0: one per core)\n", workers);
     std::printf("  %d hits in %.3f s; longest stretch without events: %.0f ms\n",
                 form.model().rowCount(), total, longestGap * 1000);
     std::printf("  peak RSS so far: %.1f MB\n", peakRssMb());
@@ -192,11 +194,20 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication application(argc, argv);
-    // The real search first, so that its peak memory is its own.
-    searchThroughTheWindow();
-    if (argc > 1 && std::string(argv[1]) == "--search") {
-        return 0;
+    // The real search first, so that its peak memory is its own. --workers=N: the threads
+    // that search ahead (the settings' Workers); --search: only this search.
+    int workers = 0;
+    bool searchOnly = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--search")
+            searchOnly = true;
+        else if (arg.rfind("--workers=", 0) == 0)
+            workers = std::atoi(arg.c_str() + 10);
     }
+    searchThroughTheWindow(workers);
+    if (searchOnly)
+        return 0;
     const std::vector<Hit> hits = makeHits();
     run("model only", hits, false);
     run("model shown in a QTreeView", hits, true);

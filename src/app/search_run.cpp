@@ -162,7 +162,16 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
         });
     }
 
-    search::Finder finder(context, registry);
+    // Files whose searchers may run on any thread are read and searched ahead on workers.
+    search::ReadAheadOptions readAhead;
+    readAhead.workers = settings.workers > 0 ? settings.workers : search::defaultWorkerCount();
+    readAhead.makeMatcher = [regular = settings.regular, strict = settings.strict,
+                             words = std::string(query)] {
+        auto workerMatcher = std::make_unique<search::Matcher>(regular, strict);
+        workerMatcher->targetStrsSplit(words);
+        return workerMatcher;
+    };
+    search::Finder finder(context, registry, std::move(readAhead));
     flags.filterErrorShown = false;
     const std::int64_t start = platform::steadyMilliseconds();
     std::int64_t end = start;

@@ -178,6 +178,8 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
     }
     for (std::size_t i = 0; i < outlookPlaceKeys.size(); ++i)
         s.outlookPlaces[i] = readString(ini, kOutlook, outlookPlaceKeys[i]);
+    const std::optional<double> workers = leadingNumber(readString(ini, kSearch, "Workers", "0"));
+    s.workers = workers && *workers >= 1 ? static_cast<int>(std::min(*workers, 64.0)) : 0;
 }
 
 void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
@@ -214,6 +216,7 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
         if (!s.outlookPlaces[i].empty() || ini.get(kOutlook, outlookPlaceKeys[i]))
             ini.set(kOutlook, outlookPlaceKeys[i], s.outlookPlaces[i]);
     }
+    ini.set(kSearch, "Workers", std::to_string(s.workers));
 }
 
 std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,

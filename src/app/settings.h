@@ -55,6 +55,9 @@ struct Settings {
     // "[Outlook]": a file or folder path per type 4..8 (index type - 4); empty for the
     // desktop's own store.
     std::array<std::string, 5> outlookPlaces;
+    // "Workers": threads that read and search files ahead of the search; 0 (or absent): one per
+    // core, 1: none, the search on one thread alone.
+    int workers = 0;
 };
 
 // Reads every setting from the document into `settings`, which holds the start-up values

@@ -104,13 +104,11 @@ TEST_F(SearchRunTest, SearchesCountsAndSummarises) {
     tree.write("b.txt", "nothing\r\n");
     tree.write("c.dat", "needle in an unsearched type\r\n");
     const SearchOutcome outcome = search();
-    EXPECT_TRUE(outcome.ran);
     EXPECT_EQ(outcome.files, 2);
     EXPECT_EQ(outcome.hits, 1);
     EXPECT_EQ(rowNames(), Items{"a.txt"});
     EXPECT_EQ(host.rows[0].position, "2,1");
-    EXPECT_FALSE(flags.isSearching);
-    EXPECT_FALSE(finishedWhileSearching);
+    EXPECT_FALSE(flags.isSearching || finishedWhileSearching);
     EXPECT_EQ(host.statusTexts.back(), outcome.summary);
     EXPECT_EQ(outcome.summary.rfind("2ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、1件ヒットしました。", 0), 0u);
     // The walk adds the separator to the caller's folder, and it stays there.
@@ -123,6 +121,7 @@ TEST_F(SearchRunTest, StopRequestEndsTheTimeAndAVanishedFileIsCounted) {
     tree.write("b.txt", "needle\r\n");
     tree.write("c.txt", "needle\r\n");
     // After a.txt, b.txt vanishes; after b.txt the user presses stop "five seconds later".
+    settings.workers = 1;  // workers would have read b.txt already
     host.onDoEvents = [&] {
         const std::string& file = host.captions.back();
         if (file.ends_with("a.txt"))

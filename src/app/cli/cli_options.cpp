@@ -16,6 +16,15 @@ std::optional<std::string_view> valueOf(std::string_view arg, std::string_view n
     return std::nullopt;
 }
 
+// A number of threads, 1..64.
+std::optional<int> jobCount(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > 64)
+        return std::nullopt;
+    return value;
+}
+
 }  // namespace
 
 std::string usageText() {
@@ -48,6 +57,8 @@ std::string usageText() {
            "  --settings=PATH     settings file to read (default: frtta.ini in the data folder)\n"
            "  --ansi              write the hits in CP932 with CR LF, exactly as a saved result "
            "file\n"
+           "  -j N, --jobs=N      threads that read and search files ahead (default: one per\n"
+           "                      core; at most 8 run; 1: everything on one thread)\n"
            "  --help, --version\n"
            "\n"
            "exit status: 0 when something was found, 1 when nothing was, 2 on an error\n";
@@ -58,7 +69,19 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
     std::vector<std::string_view> positional;
     bool optionsEnded = false;
     bool pdfText = false;
-    for (std::string_view arg : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        if (!optionsEnded && arg.substr(0, 2) == "-j") {
+            // -j N, -jN
+            std::string_view number = arg.substr(2);
+            if (number.empty() && i + 1 < args.size())
+                number = args[++i];
+            auto jobs = jobCount(number);
+            if (!jobs)
+                return {std::nullopt, "-j needs a number of threads from 1 to 64"};
+            options.jobs = jobs;
+            continue;
+        }
         if (optionsEnded || arg.size() < 2 || arg.substr(0, 2) != "--") {
             positional.push_back(arg);
             continue;
@@ -94,6 +117,10 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
                 return {std::nullopt, "not a number of seconds: " + std::string(*limit)};
             }
             options.documentTimeLimit = seconds;
+        } else if (auto jobs = valueOf(arg, "--jobs")) {
+            options.jobs = jobCount(*jobs);
+            if (!options.jobs)
+                return {std::nullopt, "--jobs needs a number of threads from 1 to 64"};
         } else if (auto tags = valueOf(arg, "--text-tags")) {
             options.textTags = std::string(*tags);
         } else if (auto list = valueOf(arg, "--types")) {
@@ -143,6 +170,8 @@ void applyCliOptions(const CliOptions& options, Settings& settings) {
         settings.pdfOwnEngine = true;
     if (options.documentTimeLimit)
         settings.documentTimeLimit = *options.documentTimeLimit;
+    if (options.jobs)
+        settings.workers = *options.jobs;
     if (options.types) {
         settings.fileTypes.targetFileType.fill(false);
         for (FileType type : *options.types)

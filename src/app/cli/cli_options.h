@@ -23,6 +23,7 @@ struct CliOptions {
     std::optional<int> documentTimeLimit;        // --office-time-limit=SECONDS
     bool pdfEngine = false;                      // --pdf-engine: the built-in PDF engine
     std::optional<std::string> pdfText;          // --pdf-text FILE: print what the engine reads
+    std::optional<int> jobs;                     // -j N, --jobs=N: threads searching ahead
     bool help = false;
     bool version = false;
 };
