@@ -16,11 +16,11 @@ std::optional<std::string_view> valueOf(std::string_view arg, std::string_view n
     return std::nullopt;
 }
 
-// A number of threads, 1..64.
-std::optional<int> jobCount(std::string_view text) {
+// The whole text as a decimal number from low to high; nullopt otherwise.
+std::optional<int> numberIn(std::string_view text, int low, int high) {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 1 || value > 64)
+    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high)
         return std::nullopt;
     return value;
 }
@@ -76,7 +76,7 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
             std::string_view number = arg.substr(2);
             if (number.empty() && i + 1 < args.size())
                 number = args[++i];
-            auto jobs = jobCount(number);
+            auto jobs = numberIn(number, 1, 64);
             if (!jobs)
                 return {std::nullopt, "-j needs a number of threads from 1 to 64"};
             options.jobs = jobs;
@@ -109,16 +109,11 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
         } else if (auto path = valueOf(arg, "--settings")) {
             options.settingsPath = std::string(*path);
         } else if (auto limit = valueOf(arg, "--office-time-limit")) {
-            int seconds = -1;
-            const auto [end, ec] =
-                std::from_chars(limit->data(), limit->data() + limit->size(), seconds);
-            if (ec != std::errc() || end != limit->data() + limit->size() || seconds < 0 ||
-                seconds > maxDocumentTimeLimit) {
+            options.documentTimeLimit = numberIn(*limit, 0, maxDocumentTimeLimit);
+            if (!options.documentTimeLimit)
                 return {std::nullopt, "not a number of seconds: " + std::string(*limit)};
-            }
-            options.documentTimeLimit = seconds;
         } else if (auto jobs = valueOf(arg, "--jobs")) {
-            options.jobs = jobCount(*jobs);
+            options.jobs = numberIn(*jobs, 1, 64);
             if (!options.jobs)
                 return {std::nullopt, "--jobs needs a number of threads from 1 to 64"};
         } else if (auto tags = valueOf(arg, "--text-tags")) {
