@@ -157,9 +157,8 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
             continue;
         if (!outlookSearcher)
             outlookSearcher.emplace(hooks.outlookSession(), context);
-        registry.setItemSearcher(type, [&outlookSearcher, type] {
-            return outlookSearcher->findOutlookObjects(type);
-        });
+        registry.setItemSearcher(
+            type, [&outlookSearcher, type] { return outlookSearcher->findOutlookObjects(type); });
     }
 
     // Files whose searchers may run on any thread are read and searched ahead on workers.
