@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "app/debug_log.h"
+#include "app/document_cache_use.h"
 #include "app/file_types.h"
 #include "pdf/engine/fonts/cid_map.h"
 #include "pdf/engine/pdf_engine.h"
@@ -19,7 +20,8 @@
 namespace ferretta::app {
 
 std::string summaryText(std::int64_t files, std::int64_t hits,
-                        std::optional<std::int64_t> elapsedMs, std::int64_t unreadable) {
+                        std::optional<std::int64_t> elapsedMs, std::int64_t unreadable,
+                        std::int64_t fromCache) {
     std::string text = std::to_string(files) + "ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、" + std::to_string(hits) +
                        "件ヒットしました。";
     if (elapsedMs && *elapsedMs > 0) {
@@ -31,6 +33,8 @@ std::string summaryText(std::int64_t files, std::int64_t hits,
     }
     if (unreadable > 0)
         text += "（読めないファイル" + std::to_string(unreadable) + "件）";
+    if (fromCache > 0)
+        text += "（キャッシュから" + std::to_string(fromCache) + "ﾌｧｲﾙ）";
     return text;
 }
 
@@ -99,7 +103,8 @@ using search::SearcherRegistry;
 // The PDF searcher the settings ask for: the built-in engine (with its character table, which
 // is loaded now if start-up did not load it) or the filter program. A filter without a command
 // line is installed too: its first PDF tells the user once that the filter cannot start.
-void registerPdfSearcher(Host& host, const Settings& settings, SearcherRegistry& registry) {
+void registerPdfSearcher(Host& host, const Settings& settings, SearcherRegistry& registry,
+                         cache::SearchCache* cache) {
     if (!settings.fileTypes.isTarget(FileType::Pdf))
         return;
     if (settings.pdfOwnEngine) {
@@ -107,16 +112,21 @@ void registerPdfSearcher(Host& host, const Settings& settings, SearcherRegistry&
             return;
         registry.setFileSearcher(
             FileType::Pdf,
-            [](const search::SearchContext& context) -> SearcherRegistry::FileSearch {
+            [cache](const search::SearchContext& context) -> SearcherRegistry::FileSearch {
                 auto engine = std::make_shared<pdf::PdfEngine>(context, pdf::cidTable());
+                if (cache != nullptr)
+                    return cachedPdfEngine(engine, *cache, context);
                 return [engine](const std::string& path) { return engine->p2tMain(path); };
             },
             SearcherRegistry::Threads::Any);
         return;
     }
     registry.setFileSearcher(
-        FileType::Pdf, [](const search::SearchContext& context) -> SearcherRegistry::FileSearch {
+        FileType::Pdf,
+        [cache](const search::SearchContext& context) -> SearcherRegistry::FileSearch {
             auto filter = std::make_shared<pdf::PdfFilterSearcher>(context);
+            if (cache != nullptr)
+                return cachedPdfFilter(filter, *cache, context);
             return [filter](const std::string& path) { return filter->find_pdfFilter(path); };
         });
 }
@@ -150,7 +160,13 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
         officeSearchers.emplace(*officeSession, context);
         officeSearchers->install(registry);
     }
-    registerPdfSearcher(host, settings, registry);
+    // The document cache serves the searchers that read documents; a search of names reads none.
+    std::optional<cache::SearchCache> searchCache;
+    if (!settings.fileNameOnly) {
+        if (cache::DocumentCache* documents = documentCache(settings))
+            searchCache.emplace(*documents, indexQueryOf(matcher), literalQueryOf(matcher));
+    }
+    registerPdfSearcher(host, settings, registry, searchCache ? &*searchCache : nullptr);
     std::optional<searchers::outlook::OutlookSearcher> outlookSearcher;
     for (FileType type : outlookItemTypes) {
         if (!types.isTarget(type) || !hooks.outlookSession)
@@ -191,8 +207,9 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
     outcome.hits = hooks.hitCount ? hooks.hitCount() : 0;
     if (outcome.ran && end > start)
         outcome.elapsedMs = end - start;
-    outcome.summary =
-        summaryText(outcome.files, outcome.hits, outcome.elapsedMs, outcome.unreadable);
+    outcome.fromCache = searchCache ? searchCache->documentsFromCache() : 0;
+    outcome.summary = summaryText(outcome.files, outcome.hits, outcome.elapsedMs,
+                                  outcome.unreadable, outcome.fromCache);
     host.setStatusText(outcome.summary);
     // Also after a failed start: what did start is ended, and Excel's end reports its failure.
     if (officeSession != nullptr)

@@ -27,9 +27,11 @@ class OutlookSession;
 namespace ferretta::app {
 
 // "12ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、3件ヒットしました。(1.234秒)"; the time part only when given and
-// positive; "（読めないファイル3件）" after it when entries were skipped as unreadable.
+// positive; "（読めないファイル3件）" after it when entries were skipped as unreadable;
+// "（キャッシュから5ﾌｧｲﾙ）" when documents were searched in the document cache.
 std::string summaryText(std::int64_t files, std::int64_t hits,
-                        std::optional<std::int64_t> elapsedMs, std::int64_t unreadable = 0);
+                        std::optional<std::int64_t> elapsedMs, std::int64_t unreadable = 0,
+                        std::int64_t fromCache = 0);
 
 // The history with the text moved to the front (exact comparison), empty entries dropped. An
 // empty text leaves the history as it is.
@@ -70,6 +72,7 @@ struct SearchOutcome {
     std::int64_t files = 0;
     std::int64_t hits = 0;
     std::int64_t unreadable = 0;
+    std::int64_t fromCache = 0;  // documents searched in the document cache
     std::optional<std::int64_t> elapsedMs;
     bool folderUnusable = false;  // the search folder is empty or cannot be listed
     bool failed = false;  // the search ended with "検索中にエラーが発生しました."

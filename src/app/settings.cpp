@@ -180,6 +180,7 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
         s.outlookPlaces[i] = readString(ini, kOutlook, outlookPlaceKeys[i]);
     const std::optional<double> workers = leadingNumber(readString(ini, kSearch, "Workers", "0"));
     s.workers = workers && *workers >= 1 ? static_cast<int>(std::min(*workers, 64.0)) : 0;
+    s.textCache = readRoundsToOne(ini, kSearch, "TextCache", "1");
 }
 
 void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
@@ -217,6 +218,7 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
             ini.set(kOutlook, outlookPlaceKeys[i], s.outlookPlaces[i]);
     }
     ini.set(kSearch, "Workers", std::to_string(s.workers));
+    ini.set(kSearch, "TextCache", numericFlag(s.textCache));
 }
 
 std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,

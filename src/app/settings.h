@@ -58,6 +58,10 @@ struct Settings {
     // "Workers": threads that read and search files ahead of the search; 0 (or absent): one per
     // core, 1: none, the search on one thread alone.
     int workers = 0;
+    // "TextCache": keep what the PDF and Office searchers read in the document cache and
+    // search it there again while the document is unchanged. On unless the settings file says
+    // "0" (loadConfigFile reads an absent key as on); off in a structure made without it.
+    bool textCache = false;
 };
 
 // Reads every setting from the document into `settings`, which holds the start-up values

@@ -17,7 +17,7 @@ namespace ferretta::cache {
 namespace {
 
 // Bumped whenever the tables or the record format change: an older database is replaced.
-constexpr std::int64_t kSchemaVersion = 1;
+constexpr std::int64_t kSchemaVersion = 2;
 constexpr int kReaderBusyMs = 1000;
 constexpr int kWriterBusyMs = 5000;
 // store() waits while more than this is waiting to be written.
@@ -38,6 +38,7 @@ CREATE TABLE documents(
     mtime_ns INTEGER NOT NULL,
     inode INTEGER NOT NULL,
     units BLOB NOT NULL,
+    outcome INTEGER NOT NULL,
     text_bytes INTEGER NOT NULL,
     stored_bytes INTEGER NOT NULL,
     last_used INTEGER NOT NULL);
@@ -191,6 +192,18 @@ std::optional<Identity> identityOf(const std::string& path) {
         static_cast<std::uint64_t>(status.st_ino)};
 }
 
+std::string fileStamp(const std::string& path) {
+    const auto identity = identityOf(path);
+    if (!identity)
+        return "-";
+    return std::to_string(identity->size) + ":" + std::to_string(identity->mtimeNs);
+}
+
+const std::string& programStamp() {
+    static const std::string stamp = fileStamp("/proc/self/exe");
+    return stamp;
+}
+
 std::filesystem::path defaultCacheFolder() {
     if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg == '/')
         return std::filesystem::path(xdg) / "ferretta";
@@ -340,18 +353,19 @@ Lookup DocumentCache::lookup(const Identity& identity, std::string_view key,
         return result;
     std::lock_guard lock(m_readerMutex);
     try {
-        Statement find(
-            m_reader->handle(),
-            "SELECT id, size, mtime_ns, inode FROM documents WHERE path = ?1 AND key = ?2");
+        Statement find(m_reader->handle(),
+                       "SELECT id, size, mtime_ns, inode, outcome FROM documents WHERE path = ?1 "
+                       "AND key = ?2");
         find.bindBlob(1, identity.path).bind(2, key);
         if (!find.step())
             return result;
         const std::int64_t id = find.integer(0);
+        result.outcome = static_cast<std::int32_t>(find.integer(4));
         const bool same = find.integer(1) == identity.size && find.integer(2) == identity.mtimeNs &&
                           static_cast<std::uint64_t>(find.integer(3)) == identity.inode;
         find.reset();
         if (!same)
-            return result;
+            return Lookup();
         m_touched.push_back(id);
         if (!candidates.mayMatch(id)) {
             result.state = Lookup::State::CannotMatch;
@@ -532,9 +546,9 @@ void DocumentCache::write(Database& db, Pending& batch) {
         Statement existing(db.handle(),
                            "SELECT id, units FROM documents WHERE path = ?1 AND key = ?2");
         Statement insert(db.handle(),
-                         "INSERT INTO documents(path, key, size, mtime_ns, inode, units, "
+                         "INSERT INTO documents(path, key, size, mtime_ns, inode, units, outcome, "
                          "text_bytes, stored_bytes, last_used) VALUES(?1, ?2, ?3, ?4, ?5, ?6, "
-                         "?7, ?8, ?9)");
+                         "?7, ?8, ?9, ?10)");
         Statement index(db.handle(),
                         "INSERT INTO folded(rowid, text, round_trip) VALUES(?1, ?2, ?3)");
         for (const Prepared& document : prepared) {
@@ -552,9 +566,10 @@ void DocumentCache::write(Database& db, Pending& batch) {
                 .bind(4, item.identity.mtimeNs)
                 .bind(5, static_cast<std::int64_t>(item.identity.inode))
                 .bindBlob(6, document.record)
-                .bind(7, static_cast<std::int64_t>(textBytes(item.extract)))
-                .bind(8, document.storedBytes)
-                .bind(9, now)
+                .bind(7, static_cast<std::int64_t>(item.extract.outcome))
+                .bind(8, static_cast<std::int64_t>(textBytes(item.extract)))
+                .bind(9, document.storedBytes)
+                .bind(10, now)
                 .run();
             index.bind(1, sqlite3_last_insert_rowid(db.handle()))
                 .bind(2, document.forms.folded)

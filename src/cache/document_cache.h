@@ -44,6 +44,14 @@ struct Identity {
 // The identity of the file as it is now; nullopt when it cannot be read (vanished).
 std::optional<Identity> identityOf(const std::string& path);
 
+// "size:mtime" of a file, or "-" when it cannot be read: a part of an extraction key that
+// changes whenever the file does (the program itself, a data file it reads text through).
+std::string fileStamp(const std::string& path);
+
+// The stamp of the running program (/proc/self/exe): a rebuilt or updated program may read
+// documents differently, so what older programs kept is not found again.
+const std::string& programStamp();
+
 // $XDG_CACHE_HOME/ferretta, else ~/.cache/ferretta; empty when there is no home folder.
 std::filesystem::path defaultCacheFolder();
 
@@ -77,6 +85,7 @@ struct Lookup {
     };
     State state = State::Miss;
     Extract extract;
+    std::int32_t outcome = 0;  // Found and CannotMatch: how the extraction ended
 };
 
 class DocumentCache {

@@ -9,7 +9,7 @@ namespace {
 
 constexpr char kMagic0 = 'F';
 constexpr char kMagic1 = 'C';
-constexpr char kFormatVersion = 1;
+constexpr char kFormatVersion = 2;
 constexpr std::size_t kHeaderSize = 3;
 // zlib never expands more than about 1032:1; a record claiming more is not ours.
 constexpr std::uint64_t kMaxRatio = 1100;
@@ -93,6 +93,7 @@ std::string encodeExtract(const Extract& extract) {
     std::string payload;
     putVarint(payload, zigzag(extract.outcome));
     putBytes(payload, extract.outcomeText);
+    putVarint(payload, zigzag(extract.count));
     putVarint(payload, extract.names.size());
     for (const std::string& name : extract.names)
         putBytes(payload, name);
@@ -151,7 +152,8 @@ std::optional<Extract> decodeExtract(std::string_view record) {
     Reader in(payload);
     Extract extract;
     std::uint64_t count = 0;
-    if (!in.int32(extract.outcome, 0) || !in.bytes(extract.outcomeText) || !in.count(count, 1))
+    if (!in.int32(extract.outcome, 0) || !in.bytes(extract.outcomeText) ||
+        !in.int32(extract.count, 0) || !in.count(count, 1))
         return std::nullopt;
     extract.names.resize(count);
     for (std::string& name : extract.names) {

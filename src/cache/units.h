@@ -30,6 +30,7 @@ struct Extract {
     // same way the live one did, after the units above.
     std::int32_t outcome = 0;
     std::string outcomeText;
+    std::int32_t count = 0;  // the searcher's own count (PowerPoint: slides; PDF: pages)
     bool operator==(const Extract&) const = default;
 };
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/debug_log.h"
+#include "app/document_cache_use.h"
 #include "app/run_safety.h"
 #include "app/search_run.h"
 #include "app/settings.h"
@@ -213,5 +214,8 @@ int main(int argc, char** argv) {
         app::acceptFolderArgument(form.host(), settings, commandLine,
                                   [&form] { form.bringToFront(); });
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // What the last searches read is written to the document cache before the program ends.
+    app::closeDocumentCache();
+    return status;
 }

@@ -34,6 +34,8 @@ TEST(SummaryTextTest, FilesHitsSecondsAndSkippedFiles) {
         {std::nullopt, 1, "（読めないファイル1件）"}};
     for (const auto& [ms, unreadable, tail] : cases)
         EXPECT_EQ(summaryText(12, 3, ms, unreadable), head + tail);
+    EXPECT_EQ(summaryText(12, 3, 1, 2, 5),
+              head + "(0.001秒)（読めないファイル2件）（キャッシュから5ﾌｧｲﾙ）");
 }
 
 TEST(KeywordHistoryTest, MovesTheTextToTheFront) {

@@ -15,12 +15,14 @@ TEST(Units, RecordsReadBackWhole) {
         {{"Sheet1", "集計"},
          {{1, 3, 2, "=A1*2", "84"}, {2, 1, 1, "日本語", ""}, {1, 7, 28, "x", ""}},
          0,
-         ""},
+         "",
+         3},
         // Places that jump both ways as far as they go, texts with NULs and CRs.
         {{},
          {{big, low, big, std::string("a\0b\rc", 5), ""}, {low, big, low, "", "z"}},
          7,
-         "解析失敗"},
+         "解析失敗",
+         low},
     };
     for (const Extract& extract : cases) {
         const std::string record = encodeExtract(extract);

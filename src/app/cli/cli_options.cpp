@@ -54,6 +54,10 @@ std::string usageText() {
            "  --office-time-limit=SECONDS\n"
            "                      time one Word, Excel or PowerPoint document may take (0: no "
            "limit)\n"
+           "  --no-cache          read every PDF and Office document itself, without the\n"
+           "                      document cache\n"
+           "  --rebuild-cache     empty the document cache first, then search (reading and\n"
+           "                      keeping every document anew)\n"
            "  --settings=PATH     settings file to read (default: frtta.ini in the data folder)\n"
            "  --ansi              write the hits in CP932 with CR LF, exactly as a saved result "
            "file\n"
@@ -100,6 +104,10 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
             options.pdfEngine = true;
         } else if (arg == "--pdf-text") {
             pdfText = true;
+        } else if (arg == "--no-cache") {
+            options.noCache = true;
+        } else if (arg == "--rebuild-cache") {
+            options.rebuildCache = true;
         } else if (arg == "--ansi") {
             options.ansi = true;
         } else if (arg == "--help") {
@@ -167,6 +175,8 @@ void applyCliOptions(const CliOptions& options, Settings& settings) {
         settings.documentTimeLimit = *options.documentTimeLimit;
     if (options.jobs)
         settings.workers = *options.jobs;
+    if (options.noCache)
+        settings.textCache = false;
     if (options.types) {
         settings.fileTypes.targetFileType.fill(false);
         for (FileType type : *options.types)

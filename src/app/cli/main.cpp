@@ -10,6 +10,7 @@
 #include "app/cli/cli_host.h"
 #include "app/cli/cli_options.h"
 #include "app/debug_log.h"
+#include "app/document_cache_use.h"
 #include "app/run_safety.h"
 #include "app/search_run.h"
 #include "app/settings.h"
@@ -127,6 +128,9 @@ int main(int argc, char** argv) {
             return fail("invalid regular expression: " + probe.patternError());
     }
 
+    if (options.rebuildCache && settings.textCache && !app::clearDocumentCache())
+        std::fputs("ferretta-cli: the document cache cannot be used; searching without it\n",
+                   stderr);
     search::SearchFlags flags;
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     app::cli::CliHost host(stdout, stderr, options.ansi, flags);
@@ -142,6 +146,8 @@ int main(int argc, char** argv) {
     hooks.hitCount = [&host] { return static_cast<std::int64_t>(host.hitCount()); };
     const app::SearchOutcome outcome =
         app::runSearchCommand(host, settings, flags, options.query, hooks);
+    // What the search read is written to the cache before the program ends.
+    app::closeDocumentCache();
 
     // The summary stays the last line of the output, after what ending the offices said.
     std::fflush(stdout);

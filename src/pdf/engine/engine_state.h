@@ -5,11 +5,13 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "app/host.h"
+#include "cache/units.h"
 #include "pdf/engine/content_stream.h"
 #include "pdf/engine/fonts/cid_map.h"
 #include "pdf/engine/fonts/page_fonts.h"
@@ -61,6 +63,7 @@ class EngineState {
     std::int32_t p2tGetPageCount(std::int32_t pagesNumber, std::int32_t pagesGeneration);
     void p2tResetPageCounter() { m_pageCounter = 0; }
     std::int32_t p2tGetPageCounter() const { return m_pageCounter; }
+    std::int32_t pageTotal() const { return m_pageTotal; }
 
     bool p2tDivePages(std::int32_t objectNumber, std::int32_t generation, int depth);
     bool p2tDivePage(std::int32_t objectNumber, std::int32_t generation);
@@ -71,6 +74,10 @@ class EngineState {
     std::shared_ptr<const std::string> p2tAnalyzeStream(std::string_view bytes,
                                                         const std::vector<Filter>& filters);
     void p2tFindAtLast(const std::string& text);
+    bool matchStreamTexts(const std::string& path, std::span<const cache::Unit> texts,
+                          std::int32_t pageTotal, bool walked);
+
+    std::function<void(std::int32_t page, const std::string& text)> m_streamTexts;
 
     // Limits against hostile files.
     static constexpr int maxTreeDepth = 64;

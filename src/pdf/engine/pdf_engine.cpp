@@ -25,6 +25,19 @@ std::int32_t PdfEngine::pageCounter() const {
     return m_state->p2tGetPageCounter();
 }
 
+std::int32_t PdfEngine::pageTotal() const {
+    return m_state->pageTotal();
+}
+
+void PdfEngine::setStreamTexts(StreamTexts streamTexts) {
+    m_state->m_streamTexts = std::move(streamTexts);
+}
+
+bool PdfEngine::matchStreamTexts(const std::string& path, std::span<const cache::Unit> texts,
+                                 std::int32_t pageTotal, bool walked) {
+    return m_state->matchStreamTexts(path, texts, pageTotal, walked);
+}
+
 namespace {
 
 // Closes the file on every way out of p2tMain (and hands the text of the pages read so far to

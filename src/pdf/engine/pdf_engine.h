@@ -3,11 +3,14 @@
 // reports one hit per content stream whose text matches the query. This is the one header of
 // the engine that the rest of the program includes.
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "app/host.h"
+#include "cache/units.h"
 #include "pdf/engine/fonts/cid_map.h"
 #include "search/query.h"
 #include "search/search_context.h"
@@ -42,6 +45,19 @@ class PdfEngine {
 
     // The number of the page the last search was on (1-based; 0 before the first page).
     std::int32_t pageCounter() const;
+    // The page count the last file's page tree declared (0 when it was not read).
+    std::int32_t pageTotal() const;
+
+    // While set, p2tMain hands every content stream's text that is not empty, with its page,
+    // to the callback before matching it (what the document cache keeps of a PDF).
+    using StreamTexts = std::function<void(std::int32_t page, const std::string& text)>;
+    void setStreamTexts(StreamTexts streamTexts);
+
+    // Searches the stream texts that p2tMain handed out for the file before, as p2tMain
+    // searches them: the same hits in the same order, the same progress; `walked` is what
+    // p2tMain answered then. False when it was false or the search is stopped.
+    bool matchStreamTexts(const std::string& path, std::span<const cache::Unit> texts,
+                          std::int32_t pageTotal, bool walked);
 
   private:
     std::unique_ptr<EngineState> m_state;

@@ -177,12 +177,33 @@ void PdfFilterSearcher::searchLine(std::string_view line, bool cp932, const std:
             return;
         }
     }
+    if (m_lines && !line.empty())
+        m_lines(page, cp932 ? platform::cp932ToUtf8(line) : std::string(line), cp932 ? line : "");
     const std::int32_t found = cp932 ? m_matcher.smartFindCp932(line) : m_matcher.smartFind(line);
     if (found > 0) {
         search::addResult(m_host, app::FileType::Pdf, fileName,
                           cp932 ? platform::cp932ToUtf8(line) : std::string(line), pdfPath,
                           std::to_string(page));
     }
+}
+
+bool PdfFilterSearcher::matchLines(const std::string& path, std::span<const cache::Unit> lines) {
+    m_host.setCaptionOnSearching(path);
+    const std::string fileName = search::fileNameOf(path);
+    std::int64_t lineCount = 0;
+    for (const cache::Unit& line : lines) {
+        const bool cp932 = !line.shown.empty();
+        if ((cp932 ? m_matcher.smartFindCp932(line.shown) : m_matcher.smartFind(line.text)) > 0) {
+            search::addResult(m_host, app::FileType::Pdf, fileName, line.text, path,
+                              std::to_string(line.place));
+        }
+        if (++lineCount % kLinesPerEvents == 0) {
+            m_host.doEvents();
+            if (m_flags.isAbort)
+                return false;
+        }
+    }
+    return !m_flags.isAbort;
 }
 
 PdfFilterSearcher::RunResult PdfFilterSearcher::readOutput(const std::string& pdfPath,

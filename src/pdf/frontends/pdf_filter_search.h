@@ -6,13 +6,16 @@
 // line; lines matching pdfFilterPause mark page breaks, so every hit gets the page it is on.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/host.h"
 #include "app/settings.h"
+#include "cache/units.h"
 #include "platform/regex.h"
 #include "search/query.h"
 #include "search/search_context.h"
@@ -78,6 +81,18 @@ class PdfFilterSearcher {
     // The restore journal's folder (platform::restoreJournalFolder unless set here).
     void setJournalFolder(std::filesystem::path folder) { m_journalFolder = std::move(folder); }
 
+    // While set, every line that is matched (not a page break, not empty) is handed to the
+    // callback with its page: its text in UTF-8 and, for a line in the ANSI code page, its own
+    // bytes (empty otherwise). What the document cache keeps of a PDF read through the filter.
+    using Lines =
+        std::function<void(std::int32_t page, std::string_view text, std::string_view ansi)>;
+    void setLines(Lines lines) { m_lines = std::move(lines); }
+
+    // Searches lines handed out by an earlier run over the file (place: page, text, shown: the
+    // ANSI bytes) as find_pdfFilter searches them: the same hits in the same order. False when
+    // the search is stopped.
+    bool matchLines(const std::string& path, std::span<const cache::Unit> lines);
+
   private:
     enum class RunResult { Searched, Stopped, NoOutput };
     const platform::Regex* pausePattern();
@@ -96,6 +111,7 @@ class PdfFilterSearcher {
     bool m_pauseCompiled = false;
     std::vector<std::string_view> m_pieces;
     std::filesystem::path m_journalFolder;
+    Lines m_lines;
 };
 
 }  // namespace ferretta::pdf

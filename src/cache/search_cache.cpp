@@ -1,0 +1,32 @@
+#include "cache/search_cache.h"
+
+namespace ferretta::cache {
+
+SearchCache::SearchCache(DocumentCache& cache, const std::optional<IndexQuery>& words,
+                         const std::optional<IndexQuery>& literalWords)
+    : m_cache(cache),
+      m_candidates(cache.candidates(words)),
+      m_literalCandidates(cache.candidates(literalWords)) {}
+
+SearchCache::Entry SearchCache::lookup(const std::string& path, std::string_view key,
+                                       bool literal) {
+    Entry entry;
+    entry.identity = identityOf(path);
+    if (!entry.identity)
+        return entry;
+    Lookup found =
+        m_cache.lookup(*entry.identity, key, literal ? m_literalCandidates : m_candidates);
+    entry.state = found.state;
+    entry.extract = std::move(found.extract);
+    entry.outcome = found.outcome;
+    if (entry.state != Lookup::State::Miss)
+        ++m_fromCache;
+    return entry;
+}
+
+void SearchCache::store(const Entry& looked, std::string_view key, Extract extract) {
+    if (looked.identity)
+        m_cache.store(*looked.identity, key, std::move(extract));
+}
+
+}  // namespace ferretta::cache

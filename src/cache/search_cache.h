@@ -1,0 +1,50 @@
+#pragma once
+// One search's use of the document cache: the documents its words can be in, taken once at its
+// start, the identity of each document as the search met it, and how many documents came from
+// the cache. Searchers call lookup() before reading a document and store() after reading it
+// live; both are safe from any thread.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "cache/document_cache.h"
+
+namespace ferretta::cache {
+
+class SearchCache {
+  public:
+    // `words`: the query as the matcher looks for it (nullopt: the index cannot help, e.g. a
+    // regular expression); `literalWords`: the words as the Excel search looks for them, as
+    // they are in every mode. The cache must outlive this object.
+    SearchCache(DocumentCache& cache, const std::optional<IndexQuery>& words,
+                const std::optional<IndexQuery>& literalWords);
+
+    struct Entry {
+        Lookup::State state = Lookup::State::Miss;
+        Extract extract;                   // Found: the stored units
+        std::int32_t outcome = 0;          // Found, CannotMatch: how the extraction ended
+        std::optional<Identity> identity;  // as the file was when looked up
+    };
+
+    // What the cache holds for the file under the extraction key. `literal` chooses the Excel
+    // search's reading of the words for the index. Found and CannotMatch count as documents
+    // from the cache.
+    Entry lookup(const std::string& path, std::string_view key, bool literal = false);
+
+    // Keeps what was read live for a document looked up before (under the identity it had
+    // then, so a file changed while it was read is read again next time).
+    void store(const Entry& looked, std::string_view key, Extract extract);
+
+    std::int64_t documentsFromCache() const { return m_fromCache.load(); }
+
+  private:
+    DocumentCache& m_cache;
+    Candidates m_candidates;
+    Candidates m_literalCandidates;
+    std::atomic<std::int64_t> m_fromCache{0};
+};
+
+}  // namespace ferretta::cache

@@ -1,0 +1,227 @@
+// A search through the document cache finds exactly what a search without it finds: the same
+// rows in the same order and the same counts, cold, warm, and after files were changed,
+// touched, renamed, deleted and added. Random documents, random queries (AND/OR, strict,
+// regular expressions, names only).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/document_cache_use.h"
+#include "app/search_run.h"
+#include "pdf/engine/fonts/cid_map.h"
+#include "platform/cp932.h"
+#include "searchers/office/office_session.h"
+#include "support/fake_office.h"
+#include "support/recording_host.h"
+#include "support/temp_tree.h"
+
+namespace ferretta::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kPieces = {
+    "東京", "都",   "会議", "資料", "ファイル", "ﾌｧｲﾙ", "データ", "ﾃﾞｰﾀ", "の",  "を", "ア",
+    "ｱ",    "表示", "abc",  "ABC",  "ａｂｃ",   "x",    "Y",      "12",   " ",   "-",  "〜",
+    "～",   "髙橋", "é",    "BCx",  "日本語",   "語",   "検索",   "対象", "pdf", "PDF"};
+
+std::string randomText(std::mt19937& random, int pieces) {
+    std::string text;
+    for (int i = 0; i < pieces; ++i)
+        text += kPieces[random() % kPieces.size()];
+    return text;
+}
+
+// A literal PDF string of CP932 bytes, its delimiters escaped.
+std::string pdfString(const std::string& utf8) {
+    std::string out = "(";
+    for (const char c : platform::utf8ToCp932(utf8)) {
+        if (c == '(' || c == ')' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + ")";
+}
+
+std::string randomPdf(std::mt19937& random) {
+    const int pages = 1 + static_cast<int>(random() % 4);
+    std::string kids;
+    std::map<int, std::string> objects;
+    int next = 3;
+    std::string out = "%PDF-1.4\n";
+    std::vector<std::pair<int, std::string>> bodies;
+    for (int p = 0; p < pages; ++p) {
+        const int page = next++;
+        kids += std::to_string(page) + " 0 R ";
+        std::string contents = "[";
+        std::vector<int> streams;
+        for (int s = 0, n = 1 + static_cast<int>(random() % 3); s < n; ++s) {
+            const int stream = next++;
+            streams.push_back(stream);
+            contents += std::to_string(stream) + " 0 R ";
+            std::string data = "BT\n";
+            for (int l = 0, lines = 1 + static_cast<int>(random() % 3); l < lines; ++l)
+                data += pdfString(randomText(random, 1 + static_cast<int>(random() % 6))) + " Tj\n";
+            data += "ET";
+            bodies.emplace_back(stream, "<< /Length " + std::to_string(data.size()) +
+                                            " >>\nstream\n" + data + "\nendstream");
+        }
+        bodies.emplace_back(page, "<< /Type /Page /Parent 2 0 R /Contents " + contents + "] >>");
+    }
+    bodies.emplace_back(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    bodies.emplace_back(
+        2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+    std::sort(bodies.begin(), bodies.end());
+    std::vector<std::size_t> offsets(static_cast<std::size_t>(next), 0);
+    for (const auto& [number, body] : bodies) {
+        offsets[static_cast<std::size_t>(number)] = out.size();
+        out += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
+    }
+    const std::size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(next) + "\n0000000000 65535 f \n";
+    for (int n = 1; n < next; ++n) {
+        char row[32];
+        std::snprintf(row, sizeof row, "%010zu 00000 n \n", offsets[static_cast<std::size_t>(n)]);
+        out += row;
+    }
+    out += "trailer\n<< /Size " + std::to_string(next) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    // One file in eight is cut short: the engine reads what it can and answers false.
+    if (random() % 8 == 0)
+        out.resize(out.size() * 2 / 3);
+    return out;
+}
+
+struct Findings {
+    std::vector<Hit> rows;
+    std::int64_t files = 0;
+    std::int64_t fromCache = 0;
+};
+
+}  // namespace
+
+bool operator==(const Hit& a, const Hit& b) {
+    return a.fileType == b.fileType && a.name == b.name && a.content == b.content &&
+           a.location == b.location && a.position == b.position;
+}
+
+namespace {
+
+class CacheEquivalenceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pdf::cidTable().loaded() ||
+                    pdf::cidTable().p2tCIDInit(fs::path(FERRETTA_SOURCE_DIR) / "resources" /
+                                               "AdobeCID.dat"));
+        // A cache of its own: other test programs running at the same time empty theirs.
+        ::setenv("XDG_CACHE_HOME", tree.path("cache").c_str(), 1);
+        closeDocumentCache();
+        settings.dir = tree.path("docs");
+        settings.fileTypes.setTarget(FileType::Pdf, true);
+        settings.pdfOwnEngine = true;
+        for (int i = 0; i < 40; ++i)
+            writePdf("d" + std::to_string(i) + ".pdf");
+    }
+    void TearDown() override { closeDocumentCache(); }
+
+    std::int64_t documents() const {
+        std::int64_t count = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(settings.dir))
+            count += entry.path().extension() == ".pdf" ? 1 : 0;
+        return count;
+    }
+
+    void writePdf(const std::string& name) { tree.write("docs/" + name, randomPdf(random)); }
+
+    Findings search(const std::string& query, bool cache) {
+        test::RecordingHost host;
+        search::SearchFlags flags;
+        settings.textCache = cache;
+        SearchRunHooks hooks;
+        hooks.officeSession = [this]() -> searchers::office::OfficeSession& { return session; };
+        hooks.hitCount = [&host] { return static_cast<std::int64_t>(host.rows.size()); };
+        const SearchOutcome outcome = runSearchCommand(host, settings, flags, query, hooks);
+        if (cache)
+            documentCache(settings)->flush();
+        return {host.rows, outcome.files, outcome.fromCache};
+    }
+
+    // A query of 1-3 words taken from the documents' pieces, in a random mode.
+    std::string randomQuery() {
+        settings.strict = random() % 4 == 0;
+        settings.regular = random() % 6 == 0;
+        settings.fileNameOnly = random() % 10 == 0;
+        if (settings.regular)
+            return random() % 2 ? "東.都" : "(abc|日本)語?";
+        std::string query = random() % 2 ? "&& " : "";
+        for (int i = 0, n = 1 + static_cast<int>(random() % 3); i < n; ++i) {
+            std::string word = randomText(random, 1 + static_cast<int>(random() % 2));
+            word.erase(std::remove(word.begin(), word.end(), ' '), word.end());
+            query += (word.empty() ? "x" : word) + " ";
+        }
+        return query;
+    }
+
+    void expectSameFindings(int queries) {
+        for (int i = 0; i < queries; ++i) {
+            const std::string query = randomQuery();
+            const Findings live = search(query, false);
+            const Findings cold = search(query, true);
+            const Findings warm = search(query, true);
+            EXPECT_EQ(cold.rows, live.rows) << query;
+            EXPECT_EQ(warm.rows, live.rows) << query;
+            EXPECT_EQ(warm.files, live.files) << query;
+            // Every document comes from the cache the second time (names alone read none).
+            EXPECT_EQ(warm.fromCache, settings.fileNameOnly ? 0 : documents()) << query;
+            foundSomething += live.rows.empty() ? 0 : 1;
+        }
+    }
+
+    std::mt19937 random{20240607};
+    test::TempTree tree;
+    Settings settings;
+    test::FakeOffice office;
+    searchers::office::OfficeSession session{office};
+    int foundSomething = 0;
+};
+
+TEST_F(CacheEquivalenceTest, SameRowsColdWarmAndAfterChanges) {
+    expectSameFindings(12);
+    // Changed, touched, renamed, deleted and new documents.
+    writePdf("d0.pdf");
+    fs::last_write_time(tree.root() / "docs/d1.pdf",
+                        fs::last_write_time(tree.root() / "docs/d1.pdf") + std::chrono::seconds(5));
+    fs::rename(tree.root() / "docs/d2.pdf", tree.root() / "docs/renamed.pdf");
+    fs::remove(tree.root() / "docs/d3.pdf");
+    writePdf("new.pdf");
+    expectSameFindings(12);
+    EXPECT_GT(foundSomething, 8);
+}
+
+TEST_F(CacheEquivalenceTest, ThePdfFilterTooAndTheSummaryCountsTheCachedFiles) {
+    // The "PDFs" are text, and the filter copies them: lines in UTF-8 and CP932, pages apart.
+    settings.pdfOwnEngine = false;
+    settings.pdfFilterPath = "cp %1 %2";
+    settings.pdfFilterPause = "\\f";
+    settings.dir = tree.path("filtered");
+    for (int i = 0; i < 6; ++i) {
+        tree.write("filtered/f" + std::to_string(i) + ".pdf",
+                   randomText(random, 5) + "\n" + randomText(random, 5) + "\n\f" +
+                       platform::utf8ToCp932(randomText(random, 5)) + "\n");
+    }
+    expectSameFindings(6);
+    test::RecordingHost host;
+    search::SearchFlags flags;
+    settings.textCache = true;
+    settings.fileNameOnly = settings.regular = false;
+    const SearchOutcome outcome = runSearchCommand(host, settings, flags, "東京", {});
+    EXPECT_NE(outcome.summary.find("（キャッシュから6ﾌｧｲﾙ）"), std::string::npos)
+        << outcome.summary;
+}
+
+}  // namespace
+}  // namespace ferretta::app
