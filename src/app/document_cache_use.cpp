@@ -71,12 +71,15 @@ bool clearDocumentCache() {
 std::optional<cache::IndexQuery> indexQueryOf(const search::Matcher& matcher) {
     if (matcher.regular())
         return std::nullopt;
-    return literalQueryOf(matcher);
+    cache::IndexQuery query = literalQueryOf(matcher);
+    query.cellPatterns = false;
+    return query;
 }
 
 cache::IndexQuery literalQueryOf(const search::Matcher& matcher) {
     cache::IndexQuery query;
     query.all = matcher.isAndCondition();
+    query.cellPatterns = true;
     for (int i = 0; i < matcher.targetStrsNumber(); ++i)
         query.words.push_back(matcher.targetStr(i));
     return query;

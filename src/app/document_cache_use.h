@@ -29,7 +29,8 @@ void closeDocumentCache();
 bool clearDocumentCache();
 
 // The index query of a search's words as the matcher looks for them; nullopt for a regular
-// expression. literalQueryOf: the words as the Excel search looks for them, in every mode.
+// expression. literalQueryOf: the words as the Excel search looks for them (cell-find patterns),
+// in every mode.
 std::optional<cache::IndexQuery> indexQueryOf(const search::Matcher& matcher);
 cache::IndexQuery literalQueryOf(const search::Matcher& matcher);
 

@@ -146,8 +146,17 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
     SearcherRegistry registry;
     search::registerTextSearcher(registry);
 
-    // The offices are started whenever their types are switched on, as the search command
-    // always has (also for a search of file names, which opens no document).
+    // The document cache serves the searchers that read documents; a search of names reads none.
+    std::optional<cache::SearchCache> searchCache;
+    if (!settings.fileNameOnly) {
+        if (cache::DocumentCache* documents = documentCache(settings))
+            searchCache.emplace(*documents, indexQueryOf(matcher), literalQueryOf(matcher));
+    }
+    cache::SearchCache* cache = searchCache ? &*searchCache : nullptr;
+
+    // Without the cache the offices are started whenever their types are switched on, as the
+    // search command always has (also for a search of file names, which opens no document);
+    // with it, at the first document that has to be read.
     const auto& types = settings.fileTypes;
     searchers::office::OfficeSession* officeSession = nullptr;
     std::optional<searchers::office::OfficeSearchers> officeSearchers;
@@ -156,17 +165,12 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
          types.isTarget(FileType::PowerPoint)) &&
         hooks.officeSession) {
         officeSession = &hooks.officeSession();
-        outcome.ran = searchers::office::startOfficeRun(*officeSession, host, settings);
-        officeSearchers.emplace(*officeSession, context);
+        if (cache == nullptr)
+            outcome.ran = searchers::office::startOfficeRun(*officeSession, host, settings);
+        officeSearchers.emplace(*officeSession, context, cache);
         officeSearchers->install(registry);
     }
-    // The document cache serves the searchers that read documents; a search of names reads none.
-    std::optional<cache::SearchCache> searchCache;
-    if (!settings.fileNameOnly) {
-        if (cache::DocumentCache* documents = documentCache(settings))
-            searchCache.emplace(*documents, indexQueryOf(matcher), literalQueryOf(matcher));
-    }
-    registerPdfSearcher(host, settings, registry, searchCache ? &*searchCache : nullptr);
+    registerPdfSearcher(host, settings, registry, cache);
     std::optional<searchers::outlook::OutlookSearcher> outlookSearcher;
     for (FileType type : outlookItemTypes) {
         if (!types.isTarget(type) || !hooks.outlookSession)
@@ -212,7 +216,9 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
                                   outcome.unreadable, outcome.fromCache);
     host.setStatusText(outcome.summary);
     // Also after a failed start: what did start is ended, and Excel's end reports its failure.
-    if (officeSession != nullptr)
+    if (officeSession != nullptr && cache != nullptr)
+        searchers::office::endStartedOffices(*officeSession, host);
+    else if (officeSession != nullptr)
         searchers::office::endOfficeRun(*officeSession, host, settings);
     return outcome;
 }

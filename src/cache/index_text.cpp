@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/cp932.h"
+#include "platform/office/cell_pattern.h"
 #include "platform/unicode.h"
 #include "platform/width_fold.h"
 
@@ -159,6 +160,22 @@ std::optional<std::string> wordExpression(std::string_view word) {
     return expression;
 }
 
+// A cell-find pattern: every literal run of three characters or more must be there.
+std::optional<std::string> cellPatternExpression(std::string_view word) {
+    std::string expression;
+    for (const auto& run :
+         platform::office::CellPattern(platform::utf8ToUtf16(word)).literalRuns()) {
+        if (auto trigrams = trigramsOf(run)) {
+            if (!expression.empty())
+                expression += " AND ";
+            expression += *trigrams;
+        }
+    }
+    if (expression.empty())
+        return std::nullopt;
+    return expression;
+}
+
 std::uint64_t fnv1a(std::uint64_t hash, std::u16string_view text) {
     for (const char16_t unit : text) {
         hash ^= unit;
@@ -193,7 +210,7 @@ IndexForms indexForms(const Extract& extract) {
 std::optional<std::string> matchExpression(const IndexQuery& query) {
     std::string expression;
     for (const std::string& word : query.words) {
-        auto part = wordExpression(word);
+        auto part = query.cellPatterns ? cellPatternExpression(word) : wordExpression(word);
         if (!part) {
             if (!query.all)
                 return std::nullopt;

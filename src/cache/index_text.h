@@ -30,6 +30,8 @@ IndexForms indexForms(const Extract& extract);
 struct IndexQuery {
     std::vector<std::string> words;  // as typed (UTF-8)
     bool all = false;                // every word (AND) rather than any (OR)
+    // The words are Excel's cell-find patterns (wildcards, no byte-wise matching).
+    bool cellPatterns = false;
 };
 
 // The FTS5 query that lets through every document in which the matcher can find the words,

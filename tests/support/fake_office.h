@@ -23,6 +23,7 @@
 #include "platform/cp932.h"
 #include "platform/error.h"
 #include "platform/office/automation.h"
+#include "platform/office/cell_pattern.h"
 #include "platform/unicode.h"
 #include "platform/width_fold.h"
 #include "support/recording_host.h"
@@ -242,16 +243,13 @@ class Worksheet final : public po::Worksheet, Recorder {
     std::string name() override { return rec("Name"), m_sheet.name; }
     std::optional<po::FoundCell> findCell(const std::string& what) override {
         rec("Find " + what);
-        const auto folded = [](std::string_view s) {
-            return platform::foldForMatch(platform::utf8ToUtf16(s));
-        };
-        const std::u16string word = folded(what);
+        const po::CellPattern pattern(platform::utf8ToUtf16(what));
         // Excel's order: by rows, starting after A1, coming back to A1 last.
         std::optional<po::FoundCell> first;
         for (std::size_t r = 0; r < m_sheet.cells.size(); ++r) {
             for (std::size_t c = 0; c < m_sheet.cells[r].size(); ++c) {
                 const std::string& value = m_sheet.cells[r][c];
-                if (folded(value).find(word) == std::u16string::npos)
+                if (!pattern.foundIn(platform::utf8ToUtf16(value)))
                     continue;
                 po::FoundCell cell{value, static_cast<std::int32_t>(r + 1),
                                    static_cast<std::int32_t>(c + 1)};
@@ -261,6 +259,21 @@ class Worksheet final : public po::Worksheet, Recorder {
             }
         }
         return first;
+    }
+    std::vector<po::SheetCell> cells() override {
+        rec("Cells");
+        std::vector<po::SheetCell> cells;
+        for (std::size_t r = 0; r < m_sheet.cells.size(); ++r) {
+            for (std::size_t c = 0; c < m_sheet.cells[r].size(); ++c) {
+                // The fake reports a formula's text as its value.
+                const std::string& text = m_sheet.cells[r][c];
+                if (!text.empty())
+                    cells.push_back({static_cast<std::int32_t>(r + 1),
+                                     static_cast<std::int32_t>(c + 1), text,
+                                     text.front() == '=' ? text : ""});
+            }
+        }
+        return cells;
     }
     void activate() override { rec("Activate"); }
     void selectCell(std::int32_t row, std::int32_t column) override {

@@ -76,6 +76,14 @@ class WordApplication {
 
 // ---- Excel --------------------------------------------------------------------------------
 
+// A cell as the cell find sees it.
+struct SheetCell {
+    std::int32_t row = 0;  // 1-based
+    std::int32_t column = 0;
+    std::string text;   // what the find looks in: the formula for a formula, else the value
+    std::string value;  // for a formula, the value the find reports; empty otherwise
+};
+
 struct FoundCell {
     std::string text;  // the cell's value as text
     std::int32_t row = 0;
@@ -86,6 +94,9 @@ class Worksheet {
   public:
     virtual ~Worksheet() = default;
     virtual std::string name() = 0;
+    // Every cell of the used area that is not empty, by rows (what the document cache keeps of
+    // a sheet, to find cells in later without the office).
+    virtual std::vector<SheetCell> cells() = 0;
     // Cells.Find(What, next, MatchCase = False, MatchByte = False): the first cell, in
     // Excel's order (by rows, starting after A1 and coming back to A1 last), whose text
     // contains `what` ignoring letter case and full/half width; nullopt when none does.

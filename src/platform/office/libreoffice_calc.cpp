@@ -43,6 +43,9 @@ using css::uno::UNO_QUERY_THROW;
 // again, block by block, for every word, so memory stays bounded whatever the file holds.
 constexpr std::int64_t kCellsPerBlock = 200'000;
 constexpr std::int64_t kCellsKept = 1'000'000;
+// A sheet larger than this is not read whole for the document cache; it is searched as
+// without the cache.
+constexpr std::int64_t kCellsForCells = 4'000'000;
 
 struct UsedArea {
     std::int32_t firstRow = 0;  // 0-based
@@ -136,6 +139,47 @@ class CalcSheet final : public Worksheet {
             if (auto found = findInBlocks(m_blocks, word, a1))
                 return toFound(*found);
             return a1 ? std::optional<FoundCell>(toFound(*a1)) : std::nullopt;
+        });
+    }
+
+    std::vector<SheetCell> cells() override {
+        return m_office->callOn(m_generation, [&] {
+            if (!m_area)
+                m_area = usedAreaOf(m_sheet);
+            const UsedArea& area = *m_area;
+            std::vector<SheetCell> cells;
+            if (area.lastRow < area.firstRow || area.lastColumn < area.firstColumn)
+                return cells;
+            if (area.cells() > kCellsForCells)
+                fail(kBadIndex, "sheet too large to keep: " + std::to_string(area.cells()));
+            const std::int64_t width = area.lastColumn - area.firstColumn + 1;
+            const auto rowsPerBlock =
+                static_cast<std::int32_t>(std::max<std::int64_t>(1, kCellsPerBlock / width));
+            Reference<css::table::XCellRange> range(m_sheet, UNO_QUERY_THROW);
+            for (std::int32_t row = area.firstRow; row <= area.lastRow; row += rowsPerBlock) {
+                const auto last = static_cast<std::int32_t>(std::min<std::int64_t>(
+                    static_cast<std::int64_t>(row) + rowsPerBlock - 1, area.lastRow));
+                const CellGrid block = readBlock(m_sheet, area, row, last);
+                for (std::size_t r = 0; r < block.rows.size(); ++r) {
+                    for (std::size_t c = 0; c < block.rows[r].size(); ++c) {
+                        const std::u16string& text = block.rows[r][c];
+                        if (text.empty())
+                            continue;
+                        SheetCell& cell = cells.emplace_back();
+                        cell.row = block.originRow + static_cast<std::int32_t>(r) + 1;
+                        cell.column = block.originColumn + static_cast<std::int32_t>(c) + 1;
+                        cell.text = utf16ToUtf8(text);
+                        if (text.front() == u'=') {
+                            // A formula: the value is what the find reports, as findCell does.
+                            Reference<css::text::XTextRange> shown(
+                                range->getCellByPosition(cell.column - 1, cell.row - 1),
+                                UNO_QUERY_THROW);
+                            cell.value = toUtf8(shown->getString());
+                        }
+                    }
+                }
+            }
+            return cells;
         });
     }
 

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "platform/hex_digit.h"
-#include "platform/width_fold.h"
+#include "platform/office/cell_pattern.h"
 
 namespace ferretta::platform::office::lo {
 namespace {
@@ -30,66 +30,6 @@ icu::BreakIterator* sentenceIterator() {
 bool isUnreserved(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
            c == '.' || c == '_' || c == '~' || c == '/';
-}
-
-// Excel's Find treats "*" and "?" as wildcards and "~" as their escape; containment is a
-// match of "*what*". Classic glob matching with one remembered star: O(text x pattern) at
-// worst, and cells are short.
-struct PatternUnit {
-    char16_t unit;
-    enum class Kind : std::uint8_t { Literal, AnyOne, AnyRun } kind;
-};
-
-std::vector<PatternUnit> compilePattern(std::u16string_view what) {
-    std::vector<PatternUnit> units;
-    for (std::size_t i = 0; i < what.size(); ++i) {
-        const char16_t c = what[i];
-        if (c == u'~' && i + 1 < what.size() &&
-            (what[i + 1] == u'*' || what[i + 1] == u'?' || what[i + 1] == u'~')) {
-            units.push_back({what[++i], PatternUnit::Kind::Literal});
-        } else if (c == u'*') {
-            units.push_back({c, PatternUnit::Kind::AnyRun});
-        } else if (c == u'?') {
-            units.push_back({c, PatternUnit::Kind::AnyOne});
-        } else {
-            units.push_back({c, PatternUnit::Kind::Literal});
-        }
-    }
-    return units;
-}
-
-bool globContains(std::u16string_view text, const std::vector<PatternUnit>& pattern) {
-    // Leading and trailing "*" make it a containment test.
-    std::size_t t = 0;
-    std::size_t p = 0;
-    std::size_t starP = 0;  // the pattern position after the last star (0 = the implicit one)
-    std::size_t starT = 0;
-    bool explicitStar = false;
-    while (p < pattern.size() || t < text.size()) {
-        if (p == pattern.size())
-            return true;  // implicit trailing star
-        if (pattern[p].kind == PatternUnit::Kind::AnyRun) {
-            ++p;
-            starP = p;
-            starT = t;
-            explicitStar = true;
-            continue;
-        }
-        if (t < text.size() &&
-            (pattern[p].kind == PatternUnit::Kind::AnyOne || pattern[p].unit == text[t])) {
-            ++p;
-            ++t;
-            continue;
-        }
-        if (t >= text.size())
-            return false;
-        // Back off to the last star (explicit or the implicit leading one).
-        p = explicitStar ? starP : 0;
-        t = ++starT;
-        if (t > text.size())
-            return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -208,12 +148,10 @@ std::optional<std::string> pathFromFileUrl(std::string_view url) {
 }
 
 std::optional<GridHit> findInGrid(const CellGrid& grid, std::u16string_view what) {
-    if (what.empty() || grid.rows.empty())
+    const CellPattern pattern(what);
+    if (pattern.empty() || grid.rows.empty())
         return std::nullopt;
-    const std::vector<PatternUnit> pattern = compilePattern(foldForMatch(what));
-    const auto matches = [&](const std::u16string& cell) {
-        return !cell.empty() && globContains(foldForMatch(cell), pattern);
-    };
+    const auto matches = [&](const std::u16string& cell) { return pattern.foundIn(cell); };
     const auto hit = [&](std::size_t r, std::size_t c) {
         return GridHit{grid.originRow + static_cast<std::int32_t>(r) + 1,
                        grid.originColumn + static_cast<std::int32_t>(c) + 1, grid.rows[r][c]};

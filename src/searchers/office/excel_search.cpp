@@ -3,6 +3,8 @@
 #include "app/debug_log.h"
 #include "app/file_types.h"
 #include "platform/error.h"
+#include "platform/office/cell_pattern.h"
+#include "platform/unicode.h"
 #include "search/hit.h"
 #include "search/path_helpers.h"
 #include "searchers/office/office_common.h"
@@ -80,6 +82,19 @@ ExcelSearcher::ExcelSearcher(OfficeSession& session, const search::SearchContext
     : m_session(session), m_host(context.host), m_matcher(context.matcher) {}
 
 bool ExcelSearcher::find_exl(const std::string& path) {
+    std::optional<cache::SearchCache::Entry> entry;
+    if (m_cache.cache != nullptr) {
+        // The Excel search looks its words up as they are, in every mode.
+        entry = m_cache.cache->lookup(path, officeKey("excel"), true);
+        if (entry->state != cache::Lookup::State::Miss) {
+            m_host.setCaptionOnSearching(path);
+            if (entry->state == cache::Lookup::State::Found)
+                matchKept(path, entry->extract);
+            return true;
+        }
+        if (!m_cache.startApplication(app::FileType::Excel))
+            return false;
+    }
     // The same progress text as the other searchers.
     m_host.setCaptionOnSearching(path);
     int position = 0;
@@ -89,21 +104,26 @@ bool ExcelSearcher::find_exl(const std::string& path) {
             throw Error(Error::Kind::Automation, "Excel is not running", kNoObjectError);
         workbook = m_session.excel.app->open(path, po::OpenOptions{true, false});
         position = 1;
-        const std::string name = search::fileNameOf(path);
-        const std::int32_t sheets = workbook->worksheetCount();
-        for (std::int32_t i = 1; i <= sheets; ++i) {
-            auto sheet = workbook->worksheet(i);
-            m_session.foundCell.text.clear();
-            if (find_exl2(*sheet)) {
-                const auto& cell = m_session.foundCell;
-                search::addResult(m_host, app::FileType::Excel, name + "[" + sheet->name() + "]",
-                                  cell.text, path,
-                                  std::to_string(cell.row) + "," + std::to_string(cell.column));
+        std::optional<cache::Extract> kept;
+        if (entry)
+            kept = readCells(*workbook);
+        if (kept) {
+            matchKept(path, *kept);
+        } else {
+            const std::string name = search::fileNameOf(path);
+            const std::int32_t sheets = workbook->worksheetCount();
+            for (std::int32_t i = 1; i <= sheets; ++i) {
+                auto sheet = workbook->worksheet(i);
+                m_session.foundCell.text.clear();
+                if (find_exl2(*sheet))
+                    reportSheet(path, name, sheet->name());
             }
         }
         position = 2;
         auto closing = std::move(workbook);
         closing->close();
+        if (kept)
+            m_cache.cache->store(*entry, officeKey("excel"), std::move(*kept));
         return true;
     } catch (const Error& failure) {
         if (workbook) {
@@ -121,6 +141,80 @@ bool ExcelSearcher::find_exl(const std::string& path) {
         }
         return false;
     }
+}
+
+void ExcelSearcher::reportSheet(const std::string& path, const std::string& name,
+                                const std::string& sheet) {
+    const auto& cell = m_session.foundCell;
+    search::addResult(m_host, app::FileType::Excel, name + "[" + sheet + "]", cell.text, path,
+                      std::to_string(cell.row) + "," + std::to_string(cell.column));
+}
+
+std::optional<cache::Extract> ExcelSearcher::readCells(po::Workbook& workbook) {
+    cache::Extract kept;
+    const std::int32_t sheets = workbook.worksheetCount();
+    for (std::int32_t i = 1; i <= sheets; ++i) {
+        auto sheet = workbook.worksheet(i);
+        kept.names.push_back(sheet->name());
+        std::vector<po::SheetCell> cells;
+        try {
+            cells = sheet->cells();
+        } catch (const Error& failure) {
+            // A sheet too large to read whole: the workbook is searched as without a cache.
+            app::logWrite("find_exl", failure.what());
+            return std::nullopt;
+        }
+        for (auto& cell : cells)
+            kept.units.push_back(
+                {i, cell.row, cell.column, std::move(cell.text), std::move(cell.value)});
+    }
+    return kept;
+}
+
+void ExcelSearcher::matchKept(const std::string& path, const cache::Extract& kept) {
+    const std::string name = search::fileNameOf(path);
+    std::span<const cache::Unit> rest(kept.units);
+    for (std::size_t i = 0; i < kept.names.size(); ++i) {
+        std::size_t onSheet = 0;
+        while (onSheet < rest.size() && rest[onSheet].place == static_cast<std::int32_t>(i + 1))
+            ++onSheet;
+        const auto cells = rest.first(onSheet);
+        rest = rest.subspan(onSheet);
+        m_session.foundCell.text.clear();
+        const auto found = [&](int word) { return findKept(cells, m_matcher.targetStr(word)); };
+        bool satisfied = false;
+        if (m_matcher.isAndCondition()) {
+            satisfied = true;
+            for (int w = 0; w < m_matcher.targetStrsNumber() && satisfied; ++w)
+                satisfied = found(w);
+        } else {
+            for (int w = 0; w < m_matcher.targetStrsNumber() && !satisfied; ++w)
+                satisfied = found(w);
+        }
+        if (satisfied)
+            reportSheet(path, name, kept.names[i]);
+    }
+}
+
+bool ExcelSearcher::findKept(std::span<const cache::Unit> cells, const std::string& word) {
+    const po::CellPattern pattern(platform::utf8ToUtf16(word));
+    if (pattern.empty())
+        return false;
+    // Excel's order: by rows from the cell after A1, A1 last.
+    const cache::Unit* found = nullptr;
+    for (const cache::Unit& cell : cells) {
+        if (!pattern.foundIn(platform::utf8ToUtf16(cell.text)))
+            continue;
+        found = &cell;
+        if (cell.row != 1 || cell.column != 1)
+            break;
+    }
+    if (found == nullptr)
+        return false;
+    // For a formula the find reports its value.
+    const bool formula = !found->text.empty() && found->text.front() == '=';
+    m_session.foundCell = {formula ? found->shown : found->text, found->row, found->column};
+    return true;
 }
 
 bool ExcelSearcher::find_exl2(po::Worksheet& sheet) {

@@ -2,12 +2,15 @@
 // Excel workbooks: one Excel per search run (a running one is borrowed and given back), each
 // worksheet searched with Excel's own cell find for every word, the AND/OR mode combining the
 // answers, and the opener of an Excel hit.
+#include <optional>
+#include <span>
 #include <string>
 
 #include "app/host.h"
 #include "app/settings.h"
 #include "search/query.h"
 #include "search/search_context.h"
+#include "searchers/office/office_cache.h"
 #include "searchers/office/office_session.h"
 
 namespace ferretta::searchers::office {
@@ -43,10 +46,22 @@ class ExcelSearcher {
     // found-cell record holds that cell. A failing find answers false.
     bool isExistStrInSheet(platform::office::Worksheet& sheet, const std::string& word);
 
+    // With a cache, workbooks are looked up there first; the cells read from any other workbook
+    // are kept and searched with Excel's cell find done here.
+    void useCache(OfficeCacheUse use) { m_cache = std::move(use); }
+
   private:
+    void reportSheet(const std::string& path, const std::string& name, const std::string& sheet);
+    // Every sheet's name and cells; nullopt when a sheet cannot be read whole.
+    std::optional<cache::Extract> readCells(platform::office::Workbook& workbook);
+    // find_exl2 and isExistStrInSheet over kept cells (place: sheet, shown: a formula's value).
+    void matchKept(const std::string& path, const cache::Extract& kept);
+    bool findKept(std::span<const cache::Unit> cells, const std::string& word);
+
     OfficeSession& m_session;
     app::Host& m_host;
     const search::Matcher& m_matcher;
+    OfficeCacheUse m_cache;
 };
 
 // Opens the workbook in the user's Excel, visible, and unless NoJump is set activates the sheet

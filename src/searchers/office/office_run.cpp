@@ -7,31 +7,55 @@ namespace ferretta::searchers::office {
 using app::FileType;
 namespace po = platform::office;
 
+bool startOfficeApplication(OfficeSession& session, app::Host& host, FileType type) {
+    switch (type) {
+        case FileType::Word:
+            if (session.wordApp || startWordRun(session))
+                return true;
+            host.showMessage(
+                "Wordに関する操作が行えませんでした。\r設定でWordファイルを検索しない設定に変更して"
+                "下さい",
+                app::MessageStyle::Critical);
+            return false;
+        case FileType::Excel:
+            if (session.excel.app ||
+                excelStartRun(session.automation, session.excel, po::Purpose::Search))
+                return true;
+            host.showMessage(
+                "Excelに関する操作が行えませんでした。\r設定でExcelファイルを検索しない設定に変更"
+                "して下さい",
+                app::MessageStyle::Critical);
+            return false;
+        case FileType::PowerPoint:
+            if (session.powerPoint.app ||
+                startPowerPoint(session.automation, session.powerPoint, po::Purpose::Search))
+                return true;
+            host.showMessage(
+                "PowerPointに関する操作が行えませんでした。\r"
+                "設定でPowerPointファイルを検索しない設定に変更して下さい",
+                app::MessageStyle::Critical);
+            return false;
+        default:
+            return false;
+    }
+}
+
 bool startOfficeRun(OfficeSession& session, app::Host& host, const app::Settings& settings) {
     const auto& types = settings.fileTypes;
-    if (types.isTarget(FileType::Word) && !startWordRun(session)) {
-        host.showMessage(
-            "Wordに関する操作が行えませんでした。\r設定でWordファイルを検索しない設定に変更して下さ"
-            "い",
-            app::MessageStyle::Critical);
-    }
-    if (types.isTarget(FileType::Excel) &&
-        !excelStartRun(session.automation, session.excel, po::Purpose::Search)) {
-        host.showMessage(
-            "Excelに関する操作が行えませんでした。\r設定でExcelファイルを検索しない設定に変更して下"
-            "さい",
-            app::MessageStyle::Critical);
+    // Without Word its files are skipped; without Excel or PowerPoint no search runs.
+    if (types.isTarget(FileType::Word))
+        startOfficeApplication(session, host, FileType::Word);
+    if (types.isTarget(FileType::Excel) && !startOfficeApplication(session, host, FileType::Excel))
         return false;
-    }
-    if (types.isTarget(FileType::PowerPoint) &&
-        !startPowerPoint(session.automation, session.powerPoint, po::Purpose::Search)) {
-        host.showMessage(
-            "PowerPointに関する操作が行えませんでした。\r"
-            "設定でPowerPointファイルを検索しない設定に変更して下さい",
-            app::MessageStyle::Critical);
-        return false;
-    }
-    return true;
+    return !types.isTarget(FileType::PowerPoint) ||
+           startOfficeApplication(session, host, FileType::PowerPoint);
+}
+
+void endStartedOffices(OfficeSession& session, app::Host& host) {
+    endWordRun(session);
+    if (session.excel.app)
+        excelStopRun(host, session.excel);
+    stopPowerPoint(session.powerPoint);
 }
 
 void endOfficeRun(OfficeSession& session, app::Host& host, const app::Settings& settings) {
@@ -44,12 +68,32 @@ void endOfficeRun(OfficeSession& session, app::Host& host, const app::Settings& 
     stopPowerPoint(session.powerPoint);
 }
 
-OfficeSearchers::OfficeSearchers(OfficeSession& session, const search::SearchContext& context)
+OfficeSearchers::OfficeSearchers(OfficeSession& session, const search::SearchContext& context,
+                                 cache::SearchCache* cache)
     : m_session(session),
       m_settings(context.settings),
       m_word(session, context),
       m_excel(session, context),
-      m_powerPoint(session, context) {}
+      m_powerPoint(session, context),
+      m_lazy(cache != nullptr) {
+    if (cache == nullptr)
+        return;
+    // An application that cannot be started is told once; Word's files are then skipped, and
+    // the search stops as it would not have started without Excel or PowerPoint.
+    OfficeCacheUse use{cache, [this, &context](FileType type) {
+                           if (m_failedToStart[static_cast<std::size_t>(type)])
+                               return false;
+                           if (startOfficeApplication(m_session, context.host, type))
+                               return true;
+                           m_failedToStart[static_cast<std::size_t>(type)] = true;
+                           if (type != FileType::Word)
+                               search::requestStop(context.flags);
+                           return false;
+                       }};
+    m_word.useCache(use);
+    m_excel.useCache(use);
+    m_powerPoint.useCache(std::move(use));
+}
 
 void OfficeSearchers::install(search::SearcherRegistry& registry) {
     // The searchers are this object's, bound to the search's own context.
@@ -58,18 +102,20 @@ void OfficeSearchers::install(search::SearcherRegistry& registry) {
             return fileSearch;
         };
     };
-    if (m_session.wordApp) {
+    // With the cache the applications start at the first document read live.
+    const auto& types = m_settings.fileTypes;
+    if (m_session.wordApp || (m_lazy && types.isTarget(FileType::Word))) {
         registry.setFileSearcher(FileType::Word, bind([this](const std::string& path) {
                                      return m_settings.wordFast ? m_word.find_docFast(path)
                                                                 : m_word.find_doc(path);
                                  }));
     }
-    if (m_session.excel.app) {
+    if (m_session.excel.app || (m_lazy && types.isTarget(FileType::Excel))) {
         registry.setFileSearcher(FileType::Excel, bind([this](const std::string& path) {
                                      return m_excel.find_exl(path);
                                  }));
     }
-    if (m_session.powerPoint.app) {
+    if (m_session.powerPoint.app || (m_lazy && types.isTarget(FileType::PowerPoint))) {
         registry.setFileSearcher(FileType::PowerPoint, bind([this](const std::string& path) {
                                      return m_powerPoint.find_ppt(path);
                                  }));

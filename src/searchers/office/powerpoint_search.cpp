@@ -87,20 +87,38 @@ PowerPointSearcher::PowerPointSearcher(OfficeSession& session, const search::Sea
       m_matcher(context.matcher),
       m_flags(context.flags) {}
 
-void PowerPointSearcher::matchShape(po::Shape& shape, const std::string& path,
-                                    const std::string& name, std::int32_t slide) {
+void PowerPointSearcher::readShape(po::Shape& shape, std::int32_t slide,
+                                   std::vector<cache::Unit>& texts) {
     std::string text;
     bool hasText = false;
     skipping([&] { hasText = shape.hasTextFrame(); });
     if (!hasText || !skipping([&] { text = shape.text(); }) || text.empty())
         return;
-    const std::string flat = withoutNewlines(text);
-    if (m_matcher.smartFind(flat) != 0)
-        search::addResult(m_host, app::FileType::PowerPoint, name, flat, path,
-                          std::to_string(slide));
+    texts.push_back({slide, 0, 0, withoutNewlines(text), ""});
+}
+
+bool PowerPointSearcher::matchSlide(const std::string& path, const std::string& name,
+                                    std::span<const cache::Unit> texts) {
+    for (const cache::Unit& text : texts) {
+        if (m_matcher.smartFind(text.text) != 0)
+            search::addResult(m_host, app::FileType::PowerPoint, name, text.text, path,
+                              std::to_string(text.place));
+    }
+    return !abortRequested(m_host, m_flags);
 }
 
 bool PowerPointSearcher::find_ppt(const std::string& path) {
+    std::optional<cache::SearchCache::Entry> entry;
+    if (m_cache.cache != nullptr) {
+        entry = m_cache.cache->lookup(path, officeKey("powerpoint"));
+        if (entry->state != cache::Lookup::State::Miss) {
+            m_host.setCaptionOnSearching(path);
+            return entry->state == cache::Lookup::State::CannotMatch ||
+                   matchKept(path, entry->extract);
+        }
+        if (!m_cache.startApplication(app::FileType::PowerPoint))
+            return false;
+    }
     m_host.setCaptionOnSearching(path);
     if (!m_session.powerPoint.app)
         throw Error(Error::Kind::Automation, "PowerPoint is not running", kNoObjectError);
@@ -126,17 +144,19 @@ bool PowerPointSearcher::find_ppt(const std::string& path) {
     const std::string name = search::fileNameOf(path);
     bool aborted = false;
     std::int32_t slides = 0;
+    cache::Extract kept;
     skipping([&] { slides = presentation->slideCount(); });
     for (std::int32_t s = 1; s <= slides && !aborted; ++s) {
         std::unique_ptr<po::Slide> slide;
         std::int32_t shapes = 0;
+        std::vector<cache::Unit> texts;
         if (skipping([&] { slide = presentation->slide(s); }))
             skipping([&] { shapes = slide->shapeCount(); });
         for (std::int32_t i = 1; i <= shapes; ++i) {
             std::unique_ptr<po::Shape> shape;
             if (!skipping([&] { shape = slide->shape(i); }))
                 continue;
-            matchShape(*shape, path, name, s);
+            readShape(*shape, s, texts);
             std::int32_t members = 0;
             try {
                 members = shape->groupItemCount();
@@ -147,13 +167,33 @@ bool PowerPointSearcher::find_ppt(const std::string& path) {
                 std::unique_ptr<po::Shape> member;
                 // A group inside the group is matched for its own text only, never descended.
                 if (skipping([&] { member = shape->groupItem(j); }))
-                    matchShape(*member, path, name, s);
+                    readShape(*member, s, texts);
             }
         }
-        aborted = abortRequested(m_host, m_flags);
+        aborted = !matchSlide(path, name, texts);
+        kept.units.insert(kept.units.end(), texts.begin(), texts.end());
     }
     skipping([&] { presentation->close(); });
+    // A presentation read to its end is kept, with its slide count.
+    if (entry && !aborted) {
+        kept.count = slides;
+        m_cache.cache->store(*entry, officeKey("powerpoint"), std::move(kept));
+    }
     return !aborted;
+}
+
+bool PowerPointSearcher::matchKept(const std::string& path, const cache::Extract& kept) {
+    const std::string name = search::fileNameOf(path);
+    std::span<const cache::Unit> rest(kept.units);
+    for (std::int32_t s = 1; s <= kept.count; ++s) {
+        std::size_t onSlide = 0;
+        while (onSlide < rest.size() && rest[onSlide].place == s)
+            ++onSlide;
+        if (!matchSlide(path, name, rest.first(onSlide)))
+            return false;
+        rest = rest.subspan(onSlide);
+    }
+    return true;
 }
 
 void openPowerPointFile(OfficeSession& session, app::Host& host, const app::Settings& settings,

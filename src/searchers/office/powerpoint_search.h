@@ -2,13 +2,16 @@
 // PowerPoint presentations: one PowerPoint per search run (a running one is borrowed and given
 // back), every text of every slide, group members included, passed to the matcher; and the
 // opener of a PowerPoint hit.
+#include <span>
 #include <string>
+#include <vector>
 
 #include "app/host.h"
 #include "app/settings.h"
 #include "search/query.h"
 #include "search/search_context.h"
 #include "search/search_flags.h"
+#include "searchers/office/office_cache.h"
 #include "searchers/office/office_session.h"
 
 namespace ferretta::searchers::office {
@@ -34,14 +37,24 @@ class PowerPointSearcher {
     // presentation cannot be opened: the search command handles that.
     bool find_ppt(const std::string& path);
 
+    // With a cache, presentations are looked up there first; the shape texts and slide count
+    // read from any other presentation are kept.
+    void useCache(OfficeCacheUse use) { m_cache = std::move(use); }
+
   private:
-    void matchShape(platform::office::Shape& shape, const std::string& path,
-                    const std::string& name, std::int32_t slide);
+    // The shape's text without CR and LF, when it has one, as a unit of the slide.
+    void readShape(platform::office::Shape& shape, std::int32_t slide,
+                   std::vector<cache::Unit>& texts);
+    // Matches the texts of one slide, then lets events run: false when a stop was requested.
+    bool matchSlide(const std::string& path, const std::string& name,
+                    std::span<const cache::Unit> texts);
+    bool matchKept(const std::string& path, const cache::Extract& kept);
 
     OfficeSession& m_session;
     app::Host& m_host;
     const search::Matcher& m_matcher;
     const search::SearchFlags& m_flags;
+    OfficeCacheUse m_cache;
 };
 
 // Opens the presentation in the user's PowerPoint, visible, and unless NoJump is set (or the

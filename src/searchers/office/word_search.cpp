@@ -106,7 +106,22 @@ void WordSearcher::matchLine(const std::string& path, const std::string& name,
     }
 }
 
+std::optional<cache::SearchCache::Entry> WordSearcher::lookUp(const std::string& path,
+                                                              std::string_view kind) {
+    if (m_cache.cache == nullptr)
+        return std::nullopt;
+    return m_cache.cache->lookup(path, officeKey(kind));
+}
+
 bool WordSearcher::find_doc(const std::string& path) {
+    auto entry = lookUp(path, "word");
+    if (entry && entry->state != cache::Lookup::State::Miss) {
+        m_host.setCaptionOnSearching(path);
+        return entry->state == cache::Lookup::State::CannotMatch ||
+               matchElements(path, entry->extract.units);
+    }
+    if (entry && !m_cache.startApplication(app::FileType::Word))
+        return false;
     int position = 0;
     std::vector<std::string> sentences;
     std::vector<std::string> shapes;
@@ -142,27 +157,46 @@ bool WordSearcher::find_doc(const std::string& path) {
         return false;
     }
 
+    // The elements that are not empty, with their indexes: sentences 1..n, shape j as n + j.
+    std::vector<cache::Unit> elements;
+    for (std::size_t i = 0; i < sentences.size(); ++i) {
+        if (!sentences[i].empty())
+            elements.push_back({static_cast<std::int32_t>(i + 1), 0, 0, sentences[i], ""});
+    }
+    for (std::size_t j = 0; j < shapes.size(); ++j) {
+        if (!shapes[j].empty()) {
+            elements.push_back(
+                {static_cast<std::int32_t>(sentenceCount + static_cast<std::int64_t>(j) + 1), 0, 0,
+                 shapes[j], ""});
+        }
+    }
+    if (entry)
+        m_cache.cache->store(*entry, officeKey("word"), cache::Extract{{}, elements, 0, "", 0});
+    return matchElements(path, elements);
+}
+
+bool WordSearcher::matchElements(const std::string& path, std::span<const cache::Unit> elements) {
     const std::string name = search::fileNameOf(path);
     // Every line of an element shares the element's index; the stop request is looked at
     // after each non-empty element whose index is a multiple of 500.
-    auto matchElement = [&](std::int64_t index, const std::string& text) {
-        if (text.empty())
-            return true;
-        forEachLine(text, true, [&](std::string_view line) { matchLine(path, name, line, index); });
-        return index % kCheckEvery != 0 || !abortRequested(m_host, m_flags);
-    };
-    for (std::size_t i = 0; i < sentences.size(); ++i) {
-        if (!matchElement(static_cast<std::int64_t>(i) + 1, sentences[i]))
-            return false;
-    }
-    for (std::size_t j = 0; j < shapes.size(); ++j) {
-        if (!matchElement(sentenceCount + static_cast<std::int64_t>(j) + 1, shapes[j]))
+    for (const cache::Unit& element : elements) {
+        forEachLine(element.text, true,
+                    [&](std::string_view line) { matchLine(path, name, line, element.place); });
+        if (element.place % kCheckEvery == 0 && abortRequested(m_host, m_flags))
             return false;
     }
     return true;
 }
 
 bool WordSearcher::find_docFast(const std::string& path) {
+    auto entry = lookUp(path, "word-fast");
+    if (entry && entry->state != cache::Lookup::State::Miss) {
+        m_host.setCaptionOnSearching(path);
+        return entry->state == cache::Lookup::State::CannotMatch ||
+               matchLines(path, entry->extract.units);
+    }
+    if (entry && !m_cache.startApplication(app::FileType::Word))
+        return false;
     int position = 0;
     std::string text;
     try {
@@ -196,20 +230,28 @@ bool WordSearcher::find_docFast(const std::string& path) {
         return false;
     }
 
-    const std::string name = search::fileNameOf(path);
-    std::int64_t index = 0;
-    bool aborted = false;
+    // The lines that are not empty, with their 0-based indexes.
+    std::vector<cache::Unit> lines;
+    std::int32_t index = 0;
     forEachLine(text, false, [&](std::string_view line) {
-        if (aborted)
-            return;
-        if (!line.empty()) {
-            matchLine(path, name, line, index);
-            if (index % kCheckEvery == 0 && abortRequested(m_host, m_flags))
-                aborted = true;
-        }
+        if (!line.empty())
+            lines.push_back({index, 0, 0, std::string(line), ""});
         ++index;
     });
-    return !aborted;
+    if (entry)
+        m_cache.cache->store(*entry, officeKey("word-fast"), cache::Extract{{}, lines, 0, "", 0});
+    return matchLines(path, lines);
+}
+
+bool WordSearcher::matchLines(const std::string& path, std::span<const cache::Unit> lines) {
+    const std::string name = search::fileNameOf(path);
+    // The stop request is looked at after each non-empty line whose index is a multiple of 500.
+    for (const cache::Unit& line : lines) {
+        matchLine(path, name, line.text, line.place);
+        if (line.place % kCheckEvery == 0 && abortRequested(m_host, m_flags))
+            return false;
+    }
+    return true;
 }
 
 bool getRunningWord(OfficeSession& session, std::unique_ptr<po::WordApplication>& wordApp) {

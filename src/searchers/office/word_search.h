@@ -1,13 +1,17 @@
 #pragma once
 // Word documents: the search run's hidden Word, the two document searchers (normal mode with
 // text boxes and shapes, fast mode over the main text only) and the opener of a Word hit.
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "app/host.h"
 #include "app/settings.h"
 #include "search/query.h"
 #include "search/search_context.h"
 #include "search/search_flags.h"
+#include "searchers/office/office_cache.h"
 #include "searchers/office/office_session.h"
 
 namespace ferretta::searchers::office {
@@ -37,7 +41,15 @@ class WordSearcher {
     // document that Word opened under another name counts as a failure at step 2.
     bool find_docFast(const std::string& path);
 
+    // With a cache, documents are looked up there first; the elements (normal mode) or lines
+    // (fast mode) read from any other document are kept.
+    void useCache(OfficeCacheUse use) { m_cache = std::move(use); }
+
   private:
+    std::optional<cache::SearchCache::Entry> lookUp(const std::string& path, std::string_view kind);
+    // The matching of both modes over the non-empty elements or lines, read or kept.
+    bool matchElements(const std::string& path, std::span<const cache::Unit> elements);
+    bool matchLines(const std::string& path, std::span<const cache::Unit> lines);
     // Opens the document read-only in the run's Word (steps 1 to 4 of both modes).
     std::unique_ptr<platform::office::WordDocument> openForSearch(const std::string& path,
                                                                   int& position);
@@ -50,6 +62,7 @@ class WordSearcher {
     app::Host& m_host;
     const search::Matcher& m_matcher;
     const search::SearchFlags& m_flags;
+    OfficeCacheUse m_cache;
 };
 
 // Attaches `wordApp` to the Word that is already open for the user (Purpose::Open). False,

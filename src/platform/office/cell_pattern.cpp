@@ -1,0 +1,75 @@
+#include "platform/office/cell_pattern.h"
+
+#include "platform/width_fold.h"
+
+namespace ferretta::platform::office {
+
+CellPattern::CellPattern(std::u16string_view word) {
+    const std::u16string what = foldForMatch(word);
+    for (std::size_t i = 0; i < what.size(); ++i) {
+        const char16_t c = what[i];
+        if (c == u'~' && i + 1 < what.size() &&
+            (what[i + 1] == u'*' || what[i + 1] == u'?' || what[i + 1] == u'~')) {
+            m_units.push_back({what[++i], Unit::Kind::Literal});
+        } else if (c == u'*') {
+            m_units.push_back({c, Unit::Kind::AnyRun});
+        } else if (c == u'?') {
+            m_units.push_back({c, Unit::Kind::AnyOne});
+        } else {
+            m_units.push_back({c, Unit::Kind::Literal});
+        }
+    }
+}
+
+bool CellPattern::foundIn(std::u16string_view cellText) const {
+    if (m_units.empty() || cellText.empty())
+        return false;
+    const std::u16string text = foldForMatch(cellText);
+    // Classic glob matching with one remembered star, the leading and trailing ones implicit
+    // (containment): O(text x pattern) at worst, and cells are short.
+    std::size_t t = 0;
+    std::size_t p = 0;
+    std::size_t starP = 0;  // the pattern position after the last star (0 = the implicit one)
+    std::size_t starT = 0;
+    bool explicitStar = false;
+    while (p < m_units.size() || t < text.size()) {
+        if (p == m_units.size())
+            return true;  // implicit trailing star
+        if (m_units[p].kind == Unit::Kind::AnyRun) {
+            ++p;
+            starP = p;
+            starT = t;
+            explicitStar = true;
+            continue;
+        }
+        if (t < text.size() &&
+            (m_units[p].kind == Unit::Kind::AnyOne || m_units[p].unit == text[t])) {
+            ++p;
+            ++t;
+            continue;
+        }
+        if (t >= text.size())
+            return false;
+        // Back off to the last star (explicit or the implicit leading one).
+        p = explicitStar ? starP : 0;
+        t = ++starT;
+        if (t > text.size())
+            return false;
+    }
+    return true;
+}
+
+std::vector<std::u16string> CellPattern::literalRuns() const {
+    std::vector<std::u16string> runs(1);
+    for (const Unit& unit : m_units) {
+        if (unit.kind == Unit::Kind::Literal)
+            runs.back() += unit.unit;
+        else if (!runs.back().empty())
+            runs.emplace_back();
+    }
+    if (runs.back().empty())
+        runs.pop_back();
+    return runs;
+}
+
+}  // namespace ferretta::platform::office
