@@ -152,8 +152,9 @@ if [ -e "$workDir/slow" ]; then echo "\$1" >>"$workDir/slow.log"; sleep 0.2; fi
 : >"\${1%.pdf}.txt"
 EOF
 chmod +x "$workDir/editor.sh" "$workDir/filter.sh"
+# Without the document cache: the long search must run the filter again over the same files.
 printf '%s\r\n' '[Search]' "Dir0=$folder" 'targetFileType1=True' 'targetFileType13=True' \
-    'textTags=TXT' 'pdfOwnEngine=0' "pdfFilterPath=$workDir/filter.sh %1" \
+    'textTags=TXT' 'pdfOwnEngine=0' "pdfFilterPath=$workDir/filter.sh %1" 'TextCache=0' \
     '[Other]' "Editor=$workDir/editor.sh %1 %2 %3" '[Form]' 'StatusBar=1' 'Fixed=1' \
     >"$workDir/home/frtta.ini"
 
