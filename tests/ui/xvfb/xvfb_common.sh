@@ -3,6 +3,9 @@
 # Several functions run only through trap or waitFor, which shellcheck cannot follow.
 # shellcheck disable=SC2317,SC2148,SC2154
 
+# A sanitized build of ferretta checks for leaks at exit; the system libraries' own are not ours.
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan_suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 # The ferretta program of the command line ($1 of the script), or a failure.
 requireFerretta() {
     ferretta=${1:-}
