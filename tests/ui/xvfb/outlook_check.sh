@@ -17,14 +17,7 @@ source "$(dirname "$0")/xvfb_common.sh"
 requireFerretta "${1:-}"
 runUnderXvfb iconv
 
-workDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-outlook.XXXXXX")
-ferrettaPid=""
-cleanup() {
-    stopProcess "$ferrettaPid"
-    rm -rf "$workDir"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+makeWorkDir outlook
 
 export FERRETTA_HOME="$workDir/home" HOME="$workDir/user"
 mkdir -p "$FERRETTA_HOME" "$HOME" "$workDir/bin" "$workDir/shown"

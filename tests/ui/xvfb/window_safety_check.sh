@@ -20,14 +20,7 @@ source "$(dirname "$0")/xvfb_common.sh"
 requireFerretta "${1:-}"
 runUnderXvfb
 
-workDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-signal.XXXXXX")
-ferrettaPid=""
-cleanup() {
-    stopProcess "$ferrettaPid"
-    rm -rf "$workDir"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+makeWorkDir signal
 
 docs="$workDir/docs"
 notes="the user's own notes"

@@ -6,6 +6,15 @@
 # A sanitized build of ferretta checks for leaks at exit; the system libraries' own are not ours.
 export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan_suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
+# A fresh work folder in workDir, removed with the ferretta started in it (ferrettaPid) when the
+# script ends, also on a signal.
+makeWorkDir() {
+    workDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-$1.XXXXXX")
+    ferrettaPid=""
+    trap 'stopProcess "$ferrettaPid"; rm -rf "$workDir"' EXIT
+    trap 'exit 1' INT TERM HUP
+}
+
 # The ferretta program of the command line ($1 of the script), or a failure.
 requireFerretta() {
     ferretta=${1:-}
