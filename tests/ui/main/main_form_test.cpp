@@ -23,12 +23,12 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "platform/cp932.h"
 #include "support/memory_item_store.h"
 #include "support/qt_test_support.h"
+#include "support/temp_tree.h"
 #include "ui/main/main_form.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/results_model.h"
@@ -50,16 +50,9 @@ namespace {
 
 void writeFile(const fs::path& path, std::string_view bytes) {
     fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary) << bytes;
 }
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::readFile;
 
 // A key as the keyboard sends it: to an open popup, else to the window that has the focus,
 // which hands it to its focus widget (shortcuts first).
@@ -88,11 +81,7 @@ class MainFormTest : public ::testing::Test {
     static void SetUpTestSuite() { test::ensureOffscreenApplication(); }
 
     void SetUp() override {
-        m_root = fs::temp_directory_path() /
-                 ("ferretta_main_form_" +
-                  std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
+        m_root = m_tree.root();
         m_folder = m_root / "folder";
         fs::create_directories(m_folder);
         qputenv("FERRETTA_HOME", QByteArray::fromStdString(m_root.string()));
@@ -117,12 +106,6 @@ class MainFormTest : public ::testing::Test {
         ASSERT_TRUE(QTest::qWaitForWindowActive(m_form.get()));
     }
 
-    void TearDown() override {
-        m_form.reset();
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
-    }
-
     // What a user does: into the word box (a click there), replace its text, Enter.
     void search(const QString& words) {
         activate();
@@ -141,6 +124,7 @@ class MainFormTest : public ::testing::Test {
     }
     ui::main::ResultsModel& model() { return m_form->model(); }
 
+    test::TempTree m_tree;
     fs::path m_root;
     fs::path m_folder;
     app::Settings m_settings;

@@ -56,71 +56,54 @@ class ResultsModelTest : public ::testing::Test {
     QtMessageHandler m_previousHandler = nullptr;
 };
 
-TEST_F(ResultsModelTest, ColumnsHeadersAndWidths) {
-    EXPECT_EQ(model.columnCount(), 4);
-    EXPECT_EQ(model.rowCount(), 0);
+TEST_F(ResultsModelTest, RowsShowTheHitInColumnOrderUnderTheHeaders) {
     const char* headers[] = {"ﾌｧｲﾙ名/件名", "内容", "ﾊﾟｽ/ｵﾌﾞｼﾞｪｸﾄ", "行,桁/分類項目"};
-    for (int col = 0; col < 4; ++col)
-        EXPECT_EQ(model.headerData(col, Qt::Horizontal).toString().toStdString(), headers[col]);
-    EXPECT_FALSE(model.headerData(4, Qt::Horizontal).isValid());
-    EXPECT_EQ(ResultsModel::initialColumnWidthsTwips(),
-              (std::array<int, 4>{2400, 8000, 15000, 1440}));
-}
-
-TEST_F(ResultsModelTest, RowsShowTheHitInColumnOrder) {
     add("a.txt", "本文", "/d/a.txt", "12,5");
-    EXPECT_EQ(column(0), std::vector<std::string>{"a.txt"});
-    EXPECT_EQ(column(1), std::vector<std::string>{"本文"});
-    EXPECT_EQ(column(2), std::vector<std::string>{"/d/a.txt"});
-    EXPECT_EQ(column(3), std::vector<std::string>{"12,5"});
-    EXPECT_FALSE(model.data(model.index(0, 1), Qt::DecorationRole).isValid());
-    EXPECT_FALSE(model.data(model.index(0, 1), Qt::ForegroundRole).isValid());
-    EXPECT_EQ(model.hitAt(0).location, "/d/a.txt");
-    // Outside the list: the empty hit of type 0, which opens nothing.
-    for (int row : {-1, 1, 1000}) {
-        EXPECT_EQ(model.hitAt(row).fileType, app::FileType::Unknown);
-        EXPECT_TRUE(model.hitAt(row).name.empty());
+    const char* cells[] = {"a.txt", "本文", "/d/a.txt", "12,5"};
+    ASSERT_EQ(model.columnCount(), 4);
+    for (int col = 0; col < 4; ++col) {
+        EXPECT_EQ(model.headerData(col, Qt::Horizontal).toString().toStdString(), headers[col]);
+        EXPECT_EQ(column(col), std::vector<std::string>{cells[col]});
     }
+    EXPECT_FALSE(model.data(model.index(0, 1), Qt::ForegroundRole).isValid());
+    // Outside the list: the empty hit of type 0, which opens nothing.
+    for (int row : {-1, 1, 1000})
+        EXPECT_EQ(model.hitAt(row).fileType, app::FileType::Unknown);
 }
-
-struct ClickCase {
-    const char* what;
-    std::vector<int> clicks;
-    int column;
-    Qt::SortOrder order;
-    std::vector<std::string> names;  // column 0 after the clicks
-    bool sortingOn = true;
-};
 
 // Rows: name / content. Names and contents are in opposite orders so that each sort is visible.
-class HeaderClicks : public ResultsModelTest, public ::testing::WithParamInterface<ClickCase> {};
-
-TEST_P(HeaderClicks, FollowTheListViewRule) {
-    add("b", "2");
-    add("c", "1");
-    add("a", "3");
-    const ClickCase& c = GetParam();
-    for (int click : c.clicks)
-        model.columnClicked(click);
-    EXPECT_EQ(model.sortingOn(), c.sortingOn);
-    EXPECT_EQ(model.sortColumn(), c.column);
-    EXPECT_EQ(model.sortOrder(), c.order);
-    EXPECT_EQ(column(0), c.names);
+TEST_F(ResultsModelTest, HeaderClicksFollowTheListViewRule) {
+    struct Case {
+        std::vector<int> clicks;
+        int column;
+        Qt::SortOrder order;
+        std::vector<std::string> names;  // column 0 after the clicks
+        bool sortingOn = true;
+    };
+    const Case cases[] = {
+        {{}, 0, Qt::AscendingOrder, {"b", "c", "a"}, false},
+        {{0}, 0, Qt::DescendingOrder, {"c", "b", "a"}},  // column 0 starts descending
+        {{0, 0}, 0, Qt::AscendingOrder, {"a", "b", "c"}},
+        {{1}, 1, Qt::AscendingOrder, {"c", "b", "a"}},
+        {{1, 1}, 1, Qt::DescendingOrder, {"a", "b", "c"}},
+        {{1, 1, 0}, 0, Qt::AscendingOrder, {"a", "b", "c"}},  // another column ascends
+        {{1, 1, 2, 1}, 1, Qt::AscendingOrder, {"c", "b", "a"}},
+        {{-1, 4, 99}, 0, Qt::AscendingOrder, {"b", "c", "a"}, false},  // out of range
+    };
+    for (const Case& c : cases) {
+        ResultsModel clicked;
+        for (const char* row : {"b2", "c1", "a3"})
+            clicked.addResult(Hit{app::FileType::Text, {row[0]}, {row[1]}, "/p", "1,1"});
+        for (int click : c.clicks)
+            clicked.columnClicked(click);
+        SCOPED_TRACE(::testing::PrintToString(c.clicks));
+        EXPECT_EQ(clicked.sortingOn(), c.sortingOn);
+        EXPECT_EQ(clicked.sortColumn(), c.column);
+        EXPECT_EQ(clicked.sortOrder(), c.order);
+        for (int row = 0; row < 3; ++row)
+            EXPECT_EQ(clicked.hitAt(row).name, c.names[static_cast<std::size_t>(row)]);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Sequences, HeaderClicks,
-    ::testing::Values(
-        ClickCase{"none", {}, 0, Qt::AscendingOrder, {"b", "c", "a"}, false},
-        ClickCase{"column0first", {0}, 0, Qt::DescendingOrder, {"c", "b", "a"}},
-        ClickCase{"column0twice", {0, 0}, 0, Qt::AscendingOrder, {"a", "b", "c"}},
-        ClickCase{"column1once", {1}, 1, Qt::AscendingOrder, {"c", "b", "a"}},
-        ClickCase{"column1twice", {1, 1}, 1, Qt::DescendingOrder, {"a", "b", "c"}},
-        ClickCase{"column1thrice", {1, 1, 1}, 1, Qt::AscendingOrder, {"c", "b", "a"}},
-        ClickCase{"otherColumnAscends", {1, 1, 0}, 0, Qt::AscendingOrder, {"a", "b", "c"}},
-        ClickCase{"backToColumn1", {1, 1, 2, 1}, 1, Qt::AscendingOrder, {"c", "b", "a"}},
-        ClickCase{"outOfRangeIgnored", {-1, 4, 99}, 0, Qt::AscendingOrder, {"b", "c", "a"}, false}),
-    [](const ::testing::TestParamInfo<ClickCase>& param) { return param.param.what; });
 
 TEST_F(ResultsModelTest, TextOrderIgnoresCaseAndComparesAsText) {
     // Column 3 holds positions: compared as text, so 10 sorts before 9.

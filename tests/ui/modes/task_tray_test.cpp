@@ -104,7 +104,6 @@ TEST_F(TaskTrayTest, EntriesAndClicksSendTheirEvents) {
         {1, nullptr, R::Trigger, {"off", "min"}, 3},  // a left click
         {2, nullptr, R::Context, {}, 2},
         {2, nullptr, R::DoubleClick, {}, 2},
-        {1, nullptr, R::MiddleClick, {}, 1},
         {3, nullptr, R::Trigger, {"bad 3 9"}, 3},  // reported, not acted on
     };
     for (const Case& c : cases) {
