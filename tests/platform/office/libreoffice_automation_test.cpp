@@ -18,12 +18,7 @@
 #include "platform/error.h"
 #include "platform/office/libreoffice.h"
 #include "platform/office/office_test_support.h"
-
-// Under the leak checker: the UNO runtime keeps its type descriptions (which refer to each
-// other) to the end of the process on purpose.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libuno_cppu.so\nleak:libuno_sal.so\nleak:libuno_cppuhelpergcc3.so\n";
-}
+#include "support/temp_tree.h"
 
 namespace ferretta::platform::office {
 namespace {
@@ -32,28 +27,8 @@ namespace fs = std::filesystem;
 using test::office::converted;
 using test::office::fixture;
 
-class LibreOfficeTest : public ::testing::Test {
+class LibreOfficeTest : public test::office::AutomationTest {
   protected:
-    void SetUp() override {
-#ifndef FERRETTA_HAVE_LIBREOFFICE
-        GTEST_SKIP() << "built without LibreOffice";
-#endif
-        if (!test::office::haveSoffice())
-            GTEST_SKIP() << "LibreOffice is not installed";
-        m_config = test::office::testConfig(callTimeoutMs());
-        m_automation = makeLibreOfficeAutomation(m_config);
-    }
-    void TearDown() override {
-        if (!m_automation)
-            return;
-        m_automation.reset();
-        EXPECT_TRUE(test::office::noOfficeLeft()) << "an office outlived the automation";
-        test::office::keepProfileTemplate(m_config);
-    }
-    virtual int callTimeoutMs() const {
-        return 60000;
-    }
-
     // The fixture in a format; the test is skipped when soffice cannot convert it.
     fs::path need(const std::string& source, const std::string& extension) {
         if (extension == fs::path(source).extension().string().substr(1))
@@ -63,9 +38,6 @@ class LibreOfficeTest : public ::testing::Test {
             ADD_FAILURE() << "cannot convert " << source << " to " << extension;
         return path;
     }
-
-    LibreOfficeConfig m_config;
-    std::unique_ptr<Automation> m_automation;
 };
 
 std::string joined(const std::vector<std::string>& parts) {
@@ -79,17 +51,7 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-long automationCode(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const Error& error) {
-        EXPECT_EQ(error.kind(), Error::Kind::Automation) << error.what();
-        EXPECT_NE(error.code(), 0);
-        return error.code();
-    }
-    ADD_FAILURE() << "no Error was thrown";
-    return 0;
-}
+using test::office::automationCode;
 
 TEST_F(LibreOfficeTest, WordReadsSentencesTablesShapesAndTheMainText) {
     auto word = m_automation->createWord(Purpose::Search);
@@ -243,11 +205,7 @@ TEST_F(LibreOfficeTest, BrokenFilesFailAndTheNextFileOpens) {
     fs::create_directories(scratch);
     // A .doc cut off in the middle of its allocation tables.
     const fs::path truncated = scratch / "truncated.doc";
-    {
-        std::ifstream in(good, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::ofstream(truncated, std::ios::binary).write(bytes.data(), 1536);
-    }
+    std::ofstream(truncated, std::ios::binary) << test::readFile(good).substr(0, 1536);
     const fs::path sheet = need("calc.fods", "xls");
     const struct {
         const char* name;

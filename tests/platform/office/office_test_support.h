@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the LibreOffice tests: whether an office is installed, the committed flat-XML
 // fixtures converted to the Office formats (once per user, cached under the temporary folder),
-// and the office processes this test program started.
+// the office processes this test program started, and a fixture holding one automation.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -12,11 +12,22 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "platform/error.h"
 #include "platform/office/libreoffice.h"
+
+// Under the leak checker: the UNO runtime keeps its type descriptions (which refer to each
+// other) to the end of the process on purpose.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libuno_cppu.so\nleak:libuno_sal.so\nleak:libuno_cppuhelpergcc3.so\n";
+}
 
 namespace ferretta::test::office {
 
@@ -118,5 +129,47 @@ inline void keepProfileTemplate(const platform::office::LibreOfficeConfig& confi
     }
     fs::remove_all(config.profileRoot, error);
 }
+
+// The code of the automation failure the call throws; a failure of the test when it throws
+// nothing or something else.
+inline long automationCode(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Error& error) {
+        EXPECT_EQ(error.kind(), Error::Kind::Automation) << error.what();
+        EXPECT_NE(error.code(), 0);
+        return error.code();
+    }
+    ADD_FAILURE() << "no Error was thrown";
+    return 0;
+}
+
+// One automation with a profile of its own, for each test; skipped without LibreOffice. At the
+// end no office of the test may be left.
+class AutomationTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#ifndef FERRETTA_HAVE_LIBREOFFICE
+        GTEST_SKIP() << "built without LibreOffice";
+#endif
+        if (!haveSoffice())
+            GTEST_SKIP() << "LibreOffice is not installed";
+        m_config = testConfig(callTimeoutMs());
+        m_automation = platform::office::makeLibreOfficeAutomation(m_config);
+    }
+    void TearDown() override {
+        if (!m_automation)
+            return;
+        m_automation.reset();
+        EXPECT_TRUE(noOfficeLeft()) << "an office outlived the automation";
+        keepProfileTemplate(m_config);
+    }
+    virtual int callTimeoutMs() const {
+        return 60000;
+    }
+
+    platform::office::LibreOfficeConfig m_config;
+    std::unique_ptr<platform::office::Automation> m_automation;
+};
 
 }  // namespace ferretta::test::office

@@ -56,24 +56,20 @@ TEST_F(WordSearchTest, NormalModeNumbersSentencesThenShapesAndSharesAnIndexAcros
         "2|a.doc|foo|/d/a.doc|6,1",          // shape 3; shape 2 has no text
     };
     EXPECT_EQ(rows(), expected);
-    const std::vector<std::string> calls = {
-        "Word.Visible=false",       "Word.Open /d/a.doc ro=1 win=1", "/d/a.doc: Sentences.Count",
-        "/d/a.doc: Shapes.Count",   "/d/a.doc: Sentences.Text",      "/d/a.doc: Shapes(1).Text",
-        "/d/a.doc: Shapes(2).Text", "/d/a.doc: Shapes(3).Text",      "/d/a.doc: Close",
-    };
-    EXPECT_EQ(office.calls, calls);
+    // Opened read-only, closed at the end.
+    EXPECT_TRUE(office.called("Word.Open /d/a.doc ro=1 win=1"));
+    EXPECT_EQ(office.calls.back(), "/d/a.doc: Close");
     EXPECT_EQ(log.messagesOf("find_doc"), (std::vector<std::string>{"sNum=3", "aNum=3"}));
     EXPECT_EQ(host.captions, std::vector<std::string>{kPath});
     EXPECT_TRUE(host.messages.empty());
 }
 
-TEST_F(WordSearchTest, EmptyDocumentGivesNoHitsAndCounts) {
+TEST_F(WordSearchTest, EmptyDocumentGivesNoHits) {
     office.wordFiles[kPath] = FakeWordFile{};
     startRun();
     EXPECT_TRUE(search(kPath, false));
     EXPECT_TRUE(search(kPath, true));
-    EXPECT_TRUE(host.rows.empty());
-    EXPECT_TRUE(host.messages.empty());
+    EXPECT_TRUE(host.rows.empty() && host.messages.empty());
 }
 
 TEST_F(WordSearchTest, FastModeReadsTheMainTextOnlyByLineIndex) {
@@ -82,18 +78,10 @@ TEST_F(WordSearchTest, FastModeReadsTheMainTextOnlyByLineIndex) {
     EXPECT_TRUE(search(kPath, true));
     EXPECT_EQ(rows(), (std::vector<std::string>{"2|a.doc|foo|/d/a.doc|0,1",
                                                 "2|a.doc|baz foo|/d/a.doc|3,5"}));
-    const std::vector<std::string> calls = {
-        "Word.Visible=false",
-        "Word.Open /d/a.doc ro=1 win=1",
-        "Word.Documents.Count",
-        "Word.Documents(1)",
-        "/d/a.doc: FullName",
-        "/d/a.doc: Characters.Count",
-        "/d/a.doc: Range(0,16).Select",
-        "Word.Selection.Text",
-        "/d/a.doc: Close",
-    };
-    EXPECT_EQ(office.calls, calls);
+    // The whole main text (16 characters) selected and read at once; no shape is read.
+    EXPECT_TRUE(office.called("/d/a.doc: Range(0,16).Select"));
+    EXPECT_TRUE(office.callsStartingWith("/d/a.doc: Shapes").empty());
+    EXPECT_EQ(office.calls.back(), "/d/a.doc: Close");
 }
 
 TEST_F(WordSearchTest, FastModeFindsItsDocumentAmongOnesLeftOpenByFailures) {
