@@ -18,13 +18,6 @@ bool isUnifiedIdeograph(char32_t c) {
            (c >= 0x30000 && c <= 0x323AF);
 }
 
-std::u32string unify(std::u32string text) {
-    for (char32_t& c : text) {
-        c = unifyLookalike(c);
-    }
-    return text;
-}
-
 // What Unicode's data (checked below) does not decide: the radicals supplement, from the
 // equivalents list, and the edges of the blocks.
 TEST(LookalikeTest, Samples) {
@@ -37,12 +30,6 @@ TEST(LookalikeTest, Samples) {
         EXPECT_EQ(static_cast<std::uint32_t>(unifyLookalike(from)), static_cast<std::uint32_t>(to))
             << std::hex << static_cast<std::uint32_t>(from);
     }
-}
-
-// Text a PDF producer set with look-alike glyphs reads as the words a user types.
-TEST(LookalikeTest, WordsSetWithLookalikesBecomeSearchable) {
-    EXPECT_EQ(unify(U"\u2F47本の東京\uFA26"), U"日本の東京都");
-    EXPECT_EQ(unify(U"東京 Tokyo 123"), U"東京 Tokyo 123");
 }
 
 // Against Unicode's own data, when the machine has it: each Kangxi radical is its compatibility

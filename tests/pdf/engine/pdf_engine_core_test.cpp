@@ -11,6 +11,7 @@
 #include "pdf/engine/text_dump.h"
 #include "platform/error.h"
 #include "support/recording_host.h"
+#include "support/temp_tree.h"
 #include "support/test_context.h"
 
 namespace ferretta::pdf {
@@ -244,8 +245,7 @@ TEST(PdfEngine, FindsTheTextOfEveryLayout) {
     brokenXrefStream.replace(brokenXrefStream.rfind("startxref\n") + 10, 1, "1");
     // With its cross-reference stream unreachable, an encrypted file's trailer is that
     // stream's dictionary, found by the scan: /Encrypt and /ID come from there.
-    std::ifstream in(FERRETTA_TEST_DATA "/pdf/corpus/tex_ja_aes128.pdf", std::ios::binary);
-    std::string encrypted{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string encrypted = test::readFile(FERRETTA_TEST_DATA "/pdf/corpus/tex_ja_aes128.pdf");
     encrypted.resize(encrypted.rfind("startxref"));
     using Pages = std::vector<std::string>;
     struct Case {

@@ -25,6 +25,7 @@
 #include "pdf/engine/text_dump.h"
 #include "platform/unicode.h"
 #include "search/query.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::pdf {
 namespace {
@@ -71,10 +72,7 @@ std::string utf8(std::u16string_view text) {
 // Splits poppler's output into pages (each ended by a form feed; a last piece without one is
 // what follows the last page and is dropped) and each page into lines.
 std::vector<std::vector<std::u16string>> popplerPages(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    const std::u16string text = platform::utf8ToUtf16(bytes.str());
+    const std::u16string text = platform::utf8ToUtf16(test::readFile(file));
     std::vector<std::vector<std::u16string>> pages;
     std::vector<std::u16string> lines;
     std::u16string line;

@@ -3,7 +3,6 @@
 // files with correct offsets.
 #include <zlib.h>
 
-#include <unistd.h>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,17 +12,14 @@
 
 #include "pdf/engine/fonts/cid_map.h"
 #include "platform/cp932.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::test {
 
-inline std::filesystem::path tempDir() {
-    static const std::filesystem::path dir = [] {
-        auto d = std::filesystem::temp_directory_path() /
-                 ("pdf_engine_test_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(d);
-        return d;
-    }();
-    return dir;
+// A folder for the test program's files, removed at its end.
+inline const std::filesystem::path& tempDir() {
+    static const TempTree tree;
+    return tree.root();
 }
 
 inline std::string writeTemp(const std::string& name, const std::string& bytes) {

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/temp_tree.h"
+
 namespace ferretta::pdf {
 namespace {
 
@@ -34,7 +36,6 @@ TEST(ViewerCommandTest, PassesThePageTheWayEachViewerTakesIt) {
         {PdfViewerKind::None, "/d/a.pdf", 7, {}},
         // No page below the first; a path is never taken for an option.
         {PdfViewerKind::Evince, "/d/a.pdf", 0, {"/v", "--page-index=1", "/d/a.pdf"}},
-        {PdfViewerKind::Okular, "/d/a.pdf", -5, {"/v", "-p", "1", "/d/a.pdf"}},
         {PdfViewerKind::Zathura, "-x.pdf", 2, {"/v", "-P", "2", "./-x.pdf"}},
         {PdfViewerKind::MuPdf, "/d/a.pdf", 2147483647, {"/v", "/d/a.pdf", "2147483647"}},
     };
@@ -47,17 +48,12 @@ TEST(ViewerCommandTest, PassesThePageTheWayEachViewerTakesIt) {
 class PdfViewerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ferretta-viewer-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
         const char* path = std::getenv("PATH");
         m_oldPath = path ? path : "";
     }
     void TearDown() override {
         ::setenv("PATH", m_oldPath.c_str(), 1);
         initPDFValues();
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
 
     // A fake viewer in the folder `bin`; it records its arguments, then "END", using shell
@@ -89,7 +85,8 @@ class PdfViewerTest : public ::testing::Test {
         return {"(nothing started)"};
     }
 
-    fs::path m_dir;
+    test::TempTree m_tree;
+    fs::path m_dir = m_tree.root();
     std::string m_oldPath;
 };
 
