@@ -159,8 +159,7 @@ TEST(VCardFileTest, CardsAreFoundAgainForTheViewer) {
     ASSERT_TRUE(card);
     EXPECT_TRUE(card->starts_with("BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=SHIFT_JIS;"));
     // The first card deleted: the second (no UID) is found by its text, the first is gone.
-    std::ifstream in(file, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = test::readFile(file);
     text.erase(0, text.find("BEGIN:VCARD", 1));
     std::ofstream(file, std::ios::binary) << text;
     EXPECT_EQ(contactCardFile(contacts[1].ref), card);

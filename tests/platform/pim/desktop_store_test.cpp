@@ -51,8 +51,7 @@ class DesktopStoreTest : public ::testing::Test {
     std::string shown() {
         for (int i = 0; i < 500 && !fs::exists(root / "shown"); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::ifstream in(root / "shown", std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return test::readFile(root / "shown");
     }
 
     const test::TempTree tree;

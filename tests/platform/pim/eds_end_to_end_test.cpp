@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/pim/desktop_store.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::platform::pim {
 namespace {
@@ -122,8 +123,7 @@ TEST_F(EdsEndToEndTest, ItemsOpenInEvolutionOrAsCopiesAndAreGoneWhenDeleted) {
     const auto waitShown = [&] {
         for (int i = 0; i < 500 && !fs::exists(shown); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::ifstream in(shown);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string text = test::readFile(shown);
         fs::remove(shown);
         return text;
     };
@@ -140,8 +140,7 @@ TEST_F(EdsEndToEndTest, ItemsOpenInEvolutionOrAsCopiesAndAreGoneWhenDeleted) {
     // Without Evolution: a calendar file holding the task.
     ASSERT_EQ(store->display(FolderKind::Tasks, task), DisplayResult::Shown);
     const fs::path copy = waitShown();
-    std::ifstream in(copy);
-    const std::string ics((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string ics = test::readFile(copy);
     EXPECT_NE(ics.find("BEGIN:VCALENDAR"), std::string::npos);
     EXPECT_NE(ics.find("SUMMARY:予算会議の準備"), std::string::npos);
     // With Evolution: its task editor through a task: URI.
