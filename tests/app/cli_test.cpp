@@ -27,10 +27,7 @@ std::string quote(const std::string& text) {
     return out + "'";
 }
 
-std::string slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::readFile;
 
 // Every "{D}" replaced by the data folder.
 std::string expand(std::string text, const std::string& data) {
@@ -71,8 +68,8 @@ class CliTest : public ::testing::Test {
             expand(arguments, quote(data())) + " >" + quote(tree.path("out")) + " 2>" +
             quote(tree.path("err"));
         const int status = std::system(command.c_str());
-        return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(tree.path("out")),
-                      slurp(tree.path("err"))};
+        return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(tree.path("out")),
+                      readFile(tree.path("err"))};
     }
 
     test::TempTree tree;
@@ -130,7 +127,7 @@ TEST_F(CliTest, SettingsFileIsReadAndNeverWritten) {
     settingsText = "[Search]\r\ntextTags=LOG\r\ntargetFileType1=True\r\n";
     auto result = run("{D} needle");
     EXPECT_NE(result->out.find("a.log"), std::string::npos);
-    EXPECT_EQ(slurp(tree.root() / "home" / "frtta.ini"), settingsText);
+    EXPECT_EQ(readFile(tree.root() / "home" / "frtta.ini"), settingsText);
 }
 
 TEST_F(CliTest, ExitStatus) {

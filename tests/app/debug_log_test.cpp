@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/cp932.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::app {
 namespace {
@@ -29,8 +30,6 @@ TEST(DebugLogFormatTest, DateBlankTimeThenPlaceAndMessage) {
     };
     const Case cases[] = {
         {2026, 12, 7, 9, 5, 3, "find_doc", "x", "2026/12/07 9:05:03 - find_doc - x"},
-        {2000, 1, 1, 0, 0, 0, "logOpen", "----[ログ書き込み開始]----",
-         "2000/01/01 0:00:00 - logOpen - ----[ログ書き込み開始]----"},
         {1999, 12, 31, 23, 59, 59, "mainForm::Command2_Click", "検索処理開始",
          "1999/12/31 23:59:59 - mainForm::Command2_Click - 検索処理開始"},
         {2024, 2, 29, 12, 0, 9, "", "", "2024/02/29 12:00:09 -  - "},
@@ -50,18 +49,7 @@ TEST(DebugLogFormatTest, DateBlankTimeThenPlaceAndMessage) {
 
 class DebugLogFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ferretta-log-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-        m_path = m_folder / "debug.log";
-    }
-    void TearDown() override { fs::remove_all(m_folder); }
-
-    std::string bytes() const {
-        std::ifstream in(m_path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string bytes() const { return test::readFile(m_path); }
 
     // The file's lines as UTF-8. Every line must end with CR LF; no other line break may occur.
     std::vector<std::string> lines() const {
@@ -94,8 +82,9 @@ class DebugLogFile : public ::testing::Test {
         }
     }
 
-    fs::path m_folder;
-    fs::path m_path;
+    test::TempTree m_tree;
+    fs::path m_folder = m_tree.root();
+    fs::path m_path = m_folder / "debug.log";
 };
 
 const std::string kOpen = "logOpen - ----[ログ書き込み開始]----";

@@ -13,9 +13,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
+
+#include "support/temp_tree.h"
 
 extern char** environ;
 
@@ -27,12 +28,7 @@ using namespace std::chrono_literals;
 
 constexpr const char* kNotes = "the user's own notes\n";
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::readFile;
 
 bool ended(pid_t pid) {
     const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
@@ -55,9 +51,6 @@ enum class Stage { FilterRunning, ReadingOutput };
 class StopSignalTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ferretta-signals-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
         fs::create_directories(m_dir / "docs");
         fs::create_directories(m_dir / "home");
         std::ofstream(m_dir / "docs" / "a.pdf") << "%PDF";
@@ -69,7 +62,6 @@ class StopSignalTest : public ::testing::Test {
             << (m_dir / "sleeper").string()
             << "'; wait; else seq -f 'alpha %g' 40000 > \"${1%.*}.txt\"; fi\n";
     }
-    void TearDown() override { fs::remove_all(m_dir); }
 
     void configure(Stage stage) {
         std::ofstream(m_dir / "home" / "frtta.ini")
@@ -118,7 +110,8 @@ class StopSignalTest : public ::testing::Test {
         return status;
     }
 
-    fs::path m_dir;
+    test::TempTree m_tree;
+    fs::path m_dir = m_tree.root();
     std::FILE* m_out = nullptr;
 };
 

@@ -15,6 +15,7 @@
 
 #include "platform/cp932.h"
 #include "platform/ini_file.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::app {
 namespace {
@@ -236,10 +237,8 @@ TEST(LoadConfigTest, KeywordsAndTexts) {
 // file's CP932; an existing file (even an empty one) or a missing shipped one changes nothing.
 TEST(LoadConfigTest, ANewUserStartsFromTheShippedFile) {
     const fs::path shipped = fs::path(FERRETTA_SOURCE_DIR) / "resources" / defaultSettingsFileName;
-    std::string pattern = (fs::temp_directory_path() / "ferretta-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path folder = pattern;
-    const fs::path file = folder / settingsFileName;
+    const test::TempTree folder;
+    const fs::path file = folder.root() / settingsFileName;
 
     ASSERT_TRUE(installDefaultSettings(file, shipped, "/home/山田"));
     const Settings s = loadSettingsFrom(file);
@@ -253,10 +252,10 @@ TEST(LoadConfigTest, ANewUserStartsFromTheShippedFile) {
     EXPECT_TRUE(installDefaultSettings(file, shipped, "/home/other"));
     EXPECT_EQ(fields(loadSettingsFrom(file)), fields(loadFrom("")));
     fs::remove(file);
-    EXPECT_TRUE(installDefaultSettings(file, folder / "missing.ini", "/home/u"));
+    EXPECT_TRUE(installDefaultSettings(file, folder.root() / "missing.ini", "/home/u"));
     EXPECT_EQ(fields(loadSettingsFrom(file)), fields(loadFrom("")));  // nothing written
-    EXPECT_FALSE(installDefaultSettings(folder / "no-such-folder" / "frtta.ini", shipped, "/h"));
-    fs::remove_all(folder);
+    EXPECT_FALSE(
+        installDefaultSettings(folder.root() / "no-such-folder" / "frtta.ini", shipped, "/h"));
 }
 
 TEST(SaveConfigTest, EverySettingSurvivesSaveAndLoad) {
@@ -321,9 +320,8 @@ TEST(SaveConfigTest, KeysAreNeverDeletedAndOtherTextIsKept) {
 // The file on disk: read, written keeping what else it holds (its encoding too), or left alone
 // and the user told why.
 TEST(SaveConfigTest, TheFileOnDisk) {
-    std::string pattern = (fs::temp_directory_path() / "ferretta-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const fs::path file = fs::path(pattern) / "frtta.ini";
+    const test::TempTree folder;
+    const fs::path file = folder.root() / "frtta.ini";
     EXPECT_EQ(fields(loadSettingsFrom(file)), fields(loadFrom("")));  // missing: the defaults
     const std::string mine = "; " + platform::utf8ToCp932("山田") + "\r\n";
     std::ofstream(file, std::ios::binary) << mine;
@@ -338,7 +336,6 @@ TEST(SaveConfigTest, TheFileOnDisk) {
     EXPECT_EQ(saveSettingsFile(s, 0.0f, 0.0f, file),
               "設定を保存できませんでした\r" + file.string() + "\rファイルが読み取り専用です");
     EXPECT_EQ(loadSettingsFrom(file).dir, "/srv/Café");
-    fs::remove_all(pattern);
 }
 
 TEST(FolderHistoryTest, AddsToTheFrontWithoutDuplicates) {

