@@ -167,6 +167,9 @@ class PowerPointApplication {
 
 // ---- The automation service ---------------------------------------------------------------
 
+// The Office applications, by the file types they serve.
+enum class Application : std::uint8_t { Word, Excel, PowerPoint };
+
 // Creates applications and attaches to running ones. create* throw ferretta::Error (kind
 // Automation) when the application cannot be started (for example the office is not
 // installed); running* answer null when none runs. For Purpose::Search no application counts
@@ -180,6 +183,15 @@ class Automation {
     virtual std::unique_ptr<ExcelApplication> runningExcel(Purpose purpose) = 0;
     virtual std::unique_ptr<PowerPointApplication> createPowerPoint(Purpose purpose) = 0;
     virtual std::unique_ptr<PowerPointApplication> runningPowerPoint(Purpose purpose) = 0;
+    // After a create* failed: the part of the office that is not installed, as one sentence
+    // for the user naming what to install; empty when nothing is known to be missing.
+    virtual std::string missingPart(Application) const { return {}; }
+    // A message about an application that failed, with what is missing on a line of its own.
+    std::string withMissingPart(Application application, std::string text) const {
+        if (const std::string missing = missingPart(application); !missing.empty())
+            text += "\r" + missing;
+        return text;
+    }
 };
 
 }  // namespace ferretta::platform::office

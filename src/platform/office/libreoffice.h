@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "platform/office/automation.h"
 
@@ -35,5 +36,12 @@ struct LibreOfficeConfig {
 // open in it). In a build without LibreOffice every create* throws ferretta::Error (kind
 // Automation) and every running* answers null.
 std::unique_ptr<Automation> makeLibreOfficeAutomation(const LibreOfficeConfig& config);
+
+// The LibreOffice part an application needs that is missing from the office's program folder,
+// as one sentence naming its Debian package ("LibreOffice Writer がインストールされていません
+// (パッケージ libreoffice-writer)"); the office itself first when it is missing. Empty when
+// both are there.
+std::string missingLibreOfficePart(Application application,
+                                   const std::filesystem::path& programFolder);
 
 }  // namespace ferretta::platform::office

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/error.h"
 #include "platform/office/libreoffice.h"
 #include "platform/office/libreoffice_calc.h"
 #include "platform/office/libreoffice_connection.h"
@@ -31,22 +32,26 @@ class LibreOfficeAutomation final : public Automation {
     LibreOfficeAutomation(const LibreOfficeAutomation&) = delete;
     LibreOfficeAutomation& operator=(const LibreOfficeAutomation&) = delete;
 
+    std::string missingPart(Application application) const override {
+        return missingLibreOfficePart(application, FERRETTA_LIBREOFFICE_PROGRAM_DIR);
+    }
+
     std::unique_ptr<WordApplication> createWord(Purpose purpose) override {
-        return lo::makeWriterApplication(started(purpose));
+        return lo::makeWriterApplication(started(purpose, Application::Word));
     }
     std::unique_ptr<WordApplication> runningWord(Purpose purpose) override {
         auto office = running(purpose);
         return office ? lo::makeWriterApplication(std::move(office)) : nullptr;
     }
     std::unique_ptr<ExcelApplication> createExcel(Purpose purpose) override {
-        return lo::makeCalcApplication(started(purpose));
+        return lo::makeCalcApplication(started(purpose, Application::Excel));
     }
     std::unique_ptr<ExcelApplication> runningExcel(Purpose purpose) override {
         auto office = running(purpose);
         return office ? lo::makeCalcApplication(std::move(office)) : nullptr;
     }
     std::unique_ptr<PowerPointApplication> createPowerPoint(Purpose purpose) override {
-        return lo::makeImpressApplication(started(purpose));
+        return lo::makeImpressApplication(started(purpose, Application::PowerPoint));
     }
     std::unique_ptr<PowerPointApplication> runningPowerPoint(Purpose purpose) override {
         auto office = running(purpose);
@@ -54,7 +59,11 @@ class LibreOfficeAutomation final : public Automation {
     }
 
   private:
-    std::shared_ptr<lo::Office> started(Purpose purpose) {
+    // An office without the part an application needs starts, but then fails on every
+    // document of its type with a code that says nothing: such an application cannot start.
+    std::shared_ptr<lo::Office> started(Purpose purpose, Application application) {
+        if (const std::string missing = missingPart(application); !missing.empty())
+            throw Error(Error::Kind::Automation, missing, 429);
         auto& office = purpose == Purpose::Search ? m_search : m_open;
         if (!office) {
             office = std::make_shared<lo::Office>(

@@ -251,7 +251,9 @@ void openExcelFile(OfficeSession& session, app::Host& host, const app::Settings&
     int step = 1;
     ExcelSlot slot;
     if (!excelStartRun(session.automation, slot, po::Purpose::Open)) {
-        host.showMessage("Excelの操作が行えませんでした", app::MessageStyle::Critical);
+        host.showMessage(session.automation.withMissingPart(po::Application::Excel,
+                                                            "Excelの操作が行えませんでした"),
+                         app::MessageStyle::Critical);
         return;
     }
     try {

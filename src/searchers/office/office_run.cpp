@@ -7,33 +7,39 @@ namespace ferretta::searchers::office {
 using app::FileType;
 namespace po = platform::office;
 
+namespace {
+
+std::string cannotStartText(const OfficeSession& session, po::Application application,
+                            std::string_view name) {
+    const std::string typeName(name);
+    return session.automation.withMissingPart(
+        application, typeName + "に関する操作が行えませんでした。\r設定で" + typeName +
+                         "ファイルを検索しない設定に変更して下さい");
+}
+
+}  // namespace
+
 bool startOfficeApplication(OfficeSession& session, app::Host& host, FileType type) {
     switch (type) {
         case FileType::Word:
             if (session.wordApp || startWordRun(session))
                 return true;
-            host.showMessage(
-                "Wordに関する操作が行えませんでした。\r設定でWordファイルを検索しない設定に変更して"
-                "下さい",
-                app::MessageStyle::Critical);
+            host.showMessage(cannotStartText(session, po::Application::Word, "Word"),
+                             app::MessageStyle::Critical);
             return false;
         case FileType::Excel:
             if (session.excel.app ||
                 excelStartRun(session.automation, session.excel, po::Purpose::Search))
                 return true;
-            host.showMessage(
-                "Excelに関する操作が行えませんでした。\r設定でExcelファイルを検索しない設定に変更"
-                "して下さい",
-                app::MessageStyle::Critical);
+            host.showMessage(cannotStartText(session, po::Application::Excel, "Excel"),
+                             app::MessageStyle::Critical);
             return false;
         case FileType::PowerPoint:
             if (session.powerPoint.app ||
                 startPowerPoint(session.automation, session.powerPoint, po::Purpose::Search))
                 return true;
-            host.showMessage(
-                "PowerPointに関する操作が行えませんでした。\r"
-                "設定でPowerPointファイルを検索しない設定に変更して下さい",
-                app::MessageStyle::Critical);
+            host.showMessage(cannotStartText(session, po::Application::PowerPoint, "PowerPoint"),
+                             app::MessageStyle::Critical);
             return false;
         default:
             return false;

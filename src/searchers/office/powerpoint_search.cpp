@@ -201,7 +201,9 @@ void openPowerPointFile(OfficeSession& session, app::Host& host, const app::Sett
     int step = 0;
     PowerPointSlot slot;
     if (!startPowerPoint(session.automation, slot, po::Purpose::Open)) {
-        host.showMessage("PowerPointの操作が行えませんでした", app::MessageStyle::Critical);
+        host.showMessage(session.automation.withMissingPart(po::Application::PowerPoint,
+                                                            "PowerPointの操作が行えませんでした"),
+                         app::MessageStyle::Critical);
         return;
     }
     std::unique_ptr<po::Presentation> presentation;

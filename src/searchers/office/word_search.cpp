@@ -284,8 +284,10 @@ void openWordFile(OfficeSession& session, app::Host& host, const app::Settings& 
     } catch (const Error& failure) {
         app::logWrite("openWordFile", std::string("ErrNo=") + std::to_string(failure.code()) + " " +
                                           failure.what());
-        host.showMessage("Word文書を開く際にエラーが発生しました\rファイル名:" + path +
-                             "\r文字列:" + text + "\r原因コード=" + std::to_string(position),
+        host.showMessage(session.automation.withMissingPart(
+                             po::Application::Word,
+                             "Word文書を開く際にエラーが発生しました\rファイル名:" + path +
+                                 "\r文字列:" + text + "\r原因コード=" + std::to_string(position)),
                          app::MessageStyle::Critical);
     }
     // Dropping the reference leaves Word open and visible for the user.

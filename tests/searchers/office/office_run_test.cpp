@@ -96,6 +96,15 @@ TEST(OfficeRun, StartsAndEndsTheApplicationsOfTheTypesSearched) {
         EXPECT_EQ(session.excel.app, nullptr);
         EXPECT_EQ(session.powerPoint.app, nullptr);
     }
+    // An office that knows what is not installed has it said after the message.
+    FakeOffice fake;
+    fake.failures["createExcel Search"] = 429;
+    fake.missingOfficePart = "LibreOffice Calc がインストールされていません";
+    OfficeSession session(fake);
+    test::RecordingHost host;
+    EXPECT_FALSE(startOfficeRun(session, host, settingsFor(false, true, false)));
+    EXPECT_EQ(texts(host.messages),
+              std::vector<std::string>{kExcelMessage + "\r" + fake.missingOfficePart});
 }
 
 // The search command with the Office types on: every Office extension reaches its searcher,
