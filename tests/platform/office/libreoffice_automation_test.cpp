@@ -279,11 +279,19 @@ TEST_F(StuckOfficeTest, AStoppedOfficeIsEndedWithinTheTimeoutAndReplaced) {
     EXPECT_EQ(automationCode([&] { stale->sentenceTexts(); }), -2147023170L);  // 0x800706BE
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_GE(took, std::chrono::milliseconds(3500));
-    EXPECT_LT(took, std::chrono::milliseconds(4000 + 6000));
-    const auto left = test::office::ourOfficePids("search");
-    for (const pid_t pid : pids) {
-        EXPECT_EQ(std::count(left.begin(), left.end(), pid), 0) << "stopped office still there";
-    }
+    // The bound leaves room for a loaded machine; a call that waited for the office would
+    // never return.
+    EXPECT_LT(took, std::chrono::milliseconds(4000 + 20000));
+    const auto stoppedLeft = [&] {
+        const auto left = test::office::ourOfficePids("search");
+        return std::any_of(pids.begin(), pids.end(), [&](pid_t pid) {
+            return std::count(left.begin(), left.end(), pid) > 0;
+        });
+    };
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (stoppedLeft() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(stoppedLeft()) << "stopped office still there";
 
     // The object from the ended office keeps failing; the application starts a new office.
     automationCode([&] { stale->shapeCount(); });

@@ -15,7 +15,7 @@ set -u
 # shellcheck source=tests/ui/xvfb/xvfb_common.sh
 source "$(dirname "$0")/xvfb_common.sh"
 requireFerretta "${1:-}"
-runUnderXvfb iconv
+runUnderXvfb iconv xclip
 
 makeWorkDir outlook
 
@@ -90,7 +90,7 @@ xdotool key --clearmodifiers F9
 shrunk() { readGeometry "$window"; ((HEIGHT < normalHeight - 150)); }
 waitFor 5 shrunk || fail "F9 did not bring the compact form"
 focusOn "$window"
-xdotool type --delay 30 '山田'
+typeWords '山田'
 xdotool key --clearmodifiers alt+f
 waitFor 10 grew || fail "the search did not end in the normal form (no hits?)"
 grep -q 'Inbox=' "$FERRETTA_HOME/frtta.ini" && fail "the settings were written before the exit"

@@ -26,11 +26,17 @@ requireFerretta() {
 
 # Outside the virtual server: skips (77) when one of the tools given is missing, else runs the
 # script again under xvfb-run on a fresh 1280x800 server (not the developer's desktop), which
-# hands back the script's own exit code. Inside it returns at once. The script's arguments
-# after the program are passed on in innerArgs; innerWrapper (a command such as
-# dbus-run-session) runs the inner script when set.
+# hands back the script's own exit code. Inside it returns once the server answers. The
+# script's arguments after the program are passed on in innerArgs; innerWrapper (a command such
+# as dbus-run-session) runs the inner script when set. xvfb-run -a picks the first free display
+# number, and a check started at the same moment may take it first: a run whose server never
+# answered is tried again.
 runUnderXvfb() {
-    [[ -z "${FERRETTA_XVFB_INNER:-}" ]] || return 0
+    if [[ -n "${FERRETTA_XVFB_INNER:-}" ]]; then
+        waitFor 10 xdotool getdisplaygeometry >/dev/null 2>&1 || exit 75
+        : >"$FERRETTA_XVFB_INNER"
+        return 0
+    fi
     [[ -v innerArgs ]] || innerArgs=()
     for tool in xvfb-run Xvfb xauth xdotool "$@"; do
         if ! command -v "$tool" >/dev/null 2>&1; then
@@ -38,9 +44,22 @@ runUnderXvfb() {
             exit 77
         fi
     done
-    # shellcheck disable=SC2086  # no wrapper: nothing at all, not an empty word
-    FERRETTA_XVFB_INNER=1 exec xvfb-run -a -s "-screen 0 1280x800x24" ${innerWrapper:-} \
-        bash "$0" "$ferretta" "${innerArgs[@]}"
+    local answered status attempt
+    answered=$(mktemp -u "${TMPDIR:-/tmp}/ferretta-xvfb.XXXXXX")
+    for attempt in 1 2 3 4; do
+        # shellcheck disable=SC2086  # no wrapper: nothing at all, not an empty word
+        FERRETTA_XVFB_INNER=$answered xvfb-run -a -s "-screen 0 1280x800x24" ${innerWrapper:-} \
+            bash "$0" "$ferretta" "${innerArgs[@]}"
+        status=$?
+        if [[ -e "$answered" ]]; then
+            rm -f "$answered"
+            exit "$status"
+        fi
+        echo "(the virtual server did not answer, attempt $attempt)" >&2
+        sleep "$attempt"
+    done
+    echo "FAIL: xvfb-run could not start a server that answers" >&2
+    exit 1
 }
 
 # Ends process $1: politely, then after 3 s (a modal box may hold it) for good.
@@ -67,14 +86,41 @@ fail() {
     exit 1
 }
 
-# Runs the command given until it succeeds, for at most $1 seconds (every 0.1 s).
+# Runs the command given until it succeeds, for at most $1 seconds of wall time times
+# FERRETTA_WAIT_SCALE (3 unless set): the limits are for a quiet machine, and a loaded CI
+# machine or a sanitized build is several times slower. Success returns at once either way.
 waitFor() {
-    local seconds=$1
+    local end=$((SECONDS + $1 * ${FERRETTA_WAIT_SCALE:-3}))
     shift
-    local tries=$((seconds * 10))
-    while ((tries-- > 0)); do
-        "$@" && return 0
+    until "$@"; do
+        ((SECONDS < end)) || return 1
         sleep 0.1
     done
-    return 1
+}
+
+# Types the word into the focused box in place of its text and reads it back through the
+# selection (xclip). xdotool types a character missing from the keymap by remapping a spare key
+# and reverting it at once; a window busy enough to read the keymap after the revert sees
+# another key (the keymap is not ours to change: the server keeps its own). After two tries,
+# slower the second time, a word that is not ASCII is pasted with Ctrl+V instead, and the check
+# says so: the search that follows is what is being checked.
+selectionIs() { [[ "$(xclip -o -selection primary 2>/dev/null)" == "$1" ]]; }
+typeWords() {
+    local expected=$1 delay
+    for delay in 40 250; do
+        xdotool key --clearmodifiers ctrl+a BackSpace
+        xdotool type --delay "$delay" -- "$expected"
+        xdotool key --clearmodifiers ctrl+a
+        waitFor 2 selectionIs "$expected" && return 0
+    done
+    if [[ "$expected" == *[![:ascii:]]* ]]; then
+        printf '%s' "$expected" | xclip -selection clipboard
+        xdotool key --clearmodifiers ctrl+a BackSpace ctrl+v
+        xdotool key --clearmodifiers ctrl+a
+        if waitFor 2 selectionIs "$expected"; then
+            echo "(\"$expected\" was pasted: xdotool's typing of it was read as other keys)"
+            return 0
+        fi
+    fi
+    fail "the box does not hold \"$1\" after typing it (it holds \"$(xclip -o -selection primary 2>/dev/null)\")"
 }
