@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "support/temp_tree.h"
+#include "support/wait.h"
 
 extern char** environ;
 
@@ -30,21 +31,7 @@ constexpr const char* kNotes = "the user's own notes\n";
 
 using test::readFile;
 
-bool ended(pid_t pid) {
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
-}
-
-template <class Predicate>
-bool waitUntil(Predicate predicate, std::chrono::milliseconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
+using test::waitUntil;
 
 enum class Stage { FilterRunning, ReadingOutput };
 
@@ -152,7 +139,7 @@ TEST_F(StopSignalTest, TheUsersFileIsBackWhateverEndsTheRun) {
             EXPECT_TRUE(fs::is_empty(m_dir / "home" / "restore"));
             if (stage == Stage::FilterRunning) {
                 const pid_t sleeper = std::stoi(readFile(m_dir / "sleeper"));
-                EXPECT_TRUE(waitUntil([&] { return ended(sleeper); }, 3s));
+                EXPECT_TRUE(waitUntil([&] { return test::processEnded(sleeper); }, 3s));
             }
         }
     }

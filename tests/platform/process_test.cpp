@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "support/temp_tree.h"
+#include "support/wait.h"
 
 namespace ferretta::platform {
 namespace {
@@ -165,23 +166,14 @@ TEST_F(ProcessTest, EndedChildrenAreReapedButTheirStatusKept) {
     EXPECT_FALSE(waitForProcess(*first, {}));  // answered once
 }
 
-// True once the process is gone, or only a zombie waiting for a parent that never reaps it,
-// within the limit.
-bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    for (;; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
-        const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-        if (stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z")
-            return true;
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-    }
+// The process id the file will hold; 0 when it stays empty.
+pid_t readPid(const fs::path& file) {
+    test::waitUntil([&] { return !readFile(file).empty(); });
+    return static_cast<pid_t>(std::stol("0" + readFile(file)));
 }
 
-pid_t readPid(const fs::path& file) {
-    for (int i = 0; i < 500 && readFile(file).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return static_cast<pid_t>(std::stol("0" + readFile(file)));
+bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
+    return test::waitUntil([pid] { return test::processEnded(pid); }, limit);
 }
 
 TEST_F(ProcessTest, AGuardedProgramRunsApartAndLeavesNothingBehind) {

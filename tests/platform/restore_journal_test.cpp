@@ -19,10 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 
 using test::readFile;
-
-void writeFile(const fs::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test::writeFile;
 
 MovedAside identityOf(const fs::path& original, const fs::path& aside) {
     struct stat info {};
@@ -97,7 +94,6 @@ TEST_F(RestoreJournalTest, ReplayPutsBackOnlyTheFileThatWasMovedAside) {
         {"killed before the filter ran", userFileAside, "mine", false},
         {"a folder the filter made",
          [&] {
-             fs::create_directories(m_original / "sub");
              writeFile(m_original / "sub" / "x", "x");
              return userFileAside();
          },

@@ -147,11 +147,11 @@ TEST_F(FinderTest, EmptyAndUnusableTopFoldersStopTheSearch) {
         EXPECT_EQ(run("foo", folder), 0);
         EXPECT_TRUE(flags.isAbort);
         EXPECT_TRUE(finder->folderUnusable());
-        ASSERT_EQ(host.messages.size(), 1u);
-        EXPECT_EQ(host.messages[0].text,
-                  folder.empty() ? "検索対象フォルダを指定してください"
-                                 : "検索フォルダが無効です\r正しいフォルダを指定してください");
-        EXPECT_EQ(host.messages[0].style, app::MessageStyle::Information);
+        test::expectOneMessage(host,
+                               folder.empty()
+                                   ? "検索対象フォルダを指定してください"
+                                   : "検索フォルダが無効です\r正しいフォルダを指定してください",
+                               app::MessageStyle::Information);
     }
 }
 

@@ -65,10 +65,6 @@ TEST(ResultLineTest, FourQuotedFieldsInColumnOrder) {
 
 class SaveResultsTest : public ::testing::Test {
   protected:
-    static std::string read(const fs::path& path) { return test::readFile(path); }
-    static void write(const fs::path& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
     // The names in the folder: a save must leave no temporary file behind.
     std::vector<std::string> names() const {
         std::vector<std::string> out;
@@ -102,7 +98,7 @@ TEST_F(SaveResultsTest, NewFileIsWrittenWithoutAQuestion) {
         RecordingHost host;
         EXPECT_TRUE(saveResults(host, m_folder / name, rows));
         EXPECT_TRUE(fs::exists(m_folder / name));
-        EXPECT_EQ(read(m_folder / name), resultFileBytes(rows));
+        EXPECT_EQ(test::readFile(m_folder / name), resultFileBytes(rows));
         EXPECT_TRUE(host.questions.empty());
         expectMessage(host, kSaved);
     }
@@ -111,19 +107,20 @@ TEST_F(SaveResultsTest, NewFileIsWrittenWithoutAQuestion) {
 
 TEST_F(SaveResultsTest, ExistingFileIsReplacedOnlyWhenAnsweredYes) {
     const fs::path path = m_folder / "results.csv";
-    write(path, std::string(10000, 'x'));  // longer than the new content: nothing may remain
+    test::writeFile(path,
+                    std::string(10000, 'x'));  // longer than the new content: nothing may remain
     ::chmod(path.c_str(), 0600);
     RecordingHost host;
     host.answers = {false, true};
     EXPECT_FALSE(saveResults(host, path, m_rows));
-    EXPECT_EQ(read(path), std::string(10000, 'x'));
+    EXPECT_EQ(test::readFile(path), std::string(10000, 'x'));
     ASSERT_EQ(host.questions.size(), 1u);
     EXPECT_EQ(host.questions[0].text, path.string() + "\r" + kExists);
     EXPECT_EQ(host.questions[0].style, MessageStyle::Information);
     EXPECT_TRUE(host.messages.empty());
 
     EXPECT_TRUE(saveResults(host, path, m_rows));
-    EXPECT_EQ(read(path), resultFileBytes(m_rows));
+    EXPECT_EQ(test::readFile(path), resultFileBytes(m_rows));
     EXPECT_EQ(host.questions.size(), 2u);
     expectMessage(host, kSaved);
     EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms(0600));
@@ -132,21 +129,21 @@ TEST_F(SaveResultsTest, ExistingFileIsReplacedOnlyWhenAnsweredYes) {
 
 TEST_F(SaveResultsTest, SymbolicLinkIsWrittenThrough) {
     fs::create_directory(m_folder / "real");
-    write(m_folder / "real" / "target.csv", "old");
+    test::writeFile(m_folder / "real" / "target.csv", "old");
     // A relative link, resolved from the link's folder, not from the current one.
     fs::create_symlink("real/target.csv", m_folder / "link.csv");
     RecordingHost host;
     host.answers = {true};
     EXPECT_TRUE(saveResults(host, m_folder / "link.csv", m_rows));
     EXPECT_TRUE(fs::is_symlink(m_folder / "link.csv"));
-    EXPECT_EQ(read(m_folder / "real" / "target.csv"), resultFileBytes(m_rows));
+    EXPECT_EQ(test::readFile(m_folder / "real" / "target.csv"), resultFileBytes(m_rows));
     EXPECT_EQ(names(), (std::vector<std::string>{"link.csv", "real"}));
 }
 
 TEST_F(SaveResultsTest, UnwritablePathsReportTheFailure) {
     fs::create_directory(m_folder / "a-folder");
-    write(m_folder / "a-folder" / "inside", "kept");
-    write(m_folder / "plain-file", "kept");
+    test::writeFile(m_folder / "a-folder" / "inside", "kept");
+    test::writeFile(m_folder / "plain-file", "kept");
     // An existing path is asked about first (and answered Yes).
     const std::pair<fs::path, bool> cases[] = {{m_folder / "missing" / "results.csv", false},
                                                {m_folder / "a-folder", true},
@@ -159,8 +156,8 @@ TEST_F(SaveResultsTest, UnwritablePathsReportTheFailure) {
         EXPECT_EQ(host.questions.size(), asked ? 1u : 0u) << path;
         expectMessage(host, kFailed);
     }
-    EXPECT_EQ(read(m_folder / "a-folder" / "inside"), "kept");
-    EXPECT_EQ(read(m_folder / "plain-file"), "kept");
+    EXPECT_EQ(test::readFile(m_folder / "a-folder" / "inside"), "kept");
+    EXPECT_EQ(test::readFile(m_folder / "plain-file"), "kept");
     EXPECT_EQ(names(), (std::vector<std::string>{"a-folder", "plain-file"}));
 }
 
@@ -168,7 +165,7 @@ TEST_F(SaveResultsTest, UnwritablePathsReportTheFailure) {
 // failure and leaves the old file as it was. Run in a child so the limit binds no one else.
 TEST_F(SaveResultsTest, FailedWriteLeavesTheOldFile) {
     const fs::path path = m_folder / "results.csv";
-    write(path, "old content");
+    test::writeFile(path, "old content");
     std::vector<Hit> rows(2000, hit("big.txt", std::string(1000, 'x'), "/d/big.txt", "1,1"));
 
     pid_t child = ::fork();
@@ -188,7 +185,7 @@ TEST_F(SaveResultsTest, FailedWriteLeavesTheOldFile) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported as saved; 2: wrong or no message";
-    EXPECT_EQ(read(path), "old content");
+    EXPECT_EQ(test::readFile(path), "old content");
     EXPECT_EQ(names(), std::vector<std::string>{"results.csv"});
 }
 

@@ -14,6 +14,7 @@
 
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
+#include "support/wait.h"
 
 namespace ferretta::search {
 namespace {
@@ -80,9 +81,8 @@ TEST_F(OpenInEditorTest, EditorThatCannotStartIsReported) {
     for (const std::string& editorTemplate : templates) {
         test::RecordingHost host;
         openInEditor(host, editorTemplate, "/d/a.txt", "1,1");
-        ASSERT_EQ(host.messages.size(), 1u) << editorTemplate;
-        EXPECT_EQ(host.messages[0].text, kCannotOpen);
-        EXPECT_EQ(host.messages[0].style, app::MessageStyle::Information);
+        SCOPED_TRACE(editorTemplate);
+        test::expectOneMessage(host, kCannotOpen, app::MessageStyle::Information);
     }
 }
 
@@ -104,9 +104,8 @@ TEST_F(OpenInEditorTest, EditorReceivesTheArgumentsUnexpanded) {
     openInEditor(host, "'" + script.string() + "' '" + out.string() + "' %1 +%2 %3", path, "12,5");
     EXPECT_TRUE(host.messages.empty());
 
-    for (int i = 0; i < 1000 && !fs::exists(out); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(fs::exists(out)) << "the editor did not run";
+    ASSERT_TRUE(test::waitUntil([&] { return fs::exists(out); }, std::chrono::seconds(10)))
+        << "the editor did not run";
     std::ifstream in(out);
     std::vector<std::string> received;
     for (std::string line; std::getline(in, line);)

@@ -184,9 +184,7 @@ TEST(FindText, StopDuringLargeFileKeepsRowsAndTellsOnce) {
     EXPECT_FALSE(searcher.findText(path));
     EXPECT_FALSE(host.rows.empty());
     EXPECT_LT(host.rows.size(), bytes.size() / 18);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "中断ボタンが押されました");
-    EXPECT_EQ(host.messages[0].style, app::MessageStyle::Information);
+    test::expectOneMessage(host, "中断ボタンが押されました", app::MessageStyle::Information);
     ASSERT_FALSE(host.statusTexts.empty());
     EXPECT_EQ(host.statusTexts.back(), "");
 }

@@ -1,6 +1,8 @@
 #pragma once
 // A host for tests: records every row, message and progress call; answers questions from a
 // queue; lets a test hook into doEvents (to request a stop at a given moment).
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <utility>
@@ -53,6 +55,14 @@ class RecordingHost : public app::Host {
     int doEventsCalls = 0;
     std::function<void()> onDoEvents;
 };
+
+// Expects exactly one message, with this text and style.
+inline void expectOneMessage(const RecordingHost& host, std::string_view text,
+                             app::MessageStyle style) {
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, text);
+    EXPECT_EQ(host.messages[0].style, style);
+}
 
 // The host's rows as "type|name|content|location|position".
 inline std::vector<std::string> hitRows(const RecordingHost& host) {

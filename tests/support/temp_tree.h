@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace ferretta::test {
 
@@ -14,6 +15,12 @@ inline std::string readFile(const std::filesystem::path& path) {
     std::ostringstream bytes;
     bytes << std::ifstream(path, std::ios::binary).rdbuf();
     return bytes.str();
+}
+
+// Writes the bytes to the file, its folders made as needed.
+inline void writeFile(const std::filesystem::path& file, std::string_view bytes) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
 }
 
 class TempTree {
@@ -37,10 +44,8 @@ class TempTree {
 
     // Writes the bytes to the file (folders made as needed); answers its path.
     std::string write(const std::string& relative, const std::string& bytes) const {
-        const std::filesystem::path file = m_root / relative;
-        std::filesystem::create_directories(file.parent_path());
-        std::ofstream(file, std::ios::binary) << bytes;
-        return file.string();
+        writeFile(m_root / relative, bytes);
+        return (m_root / relative).string();
     }
     std::string path(const std::string& relative = {}) const {
         return relative.empty() ? m_root.string() : (m_root / relative).string();

@@ -70,10 +70,8 @@ TEST(FilterOutputTest, NamesAndPieces) {
     }
 }
 
-void writeFile(const fs::path& path, std::string_view bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 using test::readFile;
+using test::writeFile;
 
 // A folder with a PDF and a filter script that records its arguments and copies out.bin to
 // where the PDF's text belongs.
@@ -262,9 +260,8 @@ TEST_F(PdfFilterTest, TellsAFilterThatCannotStartOncePerSearch) {
         m_settings.pdfFilterPath = filterTemplate;
         EXPECT_FALSE(search(m_pdf));
         EXPECT_FALSE(search(second.string()));
-        ASSERT_EQ(m_host.messages.size(), 1u) << filterTemplate;
-        EXPECT_EQ(m_host.messages[0].text, filterStartErrorText);
-        EXPECT_EQ(m_host.messages[0].style, app::MessageStyle::Exclamation);
+        SCOPED_TRACE(filterTemplate);
+        test::expectOneMessage(m_host, filterStartErrorText, app::MessageStyle::Exclamation);
     }
     // Missing output and a broken page pattern are told for every file.
     for (const char* pause : {"", "("}) {

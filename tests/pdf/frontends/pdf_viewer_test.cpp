@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/temp_tree.h"
+#include "support/wait.h"
 
 namespace ferretta::pdf {
 namespace {
@@ -69,20 +70,19 @@ class PdfViewerTest : public ::testing::Test {
 
     // The recorded arguments of the viewer started last (without the END mark).
     Words recordedArguments() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
+        Words words;
+        const auto ended = [&] {
             std::ifstream in(m_dir / "args");
-            Words words;
+            words.clear();
             for (std::string line; std::getline(in, line);)
                 words.push_back(line);
-            if (!words.empty() && words.back() == "END") {
-                words.pop_back();
-                fs::remove(m_dir / "args");
-                return words;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return {"(nothing started)"};
+            return !words.empty() && words.back() == "END";
+        };
+        if (!test::waitUntil(ended, std::chrono::seconds(10)))
+            return {"(nothing started)"};
+        words.pop_back();
+        fs::remove(m_dir / "args");
+        return words;
     }
 
     test::TempTree m_tree;

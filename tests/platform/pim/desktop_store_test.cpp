@@ -12,6 +12,7 @@
 
 #include "platform/pim/item_viewer.h"
 #include "support/temp_tree.h"
+#include "support/wait.h"
 
 namespace ferretta::platform::pim {
 namespace {
@@ -42,15 +43,9 @@ class DesktopStoreTest : public ::testing::Test {
     }
     void TearDown() override { ::setenv("PATH", savedPath.c_str(), 1); }
 
-    void write(const fs::path& path, std::string_view text) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << text;
-    }
-
     // What the stand-in viewer was handed, once it has run.
     std::string shown() {
-        for (int i = 0; i < 500 && !fs::exists(root / "shown"); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        test::waitUntil([&] { return fs::exists(root / "shown"); });
         return test::readFile(root / "shown");
     }
 
@@ -63,16 +58,16 @@ class DesktopStoreTest : public ::testing::Test {
 TEST_F(DesktopStoreTest, AutomaticInboxIsEvolutionsElseThunderbirdsDefaultProfile) {
     EXPECT_EQ(defaultInbox(config.home, config.dataHome), std::nullopt);
     const fs::path tb = config.home / ".thunderbird";
-    write(tb / "profiles.ini",
-          "[Profile1]\nName=old\nIsRelative=1\nPath=old.default\nDefault=1\n\n"
-          "[Profile0]\nName=new\nIsRelative=1\nPath=new.default-release\n\n"
-          "[Install4F96D1932A9F858E]\nDefault=new.default-release\nLocked=1\n");
-    write(tb / "old.default/Mail/Local Folders/Inbox", "");
-    write(tb / "new.default-release/ImapMail/b.example.jp/INBOX", "");
-    write(tb / "new.default-release/ImapMail/a.example.jp/INBOX", "");
+    test::writeFile(tb / "profiles.ini",
+                    "[Profile1]\nName=old\nIsRelative=1\nPath=old.default\nDefault=1\n\n"
+                    "[Profile0]\nName=new\nIsRelative=1\nPath=new.default-release\n\n"
+                    "[Install4F96D1932A9F858E]\nDefault=new.default-release\nLocked=1\n");
+    test::writeFile(tb / "old.default/Mail/Local Folders/Inbox", "");
+    test::writeFile(tb / "new.default-release/ImapMail/b.example.jp/INBOX", "");
+    test::writeFile(tb / "new.default-release/ImapMail/a.example.jp/INBOX", "");
     EXPECT_EQ(defaultInbox(config.home, config.dataHome),
               tb / "new.default-release/ImapMail/a.example.jp/INBOX");
-    write(tb / "new.default-release/Mail/Local Folders/Inbox", "");
+    test::writeFile(tb / "new.default-release/Mail/Local Folders/Inbox", "");
     EXPECT_EQ(defaultInbox(config.home, config.dataHome),
               tb / "new.default-release/Mail/Local Folders/Inbox");
     fs::create_directories(config.dataHome / "evolution/mail/local/cur");

@@ -15,6 +15,7 @@
 
 #include "platform/pim/desktop_store.h"
 #include "support/temp_tree.h"
+#include "support/wait.h"
 
 namespace ferretta::platform::pim {
 namespace {
@@ -121,8 +122,7 @@ TEST_F(EdsEndToEndTest, ItemsOpenInEvolutionOrAsCopiesAndAreGoneWhenDeleted) {
         fs::permissions(bin / program, fs::perms::owner_all);
     };
     const auto waitShown = [&] {
-        for (int i = 0; i < 500 && !fs::exists(shown); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        test::waitUntil([&] { return fs::exists(shown); });
         std::string text = test::readFile(shown);
         fs::remove(shown);
         return text;

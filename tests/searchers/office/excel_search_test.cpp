@@ -117,11 +117,11 @@ TEST_F(ExcelSearchTest, FailuresReportTheStepReachedAndCloseWhatWasOpened) {
         matcher.targetStrsSplit("foo");
         ExcelSearcher searcher(own, test::contextOf(recorder, matcher, flags));
         EXPECT_FALSE(searcher.find_exl(kBook));
-        ASSERT_EQ(recorder.messages.size(), 1u);
-        EXPECT_EQ(recorder.messages[0].text,
-                  "検索中にエラーが発生しました Position=" + std::to_string(c.position) +
-                      "  ErrNo=" + std::to_string(c.errorNumber) + "\rファイル名=/d/book.xls");
-        EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Exclamation);
+        test::expectOneMessage(
+            recorder,
+            "検索中にエラーが発生しました Position=" + std::to_string(c.position) +
+                "  ErrNo=" + std::to_string(c.errorNumber) + "\rファイル名=/d/book.xls",
+            app::MessageStyle::Exclamation);
         EXPECT_EQ(fake.callsStartingWith("/d/book.xls: Close").size(),
                   static_cast<std::size_t>(c.closes));
         EXPECT_EQ(recorder.rows.size(), c.hits);
@@ -194,9 +194,8 @@ TEST_F(ExcelSearchTest, RunStartAndStopFollowHowExcelWasObtained) {
         EXPECT_EQ(slot.app, nullptr);
         EXPECT_FALSE(slot.reused);
         if (c.stopMessage) {
-            ASSERT_EQ(recorder.messages.size(), 1u);
-            EXPECT_EQ(recorder.messages[0].text, "Excelプロセスの終了に失敗しました");
-            EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Critical);
+            test::expectOneMessage(recorder, "Excelプロセスの終了に失敗しました",
+                                   app::MessageStyle::Critical);
         } else {
             EXPECT_TRUE(recorder.messages.empty());
         }
@@ -250,11 +249,11 @@ TEST_F(ExcelSearchTest, OpenerSelectsTheHitCellUnlessThereIsNone) {
         if (c.step < 0) {
             EXPECT_TRUE(recorder.messages.empty());
         } else {
-            ASSERT_EQ(recorder.messages.size(), 1u);
-            EXPECT_EQ(recorder.messages[0].text,
-                      "Excel文書を開く際にエラーが発生しました\rファイル名:/d/book.xls\rシート名:" +
-                          c.sheet + "\r原因コード:" + std::to_string(c.step));
-            EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Critical);
+            test::expectOneMessage(
+                recorder,
+                "Excel文書を開く際にエラーが発生しました\rファイル名:/d/book.xls\rシート名:" +
+                    c.sheet + "\r原因コード:" + std::to_string(c.step),
+                app::MessageStyle::Critical);
         }
     }
 }
@@ -264,9 +263,7 @@ TEST_F(ExcelSearchTest, OpenerWithoutExcelSaysSoAndDoesNothingElse) {
     app::Settings options;
     openExcelFile(session, host, options, kBook, "Sheet1", "1,1");
     EXPECT_EQ(office.calls, (std::vector<std::string>{"runningExcel Open", "createExcel Open"}));
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "Excelの操作が行えませんでした");
-    EXPECT_EQ(host.messages[0].style, app::MessageStyle::Critical);
+    test::expectOneMessage(host, "Excelの操作が行えませんでした", app::MessageStyle::Critical);
 }
 
 TEST_F(ExcelSearchTest, OpenerLeavesTheSearchRunsExcelAlone) {

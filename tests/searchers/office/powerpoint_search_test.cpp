@@ -87,9 +87,7 @@ TEST_F(PowerPointSearchTest, StopRequestIsLookedAtAfterEverySlide) {
     EXPECT_FALSE(search("/d/forty.ppt"));
     EXPECT_EQ(host.rows.size(), 2u);
     EXPECT_EQ(host.doEventsCalls, 2);
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "中断ボタンが押されました");
-    EXPECT_EQ(host.messages[0].style, app::MessageStyle::Information);
+    test::expectOneMessage(host, "中断ボタンが押されました", app::MessageStyle::Information);
     EXPECT_EQ(host.statusTexts, std::vector<std::string>{""});
     EXPECT_EQ(office.calls.back(), "/d/forty.ppt: Close");
 }
@@ -213,12 +211,11 @@ TEST_F(PowerPointSearchTest, OpenerSelectsTheSlideAndEndsItsPowerPointOnFailure)
         if (c.step < 0) {
             EXPECT_TRUE(recorder.messages.empty());
         } else {
-            ASSERT_EQ(recorder.messages.size(), 1u);
-            EXPECT_EQ(recorder.messages[0].text,
-                      "PowerPoint文書を開く際にエラーが発生しました\rファイル名:/d/"
-                      "deck.ppt\r原因コード=" +
-                          std::to_string(c.step));
-            EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Critical);
+            test::expectOneMessage(recorder,
+                                   "PowerPoint文書を開く際にエラーが発生しました\rファイル名:/d/"
+                                   "deck.ppt\r原因コード=" +
+                                       std::to_string(c.step),
+                                   app::MessageStyle::Critical);
         }
     }
 }
@@ -227,9 +224,7 @@ TEST_F(PowerPointSearchTest, OpenerWithoutPowerPointSaysSo) {
     office.failures["createPowerPoint Open"] = 429;
     app::Settings options;
     openPowerPointFile(session, host, options, kDeck, "1");
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text, "PowerPointの操作が行えませんでした");
-    EXPECT_EQ(host.messages[0].style, app::MessageStyle::Critical);
+    test::expectOneMessage(host, "PowerPointの操作が行えませんでした", app::MessageStyle::Critical);
 }
 
 }  // namespace

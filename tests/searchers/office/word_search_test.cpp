@@ -137,10 +137,10 @@ TEST_F(WordSearchTest, FailuresReportTheStepReached) {
 
         const std::string position = std::to_string(c.position);
         const std::string number = std::to_string(c.errorNumber);
-        ASSERT_EQ(recorder.messages.size(), 1u);
-        EXPECT_EQ(recorder.messages[0].text, "検索中にエラーが発生しました Position=" + position +
-                                                 "  ErrNo=" + number + "\rファイル名=/d/a.doc");
-        EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Exclamation);
+        test::expectOneMessage(recorder,
+                               "検索中にエラーが発生しました Position=" + position +
+                                   "  ErrNo=" + number + "\rファイル名=/d/a.doc",
+                               app::MessageStyle::Exclamation);
         auto lines = log.messagesOf("find_doc");
         ASSERT_GT(lines.size(), before);
         EXPECT_EQ(lines.back(),
@@ -216,9 +216,8 @@ TEST_F(WordSearchTest, StopRequestEndsTheDocumentWithTheMessage) {
         EXPECT_FALSE(fast ? searcher.find_docFast(kPath) : searcher.find_doc(kPath));
         // Normal mode stops after element 500, fast mode after line 0.
         EXPECT_EQ(recorder.rows.size(), officeStopped ? 0u : fast ? 1u : 500u);
-        ASSERT_EQ(recorder.messages.size(), 1u);
-        EXPECT_EQ(recorder.messages[0].text, "中断ボタンが押されました");
-        EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Information);
+        test::expectOneMessage(recorder, "中断ボタンが押されました",
+                               app::MessageStyle::Information);
         EXPECT_EQ(recorder.statusTexts, std::vector<std::string>{""});
     }
 }
@@ -289,12 +288,12 @@ TEST_F(WordSearchTest, OpenerReusesOrStartsWordAndJumpsUnlessTold) {
         if (c.position < 0) {
             EXPECT_TRUE(recorder.messages.empty());
         } else {
-            ASSERT_EQ(recorder.messages.size(), 1u);
-            EXPECT_EQ(recorder.messages[0].text,
-                      "Word文書を開く際にエラーが発生しました\rファイル名:/d/a.doc\r文字列:the "
-                      "line\r原因コード=" +
-                          std::to_string(c.position));
-            EXPECT_EQ(recorder.messages[0].style, app::MessageStyle::Critical);
+            test::expectOneMessage(
+                recorder,
+                "Word文書を開く際にエラーが発生しました\rファイル名:/d/a.doc\r文字列:the "
+                "line\r原因コード=" +
+                    std::to_string(c.position),
+                app::MessageStyle::Critical);
         }
         EXPECT_EQ(own.wordApp, nullptr);  // the search run's Word is not touched
     }

@@ -221,9 +221,8 @@ TEST_F(OutlookSearchTest, OpeningFindsTheRememberedItemOrSaysItIsGone) {
     for (const auto& f : failures) {
         host.messages.clear();
         openOutlookItem(*session, host, f.type, f.label);
-        ASSERT_EQ(host.messages.size(), 1u) << f.label;
-        EXPECT_EQ(host.messages[0].text, f.message);
-        EXPECT_EQ(host.messages[0].style, app::MessageStyle::Critical);
+        SCOPED_TRACE(f.label);
+        test::expectOneMessage(host, f.message, app::MessageStyle::Critical);
     }
     host.messages.clear();
     store->folders.erase(FolderKind::Contacts);

@@ -29,6 +29,7 @@
 #include "support/memory_item_store.h"
 #include "support/qt_test_support.h"
 #include "support/temp_tree.h"
+#include "support/wait.h"
 #include "ui/main/main_form.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/results_model.h"
@@ -48,11 +49,8 @@ namespace modes = ferretta::ui::modes;
 
 namespace {
 
-void writeFile(const fs::path& path, std::string_view bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 using test::readFile;
+using test::writeFile;
 
 // A key as the keyboard sends it: to an open popup, else to the window that has the focus,
 // which hands it to its focus widget (shortcuts first).
@@ -363,8 +361,7 @@ TEST_F(MainFormTest, DoubleClickOrEnterOnAHitStartsTheEditorAtLineAndColumn) {
     for (const Case& c : cases) {
         fs::remove(record);
         c.open(*m_form);
-        for (int i = 0; i < 500 && !fs::exists(record); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        test::waitUntil([&] { return fs::exists(record); });
         EXPECT_EQ(readFile(record), (m_folder / "a.txt").string() + "\n2\n5\n") << c.how;
     }
 }
