@@ -8,8 +8,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
 #include "support/temp_tree.h"
 #include "support/wait.h"

@@ -9,7 +9,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/recording_host.h"

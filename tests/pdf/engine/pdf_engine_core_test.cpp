@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "pdf/engine/pdf_engine.h"
 #include "pdf/engine/pdf_test_support.h"

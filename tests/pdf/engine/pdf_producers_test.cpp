@@ -12,10 +12,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "platform/pim/item_viewer.h"
 #include "support/temp_tree.h"

@@ -6,12 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "platform/pim/desktop_store.h"
 #include "support/temp_tree.h"
