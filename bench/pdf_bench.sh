@@ -130,7 +130,7 @@ for case in many large encrypted; do
     folder=$data/$case
     files=$(find "$folder" -name '*.pdf' | wc -l)
     pages=$(count_pages "$folder")
-    ferretta_cmd="'$cli' --pdf-engine --types=pdf --no-subfolders '$folder' '$query'"
+    ferretta_cmd="'$cli' --pdf-engine --no-cache --types=pdf --no-subfolders '$folder' '$query'"
     # pdftotext is started once per file, the way the filter front end uses it.
     poppler_cmd="for f in '$folder'/*.pdf; do pdftotext -q \"\$f\" -; done"
     json=$results/${run_id}_$case.json
