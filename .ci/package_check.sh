@@ -25,6 +25,13 @@ HOME=$work/home /usr/bin/ferretta-cli --types=text,pdf "$work/samples" '議事�
 cat "$work/hits.txt"
 grep -q '^"readme.txt",' "$work/hits.txt"
 grep -q '^"gs_90ms_rksj.pdf","議事録は' "$work/hits.txt"
+# Mail through the module the programs load on first use, from the installed library folder.
+cp tests/data/pim/Inbox "$work/Inbox"
+printf '[Outlook]\nInbox=%s\n' "$work/Inbox" >"$work/mail.ini"
+HOME=$work/home /usr/bin/ferretta-cli --settings="$work/mail.ini" --types=outlook-mail \
+    "$work/samples" '山田' >"$work/mail-hits.txt"
+cat "$work/mail-hits.txt"
+grep -q 'Outlookメール(1)-本文' "$work/mail-hits.txt"
 desktop-file-validate /usr/share/applications/io.github.ferretta.Ferretta.desktop
 appstreamcli validate --no-net /usr/share/metainfo/io.github.ferretta.Ferretta.metainfo.xml
 test -s /usr/share/man/man1/ferretta-cli.1

@@ -1,6 +1,7 @@
 # Installing Ferretta like any desktop program:
 #
 #   bin/ferretta, bin/ferretta-cli
+#   lib/ferretta/ferretta-pim.so   the mail and personal-items module, loaded on first use
 #   share/ferretta/          the data files the programs look for in ../share/ferretta
 #   share/applications/      the desktop entry        share/metainfo/   the AppStream data
 #   share/icons/hicolor/     the icon: scalable SVG and PNGs from 16 to 256 px made from it
@@ -13,6 +14,8 @@ set(FERRETTA_DATA_DIR ${CMAKE_INSTALL_DATADIR}/ferretta)
 set(_resources ${PROJECT_SOURCE_DIR}/resources)
 
 install(TARGETS ferretta-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The mail and personal-items module, where the programs look for it from bin/.
+install(TARGETS ferretta_pim_module LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/ferretta)
 if(TARGET ferretta)
     install(TARGETS ferretta RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

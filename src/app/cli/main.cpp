@@ -18,7 +18,7 @@
 #include "pdf/engine/text_dump.h"
 #include "platform/data_folder.h"
 #include "platform/office/libreoffice.h"
-#include "platform/pim/desktop_store.h"
+#include "platform/pim/desktop_store_loader.h"
 #include "search/query.h"
 #include "searchers/office/office_session.h"
 #include "searchers/outlook/outlook_search.h"
@@ -60,10 +60,10 @@ struct ItemStores {
     searchers::outlook::OutlookSession& get() {
         if (!session) {
             session = std::make_unique<searchers::outlook::OutlookSession>(
-                platform::pim::makeDesktopItemStore(platform::pim::desktopStoreConfig(
+                platform::pim::loadDesktopItemStore(
                     platform::dataFolder(), [](std::string_view place, std::string_view message) {
                         app::logWrite(place, message);
-                    })));
+                    }));
         }
         return *session;
     }

@@ -27,7 +27,7 @@
 #include "pdf/frontends/pdf_viewer.h"
 #include "platform/data_folder.h"
 #include "platform/office/libreoffice.h"
-#include "platform/pim/desktop_store.h"
+#include "platform/pim/desktop_store_loader.h"
 #include "search/hit.h"
 #include "search/results_file.h"
 #include "search/text_editor.h"
@@ -390,10 +390,10 @@ void MainForm::setItemStore(std::unique_ptr<platform::pim::ItemStore> store) {
 
 searchers::outlook::OutlookSession& MainForm::outlookSession() {
     if (!m_outlookSession) {
-        setItemStore(platform::pim::makeDesktopItemStore(platform::pim::desktopStoreConfig(
+        setItemStore(platform::pim::loadDesktopItemStore(
             platform::dataFolder(), [](std::string_view place, std::string_view message) {
                 app::logWrite(place, message);
-            })));
+            }));
     }
     return *m_outlookSession;
 }
