@@ -28,9 +28,8 @@ requireFerretta() {
 # script again under xvfb-run on a fresh 1280x800 server (not the developer's desktop), which
 # hands back the script's own exit code. Inside it returns once the server answers. The
 # script's arguments after the program are passed on in innerArgs; innerWrapper (a command such
-# as dbus-run-session) runs the inner script when set. xvfb-run -a picks the first free display
-# number, and a check started at the same moment may take it first: a run whose server never
-# answered is tried again.
+# as dbus-run-session) runs the inner script when set. A run whose server never answered (its
+# display number taken by a server of someone else) is tried again on the next number.
 runUnderXvfb() {
     if [[ -n "${FERRETTA_XVFB_INNER:-}" ]]; then
         waitFor 10 xdotool getdisplaygeometry >/dev/null 2>&1 || exit 75
@@ -44,19 +43,30 @@ runUnderXvfb() {
             exit 77
         fi
     done
-    local answered status attempt
+    local answered status attempt number=100 lock
     answered=$(mktemp -u "${TMPDIR:-/tmp}/ferretta-xvfb.XXXXXX")
     for attempt in 1 2 3 4; do
+        # A display number no other of these checks holds: xvfb-run -a can hand the same free
+        # number to two checks started at the same moment.
+        while ((number < 600)); do
+            exec {lock}>"/tmp/ferretta-xvfb-$number.lock"
+            if flock -n "$lock" && [[ ! -e "/tmp/.X$number-lock" ]]; then
+                break
+            fi
+            exec {lock}>&-
+            number=$((number + 1))
+        done
         # shellcheck disable=SC2086  # no wrapper: nothing at all, not an empty word
-        FERRETTA_XVFB_INNER=$answered xvfb-run -a -s "-screen 0 1280x800x24" ${innerWrapper:-} \
-            bash "$0" "$ferretta" "${innerArgs[@]}"
+        FERRETTA_XVFB_INNER=$answered xvfb-run -n "$number" -s "-screen 0 1280x800x24" \
+            ${innerWrapper:-} bash "$0" "$ferretta" "${innerArgs[@]}" {lock}>&-
         status=$?
+        exec {lock}>&-
         if [[ -e "$answered" ]]; then
             rm -f "$answered"
             exit "$status"
         fi
-        echo "(the virtual server did not answer, attempt $attempt)" >&2
-        sleep "$attempt"
+        echo "(the virtual server :$number did not answer, attempt $attempt)" >&2
+        number=$((number + 1))
     done
     echo "FAIL: xvfb-run could not start a server that answers" >&2
     exit 1
