@@ -13,6 +13,7 @@
 #include "app/document_cache_use.h"
 #include "app/search_run.h"
 #include "pdf/engine/fonts/cid_map.h"
+#include "pdf/engine/pdf_test_support.h"
 #include "platform/cp932.h"
 #include "search/file_dispatch.h"
 #include "searchers/office/office_session.h"
@@ -50,47 +51,23 @@ std::string pdfString(const std::string& utf8) {
 
 std::string randomPdf(std::mt19937& random) {
     const int pages = 1 + static_cast<int>(random() % 4);
+    test::PdfBuilder pdf;
     std::string kids;
-    std::map<int, std::string> objects;
     int next = 3;
-    std::string out = "%PDF-1.4\n";
-    std::vector<std::pair<int, std::string>> bodies;
     for (int p = 0; p < pages; ++p) {
         const int page = next++;
         kids += std::to_string(page) + " 0 R ";
         std::string contents = "[";
-        std::vector<int> streams;
         for (int s = 0, n = 1 + static_cast<int>(random() % 3); s < n; ++s) {
-            const int stream = next++;
-            streams.push_back(stream);
-            contents += std::to_string(stream) + " 0 R ";
             std::string data = "BT\n";
             for (int l = 0, lines = 1 + static_cast<int>(random() % 3); l < lines; ++l)
                 data += pdfString(randomText(random, 1 + static_cast<int>(random() % 6))) + " Tj\n";
-            data += "ET";
-            bodies.emplace_back(stream, "<< /Length " + std::to_string(data.size()) +
-                                            " >>\nstream\n" + data + "\nendstream");
+            pdf.stream(next, data + "ET");
+            contents += std::to_string(next++) + " 0 R ";
         }
-        bodies.emplace_back(page, "<< /Type /Page /Parent 2 0 R /Contents " + contents + "] >>");
+        pdf.page(page, contents + "]");
     }
-    bodies.emplace_back(1, "<< /Type /Catalog /Pages 2 0 R >>");
-    bodies.emplace_back(
-        2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
-    std::sort(bodies.begin(), bodies.end());
-    std::vector<std::size_t> offsets(static_cast<std::size_t>(next), 0);
-    for (const auto& [number, body] : bodies) {
-        offsets[static_cast<std::size_t>(number)] = out.size();
-        out += std::to_string(number) + " 0 obj\n" + body + "\nendobj\n";
-    }
-    const std::size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(next) + "\n0000000000 65535 f \n";
-    for (int n = 1; n < next; ++n) {
-        char row[32];
-        std::snprintf(row, sizeof row, "%010zu 00000 n \n", offsets[static_cast<std::size_t>(n)]);
-        out += row;
-    }
-    out += "trailer\n<< /Size " + std::to_string(next) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
+    std::string out = pdf.pages(kids, pages).build();
     // One file in eight is cut short: the engine reads what it can and answers false.
     if (random() % 8 == 0)
         out.resize(out.size() * 2 / 3);
