@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <initializer_list>
 
+#include "app/document_cache_use.h"
 #include "platform/width_fold.h"
 #include "ui/modes/about_box.h"
 #include "ui/options/outlook_places_dialog.h"
@@ -174,9 +175,25 @@ QWidget* Dialog::buildSearchTab() {
     }
     connect(m_command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 
+    auto* frameCache = frame("FrameCache", QStringLiteral("キャッシュ"), page);
+    m_chkTextCache =
+        checkBox(QStringLiteral("chkTextCache"),
+                 QStringLiteral("読み取った文書の本文を保存し、次の検索に使う(&U)"), frameCache);
+    m_cmdClearCache = button(QStringLiteral("cmdClearCache"),
+                             QStringLiteral("キャッシュを空にする(&Y)"), frameCache);
+    m_lblCacheState = plainLabel(QStringLiteral("lblCacheState"), QString(), frameCache);
+    connect(m_cmdClearCache, &QPushButton::clicked, this, [this] { cmdClearCache_Click(); });
+    auto* clearRow = new QHBoxLayout;
+    clearRow->addWidget(m_cmdClearCache);
+    clearRow->addWidget(m_lblCacheState, 1);
+    auto* frameCacheLayout = new QVBoxLayout(frameCache);
+    frameCacheLayout->addWidget(m_chkTextCache);
+    frameCacheLayout->addLayout(clearRow);
+
     auto* layout = new QVBoxLayout(page);
     layout->addWidget(frame2);
     layout->addWidget(frame1);
+    layout->addWidget(frameCache);
     layout->addStretch(1);
     return page;
 }
@@ -414,6 +431,8 @@ void Dialog::loadMemory2Form() {
     m_check2[0]->setChecked(m_settings.fileNameOnly);
     m_check2[1]->setChecked(m_settings.strict);
     m_check2[2]->setChecked(m_settings.regular);
+    m_chkTextCache->setChecked(m_settings.textCache);
+    m_lblCacheState->clear();
 
     for (std::size_t i = 0; i < m_fType.size(); ++i) {
         if (m_fType[i] != nullptr)
@@ -445,6 +464,7 @@ void Dialog::saveForm2Memory() {
     m_settings.fileNameOnly = m_check2[0]->isChecked();
     m_settings.strict = m_check2[1]->isChecked();
     m_settings.regular = m_check2[2]->isChecked();
+    m_settings.textCache = m_chkTextCache->isChecked();
 
     for (std::size_t i = 0; i < m_fType.size(); ++i) {
         if (m_fType[i] != nullptr)
@@ -616,6 +636,13 @@ void Dialog::fType_Click(int index) {
 
 void Dialog::Option1_Click() {
     enableFilterSettings(true);
+}
+
+void Dialog::cmdClearCache_Click() {
+    // Cancel does not bring back what was emptied: the press is the user's decision.
+    m_lblCacheState->setText(app::clearDocumentCache()
+                                 ? QStringLiteral("キャッシュを空にしました")
+                                 : QStringLiteral("キャッシュを使用できません"));
 }
 
 void Dialog::Label9_Click(int index) {

