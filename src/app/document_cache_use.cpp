@@ -91,6 +91,8 @@ search::SearcherRegistry::FileSearch cachedPdfEngine(std::shared_ptr<pdf::PdfEng
     return [engine, &cache, &context](const std::string& path) {
         const std::string& key = pdfEngineKey();
         auto entry = cache.lookup(path, key);
+        if (entry.state != cache::Lookup::State::Miss)
+            context.host.noteFromCache();
         if (entry.state == cache::Lookup::State::CannotMatch) {
             context.host.setCaptionOnSearching(path);
             return entry.outcome == 0 && !context.flags.isAbort;
@@ -127,6 +129,8 @@ search::SearcherRegistry::FileSearch cachedPdfFilter(std::shared_ptr<pdf::PdfFil
     return [filter, &cache, &context](const std::string& path) {
         const std::string key = pdfFilterKey(context.settings);
         auto entry = cache.lookup(path, key);
+        if (entry.state != cache::Lookup::State::Miss)
+            context.host.noteFromCache();
         if (entry.state == cache::Lookup::State::CannotMatch) {
             context.host.setCaptionOnSearching(path);
             return !context.flags.isAbort;

@@ -57,6 +57,15 @@ class Host {
     // The status bar's text (the summary at the end of a search; empty to clear it).
     virtual void setStatusText(std::string_view /*text*/) {}
 
+    // The document being searched came from the document cache (its kept text matched again,
+    // or the index showed that the words cannot be in it). Reported like every other call, so
+    // that a document searched ahead and again after a stop counts once.
+    virtual void noteFromCache() {}
+
+    // Progress: how many documents of the running search came from the document cache so far;
+    // 0 at the start of every search.
+    virtual void showFromCache(std::int64_t /*documents*/) {}
+
     // Lets pending user events run. A stop request made meanwhile shows in the shared stop
     // flag, which callers read right after this returns.
     virtual void doEvents() {}

@@ -100,6 +100,41 @@ namespace {
 
 using search::SearcherRegistry;
 
+// The front end's host with the documents that came from the document cache counted as the
+// user-interface thread meets them: a file searched ahead and again after a stop counts once,
+// what the workers found past a stop not at all. The front end sees the count grow.
+class CacheCountingHost final : public Host {
+  public:
+    explicit CacheCountingHost(Host& real) : m_real(real) { m_real.showFromCache(0); }
+    std::int64_t fromCache() const { return m_fromCache; }
+
+    RowHandle addResult(const Hit& hit) override { return m_real.addResult(hit); }
+    void setContentColor(RowHandle row, std::uint32_t color) override {
+        m_real.setContentColor(row, color);
+    }
+    void setCaptionOnSearching(std::string_view path) override {
+        m_real.setCaptionOnSearching(path);
+    }
+    void showProgress(std::string_view text) override { m_real.showProgress(text); }
+    void setStatusText(std::string_view text) override { m_real.setStatusText(text); }
+    void noteFromCache() override { m_real.showFromCache(++m_fromCache); }
+    void showFromCache(std::int64_t documents) override { m_real.showFromCache(documents); }
+    void doEvents() override { m_real.doEvents(); }
+    void showMessage(std::string_view text, MessageStyle style) override {
+        m_real.showMessage(text, style);
+    }
+    bool askYesNo(std::string_view text, MessageStyle style) override {
+        return m_real.askYesNo(text, style);
+    }
+    void noteUnreadable(std::string_view path, std::string_view reason) override {
+        m_real.noteUnreadable(path, reason);
+    }
+
+  private:
+    Host& m_real;
+    std::int64_t m_fromCache = 0;
+};
+
 // The PDF searcher the settings ask for: the built-in engine (with its character table, which
 // is loaded now if start-up did not load it) or the filter program. A filter without a command
 // line is installed too: its first PDF tells the user once that the filter cannot start.
@@ -142,7 +177,8 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
 
     search::Matcher matcher(settings.regular, settings.strict);
     matcher.targetStrsSplit(query);
-    const search::SearchContext context{host, settings, matcher, flags};
+    CacheCountingHost counted(host);
+    const search::SearchContext context{counted, settings, matcher, flags};
     SearcherRegistry registry;
     search::registerTextSearcher(registry);
 
@@ -211,7 +247,7 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
     outcome.hits = hooks.hitCount ? hooks.hitCount() : 0;
     if (outcome.ran && end > start)
         outcome.elapsedMs = end - start;
-    outcome.fromCache = searchCache ? searchCache->documentsFromCache() : 0;
+    outcome.fromCache = counted.fromCache();
     outcome.summary = summaryText(outcome.files, outcome.hits, outcome.elapsedMs,
                                   outcome.unreadable, outcome.fromCache);
     host.setStatusText(outcome.summary);

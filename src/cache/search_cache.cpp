@@ -19,8 +19,6 @@ SearchCache::Entry SearchCache::lookup(const std::string& path, std::string_view
     entry.state = found.state;
     entry.extract = std::move(found.extract);
     entry.outcome = found.outcome;
-    if (entry.state != Lookup::State::Miss)
-        ++m_fromCache;
     return entry;
 }
 

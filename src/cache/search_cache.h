@@ -1,10 +1,8 @@
 #pragma once
 // One search's use of the document cache: the documents its words can be in, taken once at its
-// start, the identity of each document as the search met it, and how many documents came from
-// the cache. Searchers call lookup() before reading a document and store() after reading it
-// live; both are safe from any thread.
-#include <atomic>
-#include <cstdint>
+// start and the identity of each document as the search met it. Searchers call lookup() before
+// reading a document and store() after reading it live; both are safe from any thread. A
+// searcher that answers from the cache tells its host (noteFromCache), which counts.
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,21 +28,17 @@ class SearchCache {
     };
 
     // What the cache holds for the file under the extraction key. `literal` chooses the Excel
-    // search's reading of the words for the index. Found and CannotMatch count as documents
-    // from the cache.
+    // search's reading of the words for the index.
     Entry lookup(const std::string& path, std::string_view key, bool literal = false);
 
     // Keeps what was read live for a document looked up before (under the identity it had
     // then, so a file changed while it was read is read again next time).
     void store(const Entry& looked, std::string_view key, Extract extract);
 
-    std::int64_t documentsFromCache() const { return m_fromCache.load(); }
-
   private:
     DocumentCache& m_cache;
     Candidates m_candidates;
     Candidates m_literalCandidates;
-    std::atomic<std::int64_t> m_fromCache{0};
 };
 
 }  // namespace ferretta::cache

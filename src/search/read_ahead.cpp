@@ -74,6 +74,7 @@ class ReadAhead::JobHost : public app::Host {
     void setStatusText(std::string_view text) override {
         recordText(RecordedCall::Kind::StatusText, text);
     }
+    void noteFromCache() override { recordText(RecordedCall::Kind::FromCache, {}); }
     void doEvents() override {
         RecordedCall call;
         call.kind = RecordedCall::Kind::DoEvents;
@@ -143,8 +144,13 @@ namespace {
 class ResumeHost : public app::Host {
   public:
     ResumeHost(app::Host& real, std::size_t skip, const std::vector<RowHandle>& rows,
-               SearchFlags& own, const SearchFlags& realFlags)
-        : m_real(real), m_skip(skip), m_rows(rows), m_own(own), m_realFlags(realFlags) {
+               SearchFlags& own, const SearchFlags& realFlags, bool counted)
+        : m_real(real),
+          m_skip(skip),
+          m_rows(rows),
+          m_own(own),
+          m_realFlags(realFlags),
+          m_counted(counted) {
         if (m_skip == 0)
             m_own.isAbort = m_realFlags.isAbort;
     }
@@ -176,6 +182,13 @@ class ResumeHost : public app::Host {
         if (!held())
             m_real.setStatusText(text);
         after();
+    }
+    // Not one of the calls held back by position: the file searched again may come from the
+    // cache where the worker read it (its reading was kept meanwhile). It counts once.
+    void noteFromCache() override {
+        if (!m_counted)
+            m_real.noteFromCache();
+        m_counted = true;
     }
     void doEvents() override {
         if (!held())
@@ -211,6 +224,7 @@ class ResumeHost : public app::Host {
     const SearchFlags& m_realFlags;
     std::size_t m_calls = 0;
     std::size_t m_heldRows = 0;
+    bool m_counted;  // the file's noteFromCache was replayed already
 };
 
 }  // namespace
@@ -365,6 +379,7 @@ bool ReadAhead::next(WalkStep& step, Job*& job) {
 bool ReadAhead::replay(Job& job, const SearchContext& context) {
     std::vector<app::Host::RowHandle> rows;
     std::size_t replayed = 0;
+    bool counted = false;
     app::Host& host = context.host;
     for (;;) {
         RecordedCall call;
@@ -381,7 +396,7 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
         }
         m_changed.notify_all();
         if (call.kind == RecordedCall::Kind::Question)
-            return searchAgain(job, context, replayed, rows);
+            return searchAgain(job, context, replayed, rows, counted);
         const bool stoppedBefore = context.flags.isAbort;
         switch (call.kind) {
             case RecordedCall::Kind::AddResult:
@@ -406,12 +421,16 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
             case RecordedCall::Kind::Message:
                 host.showMessage(call.text, call.style);
                 break;
+            case RecordedCall::Kind::FromCache:
+                host.noteFromCache();
+                counted = true;
+                continue;  // not a call the search again holds back by position
             case RecordedCall::Kind::Question:
                 break;
         }
         ++replayed;
         if (!stoppedBefore && context.flags.isAbort)
-            return searchAgain(job, context, replayed, rows);
+            return searchAgain(job, context, replayed, rows, counted);
     }
     if (job.failure)
         std::rethrow_exception(job.failure);
@@ -419,10 +438,10 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
 }
 
 bool ReadAhead::searchAgain(Job& job, const SearchContext& context, std::size_t replayed,
-                            const std::vector<app::Host::RowHandle>& rows) {
+                            const std::vector<app::Host::RowHandle>& rows, bool counted) {
     SearchFlags flags = context.flags;
     flags.isAbort = false;
-    ResumeHost host(context.host, replayed, rows, flags, context.flags);
+    ResumeHost host(context.host, replayed, rows, flags, context.flags, counted);
     // The settings the worker searched with, so that the calls held back are the same.
     const SearchContext again{host, m_settings, context.matcher, flags};
     FileDispatch dispatch(again, m_registry);

@@ -44,6 +44,7 @@ struct RecordedCall {
         Message,
         // The searcher asked the user a question; the worker stopped there.
         Question,
+        FromCache,
     };
     Kind kind = Kind::DoEvents;
     app::Hit hit;               // AddResult
@@ -110,8 +111,9 @@ class ReadAhead {
 
     void walkerLoop(std::string top);
     void workerLoop();
+    // `counted`: the file's noteFromCache was replayed already.
     bool searchAgain(Job& job, const SearchContext& context, std::size_t replayed,
-                     const std::vector<app::Host::RowHandle>& rows);
+                     const std::vector<app::Host::RowHandle>& rows, bool counted);
     // Called by a worker's host: hands recorded calls over, waiting while too much waits.
     void deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes);
     bool cancelled();

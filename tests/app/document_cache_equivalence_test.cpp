@@ -188,6 +188,8 @@ class CacheEquivalenceTest : public ::testing::Test {
         const SearchOutcome outcome = runSearchCommand(host, settings, flags, query, hooks);
         if (cache)
             documentCache(settings)->flush();
+        // The count is shown as it grows: 0 at the start, then one more per document.
+        EXPECT_EQ(host.fromCacheShown.size(), static_cast<std::size_t>(outcome.fromCache) + 1);
         return {host.rows, outcome.files, outcome.fromCache};
     }
 

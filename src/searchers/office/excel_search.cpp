@@ -87,6 +87,7 @@ bool ExcelSearcher::find_exl(const std::string& path) {
         // The Excel search looks its words up as they are, in every mode.
         entry = m_cache.cache->lookup(path, officeKey("excel"), true);
         if (entry->state != cache::Lookup::State::Miss) {
+            m_host.noteFromCache();
             m_host.setCaptionOnSearching(path);
             if (entry->state == cache::Lookup::State::Found)
                 matchKept(path, entry->extract);

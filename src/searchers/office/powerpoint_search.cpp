@@ -112,6 +112,7 @@ bool PowerPointSearcher::find_ppt(const std::string& path) {
     if (m_cache.cache != nullptr) {
         entry = m_cache.cache->lookup(path, officeKey("powerpoint"));
         if (entry->state != cache::Lookup::State::Miss) {
+            m_host.noteFromCache();
             m_host.setCaptionOnSearching(path);
             return entry->state == cache::Lookup::State::CannotMatch ||
                    matchKept(path, entry->extract);

@@ -116,6 +116,7 @@ std::optional<cache::SearchCache::Entry> WordSearcher::lookUp(const std::string&
 bool WordSearcher::find_doc(const std::string& path) {
     auto entry = lookUp(path, "word");
     if (entry && entry->state != cache::Lookup::State::Miss) {
+        m_host.noteFromCache();
         m_host.setCaptionOnSearching(path);
         return entry->state == cache::Lookup::State::CannotMatch ||
                matchElements(path, entry->extract.units);
@@ -191,6 +192,7 @@ bool WordSearcher::matchElements(const std::string& path, std::span<const cache:
 bool WordSearcher::find_docFast(const std::string& path) {
     auto entry = lookUp(path, "word-fast");
     if (entry && entry->state != cache::Lookup::State::Miss) {
+        m_host.noteFromCache();
         m_host.setCaptionOnSearching(path);
         return entry->state == cache::Lookup::State::CannotMatch ||
                matchLines(path, entry->extract.units);

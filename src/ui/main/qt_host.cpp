@@ -72,11 +72,13 @@ void QtHost::showProgress(std::string_view text) {
 }
 
 void QtHost::showProgressText(const QString& text) {
+    const QString shown =
+        m_fromCache > 0 ? text + QStringLiteral("（キャッシュから%1ﾌｧｲﾙ）").arg(m_fromCache) : text;
     // isHidden, not isVisible: the bar of a window that is in the tray still counts as shown.
     if (!m_statusBar.isHidden()) {
-        m_statusText.setText(text);
+        m_statusText.setText(shown);
     } else {
-        m_window.setWindowTitle(text);
+        m_window.setWindowTitle(shown);
     }
 }
 

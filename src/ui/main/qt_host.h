@@ -35,6 +35,8 @@ class QtHost : public app::Host {
     // caption back when the search ends).
     void setCaptionOnSearching(std::string_view path) override;
     void showProgress(std::string_view text) override;
+    // The progress texts that follow end with "（キャッシュから5ﾌｧｲﾙ）" while the count is not 0.
+    void showFromCache(std::int64_t documents) override { m_fromCache = documents; }
     void setStatusText(std::string_view text) override;
     // Runs pending events, but at most every few milliseconds: searchers call this per line,
     // and an idle event loop pass per line would slow a search of a big file several times.
@@ -58,6 +60,7 @@ class QtHost : public app::Host {
     std::int64_t m_lastEventsMs = 0;
     std::function<void()> m_doEventsHook;
     bool m_messagesEnded = false;
+    std::int64_t m_fromCache = 0;
 };
 
 }  // namespace ferretta::ui::main
