@@ -24,6 +24,24 @@ requireFerretta() {
     fi
 }
 
+# A display number from $1 up that no other of our checks holds (a lock per number, kept in
+# displayLock until releaseDisplayNumber) and no server has taken: xvfb-run -a can hand the
+# same free number to two checks started at the same moment. Sets displayNumber.
+takeDisplayNumber() {
+    displayNumber=${1:-100}
+    while ((displayNumber < 600)); do
+        exec {displayLock}>"/tmp/ferretta-xvfb-$displayNumber.lock"
+        if flock -n "$displayLock" && [[ ! -e "/tmp/.X$displayNumber-lock" ]]; then
+            return 0
+        fi
+        exec {displayLock}>&-
+        displayNumber=$((displayNumber + 1))
+    done
+    echo "FAIL: no free display number" >&2
+    exit 1
+}
+releaseDisplayNumber() { exec {displayLock}>&-; }
+
 # Outside the virtual server: skips (77) when one of the tools given is missing, else runs the
 # script again under xvfb-run on a fresh 1280x800 server (not the developer's desktop), which
 # hands back the script's own exit code. Inside it returns once the server answers. The
@@ -43,24 +61,16 @@ runUnderXvfb() {
             exit 77
         fi
     done
-    local answered status attempt number=100 lock
+    local answered status attempt number=100
     answered=$(mktemp -u "${TMPDIR:-/tmp}/ferretta-xvfb.XXXXXX")
     for attempt in 1 2 3 4; do
-        # A display number no other of these checks holds: xvfb-run -a can hand the same free
-        # number to two checks started at the same moment.
-        while ((number < 600)); do
-            exec {lock}>"/tmp/ferretta-xvfb-$number.lock"
-            if flock -n "$lock" && [[ ! -e "/tmp/.X$number-lock" ]]; then
-                break
-            fi
-            exec {lock}>&-
-            number=$((number + 1))
-        done
+        takeDisplayNumber "$number"
+        number=$displayNumber
         # shellcheck disable=SC2086  # no wrapper: nothing at all, not an empty word
         FERRETTA_XVFB_INNER=$answered xvfb-run -n "$number" -s "-screen 0 1280x800x24" \
-            ${innerWrapper:-} bash "$0" "$ferretta" "${innerArgs[@]}" {lock}>&-
+            ${innerWrapper:-} bash "$0" "$ferretta" "${innerArgs[@]}"
         status=$?
-        exec {lock}>&-
+        releaseDisplayNumber
         if [[ -e "$answered" ]]; then
             rm -f "$answered"
             exit "$status"
