@@ -20,30 +20,32 @@ std::string cannotStartText(const OfficeSession& session, po::Application applic
 }  // namespace
 
 bool startOfficeApplication(OfficeSession& session, app::Host& host, FileType type) {
+    bool started = false;
+    po::Application application = po::Application::Word;
     switch (type) {
         case FileType::Word:
-            if (session.wordApp || startWordRun(session))
-                return true;
-            host.showMessage(cannotStartText(session, po::Application::Word, "Word"),
-                             app::MessageStyle::Critical);
-            return false;
+            started = session.wordApp || startWordRun(session);
+            break;
         case FileType::Excel:
-            if (session.excel.app ||
-                excelStartRun(session.automation, session.excel, po::Purpose::Search))
-                return true;
-            host.showMessage(cannotStartText(session, po::Application::Excel, "Excel"),
-                             app::MessageStyle::Critical);
-            return false;
+            application = po::Application::Excel;
+            started = session.excel.app ||
+                      excelStartRun(session.automation, session.excel, po::Purpose::Search);
+            break;
         case FileType::PowerPoint:
-            if (session.powerPoint.app ||
-                startPowerPoint(session.automation, session.powerPoint, po::Purpose::Search))
-                return true;
-            host.showMessage(cannotStartText(session, po::Application::PowerPoint, "PowerPoint"),
-                             app::MessageStyle::Critical);
-            return false;
+            application = po::Application::PowerPoint;
+            started = session.powerPoint.app ||
+                      startPowerPoint(session.automation, session.powerPoint, po::Purpose::Search);
+            break;
         default:
             return false;
     }
+    if (!started) {
+        static constexpr std::string_view names[] = {"Word", "Excel", "PowerPoint"};
+        host.showMessage(
+            cannotStartText(session, application, names[static_cast<std::size_t>(application)]),
+            app::MessageStyle::Critical);
+    }
+    return started;
 }
 
 bool startOfficeRun(OfficeSession& session, app::Host& host, const app::Settings& settings) {
