@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <utility>
 
 #include "cache/sqlite_db.h"
@@ -302,9 +303,20 @@ void DocumentCache::openDatabase() {
     m_fileInode = inodeOf(m_file);
     // Reading the header first tells a file that is not a database before anything else.
     m_reader->integer("PRAGMA schema_version");
-    Statement journal(m_reader->handle(), "PRAGMA journal_mode = WAL");
-    const bool wal = journal.step() && journal.text(0) == "wal";
-    journal.reset();
+    // Another process making the database holds a lock that the busy handler does not wait
+    // for when the journal mode is set: wait for it here, as long as a reader waits.
+    bool wal = false;
+    for (int waited = 0;; waited += 20) {
+        try {
+            Statement journal(m_reader->handle(), "PRAGMA journal_mode = WAL");
+            wal = journal.step() && journal.text(0) == "wal";
+            break;
+        } catch (const SqliteError& failure) {
+            if (!failure.busy() || waited >= kReaderBusyMs)
+                throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
     if (!wal)
         throw SqliteError(SQLITE_CANTOPEN, "the write-ahead log cannot be used");
     m_reader->exec("PRAGMA synchronous = NORMAL");
