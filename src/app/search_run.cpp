@@ -212,7 +212,7 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
         if (!types.isTarget(type) || !hooks.outlookSession)
             continue;
         if (!outlookSearcher)
-            outlookSearcher.emplace(hooks.outlookSession(), context);
+            outlookSearcher.emplace(hooks.outlookSession(), context, cache);
         registry.setItemSearcher(
             type, [&outlookSearcher, type] { return outlookSearcher->findOutlookObjects(type); });
     }

@@ -10,12 +10,21 @@ SearchCache::SearchCache(DocumentCache& cache, const std::optional<IndexQuery>& 
 
 SearchCache::Entry SearchCache::lookup(const std::string& path, std::string_view key,
                                        bool literal) {
+    const std::optional<Identity> identity = identityOf(path);
+    if (!identity)
+        return {};
+    return find(*identity, key, literal ? m_literalCandidates : m_candidates);
+}
+
+SearchCache::Entry SearchCache::lookup(const Identity& identity, std::string_view key) {
+    return find(identity, key, m_candidates);
+}
+
+SearchCache::Entry SearchCache::find(const Identity& identity, std::string_view key,
+                                     const Candidates& candidates) {
     Entry entry;
-    entry.identity = identityOf(path);
-    if (!entry.identity)
-        return entry;
-    Lookup found =
-        m_cache.lookup(*entry.identity, key, literal ? m_literalCandidates : m_candidates);
+    entry.identity = identity;
+    Lookup found = m_cache.lookup(identity, key, candidates);
     entry.state = found.state;
     entry.extract = std::move(found.extract);
     entry.outcome = found.outcome;

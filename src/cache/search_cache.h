@@ -30,12 +30,17 @@ class SearchCache {
     // What the cache holds for the file under the extraction key. `literal` chooses the Excel
     // search's reading of the words for the index.
     Entry lookup(const std::string& path, std::string_view key, bool literal = false);
+    // The same for something that is not one file (a mail folder), under an identity the
+    // caller made of it.
+    Entry lookup(const Identity& identity, std::string_view key);
 
     // Keeps what was read live for a document looked up before (under the identity it had
     // then, so a file changed while it was read is read again next time).
     void store(const Entry& looked, std::string_view key, Extract extract);
 
   private:
+    Entry find(const Identity& identity, std::string_view key, const Candidates& candidates);
+
     DocumentCache& m_cache;
     Candidates m_candidates;
     Candidates m_literalCandidates;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ferretta::platform::pim {
 
@@ -72,6 +73,17 @@ class ItemFolder {
     // broken or vanished message): the reason goes to the debug log and the caller goes on.
     // Throws ferretta::Error when the store itself fails.
     virtual std::optional<Item> item(std::size_t index) = 0;
+
+    // What lets a cache keep the folder's items: the files (or folders) whose identities
+    // together change whenever an item does, and a stamp of the code that made items of them
+    // (a rebuilt reader may read the same mail otherwise). No files: the folder cannot tell (a
+    // server's items, a folder of message files that may be edited in place), so nothing of
+    // it is kept.
+    struct Sources {
+        std::vector<std::string> files;
+        std::string reader;
+    };
+    virtual Sources sources() const { return {}; }
 };
 
 // Failed: the item is gone, or no program could be started to show it.

@@ -1,6 +1,8 @@
 #include "platform/pim/mailbox.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,6 +48,22 @@ class FileDescriptor {
   private:
     int m_fd;
 };
+
+// "size:mtime" of the file this code was loaded from (the module, or the program it is linked
+// into): the mail it reads is kept no longer than the reader stays the same.
+const std::string& readerStamp() {
+    static const char marker = 0;
+    static const std::string stamp = [] {
+        Dl_info info{};
+        struct stat status {};
+        if (::dladdr(&marker, &info) == 0 || info.dli_fname == nullptr ||
+            ::stat(info.dli_fname, &status) != 0)
+            return std::string("-");
+        return std::to_string(status.st_size) + ":" + std::to_string(status.st_mtim.tv_sec) + "." +
+               std::to_string(status.st_mtim.tv_nsec);
+    }();
+    return stamp;
+}
 
 bool hasWord(std::string_view line, std::initializer_list<std::string_view> words) {
     return std::any_of(words.begin(), words.end(), [&](std::string_view word) {
@@ -270,6 +288,8 @@ class MboxFolder : public ItemFolder {
         return m_reader.item(index);
     }
 
+    Sources sources() const override { return {{m_path.string()}, readerStamp()}; }
+
   private:
     ReadResult read(std::size_t index) const {
         const std::int64_t begin = m_offsets[index - 1];
@@ -300,6 +320,7 @@ class MessageFilesFolder : public ItemFolder {
     // Single: the one message file `single` in `folder`.
     MessageFilesFolder(fs::path folder, Kind kind, PimLog log, std::string single = {})
         : m_folder(std::move(folder)),
+          m_kind(kind),
           m_maildir(kind == Kind::Maildir),
           m_files(listMessages(m_folder, kind, std::move(single))),
           m_reader(
@@ -311,6 +332,22 @@ class MessageFilesFolder : public ItemFolder {
         if (index == 0 || index > m_files.size())
             return std::nullopt;
         return m_reader.item(index);
+    }
+
+    // A Maildir's messages are never changed in place: each arrival, deletion or change of
+    // flags changes its cur/ or new/ folder. The files of a plain folder may be edited.
+    Sources sources() const override {
+        Sources sources{{}, readerStamp()};
+        if (m_kind == Kind::Single) {
+            sources.files.push_back((m_folder / m_files.front()).string());
+        } else if (m_kind == Kind::Maildir) {
+            for (const char* sub : {"cur", "new"}) {
+                std::error_code error;
+                if (fs::is_directory(m_folder / sub, error))
+                    sources.files.push_back((m_folder / sub).string());
+            }
+        }
+        return sources;
     }
 
   private:
@@ -360,6 +397,7 @@ class MessageFilesFolder : public ItemFolder {
     }
 
     const fs::path m_folder;
+    const Kind m_kind;
     const bool m_maildir;
     const std::vector<std::string> m_files;
     ReadAhead m_reader;  // last: its workers end before the rest goes

@@ -1,6 +1,9 @@
 #include "searchers/outlook/outlook_search.h"
 
 #include <charconv>
+#include <chrono>
+#include <limits>
+#include <span>
 
 #include "app/file_types.h"
 #include "search/hit.h"
@@ -26,6 +29,134 @@ std::size_t itemSlot(FileType type) {
 
 pim::FolderKind kindOf(FileType type) {
     return static_cast<pim::FolderKind>(itemSlot(type));
+}
+
+// A mail folder kept in the cache: for each item read, a unit for its reference (row 0: the
+// id, then the container and the check after a NUL, the origin as the column) and one for
+// each field that is not empty (the row says which), all at the item's index.
+enum Field : std::int32_t {
+    Reference,
+    Subject,
+    Body,
+    Categories,
+    To,
+    SenderName,
+    Cc,
+    Location,
+    Companies,
+    JobTitle,
+    Email1,
+    Email2,
+    Email3,
+    HomeAddress,
+    BusinessAddress,
+    WebPage,
+    FieldEnd
+};
+
+std::string* fieldOf(pim::Item& item, std::int32_t field) {
+    switch (field) {
+        case Subject:
+            return &item.subject;
+        case Body:
+            return &item.body;
+        case Categories:
+            return &item.categories;
+        case To:
+            return &item.to;
+        case SenderName:
+            return &item.senderName;
+        case Cc:
+            return &item.cc;
+        case Location:
+            return &item.location;
+        case Companies:
+            return &item.companies;
+        case JobTitle:
+            return &item.jobTitle;
+        case Email1:
+        case Email2:
+        case Email3:
+            return &item.emailAddress[static_cast<std::size_t>(field - Email1)];
+        case HomeAddress:
+            return &item.homeAddress;
+        case BusinessAddress:
+            return &item.businessAddress;
+        case WebPage:
+            return &item.webPage;
+        default:
+            return nullptr;
+    }
+}
+
+void keepItem(cache::Extract& kept, std::int32_t index, pim::Item item) {
+    kept.units.push_back({index, Reference, static_cast<std::int32_t>(item.ref.origin),
+                          std::move(item.ref.id), item.ref.container + '\0' + item.ref.check});
+    for (std::int32_t field = Subject; field < FieldEnd; ++field) {
+        if (std::string* text = fieldOf(item, field); !text->empty())
+            kept.units.push_back({index, field, 0, std::move(*text), {}});
+    }
+}
+
+// The item kept in units (its reference first); nullopt for units that were not written so.
+std::optional<pim::Item> keptItem(std::span<const cache::Unit> units) {
+    if (units.empty() || units.front().row != Reference)
+        return std::nullopt;
+    const cache::Unit& reference = units.front();
+    pim::Item item;
+    if (reference.column > 0 && reference.column <= static_cast<std::int32_t>(pim::Origin::VCard))
+        item.ref.origin = static_cast<pim::Origin>(reference.column);
+    item.ref.id = reference.text;
+    const std::size_t nul = reference.shown.find('\0');
+    item.ref.container = reference.shown.substr(0, nul);
+    if (nul != std::string::npos)
+        item.ref.check = reference.shown.substr(nul + 1);
+    for (const cache::Unit& unit : units.subspan(1)) {
+        if (std::string* text = fieldOf(item, unit.row))
+            *text = unit.text;
+    }
+    return item;
+}
+
+// Kept mail holds the folder's text in memory until it is written; a folder with more is read
+// on every search.
+constexpr std::size_t kMostKeptBytes = std::size_t{256} << 20;
+// Files changed this shortly before the folder was opened may have changed while it was read
+// (a mailbox's messages are found when it is opened, read later): such a folder is not kept.
+constexpr std::int64_t kSettledNs = 2'000'000'000;
+
+std::int64_t wallClockNs() {
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// One identity for the files a folder's items come from; nullopt when one of them is gone or
+// changed after `settledBefore`.
+std::optional<cache::Identity> folderIdentity(const std::vector<std::string>& files,
+                                              std::int64_t settledBefore) {
+    if (files.empty())
+        return std::nullopt;
+    cache::Identity folder;
+    std::uint64_t mix = 14695981039346656037u;  // FNV-1a over the parts' stamps
+    for (const std::string& file : files) {
+        const auto identity = cache::identityOf(file);
+        if (!identity || identity->mtimeNs >= settledBefore)
+            return std::nullopt;
+        if (files.size() == 1)
+            return identity;
+        if (folder.path.empty())
+            folder.inode = identity->inode;
+        folder.path += (folder.path.empty() ? "" : "\n") + file;
+        folder.size += identity->size;
+        for (const std::uint64_t part :
+             {static_cast<std::uint64_t>(identity->size),
+              static_cast<std::uint64_t>(identity->mtimeNs), identity->inode}) {
+            for (int shift = 0; shift < 64; shift += 8)
+                mix = (mix ^ ((part >> shift) & 0xFF)) * 1099511628211u;
+        }
+    }
+    folder.mtimeNs = static_cast<std::int64_t>(mix);
+    return folder;
 }
 
 }  // namespace
@@ -62,12 +193,24 @@ void OutlookSession::remember(FileType type, std::size_t index, pim::ItemRef ref
     items[index - 1] = std::move(ref);
 }
 
-OutlookSearcher::OutlookSearcher(OutlookSession& session, const search::SearchContext& context)
-    : m_session(session), m_context(context) {}
+OutlookSearcher::OutlookSearcher(OutlookSession& session, const search::SearchContext& context,
+                                 cache::SearchCache* cache)
+    : m_session(session), m_context(context), m_cache(cache) {}
+
+bool OutlookSearcher::progress(const std::string& displayName, std::int64_t index,
+                               std::int64_t count) {
+    m_context.host.showProgress(displayName + "の検索中...(" + std::to_string(index) + "/" +
+                                std::to_string(count) + ")");
+    if (index % kEventsEvery != 0)
+        return false;
+    m_context.host.doEvents();
+    return m_context.flags.isAbort;
+}
 
 std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
     if (!isItemType(type))
         return 0;
+    const std::int64_t openedAt = wallClockNs();
     auto folder = m_session.store().openFolder(kindOf(type),
                                                m_context.settings.outlookPlaces[itemSlot(type)]);
     if (!folder)
@@ -75,16 +218,66 @@ std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
     m_session.forget(type);
     const std::string& displayName = m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
     const auto count = static_cast<std::int64_t>(folder->count());
-    std::int64_t i = 1;
-    for (; i <= count; ++i) {
-        m_context.host.showProgress(displayName + "の検索中...(" + std::to_string(i) + "/" +
-                                    std::to_string(folder->count()) + ")");
-        if (i % kEventsEvery == 0) {
-            m_context.host.doEvents();
-            if (m_context.flags.isAbort)
-                return i;
+
+    const pim::ItemFolder::Sources sources =
+        m_cache ? folder->sources() : pim::ItemFolder::Sources{};
+    const std::string key = "mail-" + std::to_string(itemSlot(type)) + " " + cache::programStamp() +
+                            " " + sources.reader;
+    std::optional<cache::SearchCache::Entry> entry;
+    if (auto identity = folderIdentity(sources.files, openedAt - kSettledNs)) {
+        entry = m_cache->lookup(*identity, key);
+        if (entry->state != cache::Lookup::State::Miss) {
+            m_context.host.noteFromCache();
+            return searchKept(type, count, entry->extract);
         }
+    }
+
+    cache::Extract kept;
+    bool keeping = entry.has_value();
+    std::size_t keptBytes = 0;
+    for (std::int64_t i = 1; i <= count; ++i) {
+        if (progress(displayName, i, count))
+            return i;
         auto item = folder->item(static_cast<std::size_t>(i));
+        if (!item)
+            continue;
+        m_session.remember(type, static_cast<std::size_t>(i), item->ref);
+        searchItem(type, i, *item);
+        if (!keeping)
+            continue;
+        const std::size_t first = kept.units.size();
+        keepItem(kept, static_cast<std::int32_t>(i), std::move(*item));
+        for (std::size_t u = first; u < kept.units.size(); ++u)
+            keptBytes += kept.units[u].text.size() + kept.units[u].shown.size();
+        if (keptBytes > kMostKeptBytes) {
+            keeping = false;
+            kept = {};
+        }
+    }
+    // Kept only when nothing changed while it was read.
+    if (keeping && folderIdentity(sources.files, openedAt - kSettledNs) == entry->identity) {
+        kept.count = static_cast<std::int32_t>(
+            std::min<std::int64_t>(count, std::numeric_limits<std::int32_t>::max()));
+        m_cache->store(*entry, key, std::move(kept));
+    }
+    return count;
+}
+
+std::int64_t OutlookSearcher::searchKept(FileType type, std::int64_t count,
+                                         const cache::Extract& kept) {
+    const std::string& displayName = m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
+    const std::span<const cache::Unit> units(kept.units);
+    std::size_t next = 0;
+    for (std::int64_t i = 1; i <= count; ++i) {
+        if (progress(displayName, i, count))
+            return i;
+        while (next < units.size() && units[next].place < i)
+            ++next;
+        std::size_t end = next;
+        while (end < units.size() && units[end].place == i)
+            ++end;
+        auto item = keptItem(units.subspan(next, end - next));
+        next = end;
         if (!item)
             continue;
         m_session.remember(type, static_cast<std::size_t>(i), item->ref);

@@ -11,6 +11,7 @@
 
 #include "app/file_types.h"
 #include "app/host.h"
+#include "cache/search_cache.h"
 #include "platform/pim/item_store.h"
 #include "search/search_context.h"
 
@@ -45,8 +46,11 @@ class OutlookSession {
 
 class OutlookSearcher {
   public:
-    // The session and the context must outlive the object.
-    OutlookSearcher(OutlookSession& session, const search::SearchContext& context);
+    // The session, the context and the cache must outlive the object. With a cache, a folder
+    // that can name the files its items come from (a mailbox on disk) is kept, and searched
+    // again from what was kept while those files stay unchanged.
+    OutlookSearcher(OutlookSession& session, const search::SearchContext& context,
+                    cache::SearchCache* cache = nullptr);
 
     // Searches the items of one type (tasks .. notes) from the place the settings give it.
     // Answers the number of items searched: the folder's count, or the index reached when a
@@ -55,10 +59,14 @@ class OutlookSearcher {
     std::int64_t findOutlookObjects(app::FileType type);
 
   private:
+    // True when a stop was requested at item `index` (the events run every 10 items).
+    bool progress(const std::string& displayName, std::int64_t index, std::int64_t count);
+    std::int64_t searchKept(app::FileType type, std::int64_t count, const cache::Extract& kept);
     void searchItem(app::FileType type, std::int64_t index, const platform::pim::Item& item);
 
     OutlookSession& m_session;
     search::SearchContext m_context;
+    cache::SearchCache* m_cache;
 };
 
 // Opens the item a hit's label names (the row's type and path column): the one the last
