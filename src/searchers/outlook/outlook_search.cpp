@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <chrono>
-#include <limits>
 #include <span>
 
 #include "app/file_types.h"
@@ -98,29 +97,32 @@ void keepItem(cache::Extract& kept, std::int32_t index, pim::Item item) {
     }
 }
 
-// The item kept in units (its reference first); nullopt for units that were not written so.
-std::optional<pim::Item> keptItem(std::span<const cache::Unit> units) {
+// The item kept in units (its reference first), their texts moved out; nullopt for units that
+// were not written so.
+std::optional<pim::Item> keptItem(std::span<cache::Unit> units) {
     if (units.empty() || units.front().row != Reference)
         return std::nullopt;
-    const cache::Unit& reference = units.front();
+    cache::Unit& reference = units.front();
     pim::Item item;
     if (reference.column > 0 && reference.column <= static_cast<std::int32_t>(pim::Origin::VCard))
         item.ref.origin = static_cast<pim::Origin>(reference.column);
-    item.ref.id = reference.text;
+    item.ref.id = std::move(reference.text);
     const std::size_t nul = reference.shown.find('\0');
     item.ref.container = reference.shown.substr(0, nul);
     if (nul != std::string::npos)
         item.ref.check = reference.shown.substr(nul + 1);
-    for (const cache::Unit& unit : units.subspan(1)) {
+    for (cache::Unit& unit : units.subspan(1)) {
         if (std::string* text = fieldOf(item, unit.row))
-            *text = unit.text;
+            *text = std::move(unit.text);
     }
     return item;
 }
 
-// Kept mail holds the folder's text in memory until it is written; a folder with more is read
-// on every search.
-constexpr std::size_t kMostKeptBytes = std::size_t{256} << 20;
+// A folder is kept in runs of this many items, each a document of the cache: the index skips
+// the runs that cannot hold the words, and a search holds one run's text at a time.
+constexpr std::int64_t kRunItems = 500;
+// A run with more text than this (huge mails) is read on every search.
+constexpr std::size_t kMostKeptBytes = std::size_t{64} << 20;
 // Files changed this shortly before the folder was opened may have changed while it was read
 // (a mailbox's messages are found when it is opened, read later): such a folder is not kept.
 constexpr std::int64_t kSettledNs = 2'000'000'000;
@@ -207,6 +209,39 @@ bool OutlookSearcher::progress(const std::string& displayName, std::int64_t inde
     return m_context.flags.isAbort;
 }
 
+// One run of a folder's items as the cache has it: answered from what was kept (Found), known
+// not to hold the words (CannotMatch), or read now and kept when it is complete (Miss).
+struct OutlookSearcher::Run {
+    cache::SearchCache::Entry entry;
+    std::size_t next = 0;  // Found: the first unit not yet used
+    cache::Extract kept;   // Miss: what was read
+    std::size_t keptBytes = 0;
+    bool keeping = false;
+
+    std::optional<pim::Item> item(std::int64_t index) {
+        std::span<cache::Unit> units(entry.extract.units);
+        while (next < units.size() && units[next].place < index)
+            ++next;
+        std::size_t end = next;
+        while (end < units.size() && units[end].place == index)
+            ++end;
+        auto found = keptItem(units.subspan(next, end - next));
+        next = end;
+        return found;
+    }
+
+    void keep(std::int64_t index, pim::Item item) {
+        const std::size_t first = kept.units.size();
+        keepItem(kept, static_cast<std::int32_t>(index), std::move(item));
+        for (std::size_t u = first; u < kept.units.size(); ++u)
+            keptBytes += kept.units[u].text.size() + kept.units[u].shown.size();
+        if (keptBytes > kMostKeptBytes) {
+            keeping = false;
+            kept = {};
+        }
+    }
+};
+
 std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
     if (!isItemType(type))
         return 0;
@@ -221,67 +256,43 @@ std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
 
     const pim::ItemFolder::Sources sources =
         m_cache ? folder->sources() : pim::ItemFolder::Sources{};
+    const std::optional<cache::Identity> identity =
+        folderIdentity(sources.files, openedAt - kSettledNs);
     const std::string key = "mail-" + std::to_string(itemSlot(type)) + " " + cache::programStamp() +
-                            " " + sources.reader;
-    std::optional<cache::SearchCache::Entry> entry;
-    if (auto identity = folderIdentity(sources.files, openedAt - kSettledNs)) {
-        entry = m_cache->lookup(*identity, key);
-        if (entry->state != cache::Lookup::State::Miss) {
-            m_context.host.noteFromCache();
-            return searchKept(type, count, entry->extract);
-        }
-    }
-
-    cache::Extract kept;
-    bool keeping = entry.has_value();
-    std::size_t keptBytes = 0;
+                            " " + sources.reader + " from ";
+    Run run;
+    bool noted = false;
     for (std::int64_t i = 1; i <= count; ++i) {
         if (progress(displayName, i, count))
             return i;
-        auto item = folder->item(static_cast<std::size_t>(i));
-        if (!item)
-            continue;
-        m_session.remember(type, static_cast<std::size_t>(i), item->ref);
-        searchItem(type, i, *item);
-        if (!keeping)
-            continue;
-        const std::size_t first = kept.units.size();
-        keepItem(kept, static_cast<std::int32_t>(i), std::move(*item));
-        for (std::size_t u = first; u < kept.units.size(); ++u)
-            keptBytes += kept.units[u].text.size() + kept.units[u].shown.size();
-        if (keptBytes > kMostKeptBytes) {
-            keeping = false;
-            kept = {};
+        if (identity && (i - 1) % kRunItems == 0) {
+            run = Run();
+            run.entry = m_cache->lookup(*identity, key + std::to_string(i));
+            run.keeping = run.entry.state == cache::Lookup::State::Miss;
+            if (!run.keeping && !noted) {
+                m_context.host.noteFromCache();
+                noted = true;
+            }
         }
-    }
-    // Kept only when nothing changed while it was read.
-    if (keeping && folderIdentity(sources.files, openedAt - kSettledNs) == entry->identity) {
-        kept.count = static_cast<std::int32_t>(
-            std::min<std::int64_t>(count, std::numeric_limits<std::int32_t>::max()));
-        m_cache->store(*entry, key, std::move(kept));
-    }
-    return count;
-}
-
-std::int64_t OutlookSearcher::searchKept(FileType type, std::int64_t count,
-                                         const cache::Extract& kept) {
-    const std::string& displayName = m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
-    const std::span<const cache::Unit> units(kept.units);
-    std::size_t next = 0;
-    for (std::int64_t i = 1; i <= count; ++i) {
-        if (progress(displayName, i, count))
-            return i;
-        while (next < units.size() && units[next].place < i)
-            ++next;
-        std::size_t end = next;
-        while (end < units.size() && units[end].place == i)
-            ++end;
-        auto item = keptItem(units.subspan(next, end - next));
-        next = end;
-        if (!item)
-            continue;
-        m_session.remember(type, static_cast<std::size_t>(i), item->ref);
-        searchItem(type, i, *item);
+        std::optional<pim::Item> item;
+        if (!identity || run.entry.state == cache::Lookup::State::Miss)
+            item = folder->item(static_cast<std::size_t>(i));
+        else if (run.entry.state == cache::Lookup::State::Found)
+            item = run.item(i);
+        if (item) {
+            m_session.remember(type, static_cast<std::size_t>(i), item->ref);
+            searchItem(type, i, *item);
+            if (run.keeping)
+                run.keep(i, std::move(*item));
+        }
+        // A run is kept once complete, and only when nothing changed while it was read.
+        if (run.keeping && (i % kRunItems == 0 || i == count)) {
+            run.keeping = false;
+            if (folderIdentity(sources.files, openedAt - kSettledNs) == identity) {
+                const std::int64_t first = (i - 1) / kRunItems * kRunItems + 1;
+                m_cache->store(run.entry, key + std::to_string(first), std::move(run.kept));
+            }
+        }
     }
     return count;
 }
