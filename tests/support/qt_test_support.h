@@ -9,6 +9,13 @@
 #include <utility>
 #include <vector>
 
+// Fontconfig's cache lives until the process ends: not our leak. Each test program includes this
+// header from its one source file.
+extern "C" const char* __lsan_default_suppressions();
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace ferretta::test {
 
 // Makes the test program's QApplication on the offscreen platform, once; later calls do

@@ -26,12 +26,6 @@
 #include "ui/modes/task_tray.h"
 #include "ui/options/options_dialog.h"
 
-// Fontconfig's cache lives until the process ends: not our leak.
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
 using namespace ferretta;

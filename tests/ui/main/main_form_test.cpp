@@ -33,12 +33,6 @@
 #include "ui/main/twips.h"
 #include "ui/modes/task_tray.h"
 
-// Fontconfig's cache lives until the process ends: not our leak.
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace fs = std::filesystem;
 using namespace ferretta;
 using ferretta::ui::main::MainForm;

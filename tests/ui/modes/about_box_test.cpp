@@ -23,12 +23,6 @@
 #include "ui/main/main_form.h"
 #include "ui/modes/about_box.h"
 
-// Fontconfig's cache lives until the process ends: not our leak.
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace fs = std::filesystem;
 using namespace ferretta;
 using ferretta::ui::modes::AboutBox;

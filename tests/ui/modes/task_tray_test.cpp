@@ -13,12 +13,6 @@
 
 #include "support/qt_test_support.h"
 
-// Fontconfig's cache lives until the process ends: not our leak.
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 using namespace ferretta;
 using ui::modes::TaskTray;
 using ui::modes::WindowStateMachine;

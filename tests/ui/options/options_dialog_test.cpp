@@ -33,12 +33,6 @@
 #include "ui/modes/about_box.h"
 #include "ui/options/options_dialog.h"
 
-// Fontconfig's cache lives until the process ends: not our leak.
-extern "C" const char* __lsan_default_suppressions();
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 using namespace ferretta;
 using ferretta::ui::options::Dialog;
 
@@ -271,8 +265,6 @@ TEST_F(OptionsDialogTest, OkWritesBackExactlyWhatTheControlsShow) {
 }
 
 TEST_F(OptionsDialogTest, ChosenFolderBecomesTheFrontOfTheHistory) {
-    // The rules themselves are addFolderHistory's (settings_test); here the box's text reaches
-    // them, an emptied box included.
     using List = std::vector<std::string>;
     const List eleven = {"F0", "F1", "F2", "F3", "F4", "F5", "F6", "F7", "F8", "F9", "F10"};
     const struct {
@@ -541,40 +533,29 @@ TEST_F(OptionsDialogTest, ChoosersReplaceTheWholeLineUnlessCancelled) {
     settings.editor = "old %1";
     settings.pdfFilterPath = "oldfilter %1";
     Dialog dialog(settings);
-    std::vector<QString> asked;
+    // Titles and filters are the file dialogs' test's; here the answer reaches its line.
     QString answer;
-    dialog.setFileChooser([&](const QString& title, const QString& filter) {
-        asked.push_back(title);
-        EXPECT_EQ(filter, QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝ(*.exe);;全てのﾌｧｲﾙ(*)"));
-        return answer;
-    });
-    dialog.setFolderChooser([&] {
-        asked.push_back(QStringLiteral("folder"));
-        return answer;
-    });
+    dialog.setFileChooser([&](const QString&, const QString&) { return answer; });
+    dialog.setFolderChooser([&] { return answer; });
     auto* combo = child<QComboBox>(dialog, "Combo1");
     const struct {
         const char* button;
-        const char* title;
         std::function<QString()> field;
         const char* before;
     } choosers[] = {
-        {"Command2_0", "テキストエディタの選択",
-         [&] { return child<QLineEdit>(dialog, "Text2")->text(); }, "old %1"},
-        {"filterSelectButton", "PDFフィルタプログラムの選択",
-         [&] { return child<QLineEdit>(dialog, "filterPathInput")->text(); }, "oldfilter %1"},
-        {"Command1", "folder", [&] { return combo->currentText(); }, "A"},
+        {"Command2_0", [&] { return child<QLineEdit>(dialog, "Text2")->text(); }, "old %1"},
+        {"filterSelectButton", [&] { return child<QLineEdit>(dialog, "filterPathInput")->text(); },
+         "oldfilter %1"},
+        {"Command1", [&] { return combo->currentText(); }, "A"},
     };
     for (const auto& c : choosers) {
         SCOPED_TRACE(c.button);
-        asked.clear();
         answer.clear();  // cancelled
         child<QPushButton>(dialog, c.button)->click();
         EXPECT_EQ(c.field(), QString::fromUtf8(c.before));
         answer = QStringLiteral("/usr/bin/プログラム");
         child<QPushButton>(dialog, c.button)->click();
         EXPECT_EQ(c.field(), answer);
-        EXPECT_EQ(asked, std::vector<QString>(2, QString::fromUtf8(c.title)));
     }
     pressOk(dialog);
     EXPECT_EQ(settings.editor, "/usr/bin/プログラム");
