@@ -191,13 +191,14 @@ TEST_F(OfficeWalkTest, OfficeTypesSwitchedOffAreNotSearchedButNamesStillHit) {
 }
 
 TEST_F(OfficeWalkTest, BrokenPresentationIsOneFailedFileAndTheWalkGoesOn) {
-    file("a.ppt");  // not known to the office: it cannot be opened
+    const std::string broken = file("a.ppt");  // not known to the office: it cannot be opened
     office.powerPointFiles[file("b.ppt")] = {{FakeShape::textBox("foo")}};
     run("foo");
     EXPECT_FALSE(flags.isAbort);
     ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(host.messages[0].text.rfind("検索中にエラーが発生しました Position=0  ErrNo=", 0),
-              0u);
+    EXPECT_EQ(host.messages[0].text,
+              "検索中にエラーが発生しました Position=0  ErrNo=-2147467259\rファイル名=" + broken);
+    EXPECT_EQ(host.messages[0].style, app::MessageStyle::Exclamation);
     EXPECT_EQ(hits(), std::vector<std::string>{"16|b.ppt"});
     EXPECT_TRUE(office.called("PowerPoint.Quit"));
 }

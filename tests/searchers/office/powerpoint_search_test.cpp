@@ -124,19 +124,6 @@ TEST_F(PowerPointSearchTest, FailuresAfterOpeningAreSkipped) {
     }
 }
 
-// A damaged or protected presentation is one failed file with the searchers' error message;
-// it does not end the whole search.
-TEST_F(PowerPointSearchTest, PresentationThatCannotBeOpenedIsOneFailedFile) {
-    startRun();
-    EXPECT_FALSE(search("/d/missing.ppt"));
-    ASSERT_EQ(host.messages.size(), 1u);
-    EXPECT_EQ(
-        host.messages[0].text,
-        "検索中にエラーが発生しました Position=0  ErrNo=-2147467259\rファイル名=/d/missing.ppt");
-    EXPECT_EQ(host.messages[0].style, app::MessageStyle::Exclamation);
-    EXPECT_TRUE(search());  // the next file is searched as usual
-}
-
 TEST_F(PowerPointSearchTest, BorrowedPowerPointIsShownAgainCreatedOneQuits) {
     struct Case {
         bool running;
