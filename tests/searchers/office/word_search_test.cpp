@@ -38,7 +38,6 @@ class WordSearchTest : public ::testing::Test {
     FakeOffice office;
     OfficeSession session{office};
     test::RecordingHost host;
-    app::Settings settings;
     search::Matcher matcher{false, false};
     search::SearchFlags flags;
 };
@@ -160,20 +159,27 @@ TEST_F(WordSearchTest, DocumentOpenedUnderAnotherNameIsAStepTwoFailureWithoutErr
 }
 
 // The stop request is looked at after every 500th element (normal mode) or line (fast mode,
-// from line 0), only when that element or line is not empty.
+// from line 0), only when that element or line is not empty. A stop ends the document with the
+// message, also when it ended the office in the middle of a call.
 TEST_F(WordSearchTest, StopRequestIsLookedAtEveryFiveHundredElements) {
     struct Case {
         bool fast;
         std::vector<int> emptyIndexes;
         int expectedChecks;
+        bool stop, officeStopped;
+        std::size_t rows;
     } cases[] = {
-        {false, {}, 2},     // elements 500 and 1000 of 1..1200
-        {false, {500}, 1},  // an empty element 500 is skipped, with its check
-        {true, {}, 3},      // lines 0, 500 and 1000 of 0..1199
-        {true, {0, 1000}, 1},
+        {false, {}, 2, false, false, 1200},     // elements 500 and 1000 of 1..1200
+        {false, {500}, 1, false, false, 1199},  // an empty element 500 is skipped, with its check
+        {true, {}, 3, false, false, 1200},      // lines 0, 500 and 1000 of 0..1199
+        {true, {0, 1000}, 1, false, false, 1198},
+        {false, {}, 1, true, false, 500},  // stopped after element 500
+        {true, {}, 1, true, false, 1},     // stopped after line 0
+        {false, {}, 1, true, true, 0},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.fast ? "fast" : "normal");
+        SCOPED_TRACE(::testing::Message() << "fast " << c.fast << " checks " << c.expectedChecks
+                                          << " stop " << c.stop << c.officeStopped);
         FakeWordFile file;
         for (int i = 0; i < 1200; ++i) {
             const int index = c.fast ? i : i + 1;
@@ -181,44 +187,27 @@ TEST_F(WordSearchTest, StopRequestIsLookedAtEveryFiveHundredElements) {
                                c.emptyIndexes.end();
             // Normal mode: an empty sentence is an empty element. Fast mode: a lone CR is an
             // empty line.
-            file.sentences.push_back(empty ? (c.fast ? "\r" : "") : "text\r");
+            file.sentences.push_back(empty ? (c.fast ? "\r" : "") : "foo\r");
         }
         FakeOffice fake;
         fake.wordFiles[kPath] = file;
-        OfficeSession own(fake);
-        ASSERT_TRUE(startWordRun(own));
-        test::RecordingHost recorder;
-        WordSearcher searcher(own, test::contextOf(recorder, matcher, flags));
-        EXPECT_TRUE(c.fast ? searcher.find_docFast(kPath) : searcher.find_doc(kPath));
-        EXPECT_EQ(recorder.doEventsCalls, c.expectedChecks);
-    }
-}
-
-// Also when the stop ended the office in the middle of a call.
-TEST_F(WordSearchTest, StopRequestEndsTheDocumentWithTheMessage) {
-    for (const int variant : {0, 1, 2}) {
-        const bool fast = variant == 1;
-        const bool officeStopped = variant == 2;
-        SCOPED_TRACE(variant);
-        FakeWordFile file;
-        for (int i = 0; i < 1200; ++i)
-            file.sentences.push_back("foo\r");
-        FakeOffice fake;
-        fake.wordFiles[kPath] = file;
-        if (officeStopped)
+        if (c.officeStopped)
             fake.failures["/d/a.doc: Sentences.Text"] = platform::office::stoppedCallError;
         OfficeSession own(fake);
         ASSERT_TRUE(startWordRun(own));
         test::RecordingHost recorder;
         search::SearchFlags stop;
-        recorder.onDoEvents = [&stop] { stop.isAbort = true; };
+        if (c.stop)
+            recorder.onDoEvents = [&stop] { stop.isAbort = true; };
         WordSearcher searcher(own, test::contextOf(recorder, matcher, stop));
-        EXPECT_FALSE(fast ? searcher.find_docFast(kPath) : searcher.find_doc(kPath));
-        // Normal mode stops after element 500, fast mode after line 0.
-        EXPECT_EQ(recorder.rows.size(), officeStopped ? 0u : fast ? 1u : 500u);
-        test::expectOneMessage(recorder, "中断ボタンが押されました",
-                               app::MessageStyle::Information);
-        EXPECT_EQ(recorder.statusTexts, std::vector<std::string>{""});
+        EXPECT_EQ(c.fast ? searcher.find_docFast(kPath) : searcher.find_doc(kPath), !c.stop);
+        EXPECT_EQ(recorder.doEventsCalls, c.expectedChecks);
+        EXPECT_EQ(recorder.rows.size(), c.rows);
+        if (c.stop) {
+            test::expectOneMessage(recorder, "中断ボタンが押されました",
+                                   app::MessageStyle::Information);
+            EXPECT_EQ(recorder.statusTexts, std::vector<std::string>{""});
+        }
     }
 }
 
