@@ -525,49 +525,14 @@ TEST_F(OptionsDialogTest, CancelAndCloseChangeNothing) {
     }
 }
 
-TEST_F(OptionsDialogTest, ChoosersReplaceTheWholeLineUnlessCancelled) {
+// Through the real file dialogs, each chooser cancelled and then answered.
+TEST_F(OptionsDialogTest, ChoosersAskAndReplaceTheWholeLineUnlessCancelled) {
     app::Settings settings;
     settings.fileTypes.setTarget(FileType::Text, true);
     settings.fileTypes.setTarget(FileType::Pdf, true);
     settings.dirList = {"A"};
     settings.editor = "old %1";
     settings.pdfFilterPath = "oldfilter %1";
-    Dialog dialog(settings);
-    // Titles and filters are the file dialogs' test's; here the answer reaches its line.
-    QString answer;
-    dialog.setFileChooser([&](const QString&, const QString&) { return answer; });
-    dialog.setFolderChooser([&] { return answer; });
-    auto* combo = child<QComboBox>(dialog, "Combo1");
-    const struct {
-        const char* button;
-        std::function<QString()> field;
-        const char* before;
-    } choosers[] = {
-        {"Command2_0", [&] { return child<QLineEdit>(dialog, "Text2")->text(); }, "old %1"},
-        {"filterSelectButton", [&] { return child<QLineEdit>(dialog, "filterPathInput")->text(); },
-         "oldfilter %1"},
-        {"Command1", [&] { return combo->currentText(); }, "A"},
-    };
-    for (const auto& c : choosers) {
-        SCOPED_TRACE(c.button);
-        answer.clear();  // cancelled
-        child<QPushButton>(dialog, c.button)->click();
-        EXPECT_EQ(c.field(), QString::fromUtf8(c.before));
-        answer = QStringLiteral("/usr/bin/プログラム");
-        child<QPushButton>(dialog, c.button)->click();
-        EXPECT_EQ(c.field(), answer);
-    }
-    pressOk(dialog);
-    EXPECT_EQ(settings.editor, "/usr/bin/プログラム");
-    EXPECT_EQ(settings.pdfFilterPath, "/usr/bin/プログラム");
-    EXPECT_EQ(settings.dir, "/usr/bin/プログラム");
-    EXPECT_EQ(settings.dirList[1], "A");
-}
-
-TEST_F(OptionsDialogTest, WithoutInjectedChoosersTheFileDialogsAsk) {
-    app::Settings settings;
-    settings.fileTypes.setTarget(FileType::Text, true);
-    settings.fileTypes.setTarget(FileType::Pdf, true);
     Dialog dialog(settings);
     const QString folder = QDir(QDir::tempPath()).absolutePath();
     // Need not exist: the chooser takes a name as the common dialog did.
@@ -592,26 +557,46 @@ TEST_F(OptionsDialogTest, WithoutInjectedChoosersTheFileDialogsAsk) {
         files->selectFile(files->fileMode() == QFileDialog::Directory ? folder : program);
         static_cast<QDialog*>(files)->accept();  // QFileDialog hides its own
     });
-    child<QPushButton>(dialog, "Command2_0")->click();
-    EXPECT_EQ(child<QLineEdit>(dialog, "Text2")->text(), program);
-    cancelNext = true;
-    child<QPushButton>(dialog, "filterSelectButton")->click();
-    EXPECT_EQ(child<QLineEdit>(dialog, "filterPathInput")->text(), QString());
-    cancelNext = false;
-    child<QPushButton>(dialog, "Command1")->click();
-    EXPECT_EQ(child<QComboBox>(dialog, "Combo1")->currentText(), folder);
+    auto* combo = child<QComboBox>(dialog, "Combo1");
+    const struct {
+        const char* button;
+        std::function<QString()> field;
+        const char* before;
+        QString answer;
+    } choosers[] = {
+        {"Command2_0", [&] { return child<QLineEdit>(dialog, "Text2")->text(); }, "old %1",
+         program},
+        {"filterSelectButton", [&] { return child<QLineEdit>(dialog, "filterPathInput")->text(); },
+         "oldfilter %1", program},
+        {"Command1", [&] { return combo->currentText(); }, "A", folder},
+    };
+    for (const auto& c : choosers) {
+        SCOPED_TRACE(c.button);
+        cancelNext = true;
+        child<QPushButton>(dialog, c.button)->click();
+        EXPECT_EQ(c.field(), QString::fromUtf8(c.before));
+        cancelNext = false;
+        child<QPushButton>(dialog, c.button)->click();
+        EXPECT_EQ(c.field(), c.answer);
+    }
 
-    ASSERT_EQ(seen.size(), 3u);
+    ASSERT_EQ(seen.size(), 6u);
     const QStringList filters = {QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝ(*.exe)"),
                                  QStringLiteral("全てのﾌｧｲﾙ(*)")};
-    EXPECT_EQ(seen[0].title, QStringLiteral("テキストエディタの選択"));
-    EXPECT_EQ(seen[0].filters, filters);
-    EXPECT_EQ(seen[0].mode, QFileDialog::AnyFile);
-    EXPECT_EQ(seen[1].title, QStringLiteral("PDFフィルタプログラムの選択"));
-    EXPECT_EQ(seen[1].filters, filters);
-    // The second chooser starts where the first ended.
-    EXPECT_EQ(seen[1].preselected, QStringList{program});
-    EXPECT_EQ(seen[2].mode, QFileDialog::Directory);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(seen[i].title, i < 2 ? QStringLiteral("テキストエディタの選択")
+                                       : QStringLiteral("PDFフィルタプログラムの選択"));
+        EXPECT_EQ(seen[i].filters, filters);
+        EXPECT_EQ(seen[i].mode, QFileDialog::AnyFile);
+    }
+    // The PDF filter's chooser starts where the editor's ended.
+    EXPECT_EQ(seen[2].preselected, QStringList{program});
+    EXPECT_EQ(seen[4].mode, QFileDialog::Directory);
+    pressOk(dialog);
+    EXPECT_EQ(settings.editor, program.toStdString());
+    EXPECT_EQ(settings.pdfFilterPath, program.toStdString());
+    EXPECT_EQ(settings.dir, folder.toStdString());
+    EXPECT_EQ(settings.dirList[1], "A");
 }
 
 TEST_F(OptionsDialogTest, MainWindowOpensOneDialogReloadedEachTimeAndDropsTopMostMeanwhile) {
