@@ -66,50 +66,43 @@ std::pair<sockaddr_un, socklen_t> abstractAddress(const std::string& name) {
 }
 
 int runChild(const std::string& request) {
-    const std::size_t bar = request.find('|');
-    const std::string mode = request.substr(0, bar);
-    std::string rest = bar == std::string::npos ? std::string() : request.substr(bar + 1);
+    // "mode|name|argument": the argument is the rest, '|' included.
+    const std::size_t first = request.find('|');
+    const std::size_t second = request.find('|', first + 1);
+    const std::string mode = request.substr(0, first);
+    const std::string name = request.substr(first + 1, second - first - 1);
+    const std::string argument = second == std::string::npos ? "" : request.substr(second + 1);
+    InstanceClaim claim = mode == "flood" ? InstanceClaim{} : claimInstance(name);
     if (mode == "claim") {
-        InstanceClaim claim = claimInstance(rest);
-        const char answer = claim.listener.valid()          ? 'L'
-                            : claim.runningInstance.valid() ? 'S'
-                                                            : 'N';
-        std::fputc(answer, stdout);
+        std::fputc(claim.listener.valid()          ? 'L'
+                   : claim.runningInstance.valid() ? 'S'
+                                                   : 'N',
+                   stdout);
         std::fflush(stdout);
         if (claim.listener.valid())
             waitForStdinToClose();
         return 0;
     }
     if (mode == "send") {
-        const std::size_t split = rest.find('|');
-        const std::string name = rest.substr(0, split);
-        const std::string text = split == std::string::npos ? "" : rest.substr(split + 1);
-        InstanceClaim claim = claimInstance(name);
         if (!claim.runningInstance.valid())
             return 3;
-        return sendMessageMain(claim.runningInstance.get(), text) ? 0 : 2;
+        return sendMessageMain(claim.runningInstance.get(), argument) ? 0 : 2;
     }
-    if (mode == "flood") {
-        const std::size_t split = rest.find('|');
-        const std::string name = rest.substr(0, split);
-        const int count = std::stoi(rest.substr(split + 1));
-        rlimit limit{};
-        ::getrlimit(RLIMIT_NOFILE, &limit);
-        limit.rlim_cur = limit.rlim_max;  // the server's test lowered it for both
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-        const auto [address, length] = abstractAddress(name);
-        std::vector<FileDescriptor> held;
-        for (int i = 0; i < count; ++i) {
-            FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-            if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0)
-                held.push_back(std::move(fd));
-        }
-        std::printf("%zu\n", held.size());
-        std::fflush(stdout);
-        waitForStdinToClose();
-        return 0;
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;  // the server's test lowered it for both
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    const auto [address, length] = abstractAddress(name);
+    std::vector<FileDescriptor> held;
+    for (int i = 0; i < std::stoi(argument); ++i) {
+        FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0)
+            held.push_back(std::move(fd));
     }
-    return 4;
+    std::printf("%zu\n", held.size());
+    std::fflush(stdout);
+    waitForStdinToClose();
+    return 0;
 }
 
 const bool childDone = [] {
