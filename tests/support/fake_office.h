@@ -6,6 +6,7 @@
 // "<path>[Sheet1]: Find <word>", "<path> slide 2: Select", "<path> slide 2 shape 1.3: Text"
 // (member 3 of group shape 1). A call whose text is a key of `failures` throws ferretta::Error
 // (kind Automation) with that number after being recorded.
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -26,8 +27,10 @@
 #include "platform/office/cell_pattern.h"
 #include "platform/unicode.h"
 #include "platform/width_fold.h"
+#include "searchers/office/office_session.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
+#include "support/test_context.h"
 
 namespace ferretta::test {
 
@@ -474,6 +477,20 @@ class DebugLogCapture {
         std::error_code ignored;
         std::filesystem::remove(app::debugLog().path(), ignored);
     }
+};
+
+// What the office searchers' tests share: the fake, the search run's session over it, a
+// recording host and the words, with the debug log captured (first, as the capture must be).
+class OfficeSearchTest : public ::testing::Test {
+  protected:
+    std::vector<std::string> rows() const { return hitRows(host); }
+
+    DebugLogCapture log;
+    FakeOffice office;
+    searchers::office::OfficeSession session{office};
+    RecordingHost host;
+    search::Matcher matcher{false, false};
+    search::SearchFlags flags;
 };
 
 }  // namespace ferretta::test

@@ -7,8 +7,6 @@
 
 #include "searchers/office/office_common.h"
 #include "support/fake_office.h"
-#include "support/recording_host.h"
-#include "support/test_context.h"
 
 namespace ferretta::searchers::office {
 namespace {
@@ -18,7 +16,7 @@ using test::FakeSheet;
 
 constexpr const char* kBook = "/d/book.xls";
 
-class ExcelSearchTest : public ::testing::Test {
+class ExcelSearchTest : public test::OfficeSearchTest {
   protected:
     void startRun() {
         ASSERT_TRUE(excelStartRun(office, session.excel, platform::office::Purpose::Search));
@@ -30,15 +28,6 @@ class ExcelSearchTest : public ::testing::Test {
         ExcelSearcher searcher(session, test::contextOf(host, matcher, flags));
         return searcher.find_exl(path);
     }
-
-    std::vector<std::string> rows() const { return test::hitRows(host); }
-
-    test::DebugLogCapture log;
-    FakeOffice office;
-    OfficeSession session{office};
-    test::RecordingHost host;
-    search::Matcher matcher{false, false};
-    search::SearchFlags flags;
 };
 
 TEST_F(ExcelSearchTest, OnlyTheSheetHoldingTheWordIsReportedByItsName) {

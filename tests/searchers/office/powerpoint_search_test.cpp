@@ -6,8 +6,6 @@
 #include <vector>
 
 #include "support/fake_office.h"
-#include "support/recording_host.h"
-#include "support/test_context.h"
 
 namespace ferretta::searchers::office {
 namespace {
@@ -17,7 +15,7 @@ using test::FakeShape;
 
 constexpr const char* kDeck = "/d/deck.ppt";
 
-class PowerPointSearchTest : public ::testing::Test {
+class PowerPointSearchTest : public test::OfficeSearchTest {
   protected:
     void SetUp() override {
         matcher.targetStrsSplit("foo");
@@ -39,15 +37,6 @@ class PowerPointSearchTest : public ::testing::Test {
         PowerPointSearcher searcher(session, test::contextOf(host, matcher, flags));
         return searcher.find_ppt(path);
     }
-
-    std::vector<std::string> rows() const { return test::hitRows(host); }
-
-    test::DebugLogCapture log;
-    FakeOffice office;
-    OfficeSession session{office};
-    test::RecordingHost host;
-    search::Matcher matcher{false, false};
-    search::SearchFlags flags;
 };
 
 TEST_F(PowerPointSearchTest, TextsLoseTheirBreaksAndGroupMembersButNotNestedGroupsAreSearched) {

@@ -6,8 +6,6 @@
 #include <vector>
 
 #include "support/fake_office.h"
-#include "support/recording_host.h"
-#include "support/test_context.h"
 
 namespace ferretta::searchers::office {
 namespace {
@@ -17,7 +15,7 @@ using test::FakeWordFile;
 
 constexpr const char* kPath = "/d/a.doc";
 
-class WordSearchTest : public ::testing::Test {
+class WordSearchTest : public test::OfficeSearchTest {
   protected:
     void SetUp() override { matcher.targetStrsSplit("foo"); }
 
@@ -31,15 +29,6 @@ class WordSearchTest : public ::testing::Test {
         WordSearcher searcher(session, test::contextOf(host, matcher, flags));
         return fast ? searcher.find_docFast(path) : searcher.find_doc(path);
     }
-
-    std::vector<std::string> rows() const { return test::hitRows(host); }
-
-    test::DebugLogCapture log;
-    FakeOffice office;
-    OfficeSession session{office};
-    test::RecordingHost host;
-    search::Matcher matcher{false, false};
-    search::SearchFlags flags;
 };
 
 TEST_F(WordSearchTest, NormalModeNumbersSentencesThenShapesAndSharesAnIndexAcrossLines) {
