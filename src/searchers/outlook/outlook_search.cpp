@@ -1,5 +1,6 @@
 #include "searchers/outlook/outlook_search.h"
 
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <span>
@@ -54,38 +55,24 @@ enum Field : std::int32_t {
 };
 
 std::string* fieldOf(pim::Item& item, std::int32_t field) {
-    switch (field) {
-        case Subject:
-            return &item.subject;
-        case Body:
-            return &item.body;
-        case Categories:
-            return &item.categories;
-        case To:
-            return &item.to;
-        case SenderName:
-            return &item.senderName;
-        case Cc:
-            return &item.cc;
-        case Location:
-            return &item.location;
-        case Companies:
-            return &item.companies;
-        case JobTitle:
-            return &item.jobTitle;
-        case Email1:
-        case Email2:
-        case Email3:
-            return &item.emailAddress[static_cast<std::size_t>(field - Email1)];
-        case HomeAddress:
-            return &item.homeAddress;
-        case BusinessAddress:
-            return &item.businessAddress;
-        case WebPage:
-            return &item.webPage;
-        default:
-            return nullptr;
-    }
+    const std::array<std::string*, FieldEnd> fields = {nullptr,
+                                                       &item.subject,
+                                                       &item.body,
+                                                       &item.categories,
+                                                       &item.to,
+                                                       &item.senderName,
+                                                       &item.cc,
+                                                       &item.location,
+                                                       &item.companies,
+                                                       &item.jobTitle,
+                                                       &item.emailAddress[0],
+                                                       &item.emailAddress[1],
+                                                       &item.emailAddress[2],
+                                                       &item.homeAddress,
+                                                       &item.businessAddress,
+                                                       &item.webPage};
+    return field > Reference && field < FieldEnd ? fields[static_cast<std::size_t>(field)]
+                                                 : nullptr;
 }
 
 void keepItem(cache::Extract& kept, std::int32_t index, pim::Item item) {
