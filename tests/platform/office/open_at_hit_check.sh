@@ -15,4 +15,4 @@ fi
 # The display number as the window checks take theirs, so that none of them runs on this one.
 source "$(dirname "$0")/../../ui/xvfb/xvfb_common.sh"
 takeDisplayNumber 100
-exec xvfb-run -n "$displayNumber" -s "-screen 0 1280x1024x24" "$test_program"
+exec xvfb-run -n "$displayNumber" -s "-screen 0 1280x1024x24 -noreset" "$test_program"

@@ -77,21 +77,11 @@ hotKeyTo() {
 }
 
 # --- the tray host and the program
-# One CI run saw trayer never map its window (it never has here): say what became of it and
-# start it once more, as a user would, before calling the check failed.
 trayerShown() { xdotool search --onlyvisible --class trayer >/dev/null 2>&1; }
-for attempt in 1 2; do
-    trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel --height 28 \
-        --transparent false >"$workDir/trayer.log" 2>&1 &
-    trayerPid=$!
-    waitFor 5 trayerShown && break
-    kill -0 "$trayerPid" 2>/dev/null && state="still running" || state="ended"
-    echo "trayer did not show its window (try $attempt, $state); its output:" >&2
-    cat "$workDir/trayer.log" >&2
-    stopProcess "$trayerPid"
-    trayerPid=""
-    ((attempt < 2)) || fail "trayer did not show its window in two tries"
-done
+startAndWait 5 trayerShown "$workDir/trayer.log" trayer --edge top --align right --widthtype pixel \
+    --width 120 --heighttype pixel --height 28 --transparent false ||
+    fail "trayer did not show its window"
+trayerPid=$startedPid
 sleep 0.5
 
 export FERRETTA_HOME="$workDir/home"

@@ -74,8 +74,8 @@ fail() {
 
 # --- the window manager and its panel at the bottom, with a tray
 if [[ "$windowManager" == openbox ]]; then
-    openbox >"$workDir/wm.log" 2>&1 &
-    wmPid=$!
+    startAndWait 5 hasWindowManager "$workDir/wm.log" openbox || fail "openbox did not start"
+    wmPid=$startedPid
     cat >"$workDir/tint2rc" <<'EOF'
 panel_items = TS
 panel_position = bottom center horizontal
@@ -84,9 +84,7 @@ panel_layer = top
 strut_policy = follow_size
 systray_icon_size = 22
 EOF
-    waitFor 5 xprop -root _NET_SUPPORTING_WM_CHECK >/dev/null || fail "openbox did not start"
-    tint2 -c "$workDir/tint2rc" >"$workDir/panel.log" 2>&1 &
-    panelPid=$!
+    panel=(tint2 -c "$workDir/tint2rc")
 else
     # A home of our own for the panel's settings, also for the settings service the bus starts.
     export HOME=$workDir/xfce XDG_CONFIG_HOME=$workDir/xfce/.config
@@ -118,11 +116,9 @@ else
   </property>
 </channel>
 EOF
-    xfwm4 >"$workDir/wm.log" 2>&1 &
-    wmPid=$!
-    waitFor 10 xprop -root _NET_SUPPORTING_WM_CHECK >/dev/null || fail "xfwm4 did not start"
-    xfce4-panel >"$workDir/panel.log" 2>&1 &
-    panelPid=$!
+    startAndWait 10 hasWindowManager "$workDir/wm.log" xfwm4 || fail "xfwm4 did not start"
+    wmPid=$startedPid
+    panel=(xfce4-panel)
 fi
 # The panel reserves its strip: the work area is shorter than the screen.
 workAreaShort() {
@@ -131,7 +127,9 @@ workAreaShort() {
     read -r areaX areaY areaWidth areaHeight _ <<<"$area"
     [[ "${areaHeight:-}" =~ ^[0-9]+$ ]] && ((areaHeight < 800))
 }
-waitFor 30 workAreaShort || fail "the panel reserved no room at the bottom"
+startAndWait 30 workAreaShort "$workDir/panel.log" "${panel[@]}" ||
+    fail "the panel reserved no room at the bottom"
+panelPid=$startedPid
 echo "$windowManager: work area ${areaWidth}x${areaHeight} at ${areaX},${areaY}"
 
 # --- what the user searches, and the stand-ins for the editor and a slow PDF filter

@@ -44,7 +44,8 @@ releaseDisplayNumber() { exec {displayLock}>&-; }
 
 # Outside the virtual server: skips (77) when one of the tools given is missing, else runs the
 # script again under xvfb-run on a fresh 1280x800 server (not the developer's desktop), which
-# hands back the script's own exit code. Inside it returns once the server answers. The
+# hands back the script's own exit code. The server must not reset when its last client leaves
+# (-noreset): a program started just as the probe below disconnects would find no display. Inside it returns once the server answers. The
 # script's arguments after the program are passed on in innerArgs; innerWrapper (a command such
 # as dbus-run-session) runs the inner script when set. A run whose server never answered (its
 # display number taken by a server of someone else) is tried again on the next number.
@@ -67,7 +68,7 @@ runUnderXvfb() {
         takeDisplayNumber "$number"
         number=$displayNumber
         # shellcheck disable=SC2086  # no wrapper: nothing at all, not an empty word
-        FERRETTA_XVFB_INNER=$answered xvfb-run -n "$number" -s "-screen 0 1280x800x24" \
+        FERRETTA_XVFB_INNER=$answered xvfb-run -n "$number" -s "-screen 0 1280x800x24 -noreset" \
             ${innerWrapper:-} bash "$0" "$ferretta" "${innerArgs[@]}"
         status=$?
         releaseDisplayNumber
@@ -109,6 +110,28 @@ fail() {
 # Runs the command given until it succeeds, for at most $1 seconds of wall time times
 # FERRETTA_WAIT_SCALE (3 unless set): the limits are for a quiet machine, and a loaded CI
 # machine or a sanitized build is several times slower. Success returns at once either way.
+# Starts a helper program (window manager, panel, tray host) in the background and waits until
+# the condition (a function's name) holds; startedPid is its process. A start that ends or never
+# gets there is tried again twice, its output shown: CI once saw xfwm4 find no display, and
+# trayer never map its window, where every other start does. False after the third try.
+startAndWait() {
+    local seconds=$1 condition=$2 log=$3 attempt
+    shift 3
+    for attempt in 1 2 3; do
+        "$@" >"$log" 2>&1 &
+        startedPid=$!
+        waitFor "$seconds" upOrEnded "$condition" && "$condition" && return 0
+        echo "$1 did not come up (try $attempt of 3); its output:" >&2
+        cat "$log" >&2
+        stopProcess "$startedPid"
+    done
+    return 1
+}
+upOrEnded() { "$1" || ! kill -0 "$startedPid" 2>/dev/null; }
+
+# A window manager has announced itself (xprop exits 0 also when the property is missing).
+hasWindowManager() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+
 waitFor() {
     local end=$((SECONDS + $1 * ${FERRETTA_WAIT_SCALE:-3}))
     shift
