@@ -119,6 +119,10 @@ void createSchema(Database& db) {
     inTransaction(db, [&] {
         if (db.integer("PRAGMA user_version") != 0)
             return;  // another process made it meanwhile
+        // Under the write lock: read before it, the tables of a process that was just making
+        // them would pass for tables of an unknown format, and its database would be removed.
+        if (db.integer("SELECT count(*) FROM sqlite_master") != 0)
+            throw StaleFormat("tables of an unknown format");
         db.exec(kSchema);
         // The index gathers new entries in memory up to this size before writing them as a
         // piece of its own; the default (1 MB) makes many small pieces that are merged again
@@ -133,8 +137,6 @@ void createSchema(Database& db) {
 
 void checkSchema(Database& db) {
     if (db.integer("PRAGMA user_version") == 0) {
-        if (db.integer("SELECT count(*) FROM sqlite_master") != 0)
-            throw StaleFormat("tables of an unknown format");
         // Incremental vacuum lets the file shrink after documents go; it must be chosen before
         // the first table exists.
         db.exec("PRAGMA auto_vacuum = INCREMENTAL");
@@ -299,12 +301,13 @@ void DocumentCache::open() {
 }
 
 void DocumentCache::openDatabase() {
-    m_reader = std::make_unique<Database>(m_file, kReaderBusyMs);
+    // Opening waits as long as a writer does: another process may be making the database.
+    m_reader = std::make_unique<Database>(m_file, kWriterBusyMs);
     m_fileInode = inodeOf(m_file);
     // Reading the header first tells a file that is not a database before anything else.
     m_reader->integer("PRAGMA schema_version");
     // Another process making the database holds a lock that the busy handler does not wait
-    // for when the journal mode is set: wait for it here, as long as a reader waits.
+    // for when the journal mode is set: wait for it here.
     bool wal = false;
     for (int waited = 0;; waited += 20) {
         try {
@@ -312,7 +315,7 @@ void DocumentCache::openDatabase() {
             wal = journal.step() && journal.text(0) == "wal";
             break;
         } catch (const SqliteError& failure) {
-            if (!failure.busy() || waited >= kReaderBusyMs)
+            if (!failure.busy() || waited >= kWriterBusyMs)
                 throw;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -321,6 +324,7 @@ void DocumentCache::openDatabase() {
         throw SqliteError(SQLITE_CANTOPEN, "the write-ahead log cannot be used");
     m_reader->exec("PRAGMA synchronous = NORMAL");
     checkSchema(*m_reader);
+    sqlite3_busy_timeout(m_reader->handle(), kReaderBusyMs);
 }
 
 Candidates DocumentCache::candidates(const std::optional<IndexQuery>& query) {
