@@ -7,12 +7,15 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,17 +80,33 @@ inline fs::path converted(const std::string& source, const std::string& extensio
 }
 
 // The pids of this program's offices (launcher and office both), optionally only those whose
-// pipe name contains `kind` ("search" or "open").
+// pipe name contains `kind` ("search" or "open"): the processes whose command line names it.
+// Read from /proc, so no shell of ours (whose command line would hold the pattern) is counted.
 inline std::vector<pid_t> ourOfficePids(const std::string& kind = "") {
-    const std::string pattern = "ferretta_lo_" + std::to_string(::getpid()) + "_[0-9]+_" + kind;
+    const std::regex pattern("ferretta_lo_" + std::to_string(::getpid()) + "_[0-9]+_" + kind);
     std::vector<pid_t> pids;
-    if (FILE* pgrep = ::popen(("pgrep -f '" + pattern + "'").c_str(), "r")) {
-        int pid = 0;
-        while (std::fscanf(pgrep, "%d", &pid) == 1)
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string commandLine;
+        std::getline(std::ifstream(entry.path() / "cmdline", std::ios::binary), commandLine, '\n');
+        std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
+        const auto pid = static_cast<pid_t>(std::stol(name));
+        if (pid != ::getpid() && std::regex_search(commandLine, pattern))
             pids.push_back(pid);
-        ::pclose(pgrep);
     }
     return pids;
+}
+
+// Whether one of the processes is the office itself (not only its launcher).
+inline bool hasOfficeProcess(const std::vector<pid_t>& pids) {
+    return std::any_of(pids.begin(), pids.end(), [](pid_t pid) {
+        std::string name;
+        std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), name);
+        return name == "soffice.bin";
+    });
 }
 
 // Waits up to `seconds` for every office of ours to be gone.
