@@ -1,0 +1,10 @@
+#include "documents/slide_reader.h"
+
+namespace ferretta::documents {
+
+ReadResult readPresentation(ZipArchive& /*archive*/, Format /*format*/, UnitSink& /*sink*/,
+                            const ReadLimits& /*limits*/) {
+    return {ReadStatus::ForOffice, "not read here yet", 0};
+}
+
+}  // namespace ferretta::documents

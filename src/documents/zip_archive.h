@@ -1,0 +1,60 @@
+#pragma once
+// A zip archive as the Open XML and OpenDocument formats use it, read through libzip with the
+// bounds of ReadLimits. An archive is used on one thread at a time.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "documents/read_limits.h"
+
+typedef struct zip zip_t;
+
+namespace ferretta::documents {
+
+class ZipArchive {
+  public:
+    // Opens an archive file or one held in memory (`bytes` must outlive the archive). Null,
+    // with `why` saying so, for anything that is not a readable zip within the limits: a
+    // damaged or truncated archive, too many entries, an OLE compound file (an encrypted Open
+    // XML document or a binary Office file), a missing file.
+    static std::unique_ptr<ZipArchive> open(const std::string& path, const ReadLimits& limits,
+                                            std::string& why);
+    static std::unique_ptr<ZipArchive> openMemory(std::span<const char> bytes,
+                                                  const ReadLimits& limits, std::string& why);
+    ~ZipArchive();
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
+
+    // The entries' names in the order of the central directory.
+    const std::vector<std::string>& names() const { return m_names; }
+    bool has(std::string_view name) const;
+
+    // Hands the entry's inflated bytes to `consume` in chunks; `consume` answers false to stop
+    // (then the answer is true). False, with `why`, when the entry is missing, encrypted,
+    // damaged (a bad checksum is seen only at its end, after earlier chunks were handed out) or
+    // over a limit, counted on the bytes really inflated, whatever the directory claims.
+    bool stream(std::string_view name, const std::function<bool(std::string_view)>& consume,
+                std::string& why);
+
+    // The whole entry in `out` (replaced); the same failures as stream, and false for an entry
+    // larger than maxBufferedBytes.
+    bool read(std::string_view name, std::string& out, std::string& why);
+
+    // Inflated bytes read from this archive so far.
+    std::uint64_t bytesRead() const { return m_bytesRead; }
+
+  private:
+    ZipArchive(zip_t* archive, const ReadLimits& limits);
+    bool loadNames(std::string& why);
+
+    zip_t* m_archive;
+    ReadLimits m_limits;
+    std::vector<std::string> m_names;
+    std::uint64_t m_bytesRead = 0;
+};
+
+}  // namespace ferretta::documents
