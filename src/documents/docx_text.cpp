@@ -1,0 +1,536 @@
+// WordprocessingML (.docx .docm) as the office reads it: the main document part's paragraphs
+// and table cells in order, run text with deleted text kept (the office shows tracked changes),
+// ruby bases without their readings; text boxes ordered as the office orders its draw page
+// (inline objects first, then anchored ones by relativeHeight, later ones first among equals).
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <memory>
+
+#include "documents/word_content.h"
+#include "documents/xml_part.h"
+
+namespace ferretta::documents {
+namespace {
+
+constexpr std::string_view kW = "http://schemas.openxmlformats.org/wordprocessingml/2006/main";
+constexpr std::string_view kWp =
+    "http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing";
+constexpr std::string_view kWps =
+    "http://schemas.microsoft.com/office/word/2010/wordprocessingShape";
+constexpr std::string_view kPic = "http://schemas.openxmlformats.org/drawingml/2006/picture";
+constexpr std::string_view kMc = "http://schemas.openxmlformats.org/markup-compatibility/2006";
+constexpr std::string_view kRelationships =
+    "http://schemas.openxmlformats.org/package/2006/relationships";
+constexpr std::string_view kOfficeDocument =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";
+
+bool oneOf(std::string_view name, std::initializer_list<std::string_view> names) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// The main document part named by the package relationships.
+class PackageRelationships final : public PartHandler {
+  public:
+    void startElement(const XmlName& name, const XmlAttributes& attributes) override {
+        if (name.is(kRelationships, "Relationship") && m_target.empty() &&
+            attributes.value({}, "Type") == kOfficeDocument) {
+            m_target = attributes.value({}, "Target");
+        }
+    }
+    std::string m_target;
+};
+
+// Drawings in a header, footer or note: they join the body's shapes in an order not known here.
+class DrawingFinder final : public PartHandler {
+  public:
+    void startElement(const XmlName& name, const XmlAttributes& /*attributes*/) override {
+        if (name.uri == kW && oneOf(name.local, {"drawing", "pict", "object"}))
+            refuse("a drawing outside the body");
+    }
+};
+
+struct Shape {
+    bool inlined = false;
+    std::int64_t relativeHeight = 0;
+    std::size_t order = 0;
+    std::string text;
+};
+
+class BodyHandler final : public PartHandler {
+  public:
+    BodyHandler(WordMode mode, const ReadLimits& limits)
+        : m_mode(mode), m_limits(limits), m_body(limits.maxTextBytes) {}
+
+    void startElement(const XmlName& name, const XmlAttributes& attributes) override {
+        ++m_depth;
+        if (m_skipFrom != 0)
+            return;
+        if (m_propertiesFrom != 0) {
+            properties(name);
+            return;
+        }
+        if (name.uri == kMc) {
+            alternateContent(name, attributes);
+            return;
+        }
+        if (m_drawing)
+            drawing(name, attributes);
+        else if (name.uri == kW)
+            wordElement(name, attributes);
+        else if (m_inBody)
+            refuse("an element " + std::string(name.local) + " of another namespace");
+    }
+
+    void endElement(const XmlName& name) override {
+        const std::size_t depth = m_depth--;
+        if (m_skipFrom != 0) {
+            if (depth == m_skipFrom)
+                m_skipFrom = 0;
+            return;
+        }
+        if (m_propertiesFrom != 0) {
+            if (depth == m_propertiesFrom)
+                m_propertiesFrom = 0;
+            return;
+        }
+        if (m_boxText && depth == m_boxFrom) {
+            endTextBox();
+            return;
+        }
+        if (m_drawing) {
+            endDrawingElement(depth);
+            return;
+        }
+        if (name.uri != kW)
+            return;
+        if (name.local == "p") {
+            endParagraph();
+        } else if (name.local == "t" || name.local == "delText") {
+            m_capturing = false;
+        } else if (name.local == "instrText") {
+            m_instruction = false;
+        } else if (name.local == "body") {
+            m_inBody = false;
+        } else if (name.local == "tc") {
+            // A cell must end with a paragraph; a cell ending with a table is made up by the
+            // office in a way not reproduced here.
+            if (m_lastWasTable)
+                refuse("a table cell ending with a table");
+        } else if (name.local == "tbl") {
+            m_lastWasTable = true;
+            return;
+        }
+        if (name.local == "p")
+            m_lastWasTable = false;
+    }
+
+    void characters(std::string_view text) override {
+        if (m_skipFrom != 0 || m_propertiesFrom != 0)
+            return;
+        if (m_instruction) {
+            m_fieldInstruction.append(text);
+            return;
+        }
+        if (!m_capturing)
+            return;
+        if (text.find_first_of("\r\n") != std::string_view::npos) {
+            refuse("a line end inside run text");
+            return;
+        }
+        content(text);
+    }
+
+    WordContent take() && {
+        WordContent content;
+        content.body = std::move(m_body).asBody();
+        std::stable_sort(m_shapes.begin(), m_shapes.end(), [](const Shape& a, const Shape& b) {
+            if (a.inlined != b.inlined)
+                return a.inlined;
+            if (a.inlined)
+                return a.order < b.order;
+            if (a.relativeHeight != b.relativeHeight)
+                return a.relativeHeight < b.relativeHeight;
+            return a.order > b.order;
+        });
+        for (Shape& shape : m_shapes)
+            content.shapes.push_back(std::move(shape.text));
+        return content;
+    }
+
+  private:
+    StoryText& story() { return m_boxText ? *m_boxText : m_body; }
+
+    void skipSubtree() { m_skipFrom = m_depth; }
+
+    // Text, tabs and line breaks of the current paragraph.
+    void content(std::string_view text) {
+        if (m_splitPending) {
+            // A page or column break after text ends the paragraph there when more follows.
+            story().endParagraph();
+            m_splitPending = false;
+        }
+        story().append(text);
+        m_paragraphHasContent = true;
+        if (story().overLimit())
+            refuse("more text than the bound of a document");
+    }
+
+    void endParagraph() {
+        if (m_fieldDepth != 0) {
+            refuse("a field across paragraphs");
+            return;
+        }
+        const bool emptySectionBreak = m_sectionBreak && !m_paragraphHasContent;
+        m_splitPending = false;
+        m_paragraphHasContent = false;
+        m_sectionBreak = false;
+        // An empty paragraph that only carries a section break is not one for the office.
+        if (!emptySectionBreak || m_boxText)
+            story().endParagraph();
+    }
+
+    void properties(const XmlName& name) {
+        if (name.uri != kW)
+            return;
+        if (name.local == "framePr")
+            refuse("a frame made of paragraph properties");
+        else if (name.local == "vMerge")
+            refuse("vertically merged table cells");
+        else if (name.local == "sectPr" && m_propertiesOfParagraph)
+            m_sectionBreak = true;
+    }
+
+    void wordElement(const XmlName& name, const XmlAttributes& attributes) {
+        const std::string_view local = name.local;
+        if (local == "body") {
+            m_inBody = true;
+            return;
+        }
+        if (!m_inBody)
+            return;
+        if (oneOf(local, {"pPr", "rPr", "tblPr", "trPr", "tcPr", "sectPr", "tblGrid", "tblPrEx",
+                          "sdtEndPr", "rubyPr"})) {
+            m_propertiesFrom = m_depth;
+            m_propertiesOfParagraph = local == "pPr";
+            return;
+        }
+        if (oneOf(local, {"sdtPr", "rt"})) {
+            // A content control's settings; a ruby's reading, which the office does not read
+            // into the text.
+            skipSubtree();
+            return;
+        }
+        if (local == "t" || local == "delText") {
+            m_capturing = !fieldInstructionPending();
+            if (!m_capturing)
+                refuse("field text before the field's result");
+            return;
+        }
+        if (local == "tab" || local == "noBreakHyphen" || local == "softHyphen") {
+            content(local == "tab" ? "\t" : local == "noBreakHyphen" ? "\u2011" : "\u00AD");
+            return;
+        }
+        if (local == "br") {
+            lineBreak(attributes.value(kW, "type"));
+            return;
+        }
+        if (local == "fldChar") {
+            fieldCharacter(attributes.value(kW, "fldCharType"));
+            return;
+        }
+        if (local == "instrText") {
+            if (m_fieldDepth == 0 || m_fieldSeparated)
+                refuse("a field instruction outside a field");
+            m_instruction = true;
+            return;
+        }
+        if (local == "drawing" || local == "pict" || local == "object") {
+            if (m_mode == WordMode::Fast) {
+                // The main text holds nothing of an object anchored in it.
+                skipSubtree();
+                return;
+            }
+            if (local != "drawing" || m_boxText) {
+                refuse("a " + std::string(local) + " object");
+                return;
+            }
+            m_drawing = std::make_unique<Shape>();
+            m_drawing->order = m_drawingCount++;
+            m_drawingFrom = m_depth;
+            return;
+        }
+        if (local == "p") {
+            m_paragraphHasContent = false;
+            m_splitPending = false;
+            m_sectionBreak = false;
+            return;
+        }
+        if (oneOf(local, {"tbl",
+                          "tr",
+                          "tc",
+                          "r",
+                          "hyperlink",
+                          "ins",
+                          "del",
+                          "moveFrom",
+                          "moveTo",
+                          "smartTag",
+                          "customXml",
+                          "sdt",
+                          "sdtContent",
+                          "ruby",
+                          "rubyBase",
+                          "txbxContent",
+                          "bookmarkStart",
+                          "bookmarkEnd",
+                          "commentRangeStart",
+                          "commentRangeEnd",
+                          "commentReference",
+                          "proofErr",
+                          "permStart",
+                          "permEnd",
+                          "lastRenderedPageBreak",
+                          "moveFromRangeStart",
+                          "moveFromRangeEnd",
+                          "moveToRangeStart",
+                          "moveToRangeEnd",
+                          "bdo",
+                          "dir",
+                          "customXmlInsRangeStart",
+                          "customXmlInsRangeEnd",
+                          "customXmlDelRangeStart",
+                          "customXmlDelRangeEnd"})) {
+            return;
+        }
+        refuse("an element " + std::string(local));
+    }
+
+    bool fieldInstructionPending() const { return m_fieldDepth != 0 && !m_fieldSeparated; }
+
+    void lineBreak(std::string_view type) {
+        if (type.empty() || type == "textWrapping") {
+            content("\r");
+            return;
+        }
+        if (type != "page" && type != "column") {
+            refuse("a break of type " + std::string(type));
+            return;
+        }
+        if (m_boxText) {
+            refuse("a page break in a text box");
+            return;
+        }
+        // At the start of a paragraph the break is the paragraph's; after text it splits the
+        // paragraph, unless nothing follows.
+        if (m_paragraphHasContent)
+            m_splitPending = true;
+    }
+
+    // Complex fields: only a hyperlink is read (its result is the text the office shows);
+    // other fields show what the office computes (page numbers, dates, references).
+    void fieldCharacter(std::string_view type) {
+        if (type == "begin") {
+            if (m_fieldDepth != 0) {
+                refuse("a field inside a field");
+                return;
+            }
+            m_fieldDepth = 1;
+            m_fieldSeparated = false;
+            m_fieldInstruction.clear();
+        } else if (type == "separate") {
+            if (m_fieldDepth == 0 || m_fieldSeparated) {
+                refuse("a field separator outside a field");
+                return;
+            }
+            m_fieldSeparated = true;
+            const std::size_t start = m_fieldInstruction.find_first_not_of(' ');
+            const std::string_view instruction =
+                start == std::string::npos ? std::string_view()
+                                           : std::string_view(m_fieldInstruction).substr(start);
+            if (instruction.substr(0, 10) != "HYPERLINK ")
+                refuse("a field (" + std::string(instruction.substr(0, 40)) + ")");
+        } else if (type == "end") {
+            if (m_fieldDepth == 0 || !m_fieldSeparated) {
+                refuse("a field without a result");
+                return;
+            }
+            m_fieldDepth = 0;
+        } else {
+            refuse("a field character of type " + std::string(type));
+        }
+    }
+
+    void alternateContent(const XmlName& name, const XmlAttributes& attributes) {
+        if (name.local == "AlternateContent") {
+            if (!m_inBody)
+                refuse("alternate content outside a run");
+            return;
+        }
+        if (name.local == "Choice") {
+            // Text boxes of Word 2010 and later; the office reads the choice, not the
+            // fallback (the same box as VML).
+            const std::string_view needs = attributes.value({}, "Requires");
+            if (m_mode == WordMode::Fast && oneOf(needs, {"wps", "wpg", "wpc"}))
+                skipSubtree();  // a drawing: nothing of it is in the main text
+            else if (needs != "wps")
+                refuse("alternate content for " + std::string(needs));
+            return;
+        }
+        if (name.local == "Fallback") {
+            skipSubtree();
+            return;
+        }
+        refuse("markup compatibility element " + std::string(name.local));
+    }
+
+    // Inside w:drawing (normal mode): an inline or anchored text box or picture.
+    void drawing(const XmlName& name, const XmlAttributes& attributes) {
+        Shape& shape = *m_drawing;
+        if (name.uri == kWp && name.local == "inline") {
+            shape.inlined = true;
+        } else if (name.uri == kWp && name.local == "anchor") {
+            const std::string_view height = attributes.value({}, "relativeHeight");
+            const auto parsed =
+                std::from_chars(height.data(), height.data() + height.size(), shape.relativeHeight);
+            if (height.empty() || parsed.ec != std::errc() ||
+                parsed.ptr != height.data() + height.size()) {
+                refuse("an anchored drawing without its height");
+            } else if (attributes.value({}, "behindDoc") == "1") {
+                refuse("a drawing behind the text");
+            }
+        } else if (name.uri == kWps && name.local == "wsp") {
+            ++m_drawingParts;
+        } else if (name.uri == kPic && name.local == "pic") {
+            ++m_drawingParts;
+            skipSubtree();
+        } else if (name.uri == kWps && name.local == "txbx") {
+            if (m_boxText) {
+                refuse("a text box inside a text box");
+                return;
+            }
+            m_boxText = std::make_unique<StoryText>(m_limits.maxTextBytes);
+            m_boxFrom = m_depth;
+            m_outerParagraph = {m_paragraphHasContent, m_splitPending, m_sectionBreak};
+            m_drawingSaved = std::move(m_drawing);
+        } else if (name.uri == kWps && name.local == "linkedTxbx") {
+            refuse("a linked text box");
+        } else if (name.uri == kWp || name.uri == kWps) {
+            if (!oneOf(name.local, {"simplePos",
+                                    "positionH",
+                                    "positionV",
+                                    "posOffset",
+                                    "align",
+                                    "extent",
+                                    "effectExtent",
+                                    "wrapNone",
+                                    "wrapSquare",
+                                    "wrapTopAndBottom",
+                                    "wrapTight",
+                                    "wrapThrough",
+                                    "wrapPolygon",
+                                    "start",
+                                    "lineTo",
+                                    "docPr",
+                                    "cNvGraphicFramePr",
+                                    "cNvSpPr",
+                                    "cNvCnPr",
+                                    "cNvPr",
+                                    "spPr",
+                                    "style",
+                                    "bodyPr"})) {
+                refuse("a drawing element " + std::string(name.local));
+            }
+        } else if (name.local == "graphicData") {
+            const std::string_view uri = attributes.value({}, "uri");
+            if (uri != kWps && uri != kPic)
+                refuse("a drawing of another kind");
+        }
+    }
+
+    void endDrawingElement(std::size_t depth) {
+        if (depth != m_drawingFrom)
+            return;
+        if (m_drawingParts != 1)
+            refuse("a drawing that is not one text box or picture");
+        m_drawingParts = 0;
+        m_shapes.push_back(std::move(*m_drawing));
+        m_drawing.reset();
+    }
+
+    void endTextBox() {
+        m_drawing = std::move(m_drawingSaved);
+        m_drawing->text = std::move(*m_boxText).asShape();
+        m_boxText.reset();
+        m_boxFrom = 0;
+        m_paragraphHasContent = m_outerParagraph[0];
+        m_splitPending = m_outerParagraph[1];
+        m_sectionBreak = m_outerParagraph[2];
+    }
+
+    WordMode m_mode;
+    ReadLimits m_limits;
+    StoryText m_body;
+    std::unique_ptr<StoryText> m_boxText;
+    std::size_t m_boxFrom = 0;
+    std::unique_ptr<Shape> m_drawing;
+    std::unique_ptr<Shape> m_drawingSaved;
+    std::size_t m_drawingFrom = 0;
+    std::size_t m_drawingParts = 0;
+    std::size_t m_drawingCount = 0;
+    std::vector<Shape> m_shapes;
+    std::size_t m_depth = 0;
+    std::size_t m_skipFrom = 0;
+    std::size_t m_propertiesFrom = 0;
+    bool m_inBody = false;
+    bool m_capturing = false;
+    bool m_instruction = false;
+    bool m_paragraphHasContent = false;
+    bool m_splitPending = false;
+    bool m_lastWasTable = false;
+    bool m_propertiesOfParagraph = false;
+    bool m_sectionBreak = false;
+    std::array<bool, 3> m_outerParagraph{};
+    int m_fieldDepth = 0;
+    bool m_fieldSeparated = false;
+    std::string m_fieldInstruction;
+};
+
+}  // namespace
+
+bool readWordprocessingMl(ZipArchive& archive, WordMode mode, const ReadLimits& limits,
+                          WordContent& content, std::string& why) {
+    PackageRelationships relationships;
+    if (!parsePart(archive, "_rels/.rels", relationships, limits, why))
+        return false;
+    std::string main = relationships.m_target;
+    if (!main.empty() && main.front() == '/')
+        main.erase(0, 1);
+    if (main.empty() || main.find("..") != std::string::npos) {
+        why = "no main document part";
+        return false;
+    }
+    if (mode == WordMode::Normal) {
+        const std::string folder = main.substr(0, main.rfind('/') + 1);
+        for (const std::string& entry : archive.names()) {
+            if (entry.compare(0, folder.size(), folder) != 0 || entry == main)
+                continue;
+            const std::string_view leaf = std::string_view(entry).substr(folder.size());
+            const bool story = leaf.starts_with("header") || leaf.starts_with("footer") ||
+                               leaf == "footnotes.xml" || leaf == "endnotes.xml" ||
+                               leaf == "comments.xml";
+            if (!story || !leaf.ends_with(".xml"))
+                continue;
+            DrawingFinder finder;
+            if (!parsePart(archive, entry, finder, limits, why))
+                return false;
+        }
+    }
+    BodyHandler body(mode, limits);
+    if (!parsePart(archive, main, body, limits, why))
+        return false;
+    content = std::move(body).take();
+    return true;
+}
+
+}  // namespace ferretta::documents

@@ -1,0 +1,449 @@
+// OpenDocument text (.odt) as the office reads it: office:text's paragraphs, headings, lists,
+// sections and table cells in order, white space collapsed as ODF wants it, deleted text of
+// tracked changes at its place, ruby bases without their readings. The office counts drawing
+// shapes first (by z-index), then frames (text boxes and pictures, by z-index); a group is one
+// shape whose members are not read.
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <memory>
+
+#include "documents/word_content.h"
+#include "documents/xml_part.h"
+
+namespace ferretta::documents {
+namespace {
+
+constexpr std::string_view kOffice = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
+constexpr std::string_view kText = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
+constexpr std::string_view kTable = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
+constexpr std::string_view kDraw = "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0";
+
+bool oneOf(std::string_view name, std::initializer_list<std::string_view> names) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+bool isDrawingShape(std::string_view local) {
+    return oneOf(local, {"custom-shape", "rect", "ellipse", "circle", "line", "polyline", "polygon",
+                         "regular-polygon", "path", "connector", "measure", "caption", "g"});
+}
+
+struct Shape {
+    bool frame = false;
+    std::int64_t z = 0;
+    std::string text;
+};
+
+// One story being read: the body, a deletion of a tracked change, or a shape's text.
+struct Story {
+    explicit Story(std::uint64_t maxBytes) : text(maxBytes) {}
+    StoryText text;
+    std::size_t from = 0;  // the depth of the element that holds it
+    std::unique_ptr<Shape> shape;
+    std::string changeId;  // a deletion's change
+};
+
+// A frame or drawing shape being read.
+struct Holder {
+    std::size_t depth = 0;
+    bool frame = false;
+    std::unique_ptr<Shape> shape;  // a frame's shape until its text box begins
+    int parts = 0;
+};
+
+class ContentHandler final : public PartHandler {
+  public:
+    ContentHandler(WordMode mode, const ReadLimits& limits)
+        : m_mode(mode), m_limits(limits), m_body(limits.maxTextBytes) {}
+
+    void startElement(const XmlName& name, const XmlAttributes& attributes) override {
+        ++m_depth;
+        if (m_skipFrom != 0)
+            return;
+        if (m_textFrom == 0) {
+            if (name.is(kOffice, "text"))
+                m_textFrom = m_depth;
+            return;
+        }
+        if (!m_holders.empty() && m_depth == m_holders.back().depth + 1)
+            holderChild(name, attributes);
+        else if (m_paragraphFrom != 0)
+            inlineElement(name, attributes);
+        else
+            blockElement(name, attributes);
+    }
+
+    void endElement(const XmlName& name) override {
+        const std::size_t depth = m_depth--;
+        if (m_skipFrom != 0) {
+            if (depth == m_skipFrom)
+                m_skipFrom = 0;
+            return;
+        }
+        if (m_textFrom == 0)
+            return;
+        if (depth == m_textFrom) {
+            // The office ends a text that ends with a table with an empty paragraph.
+            if (m_lastWasTable)
+                m_body.endParagraph();
+            m_textFrom = 0;
+            return;
+        }
+        if (depth == m_paragraphFrom) {
+            m_paragraphFrom = 0;
+            m_lastWasTable = false;
+            story().endParagraph();
+            if (story().overLimit())
+                refuse("more text than the bound of a document");
+            return;
+        }
+        bool ended = false;
+        if (!m_stories.empty() && depth == m_stories.back()->from) {
+            endStory();
+            ended = true;
+        }
+        if (!m_holders.empty() && depth == m_holders.back().depth) {
+            endHolder();
+            ended = true;
+        }
+        if (ended)
+            return;
+        if (name.is(kTable, "table")) {
+            m_lastWasTable = true;
+        } else if (m_lastWasTable && (name.is(kTable, "table-cell") || name.is(kText, "section"))) {
+            refuse("a table cell or section ending with a table");
+        }
+    }
+
+    void characters(std::string_view text) override {
+        if (m_skipFrom != 0 || m_paragraphFrom == 0)
+            return;
+        // White space collapsed: a run of blanks, tabs and line ends is one blank, and none at
+        // the start of the paragraph (or after one already written).
+        std::string& out = m_scratch;
+        out.clear();
+        for (const char c : text) {
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+                if (!m_ignoreSpace) {
+                    out.push_back(' ');
+                    m_ignoreSpace = true;
+                }
+            } else {
+                out.push_back(c);
+                m_ignoreSpace = false;
+            }
+        }
+        story().append(out);
+    }
+
+    WordContent take() && {
+        WordContent content;
+        content.body = std::move(m_body).asBody();
+        std::stable_sort(m_shapes.begin(), m_shapes.end(), [](const Shape& a, const Shape& b) {
+            if (a.frame != b.frame)
+                return !a.frame;
+            return a.z < b.z;
+        });
+        for (Shape& shape : m_shapes)
+            content.shapes.push_back(std::move(shape.text));
+        return content;
+    }
+
+    // Two shapes of the same z-index: their order is the office's to choose.
+    bool shapesInOrder() const {
+        for (std::size_t i = 0; i < m_shapes.size(); ++i) {
+            for (std::size_t j = i + 1; j < m_shapes.size(); ++j) {
+                if (m_shapes[i].frame == m_shapes[j].frame && m_shapes[i].z == m_shapes[j].z)
+                    return false;
+            }
+        }
+        return true;
+    }
+
+  private:
+    StoryText& story() { return m_stories.empty() ? m_body : m_stories.back()->text; }
+
+    void skipSubtree() { m_skipFrom = m_depth; }
+
+    void startParagraph() {
+        m_paragraphFrom = m_depth;
+        m_ignoreSpace = true;
+    }
+
+    void blockElement(const XmlName& name, const XmlAttributes& attributes) {
+        if (name.uri == kText) {
+            if (name.local == "p" || name.local == "h") {
+                startParagraph();
+            } else if (oneOf(name.local, {"list", "list-item", "list-header", "numbered-paragraph",
+                                          "soft-page-break"})) {
+            } else if (name.local == "section") {
+                if (attributes.has(kText, "protection-key"))
+                    refuse("a protected section");
+            } else if (oneOf(name.local, {"sequence-decls", "variable-decls", "user-field-decls",
+                                          "dde-connection-decls", "number", "section-source"})) {
+                if (name.local == "section-source")
+                    refuse("a linked section");
+                skipSubtree();
+            } else if (name.local == "tracked-changes") {
+            } else if (name.local == "changed-region") {
+                m_changeId = std::string(attributes.value(kText, "id"));
+            } else if (name.local == "deletion") {
+                beginStory(nullptr);
+                m_stories.back()->changeId = m_changeId;
+            } else if (oneOf(name.local, {"insertion", "format-change"})) {
+                skipSubtree();
+            } else {
+                refuse("an element text:" + std::string(name.local));
+            }
+            return;
+        }
+        if (name.uri == kTable) {
+            if (name.local == "table" && attributes.value(kTable, "is-sub-table") == "true") {
+                refuse("a sub-table");
+            } else if (oneOf(name.local, {"table", "table-header-rows", "table-rows",
+                                          "table-row-group", "table-row", "table-cell"})) {
+                if (attributes.has(kTable, "number-rows-spanned") &&
+                    attributes.value(kTable, "number-rows-spanned") != "1") {
+                    refuse("vertically merged table cells");
+                }
+            } else if (oneOf(name.local, {"table-column", "table-columns", "table-column-group",
+                                          "table-header-columns", "title", "desc"})) {
+                skipSubtree();
+            } else {
+                refuse("an element table:" + std::string(name.local));
+            }
+            return;
+        }
+        if (name.uri == kOffice && oneOf(name.local, {"forms", "change-info"})) {
+            skipSubtree();
+            return;
+        }
+        if (name.uri == kDraw) {
+            drawElement(name, attributes);
+            return;
+        }
+        refuse("an element " + std::string(name.local) + " in the text");
+    }
+
+    void inlineElement(const XmlName& name, const XmlAttributes& attributes) {
+        if (name.uri == kText) {
+            if (name.local == "s") {
+                const std::string_view count = attributes.value(kText, "c");
+                std::size_t spaces = 1;
+                if (!count.empty()) {
+                    const auto parsed =
+                        std::from_chars(count.data(), count.data() + count.size(), spaces);
+                    if (parsed.ec != std::errc() || spaces > 65535) {
+                        refuse("a run of blanks of no known length");
+                        return;
+                    }
+                }
+                story().append(std::string(spaces, ' '));
+                m_ignoreSpace = false;
+            } else if (name.local == "tab") {
+                story().append("\t");
+                m_ignoreSpace = false;
+            } else if (name.local == "line-break") {
+                story().append("\r");
+                m_ignoreSpace = false;
+            } else if (name.local == "change") {
+                const auto found =
+                    m_deletions.find(std::string(attributes.value(kText, "change-id")));
+                if (found == m_deletions.end())
+                    refuse("a tracked change without its text");
+                else
+                    story().append(found->second);
+            } else if (oneOf(name.local, {"span",
+                                          "a",
+                                          "ruby",
+                                          "ruby-base",
+                                          "meta",
+                                          "bookmark",
+                                          "bookmark-start",
+                                          "bookmark-end",
+                                          "reference-mark",
+                                          "reference-mark-start",
+                                          "reference-mark-end",
+                                          "soft-page-break",
+                                          "change-start",
+                                          "change-end",
+                                          "toc-mark-start",
+                                          "toc-mark-end",
+                                          "alphabetical-index-mark-start",
+                                          "alphabetical-index-mark-end",
+                                          "user-index-mark-start",
+                                          "user-index-mark-end",
+                                          "toc-mark",
+                                          "alphabetical-index-mark",
+                                          "user-index-mark"})) {
+            } else if (oneOf(name.local, {"ruby-text", "number"})) {
+                // The reading of a ruby and a list number are not in the text.
+                skipSubtree();
+            } else {
+                refuse("an element text:" + std::string(name.local) + " in a paragraph");
+            }
+            return;
+        }
+        if (name.uri == kOffice && oneOf(name.local, {"annotation", "annotation-end"})) {
+            skipSubtree();
+            return;
+        }
+        if (name.uri == kDraw) {
+            drawElement(name, attributes);
+            return;
+        }
+        refuse("an element " + std::string(name.local) + " in a paragraph");
+    }
+
+    // A frame or drawing shape, anchored in a paragraph or to the page. In fast mode none is
+    // read: nothing of it is in the main text.
+    void drawElement(const XmlName& name, const XmlAttributes& attributes) {
+        if (m_mode == WordMode::Fast) {
+            skipSubtree();
+            return;
+        }
+        if (!m_stories.empty() && !m_stories.back()->shape) {
+            refuse("a shape in deleted text");
+            return;
+        }
+        std::int64_t z = 0;
+        const std::string_view zText = attributes.value(kDraw, "z-index");
+        const auto parsed = std::from_chars(zText.data(), zText.data() + zText.size(), z);
+        if (zText.empty() || parsed.ec != std::errc() ||
+            parsed.ptr != zText.data() + zText.size()) {
+            refuse("a shape without its z-index");
+            return;
+        }
+        auto shape = std::make_unique<Shape>();
+        shape->z = z;
+        if (name.local == "frame") {
+            shape->frame = true;
+            m_holders.push_back({m_depth, true, std::move(shape), 0});
+            return;
+        }
+        if (!isDrawingShape(name.local)) {
+            refuse("a drawing object draw:" + std::string(name.local));
+            return;
+        }
+        if (name.local == "g") {
+            // One shape for the office; the members' texts are not read.
+            m_shapes.push_back(std::move(*shape));
+            skipSubtree();
+            return;
+        }
+        // A drawing shape's paragraphs are its text.
+        beginStory(std::move(shape));
+        m_holders.push_back({m_depth, false, nullptr, 0});
+    }
+
+    // A direct child of a frame (its text box or picture) or of a drawing shape (its
+    // paragraphs; the geometry and titles are not text).
+    void holderChild(const XmlName& name, const XmlAttributes& attributes) {
+        Holder& holder = m_holders.back();
+        if (!holder.frame) {
+            if (name.uri == kText &&
+                (name.local == "p" || name.local == "h" || name.local == "list"))
+                blockElement(name, attributes);
+            else
+                skipSubtree();
+            return;
+        }
+        if (name.uri == kDraw && (name.local == "text-box" || name.local == "image")) {
+            if (++holder.parts != 1) {
+                refuse("a frame of several contents");
+                return;
+            }
+            if (name.local == "image") {
+                skipSubtree();
+                return;
+            }
+            beginStory(std::move(holder.shape));
+            return;
+        }
+        if (name.uri == kDraw &&
+            oneOf(name.local, {"object", "object-ole", "plugin", "applet", "floating-frame"})) {
+            refuse("a frame holding draw:" + std::string(name.local));
+            return;
+        }
+        skipSubtree();
+    }
+
+    void endHolder() {
+        Holder holder = std::move(m_holders.back());
+        m_holders.pop_back();
+        if (!holder.frame)
+            return;
+        if (holder.parts != 1)
+            refuse("an empty frame");
+        else if (holder.shape)  // a picture
+            m_shapes.push_back(std::move(*holder.shape));
+    }
+
+    void beginStory(std::unique_ptr<Shape> shape) {
+        auto story = std::make_unique<Story>(m_limits.maxTextBytes);
+        story->from = m_depth;
+        story->shape = std::move(shape);
+        m_stories.push_back(std::move(story));
+        m_savedParagraph.push_back(m_paragraphFrom);
+        m_savedSpace.push_back(m_ignoreSpace);
+        m_paragraphFrom = 0;
+        m_lastWasTable = false;
+    }
+
+    void endStory() {
+        std::unique_ptr<Story> done = std::move(m_stories.back());
+        m_stories.pop_back();
+        m_paragraphFrom = m_savedParagraph.back();
+        m_savedParagraph.pop_back();
+        m_ignoreSpace = m_savedSpace.back();
+        m_savedSpace.pop_back();
+        if (m_lastWasTable)
+            refuse("a text box ending with a table");
+        m_lastWasTable = false;
+        if (done->shape) {
+            done->shape->text = std::move(done->text).asShape();
+            m_shapes.push_back(std::move(*done->shape));
+            return;
+        }
+        if (done->text.paragraphs() > 1) {
+            refuse("a deletion of several paragraphs");
+            return;
+        }
+        m_deletions[done->changeId] = std::move(done->text).asShape();
+    }
+
+    WordMode m_mode;
+    ReadLimits m_limits;
+    StoryText m_body;
+    std::vector<std::unique_ptr<Story>> m_stories;
+    std::vector<std::size_t> m_savedParagraph;
+    std::vector<bool> m_savedSpace;
+    std::vector<Shape> m_shapes;
+    std::vector<Holder> m_holders;
+    std::map<std::string, std::string> m_deletions;
+    std::string m_changeId;
+    std::string m_scratch;
+    std::size_t m_depth = 0;
+    std::size_t m_skipFrom = 0;
+    std::size_t m_textFrom = 0;
+    std::size_t m_paragraphFrom = 0;
+    bool m_ignoreSpace = true;
+    bool m_lastWasTable = false;
+};
+
+}  // namespace
+
+bool readOdfText(ZipArchive& archive, WordMode mode, const ReadLimits& limits, WordContent& content,
+                 std::string& why) {
+    ContentHandler handler(mode, limits);
+    if (!parsePart(archive, "content.xml", handler, limits, why))
+        return false;
+    if (!handler.shapesInOrder()) {
+        why = "two shapes of the same z-index";
+        return false;
+    }
+    content = std::move(handler).take();
+    return true;
+}
+
+}  // namespace ferretta::documents

@@ -1,0 +1,39 @@
+#pragma once
+// One XML part of a package parsed by a handler that may refuse the document: the handler says
+// why and the parse ends there.
+#include <string>
+#include <string_view>
+
+#include "documents/read_limits.h"
+#include "documents/xml_parser.h"
+#include "documents/zip_archive.h"
+
+namespace ferretta::documents {
+
+class PartHandler : public XmlHandler {
+  public:
+    const std::string& refusal() const { return m_refusal; }
+
+  protected:
+    // Ends the parse; the part (and so the document) is not read.
+    void refuse(std::string why) {
+        if (m_refusal.empty())
+            m_refusal = std::move(why);
+        if (m_parser != nullptr)
+            m_parser->stop();
+    }
+    bool refused() const { return !m_refusal.empty(); }
+
+  private:
+    friend bool parsePart(ZipArchive&, std::string_view, PartHandler&, const ReadLimits&,
+                          std::string&);
+    XmlParser* m_parser = nullptr;
+    std::string m_refusal;
+};
+
+// Streams the entry `name` through `handler`. False, with `why`, when the entry is missing,
+// damaged, over a limit, malformed XML, or refused by the handler.
+bool parsePart(ZipArchive& archive, std::string_view name, PartHandler& handler,
+               const ReadLimits& limits, std::string& why);
+
+}  // namespace ferretta::documents
