@@ -18,6 +18,8 @@ constexpr std::string_view kWp =
     "http://schemas.openxmlformats.org/drawingml/2006/wordprocessingDrawing";
 constexpr std::string_view kWps =
     "http://schemas.microsoft.com/office/word/2010/wordprocessingShape";
+constexpr std::string_view kWpg =
+    "http://schemas.microsoft.com/office/word/2010/wordprocessingGroup";
 constexpr std::string_view kPic = "http://schemas.openxmlformats.org/drawingml/2006/picture";
 constexpr std::string_view kMc = "http://schemas.openxmlformats.org/markup-compatibility/2006";
 constexpr std::string_view kRelationships =
@@ -57,6 +59,16 @@ struct Shape {
     std::string text;
 };
 
+struct Drawing {
+    Shape shape;
+    std::size_t from = 0;   // the depth of its w:drawing
+    std::size_t parts = 0;  // text boxes and pictures met in it
+    std::unique_ptr<StoryText> box;
+    std::size_t boxFrom = 0;
+    // The paragraph it is anchored in, as it was when the text box began.
+    std::array<bool, 3> outerParagraph{};
+};
+
 class BodyHandler final : public PartHandler {
   public:
     BodyHandler(WordMode mode, const ReadLimits& limits)
@@ -74,7 +86,7 @@ class BodyHandler final : public PartHandler {
             alternateContent(name, attributes);
             return;
         }
-        if (m_drawing)
+        if (inDrawingMarkup())
             drawing(name, attributes);
         else if (name.uri == kW)
             wordElement(name, attributes);
@@ -94,13 +106,17 @@ class BodyHandler final : public PartHandler {
                 m_propertiesFrom = 0;
             return;
         }
-        if (m_boxText && depth == m_boxFrom) {
-            endTextBox();
-            return;
-        }
-        if (m_drawing) {
-            endDrawingElement(depth);
-            return;
+        if (!m_drawings.empty()) {
+            Drawing& top = *m_drawings.back();
+            if (top.box && depth == top.boxFrom) {
+                endTextBox();
+                return;
+            }
+            if (!top.box) {
+                if (depth == top.from)
+                    endDrawing();
+                return;
+            }
         }
         if (name.uri != kW)
             return;
@@ -159,7 +175,12 @@ class BodyHandler final : public PartHandler {
     }
 
   private:
-    StoryText& story() { return m_boxText ? *m_boxText : m_body; }
+    StoryText& story() {
+        return !m_drawings.empty() && m_drawings.back()->box ? *m_drawings.back()->box : m_body;
+    }
+    bool inTextBox() const { return !m_drawings.empty(); }
+    // Inside a drawing but not in its text box's paragraphs.
+    bool inDrawingMarkup() const { return !m_drawings.empty() && !m_drawings.back()->box; }
 
     void skipSubtree() { m_skipFrom = m_depth; }
 
@@ -186,7 +207,7 @@ class BodyHandler final : public PartHandler {
         m_paragraphHasContent = false;
         m_sectionBreak = false;
         // An empty paragraph that only carries a section break is not one for the office.
-        if (!emptySectionBreak || m_boxText)
+        if (!emptySectionBreak || inTextBox())
             story().endParagraph();
     }
 
@@ -251,13 +272,14 @@ class BodyHandler final : public PartHandler {
                 skipSubtree();
                 return;
             }
-            if (local != "drawing" || m_boxText) {
+            if (local != "drawing") {
                 refuse("a " + std::string(local) + " object");
                 return;
             }
-            m_drawing = std::make_unique<Shape>();
-            m_drawing->order = m_drawingCount++;
-            m_drawingFrom = m_depth;
+            auto drawing = std::make_unique<Drawing>();
+            drawing->shape.order = m_drawingCount++;
+            drawing->from = m_depth;
+            m_drawings.push_back(std::move(drawing));
             return;
         }
         if (local == "p") {
@@ -317,7 +339,7 @@ class BodyHandler final : public PartHandler {
             refuse("a break of type " + std::string(type));
             return;
         }
-        if (m_boxText) {
+        if (inTextBox()) {
             refuse("a page break in a text box");
             return;
         }
@@ -373,7 +395,7 @@ class BodyHandler final : public PartHandler {
             const std::string_view needs = attributes.value({}, "Requires");
             if (m_mode == WordMode::Fast && oneOf(needs, {"wps", "wpg", "wpc"}))
                 skipSubtree();  // a drawing: nothing of it is in the main text
-            else if (needs != "wps")
+            else if (needs != "wps" && needs != "wpg")
                 refuse("alternate content for " + std::string(needs));
             return;
         }
@@ -386,7 +408,8 @@ class BodyHandler final : public PartHandler {
 
     // Inside w:drawing (normal mode): an inline or anchored text box or picture.
     void drawing(const XmlName& name, const XmlAttributes& attributes) {
-        Shape& shape = *m_drawing;
+        Drawing& current = *m_drawings.back();
+        Shape& shape = current.shape;
         if (name.uri == kWp && name.local == "inline") {
             shape.inlined = true;
         } else if (name.uri == kWp && name.local == "anchor") {
@@ -396,23 +419,19 @@ class BodyHandler final : public PartHandler {
             if (height.empty() || parsed.ec != std::errc() ||
                 parsed.ptr != height.data() + height.size()) {
                 refuse("an anchored drawing without its height");
-            } else if (attributes.value({}, "behindDoc") == "1") {
-                refuse("a drawing behind the text");
             }
         } else if (name.uri == kWps && name.local == "wsp") {
-            ++m_drawingParts;
-        } else if (name.uri == kPic && name.local == "pic") {
-            ++m_drawingParts;
+            ++current.parts;
+        } else if ((name.uri == kPic && name.local == "pic") ||
+                   (name.uri == kWpg && name.local == "wgp")) {
+            // A picture, or a group: one shape without text for the office, whose members'
+            // texts are not read.
+            ++current.parts;
             skipSubtree();
         } else if (name.uri == kWps && name.local == "txbx") {
-            if (m_boxText) {
-                refuse("a text box inside a text box");
-                return;
-            }
-            m_boxText = std::make_unique<StoryText>(m_limits.maxTextBytes);
-            m_boxFrom = m_depth;
-            m_outerParagraph = {m_paragraphHasContent, m_splitPending, m_sectionBreak};
-            m_drawingSaved = std::move(m_drawing);
+            current.box = std::make_unique<StoryText>(m_limits.maxTextBytes);
+            current.boxFrom = m_depth;
+            current.outerParagraph = {m_paragraphHasContent, m_splitPending, m_sectionBreak};
         } else if (name.uri == kWps && name.local == "linkedTxbx") {
             refuse("a linked text box");
         } else if (name.uri == kWp || name.uri == kWps) {
@@ -443,40 +462,33 @@ class BodyHandler final : public PartHandler {
             }
         } else if (name.local == "graphicData") {
             const std::string_view uri = attributes.value({}, "uri");
-            if (uri != kWps && uri != kPic)
+            if (uri != kWps && uri != kPic && uri != kWpg)
                 refuse("a drawing of another kind");
         }
     }
 
-    void endDrawingElement(std::size_t depth) {
-        if (depth != m_drawingFrom)
-            return;
-        if (m_drawingParts != 1)
+    void endDrawing() {
+        Drawing& done = *m_drawings.back();
+        if (done.parts != 1)
             refuse("a drawing that is not one text box or picture");
-        m_drawingParts = 0;
-        m_shapes.push_back(std::move(*m_drawing));
-        m_drawing.reset();
+        m_shapes.push_back(std::move(done.shape));
+        m_drawings.pop_back();
     }
 
     void endTextBox() {
-        m_drawing = std::move(m_drawingSaved);
-        m_drawing->text = std::move(*m_boxText).asShape();
-        m_boxText.reset();
-        m_boxFrom = 0;
-        m_paragraphHasContent = m_outerParagraph[0];
-        m_splitPending = m_outerParagraph[1];
-        m_sectionBreak = m_outerParagraph[2];
+        Drawing& current = *m_drawings.back();
+        current.shape.text = std::move(*current.box).asShape();
+        current.box.reset();
+        m_paragraphHasContent = current.outerParagraph[0];
+        m_splitPending = current.outerParagraph[1];
+        m_sectionBreak = current.outerParagraph[2];
     }
 
     WordMode m_mode;
     ReadLimits m_limits;
     StoryText m_body;
-    std::unique_ptr<StoryText> m_boxText;
-    std::size_t m_boxFrom = 0;
-    std::unique_ptr<Shape> m_drawing;
-    std::unique_ptr<Shape> m_drawingSaved;
-    std::size_t m_drawingFrom = 0;
-    std::size_t m_drawingParts = 0;
+    // The drawings being read, the innermost last (a text box may hold drawings itself).
+    std::vector<std::unique_ptr<Drawing>> m_drawings;
     std::size_t m_drawingCount = 0;
     std::vector<Shape> m_shapes;
     std::size_t m_depth = 0;
@@ -490,7 +502,6 @@ class BodyHandler final : public PartHandler {
     bool m_lastWasTable = false;
     bool m_propertiesOfParagraph = false;
     bool m_sectionBreak = false;
-    std::array<bool, 3> m_outerParagraph{};
     int m_fieldDepth = 0;
     bool m_fieldSeparated = false;
     std::string m_fieldInstruction;

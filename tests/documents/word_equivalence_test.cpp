@@ -1,7 +1,8 @@
 // The native Word reader against the real office: every document of the corpus that
 // tools/make_office_corpus.py makes (LibreOffice's .odt and .docx, python-docx's .docx) read
-// both ways, in both modes, with identical units. A document named "...-office..." holds a
-// construct left to the office: the native reader must decline it before its first unit.
+// both ways, in both modes, with identical units. A document named "...-office-..." holds a
+// construct left to the office: in normal mode the native reader must decline it; in fast mode
+// (which reads no shapes) it may read it, then with the office's units.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -13,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../platform/office/office_test_support.h"
+#include "platform/office/office_test_support.h"
 #include "support/office_units.h"
 
 namespace ferretta::test {
@@ -66,15 +67,26 @@ std::vector<fs::path> wordCorpus(std::string& why) {
 
 class WordEquivalenceTest : public office::AutomationTest {
   protected:
-    // The office's units; one more try with a fresh office when it ended under the call.
+    void TearDown() override {
+        if (m_word)
+            m_word->quit();
+        m_word.reset();
+        AutomationTest::TearDown();
+    }
+
+    // The office's units, all documents read through one Word.
     cache::Extract officeRead(const fs::path& path, documents::Kind kind) {
         try {
-            return officeUnits(*m_automation, path.string(), kind);
+            if (!m_word)
+                m_word = m_automation->createWord(platform::office::Purpose::Search);
+            return officeWordUnits(*m_word, path.string(), kind);
         } catch (const Error& failure) {
             ADD_FAILURE() << "the office could not read " << path << ": " << failure.what();
             return {};
         }
     }
+
+    std::unique_ptr<platform::office::WordApplication> m_word;
 };
 
 std::string describe(const cache::Extract& extract) {
@@ -91,13 +103,14 @@ TEST_F(WordEquivalenceTest, NativeUnitsAreTheOfficesInBothModes) {
         GTEST_SKIP() << why;
     int native = 0;
     for (const fs::path& path : corpus) {
-        const bool forOffice = path.filename().string().find("-office") != std::string::npos;
+        const bool forOffice = path.filename().string().find("-office-") != std::string::npos;
         for (const auto kind : {documents::Kind::WordNormal, documents::Kind::WordFast}) {
             SCOPED_TRACE(path.filename().string() +
                          (kind == documents::Kind::WordFast ? " (fast)" : " (normal)"));
             documents::ReadResult result;
             const cache::Extract mine = nativeUnits(path.string(), kind, result);
-            if (forOffice) {
+            if (forOffice && (kind == documents::Kind::WordNormal ||
+                              result.status == documents::ReadStatus::ForOffice)) {
                 EXPECT_EQ(result.status, documents::ReadStatus::ForOffice);
                 EXPECT_TRUE(mine.units.empty());
                 continue;
