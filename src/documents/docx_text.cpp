@@ -1,7 +1,7 @@
 // WordprocessingML (.docx .docm) as the office reads it: the main document part's paragraphs
 // and table cells in order, run text with deleted text kept (the office shows tracked changes),
 // ruby bases without their readings; text boxes ordered as the office orders its draw page
-// (inline objects first, then anchored ones by relativeHeight, later ones first among equals).
+// (anchored ones by relativeHeight, later ones first among equals).
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -59,6 +59,62 @@ struct Shape {
     std::string text;
 };
 
+// How notes are numbered: the document's settings, which a section may only repeat. Numbers
+// restarting by section or page, or starting elsewhere than 1, are not reproduced.
+struct NoteNumbering {
+    NoteFormat format = NoteFormat::Unknown;
+    int count = 0;
+
+    bool setting(std::string_view name, std::string_view value, std::string& why) {
+        if (name == "numStart" && value != "1") {
+            why = "notes starting at " + std::string(value);
+            return false;
+        }
+        if (name == "numRestart" && value != "continuous") {
+            why = "notes restarting by " + std::string(value);
+            return false;
+        }
+        if (name != "numFmt")
+            return true;
+        const NoteFormat given = value == "decimal"      ? NoteFormat::Decimal
+                                 : value == "lowerRoman" ? NoteFormat::LowerRoman
+                                                         : NoteFormat::Unknown;
+        if (given == NoteFormat::Unknown || (format != NoteFormat::Unknown && given != format)) {
+            why = "notes numbered as " + std::string(value);
+            return false;
+        }
+        format = given;
+        return true;
+    }
+};
+
+// The note settings of the document (settings.xml).
+class NoteSettings final : public PartHandler {
+  public:
+    NoteSettings() { footnotes.format = NoteFormat::Decimal; }
+    void startElement(const XmlName& name, const XmlAttributes& attributes) override {
+        if (name.uri != kW)
+            return;
+        if (name.local == "footnotePr" || name.local == "endnotePr") {
+            m_current = name.local == "footnotePr" ? &footnotes : &endnotes;
+        } else if (m_current != nullptr &&
+                   oneOf(name.local, {"numFmt", "numStart", "numRestart"})) {
+            std::string why;
+            if (!m_current->setting(name.local, attributes.value(kW, "val"), why))
+                refuse(why);
+        }
+    }
+    void endElement(const XmlName& name) override {
+        if (name.uri == kW && (name.local == "footnotePr" || name.local == "endnotePr"))
+            m_current = nullptr;
+    }
+    NoteNumbering footnotes;  // decimal unless the settings say otherwise
+    NoteNumbering endnotes;   // only as the settings say
+
+  private:
+    NoteNumbering* m_current = nullptr;
+};
+
 struct Drawing {
     Shape shape;
     std::size_t from = 0;   // the depth of its w:drawing
@@ -71,15 +127,20 @@ struct Drawing {
 
 class BodyHandler final : public PartHandler {
   public:
-    BodyHandler(WordMode mode, const ReadLimits& limits)
-        : m_mode(mode), m_limits(limits), m_body(limits.maxTextBytes) {}
+    BodyHandler(WordMode mode, const ReadLimits& limits, const NoteNumbering& footnotes,
+                const NoteNumbering& endnotes)
+        : m_mode(mode),
+          m_limits(limits),
+          m_body(limits.maxTextBytes),
+          m_footnotes(footnotes),
+          m_endnotes(endnotes) {}
 
     void startElement(const XmlName& name, const XmlAttributes& attributes) override {
         ++m_depth;
         if (m_skipFrom != 0)
             return;
         if (m_propertiesFrom != 0) {
-            properties(name);
+            properties(name, attributes);
             return;
         }
         if (name.uri == kMc) {
@@ -157,6 +218,16 @@ class BodyHandler final : public PartHandler {
         content(text);
     }
 
+    // Where inline objects (pictures in the text) fall among anchored ones on the office's draw
+    // page is not known here; it matters only when a shape has text.
+    bool shapesInOrder() const {
+        const bool anyInline = std::any_of(m_shapes.begin(), m_shapes.end(),
+                                           [](const Shape& shape) { return shape.inlined; });
+        const bool anyText = std::any_of(m_shapes.begin(), m_shapes.end(),
+                                         [](const Shape& shape) { return !shape.text.empty(); });
+        return m_shapes.size() < 2 || !anyInline || !anyText;
+    }
+
     WordContent take() && {
         WordContent content;
         content.body = std::move(m_body).asBody();
@@ -211,9 +282,19 @@ class BodyHandler final : public PartHandler {
             story().endParagraph();
     }
 
-    void properties(const XmlName& name) {
+    void properties(const XmlName& name, const XmlAttributes& attributes) {
         if (name.uri != kW)
             return;
+        if (name.local == "footnotePr" || name.local == "endnotePr") {
+            m_notes = name.local == "footnotePr" ? &m_footnotes : &m_endnotes;
+            return;
+        }
+        if (m_notes != nullptr && oneOf(name.local, {"numFmt", "numStart", "numRestart"})) {
+            std::string why;
+            if (!m_notes->setting(name.local, attributes.value(kW, "val"), why))
+                refuse(why);
+            return;
+        }
         if (name.local == "framePr")
             refuse("a frame made of paragraph properties");
         else if (name.local == "vMerge")
@@ -234,6 +315,7 @@ class BodyHandler final : public PartHandler {
                           "sdtEndPr", "rubyPr"})) {
             m_propertiesFrom = m_depth;
             m_propertiesOfParagraph = local == "pPr";
+            m_notes = nullptr;
             return;
         }
         if (oneOf(local, {"sdtPr", "rt"})) {
@@ -254,6 +336,20 @@ class BodyHandler final : public PartHandler {
         }
         if (local == "br") {
             lineBreak(attributes.value(kW, "type"));
+            return;
+        }
+        if (local == "footnoteReference" || local == "endnoteReference") {
+            NoteNumbering& notes = local == "footnoteReference" ? m_footnotes : m_endnotes;
+            if (attributes.value(kW, "customMarkFollows") == "1" ||
+                attributes.value(kW, "customMarkFollows") == "true") {
+                refuse("a note with a mark of its own");
+            } else if (inTextBox()) {
+                refuse("a note in a text box");
+            } else if (notes.format == NoteFormat::Unknown) {
+                refuse("notes numbered in a format not read here");
+            } else {
+                content(noteNumber(++notes.count, notes.format));
+            }
             return;
         }
         if (local == "fldChar") {
@@ -502,6 +598,9 @@ class BodyHandler final : public PartHandler {
     bool m_lastWasTable = false;
     bool m_propertiesOfParagraph = false;
     bool m_sectionBreak = false;
+    NoteNumbering m_footnotes;
+    NoteNumbering m_endnotes;
+    NoteNumbering* m_notes = nullptr;  // the note properties being read
     int m_fieldDepth = 0;
     bool m_fieldSeparated = false;
     std::string m_fieldInstruction;
@@ -521,8 +620,8 @@ bool readWordprocessingMl(ZipArchive& archive, WordMode mode, const ReadLimits& 
         why = "no main document part";
         return false;
     }
+    const std::string folder = main.substr(0, main.rfind('/') + 1);
     if (mode == WordMode::Normal) {
-        const std::string folder = main.substr(0, main.rfind('/') + 1);
         for (const std::string& entry : archive.names()) {
             if (entry.compare(0, folder.size(), folder) != 0 || entry == main)
                 continue;
@@ -537,9 +636,17 @@ bool readWordprocessingMl(ZipArchive& archive, WordMode mode, const ReadLimits& 
                 return false;
         }
     }
-    BodyHandler body(mode, limits);
+    NoteSettings notes;
+    const std::string settings = folder + "settings.xml";
+    if (archive.has(settings) && !parsePart(archive, settings, notes, limits, why))
+        return false;
+    BodyHandler body(mode, limits, notes.footnotes, notes.endnotes);
     if (!parsePart(archive, main, body, limits, why))
         return false;
+    if (!body.shapesInOrder()) {
+        why = "pictures in the text beside shapes with text";
+        return false;
+    }
     content = std::move(body).take();
     return true;
 }

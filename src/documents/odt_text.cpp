@@ -18,6 +18,7 @@ constexpr std::string_view kOffice = "urn:oasis:names:tc:opendocument:xmlns:offi
 constexpr std::string_view kText = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
 constexpr std::string_view kTable = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
 constexpr std::string_view kDraw = "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0";
+constexpr std::string_view kStyle = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
 
 bool oneOf(std::string_view name, std::initializer_list<std::string_view> names) {
     return std::find(names.begin(), names.end(), name) != names.end();
@@ -43,6 +44,41 @@ struct Story {
     std::string changeId;  // a deletion's change
 };
 
+// How the office numbers the notes of each class: styles.xml's notes configuration, by default
+// footnotes 1, 2, 3 and endnotes i, ii, iii through the whole document. Numbers with a prefix
+// or suffix, restarting by chapter or page, or starting elsewhere are not reproduced.
+struct NoteNumbering {
+    NoteFormat format = NoteFormat::Unknown;
+    int count = 0;
+};
+
+class NotesConfiguration final : public PartHandler {
+  public:
+    NotesConfiguration() {
+        footnotes.format = NoteFormat::Decimal;
+        endnotes.format = NoteFormat::LowerRoman;
+    }
+    void startElement(const XmlName& name, const XmlAttributes& attributes) override {
+        if (!name.is(kText, "notes-configuration"))
+            return;
+        NoteNumbering& notes =
+            attributes.value(kText, "note-class") == "endnote" ? endnotes : footnotes;
+        const std::string_view format = attributes.value(kStyle, "num-format");
+        notes.format = format == "1"   ? NoteFormat::Decimal
+                       : format == "i" ? NoteFormat::LowerRoman
+                                       : NoteFormat::Unknown;
+        const std::string_view start = attributes.value(kText, "start-value");
+        const std::string_view restart = attributes.value(kText, "start-numbering-at");
+        if ((!start.empty() && start != "0") || (!restart.empty() && restart != "document") ||
+            !attributes.value(kStyle, "num-prefix").empty() ||
+            !attributes.value(kStyle, "num-suffix").empty()) {
+            notes.format = NoteFormat::Unknown;
+        }
+    }
+    NoteNumbering footnotes;
+    NoteNumbering endnotes;
+};
+
 // A frame or drawing shape being read.
 struct Holder {
     std::size_t depth = 0;
@@ -53,8 +89,12 @@ struct Holder {
 
 class ContentHandler final : public PartHandler {
   public:
-    ContentHandler(WordMode mode, const ReadLimits& limits)
-        : m_mode(mode), m_limits(limits), m_body(limits.maxTextBytes) {}
+    ContentHandler(WordMode mode, const ReadLimits& limits, const NotesConfiguration& notes)
+        : m_mode(mode),
+          m_limits(limits),
+          m_body(limits.maxTextBytes),
+          m_footnotes(notes.footnotes),
+          m_endnotes(notes.endnotes) {}
 
     void startElement(const XmlName& name, const XmlAttributes& attributes) override {
         ++m_depth;
@@ -276,8 +316,22 @@ class ContentHandler final : public PartHandler {
                                           "toc-mark",
                                           "alphabetical-index-mark",
                                           "user-index-mark"})) {
-            } else if (oneOf(name.local, {"ruby-text", "number"})) {
-                // The reading of a ruby and a list number are not in the text.
+            } else if (name.local == "note") {
+                NoteNumbering& notes =
+                    attributes.value(kText, "note-class") == "endnote" ? m_endnotes : m_footnotes;
+                if (!m_stories.empty())
+                    refuse("a note outside the body");
+                else if (notes.format == NoteFormat::Unknown)
+                    refuse("notes numbered in a way not read here");
+                else
+                    story().append(noteNumber(++notes.count, notes.format));
+            } else if (name.local == "note-citation") {
+                // The office shows its own number, unless the note has a label of its own.
+                if (attributes.has(kText, "label"))
+                    refuse("a note with a mark of its own");
+                skipSubtree();
+            } else if (oneOf(name.local, {"ruby-text", "number", "note-body"})) {
+                // A ruby's reading, a list number and a note's text are not in the main text.
                 skipSubtree();
             } else {
                 refuse("an element text:" + std::string(name.local) + " in a paragraph");
@@ -420,6 +474,8 @@ class ContentHandler final : public PartHandler {
     std::vector<bool> m_savedSpace;
     std::vector<Shape> m_shapes;
     std::vector<Holder> m_holders;
+    NoteNumbering m_footnotes;
+    NoteNumbering m_endnotes;
     std::map<std::string, std::string> m_deletions;
     std::string m_changeId;
     std::string m_scratch;
@@ -435,7 +491,10 @@ class ContentHandler final : public PartHandler {
 
 bool readOdfText(ZipArchive& archive, WordMode mode, const ReadLimits& limits, WordContent& content,
                  std::string& why) {
-    ContentHandler handler(mode, limits);
+    NotesConfiguration notes;
+    if (archive.has("styles.xml") && !parsePart(archive, "styles.xml", notes, limits, why))
+        return false;
+    ContentHandler handler(mode, limits, notes);
     if (!parsePart(archive, "content.xml", handler, limits, why))
         return false;
     if (!handler.shapesInOrder()) {

@@ -3,6 +3,7 @@
 // shapes, as the office path reads them (the body's text with every paragraph ended by CR,
 // then each shape's text in the order the office counts shapes).
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,12 @@ class StoryText {
     std::size_t m_paragraphs = 0;
     std::uint64_t m_maxBytes;
 };
+
+// How the office numbers footnotes and endnotes in the text (a note's anchor shows its number).
+enum class NoteFormat : std::uint8_t { Unknown, Decimal, LowerRoman };
+
+// The anchor text of note `number` (1-based) in the format; "1", "i", "iv", ...
+std::string noteNumber(int number, NoteFormat format);
 
 // Reads a WordprocessingML (.docx .docm) or OpenDocument text (.odt) package. False, with
 // `why` for the debug log, when the document holds anything the reader cannot read exactly as

@@ -1,5 +1,7 @@
 #include "documents/word_reader.h"
 
+#include <utility>
+
 #include "documents/sentences.h"
 #include "documents/word_content.h"
 #include "platform/unicode.h"
@@ -58,6 +60,20 @@ ReadResult fastUnits(const WordContent& content, UnitSink& sink) {
 }
 
 }  // namespace
+
+std::string noteNumber(int number, NoteFormat format) {
+    if (format != NoteFormat::LowerRoman || number <= 0 || number >= 4000)
+        return std::to_string(number);
+    static constexpr std::pair<int, const char*> kNumerals[] = {
+        {1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"}, {90, "xc"}, {50, "l"},
+        {40, "xl"},  {10, "x"},   {9, "ix"},  {5, "v"},    {4, "iv"},  {1, "i"}};
+    std::string out;
+    for (const auto& [value, numeral] : kNumerals) {
+        for (; number >= value; number -= value)
+            out += numeral;
+    }
+    return out;
+}
 
 ReadResult readWordDocument(ZipArchive& archive, Format format, WordMode mode, UnitSink& sink,
                             const ReadLimits& limits) {

@@ -118,10 +118,12 @@ TEST(WordReaderTest, WordprocessingMlAsTheOfficeReadsIt) {
         {"table cells are paragraphs",
          "<w:tbl><w:tr><w:tc>" + p(r("a")) + "</w:tc><w:tc>" + p(r("b")) + "</w:tc></w:tr></w:tbl>",
          Kind::WordFast, "0:a|1:b|"},
-        {"text boxes: inline first, then by height, later first among equals",
-         p(r("x") + anchored(5, "high") + anchored(3, "first") + anchored(3, "second") +
-           textBox("<wp:inline>", "inline")),
-         Kind::WordNormal, "1:x\r|2:inline|3:second|4:first|5:high|"},
+        {"text boxes by height, later first among equals",
+         p(r("x") + anchored(5, "high") + anchored(3, "first") + anchored(3, "second")),
+         Kind::WordNormal, "1:x\r|2:second|3:first|4:high|"},
+        {"a text box in the text beside anchored ones",
+         p(r("x") + anchored(5, "high") + textBox("<wp:inline>", "inline")), Kind::WordNormal,
+         "office"},
         {"text boxes are not in the main text", p(r("x") + anchored(5, "box")), Kind::WordFast,
          "0:x|"},
         {"a computed field", p("<w:fldSimple w:instr=\"PAGE\">" + r("1") + "</w:fldSimple>"),
@@ -130,8 +132,17 @@ TEST(WordReaderTest, WordprocessingMlAsTheOfficeReadsIt) {
          p("<w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText> DATE "
            "</w:instrText></w:r><w:r><w:fldChar w:fldCharType=\"separate\"/></w:r>"),
          Kind::WordFast, "office"},
-        {"a footnote anchor", p("<w:r><w:footnoteReference w:id=\"1\"/></w:r>"), Kind::WordFast,
-         "office"},
+        {"footnotes numbered in order, endnotes only in a format the settings give",
+         p("<w:r><w:footnoteReference w:id=\"5\"/><w:footnoteReference w:id=\"2\"/></w:r>"),
+         Kind::WordFast, "0:12|"},
+        {"an endnote", p("<w:r><w:endnoteReference w:id=\"1\"/></w:r>"), Kind::WordFast, "office"},
+        {"a note with a mark of its own",
+         p("<w:r><w:footnoteReference w:customMarkFollows=\"1\" w:id=\"1\"/></w:r>"),
+         Kind::WordFast, "office"},
+        {"notes restarting by section",
+         p(r("a")) + "<w:p><w:pPr><w:sectPr><w:footnotePr><w:numRestart w:val=\"eachSect\"/>"
+                     "</w:footnotePr></w:sectPr></w:pPr></w:p>",
+         Kind::WordFast, "office"},
         {"a symbol", p("<w:r><w:sym w:font=\"Wingdings\" w:char=\"F04A\"/></w:r>"), Kind::WordFast,
          "office"},
         {"a frame of paragraph properties", "<w:p><w:pPr><w:framePr/></w:pPr></w:p>",
@@ -205,9 +216,14 @@ TEST(WordReaderTest, OpenDocumentTextAsTheOfficeReadsIt) {
          Kind::WordNormal, "office"},
         {"a field", "<text:p><text:page-number>1</text:page-number></text:p>", Kind::WordFast,
          "office"},
-        {"a note",
-         "<text:p><text:note><text:note-citation>1</text:note-citation></text:note>"
-         "</text:p>",
+        {"notes show the office's numbers",
+         "<text:p>a<text:note><text:note-citation>9</text:note-citation><text:note-body><text:p>"
+         "x</text:p></text:note-body></text:note>b<text:note text:note-class=\"endnote\">"
+         "<text:note-citation>1</text:note-citation></text:note><text:note/></text:p>",
+         Kind::WordFast, "0:a1bi2|"},
+        {"a note with a label of its own",
+         "<text:p><text:note><text:note-citation text:label=\"*\">*</text:note-citation>"
+         "</text:note></text:p>",
          Kind::WordFast, "office"},
         {"a table of contents", "<text:table-of-content/>", Kind::WordFast, "office"},
     };

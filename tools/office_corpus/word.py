@@ -3,7 +3,8 @@
 Two producers: LibreOffice saves flat OpenDocument texts written here as .odt and .docx, and
 python-docx writes .docx files directly (its own template, raw WordprocessingML where it has no
 API). Each document shows a few constructs, with Japanese text in every form (kanji, kana,
-full- and half-width letters, digits and katakana, ASCII). Copy k of a document plants the word
+full- and half-width letters, digits and katakana, ASCII). A document named "...-office-..."
+holds a construct that the native reader leaves to the office ("-office-docx-": only as .docx). Copy k of a document plants the word
 "検索語k" in its text so that the copies differ.
 """
 import glob
@@ -141,6 +142,11 @@ def odf_texts(word):
             + "</draw:g>"
             + "本文の続き。"
         )
+    )
+    # Saved as .docx, a frame in the text becomes a picture in the text, whose place among the
+    # anchored shapes the reader does not know.
+    docs["office-docx-as-char"] = odf_document(
+        p("前の%s。" % word + frame("Anchored", 1, p("段落の枠")))
         + p(
             "文字として"
             + frame("AsChar", 7, p("文字扱いの枠")).replace(
@@ -158,7 +164,7 @@ def odf_texts(word):
         meta="<dc:title>題名の%s</dc:title><meta:initial-creator>山田太郎</meta:initial-creator>"
         % word,
     )
-    docs["office-notes"] = odf_document(
+    docs["notes"] = odf_document(
         p(
             "脚注つきの文"
             '<text:note text:id="ftn1" text:note-class="footnote"><text:note-citation>1'
@@ -459,6 +465,7 @@ def docx_documents(word):
         document.add_paragraph("テキストボックスの前。")
         raw_paragraph(document, run("錨") + text_box(10, 2, "箱の中の%s" % word))
         raw_paragraph(document, run("二つ目") + text_box(11, 1, "二つ目の箱"))
+        raw_paragraph(document, run("三つ目") + text_box(12, 1, "同じ高さの箱"))
         document.add_paragraph("テキストボックスの後。")
 
     def hyperlink(document):
@@ -528,7 +535,7 @@ def docx_documents(word):
         document.add_table(rows=1, cols=2).cell(0, 1).text = "最後のセル%s" % word
 
     return {
-        "order": order,
+        "office-inline-order": order,
         "office-header-box": header_box,
         "page-breaks": page_breaks,
         "sections": sections,
