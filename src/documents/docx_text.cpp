@@ -27,10 +27,6 @@ constexpr std::string_view kRelationships =
 constexpr std::string_view kOfficeDocument =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";
 
-bool oneOf(std::string_view name, std::initializer_list<std::string_view> names) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 // The main document part named by the package relationships.
 class PackageRelationships final : public PartHandler {
   public:
@@ -228,8 +224,12 @@ class BodyHandler final : public PartHandler {
         return m_shapes.size() < 2 || !anyInline || !anyText;
     }
 
-    WordContent take() && {
-        WordContent content;
+    // The content read; false when the office's order of the shapes is not known.
+    bool take(WordContent& content, std::string& why) && {
+        if (!shapesInOrder()) {
+            why = "pictures in the text beside shapes with text";
+            return false;
+        }
         content.body = std::move(m_body).asBody();
         std::stable_sort(m_shapes.begin(), m_shapes.end(), [](const Shape& a, const Shape& b) {
             if (a.inlined != b.inlined)
@@ -242,7 +242,7 @@ class BodyHandler final : public PartHandler {
         });
         for (Shape& shape : m_shapes)
             content.shapes.push_back(std::move(shape.text));
-        return content;
+        return true;
     }
 
   private:
@@ -643,12 +643,7 @@ bool readWordprocessingMl(ZipArchive& archive, WordMode mode, const ReadLimits& 
     BodyHandler body(mode, limits, notes.footnotes, notes.endnotes);
     if (!parsePart(archive, main, body, limits, why))
         return false;
-    if (!body.shapesInOrder()) {
-        why = "pictures in the text beside shapes with text";
-        return false;
-    }
-    content = std::move(body).take();
-    return true;
+    return std::move(body).take(content, why);
 }
 
 }  // namespace ferretta::documents

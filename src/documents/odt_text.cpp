@@ -20,10 +20,6 @@ constexpr std::string_view kTable = "urn:oasis:names:tc:opendocument:xmlns:table
 constexpr std::string_view kDraw = "urn:oasis:names:tc:opendocument:xmlns:drawing:1.0";
 constexpr std::string_view kStyle = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
 
-bool oneOf(std::string_view name, std::initializer_list<std::string_view> names) {
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 bool isDrawingShape(std::string_view local) {
     return oneOf(local, {"custom-shape", "rect", "ellipse", "circle", "line", "polyline", "polygon",
                          "regular-polygon", "path", "connector", "measure", "caption", "g"});
@@ -105,6 +101,10 @@ class ContentHandler final : public PartHandler {
                 m_textFrom = m_depth;
             return;
         }
+        if (m_coveredFrom != 0) {
+            refuse("a covered table cell with content");
+            return;
+        }
         if (!m_holders.empty() && m_depth == m_holders.back().depth + 1)
             holderChild(name, attributes);
         else if (m_paragraphFrom != 0)
@@ -127,6 +127,10 @@ class ContentHandler final : public PartHandler {
             if (m_lastWasTable)
                 m_body.endParagraph();
             m_textFrom = 0;
+            return;
+        }
+        if (depth == m_coveredFrom) {
+            m_coveredFrom = 0;
             return;
         }
         if (depth == m_paragraphFrom) {
@@ -174,10 +178,16 @@ class ContentHandler final : public PartHandler {
             }
         }
         story().append(out);
+        if (story().overLimit())
+            refuse("more text than the bound of a document");
     }
 
-    WordContent take() && {
-        WordContent content;
+    // The content read; false when the office's order of the shapes is not known.
+    bool take(WordContent& content, std::string& why) && {
+        if (!shapesInOrder()) {
+            why = "two shapes of the same z-index";
+            return false;
+        }
         content.body = std::move(m_body).asBody();
         std::stable_sort(m_shapes.begin(), m_shapes.end(), [](const Shape& a, const Shape& b) {
             if (a.frame != b.frame)
@@ -186,7 +196,7 @@ class ContentHandler final : public PartHandler {
         });
         for (Shape& shape : m_shapes)
             content.shapes.push_back(std::move(shape.text));
-        return content;
+        return true;
     }
 
     // Two shapes of the same z-index: their order is the office's to choose.
@@ -246,6 +256,9 @@ class ContentHandler final : public PartHandler {
                     attributes.value(kTable, "number-rows-spanned") != "1") {
                     refuse("vertically merged table cells");
                 }
+            } else if (name.local == "covered-table-cell") {
+                // The place of a merged cell's neighbour: nothing for the office, when empty.
+                m_coveredFrom = m_depth;
             } else if (oneOf(name.local, {"table-column", "table-columns", "table-column-group",
                                           "table-header-columns", "title", "desc"})) {
                 skipSubtree();
@@ -280,6 +293,8 @@ class ContentHandler final : public PartHandler {
                 }
                 story().append(std::string(spaces, ' '));
                 m_ignoreSpace = false;
+                if (story().overLimit())
+                    refuse("more text than the bound of a document");
             } else if (name.local == "tab") {
                 story().append("\t");
                 m_ignoreSpace = false;
@@ -483,6 +498,7 @@ class ContentHandler final : public PartHandler {
     std::size_t m_skipFrom = 0;
     std::size_t m_textFrom = 0;
     std::size_t m_paragraphFrom = 0;
+    std::size_t m_coveredFrom = 0;
     bool m_ignoreSpace = true;
     bool m_lastWasTable = false;
 };
@@ -497,12 +513,7 @@ bool readOdfText(ZipArchive& archive, WordMode mode, const ReadLimits& limits, W
     ContentHandler handler(mode, limits, notes);
     if (!parsePart(archive, "content.xml", handler, limits, why))
         return false;
-    if (!handler.shapesInOrder()) {
-        why = "two shapes of the same z-index";
-        return false;
-    }
-    content = std::move(handler).take();
-    return true;
+    return std::move(handler).take(content, why);
 }
 
 }  // namespace ferretta::documents

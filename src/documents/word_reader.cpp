@@ -59,6 +59,23 @@ ReadResult fastUnits(const WordContent& content, UnitSink& sink) {
     return {};
 }
 
+// The office path turns line and paragraph separators (U+2028, U+2029) into CR as well.
+void separatorsToCr(std::string& text) {
+    if (text.find("\xE2\x80") == std::string::npos)
+        return;
+    std::size_t out = 0;
+    for (std::size_t in = 0; in < text.size(); ++in) {
+        if (text[in] == '\xE2' && in + 2 < text.size() && text[in + 1] == '\x80' &&
+            (text[in + 2] == '\xA8' || text[in + 2] == '\xA9')) {
+            text[out++] = '\r';
+            in += 2;
+        } else {
+            text[out++] = text[in];
+        }
+    }
+    text.resize(out);
+}
+
 }  // namespace
 
 std::string noteNumber(int number, NoteFormat format) {
@@ -84,6 +101,9 @@ ReadResult readWordDocument(ZipArchive& archive, Format format, WordMode mode, U
                           : readWordprocessingMl(archive, mode, limits, content, why);
     if (!read)
         return forOffice(why);
+    separatorsToCr(content.body);
+    for (std::string& shape : content.shapes)
+        separatorsToCr(shape);
     return mode == WordMode::Fast ? fastUnits(content, sink) : normalUnits(content, sink);
 }
 

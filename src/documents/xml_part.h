@@ -1,6 +1,8 @@
 #pragma once
 // One XML part of a package parsed by a handler that may refuse the document: the handler says
 // why and the parse ends there.
+#include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -9,6 +11,11 @@
 #include "documents/zip_archive.h"
 
 namespace ferretta::documents {
+
+// Whether an element's local name is one of `names`.
+inline bool oneOf(std::string_view name, std::initializer_list<std::string_view> names) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
 
 class PartHandler : public XmlHandler {
   public:

@@ -98,6 +98,8 @@ TEST(WordReaderTest, WordprocessingMlAsTheOfficeReadsIt) {
         {"tab, line break, hyphens",
          p(r("a") + "<w:r><w:tab/><w:t>b</w:t><w:br/><w:softHyphen/><w:noBreakHyphen/></w:r>"),
          Kind::WordFast, "0:a\tb|1:\u00AD\u2011|"},
+        {"line and paragraph separators end lines", p(r("a\u2028b\u2029c")), Kind::WordFast,
+         "0:a|1:b|2:c|"},
         {"deleted text kept, ruby reading dropped",
          p("<w:del><w:r><w:delText>消</w:delText></w:r></w:del><w:r><w:ruby><w:rt>" + r("かな") +
            "</w:rt><w:rubyBase>" + r("仮名") + "</w:rubyBase></w:ruby></w:r>"),
@@ -188,6 +190,11 @@ TEST(WordReaderTest, OpenDocumentTextAsTheOfficeReadsIt) {
          "<text:h>h</text:h><text:list><text:list-item><text:p>l</text:p></text:list-item>"
          "</text:list><text:section><text:p>s</text:p></text:section>",
          Kind::WordFast, "0:h|1:l|2:s|"},
+        {"a covered cell beside a merged one is nothing",
+         "<table:table><table:table-row><table:table-cell table:number-columns-spanned=\"2\">"
+         "<text:p>m</text:p></table:table-cell><table:covered-table-cell/></table:table-row>"
+         "</table:table><text:p>e</text:p>",
+         Kind::WordFast, "0:m|1:e|"},
         {"a text ending with a table gets an empty paragraph",
          "<table:table><table:table-row><table:table-cell><text:p>c</text:p></table:table-cell>"
          "</table:table-row></table:table>",
@@ -276,6 +283,11 @@ TEST(WordReaderTest, HostilePackagesGoToTheOffice) {
         {"nesting past the bound", docx(deep)},
         {"malformed XML", docx("<w:p><w:r>")},
     };
+    std::string blanks = "<text:p>";
+    for (int i = 0; i < 100; ++i)
+        blanks += "<text:s text:c=\"60000\"/>";
+    small.maxTextBytes = 1 << 20;
+    EXPECT_EQ(unitsOf(odt(blanks + "</text:p>"), Format::OdfText, Kind::WordFast, small), "office");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         for (const Kind kind : {Kind::WordNormal, Kind::WordFast}) {
