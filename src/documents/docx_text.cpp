@@ -231,17 +231,18 @@ class BodyHandler final : public PartHandler {
             return false;
         }
         content.body = std::move(m_body).asBody();
-        std::stable_sort(m_shapes.begin(), m_shapes.end(), [](const Shape& a, const Shape& b) {
-            if (a.inlined != b.inlined)
-                return a.inlined;
-            if (a.inlined)
-                return a.order < b.order;
-            if (a.relativeHeight != b.relativeHeight)
-                return a.relativeHeight < b.relativeHeight;
-            return a.order > b.order;
-        });
-        for (Shape& shape : m_shapes)
-            content.shapes.push_back(std::move(shape.text));
+        takeShapes(
+            m_shapes,
+            [](const Shape& a, const Shape& b) {
+                if (a.inlined != b.inlined)
+                    return a.inlined;
+                if (a.inlined)
+                    return a.order < b.order;
+                if (a.relativeHeight != b.relativeHeight)
+                    return a.relativeHeight < b.relativeHeight;
+                return a.order > b.order;
+            },
+            content);
         return true;
     }
 

@@ -189,13 +189,14 @@ class ContentHandler final : public PartHandler {
             return false;
         }
         content.body = std::move(m_body).asBody();
-        std::stable_sort(m_shapes.begin(), m_shapes.end(), [](const Shape& a, const Shape& b) {
-            if (a.frame != b.frame)
-                return !a.frame;
-            return a.z < b.z;
-        });
-        for (Shape& shape : m_shapes)
-            content.shapes.push_back(std::move(shape.text));
+        takeShapes(
+            m_shapes,
+            [](const Shape& a, const Shape& b) {
+                if (a.frame != b.frame)
+                    return !a.frame;
+                return a.z < b.z;
+            },
+            content);
         return true;
     }
 

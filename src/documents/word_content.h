@@ -2,6 +2,7 @@
 // What the Word reader takes from a document before it hands out units: the main text and the
 // shapes, as the office path reads them (the body's text with every paragraph ended by CR,
 // then each shape's text in the order the office counts shapes).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -53,6 +54,15 @@ class StoryText {
     std::size_t m_paragraphs = 0;
     std::uint64_t m_maxBytes;
 };
+
+// Puts the shapes into the office's order (stable, by `before`) and hands their texts to
+// content.shapes.
+template <class Shape, class Before>
+void takeShapes(std::vector<Shape>& shapes, Before before, WordContent& content) {
+    std::stable_sort(shapes.begin(), shapes.end(), before);
+    for (Shape& shape : shapes)
+        content.shapes.push_back(std::move(shape.text));
+}
 
 // How the office numbers footnotes and endnotes in the text (a note's anchor shows its number).
 enum class NoteFormat : std::uint8_t { Unknown, Decimal, LowerRoman };
