@@ -224,6 +224,8 @@ class BodyHandler final : public PartHandler {
         return m_shapes.size() < 2 || !anyInline || !anyText;
     }
 
+    bool metNotes() const { return m_metNotes; }
+
     // The content read; false when the office's order of the shapes is not known.
     bool take(WordContent& content, std::string& why) && {
         if (!shapesInOrder()) {
@@ -340,6 +342,7 @@ class BodyHandler final : public PartHandler {
             return;
         }
         if (local == "footnoteReference" || local == "endnoteReference") {
+            m_metNotes = true;
             NoteNumbering& notes = local == "footnoteReference" ? m_footnotes : m_endnotes;
             if (attributes.value(kW, "customMarkFollows") == "1" ||
                 attributes.value(kW, "customMarkFollows") == "true") {
@@ -602,6 +605,7 @@ class BodyHandler final : public PartHandler {
     NoteNumbering m_footnotes;
     NoteNumbering m_endnotes;
     NoteNumbering* m_notes = nullptr;  // the note properties being read
+    bool m_metNotes = false;
     int m_fieldDepth = 0;
     bool m_fieldSeparated = false;
     std::string m_fieldInstruction;
@@ -637,14 +641,21 @@ bool readWordprocessingMl(ZipArchive& archive, WordMode mode, const ReadLimits& 
                 return false;
         }
     }
+    // Read with the default numbering of notes; a document with notes is read again with the
+    // numbering of its settings (most documents have none).
     NoteSettings notes;
-    const std::string settings = folder + "settings.xml";
-    if (archive.has(settings) && !parsePart(archive, settings, notes, limits, why))
-        return false;
     BodyHandler body(mode, limits, notes.footnotes, notes.endnotes);
-    if (!parsePart(archive, main, body, limits, why))
-        return false;
-    return std::move(body).take(content, why);
+    const bool read = parsePart(archive, main, body, limits, why);
+    const std::string settings = folder + "settings.xml";
+    if (body.metNotes() && archive.has(settings)) {
+        if (!parsePart(archive, settings, notes, limits, why))
+            return false;
+        BodyHandler again(mode, limits, notes.footnotes, notes.endnotes);
+        if (!parsePart(archive, main, again, limits, why))
+            return false;
+        return std::move(again).take(content, why);
+    }
+    return read && std::move(body).take(content, why);
 }
 
 }  // namespace ferretta::documents

@@ -182,6 +182,8 @@ class ContentHandler final : public PartHandler {
             refuse("more text than the bound of a document");
     }
 
+    bool metNotes() const { return m_metNotes; }
+
     // The content read; false when the office's order of the shapes is not known.
     bool take(WordContent& content, std::string& why) && {
         if (!shapesInOrder()) {
@@ -333,6 +335,7 @@ class ContentHandler final : public PartHandler {
                                           "alphabetical-index-mark",
                                           "user-index-mark"})) {
             } else if (name.local == "note") {
+                m_metNotes = true;
                 NoteNumbering& notes =
                     attributes.value(kText, "note-class") == "endnote" ? m_endnotes : m_footnotes;
                 if (!m_stories.empty())
@@ -500,6 +503,7 @@ class ContentHandler final : public PartHandler {
     std::size_t m_textFrom = 0;
     std::size_t m_paragraphFrom = 0;
     std::size_t m_coveredFrom = 0;
+    bool m_metNotes = false;
     bool m_ignoreSpace = true;
     bool m_lastWasTable = false;
 };
@@ -508,13 +512,20 @@ class ContentHandler final : public PartHandler {
 
 bool readOdfText(ZipArchive& archive, WordMode mode, const ReadLimits& limits, WordContent& content,
                  std::string& why) {
+    // Read with the default numbering of notes; a text with notes is read again with the
+    // numbering of its styles (most texts have none, and the styles are larger than the text).
     NotesConfiguration notes;
-    if (archive.has("styles.xml") && !parsePart(archive, "styles.xml", notes, limits, why))
-        return false;
     ContentHandler handler(mode, limits, notes);
-    if (!parsePart(archive, "content.xml", handler, limits, why))
-        return false;
-    return std::move(handler).take(content, why);
+    const bool read = parsePart(archive, "content.xml", handler, limits, why);
+    if (handler.metNotes() && archive.has("styles.xml")) {
+        if (!parsePart(archive, "styles.xml", notes, limits, why))
+            return false;
+        ContentHandler again(mode, limits, notes);
+        if (!parsePart(archive, "content.xml", again, limits, why))
+            return false;
+        return std::move(again).take(content, why);
+    }
+    return read && std::move(handler).take(content, why);
 }
 
 }  // namespace ferretta::documents
