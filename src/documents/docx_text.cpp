@@ -132,8 +132,7 @@ class BodyHandler final : public PartHandler {
           m_endnotes(endnotes) {}
 
     void startElement(const XmlName& name, const XmlAttributes& attributes) override {
-        ++m_depth;
-        if (m_skipFrom != 0)
+        if (!enter())
             return;
         if (m_propertiesFrom != 0) {
             properties(name, attributes);
@@ -152,12 +151,9 @@ class BodyHandler final : public PartHandler {
     }
 
     void endElement(const XmlName& name) override {
-        const std::size_t depth = m_depth--;
-        if (m_skipFrom != 0) {
-            if (depth == m_skipFrom)
-                m_skipFrom = 0;
+        std::size_t depth = 0;
+        if (!leave(depth))
             return;
-        }
         if (m_propertiesFrom != 0) {
             if (depth == m_propertiesFrom)
                 m_propertiesFrom = 0;
@@ -199,7 +195,7 @@ class BodyHandler final : public PartHandler {
     }
 
     void characters(std::string_view text) override {
-        if (m_skipFrom != 0 || m_propertiesFrom != 0)
+        if (skipping() || m_propertiesFrom != 0)
             return;
         if (m_instruction) {
             m_fieldInstruction.append(text);
@@ -228,13 +224,9 @@ class BodyHandler final : public PartHandler {
 
     // The content read; false when the office's order of the shapes is not known.
     bool take(WordContent& content, std::string& why) && {
-        if (!shapesInOrder()) {
-            why = "pictures in the text beside shapes with text";
-            return false;
-        }
-        content.body = std::move(m_body).asBody();
-        takeShapes(
-            m_shapes,
+        return takeContent(
+            std::move(m_body), m_shapes, shapesInOrder(),
+            "pictures in the text beside shapes with text",
             [](const Shape& a, const Shape& b) {
                 if (a.inlined != b.inlined)
                     return a.inlined;
@@ -244,8 +236,7 @@ class BodyHandler final : public PartHandler {
                     return a.relativeHeight < b.relativeHeight;
                 return a.order > b.order;
             },
-            content);
-        return true;
+            content, why);
     }
 
   private:
@@ -255,8 +246,6 @@ class BodyHandler final : public PartHandler {
     bool inTextBox() const { return !m_drawings.empty(); }
     // Inside a drawing but not in its text box's paragraphs.
     bool inDrawingMarkup() const { return !m_drawings.empty() && !m_drawings.back()->box; }
-
-    void skipSubtree() { m_skipFrom = m_depth; }
 
     // Text, tabs and line breaks of the current paragraph.
     void content(std::string_view text) {
@@ -316,7 +305,7 @@ class BodyHandler final : public PartHandler {
             return;
         if (oneOf(local, {"pPr", "rPr", "tblPr", "trPr", "tcPr", "sectPr", "tblGrid", "tblPrEx",
                           "sdtEndPr", "rubyPr"})) {
-            m_propertiesFrom = m_depth;
+            m_propertiesFrom = level();
             m_propertiesOfParagraph = local == "pPr";
             m_notes = nullptr;
             return;
@@ -378,7 +367,7 @@ class BodyHandler final : public PartHandler {
             }
             auto drawing = std::make_unique<Drawing>();
             drawing->shape.order = m_drawingCount++;
-            drawing->from = m_depth;
+            drawing->from = level();
             m_drawings.push_back(std::move(drawing));
             return;
         }
@@ -530,7 +519,7 @@ class BodyHandler final : public PartHandler {
             skipSubtree();
         } else if (name.uri == kWps && name.local == "txbx") {
             current.box = std::make_unique<StoryText>(m_limits.maxTextBytes);
-            current.boxFrom = m_depth;
+            current.boxFrom = level();
             current.outerParagraph = {m_paragraphHasContent, m_splitPending, m_sectionBreak};
         } else if (name.uri == kWps && name.local == "linkedTxbx") {
             refuse("a linked text box");
@@ -591,8 +580,6 @@ class BodyHandler final : public PartHandler {
     std::vector<std::unique_ptr<Drawing>> m_drawings;
     std::size_t m_drawingCount = 0;
     std::vector<Shape> m_shapes;
-    std::size_t m_depth = 0;
-    std::size_t m_skipFrom = 0;
     std::size_t m_propertiesFrom = 0;
     bool m_inBody = false;
     bool m_capturing = false;
@@ -641,21 +628,12 @@ bool readWordprocessingMl(ZipArchive& archive, WordMode mode, const ReadLimits& 
                 return false;
         }
     }
-    // Read with the default numbering of notes; a document with notes is read again with the
-    // numbering of its settings (most documents have none).
-    NoteSettings notes;
-    BodyHandler body(mode, limits, notes.footnotes, notes.endnotes);
-    const bool read = parsePart(archive, main, body, limits, why);
-    const std::string settings = folder + "settings.xml";
-    if (body.metNotes() && archive.has(settings)) {
-        if (!parsePart(archive, settings, notes, limits, why))
-            return false;
-        BodyHandler again(mode, limits, notes.footnotes, notes.endnotes);
-        if (!parsePart(archive, main, again, limits, why))
-            return false;
-        return std::move(again).take(content, why);
-    }
-    return read && std::move(body).take(content, why);
+    return readWithNotes<NoteSettings>(
+        archive, main, folder + "settings.xml", limits,
+        [&](const NoteSettings& notes) {
+            return std::make_unique<BodyHandler>(mode, limits, notes.footnotes, notes.endnotes);
+        },
+        content, why);
 }
 
 }  // namespace ferretta::documents

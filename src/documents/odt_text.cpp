@@ -93,19 +93,18 @@ class ContentHandler final : public PartHandler {
           m_endnotes(notes.endnotes) {}
 
     void startElement(const XmlName& name, const XmlAttributes& attributes) override {
-        ++m_depth;
-        if (m_skipFrom != 0)
+        if (!enter())
             return;
         if (m_textFrom == 0) {
             if (name.is(kOffice, "text"))
-                m_textFrom = m_depth;
+                m_textFrom = level();
             return;
         }
         if (m_coveredFrom != 0) {
             refuse("a covered table cell with content");
             return;
         }
-        if (!m_holders.empty() && m_depth == m_holders.back().depth + 1)
+        if (!m_holders.empty() && level() == m_holders.back().depth + 1)
             holderChild(name, attributes);
         else if (m_paragraphFrom != 0)
             inlineElement(name, attributes);
@@ -114,12 +113,9 @@ class ContentHandler final : public PartHandler {
     }
 
     void endElement(const XmlName& name) override {
-        const std::size_t depth = m_depth--;
-        if (m_skipFrom != 0) {
-            if (depth == m_skipFrom)
-                m_skipFrom = 0;
+        std::size_t depth = 0;
+        if (!leave(depth))
             return;
-        }
         if (m_textFrom == 0)
             return;
         if (depth == m_textFrom) {
@@ -160,7 +156,7 @@ class ContentHandler final : public PartHandler {
     }
 
     void characters(std::string_view text) override {
-        if (m_skipFrom != 0 || m_paragraphFrom == 0)
+        if (skipping() || m_paragraphFrom == 0)
             return;
         // White space collapsed: a run of blanks, tabs and line ends is one blank, and none at
         // the start of the paragraph (or after one already written).
@@ -186,20 +182,14 @@ class ContentHandler final : public PartHandler {
 
     // The content read; false when the office's order of the shapes is not known.
     bool take(WordContent& content, std::string& why) && {
-        if (!shapesInOrder()) {
-            why = "two shapes of the same z-index";
-            return false;
-        }
-        content.body = std::move(m_body).asBody();
-        takeShapes(
-            m_shapes,
+        return takeContent(
+            std::move(m_body), m_shapes, shapesInOrder(), "two shapes of the same z-index",
             [](const Shape& a, const Shape& b) {
                 if (a.frame != b.frame)
                     return !a.frame;
                 return a.z < b.z;
             },
-            content);
-        return true;
+            content, why);
     }
 
     // Two shapes of the same z-index: their order is the office's to choose.
@@ -216,10 +206,8 @@ class ContentHandler final : public PartHandler {
   private:
     StoryText& story() { return m_stories.empty() ? m_body : m_stories.back()->text; }
 
-    void skipSubtree() { m_skipFrom = m_depth; }
-
     void startParagraph() {
-        m_paragraphFrom = m_depth;
+        m_paragraphFrom = level();
         m_ignoreSpace = true;
     }
 
@@ -261,7 +249,7 @@ class ContentHandler final : public PartHandler {
                 }
             } else if (name.local == "covered-table-cell") {
                 // The place of a merged cell's neighbour: nothing for the office, when empty.
-                m_coveredFrom = m_depth;
+                m_coveredFrom = level();
             } else if (oneOf(name.local, {"table-column", "table-columns", "table-column-group",
                                           "table-header-columns", "title", "desc"})) {
                 skipSubtree();
@@ -391,7 +379,7 @@ class ContentHandler final : public PartHandler {
         shape->z = z;
         if (name.local == "frame") {
             shape->frame = true;
-            m_holders.push_back({m_depth, true, std::move(shape), 0});
+            m_holders.push_back({level(), true, std::move(shape), 0});
             return;
         }
         if (!isDrawingShape(name.local)) {
@@ -406,7 +394,7 @@ class ContentHandler final : public PartHandler {
         }
         // A drawing shape's paragraphs are its text.
         beginStory(std::move(shape));
-        m_holders.push_back({m_depth, false, nullptr, 0});
+        m_holders.push_back({level(), false, nullptr, 0});
     }
 
     // A direct child of a frame (its text box or picture) or of a drawing shape (its
@@ -454,7 +442,7 @@ class ContentHandler final : public PartHandler {
 
     void beginStory(std::unique_ptr<Shape> shape) {
         auto story = std::make_unique<Story>(m_limits.maxTextBytes);
-        story->from = m_depth;
+        story->from = level();
         story->shape = std::move(shape);
         m_stories.push_back(std::move(story));
         m_savedParagraph.push_back(m_paragraphFrom);
@@ -498,8 +486,6 @@ class ContentHandler final : public PartHandler {
     std::map<std::string, std::string> m_deletions;
     std::string m_changeId;
     std::string m_scratch;
-    std::size_t m_depth = 0;
-    std::size_t m_skipFrom = 0;
     std::size_t m_textFrom = 0;
     std::size_t m_paragraphFrom = 0;
     std::size_t m_coveredFrom = 0;
@@ -512,20 +498,12 @@ class ContentHandler final : public PartHandler {
 
 bool readOdfText(ZipArchive& archive, WordMode mode, const ReadLimits& limits, WordContent& content,
                  std::string& why) {
-    // Read with the default numbering of notes; a text with notes is read again with the
-    // numbering of its styles (most texts have none, and the styles are larger than the text).
-    NotesConfiguration notes;
-    ContentHandler handler(mode, limits, notes);
-    const bool read = parsePart(archive, "content.xml", handler, limits, why);
-    if (handler.metNotes() && archive.has("styles.xml")) {
-        if (!parsePart(archive, "styles.xml", notes, limits, why))
-            return false;
-        ContentHandler again(mode, limits, notes);
-        if (!parsePart(archive, "content.xml", again, limits, why))
-            return false;
-        return std::move(again).take(content, why);
-    }
-    return read && std::move(handler).take(content, why);
+    return readWithNotes<NotesConfiguration>(
+        archive, "content.xml", "styles.xml", limits,
+        [&](const NotesConfiguration& notes) {
+            return std::make_unique<ContentHandler>(mode, limits, notes);
+        },
+        content, why);
 }
 
 }  // namespace ferretta::documents

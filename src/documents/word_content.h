@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "documents/read_limits.h"
 #include "documents/word_reader.h"
+#include "documents/xml_part.h"
 #include "documents/zip_archive.h"
 
 namespace ferretta::documents {
@@ -55,13 +57,38 @@ class StoryText {
     std::uint64_t m_maxBytes;
 };
 
-// Puts the shapes into the office's order (stable, by `before`) and hands their texts to
-// content.shapes.
+// Hands a reader's body and shapes to `content`, the shapes in the office's order (stable, by
+// `before`). False, with `why` = `unordered`, when the reader does not know that order.
 template <class Shape, class Before>
-void takeShapes(std::vector<Shape>& shapes, Before before, WordContent& content) {
+bool takeContent(StoryText&& body, std::vector<Shape>& shapes, bool inOrder, const char* unordered,
+                 Before before, WordContent& content, std::string& why) {
+    if (!inOrder) {
+        why = unordered;
+        return false;
+    }
+    content.body = std::move(body).asBody();
     std::stable_sort(shapes.begin(), shapes.end(), before);
     for (Shape& shape : shapes)
         content.shapes.push_back(std::move(shape.text));
+    return true;
+}
+
+// Reads the part `main` through a handler that make(notes) gives, first with the default
+// numbering of notes; when that reading met notes, again with the numbering read from
+// `notesPart` (most documents have no notes, and the part that numbers them may be larger than
+// the text). The handler answers metNotes() and take(content, why).
+template <class Notes, class Make>
+bool readWithNotes(ZipArchive& archive, const std::string& main, const std::string& notesPart,
+                   const ReadLimits& limits, Make make, WordContent& content, std::string& why) {
+    Notes notes;
+    auto handler = make(notes);
+    const bool read = parsePart(archive, main, *handler, limits, why);
+    if (!handler->metNotes() || !archive.has(notesPart))
+        return read && std::move(*handler).take(content, why);
+    if (!parsePart(archive, notesPart, notes, limits, why))
+        return false;
+    auto again = make(notes);
+    return parsePart(archive, main, *again, limits, why) && std::move(*again).take(content, why);
 }
 
 // How the office numbers footnotes and endnotes in the text (a note's anchor shows its number).

@@ -2,6 +2,7 @@
 // One XML part of a package parsed by a handler that may refuse the document: the handler says
 // why and the parse ends there.
 #include <algorithm>
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -31,11 +32,33 @@ class PartHandler : public XmlHandler {
     }
     bool refused() const { return !m_refusal.empty(); }
 
+    // Element depth and skipped subtrees. enter() at each start answers false inside a skipped
+    // subtree; leave() at each end answers false inside one or at its end, `ended` the depth
+    // of the element that ends.
+    bool enter() {
+        ++m_level;
+        return m_skipFrom == 0;
+    }
+    bool leave(std::size_t& ended) {
+        ended = m_level--;
+        if (m_skipFrom == 0)
+            return true;
+        if (ended == m_skipFrom)
+            m_skipFrom = 0;
+        return false;
+    }
+    // Nothing below the element that just began is handed to the handler.
+    void skipSubtree() { m_skipFrom = m_level; }
+    bool skipping() const { return m_skipFrom != 0; }
+    std::size_t level() const { return m_level; }
+
   private:
     friend bool parsePart(ZipArchive&, std::string_view, PartHandler&, const ReadLimits&,
                           std::string&);
     XmlParser* m_parser = nullptr;
     std::string m_refusal;
+    std::size_t m_level = 0;
+    std::size_t m_skipFrom = 0;
 };
 
 // Streams the entry `name` through `handler`. False, with `why`, when the entry is missing,
