@@ -304,11 +304,9 @@ std::string decodeNameEscapes(std::string_view name) {
     std::string out;
     out.reserve(name.size());
     for (std::size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '#' && i + 2 < name.size()) {
-            const int high = platform::hexDigitValue(static_cast<unsigned char>(name[i + 1]));
-            const int low = platform::hexDigitValue(static_cast<unsigned char>(name[i + 2]));
-            if (high >= 0 && low >= 0) {
-                out.push_back(static_cast<char>(high * 16 + low));
+        if (name[i] == '#') {
+            if (const std::optional<unsigned char> byte = platform::hexByteAt(name, i + 1)) {
+                out.push_back(static_cast<char>(*byte));
                 i += 2;
                 continue;
             }
