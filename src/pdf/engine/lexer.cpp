@@ -47,10 +47,7 @@ void Lexer::consumeSeparator() {
     if (m_classes[c] != CharClass::WhiteSpace)
         return;
     ++m_at;
-    if (c == '\n') {
-        m_endedLine = true;
-    } else if (c == '\r') {
-        m_endedLine = true;
+    if (c == '\r') {
         if (m_at >= n)
             m_reachedEnd = true;  // an LF may follow
         else if (m_data[m_at] == '\n')
@@ -60,7 +57,6 @@ void Lexer::consumeSeparator() {
 
 Token Lexer::next(std::string* strings) {
     m_reachedEnd = false;
-    m_endedLine = false;
     Token token;
     skipWhiteSpace();
     const std::size_t n = m_data.size();
