@@ -55,13 +55,10 @@ std::optional<std::string> pathFromFileUrl(std::string_view url) {
             path.push_back(url[i]);
             continue;
         }
-        if (i + 2 >= url.size())
+        const std::optional<unsigned char> byte = platform::hexByteAt(url, i + 1);
+        if (!byte)
             return std::nullopt;
-        const int high = platform::hexDigitValue(url[i + 1]);
-        const int low = platform::hexDigitValue(url[i + 2]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        path.push_back(static_cast<char>(high * 16 + low));
+        path.push_back(static_cast<char>(*byte));
         i += 2;
     }
     return path;

@@ -168,8 +168,6 @@ class WriterDocument final : public WordDocument {
         });
     }
 
-    const Reference<css::text::XTextDocument>& document() const { return m_document; }
-
   private:
     const std::u16string& mainText() {
         if (!m_mainText) {
