@@ -97,8 +97,8 @@ fault editor-placeholders 'text_editor.cpp' \
     "s/next == '2' \\? line : column/next == '2' ? column : line/" \
     '^hits' 'editor command: %2 and %3 swapped'
 fault summary-count 'search_run.cpp' \
-    's/\+ std::to_string\(hits\) \+/+ std::to_string(files) +/' \
-    '^run|^cli' 'summary line: the file count shown as the hit count'
+    's/std::to_string\(files\) \+ (".*") \+ std::to_string\(hits\) \+/std::to_string(hits) + \1 + std::to_string(files) +/' \
+    '^run|^cli' 'summary line: the file and hit counts swapped'
 fault hand-off-path 'hand_off.cpp' \
     "s/payload\\.substr\\(0, payload\\.find\\('\\\\0'\\)\\)/payload.substr(0, payload.find('\\\\0') - 1)/" \
     '^run|^ui/modes' 'hand-off: the handed folder loses its last character'
@@ -140,8 +140,8 @@ fault pdf-bfrange-array 'cmap.cpp' \
     's/low \+ k <= high/low + k < high/' \
     '^pdf' 'ToUnicode: the last code of a bfrange array dropped'
 fault pdf-paeth 'filters.cpp' \
-    's/\(pa <= pb && pa <= pc\)/(pa < pb \&\& pa <= pc)/' \
-    '^pdf' 'PNG predictor: Paeth ties broken the wrong way'
+    's/\(pb <= pc \? b : c\)/(pb < pc ? b : c)/' \
+    '^pdf' 'PNG predictor: a Paeth tie between up and upper left broken the wrong way'
 fault pdf-rc4-key 'security_handler.cpp' \
     's/m_fileKey\.size\(\) \+ 5, 16/m_fileKey.size() + 4, 16/' \
     '^pdf' 'encrypted PDF: the object key one byte short'
