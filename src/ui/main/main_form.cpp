@@ -224,10 +224,9 @@ void MainForm::buildControls() {
 
 void MainForm::buildMenus() {
     QMenuBar* bar = menuBar();
-    auto addMenu = [this, bar](const char* name, const QString& caption) {
+    auto addMenu = [bar](const char* name, const QString& caption) {
         QMenu* menu = bar->addMenu(caption);
         menu->setObjectName(QString::fromLatin1(name));
-        m_menus.push_back(menu);
         return menu;
     };
     auto addItem = [this](QMenu* menu, const char* name, const QString& caption,
@@ -241,8 +240,8 @@ void MainForm::buildMenus() {
     };
 
     QMenu* file = addMenu("mnFile", QStringLiteral("ﾌｧｲﾙ(&F)"));
-    m_mnSave = addItem(file, "mnSave", QStringLiteral("検索結果を保存(&S)"),
-                       QKeySequence(Qt::CTRL | Qt::Key_S), [this] { mnSave_Click(); });
+    addItem(file, "mnSave", QStringLiteral("検索結果を保存(&S)"),
+            QKeySequence(Qt::CTRL | Qt::Key_S), [this] { mnSave_Click(); });
     m_mnUnreadable = addItem(file, "mnUnreadable", QStringLiteral("読めなかったファイル(&U)..."),
                              QKeySequence(), [this] { showUnreadable(); });
     m_mnUnreadable->setEnabled(false);

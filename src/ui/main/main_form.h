@@ -202,8 +202,6 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     bool m_columnsFitted = false;
     QStatusBar* m_statusBar = nullptr;
     QLabel* m_statusText = nullptr;
-    std::vector<QMenu*> m_menus;
-    QAction* m_mnSave = nullptr;
     QAction* m_mnUnreadable = nullptr;
     QAction* m_mnTopMost = nullptr;
     QAction* m_mnPositionFixed = nullptr;
