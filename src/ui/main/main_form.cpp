@@ -700,12 +700,16 @@ void MainForm::beNormal() {
     m_isModeChanging = true;
     setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
     show();
+    m_sizeLeft = size();
+    // Grown before the list and the menus show: shown first, they would grow the window in
+    // steps, each a request that the window manager answers late.
+    sizeNormal();
     m_list->show();
     m_statusBar->setVisible(m_mnStatusBar->isChecked());
     setMenusVisible(true);
-    sizeNormal();
     // The smallest size first: placing before it would leave a grown window sticking out.
     snapNormalSize();
+    m_normalTarget = size();
     m_placement = m_settings.fixed ? Placement::BottomRight : Placement::InsideWorkArea;
     placeForm();
     m_combo->setFocus();
@@ -731,9 +735,25 @@ void MainForm::Form_Resize() {
         return;
     }
     if (state == modes::StateNormal) {
+        if (isLateAnswer()) {
+            // The answers to this resize and to the placement that follows come late as well.
+            m_isModeChanging = true;
+            resize(m_normalTarget);
+            m_isModeChanging = false;
+            m_settleUntil = platform::steadyMilliseconds() + kPlacementSettleMs;
+            return;
+        }
         snapNormalSize();
         rememberNormalSize();
     }
+}
+
+bool MainForm::isLateAnswer() const {
+    if (platform::steadyMilliseconds() >= m_settleUntil || !m_normalTarget.isValid())
+        return false;
+    const QSize now = size();
+    return now != m_normalTarget &&
+           (now.width() == m_sizeLeft.width() || now.height() == m_sizeLeft.height());
 }
 
 void MainForm::sizeNormal() {

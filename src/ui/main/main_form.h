@@ -164,6 +164,9 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     void sizeMinimum();
     // The normal form's smallest size.
     void snapNormalSize();
+    // A resize while the window settles after a change of form that brings back the old form's
+    // size: the window manager answering an earlier request late.
+    bool isLateAnswer() const;
     // The normal form's size: the user's (kept in the settings) or the first one.
     void sizeNormal();
     void rememberNormalSize();
@@ -221,6 +224,11 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     Placement m_placement = Placement::None;
     QMargins m_placedMargins;
     std::int64_t m_settleUntil = 0;
+    // The client sizes of the compact form left last and of the normal form asked for then:
+    // while the window settles, the old size coming back is the window manager's late answer
+    // to an earlier request, not the user's.
+    QSize m_sizeLeft;
+    QSize m_normalTarget;
     // The save dialog offers the filter chosen last.
     QString m_lastSaveFilter;
 };

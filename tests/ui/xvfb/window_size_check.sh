@@ -3,7 +3,7 @@
 # are single-quoted on purpose, to be expanded at each try.
 # shellcheck disable=SC2317,SC2016
 # The normal window opens wide (most of the screen: the summary and the four columns in view),
-# inside the work area; a size the user gives it stays through F9, Ctrl+K and a new start.
+# inside the work area, through Ctrl+K and a search; a size the user gives it stays through F9, Ctrl+K and a new start.
 # openbox with tint2, every key typed with xdotool.
 #
 # Usage: window_size_check.sh /path/to/ferretta
@@ -32,12 +32,22 @@ search() {
 hasSize() { isNormal && ((WIDTH == $1 && HEIGHT == $2)); }
 
 isWide() { isNormal && ((WIDTH + frameLeft + frameRight >= areaWidth * 7 / 10)); }
+isInside() {
+    ((X - frameLeft >= areaX && X + WIDTH + frameRight <= areaX + areaWidth &&
+        Y + HEIGHT + frameBottom <= areaY + areaHeight))
+}
 
+# Ctrl+K from the compact form at the first start, then a search: wide and inside the work area.
 startFerretta
+waitFor 10 isCompact || fail "ferretta did not start in its compact form"
+focusMain
+xdotool key ctrl+k
+waitFor 5 eval 'isWide && isInside' ||
+    fail "after Ctrl+K the normal window is ${WIDTH}x${HEIGHT} at $X,$Y in a work area of ${areaWidth}x${areaHeight}"
+xdotool key F9
 search
-waitFor 5 isWide || fail "the normal window is ${WIDTH} px wide in a work area of $areaWidth"
-((X - frameLeft >= areaX && X + WIDTH + frameRight <= areaX + areaWidth)) ||
-    fail "the normal window sticks out of the work area: ${WIDTH}x${HEIGHT} at $X,$Y"
+waitFor 5 eval 'isWide && isInside' ||
+    fail "after a search the normal window is ${WIDTH}x${HEIGHT} at $X,$Y in a work area of ${areaWidth}x${areaHeight}"
 echo "normal window: ${WIDTH}x${HEIGHT} in a work area of ${areaWidth}x${areaHeight}"
 
 # The user's size, as dragging the border gives it.
