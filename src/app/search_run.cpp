@@ -190,19 +190,14 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
     }
     cache::SearchCache* cache = searchCache ? &*searchCache : nullptr;
 
-    // Without the cache the offices are started whenever their types are switched on, as the
-    // search command always has (also for a search of file names, which opens no document);
-    // with it, at the first document that has to be read.
+    // The offices start at the first document that has to be read through one.
     const auto& types = settings.fileTypes;
     searchers::office::OfficeSession* officeSession = nullptr;
     std::optional<searchers::office::OfficeSearchers> officeSearchers;
-    outcome.ran = true;
     if ((types.isTarget(FileType::Word) || types.isTarget(FileType::Excel) ||
          types.isTarget(FileType::PowerPoint)) &&
         hooks.officeSession) {
         officeSession = &hooks.officeSession();
-        if (cache == nullptr)
-            outcome.ran = searchers::office::startOfficeRun(*officeSession, host, settings);
         officeSearchers.emplace(*officeSession, context, cache);
         officeSearchers->install(registry);
     }
@@ -230,11 +225,9 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
     flags.filterErrorShown = false;
     const std::int64_t start = platform::steadyMilliseconds();
     std::int64_t end = start;
-    if (outcome.ran) {
-        outcome.files = runSearch(host, settings, finder, registry, flags, &outcome.failed);
-        if (!flags.isAbort)
-            end = platform::steadyMilliseconds();
-    }
+    outcome.files = runSearch(host, settings, finder, registry, flags, &outcome.failed);
+    if (!flags.isAbort)
+        end = platform::steadyMilliseconds();
     // A stop request ends the time, also when it came before the searchers returned.
     if (flags.stopRequestedAt)
         end = *flags.stopRequestedAt;
@@ -245,17 +238,14 @@ SearchOutcome runSearchCommand(Host& host, Settings& settings, search::SearchFla
     outcome.unreadable = finder.unreadableCount();
     outcome.folderUnusable = finder.folderUnusable();
     outcome.hits = hooks.hitCount ? hooks.hitCount() : 0;
-    if (outcome.ran && end > start)
+    if (end > start)
         outcome.elapsedMs = end - start;
     outcome.fromCache = counted.fromCache();
     outcome.summary = summaryText(outcome.files, outcome.hits, outcome.elapsedMs,
                                   outcome.unreadable, outcome.fromCache);
     host.setStatusText(outcome.summary);
-    // Also after a failed start: what did start is ended, and Excel's end reports its failure.
-    if (officeSession != nullptr && cache != nullptr)
+    if (officeSession != nullptr)
         searchers::office::endStartedOffices(*officeSession, host);
-    else if (officeSession != nullptr)
-        searchers::office::endOfficeRun(*officeSession, host, settings);
     return outcome;
 }
 
