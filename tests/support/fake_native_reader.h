@@ -35,10 +35,10 @@ class FakeNativeReader {
         const std::lock_guard lock(m_mutex);
         return m_asked;
     }
-    // Whether every document was read on a thread other than the one that made the reader.
-    bool readOnWorkersOnly() const {
+    // The documents read on the thread that made the reader.
+    std::vector<std::string> askedOnMainThread() const {
         const std::lock_guard lock(m_mutex);
-        return m_onMainThread == 0;
+        return m_onMainThread;
     }
 
   private:
@@ -46,7 +46,8 @@ class FakeNativeReader {
         {
             const std::lock_guard lock(m_mutex);
             m_asked.push_back(path);
-            m_onMainThread += std::this_thread::get_id() == m_main ? 1 : 0;
+            if (std::this_thread::get_id() == m_main)
+                m_onMainThread.push_back(path);
         }
         const auto found = documents.find(path);
         if (found == documents.end())
@@ -76,7 +77,7 @@ class FakeNativeReader {
     mutable std::mutex m_mutex;
     std::vector<std::string> m_asked;
     std::thread::id m_main = std::this_thread::get_id();
-    int m_onMainThread = 0;
+    std::vector<std::string> m_onMainThread;
 };
 
 }  // namespace ferretta::test

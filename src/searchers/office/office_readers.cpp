@@ -331,6 +331,11 @@ Extraction NativeExtractor::extract(const std::string& path, pipeline::UnitSink&
 Extraction OfficeExtractor::extract(const std::string& path, pipeline::UnitSink& sink) {
     Extraction unavailable;
     unavailable.outcome = Outcome::Failed;
+    // The office is driven from the user-interface thread only: a worker hands the file over.
+    if (m_context.toUserInterfaceThread) {
+        m_context.toUserInterfaceThread();
+        return unavailable;
+    }
     if (m_reading.startApplication && !m_reading.startApplication(fileTypeOf(m_kind)))
         return unavailable;  // the user has been told
     switch (m_kind) {

@@ -60,10 +60,7 @@ OfficeSearchers::OfficeSearchers(OfficeSession& session, const search::SearchCon
     : m_session(session),
       m_context(context),
       m_reading{cache, context.settings.officeNative,
-                [this](FileType type) { return startApplication(type); }},
-      m_word(session, context, m_reading),
-      m_excel(session, context, m_reading),
-      m_powerPoint(session, context, m_reading) {}
+                [this](FileType type) { return startApplication(type); }} {}
 
 bool OfficeSearchers::startApplication(FileType type) {
     // Told once; the type's documents are then skipped.
@@ -74,29 +71,32 @@ bool OfficeSearchers::startApplication(FileType type) {
     return !failed;
 }
 
-void OfficeSearchers::install(search::SearcherRegistry& registry) {
-    // The searchers are this object's, bound to the search's own context.
-    auto bind = [](auto fileSearch) {
-        return [fileSearch](const search::SearchContext&) -> search::SearcherRegistry::FileSearch {
-            return fileSearch;
-        };
+template <class Searcher, bool (Searcher::*find)(const std::string&)>
+search::SearcherRegistry::MakeFileSearch OfficeSearchers::perContext() {
+    // A searcher of its own for each context (the search's, each worker's).
+    return [this](const search::SearchContext& context) -> search::SearcherRegistry::FileSearch {
+        auto searcher = std::make_shared<Searcher>(m_session, context, m_reading);
+        return [searcher](const std::string& path) { return ((*searcher).*find)(path); };
     };
+}
+
+void OfficeSearchers::install(search::SearcherRegistry& registry) {
+    using search::SearcherRegistry;
+    // Without the native readers every document needs the office: nothing to gain on workers.
+    const auto threads = m_reading.native ? SearcherRegistry::Threads::Any
+                                          : SearcherRegistry::Threads::UserInterface;
     const auto& types = m_context.settings.fileTypes;
-    if (types.isTarget(FileType::Word)) {
-        registry.setFileSearcher(FileType::Word, bind([this](const std::string& path) {
-                                     return m_context.settings.wordFast ? m_word.find_docFast(path)
-                                                                        : m_word.find_doc(path);
-                                 }));
-    }
+    if (types.isTarget(FileType::Word))
+        registry.setFileSearcher(FileType::Word, perContext<WordSearcher, &WordSearcher::find>(),
+                                 threads);
     if (types.isTarget(FileType::Excel)) {
-        registry.setFileSearcher(FileType::Excel, bind([this](const std::string& path) {
-                                     return m_excel.find_exl(path);
-                                 }));
+        registry.setFileSearcher(FileType::Excel,
+                                 perContext<ExcelSearcher, &ExcelSearcher::find_exl>(), threads);
     }
     if (types.isTarget(FileType::PowerPoint)) {
-        registry.setFileSearcher(FileType::PowerPoint, bind([this](const std::string& path) {
-                                     return m_powerPoint.find_ppt(path);
-                                 }));
+        registry.setFileSearcher(FileType::PowerPoint,
+                                 perContext<PowerPointSearcher, &PowerPointSearcher::find_ppt>(),
+                                 threads);
     }
 }
 

@@ -33,19 +33,19 @@ class OfficeSearchers {
                     cache::SearchCache* cache = nullptr);
 
     // Registers a searcher for each Office type switched on: Word (fast or normal mode as
-    // WordFast says when the file comes), Excel, PowerPoint. What the registry's searchers make
-    // must not outlive this object.
+    // WordFast says when the file comes), Excel, PowerPoint. With the native readers on they
+    // may search files ahead on worker threads, which hand a file that needs the office to the
+    // user-interface thread. What the registry's searchers make must not outlive this object.
     void install(search::SearcherRegistry& registry);
 
   private:
     bool startApplication(app::FileType type);
+    template <class Searcher, bool (Searcher::*find)(const std::string&)>
+    search::SearcherRegistry::MakeFileSearch perContext();
 
     OfficeSession& m_session;
     const search::SearchContext m_context;
-    OfficeReading m_reading;
-    WordSearcher m_word;
-    ExcelSearcher m_excel;
-    PowerPointSearcher m_powerPoint;
+    const OfficeReading m_reading;
     std::array<bool, app::fileTypeSlots> m_failedToStart{};
 };
 

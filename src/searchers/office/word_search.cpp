@@ -140,6 +140,10 @@ bool WordSearcher::find_docFast(const std::string& path) {
     return search(path, documents::Kind::WordFast);
 }
 
+bool WordSearcher::find(const std::string& path) {
+    return m_context.settings.wordFast ? find_docFast(path) : find_doc(path);
+}
+
 bool getRunningWord(OfficeSession& session, std::unique_ptr<po::WordApplication>& wordApp) {
     try {
         wordApp = session.automation.runningWord(po::Purpose::Open);

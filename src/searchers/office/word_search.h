@@ -42,6 +42,9 @@ class WordSearcher {
     // under another name counts as a failure at step 2.
     bool find_docFast(const std::string& path);
 
+    // find_docFast or find_doc, as WordFast says when the file comes.
+    bool find(const std::string& path);
+
   private:
     class Matcher;
     bool search(const std::string& path, documents::Kind kind);

@@ -174,6 +174,7 @@ TEST_F(OfficeWalkTest, NativeReaderFirstTheOfficeOnlyForWhatItLeaves) {
     };
     const std::string book = file("b.xlsx");
     office.excelFiles[book] = {FakeSheet{"S", {{"x"}, {"foo office"}}}};
+    settings.workers = 1;  // each document read once
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         native.documents[book] = c.native;
@@ -219,6 +220,38 @@ TEST_F(OfficeWalkTest, WithoutAnOfficeEachTypeIsToldOnceAndTheSearchGoesOn) {
     EXPECT_EQ(texts(host.messages),
               (std::vector<std::string>{kWordMessage, kExcelMessage, kPowerPointMessage}));
     EXPECT_FALSE(flags.isAbort);
+}
+
+// Searched ahead on workers, the documents the native readers read give the hits a search on
+// one thread gives; one that needs the office is searched again on the user-interface thread,
+// which alone drives the office, and nothing of it is shown twice.
+TEST_F(OfficeWalkTest, WorkersReadNativelyAndHandWhatNeedsTheOfficeOver) {
+    native.documents[file("a.docx")] = {{}, {{1, 0, 0, "foo a", ""}}};
+    const std::string handedOver = file("b.docx");
+    native.documents[handedOver] = {{}, {}, documents::ReadStatus::ForOffice};
+    office.wordFiles[handedOver] = FakeWordFile{{"foo b\r", "foo b2"}, {}, {}};
+    native.documents[file("c.xlsx")] = {{"S"}, {{1, 1, 2, "foo c", ""}}};
+    office.wordFiles[file("d.doc")] = FakeWordFile{{"foo d"}, {}, {}};
+    native.documents[file("e.pptx")] = {{}, {{1, 0, 0, "foo e", ""}}, {}, 1};
+    std::vector<std::vector<std::string>> rowsByWorkers;
+    for (const int workers : {1, 3}) {
+        settings.workers = workers;
+        host = {};
+        office.calls.clear();
+        EXPECT_EQ(run("foo"), 5);
+        rowsByWorkers.push_back(test::hitRows(host));
+        EXPECT_EQ(office.callsStartingWith("Word.Open"),
+                  (std::vector<std::string>{"Word.Open " + handedOver + " ro=1 win=1",
+                                            "Word.Open " + file("d.doc") + " ro=1 win=1"}));
+        EXPECT_TRUE(host.messages.empty());
+    }
+    EXPECT_EQ(rowsByWorkers[0].size(), 6u);
+    EXPECT_EQ(rowsByWorkers[1], rowsByWorkers[0]);
+    // With workers only the document handed over is read natively on this thread (again):
+    // four documents of the first search, one of the second.
+    const auto onMain = native.askedOnMainThread();
+    EXPECT_EQ(std::count(onMain.begin(), onMain.end(), handedOver), 2);
+    EXPECT_EQ(onMain.size(), 4u + 1u);
 }
 
 }  // namespace
