@@ -148,9 +148,8 @@ void registerPdfSearcher(Host& host, const Settings& settings, SearcherRegistry&
         registry.setFileSearcher(
             FileType::Pdf,
             [cache](const search::SearchContext& context) -> SearcherRegistry::FileSearch {
-                auto engine = std::make_shared<pdf::PdfEngine>(context, pdf::cidTable());
-                if (cache != nullptr)
-                    return cachedPdfEngine(engine, *cache, context);
+                auto engine = std::make_shared<pdf::PdfEngine>(
+                    context, pdf::cidTable(), pipeline::CacheUse{cache, pdfEngineKey()});
                 return [engine](const std::string& path) { return engine->p2tMain(path); };
             },
             SearcherRegistry::Threads::Any);
@@ -159,9 +158,8 @@ void registerPdfSearcher(Host& host, const Settings& settings, SearcherRegistry&
     registry.setFileSearcher(
         FileType::Pdf,
         [cache](const search::SearchContext& context) -> SearcherRegistry::FileSearch {
-            auto filter = std::make_shared<pdf::PdfFilterSearcher>(context);
-            if (cache != nullptr)
-                return cachedPdfFilter(filter, *cache, context);
+            auto filter = std::make_shared<pdf::PdfFilterSearcher>(
+                context, pipeline::CacheUse{cache, pdfFilterKey(context.settings)});
             return [filter](const std::string& path) { return filter->find_pdfFilter(path); };
         });
 }

@@ -12,9 +12,6 @@ class Collector final : public UnitSink {
             m_kept.names.emplace_back(name);
     }
     bool unit(const documents::UnitView& unit) override {
-        // A unit without text only marks a place: nothing to keep, nothing to find later.
-        if (unit.text.empty())
-            return true;
         if (!unit.shownKnown)
             m_keepable = false;
         if (add(unit.text.size() + unit.shown.size() + sizeof(cache::Unit)))
@@ -129,11 +126,12 @@ bool searchFile(const std::string& path, const CacheUse& use,
     return searchLooked(entry, path, use, extractors, matcher, host);
 }
 
-bool searchPart(const cache::Identity& identity, const std::string& name, const CacheUse& use,
-                std::span<Extractor* const> extractors, UnitMatcher& matcher, app::Host& host) {
+bool searchPart(const std::optional<cache::Identity>& identity, const std::string& name,
+                const CacheUse& use, std::span<Extractor* const> extractors, UnitMatcher& matcher,
+                app::Host& host) {
     std::optional<cache::SearchCache::Entry> entry;
-    if (use.cache != nullptr)
-        entry = use.cache->lookup(identity, use.key);
+    if (use.cache != nullptr && identity)
+        entry = use.cache->lookup(*identity, use.key);
     return searchLooked(entry, name, use, extractors, matcher, host);
 }
 

@@ -90,15 +90,18 @@ struct CacheUse {
 // that gives more is searched but not kept.
 inline constexpr std::size_t kMostKeptBytes = std::size_t{24} << 20;
 
-// Searches the file: kept units (noted to the host as from the cache), or the extractors in
-// turn. Answers the matcher's answer.
+// Searches the file: its kept units, or the extractors in turn. The host is told when the
+// document came from the cache (noteFromCache) and of nothing else. Answers the matcher's
+// answer.
 bool searchFile(const std::string& path, const CacheUse& use,
                 std::span<Extractor* const> extractors, UnitMatcher& matcher, app::Host& host);
 
-// The same for something that is not one file (a run of a mail folder's items) under an
-// identity the caller made of it; `name` is what the extractors and the matcher get as path.
-bool searchPart(const cache::Identity& identity, const std::string& name, const CacheUse& use,
-                std::span<Extractor* const> extractors, UnitMatcher& matcher, app::Host& host);
+// The same for something that is not one file (a run of a mail folder's items), kept under an
+// identity the caller made of it (none: not kept); `name` is what the extractors and the
+// matcher get as path.
+bool searchPart(const std::optional<cache::Identity>& identity, const std::string& name,
+                const CacheUse& use, std::span<Extractor* const> extractors, UnitMatcher& matcher,
+                app::Host& host);
 
 // Feeds kept units to a sink as an extractor would: the count, then for a workbook each
 // sheet's name before its cells, otherwise each place before its units. False when the sink

@@ -142,9 +142,8 @@ TEST_F(CliTest, ExitStatus) {
         {"-j0 {D} x", 2, "-j needs a number of threads"},
         {"--jobs=65 {D} x", 2, "--jobs needs a number of threads"},
         {"--settings=/nonexistent.ini {D} x", 2, "settings file not found"},
-        // The office starts for Excel files also when only names are searched; without one
-        // nothing is searched.
-        {"--types=excel --name-only {D} b", 2, "Excelに関する操作が行えませんでした"},
+        // Without an office the Excel file is told and skipped; the text file is searched.
+        {"--types=excel,text {D} x", 2, "Excelに関する操作が行えませんでした"},
         {"--help", 0, ""},
     };
     for (const auto& [arguments, status, message] : cases) {
