@@ -8,10 +8,10 @@
 
 #include "cache/units.h"
 #include "documents/native_reader.h"
+#include "pipeline/office_extractors.h"
 #include "pipeline/unit_pipeline.h"
 #include "platform/error.h"
 #include "platform/office/automation.h"
-#include "searchers/office/office_readers.h"
 
 namespace ferretta::test {
 
@@ -65,8 +65,8 @@ inline cache::Extract unitsOf(ExtractSink& sink, const pipeline::Extraction& rea
 inline cache::Extract officeWordUnits(po::WordApplication& word, const std::string& path,
                                       documents::Kind kind) {
     ExtractSink sink;
-    const auto read = searchers::office::readWordThroughOffice(
-        &word, path, kind == documents::Kind::WordFast, sink);
+    const auto read =
+        pipeline::readWordThroughOffice(&word, path, kind == documents::Kind::WordFast, sink);
     return detail::unitsOf(sink, read, path);
 }
 
@@ -80,20 +80,20 @@ inline cache::Extract officeUnits(po::Automation& automation, const std::string&
         case documents::Kind::WordNormal:
         case documents::Kind::WordFast: {
             auto word = automation.createWord(po::Purpose::Search);
-            read = searchers::office::readWordThroughOffice(
-                word.get(), path, kind == documents::Kind::WordFast, sink);
+            read = pipeline::readWordThroughOffice(word.get(), path,
+                                                   kind == documents::Kind::WordFast, sink);
             word->quit();
             break;
         }
         case documents::Kind::Excel: {
             auto excel = automation.createExcel(po::Purpose::Search);
-            read = searchers::office::readWorkbookThroughOffice(excel.get(), path, sink);
+            read = pipeline::readWorkbookThroughOffice(excel.get(), path, sink);
             excel->quit();
             break;
         }
         case documents::Kind::PowerPoint: {
             auto powerPoint = automation.createPowerPoint(po::Purpose::Search);
-            read = searchers::office::readPresentationThroughOffice(powerPoint.get(), path, sink);
+            read = pipeline::readPresentationThroughOffice(powerPoint.get(), path, sink);
             powerPoint->quit();
             break;
         }

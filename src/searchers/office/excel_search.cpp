@@ -218,20 +218,7 @@ class ExcelSearcher::Matcher final : public pipeline::UnitMatcher {
 
 ExcelSearcher::ExcelSearcher(OfficeSession& session, const search::SearchContext& context,
                              OfficeReading reading)
-    : m_session(session),
-      m_context(context),
-      m_reading(std::move(reading)),
-      m_matcher(std::make_unique<Matcher>(m_context)) {}
-
-ExcelSearcher::~ExcelSearcher() = default;
-
-bool ExcelSearcher::find_exl(const std::string& path) {
-    const OfficeExtractors extractors(m_session, m_context, m_reading, documents::Kind::Excel);
-    // The Excel search looks its words up as they are, in every mode.
-    return pipeline::searchFile(
-        path, {m_reading.cache, officeKey(documents::Kind::Excel, m_reading.native), true},
-        extractors.list(), *m_matcher, m_context.host);
-}
+    : OfficeSearcher(session, context, std::move(reading), std::make_unique<Matcher>(context)) {}
 
 void openExcelFile(OfficeSession& session, app::Host& host, const app::Settings& settings,
                    const std::string& path, const std::string& sheet, const std::string& position) {

@@ -25,27 +25,21 @@ bool excelStartRun(platform::office::Automation& automation, ExcelSlot& slot,
 // throws.
 void excelStopRun(app::Host& host, ExcelSlot& slot);
 
-class ExcelSearcher {
+class ExcelSearcher : public OfficeSearcher {
   public:
     // The session and the context's references must outlive the searcher.
     ExcelSearcher(OfficeSession& session, const search::SearchContext& context,
                   OfficeReading reading = {});
-    ~ExcelSearcher();
 
     // Searches every worksheet of the workbook and reports one hit per worksheet that satisfies
     // the query: name "book.xls[Sheet]", the found cell's text, "row,column". The hits come
     // when the workbook has been read. True when the workbook was searched to its end; false
     // after a failure, which is reported with the step reached (0 opening, 1 worksheets, 2
     // closing) and the error number.
-    bool find_exl(const std::string& path);
+    bool find_exl(const std::string& path) { return search(path, documents::Kind::Excel); }
 
   private:
     class Matcher;
-
-    OfficeSession& m_session;
-    const search::SearchContext m_context;
-    const OfficeReading m_reading;
-    std::unique_ptr<Matcher> m_matcher;
 };
 
 // Opens the workbook in the user's Excel, visible, and unless NoJump is set activates the sheet

@@ -8,14 +8,10 @@
 #include <string>
 
 #include "documents/native_reader.h"
+#include "pipeline/office_extractors.h"
 #include "platform/office/automation.h"
 
 namespace ferretta::searchers::office {
-
-// Reads an Open XML or OpenDocument file without the office. Called from any thread.
-using NativeReader =
-    std::function<documents::ReadResult(const std::string& path, documents::Format format,
-                                        documents::Kind kind, documents::UnitSink& sink)>;
 
 // An application and how it was obtained: `reused` when it was found running (it is then shown
 // again at the end of its use and never quit), false when it was created for the purpose.
@@ -43,8 +39,8 @@ struct OfficeSession {
     ExcelSlot excel;
     PowerPointSlot powerPoint;
     // The readers of Open XML and OpenDocument files (documents::readDocument).
-    NativeReader nativeReader = [](const std::string& path, documents::Format format,
-                                   documents::Kind kind, documents::UnitSink& sink) {
+    pipeline::NativeReader nativeReader = [](const std::string& path, documents::Format format,
+                                             documents::Kind kind, documents::UnitSink& sink) {
         return documents::readDocument(path, format, kind, sink);
     };
 };

@@ -126,19 +126,7 @@ class PowerPointSearcher::Matcher final : public pipeline::UnitMatcher {
 
 PowerPointSearcher::PowerPointSearcher(OfficeSession& session, const search::SearchContext& context,
                                        OfficeReading reading)
-    : m_session(session),
-      m_context(context),
-      m_reading(std::move(reading)),
-      m_matcher(std::make_unique<Matcher>(m_context)) {}
-
-PowerPointSearcher::~PowerPointSearcher() = default;
-
-bool PowerPointSearcher::find_ppt(const std::string& path) {
-    const OfficeExtractors extractors(m_session, m_context, m_reading, documents::Kind::PowerPoint);
-    return pipeline::searchFile(
-        path, {m_reading.cache, officeKey(documents::Kind::PowerPoint, m_reading.native)},
-        extractors.list(), *m_matcher, m_context.host);
-}
+    : OfficeSearcher(session, context, std::move(reading), std::make_unique<Matcher>(context)) {}
 
 void openPowerPointFile(OfficeSession& session, app::Host& host, const app::Settings& settings,
                         const std::string& path, const std::string& position) {

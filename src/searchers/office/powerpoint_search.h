@@ -24,27 +24,21 @@ bool startPowerPoint(platform::office::Automation& automation, PowerPointSlot& s
 // quits. Nothing happens when none is held. A PowerPoint that refuses is logged and dropped.
 void stopPowerPoint(PowerPointSlot& slot);
 
-class PowerPointSearcher {
+class PowerPointSearcher : public OfficeSearcher {
   public:
     // The session and the context's references must outlive the searcher.
     PowerPointSearcher(OfficeSession& session, const search::SearchContext& context,
                        OfficeReading reading = {});
-    ~PowerPointSearcher();
 
     // Matches the text of every shape with a text frame, and of the members of groups (not of
     // groups inside groups), with CR and LF removed; a hit's position is the slide number.
     // Failures after the presentation was opened skip that piece silently; one that cannot be
     // opened is told with its error number. Answers false when a stop was requested (looked at
     // after every slide) or the presentation could not be opened.
-    bool find_ppt(const std::string& path);
+    bool find_ppt(const std::string& path) { return search(path, documents::Kind::PowerPoint); }
 
   private:
     class Matcher;
-
-    OfficeSession& m_session;
-    const search::SearchContext m_context;
-    const OfficeReading m_reading;
-    std::unique_ptr<Matcher> m_matcher;
 };
 
 // Opens the presentation in the user's PowerPoint, visible, and unless NoJump is set (or the

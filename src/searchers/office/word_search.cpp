@@ -119,18 +119,7 @@ class WordSearcher::Matcher final : public pipeline::UnitMatcher {
 
 WordSearcher::WordSearcher(OfficeSession& session, const search::SearchContext& context,
                            OfficeReading reading)
-    : m_session(session),
-      m_context(context),
-      m_reading(std::move(reading)),
-      m_matcher(std::make_unique<Matcher>(m_context)) {}
-
-WordSearcher::~WordSearcher() = default;
-
-bool WordSearcher::search(const std::string& path, documents::Kind kind) {
-    const OfficeExtractors extractors(m_session, m_context, m_reading, kind);
-    return pipeline::searchFile(path, {m_reading.cache, officeKey(kind, m_reading.native)},
-                                extractors.list(), *m_matcher, m_context.host);
-}
+    : OfficeSearcher(session, context, std::move(reading), std::make_unique<Matcher>(context)) {}
 
 bool WordSearcher::find_doc(const std::string& path) {
     return search(path, documents::Kind::WordNormal);

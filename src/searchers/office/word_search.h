@@ -23,12 +23,11 @@ bool startWordRun(OfficeSession& session);
 // Does nothing when no Word is held; a Word that refuses is logged and dropped all the same.
 void endWordRun(OfficeSession& session);
 
-class WordSearcher {
+class WordSearcher : public OfficeSearcher {
   public:
     // The session and the context's references must outlive the searcher.
     WordSearcher(OfficeSession& session, const search::SearchContext& context,
                  OfficeReading reading = {});
-    ~WordSearcher();
 
     // Normal mode: the document's sentences, then the texts of its shapes, each split into
     // lines; a hit's position is the element index (sentences 1..n, shape j as n + j), a comma
@@ -47,12 +46,6 @@ class WordSearcher {
 
   private:
     class Matcher;
-    bool search(const std::string& path, documents::Kind kind);
-
-    OfficeSession& m_session;
-    const search::SearchContext m_context;
-    const OfficeReading m_reading;
-    std::unique_ptr<Matcher> m_matcher;
 };
 
 // Attaches `wordApp` to the Word that is already open for the user (Purpose::Open). False,
