@@ -191,8 +191,8 @@ TEST_F(CliTest, PdfTextPrintsEveryPage) {
 }
 
 TEST(CliOptions, Parse) {
-    auto ok =
-        parseCliOptions({"--strict", "--types=text,pdf", "--text-tags=txt;ｃｓｖ", "dir", "q w"});
+    auto ok = parseCliOptions({"--strict", "--types=text,pdf", "--text-tags=txt;ｃｓｖ",
+                               "--office-native=off", "dir", "q w"});
     ASSERT_TRUE(ok.options);
     EXPECT_TRUE(ok.options->strict);
     EXPECT_EQ(ok.options->folder, "dir");
@@ -202,6 +202,8 @@ TEST(CliOptions, Parse) {
     EXPECT_EQ(settings.textTags, "TXT;CSV");
     EXPECT_TRUE(settings.fileTypes.isTarget(FileType::Pdf));
     EXPECT_FALSE(settings.fileTypes.isTarget(FileType::Word));
+    EXPECT_FALSE(settings.officeNative);
+    EXPECT_FALSE(parseCliOptions({"--office-native=no", "a", "b"}).options);
 
     EXPECT_FALSE(parseCliOptions({"only-one"}).options || parseCliOptions({"a", "b", "c"}).options);
     auto dashed = parseCliOptions({"--", "--strict", "q"});

@@ -4,8 +4,9 @@
 # readers, the office only for what they leave) or by LibreOffice alone (--office-native=off):
 # for a set of queries, in both Word modes, without the document cache.
 #
-# Usage: office_native_hits_check.sh <ferretta-cli> <source-dir>
-# Exits 77 (skipped) without soffice, without a producer of the corpus, or with an empty one.
+# Usage: office_native_hits_check.sh <ferretta-cli> <source-dir> [corpus-folder]
+# Without a corpus folder the corpus is made. Exits 77 (skipped) without soffice, without a
+# producer of the corpus, or with an empty one.
 set -euo pipefail
 cli="${1:?usage: office_native_hits_check.sh <ferretta-cli> <source-dir>}"
 source="${2:?usage: office_native_hits_check.sh <ferretta-cli> <source-dir>}"
@@ -14,11 +15,13 @@ command -v python3 >/dev/null || { echo "python3 is missing"; exit 77; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-corpus="$work/corpus"
-status=0
-python3 "$source/tools/make_office_corpus.py" "$corpus" || status=$?
-[ "$status" -ne 77 ] || { echo "a producer of the corpus is missing"; exit 77; }
-[ "$status" -eq 0 ] || { echo "make_office_corpus.py failed ($status)"; exit 1; }
+corpus="${3:-$work/corpus}"
+if [ -z "${3:-}" ]; then
+    status=0
+    python3 "$source/tools/make_office_corpus.py" "$corpus" || status=$?
+    [ "$status" -ne 77 ] || { echo "a producer of the corpus is missing"; exit 77; }
+    [ "$status" -eq 0 ] || { echo "make_office_corpus.py failed ($status)"; exit 1; }
+fi
 documents=$(find "$corpus" -type f | wc -l)
 [ "$documents" -gt 0 ] || { echo "the corpus is empty"; exit 77; }
 
@@ -28,7 +31,9 @@ mkdir -p "$FERRETTA_HOME" "$TMPDIR"
 failed=0
 for wordFast in False True; do
     printf '[Office]\nWordFast=%s\n' "$wordFast" >"$work/frtta.ini"
-    for query in 'の' '&& 検索 文書' 'ferretta' 'ＡＢＣ' '12' '表' 'テキスト'; do
+    # Any of several words (Japanese, full-width, ASCII in another case, digits), all of two,
+    # and a word of one character.
+    for query in '表 テキスト FERRETTA ＡＢＣ 12 検索' '&& 検索 文書' 'の'; do
         for reading in on off; do
             code=0
             "$cli" --settings="$work/frtta.ini" --no-cache --office-native="$reading" \
