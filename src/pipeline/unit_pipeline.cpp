@@ -1,5 +1,7 @@
 #include "pipeline/unit_pipeline.h"
 
+#include "search/path_helpers.h"
+
 namespace ferretta::pipeline {
 namespace {
 
@@ -117,6 +119,16 @@ bool searchLooked(const std::optional<cache::SearchCache::Entry>& entry, const s
 }
 
 }  // namespace
+
+void DocumentMatcher::begin(const std::string& path) {
+    m_path = path;
+    m_name = search::fileNameOf(path);
+    m_context.host.setCaptionOnSearching(path);
+}
+
+bool DocumentMatcher::finish(const Extraction& extraction) {
+    return extraction.outcome == Outcome::Complete && !m_context.flags.isAbort;
+}
 
 bool searchFile(const std::string& path, const CacheUse& use,
                 std::span<Extractor* const> extractors, UnitMatcher& matcher, app::Host& host) {

@@ -19,6 +19,7 @@
 #include "app/host.h"
 #include "cache/search_cache.h"
 #include "documents/unit_sink.h"
+#include "search/search_context.h"
 
 namespace ferretta::pipeline {
 
@@ -77,6 +78,21 @@ class UnitMatcher : public UnitSink {
     // The document ended: what waits is reported, a failure is told. Answers whether the
     // document counts as searched.
     virtual bool finish(const Extraction& extraction) = 0;
+};
+
+// The matcher of one searcher's documents: the context it reports through, and the document's
+// path and file name, the path shown as the progress when the document begins.
+class DocumentMatcher : public UnitMatcher {
+  public:
+    explicit DocumentMatcher(const search::SearchContext& context) : m_context(context) {}
+    void begin(const std::string& path) override;
+    // Searched to its end, and no stop requested.
+    bool finish(const Extraction& extraction) override;
+
+  protected:
+    const search::SearchContext m_context;
+    std::string m_path;
+    std::string m_name;
 };
 
 // What a document is kept under, and how its words are looked up in the cache's index.

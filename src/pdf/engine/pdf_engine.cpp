@@ -38,25 +38,23 @@ class PdfEngine::Reading final : public pipeline::Extractor {
 
 // The matching of the engine: every content stream's text is matched and reported with its
 // page; every fifth stream, over all files, events run.
-class PdfEngine::PageMatcher final : public pipeline::UnitMatcher {
+class PdfEngine::PageMatcher final : public pipeline::DocumentMatcher {
   public:
-    explicit PageMatcher(const search::SearchContext& context) : m_context(context) {}
+    using DocumentMatcher::DocumentMatcher;
 
     void begin(const std::string& path) override {
-        m_path = path;
-        m_fileName = search::fileNameOf(path);
+        DocumentMatcher::begin(path);
         m_pageTotal = 0;
-        m_context.host.setCaptionOnSearching(path);
     }
     void count(std::int32_t pages) override { m_pageTotal = pages; }
     bool place(std::int32_t page) override {
-        m_context.host.showProgress("検索中..." + m_fileName + "(" + std::to_string(page) + "/" +
+        m_context.host.showProgress("検索中..." + m_name + "(" + std::to_string(page) + "/" +
                                     std::to_string(m_pageTotal) + ")");
         return !m_context.flags.isAbort;
     }
     bool unit(const documents::UnitView& stream) override {
         if (!stream.text.empty() && m_context.matcher.smartFind(stream.text) != 0) {
-            search::addResult(m_context.host, pdfFileType, m_fileName, stream.text, m_path,
+            search::addResult(m_context.host, pdfFileType, m_name, stream.text, m_path,
                               std::to_string(stream.place));
         }
         if (++m_findCalls % 5 == 0) {
@@ -65,14 +63,8 @@ class PdfEngine::PageMatcher final : public pipeline::UnitMatcher {
         }
         return true;
     }
-    bool finish(const pipeline::Extraction& read) override {
-        return read.outcome == pipeline::Outcome::Complete && !m_context.flags.isAbort;
-    }
 
   private:
-    const search::SearchContext m_context;
-    std::string m_path;
-    std::string m_fileName;
     std::int32_t m_pageTotal = 0;
     int m_findCalls = 0;
 };

@@ -112,15 +112,10 @@ void splitAtFormFeeds(std::string_view line, std::vector<std::string_view>& piec
 
 // Every line the filter wrote is matched and reported with its page; at each line without
 // text (every 500th line read) events run and a stop ends the file.
-class PdfFilterSearcher::Matcher final : public pipeline::UnitMatcher {
+class PdfFilterSearcher::Matcher final : public pipeline::DocumentMatcher {
   public:
-    explicit Matcher(const search::SearchContext& context) : m_context(context) {}
+    using DocumentMatcher::DocumentMatcher;
 
-    void begin(const std::string& path) override {
-        m_path = path;
-        m_fileName = search::fileNameOf(path);
-        m_context.host.setCaptionOnSearching(path);
-    }
     bool unit(const documents::UnitView& line) override {
         if (line.text.empty()) {
             m_context.host.doEvents();
@@ -129,19 +124,11 @@ class PdfFilterSearcher::Matcher final : public pipeline::UnitMatcher {
         const bool cp932 = !line.shown.empty();
         if ((cp932 ? m_context.matcher.smartFindCp932(line.shown)
                    : m_context.matcher.smartFind(line.text)) > 0) {
-            search::addResult(m_context.host, app::FileType::Pdf, m_fileName, line.text, m_path,
+            search::addResult(m_context.host, app::FileType::Pdf, m_name, line.text, m_path,
                               std::to_string(line.place));
         }
         return true;
     }
-    bool finish(const pipeline::Extraction& read) override {
-        return read.outcome == pipeline::Outcome::Complete && !m_context.flags.isAbort;
-    }
-
-  private:
-    const search::SearchContext m_context;
-    std::string m_path;
-    std::string m_fileName;
 };
 
 PdfFilterSearcher::PdfFilterSearcher(const search::SearchContext& context, pipeline::CacheUse use)

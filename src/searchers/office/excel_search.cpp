@@ -82,19 +82,17 @@ void excelStopRun(app::Host& host, ExcelSlot& slot) {
 // order (by rows from the cell after A1, A1 last), whose text holds it; the words combined by
 // the AND/OR mode. A workbook's hits wait for its end: a reader that gives the workbook up
 // midway (to the office) leaves nothing behind.
-class ExcelSearcher::Matcher final : public pipeline::UnitMatcher {
+class ExcelSearcher::Matcher final : public pipeline::DocumentMatcher {
   public:
-    explicit Matcher(const search::SearchContext& context) : m_context(context) {}
+    using DocumentMatcher::DocumentMatcher;
 
     void begin(const std::string& path) override {
-        m_path = path;
-        m_name = search::fileNameOf(path);
+        DocumentMatcher::begin(path);
         m_words.clear();
         for (int i = 0; i < m_context.matcher.targetStrsNumber(); ++i)
             m_words.push_back(
                 {po::CellPattern(platform::utf8ToUtf16(m_context.matcher.targetStr(i))), {}, {}});
         restart();
-        m_context.host.setCaptionOnSearching(path);
     }
 
     void restart() override {
@@ -204,9 +202,6 @@ class ExcelSearcher::Matcher final : public pipeline::UnitMatcher {
                           std::to_string(cell->row) + "," + std::to_string(cell->column)});
     }
 
-    const search::SearchContext m_context;
-    std::string m_path;
-    std::string m_name;
     std::vector<Word> m_words;
     std::string m_sheet;
     bool m_inSheet = false;

@@ -60,16 +60,14 @@ void stopPowerPoint(PowerPointSlot& slot) {
 
 // Every text of a slide is matched and reported with the slide's number; after the last text
 // of each slide, also of one without any, events run and a stop request ends the presentation.
-class PowerPointSearcher::Matcher final : public pipeline::UnitMatcher {
+class PowerPointSearcher::Matcher final : public pipeline::DocumentMatcher {
   public:
-    explicit Matcher(const search::SearchContext& context) : m_context(context) {}
+    using DocumentMatcher::DocumentMatcher;
 
     void begin(const std::string& path) override {
-        m_path = path;
-        m_name = search::fileNameOf(path);
+        DocumentMatcher::begin(path);
         m_slide = 0;
         m_stopped = false;
-        m_context.host.setCaptionOnSearching(path);
     }
 
     bool place(std::int32_t slide) override { return endSlidesBefore(slide); }
@@ -90,7 +88,7 @@ class PowerPointSearcher::Matcher final : public pipeline::UnitMatcher {
         }
         if (extraction.outcome == pipeline::Outcome::Complete)
             endSlidesBefore(std::max(m_slide, extraction.count) + 1);
-        return !m_stopped && extraction.outcome == pipeline::Outcome::Complete;
+        return !m_stopped && DocumentMatcher::finish(extraction);
     }
 
   private:
@@ -117,9 +115,6 @@ class PowerPointSearcher::Matcher final : public pipeline::UnitMatcher {
                           " ファイル名=" + m_path);
     }
 
-    const search::SearchContext m_context;
-    std::string m_path;
-    std::string m_name;
     std::int32_t m_slide = 0;  // the slide whose texts come now; those before are done
     bool m_stopped = false;
 };

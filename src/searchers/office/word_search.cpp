@@ -68,16 +68,9 @@ void endWordRun(OfficeSession& session) {
 // Every line of an element (a sentence or a shape's text; in fast mode a line) is matched and
 // reported at the element's index; the stop request is looked at after each element whose index
 // is a multiple of 500.
-class WordSearcher::Matcher final : public pipeline::UnitMatcher {
+class WordSearcher::Matcher final : public pipeline::DocumentMatcher {
   public:
-    explicit Matcher(const search::SearchContext& context) : m_context(context) {}
-
-    void begin(const std::string& path) override {
-        m_path = path;
-        m_name = search::fileNameOf(path);
-        m_stopped = false;
-        m_context.host.setCaptionOnSearching(path);
-    }
+    using DocumentMatcher::DocumentMatcher;
 
     bool unit(const documents::UnitView& element) override {
         forEachLine(element.text, [&](std::string_view line) {
@@ -87,15 +80,13 @@ class WordSearcher::Matcher final : public pipeline::UnitMatcher {
                                   std::to_string(element.place) + "," + std::to_string(at));
             }
         });
-        m_stopped =
-            element.place % kCheckEvery == 0 && abortRequested(m_context.host, m_context.flags);
-        return !m_stopped;
+        return element.place % kCheckEvery != 0 || !abortRequested(m_context.host, m_context.flags);
     }
 
     bool finish(const pipeline::Extraction& extraction) override {
         if (extraction.failure)
             reportFailure(extraction.failure->position, extraction.failure->errorNumber);
-        return !m_stopped && (extraction.outcome == pipeline::Outcome::Complete);
+        return DocumentMatcher::finish(extraction);
     }
 
   private:
@@ -110,11 +101,6 @@ class WordSearcher::Matcher final : public pipeline::UnitMatcher {
         app::logWrite(kLogPlace, "エラー発生 Pos=" + std::to_string(position) + " ErrNo=" +
                                      std::to_string(errorNumber) + " ファイル名=" + m_path);
     }
-
-    const search::SearchContext m_context;
-    std::string m_path;
-    std::string m_name;
-    bool m_stopped = false;
 };
 
 WordSearcher::WordSearcher(OfficeSession& session, const search::SearchContext& context,
