@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/search_run.h"
+#include "run/search_run.h"
 #include "support/fake_native_reader.h"
 #include "support/fake_office.h"
 #include "support/recording_host.h"
@@ -65,9 +65,9 @@ class OfficeWalkTest : public ::testing::Test {
     }
 
     std::int64_t run(const std::string& query) {
-        app::SearchRunHooks hooks;
+        run::SearchRunHooks hooks;
         hooks.officeSession = [this]() -> OfficeSession& { return session; };
-        return app::runSearchCommand(host, settings, flags, query, hooks).files;
+        return run::runSearchCommand(host, settings, flags, query, hooks).files;
     }
 
     std::vector<std::string> hits() const {
