@@ -14,98 +14,135 @@ namespace {
 
 constexpr double kLargestExactInteger = 9007199254740991.0;  // 2^53 - 1
 
-// A positive number as decimal digits: value = d.ddd... x 10^exponent.
+// A positive number as decimal digits, without leading or trailing zeros:
+// value = d.ddd... x 10^exponent. At most 17 digits (the most a double needs).
 struct Digits {
-    std::string digits;
+    std::array<char, 20> digit{};
+    int count = 0;
     int exponent = 0;
 };
 
-// The shortest digits that read back as `value` (positive, finite).
-Digits shortestDigits(double value) {
-    std::array<char, 40> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                      std::chars_format::scientific);
-    const std::string_view text(buffer.data(),
-                                static_cast<std::size_t>(result.ptr - buffer.data()));
-    const std::size_t e = text.find('e');
+// The digits of to_chars's scientific form ("d.ddde+XX").
+Digits digitsOf(std::string_view text) {
     Digits out;
+    const std::size_t e = text.find('e');
     for (char c : text.substr(0, e)) {
-        if (c != '.')
-            out.digits += c;
+        if (c != '.' && out.count < static_cast<int>(out.digit.size()))
+            out.digit[static_cast<std::size_t>(out.count++)] = c;
     }
+    while (out.count > 1 && out.digit[static_cast<std::size_t>(out.count - 1)] == '0')
+        --out.count;
     std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(),
                     out.exponent);
     return out;
 }
 
+// The shortest digits that read back as `value` (positive, finite), or with `precision` the
+// value correctly rounded to that many digits after the first.
+Digits digitsOf(double value, int precision = -1) {
+    std::array<char, 48> buffer{};
+    const auto result = precision < 0
+                            ? std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                            std::chars_format::scientific)
+                            : std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                            std::chars_format::scientific, precision);
+    return digitsOf(
+        std::string_view(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data())));
+}
+
 // Rounds half up to `keep` significant digits (keep >= 1); a carry raises the exponent.
 Digits roundHalfUp(Digits d, int keep) {
-    if (keep < 1 || static_cast<std::size_t>(keep) >= d.digits.size())
+    if (keep < 1 || keep >= d.count)
         return d;
-    const bool up = d.digits[static_cast<std::size_t>(keep)] >= '5';
-    d.digits.resize(static_cast<std::size_t>(keep));
+    const bool up = d.digit[static_cast<std::size_t>(keep)] >= '5';
+    d.count = keep;
     if (up) {
         int i = keep - 1;
-        while (i >= 0 && d.digits[static_cast<std::size_t>(i)] == '9')
-            d.digits[static_cast<std::size_t>(i--)] = '0';
+        while (i >= 0 && d.digit[static_cast<std::size_t>(i)] == '9')
+            --i;
         if (i < 0) {
-            d.digits.insert(d.digits.begin(), '1');
-            d.digits.pop_back();
+            d.digit[0] = '1';
+            d.count = 1;
             ++d.exponent;
-        } else {
-            ++d.digits[static_cast<std::size_t>(i)];
+            return d;
         }
+        ++d.digit[static_cast<std::size_t>(i)];
+        d.count = i + 1;
     }
+    while (d.count > 1 && d.digit[static_cast<std::size_t>(d.count - 1)] == '0')
+        --d.count;
     return d;
 }
 
-std::string integerText(double magnitude, bool negative) {
+// Builds a number's text in a buffer that needs no allocation until the end.
+class NumberText {
+  public:
+    void put(char c) { m_text[m_size++] = c; }
+    void put(std::string_view text) {
+        for (char c : text)
+            put(c);
+    }
+    void zeros(int count) {
+        for (int i = 0; i < count; ++i)
+            put('0');
+    }
+    std::string text() const { return std::string(m_text.data(), m_size); }
+
+  private:
+    std::array<char, 64> m_text{};
+    std::size_t m_size = 0;
+};
+
+std::string integerText(std::uint64_t magnitude, bool negative) {
     std::array<char, 24> buffer{};
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                      static_cast<std::uint64_t>(magnitude));
-    std::string out = negative && magnitude != 0 ? "-" : "";
-    out.append(buffer.data(), result.ptr);
-    return out;
+    buffer[0] = '-';
+    const std::size_t sign = negative && magnitude != 0 ? 1 : 0;
+    const auto result =
+        std::to_chars(buffer.data() + sign, buffer.data() + buffer.size(), magnitude);
+    return std::string(buffer.data(), result.ptr);
 }
 
 // The office's automatic number form of a positive non-integer (see numberInFormula).
 std::string automaticText(const Digits& shortest, bool negative) {
     const Digits fifteen = roundHalfUp(shortest, 15);
-    std::string out = negative ? "-" : "";
+    NumberText out;
+    if (negative)
+        out.put('-');
     if (fifteen.exponent <= -15 || fifteen.exponent >= 15) {
-        std::string mantissa = fifteen.digits;
-        while (mantissa.size() > 1 && mantissa.back() == '0')
-            mantissa.pop_back();
-        out += mantissa[0];
-        if (mantissa.size() > 1)
-            out += "." + mantissa.substr(1);
+        out.put(fifteen.digit[0]);
+        if (fifteen.count > 1) {
+            out.put('.');
+            out.put(
+                std::string_view(&fifteen.digit[1], static_cast<std::size_t>(fifteen.count - 1)));
+        }
         // At least three digits: E+015, E-020, E+300.
-        std::string exponent = std::to_string(std::abs(fifteen.exponent));
-        exponent.insert(0, exponent.size() < 3 ? 3 - exponent.size() : 0, '0');
-        return out + "E" + (fifteen.exponent < 0 ? "-" : "+") + exponent;
+        out.put(fifteen.exponent < 0 ? "E-" : "E+");
+        const int exponent = std::abs(fifteen.exponent);
+        out.put(static_cast<char>('0' + exponent / 100));
+        out.put(static_cast<char>('0' + exponent / 10 % 10));
+        out.put(static_cast<char>('0' + exponent % 10));
+        return out.text();
     }
     // Fixed notation with at most 20 decimals, rounded from the shortest digits.
     const int decimals = std::clamp(14 - fifteen.exponent, 0, 20);
-    Digits rounded = roundHalfUp(shortest, shortest.exponent + 1 + decimals);
-    std::string& digits = rounded.digits;
-    std::string integer;
-    std::string fraction;
-    if (rounded.exponent < 0) {
-        integer = "0";
-        fraction = std::string(static_cast<std::size_t>(-rounded.exponent - 1), '0') + digits;
-    } else {
-        const auto split = static_cast<std::size_t>(rounded.exponent) + 1;
-        if (digits.size() < split)
-            digits.append(split - digits.size(), '0');
-        integer = digits.substr(0, split);
-        fraction = digits.substr(split);
+    const Digits r = roundHalfUp(shortest, shortest.exponent + 1 + decimals);
+    const std::string_view digits(r.digit.data(), static_cast<std::size_t>(r.count));
+    if (r.exponent < 0) {
+        out.put("0.");
+        out.zeros(-r.exponent - 1);
+        out.put(digits);
+        return out.text();
     }
-    while (!fraction.empty() && fraction.back() == '0')
-        fraction.pop_back();
-    out += integer;
-    if (!fraction.empty())
-        out += "." + fraction;
-    return out;
+    const auto split = static_cast<std::size_t>(r.exponent) + 1;
+    if (digits.size() <= split) {
+        out.put(digits);
+        out.zeros(static_cast<int>(split - digits.size()));
+        return out.text();
+    }
+    out.put(digits.substr(0, split));
+    out.put('.');
+    out.put(digits.substr(split));
+    return out.text();
 }
 
 bool measurable(double value) {
@@ -411,20 +448,75 @@ std::optional<std::string> numberInFormula(double value) {
         return std::nullopt;
     const double magnitude = std::fabs(value);
     if (exactInteger(magnitude))
-        return integerText(magnitude, value < 0);
-    return automaticText(shortestDigits(magnitude), value < 0);
+        return integerText(static_cast<std::uint64_t>(magnitude), value < 0);
+    return automaticText(digitsOf(magnitude), value < 0);
 }
 
 std::optional<std::string> numberCellText(double value) {
     if (!measurable(value))
         return std::nullopt;
-    double magnitude = std::fabs(value);
-    if (!exactInteger(magnitude)) {
-        std::array<char, 40> buffer{};
-        std::snprintf(buffer.data(), buffer.size(), "%.15e", magnitude);
-        magnitude = std::strtod(buffer.data(), nullptr);
+    const double magnitude = std::fabs(value);
+    if (exactInteger(magnitude))
+        return integerText(static_cast<std::uint64_t>(magnitude), value < 0);
+    // Rounded to 16 significant digits first. Shortest digits of 16 or fewer are that already
+    // (a double is closer to them than the 16-digit grid is wide); 17 are rounded correctly.
+    Digits digits = digitsOf(magnitude);
+    if (digits.count > 16)
+        digits = digitsOf(magnitude, 15);
+    // An integer after the rounding is written in full, up to 2^53 - 1.
+    if (digits.exponent >= digits.count - 1 && digits.exponent < 16) {
+        std::uint64_t integer = 0;
+        for (int i = 0; i <= digits.exponent; ++i)
+            integer = integer * 10 +
+                      (i < digits.count ? digits.digit[static_cast<std::size_t>(i)] - '0' : 0);
+        if (integer <= static_cast<std::uint64_t>(kLargestExactInteger))
+            return integerText(integer, value < 0);
     }
-    return numberInFormula(value < 0 ? -magnitude : magnitude);
+    return automaticText(digits, value < 0);
+}
+
+bool parseStoredNumber(std::string_view stored, double& value) {
+    if (stored.empty() || stored.size() > 64)
+        return false;
+    for (char c : stored) {
+        if (!isDigit(c) && c != '.' && c != 'e' && c != 'E' && c != '+' && c != '-')
+            return false;
+    }
+    // from_chars takes no leading plus; the office does.
+    if (stored[0] == '+' && stored.size() > 1 && stored[1] != '-' && stored[1] != '+')
+        stored.remove_prefix(1);
+    const auto result = std::from_chars(stored.data(), stored.data() + stored.size(), value);
+    return result.ec == std::errc() && result.ptr == stored.data() + stored.size();
+}
+
+std::optional<std::string> storedNumberText(std::string_view stored) {
+    // Plain notation without superfluous zeros or signs, at most 15 significant digits (which
+    // a double keeps exactly), between 1E-015 and 1E+015 and of at most 20 decimals.
+    std::string_view t = stored;
+    if (!t.empty() && t[0] == '-')
+        t.remove_prefix(1);
+    const std::size_t dot = t.find('.');
+    const std::string_view integer = t.substr(0, dot);
+    const std::string_view fraction = dot == std::string_view::npos ? "" : t.substr(dot + 1);
+    const bool plain =
+        !integer.empty() && std::all_of(integer.begin(), integer.end(), isDigit) &&
+        std::all_of(fraction.begin(), fraction.end(), isDigit) &&
+        (integer.size() == 1 || integer[0] != '0') &&
+        (dot == std::string_view::npos || (!fraction.empty() && fraction.back() != '0'));
+    if (plain) {
+        const std::size_t leadingZeros =
+            integer == "0" ? std::min(fraction.find_first_not_of('0'), fraction.size()) : 0;
+        const std::size_t significant =
+            integer == "0" ? fraction.size() - leadingZeros : integer.size() + fraction.size();
+        const bool zero = integer == "0" && fraction.empty();
+        if (significant <= 15 && fraction.size() <= 20 && leadingZeros < 14 &&
+            !(zero && t.size() != stored.size()))
+            return std::string(stored);
+    }
+    double value = 0;
+    if (!parseStoredNumber(stored, value))
+        return std::nullopt;
+    return numberCellText(value);
 }
 
 std::optional<std::string> generalShown(double value) {
@@ -436,32 +528,31 @@ std::optional<std::string> generalShown(double value) {
 
 NumberLikeness numberLikeness(std::string_view text) {
     // Non-ASCII characters other than the no-break space (which the scanner reads as a space)
-    // make a text; the other Unicode spaces were not measured.
-    std::string ascii;
-    ascii.reserve(text.size());
+    // make a text; the other Unicode spaces were not measured. Most texts end here at once.
     bool digit = false;
+    bool noBreakSpace = false;
     for (std::size_t at = 0; at < text.size();) {
         const auto c = static_cast<unsigned char>(text[at]);
         if (c < 0x80) {
-            if (c < 0x20)
-                return NumberLikeness::Text;
             const char ch = static_cast<char>(c);
-            if (!isDigit(ch) && !isLetter(ch) &&
-                std::string_view(" +-.,/:%$()").find(ch) == std::string_view::npos)
+            if (c < 0x20 || (!isDigit(ch) && !isLetter(ch) &&
+                             std::string_view(" +-.,/:%$()").find(ch) == std::string_view::npos))
                 return NumberLikeness::Text;
             digit = digit || isDigit(ch);
-            ascii += ch;
             ++at;
             continue;
         }
         const char32_t cp = nextCodePoint(text, at);
-        if (cp == 0xA0) {
-            ascii += ' ';
-        } else if ((cp >= 0x2000 && cp <= 0x200B) || cp == 0x202F || cp == 0x205F || cp == 0xFEFF) {
+        if ((cp >= 0x2000 && cp <= 0x200B) || cp == 0x202F || cp == 0x205F || cp == 0xFEFF)
             return NumberLikeness::Unsure;
-        } else {
+        if (cp != 0xA0)
             return NumberLikeness::Text;
-        }
+        noBreakSpace = true;
+    }
+    std::string ascii(text);
+    if (noBreakSpace) {
+        for (std::size_t at; (at = ascii.find("\xC2\xA0")) != std::string::npos;)
+            ascii.replace(at, 2, " ");
     }
     const std::size_t first = ascii.find_first_not_of(' ');
     if (first == std::string::npos)
@@ -495,18 +586,21 @@ NumberLikeness numberLikeness(std::string_view text) {
     return dateWords ? NumberLikeness::Unsure : asciiLikeness(t);
 }
 
-std::optional<std::string> textCellText(std::string_view text) {
+bool textCellText(std::string_view text, std::string& form) {
     switch (numberLikeness(text)) {
         case NumberLikeness::Number:
-            return "'" + std::string(text);
+            form.assign("'").append(text);
+            return true;
         case NumberLikeness::Unsure:
-            return std::nullopt;
+            return false;
         case NumberLikeness::Text:
             break;
     }
     if (!text.empty() && text[0] == '\'')
-        return "'" + std::string(text);
-    return std::string(text);
+        form.assign("'").append(text);
+    else
+        form.assign(text);
+    return true;
 }
 
 }  // namespace ferretta::documents

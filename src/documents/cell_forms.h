@@ -22,6 +22,16 @@ std::optional<std::string> numberInFormula(double value);
 // significant digits (so 1509616217149720.8 is 1509616217149721 and not 1.50961621714972E+015).
 std::optional<std::string> numberCellText(double value);
 
+// A number stored as decimal text (an Open XML <v>, an OpenDocument office:value): false for
+// text that is not a plain decimal number ("+1.5e3" is one; " 5", "0x10", "inf" are not, the
+// office reads them otherwise).
+bool parseStoredNumber(std::string_view stored, double& value);
+
+// The content of a number cell stored as decimal text, as numberCellText; a stored text of at
+// most 15 significant digits in plain notation is the office's text already. Nullopt as for
+// parseStoredNumber and numberCellText.
+std::optional<std::string> storedNumberText(std::string_view stored);
+
 // What the office shows for a formula's number result in the General format; nullopt where
 // the shown text differs from numberInFormula in ways not measured (below 1e-4, from 1e14 on,
 // except integers up to 2^53 - 1).
@@ -32,10 +42,10 @@ std::optional<std::string> generalShown(double value);
 enum class NumberLikeness { Text, Number, Unsure };
 NumberLikeness numberLikeness(std::string_view text);
 
-// A text cell's content as a formula: a text the office takes for a number gets a leading
-// apostrophe, and so does a text that starts with one. Nullopt when it cannot be told whether
-// the office takes the text for a number.
-std::optional<std::string> textCellText(std::string_view text);
+// A text cell's content as a formula, into `form`: a text the office takes for a number gets a
+// leading apostrophe, and so does a text that starts with one. False when it cannot be told
+// whether the office takes the text for a number.
+bool textCellText(std::string_view text, std::string& form);
 
 // The code point of the UTF-8 sequence at `at`, which moves past it. The text is valid UTF-8
 // (the XML parser checked it); a sequence cut short at the end yields what it holds.

@@ -1,7 +1,6 @@
 // OpenDocument spreadsheets (.ods): content.xml streamed, each table a sheet, rows and cells
 // with their repetitions expanded as the office expands them.
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -141,17 +140,6 @@ std::optional<double> durationValue(std::string_view text) {
     return negative ? -value : value;
 }
 
-bool parseNumber(std::string_view text, double& value) {
-    if (text.empty() || text.size() > 64 ||
-        text.find_first_not_of("0123456789.eE+-") != std::string_view::npos)
-        return false;
-    const std::string copy(text);
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(copy.c_str(), &end);
-    return end == copy.c_str() + copy.size() && errno == 0;
-}
-
 bool parseCount(std::string_view text, std::int64_t& count) {
     if (text.empty())
         return true;
@@ -205,7 +193,8 @@ class ContentHandler final : public XmlHandler {
             m_inTable = true;
             m_row = 0;
             m_sheetNames.emplace_back(attributes.value(kTable, "name"));
-            m_units.sheet(m_sheetNames.back());
+            if (!m_units.sheet(m_sheetNames.back()))
+                return m_parser->stop();
         } else if (!m_inTable) {
             return;
         } else if (name.is(kTable, "table-row")) {
@@ -259,7 +248,8 @@ class ContentHandler final : public XmlHandler {
             return;
         // Line breaks and tabs in a paragraph's text are collapsed by the office's reader as
         // XML white space; how was not measured.
-        if (text.find_first_of("\r\n\t") != std::string_view::npos)
+        if (std::any_of(text.begin(), text.end(),
+                        [](char c) { return c == '\r' || c == '\n' || c == '\t'; }))
             return giveUp("a cell paragraph with raw line breaks or tabs");
         m_paragraph += text;
     }
@@ -345,10 +335,11 @@ class ContentHandler final : public XmlHandler {
         }
         std::optional<double> number;
         if (m_valueType == "float" || m_valueType == "percentage" || m_valueType == "currency") {
-            double value = 0;
-            if (!parseNumber(m_value, value))
+            auto stored = storedNumberText(m_value);
+            if (!stored)
                 return m_units.forOffice("a number not read here: " + m_value);
-            number = value;
+            text = std::move(*stored);
+            return true;
         } else if (m_valueType == "date") {
             number = dateValue(m_dateValue, m_nullDate);
             if (!number)
@@ -381,10 +372,8 @@ class ContentHandler final : public XmlHandler {
         }
         if (content.empty())
             return true;
-        auto form = textCellText(content);
-        if (!form)
+        if (!textCellText(content, text))
             return m_units.forOffice("a text the office may take for a number: " + content);
-        text = std::move(*form);
         // A text starting with '=' is shown in the cell's format, which is not read here.
         shownKnown = text.front() != '=';
         return true;

@@ -1,5 +1,7 @@
 #include "documents/sheet_reader.h"
 
+#include <algorithm>
+
 namespace ferretta::documents {
 
 ReadResult readWorkbook(ZipArchive& archive, Format format, UnitSink& sink,
@@ -23,9 +25,32 @@ bool parseXmlPart(ZipArchive& archive, std::string_view name, XmlParser& parser,
     return true;
 }
 
-void WorkbookUnits::sheet(std::string_view name) {
+bool WorkbookUnits::sheet(std::string_view name) {
+    if (ended())
+        return false;
+    if (name.empty() || name.find_first_of("[]:*?/\\") != std::string_view::npos ||
+        name.front() == '\'' || name.back() == '\'')
+        return forOffice("a sheet name the office does not keep");
+    std::string folded(name);
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        const auto c = static_cast<unsigned char>(folded[i]);
+        if (c >= 'a' && c <= 'z') {
+            folded[i] = static_cast<char>(c - 'a' + 'A');
+        } else if (c == 0xEF && i + 2 < folded.size() &&
+                   static_cast<unsigned char>(folded[i + 1]) == 0xBD &&
+                   static_cast<unsigned char>(folded[i + 2]) >= 0x81 &&
+                   static_cast<unsigned char>(folded[i + 2]) <= 0x9A) {
+            // Full-width a-z (U+FF41-FF5A) to A-Z (U+FF21-FF3A).
+            folded[i + 1] = static_cast<char>(0xBC);
+            folded[i + 2] = static_cast<char>(static_cast<unsigned char>(folded[i + 2]) + 0x20);
+        }
+    }
+    if (std::find(m_folded.begin(), m_folded.end(), folded) != m_folded.end())
+        return forOffice("two sheets of the same name");
+    m_folded.push_back(std::move(folded));
     ++m_sheets;
     m_sink.sheet(name);
+    return true;
 }
 
 bool WorkbookUnits::cell(std::int32_t row, std::int32_t column, std::string_view text,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "documents/native_reader.h"
 #include "documents/xml_parser.h"
@@ -35,7 +36,10 @@ class WorkbookUnits {
 
     WorkbookUnits(UnitSink& sink, const ReadLimits& limits) : m_sink(sink), m_limits(limits) {}
 
-    void sheet(std::string_view name);
+    // The next sheet. False (the reading then left to the office) for a name the office would
+    // not keep: empty, holding one of []:*?/\ or quotes around it, or the name of an earlier
+    // sheet (letter case aside, in ASCII and full-width Latin letters).
+    bool sheet(std::string_view name);
     // False once the reading must end (the outcome then says why). An empty text is no unit.
     bool cell(std::int32_t row, std::int32_t column, std::string_view text,
               std::string_view shown = {}, bool shownKnown = true);
@@ -49,6 +53,7 @@ class WorkbookUnits {
     UnitSink& m_sink;
     const ReadLimits& m_limits;
     std::int32_t m_sheets = 0;
+    std::vector<std::string> m_folded;  // the sheets' names, upper-cased
     std::uint64_t m_textBytes = 0;
     std::uint64_t m_cells = 0;
     ReadResult m_result;

@@ -1,7 +1,7 @@
 // SpreadsheetML (.xlsx .xlsm): the package's relationships lead to the workbook, its sheets,
 // shared strings and styles; each worksheet is streamed, its cells handed out as they come.
 #include <algorithm>
-#include <cerrno>
+#include <array>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -181,6 +181,10 @@ class SharedStrings final : public XmlHandler {
     // underscore and keeps the others as written; a line break CR LF becomes LF. False for
     // escapes of surrogates and noncharacters, which the office does not read safely.
     static bool decodeXString(std::string_view in, std::string& out) {
+        if (in.find('_') == std::string_view::npos && in.find('\r') == std::string_view::npos) {
+            out.assign(in);
+            return true;
+        }
         out.clear();
         for (std::size_t i = 0; i < in.size(); ++i) {
             char32_t value = 0;
@@ -196,13 +200,8 @@ class SharedStrings final : public XmlHandler {
                     continue;
                 }
             }
-            if (in[i] == '\r' && i + 1 < in.size() && in[i + 1] == '\n')
-                continue;
-            if (in[i] == '\r' && i + 7 < in.size() && in.substr(i + 1, 7) == "_x000A_")
-                continue;
             out += in[i];
         }
-        // A CR decoded from an escape before an LF is dropped as well.
         for (std::size_t at; (at = out.find("\r\n")) != std::string::npos;)
             out.erase(at, 1);
         return true;
@@ -288,18 +287,6 @@ class Styles final : public XmlHandler {
     bool m_inCellFormats = false;
 };
 
-bool parseNumber(std::string_view text, double& value) {
-    if (text.empty() || text.size() > 64)
-        return false;
-    const std::string copy(text);
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(copy.c_str(), &end);
-    // Only plain decimal numbers: the office reads others (" 5", "0x10", "inf") differently.
-    return end == copy.c_str() + copy.size() && errno == 0 &&
-           copy.find_first_not_of("0123456789.eE+-") == std::string::npos;
-}
-
 bool isKnownError(std::string_view text) {
     return text == "#NULL!" || text == "#DIV/0!" || text == "#VALUE!" || text == "#REF!" ||
            text == "#NAME?" || text == "#NUM!" || text == "#N/A";
@@ -330,41 +317,67 @@ bool parseIndex(std::string_view text, std::int64_t& value) {
     return true;
 }
 
-struct Workbook {
-    ZipArchive& archive;
-    const ReadLimits& limits;
+// The workbook's parts beside its sheets, each read when first needed: the shared strings,
+// the styles (which only shown values need) and the writing application.
+class Workbook {
+  public:
+    Workbook(ZipArchive& archive, const ReadLimits& limits)
+        : m_archive(archive), m_limits(limits) {}
+
     std::vector<std::string> sheetNames;
-    std::vector<std::string> worksheetParts;
-    SharedStrings strings;
-    Styles styles;
+    std::vector<std::string> worksheetParts;  // empty for a chart sheet
+    std::string stringsPart;
+    std::string stylesPart;
+    std::string propertiesPart;
     bool recalculated = false;
+
+    // Null, with failure() saying why, when the part is damaged.
+    const SharedStrings* strings() { return load(m_strings, stringsPart) ? &m_strings : nullptr; }
+    const Styles* styles() { return load(m_styles, stylesPart) ? &m_styles : nullptr; }
+    const std::string& failure() const { return m_failure; }
+
     // The office keeps stored formula texts only from Excel and from itself.
-    bool trustedTexts = false;
-    std::optional<bool> volatileFunctions;
+    bool trustedTexts() {
+        if (!m_trusted) {
+            ApplicationHandler properties;
+            m_trusted = load(properties, propertiesPart) &&
+                        (properties.application.starts_with("Microsoft") ||
+                         properties.application.starts_with("LibreOffice"));
+        }
+        return *m_trusted;
+    }
 
     // Whether any worksheet holds a function the office computes on every load: its value,
     // and that of every formula that refers to cells, may then differ from the stored one.
-    // A plain search of the parts' bytes, done when first needed.
+    // The parts' bytes are searched for the names before a '(' , letter case aside.
     bool hasVolatileFunctions() {
-        if (volatileFunctions)
-            return *volatileFunctions;
+        if (m_volatile)
+            return *m_volatile;
         static constexpr std::array<std::string_view, 8> kNames = {
-            "NOW(", "TODAY(", "RAND(", "RANDBETWEEN(", "OFFSET(", "INDIRECT(", "INFO(", "CELL("};
+            "NOW", "TODAY", "RAND", "RANDBETWEEN", "OFFSET", "INDIRECT", "INFO", "CELL"};
         bool found = false;
         for (const std::string& part : worksheetParts) {
             if (part.empty())
                 continue;
-            std::string tail;
+            std::string tail;  // the end of the previous chunk, for a name cut in two
             std::string why;
-            const bool read = archive.stream(
+            const bool read = m_archive.stream(
                 part,
                 [&](std::string_view chunk) {
-                    std::string text = tail + std::string(chunk);
-                    for (char& c : text)
-                        c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-                    for (std::string_view name : kNames)
-                        found = found || text.find(name) != std::string::npos;
-                    tail = text.substr(text.size() > 16 ? text.size() - 16 : 0);
+                    const std::string joined = tail + std::string(chunk.substr(0, 16));
+                    const auto scan = [&](std::string_view text, std::size_t from) {
+                        for (std::size_t at = text.find('(', from); at != std::string_view::npos;
+                             at = text.find('(', at + 1)) {
+                            for (std::string_view name : kNames) {
+                                if (at >= name.size() &&
+                                    equalsUpper(text.substr(at - name.size(), name.size()), name))
+                                    found = true;
+                            }
+                        }
+                    };
+                    scan(joined, std::min(tail.size(), joined.size()));
+                    scan(chunk, 0);
+                    tail = std::string(chunk.substr(chunk.size() > 16 ? chunk.size() - 16 : 0));
                     return !found;
                 },
                 why);
@@ -373,9 +386,45 @@ struct Workbook {
                 break;
             }
         }
-        volatileFunctions = found;
+        m_volatile = found;
         return found;
     }
+
+  private:
+    static bool equalsUpper(std::string_view text, std::string_view upper) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const char c =
+                text[i] >= 'a' && text[i] <= 'z' ? static_cast<char>(text[i] - 32) : text[i];
+            if (c != upper[i])
+                return false;
+        }
+        return true;
+    }
+
+    // Parses `part` into `handler` once; true when it is missing (an empty part) or was read.
+    template <class Handler>
+    bool load(Handler& handler, const std::string& part) {
+        if (part.empty() || !m_archive.has(part))
+            return true;
+        if (m_loaded.contains(part))
+            return m_loaded[part];
+        XmlParser parser(handler, m_limits);
+        std::string why;
+        const bool ok = parseXmlPart(m_archive, part, parser, why);
+        if (!ok)
+            m_failure = why;
+        m_loaded[part] = ok;
+        return ok;
+    }
+
+    ZipArchive& m_archive;
+    const ReadLimits& m_limits;
+    SharedStrings m_strings;
+    Styles m_styles;
+    std::map<std::string, bool> m_loaded;
+    std::optional<bool> m_trusted;
+    std::optional<bool> m_volatile;
+    std::string m_failure;
 };
 
 struct SharedFormula {
@@ -509,16 +558,17 @@ class WorksheetHandler final : public XmlHandler {
 
     // A text cell; one that starts with '=' the office takes for a formula and shows as it is.
     bool emitText(std::string_view text) {
-        const auto form = textCellText(text);
-        if (!form)
+        if (!textCellText(text, m_form))
             return m_units.forOffice("a text the office may take for a number: " +
                                      std::string(text));
-        if (!form->empty() && form->front() == '=') {
-            const bool plain =
-                m_book.styles.isGeneral(m_cell.style) || m_book.styles.isText(m_cell.style);
-            return emit(*form, text, plain);
+        if (!m_form.empty() && m_form.front() == '=') {
+            const Styles* styles = m_book.styles();
+            if (styles == nullptr)
+                return m_units.forOffice(m_book.failure());
+            return emit(m_form, text,
+                        styles->isGeneral(m_cell.style) || styles->isText(m_cell.style));
         }
-        return emit(*form);
+        return emit(m_form);
     }
 
     bool finishCell() {
@@ -530,36 +580,40 @@ class WorksheetHandler final : public XmlHandler {
         if (type == "inlineStr") {
             if (!m_cell.hasInline)
                 return true;
-            std::string decoded;
-            if (!SharedStrings::decodeXString(m_cell.inlineText, decoded))
+            if (!SharedStrings::decodeXString(m_cell.inlineText, m_decoded))
                 return m_units.forOffice("an inline string with escapes not read here");
-            return emitText(decoded);
+            return emitText(m_decoded);
         }
         if (!m_cell.hasValue || m_cell.value.empty())
             return true;
         if (type == "s") {
+            const SharedStrings* strings = m_book.strings();
+            if (strings == nullptr)
+                return m_units.forOffice(m_book.failure());
             std::int64_t index = 0;
             if (!parseIndex(m_cell.value, index) ||
-                static_cast<std::size_t>(index) >= m_book.strings.size())
+                static_cast<std::size_t>(index) >= strings->size())
                 return m_units.forOffice("a cell referring to a missing shared string");
-            const auto text = m_book.strings.at(static_cast<std::size_t>(index));
+            const auto text = strings->at(static_cast<std::size_t>(index));
             if (!text)
                 return m_units.forOffice("a shared string with escapes not read here");
             return emitText(*text);
         }
         if (type == "str") {
-            std::string decoded;
-            if (!SharedStrings::decodeXString(m_cell.value, decoded))
+            if (!SharedStrings::decodeXString(m_cell.value, m_decoded))
                 return m_units.forOffice("a string with escapes not read here");
-            return emitText(decoded);
+            return emitText(m_decoded);
         }
         if (type == "b") {
             if (m_cell.value != "0" && m_cell.value != "1")
                 return m_units.forOffice("a truth value not read here");
             // The office makes a formula of a truth value.
             const bool truth = m_cell.value == "1";
+            const Styles* styles = m_book.styles();
+            if (styles == nullptr)
+                return m_units.forOffice(m_book.failure());
             return emit(truth ? "=TRUE()" : "=FALSE()", truth ? "1" : "0",
-                        m_book.styles.isGeneral(m_cell.style));
+                        styles->isGeneral(m_cell.style));
         }
         if (type == "e") {
             if (!isKnownError(m_cell.value))
@@ -568,10 +622,7 @@ class WorksheetHandler final : public XmlHandler {
         }
         if (!type.empty() && type != "n")
             return m_units.forOffice("a cell of type " + std::string(type));
-        double number = 0;
-        if (!parseNumber(m_cell.value, number))
-            return m_units.forOffice("a number not read here: " + m_cell.value);
-        const auto text = numberCellText(number);
+        const auto text = storedNumberText(m_cell.value);
         if (!text)
             return m_units.forOffice("a number not read here: " + m_cell.value);
         return emit(*text);
@@ -619,23 +670,27 @@ class WorksheetHandler final : public XmlHandler {
         if (known && formula->hasReferences())
             known = !m_book.hasVolatileFunctions();
         std::string shown;
-        if (known)
-            known = shownValue(shown);
+        if (known) {
+            const Styles* styles = m_book.styles();
+            if (styles == nullptr)
+                return m_units.forOffice(m_book.failure());
+            known = shownValue(*styles, shown);
+        }
         return emit(*text, shown, known);
     }
 
     // The stored value of a formula as the office shows it, for the formats measured.
-    bool shownValue(std::string& shown) {
+    bool shownValue(const Styles& styles, std::string& shown) {
         const std::string_view type = m_typeText;
-        const bool general = m_book.styles.isGeneral(m_cell.style);
+        const bool general = styles.isGeneral(m_cell.style);
         if (type == "str") {
-            if (!m_book.trustedTexts || m_cell.value.find("_x") != std::string::npos)
+            if (m_cell.value.find("_x") != std::string::npos || !m_book.trustedTexts())
                 return false;
             shown = m_cell.value;
-            return general || m_book.styles.isText(m_cell.style);
+            return general || styles.isText(m_cell.style);
         }
         double number = 0;
-        if ((!type.empty() && type != "n") || !general || !parseNumber(m_cell.value, number))
+        if ((!type.empty() && type != "n") || !general || !parseStoredNumber(m_cell.value, number))
             return false;
         const auto text = generalShown(number);
         if (!text)
@@ -657,6 +712,8 @@ class WorksheetHandler final : public XmlHandler {
     std::string m_formulaTypeText;
     std::string m_sharedIndexText;
     std::string* m_collect = nullptr;
+    std::string m_decoded;  // a string's text with its escapes decoded
+    std::string m_form;     // a text cell's formula form
     std::map<std::int64_t, SharedFormula> m_shared;
     std::optional<SheetFormula> m_single;
 };
@@ -693,25 +750,16 @@ ReadResult readSpreadsheetMl(ZipArchive& archive, UnitSink& sink, const ReadLimi
     const auto relationships = readRelationships(archive, workbookPart, limits, why);
     const std::string folder = folderOf(workbookPart);
 
-    Workbook book{archive, limits, {}, {}, {}, {}, workbook.recalculated, false, std::nullopt};
-    if (!propertiesPart.empty() && archive.has(propertiesPart)) {
-        ApplicationHandler properties;
-        XmlParser parser(properties, limits);
-        if (parseXmlPart(archive, propertiesPart, parser, why)) {
-            const std::string_view application = properties.application;
-            book.trustedTexts = application.substr(0, 9) == "Microsoft" ||
-                                application.substr(0, 11) == "LibreOffice";
-        }
-    }
+    Workbook book(archive, limits);
+    book.recalculated = workbook.recalculated;
+    book.propertiesPart = propertiesPart;
     for (const auto& r : relationships) {
-        if (r.external || (r.type != "sharedStrings" && r.type != "styles"))
+        if (r.external)
             continue;
-        const std::string part = resolve(folder, r.target);
-        XmlHandler& handler = r.type == "styles" ? static_cast<XmlHandler&>(book.styles)
-                                                 : static_cast<XmlHandler&>(book.strings);
-        XmlParser parser(handler, limits);
-        if (!parseXmlPart(archive, part, parser, why))
-            return forOffice(why);
+        if (r.type == "sharedStrings")
+            book.stringsPart = resolve(folder, r.target);
+        else if (r.type == "styles")
+            book.stylesPart = resolve(folder, r.target);
     }
     // Each sheet's part; a chart sheet is a sheet without cells.
     for (const auto& sheet : workbook.sheets) {
@@ -729,7 +777,8 @@ ReadResult readSpreadsheetMl(ZipArchive& archive, UnitSink& sink, const ReadLimi
         book.sheetNames.push_back(sheet.name);
     }
     for (std::size_t i = 0; i < book.sheetNames.size(); ++i) {
-        units.sheet(book.sheetNames[i]);
+        if (!units.sheet(book.sheetNames[i]))
+            return units.result();
         if (book.worksheetParts[i].empty())
             continue;
         WorksheetHandler handler(book, units);

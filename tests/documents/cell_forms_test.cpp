@@ -93,11 +93,41 @@ TEST(CellForms, TextsTakenForNumbers) {
 }
 
 TEST(CellForms, TextCellsInFormulaForm) {
-    EXPECT_EQ(textCellText("123"), "'123");
-    EXPECT_EQ(textCellText("'quoted"), "''quoted");
-    EXPECT_EQ(textCellText("=not a formula"), "=not a formula");
-    EXPECT_EQ(textCellText("日本語ﾃｷｽﾄ"), "日本語ﾃｷｽﾄ");
-    EXPECT_EQ(textCellText("2/29"), std::nullopt);
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"123", "'123"},
+        {"'quoted", "''quoted"},
+        {"=not a formula", "=not a formula"},
+        {"日本語ﾃｷｽﾄ", "日本語ﾃｷｽﾄ"},
+        {"2/29", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::string form;
+        EXPECT_EQ(textCellText(text, form) ? std::optional(form) : std::nullopt, expected) << text;
+    }
+}
+
+// Stored decimal texts: plain ones as they are, others through the number's own form.
+TEST(CellForms, StoredNumbers) {
+    const std::pair<const char*, std::optional<std::string>> cases[] = {
+        {"42", "42"},
+        {"-7", "-7"},
+        {"1234.5", "1234.5"},
+        {"0.000123", "0.000123"},
+        {"-0", "0"},
+        {"1.50", "1.5"},
+        {"007", "7"},
+        {"+5", "5"},
+        {"1.0E3", "1000"},
+        {"0.30000000000000004", "0.3"},
+        {"123456789012345678", "1.23456789012346E+017"},
+        {"0.000000000000001", "1E-015"},
+        {" 5", std::nullopt},
+        {"0x10", std::nullopt},
+        {"inf", std::nullopt},
+        {"1e400", std::nullopt},
+    };
+    for (const auto& [stored, expected] : cases)
+        EXPECT_EQ(storedNumberText(stored), expected) << stored;
 }
 
 }  // namespace

@@ -265,6 +265,8 @@ TEST(SheetReader, LeavesToTheOfficeWhatItCannotReproduce) {
          xlsx({{"S", R"(<row r="1"><c r="A1" t="s"><v>9</v></c></row>)", ""}})},
         {"a number the office reads otherwise",
          xlsx({{"S", R"(<row r="1"><c r="A1"><v> 5</v></c></row>)", ""}})},
+        {"two sheets of one name (the office renames one)", xlsx({{"表", "", ""}, {"表", "", ""}})},
+        {"a sheet name the office drops", xlsx({{"a[1]", "", ""}})},
         {"a formula with a defined name",
          xlsx({{"S", R"(<row r="1"><c r="A1"><f>Rate*2</f></c></row>)", ""}})},
         {"a formula naming a sheet that is not there",

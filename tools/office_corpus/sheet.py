@@ -388,7 +388,7 @@ def make_big(outdir):
                  f'<c r="E{r}"><v>{rng.randrange(1, 1000)}</v></c>',
                  f'<c r="F{r}"><v>{rng.uniform(0, 1e6)!r}</v></c>',
                  f'<c r="G{r}"><v>{rng.uniform(-1, 1)!r}</v></c>',
-                 f'<c r="H{r}" t="inlineStr"><is><t>{words(rng.randrange(200, 300))}</t></is></c>',
+                 f'<c r="H{r}" t="inlineStr"><is><t>{words(rng.randrange(130, 190))}</t></is></c>',
                  f'<c r="I{r}"><v>{rng.random()!r}</v></c>',
                  f'<c r="J{r}" t="inlineStr"><is><t>{words(rng.randrange(20, 40))}</t></is></c>']
         rows.append(f'<row r="{r}">{"".join(cells)}</row>')
