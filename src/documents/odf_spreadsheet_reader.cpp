@@ -157,7 +157,8 @@ struct PendingCell {
 
 class ContentHandler final : public XmlHandler {
   public:
-    explicit ContentHandler(WorkbookUnits& units) : m_units(units) {}
+    ContentHandler(WorkbookUnits& units, const ReadLimits& limits)
+        : m_units(units), m_limits(limits) {}
     void setParser(XmlParser& parser) { m_parser = &parser; }
 
     // Whether every sheet a formula named is one of the workbook's (known at the end only).
@@ -251,6 +252,9 @@ class ContentHandler final : public XmlHandler {
         if (std::any_of(text.begin(), text.end(),
                         [](char c) { return c == '\r' || c == '\n' || c == '\t'; }))
             return giveUp("a cell paragraph with raw line breaks or tabs");
+        m_cellBytes += text.size();
+        if (m_cellBytes > m_limits.maxBufferedBytes)
+            return giveUp("a cell larger than the bound of one part held in memory");
         m_paragraph += text;
     }
 
@@ -265,6 +269,7 @@ class ContentHandler final : public XmlHandler {
         m_inParagraph = false;
         m_paragraphs.clear();
         m_paragraph.clear();
+        m_cellBytes = 0;
         m_cellRepeat = 1;
         if (!parseCount(a.value(kTable, "number-columns-repeated"), m_cellRepeat))
             return giveUp("a cell repeated an unreadable number of times");
@@ -303,6 +308,9 @@ class ContentHandler final : public XmlHandler {
             std::int64_t count = 1;
             if (!parseCount(attributes.value(kText, "c"), count) || count > 10000)
                 return giveUp("a run of spaces not read here");
+            m_cellBytes += static_cast<std::size_t>(count);
+            if (m_cellBytes > m_limits.maxBufferedBytes)
+                return giveUp("a cell larger than the bound of one part held in memory");
             m_paragraph.append(static_cast<std::size_t>(count), ' ');
             return;
         }
@@ -414,6 +422,7 @@ class ContentHandler final : public XmlHandler {
     }
 
     WorkbookUnits& m_units;
+    const ReadLimits& m_limits;
     std::vector<std::string> m_sheetNames;
     std::vector<std::string> m_referred;
     XmlParser* m_parser = nullptr;
@@ -431,6 +440,7 @@ class ContentHandler final : public XmlHandler {
     std::vector<PendingCell> m_pending;
     std::vector<std::string> m_paragraphs;
     std::string m_paragraph;
+    std::size_t m_cellBytes = 0;
     std::string m_valueType;
     std::string m_value;
     std::string m_dateValue;
@@ -460,7 +470,7 @@ ReadResult readOdfSpreadsheet(ZipArchive& archive, UnitSink& sink, const ReadLim
         units.forOffice(why.empty() ? "an encrypted document" : why);
         return units.result();
     }
-    ContentHandler handler(units);
+    ContentHandler handler(units, limits);
     XmlParser parser(handler, limits);
     handler.setParser(parser);
     if (!parseXmlPart(archive, "content.xml", parser, why))

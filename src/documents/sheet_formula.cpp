@@ -247,9 +247,9 @@ std::optional<std::string> quotedSheetName(std::string_view name) {
 // Builds a formula's pieces from either grammar.
 class FormulaBuilder {
   public:
-    // Without `sheets` (OpenDocument) the names are taken as written.
-    FormulaBuilder(std::string_view text, const std::vector<std::string>* sheets, bool odf)
-        : m_text(text), m_sheets(sheets), m_odf(odf) {}
+    // Without `names` (OpenDocument) sheet names are taken as written.
+    FormulaBuilder(std::string_view text, const ExcelNames* names, bool odf)
+        : m_text(text), m_names(names), m_sheets(names ? &names->sheets : nullptr), m_odf(odf) {}
 
     std::optional<SheetFormula> build(std::string& why) {
         m_formula.m_pieces.push_back({"=", {}, {}});
@@ -571,15 +571,68 @@ class FormulaBuilder {
                 m_last = Last::Operand;
                 return true;
             }
+            if (after != ':' && !isCellReference(word)) {
+                if (const DefinedName* defined = definedName(word, m_names->sheet))
+                    return name(defined->name, i);
+            }
             return excelReference("");
         }
         return fail("a formula with the name " + std::string(word));
     }
 
-    bool sheetReference(std::string_view name) {
-        if (name.find(':') != std::string_view::npos || name.find('[') != std::string_view::npos)
+    // A1 or $A$1, wholly.
+    static bool isCellReference(std::string_view word) {
+        std::size_t at = 0;
+        return readAddress(word, at, false, false) && at == word.size();
+    }
+
+    // The defined name `word` stands for on `sheet` (the sheet's own before the workbook's),
+    // letter case aside.
+    const DefinedName* definedName(std::string_view word, std::int32_t sheet) const {
+        const std::string wanted = upper(word);
+        const DefinedName* found = nullptr;
+        for (const DefinedName& d : m_names->names) {
+            if (upper(d.name) != wanted)
+                continue;
+            if (d.sheet == sheet)
+                return &d;
+            if (d.sheet < 0)
+                found = &d;
+        }
+        return found;
+    }
+
+    bool name(std::string_view text, std::size_t end) {
+        verbatim(text);
+        m_formula.m_references = true;
+        m_at = end;
+        m_last = Last::Operand;
+        return true;
+    }
+
+    bool sheetReference(std::string_view sheetName) {
+        if (sheetName.find(':') != std::string_view::npos ||
+            sheetName.find('[') != std::string_view::npos)
             return fail("a formula with a reference to several sheets or another file");
-        const auto prefix = sheetPrefix(name);
+        // A sheet's own defined name: Sheet!Name, written Sheet.Name.
+        std::size_t i = m_at;
+        while (i < m_text.size() &&
+               (isAsciiLetter(m_text[i]) || isDigit(m_text[i]) || m_text[i] == '_' ||
+                m_text[i] == '.' || static_cast<unsigned char>(m_text[i]) >= 0x80))
+            ++i;
+        const std::string_view word = m_text.substr(m_at, i - m_at);
+        if (!word.empty() && !isCellReference(word) && (i == m_text.size() || m_text[i] != ':')) {
+            const auto sheet = std::find(m_sheets->begin(), m_sheets->end(), sheetName);
+            const DefinedName* defined =
+                sheet == m_sheets->end()
+                    ? nullptr
+                    : definedName(word, static_cast<std::int32_t>(sheet - m_sheets->begin()));
+            if (defined == nullptr || defined->sheet < 0 ||
+                quotedSheetName(sheetName) != std::optional<std::string>(sheetName))
+                return fail("a formula with a sheet's name not read here");
+            return name(std::string(sheetName) + "." + defined->name, i);
+        }
+        const auto prefix = sheetPrefix(sheetName);
         if (!prefix)
             return false;
         return excelReference(*prefix);
@@ -693,6 +746,7 @@ class FormulaBuilder {
     }
 
     std::string_view m_text;
+    const ExcelNames* m_names;
     const std::vector<std::string>* m_sheets;
     bool m_odf;
     std::size_t m_at = 0;
@@ -703,8 +757,7 @@ class FormulaBuilder {
 };
 
 std::optional<SheetFormula> SheetFormula::fromExcel(std::string_view formula,
-                                                    const std::vector<std::string>& sheets,
-                                                    std::string& why) {
+                                                    const ExcelNames& names, std::string& why) {
     // The office drops spaces before and after the formula and keeps the others.
     while (!formula.empty() && formula.front() == ' ')
         formula.remove_prefix(1);
@@ -715,7 +768,7 @@ std::optional<SheetFormula> SheetFormula::fromExcel(std::string_view formula,
         why = "an empty or unusual formula";
         return std::nullopt;
     }
-    return FormulaBuilder(formula, &sheets, false).build(why);
+    return FormulaBuilder(formula, &names, false).build(why);
 }
 
 std::optional<SheetFormula> SheetFormula::fromOdf(std::string_view formula, std::string& why) {

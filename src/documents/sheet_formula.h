@@ -14,12 +14,26 @@
 
 namespace ferretta::documents {
 
+// A defined name of a workbook: the workbook's own, or one sheet's (its 0-based index).
+struct DefinedName {
+    std::string name;
+    std::int32_t sheet = -1;
+};
+
+// What the names in an Excel formula refer to: the workbook's sheets and defined names, and
+// the sheet the formula is on.
+struct ExcelNames {
+    const std::vector<std::string>& sheets;
+    const std::vector<DefinedName>& names;
+    std::int32_t sheet = 0;
+};
+
 class SheetFormula {
   public:
-    // Excel's formula text (as <f> holds it, without '='). `sheets` are the workbook's sheet
-    // names, which references must name. Nullopt, with `why`, for what cannot be translated.
-    static std::optional<SheetFormula> fromExcel(std::string_view formula,
-                                                 const std::vector<std::string>& sheets,
+    // Excel's formula text (as <f> holds it, without '='). References must name the
+    // workbook's sheets, names its defined names (the office writes them as they are defined).
+    // Nullopt, with `why`, for what cannot be translated.
+    static std::optional<SheetFormula> fromExcel(std::string_view formula, const ExcelNames& names,
                                                  std::string& why);
     // An OpenDocument table:formula attribute ("of:=..."; a bare "=..." is OpenFormula too).
     // The sheets it names are not checked here (they may come later in the document); the

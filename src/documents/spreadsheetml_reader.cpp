@@ -2,6 +2,8 @@
 // shared strings and styles; each worksheet is streamed, its cells handed out as they come.
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -126,16 +128,27 @@ class WorkbookHandler final : public XmlHandler {
         } else if (name.local == "calcPr") {
             const std::string_view full = attributes.value({}, "fullCalcOnLoad");
             recalculated = full == "1" || full == "true";
+        } else if (name.local == "definedName") {
+            DefinedName defined{std::string(attributes.value({}, "name")), -1};
+            const std::string_view sheet = attributes.value({}, "localSheetId");
+            if (!sheet.empty())
+                std::from_chars(sheet.data(), sheet.data() + sheet.size(), defined.sheet);
+            names.push_back(std::move(defined));
         }
     }
     std::vector<SheetEntry> sheets;
+    std::vector<DefinedName> names;
     bool recalculated = false;
     bool strict = false;
 };
 
-// The shared strings, held once: every string's decoded text in one buffer.
+// The shared strings, held once: every string's decoded text in one buffer, of at most
+// ReadLimits::maxBufferedBytes.
 class SharedStrings final : public XmlHandler {
   public:
+    void setLimit(std::size_t bytes) { m_limit = bytes; }
+    bool tooLarge() const { return m_tooLarge; }
+
     void startElement(const XmlName& name, const XmlAttributes& /*attributes*/) override {
         if (name.uri != kMain)
             return;
@@ -158,14 +171,17 @@ class SharedStrings final : public XmlHandler {
         } else if (name.local == "si") {
             m_inItem = false;
             m_starts.push_back(m_text.size());
-            std::string decoded;
-            m_unsure.push_back(!decodeXString(m_item, decoded));
-            m_text += decoded;
+            m_unsure.push_back(!decodeXString(m_item, m_decoded));
+            m_text += m_decoded;
+            m_tooLarge =
+                m_tooLarge || m_text.size() + m_starts.size() * sizeof(std::size_t) > m_limit;
         }
     }
     void characters(std::string_view text) override {
-        if (m_inText)
+        if (m_inText && !m_tooLarge) {
             m_item += text;
+            m_tooLarge = m_item.size() > m_limit;
+        }
     }
 
     std::size_t size() const { return m_starts.size(); }
@@ -202,8 +218,13 @@ class SharedStrings final : public XmlHandler {
             }
             out += in[i];
         }
-        for (std::size_t at; (at = out.find("\r\n")) != std::string::npos;)
-            out.erase(at, 1);
+        // CR LF to LF, in one pass.
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            if (out[i] != '\r' || i + 1 == out.size() || out[i + 1] != '\n')
+                out[kept++] = out[i];
+        }
+        out.resize(kept);
         return true;
     }
 
@@ -225,10 +246,13 @@ class SharedStrings final : public XmlHandler {
         return true;
     }
 
+    std::size_t m_limit = SIZE_MAX;
+    bool m_tooLarge = false;
     bool m_inItem = false;
     bool m_inText = false;
     int m_phonetic = 0;
     std::string m_item;
+    std::string m_decoded;
     std::string m_text;
     std::vector<std::size_t> m_starts;
     std::vector<bool> m_unsure;
@@ -326,15 +350,27 @@ class Workbook {
 
     std::vector<std::string> sheetNames;
     std::vector<std::string> worksheetParts;  // empty for a chart sheet
+    std::vector<DefinedName> definedNames;
     std::string stringsPart;
     std::string stylesPart;
     std::string propertiesPart;
     bool recalculated = false;
 
     // Null, with failure() saying why, when the part is damaged.
-    const SharedStrings* strings() { return load(m_strings, stringsPart) ? &m_strings : nullptr; }
+    const SharedStrings* strings() {
+        m_strings.setLimit(m_limits.maxBufferedBytes);
+        if (!load(m_strings, stringsPart))
+            return nullptr;
+        if (m_strings.tooLarge()) {
+            m_failure = "shared strings larger than " + std::to_string(m_limits.maxBufferedBytes) +
+                        " bytes";
+            return nullptr;
+        }
+        return &m_strings;
+    }
     const Styles* styles() { return load(m_styles, stylesPart) ? &m_styles : nullptr; }
     const std::string& failure() const { return m_failure; }
+    const ReadLimits& limits() const { return m_limits; }
 
     // The office keeps stored formula texts only from Excel and from itself.
     bool trustedTexts() {
@@ -435,7 +471,8 @@ struct SharedFormula {
 
 class WorksheetHandler final : public XmlHandler {
   public:
-    WorksheetHandler(Workbook& book, WorkbookUnits& units) : m_book(book), m_units(units) {}
+    WorksheetHandler(Workbook& book, WorkbookUnits& units, std::int32_t sheet)
+        : m_book(book), m_units(units), m_names{book.sheetNames, book.definedNames, sheet} {}
     void setParser(XmlParser& parser) { m_parser = &parser; }
 
     void startElement(const XmlName& name, const XmlAttributes& attributes) override {
@@ -490,8 +527,11 @@ class WorksheetHandler final : public XmlHandler {
     }
 
     void characters(std::string_view text) override {
-        if (m_collect != nullptr)
-            m_collect->append(text);
+        if (m_collect == nullptr)
+            return;
+        if (m_collect->size() + text.size() > m_book.limits().maxBufferedBytes)
+            return giveUp("a cell larger than the bound of one part held in memory");
+        m_collect->append(text);
     }
 
   private:
@@ -640,7 +680,7 @@ class WorksheetHandler final : public XmlHandler {
             if (!parseIndex(m_sharedIndexText, index))
                 return m_units.forOffice("a shared formula without its index");
             if (!m_cell.formula.empty()) {
-                auto parsed = SheetFormula::fromExcel(m_cell.formula, m_book.sheetNames, why);
+                auto parsed = SheetFormula::fromExcel(m_cell.formula, m_names, why);
                 if (!parsed)
                     return m_units.forOffice(why);
                 m_shared.insert_or_assign(index,
@@ -652,7 +692,7 @@ class WorksheetHandler final : public XmlHandler {
             formula = &found->second.formula;
             text = formula->text(m_row - found->second.row, m_column - found->second.column, why);
         } else if (formulaType.empty() || formulaType == "normal") {
-            m_single = SheetFormula::fromExcel(m_cell.formula, m_book.sheetNames, why);
+            m_single = SheetFormula::fromExcel(m_cell.formula, m_names, why);
             if (m_single) {
                 formula = &*m_single;
                 text = formula->text(0, 0, why);
@@ -701,6 +741,7 @@ class WorksheetHandler final : public XmlHandler {
 
     Workbook& m_book;
     WorkbookUnits& m_units;
+    ExcelNames m_names;
     XmlParser* m_parser = nullptr;
     bool m_inData = false;
     bool m_inCell = false;
@@ -752,6 +793,7 @@ ReadResult readSpreadsheetMl(ZipArchive& archive, UnitSink& sink, const ReadLimi
 
     Workbook book(archive, limits);
     book.recalculated = workbook.recalculated;
+    book.definedNames = workbook.names;
     book.propertiesPart = propertiesPart;
     for (const auto& r : relationships) {
         if (r.external)
@@ -781,7 +823,7 @@ ReadResult readSpreadsheetMl(ZipArchive& archive, UnitSink& sink, const ReadLimi
             return units.result();
         if (book.worksheetParts[i].empty())
             continue;
-        WorksheetHandler handler(book, units);
+        WorksheetHandler handler(book, units, static_cast<std::int32_t>(i));
         XmlParser parser(handler, limits);
         handler.setParser(parser);
         if (!parseXmlPart(archive, book.worksheetParts[i], parser, why))

@@ -65,7 +65,7 @@ TEST_F(SheetEquivalenceTest, NativeUnitsAreTheOfficeUnits) {
     std::vector<fs::path> workbooks;
     for (const auto& entry : fs::directory_iterator(corpus)) {
         const std::string extension = entry.path().extension().string();
-        if (extension == ".xlsx" || extension == ".ods")
+        if (extension == ".xlsx" || extension == ".xlsm" || extension == ".ods")
             workbooks.push_back(entry.path());
     }
     std::sort(workbooks.begin(), workbooks.end());

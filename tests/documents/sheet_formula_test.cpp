@@ -11,10 +11,13 @@ namespace ferretta::documents {
 namespace {
 
 const std::vector<std::string> kSheets = {"値", "Sheet2", "別 シート", "x'y", "2024", "データ(1)"};
+const std::vector<DefinedName> kDefined = {
+    {"Rate", -1}, {"税率", -1}, {"Local1", 0}, {"Local2", 1}};
+const ExcelNames kNames{kSheets, kDefined, 0};
 
 std::string excel(std::string_view formula, std::int32_t rows = 0, std::int32_t columns = 0) {
     std::string why;
-    const auto parsed = SheetFormula::fromExcel(formula, kSheets, why);
+    const auto parsed = SheetFormula::fromExcel(formula, kNames, why);
     if (!parsed)
         return "fails: " + why;
     const auto text = parsed->text(rows, columns, why);
@@ -54,6 +57,8 @@ TEST(SheetFormula, ExcelFormulasInTheOfficeGrammar) {
         {"EDATE(A1,1)", "=COM.SUN.STAR.SHEET.ADDIN.ANALYSIS.GETEDATE(A1;1)"},
         {"_xlfn.CONCAT(A1)", "=CONCAT(A1)"},
         {"$B$1+B$2+$B3", "=$B$1+B$2+$B3"},
+        {"rate+税率", "=Rate+税率"},  // defined names as they are defined
+        {"Local1+Sheet2!Local2", "=Local1+Sheet2.Local2"},
     };
     for (const auto& [formula, expected] : cases)
         EXPECT_EQ(excel(formula), expected) << formula;
@@ -81,9 +86,9 @@ TEST(SheetFormula, OpenFormulaInTheOfficeGrammar) {
 // must fail rather than come out wrong.
 TEST(SheetFormula, UnmeasuredConstructsFail) {
     for (const char* formula :
-         {"MyName+1", "XOR(A1)", "WEEKNUM(A1)", "A1:B2 B1:B3", "(A1,B1)", "Sheet2:Sheet3!A1",
-          "[1]Sheet1!A1", "Table1[Col]", "Nowhere!A1", "AMK1", "A1048577", "@A1", "A1#", "SUM (A1)",
-          "\"_x000D_\"", "=1", ""}) {
+         {"MyName+1", "Local2", "XOR(A1)", "WEEKNUM(A1)", "A1:B2 B1:B3", "(A1,B1)",
+          "Sheet2:Sheet3!A1", "[1]Sheet1!A1", "Table1[Col]", "Nowhere!A1", "AMK1", "A1048577",
+          "@A1", "A1#", "SUM (A1)", "\"_x000D_\"", "=1", ""}) {
         EXPECT_EQ(excel(formula).substr(0, 6), "fails:") << formula;
     }
     for (const char* formula : {"oooc:=SUM([.A1])", "of:=myname", "of:=[Sheet2.A1]"})
@@ -99,11 +104,11 @@ TEST(SheetFormula, SharedFormulasMoveTheirRelativeReferences) {
 
 TEST(SheetFormula, VolatileAndReferences) {
     std::string why;
-    const auto today = SheetFormula::fromExcel("TODAY()+1", kSheets, why);
+    const auto today = SheetFormula::fromExcel("TODAY()+1", kNames, why);
     ASSERT_TRUE(today);
     EXPECT_TRUE(today->isVolatile());
     EXPECT_FALSE(today->hasReferences());
-    const auto sum = SheetFormula::fromExcel("SUM(A1:A3)", kSheets, why);
+    const auto sum = SheetFormula::fromExcel("SUM(A1:A3)", kNames, why);
     ASSERT_TRUE(sum);
     EXPECT_FALSE(sum->isVolatile());
     EXPECT_TRUE(sum->hasReferences());

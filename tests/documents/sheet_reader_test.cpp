@@ -300,6 +300,7 @@ TEST(SheetReader, HostileArchives) {
     small.maxEntries = 100;
     small.maxDepth = 64;
     small.maxCells = 100'000;
+    small.maxBufferedBytes = 1 << 20;
     const std::string valid =
         zipBytes(xlsx({{"S", R"(<row r="1"><c r="A1"><v>1</v></c></row>)", ""}}));
     Entries bomb = xlsx({{"S", "", ""}});
@@ -330,6 +331,11 @@ TEST(SheetReader, HostileArchives) {
         ods(R"(<table:table table:name="a"><table:table-row table:number-rows-repeated=)"
             R"("1048576"><table:table-cell table:number-columns-repeated="1024" )"
             R"(office:value-type="float" office:value="1"/></table:table-row></table:table>)"));
+    std::vector<std::string> manyStrings;
+    for (int i = 0; i < 150'000; ++i)
+        manyStrings.push_back("<t>" + std::to_string(i * 7919) + "</t>");
+    const Entries bigStrings =
+        xlsx({{"S", R"(<row r="1"><c r="A1" t="s"><v>0</v></c></row>)", ""}}, manyStrings);
     Entries encrypted = ods("<table:table table:name=\"a\"/>");
     encrypted.push_back({"META-INF/manifest.xml", "<manifest:encryption-data/>"});
     Entries notSpreadsheet = ods("");
@@ -341,6 +347,7 @@ TEST(SheetReader, HostileArchives) {
         {"an external entity", zipBytes(external)},
         {"deep nesting", zipBytes(deep)},
         {"thousands of entries", zipBytes(many)},
+        {"shared strings past the bound", zipBytes(bigStrings)},
         {"a truncated archive", valid.substr(0, valid.size() / 2)},
         {"truncated XML", zipBytes(truncatedXml)},
         {"an OLE compound file (encrypted Open XML)",

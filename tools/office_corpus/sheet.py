@@ -45,24 +45,28 @@ def soffice():
     return shutil.which("soffice")
 
 
-def convert(sources, extension, outdir, prefix):
-    """Saves each source through LibreOffice as `extension` into outdir, named prefix + its
-    base name. Answers False when the office failed."""
+def convert(sources, extensions, outdir, prefix):
+    """Saves each source through LibreOffice as each of `extensions` into outdir, named prefix
+    + its base name; one office profile for all, 20 documents a run. Answers False when the
+    office failed."""
     with tempfile.TemporaryDirectory() as work:
         profile = os.path.join(work, "profile")
         out = os.path.join(work, "out")
-        command = [soffice(), f"-env:UserInstallation=file://{profile}", "--headless",
-                   "--norestore", "--convert-to", extension, "--outdir", out] + list(sources)
-        result = subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                timeout=600, check=False)
-        if result.returncode != 0:
-            return False
-        for source in sources:
-            base = os.path.splitext(os.path.basename(source))[0]
-            made = os.path.join(out, f"{base}.{extension}")
-            if not os.path.exists(made):
-                return False
-            shutil.move(made, os.path.join(outdir, f"{prefix}{base}.{extension}"))
+        for extension in extensions:
+            for first in range(0, len(sources), 20):
+                batch = sources[first:first + 20]
+                command = [soffice(), f"-env:UserInstallation=file://{profile}", "--headless",
+                           "--norestore", "--convert-to", extension, "--outdir", out] + batch
+                result = subprocess.run(command, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL, timeout=900, check=False)
+                if result.returncode != 0:
+                    return False
+                for source in batch:
+                    base = os.path.splitext(os.path.basename(source))[0]
+                    made = os.path.join(out, f"{base}.{extension}")
+                    if not os.path.exists(made):
+                        return False
+                    shutil.move(made, os.path.join(outdir, f"{prefix}{base}.{extension}"))
     return True
 
 
@@ -223,7 +227,7 @@ NS_REL = "http://schemas.openxmlformats.org/officeDocument/2006/relationships"
 TYPE = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/"
 
 
-def written_xlsx(path, sheets, shared, styles=None, application="Microsoft Excel"):
+def written_xlsx(path, sheets, shared, styles=None, application="Microsoft Excel", names=""):
     """A workbook written part by part as Excel writes it: sheets are (name, state,
     sheetData XML); shared are the <si> items' XML. The application named in docProps/app.xml
     matters: the office trusts stored texts of formulas only from Excel and itself."""
@@ -272,7 +276,7 @@ def written_xlsx(path, sheets, shared, styles=None, application="Microsoft Excel
         archive.writestr("xl/workbook.xml",
                          f'<?xml version="1.0" encoding="UTF-8" standalone="yes"?><workbook '
                          f'xmlns="{NS_MAIN}" xmlns:r="{NS_REL}"><sheets>{"".join(entries)}'
-                         '</sheets><calcPr calcId="191029"/></workbook>')
+                         f'</sheets>{names}<calcPr calcId="191029"/></workbook>')
         archive.writestr("xl/_rels/workbook.xml.rels",
                          '<?xml version="1.0" encoding="UTF-8" standalone="yes"?><Relationships '
                          'xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
@@ -317,14 +321,20 @@ def excel_like_workbook(path):
                 '<v>49.285714285714285</v></c></row>')
     rows.append('<row r="11"><c r="A11" t="inlineStr"><is><r><t>インライン</t></r><r><t>リッチ'
                 '</t></r></is></c><c r="B11" t="e"><v>#N/A</v></c><c r="C11" t="b"><v>0</v></c>'
-                '<c r="E11" s="1"><f>C9/1000</f><v>0.345</v></c></row>')
+                '<c r="E11" s="1"><f>C9/1000</f><v>0.345</v></c>'
+                '<c r="F11"><f>点数合計*倍率+別シート!Local</f><v>692</v></c></row>')
     styles = ('<numFmts count="1"><numFmt numFmtId="164" formatCode="0.0%"/></numFmts>'
               '<fonts count="1"><font/></fonts><fills count="1"><fill/></fills>'
               '<borders count="1"><border/></borders>'
               '<cellXfs count="2"><xf numFmtId="0"/><xf numFmtId="164"/></cellXfs>')
+    names = ('<definedNames><definedName name="点数合計">名簿!$C$9</definedName>'
+             '<definedName name="倍率">2</definedName>'
+             '<definedName name="Local" localSheetId="1">別シート!$B$2</definedName>'
+             '<definedName name="_xlnm.Print_Area" localSheetId="0">名簿!$A$1:$D$9</definedName>'
+             '</definedNames>')
     written_xlsx(path, [("名簿", None, "".join(rows)),
                         ("別シート", "hidden", '<row r="2"><c r="B2"><v>2</v></c></row>')],
-                 shared, styles)
+                 shared, styles, names=names)
 
 
 def array_workbook(path):
@@ -355,12 +365,13 @@ def make(outdir, copies):
             out.write(FODS)
         for path in sources + [numbers]:
             shutil.copy(path, os.path.join(outdir, "op-" + os.path.basename(path)))
+        # A macro-enabled workbook is the same package under another name.
+        shutil.copy(numbers, os.path.join(outdir, "op-numbers.xlsm"))
         excel_like_workbook(os.path.join(outdir, "xl-names.xlsx"))
         array_workbook(os.path.join(outdir, "xl-array-office.xlsx"))
-        for extension in ("xlsx", "ods"):
-            if not convert(sources + [numbers, calc], extension, outdir, "lo-"):
-                print("sheet corpus: LibreOffice could not convert", file=sys.stderr)
-                return 1
+        if not convert(sources + [numbers, calc], ("xlsx", "ods"), outdir, "lo-"):
+            print("sheet corpus: LibreOffice could not convert", file=sys.stderr)
+            return 1
     return 0
 
 
