@@ -241,6 +241,7 @@ class ContentHandler final : public XmlHandler {
             m_inTable = false;
         } else if (name.is(kOffice, "spreadsheet")) {
             m_inSpreadsheet = false;
+            m_parser->stop();
         }
     }
 

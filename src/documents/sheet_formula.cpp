@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <unordered_map>
 
 #include "documents/cell_forms.h"
 
@@ -474,13 +475,21 @@ class FormulaBuilder {
         return true;
     }
     const Function* lookUp(std::string_view name) const {
-        const std::string wanted = upper(name);
-        for (const Function& function : functions()) {
-            const std::string_view known = m_odf ? function.odf : function.excel;
-            if (!known.empty() && known == wanted)
-                return &function;
-        }
-        return nullptr;
+        // The functions by their name in each grammar.
+        using Index = std::unordered_map<std::string, const Function*>;
+        static const std::array<Index, 2> kIndex = [] {
+            std::array<Index, 2> index;
+            for (const Function& function : functions()) {
+                if (!function.excel.empty())
+                    index[0].emplace(function.excel, &function);
+                if (!function.odf.empty())
+                    index[1].emplace(function.odf, &function);
+            }
+            return index;
+        }();
+        const Index& index = kIndex[m_odf ? 1 : 0];
+        const auto found = index.find(upper(name));
+        return found == index.end() ? nullptr : found->second;
     }
 
     bool function(std::string_view name) {

@@ -274,9 +274,13 @@ class Styles final : public XmlHandler {
         }
     }
     void endElement(const XmlName& name) override {
-        if (name.uri == kMain && name.local == "cellXfs")
+        // The cell formats are all that is needed; the named styles and the rest follow them.
+        if (name.uri == kMain && name.local == "cellXfs") {
             m_inCellFormats = false;
+            m_parser->stop();
+        }
     }
+    void setParser(XmlParser& parser) { m_parser = &parser; }
 
     // The style index `s` of a cell (empty: the first style).
     bool isGeneral(std::string_view s) const { return formatIs(s, "0", "GENERAL"); }
@@ -306,6 +310,7 @@ class Styles final : public XmlHandler {
         return upper == code;
     }
 
+    XmlParser* m_parser = nullptr;
     std::map<std::string, std::string> m_codes;
     std::vector<std::string> m_formats;
     bool m_inCellFormats = false;
@@ -445,6 +450,8 @@ class Workbook {
         if (m_loaded.contains(part))
             return m_loaded[part];
         XmlParser parser(handler, m_limits);
+        if constexpr (requires { handler.setParser(parser); })
+            handler.setParser(parser);
         std::string why;
         const bool ok = parseXmlPart(m_archive, part, parser, why);
         if (!ok)
@@ -522,7 +529,9 @@ class WorksheetHandler final : public XmlHandler {
             if (!finishCell())
                 m_parser->stop();
         } else if (local == "sheetData") {
+            // What follows the cells (merged areas, formats, page setup) is not read.
             m_inData = false;
+            m_parser->stop();
         }
     }
 

@@ -293,6 +293,26 @@ TEST(SheetReader, StopsWhenTheSinkAsks) {
     EXPECT_EQ(reading.lines.size(), 2u);
 }
 
+// A sheet part of several megabytes is inflated on a helper thread while it is parsed: every
+// cell comes in order, and a stop in the middle ends the helper too.
+TEST(SheetReader, LargeSheetsAheadOnAnotherThread) {
+    std::string rows;
+    for (int r = 1; r <= 60'000; ++r) {
+        rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) +
+                "\" t=\"inlineStr\"><is><t>行" + std::to_string(r) + " 全角テキスト、半角ﾃｷｽﾄ" +
+                "</t></is></c><c r=\"B" + std::to_string(r) + "\"><v>" + std::to_string(r * 1.5) +
+                "</v></c></row>";
+    }
+    ASSERT_GT(rows.size(), 4u << 20);
+    const std::string bytes = zipBytes(xlsx({{"S", rows, ""}}));
+    const Reading whole = read(bytes, Format::SpreadsheetML);
+    EXPECT_EQ(whole.result.status, ReadStatus::Complete) << whole.result.reason;
+    ASSERT_EQ(whole.lines.size(), 120'001u);
+    EXPECT_EQ(whole.lines[1], "1,1,1 行1 全角テキスト、半角ﾃｷｽﾄ");
+    EXPECT_EQ(whole.lines.back(), "1,60000,2 90000");
+    EXPECT_EQ(read(bytes, Format::SpreadsheetML, {}, 10).result.status, ReadStatus::Stopped);
+}
+
 // Hostile archives end in the office's hands quickly, within bounded memory.
 TEST(SheetReader, HostileArchives) {
     ReadLimits small;
