@@ -449,7 +449,7 @@ class FormulaBuilder {
             const char c = peek();
             if (c == '\0')
                 return fail("a formula with an open array");
-            if (c == ',' || c == ';' || c == '|') {
+            if (c == ',' || c == ';' || (c == '|' && m_odf)) {
                 verbatim(m_odf ? std::string_view(&m_text[m_at], 1)
                                : (c == ',' ? std::string_view(";") : std::string_view("|")));
                 ++m_at;
@@ -474,6 +474,7 @@ class FormulaBuilder {
         m_last = Last::Operand;
         return true;
     }
+
     const Function* lookUp(std::string_view name) const {
         // The functions by their name in each grammar.
         using Index = std::unordered_map<std::string, const Function*>;

@@ -583,11 +583,22 @@ class WorksheetHandler final : public XmlHandler {
         m_cell.hasValue = m_cell.hasFormula = m_cell.hasInline = m_cell.alwaysCalculated = false;
         m_formulaTypeText.clear();
         m_sharedIndexText.clear();
-        m_typeText = attributes.value({}, "t");
-        m_cell.style = attributes.value({}, "s");
+        m_typeText.clear();
+        m_cell.style.clear();
+        std::string_view r;
+        // One pass over the attributes: this runs for every cell.
+        attributes.forEach([&](const XmlName& name, std::string_view value) {
+            if (!name.uri.empty() || name.local.size() != 1)
+                return;
+            if (name.local[0] == 't')
+                m_typeText = value;
+            else if (name.local[0] == 's')
+                m_cell.style = value;
+            else if (name.local[0] == 'r')
+                r = value;
+        });
         std::int32_t row = m_row;
         std::int32_t column = m_column + 1;
-        const std::string_view r = attributes.value({}, "r");
         if (!r.empty() && !parseCellReference(r, row, column)) {
             giveUp("a cell without a readable reference");
             return;
