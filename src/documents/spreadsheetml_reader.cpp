@@ -13,6 +13,7 @@
 #include "documents/sheet_formula.h"
 #include "documents/sheet_reader.h"
 #include "documents/xml_parser.h"
+#include "platform/hex_digit.h"
 
 namespace ferretta::documents {
 namespace {
@@ -232,13 +233,7 @@ class SharedStrings final : public XmlHandler {
     static bool hexValue(std::string_view digits, char32_t& value) {
         value = 0;
         for (char c : digits) {
-            int d = -1;
-            if (c >= '0' && c <= '9')
-                d = c - '0';
-            else if (c >= 'a' && c <= 'f')
-                d = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F')
-                d = c - 'A' + 10;
+            const int d = platform::hexDigitValue(static_cast<unsigned char>(c));
             if (d < 0)
                 return false;
             value = value * 16 + static_cast<char32_t>(d);
