@@ -139,11 +139,20 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
         why = "cannot open the entry " + wanted + ": " + zip_strerror(m_archive);
         return false;
     }
-    std::string buffer(kChunk, '\0');
+    // One buffer for the entries of the archive, not cleared (zip_fread fills what it hands
+    // out); an entry streamed from inside another's consumer gets one of its own.
+    std::unique_ptr<char[]> nested;
+    if (!m_chunk)
+        m_chunk.reset(new char[kChunk]);
+    if (m_streaming)
+        nested.reset(new char[kChunk]);
+    char* const chunk = nested ? nested.get() : m_chunk.get();
+    const bool outer = !m_streaming;
+    m_streaming = true;
     std::uint64_t inflated = 0;
     bool ok = true;
     for (;;) {
-        const zip_int64_t got = zip_fread(file, buffer.data(), buffer.size());
+        const zip_int64_t got = zip_fread(file, chunk, kChunk);
         if (got < 0) {
             why = "the entry " + wanted + " is damaged: " + zip_file_strerror(file);
             ok = false;
@@ -164,9 +173,11 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
             ok = false;
             break;
         }
-        if (!consume(std::string_view(buffer.data(), static_cast<std::size_t>(got))))
+        if (!consume(std::string_view(chunk, static_cast<std::size_t>(got))))
             break;
     }
+    if (outer)
+        m_streaming = false;
     zip_fclose(file);
     return ok;
 }

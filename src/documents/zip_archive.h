@@ -55,6 +55,8 @@ class ZipArchive {
     ReadLimits m_limits;
     std::vector<std::string> m_names;
     std::uint64_t m_bytesRead = 0;
+    std::unique_ptr<char[]> m_chunk;
+    bool m_streaming = false;
 };
 
 }  // namespace ferretta::documents

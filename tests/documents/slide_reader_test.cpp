@@ -52,17 +52,11 @@ std::string frame(const std::string& uri, const std::string& data = "") {
 
 // A presentation package of the slides, listed in the order given (the parts are named in the
 // reverse order, so that the list and not the names decides).
-std::string pptx(const std::vector<std::string>& slides,
-                 const std::string& mainType =
-                     "application/vnd.openxmlformats-officedocument.presentationml.presentation."
-                     "main+xml") {
+std::string pptx(const std::vector<std::string>& slides) {
     std::string list;
     std::string relationships;
     std::vector<ZipEntry> entries = {
-        {"[Content_Types].xml",
-         R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
-         R"(<Override PartName="/ppt/presentation.xml" ContentType=")" +
-             mainType + "\"/></Types>"},
+        {"[Content_Types].xml", "<Types/>"},
         {"_rels/.rels",
          R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
          R"(<Relationship Id="rId1" Type=")" +
@@ -314,29 +308,27 @@ TEST(SlideReaderTest, documentsOfAnotherKindAreLeftToTheOffice) {
                           "<manifest:file-entry><manifest:encryption-data/></manifest:file-entry>"),
                       "encrypted"}},
                     Format::OdfPresentation);
+    // A package whose main part is `main` (p.xml), with no relationships of its own.
+    const auto package = [](const std::string& main) {
+        return test::zipArchive(
+            {{"[Content_Types].xml", "<Types/>"},
+             {"_rels/.rels",
+              "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+              "relationships\"><Relationship Id=\"1\" Type=\"" +
+                  kRel + "officeDocument\" Target=\"p.xml\"/></Relationships>"},
+             {"p.xml", main},
+             {"_rels/p.xml.rels",
+              "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+              "relationships\"/>"}});
+    };
     expectForOffice(
         {{"a Word document",
-          pptx({},
-               "application/vnd.openxmlformats-officedocument.wordprocessingml.document."
-               "main+xml"),
+          package("<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/"
+                  "2006/main\"/>"),
           "not a presentation"},
          {"a slide missing from the package",
-          test::zipArchive(
-              {{"_rels/.rels",
-                "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/"
-                "2006/relationships\"><Relationship Id=\"1\" Type=\"" +
-                    kRel + "officeDocument\" Target=\"p.xml\"/></Relationships>"},
-               {"[Content_Types].xml",
-                "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-                "content-types\"><Override PartName=\"/P.XML\" ContentType=\"application/"
-                "vnd.openxmlformats-officedocument.presentationml.presentation.main+xml"
-                "\"/></Types>"},
-               {"p.xml", "<p:presentation " + kPml +
-                             "><p:sldIdLst><p:sldId r:id=\"9\"/></p:sldIdLst>"
-                             "</p:presentation>"},
-               {"_rels/p.xml.rels",
-                "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/"
-                "2006/relationships\"/>"}}),
+          package("<p:presentation " + kPml +
+                  "><p:sldIdLst><p:sldId r:id=\"9\"/></p:sldIdLst></p:presentation>"),
           "not a slide part"}},
         Format::PresentationML);
     const Read word =
