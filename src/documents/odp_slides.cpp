@@ -58,20 +58,53 @@ class ManifestHandler final : public PartHandler {
     }
 };
 
-class ContentHandler final : public PartHandler {
+enum class ContentContext : std::uint8_t {
+    Document,
+    Root,
+    Body,
+    Presentation,
+    Page,
+    PageLink,  // draw:a among a slide's shapes
+    Group,
+    GroupLink,
+    TextShape,   // a shape whose children are its paragraphs
+    Frame,       // draw:frame: its first content holds the text
+    TextHolder,  // a frame's text box or image
+    List,
+    ListItem,
+    Paragraph,
+    Span,
+    Skip,         // nothing below is read
+    SkipChecked,  // nothing below is read, and text there goes to the office
+};
+
+class ContentHandler final : public ContextHandler<ContentContext> {
   public:
     ContentHandler(const ZipArchive& archive, SlideTexts& texts)
         : m_archive(archive), m_texts(texts) {}
 
-    void startElement(const XmlName& name, const XmlAttributes& attributes) override {
-        const Context parent = m_stack.empty() ? Context::Document : m_stack.back();
-        m_stack.push_back(childContext(parent, name, attributes));
+    void characters(std::string_view text) override {
+        if (current() != Context::Paragraph && current() != Context::Span)
+            return;
+        m_run.clear();
+        for (const char c : text) {
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+                if (!m_ignoreSpace)
+                    m_run.push_back(' ');
+                m_ignoreSpace = true;
+            } else {
+                m_run.push_back(c);
+                m_ignoreSpace = false;
+            }
+        }
+        addText(m_run);
     }
 
-    void endElement(const XmlName& /*name*/) override {
-        const Context ending = m_stack.back();
-        m_stack.pop_back();
-        switch (ending) {
+  private:
+    using Context = ContentContext;
+
+    void ended(Context context) override {
+        switch (context) {
             case Context::Paragraph:
                 m_lastParagraphEmpty = !m_paragraphContent;
                 break;
@@ -88,47 +121,8 @@ class ContentHandler final : public PartHandler {
         }
     }
 
-    void characters(std::string_view text) override {
-        if (m_stack.empty() ||
-            (m_stack.back() != Context::Paragraph && m_stack.back() != Context::Span)) {
-            return;
-        }
-        m_run.clear();
-        for (const char c : text) {
-            if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-                if (!m_ignoreSpace)
-                    m_run.push_back(' ');
-                m_ignoreSpace = true;
-            } else {
-                m_run.push_back(c);
-                m_ignoreSpace = false;
-            }
-        }
-        addText(m_run);
-    }
-
-  private:
-    enum class Context : std::uint8_t {
-        Document,
-        Root,
-        Body,
-        Presentation,
-        Page,
-        PageLink,  // draw:a among a slide's shapes
-        Group,
-        GroupLink,
-        TextShape,   // a shape whose children are its paragraphs
-        Frame,       // draw:frame: its first content holds the text
-        TextHolder,  // a frame's text box or image
-        List,
-        ListItem,
-        Paragraph,
-        Span,
-        Skip,         // nothing below is read
-        SkipChecked,  // nothing below is read, and text there goes to the office
-    };
-
-    Context childContext(Context parent, const XmlName& name, const XmlAttributes& attributes) {
+    Context childContext(Context parent, const XmlName& name,
+                         const XmlAttributes& attributes) override {
         switch (parent) {
             case Context::Document:
                 if (!name.is(kOffice, "document-content"))
@@ -178,8 +172,7 @@ class ContentHandler final : public PartHandler {
                     refuse("text in " + std::string(name.local) + " where it is not read");
                 return Context::SkipChecked;
         }
-        refuse("the element " + std::string(name.local) + " in a shape's text");
-        return Context::Skip;
+        return unexpected(name, "in a shape's text");
     }
 
     Context shapeContext(bool inGroup, const XmlName& name) {
@@ -255,8 +248,7 @@ class ContentHandler final : public PartHandler {
             }
             if (name.local == "list")
                 return Context::List;
-            refuse("the element " + std::string(name.local) + " in a shape's text");
-            return Context::Skip;
+            return unexpected(name, "in a shape's text");
         }
         if (name.uri == kSvg || name.is(kOffice, "binary-data"))
             return Context::Skip;
@@ -292,8 +284,7 @@ class ContentHandler final : public PartHandler {
             if (name.local == "soft-page-break")
                 return Context::Skip;
         }
-        refuse("the element " + std::string(name.local) + " in a shape's text");
-        return Context::Skip;
+        return unexpected(name, "in a shape's text");
     }
 
     // Whether a link of a frame's content is found: a link outside the package (a URL, an
@@ -341,8 +332,6 @@ class ContentHandler final : public PartHandler {
     }
 
     void endShape() {
-        if (!refusal().empty())
-            return;
         if (m_paragraphs >= 2 && m_lastParagraphEmpty)
             m_texts.dropLineEnd();
         if (m_connector && m_texts.shapeHasText()) {
@@ -356,7 +345,6 @@ class ContentHandler final : public PartHandler {
 
     const ZipArchive& m_archive;
     SlideTexts& m_texts;
-    std::vector<Context> m_stack;
     std::string m_run;
     int m_paragraphs = 0;
     bool m_ignoreSpace = true;

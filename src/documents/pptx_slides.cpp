@@ -109,24 +109,30 @@ bool isDateFieldType(std::string_view type) {
 
 // One slide part. Each element opens a context; the context of an element's children follows
 // from its own and the child's name.
-class SlideHandler final : public PartHandler {
+enum class SlideContext : std::uint8_t {
+    Document,
+    Slide,
+    CommonSlide,
+    ShapeTree,
+    Group,
+    Shape,   // a shape of the slide
+    Member,  // a shape inside a group
+    ShapeProperties,
+    TextBody,
+    Paragraph,
+    Run,
+    RunText,
+    Field,
+    GraphicFrame,
+    Skip,  // nothing below is read
+};
+
+class SlideHandler final : public ContextHandler<SlideContext> {
   public:
     explicit SlideHandler(SlideTexts& texts) : m_texts(texts) {}
 
-    void startElement(const XmlName& name, const XmlAttributes& attributes) override {
-        const Context parent = m_stack.empty() ? Context::Document : m_stack.back();
-        m_stack.push_back(childContext(parent, name, attributes));
-    }
-
-    void endElement(const XmlName& /*name*/) override {
-        const Context ending = m_stack.back();
-        m_stack.pop_back();
-        if (ending == Context::Shape || ending == Context::Member)
-            endShape();
-    }
-
     void characters(std::string_view text) override {
-        if (m_stack.empty() || m_stack.back() != Context::RunText)
+        if (current() != Context::RunText)
             return;
         if (text.find("\xC2\x85") != std::string_view::npos) {
             // Impress drops NEXT LINE (U+0085) from such text in a way not worked out here.
@@ -139,25 +145,15 @@ class SlideHandler final : public PartHandler {
     }
 
   private:
-    enum class Context : std::uint8_t {
-        Document,
-        Slide,
-        CommonSlide,
-        ShapeTree,
-        Group,
-        Shape,   // a shape of the slide
-        Member,  // a shape inside a group
-        ShapeProperties,
-        TextBody,
-        Paragraph,
-        Run,
-        RunText,
-        Field,
-        GraphicFrame,
-        Skip,  // nothing below is read
-    };
+    using Context = SlideContext;
 
-    Context childContext(Context parent, const XmlName& name, const XmlAttributes& attributes) {
+    void ended(Context context) override {
+        if (context == Context::Shape || context == Context::Member)
+            endShape();
+    }
+
+    Context childContext(Context parent, const XmlName& name,
+                         const XmlAttributes& attributes) override {
         switch (parent) {
             case Context::Document:
                 if (!name.is(kP, "sld"))
@@ -241,8 +237,7 @@ class SlideHandler final : public PartHandler {
             case Context::Skip:
                 return Context::Skip;
         }
-        refuse("the element " + std::string(name.local) + " in a shape's text");
-        return Context::Skip;
+        return unexpected(name, "in a shape's text");
     }
 
     Context shapeContext(bool inGroup, const XmlName& name) {
@@ -262,8 +257,7 @@ class SlideHandler final : public PartHandler {
                 return Context::Skip;
             }
         }
-        refuse("the element " + std::string(name.local) + " among a slide's shapes");
-        return Context::Skip;
+        return unexpected(name, "among a slide's shapes");
     }
 
     void beginShape(bool member) {
@@ -277,8 +271,6 @@ class SlideHandler final : public PartHandler {
     }
 
     void endShape() {
-        if (!refusal().empty())
-            return;
         // The footer placeholders that hold just their field become the slide's settings.
         const bool justOneField = m_paragraphs == 1 && m_fields == 1 && m_runs == 0;
         if (m_placeholder == "ftr" ||
@@ -309,7 +301,6 @@ class SlideHandler final : public PartHandler {
     }
 
     SlideTexts& m_texts;
-    std::vector<Context> m_stack;
     bool m_member = false;
     bool m_connector = false;
     std::string m_placeholder;
