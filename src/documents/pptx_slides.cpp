@@ -16,7 +16,7 @@
 #include "documents/pptx_slides.h"
 
 #include <cstdint>
-#include <optional>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -63,7 +63,9 @@ class RelationshipsHandler final : public PartHandler {
         Relationship relationship{std::string(attributes.value({}, "Type")),
                                   std::string(attributes.value({}, "Target")),
                                   attributes.value({}, "TargetMode") == "External"};
-        byId.emplace(attributes.value({}, "Id"), std::move(relationship));
+        // Which of two relationships of one name the office follows is not known here.
+        if (!byId.emplace(attributes.value({}, "Id"), std::move(relationship)).second)
+            refuse("two relationships named " + std::string(attributes.value({}, "Id")));
     }
 };
 
@@ -379,6 +381,7 @@ std::string readPptxSlides(ZipArchive& archive, SlideTexts& texts, const ReadLim
         return why;
     }
 
+    std::set<std::string> parts;
     for (const std::string& id : presentation.slideIds) {
         const auto found = relationships.byId.find(id);
         if (found == relationships.byId.end() || found->second.type != kRelSlide ||
@@ -388,6 +391,8 @@ std::string readPptxSlides(ZipArchive& archive, SlideTexts& texts, const ReadLim
         const std::string part = resolvePartTarget(mainPart, found->second.target);
         if (part.empty())
             return "the slide " + id + " is not a slide part of the package";
+        if (!parts.insert(part).second)
+            return "the slide " + part + " is listed twice";
         texts.beginSlide();
         SlideHandler slide(texts);
         if (std::string why = parsePart(archive, part, slide, limits); !why.empty())

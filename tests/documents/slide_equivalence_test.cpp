@@ -34,7 +34,7 @@ std::string listed(const cache::Extract& extract) {
 }
 
 // The corpus folder, made when missing or older than its generator; empty with `why` when a
-// producer is missing (the generator exits 77).
+// producer is missing (the generator exits 77, the shell 127 without python3).
 fs::path slideCorpus(std::string& why) {
     const fs::path root = office::scratchRoot() / "slide-corpus";
     const fs::path tools = fs::path(FERRETTA_SOURCE_DIR) / "tools";
@@ -60,8 +60,8 @@ fs::path slideCorpus(std::string& why) {
         const int status = std::system(command.c_str());
         if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
             std::ofstream(stamp) << "made\n";
-        } else if (WIFEXITED(status) && WEXITSTATUS(status) == 77) {
-            why = "a producer of the corpus is missing";
+        } else if (WIFEXITED(status) && (WEXITSTATUS(status) == 77 || WEXITSTATUS(status) == 127)) {
+            why = "a producer of the corpus (python3, soffice) is missing";
         } else {
             why = "the corpus generator failed: " + command;
             ADD_FAILURE() << why;

@@ -309,27 +309,35 @@ TEST(SlideReaderTest, documentsOfAnotherKindAreLeftToTheOffice) {
                       "encrypted"}},
                     Format::OdfPresentation);
     // A package whose main part is `main` (p.xml), with no relationships of its own.
-    const auto package = [](const std::string& main) {
-        return test::zipArchive(
-            {{"[Content_Types].xml", "<Types/>"},
-             {"_rels/.rels",
-              "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-              "relationships\"><Relationship Id=\"1\" Type=\"" +
-                  kRel + "officeDocument\" Target=\"p.xml\"/></Relationships>"},
-             {"p.xml", main},
-             {"_rels/p.xml.rels",
-              "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
-              "relationships\"/>"}});
+    // A package whose main part is `main` (p.xml) with the relationships given, and one slide.
+    const auto package = [](const std::string& main, const std::string& relationships = "") {
+        const std::string open =
+            "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+            "relationships\">";
+        return test::zipArchive({{"[Content_Types].xml", "<Types/>"},
+                                 {"_rels/.rels", open + "<Relationship Id=\"1\" Type=\"" + kRel +
+                                                     "officeDocument\" Target=\"p.xml\"/>"
+                                                     "</Relationships>"},
+                                 {"p.xml", main},
+                                 {"_rels/p.xml.rels", open + relationships + "</Relationships>"},
+                                 {"s.xml", slide(shape(para("a")))}});
+    };
+    const std::string toSlide =
+        "<Relationship Id=\"1\" Type=\"" + kRel + "slide\" Target=\"s.xml\"/>";
+    const auto listing = [](const std::string& ids) {
+        return "<p:presentation " + kPml + "><p:sldIdLst>" + ids + "</p:sldIdLst></p:presentation>";
     };
     expectForOffice(
         {{"a Word document",
           package("<w:document xmlns:w=\"http://schemas.openxmlformats.org/wordprocessingml/"
                   "2006/main\"/>"),
           "not a presentation"},
-         {"a slide missing from the package",
-          package("<p:presentation " + kPml +
-                  "><p:sldIdLst><p:sldId r:id=\"9\"/></p:sldIdLst></p:presentation>"),
-          "not a slide part"}},
+         {"a slide missing from the package", package(listing("<p:sldId r:id=\"9\"/>")),
+          "not a slide part"},
+         {"a slide listed twice",
+          package(listing("<p:sldId r:id=\"1\"/><p:sldId r:id=\"1\"/>"), toSlide), "listed twice"},
+         {"two relationships of one name",
+          package(listing("<p:sldId r:id=\"1\"/>"), toSlide + toSlide), "two relationships"}},
         Format::PresentationML);
     const Read word =
         read(pptx({slide(shape(para("a")))}), Format::PresentationML, {}, Kind::WordNormal);
