@@ -321,7 +321,7 @@ class ContentHandler final : public ContextHandler<ContentContext> {
         m_texts.append(text);
         m_paragraphContent = true;
         if (!m_texts.withinLimits())
-            refuse("more text than the bound of a document");
+            refuse(std::string(SlideTexts::kOverLimit));
     }
 
     void beginShape() {
@@ -341,6 +341,8 @@ class ContentHandler final : public ContextHandler<ContentContext> {
             return;
         }
         m_texts.endShape();
+        if (!m_texts.withinLimits())
+            refuse(std::string(SlideTexts::kOverLimit));
     }
 
     const ZipArchive& m_archive;

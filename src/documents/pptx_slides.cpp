@@ -71,14 +71,19 @@ class RelationshipsHandler final : public PartHandler {
 
 class PresentationHandler final : public PartHandler {
   public:
+    // Every slide is a part of its own: a list longer than the archive is refused.
+    explicit PresentationHandler(std::size_t parts) : m_parts(parts) {}
     std::vector<std::string> slideIds;
     bool isPresentation = false;
 
     void startElement(const XmlName& name, const XmlAttributes& attributes) override {
         if (m_depth++ == 0)
             isPresentation = name.is(kP, "presentation");
-        if (name.is(kP, "sldId") && m_inList)
+        if (name.is(kP, "sldId") && m_inList) {
             slideIds.emplace_back(attributes.value(kR, "id"));
+            if (slideIds.size() > m_parts)
+                refuse("more slides than parts in the package");
+        }
         if (name.is(kP, "sldIdLst"))
             m_inList = true;
     }
@@ -89,6 +94,7 @@ class PresentationHandler final : public PartHandler {
     }
 
   private:
+    std::size_t m_parts;
     int m_depth = 0;
     bool m_inList = false;
 };
@@ -143,7 +149,7 @@ class SlideHandler final : public ContextHandler<SlideContext> {
         }
         m_texts.append(text);
         if (!m_texts.withinLimits())
-            refuse("more text than the bound of a document");
+            refuse(std::string(SlideTexts::kOverLimit));
     }
 
   private:
@@ -300,6 +306,8 @@ class SlideHandler final : public ContextHandler<SlideContext> {
             return;
         }
         m_texts.endShape();
+        if (!m_texts.withinLimits())
+            refuse(std::string(SlideTexts::kOverLimit));
     }
 
     SlideTexts& m_texts;
@@ -370,7 +378,7 @@ std::string readPptxSlides(ZipArchive& archive, SlideTexts& texts, const ReadLim
     if (!archive.has("[Content_Types].xml"))
         return "no content types: not an Open XML package";
 
-    PresentationHandler presentation;
+    PresentationHandler presentation(archive.names().size());
     if (std::string why = parsePart(archive, mainPart, presentation, limits); !why.empty())
         return why;
     if (!presentation.isPresentation)

@@ -41,8 +41,12 @@ class SlideTexts {
     // `keep` false drops it whatever it holds (a shape the office does not show as one).
     void endShape(bool keep = true);
 
-    // False once the text of the document went past ReadLimits::maxTextBytes.
-    bool withinLimits() const { return m_text.size() <= m_limits.maxTextBytes; }
+    // False once the text of the document, with the units' own bookkeeping, went past
+    // ReadLimits::maxTextBytes (so that a million shapes of no text are bounded too).
+    bool withinLimits() const {
+        return m_text.size() + m_units.size() * sizeof(Unit) <= m_limits.maxTextBytes;
+    }
+    static constexpr std::string_view kOverLimit = "more text than the bound of a document";
 
     // Hands every unit to the sink in order: Complete, or Stopped when the sink asked to stop.
     // The count is the number of slides.

@@ -354,9 +354,13 @@ TEST(SlideReaderTest, hostileDocumentsAreRefusedWithinBounds) {
     std::vector<ZipEntry> many;
     for (int i = 0; i < 51; ++i)
         many.push_back({"e" + std::to_string(i), "x"});
-    std::string nested;
-    for (int i = 0; i < 100; ++i)
-        nested += "<p:grpSp>";
+    const auto repeated = [](const std::string& piece, int times) {
+        std::string out;
+        for (int i = 0; i < times; ++i)
+            out += piece;
+        return out;
+    };
+    const std::string nested = repeated("<p:grpSp>", 100);
     expectForOffice(
         {
             {"a truncated archive", good.substr(0, good.size() / 2), "zip"},
@@ -376,6 +380,9 @@ TEST(SlideReaderTest, hostileDocumentsAreRefusedWithinBounds) {
              pptx({slide(shape(para(std::string(600 << 10, 'a'))) +
                          shape(para(std::string(600 << 10, 'b'))))}),
              "more text", limited([](ReadLimits& l) { l.maxTextBytes = 1 << 20; })},
+            {"shapes of line ends only, past the bound of text",
+             pptx({slide(repeated(shape("<a:p><a:br/></a:p>"), 100))}), "more text",
+             limited([](ReadLimits& l) { l.maxTextBytes = 1000; })},
             {"an entity expansion",
              pptx({"<!DOCTYPE p:sld [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>" +
                    slide(shape(para("&b;")))}),
