@@ -18,6 +18,8 @@
 #include "documents/odp_slides.h"
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "documents/part_parser.h"
@@ -42,12 +44,88 @@ constexpr std::string_view kPresentationMime = "application/vnd.oasis.opendocume
 // left to it.
 constexpr int kMaxSpaces = 9999;
 
+// A content part up to this size is read into memory whole.
+constexpr std::size_t kWholeContent = 16 << 20;
+
 bool isAnyOf(std::string_view local, std::initializer_list<std::string_view> names) {
     for (const std::string_view name : names) {
         if (local == name)
             return true;
     }
     return false;
+}
+
+// Finds the root's office:automatic-styles, which comes before the body.
+class StylesFinder final : public XmlHandler {
+  public:
+    explicit StylesFinder(const ReadLimits& limits) : parser(*this, limits) {}
+    XmlParser parser;
+    std::optional<std::size_t> begin;
+
+    void startElement(const XmlName& name, const XmlAttributes& /*attributes*/) override {
+        if (parser.depth() != 2)
+            return;
+        if (name.is(kOffice, "automatic-styles"))
+            begin = static_cast<std::size_t>(parser.byteIndex());
+        if (begin || name.is(kOffice, "body"))
+            parser.stop();
+    }
+};
+
+// The bytes [first, second) of the root's office:automatic-styles element in a content part,
+// or nothing when there is none before the body or where its end cannot be told from the bytes
+// for certain: its content must hold no comment, CDATA section, processing instruction or
+// element of its own name, so that the first end tag of its name is its own. The content
+// passed over is not checked to be well-formed XML.
+std::optional<std::pair<std::size_t, std::size_t>> automaticStyles(std::string_view content,
+                                                                   const ReadLimits& limits) {
+    StylesFinder finder(limits);
+    finder.parser.feed(content, true);
+    if (!finder.begin || *finder.begin >= content.size() || content[*finder.begin] != '<')
+        return std::nullopt;
+    const std::size_t begin = *finder.begin;
+    const std::size_t nameEnd = content.find_first_of(" \t\r\n/>", begin + 1);
+    if (nameEnd == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view name = content.substr(begin + 1, nameEnd - begin - 1);
+    // The start tag ends at the first '>' outside its attributes' quotes.
+    std::size_t at = nameEnd;
+    char quote = 0;
+    for (; at < content.size(); ++at) {
+        const char c = content[at];
+        if (quote != 0) {
+            quote = c == quote ? 0 : quote;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            break;
+        }
+    }
+    if (at >= content.size() || content[at - 1] == '/')
+        return std::nullopt;
+    const auto delimited = [&](std::size_t position) {
+        return position < content.size() &&
+               std::string_view(" \t\r\n/>").find(content[position]) != std::string_view::npos;
+    };
+    for (std::size_t open = content.find('<', at); open != std::string_view::npos;
+         open = content.find('<', open + 1)) {
+        const std::string_view rest = content.substr(open + 1);
+        if (rest.empty() || rest.front() == '!' || rest.front() == '?')
+            return std::nullopt;
+        if (rest.substr(0, name.size()) == name && delimited(open + 1 + name.size()))
+            return std::nullopt;
+        if (rest.front() == '/' && rest.substr(1, name.size()) == name &&
+            delimited(open + 2 + name.size())) {
+            const std::size_t close = content.find('>', open);
+            if (close == std::string_view::npos ||
+                content.substr(open + 2 + name.size(), close - open - 2 - name.size())
+                        .find_first_not_of(" \t\r\n") != std::string_view::npos) {
+                return std::nullopt;
+            }
+            return std::make_pair(begin, close + 1);
+        }
+    }
+    return std::nullopt;
 }
 
 class ManifestHandler final : public PartHandler {
@@ -378,7 +456,29 @@ std::string readOdpSlides(ZipArchive& archive, SlideTexts& texts, const ReadLimi
     if (why = parsePart(archive, "META-INF/manifest.xml", manifest, limits); !why.empty())
         return why;
     ContentHandler content(archive, texts);
-    return parsePart(archive, "content.xml", content, limits);
+    // A content part of ordinary size is read whole, so that its automatic styles (most of
+    // what LibreOffice writes there, and nothing the text depends on) can be passed over.
+    std::string whole;
+    bool fits = true;
+    if (!archive.stream(
+            "content.xml",
+            [&](std::string_view chunk) {
+                fits = whole.size() + chunk.size() <= kWholeContent;
+                if (fits)
+                    whole.append(chunk);
+                return fits;
+            },
+            why)) {
+        return why;
+    }
+    if (!fits)
+        return parsePart(archive, "content.xml", content, limits);
+    const std::string_view bytes(whole);
+    if (const auto styles = automaticStyles(bytes, limits)) {
+        return parsePieces({bytes.substr(0, styles->first), bytes.substr(styles->second)},
+                           "content.xml", content, limits);
+    }
+    return parsePieces({bytes}, "content.xml", content, limits);
 }
 
 }  // namespace ferretta::documents

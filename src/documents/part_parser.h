@@ -1,6 +1,7 @@
 #pragma once
 // Parsing one XML part of a zip package: the part is inflated in chunks into the streaming
 // parser, so that a large part never sits in memory whole.
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,7 +20,8 @@ class PartHandler : public XmlHandler {
     const std::string& refusal() const { return m_refusal; }
 
   private:
-    friend std::string parsePart(ZipArchive&, std::string_view, PartHandler&, const ReadLimits&);
+    template <class Feed>
+    friend std::string parseWith(std::string_view, PartHandler&, const ReadLimits&, Feed&&);
     XmlParser* m_parser = nullptr;
     std::string m_refusal;
 };
@@ -62,5 +64,9 @@ class ContextHandler : public PartHandler {
 // the archive's (missing, damaged, over a bound), with the part's name.
 std::string parsePart(ZipArchive& archive, std::string_view name, PartHandler& handler,
                       const ReadLimits& limits);
+
+// Parses the pieces, one after the other, as the part `name` held in memory; the same answers.
+std::string parsePieces(std::initializer_list<std::string_view> pieces, std::string_view name,
+                        PartHandler& handler, const ReadLimits& limits);
 
 }  // namespace ferretta::documents

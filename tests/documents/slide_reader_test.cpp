@@ -86,22 +86,34 @@ const std::string kOdfNamespaces =
     R"(xmlns:xlink="http://www.w3.org/1999/xlink")";
 
 // An OpenDocument presentation of the pages (each the XML inside a draw:page).
-std::string odp(const std::vector<std::string>& pages,
-                const std::string& mimetype = "application/vnd.oasis.opendocument.presentation",
-                const std::string& manifestEntry = "") {
-    std::string body;
-    for (const std::string& page : pages)
-        body += "<draw:page>" + page + "</draw:page>";
+// An OpenDocument presentation of the content part given.
+std::string odpWith(const std::string& content,
+                    const std::string& mimetype = "application/vnd.oasis.opendocument.presentation",
+                    const std::string& manifestEntry = "") {
     return test::zipArchive(
         {{"mimetype", mimetype, false},
-         {"content.xml", "<office:document-content " + kOdfNamespaces +
-                             "><office:body><office:presentation>" + body +
-                             "</office:presentation></office:body></office:document-content>"},
+         {"content.xml", content},
          {"Pictures/a.png", "png"},
          {"META-INF/manifest.xml",
           R"(<manifest:manifest xmlns:manifest="urn:oasis:names:tc:opendocument:xmlns:)"
           R"(manifest:1.0">)" +
               manifestEntry + "</manifest:manifest>"}});
+}
+
+// The content part of the pages (each the XML inside a draw:page), `head` before the body.
+std::string content(const std::vector<std::string>& pages, const std::string& head = "") {
+    std::string body;
+    for (const std::string& page : pages)
+        body += "<draw:page>" + page + "</draw:page>";
+    return "<office:document-content " + kOdfNamespaces + ">" + head +
+           "<office:body><office:presentation>" + body +
+           "</office:presentation></office:body></office:document-content>";
+}
+
+std::string odp(const std::vector<std::string>& pages,
+                const std::string& mimetype = "application/vnd.oasis.opendocument.presentation",
+                const std::string& manifestEntry = "") {
+    return odpWith(content(pages), mimetype, manifestEntry);
 }
 
 std::string box(const std::string& paragraphs) {
@@ -276,6 +288,32 @@ TEST(SlideReaderTest, odpShapesGiveTheirTextAsImpressReadsIt) {
              {"1:群", "1:リンク"}},
         },
         Format::OdfPresentation);
+}
+
+TEST(SlideReaderTest, automaticStylesArePassedOverUnparsedWhereTheirEndIsCertain) {
+    const std::string page = box("<text:p>本文</text:p>");
+    const auto styles = [&](const std::string& inside, const std::string& end) {
+        return odpWith(content({page}, "<office:automatic-styles>" + inside + end));
+    };
+    const std::string closing = "</office:automatic-styles>";
+    const std::string otherPrefix =
+        "<o:document-content xmlns:o=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+        "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
+        "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><o:automatic-styles><a>"
+        "</b></o:automatic-styles><o:body><o:presentation><draw:page>" +
+        page + "</draw:page></o:presentation></o:body></o:document-content>";
+    // Passed over: even a malformed style is not noticed (the office would refuse the file).
+    expectUnits({{"'>' in an attribute, space in the end tag",
+                  styles("<s a=\"x>y/>\"><a></b>", "</office:automatic-styles >"),
+                  {"1:本文"}},
+                 {"the office namespace under another prefix", odpWith(otherPrefix), {"1:本文"}}},
+                Format::OdfPresentation);
+    // Parsed: where a comment or an element of the same name could hide the end.
+    expectForOffice({{"a comment holding the end tag",
+                      styles("<!-- " + closing + " --><a></b>", closing), "mismatched tag"},
+                     {"an element of the same name inside",
+                      styles("<office:automatic-styles/><a></b>", closing), "mismatched tag"}},
+                    Format::OdfPresentation);
 }
 
 TEST(SlideReaderTest, odpConstructsImpressReadsOtherwiseAreLeftToTheOffice) {
