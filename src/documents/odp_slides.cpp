@@ -1,20 +1,20 @@
 // OpenDocument presentations, read as Impress imports them (learnt by experiment on documents
 // made to show one construct each):
 // - every draw:page is a slide, hidden ones included; notes, masters and comments are not;
-// - rectangles, ellipses, circles, custom shapes, lines and polylines hold their paragraphs; a
-// frame holds the text of its first content (a text box, or the paragraphs of
-//   an image) and nothing for a table or an object; draw:a around a shape is no shape of its
-//   own; a group has no text of its own, its members are read, a group among them not entered;
+// - rectangles, ellipses, circles, custom shapes, lines and polylines hold their paragraphs;
+//   a frame holds the text of its first content (a text box, or the paragraphs of an image)
+//   and nothing for a table or an object; draw:a around a shape is no shape of its own; a
+//   group has no text of its own, its members are read, a group among them not entered;
 // - white space as the text import handles it: a run of spaces, tabs and line ends in the XML
 //   is one space, none at a paragraph's start; text:s, text:tab and text:line-break are kept
 //   as they are and end such a run;
-// - paragraphs are joined by line ends, and a trailing empty paragraph is dropped (so two empty
-//   paragraphs make no text, three make one line end).
-// Fields (page numbers, dates, names) show what the view and the day give them; bookmarks and
-// notes keep Impress from opening the file, and so does a picture missing from the package;
-// polygons, paths and captions show their text otherwise or not at all, a measure shows its
-// length, a connector's text depends on its geometry: a document holding any of these, or anything
-// not named here, goes to the office.
+// - paragraphs are joined by line ends, and a trailing empty paragraph is dropped (so two
+//   empty paragraphs make no text, three make one line end).
+// Fields (page numbers, dates, names) show what the view and the day give them; bookmarks
+// and notes keep Impress from opening the file, and so does a picture missing from the
+// package; polygons, paths and captions show their text otherwise or not at all, a measure
+// shows its length, a connector's text depends on its geometry: a document holding any of
+// these, or anything not named here, goes to the office.
 #include "documents/odp_slides.h"
 
 #include <cstdint>
@@ -35,7 +35,6 @@ constexpr std::string_view kPresentation = "urn:oasis:names:tc:opendocument:xmln
 constexpr std::string_view kSvg = "urn:oasis:names:tc:opendocument:xmlns:svg-compatible:1.0";
 constexpr std::string_view kDr3d = "urn:oasis:names:tc:opendocument:xmlns:dr3d:1.0";
 constexpr std::string_view kAnimation = "urn:oasis:names:tc:opendocument:xmlns:animation:1.0";
-constexpr std::string_view kOfficeOoo = "http://openoffice.org/2009/office";
 constexpr std::string_view kXlink = "http://www.w3.org/1999/xlink";
 constexpr std::string_view kManifest = "urn:oasis:names:tc:opendocument:xmlns:manifest:1.0";
 constexpr std::string_view kPresentationMime = "application/vnd.oasis.opendocument.presentation";

@@ -10,9 +10,8 @@
 // - footer placeholders on a slide become the slide's header-and-footer settings: "ftr"
 //   always, "sldNum" holding just a slide-number field, "dt" holding just a date field.
 // What Impress makes of a field elsewhere depends on the view and the day, of a connector's
-// text on its geometry; diagrams,
-// alternate content and the rarer placeholders are read in ways not tried here: all of those
-// go to the office.
+// text on its geometry; diagrams, alternate content and the rarer placeholders are read in
+// ways not tried here: all of those go to the office.
 #include "documents/pptx_slides.h"
 
 #include <cstdint>
