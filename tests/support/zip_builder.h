@@ -1,9 +1,10 @@
 #pragma once
-// Zip archives made in memory for the document readers' tests, stored or deflated (zlib),
-// so that a test spells out the parts of a package next to what it expects of them.
+// Zip archives made in memory for the document readers' tests, entries stored or deflated
+// (zlib), so that a test spells out the parts of a package next to what it expects of them.
 #include <zlib.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,14 +19,12 @@ struct ZipEntry {
 
 namespace detail {
 
-inline void put16(std::string& out, std::uint32_t value) {
-    out.push_back(static_cast<char>(value & 0xFF));
-    out.push_back(static_cast<char>((value >> 8) & 0xFF));
-}
-
-inline void put32(std::string& out, std::uint32_t value) {
-    put16(out, value & 0xFFFF);
-    put16(out, value >> 16);
+// Little-endian fields of 2 or 4 bytes, as zip headers hold them.
+inline void put(std::string& out, std::initializer_list<std::uint32_t> fields, int bytes) {
+    for (const std::uint32_t value : fields) {
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
 }
 
 // Raw deflate, as zip entries hold it.
@@ -45,7 +44,7 @@ inline std::string deflated(std::string_view data) {
 
 }  // namespace detail
 
-// The archive of the entries, in their order.
+// The archive of the entries, in their order (UTF-8 names, no times).
 inline std::string zipArchive(const std::vector<ZipEntry>& entries) {
     std::string archive;
     std::string directory;
@@ -55,41 +54,32 @@ inline std::string zipArchive(const std::vector<ZipEntry>& entries) {
                                              static_cast<uInt>(entry.data.size())));
         const std::string body = entry.deflate ? detail::deflated(entry.data) : entry.data;
         const auto offset = static_cast<std::uint32_t>(archive.size());
-        const auto header = [&](std::string& out, bool central) {
-            detail::put32(out, central ? 0x02014b50 : 0x04034b50);
-            if (central)
-                detail::put16(out, 20);  // made by
-            detail::put16(out, 20);      // needed to extract
-            detail::put16(out, 0x0800);  // UTF-8 names
-            detail::put16(out, entry.deflate ? 8 : 0);
-            detail::put32(out, 0);  // time and date
-            detail::put32(out, crc);
-            detail::put32(out, static_cast<std::uint32_t>(body.size()));
-            detail::put32(out, static_cast<std::uint32_t>(entry.data.size()));
-            detail::put16(out, static_cast<std::uint32_t>(entry.name.size()));
-            detail::put16(out, 0);  // extra field
-            if (central) {
-                detail::put16(out, 0);  // comment
-                detail::put16(out, 0);  // disk
-                detail::put16(out, 0);  // internal attributes
-                detail::put32(out, 0);  // external attributes
-                detail::put32(out, offset);
-            }
-            out += entry.name;
+        // version, flags (UTF-8 names), method, time and date, crc, sizes, name and extra length
+        const auto common = [&](std::string& out) {
+            detail::put(out, {20, 0x0800, entry.deflate ? 8U : 0U}, 2);
+            detail::put(out,
+                        {0, crc, static_cast<std::uint32_t>(body.size()),
+                         static_cast<std::uint32_t>(entry.data.size())},
+                        4);
+            detail::put(out, {static_cast<std::uint32_t>(entry.name.size()), 0}, 2);
         };
-        header(archive, false);
-        archive += body;
-        header(directory, true);
+        detail::put(archive, {0x04034b50}, 4);
+        common(archive);
+        archive += entry.name + body;
+        detail::put(directory, {0x02014b50}, 4);
+        detail::put(directory, {20}, 2);  // made by
+        common(directory);
+        detail::put(directory, {0, 0, 0}, 2);  // comment, disk, internal attributes
+        detail::put(directory, {0, offset}, 4);
+        directory += entry.name;
     }
+    const auto count = static_cast<std::uint32_t>(entries.size());
     const auto directoryOffset = static_cast<std::uint32_t>(archive.size());
     archive += directory;
-    detail::put32(archive, 0x06054b50);
-    detail::put32(archive, 0);  // disks
-    detail::put16(archive, static_cast<std::uint32_t>(entries.size()));
-    detail::put16(archive, static_cast<std::uint32_t>(entries.size()));
-    detail::put32(archive, static_cast<std::uint32_t>(directory.size()));
-    detail::put32(archive, directoryOffset);
-    detail::put16(archive, 0);  // comment
+    detail::put(archive, {0x06054b50, 0}, 4);
+    detail::put(archive, {count, count}, 2);
+    detail::put(archive, {static_cast<std::uint32_t>(directory.size()), directoryOffset}, 4);
+    detail::put(archive, {0}, 2);
     return archive;
 }
 
