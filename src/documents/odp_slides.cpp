@@ -2,9 +2,10 @@
 // made to show one construct each):
 // - every draw:page is a slide, hidden ones included; notes, masters and comments are not;
 // - rectangles, ellipses, circles, custom shapes, lines and polylines hold their paragraphs;
-//   a frame holds the text of its first content (a text box, or the paragraphs of an image)
-//   and nothing for a table or an object; draw:a around a shape is no shape of its own; a
-//   group has no text of its own, its members are read, a group among them not entered;
+//   a frame holds the text of its first content (a text box, or the paragraphs of an image),
+//   nothing for a table or an object, and passes over the rest; draw:a around a shape is no
+//   shape of its own; a group has no text of its own, its members are read, a group among
+//   them not entered;
 // - white space as the text import handles it: a run of spaces, tabs and line ends in the XML
 //   is one space, none at a paragraph's start; text:s, text:tab and text:line-break are kept
 //   as they are and end such a run;
@@ -295,15 +296,17 @@ class ContentHandler final : public ContextHandler<ContentContext> {
              isAnyOf(name.local, {"contour-polygon", "contour-path", "image-map", "glue-point"}));
         if (decorative)
             return Context::Skip;
-        if (m_frameContentSeen)
-            return Context::SkipChecked;
-        m_frameContentSeen = true;
         if (name.uri == kDraw && isAnyOf(name.local, {"image", "object", "object-ole"}) &&
             !inPackage(attributes.value(kXlink, "href"), name.local != "image")) {
             // Impress refuses to open some documents whose picture is missing from the package.
             refuse("the " + std::string(name.local) + " " +
                    std::string(attributes.value(kXlink, "href")) + " is missing from the package");
         }
+        // Impress takes the frame's first content and passes over the rest (the replacement
+        // picture of a table or an object, another text box).
+        if (m_frameContentSeen)
+            return Context::Skip;
+        m_frameContentSeen = true;
         if (name.is(kDraw, "text-box") || name.is(kDraw, "image"))
             return Context::TextHolder;
         if (name.is(kTable, "table") ||

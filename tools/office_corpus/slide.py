@@ -253,7 +253,8 @@ def powerpoint_deck(copy):
         ([text_box(2, 500000, [paragraph(), paragraph()]),
           text_box(3, 1200000, [paragraph('<a:br><a:rPr lang="ja-JP"/></a:br>')]),
           text_box(4, 1900000, [paragraph(run("   "))]),
-          text_box(5, 2600000, [paragraph(run(f"𠮷野家 ｶﾞｷﾞ 〜～ ＼¥ {w(12)}"))])], ""),
+          text_box(5, 2600000, [paragraph(run(f"𠮷野家 ｶﾞｷﾞ 〜～ ＼¥ {w(12)}"))]),
+          text_box(6, 3300000, [f"<a:p><a:r><a:t>改&#10;行と_x000D_は{escape(w(15))}</a:t></a:r></a:p>"])], ""),
         ([], ""),
     ]
     parts = {}
@@ -362,7 +363,9 @@ def odf_deck(copy):
         box(7, f"<text:p>段落</text:p><text:p/><text:p/><text:p>三つ目 {w(3)}</text:p>") +
         box(9, "<text:p/><text:p/>") +
         box(11, "<text:p/><text:p/><text:p/>") +
-        box(13, f'<text:p><text:span>分けた</text:span> <text:span> 文字</text:span> {w(4)}</text:p>'),
+        box(13, f'<text:p><text:span>分けた</text:span> <text:span> 文字</text:span> {w(4)}</text:p>') +
+        f'<draw:frame {at(15)}><draw:text-box><text:p>一つ目の枠 {w(10)}</text:p></draw:text-box>'
+        f'<draw:text-box><text:p>読まれない二つ目</text:p></draw:text-box></draw:frame>\n',
         box(1, f"<text:h>見出し {w(5)}</text:h><text:list><text:list-header><text:p>一覧の頭</text:p></text:list-header>"
                f"<text:list-item><text:p>項目</text:p><text:list><text:list-item><text:p>深い項目 {w(6)}</text:p>"
                f"</text:list-item></text:list></text:list-item></text:list>") +
