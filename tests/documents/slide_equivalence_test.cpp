@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/office/office_test_support.h"
+#include "drivers/office/office_test_support.h"
 #include "support/office_corpus.h"
 #include "support/office_units.h"
 
