@@ -12,11 +12,13 @@
 #    cache: wall time (target at most 2 s) and peak RSS (target at most 96 MB).
 #
 # Usage: bench/office_native_bench.sh <build-dir> [runs=5] [query=検索]
-# The documents come from tools/make_office_corpus.py --copies N (up to 50 of each format, none
-# of those it makes for the office to read); while its generators give fewer than 300,
+# The documents come from tools/make_office_corpus.py --copies N (the formats in turn, none of
+# those it makes for the office to read); while its generators give fewer than 300,
 # office_bench.sh's ten-page documents converted by LibreOffice to .docx .xlsx .pptx .odt .ods
 # .odp fill the folder (made once into $TMPDIR/ferretta-office-native-bench).
-# The machine's load is printed before and after: timings taken while others compile are noisy.
+# PYTHON3 names the python that has python-docx and openpyxl, where another comes first on the
+# PATH. The machine's load is printed before and after: timings taken while others compile are
+# noisy.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(dirname "$here")
@@ -33,16 +35,21 @@ work="${TMPDIR:-/tmp}/ferretta-office-native-bench"
 docs="$work/docs"
 mkdir -p "$work"
 if [ ! -f "$docs/.done" ]; then
-    rm -rf "$docs" "$work/made"
+    rm -rf "$docs"
     mkdir -p "$docs"
-    python3 "$root/tools/make_office_corpus.py" "$work/made" --copies 10 >/dev/null || true
-    # Up to 50 of each format, every kind of document in its first copies before the next
-    # copies, the formats taken in turn; the documents the corpus names "-office" hold
-    # constructs the readers leave to the office on purpose.
+    if [ ! -f "$work/made/.done" ]; then
+        rm -rf "$work/made"
+        "${PYTHON3:-python3}" "$root/tools/make_office_corpus.py" "$work/made" --copies 10 \
+            >/dev/null || true
+        touch "$work/made/.done"
+    fi
+    # The formats taken in turn while each lasts, every kind of document in its first copy
+    # before the next copies; the documents the corpus names "-office" hold constructs the
+    # readers leave to the office on purpose and are not taken.
     for extension in docx odt xlsx ods pptx odp; do
         find "$work/made" -type f -name "*.$extension" ! -name '*-office-*' ! -name '*-office.*' |
             awk '{ n = $0; sub(/\.[a-z]+$/, "", n); sub(/.*[^0-9]/, "", n); print n + 0, $0 }' |
-            sort -k1,1n -k2 | cut -d' ' -f2- | head -n 50 >"$work/list-$extension"
+            sort -k1,1n -k2 | cut -d' ' -f2- >"$work/list-$extension"
     done
     paste -d '\n' "$work"/list-* | sed '/^$/d' | head -n 300 | while read -r file; do
         cp "$file" "$docs/made-$(basename "$file")"

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/office/office_test_support.h"
+#include "drivers/office/office_test_support.h"
 
 namespace ferretta::test {
 

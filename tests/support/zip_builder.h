@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ferretta::test {
@@ -81,6 +82,16 @@ inline std::string zipArchive(const std::vector<ZipEntry>& entries) {
     detail::put(archive, {static_cast<std::uint32_t>(directory.size()), directoryOffset}, 4);
     detail::put(archive, {0}, 2);
     return archive;
+}
+
+using ZipEntries = std::vector<std::pair<std::string, std::string>>;
+
+// The archive of (name, data) entries, all deflated or all stored.
+inline std::string makeZip(const ZipEntries& entries, bool deflated = true) {
+    std::vector<ZipEntry> all;
+    for (const auto& [name, data] : entries)
+        all.push_back({name, data, deflated});
+    return zipArchive(all);
 }
 
 }  // namespace ferretta::test
