@@ -62,14 +62,15 @@ namespace {
 
 // Appends the text with every CR or LF written as \r or \n.
 void appendField(std::string& line, std::string_view text) {
-    for (const char c : text) {
-        if (c == '\r')
-            line += "\\r";
-        else if (c == '\n')
-            line += "\\n";
-        else
-            line += c;
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            line.append(text.substr(from, i - from));
+            line += text[i] == '\r' ? "\\r" : "\\n";
+            from = i + 1;
+        }
     }
+    line.append(text.substr(from));
 }
 
 std::string lineOf(const app::Hit& hit, std::string (*form)(std::string_view, bool)) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/host.h"
+#include "search/byte_scan.h"
 #include "search/line_filter.h"
 #include "search/query.h"
 #include "search/search_context.h"
@@ -60,6 +61,7 @@ class TextSearcher {
     std::int32_t matchCp932Line(std::string_view line);
     std::string_view exactNeedle(const Word& word) const;
     std::string_view exactHaystack(std::string_view block);
+    bool searchBlocks(const std::string& path);
     bool searchLineByLine(const std::string& path);
     void report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8,
                 std::int32_t column);
@@ -84,9 +86,5 @@ class TextSearcher {
     std::vector<std::size_t> m_foldedStarts;  // the same lines' starts in the folded block
     std::vector<std::size_t> m_candidates;    // lines of the block that may match
 };
-
-// How many lines end in the bytes: LF, CR LF and a lone CR each end one. A CR as the last byte
-// counts as a line end.
-std::size_t countLineEnds(std::string_view bytes);
 
 }  // namespace ferretta::search
