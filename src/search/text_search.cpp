@@ -651,8 +651,9 @@ std::int64_t TextSearcher::scanCandidates(std::string_view block, const std::str
 }
 
 bool TextSearcher::searchLineByLine(const std::string& path) {
-    // UTF-16 files: the line reader decodes them; the stop check runs every 500 lines.
-    platform::LineReader reader(path, [this] { return m_flags.isAbort; });
+    // UTF-16 files: the line reader decodes them; the stop check runs every 500 lines and
+    // every megabyte read.
+    platform::LineReader reader(path, [this] { return stopRequested(); });
     std::int64_t lineNumber = 0;
     while (!reader.atEndOfStream()) {
         std::string line = reader.readLine();
@@ -665,10 +666,10 @@ bool TextSearcher::searchLineByLine(const std::string& path) {
             continue;
         if (std::int32_t column = m_matcher.smartFind(line))
             report(path, lineNumber, std::move(line), column);
-        if (lineNumber % 500 == 0 && stopRequested())
+        if (lineNumber % 500 == 0 && !reader.stopped() && stopRequested())
             return false;
     }
-    return true;
+    return !reader.stopped();
 }
 
 bool TextSearcher::findText(const std::string& path) {
@@ -677,18 +678,23 @@ bool TextSearcher::findText(const std::string& path) {
     if (m_matcher.targetStrsNumber() == 0)
         return !m_flags.isAbort;
 
-    const bool finished = searchBlocks(path);
+    bool searched = true;
+    const bool finished = searchBlocks(path, searched);
     Reader::shrink(m_readBuffer);
-    return finished && !m_flags.isAbort;
+    return finished && searched && !m_flags.isAbort;
 }
 
-bool TextSearcher::searchBlocks(const std::string& path) {
+bool TextSearcher::searchBlocks(const std::string& path, bool& searched) {
     Reader reader(path, m_readBuffer, [this] { return stopRequested(); });
     std::optional<platform::TextEncoding> encoding =
         platform::encodingFromByteOrderMark(reader.head(3));
     if (encoding == platform::TextEncoding::Utf16Le ||
         encoding == platform::TextEncoding::Utf16Be) {
         return searchLineByLine(path);
+    }
+    if (!m_binaryFiles && holdsNul(reader.head(kTextCheckBytes))) {
+        searched = false;
+        return true;
     }
     if (encoding)
         reader.skip(platform::byteOrderMarkLength(*encoding));

@@ -43,7 +43,8 @@ auto fields(const Settings& s) {
     return std::tie(s.dir, s.dirList, s.keywords, s.editor, s.subFolder, s.fileNameOnly, s.strict,
                     s.regular, s.statusBar, s.topMost, s.fixed, s.lastX, s.lastY,
                     s.fileTypes.targetFileType, s.textTags, s.pdfOwnEngine, s.pdfFilterPath,
-                    s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit, s.workers);
+                    s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit, s.workers,
+                    s.hiddenFiles, s.binaryFiles);
 }
 
 // A settings structure in which every value differs from its default.
@@ -65,6 +66,7 @@ Settings everythingChanged() {
     s.noJump = s.wordFast = true;
     s.documentTimeLimit = 5;
     s.workers = 3;
+    s.hiddenFiles = s.binaryFiles = true;
     return s;
 }
 
@@ -79,6 +81,7 @@ TEST(LoadConfigTest, EmptyDocumentGivesTheDefaults) {
                               s.topMost, s.fixed, s.pdfOwnEngine, s.noJump, s.wordFast),
               std::make_tuple(true, false, false, false, true, false, true, false, false, false));
     EXPECT_FALSE(s.lastX.has_value() || s.lastY.has_value());
+    EXPECT_FALSE(s.hiddenFiles || s.binaryFiles);
     EXPECT_EQ(s.documentTimeLimit, 60);
     for (const auto& [text, seconds] : {std::pair{"90", 90}, {"-5", 0}, {"x", 60}, {"1e9", 86400}})
         EXPECT_EQ(loadFrom("[Office]\r\nDocumentTimeLimit=" + std::string(text)).documentTimeLimit,
@@ -282,7 +285,7 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
           "keyword0=&& foo bar", "keyword2=x", "keyword3", "SubFolder=0", "FileNameOnly=1",
           "Strict=1", "Regular=1", "targetFileType0=False", "targetFileType13=True",
           "targetFileType20=True", "textTags=TXT;CSV", "pdfOwnEngine=1",
-          "pdfFilterPath=pdftotext -layout %1", "Workers=3"}},
+          "pdfFilterPath=pdftotext -layout %1", "Workers=3", "AllFiles=1"}},
         {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\""}},
         {"Form", {"StatusBar=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
         {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5"}}};

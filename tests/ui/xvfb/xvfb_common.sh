@@ -176,3 +176,34 @@ noWindow() { ! hasWindow "$1"; }
 focusOn() {
     timeout 3 xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
 }
+
+# Starts openbox and a tint2 panel at the bottom (a person's light desktop); their processes
+# are wmPid and panelPid, for the caller to stop. Fails the check when either does not come up.
+# shellcheck disable=SC2034  # wmPid and panelPid are the caller's
+startOpenboxAndPanel() {
+    startAndWait 5 hasWindowManager "$workDir/wm.log" openbox || fail "openbox did not start"
+    wmPid=$startedPid
+    printf '%s\n' 'panel_items = TS' 'panel_position = bottom center horizontal' \
+        'panel_size = 100% 30' 'strut_policy = follow_size' >"$workDir/tint2rc"
+    startAndWait 10 panelIsUp "$workDir/panel.log" tint2 -c "$workDir/tint2rc" ||
+        fail "tint2 did not start"
+    panelPid=$startedPid
+}
+panelIsUp() { xdotool search --class tint2 >/dev/null 2>&1; }
+
+# The hits of the search that just ended, saved through Ctrl+S (the save dialog, the name
+# typed, Enter, the message closed with Enter) and read back as UTF-8 into savedHits.
+# shellcheck disable=SC2034  # savedHits is the caller's
+saveHits() {
+    rm -f "$workDir/saved.csv"
+    xdotool key --clearmodifiers ctrl+s
+    waitFor 10 hasWindow "検索結果の保存" || fail "Ctrl+S opened no save dialog"
+    sleep 0.3 # the dialog's name box takes the focus once it is shown
+    xdotool type --delay 20 -- "$workDir/saved.csv"
+    xdotool key Return
+    waitFor 10 test -s "$workDir/saved.csv" || fail "Ctrl+S wrote no file"
+    waitFor 5 messageShown || fail "saving showed no message"
+    xdotool key Return
+    savedHits=$(iconv -f CP932 -t UTF-8 "$workDir/saved.csv")
+}
+messageShown() { [[ $(xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null | wc -l) -ge 2 ]]; }
