@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/cp932.h"
+#include "platform/regex.h"
 #include "platform/unicode.h"
 #include "platform/width_fold.h"
 #include "search/ansi_fold_table.h"
@@ -997,160 +998,77 @@ std::size_t LineFilter::Scan::next(std::size_t from) {
     return best;
 }
 
-std::vector<std::u32string> requiredPatternRuns(std::u16string_view pattern) {
-    std::vector<std::u32string> runs;
-    std::u32string run;
-    bool lastWasLiteral = false;  // the last atom is the last character of `run`
-    auto flush = [&] {
-        if (!run.empty())
-            runs.push_back(run);
-        run.clear();
-        lastWasLiteral = false;
-    };
-    auto hex = [&](std::size_t at, std::size_t digits) -> long {
-        if (at + digits > pattern.size())
-            return -1;
-        long value = 0;
-        for (std::size_t k = 0; k < digits; ++k) {
-            const char16_t c = pattern[at + k];
-            const int d = (c >= '0' && c <= '9')   ? c - '0'
-                          : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                          : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                   : -1;
-            if (d < 0)
-                return -1;
-            value = value * 16 + d;
-        }
-        return value;
-    };
-    // Past a character class or escape inside one, from its '['.
-    auto skipClass = [&](std::size_t i) {
-        ++i;
-        if (i < pattern.size() && pattern[i] == '^')
-            ++i;
-        for (; i < pattern.size() && pattern[i] != ']'; ++i) {
-            if (pattern[i] == '\\')
-                ++i;
-        }
-        return i + 1;
-    };
-    auto skipLazy = [&](std::size_t i) {
-        return i < pattern.size() && pattern[i] == '?' ? i + 1 : i;
-    };
-    std::size_t i = 0;
-    while (i < pattern.size()) {
-        const char16_t c = pattern[i];
-        if (c == '\\') {
-            if (i + 1 >= pattern.size())
-                return {};
-            const char16_t e = pattern[i + 1];
-            long literal = -1;
-            std::size_t used = 2;
-            if (e == 'x' && hex(i + 2, 2) >= 0) {
-                literal = hex(i + 2, 2);
-                used = 4;
-            } else if (e == 'u' && hex(i + 2, 4) >= 0) {
-                literal = hex(i + 2, 4);
-                used = 6;
-            } else if (!(e < 0x80 && (std::isalnum(e) != 0))) {
-                literal = e;  // an escaped sign stands for itself
-            }
-            i += used;
-            if (literal < 0 || (literal >= 0xD800 && literal <= 0xDFFF)) {
-                flush();
-            } else {
-                run.push_back(static_cast<char32_t>(literal));
-                lastWasLiteral = true;
-            }
-            continue;
-        }
-        switch (c) {
-            case '|':
-            case ')':
-                return {};  // alternatives (or a broken pattern): nothing is common to all
-            case '[':
-                flush();
-                i = skipClass(i);
-                continue;
-            case '(': {
-                flush();
-                int depth = 0;
-                for (; i < pattern.size(); ++i) {
-                    if (pattern[i] == '\\') {
-                        ++i;
-                    } else if (pattern[i] == '[') {
-                        i = skipClass(i) - 1;
-                    } else if (pattern[i] == '(') {
-                        ++depth;
-                    } else if (pattern[i] == ')' && --depth == 0) {
-                        break;
-                    }
-                }
-                if (depth != 0)
-                    return {};
-                ++i;
-                continue;
-            }
-            case '*':
-            case '?':
-                if (lastWasLiteral)
-                    run.pop_back();
-                flush();
-                i = skipLazy(i + 1);
-                continue;
-            case '+':
-                flush();
-                i = skipLazy(i + 1);
-                continue;
-            case '{': {
-                // {n}, {n,} or {n,m}; anything else is no quantifier, and no plain character.
-                std::size_t k = i + 1;
-                long least = 0;
-                bool digits = false;
-                while (k < pattern.size() && pattern[k] >= '0' && pattern[k] <= '9') {
-                    least = std::min(least * 10 + (pattern[k] - '0'), 100000L);
-                    digits = true;
-                    ++k;
-                }
-                if (k < pattern.size() && pattern[k] == ',')
-                    ++k;
-                while (k < pattern.size() && pattern[k] >= '0' && pattern[k] <= '9')
-                    ++k;
-                const bool quantifier = digits && k < pattern.size() && pattern[k] == '}';
-                if (quantifier && least == 0 && lastWasLiteral)
-                    run.pop_back();
-                flush();
-                i = quantifier ? skipLazy(k + 1) : i + 1;
-                continue;
-            }
-            case '.':
-            case '^':
-            case '$':
-            case ']':
-            case '}':
-                flush();
-                ++i;
-                continue;
-            default:
-                break;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < pattern.size() && pattern[i + 1] >= 0xDC00 &&
-            pattern[i + 1] <= 0xDFFF) {
-            run.push_back(0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                          (pattern[i + 1] - 0xDC00));
-            i += 2;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            flush();
-            ++i;
-            continue;
-        } else {
-            run.push_back(c);
-            ++i;
-        }
-        lastWasLiteral = true;
+namespace {
+
+// Gathers the runs of plain characters at the top level of a pattern from what the pattern's
+// reader tells: a group counts as one atom that is no plain character, an atom that may be
+// absent takes its character out of the run, alternatives at the top level leave nothing
+// common.
+class RunCollector : public platform::PatternVisitor {
+  public:
+    void literal(char32_t c) override {
+        if (m_depth > 0)
+            return;
+        m_run.push_back(c);
+        m_lastWasLiteral = true;
     }
-    flush();
-    return runs;
+    void otherAtom() override {
+        if (m_depth == 0)
+            flush();
+    }
+    void assertion() override { otherAtom(); }
+    void quantifier(std::size_t least) override {
+        if (m_depth > 0)
+            return;
+        if (least == 0 && m_lastWasLiteral)
+            m_run.pop_back();
+        flush();
+    }
+    void groupOpen() override {
+        otherAtom();
+        ++m_depth;
+    }
+    void groupClose() override {
+        if (m_depth == 0)
+            m_broken = true;  // a group never opened
+        else
+            --m_depth;
+        m_lastWasLiteral = false;
+    }
+    void alternative() override {
+        if (m_depth == 0)
+            m_broken = true;
+    }
+
+    std::vector<std::u32string> runs() {
+        flush();
+        if (m_broken || m_depth != 0)
+            return {};
+        return std::move(m_runs);
+    }
+
+  private:
+    void flush() {
+        if (!m_run.empty())
+            m_runs.push_back(m_run);
+        m_run.clear();
+        m_lastWasLiteral = false;
+    }
+
+    std::vector<std::u32string> m_runs;
+    std::u32string m_run;
+    int m_depth = 0;
+    bool m_lastWasLiteral = false;  // the last atom is the last character of m_run
+    bool m_broken = false;
+};
+
+}  // namespace
+
+std::vector<std::u32string> requiredPatternRuns(std::u16string_view pattern) {
+    RunCollector collector;
+    if (!platform::scanPattern(pattern, collector))
+        return {};
+    return collector.runs();
 }
 
 }  // namespace ferretta::search

@@ -91,9 +91,10 @@ class LineFilter {
     std::vector<char> m_triggerImage;         // per trigger key: the ASCII character it stands for
 };
 
-// The runs of plain characters (no class, no optional part) that every match of the pattern
-// (JScript syntax) holds, each in a row; ASCII letters stand for either case. Empty when there
-// is none or the pattern has alternatives at its top level.
+// The runs of plain characters (no class, no optional part, nothing inside a group) that every
+// match of the pattern (JScript syntax) holds, each in a row; ASCII letters stand for either
+// case. Empty when there is none, the pattern has alternatives at its top level or it is
+// broken.
 std::vector<std::u32string> requiredPatternRuns(std::u16string_view pattern);
 
 }  // namespace ferretta::search
