@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/hand_off.h"
 #include "platform/error.h"
+#include "run/hand_off.h"
 #include "searchers/office/office_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -18,31 +18,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t piece = data[0] % 16 + 1;
     const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
 
-    app::HandOffFrameReader reader;
+    run::HandOffFrameReader reader;
     for (std::size_t at = 0; at < bytes.size(); at += piece) {
-        if (reader.feed(bytes.substr(at, piece)) == app::HandOffFrameReader::Status::Invalid)
+        if (reader.feed(bytes.substr(at, piece)) == run::HandOffFrameReader::Status::Invalid)
             break;
     }
-    if (reader.status() == app::HandOffFrameReader::Status::Complete) {
-        if (reader.payload().size() > app::maxHandOffPayload)
+    if (reader.status() == run::HandOffFrameReader::Status::Complete) {
+        if (reader.payload().size() > run::maxHandOffPayload)
             std::abort();
-        (void)app::handOffText(reader.payload());
+        (void)run::handOffText(reader.payload());
     }
 
     // What a sender writes, the receiver reads: the same payload, Complete.
-    const std::string payload = app::handOffPayload(app::handOffText(bytes));
-    const std::string frame = app::handOffFrame(payload);
+    const std::string payload = run::handOffPayload(run::handOffText(bytes));
+    const std::string frame = run::handOffFrame(payload);
     if (!frame.empty()) {
-        app::HandOffFrameReader back;
+        run::HandOffFrameReader back;
         for (std::size_t at = 0; at < frame.size(); at += piece)
             back.feed(std::string_view(frame).substr(at, piece));
-        if (back.status() != app::HandOffFrameReader::Status::Complete || back.payload() != payload)
+        if (back.status() != run::HandOffFrameReader::Status::Complete || back.payload() != payload)
             std::abort();
     }
 
     // Any command line (it holds no zero byte) arrives as it was sent.
     const std::string commandLine(bytes.substr(0, bytes.find('\0')));
-    if (app::handOffText(app::handOffPayload(commandLine)) != commandLine)
+    if (run::handOffText(run::handOffPayload(commandLine)) != commandLine)
         std::abort();
 
     // A hit's position text read as the automation reads a 16-bit number.

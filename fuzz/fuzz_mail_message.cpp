@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/pim/mail_charsets.h"
-#include "platform/pim/mail_message.h"
-#include "platform/pim/mailbox.h"
+#include "drivers/pim/mail_charsets.h"
+#include "drivers/pim/mail_message.h"
+#include "drivers/pim/mailbox.h"
 #include "platform/unicode.h"
 
 namespace {

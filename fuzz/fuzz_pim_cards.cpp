@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/pim/calendar_file.h"
-#include "platform/pim/vcard_file.h"
+#include "drivers/pim/calendar_file.h"
+#include "drivers/pim/vcard_file.h"
 #include "platform/unicode.h"
 
 // libebook-contacts loses a small buffer while it parses some malformed cards: its leak, not

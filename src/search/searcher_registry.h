@@ -2,7 +2,7 @@
 // Which searcher searches which file type: the one table that the folder walk's dispatch
 // (findInFile) and the search of the mail program's items consult.
 //
-// Registering a searcher (done by the search run, app/search_run.cpp, for the types switched
+// Registering a searcher (done by the search run, run/search_run.cpp, for the types switched
 // on):
 //
 // - A file searcher answers for one path whether the file counts as searched. It is made per

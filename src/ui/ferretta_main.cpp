@@ -16,14 +16,14 @@
 #include <vector>
 
 #include "app/debug_log.h"
-#include "app/document_cache_use.h"
-#include "app/run_safety.h"
-#include "app/search_run.h"
 #include "app/settings.h"
-#include "app/start_up.h"
 #include "pdf/frontends/pdf_viewer.h"
 #include "platform/data_folder.h"
 #include "platform/ini_file.h"
+#include "run/document_cache_use.h"
+#include "run/run_safety.h"
+#include "run/search_run.h"
+#include "run/start_up.h"
 #include "ui/main/japanese_font.h"
 #include "ui/main/main_form.h"
 #include "ui/main/qt_host.h"
@@ -117,7 +117,7 @@ void exitPoint(ui::main::MainForm& form, const app::Settings& settings, WindowHo
         static_cast<float>(ui::main::pixelsToTwipsY(position.y(), &form)), settingsPath());
     if (problem) {
         // Ended by a signal (a logout, a kill) nobody may be there to answer a box.
-        if (app::stopSignalReceived()) {
+        if (run::stopSignalReceived()) {
             std::string line = *problem;
             std::replace(line.begin(), line.end(), '\r', ' ');
             std::fprintf(stderr, "ferretta: %s\n", line.c_str());
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
     // Before anything can be moved aside: what a killed run left is put back, and SIGINT,
     // SIGTERM, SIGHUP and SIGQUIT end the program the way the tray's exit does, after the
     // running search has unwound.
-    const std::vector<std::string> restoreProblems = app::prepareRun();
+    const std::vector<std::string> restoreProblems = run::prepareRun();
     const std::string commandLine = commandLineOf(argc, argv);
     ui::modes::FileDescriptor instanceListener;
     if (handOffToRunningInstance(commandLine, instanceListener))
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
     settings.editor = std::string(app::defaultEditor);
     ui::main::MainForm form(settings);
     pdf::initPDFValues();
-    if (!app::loadCidTable(form.host()))
+    if (!run::loadCidTable(form.host()))
         return 1;
 
     // A first start copies the values a new user starts from into the data folder.
@@ -189,15 +189,15 @@ int main(int argc, char** argv) {
     hooks.wndProc = std::make_unique<ui::modes::WndProc>(
         [&form] { form.stateMachine().matrixCall(ui::modes::EventHotKey); },
         [&form, &settings](std::string_view folder) {
-            app::acceptFolderArgument(form.host(), settings, folder,
+            run::acceptFolderArgument(form.host(), settings, folder,
                                       [&form] { form.bringToFront(); });
         });
     form.setExitHandler([&form, &settings, &hooks] { exitPoint(form, settings, hooks); });
 
     std::unique_ptr<QSocketNotifier> stopSignal;
-    if (app::stopSignalDescriptor() >= 0) {
+    if (run::stopSignalDescriptor() >= 0) {
         stopSignal =
-            std::make_unique<QSocketNotifier>(app::stopSignalDescriptor(), QSocketNotifier::Read);
+            std::make_unique<QSocketNotifier>(run::stopSignalDescriptor(), QSocketNotifier::Read);
         QObject::connect(stopSignal.get(), &QSocketNotifier::activated, &form,
                          [&stopSignal, &form] {
                              stopSignal->setEnabled(false);
@@ -211,11 +211,11 @@ int main(int argc, char** argv) {
     for (const std::string& problem : restoreProblems)
         form.host().showMessage(problem, app::MessageStyle::Exclamation);
     if (!commandLine.empty()) {
-        app::acceptFolderArgument(form.host(), settings, commandLine,
+        run::acceptFolderArgument(form.host(), settings, commandLine,
                                   [&form] { form.bringToFront(); });
     }
     const int status = QApplication::exec();
     // What the last searches read is written to the document cache before the program ends.
-    app::closeDocumentCache();
+    run::closeDocumentCache();
     return status;
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/office/libreoffice.h"
+#include "drivers/office/libreoffice.h"
 #include "support/office_units.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // The user's personal-information items (tasks, mail of the inbox, calendar entries, contacts,
 // notes) as the mail-program searcher reads them: five default folders of items with named
 // fields. The program ships one store over the Linux desktop's own data (Evolution Data Server,
-// mailboxes on disk, iCalendar and vCard files; platform/pim/desktop_store.h); the unit tests
+// mailboxes on disk, iCalendar and vCard files; drivers/pim/desktop_store.h); the unit tests
 // use an in-memory one. Texts are UTF-8.
 #include <array>
 #include <cstddef>

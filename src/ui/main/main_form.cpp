@@ -22,15 +22,15 @@
 #include <optional>
 
 #include "app/debug_log.h"
-#include "app/run_safety.h"
-#include "app/search_run.h"
+#include "drivers/office/libreoffice.h"
+#include "drivers/pim/desktop_store_loader.h"
+#include "hits/results_file.h"
+#include "hits/text_editor.h"
 #include "pdf/frontends/pdf_viewer.h"
 #include "platform/data_folder.h"
-#include "platform/office/libreoffice.h"
-#include "platform/pim/desktop_store_loader.h"
+#include "run/run_safety.h"
+#include "run/search_run.h"
 #include "search/hit.h"
-#include "search/results_file.h"
-#include "search/text_editor.h"
 #include "searchers/office/office_run.h"
 #include "searchers/outlook/outlook_search.h"
 #include "ui/main/qt_host.h"
@@ -183,10 +183,9 @@ void MainForm::buildControls() {
 
 void MainForm::buildMenus() {
     QMenuBar* bar = menuBar();
-    auto addMenu = [this, bar](const char* name, const QString& caption) {
+    auto addMenu = [bar](const char* name, const QString& caption) {
         QMenu* menu = bar->addMenu(caption);
         menu->setObjectName(QString::fromLatin1(name));
-        m_menus.push_back(menu);
         return menu;
     };
     auto addItem = [this](QMenu* menu, const char* name, const QString& caption,
@@ -200,8 +199,8 @@ void MainForm::buildMenus() {
     };
 
     QMenu* file = addMenu("mnFile", QStringLiteral("ﾌｧｲﾙ(&F)"));
-    m_mnSave = addItem(file, "mnSave", QStringLiteral("検索結果を保存(&S)"),
-                       QKeySequence(Qt::CTRL | Qt::Key_S), [this] { mnSave_Click(); });
+    addItem(file, "mnSave", QStringLiteral("検索結果を保存(&S)"),
+            QKeySequence(Qt::CTRL | Qt::Key_S), [this] { mnSave_Click(); });
     file->addSeparator()->setObjectName(QStringLiteral("mnBar0"));
     addItem(file, "mnEnd", QStringLiteral("終了(&X)"), QKeySequence(), [this] { close(); });
 
@@ -267,7 +266,7 @@ std::vector<std::string> MainForm::keywordItems() const {
 
 void MainForm::updateKeywordHistory() {
     const QString text = m_combo->currentText();
-    auto items = app::updateKeywordHistory(keywordItems(), text.toStdString());
+    auto items = run::updateKeywordHistory(keywordItems(), text.toStdString());
     m_combo->clear();
     for (const auto& item : items)
         m_combo->addItem(toQString(item));
@@ -293,7 +292,7 @@ void MainForm::Command2_Click() {
     m_toggleButton->setEnabled(false);
     m_model->clear();
 
-    app::SearchRunHooks hooks;
+    run::SearchRunHooks hooks;
     hooks.officeSession = [this]() -> searchers::office::OfficeSession& { return officeSession(); };
     hooks.outlookSession = [this]() -> searchers::outlook::OutlookSession& {
         return outlookSession();
@@ -304,7 +303,7 @@ void MainForm::Command2_Click() {
         m_searchButton->setText(searchCaption());
     };
     hooks.hitCount = [this] { return static_cast<std::int64_t>(m_model->rowCount()); };
-    app::runSearchCommand(*m_host, m_settings, m_flags, m_combo->currentText().toStdString(),
+    run::runSearchCommand(*m_host, m_settings, m_flags, m_combo->currentText().toStdString(),
                           hooks);
     if (m_isExiting) {
         // The program ended below this search (the tray's exit): the window stays gone.
@@ -352,7 +351,7 @@ void MainForm::openRow(int row) {
     const search::OpenAction action = search::openActionFor(m_model->hitAt(row));
     switch (action.kind) {
         case search::OpenAction::Kind::TextEditor:
-            search::openInEditor(*m_host, m_settings.editor, action.location, action.position);
+            hits::openInEditor(*m_host, m_settings.editor, action.location, action.position);
             break;
         case search::OpenAction::Kind::Pdf:
             // The viewer reports nothing itself; a missing viewer leaves the click without effect.
@@ -405,7 +404,7 @@ searchers::office::OfficeSession& MainForm::officeSession() {
         platform::office::LibreOfficeConfig config;
         config.profileRoot = platform::dataFolder() / "office";
         // A stop request ends a long office call; the window stays alive meanwhile.
-        config.keepWaiting = app::officeKeepWaiting(*m_host, m_flags);
+        config.keepWaiting = run::officeKeepWaiting(*m_host, m_flags);
         config.documentTimeoutMs = m_settings.documentTimeLimit * 1000;
         if (app::debugLog().isLogOpen())
             config.logFile = app::debugLog().path().parent_path() / "office.log";
@@ -436,7 +435,7 @@ void MainForm::mnSave_Click() {
 
 bool MainForm::saveResultsTo(const std::filesystem::path& path) {
     const std::vector<app::Hit> rows = m_model->rowsInOrder();
-    return search::saveResults(*m_host, path, rows);
+    return hits::saveResults(*m_host, path, rows);
 }
 
 void MainForm::showOptions() {

@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/hand_off.h"
+#include "run/hand_off.h"
 
 #include <QPointer>
 
@@ -27,13 +27,13 @@ class QSocketNotifier;
 
 namespace ferretta::ui::modes {
 
-// The wire format lives in the core (app/hand_off.h); both ends here use it.
-using app::handOffFrame;
-using app::HandOffFrameReader;
-using app::handOffHeaderSize;
-using app::handOffPayload;
-using app::handOffText;
-using app::maxHandOffPayload;
+// The wire format lives in the core (run/hand_off.h); both ends here use it.
+using run::handOffFrame;
+using run::HandOffFrameReader;
+using run::handOffHeaderSize;
+using run::handOffPayload;
+using run::handOffText;
+using run::maxHandOffPayload;
 
 // Owns a socket descriptor (closed on destruction); -1 holds none.
 class FileDescriptor {

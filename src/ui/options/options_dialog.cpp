@@ -19,8 +19,8 @@
 #include <QVBoxLayout>
 #include <initializer_list>
 
-#include "app/document_cache_use.h"
 #include "platform/width_fold.h"
+#include "run/document_cache_use.h"
 #include "ui/modes/about_box.h"
 #include "ui/options/outlook_places_dialog.h"
 
@@ -645,7 +645,7 @@ void Dialog::Option1_Click() {
 
 void Dialog::cmdClearCache_Click() {
     // Cancel does not bring back what was emptied: the press is the user's decision.
-    m_lblCacheState->setText(app::clearDocumentCache()
+    m_lblCacheState->setText(run::clearDocumentCache()
                                  ? QStringLiteral("キャッシュを空にしました")
                                  : QStringLiteral("キャッシュを使用できません"));
 }

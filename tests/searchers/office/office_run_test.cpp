@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/search_run.h"
+#include "run/search_run.h"
 #include "support/fake_office.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
@@ -123,10 +123,10 @@ class OfficeWalkTest : public ::testing::Test {
     }
 
     std::int64_t run(const std::string& query) {
-        app::SearchRunHooks hooks;
+        run::SearchRunHooks hooks;
         hooks.officeSession = [this]() -> OfficeSession& { return session; };
-        const app::SearchOutcome outcome =
-            app::runSearchCommand(host, settings, flags, query, hooks);
+        const run::SearchOutcome outcome =
+            run::runSearchCommand(host, settings, flags, query, hooks);
         return outcome.ran ? outcome.files : -1;
     }
 

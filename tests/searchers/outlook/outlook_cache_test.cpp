@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "cache/document_cache.h"
-#include "platform/pim/mailbox.h"
+#include "drivers/pim/mailbox.h"
 #include "searchers/outlook/outlook_search.h"
 #include "support/memory_item_store.h"
 #include "support/recording_host.h"

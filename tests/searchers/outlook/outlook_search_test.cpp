@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/file_types.h"
-#include "app/search_run.h"
+#include "run/search_run.h"
 #include "support/memory_item_store.h"
 #include "support/recording_host.h"
 
@@ -154,9 +154,9 @@ TEST_F(OutlookSearchTest, TheSearchCommandRunsTheTypesInOrderUntilAStop) {
         if (++calls == 2)  // the mail's second look, at item 20
             flags.isAbort = true;
     };
-    app::SearchRunHooks hooks;
+    run::SearchRunHooks hooks;
     hooks.outlookSession = [this]() -> OutlookSession& { return *session; };
-    EXPECT_EQ(app::runSearchCommand(host, settings, flags, "会議", hooks).files, 1 + 20);
+    EXPECT_EQ(run::runSearchCommand(host, settings, flags, "会議", hooks).files, 1 + 20);
     EXPECT_EQ(host.rows.size(), 1u + 19u);  // the task, then mail 1..19
     EXPECT_EQ(store->opened.size(), 2u);    // the calendar was never opened
 }

@@ -32,7 +32,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "app/start_up.h"
+#include "run/start_up.h"
 #include "support/qt_test_support.h"
 #include "support/recording_host.h"
 #include "ui/modes/hot_key.h"
@@ -160,7 +160,7 @@ struct RunningInstance {
     std::function<void()> duringFolder;  // runs inside the folder handler (a nested loop ...)
     WndProc wndProc{[this] { ++hotKeys; },
                     [this](std::string_view text) {
-                        app::acceptFolderArgument(host, settings, text);
+                        run::acceptFolderArgument(host, settings, text);
                         if (duringFolder)
                             duringFolder();
                     }};

@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "app/document_cache_use.h"
 #include "app/settings.h"
 #include "platform/ini_file.h"
+#include "run/document_cache_use.h"
 #include "support/qt_test_support.h"
 #include "support/temp_tree.h"
 #include "ui/main/main_form.h"
@@ -461,10 +461,10 @@ TEST_F(OptionsDialogTest, DeleteRemovesTheSelectedExtensionOnly) {
 TEST_F(OptionsDialogTest, KeysEmptyTheCacheAndSwitchItOff) {
     test::TempTree tree;
     qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(tree.path("cache")));
-    app::closeDocumentCache();
+    run::closeDocumentCache();
     app::Settings settings;
     settings.textCache = true;
-    cache::DocumentCache* cache = app::documentCache(settings);
+    cache::DocumentCache* cache = run::documentCache(settings);
     ASSERT_NE(cache, nullptr);
     cache->store(*cache::identityOf(tree.write("a.pdf", "x")), "pdf",
                  {{}, {{1, 0, 0, "本文", ""}}, 0, "", 1});
@@ -490,7 +490,7 @@ TEST_F(OptionsDialogTest, KeysEmptyTheCacheAndSwitchItOff) {
     EXPECT_FALSE(settings.textCache);
     dialog.loadMemory2Form();  // the next opening starts without the last message
     EXPECT_EQ(state->text(), QString());
-    app::closeDocumentCache();
+    run::closeDocumentCache();
 }
 
 TEST_F(OptionsDialogTest, CancelAndCloseChangeNothing) {

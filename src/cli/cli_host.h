@@ -1,0 +1,43 @@
+#pragma once
+// The command-line host: hits go to standard output as they are found, messages, skipped
+// files and the summary to standard error.
+#include <cstdio>
+#include <string>
+
+#include "app/host.h"
+#include "search/search_flags.h"
+
+namespace ferretta::cli {
+
+class CliHost : public app::Host {
+  public:
+    // ansi: write hits in CP932 with CR LF (the saved-file form); UTF-8 with LF otherwise.
+    CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags& flags);
+
+    RowHandle addResult(const app::Hit& hit) override;
+    void doEvents() override;
+    void showMessage(std::string_view text, app::MessageStyle style) override;
+    // Nobody is there to answer: the message is shown and the safe answer, No, keeps what the
+    // user has.
+    bool askYesNo(std::string_view text, app::MessageStyle style) override;
+    // "ferretta-cli: skipped: <path>: <reason>".
+    void noteUnreadable(std::string_view path, std::string_view reason) override;
+
+    std::size_t hitCount() const { return m_hits; }
+    // Whether a critical message was shown.
+    bool sawError() const { return m_sawError; }
+
+  private:
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_ansi;
+    search::SearchFlags& m_flags;
+    std::size_t m_hits = 0;
+    bool m_sawError = false;
+};
+
+// A message as one line: "ferretta-cli: <kind>: <text>", the carriage return between the
+// lines of a two-line message turned into a blank.
+std::string formatMessage(std::string_view text, app::MessageStyle style);
+
+}  // namespace ferretta::cli

@@ -1,0 +1,38 @@
+#pragma once
+// What both programs do before anything else, so that nothing a search moved aside is lost and
+// a request to end the program is a stop request like the stop button: termination signals
+// are caught, and files that an earlier run left aside are put back.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/host.h"
+#include "search/search_flags.h"
+
+namespace ferretta::run {
+
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT become a stop request: the running search unwinds as
+// after the stop button (files it moved aside are put back, programs it started are ended) and
+// the front end then ends. A second such signal ends the program at once; what a search had
+// moved aside is then put back at the next start. SIGPIPE is ignored (a closed output is an
+// error of the write, not the end of the program). Installing twice changes nothing.
+void installStopSignals();
+
+// True once one of those signals has arrived.
+bool stopSignalReceived();
+
+// A descriptor that becomes readable when the first of those signals arrives, for an event
+// loop to watch; -1 before installStopSignals.
+int stopSignalDescriptor();
+
+// For an office working for a search: lets the host's events run and answers false once the
+// user asked the running search to stop, so that a long office call ends at once.
+std::function<bool()> officeKeepWaiting(app::Host& host, const search::SearchFlags& flags);
+
+// installStopSignals, then puts back what earlier runs left aside. Answers one message for
+// the user for each file that could not be put back: "一時的に移動したファイルを元に戻せません
+// でした", CR, "<temporary name> → <its place>", CR, the reason. Such a file stays under its
+// temporary name and the next start tries again.
+std::vector<std::string> prepareRun();
+
+}  // namespace ferretta::run

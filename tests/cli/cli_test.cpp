@@ -1,0 +1,222 @@
+// ferretta-cli end to end: the program is run on folders made here.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/cli_options.h"
+#include "platform/cp932.h"
+#include "support/temp_tree.h"
+
+namespace ferretta::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string quote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+using test::readFile;
+
+// Every "{D}" replaced by the data folder.
+std::string expand(std::string text, const std::string& data) {
+    for (std::size_t at; (at = text.find("{D}")) != std::string::npos;)
+        text.replace(at, 3, data);
+    return text;
+}
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test {
+  protected:
+    std::string data() const { return tree.path("data"); }
+
+    void write(const std::string& relative, const std::string& bytes) {
+        tree.write("data/" + relative, bytes);
+    }
+
+    // Runs the program with the arguments ("{D}" is the data folder) from inside the data
+    // folder, as "nobody" when asked and possible (nullopt when not).
+    std::optional<CliRun> run(const std::string& arguments, bool unprivileged = false) {
+        fs::create_directories(tree.root() / "home");
+        fs::create_directories(tree.root() / "data");
+        std::ofstream(tree.root() / "home" / "frtta.ini") << settingsText;
+        std::string prefix;
+        if (unprivileged && ::geteuid() == 0) {
+            if (std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+                return std::nullopt;
+            prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        }
+        const std::string command =
+            "cd " + quote(data()) + " && FERRETTA_HOME=" + quote(tree.path("home")) +
+            " FERRETTA_SOFFICE=/nonexistent/soffice " + prefix + FERRETTA_CLI_PATH " " +
+            expand(arguments, quote(data())) + " >" + quote(tree.path("out")) + " 2>" +
+            quote(tree.path("err"));
+        const int status = std::system(command.c_str());
+        return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(tree.path("out")),
+                      readFile(tree.path("err"))};
+    }
+
+    test::TempTree tree;
+    // The settings file the program reads (the shipped defaults apply only without one).
+    std::string settingsText = "[Search]\r\ntargetFileType1=True\r\ntextTags=TXT\r\n";
+};
+
+TEST_F(CliTest, SearchesAndWritesTheSavedFileLines) {
+    write("a.txt", "bar foo\nfoo\n");
+    write("k.txt", platform::utf8ToCp932("漢字列abc\r\n"));
+    write("w.txt", platform::utf8ToCp932("全角ＡＢＣ\r\n"));
+    write("readme.xt", "needle abc\n");
+    write("readme.tx", "needle\n");
+    write("needle.dat", "");
+    write("sub.d/noextension", "needle\n");
+    write("b.csv", "abc\n");
+    write("sub/c.txt", "abc\n");
+    // Hidden entries and files that are no text are left out unless asked for.
+    write(".dot.txt", "abc\n");
+    write(".hidden/h.txt", "abc\n");
+    write("bin.txt", std::string("x\0y\nabc\n", 8));
+    const std::string k = "\"k.txt\",\"漢字列abc\",\"{D}/k.txt\",\"1,7\"\n";
+    const std::string wLine = "\"w.txt\",\"全角ＡＢＣ\",\"{D}/w.txt\",\"1,5\"";
+    const std::string w = wLine + "\n";
+    const std::string b = "\"b.csv\",\"abc\",\"{D}/b.csv\",\"1,1\"\n";
+    const std::string xt = "\"readme.xt\",\"needle abc\",\"{D}/readme.xt\",\"1,8\"\n";
+    const std::string c = "\"c.txt\",\"abc\",\"{D}/sub/c.txt\",\"1,1\"\n";
+    const std::pair<const char*, std::string> cases[] = {
+        // AND: the position of the first word.
+        {"{D} '&& foo bar'", "\"a.txt\",\"bar foo\",\"{D}/a.txt\",\"1,5\"\n"},
+        // Columns count Shift-JIS bytes; folded matches; the tail of a listed extension;
+        // sub-folders.
+        {"-j 3 {D} abc", b + k + xt + w + c},
+        {"--jobs=1 --strict {D} abc", b + k + xt + c},
+        {"--hidden --binary --strict {D} abc",
+         "\".dot.txt\",\"abc\",\"{D}/.dot.txt\",\"1,1\"\n" + b +
+             "\"bin.txt\",\"abc\",\"{D}/bin.txt\",\"2,1\"\n" + k + xt +
+             "\"h.txt\",\"abc\",\"{D}/.hidden/h.txt\",\"1,1\"\n" + c},
+        {"--text-tags=csv --no-subfolders {D} abc", b},
+        {"--regex {D} '^a.C$'", b + c},
+        {"--name-only {D} needle",
+         "\"needle.dat\",\"(ファイル名にヒット)\",\"{D}/needle.dat\",\"\"\n"},
+        // A file without an extension below a folder with a dot, found from a relative path.
+        {". needle",
+         "\"needle.dat\",\"(ファイル名にヒット)\",\"./needle.dat\",\"\"\n"
+         "\"readme.xt\",\"needle abc\",\"./readme.xt\",\"1,1\"\n"
+         "\"noextension\",\"needle\",\"./sub.d/noextension\",\"1,1\"\n"},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        auto result = run(std::string("--text-tags='txt;csv;xt' ") + arguments);
+        SCOPED_TRACE(arguments);
+        EXPECT_EQ(result->status, 0) << result->err;
+        EXPECT_EQ(result->out, expand(expected, data()));
+    }
+    // The lines of a saved results file.
+    auto ansi = run("--ansi --strict {D} ＡＢＣ");
+    EXPECT_EQ(ansi->out, platform::utf8ToCp932(expand(wLine, data())) + "\r\n");
+    EXPECT_NE(ansi->err.find("ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、1件ヒットしました。"), std::string::npos);
+}
+
+TEST_F(CliTest, SettingsFileIsReadAndNeverWritten) {
+    write("a.log", "needle\n");
+    settingsText = "[Search]\r\ntextTags=LOG\r\ntargetFileType1=True\r\n";
+    auto result = run("{D} needle");
+    EXPECT_NE(result->out.find("a.log"), std::string::npos);
+    EXPECT_EQ(readFile(tree.root() / "home" / "frtta.ini"), settingsText);
+}
+
+TEST_F(CliTest, ExitStatus) {
+    write("a.txt", "x\n");
+    write("b.xls", "");
+    const std::tuple<const char*, int, const char*> cases[] = {
+        {"{D} nothing", 1, "0件ヒットしました"},
+        {"{D}/nope x", 2, "検索フォルダが無効です"},
+        {"--regex {D} '('", 2, "invalid regular expression"},
+        {"{D} ''", 2, "検索文字列を入力してください"},
+        {"--bogus {D} x", 2, "unknown option"},
+        {"--types=nonsense {D} x", 2, "unknown file type"},
+        {"-j0 {D} x", 2, "-j needs a number of threads"},
+        {"--jobs=65 {D} x", 2, "--jobs needs a number of threads"},
+        {"--settings=/nonexistent.ini {D} x", 2, "settings file not found"},
+        // The office starts for Excel files also when only names are searched; without one
+        // nothing is searched.
+        {"--types=excel --name-only {D} b", 2, "Excelに関する操作が行えませんでした"},
+        {"--help", 0, ""},
+    };
+    for (const auto& [arguments, status, message] : cases) {
+        auto result = run(arguments);
+        EXPECT_EQ(result->status, status) << arguments;
+        EXPECT_NE(result->err.find(message), std::string::npos) << arguments << ": " << result->err;
+    }
+}
+
+TEST_F(CliTest, UnreadableSettingsFolderAndFiles) {
+    write("a.txt", "needle\n");
+    write("secret.txt", "needle\n");
+    write("closed/b.txt", "needle\n");
+    write("settings.ini", "[Search]\r\n");
+    for (const char* name : {"secret.txt", "closed", "settings.ini"})
+        fs::permissions(tree.root() / "data" / name, fs::perms::none);
+    auto skipped = run("{D} needle", true);
+    if (!skipped)
+        GTEST_SKIP() << "cannot run as an unprivileged user";
+    EXPECT_EQ(skipped->status, 0);
+    EXPECT_EQ(skipped->out, expand("\"a.txt\",\"needle\",\"{D}/a.txt\",\"1,1\"\n", data()));
+    for (const char* skip : {"skipped: {D}/closed/: ", "skipped: {D}/secret.txt: "})
+        EXPECT_NE(skipped->err.find(expand(skip, data())), std::string::npos) << skipped->err;
+    EXPECT_NE(skipped->err.find("（読めないファイル2件）"), std::string::npos);
+
+    auto settings = run("--settings={D}/settings.ini {D} needle", true);
+    EXPECT_EQ(settings->status, 2);
+    EXPECT_NE(settings->err.find("settings file cannot be read"), std::string::npos);
+    auto folder = run("{D}/closed needle", true);
+    EXPECT_EQ(folder->status, 2);
+    EXPECT_NE(folder->err.find("検索フォルダが無効です"), std::string::npos);
+    fs::permissions(tree.root() / "data" / "closed", fs::perms::owner_all);
+}
+
+// What the PDF engine reads, page by page with a form feed after each, as pdftotext prints it.
+TEST_F(CliTest, PdfTextPrintsEveryPage) {
+    const std::string pdf = quote(FERRETTA_TEST_DATA "/pdf/corpus/gs_en_aes128.pdf");
+    const auto r = run("--pdf-text " + pdf);
+    EXPECT_EQ(r->status, 0) << r->err;
+    EXPECT_EQ(std::count(r->out.begin(), r->out.end(), '\f'), 3);
+    EXPECT_EQ(r->out.back(), '\f');
+    EXPECT_NE(r->out.find("lighthouse"), std::string::npos) << r->out;
+    EXPECT_EQ(run("--pdf-text {D}/none.pdf")->status, 2);
+    EXPECT_EQ(run("--pdf-text " + pdf + " extra")->status, 2);
+}
+
+TEST(CliOptions, Parse) {
+    auto ok =
+        parseCliOptions({"--strict", "--types=text,pdf", "--text-tags=txt;ｃｓｖ", "dir", "q w"});
+    ASSERT_TRUE(ok.options);
+    EXPECT_TRUE(ok.options->strict);
+    EXPECT_EQ(ok.options->folder, "dir");
+    EXPECT_EQ(ok.options->query, "q w");
+    app::Settings settings;
+    applyCliOptions(*ok.options, settings);
+    EXPECT_EQ(settings.textTags, "TXT;CSV");
+    EXPECT_TRUE(settings.fileTypes.isTarget(app::FileType::Pdf));
+    EXPECT_FALSE(settings.fileTypes.isTarget(app::FileType::Word));
+
+    EXPECT_FALSE(parseCliOptions({"only-one"}).options || parseCliOptions({"a", "b", "c"}).options);
+    auto dashed = parseCliOptions({"--", "--strict", "q"});
+    ASSERT_TRUE(dashed.options);
+    EXPECT_EQ(dashed.options->folder, "--strict");
+}
+
+}  // namespace
+}  // namespace ferretta::cli

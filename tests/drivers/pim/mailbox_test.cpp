@@ -1,0 +1,302 @@
+#include "drivers/pim/mailbox.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "drivers/pim/html_text.h"
+#include "drivers/pim/mail_charsets.h"
+#include "drivers/pim/mail_message.h"
+#include "support/temp_tree.h"
+
+namespace ferretta::platform::pim {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kData = fs::path(FERRETTA_TEST_DATA) / "pim";
+
+using TempFolder = test::TempTree;
+
+std::vector<Item> allItems(ItemFolder& folder) {
+    std::vector<Item> items;
+    for (std::size_t i = 1; i <= folder.count(); ++i) {
+        if (auto item = folder.item(i))
+            items.push_back(std::move(*item));
+    }
+    return items;
+}
+
+std::vector<std::string> logLines;
+const PimLog kLog = [](std::string_view place, std::string_view message) {
+    logLines.push_back(std::string(place) + "|" + std::string(message));
+};
+
+TEST(MailCharsetsTest, JapaneseCharsetsAreReadAsWindowsReadsThem) {
+    const struct {
+        std::string bytes;
+        const char* charset;
+        const char* text;
+    } cases[] = {
+        // NEC row 13 and a full-width tilde, which the C library's tables lose
+        {"\x1b$B-!\x1b(B \x1b$B!A\x1b(B", "ISO-2022-JP", "① ～"},
+        {"\x1b(I6E\x1b(B", "iso-2022-jp", "ｶﾅ"},
+        {"\x0e"
+         "6E"
+         "\x0f"
+         "a",
+         "CP50221", "ｶﾅa"},
+        {"\x1b$B$\"\n$$\x1b(B", "ISO-2022-JP", "あ\nい"},  // a line break inside a double-byte run
+        {"\x95\x5c\x83\x5c\x87\x40", "Shift_JIS", "表ソ①"},
+        {"\x95\x5c", "\"x-sjis\"", "表"},
+        {"\xa4\xa2\x8e\xb6\xad\xa1", "EUC-JP", "あｶ①"},
+        {"caf\xe9", "ISO-8859-1", "café"},
+        {"ok\xff", "UTF-8", "ok\xEF\xBF\xBD"},
+        {"\x95\x5c", "us-ascii", "表"},  // 8-bit text mislabelled as ASCII
+        {"\x95\x5c", "x-no-such-charset", "表"},
+        {"\x1b$B$\"\x1b(B", "", "あ"},
+        {"あ", "", "あ"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(decodeCharset(c.bytes, c.charset), c.text) << c.charset << " " << c.bytes;
+}
+
+TEST(MailCharsetsTest, HeadersAreDecodedWordByWord) {
+    const struct {
+        const char* raw;
+        const char* text;
+    } cases[] = {
+        // one character split between two encoded words of one charset
+        {"=?UTF-8?B?5Lya?= =?UTF-8?B?6K2w?=", "会議"},
+        {"=?UTF-8?B?5LqM?=\r\n =?UTF-8?Q?=E8=AD=B0?=", "二議"},
+        {"=?UTF-8?Q?a_b?= and =?UTF-8?B?5Lya?=", "a b and 会"},
+        {"Re: =?ISO-2022-JP?B?GyRCMnE1RBsoQg==?=", "Re: 会議"},
+        {"=?iso-2022-jp*ja?B?GyRCMnE1RBsoQg==?=", "会議"},
+        {"\x89\xEF\x8B\x63", "会議"},  // raw Shift_JIS
+        {"=?UTF-8?X?bad?= =?broken", "=?UTF-8?X?bad?= =?broken"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(decodeHeaderText(c.raw), c.text) << c.raw;
+    EXPECT_EQ(decodeQuotedPrintable("a=3Db=\r\nc=\nd=zz="), "a=bcd=zz");
+}
+
+TEST(MailMessageTest, AddressesShowTheirDecodedNames) {
+    const struct {
+        const char* header;
+        const char* to;
+    } cases[] = {
+        {"=?UTF-8?B?5bGx55Sw?= <y@example.jp>", "山田"},
+        {"\"=?UTF-8?B?5bGx55Sw?=\" <y@example.jp>, s@example.jp", "山田; s@example.jp"},
+        // a comma inside a decoded name does not split the mailbox
+        {"=?UTF-8?B?5bGx55SwLCDlpKrpg44=?= <y@example.jp>", "山田, 太郎"},
+        {"team: =?UTF-8?B?5bGx55Sw?= <y@example.jp>, z@example.jp;", "山田; z@example.jp"},
+        {"y@example.jp (=?UTF-8?B?5bGx55Sw?=)", "山田"},
+    };
+    for (const auto& c : cases) {
+        const auto mail =
+            readMailMessage(std::string("To: ") + c.header + "\nSubject: x\n\nbody\n");
+        ASSERT_TRUE(mail) << c.header;
+        EXPECT_EQ(mail->to, c.to) << c.header;
+    }
+}
+
+TEST(HtmlTextTest, VisibleTextInLines) {
+    const struct {
+        const char* html;
+        const char* text;
+    } cases[] = {
+        {"<p>a  b\n c</p><p>d</p>", "a b c\nd"},
+        {"x<br>y<br><br>z", "x\ny\n\nz"},
+        {"<div><div>deep</div></div>tail", "deep\ntail"},
+        {"<table><tr><td>a</td><td>b</td></tr><tr><td>c</td></tr></table>", "a b\nc"},
+        {"<head><title>t</title><style>s{}</style></head><script>x()</script>&lt;ok&gt;&nbsp;!",
+         "<ok> !"},
+        {"<pre>a  b\nc</pre>", "a  b\nc"},
+        {"<p>unclosed <b>bold", "unclosed bold"},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(htmlToText(c.html), c.text) << c.html;
+    EXPECT_EQ(sniffHtmlCharset("<META http-equiv=\"Content-Type\" content=\"text/html; "
+                               "charset=Shift_JIS\">"),
+              "shift_jis");
+    EXPECT_EQ(sniffHtmlCharset("<meta charset='euc-jp'/>"), "euc-jp");
+}
+
+TEST(MboxTest, FromLinesNeedADateAndABlankLineOrAFullDate) {
+    const struct {
+        const char* line;
+        bool afterBlank;
+        bool starts;
+    } cases[] = {
+        {"From - Mon Jan  5 09:01:00 2026", true, true},
+        {"From - Mon Jan  5 09:01:00 2026", false, true},
+        {"From 1234@xxx Sat Jan 03 12:34:56 +0000 2026\r", false, true},
+        {"From me 10:30 2026", true, true},
+        {"From me 10:30 2026", false, false},
+        {"From the old server, 2026.", true, false},
+        {"From: someone", true, false},
+        {">From - Mon Jan  5 09:01:00 2026", true, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isMboxFromLine(c.line, c.afterBlank), c.starts) << c.line;
+}
+
+TEST(MboxTest, MessagesAreFoundAcrossBlocksAndBadSeparatorsAreNotMessages) {
+    TempFolder temp;
+    const std::string message = "Subject: s\n\nbody\n\n";
+    const std::string longLine(3u << 20, 'x');  // spans several of the reader's blocks
+    const struct {
+        std::string text;
+        std::size_t count;
+    } cases[] = {
+        {"", 0},
+        {"not an mbox\n", 0},
+        {"From a Mon Jan  5 09:01:00 2026\n" + message + "From b Mon Jan  5 09:02:00 2026\n" +
+             message,
+         2},
+        {"From a Mon Jan  5 09:01:00 2026\r\n" + message + "From b Mon Jan  5 09:02:00 2026\r\n",
+         2},
+        // a body line that looks like a separator but has no date, or follows text
+        {"From a Mon Jan  5 09:01:00 2026\nx\n\nFrom here on\nFrom me 10:30 2026\n", 1},
+        {"From a Mon Jan  5 09:01:00 2026\n" + longLine + "\n\nFrom b Tue Jan  6 09:01:00 2026\n" +
+             longLine,
+         2},
+        {"From a Mon Jan  5 09:01:00 2026\n" + longLine + "From b Tue Jan  6 09:01:00 2026\n", 1},
+    };
+    for (const auto& c : cases) {
+        const fs::path path = temp.write("box", c.text);
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        EXPECT_EQ(scanMboxOffsets(fd).size(), c.count) << c.text.substr(0, 60);
+        ::close(fd);
+    }
+}
+
+struct ExpectedMail {
+    const char* subject;
+    const char* sender;
+    const char* bodyLine;  // a line the body must hold
+};
+
+// The same seven messages as Thunderbird's mbox holds them; in the Maildir four of them.
+const ExpectedMail kFixtureMails[] = {
+    {"①定例会議のお知らせ", "山田 太郎", "資料は㈱サンプルの分も用意してください。"},
+    {"見積表の送付", "鈴木 花子", "見積表を添付します。"},
+    {"大阪出張の報告", "Sato", "大阪支店で打ち合わせをしました。"},
+    {"大掃除", "soumu@example.jp", "担当：総務部"},
+    {"忘年会の出欠", "鈴木 花子", "忘年会に出席します。"},
+    {"broken part", "sato@example.jp", "壊れた添付の前の本文"},
+    {"旧システムから", "old@example.jp", "From the old server, 2026."},
+};
+
+TEST(MailboxTest, ThunderbirdInboxGivesEveryMessage) {
+    auto folder = openMailbox(kData / "Inbox", kLog);
+    ASSERT_TRUE(folder);
+    const auto items = allItems(*folder);
+    ASSERT_EQ(items.size(), std::size(kFixtureMails));
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(items[i].subject, kFixtureMails[i].subject);
+        EXPECT_EQ(items[i].senderName, kFixtureMails[i].sender);
+        EXPECT_NE(items[i].body.find(kFixtureMails[i].bodyLine), std::string::npos)
+            << items[i].body;
+        EXPECT_EQ(items[i].ref.origin, Origin::Mbox);
+        EXPECT_EQ(items[i].ref.check, "fixture-" + std::to_string(i + 1) + "@example.jp");
+    }
+    EXPECT_EQ(items[0].to, "鈴木 花子; sato@example.jp");
+    EXPECT_EQ(items[0].cc, "田中 一郎");
+    EXPECT_EQ(items[0].categories, "仕事, 会議, Important");
+    // Neither the HTML alternative nor the page's head and script are text; the alternative's
+    // plain part is.
+    EXPECT_EQ(items[3].body.find("secret"), std::string::npos);
+    EXPECT_EQ(items[3].body.find("件名"), std::string::npos);
+    EXPECT_EQ(items[4].body.find("HTMLだけ"), std::string::npos);
+    // Quoted-printable Shift_JIS with trail bytes 0x5C; the blank line after the message is
+    // the mbox's.
+    EXPECT_EQ(items[1].body, "表計算ソフトの件\n見積表を添付します。\n\n");
+}
+
+TEST(MailboxTest, MaildirInDeliveryOrderWithItsCutMessageRead) {
+    auto folder = openMailbox(kData / "Maildir", kLog);
+    ASSERT_TRUE(folder);
+    const auto items = allItems(*folder);
+    ASSERT_EQ(items.size(), 5u);
+    const char* subjects[] = {"①定例会議のお知らせ", "大阪出張の報告", "大掃除", "忘年会の出欠",
+                              "=?ISO-2022-JP?B?GyRC"};
+    for (std::size_t i = 0; i < items.size(); ++i)
+        EXPECT_EQ(items[i].subject, subjects[i]);
+    EXPECT_EQ(items[0].ref.id, "999999999.M0P99Q0.desktop");
+    EXPECT_EQ(items[0].ref.origin, Origin::Maildir);
+}
+
+TEST(MailboxTest, BadMailboxesAreEmptyOrMissing) {
+    TempFolder temp;
+    logLines.clear();
+    EXPECT_EQ(openMailbox(temp.write("empty", ""), kLog)->count(), 0u);
+    EXPECT_EQ(openMailbox(temp.root() / "missing", kLog), nullptr);
+    EXPECT_EQ(logLines.size(), 1u);
+    // Not an mbox: one saved message.
+    auto single = openMailbox(temp.write("saved.eml", "Subject: 一通\n\n本文\n"), kLog);
+    ASSERT_EQ(single->count(), 1u);
+    EXPECT_EQ(single->item(1)->subject, "一通");
+    // A folder of message files, in number order.
+    temp.write("mh/10", "Subject: ten\n\n");
+    temp.write("mh/9", "Subject: nine\n\n");
+    auto mh = openMailbox(temp.root() / "mh", kLog);
+    EXPECT_EQ(mh->item(1)->subject, "nine");
+}
+
+TEST(MailboxTest, LargeAttachmentIsNotText) {
+    TempFolder temp;
+    std::string box =
+        "From a Mon Jan  5 09:01:00 2026\nSubject: big\nMIME-Version: 1.0\n"
+        "Content-Type: multipart/mixed; boundary=b\n\n--b\n"
+        "Content-Type: text/plain; charset=UTF-8\n\n添付します\n--b\n"
+        "Content-Type: application/octet-stream; name=\"data.bin\"\n"
+        "Content-Disposition: attachment; filename=\"data.bin\"\n"
+        "Content-Transfer-Encoding: base64\n\n";
+    const std::string line(76, 'Q');
+    for (int i = 0; i < (20 << 20) / 76; ++i)
+        box += line + "\n";
+    box += "--b\nContent-Type: text/plain; name=\"notes.txt\"\n\nattached text\n--b--\n";
+    auto folder = openMailbox(temp.write("big", box), kLog);
+    ASSERT_EQ(folder->count(), 1u);
+    const auto item = folder->item(1);
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->body, "添付します");
+}
+
+TEST(MailboxTest, MessageIsFoundAgainForTheViewer) {
+    TempFolder temp;
+    const auto message = [](int n, const std::string& body) {
+        return "From x Mon Jan  5 09:0" + std::to_string(n) + ":00 2026\nMessage-ID: <m" +
+               std::to_string(n) + "@x>\nSubject: " + std::to_string(n) + "\n\n" + body + "\n\n";
+    };
+    const fs::path box = temp.write("box", message(1, "one") + message(2, ">From me\nsecond"));
+    auto items = allItems(*openMailbox(box, kLog));
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1].body, "From me\nsecond\n\n");
+    EXPECT_EQ(mailMessageBytes(items[1].ref),
+              "Message-ID: <m2@x>\nSubject: 2\n\nFrom me\nsecond\n\n");
+    // The first message deleted and the box compacted: the second moved.
+    temp.write("box", message(2, "second"));
+    EXPECT_TRUE(mailMessageBytes(items[1].ref));
+    EXPECT_FALSE(mailMessageBytes(items[0].ref));
+
+    // A Maildir message read (renamed with new flags and moved to cur/) is found by its
+    // unique name; one deleted is gone.
+    const fs::path maildir = temp.root() / "md";
+    temp.write("md/new/1.A.host", "Message-ID: <a@x>\nSubject: a\n\n");
+    auto mails = allItems(*openMailbox(maildir, kLog));
+    ASSERT_EQ(mails.size(), 1u);
+    fs::create_directories(maildir / "cur");
+    fs::rename(maildir / "new/1.A.host", maildir / "cur/1.A.host:2,S");
+    EXPECT_TRUE(mailMessageBytes(mails[0].ref));
+    fs::remove(maildir / "cur/1.A.host:2,S");
+    EXPECT_FALSE(mailMessageBytes(mails[0].ref));
+}
+
+}  // namespace
+}  // namespace ferretta::platform::pim

@@ -1,0 +1,237 @@
+#include "run/search_run.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "pdf/frontends/pdf_filter_search.h"
+#include "platform/error.h"
+#include "searchers/office/office_session.h"
+#include "support/fake_office.h"
+#include "support/recording_host.h"
+#include "support/temp_tree.h"
+
+namespace ferretta::run {
+namespace {
+
+using Items = std::vector<std::string>;
+
+TEST(SummaryTextTest, FilesHitsSecondsAndSkippedFiles) {
+    const std::string head = "12ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、3件ヒットしました。";
+    const std::tuple<std::optional<std::int64_t>, std::int64_t, std::string> cases[] = {
+        {1234, 0, "(1.234秒)"},
+        {999, 0, "(0.999秒)"},
+        {1005, 0, "(1.005秒)"},
+        {1600, 0, "(1.600秒)"},
+        {3723004, 0, "(3723.004秒)"},
+        {0, 0, ""},  // without a positive time there is no time
+        {-5, 0, ""},
+        {std::nullopt, 0, ""},
+        {1, 3, "(0.001秒)（読めないファイル3件）"},
+        {std::nullopt, 1, "（読めないファイル1件）"}};
+    for (const auto& [ms, unreadable, tail] : cases)
+        EXPECT_EQ(summaryText(12, 3, ms, unreadable), head + tail);
+    EXPECT_EQ(summaryText(12, 3, 1, 2, 5),
+              head + "(0.001秒)（読めないファイル2件）（キャッシュから5ﾌｧｲﾙ）");
+}
+
+TEST(KeywordHistoryTest, MovesTheTextToTheFront) {
+    // Exact comparison; empty entries dropped; an empty text changes nothing.
+    const std::tuple<Items, const char*, Items> cases[] = {{{}, "a", {"a"}},
+                                                           {{"b", "a", "c"}, "a", {"a", "b", "c"}},
+                                                           {{"a"}, "A", {"A", "a"}},
+                                                           {{"", "b", ""}, "a", {"a", "b"}},
+                                                           {{"x", "y"}, "", {"x", "y"}},
+                                                           {{"a", "b", "a"}, "a", {"a", "b"}}};
+    for (const auto& [before, text, after] : cases)
+        EXPECT_EQ(updateKeywordHistory(before, text), after) << "text: " << text;
+}
+
+// A search over a real folder through the one search command of both front ends.
+class SearchRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        settings.dir = tree.path();
+        settings.textTags = "TXT";
+    }
+
+    SearchOutcome search(const std::string& query = "needle") {
+        SearchRunHooks hooks;
+        hooks.officeSession = [this]() -> searchers::office::OfficeSession& { return session; };
+        hooks.searchFinished = [this] { finishedWhileSearching = flags.isSearching; };
+        hooks.hitCount = [this] { return static_cast<std::int64_t>(host.rows.size()); };
+        return runSearchCommand(host, settings, flags, query, hooks);
+    }
+
+    // runSearch alone, with the text searcher and the given item searcher for types 4..8.
+    std::int64_t runWithItems(const std::function<std::int64_t(app::FileType)>& items,
+                              bool* failed = nullptr) {
+        search::Matcher matcher(false, false);
+        matcher.targetStrsSplit("needle");
+        search::SearcherRegistry registry;
+        search::registerTextSearcher(registry);
+        for (app::FileType type : app::outlookItemTypes)
+            registry.setItemSearcher(type, [items, type] { return items(type); });
+        search::Finder finder({host, settings, matcher, flags}, registry);
+        return runSearch(host, settings, finder, registry, flags, failed);
+    }
+
+    std::vector<std::string> rowNames() const {
+        std::vector<std::string> names;
+        for (const auto& row : host.rows)
+            names.push_back(row.name);
+        return names;
+    }
+    std::vector<std::string> messages() const {
+        std::vector<std::string> texts;
+        for (const auto& message : host.messages)
+            texts.push_back(message.text);
+        return texts;
+    }
+
+    test::TempTree tree;
+    test::RecordingHost host;
+    app::Settings settings;
+    search::SearchFlags flags;
+    test::FakeOffice office;
+    searchers::office::OfficeSession session{office};
+    bool finishedWhileSearching = true;
+};
+
+TEST_F(SearchRunTest, SearchesCountsAndSummarises) {
+    tree.write("a.txt", "one\r\nneedle here\r\n");
+    tree.write("b.txt", "nothing\r\n");
+    tree.write("c.dat", "needle in an unsearched type\r\n");
+    const SearchOutcome outcome = search();
+    EXPECT_EQ(outcome.files, 2);
+    EXPECT_EQ(outcome.hits, 1);
+    EXPECT_EQ(rowNames(), Items{"a.txt"});
+    EXPECT_EQ(host.rows[0].position, "2,1");
+    EXPECT_FALSE(flags.isSearching || finishedWhileSearching);
+    EXPECT_EQ(host.statusTexts.back(), outcome.summary);
+    EXPECT_EQ(outcome.summary.rfind("2ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、1件ヒットしました。", 0), 0u);
+    // The walk adds the separator to the caller's folder, and it stays there.
+    EXPECT_EQ(settings.dir, tree.path() + "/");
+    EXPECT_TRUE(office.calls.empty());
+}
+
+TEST_F(SearchRunTest, StopRequestEndsTheTimeAndAVanishedFileIsCounted) {
+    tree.write("a.txt", "needle\r\n");
+    tree.write("b.txt", "needle\r\n");
+    tree.write("c.txt", "needle\r\n");
+    // After a.txt, b.txt vanishes; after b.txt the user presses stop "five seconds later".
+    settings.workers = 1;  // workers would have read b.txt already
+    host.onDoEvents = [&] {
+        const std::string& file = host.captions.back();
+        if (file.ends_with("a.txt"))
+            std::filesystem::remove(tree.root() / "b.txt");
+        if (file.ends_with("b.txt") && !flags.isAbort) {
+            search::requestStop(flags);
+            *flags.stopRequestedAt += 5000;
+        }
+    };
+    const SearchOutcome outcome = search();
+    EXPECT_EQ(rowNames(), Items{"a.txt"});
+    EXPECT_EQ(outcome.unreadable, 1);
+    ASSERT_TRUE(outcome.elapsedMs);
+    EXPECT_GE(*outcome.elapsedMs, 5000);
+    EXPECT_NE(outcome.summary.find("（読めないファイル1件）"), std::string::npos);
+    EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(SearchRunTest, OfficesStartForTheirTypesAlsoForANameSearch) {
+    tree.write("needle.doc", "");
+    settings.fileTypes.setTarget(app::FileType::Word, true);
+    settings.fileNameOnly = true;
+    const SearchOutcome outcome = search();
+    EXPECT_EQ(outcome.files, 1);
+    EXPECT_EQ(rowNames(), Items{"needle.doc"});
+    EXPECT_TRUE(office.called("createWord Search"));
+    EXPECT_TRUE(office.called("Word.Quit"));
+    EXPECT_TRUE(office.callsStartingWith("Word.Open").empty());
+}
+
+TEST_F(SearchRunTest, OfficeThatCannotStartMeansNoSearch) {
+    tree.write("needle.txt", "needle\r\n");
+    settings.fileTypes.setTarget(app::FileType::Excel, true);
+    office.failures["createExcel Search"] = 429;
+    const SearchOutcome outcome = search();
+    EXPECT_FALSE(outcome.ran);
+    EXPECT_TRUE(host.rows.empty());
+    EXPECT_EQ(outcome.summary, "0ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。");
+    EXPECT_EQ(messages(), (Items{"Excelに関する操作が行えませんでした。\r"
+                                 "設定でExcelファイルを検索しない設定に変更して下さい",
+                                 "Excelプロセスの終了に失敗しました"}));
+}
+
+TEST_F(SearchRunTest, PdfFilterWithoutCommandIsReportedOncePerSearch) {
+    tree.write("a.pdf", "%PDF-1.4");
+    tree.write("b.pdf", "%PDF-1.4");
+    settings.fileTypes.setTarget(app::FileType::Pdf, true);
+    settings.pdfOwnEngine = false;
+    settings.pdfFilterPath.clear();
+    for (int round = 0; round < 2; ++round) {
+        host = {};
+        EXPECT_EQ(search().files, 0);
+        EXPECT_EQ(messages(), Items{std::string(pdf::filterStartErrorText)});
+        EXPECT_EQ(host.messages[0].style, app::MessageStyle::Exclamation);
+    }
+}
+
+TEST_F(SearchRunTest, UnhandledFailureEndsTheSearchKeepingTheRows) {
+    tree.write("a.txt", "needle\r\n");
+    settings.fileTypes.setTarget(app::FileType::OutlookTask, true);
+    settings.fileTypes.setTarget(app::FileType::OutlookMail, true);
+    bool failed = false;
+    const std::int64_t count = runWithItems(
+        [](app::FileType type) -> std::int64_t {
+            if (type == app::FileType::OutlookMail)
+                throw std::bad_alloc();
+            return 10;
+        },
+        &failed);
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(flags.isAbort);
+    EXPECT_EQ(count, 11);
+    EXPECT_EQ(rowNames(), Items{"a.txt"});
+    EXPECT_EQ(messages(), Items{"検索中にエラーが発生しました."});
+    EXPECT_EQ(host.messages[0].style, app::MessageStyle::Critical);
+}
+
+TEST_F(SearchRunTest, ItemTypesRunInTheirOrderAfterTheWalkUntilAStop) {
+    using FT = app::FileType;
+    // Enabled types, the type whose search asks to stop, the types searched, the count.
+    const std::tuple<std::vector<FT>, std::optional<FT>, std::vector<FT>, std::int64_t> cases[] = {
+        {{FT::OutlookNote, FT::OutlookCalendar, FT::OutlookTask},
+         std::nullopt,
+         {FT::OutlookTask, FT::OutlookCalendar, FT::OutlookNote},
+         4 + 6 + 8},
+        {{FT::OutlookExpressMail, FT::OutlookExpressContact}, std::nullopt, {}, 0},
+        {{FT::OutlookTask, FT::OutlookMail, FT::OutlookNote},
+         FT::OutlookMail,
+         {FT::OutlookTask, FT::OutlookMail},
+         4 + 5},
+    };
+    for (const auto& [enabled, stopAt, expectedCalls, expectedCount] : cases) {
+        settings.fileTypes.targetFileType.fill(false);
+        for (FT type : enabled)
+            settings.fileTypes.setTarget(type, true);
+        settings.dir.clear();  // no folder type is on, so the folder is not looked at
+        flags = {};
+        std::vector<FT> calls;
+        const std::int64_t count = runWithItems([&, stopAt = stopAt](FT type) {
+            calls.push_back(type);
+            flags.isAbort = type == stopAt;
+            return std::int64_t{static_cast<int>(type)};
+        });
+        EXPECT_EQ(calls, expectedCalls);
+        EXPECT_EQ(count, expectedCount);
+        EXPECT_TRUE(host.messages.empty());
+    }
+}
+
+}  // namespace
+}  // namespace ferretta::run
