@@ -13,8 +13,9 @@
 // replayed held back and the stop flag set right after the last of them, so that the searcher
 // reacts to the stop as it would have (its message, its answer); it reads again no more than
 // those first points cover. What the workers found past the stop is dropped. A searcher that
-// asks the user a question on a worker is handled the same way: from that question on, the
-// file is searched on the user-interface thread.
+// asks the user a question on a worker, or that finds the file needs the user-interface thread
+// (an Office document that only the office can read), is handled the same way: from that point
+// on, the file is searched on the user-interface thread.
 //
 // While the user-interface thread waits for a worker or for the folder walk, it lets events
 // run (Host::doEventsWhileWaiting); a stop seen then is taken by the worker at the next point
@@ -52,6 +53,9 @@ struct RecordedCall {
         Message,
         // The searcher asked the user a question; the worker stopped there.
         Question,
+        // The file needs the user-interface thread (toUserInterfaceThread); the worker
+        // stopped there.
+        HandOver,
         FromCache,
     };
     Kind kind = Kind::DoEvents;
