@@ -42,6 +42,18 @@ std::optional<float> readPosition(const platform::IniFile& ini, std::string_view
     return static_cast<float>(number.value_or(0.0));
 }
 
+// A window size in twips: a positive whole number below a screen of some 100,000 pixels;
+// anything else counts as absent.
+std::optional<int> readSize(const platform::IniFile& ini, std::string_view key) {
+    const auto value = ini.get(kForm, key);
+    if (!value || value->find_first_of("0123456789") == std::string::npos)
+        return std::nullopt;
+    const auto number = leadingNumber(*value, false);
+    if (!number || *number < 1 || *number > 1.5e6)
+        return std::nullopt;
+    return static_cast<int>(std::nearbyint(*number));
+}
+
 const char* numericFlag(bool flag) {
     return flag ? "1" : "0";
 }
@@ -156,6 +168,10 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
         s.lastX = readPosition(ini, "lastX");
     }
 
+    s.normalWidth = readSize(ini, "NormalWidth");
+    s.normalHeight = readSize(ini, "NormalHeight");
+    s.saveFolder = readString(ini, kOther, "SaveFolder");
+
     for (int n = 0; n < fileTypeSlots; ++n) {
         s.fileTypes.targetFileType[n] =
             readTextFlag(ini, kSearch, numberedKey("targetFileType", n));
@@ -176,11 +192,13 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
                 std::clamp(std::nearbyint(*seconds), 0.0, double(maxDocumentTimeLimit)));
         }
     }
+    s.officeNative = readRoundsToOne(ini, kOffice, "NativeReaders", "1");
     for (std::size_t i = 0; i < outlookPlaceKeys.size(); ++i)
         s.outlookPlaces[i] = readString(ini, kOutlook, outlookPlaceKeys[i]);
     const std::optional<double> workers = leadingNumber(readString(ini, kSearch, "Workers", "0"));
     s.workers = workers && *workers >= 1 ? static_cast<int>(std::min(*workers, 64.0)) : 0;
     s.textCache = readRoundsToOne(ini, kSearch, "TextCache", "1");
+    s.hiddenFiles = s.binaryFiles = readRoundsToOne(ini, kSearch, "AllFiles", "0");
 }
 
 void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
@@ -203,6 +221,12 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kForm, "Fixed", numericFlag(s.fixed));
     ini.set(kForm, "lastX", singleToText(windowLeft));
     ini.set(kForm, "lastY", singleToText(windowTop));
+    if (s.normalWidth && s.normalHeight) {
+        ini.set(kForm, "NormalWidth", std::to_string(*s.normalWidth));
+        ini.set(kForm, "NormalHeight", std::to_string(*s.normalHeight));
+    }
+    if (!s.saveFolder.empty())
+        ini.set(kOther, "SaveFolder", s.saveFolder);
     for (int n = 0; n < fileTypeSlots; ++n) {
         ini.set(kSearch, numberedKey("targetFileType", n), textFlag(s.fileTypes.targetFileType[n]));
     }
@@ -213,12 +237,14 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kOffice, "NoJump", textFlag(s.noJump));
     ini.set(kOffice, "WordFast", textFlag(s.wordFast));
     ini.set(kOffice, "DocumentTimeLimit", std::to_string(s.documentTimeLimit));
+    ini.set(kOffice, "NativeReaders", numericFlag(s.officeNative));
     for (std::size_t i = 0; i < outlookPlaceKeys.size(); ++i) {
         if (!s.outlookPlaces[i].empty() || ini.get(kOutlook, outlookPlaceKeys[i]))
             ini.set(kOutlook, outlookPlaceKeys[i], s.outlookPlaces[i]);
     }
     ini.set(kSearch, "Workers", std::to_string(s.workers));
     ini.set(kSearch, "TextCache", numericFlag(s.textCache));
+    ini.set(kSearch, "AllFiles", numericFlag(s.hiddenFiles && s.binaryFiles));
 }
 
 std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,

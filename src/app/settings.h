@@ -42,6 +42,12 @@ struct Settings {
     // The window's Left and Top in twips; read only when the window is not pinned.
     std::optional<float> lastX;
     std::optional<float> lastY;
+    // "NormalWidth", "NormalHeight" (section "Form"): the size the user gave the normal window,
+    // frame included, in twips; unset until they resize it.
+    std::optional<int> normalWidth;
+    std::optional<int> normalHeight;
+    // "SaveFolder" (section "Other"): the folder the results were last saved in.
+    std::string saveFolder;
     FileTypeTable fileTypes = initialFileTypeTable();  // "targetFileType0".."20"
     std::string textTags = "TXT";
     bool pdfOwnEngine = false;
@@ -52,12 +58,21 @@ struct Settings {
     // "DocumentTimeLimit" (section "Office"): seconds one Word, Excel or PowerPoint document may
     // take before its office is ended and the document fails; 0: none beyond a minute a call.
     int documentTimeLimit = defaultDocumentTimeLimit;
+    // "NativeReaders" (section "Office"): Open XML and OpenDocument files are read without the
+    // office, which reads only what they cannot; "0" has the office read every Office document
+    // (to compare the two). On unless the settings file says "0".
+    bool officeNative = true;
     // "[Outlook]": a file or folder path per type 4..8 (index type - 4); empty for the
     // desktop's own store.
     std::array<std::string, 5> outlookPlaces;
     // "Workers": threads that read and search files ahead of the search; 0 (or absent): one per
     // core, 1: none, the search on one thread alone.
     int workers = 0;
+    // "AllFiles" (both): a walk includes hidden entries and the program's own folders, and the
+    // text search reads files that are no text (a NUL among the first bytes). ferretta-cli's
+    // --hidden and --binary switch one each for a search.
+    bool hiddenFiles = false;
+    bool binaryFiles = false;
     // "TextCache": keep what the PDF and Office searchers read in the document cache and
     // search it there again while the document is unchanged. On unless the settings file says
     // "0" (loadConfigFile reads an absent key as on); off in a structure made without it.

@@ -44,6 +44,10 @@ std::string usageText() {
            "case)\n"
            "  --name-only         match file names only\n"
            "  --no-subfolders     do not search sub-folders\n"
+           "  --hidden            also search hidden files and folders (names starting with a\n"
+           "                      dot) and Ferretta's own settings and cache folders\n"
+           "  --binary            also search text-type files that hold a NUL byte near their\n"
+           "                      start (binary files)\n"
            "  --types=LIST        file types to search, comma-separated: text, word, excel,\n"
            "                      powerpoint, pdf, access, outlook-task, outlook-mail,\n"
            "                      outlook-calendar, outlook-contact, outlook-note\n"
@@ -58,6 +62,10 @@ std::string usageText() {
            "                      itself, without the document cache\n"
            "  --rebuild-cache     empty the document cache first, then search (reading and\n"
            "                      keeping every document anew)\n"
+           "  --office-native=on|off\n"
+           "                      read .docx .xlsx .pptx .odt .ods .odp and the like directly,\n"
+           "                      LibreOffice only for what they cannot (on), or every Office\n"
+           "                      document through LibreOffice (off, to compare)\n"
            "  --settings=PATH     settings file to read (default: frtta.ini in the data folder)\n"
            "  --ansi              write the hits in CP932 with CR LF, exactly as a saved result "
            "file\n"
@@ -106,6 +114,10 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
             pdfText = true;
         } else if (arg == "--no-cache") {
             options.noCache = true;
+        } else if (arg == "--hidden") {
+            options.hidden = true;
+        } else if (arg == "--binary") {
+            options.binary = true;
         } else if (arg == "--rebuild-cache") {
             options.rebuildCache = true;
         } else if (arg == "--ansi") {
@@ -124,6 +136,10 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
             options.jobs = numberIn(*jobs, 1, 64);
             if (!options.jobs)
                 return {std::nullopt, "--jobs needs a number of threads from 1 to 64"};
+        } else if (auto native = valueOf(arg, "--office-native")) {
+            if (*native != "on" && *native != "off")
+                return {std::nullopt, "--office-native is on or off"};
+            options.officeNative = *native == "on";
         } else if (auto tags = valueOf(arg, "--text-tags")) {
             options.textTags = std::string(*tags);
         } else if (auto list = valueOf(arg, "--types")) {
@@ -177,6 +193,12 @@ void applyCliOptions(const CliOptions& options, app::Settings& settings) {
         settings.workers = *options.jobs;
     if (options.noCache)
         settings.textCache = false;
+    if (options.hidden)
+        settings.hiddenFiles = true;
+    if (options.binary)
+        settings.binaryFiles = true;
+    if (options.officeNative)
+        settings.officeNative = *options.officeNative;
     if (options.types) {
         settings.fileTypes.targetFileType.fill(false);
         for (app::FileType type : *options.types)

@@ -43,7 +43,9 @@ auto fields(const Settings& s) {
     return std::tie(s.dir, s.dirList, s.keywords, s.editor, s.subFolder, s.fileNameOnly, s.strict,
                     s.regular, s.statusBar, s.topMost, s.fixed, s.lastX, s.lastY,
                     s.fileTypes.targetFileType, s.textTags, s.pdfOwnEngine, s.pdfFilterPath,
-                    s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit, s.workers);
+                    s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit, s.workers,
+                    s.hiddenFiles, s.binaryFiles, s.officeNative, s.normalWidth, s.normalHeight,
+                    s.saveFolder);
 }
 
 // A settings structure in which every value differs from its default.
@@ -65,6 +67,11 @@ Settings everythingChanged() {
     s.noJump = s.wordFast = true;
     s.documentTimeLimit = 5;
     s.workers = 3;
+    s.hiddenFiles = s.binaryFiles = true;
+    s.officeNative = false;
+    s.normalWidth = 15360;
+    s.normalHeight = 7200;
+    s.saveFolder = "/home/b/結果";
     return s;
 }
 
@@ -79,6 +86,7 @@ TEST(LoadConfigTest, EmptyDocumentGivesTheDefaults) {
                               s.topMost, s.fixed, s.pdfOwnEngine, s.noJump, s.wordFast),
               std::make_tuple(true, false, false, false, true, false, true, false, false, false));
     EXPECT_FALSE(s.lastX.has_value() || s.lastY.has_value());
+    EXPECT_FALSE(s.hiddenFiles || s.binaryFiles);
     EXPECT_EQ(s.documentTimeLimit, 60);
     for (const auto& [text, seconds] : {std::pair{"90", 90}, {"-5", 0}, {"x", 60}, {"1e9", 86400}})
         EXPECT_EQ(loadFrom("[Office]\r\nDocumentTimeLimit=" + std::string(text)).documentTimeLimit,
@@ -118,7 +126,8 @@ void expectFlag(const char* section, const std::string& key, Get get, bool absen
     }
 }
 
-// SubFolder, FileNameOnly, Strict and StatusBar read the leading number rounded half to even.
+// SubFolder, FileNameOnly, Strict, StatusBar and NativeReaders read the leading number rounded
+// half to even.
 // Blanks around a value are the INI reader's to drop; a quoted blank reaches the number reader,
 // which skips it. Beyond 16 bits a value counts as absent.
 TEST(LoadConfigTest, RoundingFlags) {
@@ -130,6 +139,7 @@ TEST(LoadConfigTest, RoundingFlags) {
     expectFlag("Search", "FileNameOnly", &Settings::fileNameOnly, false, groups);
     expectFlag("Search", "Strict", &Settings::strict, false, groups);
     expectFlag("Form", "StatusBar", &Settings::statusBar, true, groups);
+    expectFlag("Office", "NativeReaders", &Settings::officeNative, true, groups);
 }
 
 // Regular, TopMost and pdfOwnEngine are on only for exactly "1", Fixed off only for exactly "0",
@@ -185,6 +195,16 @@ TEST(LoadConfigTest, WindowPositionIsReadOnlyWhenNotFixed) {
         Settings s = loadFrom(std::string("[Form]\r\n") + c.text + "\r\n", start);
         EXPECT_EQ(s.lastX, c.x) << c.text;
         EXPECT_EQ(s.lastY, c.y) << c.text;
+    }
+}
+
+TEST(LoadConfigTest, NormalWindowSizeIsAPositiveNumberOrAbsent) {
+    const std::pair<const char*, std::optional<int>> cases[] = {
+        {"9600", 9600},        {"9600.4", 9600},   {"0", std::nullopt},  {"-300", std::nullopt},
+        {"abc", std::nullopt}, {"", std::nullopt}, {"1e9", std::nullopt}};
+    for (const auto& [text, size] : cases) {
+        const Settings s = loadFrom(std::string("[Form]\r\nNormalWidth=") + text + "\r\n");
+        EXPECT_EQ(s.normalWidth, size) << text;
     }
 }
 
@@ -282,10 +302,12 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
           "keyword0=&& foo bar", "keyword2=x", "keyword3", "SubFolder=0", "FileNameOnly=1",
           "Strict=1", "Regular=1", "targetFileType0=False", "targetFileType13=True",
           "targetFileType20=True", "textTags=TXT;CSV", "pdfOwnEngine=1",
-          "pdfFilterPath=pdftotext -layout %1", "Workers=3"}},
-        {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\""}},
-        {"Form", {"StatusBar=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
-        {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5"}}};
+          "pdfFilterPath=pdftotext -layout %1", "Workers=3", "AllFiles=1"}},
+        {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\"", "SaveFolder=/home/b/結果"}},
+        {"Form",
+         {"StatusBar=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1", "NormalWidth=15360",
+          "NormalHeight=7200"}},
+        {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5", "NativeReaders=0"}}};
     for (const auto& [section, lines] : expected) {
         for (const std::string& line : lines) {
             const std::size_t equals = line.find('=');

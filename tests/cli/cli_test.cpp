@@ -86,6 +86,10 @@ TEST_F(CliTest, SearchesAndWritesTheSavedFileLines) {
     write("sub.d/noextension", "needle\n");
     write("b.csv", "abc\n");
     write("sub/c.txt", "abc\n");
+    // Hidden entries and files that are no text are left out unless asked for.
+    write(".dot.txt", "abc\n");
+    write(".hidden/h.txt", "abc\n");
+    write("bin.txt", std::string("x\0y\nabc\n", 8));
     const std::string k = "\"k.txt\",\"漢字列abc\",\"{D}/k.txt\",\"1,7\"\n";
     const std::string wLine = "\"w.txt\",\"全角ＡＢＣ\",\"{D}/w.txt\",\"1,5\"";
     const std::string w = wLine + "\n";
@@ -99,6 +103,10 @@ TEST_F(CliTest, SearchesAndWritesTheSavedFileLines) {
         // sub-folders.
         {"-j 3 {D} abc", b + k + xt + w + c},
         {"--jobs=1 --strict {D} abc", b + k + xt + c},
+        {"--hidden --binary --strict {D} abc",
+         "\".dot.txt\",\"abc\",\"{D}/.dot.txt\",\"1,1\"\n" + b +
+             "\"bin.txt\",\"abc\",\"{D}/bin.txt\",\"2,1\"\n" + k + xt +
+             "\"h.txt\",\"abc\",\"{D}/.hidden/h.txt\",\"1,1\"\n" + c},
         {"--text-tags=csv --no-subfolders {D} abc", b},
         {"--regex {D} '^a.C$'", b + c},
         {"--name-only {D} needle",
@@ -142,9 +150,8 @@ TEST_F(CliTest, ExitStatus) {
         {"-j0 {D} x", 2, "-j needs a number of threads"},
         {"--jobs=65 {D} x", 2, "--jobs needs a number of threads"},
         {"--settings=/nonexistent.ini {D} x", 2, "settings file not found"},
-        // The office starts for Excel files also when only names are searched; without one
-        // nothing is searched.
-        {"--types=excel --name-only {D} b", 2, "Excelに関する操作が行えませんでした"},
+        // Without an office the Excel file is told and skipped; the text file is searched.
+        {"--types=excel,text {D} x", 2, "Excelに関する操作が行えませんでした"},
         {"--help", 0, ""},
     };
     for (const auto& [arguments, status, message] : cases) {
@@ -192,8 +199,8 @@ TEST_F(CliTest, PdfTextPrintsEveryPage) {
 }
 
 TEST(CliOptions, Parse) {
-    auto ok =
-        parseCliOptions({"--strict", "--types=text,pdf", "--text-tags=txt;ｃｓｖ", "dir", "q w"});
+    auto ok = parseCliOptions({"--strict", "--types=text,pdf", "--text-tags=txt;ｃｓｖ",
+                               "--office-native=off", "dir", "q w"});
     ASSERT_TRUE(ok.options);
     EXPECT_TRUE(ok.options->strict);
     EXPECT_EQ(ok.options->folder, "dir");
@@ -203,6 +210,8 @@ TEST(CliOptions, Parse) {
     EXPECT_EQ(settings.textTags, "TXT;CSV");
     EXPECT_TRUE(settings.fileTypes.isTarget(app::FileType::Pdf));
     EXPECT_FALSE(settings.fileTypes.isTarget(app::FileType::Word));
+    EXPECT_FALSE(settings.officeNative);
+    EXPECT_FALSE(parseCliOptions({"--office-native=no", "a", "b"}).options);
 
     EXPECT_FALSE(parseCliOptions({"only-one"}).options || parseCliOptions({"a", "b", "c"}).options);
     auto dashed = parseCliOptions({"--", "--strict", "q"});

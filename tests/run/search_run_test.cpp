@@ -36,6 +36,8 @@ TEST(SummaryTextTest, FilesHitsSecondsAndSkippedFiles) {
         EXPECT_EQ(summaryText(12, 3, ms, unreadable), head + tail);
     EXPECT_EQ(summaryText(12, 3, 1, 2, 5),
               head + "(0.001秒)（読めないファイル2件）（キャッシュから5ﾌｧｲﾙ）");
+    EXPECT_EQ(summaryText(12, 3, 1234, 0, 0, true),
+              "12ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、3件ヒットしたところで中止しました。(1.234秒)");
 }
 
 TEST(KeywordHistoryTest, MovesTheTextToTheFront) {
@@ -139,32 +141,8 @@ TEST_F(SearchRunTest, StopRequestEndsTheTimeAndAVanishedFileIsCounted) {
     ASSERT_TRUE(outcome.elapsedMs);
     EXPECT_GE(*outcome.elapsedMs, 5000);
     EXPECT_NE(outcome.summary.find("（読めないファイル1件）"), std::string::npos);
+    EXPECT_NE(outcome.summary.find("ヒットしたところで中止しました。"), std::string::npos);
     EXPECT_TRUE(host.messages.empty());
-}
-
-TEST_F(SearchRunTest, OfficesStartForTheirTypesAlsoForANameSearch) {
-    tree.write("needle.doc", "");
-    settings.fileTypes.setTarget(app::FileType::Word, true);
-    settings.fileNameOnly = true;
-    const SearchOutcome outcome = search();
-    EXPECT_EQ(outcome.files, 1);
-    EXPECT_EQ(rowNames(), Items{"needle.doc"});
-    EXPECT_TRUE(office.called("createWord Search"));
-    EXPECT_TRUE(office.called("Word.Quit"));
-    EXPECT_TRUE(office.callsStartingWith("Word.Open").empty());
-}
-
-TEST_F(SearchRunTest, OfficeThatCannotStartMeansNoSearch) {
-    tree.write("needle.txt", "needle\r\n");
-    settings.fileTypes.setTarget(app::FileType::Excel, true);
-    office.failures["createExcel Search"] = 429;
-    const SearchOutcome outcome = search();
-    EXPECT_FALSE(outcome.ran);
-    EXPECT_TRUE(host.rows.empty());
-    EXPECT_EQ(outcome.summary, "0ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。");
-    EXPECT_EQ(messages(), (Items{"Excelに関する操作が行えませんでした。\r"
-                                 "設定でExcelファイルを検索しない設定に変更して下さい",
-                                 "Excelプロセスの終了に失敗しました"}));
 }
 
 TEST_F(SearchRunTest, PdfFilterWithoutCommandIsReportedOncePerSearch) {
