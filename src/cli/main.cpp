@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     if (options.pdfText)
         return pdf::printPdfText(*options.pdfText, stdout, stderr);
 
-    // Before anything can be moved aside: what a killed run left is put back, and Ctrl+C,
+    // Before a search can start: what a killed run left is cleared away, and Ctrl+C,
     // SIGTERM, SIGHUP and SIGQUIT stop the search the way it unwinds for the stop button.
     for (const std::string& problem : run::prepareRun())
         std::fputs(("ferretta-cli: warning: " + problem + "\n").c_str(), stderr);
