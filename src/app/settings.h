@@ -62,6 +62,10 @@ struct Settings {
     // search it there again while the document is unchanged. On unless the settings file says
     // "0" (loadConfigFile reads an absent key as on); off in a structure made without it.
     bool textCache = false;
+    // Not a key of the file: set for one search (ferretta-cli --no-cache). Nothing is answered
+    // from the document cache, and what the search reads replaces what the cache holds for the
+    // same documents.
+    bool textCacheRefreshOnly = false;
 };
 
 // Reads every setting from the document into `settings`, which holds the start-up values

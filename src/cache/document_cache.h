@@ -3,9 +3,9 @@
 // read, the units it matched against, kept in an SQLite database in the user's cache folder
 // with a trigram index over their folded text.
 //
-// A document is found again only under the same identity (path, size, modification time in
-// nanoseconds, inode) and the same extraction key (the searcher and every setting that changes
-// what it extracts). The cache never makes a search fail: a database that is damaged is set
+// A document is found again only under the same identity (path, size, modification and change
+// times in nanoseconds, inode) and the same extraction key (the searcher and every setting that
+// changes what it extracts). The cache never makes a search fail: a database that is damaged is set
 // aside and built anew, one that is locked, unwritable or on a full disk is left alone for the
 // run; each case writes one line through the log function and the search reads the documents
 // itself. Two processes may use one cache at once (SQLite's write-ahead log: readers never
@@ -37,6 +37,10 @@ struct Identity {
     std::string path;
     std::int64_t size = 0;
     std::int64_t mtimeNs = 0;
+    // The change time: a file rewritten in place with its modification time put back
+    // (touch -d, rsync --inplace -t, an editor that keeps times) still gets a new one, since
+    // nobody but the kernel sets it.
+    std::int64_t ctimeNs = 0;
     std::uint64_t inode = 0;
     bool operator==(const Identity&) const = default;
 };
@@ -44,7 +48,7 @@ struct Identity {
 // The identity of the file as it is now; nullopt when it cannot be read (vanished).
 std::optional<Identity> identityOf(const std::string& path);
 
-// "size:mtime" of a file, or "-" when it cannot be read: a part of an extraction key that
+// "size:mtime:ctime" of a file, or "-" when it cannot be read: a part of an extraction key that
 // changes whenever the file does (the program itself, a data file it reads text through).
 std::string fileStamp(const std::string& path);
 
@@ -107,6 +111,9 @@ class DocumentCache {
 
     // What the cache holds for the document. Marks it as used (for the size limit).
     Lookup lookup(const Identity& identity, std::string_view key, const Candidates& candidates);
+
+    // Whether anything is kept for the path and key, whatever the identity it was kept under.
+    bool holds(std::string_view path, std::string_view key);
 
     // Keeps the units for the document, replacing what was kept for its path and key. The
     // writing happens on the cache's own writer thread; flush() waits for it.

@@ -55,7 +55,8 @@ std::string usageText() {
            "                      time one Word, Excel or PowerPoint document may take (0: no "
            "limit)\n"
            "  --no-cache          read every PDF and Office document and every mailbox\n"
-           "                      itself, without the document cache\n"
+           "                      itself, not from the document cache (what the cache holds\n"
+           "                      for them is replaced by what was read)\n"
            "  --rebuild-cache     empty the document cache first, then search (reading and\n"
            "                      keeping every document anew)\n"
            "  --settings=PATH     settings file to read (default: frtta.ini in the data folder)\n"
@@ -176,7 +177,7 @@ void applyCliOptions(const CliOptions& options, app::Settings& settings) {
     if (options.jobs)
         settings.workers = *options.jobs;
     if (options.noCache)
-        settings.textCache = false;
+        settings.textCacheRefreshOnly = true;
     if (options.types) {
         settings.fileTypes.targetFileType.fill(false);
         for (app::FileType type : *options.types)

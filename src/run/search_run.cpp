@@ -186,7 +186,9 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     std::optional<cache::SearchCache> searchCache;
     if (!settings.fileNameOnly) {
         if (cache::DocumentCache* documents = documentCache(settings))
-            searchCache.emplace(*documents, indexQueryOf(matcher), literalQueryOf(matcher));
+            searchCache.emplace(*documents, indexQueryOf(matcher), literalQueryOf(matcher),
+                                settings.textCacheRefreshOnly ? cache::SearchCache::Mode::Refresh
+                                                              : cache::SearchCache::Mode::Use);
     }
     cache::SearchCache* cache = searchCache ? &*searchCache : nullptr;
 

@@ -63,6 +63,7 @@ class CliTest : public ::testing::Test {
         }
         const std::string command =
             "cd " + quote(data()) + " && FERRETTA_HOME=" + quote(tree.path("home")) +
+            " XDG_CACHE_HOME=" + quote(tree.path("cache")) +
             " FERRETTA_SOFFICE=/nonexistent/soffice " + prefix + FERRETTA_CLI_PATH " " +
             expand(arguments, quote(data())) + " >" + quote(tree.path("out")) + " 2>" +
             quote(tree.path("err"));
@@ -119,6 +120,23 @@ TEST_F(CliTest, SearchesAndWritesTheSavedFileLines) {
     auto ansi = run("--ansi --strict {D} ＡＢＣ");
     EXPECT_EQ(ansi->out, platform::utf8ToCp932(expand(wLine, data())) + "\r\n");
     EXPECT_NE(ansi->err.find("ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、1件ヒットしました。"), std::string::npos);
+}
+
+// The document cache sees a document rewritten in place (same size, same inode) with its old
+// modification time put back, as touch -d, rsync --inplace -t or an editor that keeps times
+// leave it.
+TEST_F(CliTest, TheCacheSeesAnInPlaceEditWithItsOldTime) {
+    settingsText =
+        "[Search]\r\ntargetFileType13=True\r\npdfOwnEngine=0\r\npdfFilterPath=cp %1 %2\r\n";
+    write("doc.pdf", "old alpha text\n");
+    const fs::path doc = tree.root() / "data" / "doc.pdf";
+    ASSERT_EQ(run("{D} alpha")->status, 0);
+    ASSERT_NE(run("{D} alpha")->err.find("キャッシュから1ﾌｧｲﾙ"), std::string::npos);
+    const auto time = fs::last_write_time(doc);
+    std::fstream(doc, std::ios::in | std::ios::out | std::ios::binary) << "new gamma text\n";
+    fs::last_write_time(doc, time);
+    EXPECT_EQ(run("{D} gamma")->status, 0);
+    EXPECT_EQ(run("{D} alpha")->status, 1);
 }
 
 TEST_F(CliTest, SettingsFileIsReadAndNeverWritten) {

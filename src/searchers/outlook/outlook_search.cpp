@@ -139,7 +139,8 @@ std::optional<cache::Identity> folderIdentity(const std::vector<std::string>& fi
         folder.size += identity->size;
         for (const std::uint64_t part :
              {static_cast<std::uint64_t>(identity->size),
-              static_cast<std::uint64_t>(identity->mtimeNs), identity->inode}) {
+              static_cast<std::uint64_t>(identity->mtimeNs),
+              static_cast<std::uint64_t>(identity->ctimeNs), identity->inode}) {
             for (int shift = 0; shift < 64; shift += 8)
                 mix = (mix ^ ((part >> shift) & 0xFF)) * 1099511628211u;
         }
