@@ -1,6 +1,10 @@
 #include "cli/cli_host.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include "hits/results_file.h"
+#include "platform/clock.h"
 #include "platform/cp932.h"
 #include "run/run_safety.h"
 
@@ -25,8 +29,15 @@ const char* kindOf(app::MessageStyle style) {
 
 }  // namespace
 
+namespace {
+
+// How often doEvents looks whether the run was abandoned.
+constexpr std::int64_t kLookEveryMs = 100;
+
+}  // namespace
+
 CliHost::CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags& flags)
-    : m_out(out), m_err(err), m_ansi(ansi), m_flags(flags) {}
+    : m_out(out), m_err(err), m_ansi(ansi), m_flags(flags), m_parent(::getppid()) {}
 
 app::Host::RowHandle CliHost::addResult(const app::Hit& hit) {
     // The line of the saved results file.
@@ -38,8 +49,22 @@ app::Host::RowHandle CliHost::addResult(const app::Hit& hit) {
 
 void CliHost::doEvents() {
     // A closed output (the reader went away: `| head`) ends the search as a stop does.
-    if (run::stopSignalReceived() || std::ferror(m_out))
+    if (run::stopSignalReceived() || std::ferror(m_out) || abandoned())
         search::requestStop(m_flags);
+}
+
+bool CliHost::abandoned() {
+    const std::int64_t now = platform::steadyMilliseconds();
+    if (now - m_lookedAt < kLookEveryMs)
+        return false;
+    m_lookedAt = now;
+    // Adopted by another process: the parent has ended (init's orphans also when the parent
+    // ended before this program looked).
+    const pid_t parent = ::getppid();
+    if (parent == m_parent && parent != 1)
+        return false;
+    pollfd output{::fileno(m_out), POLLOUT, 0};
+    return ::poll(&output, 1, 0) == 1 && (output.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
 }
 
 void CliHost::noteUnreadable(std::string_view path, std::string_view reason) {

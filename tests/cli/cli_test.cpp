@@ -1,9 +1,12 @@
 // ferretta-cli end to end: the program is run on folders made here.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,6 +16,7 @@
 #include "cli/cli_options.h"
 #include "platform/cp932.h"
 #include "support/temp_tree.h"
+#include "support/wait.h"
 
 namespace ferretta::cli {
 namespace {
@@ -64,9 +68,9 @@ class CliTest : public ::testing::Test {
         const std::string command =
             "cd " + quote(data()) + " && FERRETTA_HOME=" + quote(tree.path("home")) +
             " XDG_CACHE_HOME=" + quote(tree.path("cache")) +
-            " FERRETTA_SOFFICE=/nonexistent/soffice " + prefix + FERRETTA_CLI_PATH " " +
-            expand(arguments, quote(data())) + " >" + quote(tree.path("out")) + " 2>" +
-            quote(tree.path("err"));
+            " FERRETTA_SOFFICE=/nonexistent/soffice timeout -k 5 60 " + prefix +
+            FERRETTA_CLI_PATH " " + expand(arguments, quote(data())) + " >" +
+            quote(tree.path("out")) + " 2>" + quote(tree.path("err"));
         const int status = std::system(command.c_str());
         return CliRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(tree.path("out")),
                       readFile(tree.path("err"))};
@@ -195,6 +199,89 @@ TEST_F(CliTest, UnreadableSettingsFolderAndFiles) {
     EXPECT_EQ(folder->status, 2);
     EXPECT_NE(folder->err.find("検索フォルダが無効です"), std::string::npos);
     fs::permissions(tree.root() / "data" / "closed", fs::perms::owner_all);
+}
+
+// A mail place that cannot be searched is told at once, never waited on: a FIFO (whose open
+// would wait for a writer), an endless device, a missing file, a file nobody may read. A
+// message of a Maildir that cannot be read is skipped and told.
+TEST_F(CliTest, MailThatCannotBeReadIsTold) {
+    const std::string told = "error: Outlookに接続できませんでした Outlookメール: ";
+    fs::create_directories(tree.root() / "data");
+    ASSERT_EQ(::mkfifo((tree.root() / "data" / "fifo").c_str(), 0600), 0);
+    write("locked", "From a Mon Jan  5 09:01:00 2026\nSubject: alpha\n\n");
+    write("md/cur/1.A.host:2,S", "Subject: alpha one\n\n");
+    write("md/cur/2.B.host:2,S", "Subject: alpha two\n\n");
+    for (const char* name : {"locked", "md/cur/2.B.host:2,S"})
+        fs::permissions(tree.root() / "data" / name, fs::perms::none);
+    const struct {
+        std::string place;
+        bool unprivileged;
+        int status;
+        std::string err;
+    } cases[] = {
+        {"{D}/fifo", false, 2,
+         told + "メールボックスがファイルでもフォルダでもありません: {D}/fifo"},
+        {"/dev/zero", false, 2,
+         told + "メールボックスがファイルでもフォルダでもありません: /dev/zero"},
+        {"{D}/missing", false, 2, told + "メールボックスがありません: {D}/missing"},
+        {"{D}/locked", true, 2, told + "メールボックスを開けません: {D}/locked: Permission denied"},
+        {"{D}/md", true, 0, "skipped: {D}/md/cur/2.B.host:2,S: Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.place);
+        settingsText =
+            "[Search]\r\nTextCache=0\r\n[Outlook]\r\nInbox=" + expand(c.place, data()) + "\r\n";
+        const auto result = run("--types=outlook-mail {D} alpha", c.unprivileged);
+        if (!result)
+            GTEST_SKIP() << "cannot run as an unprivileged user";
+        EXPECT_EQ(result->status, c.status) << result->err;
+        EXPECT_NE(result->err.find(expand(c.err, data())), std::string::npos) << result->err;
+    }
+}
+
+// A run whose parent has gone and whose output nobody reads any more ends by itself.
+TEST_F(CliTest, ARunNobodyWaitsForEnds) {
+    const fs::path running = tree.root() / "running";
+    settingsText =
+        "[Search]\r\ntargetFileType13=True\r\npdfOwnEngine=0\r\npdfFilterPath=sh -c "
+        "': > " +
+        running.string() + "; sleep 60'\r\n";
+    run("--types=text {D} x");  // writes the settings
+    write("doc.pdf", "%PDF");
+    const std::string command = "cd " + quote(data()) +
+                                " && exec env FERRETTA_HOME=" + quote(tree.path("home")) +
+                                " " FERRETTA_CLI_PATH + " --types=pdf . alpha 2>/dev/null";
+    const fs::path pidFile = tree.root() / "pid";
+    // The parent starts the program with its output into a pipe only the parent reads, and
+    // ends while the program searches.
+    const pid_t parent = ::fork();
+    ASSERT_GE(parent, 0);
+    if (parent == 0) {
+        int out[2];
+        if (::pipe(out) != 0)
+            ::_exit(1);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::dup2(out[1], STDOUT_FILENO);
+            ::close(out[0]);
+            ::close(out[1]);
+            ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        std::ofstream(pidFile) << child;
+        test::waitUntil([&] { return fs::exists(running); }, std::chrono::seconds(20));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(parent, &status, 0), parent);
+    const pid_t cli = static_cast<pid_t>(std::stol("0" + readFile(pidFile)));
+    ASSERT_GT(cli, 0);
+    ASSERT_TRUE(fs::exists(running));
+    const bool ended =
+        test::waitUntil([&] { return test::processEnded(cli); }, std::chrono::seconds(10));
+    if (!ended)
+        ::kill(cli, SIGKILL);
+    EXPECT_TRUE(ended);
 }
 
 // What the PDF engine reads, page by page with a form feed after each, as pdftotext prints it.
