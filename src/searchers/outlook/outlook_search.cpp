@@ -234,12 +234,29 @@ std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
     if (!isItemType(type))
         return 0;
     const std::int64_t openedAt = wallClockNs();
-    auto folder = m_session.store().openFolder(kindOf(type),
-                                               m_context.settings.outlookPlaces[itemSlot(type)]);
-    if (!folder)
-        return 0;
-    m_session.forget(type);
     const std::string& displayName = m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
+    pim::ItemStore& store = m_session.store();
+    // Opening a mailbox and reading a message can take long (a mailbox of gigabytes, one
+    // message of hundreds of megabytes): the store asks meanwhile whether to go on.
+    store.setKeepGoing([this] {
+        m_context.host.doEvents();
+        return !m_context.flags.isAbort;
+    });
+    struct ForgetKeepGoing {
+        pim::ItemStore& store;
+        ~ForgetKeepGoing() { store.setKeepGoing({}); }
+    } forget{store};
+    auto folder = store.openFolder(kindOf(type), m_context.settings.outlookPlaces[itemSlot(type)]);
+    if (!folder) {
+        const std::string problem = store.openProblem();
+        if (!problem.empty() && !m_context.flags.isAbort) {
+            m_context.host.showMessage(
+                "Outlookに接続できませんでした\r" + displayName + ": " + problem,
+                app::MessageStyle::Critical);
+        }
+        return 0;
+    }
+    m_session.forget(type);
     const auto count = static_cast<std::int64_t>(folder->count());
 
     const pim::ItemFolder::Sources sources =
@@ -263,9 +280,13 @@ std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
             }
         }
         std::optional<pim::Item> item;
-        if (!identity || run.entry.state == cache::Lookup::State::Miss)
+        if (!identity || run.entry.state == cache::Lookup::State::Miss) {
             item = folder->item(static_cast<std::size_t>(i));
-        else if (run.entry.state == cache::Lookup::State::Found)
+            if (!item && m_context.flags.isAbort)
+                return i;
+            if (const auto skipped = folder->skipped(); !item && skipped)
+                m_context.host.noteUnreadable(skipped->where, skipped->why);
+        } else if (run.entry.state == cache::Lookup::State::Found)
             item = run.item(i);
         if (item) {
             m_session.remember(type, static_cast<std::size_t>(i), item->ref);
