@@ -19,6 +19,9 @@
 function(ferretta_layer name)
     cmake_parse_arguments(PARSE_ARGV 1 LAYER "INTERFACE" ""
                           "SOURCES;HEADERS;INTERNAL_HEADERS;LINKS;PRIVATE_LINKS")
+    if(LAYER_UNPARSED_ARGUMENTS)
+        message(FATAL_ERROR "${name}: ${LAYER_UNPARSED_ARGUMENTS} under no keyword")
+    endif()
     if(LAYER_INTERFACE)
         add_library(${name} INTERFACE)
         target_link_libraries(${name} INTERFACE ${LAYER_LINKS})

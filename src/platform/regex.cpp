@@ -55,14 +55,8 @@ bool isOctalDigit(char16_t c) {
 int32_t hexAt(std::u16string_view p, std::size_t pos, std::size_t count) {
     if (pos + count > p.size())
         return -1;
-    int32_t value = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-        const int digit = platform::hexDigitValue(p[pos + k]);
-        if (digit < 0)
-            return -1;
-        value = value * 16 + digit;
-    }
-    return value;
+    const std::optional<uint32_t> value = platform::hexValue(p.substr(pos, count));
+    return value ? static_cast<int32_t>(*value) : -1;
 }
 
 std::u16string hexEscape(uint32_t byteValue) {

@@ -38,17 +38,13 @@ class FoldTables {
         for (int lead = 0x81; lead <= 0xFC; ++lead) {
             if (!isCp932LeadByte(static_cast<unsigned char>(lead)))
                 continue;
-            bool identity = true;
             for (int trail = 0x40; trail <= 0xFC; ++trail) {
                 if (!isTrailByte(static_cast<unsigned char>(trail)))
                     continue;
                 const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
                 Folded f = make(std::string_view(pair, 2), false);
                 m_double[(lead << 8) | trail] = f;
-                identity =
-                    identity && f.length == 2 && f.bytes[0] == pair[0] && f.bytes[1] == pair[1];
             }
-            m_identityLead[lead] = identity;
         }
         // A lead byte at the very end of a text decodes to '?'.
         m_leadAtEnd = make(std::string_view("?"), true);
@@ -76,7 +72,6 @@ class FoldTables {
     const Folded& pair(unsigned char lead, unsigned char trail) const {
         return m_double[(lead << 8) | trail];
     }
-    bool identityLead(unsigned char lead) const { return m_identityLead[lead]; }
     const Folded& leadAtEnd() const { return m_leadAtEnd; }
 
   private:
@@ -111,7 +106,6 @@ class FoldTables {
     std::array<Folded, 65536> m_flat{};
     std::array<Folded, 256> m_single{};
     std::array<Folded, 65536> m_double{};
-    std::array<bool, 256> m_identityLead{};
     Folded m_leadAtEnd{};
 };
 

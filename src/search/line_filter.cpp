@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/cp932.h"
+#include "platform/hex_digit.h"
 #include "platform/unicode.h"
 #include "platform/width_fold.h"
 #include "search/ansi_fold_table.h"
@@ -856,18 +857,8 @@ std::vector<std::u32string> requiredPatternRuns(std::u16string_view pattern) {
     auto hex = [&](std::size_t at, std::size_t digits) -> long {
         if (at + digits > pattern.size())
             return -1;
-        long value = 0;
-        for (std::size_t k = 0; k < digits; ++k) {
-            const char16_t c = pattern[at + k];
-            const int d = (c >= '0' && c <= '9')   ? c - '0'
-                          : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                          : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                   : -1;
-            if (d < 0)
-                return -1;
-            value = value * 16 + d;
-        }
-        return value;
+        const std::optional<std::uint32_t> value = platform::hexValue(pattern.substr(at, digits));
+        return value ? static_cast<long>(*value) : -1;
     };
     // Past a character class or escape inside one, from its '['.
     auto skipClass = [&](std::size_t i) {

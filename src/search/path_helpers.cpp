@@ -1,7 +1,5 @@
 #include "search/path_helpers.h"
 
-#include <sys/stat.h>
-
 #include "platform/unicode.h"
 #include "platform/width_fold.h"
 
@@ -40,11 +38,6 @@ std::string baseNameOf(std::string_view path) {
     std::string name = fileNameOf(path);
     std::size_t at = name.rfind('.');
     return at == std::string::npos ? name : name.substr(0, at);
-}
-
-bool fileExists(std::string_view path) {
-    struct stat info {};
-    return ::stat(std::string(path).c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 }  // namespace ferretta::search

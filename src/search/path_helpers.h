@@ -24,7 +24,4 @@ std::string folderOf(std::string_view path);
 // dot.
 std::string baseNameOf(std::string_view path);
 
-// True when the path names an existing regular file (following symbolic links). Never fails.
-bool fileExists(std::string_view path);
-
 }  // namespace ferretta::search

@@ -87,6 +87,41 @@ inline void pptShape(po::Shape& shape, std::int32_t slide, cache::Extract& out) 
 
 }  // namespace detail
 
+// The units of a Word document read through a running Word, as the Word searcher reads them in
+// either mode (an equivalence test reads many documents through one Word). Throws
+// ferretta::Error when the office cannot open the document.
+inline cache::Extract officeWordUnits(po::WordApplication& word, const std::string& path,
+                                      documents::Kind kind) {
+    cache::Extract out;
+    auto document = word.open(path, po::OpenOptions{true, true});
+    if (kind == documents::Kind::WordNormal) {
+        const std::int32_t sentences = document->sentenceCount();
+        const std::int32_t shapes = document->shapeCount();
+        const auto texts = document->sentenceTexts();
+        for (std::size_t i = 0; i < texts.size() && i < static_cast<std::size_t>(sentences); ++i) {
+            if (!texts[i].empty())
+                out.units.push_back({static_cast<std::int32_t>(i + 1), 0, 0, texts[i], ""});
+        }
+        for (std::int32_t j = 1; j <= shapes; ++j) {
+            std::string text;
+            detail::passOver([&] { text = document->shapeText(j); });
+            if (!text.empty())
+                out.units.push_back({sentences + j, 0, 0, text, ""});
+        }
+    } else {
+        document->selectRange(0, document->characterCount());
+        const std::string text = word.selectionText();
+        std::int32_t index = 0;
+        detail::forEachLine(text, false, [&](std::string_view line) {
+            if (!line.empty())
+                out.units.push_back({index, 0, 0, std::string(line), ""});
+            ++index;
+        });
+    }
+    document->close();
+    return out;
+}
+
 // The units the Office searchers read through the automation, in the cache's form. Throws
 // ferretta::Error when the office cannot open the document.
 inline cache::Extract officeUnits(po::Automation& automation, const std::string& path,
@@ -95,39 +130,10 @@ inline cache::Extract officeUnits(po::Automation& automation, const std::string&
     const po::OpenOptions search{
         true, kind == documents::Kind::WordNormal || kind == documents::Kind::WordFast};
     switch (kind) {
-        case documents::Kind::WordNormal: {
-            auto word = automation.createWord(po::Purpose::Search);
-            auto document = word->open(path, search);
-            const std::int32_t sentences = document->sentenceCount();
-            const std::int32_t shapes = document->shapeCount();
-            const auto texts = document->sentenceTexts();
-            for (std::size_t i = 0; i < texts.size() && i < static_cast<std::size_t>(sentences);
-                 ++i) {
-                if (!texts[i].empty())
-                    out.units.push_back({static_cast<std::int32_t>(i + 1), 0, 0, texts[i], ""});
-            }
-            for (std::int32_t j = 1; j <= shapes; ++j) {
-                std::string text;
-                detail::passOver([&] { text = document->shapeText(j); });
-                if (!text.empty())
-                    out.units.push_back({sentences + j, 0, 0, text, ""});
-            }
-            document->close();
-            word->quit();
-            break;
-        }
+        case documents::Kind::WordNormal:
         case documents::Kind::WordFast: {
             auto word = automation.createWord(po::Purpose::Search);
-            auto document = word->open(path, search);
-            document->selectRange(0, document->characterCount());
-            const std::string text = word->selectionText();
-            std::int32_t index = 0;
-            detail::forEachLine(text, false, [&](std::string_view line) {
-                if (!line.empty())
-                    out.units.push_back({index, 0, 0, std::string(line), ""});
-                ++index;
-            });
-            document->close();
+            out = officeWordUnits(*word, path, kind);
             word->quit();
             break;
         }

@@ -110,9 +110,6 @@ class Office {
     void attachApplication();
     void detachApplication();
 
-    // The process group of the running office, 0 when none runs.
-    pid_t processGroup() const { return m_group.load(); }
-
   private:
     template <class F>
     auto callImpl(std::optional<std::uint64_t> generation, F&& body) -> decltype(body()) {

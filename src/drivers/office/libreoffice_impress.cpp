@@ -17,6 +17,7 @@
 
 #include <utility>
 
+#include "documents/sentences.h"
 #include "drivers/office/libreoffice_connection.h"
 #include "drivers/office/libreoffice_text.h"
 #include "platform/unicode.h"
@@ -54,7 +55,7 @@ ShapeInfo readShape(const Reference<css::uno::XInterface>& shape, int depth) {
     if (info.hasText) {
         Reference<css::text::XText> text(shape, UNO_QUERY);
         if (text.is()) {
-            info.text = breaksToCr(toU16(text->getString()));
+            info.text = documents::breaksToCr(toU16(text->getString()));
         } else {
             info.hasText = false;
         }

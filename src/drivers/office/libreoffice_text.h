@@ -1,8 +1,8 @@
 #pragma once
 // The local half of reading Office documents: what the LibreOffice automation does with text
-// once it has read it in bulk from the office (sentence splitting, paragraph marks, the cell
-// find of a sheet), and the file URLs it hands the office. Free of UNO so that it can be tested
-// without an office.
+// once it has read it in bulk from the office (the cell find of a sheet), and the file URLs it
+// hands the office (sentences and paragraph marks: documents/sentences.h). Free of UNO so that it
+// can be tested without an office.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -11,21 +11,6 @@
 #include <vector>
 
 namespace ferretta::platform::office::lo {
-
-// Turns the office's paragraph and line separators ("\r\n", "\n", U+2029 and U+2028) into CR,
-// as Word writes paragraph ends.
-std::u16string breaksToCr(std::u16string_view text);
-
-// Splits one paragraph (no paragraph mark inside) into sentences by the Japanese sentence
-// rules of ICU: a sentence ends after "。" or "." and the blanks that follow, with or without
-// a blank before the next one. The pieces concatenate to the paragraph; an empty paragraph
-// gives no piece. Should ICU fail, the whole paragraph is one sentence.
-std::vector<std::u16string> splitSentences(std::u16string_view paragraph);
-
-// Word's Sentences of a main text whose paragraphs end with CR: every sentence of every
-// paragraph, the last one of a paragraph carrying its CR; an empty paragraph is a sentence
-// of its own ("\r").
-std::vector<std::u16string> sentencesOfText(std::u16string_view textWithCrs);
 
 // "file://" followed by the absolute form of the path, every byte outside the unreserved
 // set and "/" percent-encoded. A relative path is taken from the current folder.

@@ -24,6 +24,7 @@
 #include <set>
 #include <utility>
 
+#include "documents/sentences.h"
 #include "drivers/office/libreoffice_connection.h"
 #include "drivers/office/libreoffice_text.h"
 #include "platform/unicode.h"
@@ -52,7 +53,7 @@ struct SelectionState {
 // table cell, each ended by a line feed but the last (walking the paragraphs one by one costs
 // several calls each and is no more exact).
 std::u16string readMainText(const Reference<css::text::XTextDocument>& document) {
-    std::u16string text = breaksToCr(toU16(document->getText()->getString()));
+    std::u16string text = documents::breaksToCr(toU16(document->getText()->getString()));
     text.push_back(u'\r');
     return text;
 }
@@ -68,7 +69,7 @@ std::vector<std::optional<std::u16string>> readShapes(
         Reference<css::text::XText> text(shape, UNO_QUERY);
         if (!text.is())
             return std::nullopt;
-        return breaksToCr(toU16(text->getString()));
+        return documents::breaksToCr(toU16(text->getString()));
     };
     Reference<css::drawing::XDrawPageSupplier> pageSupplier(document, UNO_QUERY);
     if (pageSupplier.is()) {
@@ -167,8 +168,6 @@ class WriterDocument final : public WordDocument {
         });
     }
 
-    const Reference<css::text::XTextDocument>& document() const { return m_document; }
-
   private:
     const std::u16string& mainText() {
         if (!m_mainText) {
@@ -178,7 +177,7 @@ class WriterDocument final : public WordDocument {
     }
     const std::vector<std::u16string>& sentences() {
         if (!m_sentences)
-            m_sentences = sentencesOfText(mainText());
+            m_sentences = documents::sentencesOfText(mainText());
         return *m_sentences;
     }
     const std::vector<std::optional<std::u16string>>& shapes() {
@@ -263,7 +262,7 @@ class WriterApplication final : public WordApplication {
             for (sal_Int32 i = 0; i < count; ++i) {
                 Reference<css::text::XTextRange> range(ranges->getByIndex(i), UNO_QUERY);
                 if (range.is())
-                    text += breaksToCr(toU16(range->getString()));
+                    text += documents::breaksToCr(toU16(range->getString()));
             }
             return utf16ToUtf8(text);
         });
@@ -291,7 +290,7 @@ class WriterApplication final : public WordApplication {
                                                                UNO_QUERY);
             if (selection.is())
                 selection->select(css::uno::Any(found));
-            m_selection->text = breaksToCr(toU16(found->getString()));
+            m_selection->text = documents::breaksToCr(toU16(found->getString()));
             if (selection.is())
                 m_selection->shownIn = model;
             return true;

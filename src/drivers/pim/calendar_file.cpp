@@ -102,7 +102,6 @@ void initialiseLibical() {
 
 struct ParsedComponent {
     icalcomponent* root = nullptr;
-    ParsedComponent() = default;
     explicit ParsedComponent(const std::string& text)
         : root(icalparser_parse_string(text.c_str())) {}
     ~ParsedComponent() {

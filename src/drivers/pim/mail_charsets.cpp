@@ -304,9 +304,9 @@ std::string qEncodingDecode(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '_') {
             out += ' ';
-        } else if (text[i] == '=' && i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
-                   hexDigitValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2]));
+        } else if (const std::optional<unsigned char> byte =
+                       text[i] == '=' ? hexByteAt(text, i + 1) : std::nullopt) {
+            out += static_cast<char>(*byte);
             i += 2;
         } else {
             out += text[i];
@@ -510,9 +510,8 @@ std::string decodeQuotedPrintable(std::string_view text) {
             out += text[i];
             continue;
         }
-        if (i + 2 < text.size() && hexDigitValue(text[i + 1]) >= 0 &&
-            hexDigitValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexDigitValue(text[i + 1]) * 16 + hexDigitValue(text[i + 2]));
+        if (const std::optional<unsigned char> byte = hexByteAt(text, i + 1)) {
+            out += static_cast<char>(*byte);
             i += 2;
             continue;
         }

@@ -47,10 +47,7 @@ void Lexer::consumeSeparator() {
     if (m_classes[c] != CharClass::WhiteSpace)
         return;
     ++m_at;
-    if (c == '\n') {
-        m_endedLine = true;
-    } else if (c == '\r') {
-        m_endedLine = true;
+    if (c == '\r') {
         if (m_at >= n)
             m_reachedEnd = true;  // an LF may follow
         else if (m_data[m_at] == '\n')
@@ -60,7 +57,6 @@ void Lexer::consumeSeparator() {
 
 Token Lexer::next(std::string* strings) {
     m_reachedEnd = false;
-    m_endedLine = false;
     Token token;
     skipWhiteSpace();
     const std::size_t n = m_data.size();
@@ -304,11 +300,9 @@ std::string decodeNameEscapes(std::string_view name) {
     std::string out;
     out.reserve(name.size());
     for (std::size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '#' && i + 2 < name.size()) {
-            const int high = platform::hexDigitValue(static_cast<unsigned char>(name[i + 1]));
-            const int low = platform::hexDigitValue(static_cast<unsigned char>(name[i + 2]));
-            if (high >= 0 && low >= 0) {
-                out.push_back(static_cast<char>(high * 16 + low));
+        if (name[i] == '#') {
+            if (const std::optional<unsigned char> byte = platform::hexByteAt(name, i + 1)) {
+                out.push_back(static_cast<char>(*byte));
                 i += 2;
                 continue;
             }

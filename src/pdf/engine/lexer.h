@@ -32,12 +32,6 @@ inline constexpr std::array<CharClass, 256> isoCharClasses = detail::makeCharCla
 constexpr bool isPdfWhiteSpace(unsigned char c) {
     return isoCharClasses[c] == CharClass::WhiteSpace;
 }
-constexpr bool isPdfDelimiter(unsigned char c) {
-    return isoCharClasses[c] == CharClass::Delimiter;
-}
-constexpr bool isPdfRegular(unsigned char c) {
-    return isoCharClasses[c] == CharClass::Regular;
-}
 
 // Which bytes separate tokens.
 enum class Separators : std::uint8_t {
@@ -97,8 +91,6 @@ class Lexer {
     // The last token (or the white space before the End) touched the end of the data: with
     // more bytes after it, it might have come out longer.
     bool reachedEnd() const { return m_reachedEnd; }
-    // The last token was ended by a CR or LF.
-    bool endedLine() const { return m_endedLine; }
 
     void setStringLimit(std::size_t bytes) { m_stringLimit = bytes; }
 
@@ -119,7 +111,6 @@ class Lexer {
     std::size_t m_at = 0;
     std::size_t m_stringLimit = SIZE_MAX;
     bool m_reachedEnd = false;
-    bool m_endedLine = false;
 };
 
 // A PDF name with its #xx escapes decoded ("/F#31" is "/F1", §7.3.5); a # without two hex

@@ -312,7 +312,6 @@ Token PdfReader::lex(Separators separators, std::string* strings) {
             continue;
         }
         m_index += lexer.position();
-        m_endedLine = lexer.endedLine();
         m_token.assign(token.text.substr(0, maxTokenLength));
         token.text = m_token;
         return token;

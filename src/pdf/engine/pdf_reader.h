@@ -58,8 +58,6 @@ class PdfReader {
 
     // The length of the file (not of a memory source).
     std::int64_t p2tGetFileLength() const { return m_fileLength; }
-    // The length of the current source.
-    std::int64_t sourceLength() const { return m_sourceLength; }
 
     // When 0 <= pos < length of the source: places the cursor on pos and answers true. In the
     // file, a pos of 0 is changed to 1 in the caller's variable first (offset 0 is never
@@ -94,8 +92,6 @@ class PdfReader {
     // (at most maxStringBytes of each) are appended to `strings` when it is not null. Throws
     // as p2tGetToken.
     Token nextToken(std::string* strings = nullptr);
-    // True when the last token was ended by a CR or LF.
-    bool lastTokenEndedLine() const { return m_endedLine; }
 
     void setTokenBudget(std::int64_t tokens) { m_tokenBudget = tokens; }
 
@@ -132,7 +128,6 @@ class PdfReader {
     std::int64_t m_sourceLength = 0;
 
     std::string m_token;
-    bool m_endedLine = false;
     std::int64_t m_tokenBudget = INT64_MAX;
 };
 

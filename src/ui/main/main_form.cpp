@@ -183,10 +183,9 @@ void MainForm::buildControls() {
 
 void MainForm::buildMenus() {
     QMenuBar* bar = menuBar();
-    auto addMenu = [this, bar](const char* name, const QString& caption) {
+    auto addMenu = [bar](const char* name, const QString& caption) {
         QMenu* menu = bar->addMenu(caption);
         menu->setObjectName(QString::fromLatin1(name));
-        m_menus.push_back(menu);
         return menu;
     };
     auto addItem = [this](QMenu* menu, const char* name, const QString& caption,
@@ -200,8 +199,8 @@ void MainForm::buildMenus() {
     };
 
     QMenu* file = addMenu("mnFile", QStringLiteral("ﾌｧｲﾙ(&F)"));
-    m_mnSave = addItem(file, "mnSave", QStringLiteral("検索結果を保存(&S)"),
-                       QKeySequence(Qt::CTRL | Qt::Key_S), [this] { mnSave_Click(); });
+    addItem(file, "mnSave", QStringLiteral("検索結果を保存(&S)"),
+            QKeySequence(Qt::CTRL | Qt::Key_S), [this] { mnSave_Click(); });
     file->addSeparator()->setObjectName(QStringLiteral("mnBar0"));
     addItem(file, "mnEnd", QStringLiteral("終了(&X)"), QKeySequence(), [this] { close(); });
 

@@ -183,8 +183,6 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     QTreeView* m_list = nullptr;
     QStatusBar* m_statusBar = nullptr;
     QLabel* m_statusText = nullptr;
-    std::vector<QMenu*> m_menus;
-    QAction* m_mnSave = nullptr;
     QAction* m_mnTopMost = nullptr;
     QAction* m_mnPositionFixed = nullptr;
     QAction* m_mnStatusBar = nullptr;

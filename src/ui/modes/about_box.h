@@ -32,10 +32,8 @@ class AboutBox : public QDialog {
     void picIcon_Click();
     void cmdOK_Click();
 
-    QLabel* titleLabel() const { return m_lblTitle; }
     QLabel* versionLabel() const { return m_lblVersion; }
     QLabel* homePageLabel() const { return m_label3; }
-    QLabel* mailLabel() const { return m_label5; }
     QToolButton* iconButton() const { return m_picIcon; }
     QPushButton* okButton() const { return m_cmdOK; }
 

@@ -1,5 +1,5 @@
-// The local text work of the LibreOffice automation: sentence splitting, paragraph marks, file
-// URLs and Excel's cell find over a sheet read in bulk.
+// The local text work of the LibreOffice automation: file URLs and Excel's cell find over a
+// sheet read in bulk.
 #include <gtest/gtest.h>
 
 #ifdef FERRETTA_HAVE_LIBREOFFICE
@@ -12,45 +12,6 @@
 
 namespace ferretta::platform::office::lo {
 namespace {
-
-std::vector<std::string> utf8(const std::vector<std::u16string>& parts) {
-    std::vector<std::string> out;
-    for (const auto& part : parts)
-        out.push_back(utf16ToUtf8(part));
-    return out;
-}
-
-TEST(SentencesTest, SplitsJapaneseAndEnglishSentences) {
-    const struct {
-        const char* paragraph;
-        std::vector<std::string> sentences;
-    } cases[] = {
-        {"", {}},
-        {"一文だけ", {"一文だけ"}},
-        // No blank after "。": still two sentences (Writer's own cursor misses this one).
-        {"最初の文です。次の文です。", {"最初の文です。", "次の文です。"}},
-        {"日本語。English here. And more", {"日本語。", "English here. ", "And more"}},
-        {"本当？はい！そう。", {"本当？", "はい！", "そう。"}},
-        {"Dr. Smith went home.", {"Dr. ", "Smith went home."}},
-        {"3.14 is pi.", {"3.14 is pi."}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.paragraph);
-        EXPECT_EQ(utf8(splitSentences(utf8ToUtf16(c.paragraph))), c.sentences);
-    }
-}
-
-TEST(SentencesTest, WordSentencesCarryTheirParagraphMark) {
-    const auto sentences = utf8(sentencesOfText(utf8ToUtf16("あ。い。\r\rEnd.\rtail")));
-    const std::vector<std::string> expected = {"あ。", "い。\r", "\r", "End.\r", "tail"};
-    EXPECT_EQ(sentences, expected);
-    EXPECT_TRUE(sentencesOfText(u"").empty());
-}
-
-TEST(BreaksTest, EveryKindOfBreakBecomesOneCr) {
-    EXPECT_EQ(breaksToCr(u"a\r\nb\nc\rd\u2029e\u2028f\r\n\r\n"), u"a\rb\rc\rd\re\rf\r\r");
-    EXPECT_EQ(breaksToCr(u"\n\r"), u"\r\r");
-}
 
 TEST(FileUrlTest, RoundTripsAnyPath) {
     const struct {

@@ -33,19 +33,6 @@ std::optional<std::u32string_view> listedText(std::string_view name) {
     return std::u32string_view(kGlyphTextChars + found->textOffset, found->textLength);
 }
 
-// The value of a run of hex digits (at most six), or nothing when one is no hex digit.
-std::optional<char32_t> hexRun(std::string_view digits) {
-    char32_t value = 0;
-    for (const char c : digits) {
-        const int digit = platform::hexDigitValue(c);
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        value = value * 16 + static_cast<char32_t>(digit);
-    }
-    return value;
-}
-
 bool isSurrogate(char32_t c) {
     return c >= 0xD800 && c <= 0xDFFF;
 }
@@ -63,7 +50,7 @@ void appendComponent(std::string_view component, std::u32string& out) {
         }
         std::u32string text;
         for (std::size_t at = 0; at < digits.size(); at += 4) {
-            const std::optional<char32_t> value = hexRun(digits.substr(at, 4));
+            const std::optional<char32_t> value = platform::hexValue(digits.substr(at, 4));
             if (!value || isSurrogate(*value)) {
                 return;
             }
@@ -73,7 +60,7 @@ void appendComponent(std::string_view component, std::u32string& out) {
         return;
     }
     if (component.size() >= 5 && component.size() <= 7 && component[0] == 'u') {
-        const std::optional<char32_t> value = hexRun(component.substr(1));
+        const std::optional<char32_t> value = platform::hexValue(component.substr(1));
         if (value && *value <= 0x10FFFF && !isSurrogate(*value)) {
             out += *value;
         }
