@@ -89,6 +89,11 @@ void saveConfigFile(const Settings& settings, float windowLeft, float windowTop,
 std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,
                                             float windowTop, const std::filesystem::path& path);
 
+// Whether a settings document says anything to this program: it has one of the sections the
+// settings are kept in. An empty file, or one that is something else entirely, does not; read
+// as settings it would switch every file type off without a word.
+bool holdsSettings(const platform::IniFile& ini);
+
 // Reads frtta.ini from the folder (a missing file gives the defaults).
 Settings loadSettingsFrom(const std::filesystem::path& iniPath);
 

@@ -45,7 +45,18 @@ class CliHost : public app::Host {
     bool m_sawError = false;
     pid_t m_parent;
     std::int64_t m_lookedAt = 0;  // when abandoned() last looked (steady milliseconds)
+    bool m_outIsTerminal;
+    bool m_errIsTerminal;
 };
+
+// The text as it may reach a terminal: control characters (C0 but the tab, DEL, and in UTF-8
+// text the C1 ones, which terminals also obey) are written as backslash escapes the way `ls -b`
+// shows them (\n, \r, \033, \302\233), so that a file name cannot move the cursor, retitle
+// the window or hide a line. Everything else stays as it is.
+std::string terminalSafe(std::string_view text, bool utf8);
+
+// terminalSafe when the stream is a terminal, the text as it is otherwise.
+std::string forStream(std::FILE* stream, std::string_view text, bool utf8);
 
 // A message as one line: "ferretta-cli: <kind>: <text>", the carriage return between the
 // lines of a two-line message turned into a blank.

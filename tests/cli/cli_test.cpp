@@ -1,5 +1,6 @@
 // ferretta-cli end to end: the program is run on folders made here.
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -153,17 +154,24 @@ TEST_F(CliTest, SettingsFileIsReadAndNeverWritten) {
 
 TEST_F(CliTest, ExitStatus) {
     write("a.txt", "x\n");
-    write("b.xls", "");
+    write("b.xls", std::string("\xD0\xCF\x11\xE0\0\0=\n[\x01\n", 11));
+    write("empty.ini", "");
     const std::tuple<const char*, int, const char*> cases[] = {
         {"{D} nothing", 1, "0件ヒットしました"},
         {"{D}/nope x", 2, "検索フォルダが無効です"},
         {"--regex {D} '('", 2, "invalid regular expression"},
         {"{D} ''", 2, "検索文字列を入力してください"},
+        {"{D} ' 　 '", 2, "検索文字列を入力してください"},
+        // 漢 in CP932, as a terminal in that encoding sends it.
+        {"{D} \"$(printf '\\212\\277')\"", 2, "search words are not UTF-8"},
         {"--bogus {D} x", 2, "unknown option"},
         {"--types=nonsense {D} x", 2, "unknown file type"},
         {"-j0 {D} x", 2, "-j needs a number of threads"},
         {"--jobs=65 {D} x", 2, "--jobs needs a number of threads"},
         {"--settings=/nonexistent.ini {D} x", 2, "settings file not found"},
+        // Read as settings, these would switch every file type off without a word.
+        {"--settings={D}/empty.ini {D} x", 2, "settings file holds no settings: "},
+        {"--settings={D}/b.xls {D} x", 2, "settings file holds no settings: "},
         // The office starts for Excel files also when only names are searched; without one
         // nothing is searched.
         {"--types=excel --name-only {D} b", 2, "Excelに関する操作が行えませんでした"},
@@ -199,6 +207,34 @@ TEST_F(CliTest, UnreadableSettingsFolderAndFiles) {
     EXPECT_EQ(folder->status, 2);
     EXPECT_NE(folder->err.find("検索フォルダが無効です"), std::string::npos);
     fs::permissions(tree.root() / "data" / "closed", fs::perms::owner_all);
+}
+
+// A name (or a line) with control characters cannot drive the terminal it is shown on: they
+// arrive escaped as `ls -b` shows them. Written to a file, the line is the saved file's.
+TEST_F(CliTest, ControlCharactersReachATerminalEscaped) {
+    const std::string name = "a\x1B]0;owned\x07\xC2\x9B.txt";
+    write(name, "needle\n");
+    EXPECT_NE(run("{D} needle")->out.find("\"" + name + "\""), std::string::npos);
+
+    const std::string command = "cd " + quote(data()) +
+                                " && FERRETTA_HOME=" + quote(tree.path("home")) +
+                                " exec " FERRETTA_CLI_PATH " . needle";
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;)
+        shown.append(buffer, static_cast<std::size_t>(n));  // ends with EIO once it closes
+    ::close(terminal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_NE(shown.find("\"a\\033]0;owned\\a\\302\\233.txt\""), std::string::npos) << shown;
+    EXPECT_EQ(shown.find_first_of("\x1B\x07"), std::string::npos) << shown;
 }
 
 // A mail place that cannot be searched is told at once, never waited on: a FIFO (whose open
