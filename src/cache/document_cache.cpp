@@ -432,10 +432,15 @@ bool DocumentCache::holds(std::string_view path, std::string_view key) {
 void DocumentCache::store(const Identity& identity, std::string_view key, Extract extract) {
     if (!m_usable)
         return;
+    const std::size_t bytes = textBytes(extract);
+    if (bytes > kMaxDocumentText) {
+        log("not kept, " + std::to_string(bytes >> 20) + " MB of text: " + identity.path);
+        return;
+    }
     std::unique_lock lock(m_queueMutex);
     m_queueChanged.wait(
         lock, [&] { return m_pendingBytes < kMaxPendingBytes || m_stopping || !m_usable; });
-    m_pendingBytes += textBytes(extract) + identity.path.size();
+    m_pendingBytes += bytes + identity.path.size();
     m_pending->items.push_back({identity, std::string(key), std::move(extract)});
     ++m_queued;
     lock.unlock();
@@ -470,12 +475,18 @@ void DocumentCache::queueTouched() {
 }
 
 void DocumentCache::flush() {
+    while (!flushFor(std::chrono::hours(1))) {
+    }
+}
+
+bool DocumentCache::flushFor(std::chrono::milliseconds wait) {
     queueTouched();
     std::unique_lock lock(m_queueMutex);
     const std::uint64_t wanted = m_queued;
     m_flushWanted = true;
     m_queueChanged.notify_all();
-    m_queueChanged.wait(lock, [&] { return m_written >= wanted || !m_writer.joinable(); });
+    return m_queueChanged.wait_for(lock, wait,
+                                   [&] { return m_written >= wanted || !m_writer.joinable(); });
 }
 
 DocumentCache::Stats DocumentCache::stats() {

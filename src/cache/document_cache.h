@@ -11,6 +11,7 @@
 // itself. Two processes may use one cache at once (SQLite's write-ahead log: readers never
 // wait, one writer at a time).
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -32,6 +33,7 @@ class Database;
 
 inline constexpr std::int64_t kDefaultSizeLimit = std::int64_t{2} << 30;  // 2 GiB
 inline constexpr std::string_view kDatabaseName = "cache.db";
+inline constexpr std::size_t kMaxDocumentText = std::size_t{16} << 20;
 
 struct Identity {
     std::string path;
@@ -116,7 +118,9 @@ class DocumentCache {
     bool holds(std::string_view path, std::string_view key);
 
     // Keeps the units for the document, replacing what was kept for its path and key. The
-    // writing happens on the cache's own writer thread; flush() waits for it.
+    // writing happens on the cache's own writer thread; flush() waits for it. Units of more
+    // than kMaxDocumentText bytes of text are not kept: such a document (a PDF built to
+    // expand) is read again next time, which costs less than holding and writing it.
     void store(const Identity& identity, std::string_view key, Extract extract);
 
     // Drops every document (the Options dialog's button, --rebuild-cache).
@@ -124,6 +128,8 @@ class DocumentCache {
 
     // Waits until everything handed to store() and clear() is written (or given up).
     void flush();
+    // The same, waiting at most `wait`: true when everything is written.
+    bool flushFor(std::chrono::milliseconds wait);
 
     struct Stats {
         std::int64_t documents = 0;

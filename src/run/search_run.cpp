@@ -1,5 +1,6 @@
 #include "run/search_run.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -21,7 +22,7 @@ namespace ferretta::run {
 
 std::string summaryText(std::int64_t files, std::int64_t hits,
                         std::optional<std::int64_t> elapsedMs, std::int64_t unreadable,
-                        std::int64_t fromCache) {
+                        std::int64_t fromCache, bool stopped) {
     std::string text = std::to_string(files) + "ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、" + std::to_string(hits) +
                        "件ヒットしました。";
     if (elapsedMs && *elapsedMs > 0) {
@@ -35,6 +36,8 @@ std::string summaryText(std::int64_t files, std::int64_t hits,
         text += "（読めないファイル" + std::to_string(unreadable) + "件）";
     if (fromCache > 0)
         text += "（キャッシュから" + std::to_string(fromCache) + "ﾌｧｲﾙ）";
+    if (stopped)
+        text += "（中止しました）";
     return text;
 }
 
@@ -166,6 +169,17 @@ void registerPdfSearcher(app::Host& host, const app::Settings& settings, Searche
         });
 }
 
+// Waits while the cache writes what the search read: that is part of the search, and a
+// search that ends before it would leave the writing to a program that seems idle (or, on
+// the command line, to after the summary). Events run meanwhile; a stop ends the waiting.
+void finishCacheWriting(app::Host& host, const app::Settings& settings,
+                        const search::SearchFlags& flags) {
+    cache::DocumentCache* documents = documentCache(settings);
+    while (documents != nullptr && !flags.isAbort &&
+           !documents->flushFor(std::chrono::milliseconds(50)))
+        host.doEvents();
+}
+
 }  // namespace
 
 SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search::SearchFlags& flags,
@@ -234,6 +248,8 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     std::int64_t end = start;
     if (outcome.ran) {
         outcome.files = runSearch(host, settings, finder, registry, flags, &outcome.failed);
+        if (cache != nullptr)
+            finishCacheWriting(host, settings, flags);
         if (!flags.isAbort)
             end = platform::steadyMilliseconds();
     }
@@ -250,8 +266,9 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     if (outcome.ran && end > start)
         outcome.elapsedMs = end - start;
     outcome.fromCache = counted.fromCache();
+    outcome.stopped = outcome.ran && flags.isAbort && !outcome.folderUnusable;
     outcome.summary = summaryText(outcome.files, outcome.hits, outcome.elapsedMs,
-                                  outcome.unreadable, outcome.fromCache);
+                                  outcome.unreadable, outcome.fromCache, outcome.stopped);
     host.setStatusText(outcome.summary);
     // Also after a failed start: what did start is ended, and Excel's end reports its failure.
     if (officeSession != nullptr && cache != nullptr)

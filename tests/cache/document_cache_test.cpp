@@ -103,6 +103,11 @@ TEST_F(DocumentCacheTest, FindsADocumentOnlyUnderItsIdentityAndKey) {
     EXPECT_EQ(cache->stats().documents, 1);
     const Candidates old = cache->candidates(IndexQuery{{"日本語"}, false});
     EXPECT_EQ(cache->lookup(touched, "pdf", old).state, Lookup::State::CannotMatch);
+    // A document of more text than one may hold is not kept at all.
+    const Identity huge = document("huge.pdf");
+    cache->store(huge, "pdf", textExtract(std::string(kMaxDocumentText, 'x')));
+    cache->flush();
+    EXPECT_EQ(cache->lookup(huge, "pdf", {}).state, Lookup::State::Miss);
 }
 
 // A search that refreshes answers nothing from the cache and replaces only what it holds.
