@@ -26,6 +26,7 @@ struct CliOptions {
     std::optional<int> jobs;             // -j N, --jobs=N: threads searching ahead
     bool noCache = false;                // --no-cache: read every document, refresh the cache
     bool rebuildCache = false;           // --rebuild-cache: empty the cache first
+    std::optional<bool> officeNative;    // --office-native=on|off
     bool help = false;
     bool version = false;
 };

@@ -43,7 +43,8 @@ auto fields(const Settings& s) {
     return std::tie(s.dir, s.dirList, s.keywords, s.editor, s.subFolder, s.fileNameOnly, s.strict,
                     s.regular, s.statusBar, s.topMost, s.fixed, s.lastX, s.lastY,
                     s.fileTypes.targetFileType, s.textTags, s.pdfOwnEngine, s.pdfFilterPath,
-                    s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit, s.workers);
+                    s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit, s.workers,
+                    s.officeNative);
 }
 
 // A settings structure in which every value differs from its default.
@@ -65,6 +66,7 @@ Settings everythingChanged() {
     s.noJump = s.wordFast = true;
     s.documentTimeLimit = 5;
     s.workers = 3;
+    s.officeNative = false;
     return s;
 }
 
@@ -118,7 +120,8 @@ void expectFlag(const char* section, const std::string& key, Get get, bool absen
     }
 }
 
-// SubFolder, FileNameOnly, Strict and StatusBar read the leading number rounded half to even.
+// SubFolder, FileNameOnly, Strict, StatusBar and NativeReaders read the leading number rounded
+// half to even.
 // Blanks around a value are the INI reader's to drop; a quoted blank reaches the number reader,
 // which skips it. Beyond 16 bits a value counts as absent.
 TEST(LoadConfigTest, RoundingFlags) {
@@ -130,6 +133,7 @@ TEST(LoadConfigTest, RoundingFlags) {
     expectFlag("Search", "FileNameOnly", &Settings::fileNameOnly, false, groups);
     expectFlag("Search", "Strict", &Settings::strict, false, groups);
     expectFlag("Form", "StatusBar", &Settings::statusBar, true, groups);
+    expectFlag("Office", "NativeReaders", &Settings::officeNative, true, groups);
 }
 
 // Regular, TopMost and pdfOwnEngine are on only for exactly "1", Fixed off only for exactly "0",
@@ -285,7 +289,7 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
           "pdfFilterPath=pdftotext -layout %1", "Workers=3"}},
         {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\""}},
         {"Form", {"StatusBar=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
-        {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5"}}};
+        {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5", "NativeReaders=0"}}};
     for (const auto& [section, lines] : expected) {
         for (const std::string& line : lines) {
             const std::size_t equals = line.find('=');
