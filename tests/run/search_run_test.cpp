@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cache/document_cache.h"
+#include "pdf/engine/fonts/cid_map.h"
 #include "pdf/frontends/pdf_filter_search.h"
 #include "platform/error.h"
 #include "searchers/office/office_session.h"
@@ -193,6 +194,17 @@ TEST_F(SearchRunTest, AFileTheStopCutShortIsCounted) {
     });
     search::Finder finder({host, settings, matcher, flags}, registry);
     EXPECT_EQ(runSearch(host, settings, finder, registry, flags), 1);
+}
+
+// A damaged PDF is searched as far as it can be read, and counted.
+TEST_F(SearchRunTest, ADamagedPdfIsCounted) {
+    tree.write("bad.pdf", "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+    settings.fileTypes.targetFileType.fill(false);
+    settings.fileTypes.setTarget(app::FileType::Pdf, true);
+    settings.pdfOwnEngine = true;
+    ASSERT_TRUE(pdf::cidTable().loaded() ||
+                pdf::cidTable().p2tCIDInit(FERRETTA_SOURCE_DIR "/resources/AdobeCID.dat"));
+    EXPECT_EQ(search().files, 1);
 }
 
 // What the search read is in the cache's database when the search ends (another process
