@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -268,6 +269,11 @@ std::optional<std::string> saveSettingsFile(const Settings& settings, float wind
             break;
     }
     return "設定を保存できませんでした\r" + path.string() + "\r" + why;
+}
+
+bool holdsSettings(const platform::IniFile& ini) {
+    return std::ranges::any_of(std::array{kSearch, kOther, kForm, kOffice, kOutlook},
+                               [&](std::string_view section) { return ini.hasSection(section); });
 }
 
 Settings loadSettingsFrom(const std::filesystem::path& iniPath) {

@@ -77,6 +77,10 @@ struct Settings {
     // search it there again while the document is unchanged. On unless the settings file says
     // "0" (loadConfigFile reads an absent key as on); off in a structure made without it.
     bool textCache = false;
+    // Not a key of the file: set for one search (ferretta-cli --no-cache). Nothing is answered
+    // from the document cache, and what the search reads replaces what the cache holds for the
+    // same documents.
+    bool textCacheRefreshOnly = false;
 };
 
 // Reads every setting from the document into `settings`, which holds the start-up values
@@ -99,6 +103,11 @@ void saveConfigFile(const Settings& settings, float windowLeft, float windowTop,
 // could not be read whole, the write failed); the file is then as it was.
 std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,
                                             float windowTop, const std::filesystem::path& path);
+
+// Whether a settings document says anything to this program: it has one of the sections the
+// settings are kept in. An empty file, or one that is something else entirely, does not; read
+// as settings it would switch every file type off without a word.
+bool holdsSettings(const platform::IniFile& ini);
 
 // Reads frtta.ini from the folder (a missing file gives the defaults).
 Settings loadSettingsFrom(const std::filesystem::path& iniPath);

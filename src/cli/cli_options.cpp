@@ -59,7 +59,8 @@ std::string usageText() {
            "                      time one Word, Excel or PowerPoint document may take (0: no "
            "limit)\n"
            "  --no-cache          read every PDF and Office document and every mailbox\n"
-           "                      itself, without the document cache\n"
+           "                      itself, not from the document cache (what the cache holds\n"
+           "                      for them is replaced by what was read)\n"
            "  --rebuild-cache     empty the document cache first, then search (reading and\n"
            "                      keeping every document anew)\n"
            "  --office-native=on|off\n"
@@ -192,7 +193,7 @@ void applyCliOptions(const CliOptions& options, app::Settings& settings) {
     if (options.jobs)
         settings.workers = *options.jobs;
     if (options.noCache)
-        settings.textCache = false;
+        settings.textCacheRefreshOnly = true;
     if (options.hidden)
         settings.hiddenFiles = true;
     if (options.binary)

@@ -24,7 +24,7 @@ struct CliOptions {
     bool pdfEngine = false;                           // --pdf-engine: the built-in PDF engine
     std::optional<std::string> pdfText;  // --pdf-text FILE: print what the engine reads
     std::optional<int> jobs;             // -j N, --jobs=N: threads searching ahead
-    bool noCache = false;                // --no-cache: read every document itself
+    bool noCache = false;                // --no-cache: read every document, refresh the cache
     bool hidden = false;               // --hidden: hidden entries and the program's own folders too
     bool binary = false;               // --binary: files that are no text too
     bool rebuildCache = false;         // --rebuild-cache: empty the cache first

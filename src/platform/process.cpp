@@ -5,10 +5,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -429,22 +431,88 @@ struct GuardianFds {
     int devNull;
 };
 
+// SIGKILL to every child of this process, as the kernel lists them
+// (/proc/self/task/<tid>/children; the guardian has one thread). Async-signal-safe.
+void killChildren() {
+    char path[64] = "/proc/self/task/";
+    char digits[24];
+    int length = 0;
+    for (pid_t self = ::getpid(); self > 0; self /= 10)
+        digits[length++] = static_cast<char>('0' + self % 10);
+    std::size_t at = std::strlen(path);
+    while (length > 0)
+        path[at++] = digits[--length];
+    std::memcpy(path + at, "/children", sizeof "/children");
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    char buffer[512];
+    pid_t pid = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] >= '0' && buffer[i] <= '9') {
+                pid = pid * 10 + (buffer[i] - '0');
+            } else if (pid > 0) {
+                ::kill(pid, SIGKILL);
+                pid = 0;
+            }
+        }
+    }
+    if (pid > 0)
+        ::kill(pid, SIGKILL);
+    ::close(fd);
+}
+
+// Ends the program's group and then everything else still running below this process, and
+// reaps them all. The guardian is a subreaper, so whatever the program left behind in a
+// session or group of its own (setsid, a double fork) became its child when its parent ended;
+// every round kills the children there are, whose own children then come here in turn.
+// Answers whether the program was reaped here; its status then is in `programStatus`.
+bool endEverything(pid_t program, int& programStatus) {
+    // Not reaped yet, so its number still names its group and nothing else.
+    ::kill(-program, SIGKILL);
+    bool reaped = false;
+    for (;;) {
+        killChildren();
+        int status = 0;
+        pid_t rc = 0;
+        while ((rc = ::waitpid(-1, &status, WNOHANG)) > 0) {
+            if (rc == program) {
+                programStatus = status;
+                reaped = true;
+            }
+        }
+        if (rc < 0 && errno == ECHILD)
+            return reaped;
+        const timespec pause{0, 1'000'000};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
 // The forked guardian. It is a copy of a possibly threaded process, so it makes
-// async-signal-safe calls only. It leads a new session, starts the program in it, and then
-// waits for whichever comes first: a command, the end of the command pipe, or the end of the
-// program. Every way ends the whole group, itself included, once the program's status (when
-// there is one) has been written.
+// async-signal-safe calls only. It leads a new session, starts the program there in a group of
+// its own, and then waits for whichever comes first: a command, the end of the command pipe,
+// or the end of the program. Every way ends the program's group and everything the program
+// started (endEverything) before the guardian goes; the program's status, when there is one,
+// is written last, so that whoever reads it knows nothing of the program runs any more.
 [[noreturn]] void guardianMain(const GuardianFds& fds, const char* path, char* const* argv,
                                char* const* envp) {
     resetSignals();
-    ::signal(SIGTERM, SIG_IGN);  // the group's SIGTERM is for the program, not for us
+    ::signal(SIGTERM, SIG_IGN);  // the session's SIGTERM is for the program, not for us
     ::setsid();
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     // Nothing of ours but these stays open in the group (and stdin, stdout, stderr).
     const int keep[] = {fds.commandRead, fds.statusWrite, fds.execErrorWrite, fds.devNull};
     closeDescriptorsExcept(keep);
 
     const pid_t program = ::fork();
     if (program == 0) {
+        ::setpgid(0, 0);
         ::signal(SIGTERM, SIG_DFL);
         ::dup2(fds.devNull, STDIN_FILENO);
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -458,8 +526,15 @@ struct GuardianFds {
         writeWhole(fds.execErrorWrite, &error, sizeof error);
         ::_exit(126);
     }
+    ::setpgid(program, program);  // as the program does, whichever comes first
     ::close(fds.execErrorWrite);  // the program's exec closes the other copy
 
+    auto finish = [&](int exitCode) {
+        int status = 0;
+        if (endEverything(program, status))
+            writeWhole(fds.statusWrite, &status, sizeof status);
+        ::_exit(exitCode);
+    };
     // A descriptor that becomes readable when the program ends; without one (old kernels),
     // the program is looked at every few milliseconds.
     const int programFd = static_cast<int>(::syscall(SYS_pidfd_open, program, 0));
@@ -470,17 +545,16 @@ struct GuardianFds {
             char command = 0;
             const ssize_t n = ::read(fds.commandRead, &command, 1);
             if (n == 1 && command == kTerminateGroup) {
-                ::kill(0, SIGTERM);
+                ::kill(-program, SIGTERM);
             } else if (n == 0 || (n == 1 && command == kKillGroup) || (n < 0 && errno != EINTR)) {
-                ::kill(0, SIGKILL);
-                ::_exit(1);
+                finish(1);
             }
         }
-        int status = 0;
-        if (::waitpid(program, &status, WNOHANG) == program) {
-            writeWhole(fds.statusWrite, &status, sizeof status);
-            ::kill(0, SIGKILL);
-            ::_exit(0);
+        // Seen without reaping it: until it is reaped its number cannot name another group.
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(program), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == program) {
+            finish(0);
         }
     }
 }

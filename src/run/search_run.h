@@ -86,7 +86,9 @@ struct SearchOutcome {
 // runSearch timed, the run flags back to idle, hooks.searchFinished, the summary to the status
 // bar, the offices that started ended.
 // The time ends at the user's stop request when there was one, and is left out when the
-// search was stopped otherwise (a failure, an unusable folder).
+// search was stopped otherwise (a failure, an unusable folder). It includes the writing of
+// what the search read into the document cache, during which events run and a stop request
+// ends the waiting (the writing goes on behind).
 SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search::SearchFlags& flags,
                                std::string_view query, const SearchRunHooks& hooks);
 

@@ -95,7 +95,8 @@ std::int64_t Finder::findInDir(std::string& folder) {
                     ++count;
                     break;
                 }
-                if (searchFile(step.path, ahead.get(), job))
+                // A file the stop cut short was looked at too: its hits are listed.
+                if (searchFile(step.path, ahead.get(), job) || flags.isAbort)
                     ++count;
                 host.doEvents();
                 if (flags.isAbort) {
