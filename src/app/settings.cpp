@@ -42,6 +42,18 @@ std::optional<float> readPosition(const platform::IniFile& ini, std::string_view
     return static_cast<float>(number.value_or(0.0));
 }
 
+// A window size in twips: a positive whole number below a screen of some 100,000 pixels;
+// anything else counts as absent.
+std::optional<int> readSize(const platform::IniFile& ini, std::string_view key) {
+    const auto value = ini.get(kForm, key);
+    if (!value || value->find_first_of("0123456789") == std::string::npos)
+        return std::nullopt;
+    const auto number = leadingNumber(*value, false);
+    if (!number || *number < 1 || *number > 1.5e6)
+        return std::nullopt;
+    return static_cast<int>(std::nearbyint(*number));
+}
+
 const char* numericFlag(bool flag) {
     return flag ? "1" : "0";
 }
@@ -156,6 +168,10 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
         s.lastX = readPosition(ini, "lastX");
     }
 
+    s.normalWidth = readSize(ini, "NormalWidth");
+    s.normalHeight = readSize(ini, "NormalHeight");
+    s.saveFolder = readString(ini, kOther, "SaveFolder");
+
     for (int n = 0; n < fileTypeSlots; ++n) {
         s.fileTypes.targetFileType[n] =
             readTextFlag(ini, kSearch, numberedKey("targetFileType", n));
@@ -204,6 +220,12 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kForm, "Fixed", numericFlag(s.fixed));
     ini.set(kForm, "lastX", singleToText(windowLeft));
     ini.set(kForm, "lastY", singleToText(windowTop));
+    if (s.normalWidth && s.normalHeight) {
+        ini.set(kForm, "NormalWidth", std::to_string(*s.normalWidth));
+        ini.set(kForm, "NormalHeight", std::to_string(*s.normalHeight));
+    }
+    if (!s.saveFolder.empty())
+        ini.set(kOther, "SaveFolder", s.saveFolder);
     for (int n = 0; n < fileTypeSlots; ++n) {
         ini.set(kSearch, numberedKey("targetFileType", n), textFlag(s.fileTypes.targetFileType[n]));
     }

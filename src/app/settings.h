@@ -42,6 +42,12 @@ struct Settings {
     // The window's Left and Top in twips; read only when the window is not pinned.
     std::optional<float> lastX;
     std::optional<float> lastY;
+    // "NormalWidth", "NormalHeight" (section "Form"): the size the user gave the normal window,
+    // frame included, in twips; unset until they resize it.
+    std::optional<int> normalWidth;
+    std::optional<int> normalHeight;
+    // "SaveFolder" (section "Other"): the folder the results were last saved in.
+    std::string saveFolder;
     FileTypeTable fileTypes = initialFileTypeTable();  // "targetFileType0".."20"
     std::string textTags = "TXT";
     bool pdfOwnEngine = false;

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -102,12 +103,17 @@ std::optional<std::vector<std::string>> splitCommandLine(std::string_view comman
 
 namespace {
 
-// The children this module started and has not reaped yet, and the statuses of those reaped
-// in passing (so that a later waitForProcess still learns how they ended). Other code of the
-// process may start children of its own; those are never waited for here.
+// The children this module started and has not reaped yet, and the statuses of those that
+// ended (so that a later waitForProcess still learns how they ended). Each child has a thread
+// of its own that waits for it and reaps it the moment it ends: an editor or a viewer closed by
+// the user must not stay a zombie until the next start. Other code of the process may start
+// children of its own; those are never waited for here.
 struct Children {
     std::mutex mutex;
+    std::condition_variable changed;
     std::vector<pid_t> running;
+    // Children whose reaper thread could not be started: reaped by the next start or wait.
+    std::vector<pid_t> unwatched;
     std::deque<std::pair<pid_t, int>> ended;
 };
 
@@ -115,8 +121,9 @@ struct Children {
 constexpr std::size_t kMaxEndedKept = 64;
 
 Children& children() {
-    static Children instance;
-    return instance;
+    // Never destroyed: reaper threads may still use it while the program exits.
+    static auto* instance = new Children;
+    return *instance;
 }
 
 void rememberEnded(Children& state, pid_t pid, int status) {
@@ -125,20 +132,48 @@ void rememberEnded(Children& state, pid_t pid, int status) {
         state.ended.pop_front();
 }
 
-// Reaps every started child that has ended, without blocking. Needs state.mutex held.
-void reapEnded(Children& state) {
+void forgetRunning(Children& state, pid_t pid) {
     auto& running = state.running;
-    for (auto it = running.begin(); it != running.end();) {
+    running.erase(std::remove(running.begin(), running.end(), pid), running.end());
+}
+
+// Reaps the unwatched children that have ended, without blocking. Needs state.mutex held.
+void reapUnwatched(Children& state) {
+    auto& unwatched = state.unwatched;
+    for (auto it = unwatched.begin(); it != unwatched.end();) {
         int status = 0;
         const pid_t rc = waitpid(*it, &status, WNOHANG);
-        if (rc == *it) {
-            rememberEnded(state, *it, status);
-            it = running.erase(it);
-        } else if (rc < 0 && errno == ECHILD) {
-            it = running.erase(it);  // someone else reaped it; nothing to remember
+        if (rc == *it || (rc < 0 && errno == ECHILD)) {
+            if (rc == *it)
+                rememberEnded(state, *it, status);
+            forgetRunning(state, *it);
+            it = unwatched.erase(it);
         } else {
             ++it;
         }
+    }
+    state.changed.notify_all();
+}
+
+// Waits for the child on a thread of its own and records how it ended.
+void watchChild(Children& state, pid_t pid) {
+    try {
+        std::thread([&state, pid] {
+            int status = 0;
+            pid_t rc = 0;
+            do {
+                rc = waitpid(pid, &status, 0);
+            } while (rc < 0 && errno == EINTR);
+            std::lock_guard lock(state.mutex);
+            forgetRunning(state, pid);
+            if (rc == pid)
+                rememberEnded(state, pid, status);
+            state.changed.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: reaped at the next start or wait instead.
+        std::lock_guard lock(state.mutex);
+        state.unwatched.push_back(pid);
     }
 }
 
@@ -215,7 +250,7 @@ std::optional<pid_t> startProcess(const std::vector<std::string>& argv, std::str
     Children& state = children();
     {
         std::lock_guard lock(state.mutex);
-        reapEnded(state);
+        reapUnwatched(state);
     }
     if (argv.empty() || argv.front().empty()) {
         setError("no program to start");
@@ -245,54 +280,54 @@ std::optional<pid_t> startProcess(const std::vector<std::string>& argv, std::str
         setError("cannot start " + argv.front() + ": " + errorMessage(rc));
         return std::nullopt;
     }
-    std::lock_guard lock(state.mutex);
-    state.running.push_back(pid);
+    {
+        std::lock_guard lock(state.mutex);
+        state.running.push_back(pid);
+    }
+    watchChild(state, pid);
     return pid;
+}
+
+namespace {
+
+// The status of an ended child, taken out of the list. Needs state.mutex held.
+std::optional<int> takeEnded(Children& state, pid_t pid) {
+    reapUnwatched(state);
+    auto ended = std::find_if(state.ended.begin(), state.ended.end(),
+                              [pid](const auto& entry) { return entry.first == pid; });
+    if (ended == state.ended.end())
+        return std::nullopt;
+    const int status = ended->second;
+    state.ended.erase(ended);
+    return status;
+}
+
+}  // namespace
+
+std::optional<int> takeEndedStatus(pid_t pid) {
+    Children& state = children();
+    std::lock_guard lock(state.mutex);
+    return takeEnded(state, pid);
 }
 
 std::optional<int> waitForProcess(pid_t pid, const std::function<void()>& pumpEvents) {
     Children& state = children();
-    {
-        std::lock_guard lock(state.mutex);
-        auto ended = std::find_if(state.ended.begin(), state.ended.end(),
-                                  [pid](const auto& entry) { return entry.first == pid; });
-        if (ended != state.ended.end()) {
-            const int status = ended->second;
-            state.ended.erase(ended);
+    auto delay = std::chrono::milliseconds(1);
+    std::unique_lock lock(state.mutex);
+    for (;;) {
+        if (const auto status = takeEnded(state, pid))
             return status;
-        }
         // pid <= 0 would wait for a whole group, and another pid may belong to code that
         // waits for it itself.
-        if (std::find(state.running.begin(), state.running.end(), pid) == state.running.end()) {
+        if (std::find(state.running.begin(), state.running.end(), pid) == state.running.end())
             return std::nullopt;
+        if (pumpEvents) {
+            lock.unlock();
+            pumpEvents();
+            lock.lock();
         }
-    }
-
-    auto delay = std::chrono::milliseconds(1);
-    while (true) {
-        int status = 0;
-        const pid_t rc = waitpid(pid, &status, WNOHANG);
-        if (rc == pid || (rc < 0 && errno != EINTR)) {
-            std::lock_guard lock(state.mutex);
-            auto& running = state.running;
-            running.erase(std::remove(running.begin(), running.end(), pid), running.end());
-            if (rc == pid)
-                return status;
-            // Reaped meanwhile by another thread's startProcess: its status may be recorded.
-            auto ended = std::find_if(state.ended.begin(), state.ended.end(),
-                                      [pid](const auto& entry) { return entry.first == pid; });
-            if (ended == state.ended.end())
-                return std::nullopt;
-            const int endedStatus = ended->second;
-            state.ended.erase(ended);
-            return endedStatus;
-        }
-        if (rc == 0) {
-            if (pumpEvents)
-                pumpEvents();
-            std::this_thread::sleep_for(delay);
-            delay = std::min(delay * 2, std::chrono::milliseconds(10));
-        }
+        state.changed.wait_for(lock, delay);
+        delay = std::min(delay * 2, std::chrono::milliseconds(10));
     }
 }
 

@@ -20,7 +20,8 @@ std::optional<std::vector<std::string>> splitCommandLine(std::string_view comman
 // Starts argv[0] (looked up on PATH when it holds no '/') with the given arguments, in a new
 // session of its own, stdin from /dev/null, and returns at once. Answers the process id, or
 // nullopt when the program could not be started (not found, not executable); errorText then
-// says why. Children that ended are reaped on later calls, so none stays a zombie for long.
+// says why. The child is reaped as soon as it ends (its status kept for waitForProcess), so
+// none stays a zombie.
 std::optional<pid_t> startProcess(const std::vector<std::string>& argv,
                                   std::string* errorText = nullptr);
 
@@ -28,6 +29,10 @@ std::optional<pid_t> startProcess(const std::vector<std::string>& argv,
 // user interface stays alive. Answers the exit status (as from waitpid), or nullopt when the
 // process was not ours or could not be waited for; the wait then ends at once.
 std::optional<int> waitForProcess(pid_t pid, const std::function<void()>& pumpEvents);
+
+// Without waiting: the exit status of a process startProcess started that has ended (answered
+// once, as waitForProcess would); nullopt while it runs, or for any other pid.
+std::optional<int> takeEndedStatus(pid_t pid);
 
 // Closes every descriptor from 3 up but those given. Async-signal-safe: for a forked child of
 // a threaded program, before it runs another program.

@@ -21,9 +21,9 @@ namespace ferretta::run {
 
 std::string summaryText(std::int64_t files, std::int64_t hits,
                         std::optional<std::int64_t> elapsedMs, std::int64_t unreadable,
-                        std::int64_t fromCache) {
+                        std::int64_t fromCache, bool stopped) {
     std::string text = std::to_string(files) + "ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、" + std::to_string(hits) +
-                       "件ヒットしました。";
+                       (stopped ? "件ヒットしたところで中止しました。" : "件ヒットしました。");
     if (elapsedMs && *elapsedMs > 0) {
         char seconds[48];
         std::snprintf(seconds, sizeof seconds, "(%lld.%03lld秒)",
@@ -239,8 +239,9 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     if (end > start)
         outcome.elapsedMs = end - start;
     outcome.fromCache = counted.fromCache();
+    outcome.stopped = outcome.ran && flags.isAbort;
     outcome.summary = summaryText(outcome.files, outcome.hits, outcome.elapsedMs,
-                                  outcome.unreadable, outcome.fromCache);
+                                  outcome.unreadable, outcome.fromCache, outcome.stopped);
     host.setStatusText(outcome.summary);
     if (officeSession != nullptr)
         searchers::office::endStartedOffices(*officeSession, host);

@@ -36,6 +36,8 @@ TEST(SummaryTextTest, FilesHitsSecondsAndSkippedFiles) {
         EXPECT_EQ(summaryText(12, 3, ms, unreadable), head + tail);
     EXPECT_EQ(summaryText(12, 3, 1, 2, 5),
               head + "(0.001秒)（読めないファイル2件）（キャッシュから5ﾌｧｲﾙ）");
+    EXPECT_EQ(summaryText(12, 3, 1234, 0, 0, true),
+              "12ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、3件ヒットしたところで中止しました。(1.234秒)");
 }
 
 TEST(KeywordHistoryTest, MovesTheTextToTheFront) {
@@ -139,6 +141,7 @@ TEST_F(SearchRunTest, StopRequestEndsTheTimeAndAVanishedFileIsCounted) {
     ASSERT_TRUE(outcome.elapsedMs);
     EXPECT_GE(*outcome.elapsedMs, 5000);
     EXPECT_NE(outcome.summary.find("（読めないファイル1件）"), std::string::npos);
+    EXPECT_NE(outcome.summary.find("ヒットしたところで中止しました。"), std::string::npos);
     EXPECT_TRUE(host.messages.empty());
 }
 

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -22,6 +21,7 @@
 #include "platform/width_fold.h"
 #include "run/document_cache_use.h"
 #include "ui/modes/about_box.h"
+#include "ui/modes/help_window.h"
 #include "ui/options/outlook_places_dialog.h"
 
 namespace ferretta::ui::options {
@@ -646,10 +646,9 @@ void Dialog::cmdClearCache_Click() {
 }
 
 void Dialog::Label9_Click(int index) {
-    // Only the address label opens anything; a page that cannot be opened is nothing the user
-    // could act on from here.
+    // Only the address label opens anything: the help page at the editor's parameters.
     if (index == kLabel9Count - 1)
-        QDesktopServices::openUrl(m_helpUrl);
+        modes::showHelp(this, QStringLiteral("editor"));
 }
 
 }  // namespace ferretta::ui::options
