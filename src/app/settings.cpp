@@ -198,6 +198,7 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
     const std::optional<double> workers = leadingNumber(readString(ini, kSearch, "Workers", "0"));
     s.workers = workers && *workers >= 1 ? static_cast<int>(std::min(*workers, 64.0)) : 0;
     s.textCache = readRoundsToOne(ini, kSearch, "TextCache", "1");
+    s.hiddenFiles = s.binaryFiles = readRoundsToOne(ini, kSearch, "AllFiles", "0");
 }
 
 void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
@@ -243,6 +244,7 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     }
     ini.set(kSearch, "Workers", std::to_string(s.workers));
     ini.set(kSearch, "TextCache", numericFlag(s.textCache));
+    ini.set(kSearch, "AllFiles", numericFlag(s.hiddenFiles && s.binaryFiles));
 }
 
 std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,

@@ -68,6 +68,11 @@ struct Settings {
     // "Workers": threads that read and search files ahead of the search; 0 (or absent): one per
     // core, 1: none, the search on one thread alone.
     int workers = 0;
+    // "AllFiles" (both): a walk includes hidden entries and the program's own folders, and the
+    // text search reads files that are no text (a NUL among the first bytes). ferretta-cli's
+    // --hidden and --binary switch one each for a search.
+    bool hiddenFiles = false;
+    bool binaryFiles = false;
     // "TextCache": keep what the PDF and Office searchers read in the document cache and
     // search it there again while the document is unchanged. On unless the settings file says
     // "0" (loadConfigFile reads an absent key as on); off in a structure made without it.

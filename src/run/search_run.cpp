@@ -239,7 +239,7 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     if (end > start)
         outcome.elapsedMs = end - start;
     outcome.fromCache = counted.fromCache();
-    outcome.stopped = outcome.ran && flags.isAbort;
+    outcome.stopped = flags.isAbort;
     outcome.summary = summaryText(outcome.files, outcome.hits, outcome.elapsedMs,
                                   outcome.unreadable, outcome.fromCache, outcome.stopped);
     host.setStatusText(outcome.summary);

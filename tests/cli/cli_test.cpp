@@ -86,6 +86,10 @@ TEST_F(CliTest, SearchesAndWritesTheSavedFileLines) {
     write("sub.d/noextension", "needle\n");
     write("b.csv", "abc\n");
     write("sub/c.txt", "abc\n");
+    // Hidden entries and files that are no text are left out unless asked for.
+    write(".dot.txt", "abc\n");
+    write(".hidden/h.txt", "abc\n");
+    write("bin.txt", std::string("x\0y\nabc\n", 8));
     const std::string k = "\"k.txt\",\"漢字列abc\",\"{D}/k.txt\",\"1,7\"\n";
     const std::string wLine = "\"w.txt\",\"全角ＡＢＣ\",\"{D}/w.txt\",\"1,5\"";
     const std::string w = wLine + "\n";
@@ -99,6 +103,10 @@ TEST_F(CliTest, SearchesAndWritesTheSavedFileLines) {
         // sub-folders.
         {"-j 3 {D} abc", b + k + xt + w + c},
         {"--jobs=1 --strict {D} abc", b + k + xt + c},
+        {"--hidden --binary --strict {D} abc",
+         "\".dot.txt\",\"abc\",\"{D}/.dot.txt\",\"1,1\"\n" + b +
+             "\"bin.txt\",\"abc\",\"{D}/bin.txt\",\"2,1\"\n" + k + xt +
+             "\"h.txt\",\"abc\",\"{D}/.hidden/h.txt\",\"1,1\"\n" + c},
         {"--text-tags=csv --no-subfolders {D} abc", b},
         {"--regex {D} '^a.C$'", b + c},
         {"--name-only {D} needle",

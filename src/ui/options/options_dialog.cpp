@@ -173,6 +173,9 @@ QWidget* Dialog::buildSearchTab() {
         // toggled, not clicked: setting a box from the settings counts as a change too.
         connect(m_check2[i], &QCheckBox::toggled, this, [this] { Check2_Click(); });
     }
+    m_chkAllFiles = checkBox(QStringLiteral("chkAllFiles"),
+                             QStringLiteral("隠しファイル・バイナリファイルも検索(&H)"), frame1);
+    frame1Layout->addWidget(m_chkAllFiles);
     connect(m_command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 
     auto* frameCache = frame("FrameCache", QStringLiteral("キャッシュ"), page);
@@ -432,6 +435,7 @@ void Dialog::loadMemory2Form() {
     m_check2[1]->setChecked(m_settings.strict);
     m_check2[2]->setChecked(m_settings.regular);
     m_chkTextCache->setChecked(m_settings.textCache);
+    m_chkAllFiles->setChecked(m_settings.hiddenFiles && m_settings.binaryFiles);
     m_lblCacheState->clear();
 
     for (std::size_t i = 0; i < m_fType.size(); ++i) {
@@ -465,6 +469,7 @@ void Dialog::saveForm2Memory() {
     m_settings.strict = m_check2[1]->isChecked();
     m_settings.regular = m_check2[2]->isChecked();
     m_settings.textCache = m_chkTextCache->isChecked();
+    m_settings.hiddenFiles = m_settings.binaryFiles = m_chkAllFiles->isChecked();
 
     for (std::size_t i = 0; i < m_fType.size(); ++i) {
         if (m_fType[i] != nullptr)

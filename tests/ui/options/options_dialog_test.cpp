@@ -59,6 +59,7 @@ app::Settings patterned(bool flip = false) {
     s.editor = flip ? "gedit %1" : "vim +%2 %1";
     s.subFolder = s.strict = s.pdfOwnEngine = s.wordFast = s.statusBar = s.fixed = flip;
     s.fileNameOnly = s.regular = s.noJump = s.topMost = s.textCache = !flip;
+    s.hiddenFiles = s.binaryFiles = !flip;
     for (int i = 0; i < app::fileTypeSlots; ++i)
         s.fileTypes.targetFileType[static_cast<std::size_t>(i)] = (i % 2 == 1) != flip;
     s.textTags = flip ? "LOG" : "TXT;CSV;ﾃｷｽﾄ";
@@ -121,6 +122,7 @@ TEST_F(OptionsDialogTest, EveryCaptionIsExactAndSitsOnItsTabInItsFrame) {
         {"Check2_0", "ファイル名/件名のみ検索(&N)", 0, "Frame1"},
         {"Check2_1", "大/小,全/半の区別をする(&S)", 0, "Frame1"},
         {"Check2_2", "正規表現(&R)", 0, "Frame1"},
+        {"chkAllFiles", "隠しファイル・バイナリファイルも検索(&H)", 0, "Frame1"},
         {"FrameCache", "キャッシュ", 0, nullptr},
         {"chkTextCache", "読み取った文書の本文を保存し、次の検索に使う(&U)", 0, "FrameCache"},
         {"cmdClearCache", "キャッシュを空にする(&Y)", 0, "FrameCache"},

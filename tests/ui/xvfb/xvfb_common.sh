@@ -269,3 +269,23 @@ endFerretta() {
     wait "$ferrettaPid" 2>/dev/null
     ferrettaPid=""
 }
+
+# The light desktop of the checks written before startOpenboxDesktop.
+startOpenboxAndPanel() { startOpenboxDesktop; }
+
+# The hits of the search that just ended, saved through Ctrl+S (the save dialog, the name
+# typed, Enter, the message closed with Enter) and read back as UTF-8 into savedHits.
+# shellcheck disable=SC2034  # savedHits is the caller's
+saveHits() {
+    rm -f "$workDir/saved.csv"
+    xdotool key --clearmodifiers ctrl+s
+    waitFor 10 hasWindow "検索結果の保存" || fail "Ctrl+S opened no save dialog"
+    sleep 0.3 # the dialog's name box takes the focus once it is shown
+    xdotool type --delay 20 -- "$workDir/saved.csv"
+    xdotool key Return
+    waitFor 10 test -s "$workDir/saved.csv" || fail "Ctrl+S wrote no file"
+    waitFor 5 messageShown || fail "saving showed no message"
+    xdotool key Return
+    savedHits=$(iconv -f CP932 -t UTF-8 "$workDir/saved.csv")
+}
+messageShown() { [[ $(xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null | wc -l) -ge 2 ]]; }
