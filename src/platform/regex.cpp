@@ -652,6 +652,14 @@ std::optional<Regex> Regex::compile(std::string_view pattern, std::string* error
 }
 
 std::optional<std::size_t> Regex::firstIndex(std::u16string_view text) const {
+    const auto found = match(text, 0);
+    return found ? std::optional<std::size_t>(found->first) : std::nullopt;
+}
+
+std::optional<std::pair<std::size_t, std::size_t>> Regex::match(std::u16string_view text,
+                                                                std::size_t from) const {
+    if (from > text.size())
+        return std::nullopt;
     // PCRE2 refuses text with a lone surrogate altogether; replacing each by U+FFFD keeps the
     // rest of the line searchable and every index unchanged.
     std::u16string_view subject = text;
@@ -682,13 +690,14 @@ std::optional<std::size_t> Regex::firstIndex(std::u16string_view text) const {
     MatchScratch& scratch = matchScratch();
     if (!scratch.matchData || !scratch.matchContext)
         return std::nullopt;  // out of memory: no match
-    const int rc = pcre2_match(m_impl->code.get(), data, subject.size(), 0, PCRE2_NO_UTF_CHECK,
+    const int rc = pcre2_match(m_impl->code.get(), data, subject.size(), from, PCRE2_NO_UTF_CHECK,
                                scratch.matchData.get(), scratch.matchContext.get());
     // Anything but a match (no match, a limit reached, out of memory) is "not found": the
     // search goes on with the next line.
     if (rc < 0)
         return std::nullopt;
-    return pcre2_get_ovector_pointer(scratch.matchData.get())[0];
+    const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(scratch.matchData.get());
+    return std::pair<std::size_t, std::size_t>(ovector[0], ovector[1]);
 }
 
 }  // namespace ferretta::platform

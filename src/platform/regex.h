@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ferretta::platform {
 
@@ -21,6 +22,10 @@ class Regex {
     // nullopt when there is no match or the engine gives up (match limit reached). Several
     // threads may match with one pattern at once.
     std::optional<std::size_t> firstIndex(std::u16string_view text) const;
+    // The first match that starts at `from` or later, as [start, end) in UTF-16 code units
+    // (start may equal end for a pattern that matches nothing); nullopt as for firstIndex.
+    std::optional<std::pair<std::size_t, std::size_t>> match(std::u16string_view text,
+                                                             std::size_t from) const;
 
   private:
     struct Impl;

@@ -86,6 +86,8 @@ class Matcher {
 
     // Whether the last regular-expression query compiled, and the engine's complaint if not.
     bool patternValid() const { return m_regex.has_value(); }
+    // The compiled pattern in regular-expression mode; null otherwise or when it is invalid.
+    const platform::Regex* regex() const { return m_regex ? &*m_regex : nullptr; }
     const std::string& patternError() const { return m_patternError; }
 
   private:

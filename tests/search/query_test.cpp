@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/cp932.h"
+#include "platform/unicode.h"
+#include "search/hit_spans.h"
 
 namespace ferretta::search {
 namespace {
@@ -103,6 +105,39 @@ TEST(SmartFind, Cp932LinesWithDuplicateCodes) {
             EXPECT_EQ(m.smartFind(platform::cp932ToUtf8(line)), expected) << query;
         }
     }
+}
+
+// What the results list marks: every word where the matcher would find it, merged.
+TEST(HitSpans, MarksEveryPlaceOfTheWordsAsTheyAreMatched) {
+    struct Case {
+        const char* query;
+        bool regular, strict;
+        const char* text;
+        std::vector<TextSpan> spans;  // in UTF-16 units
+    };
+    const Case cases[] = {
+        {"見積 議事録", false, false, "見積と議事録と見積", {{0, 2}, {3, 6}, {7, 9}}},
+        {"ferretta", false, false, "Ｆｅｒｒｅｔｔａ and FERRETTA", {{0, 8}, {13, 21}}},
+        {"ferretta", false, true, "Ｆｅｒｒｅｔｔａ and FERRETTA ferretta", {{22, 30}}},
+        {"ﾃﾞｰﾀ", false, false, "新データ", {{1, 4}}},  // folded: ﾃﾞ is two halves of デ
+        {"ｶ", false, false, "ガ", {{0, 1}}},
+        {"ab bc", false, false, "abc", {{0, 3}}},  // overlapping words merge
+        {"&& a b", false, false, "ba", {{0, 2}}},
+        {"a.c", true, false, "abc ABC a\nc", {{0, 3}, {4, 7}}},
+        {"x*", true, false, "axxb", {{1, 3}}},  // empty matches mark nothing
+        {"(", true, false, "(((", {}},          // an invalid pattern marks nothing
+        {"", false, false, "abc", {}},
+    };
+    for (const Case& c : cases) {
+        Matcher m(c.regular, c.strict);
+        m.targetStrsSplit(c.query);
+        EXPECT_EQ(hitSpans(m, platform::utf8ToUtf16(c.text)), c.spans)
+            << c.query << " / " << c.text;
+    }
+    Matcher many(false, false);
+    many.targetStrsSplit("a");
+    EXPECT_EQ(hitSpans(many, std::u16string(1000, u'a'), 3), (std::vector<TextSpan>{{0, 1000}}));
+    EXPECT_EQ(hitSpans(many, u"a-a-a-a-a", 3).size(), 3u);  // at most the limit
 }
 
 }  // namespace
