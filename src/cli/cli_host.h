@@ -2,9 +2,12 @@
 // The command-line host: hits go to standard output as they are found, messages, skipped
 // files and the summary to standard error.
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/host.h"
+#include "hits/hit_context.h"
 #include "search/search_flags.h"
 
 namespace ferretta::cli {
@@ -13,6 +16,13 @@ class CliHost : public app::Host {
   public:
     // ansi: write hits in CP932 with CR LF (the saved-file form); UTF-8 with LF otherwise.
     CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags& flags);
+
+    // --context=N: each hit line comes with N lines of its context before and after it, as
+    // "name-label-text" lines; groups that do not touch are separated by "--". A context
+    // line shared by two groups is printed once.
+    void setContextLines(int lines) { m_contextLines = lines; }
+    // Prints the context still owed after the last hit. Call once the search has ended.
+    void finishContext();
 
     RowHandle addResult(const app::Hit& hit) override;
     void doEvents() override;
@@ -28,12 +38,25 @@ class CliHost : public app::Host {
     bool sawError() const { return m_sawError; }
 
   private:
+    void write(std::string line);
+    void writeContextLine(const hits::ContextLine& line);
+
     std::FILE* m_out;
     std::FILE* m_err;
     bool m_ansi;
     search::SearchFlags& m_flags;
     std::size_t m_hits = 0;
     bool m_sawError = false;
+
+    std::optional<int> m_contextLines;
+    hits::ContextReader m_contextReader;
+    // The group printed last: its document (and sheet), the name its lines carry, the order
+    // of its last line printed, and its lines after the hit, printed when the next hit is not
+    // among them.
+    std::string m_groupKey;
+    std::string m_groupName;
+    std::optional<std::int64_t> m_lastOrdinal;
+    std::vector<hits::ContextLine> m_owed;
 };
 
 // A message as one line: "ferretta-cli: <kind>: <text>", the carriage return between the
