@@ -11,6 +11,7 @@
 #include <optional>
 #include <utility>
 
+#include "cache/units.h"
 #include "documents/native_reader.h"
 #include "pdf/engine/fonts/cid_map.h"
 #include "pdf/engine/text_dump.h"
@@ -214,18 +215,13 @@ std::vector<ContextLine> readTextLines(const ReadAt& read, std::int64_t fileSize
 
 // The units of the document read last.
 struct KeptDocument {
-    struct Unit {
-        std::int32_t place = 0;
-        std::int32_t row = 0;
-        std::int32_t column = 0;
-        std::string text;
-    };
     std::string path;
     std::int64_t modified = 0;
     int kind = -1;  // the documents::Kind read, or kPdf
     std::vector<std::string> sheets;
-    std::vector<Unit> units;
-    bool complete = false;
+    // In document order, at most kKeptBytes of them; formula cells with their shown value as
+    // `text`.
+    std::vector<cache::Unit> units;
 };
 
 namespace {
@@ -235,27 +231,26 @@ constexpr int kPdf = 100;
 // Collects the units a reader hands out, up to kKeptBytes.
 class Collector final : public documents::UnitSink {
   public:
-    explicit Collector(std::vector<std::string>& sheets, std::vector<KeptDocument::Unit>& units)
+    explicit Collector(std::vector<std::string>& sheets, std::vector<cache::Unit>& units)
         : m_sheets(sheets), m_units(units) {}
     void sheet(std::string_view name) override { m_sheets.emplace_back(name); }
     bool unit(const documents::UnitView& unit) override {
         m_bytes += unit.text.size() + unit.shown.size() + 32;
-        if (m_bytes > kKeptBytes) {
-            m_overflow = true;
+        if (m_bytes > kKeptBytes)
             return false;
-        }
         // Formula cells show their value, as the list does.
-        m_units.push_back({unit.place, unit.row, unit.column,
-                           std::string(unit.shown.empty() ? unit.text : unit.shown)});
+        m_units.push_back({unit.place,
+                           unit.row,
+                           unit.column,
+                           std::string(unit.shown.empty() ? unit.text : unit.shown),
+                           {}});
         return true;
     }
-    bool overflow() const { return m_overflow; }
 
   private:
     std::vector<std::string>& m_sheets;
-    std::vector<KeptDocument::Unit>& m_units;
+    std::vector<cache::Unit>& m_units;
     std::size_t m_bytes = 0;
-    bool m_overflow = false;
 };
 
 std::int64_t modifiedTime(const std::string& path) {
@@ -285,7 +280,7 @@ std::unique_ptr<KeptDocument> readUnits(const std::string& path, int kind) {
         std::string line;
         auto flush = [&] {
             if (!line.empty())
-                document->units.push_back({page, 0, 0, std::move(line)});
+                document->units.push_back({page, 0, 0, std::move(line), {}});
             line.clear();
         };
         pdf::dumpPdfText(path, table, [&](std::string_view text) {
@@ -302,16 +297,15 @@ std::unique_ptr<KeptDocument> readUnits(const std::string& path, int kind) {
             }
         });
         flush();
-        document->complete = bytes <= kKeptBytes;
         return document;
     }
     const documents::Format format = documents::formatOfExtension(search::extensionOf(path));
     if (format == documents::Format::None)
         return document;
+    // A document left to the office gives what was read before (nothing, or cells that the
+    // hit's are looked for among); one over the bound its first units.
     Collector collector(document->sheets, document->units);
-    const documents::ReadResult result =
-        documents::readDocument(path, format, static_cast<documents::Kind>(kind), collector);
-    document->complete = result.status == documents::ReadStatus::Complete && !collector.overflow();
+    documents::readDocument(path, format, static_cast<documents::Kind>(kind), collector);
     return document;
 }
 
