@@ -40,12 +40,14 @@ class QComboBox;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QSplitter;
 class QStatusBar;
 class QToolButton;
 class QTreeView;
 
 namespace ferretta::ui::main {
 
+class PreviewPane;
 class QtHost;
 class ResultsModel;
 
@@ -122,6 +124,7 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     QPushButton* searchButton() const { return m_searchButton; }
     QTreeView* listView() const { return m_list; }
     QStatusBar* statusBarWidget() const { return m_statusBar; }
+    PreviewPane* previewPane() const { return m_preview; }
     // The status bar's one simple text (progress, the summary).
     QString statusText() const;
     bool isExiting() const { return m_isExiting; }
@@ -144,6 +147,11 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     searchers::office::OfficeSession& officeSession();
     searchers::outlook::OutlookSession& outlookSession();
     void showOptions();
+    // The preview pane shown or not, as the view menu says; it follows the selected row.
+    void showPreview(bool on);
+    void previewCurrentRow();
+    // Selects the row `step` rows below (above, when negative) the selected one.
+    void moveToHit(int step);
     void setMenusVisible(bool visible);
     void showToggleState(bool normal);
     // The window's outer size, in pixels, frame included.
@@ -181,11 +189,15 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     options::Dialog* m_optionsDialog = nullptr;
     QToolButton* m_toggleButton = nullptr;
     QTreeView* m_list = nullptr;
+    // The list and the preview pane, one above the other, or side by side in a wide window.
+    QSplitter* m_splitter = nullptr;
+    PreviewPane* m_preview = nullptr;
     QStatusBar* m_statusBar = nullptr;
     QLabel* m_statusText = nullptr;
     QAction* m_mnTopMost = nullptr;
     QAction* m_mnPositionFixed = nullptr;
     QAction* m_mnStatusBar = nullptr;
+    QAction* m_mnPreview = nullptr;
 
     // The office and the applications of the search runs; the session goes first.
     std::unique_ptr<platform::office::Automation> m_officeAutomation;
