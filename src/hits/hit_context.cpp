@@ -25,7 +25,7 @@ namespace {
 
 // How far a text context reads on either side of the hit's line: enough for a few lines of
 // any sensible length, and a fixed cost however big the file.
-constexpr std::size_t kReadBytes = 256 * 1024;
+constexpr std::size_t kReadBytes = 64 * 1024;
 
 // Units of one document kept for its next hits; a bigger document is read again each time.
 constexpr std::size_t kKeptBytes = std::size_t{24} << 20;
