@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <new>
 #include <optional>
@@ -218,6 +219,8 @@ struct KeptDocument {
     std::string path;
     std::int64_t modified = 0;
     int kind = -1;  // the documents::Kind read, or kPdf
+    // The last place read: a PDF is read up to the page a hit asked for.
+    std::int32_t lastPlace = std::numeric_limits<std::int32_t>::max();
     std::vector<std::string> sheets;
     // In document order, at most kKeptBytes of them; formula cells with their shown value as
     // `text`.
@@ -268,35 +271,34 @@ namespace {
 
 // The units of the document: its own reader's (for `kind`), or the PDF engine's lines, each
 // page's lines as units of that page.
-std::unique_ptr<KeptDocument> readUnits(const std::string& path, int kind) {
+std::unique_ptr<KeptDocument> readUnits(const std::string& path, int kind, std::int32_t place) {
     auto document = std::make_unique<KeptDocument>();
     document->path = path;
     document->kind = kind;
     document->modified = modifiedTime(path);
     if (kind == kPdf) {
-        const pdf::CidTable& table = pdf::cidTable();
+        // The engine hands out whole pages: the reading ends after the hit's page (a hit on
+        // page 2 of a thick manual costs two pages), or at the bound.
         std::size_t bytes = 0;
         std::int32_t page = 1;
-        std::string line;
-        auto flush = [&] {
-            if (!line.empty())
-                document->units.push_back({page, 0, 0, std::move(line), {}});
-            line.clear();
-        };
-        pdf::dumpPdfText(path, table, [&](std::string_view text) {
-            if (bytes > kKeptBytes)
-                return;
-            bytes += text.size();
-            for (char c : text) {
-                if (c == '\n' || c == '\f') {
-                    flush();
-                    page += c == '\f';
-                } else {
-                    line += c;
+        const bool whole = pdf::dumpPdfText(
+            path, pdf::cidTable(),
+            [&](std::string_view text) {
+                bytes += text.size();
+                std::size_t start = 0;
+                for (std::size_t i = 0; i < text.size() && bytes <= kKeptBytes; ++i) {
+                    if (text[i] != '\n' && text[i] != '\f')
+                        continue;
+                    if (i > start)
+                        document->units.push_back(
+                            {page, 0, 0, std::string(text.substr(start, i - start)), {}});
+                    start = i + 1;
+                    page += text[i] == '\f';
                 }
-            }
-        });
-        flush();
+            },
+            nullptr, [&] { return page > place || bytes > kKeptBytes; });
+        if (!whole)
+            document->lastPlace = page - 1;
         return document;
     }
     const documents::Format format = documents::formatOfExtension(search::extensionOf(path));
@@ -453,14 +455,14 @@ HitContext ContextReader::read(const app::Hit& hit, int around) {
         }
         if (hit.position.empty())
             return hitTextOnly(hit);  // a hit on the file name
+        const auto place = static_cast<std::int32_t>(first);
         auto unitsOf = [&](int wanted) -> const KeptDocument& {
             if (!m_last || m_last->path != hit.location || m_last->kind != wanted ||
-                m_last->modified != modifiedTime(hit.location))
-                m_last = readUnits(hit.location, wanted);
+                m_last->modified != modifiedTime(hit.location) || m_last->lastPlace < place)
+                m_last = readUnits(hit.location, wanted, place);
             return *m_last;
         };
         HitContext context;
-        const auto place = static_cast<std::int32_t>(first);
         switch (hit.fileType) {
             case app::FileType::Word:
                 // The hit names the sentence (or, in the fast mode, the line) by its index.

@@ -212,6 +212,8 @@ TEST_F(ContextReaderTest, DocumentHitsFromTheirOwnReaders) {
          "[スライド 2] 2:題 | *2:見積の話 | 2:結び"},
         {{app::FileType::Pdf, "nested_pages.pdf", "Charlie", pdf, "2"},
          "[ページ 2] 2:Bravo | *2:Charlie"},
+        // Read as far as page 2 above; page 3 needs more of it.
+        {{app::FileType::Pdf, "nested_pages.pdf", "Delta", pdf, "3"}, "[ページ 3] *3:Delta"},
         // A sheet or a slide that is not there, a hit on the file name, a type of its own.
         {{app::FileType::Excel, "b.ods[表9]", "見積", ods, "2,1"}, "*2,1:見積 (hit only)"},
         {{app::FileType::PowerPoint, "c.odp", "見積の話", odp, "1"}, "*1:見積の話 (hit only)"},
