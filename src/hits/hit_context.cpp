@@ -321,6 +321,18 @@ std::string cutText(std::string text) {
     return text + std::string(kEllipsis);
 }
 
+// Whether one of the text's lines is the line: a Word element is matched line by line, split
+// at CR (CR LF counting as one).
+bool holdsLine(std::string_view text, std::string_view line) {
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find('\r', start), text.size());
+        if (text.substr(start, end - start) == line)
+            return true;
+        start = end + (text.substr(end).starts_with("\r\n") ? 2 : 1);
+    }
+    return false;
+}
+
 // The units around the first one of the place that holds the hit's text: of the same place
 // only (a slide, a page), or of the whole document (a sentence's neighbours).
 HitContext unitsAround(const KeptDocument& document, std::int32_t place, std::string_view content,
@@ -337,9 +349,7 @@ HitContext unitsAround(const KeptDocument& document, std::int32_t place, std::st
             first = std::min(first, i);
             last = i;
         }
-        if (!hit &&
-            std::string_view(document.units[i].text).substr(0, document.units[i].text.find('\r')) ==
-                content)
+        if (!hit && holdsLine(document.units[i].text, content))
             hit = i;
     }
     if (!hit)

@@ -182,7 +182,8 @@ TEST_F(ContextReaderTest, DocumentHitsFromTheirOwnReaders) {
     const std::string odt =
         m_dir.write("a.odt", odf("application/vnd.oasis.opendocument.text",
                                  "<office:text><text:p>一つ目。二つ目の見積。三つ目。</text:p>"
-                                 "<text:p>四つ目。</text:p></office:text>"));
+                                 "<text:p>四つ目。</text:p><text:p>五つ目<text:line-break/>"
+                                 "六の見積。</text:p></office:text>"));
     const std::string ods =
         m_dir.write("b.ods", odf("application/vnd.oasis.opendocument.spreadsheet",
                                  "<office:spreadsheet><table:table table:name=\"表1\">"
@@ -206,6 +207,9 @@ TEST_F(ContextReaderTest, DocumentHitsFromTheirOwnReaders) {
     const std::vector<Case> cases = {
         {{app::FileType::Word, "a.odt", "二つ目の見積。", odt, "2,7"},
          "1:一つ目。 | *2:二つ目の見積。 | 3:三つ目。"},
+        // The second line of a sentence with a line break in it.
+        {{app::FileType::Word, "a.odt", "六の見積。", odt, "5,5"},
+         "4:四つ目。 | *5:五つ目 六の見積。"},
         {{app::FileType::Excel, "b.ods[表1]", "見積", ods, "2,1"},
          "[表1] 1:A1: 品名 │ B1: 数 | *2:▶A2: 見積 │ B2: 3 | 3:A3:  │ B3: "},
         {{app::FileType::PowerPoint, "c.odp", "見積の話", odp, "2"},
