@@ -18,8 +18,13 @@ baselineCount="${3:-10}"
 reader="$build/tests/libreoffice_read_bench_test"
 command -v soffice >/dev/null || { echo "soffice is missing"; exit 77; }
 
+# OFFICE_BENCH_FORMATS: the Word, Excel and PowerPoint formats to convert to (default .doc
+# .xls .ppt; office_native_bench.sh asks for Open XML and OpenDocument ones).
+formats="${OFFICE_BENCH_FORMATS:-doc xls ppt}"
+read -r wordFormat sheetFormat slideFormat <<<"$formats"
 work="${TMPDIR:-/tmp}/ferretta-office-bench"
 docs="$work/docs-$count"
+[ "$formats" = "doc xls ppt" ] || docs="$docs-$wordFormat-$sheetFormat-$slideFormat"
 mkdir -p "$work" "$docs"
 
 if [ ! -f "$docs/.done" ]; then
@@ -83,9 +88,9 @@ for d in range(count):
         f'</office:presentation></office:body></office:document>')
 PY
     profile="file://$work/convert-profile"
-    soffice -env:UserInstallation="$profile" --headless --norestore --convert-to doc --outdir "$docs" "$work"/src/w*.fodt >/dev/null 2>&1
-    soffice -env:UserInstallation="$profile" --headless --norestore --convert-to xls --outdir "$docs" "$work"/src/c*.fods >/dev/null 2>&1
-    soffice -env:UserInstallation="$profile" --headless --norestore --convert-to ppt --outdir "$docs" "$work"/src/p*.fodp >/dev/null 2>&1
+    soffice -env:UserInstallation="$profile" --headless --norestore --convert-to "$wordFormat" --outdir "$docs" "$work"/src/w*.fodt >/dev/null 2>&1
+    soffice -env:UserInstallation="$profile" --headless --norestore --convert-to "$sheetFormat" --outdir "$docs" "$work"/src/c*.fods >/dev/null 2>&1
+    soffice -env:UserInstallation="$profile" --headless --norestore --convert-to "$slideFormat" --outdir "$docs" "$work"/src/p*.fodp >/dev/null 2>&1
     touch "$docs/.done"
 fi
 # cache_search_bench.sh takes the documents only.

@@ -5,9 +5,10 @@ as the office does (tables, text boxes, grouped shapes, headers and footers, fie
 full- and half-width text; shared and inline strings, formulas with and without stored values,
 numbers, dates, percentages, merged cells, several and hidden sheets).
 
-    make_office_corpus.py OUTDIR [--kinds word,sheet,slide] [--copies N]
+    make_office_corpus.py OUTDIR [--kinds word,sheet,slide] [--copies N] [--big]
 
 --copies N writes N variants of each document (different words planted), for benchmarks.
+Options a kind reads itself pass through (sheet: --big, one large workbook instead).
 Exits 77 when a producer is missing (python-docx, openpyxl, soffice).
 """
 import argparse
@@ -23,7 +24,7 @@ def main():
     parser.add_argument("outdir")
     parser.add_argument("--kinds", default=",".join(KINDS))
     parser.add_argument("--copies", type=int, default=1)
-    args = parser.parse_args()
+    args, _ = parser.parse_known_args()
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "office_corpus"))
     os.makedirs(args.outdir, exist_ok=True)
     for kind in args.kinds.split(","):

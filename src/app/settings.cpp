@@ -177,6 +177,7 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
                 std::clamp(std::nearbyint(*seconds), 0.0, double(maxDocumentTimeLimit)));
         }
     }
+    s.officeNative = readRoundsToOne(ini, kOffice, "NativeReaders", "1");
     for (std::size_t i = 0; i < outlookPlaceKeys.size(); ++i)
         s.outlookPlaces[i] = readString(ini, kOutlook, outlookPlaceKeys[i]);
     const std::optional<double> workers = leadingNumber(readString(ini, kSearch, "Workers", "0"));
@@ -215,6 +216,7 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kOffice, "NoJump", textFlag(s.noJump));
     ini.set(kOffice, "WordFast", textFlag(s.wordFast));
     ini.set(kOffice, "DocumentTimeLimit", std::to_string(s.documentTimeLimit));
+    ini.set(kOffice, "NativeReaders", numericFlag(s.officeNative));
     for (std::size_t i = 0; i < outlookPlaceKeys.size(); ++i) {
         if (!s.outlookPlaces[i].empty() || ini.get(kOutlook, outlookPlaceKeys[i]))
             ini.set(kOutlook, outlookPlaceKeys[i], s.outlookPlaces[i]);

@@ -53,6 +53,10 @@ struct Settings {
     // "DocumentTimeLimit" (section "Office"): seconds one Word, Excel or PowerPoint document may
     // take before its office is ended and the document fails; 0: none beyond a minute a call.
     int documentTimeLimit = defaultDocumentTimeLimit;
+    // "NativeReaders" (section "Office"): Open XML and OpenDocument files are read without the
+    // office, which reads only what they cannot; "0" has the office read every Office document
+    // (to compare the two). On unless the settings file says "0".
+    bool officeNative = true;
     // "[Outlook]": a file or folder path per type 4..8 (index type - 4); empty for the
     // desktop's own store.
     std::array<std::string, 5> outlookPlaces;

@@ -58,6 +58,10 @@ std::string usageText() {
            "                      itself, without the document cache\n"
            "  --rebuild-cache     empty the document cache first, then search (reading and\n"
            "                      keeping every document anew)\n"
+           "  --office-native=on|off\n"
+           "                      read .docx .xlsx .pptx .odt .ods .odp and the like directly,\n"
+           "                      LibreOffice only for what they cannot (on), or every Office\n"
+           "                      document through LibreOffice (off, to compare)\n"
            "  --settings=PATH     settings file to read (default: frtta.ini in the data folder)\n"
            "  --ansi              write the hits in CP932 with CR LF, exactly as a saved result "
            "file\n"
@@ -137,6 +141,10 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
             options.context = numberIn(*lines, 0, maxContextLines);
             if (!options.context)
                 return {std::nullopt, "--context needs a number of lines from 0 to 1000"};
+        } else if (auto native = valueOf(arg, "--office-native")) {
+            if (*native != "on" && *native != "off")
+                return {std::nullopt, "--office-native is on or off"};
+            options.officeNative = *native == "on";
         } else if (auto tags = valueOf(arg, "--text-tags")) {
             options.textTags = std::string(*tags);
         } else if (auto list = valueOf(arg, "--types")) {
@@ -190,6 +198,8 @@ void applyCliOptions(const CliOptions& options, app::Settings& settings) {
         settings.workers = *options.jobs;
     if (options.noCache)
         settings.textCache = false;
+    if (options.officeNative)
+        settings.officeNative = *options.officeNative;
     if (options.types) {
         settings.fileTypes.targetFileType.fill(false);
         for (app::FileType type : *options.types)

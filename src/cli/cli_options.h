@@ -30,6 +30,7 @@ struct CliOptions {
     std::optional<int> context;          // -C N, --context=N: lines printed around each hit
     bool noCache = false;                // --no-cache: read every document itself
     bool rebuildCache = false;           // --rebuild-cache: empty the cache first
+    std::optional<bool> officeNative;    // --office-native=on|off
     bool help = false;
     bool version = false;
 };

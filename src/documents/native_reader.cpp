@@ -1,6 +1,8 @@
 #include "documents/native_reader.h"
 
+#include <fstream>
 #include <memory>
+#include <vector>
 
 #include "documents/sheet_reader.h"
 #include "documents/slide_reader.h"
@@ -62,6 +64,18 @@ ReadResult readDocument(const std::string& path, Format format, Kind kind, UnitS
                         const ReadLimits& limits) {
     if (format == Format::None)
         return forOffice("not a format read here");
+    // A small document is read in one go: libzip reading a file seeks, reads and asks for the
+    // file's state again for every entry, which costs a typical document more than its XML.
+    constexpr std::streamoff kReadWhole = 4 << 20;
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = file ? static_cast<std::streamoff>(file.tellg()) : -1;
+    if (size >= 0 && size <= kReadWhole) {
+        std::vector<char> bytes(static_cast<std::size_t>(size));
+        file.seekg(0);
+        if (file.read(bytes.data(), size))
+            return readDocumentBytes(bytes, format, kind, sink, limits);
+    }
+    file.close();
     std::string why;
     auto archive = ZipArchive::open(path, limits, why);
     if (!archive)

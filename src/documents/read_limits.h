@@ -24,6 +24,9 @@ struct ReadLimits {
     std::size_t maxDepth = 512;
     // Bytes of text handed out for one document before the reader gives up on it.
     std::uint64_t maxTextBytes = std::uint64_t{512} << 20;
+    // Workbook cells handed out for one document: a few bytes of repeated rows and columns in
+    // an OpenDocument sheet can stand for millions of cells.
+    std::uint64_t maxCells = 20'000'000;
 };
 
 }  // namespace ferretta::documents

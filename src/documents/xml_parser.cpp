@@ -74,6 +74,10 @@ bool XmlParser::feed(std::string_view bytes, bool last) {
     return false;
 }
 
+std::int64_t XmlParser::byteIndex() const {
+    return XML_GetCurrentByteIndex(m_parser);
+}
+
 void XmlParser::stop() {
     if (m_stopped)
         return;

@@ -5,6 +5,7 @@
 // has one, and entity bombs need one) stops the parse, no external entity is ever fetched, and
 // nesting deeper than ReadLimits::maxDepth stops the parse.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,6 +67,9 @@ class XmlParser {
     bool stopped() const { return m_stopped; }
     const std::string& error() const { return m_error; }
     std::size_t depth() const { return m_depth; }
+    // Called from a handler: the offset, in all the bytes fed so far, of the start of what is
+    // being reported (the '<' of an element's start tag).
+    std::int64_t byteIndex() const;
 
   private:
     static void onStart(void* self, const char* name, const char** attributes);

@@ -4,14 +4,19 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 namespace ferretta::documents {
 namespace {
 
 constexpr std::string_view kCompoundFileMagic("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
 constexpr std::size_t kChunk = 64 * 1024;
+// Entries from this size on are inflated on a helper thread while they are consumed.
+constexpr std::uint64_t kReadAheadBytes = std::uint64_t{4} << 20;
 
 std::string libzipError(int code) {
     zip_error_t error;
@@ -110,9 +115,104 @@ bool ZipArchive::has(std::string_view name) const {
     return std::find(m_names.begin(), m_names.end(), name) != m_names.end();
 }
 
+// Inflates an open entry on a helper thread, a few chunks ahead of the thread that consumes
+// them, so that inflating a large part and parsing it take the time of the slower of the two.
+// The archive's libzip calls are serialized by its mutex (the consumer may read other entries
+// meanwhile).
+class ZipArchive::ReadAhead {
+  public:
+    ReadAhead(zip_file_t* file, std::mutex& libzip) : m_file(file), m_libzip(libzip) {
+        for (auto& chunk : m_chunks)
+            chunk.data = std::make_unique_for_overwrite<char[]>(kAheadChunk);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~ReadAhead() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_cancelled = true;
+        }
+        m_changed.notify_all();
+        m_thread.join();
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    // The next chunk's bytes (empty at the end), valid until the next call; false with `why`
+    // when the entry is damaged.
+    bool next(std::string_view& bytes, std::string& why) {
+        std::unique_lock lock(m_mutex);
+        if (m_consumed > 0) {
+            ++m_read;  // the previous chunk is free again
+            m_changed.notify_all();
+        }
+        m_changed.wait(lock, [&] { return m_filled > m_read || m_ended; });
+        if (m_filled > m_read) {
+            const Chunk& chunk = m_chunks[m_read % m_chunks.size()];
+            bytes = std::string_view(chunk.data.get(), chunk.size);
+            m_consumed = 1;
+            return true;
+        }
+        m_consumed = 0;
+        bytes = {};
+        why = m_error;
+        return m_error.empty();
+    }
+
+  private:
+    static constexpr std::size_t kAheadChunk = 256 * 1024;
+    struct Chunk {
+        std::unique_ptr<char[]> data;
+        std::size_t size = 0;
+    };
+
+    void run() {
+        for (;;) {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock,
+                           [&] { return m_cancelled || m_filled - m_read < m_chunks.size(); });
+            if (m_cancelled)
+                return;
+            Chunk& chunk = m_chunks[m_filled % m_chunks.size()];
+            lock.unlock();
+            zip_int64_t got = 0;
+            std::string error;
+            {
+                std::lock_guard libzip(m_libzip);
+                got = zip_fread(m_file, chunk.data.get(), kAheadChunk);
+                if (got < 0)
+                    error = zip_file_strerror(m_file);
+            }
+            lock.lock();
+            if (got <= 0) {
+                m_error = got < 0 ? (error.empty() ? "unreadable" : error) : "";
+                m_ended = true;
+                m_changed.notify_all();
+                return;
+            }
+            chunk.size = static_cast<std::size_t>(got);
+            ++m_filled;
+            m_changed.notify_all();
+        }
+    }
+
+    zip_file_t* m_file;
+    std::mutex& m_libzip;
+    std::array<Chunk, 4> m_chunks;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::size_t m_filled = 0;    // chunks filled so far
+    std::size_t m_read = 0;      // chunks handed back
+    std::size_t m_consumed = 0;  // 1 while the consumer holds a chunk
+    bool m_ended = false;
+    bool m_cancelled = false;
+    std::string m_error;
+    std::thread m_thread;
+};
+
 bool ZipArchive::stream(std::string_view name, const std::function<bool(std::string_view)>& consume,
                         std::string& why) {
     const std::string wanted(name);
+    std::unique_lock libzip(m_libzip);
     zip_int64_t index = zip_name_locate(m_archive, wanted.c_str(), ZIP_FL_ENC_RAW);
     if (index < 0) {
         // Part names are case-insensitive in Open XML packages.
@@ -139,20 +239,40 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
         why = "cannot open the entry " + wanted + ": " + zip_strerror(m_archive);
         return false;
     }
-    std::string buffer(kChunk, '\0');
+    // A large entry is inflated ahead on a helper thread (the size the directory claims only
+    // chooses the way; the bounds count the bytes really inflated).
+    std::unique_ptr<ReadAhead> ahead;
+    if ((stat.valid & ZIP_STAT_SIZE) != 0 && stat.size >= kReadAheadBytes)
+        ahead = std::make_unique<ReadAhead>(file, m_libzip);
+    // Not cleared: zip_fread fills what it hands over (a cleared 64 KB cost more than reading
+    // a small part).
+    const auto buffer = ahead ? nullptr : std::make_unique_for_overwrite<char[]>(kChunk);
+    libzip.unlock();
     std::uint64_t inflated = 0;
     bool ok = true;
     for (;;) {
-        const zip_int64_t got = zip_fread(file, buffer.data(), buffer.size());
-        if (got < 0) {
-            why = "the entry " + wanted + " is damaged: " + zip_file_strerror(file);
-            ok = false;
-            break;
+        std::string_view bytes;
+        if (ahead) {
+            std::string error;
+            if (!ahead->next(bytes, error)) {
+                why = "the entry " + wanted + " is damaged: " + error;
+                ok = false;
+                break;
+            }
+        } else {
+            std::lock_guard lock(m_libzip);
+            const zip_int64_t got = zip_fread(file, buffer.get(), kChunk);
+            if (got < 0) {
+                why = "the entry " + wanted + " is damaged: " + zip_file_strerror(file);
+                ok = false;
+                break;
+            }
+            bytes = std::string_view(buffer.get(), static_cast<std::size_t>(got));
         }
-        if (got == 0)
+        if (bytes.empty())
             break;
-        inflated += static_cast<std::uint64_t>(got);
-        m_bytesRead += static_cast<std::uint64_t>(got);
+        inflated += bytes.size();
+        m_bytesRead += bytes.size();
         if (inflated > m_limits.maxEntryBytes || m_bytesRead > m_limits.maxDocumentBytes) {
             why = "the entry " + wanted + " inflates past the bound of the document";
             ok = false;
@@ -164,9 +284,11 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
             ok = false;
             break;
         }
-        if (!consume(std::string_view(buffer.data(), static_cast<std::size_t>(got))))
+        if (!consume(bytes))
             break;
     }
+    ahead.reset();
+    std::lock_guard lock(m_libzip);
     zip_fclose(file);
     return ok;
 }

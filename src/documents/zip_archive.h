@@ -1,9 +1,11 @@
 #pragma once
 // A zip archive as the Open XML and OpenDocument formats use it, read through libzip with the
-// bounds of ReadLimits. An archive is used on one thread at a time.
+// bounds of ReadLimits. An archive is used on one thread at a time (stream() may inflate a
+// large entry on a helper thread of its own).
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -51,7 +53,12 @@ class ZipArchive {
     ZipArchive(zip_t* archive, const ReadLimits& limits);
     bool loadNames(std::string& why);
 
+    class ReadAhead;
+
     zip_t* m_archive;
+    // Serializes the calls into libzip: a large entry is inflated on a helper thread while the
+    // consumer may read other entries.
+    std::mutex m_libzip;
     ReadLimits m_limits;
     std::vector<std::string> m_names;
     std::uint64_t m_bytesRead = 0;

@@ -1,18 +1,13 @@
 #pragma once
 // The document cache as the search run uses it: the process's one cache, the index queries of a
-// search's words, and the PDF searchers (engine and filter) going through it. The Office
-// searchers go through it themselves.
+// search's words, and the keys the PDF searchers keep their texts under.
 #include <memory>
 #include <optional>
 
 #include "app/settings.h"
 #include "cache/document_cache.h"
 #include "cache/search_cache.h"
-#include "pdf/engine/pdf_engine.h"
-#include "pdf/frontends/pdf_filter_search.h"
 #include "search/query.h"
-#include "search/search_context.h"
-#include "search/searcher_registry.h"
 
 namespace ferretta::run {
 
@@ -34,13 +29,9 @@ bool clearDocumentCache();
 std::optional<cache::IndexQuery> indexQueryOf(const search::Matcher& matcher);
 cache::IndexQuery literalQueryOf(const search::Matcher& matcher);
 
-// The PDF searchers through the cache: an unchanged file's kept texts are matched again, any
-// other file is read and what it yields is kept.
-search::SearcherRegistry::FileSearch cachedPdfEngine(std::shared_ptr<pdf::PdfEngine> engine,
-                                                     cache::SearchCache& cache,
-                                                     const search::SearchContext& context);
-search::SearcherRegistry::FileSearch cachedPdfFilter(std::shared_ptr<pdf::PdfFilterSearcher> filter,
-                                                     cache::SearchCache& cache,
-                                                     const search::SearchContext& context);
+// The extraction keys of the PDF searchers: the engine with the character table and the CMaps
+// it reads text through; the filter with its command and page-break pattern.
+std::string pdfEngineKey();
+std::string pdfFilterKey(const app::Settings& settings);
 
 }  // namespace ferretta::run

@@ -148,9 +148,8 @@ void registerPdfSearcher(app::Host& host, const app::Settings& settings, Searche
         registry.setFileSearcher(
             app::FileType::Pdf,
             [cache](const search::SearchContext& context) -> SearcherRegistry::FileSearch {
-                auto engine = std::make_shared<pdf::PdfEngine>(context, pdf::cidTable());
-                if (cache != nullptr)
-                    return cachedPdfEngine(engine, *cache, context);
+                auto engine = std::make_shared<pdf::PdfEngine>(
+                    context, pdf::cidTable(), pipeline::CacheUse{cache, pdfEngineKey()});
                 return [engine](const std::string& path) { return engine->p2tMain(path); };
             },
             SearcherRegistry::Threads::Any);
@@ -159,9 +158,8 @@ void registerPdfSearcher(app::Host& host, const app::Settings& settings, Searche
     registry.setFileSearcher(
         app::FileType::Pdf,
         [cache](const search::SearchContext& context) -> SearcherRegistry::FileSearch {
-            auto filter = std::make_shared<pdf::PdfFilterSearcher>(context);
-            if (cache != nullptr)
-                return cachedPdfFilter(filter, *cache, context);
+            auto filter = std::make_shared<pdf::PdfFilterSearcher>(
+                context, pipeline::CacheUse{cache, pdfFilterKey(context.settings)});
             return [filter](const std::string& path) { return filter->find_pdfFilter(path); };
         });
 }
@@ -190,19 +188,14 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     }
     cache::SearchCache* cache = searchCache ? &*searchCache : nullptr;
 
-    // Without the cache the offices are started whenever their types are switched on, as the
-    // search command always has (also for a search of file names, which opens no document);
-    // with it, at the first document that has to be read.
+    // The offices start at the first document that has to be read through one.
     const auto& types = settings.fileTypes;
     searchers::office::OfficeSession* officeSession = nullptr;
     std::optional<searchers::office::OfficeSearchers> officeSearchers;
-    outcome.ran = true;
     if ((types.isTarget(app::FileType::Word) || types.isTarget(app::FileType::Excel) ||
          types.isTarget(app::FileType::PowerPoint)) &&
         hooks.officeSession) {
         officeSession = &hooks.officeSession();
-        if (cache == nullptr)
-            outcome.ran = searchers::office::startOfficeRun(*officeSession, host, settings);
         officeSearchers.emplace(*officeSession, context, cache);
         officeSearchers->install(registry);
     }
@@ -230,11 +223,9 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     flags.filterErrorShown = false;
     const std::int64_t start = platform::steadyMilliseconds();
     std::int64_t end = start;
-    if (outcome.ran) {
-        outcome.files = runSearch(host, settings, finder, registry, flags, &outcome.failed);
-        if (!flags.isAbort)
-            end = platform::steadyMilliseconds();
-    }
+    outcome.files = runSearch(host, settings, finder, registry, flags, &outcome.failed);
+    if (!flags.isAbort)
+        end = platform::steadyMilliseconds();
     // A stop request ends the time, also when it came before the searchers returned.
     if (flags.stopRequestedAt)
         end = *flags.stopRequestedAt;
@@ -245,17 +236,14 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     outcome.unreadable = finder.unreadableCount();
     outcome.folderUnusable = finder.folderUnusable();
     outcome.hits = hooks.hitCount ? hooks.hitCount() : 0;
-    if (outcome.ran && end > start)
+    if (end > start)
         outcome.elapsedMs = end - start;
     outcome.fromCache = counted.fromCache();
     outcome.summary = summaryText(outcome.files, outcome.hits, outcome.elapsedMs,
                                   outcome.unreadable, outcome.fromCache);
     host.setStatusText(outcome.summary);
-    // Also after a failed start: what did start is ended, and Excel's end reports its failure.
-    if (officeSession != nullptr && cache != nullptr)
+    if (officeSession != nullptr)
         searchers::office::endStartedOffices(*officeSession, host);
-    else if (officeSession != nullptr)
-        searchers::office::endOfficeRun(*officeSession, host, settings);
     return outcome;
 }
 

@@ -68,7 +68,6 @@ struct SearchRunHooks {
 };
 
 struct SearchOutcome {
-    bool ran = false;  // false: an office could not be started, nothing was searched
     std::int64_t files = 0;
     std::int64_t hits = 0;
     std::int64_t unreadable = 0;
@@ -80,9 +79,9 @@ struct SearchOutcome {
 };
 
 // One search for the query: the run flags set (stop cleared, searching), the words split, the
-// offices of the Office types switched on started (when Excel or PowerPoint cannot start, the
-// user is told and nothing is searched), the searchers registered, runSearch timed, the run
-// flags back to idle, hooks.searchFinished, the summary to the status bar, the offices ended.
+// searchers registered (an office starts when the first document that needs it comes),
+// runSearch timed, the run flags back to idle, hooks.searchFinished, the summary to the status
+// bar, the offices that started ended.
 // The time ends at the user's stop request when there was one, and is left out when the
 // search was stopped otherwise (a failure, an unusable folder).
 SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search::SearchFlags& flags,

@@ -94,13 +94,16 @@ class ReadAhead::JobHost : public app::Host {
     bool askYesNo(std::string_view, app::MessageStyle) override {
         // Only the user can answer: the file goes on on the user-interface thread from here,
         // and this searcher is stopped.
+        handOver(RecordedCall::Kind::Question);
+        return false;
+    }
+    void handOver(RecordedCall::Kind kind) {
         RecordedCall call;
-        call.kind = RecordedCall::Kind::Question;
+        call.kind = kind;
         record(std::move(call));
         flush();
         m_asked = true;
         m_flags.isAbort = true;
-        return false;
     }
 
   private:
@@ -305,7 +308,8 @@ void ReadAhead::workerLoop() {
     flags.isSearching = true;
     const std::unique_ptr<Matcher> matcher = m_options.makeMatcher();
     JobHost host(*this, flags);
-    const SearchContext context{host, m_settings, *matcher, flags};
+    const SearchContext context{host, m_settings, *matcher, flags,
+                                [&host] { host.handOver(RecordedCall::Kind::HandOver); }};
     FileDispatch dispatch(context, m_registry);
     for (;;) {
         std::shared_ptr<Job> job;
@@ -395,7 +399,7 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
             m_pendingBytes -= bytes;
         }
         m_changed.notify_all();
-        if (call.kind == RecordedCall::Kind::Question)
+        if (call.kind == RecordedCall::Kind::Question || call.kind == RecordedCall::Kind::HandOver)
             return searchAgain(job, context, replayed, rows, counted);
         const bool stoppedBefore = context.flags.isAbort;
         switch (call.kind) {
@@ -426,6 +430,7 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
                 counted = true;
                 continue;  // not a call the search again holds back by position
             case RecordedCall::Kind::Question:
+            case RecordedCall::Kind::HandOver:
                 break;
         }
         ++replayed;

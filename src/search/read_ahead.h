@@ -9,8 +9,9 @@
 // it: the file is searched again on the user-interface thread with the calls already replayed
 // held back and the stop flag set right after the last of them, so that the searcher reacts to
 // the stop as it would have (its message, its answer). What the workers found past the stop
-// is dropped. A searcher that asks the user a question on a worker is handled the same way:
-// from that question on, the file is searched on the user-interface thread.
+// is dropped. A searcher that asks the user a question on a worker, or that finds the file
+// needs the user-interface thread (an Office document that only the office can read), is
+// handled the same way: from that point on, the file is searched on the user-interface thread.
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -44,6 +45,9 @@ struct RecordedCall {
         Message,
         // The searcher asked the user a question; the worker stopped there.
         Question,
+        // The file needs the user-interface thread (toUserInterfaceThread); the worker
+        // stopped there.
+        HandOver,
         FromCache,
     };
     Kind kind = Kind::DoEvents;

@@ -43,7 +43,8 @@ auto fields(const Settings& s) {
     return std::tie(s.dir, s.dirList, s.keywords, s.editor, s.subFolder, s.fileNameOnly, s.strict,
                     s.regular, s.statusBar, s.preview, s.topMost, s.fixed, s.lastX, s.lastY,
                     s.fileTypes.targetFileType, s.textTags, s.pdfOwnEngine, s.pdfFilterPath,
-                    s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit, s.workers);
+                    s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit, s.workers,
+                    s.officeNative);
 }
 
 // A settings structure in which every value differs from its default.
@@ -65,6 +66,7 @@ Settings everythingChanged() {
     s.noJump = s.wordFast = true;
     s.documentTimeLimit = 5;
     s.workers = 3;
+    s.officeNative = false;
     return s;
 }
 
@@ -118,9 +120,9 @@ void expectFlag(const char* section, const std::string& key, Get get, bool absen
     }
 }
 
-// SubFolder, FileNameOnly, Strict, StatusBar and Preview read the leading number rounded half to
-// even. Blanks around a value are the INI reader's to drop; a quoted blank reaches the number
-// reader, which skips it. Beyond 16 bits a value counts as absent.
+// SubFolder, FileNameOnly, Strict, StatusBar, Preview and NativeReaders read the leading number
+// rounded half to even. Blanks around a value are the INI reader's to drop; a quoted blank
+// reaches the number reader, which skips it. Beyond 16 bits a value counts as absent.
 TEST(LoadConfigTest, RoundingFlags) {
     const std::vector<FlagGroup> groups = {
         {true, {"1", "1.2", "0.6", "1.49", " 1", "\" 1\"", "1abc", "1 x", "+1", "1e0"}},
@@ -131,6 +133,7 @@ TEST(LoadConfigTest, RoundingFlags) {
     expectFlag("Search", "Strict", &Settings::strict, false, groups);
     expectFlag("Form", "StatusBar", &Settings::statusBar, true, groups);
     expectFlag("Form", "Preview", &Settings::preview, true, groups);
+    expectFlag("Office", "NativeReaders", &Settings::officeNative, true, groups);
 }
 
 // Regular, TopMost and pdfOwnEngine are on only for exactly "1", Fixed off only for exactly "0",
@@ -287,6 +290,8 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
         {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\""}},
         {"Form", {"StatusBar=0", "Preview=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
         {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5"}}};
+        {"Form", {"StatusBar=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
+        {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5", "NativeReaders=0"}}};
     for (const auto& [section, lines] : expected) {
         for (const std::string& line : lines) {
             const std::size_t equals = line.find('=');

@@ -162,9 +162,8 @@ TEST_F(CliTest, ExitStatus) {
         {"-j0 {D} x", 2, "-j needs a number of threads"},
         {"--jobs=65 {D} x", 2, "--jobs needs a number of threads"},
         {"--settings=/nonexistent.ini {D} x", 2, "settings file not found"},
-        // The office starts for Excel files also when only names are searched; without one
-        // nothing is searched.
-        {"--types=excel --name-only {D} b", 2, "Excelに関する操作が行えませんでした"},
+        // Without an office the Excel file is told and skipped; the text file is searched.
+        {"--types=excel,text {D} x", 2, "Excelに関する操作が行えませんでした"},
         {"--help", 0, ""},
     };
     for (const auto& [arguments, status, message] : cases) {
@@ -212,8 +211,8 @@ TEST_F(CliTest, PdfTextPrintsEveryPage) {
 }
 
 TEST(CliOptions, Parse) {
-    auto ok =
-        parseCliOptions({"--strict", "--types=text,pdf", "--text-tags=txt;ｃｓｖ", "dir", "q w"});
+    auto ok = parseCliOptions({"--strict", "--types=text,pdf", "--text-tags=txt;ｃｓｖ",
+                               "--office-native=off", "dir", "q w"});
     ASSERT_TRUE(ok.options);
     EXPECT_TRUE(ok.options->strict);
     EXPECT_EQ(ok.options->folder, "dir");
@@ -223,6 +222,8 @@ TEST(CliOptions, Parse) {
     EXPECT_EQ(settings.textTags, "TXT;CSV");
     EXPECT_TRUE(settings.fileTypes.isTarget(app::FileType::Pdf));
     EXPECT_FALSE(settings.fileTypes.isTarget(app::FileType::Word));
+    EXPECT_FALSE(settings.officeNative);
+    EXPECT_FALSE(parseCliOptions({"--office-native=no", "a", "b"}).options);
 
     EXPECT_FALSE(parseCliOptions({"only-one"}).options || parseCliOptions({"a", "b", "c"}).options);
     for (auto [arguments, context] : std::vector<std::pair<std::vector<std::string_view>, int>>{

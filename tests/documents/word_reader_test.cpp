@@ -8,7 +8,7 @@
 
 #include "documents/native_reader.h"
 #include "support/office_units.h"
-#include "support/zip_maker.h"
+#include "support/zip_builder.h"
 
 namespace ferretta::documents {
 namespace {

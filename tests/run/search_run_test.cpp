@@ -142,31 +142,6 @@ TEST_F(SearchRunTest, StopRequestEndsTheTimeAndAVanishedFileIsCounted) {
     EXPECT_TRUE(host.messages.empty());
 }
 
-TEST_F(SearchRunTest, OfficesStartForTheirTypesAlsoForANameSearch) {
-    tree.write("needle.doc", "");
-    settings.fileTypes.setTarget(app::FileType::Word, true);
-    settings.fileNameOnly = true;
-    const SearchOutcome outcome = search();
-    EXPECT_EQ(outcome.files, 1);
-    EXPECT_EQ(rowNames(), Items{"needle.doc"});
-    EXPECT_TRUE(office.called("createWord Search"));
-    EXPECT_TRUE(office.called("Word.Quit"));
-    EXPECT_TRUE(office.callsStartingWith("Word.Open").empty());
-}
-
-TEST_F(SearchRunTest, OfficeThatCannotStartMeansNoSearch) {
-    tree.write("needle.txt", "needle\r\n");
-    settings.fileTypes.setTarget(app::FileType::Excel, true);
-    office.failures["createExcel Search"] = 429;
-    const SearchOutcome outcome = search();
-    EXPECT_FALSE(outcome.ran);
-    EXPECT_TRUE(host.rows.empty());
-    EXPECT_EQ(outcome.summary, "0ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、0件ヒットしました。");
-    EXPECT_EQ(messages(), (Items{"Excelに関する操作が行えませんでした。\r"
-                                 "設定でExcelファイルを検索しない設定に変更して下さい",
-                                 "Excelプロセスの終了に失敗しました"}));
-}
-
 TEST_F(SearchRunTest, PdfFilterWithoutCommandIsReportedOncePerSearch) {
     tree.write("a.pdf", "%PDF-1.4");
     tree.write("b.pdf", "%PDF-1.4");

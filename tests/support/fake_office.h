@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -265,7 +266,8 @@ class Worksheet final : public po::Worksheet, Recorder {
         }
         return first;
     }
-    std::vector<po::SheetCell> cells() override {
+    // One block: the whole sheet.
+    void cells(const std::function<bool(std::vector<po::SheetCell>&)>& take) override {
         rec("Cells");
         std::vector<po::SheetCell> cells;
         for (std::size_t r = 0; r < m_sheet.cells.size(); ++r) {
@@ -278,7 +280,7 @@ class Worksheet final : public po::Worksheet, Recorder {
                                      text.front() == '=' ? text : ""});
             }
         }
-        return cells;
+        take(cells);
     }
     void activate() override { rec("Activate"); }
     void selectCell(std::int32_t row, std::int32_t column) override {

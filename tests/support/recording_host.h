@@ -28,6 +28,7 @@ class RecordingHost : public app::Host {
     void setCaptionOnSearching(std::string_view path) override { captions.emplace_back(path); }
     void showProgress(std::string_view text) override { progressTexts.emplace_back(text); }
     void setStatusText(std::string_view text) override { statusTexts.emplace_back(text); }
+    void noteFromCache() override { ++fromCacheNotes; }
     void showFromCache(std::int64_t documents) override { fromCacheShown.push_back(documents); }
     void doEvents() override {
         ++doEventsCalls;
@@ -51,6 +52,7 @@ class RecordingHost : public app::Host {
     std::vector<std::string> progressTexts;
     std::vector<std::string> statusTexts;
     std::vector<std::int64_t> fromCacheShown;
+    int fromCacheNotes = 0;
     std::vector<Message> messages;
     std::vector<Message> questions;
     std::vector<bool> answers;  // answers to askYesNo, in order; No when empty

@@ -43,9 +43,6 @@ using css::uno::UNO_QUERY_THROW;
 // again, block by block, for every word, so memory stays bounded whatever the file holds.
 constexpr std::int64_t kCellsPerBlock = 200'000;
 constexpr std::int64_t kCellsKept = 1'000'000;
-// A sheet larger than this is not read whole for the document cache; it is searched as
-// without the cache.
-constexpr std::int64_t kCellsForCells = 4'000'000;
 
 struct UsedArea {
     std::int32_t firstRow = 0;  // 0-based
@@ -142,45 +139,26 @@ class CalcSheet final : public Worksheet {
         });
     }
 
-    std::vector<SheetCell> cells() override {
-        return m_office->callOn(m_generation, [&] {
+    void cells(const std::function<bool(std::vector<SheetCell>& block)>& take) override {
+        const UsedArea area = m_office->callOn(m_generation, [&] {
             if (!m_area)
                 m_area = usedAreaOf(m_sheet);
-            const UsedArea& area = *m_area;
-            std::vector<SheetCell> cells;
-            if (area.lastRow < area.firstRow || area.lastColumn < area.firstColumn)
-                return cells;
-            if (area.cells() > kCellsForCells)
-                fail(kBadIndex, "sheet too large to keep: " + std::to_string(area.cells()));
-            const std::int64_t width = area.lastColumn - area.firstColumn + 1;
-            const auto rowsPerBlock =
-                static_cast<std::int32_t>(std::max<std::int64_t>(1, kCellsPerBlock / width));
-            Reference<css::table::XCellRange> range(m_sheet, UNO_QUERY_THROW);
-            for (std::int32_t row = area.firstRow; row <= area.lastRow; row += rowsPerBlock) {
-                const auto last = static_cast<std::int32_t>(std::min<std::int64_t>(
-                    static_cast<std::int64_t>(row) + rowsPerBlock - 1, area.lastRow));
-                const CellGrid block = readBlock(m_sheet, area, row, last);
-                for (std::size_t r = 0; r < block.rows.size(); ++r) {
-                    for (std::size_t c = 0; c < block.rows[r].size(); ++c) {
-                        const std::u16string& text = block.rows[r][c];
-                        if (text.empty())
-                            continue;
-                        SheetCell& cell = cells.emplace_back();
-                        cell.row = block.originRow + static_cast<std::int32_t>(r) + 1;
-                        cell.column = block.originColumn + static_cast<std::int32_t>(c) + 1;
-                        cell.text = utf16ToUtf8(text);
-                        if (text.front() == u'=') {
-                            // A formula: the value is what the find reports, as findCell does.
-                            Reference<css::text::XTextRange> shown(
-                                range->getCellByPosition(cell.column - 1, cell.row - 1),
-                                UNO_QUERY_THROW);
-                            cell.value = toUtf8(shown->getString());
-                        }
-                    }
-                }
-            }
-            return cells;
+            return *m_area;
         });
+        if (area.lastRow < area.firstRow || area.lastColumn < area.firstColumn)
+            return;
+        const std::int64_t width = area.lastColumn - area.firstColumn + 1;
+        const auto rowsPerBlock =
+            static_cast<std::int32_t>(std::max<std::int64_t>(1, kCellsPerBlock / width));
+        for (std::int32_t row = area.firstRow; row <= area.lastRow; row += rowsPerBlock) {
+            const auto last = static_cast<std::int32_t>(std::min<std::int64_t>(
+                static_cast<std::int64_t>(row) + rowsPerBlock - 1, area.lastRow));
+            // One call a block; the caller takes each block on its own thread between calls.
+            std::vector<SheetCell> cells =
+                m_office->callOn(m_generation, [&] { return readCells(area, row, last); });
+            if (!take(cells))
+                return;
+        }
     }
 
     void activate() override {
@@ -221,6 +199,31 @@ class CalcSheet final : public Worksheet {
     }
 
   private:
+    // The cells that are not empty in rows first..last (0-based) of the used area; a formula's
+    // value is what the find reports, as findCell does.
+    std::vector<SheetCell> readCells(const UsedArea& area, std::int32_t first, std::int32_t last) {
+        const CellGrid block = readBlock(m_sheet, area, first, last);
+        Reference<css::table::XCellRange> range(m_sheet, UNO_QUERY_THROW);
+        std::vector<SheetCell> cells;
+        for (std::size_t r = 0; r < block.rows.size(); ++r) {
+            for (std::size_t c = 0; c < block.rows[r].size(); ++c) {
+                const std::u16string& text = block.rows[r][c];
+                if (text.empty())
+                    continue;
+                SheetCell& cell = cells.emplace_back();
+                cell.row = block.originRow + static_cast<std::int32_t>(r) + 1;
+                cell.column = block.originColumn + static_cast<std::int32_t>(c) + 1;
+                cell.text = utf16ToUtf8(text);
+                if (text.front() == u'=') {
+                    Reference<css::text::XTextRange> shown(
+                        range->getCellByPosition(cell.column - 1, cell.row - 1), UNO_QUERY_THROW);
+                    cell.value = toUtf8(shown->getString());
+                }
+            }
+        }
+        return cells;
+    }
+
     // The first hit other than A1 in blocks that follow each other by rows; a hit on A1 (which
     // Excel visits last) is left in a1 for the caller to answer when nothing else is found.
     static std::optional<GridHit> findInBlocks(std::span<const CellGrid> blocks,

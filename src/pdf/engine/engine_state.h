@@ -10,14 +10,12 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/host.h"
-#include "cache/units.h"
 #include "pdf/engine/content_stream.h"
 #include "pdf/engine/fonts/cid_map.h"
 #include "pdf/engine/fonts/page_fonts.h"
 #include "pdf/engine/pdf_objects.h"
 #include "pdf/engine/pdf_reader.h"
-#include "search/query.h"
+#include "pipeline/unit_pipeline.h"
 #include "search/search_flags.h"
 
 namespace ferretta::pdf {
@@ -42,11 +40,9 @@ class ContentCache {
 
 class EngineState {
   public:
-    EngineState(app::Host& host, const search::Matcher& matcher, search::SearchFlags& flags,
-                const CidTable& cidTable)
-        : m_host(host),
-          m_matcher(matcher),
-          m_flags(flags),
+    // The stop flag is read between pages and content streams.
+    EngineState(const search::SearchFlags& flags, const CidTable& cidTable)
+        : m_flags(flags),
           m_objects(m_reader),
           m_fonts(m_objects, m_reader),
           m_extractor(cidTable) {}
@@ -54,8 +50,13 @@ class EngineState {
     // Reads the file at `path`, or `bytes` as that file when given.
     bool p2tMain(const std::string& path, std::optional<std::string_view> bytes);
 
-    // Instead of matching: hands the text of every page to `sink` (the streams' texts joined
-    // by line feeds, a form feed after each page). Empty: match as usual.
+    // Where the pages and the texts of their content streams go: each page begins with
+    // sink.place(page), after the page count went to sink.count(); every content stream read
+    // gives a unit (page, its text, empty when it shows none). Null: nowhere.
+    void setSink(pipeline::UnitSink* sink) { m_sink = sink; }
+
+    // Instead: hands the text of every page to `sink` (the streams' texts joined by line feeds,
+    // a form feed after each page).
     void setTextSink(std::function<void(std::string_view)> sink) { m_textSink = std::move(sink); }
 
     ObjectRef p2tGetRootObjNumber();
@@ -74,10 +75,6 @@ class EngineState {
     std::shared_ptr<const std::string> p2tAnalyzeStream(std::string_view bytes,
                                                         const std::vector<Filter>& filters);
     void p2tFindAtLast(const std::string& text);
-    bool matchStreamTexts(const std::string& path, std::span<const cache::Unit> texts,
-                          std::int32_t pageTotal, bool walked);
-
-    std::function<void(std::int32_t page, const std::string& text)> m_streamTexts;
 
     // Limits against hostile files.
     static constexpr int maxTreeDepth = 64;
@@ -90,22 +87,18 @@ class EngineState {
     bool scanTo(std::string_view key);
     void flushPageText(std::int32_t throughPage);
 
-    app::Host& m_host;
-    const search::Matcher& m_matcher;
-    search::SearchFlags& m_flags;
+    const search::SearchFlags& m_flags;
     PdfReader m_reader;
     PdfObjects m_objects;
     PageFonts m_fonts;
     ContentTextExtractor m_extractor;
     ContentCache m_contentCache;
 
-    std::string m_currentPdfPath;
-    std::string m_fileName;
     std::int32_t m_pageCounter = 0;
     std::int32_t m_pageTotal = 0;
     std::unordered_set<std::uint64_t> m_visitedNodes;  // page-tree nodes met in this file
     std::vector<ObjectRef> m_pagesPath;                // the /Pages nodes above the walk's position
-    int m_findCalls = 0;  // over all files: the yield comes every fifth stream
+    pipeline::UnitSink* m_sink = nullptr;
     std::function<void(std::string_view)> m_textSink;
     std::string m_pageText;  // the text of the page not yet handed to the sink
     std::int32_t m_pagesWritten = 0;

@@ -84,8 +84,8 @@ bool EngineState::p2tDivePage(std::int32_t objectNumber, std::int32_t generation
     // The page's fonts are read only when its content selects one.
     m_fonts.beginPage({objectNumber, generation}, m_pagesPath);
     m_extractor.beginPage(&m_fonts);
-    m_host.showProgress("検索中..." + m_fileName + "(" + std::to_string(m_pageCounter) + "/" +
-                        std::to_string(m_pageTotal) + ")");
+    if (m_sink != nullptr && !m_sink->place(m_pageCounter))
+        return false;
     if (!m_objects.p2tSeekObj(objectNumber, generation)) {
         trace("p2tDivePage", [] { return "オブジェクトへのシークで失敗しました"; });
         return false;

@@ -3,39 +3,95 @@
 #include "pdf/engine/engine_log.h"
 #include "pdf/engine/engine_state.h"
 #include "platform/error.h"
+#include "search/hit.h"
 #include "search/path_helpers.h"
 
 namespace ferretta::pdf {
 
-PdfEngine::PdfEngine(const search::SearchContext& context, const CidTable& cidTable)
-    : m_state(
-          std::make_unique<EngineState>(context.host, context.matcher, context.flags, cidTable)) {}
+// The engine's reading of one file as an extractor.
+class PdfEngine::Reading final : public pipeline::Extractor {
+  public:
+    Reading(EngineState& state, const search::SearchFlags& flags,
+            std::optional<std::string_view> bytes)
+        : m_state(state), m_flags(flags), m_bytes(bytes) {}
+
+    pipeline::Extraction extract(const std::string& path, pipeline::UnitSink& sink) override {
+        m_state.setSink(&sink);
+        const struct Unset {
+            EngineState& state;
+            ~Unset() { state.setSink(nullptr); }
+        } unset{m_state};
+        const bool walked = m_state.p2tMain(path, m_bytes);
+        pipeline::Extraction read;
+        read.outcome = m_flags.isAbort ? pipeline::Outcome::Stopped
+                       : walked        ? pipeline::Outcome::Complete
+                                       : pipeline::Outcome::Partial;
+        read.count = m_state.pageTotal();
+        return read;
+    }
+
+  private:
+    EngineState& m_state;
+    const search::SearchFlags& m_flags;
+    std::optional<std::string_view> m_bytes;
+};
+
+// The matching of the engine: every content stream's text is matched and reported with its
+// page; every fifth stream, over all files, events run.
+class PdfEngine::PageMatcher final : public pipeline::DocumentMatcher {
+  public:
+    using DocumentMatcher::DocumentMatcher;
+
+    void begin(const std::string& path) override {
+        DocumentMatcher::begin(path);
+        m_pageTotal = 0;
+    }
+    void count(std::int32_t pages) override { m_pageTotal = pages; }
+    bool place(std::int32_t page) override {
+        m_context.host.showProgress("検索中..." + m_name + "(" + std::to_string(page) + "/" +
+                                    std::to_string(m_pageTotal) + ")");
+        return !m_context.flags.isAbort;
+    }
+    bool unit(const documents::UnitView& stream) override {
+        if (!stream.text.empty() && m_context.matcher.smartFind(stream.text) != 0) {
+            search::addResult(m_context.host, pdfFileType, m_name, stream.text, m_path,
+                              std::to_string(stream.place));
+        }
+        if (++m_findCalls % 5 == 0) {
+            m_context.host.doEvents();
+            m_findCalls = 0;
+        }
+        return true;
+    }
+
+  private:
+    std::int32_t m_pageTotal = 0;
+    int m_findCalls = 0;
+};
+
+PdfEngine::PdfEngine(const search::SearchContext& context, const CidTable& cidTable,
+                     pipeline::CacheUse use)
+    : m_context(context),
+      m_use(std::move(use)),
+      m_state(std::make_unique<EngineState>(context.flags, cidTable)),
+      m_matcher(std::make_unique<PageMatcher>(m_context)) {}
 
 PdfEngine::~PdfEngine() = default;
 
 bool PdfEngine::p2tMain(const std::string& path) {
-    return m_state->p2tMain(path, std::nullopt);
+    Reading reading(*m_state, m_context.flags, std::nullopt);
+    pipeline::Extractor* const readers[] = {&reading};
+    return pipeline::searchFile(path, m_use, readers, *m_matcher, m_context.host);
 }
 
 bool PdfEngine::p2tMain(const std::string& path, std::string_view bytes) {
-    return m_state->p2tMain(path, bytes);
+    Reading reading(*m_state, m_context.flags, bytes);
+    pipeline::Extractor* const readers[] = {&reading};
+    return pipeline::searchFile(path, {}, readers, *m_matcher, m_context.host);
 }
 
 std::int32_t PdfEngine::pageCounter() const {
     return m_state->p2tGetPageCounter();
-}
-
-std::int32_t PdfEngine::pageTotal() const {
-    return m_state->pageTotal();
-}
-
-void PdfEngine::setStreamTexts(StreamTexts streamTexts) {
-    m_state->m_streamTexts = std::move(streamTexts);
-}
-
-bool PdfEngine::matchStreamTexts(const std::string& path, std::span<const cache::Unit> texts,
-                                 std::int32_t pageTotal, bool walked) {
-    return m_state->matchStreamTexts(path, texts, pageTotal, walked);
 }
 
 namespace {
@@ -54,7 +110,6 @@ struct FileCloser {
 }  // namespace
 
 bool EngineState::p2tMain(const std::string& path, std::optional<std::string_view> bytes) {
-    m_host.setCaptionOnSearching(path);
     p2tResetPageCounter();
     m_objects.reset();
     m_fonts.reset();
@@ -62,8 +117,6 @@ bool EngineState::p2tMain(const std::string& path, std::optional<std::string_vie
     m_visitedNodes.clear();
     m_pagesPath.clear();
     m_pageTotal = 0;
-    m_currentPdfPath = path;
-    m_fileName = search::fileNameOf(path);
     m_pageText.clear();
     m_pagesWritten = 0;
 
@@ -89,6 +142,8 @@ bool EngineState::p2tMain(const std::string& path, std::optional<std::string_vie
         m_pageTotal = p2tGetPageCount(pages.objectNumber, pages.generation);
         if (m_pageTotal == -1)
             return false;
+        if (m_sink != nullptr)
+            m_sink->count(m_pageTotal);
         const bool walked = p2tDivePages(pages.objectNumber, pages.generation, 0);
         if (!walked)
             return false;

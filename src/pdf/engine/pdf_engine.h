@@ -3,18 +3,14 @@
 // reports one hit per content stream whose text matches the query. This is the one header of
 // the engine that the rest of the program includes.
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <span>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "app/host.h"
-#include "cache/units.h"
 #include "pdf/engine/fonts/cid_map.h"
-#include "search/query.h"
+#include "pipeline/unit_pipeline.h"
 #include "search/search_context.h"
-#include "search/search_flags.h"
 
 namespace ferretta::pdf {
 
@@ -23,8 +19,11 @@ class EngineState;
 class PdfEngine {
   public:
     // The engine keeps the context's references and the table; they must outlive it. One
-    // engine searches one file at a time and may be reused for any number of files.
-    PdfEngine(const search::SearchContext& context, const CidTable& cidTable);
+    // engine searches one file at a time and may be reused for any number of files. With a
+    // cache (`use`), a file kept unchanged is searched in the texts kept of it, and any other
+    // is kept once read (also a damaged one, with the engine's answer).
+    PdfEngine(const search::SearchContext& context, const CidTable& cidTable,
+              pipeline::CacheUse use = {});
     ~PdfEngine();
     PdfEngine(const PdfEngine&) = delete;
     PdfEngine& operator=(const PdfEngine&) = delete;
@@ -40,27 +39,20 @@ class PdfEngine {
     // failures that end a search of a text file). The file is closed on every way out.
     bool p2tMain(const std::string& path);
     // The same for a PDF held in memory (`bytes` must stay until the call returns), reported
-    // as the file at `path`; only the failures to read a file cannot happen.
+    // as the file at `path`, without the cache; only the failures to read a file cannot happen.
     bool p2tMain(const std::string& path, std::string_view bytes);
 
-    // The number of the page the last search was on (1-based; 0 before the first page).
+    // The number of the page the last file read was on (1-based; 0 before the first page).
     std::int32_t pageCounter() const;
-    // The page count the last file's page tree declared (0 when it was not read).
-    std::int32_t pageTotal() const;
-
-    // While set, p2tMain hands every content stream's text that is not empty, with its page,
-    // to the callback before matching it (what the document cache keeps of a PDF).
-    using StreamTexts = std::function<void(std::int32_t page, const std::string& text)>;
-    void setStreamTexts(StreamTexts streamTexts);
-
-    // Searches the stream texts that p2tMain handed out for the file before, as p2tMain
-    // searches them: the same hits in the same order, the same progress; `walked` is what
-    // p2tMain answered then. False when it was false or the search is stopped.
-    bool matchStreamTexts(const std::string& path, std::span<const cache::Unit> texts,
-                          std::int32_t pageTotal, bool walked);
 
   private:
+    class Reading;
+    class PageMatcher;
+
+    const search::SearchContext m_context;
+    const pipeline::CacheUse m_use;
     std::unique_ptr<EngineState> m_state;
+    std::unique_ptr<PageMatcher> m_matcher;
 };
 
 }  // namespace ferretta::pdf

@@ -171,41 +171,14 @@ void EngineState::flushPageText(std::int32_t throughPage) {
 
 void EngineState::p2tFindAtLast(const std::string& text) {
     trace("p2tFindAtLast", [] { return "start"; });
-    if (m_streamTexts && !text.empty())
-        m_streamTexts(p2tGetPageCounter(), text);
     if (m_textSink) {
         if (!m_pageText.empty() && !text.empty())
             m_pageText += '\n';
         m_pageText += text;
-    } else if (!text.empty() && m_matcher.smartFind(text) != 0) {
-        search::addResult(m_host, pdfFileType, m_fileName, text, m_currentPdfPath,
-                          std::to_string(p2tGetPageCounter()));
-    }
-    if (++m_findCalls % 5 == 0) {
-        m_host.doEvents();
-        m_findCalls = 0;
+    } else if (m_sink != nullptr) {
+        m_sink->unit({p2tGetPageCounter(), 0, 0, text, {}, true});
     }
     trace("p2tFindAtLast", [] { return "end"; });
-}
-
-bool EngineState::matchStreamTexts(const std::string& path, std::span<const cache::Unit> texts,
-                                   std::int32_t pageTotal, bool walked) {
-    m_host.setCaptionOnSearching(path);
-    m_currentPdfPath = path;
-    m_fileName = search::fileNameOf(path);
-    m_pageTotal = pageTotal;
-    p2tResetPageCounter();
-    for (const cache::Unit& unit : texts) {
-        if (unit.place != m_pageCounter) {
-            if (m_flags.isAbort)
-                return false;
-            m_pageCounter = unit.place;
-            m_host.showProgress("検索中..." + m_fileName + "(" + std::to_string(m_pageCounter) +
-                                "/" + std::to_string(m_pageTotal) + ")");
-        }
-        p2tFindAtLast(unit.text);
-    }
-    return walked && !m_flags.isAbort;
 }
 
 }  // namespace ferretta::pdf

@@ -1,35 +1,16 @@
 #include "pdf/engine/text_dump.h"
 
-#include "app/host.h"
 #include "pdf/engine/engine_state.h"
 #include "platform/data_folder.h"
 #include "platform/error.h"
 
 namespace ferretta::pdf {
-namespace {
-
-// The dump reports nothing and shows nothing.
-class SilentHost final : public app::Host {
-  public:
-    RowHandle addResult(const app::Hit&) override { return 0; }
-    void setContentColor(RowHandle, std::uint32_t) override {}
-    void setCaptionOnSearching(std::string_view) override {}
-    void showProgress(std::string_view) override {}
-    void setStatusText(std::string_view) override {}
-    void doEvents() override {}
-    void showMessage(std::string_view, app::MessageStyle) override {}
-    bool askYesNo(std::string_view, app::MessageStyle) override { return false; }
-};
-
-}  // namespace
 
 bool dumpPdfText(const std::string& path, const CidTable& cidTable,
                  const std::function<void(std::string_view)>& write, const std::string_view* bytes,
                  const std::function<bool()>& enough) {
-    SilentHost host;
-    const search::Matcher matcher(false, false);
     search::SearchFlags flags;
-    EngineState state(host, matcher, flags, cidTable);
+    EngineState state(flags, cidTable);
     // The walk looks at the stop flag between pages.
     state.setTextSink([&](std::string_view page) {
         write(page);

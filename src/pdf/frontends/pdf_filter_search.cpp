@@ -67,6 +67,15 @@ std::vector<std::string> asideNames(std::string_view pdfPath) {
     return names;
 }
 
+// A line in the ANSI code page is kept only when matching its decoded text finds what
+// matching its own bytes finds: its bytes must be what encoding the decoded text gives.
+bool readsBackTheSame(std::string_view ansi, std::string_view text) {
+    std::string normalized;
+    const std::string_view own =
+        platform::normalizeCp932Duplicates(ansi, normalized) ? std::string_view(normalized) : ansi;
+    return platform::utf8ToCp932(text, platform::Cp932Fallback::BestFit) == own;
+}
+
 }  // namespace
 
 std::optional<std::vector<std::string>> filterCommand(std::string_view filterTemplate,
@@ -101,12 +110,36 @@ void splitAtFormFeeds(std::string_view line, std::vector<std::string_view>& piec
     }
 }
 
-PdfFilterSearcher::PdfFilterSearcher(const search::SearchContext& context)
+// Every line the filter wrote is matched and reported with its page; at each line without
+// text (every 500th line read) events run and a stop ends the file.
+class PdfFilterSearcher::Matcher final : public pipeline::DocumentMatcher {
+  public:
+    using DocumentMatcher::DocumentMatcher;
+
+    bool unit(const documents::UnitView& line) override {
+        if (line.text.empty()) {
+            m_context.host.doEvents();
+            return !m_context.flags.isAbort;
+        }
+        const bool cp932 = !line.shown.empty();
+        if ((cp932 ? m_context.matcher.smartFindCp932(line.shown)
+                   : m_context.matcher.smartFind(line.text)) > 0) {
+            search::addResult(m_context.host, app::FileType::Pdf, m_name, line.text, m_path,
+                              std::to_string(line.place));
+        }
+        return true;
+    }
+};
+
+PdfFilterSearcher::PdfFilterSearcher(const search::SearchContext& context, pipeline::CacheUse use)
     : m_host(context.host),
       m_settings(context.settings),
-      m_matcher(context.matcher),
       m_flags(context.flags),
+      m_use(std::move(use)),
+      m_matcher(std::make_unique<Matcher>(context)),
       m_journalFolder(platform::restoreJournalFolder()) {}
+
+PdfFilterSearcher::~PdfFilterSearcher() = default;
 
 const platform::Regex* PdfFilterSearcher::pausePattern() {
     const std::string& source = m_settings.pdfFilterPause;
@@ -166,48 +199,8 @@ bool PdfFilterSearcher::runFilter(const std::vector<std::string>& argv) {
     return true;
 }
 
-void PdfFilterSearcher::searchLine(std::string_view line, bool cp932, const std::string& pdfPath,
-                                   const std::string& fileName, std::int32_t& page) {
-    if (const platform::Regex* pause = pausePattern()) {
-        const std::u16string text =
-            cp932 ? platform::cp932ToUtf16(line) : platform::utf8ToUtf16(line);
-        if (pause->firstIndex(text)) {
-            if (page < std::numeric_limits<std::int32_t>::max())
-                ++page;
-            return;
-        }
-    }
-    if (m_lines && !line.empty())
-        m_lines(page, cp932 ? platform::cp932ToUtf8(line) : std::string(line), cp932 ? line : "");
-    const std::int32_t found = cp932 ? m_matcher.smartFindCp932(line) : m_matcher.smartFind(line);
-    if (found > 0) {
-        search::addResult(m_host, app::FileType::Pdf, fileName,
-                          cp932 ? platform::cp932ToUtf8(line) : std::string(line), pdfPath,
-                          std::to_string(page));
-    }
-}
-
-bool PdfFilterSearcher::matchLines(const std::string& path, std::span<const cache::Unit> lines) {
-    m_host.setCaptionOnSearching(path);
-    const std::string fileName = search::fileNameOf(path);
-    std::int64_t lineCount = 0;
-    for (const cache::Unit& line : lines) {
-        const bool cp932 = !line.shown.empty();
-        if ((cp932 ? m_matcher.smartFindCp932(line.shown) : m_matcher.smartFind(line.text)) > 0) {
-            search::addResult(m_host, app::FileType::Pdf, fileName, line.text, path,
-                              std::to_string(line.place));
-        }
-        if (++lineCount % kLinesPerEvents == 0) {
-            m_host.doEvents();
-            if (m_flags.isAbort)
-                return false;
-        }
-    }
-    return !m_flags.isAbort;
-}
-
-PdfFilterSearcher::RunResult PdfFilterSearcher::readOutput(const std::string& pdfPath,
-                                                           const std::string& outPath) {
+PdfFilterSearcher::RunResult PdfFilterSearcher::readOutput(const std::string& outPath,
+                                                           pipeline::UnitSink& sink, bool& keep) {
     struct stat info {};
     if (::stat(outPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         app::logWrite(kLogPlace, "no output " + outPath);
@@ -216,10 +209,11 @@ PdfFilterSearcher::RunResult PdfFilterSearcher::readOutput(const std::string& pd
     platform::LineReader reader(outPath);
     const bool utf16 = reader.encoding() == platform::TextEncoding::Utf16Le ||
                        reader.encoding() == platform::TextEncoding::Utf16Be;
-    const std::string fileName = search::fileNameOf(pdfPath);
-    std::int64_t lineCount = 0;
+    const platform::Regex* pause = pausePattern();
+    std::int32_t lineCount = 0;
     std::int32_t page = 1;
     std::string line;
+    std::string text;
     while (!reader.atEndOfStream()) {
         // Filters write UTF-8 or the ANSI code page; which one is decided line by line, since
         // a file's first lines may all be ASCII. Shift-JIS text is almost never valid UTF-8.
@@ -227,30 +221,46 @@ PdfFilterSearcher::RunResult PdfFilterSearcher::readOutput(const std::string& pd
         splitAtFormFeeds(line, m_pieces);
         for (std::string_view piece : m_pieces) {
             const bool cp932 = !utf16 && !platform::isValidUtf8(piece);
-            searchLine(piece, cp932, pdfPath, fileName, page);
+            text = cp932 ? platform::cp932ToUtf8(piece) : std::string(piece);
+            if (pause != nullptr && pause->firstIndex(platform::utf8ToUtf16(text))) {
+                if (page < std::numeric_limits<std::int32_t>::max())
+                    ++page;
+                continue;
+            }
+            if (piece.empty())
+                continue;
+            keep = keep && (!cp932 || readsBackTheSame(piece, text));
+            sink.unit({page, lineCount + 1, 0, text, cp932 ? piece : std::string_view(), true});
         }
         // Every line counts, empty ones too, so that a file of blank lines can be stopped.
-        if (++lineCount % kLinesPerEvents == 0) {
-            m_host.doEvents();
-            if (m_flags.isAbort)
-                return RunResult::Stopped;
-        }
+        if (lineCount < std::numeric_limits<std::int32_t>::max() &&
+            ++lineCount % kLinesPerEvents == 0 && !sink.unit({page, lineCount, 0, {}, {}, true}))
+            return RunResult::Stopped;
     }
     return RunResult::Searched;
 }
 
 bool PdfFilterSearcher::find_pdfFilter(const std::string& path) {
-    m_host.setCaptionOnSearching(path);
-    auto runError = [this] {
-        m_host.showMessage(filterRunErrorText, app::MessageStyle::Critical);
-        return false;
+    pipeline::Extractor* const readers[] = {this};
+    return pipeline::searchFile(path, m_use, readers, *m_matcher, m_host);
+}
+
+pipeline::Extraction PdfFilterSearcher::extract(const std::string& path, pipeline::UnitSink& sink) {
+    pipeline::Extraction read;
+    auto ended = [&read](pipeline::Outcome outcome) {
+        read.outcome = outcome;
+        return read;
     };
-    auto startError = [this] {
+    auto runError = [&] {
+        m_host.showMessage(filterRunErrorText, app::MessageStyle::Critical);
+        return ended(pipeline::Outcome::Failed);
+    };
+    auto startError = [&] {
         if (!m_flags.filterErrorShown) {
             m_host.showMessage(filterStartErrorText, app::MessageStyle::Exclamation);
             m_flags.filterErrorShown = true;
         }
-        return false;
+        return ended(pipeline::Outcome::Failed);
     };
 
     const auto argv = filterCommand(m_settings.pdfFilterPath, path);
@@ -290,22 +300,22 @@ bool PdfFilterSearcher::find_pdfFilter(const std::string& path) {
     }
     if (m_flags.isAbort) {
         finish();
-        return false;
+        return ended(pipeline::Outcome::Stopped);
     }
 
     RunResult result = RunResult::NoOutput;
     try {
-        result = readOutput(path, outPath);
+        result = readOutput(outPath, sink, read.keep);
     } catch (const Error& failure) {
         // The output cannot be opened or read; the reader has closed it.
         app::logWrite(kLogPlace, failure.what());
     }
     const bool restored = finish();
     if (result == RunResult::Stopped)
-        return false;
+        return ended(pipeline::Outcome::Stopped);
     if (result == RunResult::NoOutput || !restored)
         return runError();
-    return !m_flags.isAbort;
+    return ended(m_flags.isAbort ? pipeline::Outcome::Stopped : pipeline::Outcome::Complete);
 }
 
 }  // namespace ferretta::pdf

@@ -6,18 +6,16 @@
 // line; lines matching pdfFilterPause mark page breaks, so every hit gets the page it is on.
 #include <cstdint>
 #include <filesystem>
-#include <functional>
+#include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/host.h"
 #include "app/settings.h"
-#include "cache/units.h"
+#include "pipeline/unit_pipeline.h"
 #include "platform/regex.h"
-#include "search/query.h"
 #include "search/search_context.h"
 #include "search/search_flags.h"
 
@@ -52,10 +50,16 @@ std::string filterOutputPath(std::string_view pdfPath);
 // separator and never searched. Empty pieces are dropped.
 void splitAtFormFeeds(std::string_view line, std::vector<std::string_view>& pieces);
 
-class PdfFilterSearcher {
+// The filter's run over one PDF is the extractor: every line that is neither empty nor a page
+// break is a unit (place: its page, row: its line number, shown: its own bytes when in the ANSI
+// code page); every 500th line also gives a unit without text, where events run.
+class PdfFilterSearcher final : public pipeline::Extractor {
   public:
-    // The settings are read at every file, so changes between searches take effect.
-    explicit PdfFilterSearcher(const search::SearchContext& context);
+    // The settings are read at every file, so changes between searches take effect. With a
+    // cache (`use`), a file kept unchanged is searched in the lines kept of it, without the
+    // filter.
+    explicit PdfFilterSearcher(const search::SearchContext& context, pipeline::CacheUse use = {});
+    ~PdfFilterSearcher() override;
 
     // Runs the filter over the PDF, waits for it with the user interface alive, and reports
     // every matching line (icon 13, the file name, the line, the path, the page). A file
@@ -81,37 +85,29 @@ class PdfFilterSearcher {
     // The restore journal's folder (platform::restoreJournalFolder unless set here).
     void setJournalFolder(std::filesystem::path folder) { m_journalFolder = std::move(folder); }
 
-    // While set, every line that is matched (not a page break, not empty) is handed to the
-    // callback with its page: its text in UTF-8 and, for a line in the ANSI code page, its own
-    // bytes (empty otherwise). What the document cache keeps of a PDF read through the filter.
-    using Lines =
-        std::function<void(std::int32_t page, std::string_view text, std::string_view ansi)>;
-    void setLines(Lines lines) { m_lines = std::move(lines); }
-
-    // Searches lines handed out by an earlier run over the file (place: page, text, shown: the
-    // ANSI bytes) as find_pdfFilter searches them: the same hits in the same order. False when
-    // the search is stopped.
-    bool matchLines(const std::string& path, std::span<const cache::Unit> lines);
+    // The filter's run over the PDF, its lines handed to the sink (the messages of the
+    // failures above are told here). Not kept when a line in the ANSI code page would not read
+    // back the same from its text.
+    pipeline::Extraction extract(const std::string& path, pipeline::UnitSink& sink) override;
 
   private:
+    class Matcher;
     enum class RunResult { Searched, Stopped, NoOutput };
     const platform::Regex* pausePattern();
-    RunResult readOutput(const std::string& pdfPath, const std::string& outPath);
-    void searchLine(std::string_view line, bool cp932, const std::string& pdfPath,
-                    const std::string& fileName, std::int32_t& page);
+    RunResult readOutput(const std::string& outPath, pipeline::UnitSink& sink, bool& keep);
     bool runFilter(const std::vector<std::string>& argv);
 
     app::Host& m_host;
     const app::Settings& m_settings;
-    const search::Matcher& m_matcher;
     search::SearchFlags& m_flags;
+    const pipeline::CacheUse m_use;
+    std::unique_ptr<Matcher> m_matcher;
     // The compiled page-break pattern, and the text it was compiled from.
     std::optional<platform::Regex> m_pause;
     std::string m_pauseSource;
     bool m_pauseCompiled = false;
     std::vector<std::string_view> m_pieces;
     std::filesystem::path m_journalFolder;
-    Lines m_lines;
 };
 
 }  // namespace ferretta::pdf

@@ -11,6 +11,7 @@
 // in their error trap. Objects handed out stay safe to call after such a failure; their calls
 // then throw too. Texts are UTF-8; paragraph ends inside texts are CR ("\r"), as in Word.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,9 +95,10 @@ class Worksheet {
   public:
     virtual ~Worksheet() = default;
     virtual std::string name() = 0;
-    // Every cell of the used area that is not empty, by rows (what the document cache keeps of
-    // a sheet, to find cells in later without the office).
-    virtual std::vector<SheetCell> cells() = 0;
+    // Every cell of the used area that is not empty, by rows, handed to `take` a block of rows
+    // at a time, so that memory stays bounded whatever the sheet holds; `take` answers false to
+    // stop the reading.
+    virtual void cells(const std::function<bool(std::vector<SheetCell>& block)>& take) = 0;
     // Cells.Find(What, next, MatchCase = False, MatchByte = False): the first cell, in
     // Excel's order (by rows, starting after A1 and coming back to A1 last), whose text
     // contains `what` ignoring letter case and full/half width; nullopt when none does.

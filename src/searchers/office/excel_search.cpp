@@ -78,174 +78,142 @@ void excelStopRun(app::Host& host, ExcelSlot& slot) {
     }
 }
 
-ExcelSearcher::ExcelSearcher(OfficeSession& session, const search::SearchContext& context)
-    : m_session(session), m_host(context.host), m_matcher(context.matcher) {}
+// Excel's cell find over each worksheet's cells: for every word the first cell, in Excel's
+// order (by rows from the cell after A1, A1 last), whose text holds it; the words combined by
+// the AND/OR mode. A workbook's hits wait for its end: a reader that gives the workbook up
+// midway (to the office) leaves nothing behind.
+class ExcelSearcher::Matcher final : public pipeline::DocumentMatcher {
+  public:
+    using DocumentMatcher::DocumentMatcher;
 
-bool ExcelSearcher::find_exl(const std::string& path) {
-    std::optional<cache::SearchCache::Entry> entry;
-    if (m_cache.cache != nullptr) {
-        // The Excel search looks its words up as they are, in every mode.
-        entry = m_cache.cache->lookup(path, officeKey("excel"), true);
-        if (entry->state != cache::Lookup::State::Miss) {
-            m_host.noteFromCache();
-            m_host.setCaptionOnSearching(path);
-            if (entry->state == cache::Lookup::State::Found)
-                matchKept(path, entry->extract);
-            return true;
-        }
-        if (!m_cache.startApplication(app::FileType::Excel))
-            return false;
+    void begin(const std::string& path) override {
+        DocumentMatcher::begin(path);
+        m_words.clear();
+        for (int i = 0; i < m_context.matcher.targetStrsNumber(); ++i)
+            m_words.push_back(
+                {po::CellPattern(platform::utf8ToUtf16(m_context.matcher.targetStr(i))), {}, {}});
+        restart();
     }
-    // The same progress text as the other searchers.
-    m_host.setCaptionOnSearching(path);
-    int position = 0;
-    std::unique_ptr<po::Workbook> workbook;
-    try {
-        if (!m_session.excel.app)
-            throw Error(Error::Kind::Automation, "Excel is not running", kNoObjectError);
-        workbook = m_session.excel.app->open(path, po::OpenOptions{true, false});
-        position = 1;
-        std::optional<cache::Extract> kept;
-        if (entry)
-            kept = readCells(*workbook);
-        if (kept) {
-            matchKept(path, *kept);
-        } else {
-            const std::string name = search::fileNameOf(path);
-            const std::int32_t sheets = workbook->worksheetCount();
-            for (std::int32_t i = 1; i <= sheets; ++i) {
-                auto sheet = workbook->worksheet(i);
-                m_session.foundCell.text.clear();
-                if (find_exl2(*sheet))
-                    reportSheet(path, name, sheet->name());
+
+    void restart() override {
+        m_hits.clear();
+        m_inSheet = false;
+        m_wantsOffice = false;
+    }
+
+    void sheet(std::string_view name) override {
+        endSheet();
+        m_sheet = name;
+        m_inSheet = true;
+        m_pending = 0;
+        for (Word& word : m_words) {
+            word.found.reset();
+            word.a1.reset();
+            m_pending += word.pattern.empty() ? 0 : 1;
+        }
+    }
+
+    bool unit(const documents::UnitView& cell) override {
+        if (m_wantsOffice)
+            return false;
+        if (m_pending == 0)
+            return true;
+        m_text = platform::utf8ToUtf16(cell.text);
+        const bool a1 = cell.row == 1 && cell.column == 1;
+        for (Word& word : m_words) {
+            if (word.found || word.pattern.empty() || !word.pattern.foundIn(m_text))
+                continue;
+            // For a formula the find reports its value.
+            const bool formula = !cell.text.empty() && cell.text.front() == '=';
+            Found found{std::string(formula ? cell.shown : cell.text), cell.row, cell.column,
+                        !formula || cell.shownKnown};
+            if (a1) {
+                word.a1 = std::move(found);
+            } else {
+                word.found = std::move(found);
+                --m_pending;
             }
         }
-        position = 2;
-        auto closing = std::move(workbook);
-        closing->close();
-        if (kept)
-            m_cache.cache->store(*entry, officeKey("excel"), std::move(*kept));
         return true;
-    } catch (const Error& failure) {
-        if (workbook) {
-            try {
-                workbook->close();
-            } catch (const Error& closeFailure) {
-                // The workbook stays open in the run's Excel, which discards it when it quits.
-                app::logWrite("find_exl", closeFailure.what());
-            }
-        }
+    }
+
+    bool unitsEnded() override {
+        endSheet();
+        return !m_wantsOffice;
+    }
+
+    bool finish(const pipeline::Extraction& extraction) override {
+        for (app::Hit& hit : m_hits)
+            search::addResult(m_context.host, std::move(hit));
+        m_hits.clear();
         // A stop that ended the office in the middle of the workbook is no failure to tell.
-        if (failure.code() != po::stoppedCallError) {
-            m_host.showMessage(searchErrorText(position, failure.code(), path),
-                               app::MessageStyle::Exclamation);
+        if (extraction.failure && extraction.failure->errorNumber != po::stoppedCallError) {
+            m_context.host.showMessage(searchErrorText(extraction.failure->position,
+                                                       extraction.failure->errorNumber, m_path),
+                                       app::MessageStyle::Exclamation);
         }
-        return false;
+        return extraction.outcome == pipeline::Outcome::Complete;
     }
-}
 
-void ExcelSearcher::reportSheet(const std::string& path, const std::string& name,
-                                const std::string& sheet) {
-    const auto& cell = m_session.foundCell;
-    search::addResult(m_host, app::FileType::Excel, name + "[" + sheet + "]", cell.text, path,
-                      std::to_string(cell.row) + "," + std::to_string(cell.column));
-}
+  private:
+    struct Found {
+        std::string text;  // the cell's value as text
+        std::int32_t row = 0;
+        std::int32_t column = 0;
+        bool known = true;  // false: a formula whose value the reader could not tell
+    };
+    struct Word {
+        po::CellPattern pattern;
+        std::optional<Found> found;  // the first cell after A1 that holds the word
+        std::optional<Found> a1;     // A1, when it holds the word: found last
+    };
 
-std::optional<cache::Extract> ExcelSearcher::readCells(po::Workbook& workbook) {
-    cache::Extract kept;
-    const std::int32_t sheets = workbook.worksheetCount();
-    for (std::int32_t i = 1; i <= sheets; ++i) {
-        auto sheet = workbook.worksheet(i);
-        kept.names.push_back(sheet->name());
-        std::vector<po::SheetCell> cells;
-        try {
-            cells = sheet->cells();
-        } catch (const Error& failure) {
-            // A sheet too large to read whole: the workbook is searched as without a cache.
-            app::logWrite("find_exl", failure.what());
-            return std::nullopt;
+    // The cell the find gives for one word on the sheet, if any.
+    static const Found* isExistStrInSheet(const Word& word) {
+        return word.found ? &*word.found : word.a1 ? &*word.a1 : nullptr;
+    }
+
+    // Whether the sheet satisfies the query: every word (AND; the last word's cell is
+    // reported) or any word (OR; the first word found is reported).
+    const Found* find_exl2() const {
+        const Found* cell = nullptr;
+        for (const Word& word : m_words) {
+            cell = isExistStrInSheet(word);
+            if (m_context.matcher.isAndCondition() ? cell == nullptr : cell != nullptr)
+                return cell;
         }
-        for (auto& cell : cells)
-            kept.units.push_back(
-                {i, cell.row, cell.column, std::move(cell.text), std::move(cell.value)});
+        return cell;
     }
-    return kept;
-}
 
-void ExcelSearcher::matchKept(const std::string& path, const cache::Extract& kept) {
-    const std::string name = search::fileNameOf(path);
-    std::span<const cache::Unit> rest(kept.units);
-    for (std::size_t i = 0; i < kept.names.size(); ++i) {
-        std::size_t onSheet = 0;
-        while (onSheet < rest.size() && rest[onSheet].place == static_cast<std::int32_t>(i + 1))
-            ++onSheet;
-        const auto cells = rest.first(onSheet);
-        rest = rest.subspan(onSheet);
-        m_session.foundCell.text.clear();
-        const auto found = [&](int word) { return findKept(cells, m_matcher.targetStr(word)); };
-        bool satisfied = false;
-        if (m_matcher.isAndCondition()) {
-            satisfied = true;
-            for (int w = 0; w < m_matcher.targetStrsNumber() && satisfied; ++w)
-                satisfied = found(w);
-        } else {
-            for (int w = 0; w < m_matcher.targetStrsNumber() && !satisfied; ++w)
-                satisfied = found(w);
+    void endSheet() {
+        if (!m_inSheet)
+            return;
+        m_inSheet = false;
+        const Found* cell = find_exl2();
+        if (cell == nullptr)
+            return;
+        if (!cell->known) {
+            app::logWrite("find_exl", "LibreOfficeで読みます " + m_path +
+                                          ": the value of a formula cell is not stored");
+            m_wantsOffice = true;
+            return;
         }
-        if (satisfied)
-            reportSheet(path, name, kept.names[i]);
+        m_hits.push_back({app::FileType::Excel, m_name + "[" + m_sheet + "]", cell->text, m_path,
+                          std::to_string(cell->row) + "," + std::to_string(cell->column)});
     }
-}
 
-bool ExcelSearcher::findKept(std::span<const cache::Unit> cells, const std::string& word) {
-    const po::CellPattern pattern(platform::utf8ToUtf16(word));
-    if (pattern.empty())
-        return false;
-    // Excel's order: by rows from the cell after A1, A1 last.
-    const cache::Unit* found = nullptr;
-    for (const cache::Unit& cell : cells) {
-        if (!pattern.foundIn(platform::utf8ToUtf16(cell.text)))
-            continue;
-        found = &cell;
-        if (cell.row != 1 || cell.column != 1)
-            break;
-    }
-    if (found == nullptr)
-        return false;
-    // For a formula the find reports its value.
-    const bool formula = !found->text.empty() && found->text.front() == '=';
-    m_session.foundCell = {formula ? found->shown : found->text, found->row, found->column};
-    return true;
-}
+    std::vector<Word> m_words;
+    std::string m_sheet;
+    bool m_inSheet = false;
+    std::size_t m_pending = 0;  // words without a cell after A1 yet
+    std::u16string m_text;
+    std::vector<app::Hit> m_hits;
+    bool m_wantsOffice = false;
+};
 
-bool ExcelSearcher::find_exl2(po::Worksheet& sheet) {
-    const int words = m_matcher.targetStrsNumber();
-    if (m_matcher.isAndCondition()) {
-        for (int i = 0; i < words; ++i) {
-            if (!isExistStrInSheet(sheet, m_matcher.targetStr(i)))
-                return false;
-        }
-        return true;
-    }
-    for (int i = 0; i < words; ++i) {
-        if (isExistStrInSheet(sheet, m_matcher.targetStr(i)))
-            return true;
-    }
-    return false;
-}
-
-bool ExcelSearcher::isExistStrInSheet(po::Worksheet& sheet, const std::string& word) {
-    try {
-        auto cell = sheet.findCell(word);
-        if (!cell)
-            return false;
-        m_session.foundCell = std::move(*cell);
-        return true;
-    } catch (const Error& failure) {
-        app::logWrite("isExistStrInSheet", failure.what());
-        return false;
-    }
-}
+ExcelSearcher::ExcelSearcher(OfficeSession& session, const search::SearchContext& context,
+                             OfficeReading reading)
+    : OfficeSearcher(session, context, std::move(reading), std::make_unique<Matcher>(context)) {}
 
 void openExcelFile(OfficeSession& session, app::Host& host, const app::Settings& settings,
                    const std::string& path, const std::string& sheet, const std::string& position) {

@@ -6,13 +6,13 @@
 #include <string_view>
 
 #include "app/host.h"
+#include "pipeline/office_extractors.h"
 #include "search/search_flags.h"
 
 namespace ferretta::searchers::office {
 
-// The error number that an automation call on a missing object gives ("object variable not
-// set"); used when an application that a step needs is not held.
-inline constexpr long kNoObjectError = 91;
+// The error number of an automation call on a missing object ("object variable not set").
+using pipeline::kNoObjectError;
 // The error numbers of a text that is no number, and of a number too large for 16 bits.
 inline constexpr long kTypeMismatchError = 13;
 inline constexpr long kOverflowError = 6;

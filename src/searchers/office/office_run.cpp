@@ -48,17 +48,6 @@ bool startOfficeApplication(OfficeSession& session, app::Host& host, FileType ty
     return started;
 }
 
-bool startOfficeRun(OfficeSession& session, app::Host& host, const app::Settings& settings) {
-    const auto& types = settings.fileTypes;
-    // Without Word its files are skipped; without Excel or PowerPoint no search runs.
-    if (types.isTarget(FileType::Word))
-        startOfficeApplication(session, host, FileType::Word);
-    if (types.isTarget(FileType::Excel) && !startOfficeApplication(session, host, FileType::Excel))
-        return false;
-    return !types.isTarget(FileType::PowerPoint) ||
-           startOfficeApplication(session, host, FileType::PowerPoint);
-}
-
 void endStartedOffices(OfficeSession& session, app::Host& host) {
     endWordRun(session);
     if (session.excel.app)
@@ -66,67 +55,48 @@ void endStartedOffices(OfficeSession& session, app::Host& host) {
     stopPowerPoint(session.powerPoint);
 }
 
-void endOfficeRun(OfficeSession& session, app::Host& host, const app::Settings& settings) {
-    const auto& types = settings.fileTypes;
-    // An application still held is ended even when its type was switched off meanwhile, so
-    // that no hidden office outlives its run.
-    endWordRun(session);
-    if (types.isTarget(FileType::Excel) || session.excel.app)
-        excelStopRun(host, session.excel);
-    stopPowerPoint(session.powerPoint);
-}
-
 OfficeSearchers::OfficeSearchers(OfficeSession& session, const search::SearchContext& context,
                                  cache::SearchCache* cache)
     : m_session(session),
-      m_settings(context.settings),
-      m_word(session, context),
-      m_excel(session, context),
-      m_powerPoint(session, context),
-      m_lazy(cache != nullptr) {
-    if (cache == nullptr)
-        return;
-    // An application that cannot be started is told once; Word's files are then skipped, and
-    // the search stops as it would not have started without Excel or PowerPoint.
-    OfficeCacheUse use{cache, [this, &context](FileType type) {
-                           if (m_failedToStart[static_cast<std::size_t>(type)])
-                               return false;
-                           if (startOfficeApplication(m_session, context.host, type))
-                               return true;
-                           m_failedToStart[static_cast<std::size_t>(type)] = true;
-                           if (type != FileType::Word)
-                               search::requestStop(context.flags);
-                           return false;
-                       }};
-    m_word.useCache(use);
-    m_excel.useCache(use);
-    m_powerPoint.useCache(std::move(use));
+      m_context(context),
+      m_reading{cache, context.settings.officeNative,
+                [this](FileType type) { return startApplication(type); }} {}
+
+bool OfficeSearchers::startApplication(FileType type) {
+    // Told once; the type's documents are then skipped.
+    bool& failed = m_failedToStart[app::slotOf(type)];
+    if (failed)
+        return false;
+    failed = !startOfficeApplication(m_session, m_context.host, type);
+    return !failed;
+}
+
+template <class Searcher, bool (Searcher::*find)(const std::string&)>
+search::SearcherRegistry::MakeFileSearch OfficeSearchers::perContext() {
+    // A searcher of its own for each context (the search's, each worker's).
+    return [this](const search::SearchContext& context) -> search::SearcherRegistry::FileSearch {
+        auto searcher = std::make_shared<Searcher>(m_session, context, m_reading);
+        return [searcher](const std::string& path) { return ((*searcher).*find)(path); };
+    };
 }
 
 void OfficeSearchers::install(search::SearcherRegistry& registry) {
-    // The searchers are this object's, bound to the search's own context.
-    auto bind = [](auto fileSearch) {
-        return [fileSearch](const search::SearchContext&) -> search::SearcherRegistry::FileSearch {
-            return fileSearch;
-        };
-    };
-    // With the cache the applications start at the first document read live.
-    const auto& types = m_settings.fileTypes;
-    if (m_session.wordApp || (m_lazy && types.isTarget(FileType::Word))) {
-        registry.setFileSearcher(FileType::Word, bind([this](const std::string& path) {
-                                     return m_settings.wordFast ? m_word.find_docFast(path)
-                                                                : m_word.find_doc(path);
-                                 }));
+    using search::SearcherRegistry;
+    // Without the native readers every document needs the office: nothing to gain on workers.
+    const auto threads = m_reading.native ? SearcherRegistry::Threads::Any
+                                          : SearcherRegistry::Threads::UserInterface;
+    const auto& types = m_context.settings.fileTypes;
+    if (types.isTarget(FileType::Word))
+        registry.setFileSearcher(FileType::Word, perContext<WordSearcher, &WordSearcher::find>(),
+                                 threads);
+    if (types.isTarget(FileType::Excel)) {
+        registry.setFileSearcher(FileType::Excel,
+                                 perContext<ExcelSearcher, &ExcelSearcher::find_exl>(), threads);
     }
-    if (m_session.excel.app || (m_lazy && types.isTarget(FileType::Excel))) {
-        registry.setFileSearcher(FileType::Excel, bind([this](const std::string& path) {
-                                     return m_excel.find_exl(path);
-                                 }));
-    }
-    if (m_session.powerPoint.app || (m_lazy && types.isTarget(FileType::PowerPoint))) {
-        registry.setFileSearcher(FileType::PowerPoint, bind([this](const std::string& path) {
-                                     return m_powerPoint.find_ppt(path);
-                                 }));
+    if (types.isTarget(FileType::PowerPoint)) {
+        registry.setFileSearcher(FileType::PowerPoint,
+                                 perContext<PowerPointSearcher, &PowerPointSearcher::find_ppt>(),
+                                 threads);
     }
 }
 

@@ -1,10 +1,14 @@
 #pragma once
 // The Office applications that the Word, Excel and PowerPoint searchers share during a search
-// run, and the record of Excel's last found cell. The front end owns one for the life of the
-// process; the searchers and the start and end of a run work on it.
+// run, and the readers of the formats read without them. The front end owns one for the life
+// of the process; the searchers and the start and end of a run work on it.
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
+#include "documents/native_reader.h"
+#include "pipeline/office_extractors.h"
 #include "platform/office/automation.h"
 
 namespace ferretta::searchers::office {
@@ -34,9 +38,11 @@ struct OfficeSession {
     std::int32_t savedDisplayAlerts = 0;
     ExcelSlot excel;
     PowerPointSlot powerPoint;
-    // Written by a successful cell find, read when the hit of a worksheet is reported. The text
-    // is cleared before each worksheet; row and column are only overwritten by a find.
-    platform::office::FoundCell foundCell;
+    // The readers of Open XML and OpenDocument files (documents::readDocument).
+    pipeline::NativeReader nativeReader = [](const std::string& path, documents::Format format,
+                                             documents::Kind kind, documents::UnitSink& sink) {
+        return documents::readDocument(path, format, kind, sink);
+    };
 };
 
 }  // namespace ferretta::searchers::office

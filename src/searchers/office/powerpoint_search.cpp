@@ -15,29 +15,6 @@ namespace {
 
 constexpr std::string_view kSearchPlace = "find_ppt";
 
-// Runs one step whose failure is to be passed over; answers whether it succeeded. The failure
-// is written to the debug log, as nobody else hears of it.
-template <class Step>
-bool skipping(Step&& step) {
-    try {
-        step();
-        return true;
-    } catch (const Error& failure) {
-        app::logWrite(kSearchPlace, failure.what());
-        return false;
-    }
-}
-
-std::string withoutNewlines(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != '\r' && c != '\n')
-            out += c;
-    }
-    return out;
-}
-
 }  // namespace
 
 bool startPowerPoint(po::Automation& automation, PowerPointSlot& slot, po::Purpose purpose) {
@@ -81,121 +58,70 @@ void stopPowerPoint(PowerPointSlot& slot) {
     slot.app.reset();
 }
 
-PowerPointSearcher::PowerPointSearcher(OfficeSession& session, const search::SearchContext& context)
-    : m_session(session),
-      m_host(context.host),
-      m_matcher(context.matcher),
-      m_flags(context.flags) {}
+// Every text of a slide is matched and reported with the slide's number; after the last text
+// of each slide, also of one without any, events run and a stop request ends the presentation.
+class PowerPointSearcher::Matcher final : public pipeline::DocumentMatcher {
+  public:
+    using DocumentMatcher::DocumentMatcher;
 
-void PowerPointSearcher::readShape(po::Shape& shape, std::int32_t slide,
-                                   std::vector<cache::Unit>& texts) {
-    std::string text;
-    bool hasText = false;
-    skipping([&] { hasText = shape.hasTextFrame(); });
-    if (!hasText || !skipping([&] { text = shape.text(); }) || text.empty())
-        return;
-    texts.push_back({slide, 0, 0, withoutNewlines(text), ""});
-}
+    void begin(const std::string& path) override {
+        DocumentMatcher::begin(path);
+        m_slide = 0;
+        m_stopped = false;
+    }
 
-bool PowerPointSearcher::matchSlide(const std::string& path, const std::string& name,
-                                    std::span<const cache::Unit> texts) {
-    for (const cache::Unit& text : texts) {
-        if (m_matcher.smartFind(text.text) != 0)
-            search::addResult(m_host, app::FileType::PowerPoint, name, text.text, path,
+    bool place(std::int32_t slide) override { return endSlidesBefore(slide); }
+
+    bool unit(const documents::UnitView& text) override {
+        if (!endSlidesBefore(text.place))
+            return false;
+        if (m_context.matcher.smartFind(text.text) != 0)
+            search::addResult(m_context.host, app::FileType::PowerPoint, m_name, text.text, m_path,
                               std::to_string(text.place));
-    }
-    return !abortRequested(m_host, m_flags);
-}
-
-bool PowerPointSearcher::find_ppt(const std::string& path) {
-    std::optional<cache::SearchCache::Entry> entry;
-    if (m_cache.cache != nullptr) {
-        entry = m_cache.cache->lookup(path, officeKey("powerpoint"));
-        if (entry->state != cache::Lookup::State::Miss) {
-            m_host.noteFromCache();
-            m_host.setCaptionOnSearching(path);
-            return entry->state == cache::Lookup::State::CannotMatch ||
-                   matchKept(path, entry->extract);
-        }
-        if (!m_cache.startApplication(app::FileType::PowerPoint))
-            return false;
-    }
-    m_host.setCaptionOnSearching(path);
-    if (!m_session.powerPoint.app)
-        throw Error(Error::Kind::Automation, "PowerPoint is not running", kNoObjectError);
-    // A presentation that cannot be opened (damaged, protected by a password) is one failed
-    // file, told as the Word and Excel searchers tell theirs; the search goes on with the next.
-    std::unique_ptr<po::Presentation> presentation;
-    try {
-        presentation = m_session.powerPoint.app->open(path, po::OpenOptions{true, false});
-    } catch (const Error& failure) {
-        if (failure.kind() != Error::Kind::Automation)
-            throw;
-        if (failure.code() == po::stoppedCallError) {
-            abortRequested(m_host, m_flags);
-            return false;
-        }
-        m_host.showMessage(searchErrorText(0, failure.code(), path),
-                           app::MessageStyle::Exclamation);
-        app::logWrite(kSearchPlace, "エラー発生 Pos=0 ErrNo=" + std::to_string(failure.code()) +
-                                        " ファイル名=" + path);
-        return false;
+        return true;
     }
 
-    const std::string name = search::fileNameOf(path);
-    bool aborted = false;
-    std::int32_t slides = 0;
-    cache::Extract kept;
-    skipping([&] { slides = presentation->slideCount(); });
-    for (std::int32_t s = 1; s <= slides && !aborted; ++s) {
-        std::unique_ptr<po::Slide> slide;
-        std::int32_t shapes = 0;
-        std::vector<cache::Unit> texts;
-        if (skipping([&] { slide = presentation->slide(s); }))
-            skipping([&] { shapes = slide->shapeCount(); });
-        for (std::int32_t i = 1; i <= shapes; ++i) {
-            std::unique_ptr<po::Shape> shape;
-            if (!skipping([&] { shape = slide->shape(i); }))
-                continue;
-            readShape(*shape, s, texts);
-            std::int32_t members = 0;
-            try {
-                members = shape->groupItemCount();
-            } catch (const Error&) {
-                continue;  // not a group: the usual case, not worth a log line
-            }
-            for (std::int32_t j = 1; j <= members; ++j) {
-                std::unique_ptr<po::Shape> member;
-                // A group inside the group is matched for its own text only, never descended.
-                if (skipping([&] { member = shape->groupItem(j); }))
-                    readShape(*member, s, texts);
-            }
-        }
-        aborted = !matchSlide(path, name, texts);
-        kept.units.insert(kept.units.end(), texts.begin(), texts.end());
-    }
-    skipping([&] { presentation->close(); });
-    // A presentation read to its end is kept, with its slide count.
-    if (entry && !aborted) {
-        kept.count = slides;
-        m_cache.cache->store(*entry, officeKey("powerpoint"), std::move(kept));
-    }
-    return !aborted;
-}
-
-bool PowerPointSearcher::matchKept(const std::string& path, const cache::Extract& kept) {
-    const std::string name = search::fileNameOf(path);
-    std::span<const cache::Unit> rest(kept.units);
-    for (std::int32_t s = 1; s <= kept.count; ++s) {
-        std::size_t onSlide = 0;
-        while (onSlide < rest.size() && rest[onSlide].place == s)
-            ++onSlide;
-        if (!matchSlide(path, name, rest.first(onSlide)))
+    bool finish(const pipeline::Extraction& extraction) override {
+        if (extraction.failure) {
+            reportFailure(*extraction.failure);
             return false;
-        rest = rest.subspan(onSlide);
+        }
+        if (extraction.outcome == pipeline::Outcome::Complete)
+            endSlidesBefore(std::max(m_slide, extraction.count) + 1);
+        return !m_stopped && DocumentMatcher::finish(extraction);
     }
-    return true;
-}
+
+  private:
+    // The slides before `slide` are done: after each, events run and the stop is looked at.
+    bool endSlidesBefore(std::int32_t slide) {
+        for (; m_slide < slide && !m_stopped; ++m_slide) {
+            if (m_slide >= 1)
+                m_stopped = abortRequested(m_context.host, m_context.flags);
+        }
+        return !m_stopped;
+    }
+
+    void reportFailure(const pipeline::Failure& failure) {
+        if (failure.errorNumber == po::stoppedCallError) {
+            abortRequested(m_context.host, m_context.flags);
+            return;
+        }
+        // A presentation that cannot be opened (damaged, protected by a password) is one failed
+        // file, told as the Word and Excel searchers tell theirs.
+        m_context.host.showMessage(searchErrorText(0, failure.errorNumber, m_path),
+                                   app::MessageStyle::Exclamation);
+        app::logWrite(kSearchPlace,
+                      "エラー発生 Pos=0 ErrNo=" + std::to_string(failure.errorNumber) +
+                          " ファイル名=" + m_path);
+    }
+
+    std::int32_t m_slide = 0;  // the slide whose texts come now; those before are done
+    bool m_stopped = false;
+};
+
+PowerPointSearcher::PowerPointSearcher(OfficeSession& session, const search::SearchContext& context,
+                                       OfficeReading reading)
+    : OfficeSearcher(session, context, std::move(reading), std::make_unique<Matcher>(context)) {}
 
 void openPowerPointFile(OfficeSession& session, app::Host& host, const app::Settings& settings,
                         const std::string& path, const std::string& position) {

@@ -2,16 +2,15 @@
 // PowerPoint presentations: one PowerPoint per search run (a running one is borrowed and given
 // back), every text of every slide, group members included, passed to the matcher; and the
 // opener of a PowerPoint hit.
-#include <span>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "app/host.h"
 #include "app/settings.h"
 #include "search/query.h"
 #include "search/search_context.h"
 #include "search/search_flags.h"
-#include "searchers/office/office_cache.h"
+#include "searchers/office/office_readers.h"
 #include "searchers/office/office_session.h"
 
 namespace ferretta::searchers::office {
@@ -25,36 +24,21 @@ bool startPowerPoint(platform::office::Automation& automation, PowerPointSlot& s
 // quits. Nothing happens when none is held. A PowerPoint that refuses is logged and dropped.
 void stopPowerPoint(PowerPointSlot& slot);
 
-class PowerPointSearcher {
+class PowerPointSearcher : public OfficeSearcher {
   public:
     // The session and the context's references must outlive the searcher.
-    PowerPointSearcher(OfficeSession& session, const search::SearchContext& context);
+    PowerPointSearcher(OfficeSession& session, const search::SearchContext& context,
+                       OfficeReading reading = {});
 
     // Matches the text of every shape with a text frame, and of the members of groups (not of
     // groups inside groups), with CR and LF removed; a hit's position is the slide number.
-    // Failures after the presentation was opened skip that piece silently. Answers false when
-    // a stop was requested (looked at after every slide). Throws ferretta::Error when the
-    // presentation cannot be opened: the search command handles that.
-    bool find_ppt(const std::string& path);
-
-    // With a cache, presentations are looked up there first; the shape texts and slide count
-    // read from any other presentation are kept.
-    void useCache(OfficeCacheUse use) { m_cache = std::move(use); }
+    // Failures after the presentation was opened skip that piece silently; one that cannot be
+    // opened is told with its error number. Answers false when a stop was requested (looked at
+    // after every slide) or the presentation could not be opened.
+    bool find_ppt(const std::string& path) { return search(path, documents::Kind::PowerPoint); }
 
   private:
-    // The shape's text without CR and LF, when it has one, as a unit of the slide.
-    void readShape(platform::office::Shape& shape, std::int32_t slide,
-                   std::vector<cache::Unit>& texts);
-    // Matches the texts of one slide, then lets events run: false when a stop was requested.
-    bool matchSlide(const std::string& path, const std::string& name,
-                    std::span<const cache::Unit> texts);
-    bool matchKept(const std::string& path, const cache::Extract& kept);
-
-    OfficeSession& m_session;
-    app::Host& m_host;
-    const search::Matcher& m_matcher;
-    const search::SearchFlags& m_flags;
-    OfficeCacheUse m_cache;
+    class Matcher;
 };
 
 // Opens the presentation in the user's PowerPoint, visible, and unless NoJump is set (or the

@@ -1,8 +1,7 @@
 #pragma once
 // Word documents: the search run's hidden Word, the two document searchers (normal mode with
 // text boxes and shapes, fast mode over the main text only) and the opener of a Word hit.
-#include <optional>
-#include <span>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,7 +10,7 @@
 #include "search/query.h"
 #include "search/search_context.h"
 #include "search/search_flags.h"
-#include "searchers/office/office_cache.h"
+#include "searchers/office/office_readers.h"
 #include "searchers/office/office_session.h"
 
 namespace ferretta::searchers::office {
@@ -24,10 +23,11 @@ bool startWordRun(OfficeSession& session);
 // Does nothing when no Word is held; a Word that refuses is logged and dropped all the same.
 void endWordRun(OfficeSession& session);
 
-class WordSearcher {
+class WordSearcher : public OfficeSearcher {
   public:
     // The session and the context's references must outlive the searcher.
-    WordSearcher(OfficeSession& session, const search::SearchContext& context);
+    WordSearcher(OfficeSession& session, const search::SearchContext& context,
+                 OfficeReading reading = {});
 
     // Normal mode: the document's sentences, then the texts of its shapes, each split into
     // lines; a hit's position is the element index (sentences 1..n, shape j as n + j), a comma
@@ -36,33 +36,16 @@ class WordSearcher {
     // stop request.
     bool find_doc(const std::string& path);
 
-    // Fast mode: the main text only, through the selection, split at CR; a hit's position is
-    // the 0-based line index, a comma and the match position. Same answers as find_doc; a
-    // document that Word opened under another name counts as a failure at step 2.
+    // Fast mode: the main text only, split at CR; a hit's position is the 0-based line index,
+    // a comma and the match position. Same answers as find_doc; a document that Word opened
+    // under another name counts as a failure at step 2.
     bool find_docFast(const std::string& path);
 
-    // With a cache, documents are looked up there first; the elements (normal mode) or lines
-    // (fast mode) read from any other document are kept.
-    void useCache(OfficeCacheUse use) { m_cache = std::move(use); }
+    // find_docFast or find_doc, as WordFast says when the file comes.
+    bool find(const std::string& path);
 
   private:
-    std::optional<cache::SearchCache::Entry> lookUp(const std::string& path, std::string_view kind);
-    // The matching of both modes over the non-empty elements or lines, read or kept.
-    bool matchElements(const std::string& path, std::span<const cache::Unit> elements);
-    bool matchLines(const std::string& path, std::span<const cache::Unit> lines);
-    // Opens the document read-only in the run's Word (steps 1 to 4 of both modes).
-    std::unique_ptr<platform::office::WordDocument> openForSearch(const std::string& path,
-                                                                  int& position);
-    void reportFailure(const std::string& path, int position, long errorNumber);
-    // Matches one line of an element and reports a hit at `index`.
-    void matchLine(const std::string& path, const std::string& name, std::string_view line,
-                   std::int64_t index);
-
-    OfficeSession& m_session;
-    app::Host& m_host;
-    const search::Matcher& m_matcher;
-    const search::SearchFlags& m_flags;
-    OfficeCacheUse m_cache;
+    class Matcher;
 };
 
 // Attaches `wordApp` to the Word that is already open for the user (Purpose::Open). False,

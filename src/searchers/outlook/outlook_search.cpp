@@ -3,9 +3,11 @@
 #include <array>
 #include <charconv>
 #include <chrono>
-#include <span>
+#include <functional>
+#include <utility>
 
 #include "app/file_types.h"
+#include "pipeline/unit_pipeline.h"
 #include "search/hit.h"
 
 namespace ferretta::searchers::outlook {
@@ -75,41 +77,39 @@ std::string* fieldOf(pim::Item& item, std::int32_t field) {
                                                  : nullptr;
 }
 
-void keepItem(cache::Extract& kept, std::int32_t index, pim::Item item) {
-    kept.units.push_back({index, Reference, static_cast<std::int32_t>(item.ref.origin),
-                          std::move(item.ref.id), item.ref.container + '\0' + item.ref.check});
+// The item's units: its reference first, then each field that is not empty. False: stop.
+bool handOutItem(std::int32_t index, pim::Item& item, pipeline::UnitSink& sink) {
+    const std::string where = item.ref.container + '\0' + item.ref.check;
+    if (!sink.unit({index, Reference, static_cast<std::int32_t>(item.ref.origin), item.ref.id,
+                    where, true}))
+        return false;
     for (std::int32_t field = Subject; field < FieldEnd; ++field) {
-        if (std::string* text = fieldOf(item, field); !text->empty())
-            kept.units.push_back({index, field, 0, std::move(*text), {}});
+        const std::string* text = fieldOf(item, field);
+        if (!text->empty() && !sink.unit({index, field, 0, *text, {}, true}))
+            return false;
     }
+    return true;
 }
 
-// The item kept in units (its reference first), their texts moved out; nullopt for units that
-// were not written so.
-std::optional<pim::Item> keptItem(std::span<cache::Unit> units) {
-    if (units.empty() || units.front().row != Reference)
-        return std::nullopt;
-    cache::Unit& reference = units.front();
-    pim::Item item;
-    if (reference.column > 0 && reference.column <= static_cast<std::int32_t>(pim::Origin::VCard))
-        item.ref.origin = static_cast<pim::Origin>(reference.column);
-    item.ref.id = std::move(reference.text);
-    const std::size_t nul = reference.shown.find('\0');
-    item.ref.container = reference.shown.substr(0, nul);
-    if (nul != std::string::npos)
-        item.ref.check = reference.shown.substr(nul + 1);
-    for (cache::Unit& unit : units.subspan(1)) {
+// Puts a unit of an item back into the item.
+void takeUnit(const documents::UnitView& unit, pim::Item& item) {
+    if (unit.row != Reference) {
         if (std::string* text = fieldOf(item, unit.row))
-            *text = std::move(unit.text);
+            *text = unit.text;
+        return;
     }
-    return item;
+    if (unit.column > 0 && unit.column <= static_cast<std::int32_t>(pim::Origin::VCard))
+        item.ref.origin = static_cast<pim::Origin>(unit.column);
+    item.ref.id = unit.text;
+    const std::size_t nul = unit.shown.find('\0');
+    item.ref.container = unit.shown.substr(0, nul);
+    if (nul != std::string_view::npos)
+        item.ref.check = unit.shown.substr(nul + 1);
 }
 
 // A folder is kept in runs of this many items, each a document of the cache: the index skips
 // the runs that cannot hold the words, and a search holds one run's text at a time.
 constexpr std::int64_t kRunItems = 500;
-// A run with more text than this (huge mails) is read on every search.
-constexpr std::size_t kMostKeptBytes = std::size_t{64} << 20;
 // Files changed this shortly before the folder was opened may have changed while it was read
 // (a mailbox's messages are found when it is opened, read later): such a folder is not kept.
 constexpr std::int64_t kSettledNs = 2'000'000'000;
@@ -182,12 +182,114 @@ void OutlookSession::remember(FileType type, std::size_t index, pim::ItemRef ref
     items[index - 1] = std::move(ref);
 }
 
+// A run of a folder's items as an extractor: each item (its index the place) as its units; an
+// item that cannot be read gives none. Kept only when the folder's files did not change while
+// the run was read.
+class OutlookSearcher::FolderRun final : public pipeline::Extractor {
+  public:
+    FolderRun(pim::ItemFolder& folder, std::int64_t first, std::int64_t last,
+              std::function<bool()> unchanged)
+        : m_folder(folder), m_first(first), m_last(last), m_unchanged(std::move(unchanged)) {}
+
+    pipeline::Extraction extract(const std::string&, pipeline::UnitSink& sink) override {
+        pipeline::Extraction read;
+        read.outcome = pipeline::Outcome::Stopped;
+        for (std::int64_t i = m_first; i <= m_last; ++i) {
+            const auto index = static_cast<std::int32_t>(i);
+            if (!sink.place(index))
+                return read;
+            std::optional<pim::Item> item = m_folder.item(static_cast<std::size_t>(i));
+            if (item && !handOutItem(index, *item, sink))
+                return read;
+        }
+        read.outcome = pipeline::Outcome::Complete;
+        read.keep = m_unchanged();
+        return read;
+    }
+
+  private:
+    pim::ItemFolder& m_folder;
+    std::int64_t m_first;
+    std::int64_t m_last;
+    std::function<bool()> m_unchanged;
+};
+
+// The items of one type, run by run, whether read or kept: the progress for every index (events
+// every 10 items, where a stop ends the type), then each item remembered for a double-click and
+// matched.
+class OutlookSearcher::ItemMatcher final : public pipeline::UnitMatcher {
+  public:
+    ItemMatcher(OutlookSearcher& searcher, FileType type, std::int64_t count)
+        : m_searcher(searcher), m_type(type), m_count(count) {}
+
+    // The next run: items first..last.
+    void nextRun(std::int64_t last) { m_last = last; }
+    bool stopped() const { return m_stopped; }
+    std::int64_t reached() const { return m_reached; }
+
+    void begin(const std::string&) override {}
+    bool place(std::int32_t index) override {
+        endItem();
+        return progressThrough(index);
+    }
+    bool unit(const documents::UnitView& unit) override {
+        if (!m_item)
+            m_item.emplace();
+        takeUnit(unit, *m_item);
+        return true;
+    }
+    bool finish(const pipeline::Extraction&) override {
+        endItem();
+        return progressThrough(m_last);
+    }
+
+  private:
+    bool progressThrough(std::int64_t index) {
+        for (; m_next <= index && !m_stopped; ++m_next) {
+            m_stopped = m_searcher.progress(m_type, m_next, m_count);
+            m_reached = m_next;
+        }
+        return !m_stopped;
+    }
+    void endItem() {
+        if (!m_item)
+            return;
+        m_searcher.m_session.remember(m_type, static_cast<std::size_t>(m_reached), m_item->ref);
+        m_searcher.searchItem(m_type, m_reached, *m_item);
+        m_item.reset();
+    }
+
+    OutlookSearcher& m_searcher;
+    const FileType m_type;
+    const std::int64_t m_count;
+    std::int64_t m_last = 0;
+    std::int64_t m_next = 1;     // the first index without progress yet
+    std::int64_t m_reached = 0;  // the last index shown
+    bool m_stopped = false;
+    std::optional<pim::Item> m_item;  // the item at m_reached, while its units come
+};
+
+// The pipeline's note of a document from the cache, once per folder: the folder counts as one.
+class OutlookSearcher::NoteOnce final : public app::Host {
+  public:
+    explicit NoteOnce(app::Host& real) : m_real(real) {}
+    RowHandle addResult(const app::Hit& hit) override { return m_real.addResult(hit); }
+    void noteFromCache() override {
+        if (!std::exchange(m_noted, true))
+            m_real.noteFromCache();
+    }
+
+  private:
+    app::Host& m_real;
+    bool m_noted = false;
+};
+
 OutlookSearcher::OutlookSearcher(OutlookSession& session, const search::SearchContext& context,
                                  cache::SearchCache* cache)
     : m_session(session), m_context(context), m_cache(cache) {}
 
-bool OutlookSearcher::progress(const std::string& displayName, std::int64_t index,
-                               std::int64_t count) {
+bool OutlookSearcher::progress(FileType type, std::int64_t index, std::int64_t count) {
+    const std::string& displayName = m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
     m_context.host.showProgress(displayName + "の検索中...(" + std::to_string(index) + "/" +
                                 std::to_string(count) + ")");
     if (index % kEventsEvery != 0)
@@ -195,39 +297,6 @@ bool OutlookSearcher::progress(const std::string& displayName, std::int64_t inde
     m_context.host.doEvents();
     return m_context.flags.isAbort;
 }
-
-// One run of a folder's items as the cache has it: answered from what was kept (Found), known
-// not to hold the words (CannotMatch), or read now and kept when it is complete (Miss).
-struct OutlookSearcher::Run {
-    cache::SearchCache::Entry entry;
-    std::size_t next = 0;  // Found: the first unit not yet used
-    cache::Extract kept;   // Miss: what was read
-    std::size_t keptBytes = 0;
-    bool keeping = false;
-
-    std::optional<pim::Item> item(std::int64_t index) {
-        std::span<cache::Unit> units(entry.extract.units);
-        while (next < units.size() && units[next].place < index)
-            ++next;
-        std::size_t end = next;
-        while (end < units.size() && units[end].place == index)
-            ++end;
-        auto found = keptItem(units.subspan(next, end - next));
-        next = end;
-        return found;
-    }
-
-    void keep(std::int64_t index, pim::Item item) {
-        const std::size_t first = kept.units.size();
-        keepItem(kept, static_cast<std::int32_t>(index), std::move(item));
-        for (std::size_t u = first; u < kept.units.size(); ++u)
-            keptBytes += kept.units[u].text.size() + kept.units[u].shown.size();
-        if (keptBytes > kMostKeptBytes) {
-            keeping = false;
-            kept = {};
-        }
-    }
-};
 
 std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
     if (!isItemType(type))
@@ -238,7 +307,6 @@ std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
     if (!folder)
         return 0;
     m_session.forget(type);
-    const std::string& displayName = m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
     const auto count = static_cast<std::int64_t>(folder->count());
 
     const pim::ItemFolder::Sources sources =
@@ -247,41 +315,21 @@ std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
         folderIdentity(sources.files, openedAt - kSettledNs);
     const std::string key = "mail-" + std::to_string(itemSlot(type)) + " " + cache::programStamp() +
                             " " + sources.reader + " from ";
-    Run run;
-    bool noted = false;
-    for (std::int64_t i = 1; i <= count; ++i) {
-        if (progress(displayName, i, count))
-            return i;
-        if (identity && (i - 1) % kRunItems == 0) {
-            run = Run();
-            run.entry = m_cache->lookup(*identity, key + std::to_string(i));
-            run.keeping = run.entry.state == cache::Lookup::State::Miss;
-            if (!run.keeping && !noted) {
-                m_context.host.noteFromCache();
-                noted = true;
-            }
-        }
-        std::optional<pim::Item> item;
-        if (!identity || run.entry.state == cache::Lookup::State::Miss)
-            item = folder->item(static_cast<std::size_t>(i));
-        else if (run.entry.state == cache::Lookup::State::Found)
-            item = run.item(i);
-        if (item) {
-            m_session.remember(type, static_cast<std::size_t>(i), item->ref);
-            searchItem(type, i, *item);
-            if (run.keeping)
-                run.keep(i, std::move(*item));
-        }
-        // A run is kept once complete, and only when nothing changed while it was read.
-        if (run.keeping && (i % kRunItems == 0 || i == count)) {
-            run.keeping = false;
-            if (folderIdentity(sources.files, openedAt - kSettledNs) == identity) {
-                const std::int64_t first = (i - 1) / kRunItems * kRunItems + 1;
-                m_cache->store(run.entry, key + std::to_string(first), std::move(run.kept));
-            }
-        }
+    // A run is kept only when nothing changed while it was read.
+    const auto unchanged = [&] {
+        return folderIdentity(sources.files, openedAt - kSettledNs) == identity;
+    };
+    ItemMatcher matcher(*this, type, count);
+    NoteOnce notes(m_context.host);
+    for (std::int64_t first = 1; first <= count && !matcher.stopped(); first += kRunItems) {
+        const std::int64_t last = std::min(count, first + kRunItems - 1);
+        FolderRun run(*folder, first, last, unchanged);
+        pipeline::Extractor* const readers[] = {&run};
+        matcher.nextRun(last);
+        pipeline::searchPart(identity, {}, {m_cache, key + std::to_string(first)}, readers, matcher,
+                             notes);
     }
-    return count;
+    return matcher.stopped() ? matcher.reached() : count;
 }
 
 void OutlookSearcher::searchItem(FileType type, std::int64_t index, const pim::Item& item) {

@@ -59,9 +59,12 @@ class OutlookSearcher {
     std::int64_t findOutlookObjects(app::FileType type);
 
   private:
-    struct Run;
-    // True when a stop was requested at item `index` (the events run every 10 items).
-    bool progress(const std::string& displayName, std::int64_t index, std::int64_t count);
+    class FolderRun;
+    class ItemMatcher;
+    class NoteOnce;
+    // Shows the progress at item `index`; true when a stop was requested there (the events
+    // run every 10 items).
+    bool progress(app::FileType type, std::int64_t index, std::int64_t count);
     void searchItem(app::FileType type, std::int64_t index, const platform::pim::Item& item);
 
     OutlookSession& m_session;

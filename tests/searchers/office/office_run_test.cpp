@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "run/search_run.h"
+#include "support/fake_native_reader.h"
 #include "support/fake_office.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
@@ -47,66 +48,6 @@ std::vector<std::string> texts(const std::vector<test::RecordingHost::Message>& 
     return out;
 }
 
-// The applications started before the walk and ended after it, for each mix of file types and
-// each application that cannot be started.
-TEST(OfficeRun, StartsAndEndsTheApplicationsOfTheTypesSearched) {
-    struct Case {
-        const char* name;
-        bool word, excel, powerPoint;
-        std::vector<std::string> failing;
-        bool searchRuns;
-        bool powerPointTried;
-        std::vector<std::string> startMessages;
-        std::vector<std::string> endCalls;
-        std::vector<std::string> endMessages;
-    } cases[] = {
-        // clang-format off
-        {"nothing of Office", false, false, false, {}, true, false, {}, {}, {}},
-        {"all three", true, true, true, {}, true, true, {},
-         {"Word.DisplayAlerts=-1", "Word.Quit", "Excel.DisplayAlerts=false", "Excel.Quit",
-          "PowerPoint.Quit"}, {}},
-        {"no Word: its files are skipped", true, true, false, {"createWord Search"}, true, false,
-         {kWordMessage}, {"Excel.DisplayAlerts=false", "Excel.Quit"}, {}},
-        {"no Excel: no search, PowerPoint not tried", false, true, true, {"createExcel Search"},
-         false, false, {kExcelMessage}, {}, {"Excelプロセスの終了に失敗しました"}},
-        {"no PowerPoint: no search", true, false, true, {"createPowerPoint Search"}, false, true,
-         {kPowerPointMessage}, {"Word.DisplayAlerts=-1", "Word.Quit"}, {}},
-        // clang-format on
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeOffice fake;
-        for (const auto& call : c.failing)
-            fake.failures[call] = 429;
-        OfficeSession session(fake);
-        test::RecordingHost host;
-        const app::Settings settings = settingsFor(c.word, c.excel, c.powerPoint);
-
-        EXPECT_EQ(startOfficeRun(session, host, settings), c.searchRuns);
-        EXPECT_EQ(texts(host.messages), c.startMessages);
-        EXPECT_EQ(fake.called("createWord Search"), c.word);
-        EXPECT_EQ(fake.called("runningPowerPoint Search"), c.powerPointTried);
-
-        fake.calls.clear();
-        host.messages.clear();
-        endOfficeRun(session, host, settings);
-        EXPECT_EQ(fake.calls, c.endCalls);
-        EXPECT_EQ(texts(host.messages), c.endMessages);
-        EXPECT_EQ(session.wordApp, nullptr);
-        EXPECT_EQ(session.excel.app, nullptr);
-        EXPECT_EQ(session.powerPoint.app, nullptr);
-    }
-    // An office that knows what is not installed has it said after the message.
-    FakeOffice fake;
-    fake.failures["createExcel Search"] = 429;
-    fake.missingOfficePart = "LibreOffice Calc がインストールされていません";
-    OfficeSession session(fake);
-    test::RecordingHost host;
-    EXPECT_FALSE(startOfficeRun(session, host, settingsFor(false, true, false)));
-    EXPECT_EQ(texts(host.messages),
-              std::vector<std::string>{kExcelMessage + "\r" + fake.missingOfficePart});
-}
-
 // The search command with the Office types on: every Office extension reaches its searcher,
 // with the type's number on its hits.
 class OfficeWalkTest : public ::testing::Test {
@@ -115,6 +56,7 @@ class OfficeWalkTest : public ::testing::Test {
         settings = settingsFor(true, true, true);
         settings.dir = m_root.string();
         settings.subFolder = false;
+        native.install(session);
     }
 
     std::string file(const std::string& name) {
@@ -125,9 +67,7 @@ class OfficeWalkTest : public ::testing::Test {
     std::int64_t run(const std::string& query) {
         run::SearchRunHooks hooks;
         hooks.officeSession = [this]() -> OfficeSession& { return session; };
-        const run::SearchOutcome outcome =
-            run::runSearchCommand(host, settings, flags, query, hooks);
-        return outcome.ran ? outcome.files : -1;
+        return run::runSearchCommand(host, settings, flags, query, hooks).files;
     }
 
     std::vector<std::string> hits() const {
@@ -141,6 +81,7 @@ class OfficeWalkTest : public ::testing::Test {
     fs::path m_root = m_tree.root();
     FakeOffice office;
     OfficeSession session{office};
+    test::FakeNativeReader native;
     test::RecordingHost host;
     app::Settings settings;
     search::SearchFlags flags;
@@ -201,6 +142,116 @@ TEST_F(OfficeWalkTest, BrokenPresentationIsOneFailedFileAndTheWalkGoesOn) {
     EXPECT_EQ(host.messages[0].style, app::MessageStyle::Exclamation);
     EXPECT_EQ(hits(), std::vector<std::string>{"16|b.ppt"});
     EXPECT_TRUE(office.called("PowerPoint.Quit"));
+}
+
+// Open XML and OpenDocument files go to the native reader first; the office reads only what it
+// leaves, starting at the first such document, and nothing of what the reader gave stays.
+TEST_F(OfficeWalkTest, NativeReaderFirstTheOfficeOnlyForWhatItLeaves) {
+    using documents::ReadStatus;
+    const auto cell = [](std::int32_t row, std::string text, std::string shown = "") {
+        return cache::Unit{1, row, 1, std::move(text), std::move(shown)};
+    };
+    struct Case {
+        const char* name;
+        test::FakeNativeDocument native;
+        bool nativeOn;
+        std::string hit;
+    } cases[] = {
+        {"read natively", {{"S"}, {cell(2, "foo native")}}, true, "foo native"},
+        {"given up after units",
+         {{"S"}, {cell(2, "foo native")}, ReadStatus::ForOffice},
+         true,
+         "foo office"},
+        {"value of the cell found unknown",
+         {{"S"}, {cell(2, "=\"foo\"", "?")}},
+         true,
+         "foo office"},
+        {"value of a cell not found unknown",
+         {{"S"}, {cell(2, "=B9", "?"), cell(3, "foo n")}},
+         true,
+         "foo n"},
+        {"native readers off", {{"S"}, {cell(2, "foo native")}}, false, "foo office"},
+    };
+    const std::string book = file("b.xlsx");
+    office.excelFiles[book] = {FakeSheet{"S", {{"x"}, {"foo office"}}}};
+    settings.workers = 1;  // each document read once
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        native.documents[book] = c.native;
+        settings.officeNative = c.nativeOn;
+        host = {};
+        office.calls.clear();
+        const std::size_t asked = native.asked().size();
+        EXPECT_EQ(run("foo"), 1);
+        ASSERT_EQ(host.rows.size(), 1u);
+        EXPECT_EQ(host.rows[0].content, c.hit);
+        const bool byOffice = c.hit == "foo office";
+        EXPECT_EQ(office.called("createExcel Search"), byOffice);
+        EXPECT_EQ(office.called("Excel.Quit"), byOffice);
+        EXPECT_EQ(native.asked().size() - asked, c.nativeOn ? 1u : 0u);
+    }
+    // A folder the native readers read whole starts no office, nor does a search of names.
+    settings.officeNative = true;
+    native.documents[book] = cases[0].native;
+    native.documents[file("a.docx")] = {{}, {{1, 0, 0, "foo\rbar", ""}}};
+    native.documents[file("c.pptx")] = {{}, {{2, 0, 0, "foo", ""}}, ReadStatus::Complete, 3};
+    for (const bool namesOnly : {false, true}) {
+        settings.fileNameOnly = namesOnly;
+        office.calls.clear();
+        host = {};
+        EXPECT_EQ(run("foo"), 3);
+        EXPECT_TRUE(office.calls.empty());
+    }
+    settings.fileNameOnly = false;
+    run("foo");
+    EXPECT_EQ(hits(), (std::vector<std::string>{"2|a.docx", "3|b.xlsx[S]", "16|c.pptx"}));
+}
+
+// Without an office the documents the native readers read are still searched; each type that
+// needs the office is told once, its documents are skipped and the search goes on.
+TEST_F(OfficeWalkTest, WithoutAnOfficeEachTypeIsToldOnceAndTheSearchGoesOn) {
+    for (const char* call : {"createWord Search", "createExcel Search", "createPowerPoint Search"})
+        office.failures[call] = 429;
+    for (const char* name : {"a.doc", "b.doc", "d.xls", "e.xls", "f.ppt"})
+        file(name);
+    native.documents[file("c.docx")] = {{}, {{1, 0, 0, "foo", ""}}};
+    EXPECT_EQ(run("foo"), 1);
+    EXPECT_EQ(hits(), std::vector<std::string>{"2|c.docx"});
+    EXPECT_EQ(texts(host.messages),
+              (std::vector<std::string>{kWordMessage, kExcelMessage, kPowerPointMessage}));
+    EXPECT_FALSE(flags.isAbort);
+}
+
+// Searched ahead on workers, the documents the native readers read give the hits a search on
+// one thread gives; one that needs the office is searched again on the user-interface thread,
+// which alone drives the office, and nothing of it is shown twice.
+TEST_F(OfficeWalkTest, WorkersReadNativelyAndHandWhatNeedsTheOfficeOver) {
+    native.documents[file("a.docx")] = {{}, {{1, 0, 0, "foo a", ""}}};
+    const std::string handedOver = file("b.docx");
+    native.documents[handedOver] = {{}, {}, documents::ReadStatus::ForOffice};
+    office.wordFiles[handedOver] = FakeWordFile{{"foo b\r", "foo b2"}, {}, {}};
+    native.documents[file("c.xlsx")] = {{"S"}, {{1, 1, 2, "foo c", ""}}};
+    office.wordFiles[file("d.doc")] = FakeWordFile{{"foo d"}, {}, {}};
+    native.documents[file("e.pptx")] = {{}, {{1, 0, 0, "foo e", ""}}, {}, 1};
+    std::vector<std::vector<std::string>> rowsByWorkers;
+    for (const int workers : {1, 3}) {
+        settings.workers = workers;
+        host = {};
+        office.calls.clear();
+        EXPECT_EQ(run("foo"), 5);
+        rowsByWorkers.push_back(test::hitRows(host));
+        EXPECT_EQ(office.callsStartingWith("Word.Open"),
+                  (std::vector<std::string>{"Word.Open " + handedOver + " ro=1 win=1",
+                                            "Word.Open " + file("d.doc") + " ro=1 win=1"}));
+        EXPECT_TRUE(host.messages.empty());
+    }
+    EXPECT_EQ(rowsByWorkers[0].size(), 6u);
+    EXPECT_EQ(rowsByWorkers[1], rowsByWorkers[0]);
+    // With workers only the document handed over is read natively on this thread (again):
+    // four documents of the first search, one of the second.
+    const auto onMain = native.askedOnMainThread();
+    EXPECT_EQ(std::count(onMain.begin(), onMain.end(), handedOver), 2);
+    EXPECT_EQ(onMain.size(), 4u + 1u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/fake_native_reader.h"
 #include "support/fake_office.h"
 
 namespace ferretta::searchers::office {
@@ -79,6 +80,18 @@ TEST_F(PowerPointSearchTest, StopRequestIsLookedAtAfterEverySlide) {
     test::expectOneMessage(host, "中断ボタンが押されました", app::MessageStyle::Information);
     EXPECT_EQ(host.statusTexts, std::vector<std::string>{""});
     EXPECT_EQ(office.calls.back(), "/d/forty.ppt: Close");
+}
+
+// A presentation read natively has the stop looked at after each of its slides, also after
+// those without text, which give no unit.
+TEST_F(PowerPointSearchTest, NativeSlidesWithoutTextHaveTheirStopLookToo) {
+    test::FakeNativeReader native;
+    native.install(session);
+    native.documents["/d/deck.pptx"] = {{}, {{2, 0, 0, "foo", ""}}, {}, 4};
+    EXPECT_TRUE(search("/d/deck.pptx"));
+    EXPECT_EQ(rows(), std::vector<std::string>{"16|deck.pptx|foo|/d/deck.pptx|2"});
+    EXPECT_EQ(host.doEventsCalls, 4);
+    EXPECT_TRUE(office.calls.empty());
 }
 
 // Once the presentation is open every failing call is passed over in silence.

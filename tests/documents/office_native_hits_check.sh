@@ -1,0 +1,55 @@
+#!/bin/bash
+# The hits of ferretta-cli over the Office corpus of tools/make_office_corpus.py must be byte
+# for byte the same whether Open XML and OpenDocument files are read directly (the native
+# readers, the office only for what they leave) or by LibreOffice alone (--office-native=off):
+# for a set of queries, in both Word modes, without the document cache.
+#
+# Usage: office_native_hits_check.sh <ferretta-cli> <source-dir> [corpus-folder]
+# Without a corpus folder the corpus is made. Exits 77 (skipped) without soffice, without a
+# producer of the corpus, or with an empty one.
+set -euo pipefail
+cli="${1:?usage: office_native_hits_check.sh <ferretta-cli> <source-dir>}"
+source="${2:?usage: office_native_hits_check.sh <ferretta-cli> <source-dir>}"
+command -v soffice >/dev/null || { echo "soffice is missing"; exit 77; }
+command -v python3 >/dev/null || { echo "python3 is missing"; exit 77; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+corpus="${3:-$work/corpus}"
+if [ -z "${3:-}" ]; then
+    status=0
+    python3 "$source/tools/make_office_corpus.py" "$corpus" || status=$?
+    [ "$status" -ne 77 ] || { echo "a producer of the corpus is missing"; exit 77; }
+    [ "$status" -eq 0 ] || { echo "make_office_corpus.py failed ($status)"; exit 1; }
+fi
+documents=$(find "$corpus" -type f | wc -l)
+[ "$documents" -gt 0 ] || { echo "the corpus is empty"; exit 77; }
+
+# The programs' data folder, the offices' profiles and the cache stay in the work folder.
+export FERRETTA_HOME="$work/home" TMPDIR="$work/tmp" XDG_CACHE_HOME="$work/cache"
+mkdir -p "$FERRETTA_HOME" "$TMPDIR"
+failed=0
+for wordFast in False True; do
+    printf '[Office]\nWordFast=%s\n' "$wordFast" >"$work/frtta.ini"
+    # Any of several words (Japanese, full-width, ASCII in another case, digits), all of two,
+    # and a word of one character.
+    for query in '表 テキスト FERRETTA ＡＢＣ 12 検索' '&& 検索 文書' 'の'; do
+        for reading in on off; do
+            code=0
+            "$cli" --settings="$work/frtta.ini" --no-cache --office-native="$reading" \
+                --types=word,excel,powerpoint "$corpus" "$query" \
+                >"$work/$reading.out" 2>"$work/$reading.err" || code=$?
+            # The summary's time differs from run to run: everything else must not.
+            sed -i 's/([0-9.]*秒)//' "$work/$reading.err"
+            echo "exit $code" >>"$work/$reading.err"
+        done
+        if ! cmp -s "$work/on.out" "$work/off.out" || ! cmp -s "$work/on.err" "$work/off.err"; then
+            echo "different hits for '$query' (WordFast=$wordFast):"
+            diff "$work/off.out" "$work/on.out" | head -40 || true
+            diff "$work/off.err" "$work/on.err" | head -10 || true
+            failed=1
+        fi
+    done
+done
+[ "$failed" -eq 0 ] && echo "same hits over $documents documents"
+exit "$failed"

@@ -1,0 +1,393 @@
+// The workbook reader on archives built here: its own rules (what it hands out, when it leaves
+// a workbook to the office) and hostile input. What the office itself yields for real
+// producers' workbooks is the equivalence test's.
+#include <zip.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "documents/native_reader.h"
+
+namespace ferretta::documents {
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+// The bytes of a zip archive holding `entries` (deflated).
+std::string zipBytes(const Entries& entries) {
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
+    zip_source_keep(buffer);
+    zip_t* zip = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
+    for (const auto& [name, data] : entries) {
+        zip_source_t* source = zip_source_buffer(zip, data.data(), data.size(), 0);
+        zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    }
+    zip_close(zip);
+    std::string bytes;
+    zip_source_open(buffer);
+    char chunk[65536];
+    for (zip_int64_t got; (got = zip_source_read(buffer, chunk, sizeof chunk)) > 0;)
+        bytes.append(chunk, static_cast<std::size_t>(got));
+    zip_source_close(buffer);
+    zip_source_free(buffer);
+    zip_error_fini(&error);
+    return bytes;
+}
+
+constexpr const char* kMain =
+    R"(xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+    R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships")";
+constexpr const char* kType =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+
+struct Sheet {
+    std::string name;
+    std::string data;  // sheetData's content; "chart" for a chart sheet
+    std::string state;
+};
+
+// A workbook package as Excel writes one, written by `application`.
+Entries xlsx(const std::vector<Sheet>& sheets, const std::vector<std::string>& shared = {},
+             const std::string& application = "Microsoft Excel") {
+    Entries out;
+    std::string list;
+    std::string relationships;
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        const std::string n = std::to_string(i + 1);
+        const bool chart = sheets[i].data == "chart";
+        const std::string part =
+            chart ? "chartsheets/sheet" + n + ".xml" : "worksheets/sheet" + n + ".xml";
+        list += "<sheet name=\"" + sheets[i].name + "\" sheetId=\"" + n + "\" r:id=\"rId" + n +
+                "\"" + (sheets[i].state.empty() ? "" : " state=\"" + sheets[i].state + "\"") + "/>";
+        relationships += "<Relationship Id=\"rId" + n + "\" Type=\"" + kType +
+                         (chart ? "chartsheet" : "worksheet") + "\" Target=\"" + part + "\"/>";
+        out.push_back({"xl/" + part, chart ? "<chartsheet " + std::string(kMain) + "/>"
+                                           : "<worksheet " + std::string(kMain) + "><sheetData>" +
+                                                 sheets[i].data + "</sheetData></worksheet>"});
+    }
+    std::string items;
+    for (const auto& s : shared)
+        items += "<si>" + s + "</si>";
+    relationships += std::string("<Relationship Id=\"rS\" Type=\"") + kType +
+                     "sharedStrings\" Target=\"sharedStrings.xml\"/>";
+    out.push_back({"xl/sharedStrings.xml", "<sst " + std::string(kMain) + ">" + items + "</sst>"});
+    out.push_back({"xl/workbook.xml", "<workbook " + std::string(kMain) + "><sheets>" + list +
+                                          "</sheets></workbook>"});
+    out.push_back({"xl/_rels/workbook.xml.rels",
+                   "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/"
+                   "relationships\">" +
+                       relationships + "</Relationships>"});
+    out.push_back({"docProps/app.xml",
+                   "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                   "extended-properties\"><Application>" +
+                       application + "</Application></Properties>"});
+    out.push_back({"_rels/.rels",
+                   std::string("<Relationships xmlns=\"http://schemas.openxmlformats.org/package/"
+                               "2006/relationships\"><Relationship Id=\"rId1\" Type=\"") +
+                       kType + "officeDocument\" Target=\"xl/workbook.xml\"/>" +
+                       "<Relationship Id=\"rId2\" Type=\"" + kType +
+                       "extended-properties\" Target=\"docProps/app.xml\"/></Relationships>"});
+    return out;
+}
+
+// An OpenDocument spreadsheet whose office:spreadsheet holds `tables`.
+Entries ods(const std::string& tables) {
+    return {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+            {"content.xml",
+             "<office:document-content "
+             "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+             "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+             "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\">"
+             "<office:body><office:spreadsheet>" +
+                 tables + "</office:spreadsheet></office:body></office:document-content>"}};
+}
+
+// What a reading handed out, one line a unit ("sheet,row,column text<TAB>shown"; "?" for a
+// shown value the reader could not tell), and how it ended.
+struct Reading {
+    std::vector<std::string> lines;
+    ReadResult result;
+};
+
+class LineSink final : public UnitSink {
+  public:
+    explicit LineSink(std::vector<std::string>& lines, std::size_t stopAfter)
+        : m_lines(lines), m_stopAfter(stopAfter) {}
+    void sheet(std::string_view name) override { m_lines.push_back("sheet " + std::string(name)); }
+    bool unit(const UnitView& u) override {
+        std::string line = std::to_string(u.place) + "," + std::to_string(u.row) + "," +
+                           std::to_string(u.column) + " " + std::string(u.text);
+        if (!u.shownKnown)
+            line += "\t?";
+        else if (!u.shown.empty())
+            line += "\t" + std::string(u.shown);
+        m_lines.push_back(line);
+        return ++m_units < m_stopAfter;
+    }
+
+  private:
+    std::vector<std::string>& m_lines;
+    std::size_t m_stopAfter;
+    std::size_t m_units = 0;
+};
+
+Reading read(const std::string& bytes, Format format, const ReadLimits& limits = {},
+             std::size_t stopAfter = SIZE_MAX) {
+    Reading reading;
+    LineSink sink(reading.lines, stopAfter);
+    reading.result = readDocumentBytes(bytes, format, Kind::Excel, sink, limits);
+    return reading;
+}
+
+TEST(SheetReader, SpreadsheetMlAsTheOfficeReadsIt) {
+    const std::vector<std::string> shared = {
+        R"(<t>山田</t><rPh sb="0" eb="2"><t>ヤマダ</t></rPh>)",
+        "<r><t>太字</t></r><r><t>と普通</t></r>",
+        "<t>改行_x000D__x000A_と_x0009_タブ_x0041_</t>",
+        "<t>123</t>",
+        "<t>=文字</t>",
+    };
+    const std::string first =
+        R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="C1" t="s"><v>1</v></c></row>)"
+        R"(<row r="3"><c r="A3" t="s"><v>2</v></c><c t="s"><v>3</v></c><c t="s"><v>4</v></c>)"
+        R"(<c r="E3" t="inlineStr"><is><t>インライン</t></is></c></row>)"
+        R"(<row><c r="A4"><v>0.30000000000000004</v></c><c r="B4" t="b"><v>1</v></c>)"
+        R"(<c r="C4" t="e"><v>#N/A</v></c></row>)"
+        R"(<row r="5"><c r="A5"><f t="shared" ref="A5:A6" si="0">B5*2</f><v>0</v></c>)"
+        R"(<c r="B5"><f>SUM(A4:A4)</f><v>0.30000000000000004</v></c>)"
+        R"(<c r="C5" t="str"><f>"a"&amp;"b"</f><v>ab</v></c><c r="D5" t="b"><f>1=1</f><v>1</v></c></row>)"
+        R"(<row r="6"><c r="A6"><f t="shared" si="0"/><v>0</v></c></row>)";
+    const Reading reading =
+        read(zipBytes(xlsx({{"一枚目", first, ""},
+                            {"グラフ", "chart", ""},
+                            {"隠し", R"(<row r="2"><c r="B2"><v>-7</v></c></row>)", "veryHidden"}},
+                           shared)),
+             Format::SpreadsheetML);
+    EXPECT_EQ(reading.result.status, ReadStatus::Complete) << reading.result.reason;
+    const std::vector<std::string> expected = {
+        "sheet 一枚目",
+        "1,1,1 山田",
+        "1,1,3 太字と普通",
+        "1,3,1 改行\nと\tタブ_x0041_",
+        "1,3,2 '123",
+        "1,3,3 =文字\t=文字",
+        "1,3,5 インライン",
+        "1,4,1 0.3",
+        "1,4,2 =TRUE()\t1",
+        "1,4,3 =#N/A\t#N/A",
+        "1,5,1 =B5*2\t?",
+        "1,5,2 =SUM(A4:A4)\t0.3",
+        "1,5,3 =\"a\"&\"b\"\tab",
+        "1,5,4 =1=1\t?",
+        "1,6,1 =B6*2\t?",
+        "sheet グラフ",
+        "sheet 隠し",
+        "3,2,2 -7",
+    };
+    EXPECT_EQ(reading.lines, expected);
+}
+
+// A stored value is what the office shows unless the office computes the formula again.
+TEST(SheetReader, StoredValuesTheOfficeComputesAgainAreUnknown) {
+    const std::string cells = R"(<row r="1"><c r="A1"><v>5</v></c>)"
+                              R"(<c r="B1"><f>A1+1</f><v>6</v></c>)"
+                              R"(<c r="C1" t="str"><f>A1&amp;"x"</f><v>5x</v></c>)"
+                              R"(<c r="D1"><f>1+1</f><v>2</v></c></row>)";
+    const auto shownOf = [&](const std::vector<Sheet>& sheets, const std::string& application) {
+        const Reading r = read(zipBytes(xlsx(sheets, {}, application)), Format::SpreadsheetML);
+        EXPECT_EQ(r.result.status, ReadStatus::Complete) << r.result.reason;
+        std::string shown;
+        for (const auto& line : r.lines)
+            shown +=
+                line.substr(line.find('\t') == std::string::npos ? line.size() : line.find('\t'));
+        return shown;
+    };
+    EXPECT_EQ(shownOf({{"S", cells, ""}}, "Microsoft Excel"), "\t6\t5x\t2");
+    // Texts are computed again for other writers.
+    EXPECT_EQ(shownOf({{"S", cells, ""}}, "openpyxl"), "\t6\t?\t2");
+    // A volatile function anywhere (here on a later sheet) may change every referring formula.
+    EXPECT_EQ(shownOf({{"S", cells, ""},
+                       {"T", R"(<row r="1"><c r="A1"><f>TODAY()</f><v>1</v></c></row>)", ""}},
+                      "Microsoft Excel"),
+              "\t?\t?\t2\t?");
+}
+
+TEST(SheetReader, OpenDocumentAsTheOfficeReadsIt) {
+    const Reading reading = read(
+        zipBytes(ods(
+            R"(<table:table table:name="表"><table:table-row table:number-rows-repeated="2">)"
+            R"(<table:table-cell office:value-type="string" table:number-columns-repeated="2">)"
+            R"(<text:p>繰り返し</text:p></table:table-cell><table:table-cell/>)"
+            R"(<table:table-cell office:value-type="float" office:value="0.1"/></table:table-row>)"
+            R"(<table:table-row table:number-rows-repeated="1048000"/><table:table-row>)"
+            R"(<table:table-cell office:value-type="string"><office:annotation><text:p>メモ</text:p>)"
+            R"(</office:annotation><text:p>a<text:s text:c="2"/>b<text:tab/>c<text:line-break/>d)"
+            R"(</text:p><text:p/></table:table-cell><table:covered-table-cell office:value-type=)"
+            R"("boolean" office:boolean-value="true"/><table:table-cell office:value-type="date")"
+            R"( office:date-value="2024-01-15T12:30:45"/><table:table-cell office:value-type=)"
+            R"("time" office:time-value="PT36H"/><table:table-cell table:formula=)"
+            R"("of:=[$'次 の'.A1]&amp;&quot;済&quot;" office:value-type="string"/>)"
+            R"(</table:table-row></table:table><table:table table:name="次 の"/>)")),
+        Format::OdfSpreadsheet);
+    EXPECT_EQ(reading.result.status, ReadStatus::Complete) << reading.result.reason;
+    const std::vector<std::string> expected = {
+        "sheet 表",        "1,1,1 繰り返し",
+        "1,1,2 繰り返し",  "1,1,4 0.1",
+        "1,2,1 繰り返し",  "1,2,2 繰り返し",
+        "1,2,4 0.1",       "1,1048003,1 a  bcd\n",
+        "1,1048003,2 1",   "1,1048003,3 45306.5213541667",
+        "1,1048003,4 1.5", "1,1048003,5 =$'次 の'.A1&\"済\"\t?",
+        "sheet 次 の",
+    };
+    EXPECT_EQ(reading.lines, expected);
+}
+
+TEST(SheetReader, LeavesToTheOfficeWhatItCannotReproduce) {
+    const std::pair<const char*, Entries> cases[] = {
+        {"cells out of order",
+         xlsx({{"S", R"(<row r="2"><c r="B2"><v>1</v></c><c r="A2"><v>2</v></c></row>)", ""}})},
+        {"rows out of order",
+         xlsx({{"S", R"(<row r="2"><c r="A2"><v>1</v></c></row><row r="1"/>)", ""}})},
+        {"a column past the office's last",
+         xlsx({{"S", R"(<row r="1"><c r="AMK1"><v>1</v></c></row>)", ""}})},
+        {"an array formula",
+         xlsx({{"S", R"(<row r="1"><c r="A1"><f t="array" ref="A1">{1}</f><v>1</v></c></row>)",
+                ""}})},
+        {"a text the office may read as a date of this year",
+         xlsx({{"S", R"(<row r="1"><c r="A1" t="inlineStr"><is><t>2/29</t></is></c></row>)", ""}})},
+        {"a missing shared string",
+         xlsx({{"S", R"(<row r="1"><c r="A1" t="s"><v>9</v></c></row>)", ""}})},
+        {"a number the office reads otherwise",
+         xlsx({{"S", R"(<row r="1"><c r="A1"><v> 5</v></c></row>)", ""}})},
+        {"two sheets of one name (the office renames one)", xlsx({{"表", "", ""}, {"表", "", ""}})},
+        {"a sheet name the office drops", xlsx({{"a[1]", "", ""}})},
+        {"a formula with a defined name",
+         xlsx({{"S", R"(<row r="1"><c r="A1"><f>Rate*2</f></c></row>)", ""}})},
+        {"a formula naming a sheet that is not there",
+         ods(R"(<table:table table:name="a"><table:table-row><table:table-cell )"
+             R"(table:formula="of:=[$b.A1]"/></table:table-row></table:table>)")},
+        {"a field in a cell",
+         ods(R"(<table:table table:name="a"><table:table-row><table:table-cell )"
+             R"(office:value-type="string"><text:p><text:date>x</text:date></text:p>)"
+             R"(</table:table-cell></table:table-row></table:table>)")},
+    };
+    for (const auto& [what, entries] : cases) {
+        const Format format =
+            entries.front().first == "mimetype" ? Format::OdfSpreadsheet : Format::SpreadsheetML;
+        EXPECT_EQ(read(zipBytes(entries), format).result.status, ReadStatus::ForOffice) << what;
+    }
+}
+
+TEST(SheetReader, StopsWhenTheSinkAsks) {
+    const Reading reading = read(
+        zipBytes(
+            xlsx({{"S", R"(<row r="1"><c r="A1"><v>1</v></c><c r="B1"><v>2</v></c></row>)", ""}})),
+        Format::SpreadsheetML, {}, 1);
+    EXPECT_EQ(reading.result.status, ReadStatus::Stopped);
+    EXPECT_EQ(reading.lines.size(), 2u);
+}
+
+// A sheet part of several megabytes is inflated on a helper thread while it is parsed: every
+// cell comes in order, and a stop in the middle ends the helper too.
+TEST(SheetReader, LargeSheetsAheadOnAnotherThread) {
+    std::string rows;
+    for (int r = 1; r <= 60'000; ++r) {
+        rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) +
+                "\" t=\"inlineStr\"><is><t>行" + std::to_string(r) + " 全角テキスト、半角ﾃｷｽﾄ" +
+                "</t></is></c><c r=\"B" + std::to_string(r) + "\"><v>" + std::to_string(r * 1.5) +
+                "</v></c></row>";
+    }
+    ASSERT_GT(rows.size(), 4u << 20);
+    const std::string bytes = zipBytes(xlsx({{"S", rows, ""}}));
+    const Reading whole = read(bytes, Format::SpreadsheetML);
+    EXPECT_EQ(whole.result.status, ReadStatus::Complete) << whole.result.reason;
+    ASSERT_EQ(whole.lines.size(), 120'001u);
+    EXPECT_EQ(whole.lines[1], "1,1,1 行1 全角テキスト、半角ﾃｷｽﾄ");
+    EXPECT_EQ(whole.lines.back(), "1,60000,2 90000");
+    EXPECT_EQ(read(bytes, Format::SpreadsheetML, {}, 10).result.status, ReadStatus::Stopped);
+}
+
+// Hostile archives end in the office's hands quickly, within bounded memory.
+TEST(SheetReader, HostileArchives) {
+    ReadLimits small;
+    small.ratioFloor = 1 << 20;
+    small.maxEntries = 100;
+    small.maxDepth = 64;
+    small.maxCells = 100'000;
+    small.maxBufferedBytes = 1 << 20;
+    const std::string valid =
+        zipBytes(xlsx({{"S", R"(<row r="1"><c r="A1"><v>1</v></c></row>)", ""}}));
+    Entries bomb = xlsx({{"S", "", ""}});
+    bomb.front().second = "<worksheet " + std::string(kMain) + "><sheetData>" +
+                          std::string(8 << 20, ' ') + "</sheetData></worksheet>";
+    Entries entities = xlsx({{"S", "", ""}});
+    entities.front().second = R"(<!DOCTYPE w [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;">]>)"
+                              "<worksheet " +
+                              std::string(kMain) +
+                              "><sheetData><row><c t=\"inlineStr\">"
+                              "<is><t>&b;&b;&b;</t></is></c></row></sheetData></worksheet>";
+    Entries external = xlsx({{"S", "", ""}});
+    external.front().second = R"(<!DOCTYPE w [<!ENTITY x SYSTEM "file:///etc/passwd">]>)"
+                              "<worksheet " +
+                              std::string(kMain) +
+                              "><sheetData><row><c t=\"inlineStr\">"
+                              "<is><t>&x;</t></is></c></row></sheetData></worksheet>";
+    Entries deep = xlsx({{"S", "", ""}});
+    deep.front().second = "<worksheet " + std::string(kMain) + ">";
+    for (int i = 0; i < 100'000; ++i)
+        deep.front().second += "<x>";
+    Entries many = xlsx({{"S", "", ""}});
+    for (int i = 0; i < 3000; ++i)
+        many.push_back({"filler/" + std::to_string(i), "x"});
+    Entries truncatedXml = xlsx({{"S", R"(<row r="1"><c r="A1"><v>1</v></c></row>)", ""}});
+    truncatedXml.front().second.resize(truncatedXml.front().second.size() - 20);
+    const std::string repeated = zipBytes(
+        ods(R"(<table:table table:name="a"><table:table-row table:number-rows-repeated=)"
+            R"("1048576"><table:table-cell table:number-columns-repeated="1024" )"
+            R"(office:value-type="float" office:value="1"/></table:table-row></table:table>)"));
+    std::vector<std::string> manyStrings;
+    for (int i = 0; i < 150'000; ++i)
+        manyStrings.push_back("<t>" + std::to_string(i * 7919) + "</t>");
+    const Entries bigStrings =
+        xlsx({{"S", R"(<row r="1"><c r="A1" t="s"><v>0</v></c></row>)", ""}}, manyStrings);
+    Entries encrypted = ods("<table:table table:name=\"a\"/>");
+    encrypted.push_back({"META-INF/manifest.xml", "<manifest:encryption-data/>"});
+    Entries notSpreadsheet = ods("");
+    notSpreadsheet.front().second = "application/vnd.oasis.opendocument.text";
+
+    const std::pair<const char*, std::string> xlsxCases[] = {
+        {"a zip bomb", zipBytes(bomb)},
+        {"entity expansion", zipBytes(entities)},
+        {"an external entity", zipBytes(external)},
+        {"deep nesting", zipBytes(deep)},
+        {"thousands of entries", zipBytes(many)},
+        {"shared strings past the bound", zipBytes(bigStrings)},
+        {"a truncated archive", valid.substr(0, valid.size() / 2)},
+        {"truncated XML", zipBytes(truncatedXml)},
+        {"an OLE compound file (encrypted Open XML)",
+         std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(4096, '\0')},
+        {"not an archive", "PK\x03\x04 nothing more"},
+        {"no workbook", zipBytes({{"_rels/.rels", "<Relationships/>"}})},
+    };
+    for (const auto& [what, bytes] : xlsxCases)
+        EXPECT_EQ(read(bytes, Format::SpreadsheetML, small).result.status, ReadStatus::ForOffice)
+            << what;
+    const std::pair<const char*, std::string> odsCases[] = {
+        {"a billion repeated cells", repeated},
+        {"an encrypted document", zipBytes(encrypted)},
+        {"a text document", zipBytes(notSpreadsheet)},
+    };
+    for (const auto& [what, bytes] : odsCases)
+        EXPECT_EQ(read(bytes, Format::OdfSpreadsheet, small).result.status, ReadStatus::ForOffice)
+            << what;
+    EXPECT_EQ(read(valid, Format::SpreadsheetML, small).result.status, ReadStatus::Complete);
+}
+
+}  // namespace
+}  // namespace ferretta::documents
