@@ -49,7 +49,7 @@ void CliHost::finishContext() {
 
 app::Host::RowHandle CliHost::addResult(const app::Hit& hit) {
     if (m_contextLines) {
-        const hits::HitContext context = m_contextReader.read(hit, *m_contextLines);
+        const hits::HitContext context = m_contextReader.read(hit, *m_contextLines, m_matcher);
         const std::string key = hit.location + '\n' + hit.name;
         auto hitLine = std::find_if(context.lines.begin(), context.lines.end(),
                                     [](const hits::ContextLine& l) { return l.isHit; });

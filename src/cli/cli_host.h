@@ -8,6 +8,7 @@
 
 #include "app/host.h"
 #include "hits/hit_context.h"
+#include "search/query.h"
 #include "search/search_flags.h"
 
 namespace ferretta::cli {
@@ -20,7 +21,11 @@ class CliHost : public app::Host {
     // --context=N: each hit line comes with N lines of its context before and after it, as
     // "name-label-text" lines; groups that do not touch are separated by "--". A context
     // line shared by two groups is printed once.
-    void setContextLines(int lines) { m_contextLines = lines; }
+    // A long line of a document is cut around where the matcher finds the words.
+    void setContextLines(int lines, const search::Matcher& matcher) {
+        m_contextLines = lines;
+        m_matcher = &matcher;
+    }
     // Prints the context still owed after the last hit. Call once the search has ended.
     void finishContext();
 
@@ -49,6 +54,7 @@ class CliHost : public app::Host {
     bool m_sawError = false;
 
     std::optional<int> m_contextLines;
+    const search::Matcher* m_matcher = nullptr;
     hits::ContextReader m_contextReader;
     // The group printed last: its document (and sheet), the name its lines carry, the order
     // of its last line printed, and its lines after the hit, printed when the next hit is not

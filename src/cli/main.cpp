@@ -134,8 +134,11 @@ int main(int argc, char** argv) {
     search::SearchFlags flags;
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     cli::CliHost host(stdout, stderr, options.ansi, flags);
-    if (options.context)
-        host.setContextLines(*options.context);
+    search::Matcher contextMatcher(settings.regular, settings.strict);
+    if (options.context) {
+        contextMatcher.targetStrsSplit(options.query);
+        host.setContextLines(*options.context, contextMatcher);
+    }
     Office office;
     run::SearchRunHooks hooks;
     hooks.officeSession = [&]() -> searchers::office::OfficeSession& {

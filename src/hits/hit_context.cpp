@@ -311,14 +311,12 @@ std::unique_ptr<KeptDocument> readUnits(const std::string& path, int kind, std::
     return document;
 }
 
-std::string cutText(std::string text) {
-    if (text.size() <= kContextLineBytes)
-        return text;
-    std::size_t end = kContextLineBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    text.resize(end);
-    return text + std::string(kEllipsis);
+// A document's text on one line of at most kContextLineBytes: around where the matcher finds
+// the words in it first (a PDF page's one content stream, a long Word paragraph), else its
+// start.
+std::string cutText(const std::string& text, const search::Matcher* matcher = nullptr) {
+    return shownLine(text, true, true,
+                     matcher && text.size() > kContextLineBytes ? matcher->smartFind(text) : 0);
 }
 
 // Whether one of the text's lines is the line: a Word element is matched line by line, split
@@ -336,7 +334,8 @@ bool holdsLine(std::string_view text, std::string_view line) {
 // The units around the first one of the place that holds the hit's text: of the same place
 // only (a slide, a page), or of the whole document (a sentence's neighbours).
 HitContext unitsAround(const KeptDocument& document, std::int32_t place, std::string_view content,
-                       int around, std::string heading, bool samePlace) {
+                       int around, std::string heading, bool samePlace,
+                       const search::Matcher* matcher) {
     HitContext context;
     context.heading = std::move(heading);
     std::size_t first = samePlace ? document.units.size() : 0;
@@ -361,7 +360,8 @@ HitContext unitsAround(const KeptDocument& document, std::int32_t place, std::st
     for (std::size_t i = from; i <= to; ++i) {
         context.lines.push_back(
             {static_cast<std::int64_t>(i), std::to_string(document.units[i].place),
-             cutText(withoutCarriageReturns(document.units[i].text)), i == *hit});
+             cutText(withoutCarriageReturns(document.units[i].text), i == *hit ? matcher : nullptr),
+             i == *hit});
     }
     return context;
 }
@@ -375,15 +375,20 @@ HitContext cellsAround(const KeptDocument& document, std::string_view sheet, std
         return context;
     const auto place = static_cast<std::int32_t>(sheetAt - document.sheets.begin() + 1);
     std::map<std::pair<std::int64_t, std::int64_t>, const std::string*> cells;
+    std::int64_t lastRow = row;  // no rows below the sheet's last
     for (const auto& unit : document.units) {
-        if (unit.place == place && unit.row >= row - around && unit.row <= row + around &&
-            unit.column >= column - 1 && unit.column <= column + 1)
+        if (unit.place != place)
+            continue;
+        lastRow = std::max<std::int64_t>(lastRow, unit.row);
+        if (unit.row >= row - around && unit.row <= row + around && unit.column >= column - 1 &&
+            unit.column <= column + 1)
             cells[{unit.row, unit.column}] = &unit.text;
     }
     if (!cells.count({row, column}))
         return context;  // the cell is not there (any more)
     context.heading = std::string(sheet);
-    for (std::int64_t r = std::max<std::int64_t>(1, row - around); r <= row + around; ++r) {
+    for (std::int64_t r = std::max<std::int64_t>(1, row - around);
+         r <= std::min(row + around, lastRow); ++r) {
         std::string text;
         for (std::int64_t c = std::max<std::int64_t>(1, column - 1); c <= column + 1; ++c) {
             if (!text.empty())
@@ -402,7 +407,7 @@ HitContext cellsAround(const KeptDocument& document, std::string_view sheet, std
 
 }  // namespace
 
-HitContext ContextReader::read(const app::Hit& hit, int around) {
+HitContext ContextReader::read(const app::Hit& hit, int around, const search::Matcher* matcher) {
     around = std::clamp(around, 0, 1000);
     const auto [first, second] = positionNumbers(hit.position);
     try {
@@ -476,10 +481,11 @@ HitContext ContextReader::read(const app::Hit& hit, int around) {
         switch (hit.fileType) {
             case app::FileType::Word:
                 // The hit names the sentence (or, in the fast mode, the line) by its index.
-                context = unitsAround(unitsOf(kind), place, hit.content, around, {}, false);
+                context =
+                    unitsAround(unitsOf(kind), place, hit.content, around, {}, false, matcher);
                 if (context.lines.empty())
                     context = unitsAround(unitsOf(static_cast<int>(documents::Kind::WordFast)),
-                                          place, hit.content, around, {}, false);
+                                          place, hit.content, around, {}, false, matcher);
                 break;
             case app::FileType::Excel: {
                 const std::size_t open = hit.name.rfind('[');
@@ -492,11 +498,11 @@ HitContext ContextReader::read(const app::Hit& hit, int around) {
             }
             case app::FileType::PowerPoint:
                 context = unitsAround(unitsOf(kind), place, hit.content, around,
-                                      "スライド " + std::to_string(place), true);
+                                      "スライド " + std::to_string(place), true, matcher);
                 break;
             default:
                 context = unitsAround(unitsOf(kind), place, hit.content, around,
-                                      "ページ " + std::to_string(place), true);
+                                      "ページ " + std::to_string(place), true, matcher);
                 break;
         }
         if (!context.lines.empty())

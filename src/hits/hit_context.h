@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/host.h"
+#include "search/query.h"
 
 namespace ferretta::hits {
 
@@ -60,8 +61,10 @@ class ContextReader {
 
     // The context of the hit: `around` lines (units, rows) before and after it, the hit's line
     // marked. When the document cannot be read again, or has changed so that the hit is not
-    // where it was, the hit's own text alone (hitTextOnly). Never throws.
-    HitContext read(const app::Hit& hit, int around);
+    // where it was, the hit's own text alone (hitTextOnly). A long unit of a document is cut
+    // around where the matcher finds the words in it (its start without a matcher). Never
+    // throws.
+    HitContext read(const app::Hit& hit, int around, const search::Matcher* matcher = nullptr);
 
   private:
     std::unique_ptr<KeptDocument> m_last;

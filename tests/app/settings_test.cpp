@@ -289,8 +289,6 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
           "pdfFilterPath=pdftotext -layout %1", "Workers=3"}},
         {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\""}},
         {"Form", {"StatusBar=0", "Preview=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
-        {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5"}}};
-        {"Form", {"StatusBar=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
         {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5", "NativeReaders=0"}}};
     for (const auto& [section, lines] : expected) {
         for (const std::string& line : lines) {

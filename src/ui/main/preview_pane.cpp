@@ -36,8 +36,9 @@ PreviewPane::~PreviewPane() {
 }
 
 void PreviewPane::setQuery(const std::string& query, bool regular, bool strict) {
-    m_matcher = std::make_unique<search::Matcher>(regular, strict);
-    m_matcher->targetStrsSplit(query);
+    auto matcher = std::make_shared<search::Matcher>(regular, strict);
+    matcher->targetStrsSplit(query);
+    m_matcher = std::move(matcher);
 }
 
 void PreviewPane::showHit(const std::optional<app::Hit>& hit) {
@@ -51,6 +52,7 @@ void PreviewPane::showHit(const std::optional<app::Hit>& hit) {
     {
         std::lock_guard lock(m_mutex);
         m_request = *hit;
+        m_requestMatcher = m_matcher;
         m_requestNumber = number;
     }
     m_wake.notify_one();
@@ -60,6 +62,7 @@ void PreviewPane::readLoop() {
     hits::ContextReader reader;
     for (;;) {
         app::Hit hit;
+        std::shared_ptr<const search::Matcher> matcher;
         std::uint64_t number = 0;
         {
             std::unique_lock lock(m_mutex);
@@ -68,9 +71,10 @@ void PreviewPane::readLoop() {
                 return;
             hit = std::move(*m_request);
             m_request.reset();
+            matcher = std::move(m_requestMatcher);
             number = m_requestNumber;
         }
-        hits::HitContext context = reader.read(hit, contextLines);
+        hits::HitContext context = reader.read(hit, contextLines, matcher.get());
         // Dropped with the pane if it is gone by then.
         QMetaObject::invokeMethod(
             this,

@@ -41,13 +41,15 @@ class PreviewPane : public QTextBrowser {
     void readLoop();
     void render(const hits::HitContext& context);
 
-    std::unique_ptr<search::Matcher> m_matcher;
+    // The search's words, shared with the reader (a matcher is read-only once made).
+    std::shared_ptr<const search::Matcher> m_matcher;
     std::uint64_t m_asked = 0;  // the number of the newest request (UI thread)
     std::uint64_t m_shown = 0;  // the number of the request shown
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::optional<app::Hit> m_request;  // waiting for the reader
+    std::shared_ptr<const search::Matcher> m_requestMatcher;
     std::uint64_t m_requestNumber = 0;
     bool m_ending = false;
     std::thread m_reader;
