@@ -20,9 +20,11 @@ work=$(mktemp -d)
 cp -r samples "$work/samples"
 cp tests/data/pdf/producers/gs_90ms_rksj.pdf "$work/samples/"
 # A user without settings: the shipped defaults, Office switched off on the line.
-HOME=$work/home /usr/bin/ferretta-cli --types=text,pdf "$work/samples" '議事録 ferretta' \
-    >"$work/hits.txt"
+HOME=$work/home XDG_CONFIG_HOME=$work/config /usr/bin/ferretta-cli --types=text,pdf \
+    "$work/samples" '議事録 ferretta' >"$work/hits.txt"
 cat "$work/hits.txt"
+# Root can write to /usr/bin, yet its data folder is its own XDG folder like anyone's.
+test -d "$work/config/ferretta"
 grep -q '^"readme.txt",' "$work/hits.txt"
 grep -q '^"gs_90ms_rksj.pdf","議事録は' "$work/hits.txt"
 # Mail through the module the programs load on first use, from the installed library folder.

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int fd = ::memfd_create("mbox", MFD_CLOEXEC);
     if (fd < 0 || ::write(fd, data, size) != static_cast<ssize_t>(size))
         std::abort();
-    const auto offsets = scanMboxOffsets(fd);
+    const auto offsets = scanMboxOffsets(fd).value();
     for (std::size_t i = 0; i < offsets.size() && i < 64; ++i) {
         const std::int64_t end = i + 1 < offsets.size() ? offsets[i + 1] : -1;
         if (auto mail = readMailMessage(fd, offsets[i], end)) {

@@ -76,6 +76,12 @@ class Host {
     // flag, which callers read right after this returns.
     virtual void doEvents() {}
 
+    // Lets pending user events run while the search waits (for a thread reading ahead, for
+    // the folder walk), at no point of any searcher's own: the window stays alive and a stop
+    // request shows in the stop flag. Lets events run as doEvents does unless a host tells the
+    // two apart.
+    virtual void doEventsWhileWaiting() { doEvents(); }
+
     // A modal message titled "Ferretta". The two lines of a two-line message are joined by one
     // carriage return.
     virtual void showMessage(std::string_view /*text*/, MessageStyle /*style*/) {}

@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -40,6 +41,18 @@ bool readRoundsToOne(const platform::IniFile& ini, std::string_view section, std
 std::optional<float> readPosition(const platform::IniFile& ini, std::string_view key) {
     auto number = leadingNumber(readString(ini, kForm, key), false);
     return static_cast<float>(number.value_or(0.0));
+}
+
+// A window size in twips: a positive whole number below a screen of some 100,000 pixels;
+// anything else counts as absent.
+std::optional<int> readSize(const platform::IniFile& ini, std::string_view key) {
+    const auto value = ini.get(kForm, key);
+    if (!value || value->find_first_of("0123456789") == std::string::npos)
+        return std::nullopt;
+    const auto number = leadingNumber(*value, false);
+    if (!number || *number < 1 || *number > 1.5e6)
+        return std::nullopt;
+    return static_cast<int>(std::nearbyint(*number));
 }
 
 const char* numericFlag(bool flag) {
@@ -157,6 +170,10 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
         s.lastX = readPosition(ini, "lastX");
     }
 
+    s.normalWidth = readSize(ini, "NormalWidth");
+    s.normalHeight = readSize(ini, "NormalHeight");
+    s.saveFolder = readString(ini, kOther, "SaveFolder");
+
     for (int n = 0; n < fileTypeSlots; ++n) {
         s.fileTypes.targetFileType[n] =
             readTextFlag(ini, kSearch, numberedKey("targetFileType", n));
@@ -183,6 +200,7 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
     const std::optional<double> workers = leadingNumber(readString(ini, kSearch, "Workers", "0"));
     s.workers = workers && *workers >= 1 ? static_cast<int>(std::min(*workers, 64.0)) : 0;
     s.textCache = readRoundsToOne(ini, kSearch, "TextCache", "1");
+    s.hiddenFiles = s.binaryFiles = readRoundsToOne(ini, kSearch, "AllFiles", "0");
 }
 
 void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platform::IniFile& ini) {
@@ -206,6 +224,12 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kForm, "Fixed", numericFlag(s.fixed));
     ini.set(kForm, "lastX", singleToText(windowLeft));
     ini.set(kForm, "lastY", singleToText(windowTop));
+    if (s.normalWidth && s.normalHeight) {
+        ini.set(kForm, "NormalWidth", std::to_string(*s.normalWidth));
+        ini.set(kForm, "NormalHeight", std::to_string(*s.normalHeight));
+    }
+    if (!s.saveFolder.empty())
+        ini.set(kOther, "SaveFolder", s.saveFolder);
     for (int n = 0; n < fileTypeSlots; ++n) {
         ini.set(kSearch, numberedKey("targetFileType", n), textFlag(s.fileTypes.targetFileType[n]));
     }
@@ -223,6 +247,7 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     }
     ini.set(kSearch, "Workers", std::to_string(s.workers));
     ini.set(kSearch, "TextCache", numericFlag(s.textCache));
+    ini.set(kSearch, "AllFiles", numericFlag(s.hiddenFiles && s.binaryFiles));
 }
 
 std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,
@@ -246,6 +271,11 @@ std::optional<std::string> saveSettingsFile(const Settings& settings, float wind
             break;
     }
     return "設定を保存できませんでした\r" + path.string() + "\r" + why;
+}
+
+bool holdsSettings(const platform::IniFile& ini) {
+    return std::ranges::any_of(std::array{kSearch, kOther, kForm, kOffice, kOutlook},
+                               [&](std::string_view section) { return ini.hasSection(section); });
 }
 
 Settings loadSettingsFrom(const std::filesystem::path& iniPath) {

@@ -43,6 +43,12 @@ struct Settings {
     // The window's Left and Top in twips; read only when the window is not pinned.
     std::optional<float> lastX;
     std::optional<float> lastY;
+    // "NormalWidth", "NormalHeight" (section "Form"): the size the user gave the normal window,
+    // frame included, in twips; unset until they resize it.
+    std::optional<int> normalWidth;
+    std::optional<int> normalHeight;
+    // "SaveFolder" (section "Other"): the folder the results were last saved in.
+    std::string saveFolder;
     FileTypeTable fileTypes = initialFileTypeTable();  // "targetFileType0".."20"
     std::string textTags = "TXT";
     bool pdfOwnEngine = false;
@@ -63,10 +69,19 @@ struct Settings {
     // "Workers": threads that read and search files ahead of the search; 0 (or absent): one per
     // core, 1: none, the search on one thread alone.
     int workers = 0;
+    // "AllFiles" (both): a walk includes hidden entries and the program's own folders, and the
+    // text search reads files that are no text (a NUL among the first bytes). ferretta-cli's
+    // --hidden and --binary switch one each for a search.
+    bool hiddenFiles = false;
+    bool binaryFiles = false;
     // "TextCache": keep what the PDF and Office searchers read in the document cache and
     // search it there again while the document is unchanged. On unless the settings file says
     // "0" (loadConfigFile reads an absent key as on); off in a structure made without it.
     bool textCache = false;
+    // Not a key of the file: set for one search (ferretta-cli --no-cache). Nothing is answered
+    // from the document cache, and what the search reads replaces what the cache holds for the
+    // same documents.
+    bool textCacheRefreshOnly = false;
 };
 
 // Reads every setting from the document into `settings`, which holds the start-up values
@@ -89,6 +104,11 @@ void saveConfigFile(const Settings& settings, float windowLeft, float windowTop,
 // could not be read whole, the write failed); the file is then as it was.
 std::optional<std::string> saveSettingsFile(const Settings& settings, float windowLeft,
                                             float windowTop, const std::filesystem::path& path);
+
+// Whether a settings document says anything to this program: it has one of the sections the
+// settings are kept in. An empty file, or one that is something else entirely, does not; read
+// as settings it would switch every file type off without a word.
+bool holdsSettings(const platform::IniFile& ini);
 
 // Reads frtta.ini from the folder (a missing file gives the defaults).
 Settings loadSettingsFrom(const std::filesystem::path& iniPath);

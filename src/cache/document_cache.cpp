@@ -18,7 +18,7 @@ namespace ferretta::cache {
 namespace {
 
 // Bumped whenever the tables or the record format change: an older database is replaced.
-constexpr std::int64_t kSchemaVersion = 2;
+constexpr std::int64_t kSchemaVersion = 3;
 constexpr int kReaderBusyMs = 1000;
 constexpr int kWriterBusyMs = 5000;
 // store() waits while more than this is waiting to be written.
@@ -37,6 +37,7 @@ CREATE TABLE documents(
     key TEXT NOT NULL,
     size INTEGER NOT NULL,
     mtime_ns INTEGER NOT NULL,
+    ctime_ns INTEGER NOT NULL,
     inode INTEGER NOT NULL,
     units BLOB NOT NULL,
     outcome INTEGER NOT NULL,
@@ -189,17 +190,19 @@ std::optional<Identity> identityOf(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0)
         return std::nullopt;
-    return Identity{
-        path, static_cast<std::int64_t>(status.st_size),
-        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec,
-        static_cast<std::uint64_t>(status.st_ino)};
+    auto nanoseconds = [](const timespec& time) {
+        return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+    };
+    return Identity{path, static_cast<std::int64_t>(status.st_size), nanoseconds(status.st_mtim),
+                    nanoseconds(status.st_ctim), static_cast<std::uint64_t>(status.st_ino)};
 }
 
 std::string fileStamp(const std::string& path) {
     const auto identity = identityOf(path);
     if (!identity)
         return "-";
-    return std::to_string(identity->size) + ":" + std::to_string(identity->mtimeNs);
+    return std::to_string(identity->size) + ":" + std::to_string(identity->mtimeNs) + ":" +
+           std::to_string(identity->ctimeNs);
 }
 
 const std::string& programStamp() {
@@ -370,15 +373,16 @@ Lookup DocumentCache::lookup(const Identity& identity, std::string_view key,
     std::lock_guard lock(m_readerMutex);
     try {
         Statement find(m_reader->handle(),
-                       "SELECT id, size, mtime_ns, inode, outcome FROM documents WHERE path = ?1 "
-                       "AND key = ?2");
+                       "SELECT id, size, mtime_ns, ctime_ns, inode, outcome FROM documents "
+                       "WHERE path = ?1 AND key = ?2");
         find.bindBlob(1, identity.path).bind(2, key);
         if (!find.step())
             return result;
         const std::int64_t id = find.integer(0);
-        result.outcome = static_cast<std::int32_t>(find.integer(4));
+        result.outcome = static_cast<std::int32_t>(find.integer(5));
         const bool same = find.integer(1) == identity.size && find.integer(2) == identity.mtimeNs &&
-                          static_cast<std::uint64_t>(find.integer(3)) == identity.inode;
+                          find.integer(3) == identity.ctimeNs &&
+                          static_cast<std::uint64_t>(find.integer(4)) == identity.inode;
         find.reset();
         if (!same)
             return Lookup();
@@ -409,13 +413,34 @@ Lookup DocumentCache::lookup(const Identity& identity, std::string_view key,
     return result;
 }
 
+bool DocumentCache::holds(std::string_view path, std::string_view key) {
+    if (!m_usable)
+        return false;
+    std::lock_guard lock(m_readerMutex);
+    try {
+        Statement find(m_reader->handle(), "SELECT 1 FROM documents WHERE path = ?1 AND key = ?2");
+        find.bindBlob(1, path).bind(2, key);
+        const bool found = find.step();
+        find.reset();
+        return found;
+    } catch (const std::exception& failure) {
+        failed("lookup", failure);
+        return false;
+    }
+}
+
 void DocumentCache::store(const Identity& identity, std::string_view key, Extract extract) {
     if (!m_usable)
         return;
+    const std::size_t bytes = textBytes(extract);
+    if (bytes > kMaxDocumentText) {
+        log("not kept, " + std::to_string(bytes >> 20) + " MB of text: " + identity.path);
+        return;
+    }
     std::unique_lock lock(m_queueMutex);
     m_queueChanged.wait(
         lock, [&] { return m_pendingBytes < kMaxPendingBytes || m_stopping || !m_usable; });
-    m_pendingBytes += textBytes(extract) + identity.path.size();
+    m_pendingBytes += bytes + identity.path.size();
     m_pending->items.push_back({identity, std::string(key), std::move(extract)});
     ++m_queued;
     lock.unlock();
@@ -450,12 +475,18 @@ void DocumentCache::queueTouched() {
 }
 
 void DocumentCache::flush() {
+    while (!flushFor(std::chrono::hours(1))) {
+    }
+}
+
+bool DocumentCache::flushFor(std::chrono::milliseconds wait) {
     queueTouched();
     std::unique_lock lock(m_queueMutex);
     const std::uint64_t wanted = m_queued;
     m_flushWanted = true;
     m_queueChanged.notify_all();
-    m_queueChanged.wait(lock, [&] { return m_written >= wanted || !m_writer.joinable(); });
+    return m_queueChanged.wait_for(lock, wait,
+                                   [&] { return m_written >= wanted || !m_writer.joinable(); });
 }
 
 DocumentCache::Stats DocumentCache::stats() {
@@ -562,9 +593,9 @@ void DocumentCache::write(Database& db, Pending& batch) {
         Statement existing(db.handle(),
                            "SELECT id, units FROM documents WHERE path = ?1 AND key = ?2");
         Statement insert(db.handle(),
-                         "INSERT INTO documents(path, key, size, mtime_ns, inode, units, outcome, "
-                         "text_bytes, stored_bytes, last_used) VALUES(?1, ?2, ?3, ?4, ?5, ?6, "
-                         "?7, ?8, ?9, ?10)");
+                         "INSERT INTO documents(path, key, size, mtime_ns, ctime_ns, inode, "
+                         "units, outcome, text_bytes, stored_bytes, last_used) VALUES(?1, ?2, "
+                         "?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
         Statement index(db.handle(),
                         "INSERT INTO folded(rowid, text, round_trip) VALUES(?1, ?2, ?3)");
         for (const Prepared& document : prepared) {
@@ -580,12 +611,13 @@ void DocumentCache::write(Database& db, Pending& batch) {
                 .bind(2, item.key)
                 .bind(3, item.identity.size)
                 .bind(4, item.identity.mtimeNs)
-                .bind(5, static_cast<std::int64_t>(item.identity.inode))
-                .bindBlob(6, document.record)
-                .bind(7, static_cast<std::int64_t>(item.extract.outcome))
-                .bind(8, static_cast<std::int64_t>(textBytes(item.extract)))
-                .bind(9, document.storedBytes)
-                .bind(10, now)
+                .bind(5, item.identity.ctimeNs)
+                .bind(6, static_cast<std::int64_t>(item.identity.inode))
+                .bindBlob(7, document.record)
+                .bind(8, static_cast<std::int64_t>(item.extract.outcome))
+                .bind(9, static_cast<std::int64_t>(textBytes(item.extract)))
+                .bind(10, document.storedBytes)
+                .bind(11, now)
                 .run();
             index.bind(1, sqlite3_last_insert_rowid(db.handle()))
                 .bind(2, document.forms.folded)

@@ -3,14 +3,15 @@
 // read, the units it matched against, kept in an SQLite database in the user's cache folder
 // with a trigram index over their folded text.
 //
-// A document is found again only under the same identity (path, size, modification time in
-// nanoseconds, inode) and the same extraction key (the searcher and every setting that changes
-// what it extracts). The cache never makes a search fail: a database that is damaged is set
+// A document is found again only under the same identity (path, size, modification and change
+// times in nanoseconds, inode) and the same extraction key (the searcher and every setting that
+// changes what it extracts). The cache never makes a search fail: a database that is damaged is set
 // aside and built anew, one that is locked, unwritable or on a full disk is left alone for the
 // run; each case writes one line through the log function and the search reads the documents
 // itself. Two processes may use one cache at once (SQLite's write-ahead log: readers never
 // wait, one writer at a time).
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
@@ -32,11 +33,16 @@ class Database;
 
 inline constexpr std::int64_t kDefaultSizeLimit = std::int64_t{2} << 30;  // 2 GiB
 inline constexpr std::string_view kDatabaseName = "cache.db";
+inline constexpr std::size_t kMaxDocumentText = std::size_t{16} << 20;
 
 struct Identity {
     std::string path;
     std::int64_t size = 0;
     std::int64_t mtimeNs = 0;
+    // The change time: a file rewritten in place with its modification time put back
+    // (touch -d, rsync --inplace -t, an editor that keeps times) still gets a new one, since
+    // nobody but the kernel sets it.
+    std::int64_t ctimeNs = 0;
     std::uint64_t inode = 0;
     bool operator==(const Identity&) const = default;
 };
@@ -44,7 +50,7 @@ struct Identity {
 // The identity of the file as it is now; nullopt when it cannot be read (vanished).
 std::optional<Identity> identityOf(const std::string& path);
 
-// "size:mtime" of a file, or "-" when it cannot be read: a part of an extraction key that
+// "size:mtime:ctime" of a file, or "-" when it cannot be read: a part of an extraction key that
 // changes whenever the file does (the program itself, a data file it reads text through).
 std::string fileStamp(const std::string& path);
 
@@ -108,8 +114,13 @@ class DocumentCache {
     // What the cache holds for the document. Marks it as used (for the size limit).
     Lookup lookup(const Identity& identity, std::string_view key, const Candidates& candidates);
 
+    // Whether anything is kept for the path and key, whatever the identity it was kept under.
+    bool holds(std::string_view path, std::string_view key);
+
     // Keeps the units for the document, replacing what was kept for its path and key. The
-    // writing happens on the cache's own writer thread; flush() waits for it.
+    // writing happens on the cache's own writer thread; flush() waits for it. Units of more
+    // than kMaxDocumentText bytes of text are not kept: such a document (a PDF built to
+    // expand) is read again next time, which costs less than holding and writing it.
     void store(const Identity& identity, std::string_view key, Extract extract);
 
     // Drops every document (the Options dialog's button, --rebuild-cache).
@@ -117,6 +128,8 @@ class DocumentCache {
 
     // Waits until everything handed to store() and clear() is written (or given up).
     void flush();
+    // The same, waiting at most `wait`: true when everything is written.
+    bool flushFor(std::chrono::milliseconds wait);
 
     struct Stats {
         std::int64_t documents = 0;

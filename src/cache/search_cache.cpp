@@ -3,10 +3,13 @@
 namespace ferretta::cache {
 
 SearchCache::SearchCache(DocumentCache& cache, const std::optional<IndexQuery>& words,
-                         const std::optional<IndexQuery>& literalWords)
-    : m_cache(cache),
-      m_candidates(cache.candidates(words)),
-      m_literalCandidates(cache.candidates(literalWords)) {}
+                         const std::optional<IndexQuery>& literalWords, Mode mode)
+    : m_cache(cache), m_mode(mode) {
+    if (mode == Mode::Use) {
+        m_candidates = cache.candidates(words);
+        m_literalCandidates = cache.candidates(literalWords);
+    }
+}
 
 SearchCache::Entry SearchCache::lookup(const std::string& path, std::string_view key,
                                        bool literal) {
@@ -24,6 +27,10 @@ SearchCache::Entry SearchCache::find(const Identity& identity, std::string_view 
                                      const Candidates& candidates) {
     Entry entry;
     entry.identity = identity;
+    if (m_mode == Mode::Refresh) {
+        entry.kept = m_cache.holds(identity.path, key);
+        return entry;
+    }
     Lookup found = m_cache.lookup(identity, key, candidates);
     entry.state = found.state;
     entry.extract = std::move(found.extract);
@@ -32,7 +39,7 @@ SearchCache::Entry SearchCache::find(const Identity& identity, std::string_view 
 }
 
 void SearchCache::store(const Entry& looked, std::string_view key, Extract extract) {
-    if (looked.identity)
+    if (looked.identity && (m_mode == Mode::Use || looked.kept))
         m_cache.store(*looked.identity, key, std::move(extract));
 }
 

@@ -14,17 +14,24 @@ namespace ferretta::cache {
 
 class SearchCache {
   public:
+    // Use: documents are answered from the cache while they are unchanged. Refresh: nothing is
+    // answered from it, and what the search reads replaces what the cache holds for the same
+    // documents (nothing new is added), so that a cache that missed a change (a file system
+    // without change times) is right again afterwards.
+    enum class Mode { Use, Refresh };
+
     // `words`: the query as the matcher looks for it (nullopt: the index cannot help, e.g. a
     // regular expression); `literalWords`: the words as the Excel search looks for them, as
     // they are in every mode. The cache must outlive this object.
     SearchCache(DocumentCache& cache, const std::optional<IndexQuery>& words,
-                const std::optional<IndexQuery>& literalWords);
+                const std::optional<IndexQuery>& literalWords, Mode mode = Mode::Use);
 
     struct Entry {
         Lookup::State state = Lookup::State::Miss;
         Extract extract;                   // Found: the stored units
         std::int32_t outcome = 0;          // Found, CannotMatch: how the extraction ended
         std::optional<Identity> identity;  // as the file was when looked up
+        bool kept = false;                 // Refresh: the cache holds something to replace
     };
 
     // What the cache holds for the file under the extraction key. `literal` chooses the Excel
@@ -42,6 +49,7 @@ class SearchCache {
     Entry find(const Identity& identity, std::string_view key, const Candidates& candidates);
 
     DocumentCache& m_cache;
+    Mode m_mode;
     Candidates m_candidates;
     Candidates m_literalCandidates;
 };

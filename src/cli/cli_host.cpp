@@ -1,8 +1,12 @@
 #include "cli/cli_host.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "hits/results_file.h"
+#include "platform/clock.h"
 #include "platform/cp932.h"
 #include "run/run_safety.h"
 
@@ -27,10 +31,26 @@ const char* kindOf(app::MessageStyle style) {
 
 }  // namespace
 
+namespace {
+
+// How often doEvents looks whether the run was abandoned.
+constexpr std::int64_t kLookEveryMs = 100;
+
+}  // namespace
+
 CliHost::CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags& flags)
-    : m_out(out), m_err(err), m_ansi(ansi), m_flags(flags) {}
+    : m_out(out),
+      m_err(err),
+      m_ansi(ansi),
+      m_flags(flags),
+      m_parent(::getppid()),
+      m_outIsTerminal(::isatty(::fileno(out)) == 1),
+      m_errIsTerminal(::isatty(::fileno(err)) == 1) {}
 
 void CliHost::write(std::string line) {
+    // A terminal is shown no control characters of a file's.
+    if (m_outIsTerminal)
+        line = terminalSafe(line, !m_ansi);
     line += m_ansi ? "\r\n" : "\n";
     std::fwrite(line.data(), 1, line.size(), m_out);
 }
@@ -85,8 +105,22 @@ app::Host::RowHandle CliHost::addResult(const app::Hit& hit) {
 
 void CliHost::doEvents() {
     // A closed output (the reader went away: `| head`) ends the search as a stop does.
-    if (run::stopSignalReceived() || std::ferror(m_out))
+    if (run::stopSignalReceived() || std::ferror(m_out) || abandoned())
         search::requestStop(m_flags);
+}
+
+bool CliHost::abandoned() {
+    const std::int64_t now = platform::steadyMilliseconds();
+    if (now - m_lookedAt < kLookEveryMs)
+        return false;
+    m_lookedAt = now;
+    // Adopted by another process: the parent has ended (init's orphans also when the parent
+    // ended before this program looked).
+    const pid_t parent = ::getppid();
+    if (parent == m_parent && parent != 1)
+        return false;
+    pollfd output{::fileno(m_out), POLLOUT, 0};
+    return ::poll(&output, 1, 0) == 1 && (output.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
 }
 
 void CliHost::noteUnreadable(std::string_view path, std::string_view reason) {
@@ -95,6 +129,8 @@ void CliHost::noteUnreadable(std::string_view path, std::string_view reason) {
     line += path;
     line += ": ";
     line += reason;
+    if (m_errIsTerminal)
+        line = terminalSafe(line, true);
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), m_err);
 }
@@ -114,12 +150,49 @@ void CliHost::showMessage(std::string_view text, app::MessageStyle style) {
         m_sawError = true;
     std::fflush(m_out);
     std::string message = formatMessage(text, style);
+    if (m_errIsTerminal)
+        message = terminalSafe(message.substr(0, message.size() - 1), true) + '\n';
     std::fwrite(message.data(), 1, message.size(), m_err);
 }
 
 bool CliHost::askYesNo(std::string_view text, app::MessageStyle style) {
     showMessage(text, style);
     return false;
+}
+
+std::string terminalSafe(std::string_view text, bool utf8) {
+    static constexpr std::string_view kNamed = "abtnvfr";  // \a .. \r are 7 .. 13
+    std::string safe;
+    safe.reserve(text.size());
+    const auto octal = [&safe](unsigned char byte) {
+        safe += '\\';
+        safe += static_cast<char>('0' + (byte >> 6));
+        safe += static_cast<char>('0' + ((byte >> 3) & 7));
+        safe += static_cast<char>('0' + (byte & 7));
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '\t' || (byte >= 0x20 && byte != 0x7F && (byte != 0xC2 || !utf8))) {
+            safe += text[i];
+        } else if (byte >= 7 && byte <= 13) {
+            safe += '\\';
+            safe += kNamed[byte - 7];
+        } else if (byte != 0xC2) {
+            octal(byte);
+        } else if (const auto next =
+                       i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+                   next >= 0x80 && next <= 0x9F) {
+            octal(byte);  // U+0080 .. U+009F
+            octal(static_cast<unsigned char>(text[++i]));
+        } else {
+            safe += text[i];
+        }
+    }
+    return safe;
+}
+
+std::string forStream(std::FILE* stream, std::string_view text, bool utf8) {
+    return ::isatty(::fileno(stream)) == 1 ? terminalSafe(text, utf8) : std::string(text);
 }
 
 }  // namespace ferretta::cli

@@ -1,6 +1,9 @@
 #pragma once
 // The command-line host: hits go to standard output as they are found, messages, skipped
 // files and the summary to standard error.
+#include <sys/types.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -30,6 +33,10 @@ class CliHost : public app::Host {
     void finishContext();
 
     RowHandle addResult(const app::Hit& hit) override;
+    // Turns into a stop request: a stop signal; an output that cannot be written any more;
+    // and the end of the program that started this one when nobody reads the output either
+    // (a pipe whose reader ended, a terminal that was closed), since the search would then go
+    // on for nobody.
     void doEvents() override;
     void showMessage(std::string_view text, app::MessageStyle style) override;
     // Nobody is there to answer: the message is shown and the safe answer, No, keeps what the
@@ -43,6 +50,7 @@ class CliHost : public app::Host {
     bool sawError() const { return m_sawError; }
 
   private:
+    bool abandoned();
     void write(std::string line);
     void writeContextLine(const hits::ContextLine& line);
 
@@ -52,6 +60,10 @@ class CliHost : public app::Host {
     search::SearchFlags& m_flags;
     std::size_t m_hits = 0;
     bool m_sawError = false;
+    pid_t m_parent;
+    std::int64_t m_lookedAt = 0;  // when abandoned() last looked (steady milliseconds)
+    bool m_outIsTerminal;
+    bool m_errIsTerminal;
 
     std::optional<int> m_contextLines;
     const search::Matcher* m_matcher = nullptr;
@@ -64,6 +76,15 @@ class CliHost : public app::Host {
     std::optional<std::int64_t> m_lastOrdinal;
     std::vector<hits::ContextLine> m_owed;
 };
+
+// The text as it may reach a terminal: control characters (C0 but the tab, DEL, and in UTF-8
+// text the C1 ones, which terminals also obey) are written as backslash escapes the way `ls -b`
+// shows them (\n, \r, \033, \302\233), so that a file name cannot move the cursor, retitle
+// the window or hide a line. Everything else stays as it is.
+std::string terminalSafe(std::string_view text, bool utf8);
+
+// terminalSafe when the stream is a terminal, the text as it is otherwise.
+std::string forStream(std::FILE* stream, std::string_view text, bool utf8);
 
 // A message as one line: "ferretta-cli: <kind>: <text>", the carriage return between the
 // lines of a two-line message turned into a blank.

@@ -44,6 +44,10 @@ std::string usageText() {
            "case)\n"
            "  --name-only         match file names only\n"
            "  --no-subfolders     do not search sub-folders\n"
+           "  --hidden            also search hidden files and folders (names starting with a\n"
+           "                      dot) and Ferretta's own settings and cache folders\n"
+           "  --binary            also search text-type files that hold a NUL byte near their\n"
+           "                      start (binary files)\n"
            "  --types=LIST        file types to search, comma-separated: text, word, excel,\n"
            "                      powerpoint, pdf, access, outlook-task, outlook-mail,\n"
            "                      outlook-calendar, outlook-contact, outlook-note\n"
@@ -55,7 +59,8 @@ std::string usageText() {
            "                      time one Word, Excel or PowerPoint document may take (0: no "
            "limit)\n"
            "  --no-cache          read every PDF and Office document and every mailbox\n"
-           "                      itself, without the document cache\n"
+           "                      itself, not from the document cache (what the cache holds\n"
+           "                      for them is replaced by what was read)\n"
            "  --rebuild-cache     empty the document cache first, then search (reading and\n"
            "                      keeping every document anew)\n"
            "  --office-native=on|off\n"
@@ -119,6 +124,10 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
             pdfText = true;
         } else if (arg == "--no-cache") {
             options.noCache = true;
+        } else if (arg == "--hidden") {
+            options.hidden = true;
+        } else if (arg == "--binary") {
+            options.binary = true;
         } else if (arg == "--rebuild-cache") {
             options.rebuildCache = true;
         } else if (arg == "--ansi") {
@@ -197,7 +206,11 @@ void applyCliOptions(const CliOptions& options, app::Settings& settings) {
     if (options.jobs)
         settings.workers = *options.jobs;
     if (options.noCache)
-        settings.textCache = false;
+        settings.textCacheRefreshOnly = true;
+    if (options.hidden)
+        settings.hiddenFiles = true;
+    if (options.binary)
+        settings.binaryFiles = true;
     if (options.officeNative)
         settings.officeNative = *options.officeNative;
     if (options.types) {

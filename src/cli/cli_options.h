@@ -28,9 +28,11 @@ struct CliOptions {
     std::optional<std::string> pdfText;  // --pdf-text FILE: print what the engine reads
     std::optional<int> jobs;             // -j N, --jobs=N: threads searching ahead
     std::optional<int> context;          // -C N, --context=N: lines printed around each hit
-    bool noCache = false;                // --no-cache: read every document itself
-    bool rebuildCache = false;           // --rebuild-cache: empty the cache first
-    std::optional<bool> officeNative;    // --office-native=on|off
+    bool noCache = false;                // --no-cache: read every document, refresh the cache
+    bool hidden = false;               // --hidden: hidden entries and the program's own folders too
+    bool binary = false;               // --binary: files that are no text too
+    bool rebuildCache = false;         // --rebuild-cache: empty the cache first
+    std::optional<bool> officeNative;  // --office-native=on|off
     bool help = false;
     bool version = false;
 };

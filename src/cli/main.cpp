@@ -15,6 +15,8 @@
 #include "drivers/pim/desktop_store_loader.h"
 #include "pdf/engine/text_dump.h"
 #include "platform/data_folder.h"
+#include "platform/ini_file.h"
+#include "platform/unicode.h"
 #include "run/document_cache_use.h"
 #include "run/run_safety.h"
 #include "run/search_run.h"
@@ -28,7 +30,8 @@ namespace {
 using namespace ferretta;
 
 int fail(const std::string& text) {
-    std::fputs(("ferretta-cli: error: " + text + "\n").c_str(), stderr);
+    std::fputs((cli::forStream(stderr, "ferretta-cli: error: " + text, true) + "\n").c_str(),
+               stderr);
     return 2;
 }
 
@@ -69,6 +72,20 @@ struct ItemStores {
     }
 };
 
+// Blanks alone name no word to search for (the ideographic space is a blank as in the
+// search words).
+bool onlyBlanks(std::string_view query) {
+    while (!query.empty()) {
+        if (query.front() == ' ' || query.front() == '\t')
+            query.remove_prefix(1);
+        else if (query.starts_with("\xE3\x80\x80"))
+            query.remove_prefix(3);
+        else
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,7 +107,7 @@ int main(int argc, char** argv) {
     if (options.pdfText)
         return pdf::printPdfText(*options.pdfText, stdout, stderr);
 
-    // Before anything can be moved aside: what a killed run left is put back, and Ctrl+C,
+    // Before a search can start: what a killed run left is cleared away, and Ctrl+C,
     // SIGTERM, SIGHUP and SIGQUIT stop the search the way it unwinds for the stop button.
     for (const std::string& problem : run::prepareRun())
         std::fputs(("ferretta-cli: warning: " + problem + "\n").c_str(), stderr);
@@ -106,7 +123,12 @@ int main(int argc, char** argv) {
     if (std::filesystem::is_regular_file(settingsPath, ec)) {
         if (!std::ifstream(settingsPath).is_open())
             return fail("settings file cannot be read: " + settingsPath.string());
-        settings = app::loadSettingsFrom(settingsPath);
+        // An empty or foreign file would read as every file type off: a search of nothing
+        // that looks like a search that found nothing.
+        const platform::IniFile ini = platform::IniFile::load(settingsPath);
+        if (!app::holdsSettings(ini))
+            return fail("settings file holds no settings: " + settingsPath.string());
+        app::loadConfigFile(ini, settings);
     } else if (options.settingsPath) {
         return fail("settings file not found: " + *options.settingsPath);
     } else if (const platform::IniFile defaults = app::defaultSettingsDocument(
@@ -119,7 +141,10 @@ int main(int argc, char** argv) {
 
     if (!run::isFolder(settings.dir))
         return fail("検索フォルダが無効です 正しいフォルダを指定してください: " + settings.dir);
-    if (options.query.empty())
+    // Words a terminal in another encoding sent (CP932 bytes) would never match anything.
+    if (!platform::isValidUtf8(options.query))
+        return fail("the search words are not UTF-8 text (is the terminal set to UTF-8?)");
+    if (options.query.empty() || (!settings.regular && onlyBlanks(options.query)))
         return fail("検索文字列を入力してください");
     if (settings.regular) {
         search::Matcher probe(true, false);

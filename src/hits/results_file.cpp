@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <system_error>
 
 #include "platform/cp932.h"
@@ -62,17 +63,23 @@ namespace {
 
 // Appends the text with every CR or LF written as \r or \n.
 void appendField(std::string& line, std::string_view text) {
-    for (const char c : text) {
-        if (c == '\r')
-            line += "\\r";
-        else if (c == '\n')
-            line += "\\n";
-        else
-            line += c;
+    while (!text.empty()) {
+        const void* cr = std::memchr(text.data(), '\r', text.size());
+        const void* lf = std::memchr(text.data(), '\n', text.size());
+        const char* end = static_cast<const char*>(cr && (!lf || cr < lf) ? cr : lf);
+        if (!end) {
+            line.append(text);
+            return;
+        }
+        const auto at = static_cast<std::size_t>(end - text.data());
+        line.append(text.substr(0, at));
+        line += *end == '\r' ? "\\r" : "\\n";
+        text.remove_prefix(at + 1);
     }
 }
 
-std::string lineOf(const app::Hit& hit, std::string (*form)(std::string_view, bool)) {
+template <typename Form>
+std::string lineOf(const app::Hit& hit, Form&& form) {
     std::string line;
     line.reserve(hit.name.size() + hit.content.size() + hit.location.size() + hit.position.size() +
                  11);
@@ -86,8 +93,8 @@ std::string lineOf(const app::Hit& hit, std::string (*form)(std::string_view, bo
     return line;
 }
 
-std::string asItIs(std::string_view text, bool) {
-    return std::string(text);
+std::string_view asItIs(std::string_view text, bool) {
+    return text;
 }
 
 // CP932; in a name or path, each part between slashes that is CP932 already stays as it is

@@ -1,5 +1,6 @@
 #include "pipeline/unit_pipeline.h"
 
+#include "app/debug_log.h"
 #include "search/path_helpers.h"
 
 namespace ferretta::pipeline {
@@ -127,7 +128,15 @@ void DocumentMatcher::begin(const std::string& path) {
 }
 
 bool DocumentMatcher::finish(const Extraction& extraction) {
-    return extraction.outcome == Outcome::Complete && !m_context.flags.isAbort;
+    if (m_context.flags.isAbort)
+        return false;
+    // A damaged document was searched as far as it can be read: it counts, and the log
+    // names it.
+    if (extraction.outcome == Outcome::Partial)
+        app::logWrite(
+            "DocumentMatcher::finish",
+            m_path + ": " + (extraction.reason.empty() ? "壊れています" : extraction.reason));
+    return extraction.outcome == Outcome::Complete || extraction.outcome == Outcome::Partial;
 }
 
 bool searchFile(const std::string& path, const CacheUse& use,

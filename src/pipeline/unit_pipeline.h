@@ -37,7 +37,8 @@ class UnitSink : public documents::UnitSink {
 // How an extraction ended.
 enum class Outcome : std::uint8_t {
     Complete,   // every unit was handed out
-    Partial,    // read as far as the document can be read (damaged): it counts as not searched
+    Partial,    // read as far as the document can be read (damaged, or cut by a bound of the
+                // work): it counts as searched, and the debug log says why
     Stopped,    // the sink asked to stop
     ForOffice,  // this extractor leaves the document to the next one
     Failed,     // the document cannot be read (`failure` says where, unless already told)
@@ -51,7 +52,7 @@ struct Failure {
 
 struct Extraction {
     Outcome outcome = Outcome::Complete;
-    std::string reason;              // ForOffice: what the extractor met, for the debug log
+    std::string reason;              // ForOffice, Partial: what the extractor met, for the log
     std::int32_t count = 0;          // the searcher's own count (PowerPoint: slides, PDF: pages)
     std::optional<Failure> failure;  // Failed: none when the user was told already
     bool keep = true;                // false: not to be kept in the cache even when complete

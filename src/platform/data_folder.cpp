@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <system_error>
 #include <vector>
@@ -68,6 +69,16 @@ fs::path findDataFile(const fs::path& name) {
     return beside;
 }
 
+bool isSystemProgramFolder(const fs::path& folder) {
+    const fs::path normal = folder.lexically_normal();
+    for (const fs::path prefix : {"/usr", "/opt"}) {
+        if (std::mismatch(prefix.begin(), prefix.end(), normal.begin(), normal.end()).first ==
+            prefix.end())
+            return true;
+    }
+    return false;
+}
+
 fs::path dataFolder() {
     const std::string homeOverride = environmentValue("FERRETTA_HOME");
     if (!homeOverride.empty()) {
@@ -79,9 +90,10 @@ fs::path dataFolder() {
         return folder;
     }
 
-    // A portable install (an unpacked archive) keeps its settings beside the program.
+    // A portable install (an unpacked archive) keeps its settings beside the program. A system
+    // folder is writable for root only, and root's settings belong in root's home like anyone's.
     const fs::path exeFolder = executableFolder();
-    if (access(exeFolder.c_str(), W_OK) == 0)
+    if (!isSystemProgramFolder(exeFolder) && access(exeFolder.c_str(), W_OK) == 0)
         return exeFolder;
 
     fs::path configHome = environmentValue("XDG_CONFIG_HOME");

@@ -16,10 +16,14 @@ std::filesystem::path executableFolder();
 // path beside the executable when none does.
 std::filesystem::path findDataFile(const std::filesystem::path& name);
 
+// Whether a program in this folder was installed for the whole system: the folder lies under
+// /usr, /usr/local or /opt (compared as written, after removing "." and ".." parts).
+bool isSystemProgramFolder(const std::filesystem::path& folder);
+
 // The folder for the settings file, the debug log and temporary files: $FERRETTA_HOME when
-// set, else the executable's folder when it is writable, else $XDG_CONFIG_HOME/ferretta
-// (~/.config/ferretta). The folder is created when missing; failures to create it are left to
-// the first write to report.
+// set, else the executable's folder when it is writable and not a system one (a portable copy,
+// the build tree), else $XDG_CONFIG_HOME/ferretta (~/.config/ferretta), for root too. The
+// folder is created when missing; failures to create it are left to the first write to report.
 std::filesystem::path dataFolder();
 
 }  // namespace ferretta::platform

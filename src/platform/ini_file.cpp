@@ -426,6 +426,19 @@ std::optional<std::string> IniFile::get(std::string_view section, std::string_vi
     return result;
 }
 
+bool IniFile::hasSection(std::string_view section) const {
+    const Form form{m_encoding == Encoding::Cp932};
+    const std::string wanted = form.fromUtf8(section);
+    bool found = false;
+    forEachLine(m_bytes, m_encoding, [&](const RawLine&, std::string_view text) {
+        const ParsedLine line = parseLine(text, form);
+        found =
+            line.kind == ParsedLine::Kind::Section && equalsIgnoringCase(line.name, wanted, form);
+        return !found;
+    });
+    return found;
+}
+
 namespace {
 
 // Where a key stands in a document, or where it would go.

@@ -60,6 +60,9 @@ class IniFile {
     // valid text become U+FFFD (or the CP932 file's fallback characters).
     std::optional<std::string> get(std::string_view section, std::string_view key) const;
 
+    // Whether the document has a section of that name (any case), with keys or without.
+    bool hasSection(std::string_view section) const;
+
     // Sets a value (UTF-8). An existing key keeps its place and spelling; a new key goes after
     // the last key line of its section (or right after the header when it has none); a new
     // section goes to the end of the document. New lines end like the document's first line

@@ -343,17 +343,26 @@ bool LineReader::fill() {
         m_buffer.erase(0, m_pos);
         m_pos = 0;
     }
+    if (m_sinceCheck >= kStopCheckBytes) {
+        m_sinceCheck = 0;
+        if (m_stopRequested && m_stopRequested()) {
+            m_stopped = true;
+            m_eof = true;
+            return false;
+        }
+    }
     const std::size_t old = m_buffer.size();
     m_buffer.resize(old + kReadChunk);
     std::size_t got = 0;
     try {
-        got = readSome(m_fd, m_buffer.data() + old, kReadChunk, m_path, m_stopRequested);
+        got = readSome(m_fd, m_buffer.data() + old, kReadChunk, m_path, {});
     } catch (const Error&) {
         m_buffer.resize(old);
         throw;
     }
     m_buffer.resize(old + got);
     m_eof = got == 0;
+    m_sinceCheck += got;
     return got > 0;
 }
 
@@ -406,6 +415,16 @@ std::size_t measureRestOfLine(int fd, off_t offset, std::size_t unit, bool bigEn
 }  // namespace
 
 namespace {
+
+// Moves the file position past a hole of a sparse file that starts there (to the end when
+// nothing but a hole follows); a file system that cannot tell leaves it.
+void skipHole(int fd) {
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at < 0)
+        return;
+    if (::lseek(fd, at, SEEK_DATA) < 0)
+        ::lseek(fd, errno == ENXIO ? 0 : at, errno == ENXIO ? SEEK_END : SEEK_SET);
+}
 
 // One line scan shared by readLine and readRawLine; the sink takes the line's bytes, at most
 // `maxBytes` of them. Answers whether the line was longer (the rest is passed over).
@@ -482,6 +501,8 @@ bool scanLine(int fd, std::string& buffer, std::size_t& pos, const bool& eof, Te
             give(pos, scan, false);
             pos = scan;
         }
+        if (cut && scan == buffer.size())
+            skipHole(fd);  // the rest of a cut line: a hole holds no line end
         const std::size_t consumed = pos;
         fill();
         scan -= consumed;

@@ -61,7 +61,8 @@ class LineReader {
   public:
     // Opens the file (openRegularFile). Throws ferretta::Error (kind FileOpen) naming the file
     // when it cannot be opened for reading; the text-file search lets that travel to its
-    // caller. `stopRequested`, when given, lets a stop end an interrupted read.
+    // caller. `stopRequested`, when given, is asked every kStopCheckBytes read (however long
+    // the line): when it answers true the reading ends there, as at the end of the file.
     explicit LineReader(const std::filesystem::path& path,
                         std::function<bool()> stopRequested = {});
     ~LineReader();
@@ -85,6 +86,12 @@ class LineReader {
     // Whether the line read last was longer than kMaxLineBytes and cut there.
     bool lineWasCut() const { return m_lineCut; }
 
+    // Whether `stopRequested` ended the reading.
+    bool stopped() const { return m_stopped; }
+
+    // How many bytes are read between two questions to `stopRequested`.
+    static constexpr std::size_t kStopCheckBytes = 1u << 20;
+
   private:
     bool fill();
     void decideEncoding(std::string_view rawLine);
@@ -92,6 +99,8 @@ class LineReader {
     std::filesystem::path m_path;
     std::function<bool()> m_stopRequested;
     bool m_lineCut = false;
+    bool m_stopped = false;
+    std::size_t m_sinceCheck = 0;  // bytes read since stopRequested was asked
     TextEncoding m_encoding = TextEncoding::Cp932;
     bool m_decided = false;
     std::string m_buffer;

@@ -5,14 +5,17 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -102,12 +105,17 @@ std::optional<std::vector<std::string>> splitCommandLine(std::string_view comman
 
 namespace {
 
-// The children this module started and has not reaped yet, and the statuses of those reaped
-// in passing (so that a later waitForProcess still learns how they ended). Other code of the
-// process may start children of its own; those are never waited for here.
+// The children this module started and has not reaped yet, and the statuses of those that
+// ended (so that a later waitForProcess still learns how they ended). Each child has a thread
+// of its own that waits for it and reaps it the moment it ends: an editor or a viewer closed by
+// the user must not stay a zombie until the next start. Other code of the process may start
+// children of its own; those are never waited for here.
 struct Children {
     std::mutex mutex;
+    std::condition_variable changed;
     std::vector<pid_t> running;
+    // Children whose reaper thread could not be started: reaped by the next start or wait.
+    std::vector<pid_t> unwatched;
     std::deque<std::pair<pid_t, int>> ended;
 };
 
@@ -115,8 +123,9 @@ struct Children {
 constexpr std::size_t kMaxEndedKept = 64;
 
 Children& children() {
-    static Children instance;
-    return instance;
+    // Never destroyed: reaper threads may still use it while the program exits.
+    static auto* instance = new Children;
+    return *instance;
 }
 
 void rememberEnded(Children& state, pid_t pid, int status) {
@@ -125,20 +134,48 @@ void rememberEnded(Children& state, pid_t pid, int status) {
         state.ended.pop_front();
 }
 
-// Reaps every started child that has ended, without blocking. Needs state.mutex held.
-void reapEnded(Children& state) {
+void forgetRunning(Children& state, pid_t pid) {
     auto& running = state.running;
-    for (auto it = running.begin(); it != running.end();) {
+    running.erase(std::remove(running.begin(), running.end(), pid), running.end());
+}
+
+// Reaps the unwatched children that have ended, without blocking. Needs state.mutex held.
+void reapUnwatched(Children& state) {
+    auto& unwatched = state.unwatched;
+    for (auto it = unwatched.begin(); it != unwatched.end();) {
         int status = 0;
         const pid_t rc = waitpid(*it, &status, WNOHANG);
-        if (rc == *it) {
-            rememberEnded(state, *it, status);
-            it = running.erase(it);
-        } else if (rc < 0 && errno == ECHILD) {
-            it = running.erase(it);  // someone else reaped it; nothing to remember
+        if (rc == *it || (rc < 0 && errno == ECHILD)) {
+            if (rc == *it)
+                rememberEnded(state, *it, status);
+            forgetRunning(state, *it);
+            it = unwatched.erase(it);
         } else {
             ++it;
         }
+    }
+    state.changed.notify_all();
+}
+
+// Waits for the child on a thread of its own and records how it ended.
+void watchChild(Children& state, pid_t pid) {
+    try {
+        std::thread([&state, pid] {
+            int status = 0;
+            pid_t rc = 0;
+            do {
+                rc = waitpid(pid, &status, 0);
+            } while (rc < 0 && errno == EINTR);
+            std::lock_guard lock(state.mutex);
+            forgetRunning(state, pid);
+            if (rc == pid)
+                rememberEnded(state, pid, status);
+            state.changed.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: reaped at the next start or wait instead.
+        std::lock_guard lock(state.mutex);
+        state.unwatched.push_back(pid);
     }
 }
 
@@ -215,7 +252,7 @@ std::optional<pid_t> startProcess(const std::vector<std::string>& argv, std::str
     Children& state = children();
     {
         std::lock_guard lock(state.mutex);
-        reapEnded(state);
+        reapUnwatched(state);
     }
     if (argv.empty() || argv.front().empty()) {
         setError("no program to start");
@@ -245,54 +282,54 @@ std::optional<pid_t> startProcess(const std::vector<std::string>& argv, std::str
         setError("cannot start " + argv.front() + ": " + errorMessage(rc));
         return std::nullopt;
     }
-    std::lock_guard lock(state.mutex);
-    state.running.push_back(pid);
+    {
+        std::lock_guard lock(state.mutex);
+        state.running.push_back(pid);
+    }
+    watchChild(state, pid);
     return pid;
+}
+
+namespace {
+
+// The status of an ended child, taken out of the list. Needs state.mutex held.
+std::optional<int> takeEnded(Children& state, pid_t pid) {
+    reapUnwatched(state);
+    auto ended = std::find_if(state.ended.begin(), state.ended.end(),
+                              [pid](const auto& entry) { return entry.first == pid; });
+    if (ended == state.ended.end())
+        return std::nullopt;
+    const int status = ended->second;
+    state.ended.erase(ended);
+    return status;
+}
+
+}  // namespace
+
+std::optional<int> takeEndedStatus(pid_t pid) {
+    Children& state = children();
+    std::lock_guard lock(state.mutex);
+    return takeEnded(state, pid);
 }
 
 std::optional<int> waitForProcess(pid_t pid, const std::function<void()>& pumpEvents) {
     Children& state = children();
-    {
-        std::lock_guard lock(state.mutex);
-        auto ended = std::find_if(state.ended.begin(), state.ended.end(),
-                                  [pid](const auto& entry) { return entry.first == pid; });
-        if (ended != state.ended.end()) {
-            const int status = ended->second;
-            state.ended.erase(ended);
+    auto delay = std::chrono::milliseconds(1);
+    std::unique_lock lock(state.mutex);
+    for (;;) {
+        if (const auto status = takeEnded(state, pid))
             return status;
-        }
         // pid <= 0 would wait for a whole group, and another pid may belong to code that
         // waits for it itself.
-        if (std::find(state.running.begin(), state.running.end(), pid) == state.running.end()) {
+        if (std::find(state.running.begin(), state.running.end(), pid) == state.running.end())
             return std::nullopt;
+        if (pumpEvents) {
+            lock.unlock();
+            pumpEvents();
+            lock.lock();
         }
-    }
-
-    auto delay = std::chrono::milliseconds(1);
-    while (true) {
-        int status = 0;
-        const pid_t rc = waitpid(pid, &status, WNOHANG);
-        if (rc == pid || (rc < 0 && errno != EINTR)) {
-            std::lock_guard lock(state.mutex);
-            auto& running = state.running;
-            running.erase(std::remove(running.begin(), running.end(), pid), running.end());
-            if (rc == pid)
-                return status;
-            // Reaped meanwhile by another thread's startProcess: its status may be recorded.
-            auto ended = std::find_if(state.ended.begin(), state.ended.end(),
-                                      [pid](const auto& entry) { return entry.first == pid; });
-            if (ended == state.ended.end())
-                return std::nullopt;
-            const int endedStatus = ended->second;
-            state.ended.erase(ended);
-            return endedStatus;
-        }
-        if (rc == 0) {
-            if (pumpEvents)
-                pumpEvents();
-            std::this_thread::sleep_for(delay);
-            delay = std::min(delay * 2, std::chrono::milliseconds(10));
-        }
+        state.changed.wait_for(lock, delay);
+        delay = std::min(delay * 2, std::chrono::milliseconds(10));
     }
 }
 
@@ -394,22 +431,88 @@ struct GuardianFds {
     int devNull;
 };
 
+// SIGKILL to every child of this process, as the kernel lists them
+// (/proc/self/task/<tid>/children; the guardian has one thread). Async-signal-safe.
+void killChildren() {
+    char path[64] = "/proc/self/task/";
+    char digits[24];
+    int length = 0;
+    for (pid_t self = ::getpid(); self > 0; self /= 10)
+        digits[length++] = static_cast<char>('0' + self % 10);
+    std::size_t at = std::strlen(path);
+    while (length > 0)
+        path[at++] = digits[--length];
+    std::memcpy(path + at, "/children", sizeof "/children");
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    char buffer[512];
+    pid_t pid = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] >= '0' && buffer[i] <= '9') {
+                pid = pid * 10 + (buffer[i] - '0');
+            } else if (pid > 0) {
+                ::kill(pid, SIGKILL);
+                pid = 0;
+            }
+        }
+    }
+    if (pid > 0)
+        ::kill(pid, SIGKILL);
+    ::close(fd);
+}
+
+// Ends the program's group and then everything else still running below this process, and
+// reaps them all. The guardian is a subreaper, so whatever the program left behind in a
+// session or group of its own (setsid, a double fork) became its child when its parent ended;
+// every round kills the children there are, whose own children then come here in turn.
+// Answers whether the program was reaped here; its status then is in `programStatus`.
+bool endEverything(pid_t program, int& programStatus) {
+    // Not reaped yet, so its number still names its group and nothing else.
+    ::kill(-program, SIGKILL);
+    bool reaped = false;
+    for (;;) {
+        killChildren();
+        int status = 0;
+        pid_t rc = 0;
+        while ((rc = ::waitpid(-1, &status, WNOHANG)) > 0) {
+            if (rc == program) {
+                programStatus = status;
+                reaped = true;
+            }
+        }
+        if (rc < 0 && errno == ECHILD)
+            return reaped;
+        const timespec pause{0, 1'000'000};
+        ::nanosleep(&pause, nullptr);
+    }
+}
+
 // The forked guardian. It is a copy of a possibly threaded process, so it makes
-// async-signal-safe calls only. It leads a new session, starts the program in it, and then
-// waits for whichever comes first: a command, the end of the command pipe, or the end of the
-// program. Every way ends the whole group, itself included, once the program's status (when
-// there is one) has been written.
+// async-signal-safe calls only. It leads a new session, starts the program there in a group of
+// its own, and then waits for whichever comes first: a command, the end of the command pipe,
+// or the end of the program. Every way ends the program's group and everything the program
+// started (endEverything) before the guardian goes; the program's status, when there is one,
+// is written last, so that whoever reads it knows nothing of the program runs any more.
 [[noreturn]] void guardianMain(const GuardianFds& fds, const char* path, char* const* argv,
                                char* const* envp) {
     resetSignals();
-    ::signal(SIGTERM, SIG_IGN);  // the group's SIGTERM is for the program, not for us
+    ::signal(SIGTERM, SIG_IGN);  // the session's SIGTERM is for the program, not for us
     ::setsid();
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
     // Nothing of ours but these stays open in the group (and stdin, stdout, stderr).
     const int keep[] = {fds.commandRead, fds.statusWrite, fds.execErrorWrite, fds.devNull};
     closeDescriptorsExcept(keep);
 
     const pid_t program = ::fork();
     if (program == 0) {
+        ::setpgid(0, 0);
         ::signal(SIGTERM, SIG_DFL);
         ::dup2(fds.devNull, STDIN_FILENO);
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
@@ -423,8 +526,15 @@ struct GuardianFds {
         writeWhole(fds.execErrorWrite, &error, sizeof error);
         ::_exit(126);
     }
+    ::setpgid(program, program);  // as the program does, whichever comes first
     ::close(fds.execErrorWrite);  // the program's exec closes the other copy
 
+    auto finish = [&](int exitCode) {
+        int status = 0;
+        if (endEverything(program, status))
+            writeWhole(fds.statusWrite, &status, sizeof status);
+        ::_exit(exitCode);
+    };
     // A descriptor that becomes readable when the program ends; without one (old kernels),
     // the program is looked at every few milliseconds.
     const int programFd = static_cast<int>(::syscall(SYS_pidfd_open, program, 0));
@@ -435,17 +545,16 @@ struct GuardianFds {
             char command = 0;
             const ssize_t n = ::read(fds.commandRead, &command, 1);
             if (n == 1 && command == kTerminateGroup) {
-                ::kill(0, SIGTERM);
+                ::kill(-program, SIGTERM);
             } else if (n == 0 || (n == 1 && command == kKillGroup) || (n < 0 && errno != EINTR)) {
-                ::kill(0, SIGKILL);
-                ::_exit(1);
+                finish(1);
             }
         }
-        int status = 0;
-        if (::waitpid(program, &status, WNOHANG) == program) {
-            writeWhole(fds.statusWrite, &status, sizeof status);
-            ::kill(0, SIGKILL);
-            ::_exit(0);
+        // Seen without reaping it: until it is reaped its number cannot name another group.
+        siginfo_t info{};
+        if (::waitid(P_PID, static_cast<id_t>(program), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == program) {
+            finish(0);
         }
     }
 }

@@ -20,7 +20,8 @@ std::optional<std::vector<std::string>> splitCommandLine(std::string_view comman
 // Starts argv[0] (looked up on PATH when it holds no '/') with the given arguments, in a new
 // session of its own, stdin from /dev/null, and returns at once. Answers the process id, or
 // nullopt when the program could not be started (not found, not executable); errorText then
-// says why. Children that ended are reaped on later calls, so none stays a zombie for long.
+// says why. The child is reaped as soon as it ends (its status kept for waitForProcess), so
+// none stays a zombie.
 std::optional<pid_t> startProcess(const std::vector<std::string>& argv,
                                   std::string* errorText = nullptr);
 
@@ -28,6 +29,10 @@ std::optional<pid_t> startProcess(const std::vector<std::string>& argv,
 // user interface stays alive. Answers the exit status (as from waitpid), or nullopt when the
 // process was not ours or could not be waited for; the wait then ends at once.
 std::optional<int> waitForProcess(pid_t pid, const std::function<void()>& pumpEvents);
+
+// Without waiting: the exit status of a process startProcess started that has ended (answered
+// once, as waitForProcess would); nullopt while it runs, or for any other pid.
+std::optional<int> takeEndedStatus(pid_t pid);
 
 // Closes every descriptor from 3 up but those given. Async-signal-safe: for a forked child of
 // a threaded program, before it runs another program.
@@ -41,12 +46,13 @@ std::string programSearchPath();
 // Empty when there is none or the name is empty or holds a '/'.
 std::string findOnPath(std::string_view name, std::string_view searchPath);
 
-// A program that works for this one and must not outlive it. It runs in a session and process
-// group of its own, watched by a small guardian process that ends the whole group (everything
-// the program started too) as soon as this program ends, however it ends (SIGKILL included),
-// and as soon as the program's main process ends, so nothing it left in the background goes on
-// writing. stdin is /dev/null; its standard output goes to our standard error, so it can never
-// mix with our own output.
+// A program that works for this one and must not outlive it. It runs in a session of its own,
+// watched by a small guardian process that ends the program and everything it started (also
+// what it set apart in a session or process group of its own: the guardian is their
+// subreaper) as soon as this program ends, however it ends (SIGKILL included), and as soon as
+// the program's main process ends, so nothing it left in the background goes on writing.
+// stdin is /dev/null; its standard output goes to our standard error, so it can never mix with
+// our own output.
 class GuardedProcess {
   public:
     // Starts argv[0] (looked up on PATH when it holds no '/'). nullopt when it cannot be started
@@ -61,13 +67,13 @@ class GuardedProcess {
     // Kills the group when it still runs, and reaps the guardian.
     ~GuardedProcess();
 
-    // Waits until the program's main process has ended (the rest of its group is then killed),
-    // calling pumpEvents between short sleeps. Answers its status as from waitpid; nullopt
-    // when the group was ended by terminate or kill before it could say.
+    // Waits until the program's main process has ended and everything it started has been
+    // killed and reaped, calling pumpEvents between short sleeps. Answers its status as from
+    // waitpid; nullopt when the guardian could not say (it was killed itself).
     std::optional<int> wait(const std::function<void()>& pumpEvents);
-    // SIGTERM to the whole group. Does nothing once it has ended.
+    // SIGTERM to the program's process group. Does nothing once it has ended.
     void terminate();
-    // SIGKILL to the whole group. Does nothing once it has ended.
+    // SIGKILL to the program and everything it started. Does nothing once it has ended.
     void kill();
 
   private:

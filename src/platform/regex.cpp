@@ -78,13 +78,15 @@ bool isAsciiPunctuation(char16_t c) {
     return c < 0x80 && !isAsciiLetter(c) && !isDigit(c) && c > 0x20 && c != 0x7F;
 }
 
-// Rewrites a JScript pattern into PCRE2 syntax with the same meaning. PCRE2 already agrees on
-// most of the syntax; what differs is rewritten here: '.', \s, \v, the escapes that are plain
-// letters in JScript but have a meaning in PCRE2 (\A \Z \Q \K \h \p ...), legacy octal escapes,
-// backreferences, POSIX classes, possessive quantifiers and the (?...) groups JScript lacks.
+// Rewrites a JScript pattern into PCRE2 syntax with the same meaning, and tells the visitor
+// the pattern's elements as it reads them. PCRE2 already agrees on most of the syntax; what
+// differs is rewritten here: '.', \s, \v, the escapes that are plain letters in JScript but
+// have a meaning in PCRE2 (\A \Z \Q \K \h \p ...), legacy octal escapes, backreferences, POSIX
+// classes, possessive quantifiers and the (?...) groups JScript lacks.
 class Translator {
   public:
-    explicit Translator(std::u16string_view pattern) : m_p(pattern) {}
+    Translator(std::u16string_view pattern, PatternVisitor& visitor)
+        : m_p(pattern), m_visitor(visitor) {}
 
     bool run() {
         countGroups();
@@ -139,13 +141,26 @@ class Translator {
         }
     }
 
-    // Copies one code point (a surrogate pair stays whole) from m_p[m_i] to `out`.
-    void copyCodePoint(std::u16string& out) {
+    // Copies one code point (a surrogate pair stays whole) from m_p[m_i] to `out` and
+    // answers it.
+    char32_t copyCodePoint(std::u16string& out) {
+        char32_t c = m_p[m_i];
         out.push_back(m_p[m_i]);
         if (isHighSurrogate(m_p[m_i]) && m_i + 1 < m_p.size() && isLowSurrogate(m_p[m_i + 1])) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (m_p[m_i + 1] - 0xDC00);
             out.push_back(m_p[++m_i]);
         }
         ++m_i;
+        return c;
+    }
+
+    // A character of the pattern as the visitor hears it: a lone surrogate can never be in a
+    // text (text reaches the engine with them replaced).
+    void heardCharacter(char32_t c) {
+        if (c >= 0xD800 && c <= 0xDFFF)
+            m_visitor.otherAtom();
+        else
+            m_visitor.literal(c);
     }
 
     // \uXXXX at m_i (the backslash). Answers the code point, combining an escaped surrogate
@@ -167,22 +182,25 @@ class Translator {
     }
 
     // Legacy octal escape \N, \NN, \NNN (at most 0377) at m_i; \8 and \9 are the digits.
-    std::u16string readOctalEscape() {
+    // `value` gets the character.
+    std::u16string readOctalEscape(int32_t& value) {
         std::size_t k = m_i + 1;
         if (!isOctalDigit(m_p[k])) {
             m_i = k + 1;
+            value = m_p[k];
             return std::u16string(1, m_p[k]);
         }
         const std::size_t maxDigits = m_p[k] <= u'3' ? 3 : 2;
-        uint32_t value = 0;
+        uint32_t octal = 0;
         std::size_t used = 0;
         while (used < maxDigits && k < m_p.size() && isOctalDigit(m_p[k])) {
-            value = value * 8 + static_cast<uint32_t>(m_p[k] - u'0');
+            octal = octal * 8 + static_cast<uint32_t>(m_p[k] - u'0');
             ++k;
             ++used;
         }
         m_i = k;
-        return hexEscape(value);
+        value = static_cast<int32_t>(octal);
+        return hexEscape(octal);
     }
 
     // An escaped code point, or an escape for it when it is special in PCRE2.
@@ -206,18 +224,29 @@ class Translator {
             case u'.':
                 ++m_i;
                 emit(kDot, start);
+                m_visitor.otherAtom();
                 return true;
             case u'[':
                 return characterClass(start);
             case u'(':
                 m_last = Last::Nothing;
+                m_visitor.groupOpen();
                 return group(start);
+            case u')':
+                ++m_i;
+                emit(u")", start);
+                m_visitor.groupClose();
+                return true;
             case u'|':
             case u'^':
             case u'$':
                 m_last = Last::Nothing;
                 ++m_i;
                 emit(std::u16string(1, c), start);
+                if (c == u'|')
+                    m_visitor.alternative();
+                else
+                    m_visitor.assertion();
                 return true;
             case u'*':
             case u'+':
@@ -231,6 +260,7 @@ class Translator {
                     return fail("nothing to repeat");
                 } else {
                     m_last = Last::Quantifier;
+                    m_visitor.quantifier(c == u'+' ? 1 : 0);
                 }
                 ++m_i;
                 emit(std::u16string(1, c), start);
@@ -241,10 +271,11 @@ class Translator {
             case u'}':
                 ++m_i;
                 emit(std::u16string{u'\\', c}, start);
+                m_visitor.literal(c);
                 return true;
             default: {
                 std::u16string text;
-                copyCodePoint(text);
+                heardCharacter(copyCodePoint(text));
                 emit(text, start);
                 return true;
             }
@@ -267,13 +298,18 @@ class Translator {
         if (!isQuantifier) {
             ++m_i;
             emit(u"\\{", start);
+            m_visitor.literal(u'{');
             return true;
         }
         if (last != Last::Atom)
             return fail("nothing to repeat");
+        std::size_t least = 0;
+        for (std::size_t d = minStart; d < m_p.size() && isDigit(m_p[d]); ++d)
+            least = std::min<std::size_t>(least * 10 + (m_p[d] - u'0'), 1'000'000);
         emit(m_p.substr(m_i, k + 1 - m_i), start);
         m_i = k + 1;
         m_last = Last::Quantifier;
+        m_visitor.quantifier(least);
         return true;
     }
 
@@ -307,18 +343,27 @@ class Translator {
             case u'D':
             case u'w':
             case u'W':
+                m_i += 2;
+                emit(std::u16string{u'\\', e}, start);
+                m_visitor.otherAtom();
+                return true;
             case u't':
             case u'n':
             case u'f':
             case u'r':
                 m_i += 2;
                 emit(std::u16string{u'\\', e}, start);
+                m_visitor.literal(e == u't'   ? u'\t'
+                                  : e == u'n' ? u'\n'
+                                  : e == u'f' ? u'\f'
+                                              : u'\r');
                 return true;
             case u'b':
             case u'B':
                 m_i += 2;
                 m_last = Last::Nothing;
                 emit(std::u16string{u'\\', e}, start);
+                m_visitor.assertion();
                 return true;
             case u's':
             case u'S': {
@@ -327,51 +372,65 @@ class Translator {
                 text.append(kSpaceItems);
                 text.push_back(u']');
                 emit(text, start);
+                m_visitor.otherAtom();
                 return true;
             }
             default: {
                 std::u16string text;
-                if (!commonEscape(text)) {
+                int32_t value = -1;
+                if (!commonEscape(text, value)) {
                     // A letter that means something to PCRE2 but is a plain letter to JScript.
                     m_i += 2;
                     text.assign(1, e);
+                    value = e;
                 }
                 emit(text, start);
+                if (value < 0)
+                    m_visitor.otherAtom();
+                else
+                    heardCharacter(static_cast<char32_t>(value));
                 return true;
             }
         }
     }
 
     // The escapes that mean the same inside and outside a class: \v \cX \xHH \uHHHH, octal and
-    // backreferences, escaped punctuation and other characters. Answers false for a letter
-    // escape not handled here, without consuming it.
-    bool commonEscape(std::u16string& text) {
+    // backreferences, escaped punctuation and other characters. `value` gets the character it
+    // stands for, -1 for none (a back-reference, a surrogate that can never match). Answers
+    // false for a letter escape not handled here, without consuming it.
+    bool commonEscape(std::u16string& text, int32_t& value) {
         const char16_t e = m_p[m_i + 1];
+        value = -1;
         if (e == u'v') {
             m_i += 2;
             text = u"\\x0b";
+            value = 0x0B;
         } else if (e == u'c') {
             if (m_i + 2 < m_p.size() && isAsciiLetter(m_p[m_i + 2])) {
-                text = hexEscape(m_p[m_i + 2] % 32u);
+                value = static_cast<int32_t>(m_p[m_i + 2] % 32u);
+                text = hexEscape(static_cast<uint32_t>(value));
                 m_i += 3;
             } else {
                 // JScript reads a \c without a letter as a backslash followed by 'c'.
                 m_i += 1;
                 text = u"\\\\";
+                value = u'\\';
             }
         } else if (e == u'x') {
-            const int32_t value = hexAt(m_p, m_i + 2, 2);
+            value = hexAt(m_p, m_i + 2, 2);
             if (value >= 0) {
                 text = hexEscape(static_cast<uint32_t>(value));
                 m_i += 4;
             } else {
                 text = u"x";
+                value = u'x';
                 m_i += 2;
             }
         } else if (e == u'u') {
             const int32_t codePoint = readUnicodeEscape();
             if (codePoint < 0) {
                 text = u"u";
+                value = u'u';
                 m_i += 2;
             } else if (codePoint <= 0xFFFF && (isHighSurrogate(static_cast<char16_t>(codePoint)) ||
                                                isLowSurrogate(static_cast<char16_t>(codePoint)))) {
@@ -379,22 +438,24 @@ class Translator {
                 text = m_inClass ? u"" : u"(?!)";
             } else {
                 text = literalCodePoint(codePoint);
+                value = codePoint;
             }
         } else if (isDigit(e)) {
-            text = digitEscape();
+            text = digitEscape(value);
         } else if (isAsciiLetter(e)) {
             return false;
         } else if (isAsciiPunctuation(e)) {
             m_i += 2;
             text = {u'\\', e};
+            value = e;
         } else {
             ++m_i;
-            copyCodePoint(text);
+            value = static_cast<int32_t>(copyCodePoint(text));
         }
         return true;
     }
 
-    std::u16string digitEscape() {
+    std::u16string digitEscape(int32_t& value) {
         if (!m_inClass && m_p[m_i + 1] != u'0') {
             std::size_t k = m_i + 1;
             std::size_t number = 0;
@@ -404,6 +465,7 @@ class Translator {
             }
             if (number <= m_groupCount) {
                 m_i = k;
+                value = -1;  // a back-reference
                 std::u16string text = u"\\g{";
                 for (const char c : std::to_string(number))
                     text.push_back(static_cast<char16_t>(c));
@@ -411,7 +473,7 @@ class Translator {
                 return text;
             }
         }
-        return readOctalEscape();
+        return readOctalEscape(value);
     }
 
     bool characterClass(std::size_t start) {
@@ -479,7 +541,8 @@ class Translator {
                         [[fallthrough]];
                     default: {
                         std::u16string text;
-                        if (!commonEscape(text)) {
+                        int32_t value = -1;
+                        if (!commonEscape(text, value)) {
                             m_i += 2;
                             text.assign(1, e);
                         }
@@ -522,10 +585,12 @@ class Translator {
             text += u"])";
         }
         emit(text, start);
+        m_visitor.otherAtom();
         return true;
     }
 
     std::u16string_view m_p;
+    PatternVisitor& m_visitor;
     std::size_t m_i = 0;
     std::size_t m_groupCount = 0;
     bool m_inClass = false;
@@ -594,6 +659,15 @@ struct Regex::Impl {
     std::unique_ptr<pcre2_code, CodeDeleter> code;
 };
 
+bool scanPattern(std::u16string_view pattern, PatternVisitor& visitor, std::string* errorText) {
+    Translator translator(pattern, visitor);
+    if (translator.run())
+        return true;
+    if (errorText != nullptr)
+        *errorText = translator.error();
+    return false;
+}
+
 Regex::Regex(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 Regex::Regex(Regex&&) noexcept = default;
 Regex& Regex::operator=(Regex&&) noexcept = default;
@@ -605,7 +679,8 @@ std::optional<Regex> Regex::compile(std::string_view pattern, std::string* error
             *errorText = message;
     };
     const std::u16string source = utf8ToUtf16(pattern);
-    Translator translator(source);
+    PatternVisitor unheard;  // the translation for the engine alone
+    Translator translator(source, unheard);
     if (!translator.run()) {
         setError(translator.error());
         return std::nullopt;

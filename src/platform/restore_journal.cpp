@@ -2,14 +2,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <charconv>
-#include <chrono>
 #include <cstring>
 #include <system_error>
 
@@ -30,52 +27,6 @@ void setWhy(std::string* why, const std::string& text) {
 
 std::string errorText(int error) {
     return std::strerror(error);
-}
-
-// Renames without ever replacing what stands at `to`. Answers 0 or an error number (EEXIST
-// when the name is taken).
-int renameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP)
-        return error;
-    // The file system has no such rename; a hard link never replaces either.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        if (::unlink(from.c_str()) == 0)
-            return 0;
-        error = errno;
-        ::unlink(to.c_str());
-        return error;
-    }
-    error = errno;
-    if (error == EEXIST)
-        return error;
-    // No hard links either (FAT, some network shares; folders): look first.
-    struct stat info {};
-    if (::lstat(to.c_str(), &info) == 0)
-        return EEXIST;
-    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-void syncFolder(const fs::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 // "name=<length>:<bytes>\n"; the length keeps any byte of a path, line breaks too.
@@ -234,100 +185,6 @@ bool removeAnythingAt(const std::string& path, std::string* why) {
         return false;
     }
     return true;
-}
-
-SetAsideFile::SetAsideFile(fs::path journalFolder) : m_folder(std::move(journalFolder)) {}
-
-SetAsideFile::~SetAsideFile() {
-    putBack();
-}
-
-bool SetAsideFile::moveAside(const std::string& path, const std::vector<std::string>& asideNames,
-                             std::string* why) {
-    if (!putBack(why))
-        return false;
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0)
-        return true;
-    m_entry.original = path;
-    m_entry.device = static_cast<std::uint64_t>(info.st_dev);
-    m_entry.inode = static_cast<std::uint64_t>(info.st_ino);
-    for (const std::string& aside : asideNames) {
-        struct stat taken {};
-        if (aside == path || ::lstat(aside.c_str(), &taken) == 0)
-            continue;
-        m_entry.aside = aside;
-        if (!record(why)) {
-            m_entry = {};
-            return false;
-        }
-        const int error = renameNoReplace(path, aside);
-        if (error == 0)
-            return true;
-        forget();
-        if (error != EEXIST) {
-            setWhy(why, "cannot move " + path + " aside: " + errorText(error));
-            m_entry = {};
-            return false;
-        }
-    }
-    setWhy(why, "no free name to move " + path + " aside");
-    m_entry = {};
-    return false;
-}
-
-bool SetAsideFile::putBack(std::string* why) {
-    if (m_entry.aside.empty())
-        return true;
-    if (!moveBack(m_entry, why))
-        return false;  // the entry stays: the next start tries again
-    forget();
-    m_entry = {};
-    return true;
-}
-
-bool SetAsideFile::record(std::string* why) {
-    static std::atomic<std::uint64_t> counter{0};
-    std::error_code error;
-    fs::create_directories(m_folder, error);
-    const std::string stem =
-        std::to_string(::getpid()) + "-" +
-        std::to_string(std::chrono::system_clock::now().time_since_epoch().count()) + "-" +
-        std::to_string(counter++);
-    const fs::path temporary = m_folder / ("." + stem + ".tmp");
-    const fs::path final = m_folder / (stem + std::string(kEntrySuffix));
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        setWhy(why, "cannot write the restore journal in " + m_folder.string() + ": " +
-                        errorText(errno));
-        return false;
-    }
-    // Locked before it gets its name, so that no start ever sees it unlocked while we live.
-    bool ok =
-        ::flock(fd, LOCK_EX) == 0 && writeAll(fd, journalText(m_entry)) && ::fsync(fd) == 0 &&
-        ::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, final.c_str(), RENAME_NOREPLACE) == 0;
-    if (!ok) {
-        const int failure = errno;
-        ::unlink(temporary.c_str());
-        ::close(fd);
-        setWhy(why, "cannot write the restore journal in " + m_folder.string() + ": " +
-                        errorText(failure));
-        return false;
-    }
-    syncFolder(m_folder);
-    m_entryPath = final;
-    m_entryFd = fd;
-    return true;
-}
-
-void SetAsideFile::forget() {
-    if (m_entryFd < 0)
-        return;
-    // Unlinked before the lock goes, so a start that gets the lock sees the entry gone.
-    ::unlink(m_entryPath.c_str());
-    ::close(m_entryFd);
-    m_entryFd = -1;
-    m_entryPath.clear();
 }
 
 std::vector<RestoreProblem> replayRestoreJournal(const fs::path& folder) {

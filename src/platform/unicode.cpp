@@ -100,6 +100,11 @@ Sequence readSequence(const unsigned char* p, const unsigned char* end) {
 
 std::u16string utf8ToUtf16(std::string_view text) {
     std::u16string out;
+    utf8ToUtf16(text, out);
+    return out;
+}
+
+void utf8ToUtf16(std::string_view text, std::u16string& out) {
     // Never more units than bytes.
     out.resize(text.size());
     char16_t* dst = out.data();
@@ -145,7 +150,6 @@ std::u16string utf8ToUtf16(std::string_view text) {
         }
     }
     out.resize(static_cast<std::size_t>(dst - out.data()));
-    return out;
 }
 
 std::string utf16ToUtf8(std::u16string_view text) {

@@ -9,6 +9,8 @@ namespace ferretta::platform {
 // Decodes UTF-8. Each byte of an invalid or truncated sequence, an encoded surrogate or an
 // over-long form becomes U+FFFD; never fails.
 std::u16string utf8ToUtf16(std::string_view text);
+// The same into `out`, whose memory is reused (a caller converting many texts).
+void utf8ToUtf16(std::string_view text, std::u16string& out);
 
 // Encodes UTF-16. An unpaired surrogate becomes U+FFFD; never fails.
 std::string utf16ToUtf8(std::u16string_view text);

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/restore_journal.h"
+#include "platform/work_folder.h"
 
 namespace ferretta::run {
 namespace {
@@ -73,6 +74,7 @@ std::function<bool()> officeKeepWaiting(app::Host& host, const search::SearchFla
 
 std::vector<std::string> prepareRun() {
     installStopSignals();
+    platform::removeStaleWorkFolders(platform::workFolderParent());
     std::vector<std::string> messages;
     for (const auto& problem : platform::replayRestoreJournal(platform::restoreJournalFolder())) {
         messages.push_back("一時的に移動したファイルを元に戻せませんでした\r" +

@@ -1,5 +1,6 @@
 #include "run/search_run.h"
 
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -21,9 +22,9 @@ namespace ferretta::run {
 
 std::string summaryText(std::int64_t files, std::int64_t hits,
                         std::optional<std::int64_t> elapsedMs, std::int64_t unreadable,
-                        std::int64_t fromCache) {
+                        std::int64_t fromCache, bool stopped) {
     std::string text = std::to_string(files) + "ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、" + std::to_string(hits) +
-                       "件ヒットしました。";
+                       (stopped ? "件ヒットしたところで中止しました。" : "件ヒットしました。");
     if (elapsedMs && *elapsedMs > 0) {
         char seconds[48];
         std::snprintf(seconds, sizeof seconds, "(%lld.%03lld秒)",
@@ -164,6 +165,17 @@ void registerPdfSearcher(app::Host& host, const app::Settings& settings, Searche
         });
 }
 
+// Waits while the cache writes what the search read: that is part of the search, and a
+// search that ends before it would leave the writing to a program that seems idle (or, on
+// the command line, to after the summary). Events run meanwhile; a stop ends the waiting.
+void finishCacheWriting(app::Host& host, const app::Settings& settings,
+                        const search::SearchFlags& flags) {
+    cache::DocumentCache* documents = documentCache(settings);
+    while (documents != nullptr && !flags.isAbort &&
+           !documents->flushFor(std::chrono::milliseconds(50)))
+        host.doEvents();
+}
+
 }  // namespace
 
 SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search::SearchFlags& flags,
@@ -184,7 +196,9 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     std::optional<cache::SearchCache> searchCache;
     if (!settings.fileNameOnly) {
         if (cache::DocumentCache* documents = documentCache(settings))
-            searchCache.emplace(*documents, indexQueryOf(matcher), literalQueryOf(matcher));
+            searchCache.emplace(*documents, indexQueryOf(matcher), literalQueryOf(matcher),
+                                settings.textCacheRefreshOnly ? cache::SearchCache::Mode::Refresh
+                                                              : cache::SearchCache::Mode::Use);
     }
     cache::SearchCache* cache = searchCache ? &*searchCache : nullptr;
 
@@ -224,6 +238,8 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     const std::int64_t start = platform::steadyMilliseconds();
     std::int64_t end = start;
     outcome.files = runSearch(host, settings, finder, registry, flags, &outcome.failed);
+    if (cache != nullptr)
+        finishCacheWriting(host, settings, flags);
     if (!flags.isAbort)
         end = platform::steadyMilliseconds();
     // A stop request ends the time, also when it came before the searchers returned.
@@ -239,8 +255,9 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     if (end > start)
         outcome.elapsedMs = end - start;
     outcome.fromCache = counted.fromCache();
+    outcome.stopped = flags.isAbort && !outcome.folderUnusable;
     outcome.summary = summaryText(outcome.files, outcome.hits, outcome.elapsedMs,
-                                  outcome.unreadable, outcome.fromCache);
+                                  outcome.unreadable, outcome.fromCache, outcome.stopped);
     host.setStatusText(outcome.summary);
     if (officeSession != nullptr)
         searchers::office::endStartedOffices(*officeSession, host);

@@ -28,10 +28,12 @@ namespace ferretta::run {
 
 // "12ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、3件ヒットしました。(1.234秒)"; the time part only when given and
 // positive; "（読めないファイル3件）" after it when entries were skipped as unreadable;
-// "（キャッシュから5ﾌｧｲﾙ）" when documents were searched in the document cache.
+// "（キャッシュから5ﾌｧｲﾙ）" when documents were searched in the document cache. A search that
+// did not run to its end (stopped by the user or by a failure) says so: "…3件ヒットしたところで
+// 中止しました。".
 std::string summaryText(std::int64_t files, std::int64_t hits,
                         std::optional<std::int64_t> elapsedMs, std::int64_t unreadable = 0,
-                        std::int64_t fromCache = 0);
+                        std::int64_t fromCache = 0, bool stopped = false);
 
 // The history with the text moved to the front (exact comparison), empty entries dropped. An
 // empty text leaves the history as it is.
@@ -74,7 +76,8 @@ struct SearchOutcome {
     std::int64_t fromCache = 0;  // documents searched in the document cache
     std::optional<std::int64_t> elapsedMs;
     bool folderUnusable = false;  // the search folder is empty or cannot be listed
-    bool failed = false;  // the search ended with "検索中にエラーが発生しました."
+    bool failed = false;   // the search ended with "検索中にエラーが発生しました."
+    bool stopped = false;  // the search did not run to its end (a stop request, a failure)
     std::string summary;
 };
 
@@ -83,7 +86,9 @@ struct SearchOutcome {
 // runSearch timed, the run flags back to idle, hooks.searchFinished, the summary to the status
 // bar, the offices that started ended.
 // The time ends at the user's stop request when there was one, and is left out when the
-// search was stopped otherwise (a failure, an unusable folder).
+// search was stopped otherwise (a failure, an unusable folder). It includes the writing of
+// what the search read into the document cache, during which events run and a stop request
+// ends the waiting (the writing goes on behind).
 SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search::SearchFlags& flags,
                                std::string_view query, const SearchRunHooks& hooks);
 

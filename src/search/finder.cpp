@@ -71,13 +71,13 @@ std::int64_t Finder::findInDir(std::string& folder) {
         }
     };
     std::int64_t count = 0;
-    FolderWalk walk(folder, m_context.settings.subFolder);
+    FolderWalk walk(folder, walkRulesFor(m_context.settings));
     std::unique_ptr<ReadAhead> ahead;
     if (m_readAhead.workers > 1 && ReadAhead::worthwhile(m_context.settings, m_registry))
         ahead = std::make_unique<ReadAhead>(folder, m_context.settings, m_registry, m_readAhead);
     WalkStep step;
     ReadAhead::Job* job = nullptr;
-    while (ahead ? ahead->next(step, job) : walk.next(step)) {
+    while (ahead ? ahead->next(step, job, m_context) : walk.next(step)) {
         switch (step.kind) {
             case WalkStep::Kind::TopUnusable:
                 app::logWrite("findInDir", step.path + ": " + step.reason);
@@ -95,7 +95,8 @@ std::int64_t Finder::findInDir(std::string& folder) {
                     ++count;
                     break;
                 }
-                if (searchFile(step.path, ahead.get(), job))
+                // A file the stop cut short was looked at too: its hits are listed.
+                if (searchFile(step.path, ahead.get(), job) || flags.isAbort)
                     ++count;
                 host.doEvents();
                 if (flags.isAbort) {

@@ -2,13 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "cache/document_cache.h"
+#include "platform/data_folder.h"
 #include "search/path_helpers.h"
 
 namespace ferretta::search {
@@ -25,19 +30,59 @@ struct FolderWalk::Level {
     bool announced = false;
 };
 
+WalkRules walkRulesFor(const app::Settings& settings) {
+    WalkRules rules;
+    rules.subFolders = settings.subFolder;
+    rules.hidden = settings.hiddenFiles;
+    if (!rules.hidden) {
+        rules.ownFolders.push_back(platform::dataFolder().string());
+        const std::filesystem::path cache = cache::defaultCacheFolder();
+        if (!cache.empty())
+            rules.ownFolders.push_back(cache.string());
+    }
+    return rules;
+}
+
 namespace {
 
+// The kernel's views of itself: files there may never end or may block a reader.
+bool isPseudoFileSystem(const struct statfs& fs) {
+    static constexpr std::array<unsigned long, 15> types = {
+        PROC_SUPER_MAGIC,    SYSFS_MAGIC,   DEVPTS_SUPER_MAGIC, CGROUP_SUPER_MAGIC,
+        CGROUP2_SUPER_MAGIC, DEBUGFS_MAGIC, TRACEFS_MAGIC,      SECURITYFS_MAGIC,
+        PSTOREFS_MAGIC,      BPF_FS_MAGIC,  EFIVARFS_MAGIC,     BINFMTFS_MAGIC,
+        SELINUX_MAGIC,       NSFS_MAGIC,    0x19800202 /* mqueue */};
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    return std::find(types.begin(), types.end(), type) != types.end();
+}
+
+// A folder on a pseudo file system (what statfs cannot tell counts as none).
+bool onPseudoFileSystem(const std::string& path) {
+    struct statfs fs {};
+    return ::statfs(path.c_str(), &fs) == 0 && isPseudoFileSystem(fs);
+}
+
+// The system's folders of devices and run-time state, never walked into from the root.
+bool isSystemFolder(const std::string& parent, std::string_view name) {
+    return parent == "/" && (name == "proc" || name == "sys" || name == "dev" || name == "run");
+}
+
 // Lists one folder: regular files (also through links) and real sub-folders, each sorted by
-// name; entries that vanish between listing and examining go to `unreadable`. Answers the
-// system's complaint when the folder cannot be listed, empty when it could.
-std::string listFolder(const std::string& folder, std::vector<std::string>& files,
-                       std::vector<std::string>& folders,
+// name, hidden ones and what lies elsewhere (see FolderWalk::next) left out; entries that
+// vanish between listing and examining go to `unreadable`. Answers the system's complaint when
+// the folder cannot be listed, empty when it could.
+template <typename Skip>
+std::string listFolder(const std::string& folder, bool hidden, Skip&& skipFolder,
+                       std::vector<std::string>& files, std::vector<std::string>& folders,
                        std::vector<std::pair<std::string, std::string>>& unreadable) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir)
         return std::strerror(errno);
     std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
     const int dirFd = ::dirfd(dir);
+    struct stat self {};
+    if (::fstat(dirFd, &self) != 0)
+        return std::strerror(errno);
     for (;;) {
         errno = 0;
         dirent* entry = ::readdir(dir);
@@ -47,7 +92,7 @@ std::string listFolder(const std::string& folder, std::vector<std::string>& file
             break;
         }
         std::string_view name(entry->d_name);
-        if (name == "." || name == "..")
+        if (name == "." || name == ".." || (!hidden && name.front() == '.'))
             continue;
         struct stat info {};
         if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -55,7 +100,8 @@ std::string listFolder(const std::string& folder, std::vector<std::string>& file
             continue;
         }
         if (S_ISDIR(info.st_mode)) {
-            folders.emplace_back(name);
+            if (!skipFolder(name, info, info.st_dev != self.st_dev))
+                folders.emplace_back(name);
         } else if (S_ISREG(info.st_mode)) {
             files.emplace_back(name);
         } else if (S_ISLNK(info.st_mode)) {
@@ -73,8 +119,8 @@ std::string listFolder(const std::string& folder, std::vector<std::string>& file
 
 }  // namespace
 
-FolderWalk::FolderWalk(std::string top, bool subFolders)
-    : m_top(std::move(top)), m_subFolders(subFolders) {}
+FolderWalk::FolderWalk(std::string top, WalkRules rules)
+    : m_top(std::move(top)), m_rules(std::move(rules)) {}
 FolderWalk::~FolderWalk() = default;
 FolderWalk::FolderWalk(FolderWalk&&) noexcept = default;
 FolderWalk& FolderWalk::operator=(FolderWalk&&) noexcept = default;
@@ -85,9 +131,20 @@ bool FolderWalk::next(WalkStep& step) {
     auto enter = [this](const std::string& path) {
         auto level = std::make_unique<Level>();
         level->path = path;
-        std::string reason = listFolder(path, level->files, level->folders, level->unreadable);
+        auto skipFolder = [&](std::string_view name, const struct stat& info, bool mountPoint) {
+            if (isSystemFolder(path, name))
+                return true;
+            if (!m_rules.hidden &&
+                std::any_of(m_own.begin(), m_own.end(), [&](const Identity& own) {
+                    return own.device == info.st_dev && own.inode == info.st_ino;
+                }))
+                return true;
+            return mountPoint && onPseudoFileSystem(path + std::string(name));
+        };
+        std::string reason = listFolder(path, m_rules.hidden, skipFolder, level->files,
+                                        level->folders, level->unreadable);
         if (reason.empty()) {
-            if (!m_subFolders)
+            if (!m_rules.subFolders)
                 level->folders.clear();
             m_levels.push_back(std::move(level));
         }
@@ -95,6 +152,20 @@ bool FolderWalk::next(WalkStep& step) {
     };
     if (!m_started) {
         m_started = true;
+        for (const std::string& own : m_rules.ownFolders) {
+            struct stat info {};
+            if (::stat(own.c_str(), &info) == 0)
+                m_own.push_back({info.st_dev, info.st_ino});
+        }
+        if (onPseudoFileSystem(m_top)) {
+            // Listed as a folder of nothing: its files are not to be read.
+            m_levels.push_back(std::make_unique<Level>());
+            m_levels.back()->path = m_top;
+            step.kind = WalkStep::Kind::Folder;
+            step.path = m_top;
+            m_levels.back()->announced = true;
+            return true;
+        }
         std::string reason = enter(m_top);
         if (!reason.empty()) {
             step.kind = WalkStep::Kind::TopUnusable;

@@ -60,6 +60,7 @@ OpenAction openActionFor(const app::Hit& hit) {
         case FT::Text:
             action.kind = OpenAction::Kind::TextEditor;
             action.position = hit.position;
+            action.search = hit.content;
             break;
         case FT::Pdf: {
             action.kind = OpenAction::Kind::Pdf;

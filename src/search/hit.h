@@ -24,7 +24,7 @@ struct OpenAction {
     Kind kind = Kind::None;
     app::FileType fileType = app::FileType::Unknown;
     std::string location;   // the path, or the item's reference text
-    std::string search;     // Word: the matching text to jump to
+    std::string search;     // Word: the matching text to jump to; text: the hit's line
     std::string sheet;      // Excel: the sheet of the hit; empty for a hit on the file name
     std::string position;   // text: "line,column"; Excel: "row,column"; PowerPoint: slide
     std::int32_t page = 1;  // PDF: the page to open at (1 when the hit has no page)

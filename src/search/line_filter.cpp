@@ -11,10 +11,11 @@
 #include <utility>
 
 #include "platform/cp932.h"
-#include "platform/hex_digit.h"
+#include "platform/regex.h"
 #include "platform/unicode.h"
 #include "platform/width_fold.h"
 #include "search/ansi_fold_table.h"
+#include "search/byte_scan.h"
 
 namespace ferretta::search {
 namespace {
@@ -170,10 +171,18 @@ bool rareUnicode(char16_t c) {
            !(c >= 0xD800 && c <= 0xDFFF);
 }
 
-// What a line holds for one character of a word: its bytes (ASCII letters in either case), or
-// one of the triggers.
+// The characters next to a trigger in a matching line: one of `left` before it or one of
+// `right` after it (ASCII letters in upper case), unless `any`.
+struct Neighbours {
+    bool any = true;
+    std::vector<char32_t> left;
+    std::vector<char32_t> right;
+};
+
+// What a line holds for one character of a word: one of its forms (each the bytes of a
+// character or two that turn into it; ASCII letters in either case), or one of the triggers.
 struct Piece {
-    std::string raw;
+    std::vector<std::string> forms;
     bool usable = true;
     bool letter = false;
     std::vector<std::uint32_t> triggers;  // CP932 codes, or code points
@@ -185,6 +194,12 @@ Piece unusable() {
     return p;
 }
 
+Piece onlyForm(std::string bytes) {
+    Piece p;
+    p.forms.push_back(std::move(bytes));
+    return p;
+}
+
 // A part every matching line holds, unless it holds one of the triggers.
 struct Alternative {
     std::string bytes;
@@ -193,55 +208,138 @@ struct Alternative {
     // Whether the bytes stand at character boundaries in every line they match in (false for
     // a byte-wise part of a CP932 word, whose ASCII bytes may be trail bytes there).
     bool aligned = true;
+    // Per trigger, in UTF-8 text: the characters that may stand before or after it in a line
+    // that matches (its neighbours in the run); empty: any.
+    std::vector<Neighbours> neighbours;
 
     long score() const { return static_cast<long>(bytes.size()) - (triggers.empty() ? 0 : 2); }
 };
 
-// The most selective run of usable pieces; nullopt when no run is worth a search.
-std::optional<Alternative> bestRun(const std::vector<Piece>& pieces) {
-    std::optional<Alternative> best;
-    auto consider = [&](std::size_t from, std::size_t to) {
-        Alternative a;
-        for (std::size_t i = from; i < to; ++i) {
-            a.bytes += pieces[i].raw;
-            a.caseless = a.caseless || pieces[i].letter;
-            // A trigger of a piece of one ASCII character carries that character (upper case)
-            // above its key: what it stands for in a line read as ASCII.
-            const std::string& raw = pieces[i].raw;
-            const std::uint32_t image =
-                raw.size() == 1 && static_cast<unsigned char>(raw[0]) < 0x80
-                    ? static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(raw[0])))
-                    : 0;
-            for (std::uint32_t key : pieces[i].triggers)
-                a.triggers.push_back(key | image << 16);
-        }
-        if (a.score() >= 2 && (!best || a.score() > best->score()))
-            best = std::move(a);
-    };
-    for (std::size_t i = 0; i < pieces.size();) {
-        if (!pieces[i].usable) {
-            ++i;
-            continue;
-        }
-        std::size_t j = i;
-        while (j < pieces.size() && pieces[j].usable)
-            ++j;
-        consider(i, j);
-        // The parts of the run without triggers, too.
-        for (std::size_t k = i; k < j;) {
-            if (!pieces[k].triggers.empty()) {
-                ++k;
-                continue;
-            }
-            std::size_t m = k;
-            while (m < j && pieces[m].triggers.empty())
-                ++m;
-            consider(k, m);
-            k = m;
-        }
-        i = j;
+using Plan = std::vector<Alternative>;
+
+// A run whose pieces have several forms is looked for as every combination of them: up to
+// this many.
+constexpr std::size_t kMaxCombinations = 16;
+
+// How selective looking for all of the alternatives is, in half bytes: the shortest of them
+// (beyond twelve bytes, three or four Japanese characters, a literal is rare enough), less
+// what the triggers and the number of them cost.
+long planScore(const Plan& plan) {
+    long shortest = 12;
+    bool triggers = false;
+    for (const Alternative& a : plan) {
+        triggers = triggers || !a.triggers.empty();
+        shortest = std::min(shortest, static_cast<long>(a.bytes.size()));
     }
-    return best;
+    long spread = 0;
+    for (std::size_t n = plan.size(); n > 1; n = (n + 1) / 2)
+        ++spread;
+    return 2 * shortest - spread - (triggers ? 4 : 0);
+}
+
+// The first (or last) characters of what a line may hold for a piece, ASCII letters in upper
+// case.
+std::vector<char32_t> edgeCharacters(const Piece& p, bool last) {
+    std::vector<char32_t> out;
+    auto add = [&](char32_t c) {
+        if (c < 0x80 && isAsciiLetter(c))
+            c &= ~0x20u;
+        if (std::find(out.begin(), out.end(), c) == out.end())
+            out.push_back(c);
+    };
+    for (const std::string& form : p.forms) {
+        const std::u16string units = platform::utf8ToUtf16(form);
+        if (!units.empty())
+            add(last ? units.back() : units.front());  // forms are of the BMP
+    }
+    for (std::uint32_t key : p.triggers)
+        add(static_cast<char32_t>(key & 0xFFFF));
+    return out;
+}
+
+// The most selective run of usable pieces, as the alternatives that together stand for it;
+// nullopt when no run is worth a search. `neighbours`: a run's triggers count only next to a
+// neighbour they have in the run (UTF-8 text, where a character is found only where it
+// stands).
+std::optional<Plan> bestRun(const std::vector<Piece>& pieces, bool neighbours = false) {
+    // The runs are weighed by their sizes alone; the plan is made for the best one.
+    long bestScore = 0;
+    std::size_t bestShortest = 0;  // between runs as selective, the longer one
+    std::size_t bestFrom = 0;
+    std::size_t bestTo = 0;
+    for (std::size_t from = 0; from < pieces.size(); ++from) {
+        std::size_t combinations = 1;
+        std::size_t shortest = 0;
+        bool triggers = false;
+        for (std::size_t to = from; to < pieces.size(); ++to) {
+            const Piece& piece = pieces[to];
+            if (!piece.usable || piece.forms.empty() ||
+                combinations * piece.forms.size() > kMaxCombinations)
+                break;
+            combinations *= piece.forms.size();
+            std::size_t least = piece.forms.front().size();
+            for (const std::string& form : piece.forms)
+                least = std::min(least, form.size());
+            shortest += least;
+            triggers = triggers || !piece.triggers.empty();
+            long spread = 0;
+            for (std::size_t n = combinations; n > 1; n = (n + 1) / 2)
+                ++spread;
+            const long score = 2 * static_cast<long>(std::min<std::size_t>(shortest, 12)) - spread -
+                               (triggers ? 4 : 0);
+            if (score >= 4 && (bestTo == 0 || score > bestScore ||
+                               (score == bestScore && shortest > bestShortest))) {
+                bestScore = score;
+                bestShortest = shortest;
+                bestFrom = from;
+                bestTo = to + 1;
+            }
+            if (shortest >= 64)
+                break;  // long enough: nothing longer is worth the comparing
+        }
+    }
+    if (bestTo == 0)
+        return std::nullopt;
+
+    Plan plan(1);
+    std::vector<std::uint32_t> triggers;
+    std::vector<Neighbours> near;
+    for (std::size_t i = bestFrom; i < bestTo; ++i) {
+        const Piece& piece = pieces[i];
+        Plan longer;
+        for (const Alternative& a : plan) {
+            for (const std::string& form : piece.forms) {
+                Alternative b = a;
+                b.bytes += form;
+                b.caseless = b.caseless || piece.letter;
+                longer.push_back(std::move(b));
+            }
+        }
+        plan = std::move(longer);
+        // A trigger of a piece of one ASCII character carries that character (upper case)
+        // above its key: what it stands for in a line read as ASCII.
+        const std::string& only = piece.forms.front();
+        const std::uint32_t image =
+            piece.forms.size() == 1 && only.size() == 1 &&
+                    static_cast<unsigned char>(only[0]) < 0x80
+                ? static_cast<std::uint32_t>(std::toupper(static_cast<unsigned char>(only[0])))
+                : 0;
+        for (std::uint32_t key : piece.triggers) {
+            triggers.push_back(key | image << 16);
+            Neighbours n;
+            if (neighbours && bestTo - bestFrom >= 2) {
+                n.any = false;
+                if (i > bestFrom)
+                    n.left = edgeCharacters(pieces[i - 1], true);
+                if (i + 1 < bestTo)
+                    n.right = edgeCharacters(pieces[i + 1], false);
+            }
+            near.push_back(std::move(n));
+        }
+    }
+    plan.front().triggers = std::move(triggers);
+    plan.front().neighbours = std::move(near);
+    return plan;
 }
 
 bool sameCaseless(char a, char b) {
@@ -273,13 +371,13 @@ std::optional<Alternative> merged(const Alternative& a, const Alternative& b) {
     m.caseless = a.caseless || b.caseless || b.bytes.find(m.bytes) == std::string::npos;
     m.triggers = a.triggers;
     m.triggers.insert(m.triggers.end(), b.triggers.begin(), b.triggers.end());
+    m.neighbours = a.neighbours;
+    m.neighbours.insert(m.neighbours.end(), b.neighbours.begin(), b.neighbours.end());
     m.aligned = a.aligned && b.aligned;
     if (m.score() < 2 || m.score() + 2 < std::min(a.score(), b.score()))
         return std::nullopt;
     return m;
 }
-
-using Plan = std::vector<Alternative>;
 
 void addAlternative(Plan& plan, Alternative a) {
     for (Alternative& existing : plan) {
@@ -307,12 +405,20 @@ std::vector<char32_t> codePoints(std::u16string_view text) {
     return out;
 }
 
+// A character that stands for another one is looked for as a trigger when it is rare in
+// Japanese text, and as one more form otherwise.
+void addSource(Piece& p, char16_t c) {
+    if (rareUnicode(c) || c == u'\u309B' || c == u'\u309C')  // ゛ ゜ on their own
+        p.triggers.push_back(c);
+    else
+        p.forms.push_back(utf8Of(c));
+}
+
 // In a UTF-8 text, how the character `c` of a word's exact form shows up.
 Piece exactUtf8Piece(char32_t c) {
     if (c == 0xFFFD || (c >= 0xD800 && c <= 0xDFFF))
         return unusable();  // invalid bytes decode to it
-    Piece p;
-    p.raw = utf8Of(c);
+    Piece p = onlyForm(utf8Of(c));
     if (c >= 0x10000)
         return p;  // no form: only itself
     const std::uint16_t code =
@@ -323,42 +429,107 @@ Piece exactUtf8Piece(char32_t c) {
     const auto& ansi = ansiSources();
     if (auto it = ansi.find(code); it != ansi.end()) {
         for (char16_t other : it->second) {
-            if (other == c)
-                continue;
-            if (!rareUnicode(other))
-                return unusable();
-            p.triggers.push_back(other);
+            if (other != c)
+                addSource(p, other);
         }
     }
     return p;
 }
 
-// In a UTF-8 text, how the character `c` of a word's folded form shows up.
-Piece foldedUtf8Piece(char32_t c) {
-    if (c == 0xFFFD || (c >= 0xD800 && c <= 0xDFFF))
-        return unusable();
-    Piece p;
-    p.raw = utf8Of(c);
-    if (c >= 0x10000)
-        return p;
-    p.letter = isAsciiLetter(c);
-    const auto& folded = unicodeFoldSources();
-    if (auto it = folded.find(static_cast<char16_t>(c)); it != folded.end()) {
-        for (char16_t other : it->second) {
-            if (p.letter && isAsciiLetter(other) && (other | 0x20) == (c | 0x20))
-                continue;
-            if (!rareUnicode(other))
-                return unusable();
-            p.triggers.push_back(other);
+bool isHalfWidthKana(char16_t c) {
+    return c >= 0xFF66 && c <= 0xFF9D;
+}
+bool isSoundMark(char16_t c) {
+    return c == 0xFF9E || c == 0xFF9F;  // ﾞ ﾟ
+}
+
+// The characters that fold to exactly `folded` (one or two units), the folded text itself
+// among them when it folds to itself.
+std::vector<char16_t> foldedFrom(std::u16string_view folded) {
+    std::vector<char16_t> out;
+    if (folded.size() == 1 && platform::foldForMatch(folded) == folded)
+        out.push_back(folded[0]);
+    const auto& sources = unicodeFoldSources();
+    if (auto it = sources.find(folded[0]); it != sources.end()) {
+        for (char16_t c : it->second) {
+            if (platform::foldForMatch(std::u16string_view(&c, 1)) == folded)
+                out.push_back(c);
         }
     }
+    return out;
+}
+
+// In a UTF-8 text, how one character of a word's folded form shows up: `folded` is that
+// character (a half-width letter with its sound mark is one), `first`/`last` whether it
+// starts or ends the word.
+Piece foldedUtf8Piece(std::u16string_view folded, bool first, bool last) {
+    if (folded.size() == 2 && folded[0] >= 0xD800 && folded[0] <= 0xDBFF)
+        return onlyForm(platform::utf16ToUtf8(folded));  // outside the BMP: only itself
+    const char16_t c = folded[0];
+    if (c == 0xFFFD || (c >= 0xD800 && c <= 0xDFFF))
+        return unusable();
+    if (first && folded.size() == 1 && isSoundMark(c))
+        return unusable();  // the second half of any voiced letter
+    Piece p;
+    if (isAsciiLetter(c)) {
+        // Both cases in one caseless form; the other letters that fold to it are rare.
+        p = onlyForm(std::string(1, static_cast<char>(c)));
+        p.letter = true;
+        for (char16_t other : foldedFrom(folded)) {
+            if (!isAsciiLetter(other))
+                p.triggers.push_back(other);
+        }
+        return p;
+    }
+    for (char16_t source : foldedFrom(folded))
+        addSource(p, source);
+    if (folded.size() == 2) {
+        // A letter and its sound mark may also stand apart in the line, each in either width.
+        Piece letter;
+        for (char16_t source : foldedFrom(folded.substr(0, 1)))
+            addSource(letter, source);
+        Piece mark;
+        for (char16_t source : foldedFrom(folded.substr(1, 1)))
+            addSource(mark, source);
+        for (const std::string& l : letter.forms) {
+            for (const std::string& m : mark.forms)
+                p.forms.push_back(l + m);
+        }
+        p.triggers.insert(p.triggers.end(), letter.triggers.begin(), letter.triggers.end());
+        p.triggers.insert(p.triggers.end(), mark.triggers.begin(), mark.triggers.end());
+    } else if (last && isHalfWidthKana(c)) {
+        // A voiced letter at the end of the word's place: its letter is the word's last one.
+        for (const char16_t mark : {u'\uFF9E', u'\uFF9F'}) {
+            const char16_t voiced[2] = {c, mark};
+            for (char16_t source : foldedFrom(std::u16string_view(voiced, 2)))
+                addSource(p, source);
+        }
+    }
+    if (p.forms.empty() || p.forms.size() > 8)
+        return unusable();
     return p;
+}
+
+// The pieces of a word's folded form, a half-width letter with its sound mark as one.
+std::vector<Piece> foldedUtf8Pieces(std::u16string_view folded) {
+    std::vector<Piece> pieces;
+    for (std::size_t i = 0; i < folded.size();) {
+        std::size_t length = 1;
+        const char16_t c = folded[i];
+        if (i + 1 < folded.size() &&
+            ((c >= 0xD800 && c <= 0xDBFF && folded[i + 1] >= 0xDC00 && folded[i + 1] <= 0xDFFF) ||
+             (isHalfWidthKana(c) && isSoundMark(folded[i + 1]))))
+            length = 2;
+        pieces.push_back(
+            foldedUtf8Piece(folded.substr(i, length), i == 0, i + length == folded.size()));
+        i += length;
+    }
+    return pieces;
 }
 
 // In a CP932 text, how the code `f` of a word's folded form shows up.
 Piece foldedCp932Piece(std::uint16_t f) {
-    Piece p;
-    p.raw = cp932BytesOf(f);
+    Piece p = onlyForm(cp932BytesOf(f));
     p.letter = isAsciiLetter(f);
     const auto& folded = cp932FoldSources();
     if (auto it = folded.find(f); it != folded.end()) {
@@ -381,10 +552,10 @@ std::optional<Plan> exactUtf8Plan(const Word& word) {
     std::vector<Piece> pieces;
     for (char32_t c : codePoints(platform::utf8ToUtf16(word.typed)))
         pieces.push_back(exactUtf8Piece(c));
-    auto aligned = bestRun(pieces);
+    auto aligned = bestRun(pieces, true);
     if (!aligned)
         return std::nullopt;
-    plan.push_back(std::move(*aligned));
+    plan = std::move(*aligned);
 
     const std::string_view ansi = word.ansi;
     if (ansi.size() < 2 || !isTrailByte(static_cast<unsigned char>(ansi[0])))
@@ -405,10 +576,11 @@ std::optional<Plan> exactUtf8Plan(const Word& word) {
         }
         pieces.push_back(c == u'?' ? unusable() : exactUtf8Piece(c));
     }
-    auto shifted = bestRun(pieces);
+    auto shifted = bestRun(pieces, true);
     if (!shifted)
         return std::nullopt;
-    addAlternative(plan, std::move(*shifted));
+    for (Alternative& a : *shifted)
+        addAlternative(plan, std::move(a));
     return plan;
 }
 
@@ -422,7 +594,7 @@ std::optional<Plan> wordPlan(const Matcher& matcher, const Word& word, TextForm 
             const bool ascii = std::all_of(word.ansi.begin(), word.ansi.end(), [](char c) {
                 return static_cast<unsigned char>(c) < 0x80;
             });
-            plan.push_back(Alternative{std::string(exact), false, {}, ascii});
+            plan.push_back(Alternative{std::string(exact), false, {}, ascii, {}});
         }
         if (!matcher.strict() && word.foldedInCp932) {
             std::vector<Piece> pieces;
@@ -431,7 +603,8 @@ std::optional<Plan> wordPlan(const Matcher& matcher, const Word& word, TextForm 
             auto folded = bestRun(pieces);
             if (!folded)
                 return std::nullopt;
-            addAlternative(plan, std::move(*folded));
+            for (Alternative& a : *folded)
+                addAlternative(plan, std::move(a));
         }
         return plan;
     }
@@ -441,13 +614,11 @@ std::optional<Plan> wordPlan(const Matcher& matcher, const Word& word, TextForm 
     for (Alternative& a : *exact)
         addAlternative(plan, std::move(a));
     if (!matcher.strict()) {
-        std::vector<Piece> pieces;
-        for (char32_t c : codePoints(word.folded))
-            pieces.push_back(foldedUtf8Piece(c));
-        auto folded = bestRun(pieces);
+        auto folded = bestRun(foldedUtf8Pieces(word.folded), true);
         if (!folded)
             return std::nullopt;
-        addAlternative(plan, std::move(*folded));
+        for (Alternative& a : *folded)
+            addAlternative(plan, std::move(a));
     }
     return plan;
 }
@@ -468,7 +639,7 @@ std::optional<Plan> patternPlan(const Matcher& matcher, TextForm form) {
         for (char32_t c : run) {
             Piece p;
             if (isAsciiLetter(c)) {
-                p.raw = std::string(1, static_cast<char>(c));
+                p = onlyForm(std::string(1, static_cast<char>(c)));
                 p.letter = true;
                 // Unicode case folding also pairs k with the Kelvin sign and s with long s.
                 if (form == TextForm::Utf8 && (c | 0x20) == 'k')
@@ -479,12 +650,12 @@ std::optional<Plan> patternPlan(const Matcher& matcher, TextForm form) {
                        (form == TextForm::Cp932 && (c == u'?' || c == u'\u30FB'))) {
                 p = unusable();  // (CP932 bytes that are no character decode to these two)
             } else if (form == TextForm::Utf8) {
-                p.raw = utf8Of(c);
+                p = onlyForm(utf8Of(c));
             } else {
                 const std::uint16_t code = platform::unicodeToCp932Code(static_cast<char16_t>(c));
                 if (code == kNoCode)
                     return Plan{};  // a character no CP932 line holds
-                p.raw = cp932BytesOf(code);
+                p = onlyForm(cp932BytesOf(code));
                 // Other tools may write another code for the same character.
                 if (platform::cp932CodeHasDuplicates(code)) {
                     for (unsigned other = 0x8100; other <= 0xFCFC; ++other) {
@@ -498,22 +669,7 @@ std::optional<Plan> patternPlan(const Matcher& matcher, TextForm form) {
         }
         pieces.push_back(unusable());  // runs are not next to each other
     }
-    auto run = bestRun(pieces);
-    if (!run)
-        return std::nullopt;
-    return Plan{std::move(*run)};
-}
-
-// How often a byte turns up in Japanese text, roughly: the rarer of a needle's bytes are
-// checked first.
-int commonness(unsigned char b, TextForm form) {
-    if (b == ' ' || b == '\t')
-        return 8;
-    if (b < 0x80)
-        return isAsciiLetter(b) ? 4 : 3;
-    if (form == TextForm::Cp932)
-        return (b >= 0x81 && b <= 0x83) ? 9 : (b >= 0x9F && b <= 0xF1) ? 5 : 4;
-    return b == 0xE3 ? 9 : (b >= 0x80 && b <= 0x83) ? 8 : (b < 0xC0) ? 4 : 6;
+    return bestRun(pieces);
 }
 
 inline __m128i load(const char* p) {
@@ -536,13 +692,7 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
         // Every word must be there: looking for one will do; the most selective one.
         for (int i = 0; i < matcher.targetStrsNumber(); ++i) {
             auto candidate = wordPlan(matcher, matcher.word(i), form);
-            auto weakest = [](const Plan& p) {
-                long score = 1000000;
-                for (const Alternative& a : p)
-                    score = std::min(score, a.score());
-                return score;
-            };
-            if (candidate && (!plan || weakest(*candidate) > weakest(*plan)))
+            if (candidate && (!plan || planScore(*candidate) > planScore(*plan)))
                 plan = std::move(candidate);
         }
     } else {
@@ -563,43 +713,38 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
 
     std::vector<std::uint32_t> triggers;
     bool aligned = true;
+    std::vector<LiteralFinder::Literal> literals;
     for (Alternative& a : *plan) {
         aligned = aligned && a.aligned;
-        Needle needle{std::move(a.bytes), a.caseless, 0, 0};
-        // The two rarest bytes, as far apart as they come.
-        std::vector<std::size_t> order(needle.bytes.size());
-        for (std::size_t i = 0; i < order.size(); ++i)
-            order[i] = i;
-        std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-            return commonness(static_cast<unsigned char>(needle.bytes[x]), form) <
-                   commonness(static_cast<unsigned char>(needle.bytes[y]), form);
-        });
-        // The rarest byte, and the rarest of those at least half the needle away from it.
-        needle.anchor1 = order[0];
-        needle.anchor2 = order[0];
-        const std::size_t apart = std::max<std::size_t>(1, order.size() / 2);
-        for (std::size_t k = 1; k < order.size(); ++k) {
-            const std::size_t distance =
-                order[k] > order[0] ? order[k] - order[0] : order[0] - order[k];
-            if (needle.anchor2 == order[0] || distance >= apart) {
-                needle.anchor2 = order[k];
-                if (distance >= apart)
-                    break;
-            }
-        }
-        if (needle.anchor1 > needle.anchor2)
-            std::swap(needle.anchor1, needle.anchor2);
-        m_needles.push_back(std::move(needle));
+        LiteralFinder::Literal literal{std::move(a.bytes), a.caseless};
+        if (std::find_if(literals.begin(), literals.end(), [&](const LiteralFinder::Literal& l) {
+                return l.bytes == literal.bytes && l.caseless == literal.caseless;
+            }) == literals.end())
+            literals.push_back(std::move(literal));
         triggers.insert(triggers.end(), a.triggers.begin(), a.triggers.end());
+        // A trigger found anywhere in the line counts unless every use of it in the plan
+        // names its neighbours.
+        for (std::size_t t = 0; t < a.triggers.size(); ++t) {
+            const std::uint32_t key = a.triggers[t] & 0xFFFF;
+            const bool any = t >= a.neighbours.size() || a.neighbours[t].any;
+            auto [it, added] = m_neighbours.try_emplace(key);
+            TriggerNeighbours& n = it->second;
+            n.any = (!added && n.any) || any;
+            if (any)
+                continue;
+            n.left.insert(n.left.end(), a.neighbours[t].left.begin(), a.neighbours[t].left.end());
+            n.right.insert(n.right.end(), a.neighbours[t].right.begin(),
+                           a.neighbours[t].right.end());
+        }
     }
     std::sort(triggers.begin(), triggers.end());
     triggers.erase(std::unique(triggers.begin(), triggers.end()), triggers.end());
     // Lines can be read as ASCII (lineMayMatch) when every needle is ASCII and every trigger
     // stands for one ASCII character.
-    m_asciiView = !m_needles.empty() && aligned;
-    for (const Needle& needle : m_needles) {
+    m_asciiView = !literals.empty() && aligned;
+    for (const LiteralFinder::Literal& literal : literals) {
         m_asciiView =
-            m_asciiView && std::all_of(needle.bytes.begin(), needle.bytes.end(), [](char c) {
+            m_asciiView && std::all_of(literal.bytes.begin(), literal.bytes.end(), [](char c) {
                 return static_cast<unsigned char>(c) < 0x80 && c != '\0';
             });
     }
@@ -615,29 +760,32 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
         }
         const std::string bytes =
             form == TextForm::Cp932 ? cp932BytesOf(static_cast<std::uint16_t>(key)) : utf8Of(key);
+        // Three-byte characters are grouped by their first two bytes, the others by their first.
         const auto first = static_cast<unsigned char>(bytes[0]);
-        const auto second = static_cast<unsigned char>(bytes[1]);
-        auto it = std::find_if(m_triggers.begin(), m_triggers.end(),
-                               [&](const Trigger& t) { return t.first == first; });
+        const int second = bytes.size() == 3 ? static_cast<unsigned char>(bytes[1]) : -1;
+        const auto next = static_cast<unsigned char>(bytes[bytes.size() == 3 ? 2 : 1]);
+        auto it = std::find_if(m_triggers.begin(), m_triggers.end(), [&](const Trigger& t) {
+            return t.first == first && t.second == second;
+        });
         if (it == m_triggers.end()) {
-            m_triggers.push_back(Trigger{first, second, second});
+            m_triggers.push_back(Trigger{first, second, next, next});
             it = std::prev(m_triggers.end());
         }
-        it->low = std::min(it->low, second);
-        it->high = std::max(it->high, second);
+        it->low = std::min(it->low, next);
+        it->high = std::max(it->high, next);
         m_triggerKeys.resize(0x10000, false);
         m_triggerKeys[key] = true;
     }
     if (m_triggers.size() > 8) {
         // Too many first bytes to look for at once: every line is to be matched.
         m_active = false;
-        m_needles.clear();
+        literals.clear();
         m_triggers.clear();
         m_asciiView = false;
     }
     if (m_asciiView) {
-        for (const Needle& needle : m_needles) {
-            std::string upper = needle.bytes;
+        for (const LiteralFinder::Literal& literal : literals) {
+            std::string upper = literal.bytes;
             for (char& c : upper)
                 c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
             m_asciiNeedles.push_back(std::move(upper));
@@ -645,6 +793,7 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
     } else {
         m_triggerImage.clear();
     }
+    m_literals = LiteralFinder(std::move(literals));
 }
 
 bool LineFilter::lineMayMatch(std::string_view line) const {
@@ -695,64 +844,13 @@ std::string LineFilter::describe() const {
     if (!m_active)
         return "every line";
     std::string out;
-    for (const Needle& n : m_needles) {
+    for (const LiteralFinder::Literal& n : m_literals.literals()) {
         out += out.empty() ? "" : " ";
         out += (n.caseless ? "ci:\"" : "\"") + n.bytes + "\"";
     }
     if (!m_triggers.empty())
         out += " +" + std::to_string(m_triggers.size()) + " trigger groups";
     return out.empty() ? "no line" : out;
-}
-
-std::size_t LineFilter::find(std::size_t finder, std::string_view block, std::size_t from) const {
-    return finder < m_needles.size() ? findNeedle(m_needles[finder], block, from)
-                                     : findTrigger(block, from);
-}
-
-std::size_t LineFilter::findNeedle(const Needle& needle, std::string_view block,
-                                   std::size_t from) const {
-    const std::size_t length = needle.bytes.size();
-    if (length == 0 || from > block.size() || block.size() - from < length)
-        return npos;
-    const char* data = block.data();
-    const std::size_t last = block.size() - length;  // the last place the needle may start
-    auto matches = [&](std::size_t at) {
-        if (!needle.caseless)
-            return std::memcmp(data + at, needle.bytes.data(), length) == 0;
-        for (std::size_t k = 0; k < length; ++k) {
-            if (!sameCaseless(data[at + k], needle.bytes[k]))
-                return false;
-        }
-        return true;
-    };
-    // Both anchor bytes compared sixteen places at a time; a letter of a caseless needle with
-    // its case bit set.
-    auto anchor = [&](std::size_t k, __m128i& value, __m128i& mask) {
-        const auto b = static_cast<unsigned char>(needle.bytes[k]);
-        const bool letter = needle.caseless && isAsciiLetter(b);
-        value = _mm_set1_epi8(static_cast<char>(letter ? (b | 0x20) : b));
-        mask = _mm_set1_epi8(static_cast<char>(letter ? 0x20 : 0));
-    };
-    __m128i v1, m1, v2, m2;
-    anchor(needle.anchor1, v1, m1);
-    anchor(needle.anchor2, v2, m2);
-    std::size_t at = from;
-    for (; at + needle.anchor2 + 16 <= block.size() && at <= last; at += 16) {
-        const __m128i e1 = _mm_cmpeq_epi8(_mm_or_si128(load(data + at + needle.anchor1), m1), v1);
-        const __m128i e2 = _mm_cmpeq_epi8(_mm_or_si128(load(data + at + needle.anchor2), m2), v2);
-        auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(e1, e2)));
-        while (bits) {
-            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
-            if (candidate <= last && matches(candidate))
-                return candidate;
-            bits &= bits - 1;
-        }
-    }
-    for (; at <= last; ++at) {
-        if (matches(at))
-            return at;
-    }
-    return npos;
 }
 
 std::size_t LineFilter::findTrigger(std::string_view block, std::size_t from) const {
@@ -784,32 +882,43 @@ std::size_t LineFilter::findTrigger(std::string_view block, std::size_t from) co
             key = (b0 & 0x0Fu) << 12 | (b1 & 0x3Fu) << 6 |
                   (static_cast<unsigned char>(data[at + 2]) & 0x3Fu);
         }
-        return key < m_triggerKeys.size() && m_triggerKeys[key];
+        if (key >= m_triggerKeys.size() || !m_triggerKeys[key])
+            return false;
+        return m_form == TextForm::Cp932 || neighboursFit(block, at, b0 < 0xE0 ? 2 : 3, key);
     };
-    // Every group in one pass: its first byte, and its second byte in range (x - low <= high -
-    // low, unsigned, by saturating subtraction).
+    // Every group in one pass: its first byte (and second), and its next byte in range (x - low
+    // <= high - low, unsigned, by saturating subtraction).
     struct Group {
         __m128i first;
+        __m128i second;
+        bool three;
         __m128i low;
         __m128i span;
     };
     std::array<Group, 8> groups{};
     const std::size_t count = std::min(m_triggers.size(), groups.size());
     for (std::size_t g = 0; g < count; ++g) {
-        groups[g] = {_mm_set1_epi8(static_cast<char>(m_triggers[g].first)),
-                     _mm_set1_epi8(static_cast<char>(m_triggers[g].low)),
-                     _mm_set1_epi8(static_cast<char>(m_triggers[g].high - m_triggers[g].low))};
+        const Trigger& t = m_triggers[g];
+        groups[g] = {_mm_set1_epi8(static_cast<char>(t.first)),
+                     _mm_set1_epi8(static_cast<char>(t.second)), t.second >= 0,
+                     _mm_set1_epi8(static_cast<char>(t.low)),
+                     _mm_set1_epi8(static_cast<char>(t.high - t.low))};
     }
     const __m128i zero = _mm_setzero_si128();
     std::size_t at = from;
-    for (; at + 17 <= n; at += 16) {
+    for (; at + 18 <= n; at += 16) {
         const __m128i v0 = load(data + at);
         const __m128i v1 = load(data + at + 1);
+        const __m128i v2 = load(data + at + 2);
         __m128i hit = zero;
         for (std::size_t g = 0; g < count; ++g) {
+            const Group& group = groups[g];
+            __m128i lead = _mm_cmpeq_epi8(v0, group.first);
+            if (group.three)
+                lead = _mm_and_si128(lead, _mm_cmpeq_epi8(v1, group.second));
             const __m128i inRange = _mm_cmpeq_epi8(
-                _mm_subs_epu8(_mm_sub_epi8(v1, groups[g].low), groups[g].span), zero);
-            hit = _mm_or_si128(hit, _mm_and_si128(_mm_cmpeq_epi8(v0, groups[g].first), inRange));
+                _mm_subs_epu8(_mm_sub_epi8(group.three ? v2 : v1, group.low), group.span), zero);
+            hit = _mm_or_si128(hit, _mm_and_si128(lead, inRange));
         }
         auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
         while (bits) {
@@ -826,168 +935,140 @@ std::size_t LineFilter::findTrigger(std::string_view block, std::size_t from) co
     return npos;
 }
 
+namespace {
+
+// The UTF-8 character that starts at `at` (U+FFFD for broken bytes), ASCII letters in upper
+// case; `length` gets its length.
+char32_t characterAt(std::string_view bytes, std::size_t at, std::size_t& length) {
+    const auto b = static_cast<unsigned char>(bytes[at]);
+    length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    if (b < 0x80)
+        return isAsciiLetter(b) ? (b & ~0x20u) : b;
+    if (b < 0xC0 || at + length > bytes.size()) {
+        length = 1;
+        return 0xFFFD;
+    }
+    char32_t c = b & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(bytes[at + k]);
+        if ((next & 0xC0) != 0x80) {
+            length = 1;
+            return 0xFFFD;
+        }
+        c = c << 6 | (next & 0x3Fu);
+    }
+    return c;
+}
+
+}  // namespace
+
+bool LineFilter::neighboursFit(std::string_view block, std::size_t at, std::size_t length,
+                               std::uint32_t key) const {
+    const auto it = m_neighbours.find(key);
+    if (it == m_neighbours.end() || it->second.any)
+        return true;
+    const TriggerNeighbours& n = it->second;
+    auto among = [](const std::vector<char32_t>& set, char32_t c) {
+        return std::find(set.begin(), set.end(), c) != set.end();
+    };
+    std::size_t size = 0;
+    if (at + length < block.size() && block[at + length] != '\n' && block[at + length] != '\r' &&
+        among(n.right, characterAt(block, at + length, size)))
+        return true;
+    if (at == 0)
+        return false;
+    std::size_t before = at - 1;
+    while (before > 0 && at - before < 4 &&
+           (static_cast<unsigned char>(block[before]) & 0xC0) == 0x80)
+        --before;
+    return among(n.left, characterAt(block, before, size)) && before + size == at;
+}
+
 LineFilter::Scan::Scan(const LineFilter& filter, std::string_view block)
-    : m_filter(filter),
-      m_block(block),
-      m_nextAt(filter.m_needles.size() + (filter.m_triggers.empty() ? 0 : 1), 0),
-      m_fresh(m_nextAt.size(), false) {}
+    : m_filter(filter), m_block(block), m_literals(filter.m_literals, block) {}
 
 std::size_t LineFilter::Scan::next(std::size_t from) {
-    std::size_t best = npos;
-    for (std::size_t k = 0; k < m_nextAt.size(); ++k) {
-        if (!m_fresh[k] || (m_nextAt[k] != npos && m_nextAt[k] < from)) {
-            m_nextAt[k] = m_filter.find(k, m_block, from);
-            m_fresh[k] = true;
-        }
-        best = std::min(best, m_nextAt[k]);
+    std::size_t best = m_literals.next(from);
+    if (!m_filter.m_triggers.empty()) {
+        if (!m_triggerKnown || (m_triggerAt != npos && m_triggerAt < from))
+            m_triggerAt = m_filter.findTrigger(m_block, from);
+        m_triggerKnown = true;
+        best = std::min(best, m_triggerAt);
     }
     return best;
 }
 
-std::vector<std::u32string> requiredPatternRuns(std::u16string_view pattern) {
-    std::vector<std::u32string> runs;
-    std::u32string run;
-    bool lastWasLiteral = false;  // the last atom is the last character of `run`
-    auto flush = [&] {
-        if (!run.empty())
-            runs.push_back(run);
-        run.clear();
-        lastWasLiteral = false;
-    };
-    auto hex = [&](std::size_t at, std::size_t digits) -> long {
-        if (at + digits > pattern.size())
-            return -1;
-        const std::optional<std::uint32_t> value = platform::hexValue(pattern.substr(at, digits));
-        return value ? static_cast<long>(*value) : -1;
-    };
-    // Past a character class or escape inside one, from its '['.
-    auto skipClass = [&](std::size_t i) {
-        ++i;
-        if (i < pattern.size() && pattern[i] == '^')
-            ++i;
-        for (; i < pattern.size() && pattern[i] != ']'; ++i) {
-            if (pattern[i] == '\\')
-                ++i;
-        }
-        return i + 1;
-    };
-    auto skipLazy = [&](std::size_t i) {
-        return i < pattern.size() && pattern[i] == '?' ? i + 1 : i;
-    };
-    std::size_t i = 0;
-    while (i < pattern.size()) {
-        const char16_t c = pattern[i];
-        if (c == '\\') {
-            if (i + 1 >= pattern.size())
-                return {};
-            const char16_t e = pattern[i + 1];
-            long literal = -1;
-            std::size_t used = 2;
-            if (e == 'x' && hex(i + 2, 2) >= 0) {
-                literal = hex(i + 2, 2);
-                used = 4;
-            } else if (e == 'u' && hex(i + 2, 4) >= 0) {
-                literal = hex(i + 2, 4);
-                used = 6;
-            } else if (!(e < 0x80 && (std::isalnum(e) != 0))) {
-                literal = e;  // an escaped sign stands for itself
-            }
-            i += used;
-            if (literal < 0 || (literal >= 0xD800 && literal <= 0xDFFF)) {
-                flush();
-            } else {
-                run.push_back(static_cast<char32_t>(literal));
-                lastWasLiteral = true;
-            }
-            continue;
-        }
-        switch (c) {
-            case '|':
-            case ')':
-                return {};  // alternatives (or a broken pattern): nothing is common to all
-            case '[':
-                flush();
-                i = skipClass(i);
-                continue;
-            case '(': {
-                flush();
-                int depth = 0;
-                for (; i < pattern.size(); ++i) {
-                    if (pattern[i] == '\\') {
-                        ++i;
-                    } else if (pattern[i] == '[') {
-                        i = skipClass(i) - 1;
-                    } else if (pattern[i] == '(') {
-                        ++depth;
-                    } else if (pattern[i] == ')' && --depth == 0) {
-                        break;
-                    }
-                }
-                if (depth != 0)
-                    return {};
-                ++i;
-                continue;
-            }
-            case '*':
-            case '?':
-                if (lastWasLiteral)
-                    run.pop_back();
-                flush();
-                i = skipLazy(i + 1);
-                continue;
-            case '+':
-                flush();
-                i = skipLazy(i + 1);
-                continue;
-            case '{': {
-                // {n}, {n,} or {n,m}; anything else is no quantifier, and no plain character.
-                std::size_t k = i + 1;
-                long least = 0;
-                bool digits = false;
-                while (k < pattern.size() && pattern[k] >= '0' && pattern[k] <= '9') {
-                    least = std::min(least * 10 + (pattern[k] - '0'), 100000L);
-                    digits = true;
-                    ++k;
-                }
-                if (k < pattern.size() && pattern[k] == ',')
-                    ++k;
-                while (k < pattern.size() && pattern[k] >= '0' && pattern[k] <= '9')
-                    ++k;
-                const bool quantifier = digits && k < pattern.size() && pattern[k] == '}';
-                if (quantifier && least == 0 && lastWasLiteral)
-                    run.pop_back();
-                flush();
-                i = quantifier ? skipLazy(k + 1) : i + 1;
-                continue;
-            }
-            case '.':
-            case '^':
-            case '$':
-            case ']':
-            case '}':
-                flush();
-                ++i;
-                continue;
-            default:
-                break;
-        }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < pattern.size() && pattern[i + 1] >= 0xDC00 &&
-            pattern[i + 1] <= 0xDFFF) {
-            run.push_back(0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) +
-                          (pattern[i + 1] - 0xDC00));
-            i += 2;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            flush();
-            ++i;
-            continue;
-        } else {
-            run.push_back(c);
-            ++i;
-        }
-        lastWasLiteral = true;
+namespace {
+
+// Gathers the runs of plain characters at the top level of a pattern from what the pattern's
+// reader tells: a group counts as one atom that is no plain character, an atom that may be
+// absent takes its character out of the run, alternatives at the top level leave nothing
+// common.
+class RunCollector : public platform::PatternVisitor {
+  public:
+    void literal(char32_t c) override {
+        if (m_depth > 0)
+            return;
+        m_run.push_back(c);
+        m_lastWasLiteral = true;
     }
-    flush();
-    return runs;
+    void otherAtom() override {
+        if (m_depth == 0)
+            flush();
+    }
+    void assertion() override { otherAtom(); }
+    void quantifier(std::size_t least) override {
+        if (m_depth > 0)
+            return;
+        if (least == 0 && m_lastWasLiteral)
+            m_run.pop_back();
+        flush();
+    }
+    void groupOpen() override {
+        otherAtom();
+        ++m_depth;
+    }
+    void groupClose() override {
+        if (m_depth == 0)
+            m_broken = true;  // a group never opened
+        else
+            --m_depth;
+        m_lastWasLiteral = false;
+    }
+    void alternative() override {
+        if (m_depth == 0)
+            m_broken = true;
+    }
+
+    std::vector<std::u32string> runs() {
+        flush();
+        if (m_broken || m_depth != 0)
+            return {};
+        return std::move(m_runs);
+    }
+
+  private:
+    void flush() {
+        if (!m_run.empty())
+            m_runs.push_back(m_run);
+        m_run.clear();
+        m_lastWasLiteral = false;
+    }
+
+    std::vector<std::u32string> m_runs;
+    std::u32string m_run;
+    int m_depth = 0;
+    bool m_lastWasLiteral = false;  // the last atom is the last character of m_run
+    bool m_broken = false;
+};
+
+}  // namespace
+
+std::vector<std::u32string> requiredPatternRuns(std::u16string_view pattern) {
+    RunCollector collector;
+    if (!platform::scanPattern(pattern, collector))
+        return {};
+    return collector.runs();
 }
 
 }  // namespace ferretta::search

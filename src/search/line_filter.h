@@ -13,8 +13,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "search/byte_scan.h"
 #include "search/query.h"
 
 namespace ferretta::search {
@@ -51,42 +53,48 @@ class LineFilter {
       private:
         const LineFilter& m_filter;
         std::string_view m_block;
-        std::vector<std::size_t> m_nextAt;  // per finder: its next find, npos: none left
-        std::vector<bool> m_fresh;
+        LiteralFinder::Scan m_literals;
+        std::size_t m_triggerAt = 0;  // the next trigger's place, npos: none left
+        bool m_triggerKnown = false;
     };
 
   private:
-    struct Needle {
-        std::string bytes;
-        bool caseless;  // ASCII letters in either case
-        std::size_t anchor1;
-        std::size_t anchor2;
-    };
-    // The characters starting with `first` whose second byte lies in [low, high], among which
-    // those whose key (the CP932 code, or the code point) is in m_triggerKeys.
+    // The characters starting with `first` (and `second`, for three-byte UTF-8 ones) whose
+    // next byte lies in [low, high], among which those whose key (the CP932 code, or the code
+    // point) is in m_triggerKeys.
     struct Trigger {
         unsigned char first;
+        int second;  // -1: two-byte characters
         unsigned char low;
         unsigned char high;
     };
 
-    std::size_t find(std::size_t finder, std::string_view block, std::size_t from) const;
-    std::size_t findNeedle(const Needle& needle, std::string_view block, std::size_t from) const;
+    // The characters a trigger must stand next to (UTF-8 only), one of them on either side.
+    struct TriggerNeighbours {
+        bool any = true;
+        std::vector<char32_t> left;
+        std::vector<char32_t> right;
+    };
+
     std::size_t findTrigger(std::string_view block, std::size_t from) const;
+    bool neighboursFit(std::string_view block, std::size_t at, std::size_t length,
+                       std::uint32_t key) const;
 
     TextForm m_form;
     bool m_active = false;
-    std::vector<Needle> m_needles;
+    LiteralFinder m_literals;
     std::vector<Trigger> m_triggers;  // looked for in one pass
     std::vector<bool> m_triggerKeys;
+    std::unordered_map<std::uint32_t, TriggerNeighbours> m_neighbours;
     bool m_asciiView = false;
     std::vector<std::string> m_asciiNeedles;  // upper case
     std::vector<char> m_triggerImage;         // per trigger key: the ASCII character it stands for
 };
 
-// The runs of plain characters (no class, no optional part) that every match of the pattern
-// (JScript syntax) holds, each in a row; ASCII letters stand for either case. Empty when there
-// is none or the pattern has alternatives at its top level.
+// The runs of plain characters (no class, no optional part, nothing inside a group) that every
+// match of the pattern (JScript syntax) holds, each in a row; ASCII letters stand for either
+// case. Empty when there is none, the pattern has alternatives at its top level or it is
+// broken.
 std::vector<std::u32string> requiredPatternRuns(std::u16string_view pattern);
 
 }  // namespace ferretta::search

@@ -243,7 +243,7 @@ std::int32_t Matcher::exactPassCp932(std::string_view ansi) const {
 }
 
 std::int32_t Matcher::exactPassUtf16(std::u16string_view text) const {
-    AnsiText ansi;
+    thread_local AnsiText ansi;  // reused: this runs for every line that may match
     toAnsi(text, ansi);
     const std::size_t at =
         walkWords(m_number, m_isAndCondition, [&](int i) { return findWord(ansi, word(i)); });
@@ -285,7 +285,9 @@ std::int32_t Matcher::smartFindCp932(std::string_view ansi) const {
 std::int32_t Matcher::smartFind(std::string_view text) const {
     if (text.empty() || m_number == 0)
         return 0;
-    return smartFindUtf16(platform::utf8ToUtf16(text));
+    thread_local std::u16string units;  // reused: this runs for every line that may match
+    platform::utf8ToUtf16(text, units);
+    return smartFindUtf16(units);
 }
 
 std::int32_t Matcher::regFind(std::u16string_view text) const {

@@ -1,6 +1,7 @@
 #include "search/read_ahead.h"
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 
 #include "search/file_dispatch.h"
@@ -34,6 +35,9 @@ struct ReadAhead::Job {
     // Guarded by the owner's mutex.
     std::deque<RecordedCall> calls;  // recorded and not yet replayed
     std::size_t pendingBytes = 0;
+    std::size_t eventsReplayed = 0;  // doEvents calls the replay has made
+    bool stopped = false;            // the user stopped: the searcher stops at its next doEvents
+    bool abandoned = false;          // the file is searched again, or the search ended
     bool done = false;
     bool answer = false;
     std::exception_ptr failure;
@@ -47,6 +51,7 @@ class ReadAhead::JobHost : public app::Host {
     void begin(Job& job) {
         m_job = &job;
         m_rows = 0;
+        m_events = 0;
         m_asked = false;
     }
     void finish() { flush(); }
@@ -80,8 +85,8 @@ class ReadAhead::JobHost : public app::Host {
         call.kind = RecordedCall::Kind::DoEvents;
         record(std::move(call));
         flush();
-        // A search that ends takes its workers with it: their searchers stop at once.
-        if (m_owner.cancelled())
+        // The searcher stops where the user stopped, and when the search ends.
+        if (!m_asked && m_owner.stopAt(*m_job, ++m_events))
             m_flags.isAbort = true;
     }
     void showMessage(std::string_view text, app::MessageStyle style) override {
@@ -133,6 +138,7 @@ class ReadAhead::JobHost : public app::Host {
     SearchFlags& m_flags;
     Job* m_job = nullptr;
     RowHandle m_rows = 0;
+    std::size_t m_events = 0;  // doEvents calls in the job so far
     bool m_asked = false;
     std::deque<RecordedCall> m_buffer;
     std::size_t m_bytes = 0;
@@ -251,11 +257,6 @@ ReadAhead::~ReadAhead() {
         thread.join();
 }
 
-bool ReadAhead::cancelled() {
-    const std::lock_guard lock(m_mutex);
-    return m_cancelled;
-}
-
 bool ReadAhead::worthwhile(const app::Settings& settings, const SearcherRegistry& registry) {
     if (settings.fileNameOnly)
         return false;
@@ -271,7 +272,7 @@ bool ReadAhead::worthwhile(const app::Settings& settings, const SearcherRegistry
 }
 
 void ReadAhead::walkerLoop(std::string top) {
-    FolderWalk walk(std::move(top), m_settings.subFolder);
+    FolderWalk walk(std::move(top), walkRulesFor(m_settings));
     WalkStep step;
     while (walk.next(step)) {
         std::shared_ptr<Job> job;
@@ -349,12 +350,12 @@ void ReadAhead::deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t b
     // The file being replayed waits only for its own calls, which the replay takes; any other
     // waits while too much waits in all. Neither waits for the other, so nothing stalls.
     m_changed.wait(lock, [&] {
-        if (m_cancelled)
+        if (m_cancelled || job.abandoned)
             return true;
         const std::size_t waiting = m_current.get() == &job ? job.pendingBytes : m_pendingBytes;
         return waiting == 0 || waiting < m_options.maxPendingBytes;
     });
-    if (m_cancelled)
+    if (m_cancelled || job.abandoned)
         return;
     for (auto& call : calls)
         job.calls.push_back(std::move(call));
@@ -364,10 +365,45 @@ void ReadAhead::deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t b
     m_changed.notify_all();
 }
 
-bool ReadAhead::next(WalkStep& step, Job*& job) {
+bool ReadAhead::stopAt(Job& job, std::size_t events) {
+    std::unique_lock lock(m_mutex);
+    if (events > m_options.freeEvents) {
+        m_changed.wait(lock, [&] {
+            return m_cancelled || job.abandoned || job.stopped || job.eventsReplayed >= events;
+        });
+    }
+    return m_cancelled || job.abandoned || job.stopped;
+}
+
+void ReadAhead::waitForJob(Job& job, const SearchContext& context) {
+    std::unique_lock lock(m_mutex);
+    if (m_changed.wait_for(lock, std::chrono::milliseconds(m_options.waitMilliseconds),
+                           [&] { return !job.calls.empty() || job.done; }))
+        return;
+    lock.unlock();
+    const bool stoppedBefore = context.flags.isAbort;
+    context.host.doEventsWhileWaiting();
+    if (stoppedBefore || !context.flags.isAbort)
+        return;
+    // The searcher on the worker stops at its next doEvents, which the replay then shows as
+    // the point where the user stopped.
+    lock.lock();
+    job.stopped = true;
+    lock.unlock();
+    m_changed.notify_all();
+}
+
+bool ReadAhead::next(WalkStep& step, Job*& job, const SearchContext& context) {
     std::unique_lock lock(m_mutex);
     m_current.reset();
-    m_changed.wait(lock, [this] { return m_cancelled || !m_slots.empty() || m_walkDone; });
+    while (!m_changed.wait_for(lock, std::chrono::milliseconds(m_options.waitMilliseconds),
+                               [this] { return m_cancelled || !m_slots.empty() || m_walkDone; })) {
+        lock.unlock();
+        context.host.doEventsWhileWaiting();
+        lock.lock();
+        if (context.flags.isAbort)
+            return false;
+    }
     if (m_slots.empty())
         return false;
     Slot slot = std::move(m_slots.front());
@@ -383,13 +419,18 @@ bool ReadAhead::next(WalkStep& step, Job*& job) {
 bool ReadAhead::replay(Job& job, const SearchContext& context) {
     std::vector<app::Host::RowHandle> rows;
     std::size_t replayed = 0;
+    std::size_t events = 0;
     bool counted = false;
     app::Host& host = context.host;
     for (;;) {
         RecordedCall call;
         {
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] { return !job.calls.empty() || job.done; });
+            if (job.calls.empty() && !job.done) {
+                lock.unlock();
+                waitForJob(job, context);
+                continue;
+            }
             if (job.calls.empty())
                 break;
             const std::size_t bytes = job.calls.front().bytes();
@@ -421,6 +462,7 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
                 break;
             case RecordedCall::Kind::DoEvents:
                 host.doEvents();
+                ++events;
                 break;
             case RecordedCall::Kind::Message:
                 host.showMessage(call.text, call.style);
@@ -434,8 +476,20 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
                 break;
         }
         ++replayed;
-        if (!stoppedBefore && context.flags.isAbort)
+        const bool stoppedHere = !stoppedBefore && context.flags.isAbort;
+        if (call.kind == RecordedCall::Kind::DoEvents) {
+            // Past the free points the worker waits here to learn whether to stop.
+            if (stoppedHere && events <= m_options.freeEvents)
+                return searchAgain(job, context, replayed, rows, counted);
+            {
+                const std::lock_guard lock(m_mutex);
+                job.eventsReplayed = events;
+                job.stopped = job.stopped || stoppedHere;
+            }
+            m_changed.notify_all();
+        } else if (stoppedHere) {
             return searchAgain(job, context, replayed, rows, counted);
+        }
     }
     if (job.failure)
         std::rethrow_exception(job.failure);
@@ -444,6 +498,13 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
 
 bool ReadAhead::searchAgain(Job& job, const SearchContext& context, std::size_t replayed,
                             const std::vector<app::Host::RowHandle>& rows, bool counted) {
+    {
+        // The worker's searcher stops (a worker waiting at a doEvents goes on) and what it
+        // still records is dropped.
+        const std::lock_guard lock(m_mutex);
+        job.abandoned = true;
+    }
+    m_changed.notify_all();
     SearchFlags flags = context.flags;
     flags.isAbort = false;
     ResumeHost host(context.host, replayed, rows, flags, context.flags, counted);

@@ -5,13 +5,21 @@
 // user-interface thread then replays each file's record in walk order, so that hits, progress
 // texts, messages and the points where events run are exactly those of a search on one thread.
 //
-// A stop seen while a record is replayed is taken where the one-thread search would have seen
-// it: the file is searched again on the user-interface thread with the calls already replayed
-// held back and the stop flag set right after the last of them, so that the searcher reacts to
-// the stop as it would have (its message, its answer). What the workers found past the stop
-// is dropped. A searcher that asks the user a question on a worker, or that finds the file
-// needs the user-interface thread (an Office document that only the office can read), is
-// handled the same way: from that point on, the file is searched on the user-interface thread.
+// A stop is taken where the one-thread search would have seen it. A worker may let events run
+// a few times in a file (ReadAheadOptions::freeEvents) before that point of its file is
+// replayed; after that it waits at each for the replay to tell it whether the user stopped
+// there, and stops there itself. A stop seen at one of the first points (or at a message) is
+// taken by searching the file again on the user-interface thread with the calls already
+// replayed held back and the stop flag set right after the last of them, so that the searcher
+// reacts to the stop as it would have (its message, its answer); it reads again no more than
+// those first points cover. What the workers found past the stop is dropped. A searcher that
+// asks the user a question on a worker, or that finds the file needs the user-interface thread
+// (an Office document that only the office can read), is handled the same way: from that point
+// on, the file is searched on the user-interface thread.
+//
+// While the user-interface thread waits for a worker or for the folder walk, it lets events
+// run (Host::doEventsWhileWaiting); a stop seen then is taken by the worker at the next point
+// where its searcher lets events run, which the replay shows as the point of the stop.
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -72,6 +80,12 @@ struct ReadAheadOptions {
     std::size_t maxPendingBytes = std::size_t{8} << 20;
     // Walk steps that may be listed ahead of the user-interface thread.
     std::size_t maxStepsAhead = 4096;
+    // How many times a searcher on a worker may let events run in a file before the replay has
+    // reached that point; past them it waits there for the replay (a stop at one of these is
+    // taken by searching the file again up to it).
+    std::size_t freeEvents = 16;
+    // How long the user-interface thread waits for a worker before it lets events run.
+    int waitMilliseconds = 20;
 };
 
 // The default number of workers: one per core.
@@ -93,8 +107,9 @@ class ReadAhead {
     ReadAhead& operator=(const ReadAhead&) = delete;
 
     // The next step of the walk, in order (as FolderWalk::next). For a file searched ahead,
-    // `job` is set and the file must be finished with replay() before the next step.
-    bool next(WalkStep& step, Job*& job);
+    // `job` is set and the file must be finished with replay() before the next step. While it
+    // waits for the walk, events run (the context's host); a stop then ends the walk (false).
+    bool next(WalkStep& step, Job*& job, const SearchContext& context);
 
     // Replays the file's record to the context's host (the user-interface thread's), waiting
     // for the worker as needed, and answers the searcher's answer. The searcher's failure is
@@ -120,7 +135,12 @@ class ReadAhead {
                      const std::vector<app::Host::RowHandle>& rows, bool counted);
     // Called by a worker's host: hands recorded calls over, waiting while too much waits.
     void deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes);
-    bool cancelled();
+    // Called by a worker's host after it handed over the `events`-th doEvents of the job:
+    // whether its searcher is to stop there (waiting for the replay past the free ones).
+    bool stopAt(Job& job, std::size_t events);
+    // The replay's thread waits a while for a change of the job, then lets events run; a stop
+    // seen then stops the worker's searcher at its next doEvents.
+    void waitForJob(Job& job, const SearchContext& context);
 
     const app::Settings m_settings;
     const SearcherRegistry& m_registry;

@@ -24,8 +24,6 @@
 namespace ferretta::search {
 namespace {
 
-constexpr std::size_t kReadSize = 1 << 20;
-
 bool isTrailByte(unsigned char b) {
     return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
 }
@@ -107,80 +105,33 @@ std::size_t cp932CharLength(std::string_view text, std::size_t at) {
                : 1;
 }
 
-// The first CR or LF at or after `from`; the block's size when there is none.
-std::size_t lineEndFrom(std::string_view block, std::size_t from) {
-    const char* data = block.data();
-    const std::size_t n = block.size();
-    std::size_t i = from;
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i cr = _mm_set1_epi8('\r');
-    for (; i + 16 <= n; i += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        auto mask = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr))));
-        if (mask)
-            return i + static_cast<std::size_t>(__builtin_ctz(mask));
-    }
-    while (i < n && data[i] != '\n' && data[i] != '\r')
-        ++i;
-    return i;
-}
-
-// Bits set in a 16-bit mask, without a library call on processors the compiler may not assume
-// have a population-count instruction.
-inline std::size_t bitCount16(unsigned x) {
-    x = x - ((x >> 1) & 0x5555u);
-    x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
-    x = (x + (x >> 4)) & 0x0F0Fu;
-    return (x + (x >> 8)) & 0x1Fu;
-}
-
 // Blocks bigger than this hold a few very long lines: they are matched line by line, without a
 // folded copy of the block.
-constexpr std::size_t kHugeBlock = 16u << 20;
+constexpr std::size_t kHugeBlock = 4u << 20;
+
+// What one read asks for: small enough that the bytes are still in the processor's cache when
+// they are searched, big enough that reading costs few calls.
+constexpr std::size_t kReadSize = 256u << 10;
+
+// How many bytes are read between two looks at the stop flag.
+constexpr std::size_t kStopCheckBytes = 1u << 20;
 
 }  // namespace
 
-std::size_t countLineEnds(std::string_view bytes) {
-    const char* data = bytes.data();
-    const std::size_t n = bytes.size();
-    std::size_t count = 0;
-    std::size_t i = 0;
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i cr = _mm_set1_epi8('\r');
-    // LF and CR each end a line, except a CR directly followed by LF (the pair ends one).
-    for (; i + 17 <= n; i += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
-        __m128i isLf = _mm_cmpeq_epi8(v, lf);
-        __m128i isCr = _mm_cmpeq_epi8(v, cr);
-        __m128i crlf = _mm_and_si128(isCr, _mm_cmpeq_epi8(next, lf));
-        unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(isLf, isCr))) &
-                        ~static_cast<unsigned>(_mm_movemask_epi8(crlf));
-        count += bitCount16(ends);
-    }
-    for (; i < n; ++i) {
-        if (data[i] == '\n')
-            ++count;
-        if (data[i] == '\r' && !(i + 1 < n && data[i + 1] == '\n'))
-            ++count;
-    }
-    return count;
-}
-
-// Reads a file in blocks that end at a line end, so no line is ever split between blocks. A
-// line longer than the buffer makes the buffer grow to hold it; the buffer is malloc'ed so that
-// growing a big one remaps pages instead of copying them, and only bytes read are ever touched.
+// Reads a file in blocks of whole lines, so that no line is ever split between blocks. The
+// buffer holds about one read; a line longer than that makes it grow to hold the line, up to
+// the line's cut. The buffer is malloc'ed so that growing a big one remaps pages instead of
+// copying them, and only bytes read are ever touched.
 class TextSearcher::Reader {
   public:
+    // `stopRequested` is asked every kStopCheckBytes read (and between reads while the rest of
+    // a cut line is passed over); when it answers true the reading ends there.
     Reader(const std::string& path, ReadBuffer& store, std::function<bool()> stopRequested)
         : m_path(path),
           m_buffer(store.data),
           m_capacity(store.capacity),
           m_stopRequested(std::move(stopRequested)) {
-        std::uint64_t size = 0;
-        m_fd = platform::openRegularFile(path, &size);
-        m_sizeHint = static_cast<std::size_t>(size);
+        m_fd = platform::openRegularFile(path);
     }
     ~Reader() {
         if (m_fd >= 0)
@@ -189,43 +140,39 @@ class TextSearcher::Reader {
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
-    // Up to the first `size` bytes of the file without consuming them (a byte-order mark).
+    // Up to the first `size` bytes of the file without consuming them (a byte-order mark, what
+    // tells text from other files).
     std::string_view head(std::size_t size) {
-        while (!m_eof && m_end - m_begin < size)
+        while (!m_eof && !m_stopped && m_end - m_begin < size)
             readMore();
         return {m_buffer + m_begin, std::min(m_end - m_begin, size)};
     }
 
     void skip(std::size_t bytes) { m_begin += std::min(bytes, m_end - m_begin); }
 
-    // The next block of whole lines; false at the end of the file. A line longer than
-    // platform::kMaxLineBytes comes as a block of its first kMaxLineBytes bytes alone, with
-    // `cut` set; the rest of it is passed over.
+    // The next block of whole lines; false at the end of the file or when stopped. A line
+    // longer than platform::kMaxLineBytes comes as a block of its first kMaxLineBytes bytes
+    // alone, with `cut` set; the rest of it is passed over. The block stays valid until the
+    // next call of nextBlock or lookAhead.
     bool nextBlock(std::string_view& block, bool& cut) {
         cut = false;
+        m_blockBegin = m_blockEnd = m_begin;
         if (m_skipLine) {
             skipRestOfLine();
             m_skipLine = false;
         }
         for (;;) {
-            if (m_begin == m_end && m_eof)
+            if (m_stopped || (m_begin == m_end && m_eof))
                 return false;
             const std::size_t lineEnd = lastLineEnd();
-            if (lineEnd == 0 && m_end - m_begin > platform::kMaxLineBytes) {
-                block = std::string_view(m_buffer + m_begin, platform::kMaxLineBytes);
-                m_blockOffset = static_cast<std::int64_t>(m_read - (m_end - m_begin));
-                m_begin += platform::kMaxLineBytes;
-                m_scanFrom = 0;
+            if (lineEnd == 0 && m_end - m_begin >= platform::kMaxLineBytes) {
+                setBlock(platform::kMaxLineBytes, block);
                 m_skipLine = true;
                 cut = true;
                 return true;
             }
             if (lineEnd != 0 || m_eof) {
-                std::size_t length = lineEnd != 0 ? lineEnd : m_end - m_begin;
-                block = std::string_view(m_buffer + m_begin, length);
-                m_blockOffset = static_cast<std::int64_t>(m_read - (m_end - m_begin));
-                m_begin += length;
-                m_scanFrom = 0;
+                setBlock(lineEnd != 0 ? lineEnd : m_end - m_begin, block);
                 return true;
             }
             // No certain line end yet: next time only the new bytes need looking at (less the
@@ -235,39 +182,130 @@ class TextSearcher::Reader {
         }
     }
 
+    // Up to `size` bytes that follow the last block, read as needed; `block` is pointed at the
+    // last block again (the buffer may have moved).
+    std::string_view lookAhead(std::size_t size, std::string_view& block) {
+        while (!m_eof && !m_stopped && m_end - m_blockEnd < size) {
+            if (m_end == m_capacity)
+                grow(m_capacity + size);
+            const std::size_t got = read(m_capacity - m_end);
+            if (got == 0)
+                m_eof = true;
+            m_end += got;
+        }
+        block = std::string_view(m_buffer + m_blockBegin, m_blockEnd - m_blockBegin);
+        return {m_buffer + m_blockEnd, std::min(m_end - m_blockEnd, size)};
+    }
+
     bool atEnd() const { return m_eof && m_begin == m_end; }
+    bool stopped() const { return m_stopped; }
+
+    // Gives back a buffer that a long line made big.
+    static void shrink(ReadBuffer& store) {
+        if (store.capacity > 4 * kReadSize) {
+            std::free(store.data);
+            store.data = nullptr;
+            store.capacity = 0;
+        }
+    }
 
     // Where the block handed out last begins in the file.
     std::int64_t blockOffset() const { return m_blockOffset; }
 
   private:
-    // Passes over the bytes up to and including the next line end, reading as it goes.
+    void setBlock(std::size_t length, std::string_view& block) {
+        m_blockOffset = static_cast<std::int64_t>(m_read - (m_end - m_begin));
+        m_blockBegin = m_begin;
+        m_blockEnd = m_begin + length;
+        block = std::string_view(m_buffer + m_begin, length);
+        m_begin += length;
+        m_scanFrom = 0;
+    }
+
+    // Reads into the free end of the buffer; asks about a stop every kStopCheckBytes.
+    std::size_t read(std::size_t wanted) {
+        if (m_sinceCheck >= kStopCheckBytes) {
+            m_sinceCheck = 0;
+            if (m_stopRequested && m_stopRequested()) {
+                m_stopped = true;
+                return 0;
+            }
+        }
+        const std::size_t got =
+            platform::readSome(m_fd, m_buffer + m_end, std::min(wanted, kReadSize), m_path, {});
+        m_sinceCheck += got;
+        m_read += got;
+        return got;
+    }
+
+    // Moves what is left to the start of the buffer (or grows a full one) and reads on.
+    void readMore() {
+        if (m_begin > 0) {
+            std::memmove(m_buffer, m_buffer + m_begin, m_end - m_begin);
+            m_end -= m_begin;
+            m_begin = 0;
+        }
+        if (m_capacity - m_end < kReadSize / 2)
+            grow(std::max(m_capacity * 2, kReadSize));
+        const std::size_t got = read(m_capacity - m_end);
+        if (got == 0 && !m_stopped)
+            m_eof = true;
+        m_end += got;
+    }
+
+    void grow(std::size_t wanted) {
+        // A line is kept up to its cut: never more than that and a read.
+        wanted = std::min(wanted, platform::kMaxLineBytes + kReadSize);
+        wanted = std::max(wanted, m_capacity + kReadSize / 2);
+        void* grown = std::realloc(m_buffer, wanted);
+        if (!grown)
+            throw std::bad_alloc();
+        m_buffer = static_cast<char*>(grown);
+        m_capacity = wanted;
+    }
+
+    // Passes over the bytes up to and including the next line end, reading as it goes. Holes
+    // of a sparse file hold no line end and are not read at all; a stop ends it.
     void skipRestOfLine() {
         for (;;) {
             const char* data = m_buffer + m_begin;
             const std::size_t n = m_end - m_begin;
-            const void* lf = std::memchr(data, '\n', n);
-            const void* cr = std::memchr(data, '\r', n);
-            const char* end = static_cast<const char*>(lf);
-            if (cr && (!end || static_cast<const char*>(cr) < end))
-                end = static_cast<const char*>(cr);
-            if (!end) {
-                m_begin = m_end;
+            const std::size_t at = lineEndFrom(std::string_view(data, n), 0);
+            if (at == n) {
+                m_begin = m_end = 0;
                 if (m_eof)
                     return;
+                skipHole();
+                m_sinceCheck = kStopCheckBytes;  // a look at the stop flag at every read
                 readMore();
+                if (m_stopped)
+                    return;
                 continue;
             }
-            if (*end == '\r' && end + 1 == m_buffer + m_end && !m_eof) {
-                m_begin = static_cast<std::size_t>(end - m_buffer);
+            if (data[at] == '\r' && at + 1 == n && !m_eof) {
+                m_begin += at;
                 readMore();  // whether a LF follows the CR
                 continue;
             }
-            m_begin = static_cast<std::size_t>(end - m_buffer) + 1;
-            if (*end == '\r' && m_begin < m_end && m_buffer[m_begin] == '\n')
+            m_begin += at + 1;
+            if (data[at] == '\r' && m_begin < m_end && m_buffer[m_begin] == '\n')
                 ++m_begin;
             m_scanFrom = 0;
             return;
+        }
+    }
+
+    // Moves the file position past a hole that starts there (the file system says where data
+    // goes on; one that cannot tell answers the position itself).
+    void skipHole() {
+        const off_t at = ::lseek(m_fd, 0, SEEK_CUR);
+        if (at < 0)
+            return;
+        const off_t data = ::lseek(m_fd, at, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO)
+                m_eof = true;  // nothing but a hole up to the end
+            ::lseek(m_fd, at, SEEK_SET);
         }
     }
 
@@ -283,48 +321,10 @@ class TextSearcher::Reader {
         const void* lf = memrchr(from, '\n', span);
         const std::size_t crSpan = m_eof ? span : span - 1;
         const void* cr = crSpan ? memrchr(from, '\r', crSpan) : nullptr;
-        std::size_t best = 0;
-        if (lf)
-            best = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
-        if (cr)
-            best =
-                std::max(best, static_cast<std::size_t>(static_cast<const char*>(cr) - data) + 1);
-        return best;
-    }
-
-    void readMore() {
-        if (m_begin > 0 && m_begin == m_end) {
-            m_begin = m_end = 0;
-        } else if (m_begin > 0 && m_end - m_begin < m_capacity / 2) {
-            std::memmove(m_buffer, m_buffer + m_begin, m_end - m_begin);
-            m_end -= m_begin;
-            m_begin = 0;
-        }
-        if (m_capacity - m_end < kReadSize / 4 || m_capacity == 0)
-            grow();
-        const std::size_t got =
-            platform::readSome(m_fd, m_buffer + m_end, std::min(m_capacity - m_end, kReadSize * 16),
-                               m_path, m_stopRequested);
-        if (got == 0)
-            m_eof = true;
-        m_end += got;
-        m_read += got;
-    }
-
-    void grow() {
-        // A file up to a few megabytes comes whole in one block: its line ends need no count.
-        std::size_t wanted = std::max(m_capacity * 2, m_end + kReadSize);
-        // Never much more than what is left of the file (plus room to see its end).
-        if (m_sizeHint > m_read)
-            wanted = std::min(wanted, std::max(m_end + (m_sizeHint - m_read) + 4096, m_end + 4096));
-        wanted = std::max(wanted, m_end + 4096);
-        // A line is kept up to its cut: never more than that and a read.
-        wanted = std::min(wanted, std::max(platform::kMaxLineBytes + 2 * kReadSize, m_end + 4096));
-        void* grown = std::realloc(m_buffer, wanted);
-        if (!grown)
-            throw std::bad_alloc();
-        m_buffer = static_cast<char*>(grown);
-        m_capacity = wanted;
+        const char* last = static_cast<const char*>(lf);
+        if (cr && (!last || static_cast<const char*>(cr) > last))
+            last = static_cast<const char*>(cr);
+        return last ? static_cast<std::size_t>(last - data) + 1 : 0;
     }
 
     int m_fd = -1;
@@ -335,11 +335,14 @@ class TextSearcher::Reader {
     std::size_t& m_capacity;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
-    std::size_t m_scanFrom = 0;  // bytes after m_begin already known to hold no certain line end
-    std::size_t m_read = 0;
-    std::size_t m_sizeHint = 0;
+    std::size_t m_scanFrom = 0;    // bytes after m_begin already known to hold no certain line end
+    std::size_t m_blockBegin = 0;  // the last block handed out
+    std::size_t m_blockEnd = 0;
+    std::size_t m_sinceCheck = 0;  // bytes read since the last look at the stop flag
     bool m_eof = false;
+    bool m_stopped = false;
     bool m_skipLine = false;  // the rest of a cut line is still to be passed over
+    std::size_t m_read = 0;   // bytes read from the file so far
     std::int64_t m_blockOffset = 0;
     std::function<bool()> m_stopRequested;
 };
@@ -633,7 +636,9 @@ std::int64_t TextSearcher::scanCandidates(std::string_view block, const std::str
                                           std::int64_t firstLine, bool cp932, bool lastBlock) {
     // Only the lines holding the query's required literal (or one of its triggers) can match:
     // find those with a byte search over the whole block and match the lines around the finds.
-    LineFilter::Scan scan(filter(cp932), block);
+    // Line ends are counted only up to each such line.
+    const LineFilter& lineFilter = filter(cp932);
+    LineFilter::Scan scan(lineFilter, block);
     std::size_t from = 0;
     std::size_t counted = 0;
     std::int64_t lineNumber = firstLine;  // lines ended before `counted`
@@ -641,15 +646,13 @@ std::int64_t TextSearcher::scanCandidates(std::string_view block, const std::str
         const std::size_t at = scan.next(from);
         if (at == std::string_view::npos)
             break;
-        std::size_t begin = at;
-        while (begin > 0 && block[begin - 1] != '\n' && block[begin - 1] != '\r')
-            --begin;
+        const std::size_t begin = lineStartOf(block, at);
         const std::size_t end = lineEndFrom(block, at);
         lineNumber +=
             static_cast<std::int64_t>(countLineEnds(block.substr(counted, begin - counted)));
         counted = begin;
         const std::string_view line = block.substr(begin, end - begin);
-        if (filter(cp932).lineMayMatch(line))
+        if (lineFilter.lineMayMatch(line))
             matchLine(line, path, lineNumber + 1, cp932);
         from = end + 1;
     }
@@ -660,8 +663,9 @@ std::int64_t TextSearcher::scanCandidates(std::string_view block, const std::str
 }
 
 bool TextSearcher::searchLineByLine(const std::string& path) {
-    // UTF-16 files: the line reader decodes them; the stop check runs every 500 lines.
-    platform::LineReader reader(path, [this] { return m_flags.isAbort; });
+    // UTF-16 files: the line reader decodes them; the stop check runs every 500 lines and
+    // every megabyte read.
+    platform::LineReader reader(path, [this] { return stopRequested(); });
     std::int64_t lineNumber = 0;
     while (!reader.atEndOfStream()) {
         std::string line = reader.readLine();
@@ -674,10 +678,10 @@ bool TextSearcher::searchLineByLine(const std::string& path) {
             continue;
         if (std::int32_t column = m_matcher.smartFind(line))
             report(path, lineNumber, {}, std::move(line), column);
-        if (lineNumber % 500 == 0 && stopRequested())
+        if (lineNumber % 500 == 0 && !reader.stopped() && stopRequested())
             return false;
     }
-    return true;
+    return !reader.stopped();
 }
 
 bool TextSearcher::findText(const std::string& path) {
@@ -687,12 +691,23 @@ bool TextSearcher::findText(const std::string& path) {
     if (m_matcher.targetStrsNumber() == 0)
         return !m_flags.isAbort;
 
-    Reader reader(path, m_readBuffer, [this] { return m_flags.isAbort; });
+    bool searched = true;
+    const bool finished = searchBlocks(path, searched);
+    Reader::shrink(m_readBuffer);
+    return finished && searched && !m_flags.isAbort;
+}
+
+bool TextSearcher::searchBlocks(const std::string& path, bool& searched) {
+    Reader reader(path, m_readBuffer, [this] { return stopRequested(); });
     std::optional<platform::TextEncoding> encoding =
         platform::encodingFromByteOrderMark(reader.head(3));
     if (encoding == platform::TextEncoding::Utf16Le ||
         encoding == platform::TextEncoding::Utf16Be) {
-        return searchLineByLine(path) && !m_flags.isAbort;
+        return searchLineByLine(path);
+    }
+    if (!m_binaryFiles && holdsNul(reader.head(kTextCheckBytes))) {
+        searched = false;
+        return true;
     }
     if (encoding)
         reader.skip(platform::byteOrderMarkLength(*encoding));
@@ -702,11 +717,16 @@ bool TextSearcher::findText(const std::string& path) {
     bool cut = false;
     while (reader.nextBlock(block, cut)) {
         if (!encoding) {
-            // ASCII reads the same either way; the first other byte decides, wherever it is.
+            // ASCII reads the same either way; the first other byte decides, wherever it is,
+            // with the bytes after it (past the block where it ends early).
             const std::size_t at = platform::firstNonAscii(block);
-            if (at != std::string_view::npos)
-                encoding = platform::encodingFromFirstNonAscii(
-                    block.substr(at, platform::kEncodingSampleBytes));
+            if (at != std::string_view::npos) {
+                std::string sample(block.substr(at, platform::kEncodingSampleBytes));
+                if (sample.size() < platform::kEncodingSampleBytes)
+                    sample +=
+                        reader.lookAhead(platform::kEncodingSampleBytes - sample.size(), block);
+                encoding = platform::encodingFromFirstNonAscii(sample);
+            }
         }
         const bool cp932 = !encoding || *encoding == platform::TextEncoding::Cp932;
         m_block = block;
@@ -730,10 +750,8 @@ bool TextSearcher::findText(const std::string& path) {
             app::logWrite("findText", path + ": line " + std::to_string(firstLine) + " cut at " +
                                           std::to_string(block.size()) + " bytes");
         }
-        if (!reader.atEnd() && stopRequested())
-            return false;
     }
-    return !m_flags.isAbort;
+    return !reader.stopped();
 }
 
 }  // namespace ferretta::search

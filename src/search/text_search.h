@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/host.h"
+#include "search/byte_scan.h"
 #include "search/line_filter.h"
 #include "search/query.h"
 #include "search/search_context.h"
@@ -24,13 +25,16 @@ class TextSearcher {
         : m_host(context.host),
           m_matcher(context.matcher),
           m_flags(context.flags),
+          m_binaryFiles(context.settings.binaryFiles),
           m_foldWindow(foldWindow < 1 ? 1 : foldWindow) {}
 
     // Reports every line of the file that matches the query (icon 1, the file name, the line,
     // the path, "line,column"). Lines are counted from 1, empty lines included; the column is
     // the matcher's position. Answers false when the search was stopped while the file was
-    // read (the user is told "中断ボタンが押されました" once), true otherwise. Throws
-    // ferretta::Error when the file cannot be opened or read.
+    // read (the user is told "中断ボタンが押されました" once), true otherwise. A file that is no
+    // text (a NUL among its first kTextCheckBytes, and no UTF-16 byte-order mark) is not
+    // searched unless the settings ask for such files: the answer is false, the file does not
+    // count as searched. Throws ferretta::Error when the file cannot be opened or read.
     bool findText(const std::string& path);
 
   private:
@@ -60,6 +64,8 @@ class TextSearcher {
     std::int32_t matchCp932Line(std::string_view line);
     std::string_view exactNeedle(const Word& word) const;
     std::string_view exactHaystack(std::string_view block);
+    // `searched`: false for a file left alone as no text.
+    bool searchBlocks(const std::string& path, bool& searched);
     bool searchLineByLine(const std::string& path);
     // rawLine: the line as it stands in the current block (its place in the file).
     void report(const std::string& path, std::int64_t lineNumber, std::string_view rawLine,
@@ -70,6 +76,7 @@ class TextSearcher {
     app::Host& m_host;
     const Matcher& m_matcher;
     SearchFlags& m_flags;
+    bool m_binaryFiles;
     std::string m_fileName;
     std::string_view m_block;         // the block being matched
     std::int64_t m_blockOffset = -1;  // its place in the file; -1 while lines are decoded
@@ -89,8 +96,8 @@ class TextSearcher {
     std::vector<std::size_t> m_candidates;    // lines of the block that may match
 };
 
-// How many lines end in the bytes: LF, CR LF and a lone CR each end one. A CR as the last byte
-// counts as a line end.
-std::size_t countLineEnds(std::string_view bytes);
+// How much of a file decides whether it is text, as grep tools decide: a NUL there says it is
+// not.
+inline constexpr std::size_t kTextCheckBytes = 64u << 10;
 
 }  // namespace ferretta::search

@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
             stderr);
         return 1;
     }
-    // Before anything can be moved aside: what a killed run left is put back, and SIGINT,
+    // Before a search can start: what a killed run left is cleared away, and SIGINT,
     // SIGTERM, SIGHUP and SIGQUIT end the program the way the tray's exit does, after the
     // running search has unwound.
     const std::vector<std::string> restoreProblems = run::prepareRun();

@@ -44,7 +44,8 @@ auto fields(const Settings& s) {
                     s.regular, s.statusBar, s.preview, s.topMost, s.fixed, s.lastX, s.lastY,
                     s.fileTypes.targetFileType, s.textTags, s.pdfOwnEngine, s.pdfFilterPath,
                     s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit, s.workers,
-                    s.officeNative);
+                    s.hiddenFiles, s.binaryFiles, s.officeNative, s.normalWidth, s.normalHeight,
+                    s.saveFolder);
 }
 
 // A settings structure in which every value differs from its default.
@@ -66,7 +67,11 @@ Settings everythingChanged() {
     s.noJump = s.wordFast = true;
     s.documentTimeLimit = 5;
     s.workers = 3;
+    s.hiddenFiles = s.binaryFiles = true;
     s.officeNative = false;
+    s.normalWidth = 15360;
+    s.normalHeight = 7200;
+    s.saveFolder = "/home/b/結果";
     return s;
 }
 
@@ -81,6 +86,7 @@ TEST(LoadConfigTest, EmptyDocumentGivesTheDefaults) {
                               s.topMost, s.fixed, s.pdfOwnEngine, s.noJump, s.wordFast),
               std::make_tuple(true, false, false, false, true, false, true, false, false, false));
     EXPECT_FALSE(s.lastX.has_value() || s.lastY.has_value());
+    EXPECT_FALSE(s.hiddenFiles || s.binaryFiles);
     EXPECT_EQ(s.documentTimeLimit, 60);
     for (const auto& [text, seconds] : {std::pair{"90", 90}, {"-5", 0}, {"x", 60}, {"1e9", 86400}})
         EXPECT_EQ(loadFrom("[Office]\r\nDocumentTimeLimit=" + std::string(text)).documentTimeLimit,
@@ -192,6 +198,16 @@ TEST(LoadConfigTest, WindowPositionIsReadOnlyWhenNotFixed) {
     }
 }
 
+TEST(LoadConfigTest, NormalWindowSizeIsAPositiveNumberOrAbsent) {
+    const std::pair<const char*, std::optional<int>> cases[] = {
+        {"9600", 9600},        {"9600.4", 9600},   {"0", std::nullopt},  {"-300", std::nullopt},
+        {"abc", std::nullopt}, {"", std::nullopt}, {"1e9", std::nullopt}};
+    for (const auto& [text, size] : cases) {
+        const Settings s = loadFrom(std::string("[Form]\r\nNormalWidth=") + text + "\r\n");
+        EXPECT_EQ(s.normalWidth, size) << text;
+    }
+}
+
 TEST(LoadConfigTest, FolderHistoryIsPackedInKeyOrder) {
     struct Case {
         const char* text;
@@ -286,9 +302,11 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
           "keyword0=&& foo bar", "keyword2=x", "keyword3", "SubFolder=0", "FileNameOnly=1",
           "Strict=1", "Regular=1", "targetFileType0=False", "targetFileType13=True",
           "targetFileType20=True", "textTags=TXT;CSV", "pdfOwnEngine=1",
-          "pdfFilterPath=pdftotext -layout %1", "Workers=3"}},
-        {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\""}},
-        {"Form", {"StatusBar=0", "Preview=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1"}},
+          "pdfFilterPath=pdftotext -layout %1", "Workers=3", "AllFiles=1"}},
+        {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\"", "SaveFolder=/home/b/結果"}},
+        {"Form",
+         {"StatusBar=0", "Preview=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1", "NormalWidth=15360",
+          "NormalHeight=7200"}},
         {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5", "NativeReaders=0"}}};
     for (const auto& [section, lines] : expected) {
         for (const std::string& line : lines) {

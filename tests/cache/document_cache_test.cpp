@@ -11,6 +11,8 @@
 #include <iostream>
 #include <random>
 
+#include "cache/search_cache.h"
+
 namespace ferretta::cache {
 namespace {
 
@@ -85,11 +87,12 @@ TEST_F(DocumentCacheTest, FindsADocumentOnlyUnderItsIdentityAndKey) {
     ASSERT_EQ(found.state, Lookup::State::Found);
     EXPECT_EQ(found.extract, textExtract("日本語の本文", 3));
 
-    Identity touched = a, grown = a, replaced = a;
+    Identity touched = a, rewritten = a, grown = a, replaced = a;
     touched.mtimeNs += 1;
+    rewritten.ctimeNs += 1;  // its modification time put back
     grown.size += 1;
     replaced.inode += 1;
-    for (const Identity& changed : {touched, grown, replaced})
+    for (const Identity& changed : {touched, rewritten, grown, replaced})
         EXPECT_EQ(cache->lookup(changed, "pdf", all).state, Lookup::State::Miss);
     EXPECT_EQ(cache->lookup(a, "pdf-filter", all).state, Lookup::State::Miss);
 
@@ -100,6 +103,33 @@ TEST_F(DocumentCacheTest, FindsADocumentOnlyUnderItsIdentityAndKey) {
     EXPECT_EQ(cache->stats().documents, 1);
     const Candidates old = cache->candidates(IndexQuery{{"日本語"}, false});
     EXPECT_EQ(cache->lookup(touched, "pdf", old).state, Lookup::State::CannotMatch);
+    // A document of more text than one may hold is not kept at all.
+    const Identity huge = document("huge.pdf");
+    cache->store(huge, "pdf", textExtract(std::string(kMaxDocumentText, 'x')));
+    cache->flush();
+    EXPECT_EQ(cache->lookup(huge, "pdf", {}).state, Lookup::State::Miss);
+}
+
+// A search that refreshes answers nothing from the cache and replaces only what it holds.
+TEST_F(DocumentCacheTest, ARefreshingSearchReplacesWhatIsKept) {
+    const Identity kept = document("kept.pdf", "one");
+    const Identity other = document("other.pdf", "two");
+    auto cache = open();
+    cache->store(kept, "pdf", textExtract("stale"));
+    cache->flush();
+    const IndexQuery words{{"stale"}, false};
+    {
+        SearchCache refresh(*cache, words, words, SearchCache::Mode::Refresh);
+        for (const Identity& identity : {kept, other}) {
+            const SearchCache::Entry entry = refresh.lookup(identity.path, "pdf");
+            EXPECT_EQ(entry.state, Lookup::State::Miss) << identity.path;
+            refresh.store(entry, "pdf", textExtract("fresh"));
+        }
+    }
+    cache->flush();
+    EXPECT_EQ(cache->lookup(kept, "pdf", Candidates()).extract, textExtract("fresh"));
+    EXPECT_EQ(cache->lookup(other, "pdf", Candidates()).state, Lookup::State::Miss);
+    EXPECT_EQ(cache->stats().documents, 1);
 }
 
 TEST_F(DocumentCacheTest, TheIndexLetsThroughOnlyDocumentsThatCanHoldTheWords) {

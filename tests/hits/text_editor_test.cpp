@@ -54,12 +54,89 @@ TEST(EditorForDesktopEntryTest, KnowsTheCommonEditors) {
         {"libreoffice-writer.desktop", {"xdg-open", "/d/a b.txt"}},
     };
     for (const auto& [entry, argv] : cases) {
-        const std::string editor =
+        const EditorTemplate editor =
             editorForDesktopEntry(entry, [](std::string_view) { return true; });
-        EXPECT_EQ(editorCommand(editor, "/d/a b.txt", "12,5"), argv) << entry;
+        EXPECT_EQ(editorCommand(editor.command, "/d/a b.txt", "12,5"), argv) << entry;
     }
-    EXPECT_EQ(editorForDesktopEntry("gedit", [](std::string_view) { return false; }),
+    EXPECT_EQ(editorForDesktopEntry("gedit", [](std::string_view) { return false; }).command,
               "xdg-open %1");
+}
+
+// The search reports the byte of the line's CP932 form; each editor is told its own count.
+TEST(EditorColumnTest, TheHitsByteColumnInEachEditorsCount) {
+    struct Case {
+        const char* line;
+        std::int64_t ansiColumn;
+        std::int64_t characters, columnsFromZero, utf8BytesFromZero;
+    };
+    const Case cases[] = {
+        {"abc ferretta", 5, 5, 4, 4},
+        {"日本語 ferretta", 8, 5, 4, 10},  // three double-byte characters and a blank
+        {"ｱｲｳ ferretta", 5, 5, 4, 10},     // half-width katakana: one CP932 byte each
+        {"\t\tx", 3, 3, 16, 2},            // mousepad expands tabs to the next multiple of 8
+        {"a😀b", 3, 3, 2, 5},               // no CP932 form: one '?' byte
+        {"日本", 99, 3, 2, 6},             // past the end: the end
+        {"日本", 0, 1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(editorColumn(c.line, c.ansiColumn, ColumnCount::Characters), c.characters)
+            << c.line;
+        EXPECT_EQ(editorColumn(c.line, c.ansiColumn, ColumnCount::ColumnsFromZero),
+                  c.columnsFromZero)
+            << c.line;
+        EXPECT_EQ(editorColumn(c.line, c.ansiColumn, ColumnCount::Utf8BytesFromZero),
+                  c.utf8BytesFromZero)
+            << c.line;
+        EXPECT_EQ(editorColumn(c.line, c.ansiColumn, ColumnCount::AnsiBytes), c.ansiColumn);
+    }
+}
+
+TEST(EditorArgumentsTest, AKnownEditorGetsItsColumnAndTheEncodingOfACp932File) {
+    const auto mousepad =
+        editorForDesktopEntry("org.xfce.mousepad.desktop", [](std::string_view) { return true; });
+    const auto kate = editorForDesktopEntry("org.kde.kate", [](std::string_view) { return true; });
+    struct Case {
+        const EditorTemplate& editor;
+        const char* position;
+        bool cp932;
+        Words argv;
+    };
+    const EditorTemplate user{"ed +%2:%3 %1", ColumnCount::AnsiBytes, ""};
+    const Case cases[] = {
+        {mousepad,
+         "2,13",
+         true,
+         {"mousepad", "--encoding=SHIFT_JIS", "--line", "2", "--column", "6", "/d/a.txt"}},
+        {mousepad, "2,13", false, {"mousepad", "--line", "2", "--column", "6", "/d/a.txt"}},
+        {kate,
+         "2,13",
+         true,
+         {"kate", "--encoding", "Shift_JIS", "--line", "2", "--column", "7", "/d/a.txt"}},
+        // A user's own template keeps the byte column and gets no option of ours.
+        {user, "2,13", true, {"ed", "+2:13", "/d/a.txt"}},
+        // A hit on the file name has no position.
+        {mousepad, "", false, {"mousepad", "--line", "0", "--column", "0", "/d/a.txt"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(editorArguments(c.editor, "/d/a.txt", c.position, "見積書の合計が違う", c.cp932),
+                  c.argv)
+            << c.editor.command << " " << c.position;
+    }
+}
+
+TEST(Cp932TextFileTest, DecidedByTheFirstNonAsciiBytesAsTheSearchDoes) {
+    const test::TempTree tree;
+    const std::pair<std::string, bool> cases[] = {
+        {"\x8c\xa9\x90\xcf\x8f\x91\r\n", true},  // 見積書 in CP932
+        {"見積書\n", false},
+        {"\xef\xbb\xbf\x8c\xa9", false},  // a byte-order mark decides
+        {"ascii only\n", false},
+    };
+    for (const auto& [bytes, cp932] : cases) {
+        tree.write("f.txt", bytes);
+        EXPECT_EQ(isCp932TextFile(tree.root() / "f.txt"), cp932) << bytes;
+    }
+    EXPECT_FALSE(isCp932TextFile(tree.root() / "missing.txt"));
 }
 
 class OpenInEditorTest : public ::testing::Test {

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "support/temp_tree.h"
 
@@ -36,6 +37,22 @@ TEST(DataFolderTest, FerrettaHomeWinsElseWritableExecutableFolderElseXdg) {
     // Builds and tests run from a writable tree; an installed copy would use the XDG place.
     const bool writable = ::access(executableFolder().c_str(), W_OK) == 0;
     EXPECT_EQ(dataFolder(), writable ? executableFolder() : root.root() / "xdg" / "ferretta");
+}
+
+TEST(DataFolderTest, OnlyAProgramOutsideTheSystemFoldersKeepsItsDataBesideIt) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/usr/bin", true},
+        {"/usr/local/bin", true},
+        {"/opt/ferretta/bin", true},
+        {"/usr", true},
+        {"/usr/../home/a", false},
+        {"/usrlocal/bin", false},
+        {"/home/a/ferretta", false},
+        {"/optical/bin", false},
+        {"/tmp/x/../../usr/bin", true},
+    };
+    for (const auto& [folder, system] : cases)
+        EXPECT_EQ(isSystemProgramFolder(folder), system) << folder;
 }
 
 TEST(DataFolderTest, DataFilePrefersBesideExecutableThenShare) {

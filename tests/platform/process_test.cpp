@@ -146,18 +146,16 @@ TEST_F(ProcessTest, OnlyOwnChildrenAreWaitedFor) {
     EXPECT_EQ(WEXITSTATUS(status), 7);
 }
 
-TEST_F(ProcessTest, EndedChildrenAreReapedButTheirStatusKept) {
+TEST_F(ProcessTest, AnEndedChildIsReapedAtOnceAndItsStatusKept) {
     const auto first = startProcess({"sh", "-c", "exit 5"});
     ASSERT_TRUE(first);
-    // Wait without reaping until it has ended.
-    siginfo_t info{};
-    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(*first), &info, WEXITED | WNOWAIT), 0);
-    ASSERT_TRUE(startProcess({"/bin/true"}));
-
-    // No zombie left behind: the kernel no longer knows it as our child.
-    int status = 0;
-    EXPECT_EQ(waitpid(*first, &status, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
+    // No zombie left behind, without any later start: the kernel soon no longer knows it as
+    // our child (looked at without reaping it).
+    EXPECT_TRUE(test::waitUntil([&] {
+        siginfo_t info{};
+        return waitid(P_PID, static_cast<id_t>(*first), &info, WEXITED | WNOHANG | WNOWAIT) < 0 &&
+               errno == ECHILD;
+    }));
     const auto kept = waitForProcess(*first, {});
     ASSERT_TRUE(kept);
     EXPECT_EQ(WEXITSTATUS(*kept), 5);
@@ -174,17 +172,26 @@ bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
     return test::waitUntil([pid] { return test::processEnded(pid); }, limit);
 }
 
+// Leaves sleepers behind, their ids in the files $2, $3 and $4: one in the background, one in
+// a session of its own and one set apart by a double fork.
+constexpr const char* kLeaveSleepers =
+    "sleep 300 & echo $! > \"$2\"; "
+    "setsid sh -c 'echo $$ > \"$1\"; exec sleep 300' sh \"$3\" & "
+    "(setsid sh -c 'echo $$ > \"$1\"; exec sleep 300' sh \"$4\" &); "
+    "while [ ! -s \"$3\" ] || [ ! -s \"$4\" ]; do sleep 0.01; done; ";
+
 TEST_F(ProcessTest, AGuardedProgramRunsApartAndLeavesNothingBehind) {
     const fs::path session = m_folder / "session";
-    const fs::path background = m_folder / "background";
-    // Copies stdin to stdout, reports its session, leaves a sleeper behind and ends with 4.
-    const std::string script =
-        "cat; echo on-stdout; cut -d' ' -f6 /proc/$$/stat > \"$1\"; "
-        "sleep 300 & echo $! > \"$2\"; exit 4";
+    const std::vector<fs::path> sleepers = {m_folder / "s1", m_folder / "s2", m_folder / "s3"};
+    // Copies stdin to stdout, reports its session, leaves sleepers behind and ends with 4.
+    const std::string script = "cat; echo on-stdout; cut -d' ' -f6 /proc/$$/stat > \"$1\"; " +
+                               std::string(kLeaveSleepers) + "exit 4";
     testing::internal::CaptureStderr();
     std::string error;
-    auto process = GuardedProcess::start(
-        {"sh", "-c", script, "sh", session.string(), background.string()}, &error);
+    auto process =
+        GuardedProcess::start({"sh", "-c", script, "sh", session.string(), sleepers[0].string(),
+                               sleepers[1].string(), sleepers[2].string()},
+                              &error);
     int pumps = 0;
     const auto status = process ? process->wait([&pumps] { ++pumps; }) : std::nullopt;
     const std::string stderrText = testing::internal::GetCapturedStderr();
@@ -193,26 +200,31 @@ TEST_F(ProcessTest, AGuardedProgramRunsApartAndLeavesNothingBehind) {
     EXPECT_GE(pumps, 1);
     EXPECT_EQ(stderrText, "on-stdout\n");  // its stdout is our stderr; its stdin is empty
     EXPECT_NE(std::stol("0" + readFile(session)), static_cast<long>(::getsid(0)));
-    EXPECT_TRUE(endsWithin(readPid(background), std::chrono::seconds(2)));
+    for (const fs::path& sleeper : sleepers)
+        EXPECT_TRUE(test::processEnded(readPid(sleeper))) << sleeper;
 }
 
-// However this program ends, SIGKILL included, the guarded group ends with it.
+// However this program ends, SIGKILL included, the program and what it left end with it.
 TEST_F(ProcessTest, AGuardedProgramEndsWithItsCaller) {
-    const fs::path background = m_folder / "background";
+    const std::vector<fs::path> sleepers = {m_folder / "s1", m_folder / "s2", m_folder / "s3"};
     const pid_t caller = fork();
     ASSERT_GE(caller, 0);
     if (caller == 0) {
-        auto process = GuardedProcess::start(
-            {"sh", "-c", "sleep 300 & echo $! > \"$1\"; wait", "sh", background.string()});
-        readPid(background);
+        auto process = GuardedProcess::start({"sh", "-c", std::string(kLeaveSleepers) + "wait",
+                                              "sh", "-", sleepers[0].string(), sleepers[1].string(),
+                                              sleepers[2].string()});
+        for (const fs::path& sleeper : sleepers)
+            readPid(sleeper);
         ::raise(SIGKILL);
     }
     int status = 0;
     ASSERT_EQ(waitpid(caller, &status, 0), caller);
     ASSERT_TRUE(WIFSIGNALED(status));
-    const pid_t sleeper = readPid(background);
-    ASSERT_GT(sleeper, 0);
-    EXPECT_TRUE(endsWithin(sleeper, std::chrono::seconds(2)));
+    for (const fs::path& sleeper : sleepers) {
+        const pid_t pid = readPid(sleeper);
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(endsWithin(pid, std::chrono::seconds(2))) << sleeper;
+    }
 }
 
 }  // namespace

@@ -170,36 +170,5 @@ TEST_F(RestoreJournalTest, AFileThatCannotGoBackIsToldAndTriedAgain) {
     EXPECT_EQ(entries(), 0u);
 }
 
-// The in-process side: the entry exists exactly while the file is aside, and is held.
-TEST_F(RestoreJournalTest, SetAsideKeepsAnEntryWhileTheFileIsAway) {
-    writeFile(m_original, "mine");
-    writeFile(m_aside, "taken");
-    const fs::path second = m_dir / "ferrettatmp1.txt";
-    {
-        SetAsideFile kept(m_journal);
-        std::string why;
-        ASSERT_TRUE(kept.moveAside(m_original.string(), {m_aside.string(), second.string()}, &why))
-            << why;
-        EXPECT_EQ(kept.asidePath(), second.string());
-        EXPECT_EQ(readFile(m_aside), "taken");
-        EXPECT_FALSE(fs::exists(m_original));
-        EXPECT_EQ(entries(), 1u);
-        EXPECT_TRUE(replayRestoreJournal(m_journal).empty());  // ours: left alone
-        EXPECT_FALSE(fs::exists(m_original));
-        fs::create_directories(m_original / "made-by-filter");
-    }  // leaving puts it back over the folder
-    EXPECT_EQ(readFile(m_original), "mine");
-    EXPECT_EQ(entries(), 0u);
-
-    SetAsideFile kept(m_journal);
-    EXPECT_TRUE(kept.moveAside((m_dir / "absent.txt").string(), {second.string()}));
-    EXPECT_TRUE(kept.asidePath().empty());
-    std::string why;
-    EXPECT_FALSE(kept.moveAside(m_original.string(), {m_aside.string()}, &why));
-    EXPECT_NE(why.find("no free name"), std::string::npos) << why;
-    EXPECT_EQ(readFile(m_original), "mine");
-    EXPECT_EQ(entries(), 0u);
-}
-
 }  // namespace
 }  // namespace ferretta::platform

@@ -1,6 +1,8 @@
-// ferretta-cli ended by a signal at each stage of a PDF filter run: the user's <base>.txt that
-// the run moved aside is back, the filter and everything it started are gone, and a run killed
-// outright is put right by the next start.
+// ferretta-cli processes searching a folder's PDF through the filter beside the user's own
+// <base>.txt: several at once, in every order, some ended by signals; and one ended by each
+// signal at each stage of a filter run. The user's file stays as it is, every search that ends
+// of its own accord reports the folder's hits and nothing else, nothing is left beside the
+// user's files, and the filter and everything it started are gone.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -9,11 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "support/temp_tree.h"
 #include "support/wait.h"
@@ -26,53 +29,79 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr const char* kNotes = "the user's own notes\n";
+constexpr const char* kNotes = "the user's own notes, alpha\n";
 
 using test::readFile;
-
 using test::waitUntil;
 
-enum class Stage { FilterRunning, ReadingOutput };
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
-class StopSignalTest : public ::testing::Test {
+std::string sortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(at, end - at));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string out;
+    for (const auto& line : lines)
+        out += line + "\n";
+    return out;
+}
+
+class FilterRunsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fs::create_directories(m_dir / "docs");
-        fs::create_directories(m_dir / "home");
-        std::ofstream(m_dir / "docs" / "a.pdf") << "%PDF";
-        // The filter writes its text where the user's a.txt belongs, then either stays (with a
-        // child of its own) until it is ended, or leaves a long text of hits to read.
+        fs::create_directories(m_docs);
+        std::ofstream(m_docs / "report.pdf") << "%PDF";
+        // Writes its text where report.txt would be beside the PDF it is given, marks that it
+        // runs ($3), then waits $2 seconds. "stay" starts a sleeper of its own in a session of
+        // its own and waits for it; "long" writes a long text of hits.
         std::ofstream(m_dir / "filter.sh")
-            << "if [ \"$2\" = running ]; then echo alpha > \"${1%.*}.txt\"; "
-               "sleep 300 & echo $! > '"
-            << (m_dir / "sleeper").string()
-            << "'; wait; else seq -f 'alpha %g' 40000 > \"${1%.*}.txt\"; fi\n";
+            << "marks='" << m_dir.string() << "'\n"
+            << "if [ \"$2\" = stay ]; then echo alpha > \"${1%.*}.txt\"; "
+               "setsid sleep 300 & echo $! > \"$marks/sleeper\"; wait; "
+               "elif [ \"$2\" = long ]; then seq -f 'alpha %g' 40000 > \"${1%.*}.txt\"; "
+               "else echo 'alpha in the pdf' > \"${1%.*}.txt\"; : > \"$marks/running-$3\"; "
+               "sleep \"$2\"; fi\n";
     }
 
-    void configure(Stage stage) {
-        std::ofstream(m_dir / "home" / "frtta.ini")
-            << "[Search]\r\ntargetFileType13=True\r\npdfOwnEngine=0\r\npdfFilterPath=sh '"
-            << (m_dir / "filter.sh").string() << "' %1 "
-            << (stage == Stage::FilterRunning ? "running" : "reading") << "\r\n";
+    // A data folder of its own whose settings run the filter with these arguments after %1.
+    fs::path home(const std::string& name, const std::string& filterArguments) {
+        const fs::path folder = m_dir / name;
+        fs::create_directories(folder);
+        std::ofstream(folder / "frtta.ini")
+            << "[Search]\r\ntextTags=TXT\r\nTextCache=0\r\npdfOwnEngine=0\r\npdfFilterPath=sh '"
+            << (m_dir / "filter.sh").string() << "' %1 " << filterArguments << "\r\n";
+        return folder;
     }
 
-    // Starts ferretta-cli on the folder; its standard output comes through m_out.
-    pid_t startCli(const std::string& types) {
-        int out[2];
-        EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    // Starts ferretta-cli on the folder for the word alpha in files of the types; its output
+    // goes to <home>/out, its messages to <home>/err.
+    pid_t startCli(const fs::path& home, const std::string& types = "pdf,text") {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (m_dir / "err").c_str(),
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (home / "out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (home / "err").c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
-        const std::string home = "FERRETTA_HOME=" + (m_dir / "home").string();
-        std::vector<std::string> env = {home, "LC_ALL=C.UTF-8", "PATH=/usr/bin:/bin"};
+        std::vector<std::string> env = {"FERRETTA_HOME=" + home.string(), "LC_ALL=C.UTF-8",
+                                        "PATH=/usr/bin:/bin",
+                                        "XDG_CACHE_HOME=" + (home / "cache").string()};
+        std::vector<std::string> args = {FERRETTA_CLI_PATH, "--types=" + types, m_docs.string(),
+                                         "alpha"};
         std::vector<char*> envp;
         for (auto& entry : env)
             envp.push_back(entry.data());
         envp.push_back(nullptr);
-        std::vector<std::string> args = {FERRETTA_CLI_PATH, "--types=" + types,
-                                         (m_dir / "docs").string(), "alpha"};
         std::vector<char*> argv;
         for (auto& arg : args)
             argv.push_back(arg.data());
@@ -80,66 +109,126 @@ class StopSignalTest : public ::testing::Test {
         pid_t pid = -1;
         EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
         posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        m_out = ::fdopen(out[0], "r");
         return pid;
     }
 
-    // Reads the output to its end; answers the exit status.
-    int finish(pid_t pid) {
-        char buffer[65536];
-        while (std::fread(buffer, 1, sizeof buffer, m_out) > 0) {
-        }
-        std::fclose(m_out);
+    static int finish(pid_t pid) {
         int status = 0;
         EXPECT_EQ(::waitpid(pid, &status, 0), pid);
         return status;
     }
 
+    // The user's folder as it was made: the PDF and the user's own text file.
+    void expectUntouched() {
+        EXPECT_EQ(readFile(m_docs / "report.txt"), kNotes);
+        EXPECT_EQ(namesIn(m_docs), (std::vector<std::string>{"report.pdf", "report.txt"}));
+    }
+
     test::TempTree m_tree;
     fs::path m_dir = m_tree.root();
-    std::FILE* m_out = nullptr;
+    fs::path m_docs = m_dir / "docs";
 };
 
-TEST_F(StopSignalTest, TheUsersFileIsBackWhateverEndsTheRun) {
+// Two and four searches at once (two windows, a window and ferretta-cli, two users of a shared
+// folder: each a data folder of its own), their filters ending in every order, with one of
+// them killed or stopped by a signal while its filter runs in two rounds of three.
+TEST_F(FilterRunsTest, SearchesAtOnceKeepTheUsersFile) {
+    std::ofstream(m_docs / "report.txt") << kNotes;
+    const fs::path alone = home("alone", "0 alone");
+    ASSERT_EQ(WEXITSTATUS(finish(startCli(alone))), 0) << readFile(alone / "err");
+    const std::string expected = sortedLines(readFile(alone / "out"));
+    ASSERT_NE(expected.find("report.pdf\",\"alpha in the pdf\""), std::string::npos) << expected;
+    ASSERT_NE(expected.find("report.txt\",\"the user's own notes, alpha\""), std::string::npos);
+
+    const std::vector<int> signals = {0, SIGKILL, SIGTERM};
+    int round = 0;
+    for (const int count : {2, 4}) {
+        std::vector<int> order(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i)
+            order[static_cast<std::size_t>(i)] = i;
+        int orders = 0;
+        do {
+            // Every order of two with each signal; every order of four, the signals taking turns.
+            const std::vector<int> chosen =
+                count == 2 ? signals : std::vector<int>{signals[orders++ % signals.size()]};
+            for (const int signal : chosen) {
+                ++round;
+                SCOPED_TRACE("round " + std::to_string(round) + ", " + std::to_string(count) +
+                             " searches, signal " + std::to_string(signal));
+                std::vector<fs::path> homes;
+                std::vector<pid_t> pids;
+                for (int i = 0; i < count; ++i) {
+                    const std::string id = std::to_string(round) + "-" + std::to_string(i);
+                    const double delay = 0.05 * (order[static_cast<std::size_t>(i)] + 1);
+                    homes.push_back(home("home-" + id, std::to_string(delay) + " " + id));
+                }
+                for (const fs::path& folder : homes)
+                    pids.push_back(startCli(folder));
+                const std::size_t signalled = signal == SIGKILL ? 0 : pids.size() - 1;
+                if (signal != 0) {
+                    const fs::path mark = m_dir / ("running-" + std::to_string(round) + "-" +
+                                                   std::to_string(signalled));
+                    ASSERT_TRUE(waitUntil([&] { return fs::exists(mark); }, 20s));
+                    ::kill(pids[signalled], signal);
+                }
+                for (std::size_t i = 0; i < pids.size(); ++i) {
+                    const int status = finish(pids[i]);
+                    if (signal != 0 && i == signalled) {
+                        EXPECT_EQ(signal == SIGKILL, WIFSIGNALED(status));
+                        continue;
+                    }
+                    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                        << status << readFile(homes[i] / "err");
+                    EXPECT_EQ(sortedLines(readFile(homes[i] / "out")), expected) << i;
+                }
+                expectUntouched();
+            }
+        } while (std::next_permutation(order.begin(), order.end()));
+    }
+    EXPECT_EQ(round, 30);
+}
+
+enum class Stage { FilterRunning, ReadingOutput };
+
+// One search ended by each signal while its filter runs (and has left a process in a session
+// of its own) and while its output is read: the user's file was never touched, the filter's
+// processes are gone, and the work folder is removed: by the run itself, or after SIGKILL by
+// the next start once it is a minute old.
+TEST_F(FilterRunsTest, AnySignalLeavesNothingBehind) {
     for (const Stage stage : {Stage::FilterRunning, Stage::ReadingOutput}) {
-        configure(stage);
+        const fs::path data = home("home", stage == Stage::FilterRunning ? "stay" : "long");
         for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGKILL}) {
             SCOPED_TRACE(std::string(stage == Stage::FilterRunning ? "filter running, "
                                                                    : "reading output, ") +
                          strsignal(signal));
-            std::ofstream(m_dir / "docs" / "a.txt") << kNotes;
+            std::ofstream(m_docs / "report.txt") << kNotes;
             fs::remove(m_dir / "sleeper");
-            const pid_t cli = startCli("pdf");
+            fs::remove(data / "out");
+            const pid_t cli = startCli(data);
             if (stage == Stage::FilterRunning) {
                 ASSERT_TRUE(waitUntil([&] { return !readFile(m_dir / "sleeper").empty(); }, 10s));
             } else {
-                // A first hit has come, so the filter has ended and its text is being read;
-                // the output is not read meanwhile, so the program waits in the middle.
-                char line[256];
-                ASSERT_NE(std::fgets(line, sizeof line, m_out), nullptr);
+                // A first hit has come, so the filter has ended and its text is being read.
+                ASSERT_TRUE(waitUntil([&] { return !readFile(data / "out").empty(); }, 10s));
             }
-            EXPECT_NE(readFile(m_dir / "docs" / "a.txt"), kNotes);  // really moved aside
+            expectUntouched();
             ASSERT_EQ(::kill(cli, signal), 0);
             const int status = finish(cli);
             if (signal == SIGKILL) {
                 ASSERT_TRUE(WIFSIGNALED(status));
-                // The next start of the program puts the file back.
-                EXPECT_NE(readFile(m_dir / "docs" / "a.txt"), kNotes);
-                EXPECT_EQ(WEXITSTATUS(finish(startCli("text"))), 1);
+                EXPECT_FALSE(fs::is_empty(data / "work"));
+                for (const auto& folder : fs::directory_iterator(data / "work"))
+                    fs::last_write_time(folder, fs::file_time_type::clock::now() - 2min);
+                EXPECT_EQ(WEXITSTATUS(finish(startCli(data, "text"))), 0);
             } else {
-                // The search unwound and the program ended of its own accord.
                 EXPECT_TRUE(WIFEXITED(status)) << status;
             }
-            EXPECT_EQ(readFile(m_dir / "docs" / "a.txt"), kNotes);
-            for (const auto& entry : fs::directory_iterator(m_dir / "docs"))
-                EXPECT_EQ(entry.path().filename().string().rfind("ferrettatmp", 0),
-                          std::string::npos);
-            EXPECT_TRUE(fs::is_empty(m_dir / "home" / "restore"));
+            expectUntouched();
             if (stage == Stage::FilterRunning) {
                 const pid_t sleeper = std::stoi(readFile(m_dir / "sleeper"));
                 EXPECT_TRUE(waitUntil([&] { return test::processEnded(sleeper); }, 3s));
             }
+            EXPECT_TRUE(fs::is_empty(data / "work"));
         }
     }
 }

@@ -1,12 +1,15 @@
 #include "run/search_run.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <new>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "cache/document_cache.h"
+#include "pdf/engine/fonts/cid_map.h"
 #include "pdf/frontends/pdf_filter_search.h"
 #include "platform/error.h"
 #include "searchers/office/office_session.h"
@@ -36,6 +39,8 @@ TEST(SummaryTextTest, FilesHitsSecondsAndSkippedFiles) {
         EXPECT_EQ(summaryText(12, 3, ms, unreadable), head + tail);
     EXPECT_EQ(summaryText(12, 3, 1, 2, 5),
               head + "(0.001秒)（読めないファイル2件）（キャッシュから5ﾌｧｲﾙ）");
+    EXPECT_EQ(summaryText(12, 3, 1234, 0, 0, true),
+              "12ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、3件ヒットしたところで中止しました。(1.234秒)");
 }
 
 TEST(KeywordHistoryTest, MovesTheTextToTheFront) {
@@ -136,9 +141,11 @@ TEST_F(SearchRunTest, StopRequestEndsTheTimeAndAVanishedFileIsCounted) {
     const SearchOutcome outcome = search();
     EXPECT_EQ(rowNames(), Items{"a.txt"});
     EXPECT_EQ(outcome.unreadable, 1);
+    EXPECT_TRUE(outcome.summary.find("ところで中止しました。") != std::string::npos) << outcome.summary;
     ASSERT_TRUE(outcome.elapsedMs);
     EXPECT_GE(*outcome.elapsedMs, 5000);
     EXPECT_NE(outcome.summary.find("（読めないファイル1件）"), std::string::npos);
+    EXPECT_NE(outcome.summary.find("ヒットしたところで中止しました。"), std::string::npos);
     EXPECT_TRUE(host.messages.empty());
 }
 
@@ -174,6 +181,58 @@ TEST_F(SearchRunTest, UnhandledFailureEndsTheSearchKeepingTheRows) {
     EXPECT_EQ(rowNames(), Items{"a.txt"});
     EXPECT_EQ(messages(), Items{"検索中にエラーが発生しました."});
     EXPECT_EQ(host.messages[0].style, app::MessageStyle::Critical);
+}
+
+// A file the stop cut short was looked at: it counts, its hits are listed.
+TEST_F(SearchRunTest, AFileTheStopCutShortIsCounted) {
+    tree.write("a.txt", "needle\r\n");
+    search::Matcher matcher(false, false);
+    matcher.targetStrsSplit("needle");
+    search::SearcherRegistry registry;
+    registry.setFileSearcher(app::FileType::Text, [this](const search::SearchContext&) {
+        return [this](const std::string&) {
+            search::requestStop(flags);
+            return false;  // a searcher's answer when it was stopped
+        };
+    });
+    search::Finder finder({host, settings, matcher, flags}, registry);
+    EXPECT_EQ(runSearch(host, settings, finder, registry, flags), 1);
+}
+
+// A damaged PDF is searched as far as it can be read, and counted.
+TEST_F(SearchRunTest, ADamagedPdfIsCounted) {
+    tree.write("bad.pdf", "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+    settings.fileTypes.targetFileType.fill(false);
+    settings.fileTypes.setTarget(app::FileType::Pdf, true);
+    settings.pdfOwnEngine = true;
+    ASSERT_TRUE(pdf::cidTable().loaded() ||
+                pdf::cidTable().p2tCIDInit(FERRETTA_SOURCE_DIR "/resources/AdobeCID.dat"));
+    EXPECT_EQ(search().files, 1);
+}
+
+// What the search read is in the cache's database when the search ends (another process
+// finds it there), not written behind a summary that says the search is over.
+TEST_F(SearchRunTest, WhatTheSearchReadIsWrittenBeforeItEnds) {
+    tree.write("doc.pdf", "alpha\n");
+    settings.fileTypes.targetFileType.fill(false);
+    settings.fileTypes.setTarget(app::FileType::Pdf, true);
+    settings.pdfFilterPath = "cp %1 %2";
+    settings.textCache = true;
+    ASSERT_EQ(search("alpha").hits, 1);
+    const std::string path = tree.path("doc.pdf");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2((cache::defaultCacheFolder() / cache::kDatabaseName).c_str(), &db,
+                              SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* query = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM documents WHERE path = ?", -1, &query,
+                                 nullptr),
+              SQLITE_OK);
+    sqlite3_bind_blob(query, 1, path.data(), static_cast<int>(path.size()), SQLITE_STATIC);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(query, 0), 1);
+    sqlite3_finalize(query);
+    sqlite3_close(db);
 }
 
 TEST_F(SearchRunTest, ItemTypesRunInTheirOrderAfterTheWalkUntilAStop) {

@@ -164,6 +164,64 @@ TEST_F(FinderTest, LinksToFoldersAreNotFollowedAndPipesAreSkipped) {
     EXPECT_EQ(host.rows.size(), 2u);  // the file and the link to it, once each
 }
 
+// Hidden entries, the program's own folders (data and cache) and files that are no text are
+// left out unless the settings ask for them; they are not counted as searched either.
+TEST_F(FinderTest, HiddenOwnAndBinaryEntriesOnlyWhenAskedFor) {
+    tree.write("a.txt", "foo");
+    tree.write(".b.txt", "foo");
+    tree.write(".hid/c.txt", "foo");
+    tree.write("data/d.txt", "foo");
+    tree.write("cache/ferretta/e.txt", "foo");
+    tree.write("f.txt", std::string("x\0\nfoo\n", 6));
+    tree.write("g.txt", std::string("\xFF\xFE"
+                                    "f\0o\0o\0",
+                                    8));  // UTF-16: text
+    const std::string home = std::getenv("FERRETTA_HOME") ? std::getenv("FERRETTA_HOME") : "";
+    const std::string cache = std::getenv("XDG_CACHE_HOME") ? std::getenv("XDG_CACHE_HOME") : "";
+    ::setenv("FERRETTA_HOME", tree.path("data").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", tree.path("cache").c_str(), 1);
+    const std::pair<bool, std::vector<std::string>> cases[] = {
+        {false, {"a.txt|foo|1,1", "g.txt|foo|1,1"}},
+        {true,
+         {".b.txt|foo|1,1", "a.txt|foo|1,1", "f.txt|foo|2,1", "g.txt|foo|1,1", "c.txt|foo|1,1",
+          "e.txt|foo|1,1", "d.txt|foo|1,1"}},
+    };
+    for (const auto& [all, expected] : cases) {
+        settings.hiddenFiles = settings.binaryFiles = all;
+        host = {};
+        EXPECT_EQ(run("foo"), static_cast<std::int64_t>(expected.size())) << all;
+        EXPECT_EQ(rows(), expected) << all;
+    }
+    home.empty() ? ::unsetenv("FERRETTA_HOME") : ::setenv("FERRETTA_HOME", home.c_str(), 1);
+    cache.empty() ? ::unsetenv("XDG_CACHE_HOME") : ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+}
+
+// The kernel's pseudo file systems and the folders of devices and run-time state are never
+// walked: not from the root, not as the top folder.
+TEST(FolderWalk, PseudoFileSystemsAreNotWalked) {
+    for (const char* top : {"/proc/", "/sys/", "/proc/self/"}) {
+        FolderWalk walk(top, WalkRules{});
+        WalkStep step;
+        std::vector<std::string> kinds;
+        while (walk.next(step))
+            kinds.push_back(std::to_string(static_cast<int>(step.kind)) + step.path);
+        EXPECT_EQ(kinds,
+                  (std::vector<std::string>{"1" + std::string(top), "5" + std::string(top)}));
+    }
+    std::size_t expected = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator("/")) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_directory() && !entry.is_symlink() && name.front() != '.' && name != "proc" &&
+            name != "sys" && name != "dev" && name != "run")
+            ++expected;
+    }
+    FolderWalk root("/", WalkRules{});
+    WalkStep step;
+    ASSERT_TRUE(root.next(step));
+    EXPECT_EQ(step.kind, WalkStep::Kind::Folder);
+    EXPECT_EQ(step.subFolders, expected);
+}
+
 TEST_F(FinderTest, StopEndsTheWalkAndUnwindsAsNestedLoopsWould) {
     // A stop after file k: the folders on the way up that still have sub-folders let events run
     // once more each, then nothing more is searched.

@@ -5,11 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <optional>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/cp932.h"
@@ -47,6 +51,10 @@ class TraceHost : public app::Host {
         log("events", "");
         m_flags.isAbort = m_flags.isAbort || ++events == m_stopAtEvents;
     }
+    // Not a point of the one-thread search: not in the trace.
+    void doEventsWhileWaiting() override { m_flags.isAbort = m_flags.isAbort || stopWhileWaiting; }
+
+    bool stopWhileWaiting = false;
     void showMessage(std::string_view text, app::MessageStyle) override {
         log("message", text);
         m_flags.isAbort = m_flags.isAbort || ++messages == m_stopAtMessage;
@@ -76,7 +84,8 @@ class TraceHost : public app::Host {
 
 // A searcher that reports matching lines, lets events run every third line (and reacts to a
 // stop there with a message of its own), shows "MSG" lines as messages, asks at "ASK" lines,
-// colours its last row at "COLOR", cannot read at "FAIL" and fails otherwise at "BUG".
+// colours its last row at "COLOR", cannot read at "FAIL", fails otherwise at "BUG" and takes
+// its time at "SLOW".
 SearcherRegistry::MakeFileSearch scriptedSearcher(FileType type) {
     return [type](const SearchContext& context) -> SearcherRegistry::FileSearch {
         return [context, type](const std::string& path) {
@@ -98,6 +107,8 @@ SearcherRegistry::MakeFileSearch scriptedSearcher(FileType type) {
                     context.host.showProgress(
                         context.host.askYesNo("ask " + at, app::MessageStyle::Question) ? "yes"
                                                                                         : "no");
+                if (line == "SLOW")
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
                 if (line == "COLOR" && last)
                     context.host.setContentColor(*last, 0xff0000);
                 if (context.matcher.smartFind(line) > 0)
@@ -154,7 +165,8 @@ struct Outcome {
 };
 
 Outcome search(const test::TempTree& tree, const app::Settings& settings, int workers,
-               std::pair<int, int> stopAt, std::size_t budget) {
+               std::pair<int, int> stopAt, std::size_t budget, std::size_t freeEvents = 16,
+               bool stopWhileWaiting = false) {
     SearcherRegistry registry;
     registerTextSearcher(registry);
     registry.setFileSearcher(FileType::Pdf, scriptedSearcher(FileType::Pdf),
@@ -162,13 +174,14 @@ Outcome search(const test::TempTree& tree, const app::Settings& settings, int wo
     registry.setFileSearcher(FileType::Word, scriptedSearcher(FileType::Word));
     SearchFlags flags;
     TraceHost host(flags, stopAt.first, stopAt.second);
+    host.stopWhileWaiting = stopWhileWaiting;
     auto makeMatcher = [] {
         auto matcher = std::make_unique<Matcher>(false, false);
         matcher->targetStrsSplit("needle 検索");
         return matcher;
     };
     const auto matcher = makeMatcher();
-    ReadAheadOptions options{workers, makeMatcher, budget, budget < 4096 ? 3u : 4096u};
+    ReadAheadOptions options{workers, makeMatcher, budget, budget < 4096 ? 3u : 4096u, freeEvents};
     Finder finder({host, settings, *matcher, flags}, registry, options);
     Outcome outcome;
     std::string folder = tree.path();
@@ -214,16 +227,32 @@ TEST(ReadAhead, ManyThreadsLookLikeOneIncludingStops) {
             stops.emplace_back(-1, 1 + static_cast<int>(random() % whole.messages));
         for (const auto& stopAt : stops) {
             const Outcome one = search(tree, settings, 1, stopAt, 0);
-            // A roomy budget, and one so small that every worker waits for the replay.
-            for (const auto& [workers, budget] : {std::pair{2, 1u << 20}, std::pair{4, 200u}}) {
-                expectSame(one, search(tree, settings, workers, stopAt, budget),
+            // A roomy budget with workers that run ahead, and a budget so small that every
+            // worker waits for the replay, with workers that wait at every doEvents.
+            for (const auto& [workers, budget, free] :
+                 {std::tuple{2, 1u << 20, 16u}, std::tuple{4, 200u, 0u}}) {
+                expectSame(one, search(tree, settings, workers, stopAt, budget, free),
                            "seed " + std::to_string(seed) + ", stop at events " +
                                std::to_string(stopAt.first) + " / message " +
                                std::to_string(stopAt.second) + ", " + std::to_string(workers) +
-                               " workers, budget " + std::to_string(budget));
+                               " workers, budget " + std::to_string(budget) + ", free " +
+                               std::to_string(free));
             }
         }
     }
+}
+
+// The user stops while the user-interface thread waits for a worker in the middle of a file:
+// the searcher stops at its next doEvents, as a one-thread search stopped there does.
+TEST(ReadAhead, StopWhileWaitingIsTakenAtTheNextPointOfTheSearcher) {
+    test::TempTree tree;
+    tree.write("a.pdf", "needle\nSLOW\nneedle\nneedle\nneedle\nneedle\n");
+    tree.write("b.txt", "needle\n");
+    app::Settings settings;
+    settings.fileTypes.setTarget(FileType::Pdf, true);
+    const Outcome one = search(tree, settings, 1, {1, -1}, 0);
+    ASSERT_EQ(std::count(one.calls.begin(), one.calls.end(), "message:stopped"), 1);
+    expectSame(one, search(tree, settings, 2, {-1, -1}, 1u << 20, 16, true), "stop while waiting");
 }
 
 TEST(ReadAhead, FailureOfASearcherAheadTravelsFromItsPlace) {

@@ -81,8 +81,13 @@ class FakeOffice : public po::Automation {
     std::vector<std::string> openWordDocuments;
     std::string wordSelection;
 
+    // Called with every call's text before it is answered (a user acting meanwhile).
+    std::function<void(const std::string&)> onCall;
+
     void call(std::string text) {
         calls.push_back(text);
+        if (onCall)
+            onCall(text);
         if (auto failure = failures.find(text); failure != failures.end())
             throw Error(Error::Kind::Automation, "fake failure: " + text, failure->second);
     }

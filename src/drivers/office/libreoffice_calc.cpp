@@ -323,11 +323,13 @@ class CalcApplication final : public ExcelApplication {
         Office& lo = m_hold.office();
         lo.startDocumentClock();
         return lo.call([&]() -> std::unique_ptr<Workbook> {
+            bool reused = false;
             const auto component =
-                loadDocument(lo, path, lo.purpose() != Purpose::Open, options.readOnly);
+                loadDocument(lo, path, lo.purpose() != Purpose::Open, options.readOnly, &reused);
             Reference<css::sheet::XSpreadsheetDocument> spreadsheet(component, UNO_QUERY);
             if (!spreadsheet.is()) {
-                closeDocument(component);
+                if (!reused)
+                    closeDocument(component);
                 fail(kCannotOpen, "Not a spreadsheet: " + path);
             }
             return std::make_unique<CalcWorkbook>(m_hold.shared(), lo.generation(), component);

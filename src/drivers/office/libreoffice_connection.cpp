@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "drivers/office/libreoffice_text.h"
@@ -134,6 +136,43 @@ css::uno::Reference<css::uno::XComponentContext> localContext() {
     }
 }
 
+// An office of this user started on the profile: its process id and the pipe it accepts
+// connections on, read from its command line.
+struct Leftover {
+    pid_t pid = 0;
+    std::string pipe;
+};
+
+std::optional<Leftover> findOfficeOnProfile(const std::string& profileUrl) {
+    const std::string profileArgument = "-env:UserInstallation=" + profileUrl;
+    constexpr std::string_view acceptPrefix = "--accept=pipe,name=";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        struct stat info {};
+        if (::stat(entry.path().c_str(), &info) != 0 || info.st_uid != ::getuid())
+            continue;
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        std::string argument;
+        bool onProfile = false;
+        std::string pipe;
+        while (std::getline(in, argument, '\0')) {
+            onProfile = onProfile || argument == profileArgument;
+            if (argument.rfind(acceptPrefix, 0) == 0)
+                pipe = argument.substr(
+                    acceptPrefix.size(),
+                    argument.find_first_of(",;", acceptPrefix.size()) - acceptPrefix.size());
+        }
+        std::string command;
+        std::getline(std::ifstream(entry.path() / "comm"), command);
+        if (onProfile && !pipe.empty() && command == "soffice.bin")
+            return Leftover{static_cast<pid_t>(std::stol(name)), pipe};
+    }
+    return std::nullopt;
+}
+
 std::filesystem::path profileFolder(const LibreOfficeConfig& config, Purpose purpose) {
     std::filesystem::path root = config.profileRoot;
     if (root.empty()) {
@@ -222,6 +261,14 @@ bool Office::disarm() {
 }
 
 bool Office::processAlive() {
+    if (m_adopted > 0) {
+        if (::kill(m_adopted, 0) == 0)
+            return true;
+        m_adopted = 0;
+        m_adoptedPipe.clear();
+        m_group = 0;
+        return false;
+    }
     if (m_guardian <= 0)
         return false;
     int status = 0;
@@ -249,12 +296,18 @@ void Office::killProcess() {
         while (::waitpid(m_guardian, &status, 0) < 0 && errno == EINTR) {
         }
     }
+    const bool adopted = m_adopted > 0;
     m_guardian = 0;
     m_group = 0;
+    m_adopted = 0;
+    m_adoptedPipe.clear();
     if (m_guardWrite >= 0)
         ::close(m_guardWrite);
     m_guardWrite = -1;
-    // A killed office leaves its pipe's socket behind, where the UNO runtime puts it.
+    // A killed office leaves its pipe's socket behind, where the UNO runtime puts it. An office
+    // handed to the user, or taken over from them, still listens on its socket: it must stay.
+    if (adopted || m_handedToUser)
+        return;
     const std::string socket = "OSL_PIPE_" + std::to_string(::getuid()) + "_" + currentPipe();
     for (const char* folder : {"/tmp/", "/var/tmp/"})
         ::unlink((folder + socket).c_str());
@@ -266,6 +319,7 @@ void Office::forgetConnection() {
     m_desktop.clear();
     m_context.clear();
     m_pathsByUrl.clear();
+    m_lastDocument.clear();
 }
 
 void Office::ensureRunning() {
@@ -279,6 +333,11 @@ void Office::ensureRunningLocked() {
     forgetConnection();
     killProcess();
     ++m_generation;
+    m_handedToUser = false;
+    if (adoptLeftover()) {
+        m_connected = true;
+        return;
+    }
     // An office that ends at once has usually handed its start over to one of its kind still
     // ending on the same profile (LibreOffice keeps one process per profile); once that one is
     // gone the profile is free, so such a start is tried again a few times.
@@ -287,15 +346,48 @@ void Office::ensureRunningLocked() {
         startProcess();
         try {
             connect();
-            break;
+            // Still ours: an office that handed its start to a leftover one and ended may have
+            // left that one answering on our pipe.
+            if (processAlive())
+                break;
+            forgetConnection();
+            m_endedWhileStarting = true;
+            fail(kCannotStart, "LibreOffice ended while starting");
         } catch (const Error&) {
             killProcess();
+            if (m_endedWhileStarting && adoptLeftover()) {
+                m_connected = true;
+                return;
+            }
             if (!m_endedWhileStarting || attempt == kStartAttempts)
                 throw;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(500 * attempt));
     }
     m_connected = true;
+}
+
+bool Office::adoptLeftover() {
+    if (m_purpose != Purpose::Open)
+        return false;
+    const auto leftover = findOfficeOnProfile(fileUrlFromPath(profileFolder(m_config, m_purpose)));
+    if (!leftover)
+        return false;
+    m_adopted = leftover->pid;
+    m_adoptedPipe = leftover->pipe;
+    const pid_t group = ::getpgid(leftover->pid);
+    m_group = group > 0 ? group : 0;
+    try {
+        connect();
+        return true;
+    } catch (const Error&) {
+        // Not answering: left alone, as it was; a start of our own follows.
+        forgetConnection();
+        m_adopted = 0;
+        m_adoptedPipe.clear();
+        m_group = 0;
+        return false;
+    }
 }
 
 void Office::startProcess() {
@@ -369,7 +461,7 @@ void Office::startProcess() {
 void Office::connect() {
     const auto local = localContext();
     const rtl::OUString url =
-        toOUString("uno:pipe,name=" + currentPipe() + ";urp;StarOffice.ComponentContext");
+        toOUString("uno:pipe,name=" + connectPipe() + ";urp;StarOffice.ComponentContext");
     const auto deadline = Clock::now() + std::chrono::milliseconds(m_config.startTimeoutMs);
     css::uno::Reference<css::bridge::XUnoUrlResolver> resolver;
     try {
@@ -563,6 +655,15 @@ void Office::shutDown(bool keepIfDocumentsOpen) {
             keep = false;
         }
         disarm();
+        if (keep && m_adopted > 0) {
+            // Taken over from an earlier run: the user's, and left to them again.
+            forgetConnection();
+            m_adopted = 0;
+            m_adoptedPipe.clear();
+            m_group = 0;
+            m_handedToUser = true;
+            return;
+        }
         if (keep && m_guardWrite >= 0) {
             // The user's documents: the office is theirs now and no longer ours to end.
             const char detach = 'd';
@@ -575,6 +676,7 @@ void Office::shutDown(bool keepIfDocumentsOpen) {
                 m_group = 0;
                 ::close(m_guardWrite);
                 m_guardWrite = -1;
+                m_handedToUser = true;
                 return;
             }
         }
@@ -611,12 +713,45 @@ std::string Office::pathOfUrl(const std::string& url) const {
     return pathFromFileUrl(url).value_or(url);
 }
 
+namespace {
+
+// The document of the office that is the file at `path` (compared as files, so that another
+// spelling of the path or a link to the file finds it too); null when none is.
+css::uno::Reference<css::lang::XComponent> openDocumentOf(Office& office, const std::string& path) {
+    const auto enumeration = office.desktop()->getComponents()->createEnumeration();
+    while (enumeration->hasMoreElements()) {
+        css::uno::Reference<css::frame::XModel> model(enumeration->nextElement(),
+                                                      css::uno::UNO_QUERY);
+        if (!model.is())
+            continue;
+        const auto filePath = pathFromFileUrl(toUtf8(model->getURL()));
+        std::error_code error;
+        if (filePath && std::filesystem::equivalent(*filePath, path, error))
+            return css::uno::Reference<css::lang::XComponent>(model, css::uno::UNO_QUERY);
+    }
+    return {};
+}
+
+}  // namespace
+
 css::uno::Reference<css::lang::XComponent> loadDocument(Office& office, const std::string& path,
-                                                        bool hidden, bool readOnly) {
+                                                        bool hidden, bool readOnly, bool* reused) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
         fail(kCannotOpen, "No such file: " + path);
     const std::string url = fileUrlFromPath(path);
+    if (reused != nullptr)
+        *reused = false;
+    if (office.purpose() == Purpose::Open) {
+        if (auto open = openDocumentOf(office, path); open.is()) {
+            showDocumentWindow(open);
+            office.rememberPath(url, path);
+            office.setLastDocument(open);
+            if (reused != nullptr)
+                *reused = true;
+            return open;
+        }
+    }
     css::uno::Sequence<css::beans::PropertyValue> properties(4);
     auto* property = properties.getArray();
     property[0].Name = "Hidden";
@@ -639,6 +774,8 @@ css::uno::Reference<css::lang::XComponent> loadDocument(Office& office, const st
                  path);
     }
     office.rememberPath(url, path);
+    if (office.purpose() == Purpose::Open)
+        office.setLastDocument(document);
     return document;
 }
 
@@ -683,8 +820,16 @@ void ApplicationHold::setVisible(bool visible) {
     if (!visible || !m_office || m_office->purpose() != Purpose::Open)
         return;
     m_office->call([&] {
-        for (const auto& document : openDocuments(*m_office, m_documentService))
-            showDocumentWindow(document);
+        // The document opened last, while the user has not closed it, is the one they are
+        // taken to.
+        css::uno::Reference<css::lang::XComponent> front;
+        for (const auto& document : openDocuments(*m_office, m_documentService)) {
+            showDocumentWindow(document, false);
+            if (document == m_office->lastDocument())
+                front = document;
+        }
+        if (front.is())
+            showDocumentWindow(front);
     });
 }
 
@@ -701,7 +846,7 @@ Office& ApplicationHold::office() {
     return *m_office;
 }
 
-void showDocumentWindow(const css::uno::Reference<css::lang::XComponent>& document) {
+void showDocumentWindow(const css::uno::Reference<css::lang::XComponent>& document, bool toFront) {
     css::uno::Reference<css::frame::XModel> model(document, css::uno::UNO_QUERY);
     if (!model.is() || !model->getCurrentController().is())
         return;
@@ -713,7 +858,7 @@ void showDocumentWindow(const css::uno::Reference<css::lang::XComponent>& docume
         return;
     window->setVisible(true);
     css::uno::Reference<css::awt::XTopWindow> top(window, css::uno::UNO_QUERY);
-    if (top.is())
+    if (top.is() && toFront)
         top->toFront();
 }
 

@@ -104,6 +104,13 @@ class Office {
     // The path a document was opened by, for its URL (Word's FullName is the path as given).
     void rememberPath(const std::string& url, const std::string& path);
     std::string pathOfUrl(const std::string& url) const;
+    // The document an office for the user opened or brought forward last.
+    void setLastDocument(const css::uno::Reference<css::lang::XComponent>& document) {
+        m_lastDocument = document;
+    }
+    const css::uno::Reference<css::lang::XComponent>& lastDocument() const {
+        return m_lastDocument;
+    }
 
     // The applications (Word, Excel, PowerPoint objects) working in this office. When the
     // last one of a search office leaves, the office is ended.
@@ -126,6 +133,14 @@ class Office {
     void ensureRunningLocked();
     // A new name for every process: a killed office leaves its pipe behind.
     std::string currentPipe() const { return m_pipeName + "_" + std::to_string(m_generation); }
+    // The pipe connected to: ours, or the one an adopted office listens on.
+    std::string connectPipe() const {
+        return m_adoptedPipe.empty() ? currentPipe() : m_adoptedPipe;
+    }
+    // An office for the user that an earlier run of ours left open on this profile (with the
+    // user's documents in it) is taken over rather than started beside: a second office on the
+    // profile would hand its start to that one and end. True when one was found and connected.
+    bool adoptLeftover();
     void startProcess();
     void connect();
     bool processAlive();
@@ -148,6 +163,9 @@ class Office {
     bool m_connected = false;
     bool m_endedWhileStarting = false;  // the last connect failed because the office ended
     pid_t m_guardian = 0;  // our child that starts soffice and kills its group if we die
+    pid_t m_adopted = 0;   // an office of an earlier run taken over (not our child)
+    std::string m_adoptedPipe;
+    bool m_handedToUser = false;  // the office of this generation was left to the user
     std::optional<std::chrono::steady_clock::time_point> m_documentDeadline;
     bool m_documentClockPending = false;
     std::atomic<pid_t> m_group = 0;
@@ -156,6 +174,7 @@ class Office {
     css::uno::Reference<css::uno::XComponentContext> m_context;
     css::uno::Reference<css::frame::XDesktop2> m_desktop;
     std::map<std::string, std::string> m_pathsByUrl;
+    css::uno::Reference<css::lang::XComponent> m_lastDocument;
     std::recursive_mutex m_callMutex;
 
     // The watchdog: a thread that kills the office's process group once an armed deadline
@@ -169,18 +188,24 @@ class Office {
 };
 
 // Inside a call: loads the file (macros never run, links never updated, nothing prompts) and
-// answers the document. Throws Error (kCannotOpen) when the office gives nothing back, as it
-// does for a damaged or password-protected file.
+// answers the document. In the office the user sees, a document that is open there already
+// (the same file, by whatever path) is answered instead, its window brought to the front, and
+// `reused` set: the user's copy, with their edits, is never opened a second time. Throws Error
+// (kCannotOpen) when the office gives nothing back, as it does for a damaged or
+// password-protected file.
 css::uno::Reference<css::lang::XComponent> loadDocument(Office& office, const std::string& path,
-                                                        bool hidden, bool readOnly);
+                                                        bool hidden, bool readOnly,
+                                                        bool* reused = nullptr);
 // Inside a call: closes the document without saving.
 void closeDocument(const css::uno::Reference<css::lang::XComponent>& document);
 // Inside a call: the documents open in the office that support `service`, in the office's
 // order (for example "com.sun.star.text.TextDocument").
 std::vector<css::uno::Reference<css::lang::XComponent>> openDocuments(Office& office,
                                                                       const char* service);
-// Inside a call: shows the windows of the document (an office for opening hits).
-void showDocumentWindow(const css::uno::Reference<css::lang::XComponent>& document);
+// Inside a call: shows the windows of the document (an office for opening hits), in front of
+// the others unless told not to.
+void showDocumentWindow(const css::uno::Reference<css::lang::XComponent>& document,
+                        bool toFront = true);
 
 // What the Word, Excel and PowerPoint applications share: each keeps its office attached while
 // it lives and gives it up at quit; showing one shows the user's documents of its kind.

@@ -202,12 +202,14 @@ class ImpressApplication final : public PowerPointApplication {
         Office& lo = m_hold.office();
         lo.startDocumentClock();
         return lo.call([&]() -> std::unique_ptr<Presentation> {
+            bool reused = false;
             const auto component =
-                loadDocument(lo, path, lo.purpose() != Purpose::Open, options.readOnly);
+                loadDocument(lo, path, lo.purpose() != Purpose::Open, options.readOnly, &reused);
             Reference<css::lang::XServiceInfo> info(component, UNO_QUERY);
             if (!info.is() ||
                 !info->supportsService("com.sun.star.presentation.PresentationDocument")) {
-                closeDocument(component);
+                if (!reused)
+                    closeDocument(component);
                 fail(kCannotOpen, "Not a presentation: " + path);
             }
             return std::make_unique<ImpressPresentation>(m_hold.shared(), lo.generation(),

@@ -213,10 +213,12 @@ class WriterApplication final : public WordApplication {
         const bool forUser = lo.purpose() == Purpose::Open;
         lo.startDocumentClock();
         return lo.call([&]() -> std::unique_ptr<WordDocument> {
-            const auto component = loadDocument(lo, path, !forUser, options.readOnly);
+            bool reused = false;
+            const auto component = loadDocument(lo, path, !forUser, options.readOnly, &reused);
             Reference<css::text::XTextDocument> text(component, UNO_QUERY);
             if (!text.is()) {
-                closeDocument(component);
+                if (!reused)
+                    closeDocument(component);
                 fail(kCannotOpen, "Not a text document: " + path);
             }
             m_active = text;

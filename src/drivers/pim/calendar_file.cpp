@@ -214,14 +214,15 @@ std::vector<CalendarEntry> readCalendarEntries(std::string_view rawText, FolderK
 }
 
 std::unique_ptr<ItemFolder> openCalendarPlace(const fs::path& place, FolderKind kind,
-                                              const PimLog& log) {
+                                              const PimLog& log, std::string* why) {
     return openFilesPlace(
         place, {".ics", ".ical", ".ifb", ".icalendar"}, log, kPlace,
         [&](const std::string& text, const fs::path& file, std::vector<Item>& items) {
             for (auto& entry : readCalendarEntries(text, kind, Origin::ICalendar, file.string(),
                                                    log, file.string()))
                 items.push_back(std::move(entry.item));
-        });
+        },
+        why);
 }
 
 std::optional<std::string> standaloneCalendar(std::string_view rawText, std::string_view id) {

@@ -32,9 +32,9 @@ std::vector<CalendarEntry> readCalendarEntries(std::string_view text, FolderKind
                                                const PimLog& log, std::string_view source);
 
 // The items of a kind in an .ics file, or in the .ics files of a folder (by name). nullptr
-// (and a log line) when the path does not exist.
+// (a log line, and the reason in `why`) when the path does not exist.
 std::unique_ptr<ItemFolder> openCalendarPlace(const std::filesystem::path& place, FolderKind kind,
-                                              const PimLog& log);
+                                              const PimLog& log, std::string* why = nullptr);
 
 // The component an id names in an iCalendar text, as a calendar of its own (with the time
 // zones of its calendar) for a viewer; nullopt when it is not there.

@@ -101,27 +101,33 @@ class DesktopItemStore : public ItemStore {
         : m_config(std::move(config)), m_eds(m_config.log) {}
 
     std::unique_ptr<ItemFolder> openFolder(FolderKind kind, const std::string& place) override {
+        m_problem.clear();
         const auto path = placePath(place, m_config.home);
         if (!path) {
             if (kind != FolderKind::Inbox)
                 return m_eds.openDefault(kind);
             const auto inbox = defaultInbox(m_config.home, m_config.dataHome);
             if (!inbox) {
+                m_problem = "受信箱が見つかりません";
                 if (m_config.log)
-                    m_config.log(kPlace, "受信箱が見つかりません");
+                    m_config.log(kPlace, m_problem);
                 return nullptr;
             }
-            return openMailbox(*inbox, m_config.log);
+            return openMailbox(*inbox, m_config.log, m_keepGoing, &m_problem);
         }
         switch (kind) {
             case FolderKind::Inbox:
-                return openMailbox(*path, m_config.log);
+                return openMailbox(*path, m_config.log, m_keepGoing, &m_problem);
             case FolderKind::Contacts:
-                return openContactsPlace(*path, m_config.log);
+                return openContactsPlace(*path, m_config.log, &m_problem);
             default:
-                return openCalendarPlace(*path, kind, m_config.log);
+                return openCalendarPlace(*path, kind, m_config.log, &m_problem);
         }
     }
+
+    std::string openProblem() const override { return m_problem; }
+
+    void setKeepGoing(KeepGoing keepGoing) override { m_keepGoing = std::move(keepGoing); }
 
     DisplayResult display(FolderKind kind, const ItemRef& ref) override {
         std::optional<std::string> bytes;
@@ -181,6 +187,8 @@ class DesktopItemStore : public ItemStore {
     }
 
     DesktopStoreConfig m_config;
+    KeepGoing m_keepGoing;
+    std::string m_problem;  // why the last openFolder answered nothing
     EdsStore m_eds;
     std::unique_ptr<ItemViewer> m_viewer;
 };

@@ -208,11 +208,17 @@ bool isAttachment(GMimeObject* object) {
 }
 
 // The inline text parts of the message, plain or HTML ones, depth first; attached messages are
-// not entered.
-void collectTextParts(GMimeObject* object, bool html, std::vector<GMimePart*>& parts, int depth) {
+// not entered. A multipart without a boundary, whose parts cannot be told apart (the parser
+// keeps its whole content as the prologue), counts as one plain text part.
+void collectTextParts(GMimeObject* object, bool html, std::vector<GMimeObject*>& parts, int depth) {
     if (!object || depth > 64)
         return;
     if (GMIME_IS_MULTIPART(object)) {
+        if (g_mime_object_get_content_type_parameter(object, "boundary") == nullptr) {
+            if (!html)
+                parts.push_back(object);
+            return;
+        }
         GMimeMultipart* multipart = GMIME_MULTIPART(object);
         const int count = g_mime_multipart_get_count(multipart);
         for (int i = 0; i < count; ++i)
@@ -223,23 +229,30 @@ void collectTextParts(GMimeObject* object, bool html, std::vector<GMimePart*>& p
         return;
     GMimeContentType* type = g_mime_object_get_content_type(object);
     if (!type || g_mime_content_type_is_type(type, "text", html ? "html" : "plain"))
-        parts.push_back(GMIME_PART(object));
+        parts.push_back(object);
+}
+
+// The bytes of a text part, or the whole content of a multipart without a boundary.
+std::string textBytes(GMimeObject* object, std::size_t limit) {
+    if (GMIME_IS_PART(object))
+        return partBytes(GMIME_PART(object), limit);
+    const char* prologue = g_mime_multipart_get_prologue(GMIME_MULTIPART(object));
+    return prologue ? std::string(prologue, std::min(std::strlen(prologue), limit)) : std::string();
 }
 
 std::string bodyOf(GMimeMessage* message) {
     GMimeObject* top = g_mime_message_get_mime_part(message);
-    std::vector<GMimePart*> parts;
+    std::vector<GMimeObject*> parts;
     collectTextParts(top, false, parts, 0);
     const bool html = parts.empty();
     if (html)
         collectTextParts(top, true, parts, 0);
     std::string body;
-    for (GMimePart* part : parts) {
+    for (GMimeObject* part : parts) {
         if (body.size() >= kBodyLimit)
             break;
-        const std::string bytes = partBytes(part, kBodyLimit - body.size());
-        const char* declared =
-            g_mime_object_get_content_type_parameter(GMIME_OBJECT(part), "charset");
+        const std::string bytes = textBytes(part, kBodyLimit - body.size());
+        const char* declared = g_mime_object_get_content_type_parameter(part, "charset");
         std::string text;
         if (html) {
             const std::string charset = declared ? std::string(declared) : sniffHtmlCharset(bytes);
@@ -252,6 +265,118 @@ std::string bodyOf(GMimeMessage* message) {
         body += text;
     }
     return body;
+}
+
+// A stream over [start, end) of a file that gives up (reads fail) once `stopped` says so: the
+// parser and the part readers read through it and its substreams, so a stop request ends the
+// reading of a large message at the next block.
+struct StoppableStream {
+    GMimeStream parent;
+    int fd;
+    const std::function<bool()>* stopped;
+};
+struct StoppableStreamClass {
+    GMimeStreamClass parent;
+};
+
+GType stoppableStreamType();
+
+StoppableStream* asStoppable(GMimeStream* stream) {
+    return reinterpret_cast<StoppableStream*>(stream);
+}
+
+GMimeStream* newStoppableStream(int fd, const std::function<bool()>* stopped, gint64 start,
+                                gint64 end) {
+    auto* stream = static_cast<StoppableStream*>(g_object_new(stoppableStreamType(), nullptr));
+    stream->fd = fd;
+    stream->stopped = stopped;
+    g_mime_stream_construct(&stream->parent, start, end);
+    return &stream->parent;
+}
+
+ssize_t stoppableRead(GMimeStream* stream, char* buffer, size_t length) {
+    const StoppableStream* self = asStoppable(stream);
+    if (*self->stopped && (*self->stopped)()) {
+        errno = ECANCELED;
+        return -1;
+    }
+    if (stream->position >= stream->bound_end)
+        return 0;
+    length = static_cast<size_t>(
+        std::min<gint64>(stream->bound_end - stream->position, static_cast<gint64>(length)));
+    ssize_t n = 0;
+    do {
+        n = ::pread(self->fd, buffer, length, stream->position);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0)
+        stream->position += n;
+    return n;
+}
+
+ssize_t stoppableWrite(GMimeStream*, const char*, size_t) {
+    errno = EBADF;
+    return -1;
+}
+
+int stoppableNothing(GMimeStream*) {
+    return 0;
+}
+
+gboolean stoppableEos(GMimeStream* stream) {
+    return stream->position >= stream->bound_end;
+}
+
+int stoppableReset(GMimeStream* stream) {
+    stream->position = stream->bound_start;
+    return 0;
+}
+
+gint64 stoppableSeek(GMimeStream* stream, gint64 offset, GMimeSeekWhence whence) {
+    gint64 to = offset;
+    if (whence == GMIME_STREAM_SEEK_CUR)
+        to = stream->position + offset;
+    else if (whence == GMIME_STREAM_SEEK_END)
+        to = stream->bound_end + offset;
+    if (to < stream->bound_start || to > stream->bound_end) {
+        errno = EINVAL;
+        return -1;
+    }
+    stream->position = to;
+    return to;
+}
+
+gint64 stoppableTell(GMimeStream* stream) {
+    return stream->position;
+}
+
+gint64 stoppableLength(GMimeStream* stream) {
+    return stream->bound_end - stream->bound_start;
+}
+
+GMimeStream* stoppableSubstream(GMimeStream* stream, gint64 start, gint64 end) {
+    const StoppableStream* self = asStoppable(stream);
+    return newStoppableStream(self->fd, self->stopped, start, end);
+}
+
+void stoppableClassInit(gpointer klass, gpointer /*data*/) {
+    auto* stream = static_cast<GMimeStreamClass*>(klass);
+    stream->read = stoppableRead;
+    stream->write = stoppableWrite;
+    stream->flush = stoppableNothing;
+    stream->close = stoppableNothing;
+    stream->eos = stoppableEos;
+    stream->reset = stoppableReset;
+    stream->seek = stoppableSeek;
+    stream->tell = stoppableTell;
+    stream->length = stoppableLength;
+    stream->substream = stoppableSubstream;
+}
+
+GType stoppableStreamType() {
+    static const GType type = g_type_register_static_simple(
+        GMIME_TYPE_STREAM, "FerrettaStoppableStream", sizeof(StoppableStreamClass),
+        stoppableClassInit, sizeof(StoppableStream), nullptr, GTypeFlags(0));
+    return type;
 }
 
 std::optional<MailMessage> readFromStream(GMimeStream* stream) {
@@ -297,7 +422,8 @@ std::optional<MailMessage> readMailMessage(std::string_view bytes) {
     return readFromStream(stream.get());
 }
 
-std::optional<MailMessage> readMailMessage(int fd, std::int64_t begin, std::int64_t end) {
+std::optional<MailMessage> readMailMessage(int fd, std::int64_t begin, std::int64_t end,
+                                           const std::function<bool()>& stopped) {
     initialiseGMime();
     if (end < 0) {
         struct stat status {};
@@ -324,14 +450,16 @@ std::optional<MailMessage> readMailMessage(int fd, std::int64_t begin, std::int6
             g_mime_stream_mem_new_with_byte_array(g_byte_array_new_take(data, done - skip)));
         return readFromStream(stream.get());
     }
-    GPtr<GMimeStream> file(g_mime_stream_fs_new(fd));
-    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(file.get()), FALSE);
     char head[4096];
     const ssize_t n = ::pread(fd, head, sizeof head, begin);
     if (n > 0)
         begin += skipFromLine(std::string_view(head, static_cast<std::size_t>(n)));
-    GPtr<GMimeStream> part(g_mime_stream_substream(file.get(), begin, end));
-    return readFromStream(part.get());
+    static const std::function<bool()> never;
+    GPtr<GMimeStream> stream(newStoppableStream(fd, stopped ? &stopped : &never, begin, end));
+    auto mail = readFromStream(stream.get());
+    if (stopped && stopped())
+        return std::nullopt;
+    return mail;
 }
 
 std::string unescapeMboxFromLines(std::string_view text) {

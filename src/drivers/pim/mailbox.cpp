@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -31,11 +33,23 @@ constexpr std::size_t kLineHead = 1024;
 // A message larger than this is not copied out for a viewer.
 constexpr std::int64_t kLargestCopiedMessage = std::int64_t{1} << 30;
 constexpr std::string_view kPlace = "outlook::mailbox";
+constexpr const char* kNotAMessage = "メールとして読めません";
 
+// A regular file opened for reading. The open never blocks (a FIFO put where a mailbox or a
+// message was looked for would wait for a writer for ever) and anything but a regular file is
+// refused; problem() says why there is no descriptor.
 class FileDescriptor {
   public:
     explicit FileDescriptor(const fs::path& path)
-        : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+        : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {
+        m_error = m_fd < 0 ? errno : 0;
+        struct stat status {};
+        if (m_fd >= 0 && (::fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode))) {
+            ::close(m_fd);
+            m_fd = -1;
+            m_error = kNotRegular;
+        }
+    }
     ~FileDescriptor() {
         if (m_fd >= 0)
             ::close(m_fd);
@@ -44,9 +58,14 @@ class FileDescriptor {
     FileDescriptor& operator=(const FileDescriptor&) = delete;
     int get() const { return m_fd; }
     explicit operator bool() const { return m_fd >= 0; }
+    std::string problem() const {
+        return m_error == kNotRegular ? "通常のファイルではありません" : std::strerror(m_error);
+    }
 
   private:
+    static constexpr int kNotRegular = -1;
     int m_fd;
+    int m_error = 0;
 };
 
 // "size:mtime" of the file this code was loaded from (the module, or the program it is linked
@@ -170,22 +189,31 @@ std::optional<fs::path> findMaildirFile(const fs::path& maildir, const std::stri
     return std::nullopt;
 }
 
+// Answers true once the reading in progress is to be given up.
+using StopCheck = std::function<bool()>;
+
 struct ReadResult {
     std::optional<Item> item;
-    std::string problem;  // why there is no item
+    std::optional<ItemFolder::Skipped> skipped;  // why there is no item; nullopt when stopped
 };
-using Reader = std::function<ReadResult(std::size_t index)>;
+using Reader = std::function<ReadResult(std::size_t index, const StopCheck& stopped)>;
 
 // Hands out a folder's items in index order while worker threads read the next few messages:
 // parsing a message costs more than searching it, so on a machine with more than one core the
 // search waits less. The reader is called on the workers, each call with an index of its own;
 // it must touch nothing shared. An index asked out of order is read on the caller's thread.
+// While the caller waits, keepGoing is asked every few milliseconds; once it answers false,
+// every reading in progress is given up and no item is handed out any more.
 class ReadAhead {
   public:
-    ReadAhead(std::size_t count, Reader reader, PimLog log)
-        : m_count(count), m_reader(std::move(reader)), m_log(std::move(log)) {}
+    ReadAhead(std::size_t count, Reader reader, PimLog log, KeepGoing keepGoing)
+        : m_count(count),
+          m_reader(std::move(reader)),
+          m_log(std::move(log)),
+          m_keepGoing(std::move(keepGoing)) {}
 
     ~ReadAhead() {
+        m_cancel = true;  // messages read ahead and no longer wanted
         {
             std::lock_guard lock(m_mutex);
             m_stop = true;
@@ -199,33 +227,73 @@ class ReadAhead {
     ReadAhead& operator=(const ReadAhead&) = delete;
 
     std::optional<Item> item(std::size_t index) {
+        m_skipped.reset();
+        if (m_cancel)
+            return std::nullopt;
         ReadResult result;
         if (index == m_taken + 1 && m_count > 1) {
             startWorkers();
             std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] { return m_ready.contains(index); });
+            const auto ready = [&] { return m_ready.contains(index); };
+            while (!ready()) {
+                if (!m_keepGoing) {
+                    m_changed.wait(lock, ready);
+                    break;
+                }
+                if (m_changed.wait_for(lock, kLookEvery, ready))
+                    break;
+                lock.unlock();
+                const bool goOn = m_keepGoing();
+                lock.lock();
+                if (!goOn) {
+                    m_cancel = true;
+                    return std::nullopt;
+                }
+            }
             result = std::move(m_ready[index]);
             m_ready.erase(index);
             m_taken = index;
             lock.unlock();
             m_changed.notify_all();
         } else {
-            result = readSafely(index);
+            result = readSafely(index, [this] { return stoppedOnCaller(); });
         }
-        if (!result.item && m_log)
-            m_log(kPlace, result.problem);
+        if (!result.item && result.skipped) {
+            if (m_log)
+                m_log(kPlace, "読めないメールを飛ばしました: " + result.skipped->where + ": " +
+                                  result.skipped->why);
+            m_skipped = std::move(result.skipped);
+        }
         return std::move(result.item);
     }
 
+    const std::optional<ItemFolder::Skipped>& skipped() const { return m_skipped; }
+
   private:
     static constexpr std::size_t kAhead = 32;
+    static constexpr std::chrono::milliseconds kLookEvery{20};
 
-    ReadResult readSafely(std::size_t index) {
+    ReadResult readSafely(std::size_t index, const StopCheck& stopped) {
         try {
-            return m_reader(index);
+            return m_reader(index, stopped);
         } catch (const std::exception& failure) {
-            return {std::nullopt, failure.what()};
+            return {std::nullopt, ItemFolder::Skipped{"#" + std::to_string(index), failure.what()}};
         }
+    }
+
+    // Asked from inside a reading on the caller's thread; keepGoing at most every kLookEvery.
+    bool stoppedOnCaller() {
+        if (m_cancel)
+            return true;
+        if (!m_keepGoing)
+            return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - m_lastLook < kLookEvery)
+            return false;
+        m_lastLook = now;
+        if (!m_keepGoing())
+            m_cancel = true;
+        return m_cancel;
     }
 
     void startWorkers() {
@@ -243,13 +311,13 @@ class ReadAhead {
             {
                 std::unique_lock lock(m_mutex);
                 m_changed.wait(lock, [&] {
-                    return m_stop || (m_next <= m_count && m_next <= m_taken + kAhead);
+                    return m_stop || m_cancel || (m_next <= m_count && m_next <= m_taken + kAhead);
                 });
-                if (m_stop)
+                if (m_stop || m_cancel)
                     return;
                 index = m_next++;
             }
-            ReadResult result = readSafely(index);
+            ReadResult result = readSafely(index, [this] { return m_cancel.load(); });
             {
                 std::lock_guard lock(m_mutex);
                 m_ready[index] = std::move(result);
@@ -261,6 +329,10 @@ class ReadAhead {
     const std::size_t m_count;
     Reader m_reader;
     PimLog m_log;
+    KeepGoing m_keepGoing;
+    std::atomic<bool> m_cancel{false};
+    std::chrono::steady_clock::time_point m_lastLook{};
+    std::optional<ItemFolder::Skipped> m_skipped;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::map<std::size_t, ReadResult> m_ready;
@@ -272,13 +344,15 @@ class ReadAhead {
 
 class MboxFolder : public ItemFolder {
   public:
-    MboxFolder(fs::path path, std::vector<std::int64_t> offsets, std::int64_t size, PimLog log)
+    MboxFolder(fs::path path, std::vector<std::int64_t> offsets, std::int64_t size, PimLog log,
+               KeepGoing keepGoing)
         : m_path(std::move(path)),
           m_offsets(std::move(offsets)),
           m_size(size),
           m_reader(
-              m_offsets.size(), [this](std::size_t index) { return read(index); }, std::move(log)) {
-    }
+              m_offsets.size(),
+              [this](std::size_t index, const StopCheck& stopped) { return read(index, stopped); },
+              std::move(log), std::move(keepGoing)) {}
 
     std::size_t count() const override { return m_offsets.size(); }
 
@@ -290,17 +364,21 @@ class MboxFolder : public ItemFolder {
 
     Sources sources() const override { return {{m_path.string()}, readerStamp()}; }
 
+    std::optional<Skipped> skipped() const override { return m_reader.skipped(); }
+
   private:
-    ReadResult read(std::size_t index) const {
+    ReadResult read(std::size_t index, const StopCheck& stopped) const {
         const std::int64_t begin = m_offsets[index - 1];
         const std::int64_t end = index < m_offsets.size() ? m_offsets[index] : m_size;
+        const std::string where = m_path.string() + " @" + std::to_string(begin);
         FileDescriptor file(m_path);
-        std::optional<MailMessage> mail;
-        if (file)
-            mail = readMailMessage(file.get(), begin, end);
+        if (!file)
+            return {std::nullopt, Skipped{where, file.problem()}};
+        std::optional<MailMessage> mail = readMailMessage(file.get(), begin, end, stopped);
+        if (stopped())
+            return {};
         if (!mail)
-            return {std::nullopt, "読めないメールを飛ばしました: " + m_path.string() + " @" +
-                                      std::to_string(begin)};
+            return {std::nullopt, Skipped{where, kNotAMessage}};
         return {itemOf(std::move(*mail), {Origin::Mbox, m_path.string(), std::to_string(begin), {}},
                        true),
                 {}};
@@ -318,13 +396,16 @@ class MessageFilesFolder : public ItemFolder {
     enum class Kind { Maildir, Folder, Single };
 
     // Single: the one message file `single` in `folder`.
-    MessageFilesFolder(fs::path folder, Kind kind, PimLog log, std::string single = {})
+    MessageFilesFolder(fs::path folder, Kind kind, PimLog log, KeepGoing keepGoing,
+                       std::string single = {})
         : m_folder(std::move(folder)),
           m_kind(kind),
           m_maildir(kind == Kind::Maildir),
           m_files(listMessages(m_folder, kind, std::move(single))),
           m_reader(
-              m_files.size(), [this](std::size_t index) { return read(index); }, std::move(log)) {}
+              m_files.size(),
+              [this](std::size_t index, const StopCheck& stopped) { return read(index, stopped); },
+              std::move(log), std::move(keepGoing)) {}
 
     std::size_t count() const override { return m_files.size(); }
 
@@ -350,6 +431,8 @@ class MessageFilesFolder : public ItemFolder {
         return sources;
     }
 
+    std::optional<Skipped> skipped() const override { return m_reader.skipped(); }
+
   private:
     static std::vector<std::string> listMessages(const fs::path& folder, Kind kind,
                                                  std::string single) {
@@ -371,7 +454,7 @@ class MessageFilesFolder : public ItemFolder {
         return files;
     }
 
-    ReadResult read(std::size_t index) const {
+    ReadResult read(std::size_t index, const StopCheck& stopped) const {
         const std::string& relative = m_files[index - 1];
         const std::string id = m_maildir ? uniqueMaildirName(relative.substr(4)) : relative;
         fs::path path = m_folder / relative;
@@ -385,10 +468,13 @@ class MessageFilesFolder : public ItemFolder {
             }
         }
         FileDescriptor file(path);
-        if (file)
-            mail = readMailMessage(file.get(), 0, -1);
+        if (!file)
+            return {std::nullopt, Skipped{path.string(), file.problem()}};
+        mail = readMailMessage(file.get(), 0, -1, stopped);
+        if (stopped())
+            return {};
         if (!mail)
-            return {std::nullopt, "読めないメールを飛ばしました: " + path.string()};
+            return {std::nullopt, Skipped{path.string(), kNotAMessage}};
         return {
             itemOf(std::move(*mail),
                    {m_maildir ? Origin::Maildir : Origin::MessageFile, m_folder.string(), id, {}},
@@ -455,7 +541,7 @@ std::optional<std::string> mboxMessageBytes(const ItemRef& ref) {
     const off_t size = ::lseek(file.get(), 0, SEEK_END);
     std::vector<std::int64_t> offsets;
     try {
-        offsets = scanMboxOffsets(file.get());
+        offsets = scanMboxOffsets(file.get()).value_or(std::vector<std::int64_t>());
     } catch (const Error&) {
         return std::nullopt;
     }
@@ -498,7 +584,7 @@ bool isMboxFromLine(std::string_view line, bool afterBlankLine) {
                           "Nov", "Dec"});
 }
 
-std::vector<std::int64_t> scanMboxOffsets(int fd) {
+std::optional<std::vector<std::int64_t>> scanMboxOffsets(int fd, const KeepGoing& keepGoing) {
     std::vector<std::int64_t> offsets;
     std::vector<char> block(kBlockSize);
     std::string carry;  // the head of a line that continues into the next block
@@ -524,6 +610,8 @@ std::vector<std::int64_t> scanMboxOffsets(int fd) {
     if (::lseek(fd, 0, SEEK_SET) < 0)
         throw Error(Error::Kind::FileRead, std::strerror(errno));
     while (true) {
+        if (keepGoing && !keepGoing())
+            return std::nullopt;
         const ssize_t n = ::read(fd, block.data(), block.size());
         if (n < 0) {
             if (errno == EINTR)
@@ -548,65 +636,76 @@ std::vector<std::int64_t> scanMboxOffsets(int fd) {
             const std::size_t newline =
                 static_cast<std::size_t>(static_cast<const char*>(found) - data.data());
             const std::string_view piece = data.substr(lineStart, newline - lineStart);
-            bool keepGoing;
+            bool goOn;
             if (!carry.empty() || carryLong) {
                 const std::size_t room = kLineHead > carry.size() ? kLineHead - carry.size() : 0;
                 carry.append(piece.substr(0, room));
-                keepGoing = finishLine(carry, carryStart, carryLong || piece.size() > room);
+                goOn = finishLine(carry, carryStart, carryLong || piece.size() > room);
                 carry.clear();
                 carryLong = false;
             } else {
-                keepGoing = finishLine(piece.substr(0, kLineHead),
-                                       position + static_cast<std::int64_t>(lineStart),
-                                       piece.size() > kLineHead);
+                goOn = finishLine(piece.substr(0, kLineHead),
+                                  position + static_cast<std::int64_t>(lineStart),
+                                  piece.size() > kLineHead);
             }
-            if (!keepGoing)
-                return {};
+            if (!goOn)
+                return std::vector<std::int64_t>();
             lineStart = newline + 1;
         }
         position += n;
     }
     if ((!carry.empty() || carryLong) && !finishLine(carry, carryStart, carryLong))
-        return {};
+        return std::vector<std::int64_t>();
     return offsets;
 }
 
-std::unique_ptr<ItemFolder> openMailbox(const fs::path& place, const PimLog& log) {
-    std::error_code ec;
-    const auto status = fs::status(place, ec);
-    if (ec || !fs::exists(status)) {
+std::unique_ptr<ItemFolder> openMailbox(const fs::path& place, const PimLog& log,
+                                        const KeepGoing& keepGoing, std::string* why) {
+    const auto fail = [&](const std::string& reason) -> std::unique_ptr<ItemFolder> {
         if (log)
-            log(kPlace, "メールボックスがありません: " + place.string());
+            log(kPlace, reason);
+        if (why != nullptr)
+            *why = reason;
         return nullptr;
+    };
+    struct stat status {};
+    if (::stat(place.c_str(), &status) != 0) {
+        return fail(errno == ENOENT ? "メールボックスがありません: " + place.string()
+                                    : "メールボックスを開けません: " + place.string() + ": " +
+                                          std::strerror(errno));
     }
-    if (fs::is_directory(status)) {
+    if (S_ISDIR(status.st_mode)) {
+        std::error_code ec;
+        fs::directory_iterator listing(place, ec);
+        if (ec)
+            return fail("メールボックスを開けません: " + place.string() + ": " + ec.message());
         const bool maildir =
             fs::is_directory(place / "cur", ec) || fs::is_directory(place / "new", ec);
         return std::make_unique<MessageFilesFolder>(
             place, maildir ? MessageFilesFolder::Kind::Maildir : MessageFilesFolder::Kind::Folder,
-            log);
+            log, keepGoing);
     }
+    if (!S_ISREG(status.st_mode))
+        return fail("メールボックスがファイルでもフォルダでもありません: " + place.string());
     FileDescriptor file(place);
-    if (!file) {
-        if (log)
-            log(kPlace, "メールボックスを開けません: " + place.string());
-        return nullptr;
-    }
+    if (!file)
+        return fail("メールボックスを開けません: " + place.string() + ": " + file.problem());
     const off_t size = ::lseek(file.get(), 0, SEEK_END);
-    std::vector<std::int64_t> offsets;
+    std::optional<std::vector<std::int64_t>> offsets;
     try {
-        offsets = scanMboxOffsets(file.get());
+        offsets = scanMboxOffsets(file.get(), keepGoing);
     } catch (const Error& failure) {
-        if (log)
-            log(kPlace, place.string() + ": " + failure.what());
-        return nullptr;
+        return fail("メールボックスを開けません: " + place.string() + ": " + failure.what());
     }
-    if (offsets.empty() && size > 0) {
+    if (!offsets)
+        return nullptr;  // stopped
+    if (offsets->empty() && size > 0) {
         // Not an mbox: one message saved as a file.
-        return std::make_unique<MessageFilesFolder>(
-            place.parent_path(), MessageFilesFolder::Kind::Single, log, place.filename().string());
+        return std::make_unique<MessageFilesFolder>(place.parent_path(),
+                                                    MessageFilesFolder::Kind::Single, log,
+                                                    keepGoing, place.filename().string());
     }
-    return std::make_unique<MboxFolder>(place, std::move(offsets), size, log);
+    return std::make_unique<MboxFolder>(place, std::move(*offsets), size, log, keepGoing);
 }
 
 std::optional<std::string> mailMessageBytes(const ItemRef& ref) {

@@ -23,14 +23,20 @@ namespace ferretta::platform::pim {
 bool isMboxFromLine(std::string_view line, bool afterBlankLine);
 
 // The byte offsets of the "From " lines of an mbox, in file order, read in blocks. A file that
-// does not start with a "From " line answers nothing. Throws ferretta::Error (FileRead) when
-// the file cannot be read.
-std::vector<std::int64_t> scanMboxOffsets(int fd);
+// does not start with a "From " line answers nothing. nullopt when keepGoing (asked at every
+// block) answers false. Throws ferretta::Error (FileRead) when the file cannot be read.
+std::optional<std::vector<std::int64_t>> scanMboxOffsets(int fd, const KeepGoing& keepGoing = {});
 
 // The inbox at a path: a file is an mbox when it starts with a "From " line and one message
 // otherwise; a folder with cur/ or new/ is a Maildir, any other folder a folder of message
-// files. nullptr (and a log line) when the path is missing or cannot be read.
-std::unique_ptr<ItemFolder> openMailbox(const std::filesystem::path& place, const PimLog& log);
+// files. Nothing is opened in a way that could block: a FIFO, a device or a socket is refused.
+// nullptr, a log line and the reason in `why` when the path is missing, cannot be read or is
+// neither a regular file nor a folder; nullptr and an empty `why` when keepGoing answered
+// false. The folder asks keepGoing while it waits for an item, and gives up a message it is
+// reading once it answers false.
+std::unique_ptr<ItemFolder> openMailbox(const std::filesystem::path& place, const PimLog& log,
+                                        const KeepGoing& keepGoing = {},
+                                        std::string* why = nullptr);
 
 // The message an item names as a message file holds it (an mbox's "From " line dropped and its
 // escaping undone), after checking that it is still the same message (for an mbox, found

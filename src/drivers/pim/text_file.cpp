@@ -61,11 +61,14 @@ std::optional<std::string> readTextFile(const fs::path& path, const PimLog& log,
 std::unique_ptr<ItemFolder> openFilesPlace(const fs::path& place,
                                            std::initializer_list<std::string_view> extensions,
                                            const PimLog& log, std::string_view logPlace,
-                                           const FileItemsReader& read) {
+                                           const FileItemsReader& read, std::string* why) {
     std::error_code ec;
     if (!fs::exists(place, ec)) {
+        const std::string reason = "場所がありません: " + place.string();
         if (log)
-            log(logPlace, "場所がありません: " + place.string());
+            log(logPlace, reason);
+        if (why != nullptr)
+            *why = reason;
         return nullptr;
     }
     std::vector<fs::path> files;

@@ -48,13 +48,13 @@ std::optional<std::string> readTextFile(const std::filesystem::path& path, const
 
 // The items of a place's files, all read at once: a file place is itself; a folder place gives
 // its regular files whose extension (any case) is one of `extensions`, by name. `read` adds the
-// items of one file's text. A file that cannot be read is skipped with a log line; nullptr (and
-// a log line) when the place does not exist.
+// items of one file's text. A file that cannot be read is skipped with a log line; nullptr (a
+// log line, and the reason in `why`) when the place does not exist.
 using FileItemsReader = std::function<void(
     const std::string& text, const std::filesystem::path& file, std::vector<Item>& items)>;
 std::unique_ptr<ItemFolder> openFilesPlace(const std::filesystem::path& place,
                                            std::initializer_list<std::string_view> extensions,
                                            const PimLog& log, std::string_view logPlace,
-                                           const FileItemsReader& read);
+                                           const FileItemsReader& read, std::string* why = nullptr);
 
 }  // namespace ferretta::platform::pim

@@ -272,7 +272,8 @@ Item contactItem(const std::string& normalisedCard) {
     return item;
 }
 
-std::unique_ptr<ItemFolder> openContactsPlace(const fs::path& place, const PimLog& log) {
+std::unique_ptr<ItemFolder> openContactsPlace(const fs::path& place, const PimLog& log,
+                                              std::string* why) {
     return openFilesPlace(
         place, {".vcf", ".vcard"}, log, kPlace,
         [&](const std::string& text, const fs::path& file, std::vector<Item>& items) {
@@ -292,7 +293,8 @@ std::unique_ptr<ItemFolder> openContactsPlace(const fs::path& place, const PimLo
                 }
                 items.push_back(std::move(item));
             }
-        });
+        },
+        why);
 }
 
 std::optional<std::string> contactCardFile(const ItemRef& ref) {

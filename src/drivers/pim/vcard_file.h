@@ -33,9 +33,9 @@ Item contactItem(const std::string& normalisedCard);
 
 // The contacts of a .vcf file or of the .vcf files of a folder (by name), in file order. A card
 // without UID gets the id "#n" (its number in its file) and a digest of its text as check.
-// nullptr (and a log line) when the place does not exist.
-std::unique_ptr<ItemFolder> openContactsPlace(const std::filesystem::path& place,
-                                              const PimLog& log);
+// nullptr (a log line, and the reason in `why`) when the place does not exist.
+std::unique_ptr<ItemFolder> openContactsPlace(const std::filesystem::path& place, const PimLog& log,
+                                              std::string* why = nullptr);
 
 // The card an item read by openContactsPlace names, as its file holds it; nullopt when gone.
 std::optional<std::string> contactCardFile(const ItemRef& ref);

@@ -65,6 +65,9 @@ class EngineState {
     void p2tResetPageCounter() { m_pageCounter = 0; }
     std::int32_t p2tGetPageCounter() const { return m_pageCounter; }
     std::int32_t pageTotal() const { return m_pageTotal; }
+    // Why the last p2tMain answered false (the file is damaged or met a bound of the work):
+    // for the debug log.
+    const std::string& problem() const { return m_problem; }
 
     bool p2tDivePages(std::int32_t objectNumber, std::int32_t generation, int depth);
     bool p2tDivePage(std::int32_t objectNumber, std::int32_t generation);
@@ -96,6 +99,7 @@ class EngineState {
 
     std::int32_t m_pageCounter = 0;
     std::int32_t m_pageTotal = 0;
+    std::string m_problem;
     std::unordered_set<std::uint64_t> m_visitedNodes;  // page-tree nodes met in this file
     std::vector<ObjectRef> m_pagesPath;                // the /Pages nodes above the walk's position
     pipeline::UnitSink* m_sink = nullptr;

@@ -27,6 +27,8 @@ class PdfEngine::Reading final : public pipeline::Extractor {
                        : walked        ? pipeline::Outcome::Complete
                                        : pipeline::Outcome::Partial;
         read.count = m_state.pageTotal();
+        if (read.outcome == pipeline::Outcome::Partial)
+            read.reason = m_state.problem();
         return read;
     }
 
@@ -117,6 +119,7 @@ bool EngineState::p2tMain(const std::string& path, std::optional<std::string_vie
     m_visitedNodes.clear();
     m_pagesPath.clear();
     m_pageTotal = 0;
+    m_problem = "壊れています";
     m_pageText.clear();
     m_pagesWritten = 0;
 
@@ -153,10 +156,9 @@ bool EngineState::p2tMain(const std::string& path, std::optional<std::string_vie
         // next file. Only failures to read the file at all travel on.
         if (failure.kind() != Error::Kind::Other)
             throw;
-        trace("p2tMain", [&] {
-            return "解析を中止しました page=" + std::to_string(m_pageCounter) + " " +
-                   failure.what();
-        });
+        m_problem =
+            "解析を中止しました page=" + std::to_string(m_pageCounter) + " " + failure.what();
+        trace("p2tMain", [&] { return m_problem; });
         return false;
     }
 }

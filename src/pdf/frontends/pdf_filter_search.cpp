@@ -12,7 +12,6 @@
 #include "platform/error.h"
 #include "platform/line_reader.h"
 #include "platform/process.h"
-#include "platform/restore_journal.h"
 #include "platform/unicode.h"
 #include "search/hit.h"
 #include "search/path_helpers.h"
@@ -27,10 +26,6 @@ constexpr auto kTerminateGrace = std::chrono::seconds(2);
 
 // Lines read between two looks at the stop flag.
 constexpr std::int64_t kLinesPerEvents = 500;
-
-// Further names tried when "ferrettatmp.txt" is taken (a file left by a run that never ended,
-// or the output file itself when the PDF is called ferrettatmp.pdf).
-constexpr int kAsideAlternatives = 99;
 
 // A name in the PDF's folder; a bare file name stays relative.
 std::string besidePdf(std::string_view pdfPath, std::string_view name) {
@@ -53,18 +48,6 @@ std::string fillPlaceholders(std::string_view word, std::string_view pdfPath,
         }
     }
     return out;
-}
-
-// "ferrettatmp.txt", then "ferrettatmp1.txt" .. "ferrettatmp99.txt", beside the PDF.
-std::vector<std::string> asideNames(std::string_view pdfPath) {
-    std::vector<std::string> names;
-    for (int i = 0; i <= kAsideAlternatives; ++i) {
-        std::string name(filterAsideName);
-        if (i > 0)
-            name.insert(name.size() - 4, std::to_string(i));  // before ".txt"
-        names.push_back(besidePdf(pdfPath, name));
-    }
-    return names;
 }
 
 // A line in the ANSI code page is kept only when matching its decoded text finds what
@@ -137,7 +120,7 @@ PdfFilterSearcher::PdfFilterSearcher(const search::SearchContext& context, pipel
       m_flags(context.flags),
       m_use(std::move(use)),
       m_matcher(std::make_unique<Matcher>(context)),
-      m_journalFolder(platform::restoreJournalFolder()) {}
+      m_workParent(platform::workFolderParent()) {}
 
 PdfFilterSearcher::~PdfFilterSearcher() = default;
 
@@ -171,8 +154,8 @@ bool PdfFilterSearcher::runFilter(const std::vector<std::string>& argv) {
         app::logWrite(kLogPlace, error);
         return false;
     }
-    // A stop ends the filter's whole process group: a wrapper script together with the
-    // converter it runs. Should this program end meanwhile, the group ends with it.
+    // A stop ends the filter with everything it started: a wrapper script together with the
+    // converter it runs. Should this program end meanwhile, they end with it.
     bool terminated = false;
     bool killed = false;
     auto terminatedAt = std::chrono::steady_clock::now();
@@ -240,6 +223,25 @@ PdfFilterSearcher::RunResult PdfFilterSearcher::readOutput(const std::string& ou
     return RunResult::Searched;
 }
 
+std::optional<std::string> PdfFilterSearcher::linkInWorkFolder(const std::string& pdfPath,
+                                                               std::string& why) {
+    if (!m_work) {
+        m_work = platform::WorkFolder::make(m_workParent, &why);
+        if (!m_work)
+            return std::nullopt;
+    }
+    // Named ".pdf" whatever the PDF's spelling, so that pdftotext's own output name is always
+    // "<base name>.txt".
+    const std::filesystem::path link = m_work->path() / (search::baseNameOf(pdfPath) + ".pdf");
+    std::error_code error;
+    std::filesystem::create_symlink(std::filesystem::absolute(pdfPath, error), link, error);
+    if (error) {
+        why = "cannot link " + pdfPath + " in " + m_work->path().string() + ": " + error.message();
+        return std::nullopt;
+    }
+    return link.string();
+}
+
 bool PdfFilterSearcher::find_pdfFilter(const std::string& path) {
     pipeline::Extractor* const readers[] = {this};
     return pipeline::searchFile(path, m_use, readers, *m_matcher, m_host);
@@ -263,38 +265,28 @@ pipeline::Extraction PdfFilterSearcher::extract(const std::string& path, pipelin
         return ended(pipeline::Outcome::Failed);
     };
 
-    const auto argv = filterCommand(m_settings.pdfFilterPath, path);
-    if (!argv) {
+    if (!filterCommand(m_settings.pdfFilterPath, path)) {
         app::logWrite(kLogPlace, "unusable filter command: " + m_settings.pdfFilterPath);
         return startError();
     }
     try {
-        pausePattern();  // a broken pattern is told before anything is run or moved
+        pausePattern();  // a broken pattern is told before anything is run
     } catch (const Error& failure) {
         app::logWrite(kLogPlace, failure.what());
         return runError();
     }
-
-    // The user's own <base>.txt waits under a temporary name while the filter writes there;
-    // the journal brings it back even when this program dies meanwhile.
-    const std::string outPath = filterOutputPath(path);
-    platform::SetAsideFile kept(m_journalFolder);
     std::string why;
-    if (!kept.moveAside(outPath, asideNames(path), &why)) {
+    const auto link = linkInWorkFolder(path, why);
+    if (!link) {
         app::logWrite(kLogPlace, why);
         return runError();
     }
-    // Deletes the filter's output (a file, or whatever it made there) and puts the user's file
-    // back; false when that file could not be put back.
+    // Whatever the filter made in the work folder goes before the next file.
     auto finish = [&] {
-        if (!platform::removeAnythingAt(outPath, &why))
-            app::logWrite(kLogPlace, "cannot delete " + outPath + ": " + why);
-        if (kept.putBack(&why))
-            return true;
-        app::logWrite(kLogPlace, why);
-        return false;
+        if (!m_work->clear(&why))
+            app::logWrite(kLogPlace, why);
     };
-    if (!runFilter(*argv)) {
+    if (!runFilter(*filterCommand(m_settings.pdfFilterPath, *link))) {
         finish();
         return startError();
     }
@@ -305,15 +297,15 @@ pipeline::Extraction PdfFilterSearcher::extract(const std::string& path, pipelin
 
     RunResult result = RunResult::NoOutput;
     try {
-        result = readOutput(outPath, sink, read.keep);
+        result = readOutput(filterOutputPath(*link), sink, read.keep);
     } catch (const Error& failure) {
         // The output cannot be opened or read; the reader has closed it.
         app::logWrite(kLogPlace, failure.what());
     }
-    const bool restored = finish();
+    finish();
     if (result == RunResult::Stopped)
         return ended(pipeline::Outcome::Stopped);
-    if (result == RunResult::NoOutput || !restored)
+    if (result == RunResult::NoOutput)
         return runError();
     return ended(m_flags.isAbort ? pipeline::Outcome::Stopped : pipeline::Outcome::Complete);
 }

@@ -2,8 +2,12 @@
 // Searching a PDF through an external filter program that turns it into text.
 //
 // The filter is the user's command template (pdfFilterPath) with %1 standing for the PDF's
-// path; it must write the PDF's text beside it as "<base name>.txt". The text is read line by
-// line; lines matching pdfFilterPause mark page breaks, so every hit gets the page it is on.
+// path; it must write the PDF's text beside it as "<base name>.txt". The PDF it is given is a
+// link to the user's PDF in a folder of the search's own, so that what it writes never stands
+// beside the user's files, where another search (another window, ferretta-cli, another user's
+// search of a shared folder) could take it or the user's own "<base name>.txt" be lost. The
+// text is read line by line; lines matching pdfFilterPause mark page breaks, so every hit gets
+// the page it is on.
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -16,18 +20,16 @@
 #include "app/settings.h"
 #include "pipeline/unit_pipeline.h"
 #include "platform/regex.h"
+#include "platform/work_folder.h"
 #include "search/search_context.h"
 #include "search/search_flags.h"
 
 namespace ferretta::pdf {
 
-// The name under which a text file already standing where the filter writes is kept meanwhile.
-inline constexpr std::string_view filterAsideName = "ferrettatmp.txt";
-
 // Shown once per search when the filter program cannot be started at all.
 inline constexpr std::string_view filterStartErrorText =
     "PDFファイル検索中に、フィルタプログラムの実行でエラーが発生しました";
-// Shown for every PDF whose filter run failed otherwise (no output, a file could not be moved).
+// Shown for every PDF whose filter run failed otherwise (no output, no work folder).
 inline constexpr std::string_view filterRunErrorText =
     "PDFファイルのフィルタ検索でエラーが発生しました。\r設定を確認してください";
 
@@ -61,20 +63,19 @@ class PdfFilterSearcher final : public pipeline::Extractor {
     explicit PdfFilterSearcher(const search::SearchContext& context, pipeline::CacheUse use = {});
     ~PdfFilterSearcher() override;
 
-    // Runs the filter over the PDF, waits for it with the user interface alive, and reports
-    // every matching line (icon 13, the file name, the line, the path, the page). A file
-    // already standing under the output name is moved aside for the run and is always moved
-    // back, whatever happens: failure, missing output, stop, a folder the filter made there;
-    // it is never overwritten. The move is recorded in the restore journal first, so that a
-    // run killed meanwhile is put right at the next start of either program.
+    // Runs the filter over the PDF (through a link named "<base name>.pdf" in the search's work
+    // folder, where the filter writes too), waits for it with the user interface alive, and
+    // reports every matching line (icon 13, the file name, the line, the path, the page).
+    // Nothing is written beside the PDF. Whatever the filter started is ended, and what it
+    // wrote removed, before the next file.
     // Answers true when the file was searched. False, after telling the user:
     // - the filter cannot be started (no template, unclosed quote, program not found): the
     //   start message, once per search (flags.filterErrorShown);
-    // - the output is missing or unreadable, a file cannot be moved, the page-break pattern
-    //   is invalid: the run message, for every such file.
+    // - the output is missing or unreadable, the work folder cannot be made, the page-break
+    //   pattern is invalid: the run message, for every such file.
     // False without a message when the search is stopped; a filter still running then is
-    // ended (its whole process group, terminated, then killed after a grace period). The
-    // group also ends when this program ends, however it ends.
+    // ended (terminated, then killed after a grace period, with everything it started). The
+    // filter also ends when this program ends, however it ends.
     bool find_pdfFilter(const std::string& path);
 
     // True when the line is a page break: it matches pdfFilterPause somewhere. An empty
@@ -82,8 +83,8 @@ class PdfFilterSearcher final : public pipeline::Extractor {
     // InvalidPattern) when the pattern does not compile.
     bool isPageSeparator(std::string_view line);
 
-    // The restore journal's folder (platform::restoreJournalFolder unless set here).
-    void setJournalFolder(std::filesystem::path folder) { m_journalFolder = std::move(folder); }
+    // Where the work folder is made (platform::workFolderParent unless set here).
+    void setWorkParent(std::filesystem::path folder) { m_workParent = std::move(folder); }
 
     // The filter's run over the PDF, its lines handed to the sink (the messages of the
     // failures above are told here). Not kept when a line in the ANSI code page would not read
@@ -96,6 +97,7 @@ class PdfFilterSearcher final : public pipeline::Extractor {
     const platform::Regex* pausePattern();
     RunResult readOutput(const std::string& outPath, pipeline::UnitSink& sink, bool& keep);
     bool runFilter(const std::vector<std::string>& argv);
+    std::optional<std::string> linkInWorkFolder(const std::string& pdfPath, std::string& why);
 
     app::Host& m_host;
     const app::Settings& m_settings;
@@ -107,7 +109,8 @@ class PdfFilterSearcher final : public pipeline::Extractor {
     std::string m_pauseSource;
     bool m_pauseCompiled = false;
     std::vector<std::string_view> m_pieces;
-    std::filesystem::path m_journalFolder;
+    std::filesystem::path m_workParent;
+    std::optional<platform::WorkFolder> m_work;  // made at the first PDF
 };
 
 }  // namespace ferretta::pdf

@@ -6,6 +6,7 @@
 // use an in-memory one. Texts are UTF-8.
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -62,6 +63,11 @@ struct Item {
     std::string webPage;
 };
 
+// Called often while a folder is opened and its items are read, on the thread that calls
+// openFolder and item(): lets the user interface run and answers false once the search was
+// asked to stop. The store then gives up what it is reading at once.
+using KeepGoing = std::function<bool()>;
+
 // A folder as it was when opened: its items in a stable order (mail in the order of the
 // mailbox or of delivery, calendar items by creation time then UID, contacts in file order or
 // by UID).
@@ -73,6 +79,14 @@ class ItemFolder {
     // broken or vanished message): the reason goes to the debug log and the caller goes on.
     // Throws ferretta::Error when the store itself fails.
     virtual std::optional<Item> item(std::size_t index) = 0;
+
+    // Why the last item() answered nullopt: the file (or place in it) and the reason, for the
+    // user; nullopt when it did not, when the search was stopped, or when the folder cannot say.
+    struct Skipped {
+        std::string where;
+        std::string why;
+    };
+    virtual std::optional<Skipped> skipped() const { return std::nullopt; }
 
     // What lets a cache keep the folder's items: the files (or folders) whose identities
     // together change whenever an item does, and a stamp of the code that made items of them
@@ -97,6 +111,13 @@ class ItemStore {
     // there is nothing to read (no EDS, no mailbox found, the place does not exist): the kind
     // then counts as not connected.
     virtual std::unique_ptr<ItemFolder> openFolder(FolderKind kind, const std::string& place) = 0;
+    // Why the last openFolder answered nullptr, for the user (a mailbox that is missing,
+    // unreadable, or neither a file nor a folder); empty when there was simply nothing to
+    // connect to (no EDS) or the search was stopped.
+    virtual std::string openProblem() const { return {}; }
+    // Set by each search before it opens a folder; kept for the folders it opens. Empty: never
+    // stop.
+    virtual void setKeepGoing(KeepGoing /*keepGoing*/) {}
     // Shows the item in the desktop's program for it (its editor, a mail viewer). Failed when
     // the item is no longer there or cannot be shown; NotConnected when its store cannot be
     // reached.

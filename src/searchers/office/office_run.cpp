@@ -19,7 +19,8 @@ std::string cannotStartText(const OfficeSession& session, po::Application applic
 
 }  // namespace
 
-bool startOfficeApplication(OfficeSession& session, app::Host& host, FileType type) {
+bool startOfficeApplication(OfficeSession& session, app::Host& host, FileType type,
+                            const search::SearchFlags& flags) {
     bool started = false;
     po::Application application = po::Application::Word;
     switch (type) {
@@ -39,7 +40,7 @@ bool startOfficeApplication(OfficeSession& session, app::Host& host, FileType ty
         default:
             return false;
     }
-    if (!started) {
+    if (!started && !flags.isAbort) {
         static constexpr std::string_view names[] = {"Word", "Excel", "PowerPoint"};
         host.showMessage(
             cannotStartText(session, application, names[static_cast<std::size_t>(application)]),
@@ -67,7 +68,7 @@ bool OfficeSearchers::startApplication(FileType type) {
     bool& failed = m_failedToStart[app::slotOf(type)];
     if (failed)
         return false;
-    failed = !startOfficeApplication(m_session, m_context.host, type);
+    failed = !startOfficeApplication(m_session, m_context.host, type, m_context.flags);
     return !failed;
 }
 

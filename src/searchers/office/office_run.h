@@ -15,8 +15,11 @@
 namespace ferretta::searchers::office {
 
 // Starts the run's application of one Office type (Word, Excel or PowerPoint) unless it runs;
-// when it cannot be started, tells the user to switch the type off and answers false.
-bool startOfficeApplication(OfficeSession& session, app::Host& host, app::FileType type);
+// when it cannot be started, tells the user to switch the type off and answers false. A start
+// given up because the search was stopped meanwhile is no failure of the office: false, and
+// nothing told.
+bool startOfficeApplication(OfficeSession& session, app::Host& host, app::FileType type,
+                            const search::SearchFlags& flags);
 
 // Ends the applications the run started: Word (alert level restored, quit without saving),
 // then Excel and PowerPoint (a borrowed one shown again, a created one quit).

@@ -139,7 +139,8 @@ std::optional<cache::Identity> folderIdentity(const std::vector<std::string>& fi
         folder.size += identity->size;
         for (const std::uint64_t part :
              {static_cast<std::uint64_t>(identity->size),
-              static_cast<std::uint64_t>(identity->mtimeNs), identity->inode}) {
+              static_cast<std::uint64_t>(identity->mtimeNs),
+              static_cast<std::uint64_t>(identity->ctimeNs), identity->inode}) {
             for (int shift = 0; shift < 64; shift += 8)
                 mix = (mix ^ ((part >> shift) & 0xFF)) * 1099511628211u;
         }
@@ -188,8 +189,12 @@ void OutlookSession::remember(FileType type, std::size_t index, pim::ItemRef ref
 class OutlookSearcher::FolderRun final : public pipeline::Extractor {
   public:
     FolderRun(pim::ItemFolder& folder, std::int64_t first, std::int64_t last,
-              std::function<bool()> unchanged)
-        : m_folder(folder), m_first(first), m_last(last), m_unchanged(std::move(unchanged)) {}
+              std::function<bool()> unchanged, const search::SearchContext& context)
+        : m_folder(folder),
+          m_first(first),
+          m_last(last),
+          m_unchanged(std::move(unchanged)),
+          m_context(context) {}
 
     pipeline::Extraction extract(const std::string&, pipeline::UnitSink& sink) override {
         pipeline::Extraction read;
@@ -199,6 +204,10 @@ class OutlookSearcher::FolderRun final : public pipeline::Extractor {
             if (!sink.place(index))
                 return read;
             std::optional<pim::Item> item = m_folder.item(static_cast<std::size_t>(i));
+            if (!item && m_context.flags.isAbort)
+                return read;
+            if (const auto skipped = m_folder.skipped(); !item && skipped)
+                m_context.host.noteUnreadable(skipped->where, skipped->why);
             if (item && !handOutItem(index, *item, sink))
                 return read;
         }
@@ -212,6 +221,7 @@ class OutlookSearcher::FolderRun final : public pipeline::Extractor {
     std::int64_t m_first;
     std::int64_t m_last;
     std::function<bool()> m_unchanged;
+    const search::SearchContext& m_context;
 };
 
 // The items of one type, run by run, whether read or kept: the progress for every index (events
@@ -302,10 +312,28 @@ std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
     if (!isItemType(type))
         return 0;
     const std::int64_t openedAt = wallClockNs();
-    auto folder = m_session.store().openFolder(kindOf(type),
-                                               m_context.settings.outlookPlaces[itemSlot(type)]);
-    if (!folder)
+    const std::string& displayName = m_context.settings.fileTypes.fileTypeName[app::slotOf(type)];
+    pim::ItemStore& store = m_session.store();
+    // Opening a mailbox and reading a message can take long (a mailbox of gigabytes, one
+    // message of hundreds of megabytes): the store asks meanwhile whether to go on.
+    store.setKeepGoing([this] {
+        m_context.host.doEvents();
+        return !m_context.flags.isAbort;
+    });
+    struct ForgetKeepGoing {
+        pim::ItemStore& store;
+        ~ForgetKeepGoing() { store.setKeepGoing({}); }
+    } forget{store};
+    auto folder = store.openFolder(kindOf(type), m_context.settings.outlookPlaces[itemSlot(type)]);
+    if (!folder) {
+        const std::string problem = store.openProblem();
+        if (!problem.empty() && !m_context.flags.isAbort) {
+            m_context.host.showMessage(
+                "Outlookに接続できませんでした\r" + displayName + ": " + problem,
+                app::MessageStyle::Critical);
+        }
         return 0;
+    }
     m_session.forget(type);
     const auto count = static_cast<std::int64_t>(folder->count());
 
@@ -321,15 +349,17 @@ std::int64_t OutlookSearcher::findOutlookObjects(FileType type) {
     };
     ItemMatcher matcher(*this, type, count);
     NoteOnce notes(m_context.host);
-    for (std::int64_t first = 1; first <= count && !matcher.stopped(); first += kRunItems) {
+    // A stop while an item is read (inside a large message) ends the type there too.
+    const auto stopped = [&] { return matcher.stopped() || m_context.flags.isAbort; };
+    for (std::int64_t first = 1; first <= count && !stopped(); first += kRunItems) {
         const std::int64_t last = std::min(count, first + kRunItems - 1);
-        FolderRun run(*folder, first, last, unchanged);
+        FolderRun run(*folder, first, last, unchanged, m_context);
         pipeline::Extractor* const readers[] = {&run};
         matcher.nextRun(last);
         pipeline::searchPart(identity, {}, {m_cache, key + std::to_string(first)}, readers, matcher,
                              notes);
     }
-    return matcher.stopped() ? matcher.reached() : count;
+    return stopped() ? matcher.reached() : count;
 }
 
 void OutlookSearcher::searchItem(FileType type, std::int64_t index, const pim::Item& item) {

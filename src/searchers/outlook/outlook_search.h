@@ -54,8 +54,12 @@ class OutlookSearcher {
 
     // Searches the items of one type (tasks .. notes) from the place the settings give it.
     // Answers the number of items searched: the folder's count, or the index reached when a
-    // stop was requested (checked every 10 items); 0 for another type or when the folder
-    // cannot be reached. Failures of the store itself travel to the caller as ferretta::Error.
+    // stop was requested (checked every 10 items, and while a folder is opened or an item
+    // read); 0 for another type or when the folder cannot be reached. When the store says why
+    // (a mailbox missing, unreadable, or neither a file nor a folder), the user is told
+    // "Outlookに接続できませんでした", the type's name and the reason. An item that cannot be
+    // read is skipped and told (noteUnreadable). Failures of the store itself travel to the
+    // caller as ferretta::Error.
     std::int64_t findOutlookObjects(app::FileType type);
 
   private:

@@ -3,7 +3,12 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -12,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
@@ -20,6 +26,7 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <cmath>
 #include <optional>
 
 #include "app/debug_log.h"
@@ -32,13 +39,16 @@
 #include "run/run_safety.h"
 #include "run/search_run.h"
 #include "search/hit.h"
+#include "search/query.h"
 #include "searchers/office/office_run.h"
 #include "searchers/outlook/outlook_search.h"
 #include "ui/main/preview_pane.h"
 #include "ui/main/qt_host.h"
+#include "ui/main/results_delegate.h"
 #include "ui/main/results_model.h"
 #include "ui/main/twips.h"
 #include "ui/modes/about_box.h"
+#include "ui/modes/help_window.h"
 #include "ui/modes/task_tray.h"
 #include "ui/options/options_dialog.h"
 
@@ -54,9 +64,26 @@ constexpr double kMarginTwips = 60;
 // How long after a change of form the window is held to its place against late answers of
 // the window manager.
 constexpr std::int64_t kPlacementSettleMs = 1500;
+constexpr int kIconPixels = 16;
+constexpr int kContentColumn = 1;
+constexpr int kPathColumn = 2;
+// No column is made narrower than this by fitting, nor the content column by the others.
+constexpr double kMinColumnTwips = 600;
+// The normal window opens this share of the screen's width (unless the user gave it a size),
+// and the path column takes this share of the list.
+constexpr double kNormalWidthShare = 0.8;
+constexpr double kPathShare = 0.3;
+constexpr double kFittedListTwips = 7200;
 
 QString toQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString csvFilter() {
+    return QStringLiteral("CSVﾌｧｲﾙ(*.csv)");
+}
+QString textFilter() {
+    return QStringLiteral("ﾃｷｽﾄﾌｧｲﾙ(*.txt)");
 }
 
 QString searchCaption() {
@@ -111,6 +138,9 @@ void MainForm::buildControls() {
     m_combo = new QComboBox(central);
     m_combo->setObjectName(QStringLiteral("Combo1"));
     m_combo->setEditable(true);
+    // What was typed is what is searched: no completion from the history fills in the rest of
+    // an earlier search behind the user's back (the history is in the drop-down).
+    m_combo->setCompleter(nullptr);
     // The history is kept by updateKeywordHistory alone; Enter must not add items of its own.
     m_combo->setInsertPolicy(QComboBox::NoInsert);
     m_combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -149,13 +179,22 @@ void MainForm::buildControls() {
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_list->header()->setStretchLastSection(false);
-    m_list->header()->setSectionsClickable(true);
+    m_list->setIconSize(QSize(kIconPixels, kIconPixels));
+    m_delegate = new ResultsDelegate(m_list);
+    m_list->setItemDelegate(m_delegate);
+    QHeaderView* header = m_list->header();
+    header->setStretchLastSection(false);
+    header->setSectionsClickable(true);
+    // The content column takes whatever width the others leave, so that all four stay in
+    // view; the others keep the widths they are given (fitColumns) or the user drags.
+    header->setSectionResizeMode(kContentColumn, QHeaderView::Stretch);
+    header->setMinimumSectionSize(twipsToPixelsX(kMinColumnTwips, this));
     const auto widths = ResultsModel::initialColumnWidthsTwips();
     for (int i = 0; i < ResultsModel::columnCountFixed; ++i) {
         m_list->setColumnWidth(i, twipsToPixelsX(widths[static_cast<std::size_t>(i)], this));
     }
     m_list->installEventFilter(this);
+    m_list->viewport()->installEventFilter(this);
     m_splitter = new QSplitter(Qt::Vertical, central);
     m_splitter->setObjectName(QStringLiteral("ResultsSplitter"));
     m_splitter->setChildrenCollapsible(false);
@@ -174,6 +213,8 @@ void MainForm::buildControls() {
     // temporary and an opened menu would clear them.
     m_statusText = new QLabel(m_statusBar);
     m_statusText->setObjectName(QStringLiteral("StatusText"));
+    // A long text is cut at the window's edge, not made to widen the window.
+    m_statusText->setMinimumWidth(1);
     m_statusBar->addWidget(m_statusText, 1);
 
     connect(m_searchButton, &QPushButton::clicked, this, [this] { Command2_Click(); });
@@ -216,6 +257,9 @@ void MainForm::buildMenus() {
     QMenu* file = addMenu("mnFile", QStringLiteral("ﾌｧｲﾙ(&F)"));
     addItem(file, "mnSave", QStringLiteral("検索結果を保存(&S)"),
             QKeySequence(Qt::CTRL | Qt::Key_S), [this] { mnSave_Click(); });
+    m_mnUnreadable = addItem(file, "mnUnreadable", QStringLiteral("読めなかったファイル(&U)..."),
+                             QKeySequence(), [this] { showUnreadable(); });
+    m_mnUnreadable->setEnabled(false);
     file->addSeparator()->setObjectName(QStringLiteral("mnBar0"));
     addItem(file, "mnEnd", QStringLiteral("終了(&X)"), QKeySequence(), [this] { close(); });
 
@@ -253,6 +297,8 @@ void MainForm::buildMenus() {
             [this] { showOptions(); });
 
     QMenu* help = addMenu("mnHelp", QStringLiteral("ﾍﾙﾌﾟ(&H)"));
+    addItem(help, "mnHelpContents", QStringLiteral("ﾍﾙﾌﾟの表示(&H)"), QKeySequence(Qt::Key_F1),
+            [this] { modes::showHelp(this); });
     addItem(help, "mnVersionInfo", QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)"), QKeySequence(),
             [this] { modes::showAboutBox(this); });
 }
@@ -314,6 +360,13 @@ void MainForm::Command2_Click() {
     m_optionsButton->setEnabled(false);
     m_toggleButton->setEnabled(false);
     m_model->clear();
+    m_host->startSearch();
+    m_mnUnreadable->setEnabled(false);
+    m_statusText->setToolTip(QString());
+    // The words of this search are marked in its rows, whatever the options say later.
+    auto marks = std::make_shared<search::Matcher>(m_settings.regular, m_settings.strict);
+    marks->targetStrsSplit(m_combo->currentText().toStdString());
+    m_delegate->setMatcher(std::move(marks));
     m_preview->setQuery(m_combo->currentText().toStdString(), m_settings.regular,
                         m_settings.strict);
 
@@ -328,8 +381,9 @@ void MainForm::Command2_Click() {
         m_searchButton->setText(searchCaption());
     };
     hooks.hitCount = [this] { return static_cast<std::int64_t>(m_model->rowCount()); };
-    run::runSearchCommand(*m_host, m_settings, m_flags, m_combo->currentText().toStdString(),
-                          hooks);
+    const run::SearchOutcome outcome = run::runSearchCommand(
+        *m_host, m_settings, m_flags, m_combo->currentText().toStdString(), hooks);
+    showUnreadableCount(outcome.unreadable);
     if (m_isExiting) {
         // The program ended below this search (the tray's exit): the window stays gone.
         return;
@@ -354,6 +408,8 @@ void MainForm::Combo1_KeyPress(int key) {
 }
 
 bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize && watched == m_list->viewport())
+        fitColumns();
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
@@ -376,7 +432,8 @@ void MainForm::openRow(int row) {
     const search::OpenAction action = search::openActionFor(m_model->hitAt(row));
     switch (action.kind) {
         case search::OpenAction::Kind::TextEditor:
-            hits::openInEditor(*m_host, m_settings.editor, action.location, action.position);
+            hits::openInEditor(*m_host, m_settings.editor, action.location, action.position,
+                               action.search);
             break;
         case search::OpenAction::Kind::Pdf:
             // The viewer reports nothing itself; a missing viewer leaves the click without effect.
@@ -445,17 +502,83 @@ void MainForm::mnSave_Click() {
         m_host->showMessage("検索結果がありません", app::MessageStyle::Exclamation);
         return;
     }
-    QString filter = m_lastSaveFilter;
+    QString filter = m_lastSaveFilter.isEmpty() ? csvFilter() : m_lastSaveFilter;
+    const QString folder =
+        m_settings.saveFolder.empty() ? QDir::currentPath() : toQString(m_settings.saveFolder);
+    const QString proposed = QDir(folder).filePath(proposedSaveName(QDateTime::currentDateTime()));
     // saveResults asks about an existing file itself, with the program's own question.
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("検索結果の保存"), m_lastSavePath,
-        QStringLiteral("CSVﾌｧｲﾙ(*.csv);;ﾃｷｽﾄﾌｧｲﾙ(*.txt);;全てのﾌｧｲﾙ(*.*)"), &filter,
-        QFileDialog::DontConfirmOverwrite);
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("検索結果の保存"), proposed,
+        csvFilter() + QStringLiteral(";;") + textFilter() + QStringLiteral(";;全てのﾌｧｲﾙ(*.*)"),
+        &filter, QFileDialog::DontConfirmOverwrite);
     if (path.isEmpty())
         return;
-    m_lastSavePath = path;
+    path = withFilterSuffix(path, filter);
     m_lastSaveFilter = filter;
+    m_settings.saveFolder = QFileInfo(path).absolutePath().toStdString();
     saveResultsTo(std::filesystem::path(path.toStdString()));
+}
+
+QString MainForm::proposedSaveName(const QDateTime& now) {
+    return QStringLiteral("検索結果_") + now.toString(QStringLiteral("yyyyMMdd_HHmm")) +
+           QStringLiteral(".csv");
+}
+
+QString MainForm::withFilterSuffix(const QString& path, const QString& filter) {
+    // The file's own name decides: "list" gets the filter's extension, "list.txt" and "list."
+    // stay as they are.
+    if (QFileInfo(path).fileName().contains(QLatin1Char('.')))
+        return path;
+    if (filter == csvFilter())
+        return path + QStringLiteral(".csv");
+    if (filter == textFilter())
+        return path + QStringLiteral(".txt");
+    return path;
+}
+
+void MainForm::showUnreadableCount(std::int64_t count) {
+    const auto& kept = m_host->unreadable();
+    m_mnUnreadable->setEnabled(!kept.empty());
+    if (kept.empty()) {
+        m_statusText->setToolTip(m_statusText->text());
+        return;
+    }
+    QString tip = m_statusText->text() + QStringLiteral("\n読めなかったファイル：");
+    constexpr std::size_t kTipLines = 10;
+    for (std::size_t i = 0; i < kept.size() && i < kTipLines; ++i)
+        tip += QStringLiteral("\n") + toQString(kept[i].path);
+    if (count > static_cast<std::int64_t>(kTipLines))
+        tip += QStringLiteral("\n…ほか%1件（ﾌｧｲﾙ > 読めなかったファイル）")
+                   .arg(count - static_cast<std::int64_t>(kTipLines));
+    m_statusText->setToolTip(tip);
+}
+
+void MainForm::showUnreadable() {
+    const auto& kept = m_host->unreadable();
+    if (kept.empty())
+        return;
+    QString list;
+    for (const auto& entry : kept)
+        list += toQString(entry.path) + QStringLiteral("\t") + toQString(entry.reason) +
+                QStringLiteral("\n");
+    QDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("frmUnreadable"));
+    dialog.setWindowTitle(QStringLiteral("読めなかったファイル"));
+    auto* text = new QPlainTextEdit(list, &dialog);
+    text->setObjectName(QStringLiteral("unreadableList"));
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &dialog);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(
+        QStringLiteral("次のファイルやフォルダは読めなかったため検索していません（%1件）：")
+            .arg(kept.size()),
+        &dialog));
+    layout->addWidget(text, 1);
+    layout->addWidget(buttons);
+    dialog.resize(640, 360);
+    dialog.exec();
 }
 
 bool MainForm::saveResultsTo(const std::filesystem::path& path) {
@@ -603,13 +726,17 @@ void MainForm::beNormal() {
     m_isModeChanging = true;
     setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
     show();
+    m_sizeLeft = size();
+    // Grown before the list and the menus show: shown first, they would grow the window in
+    // steps, each a request that the window manager answers late.
+    sizeNormal();
     m_list->show();
     m_splitter->show();
     m_statusBar->setVisible(m_mnStatusBar->isChecked());
     setMenusVisible(true);
-    resize(width(), twipsToPixelsY(normalClientTwips, this));
     // The smallest size first: placing before it would leave a grown window sticking out.
     snapNormalSize();
+    m_normalTarget = size();
     m_placement = m_settings.fixed ? Placement::BottomRight : Placement::InsideWorkArea;
     placeForm();
     m_combo->setFocus();
@@ -634,8 +761,78 @@ void MainForm::Form_Resize() {
         beMinimum();
         return;
     }
-    if (state == modes::StateNormal)
+    if (state == modes::StateNormal) {
+        if (isLateAnswer()) {
+            // The answers to this resize and to the placement that follows come late as well.
+            m_isModeChanging = true;
+            resize(m_normalTarget);
+            m_isModeChanging = false;
+            m_settleUntil = platform::steadyMilliseconds() + kPlacementSettleMs;
+            return;
+        }
         snapNormalSize();
+        rememberNormalSize();
+    }
+}
+
+bool MainForm::isLateAnswer() const {
+    if (platform::steadyMilliseconds() >= m_settleUntil || !m_normalTarget.isValid())
+        return false;
+    const QSize now = size();
+    return now != m_normalTarget &&
+           (now.width() == m_sizeLeft.width() || now.height() == m_sizeLeft.height());
+}
+
+void MainForm::sizeNormal() {
+    const QScreen* screenNow = screen();
+    const QRect area = screenNow != nullptr ? screenNow->availableGeometry() : QRect();
+    if (m_settings.normalWidth && m_settings.normalHeight) {
+        // The size the user gave it, frame included, as much of it as the screen holds.
+        int width = twipsToPixelsX(*m_settings.normalWidth, this);
+        int height = twipsToPixelsY(*m_settings.normalHeight, this);
+        if (area.isValid()) {
+            width = std::min(width, area.width());
+            height = std::min(height, area.height());
+        }
+        setOuterSize(width, height);
+        return;
+    }
+    // Wide enough for the summary and the four columns; the design's height below the caption.
+    const int frameWidth = frameGeometry().width() - geometry().width();
+    const int width = area.isValid() ? static_cast<int>(area.width() * kNormalWidthShare) : 800;
+    resize(std::max(1, width - frameWidth), twipsToPixelsY(normalClientTwips, this));
+}
+
+void MainForm::rememberNormalSize() {
+    if (!isVisible() || isMinimized() || isMaximized() || isFullScreen())
+        return;
+    const QSize outer = frameGeometry().size();
+    m_settings.normalWidth = static_cast<int>(std::lround(pixelsToTwipsX(outer.width(), this)));
+    m_settings.normalHeight = static_cast<int>(std::lround(pixelsToTwipsY(outer.height(), this)));
+}
+
+void MainForm::fitColumns() {
+    QHeaderView* header = m_list->header();
+    const int available = m_list->viewport()->width();
+    if (available <= 0)
+        return;
+    const int minimum = header->minimumSectionSize();
+    int others = 0;
+    for (int column = 0; column < ResultsModel::columnCountFixed; ++column) {
+        if (column != kContentColumn && column != kPathColumn)
+            others += header->sectionSize(column);
+    }
+    // At the first look the path column gets its share; later only what keeps the content
+    // column in view: the user's own widths stay otherwise.
+    const int room = std::max(minimum, available - others - 2 * minimum);
+    int path = header->sectionSize(kPathColumn);
+    if (!m_columnsFitted)
+        path = static_cast<int>(available * kPathShare);
+    path = std::min(path, room);
+    header->resizeSection(kPathColumn, std::max(minimum, path));
+    // A list still on its way to its size (the window manager answers in steps) is fitted
+    // again once it is.
+    m_columnsFitted = m_columnsFitted || available >= twipsToPixelsX(kFittedListTwips, this);
 }
 
 void MainForm::snapNormalSize() {

@@ -37,6 +37,7 @@ class Dialog;
 
 class QAction;
 class QComboBox;
+class QDateTime;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -49,6 +50,7 @@ namespace ferretta::ui::main {
 
 class PreviewPane;
 class QtHost;
+class ResultsDelegate;
 class ResultsModel;
 
 // Window sizes of the two forms, in twips.
@@ -92,9 +94,15 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     // Where tasks, mail, calendar, contacts and notes are read (the desktop's stores unless set
     // here, made at first use). Not while a search runs.
     void setItemStore(std::unique_ptr<platform::pim::ItemStore> store);
-    // The save command: "検索結果がありません" when the list is empty, else the file dialog and
-    // saveResultsTo. Cancelling the dialog does nothing.
+    // The save command: "検索結果がありません" when the list is empty, else the file dialog (the
+    // name proposed in the folder of the last save) and saveResultsTo. Cancelling the dialog
+    // does nothing.
     void mnSave_Click();
+    // "検索結果_YYYYMMDD_HHMM.csv" for the moment.
+    static QString proposedSaveName(const QDateTime& now);
+    // A file name without any extension gets the one of the chosen filter (CSV or text);
+    // anything else stays as it is.
+    static QString withFilterSuffix(const QString& path, const QString& filter);
     // Writes the rows in displayed order (asks before overwriting; tells the outcome).
     bool saveResultsTo(const std::filesystem::path& path);
     // The layout rule, also run on every resize.
@@ -147,6 +155,10 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     searchers::office::OfficeSession& officeSession();
     searchers::outlook::OutlookSession& outlookSession();
     void showOptions();
+    // The unreadable files of the last search: its count's tooltip names the first, the menu
+    // entry lists them all.
+    void showUnreadableCount(std::int64_t count);
+    void showUnreadable();
     // The preview pane shown or not, as the view menu says; it follows the selected row.
     void showPreview(bool on);
     void previewCurrentRow();
@@ -160,6 +172,14 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     void sizeMinimum();
     // The normal form's smallest size.
     void snapNormalSize();
+    // A resize while the window settles after a change of form that brings back the old form's
+    // size: the window manager answering an earlier request late.
+    bool isLateAnswer() const;
+    // The normal form's size: the user's (kept in the settings) or the first one.
+    void sizeNormal();
+    void rememberNormalSize();
+    // The path column so that all four columns are in view, the content column taking the rest.
+    void fitColumns();
     // Where the current form's rule wants the frame's top-left corner: in the lower-right
     // corner of the screen's available area (panels excluded), or only moved back inside it.
     QPoint placementTarget() const;
@@ -189,11 +209,14 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     options::Dialog* m_optionsDialog = nullptr;
     QToolButton* m_toggleButton = nullptr;
     QTreeView* m_list = nullptr;
+    ResultsDelegate* m_delegate = nullptr;
+    bool m_columnsFitted = false;
     // The list and the preview pane, one above the other, or side by side in a wide window.
     QSplitter* m_splitter = nullptr;
     PreviewPane* m_preview = nullptr;
     QStatusBar* m_statusBar = nullptr;
     QLabel* m_statusText = nullptr;
+    QAction* m_mnUnreadable = nullptr;
     QAction* m_mnTopMost = nullptr;
     QAction* m_mnPositionFixed = nullptr;
     QAction* m_mnStatusBar = nullptr;
@@ -213,8 +236,12 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     Placement m_placement = Placement::None;
     QMargins m_placedMargins;
     std::int64_t m_settleUntil = 0;
-    // The save dialog starts where the previous one ended.
-    QString m_lastSavePath;
+    // The client sizes of the compact form left last and of the normal form asked for then:
+    // while the window settles, the old size coming back is the window manager's late answer
+    // to an earlier request, not the user's.
+    QSize m_sizeLeft;
+    QSize m_normalTarget;
+    // The save dialog offers the filter chosen last.
     QString m_lastSaveFilter;
 };
 

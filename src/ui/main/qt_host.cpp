@@ -17,6 +17,8 @@ namespace {
 
 // Short enough that the window never feels stuck (a stop click is seen within a frame or two).
 constexpr std::int64_t kEventsIntervalMs = 15;
+// The unreadable files kept by name; a search of a whole disk may meet many more.
+constexpr std::size_t kUnreadableKept = 5000;
 
 QString toQString(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -64,7 +66,18 @@ void QtHost::setContentColor(RowHandle row, std::uint32_t color) {
 }
 
 void QtHost::setCaptionOnSearching(std::string_view path) {
+    ++m_filesBegun;
     showProgressText(searchingText(path));
+}
+
+void QtHost::startSearch() {
+    m_filesBegun = 0;
+    m_unreadable.clear();
+}
+
+void QtHost::noteUnreadable(std::string_view path, std::string_view reason) {
+    if (m_unreadable.size() < kUnreadableKept)
+        m_unreadable.push_back({std::string(path), std::string(reason)});
 }
 
 void QtHost::showProgress(std::string_view text) {
@@ -72,8 +85,13 @@ void QtHost::showProgress(std::string_view text) {
 }
 
 void QtHost::showProgressText(const QString& text) {
-    const QString shown =
-        m_fromCache > 0 ? text + QStringLiteral("（キャッシュから%1ﾌｧｲﾙ）").arg(m_fromCache) : text;
+    QString shown = text;
+    if (m_filesBegun > 0) {
+        shown +=
+            QStringLiteral("（%1ﾌｧｲﾙ目・%2件ヒット）").arg(m_filesBegun).arg(m_model.rowCount());
+    }
+    if (m_fromCache > 0)
+        shown += QStringLiteral("（キャッシュから%1ﾌｧｲﾙ）").arg(m_fromCache);
     // isHidden, not isVisible: the bar of a window that is in the tray still counts as shown.
     if (!m_statusBar.isHidden()) {
         m_statusText.setText(shown);

@@ -4,7 +4,9 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/host.h"
 
@@ -33,6 +35,7 @@ class QtHost : public app::Host {
     void setContentColor(RowHandle row, std::uint32_t color) override;
     // To the status bar while it is shown, else to the window caption (the caller puts the
     // caption back when the search ends).
+    // The progress text names the file and counts the files begun and the hits so far.
     void setCaptionOnSearching(std::string_view path) override;
     void showProgress(std::string_view text) override;
     // The progress texts that follow end with "（キャッシュから5ﾌｧｲﾙ）" while the count is not 0.
@@ -44,6 +47,16 @@ class QtHost : public app::Host {
     void doEvents() override;
     void showMessage(std::string_view text, app::MessageStyle style) override;
     bool askYesNo(std::string_view text, app::MessageStyle style) override;
+    // Kept for the list of unreadable files (at most a few thousand; the count goes on).
+    void noteUnreadable(std::string_view path, std::string_view reason) override;
+
+    // A new search: the counts of the progress text and the unreadable files start again.
+    void startSearch();
+    struct Unreadable {
+        std::string path;
+        std::string reason;
+    };
+    const std::vector<Unreadable>& unreadable() const { return m_unreadable; }
 
     void setDoEventsHook(std::function<void()> hook) { m_doEventsHook = std::move(hook); }
     // The program is ending: a search unwinding below says nothing more (its stop message
@@ -61,6 +74,8 @@ class QtHost : public app::Host {
     std::function<void()> m_doEventsHook;
     bool m_messagesEnded = false;
     std::int64_t m_fromCache = 0;
+    std::int64_t m_filesBegun = 0;
+    std::vector<Unreadable> m_unreadable;
 };
 
 }  // namespace ferretta::ui::main

@@ -1,6 +1,5 @@
 #include "ui/modes/about_box.h"
 
-#include <QDesktopServices>
 #include <QFont>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -14,6 +13,7 @@
 
 #include "app/debug_log.h"
 #include "platform/data_folder.h"
+#include "ui/modes/help_window.h"
 
 #ifndef FERRETTA_VERSION
 #error "FERRETTA_VERSION (the project version) must be defined for the About box"
@@ -136,13 +136,11 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
 }
 
 void AboutBox::Label3_Click() {
-    QDesktopServices::openUrl(helpPageUrl());
+    showHelp(this);
 }
 
 void AboutBox::Label5_Click() {
-    QUrl contact = helpPageUrl();
-    contact.setFragment(QStringLiteral("contact"));
-    QDesktopServices::openUrl(contact);
+    showHelp(this, QStringLiteral("contact"));
 }
 
 void AboutBox::picIcon_Click() {

@@ -15,7 +15,7 @@ namespace ferretta::ui::modes {
 QString programVersion();
 
 // The local help page: help/index.html beside the program or in its share folder. When
-// neither exists the answer names the place beside the program, so opening it fails quietly.
+// neither exists the answer names the place beside the program (the help window says so).
 QUrl helpPageUrl();
 
 class AboutBox : public QDialog {
@@ -23,8 +23,8 @@ class AboutBox : public QDialog {
   public:
     explicit AboutBox(QWidget* parent = nullptr);
 
-    // Open the link's address with the desktop's handler. A failure is ignored: there is nothing
-    // the user could do about it from this box.
+    // Show the help page (the second link at its contact section) in the program's own help
+    // window; a missing page is reported there.
     void Label3_Click();
     void Label5_Click();
     // The debug-log switch: closes an open log, else opens it, and tells the user which happened

@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -22,6 +21,7 @@
 #include "platform/width_fold.h"
 #include "run/document_cache_use.h"
 #include "ui/modes/about_box.h"
+#include "ui/modes/help_window.h"
 #include "ui/options/outlook_places_dialog.h"
 
 namespace ferretta::ui::options {
@@ -173,6 +173,9 @@ QWidget* Dialog::buildSearchTab() {
         // toggled, not clicked: setting a box from the settings counts as a change too.
         connect(m_check2[i], &QCheckBox::toggled, this, [this] { Check2_Click(); });
     }
+    m_chkAllFiles = checkBox(QStringLiteral("chkAllFiles"),
+                             QStringLiteral("隠しファイル・バイナリファイルも検索(&H)"), frame1);
+    frame1Layout->addWidget(m_chkAllFiles);
     connect(m_command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
 
     auto* frameCache = frame("FrameCache", QStringLiteral("キャッシュ"), page);
@@ -432,6 +435,7 @@ void Dialog::loadMemory2Form() {
     m_check2[1]->setChecked(m_settings.strict);
     m_check2[2]->setChecked(m_settings.regular);
     m_chkTextCache->setChecked(m_settings.textCache);
+    m_chkAllFiles->setChecked(m_settings.hiddenFiles && m_settings.binaryFiles);
     m_lblCacheState->clear();
 
     for (std::size_t i = 0; i < m_fType.size(); ++i) {
@@ -465,6 +469,7 @@ void Dialog::saveForm2Memory() {
     m_settings.strict = m_check2[1]->isChecked();
     m_settings.regular = m_check2[2]->isChecked();
     m_settings.textCache = m_chkTextCache->isChecked();
+    m_settings.hiddenFiles = m_settings.binaryFiles = m_chkAllFiles->isChecked();
 
     for (std::size_t i = 0; i < m_fType.size(); ++i) {
         if (m_fType[i] != nullptr)
@@ -646,10 +651,9 @@ void Dialog::cmdClearCache_Click() {
 }
 
 void Dialog::Label9_Click(int index) {
-    // Only the address label opens anything; a page that cannot be opened is nothing the user
-    // could act on from here.
+    // Only the address label opens anything: the help page at the editor's parameters.
     if (index == kLabel9Count - 1)
-        QDesktopServices::openUrl(m_helpUrl);
+        modes::showHelp(this, QStringLiteral("editor"));
 }
 
 }  // namespace ferretta::ui::options

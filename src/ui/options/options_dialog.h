@@ -132,6 +132,8 @@ class Dialog : public QDialog {
     QPushButton* m_command1 = nullptr;
     QCheckBox* m_check1 = nullptr;
     std::array<QCheckBox*, 3> m_check2{};
+    // Hidden entries, the program's own folders and files that are no text, searched too.
+    QCheckBox* m_chkAllFiles = nullptr;
     QCheckBox* m_chkTextCache = nullptr;
     QPushButton* m_cmdClearCache = nullptr;
     QLabel* m_lblCacheState = nullptr;

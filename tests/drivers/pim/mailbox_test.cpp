@@ -1,10 +1,12 @@
 #include "drivers/pim/mailbox.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "drivers/pim/html_text.h"
@@ -103,6 +105,15 @@ TEST(MailMessageTest, AddressesShowTheirDecodedNames) {
     }
 }
 
+// A multipart that names no boundary cannot be cut into parts: it is read as one text part.
+TEST(MailMessageTest, AMultipartWithoutBoundaryIsOnePart) {
+    const auto mail = readMailMessage(
+        "Subject: x\nMIME-Version: 1.0\nContent-Type: multipart/mixed\n\n--zz\n"
+        "Content-Type: text/plain\n\nthe text alpha\n--zz--\n");
+    ASSERT_TRUE(mail);
+    EXPECT_NE(mail->body.find("the text alpha"), std::string::npos) << mail->body;
+}
+
 TEST(HtmlTextTest, VisibleTextInLines) {
     const struct {
         const char* html;
@@ -170,7 +181,7 @@ TEST(MboxTest, MessagesAreFoundAcrossBlocksAndBadSeparatorsAreNotMessages) {
     for (const auto& c : cases) {
         const fs::path path = temp.write("box", c.text);
         const int fd = ::open(path.c_str(), O_RDONLY);
-        EXPECT_EQ(scanMboxOffsets(fd).size(), c.count) << c.text.substr(0, 60);
+        EXPECT_EQ(scanMboxOffsets(fd)->size(), c.count) << c.text.substr(0, 60);
         ::close(fd);
     }
 }
@@ -235,8 +246,20 @@ TEST(MailboxTest, BadMailboxesAreEmptyOrMissing) {
     TempFolder temp;
     logLines.clear();
     EXPECT_EQ(openMailbox(temp.write("empty", ""), kLog)->count(), 0u);
-    EXPECT_EQ(openMailbox(temp.root() / "missing", kLog), nullptr);
-    EXPECT_EQ(logLines.size(), 1u);
+    // Told, and never waited on: a FIFO would block the open until a writer came, a device
+    // would be read for ever.
+    ASSERT_EQ(::mkfifo((temp.root() / "fifo").c_str(), 0600), 0);
+    const std::pair<fs::path, const char*> refused[] = {
+        {temp.root() / "missing", "メールボックスがありません: "},
+        {temp.root() / "fifo", "メールボックスがファイルでもフォルダでもありません: "},
+        {"/dev/zero", "メールボックスがファイルでもフォルダでもありません: "},
+    };
+    for (const auto& [place, reason] : refused) {
+        std::string why;
+        EXPECT_EQ(openMailbox(place, kLog, {}, &why), nullptr);
+        EXPECT_EQ(why, reason + place.string());
+    }
+    EXPECT_EQ(logLines.size(), std::size(refused));
     // Not an mbox: one saved message.
     auto single = openMailbox(temp.write("saved.eml", "Subject: 一通\n\n本文\n"), kLog);
     ASSERT_EQ(single->count(), 1u);
@@ -246,6 +269,48 @@ TEST(MailboxTest, BadMailboxesAreEmptyOrMissing) {
     temp.write("mh/9", "Subject: nine\n\n");
     auto mh = openMailbox(temp.root() / "mh", kLog);
     EXPECT_EQ(mh->item(1)->subject, "nine");
+    // A message gone since the folder was listed is skipped, and the folder says which and why.
+    temp.write("md/cur/1.A.host:2,S", "Subject: one\n\n");
+    temp.write("md/cur/2.B.host:2,S", "Subject: two\n\n");
+    auto maildir = openMailbox(temp.root() / "md", kLog);
+    fs::remove(temp.root() / "md/cur/2.B.host:2,S");
+    EXPECT_EQ(maildir->item(1)->subject, "one");
+    EXPECT_FALSE(maildir->item(2));
+    const auto skipped = maildir->skipped();
+    ASSERT_TRUE(skipped);
+    EXPECT_EQ(skipped->where, (temp.root() / "md/cur/2.B.host:2,S").string());
+    EXPECT_EQ(skipped->why, std::strerror(ENOENT));
+}
+
+// A stop request gives up the scan of a mailbox and the reading of a large message, read on
+// the caller's thread (the only message) or ahead on the workers (one of several).
+TEST(MailboxTest, AStopGivesUpTheMailboxAndTheMessage) {
+    TempFolder temp;
+    const auto message = [](std::size_t size) {
+        return "From a Mon Jan  5 09:01:00 2026\nSubject: long\n\n" + std::string(size, 'x') +
+               "\n\n";
+    };
+    for (const int count : {1, 2}) {
+        SCOPED_TRACE(count);
+        std::string text;
+        for (int i = 0; i < count; ++i)
+            text += message((40u << 20) / count);
+        const fs::path box = temp.write("box", text);
+        std::string why = "untouched";
+        EXPECT_EQ(openMailbox(
+                      box, kLog, [] { return false; }, &why),
+                  nullptr);
+        EXPECT_EQ(why, "untouched");
+        // Asked while the message is read (not only once it is): the second answer stops it.
+        bool opened = false;
+        int asked = 0;
+        auto folder = openMailbox(box, kLog, [&] { return !opened || ++asked < 2; });
+        ASSERT_TRUE(folder);
+        opened = true;
+        EXPECT_FALSE(folder->item(1));
+        EXPECT_FALSE(folder->skipped());
+        EXPECT_FALSE(folder->item(count));
+    }
 }
 
 TEST(MailboxTest, LargeAttachmentIsNotText) {

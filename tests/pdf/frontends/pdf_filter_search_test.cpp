@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -72,12 +73,12 @@ TEST(FilterOutputTest, NamesAndPieces) {
 using test::readFile;
 using test::writeFile;
 
-// A folder with a PDF and a filter script that records its arguments and copies out.bin to
-// where the PDF's text belongs.
+// A folder of the user's with a PDF, and beside it a filter script that records its arguments
+// and the user's folder as it sees it, and copies out.bin to where the PDF's text belongs.
 class PdfFilterTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        m_pdf = (m_dir / "a.pdf").string();
+        m_pdf = (m_docs / "a.pdf").string();
         writeFile(m_pdf, "%PDF-1.4\n");
         m_matcher.targetStrsSplit("alpha ファイル");
         setFilter("cat '" + (m_dir / "out.bin").string() + "' > \"${1%.*}.txt\"");
@@ -86,13 +87,14 @@ class PdfFilterTest : public ::testing::Test {
     void setFilter(const std::string& body) {
         const fs::path script = m_dir / "filter.sh";
         writeFile(script, "for a in \"$@\"; do printf '[%s]\\n' \"$a\"; done >> '" +
-                              (m_dir / "args.log").string() + "'\n" + body + "\n");
+                              (m_dir / "args.log").string() + "'\nls -A '" + m_docs.string() +
+                              "' > '" + (m_dir / "seen.ls").string() + "'\n" + body + "\n");
         m_settings.pdfFilterPath = "sh '" + script.string() + "' %1";
     }
 
     bool search(const std::string& path) {
         PdfFilterSearcher searcher({m_host, m_settings, m_matcher, m_flags});
-        searcher.setJournalFolder(m_dir / "journal");
+        searcher.setWorkParent(m_dir / "work");
         return searcher.find_pdfFilter(path);
     }
 
@@ -106,18 +108,18 @@ class PdfFilterTest : public ::testing::Test {
         return out;
     }
 
-    std::vector<std::string> leftovers() const {
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir)) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind("ferrettatmp", 0) == 0)
-                names.push_back(name);
-        }
-        return names;
+    // The names in the user's folder, and in the work folders' place, after a search.
+    static std::vector<std::string> names(const fs::path& folder) {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(folder))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
     }
 
     test::TempTree m_tree;
     fs::path m_dir = m_tree.root();
+    fs::path m_docs = m_dir / "docs";
     std::string m_pdf;
     test::RecordingHost m_host;
     app::Settings m_settings;
@@ -161,25 +163,28 @@ TEST_F(PdfFilterTest, CountsPagesBySeparatorLines) {
         EXPECT_TRUE(search(m_pdf)) << c.pause;
         EXPECT_EQ(hits(), c.expected) << c.pause;
         EXPECT_TRUE(m_host.messages.empty());
-        EXPECT_FALSE(fs::exists(m_dir / "a.txt"));  // the filter's output is removed
     }
 }
 
+// The filter gets a link to the PDF in a folder of the search's own, named for the PDF.
 TEST_F(PdfFilterTest, ThePathReachesTheFilterAsOneArgument) {
-    const fs::path folder = m_dir / "my docs $(touch pwned)";
-    fs::create_directory(folder);
-    m_pdf = (folder / "a b'c\".pdf").string();
+    const fs::path folder = m_docs / "my docs $(touch pwned)";
+    m_pdf = (folder / "a b'c\".Pdf").string();
     writeFile(m_pdf, "%PDF");
     writeFile(m_dir / "out.bin", "alpha\n");
     EXPECT_TRUE(search(m_pdf));
-    EXPECT_EQ(readFile(m_dir / "args.log"), "[" + m_pdf + "]\n");
+    const std::string args = readFile(m_dir / "args.log");
+    EXPECT_TRUE(args.starts_with("[" + (m_dir / "work" / "run-").string())) << args;
+    EXPECT_TRUE(args.ends_with("/a b'c\".pdf]\n")) << args;
+    EXPECT_EQ(std::count(args.begin(), args.end(), '\n'), 1) << args;
     EXPECT_EQ(hits(), (PageHits{{"1", "alpha"}}));
     EXPECT_FALSE(fs::exists(m_dir / "pwned"));
     EXPECT_FALSE(fs::exists("pwned"));
 }
 
-// The user's a.txt is back with its contents after every way a run can end.
-TEST_F(PdfFilterTest, TheExistingTextFileIsAlwaysPutBack) {
+// The user's a.txt stays where it is, untouched, while the filter runs and after every way a
+// run can end; nothing is left in the user's folder or in the work folder.
+TEST_F(PdfFilterTest, TheUsersTextFileIsNeverTouched) {
     std::string lines;
     for (int i = 0; i < 2000; ++i)
         lines += "alpha\n";
@@ -208,15 +213,18 @@ TEST_F(PdfFilterTest, TheExistingTextFileIsAlwaysPutBack) {
         SCOPED_TRACE(c.name);
         m_host = test::RecordingHost();
         m_flags = search::SearchFlags();
-        writeFile(m_dir / "a.txt", "the user's own notes\n");
+        writeFile(m_docs / "a.txt", "the user's own notes\n");
+        fs::remove(m_dir / "seen.ls");
         if (c.body.empty()) {
             m_settings.pdfFilterPath = "no-such-filter-program %1";
         } else {
             setFilter(c.body);
         }
         m_host.onDoEvents = [&] {
-            if ((c.stopOnFirstHit && !m_host.rows.empty()) || c.stopWhileWaiting)
+            if ((c.stopOnFirstHit && !m_host.rows.empty()) ||
+                (c.stopWhileWaiting && !readFile(m_dir / "seen.ls").empty())) {
                 m_flags.isAbort = true;
+            }
         };
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(search(m_pdf), c.result);
@@ -226,28 +234,13 @@ TEST_F(PdfFilterTest, TheExistingTextFileIsAlwaysPutBack) {
         if (c.message) {
             EXPECT_EQ(m_host.messages[0].text, c.message);
         }
-        EXPECT_EQ(readFile(m_dir / "a.txt"), "the user's own notes\n");
-        EXPECT_EQ(leftovers(), std::vector<std::string>{});
-        EXPECT_TRUE(fs::is_empty(m_dir / "journal"));
+        if (!c.body.empty()) {
+            EXPECT_EQ(readFile(m_dir / "seen.ls"), "a.pdf\na.txt\n");
+        }
+        EXPECT_EQ(readFile(m_docs / "a.txt"), "the user's own notes\n");
+        EXPECT_EQ(names(m_docs), (std::vector<std::string>{"a.pdf", "a.txt"}));
+        EXPECT_TRUE(fs::is_empty(m_dir / "work"));
     }
-}
-
-TEST_F(PdfFilterTest, NeverOverwritesAFileUnderTheTemporaryName) {
-    writeFile(m_dir / "out.bin", "alpha\n");
-    writeFile(m_dir / "a.txt", "mine");
-    writeFile(m_dir / "ferrettatmp.txt", "left from before");
-    EXPECT_TRUE(search(m_pdf));
-    EXPECT_EQ(readFile(m_dir / "a.txt"), "mine");
-    EXPECT_EQ(readFile(m_dir / "ferrettatmp.txt"), "left from before");
-    EXPECT_EQ(leftovers(), std::vector<std::string>{"ferrettatmp.txt"});
-
-    // A PDF whose text file is itself called ferrettatmp.txt.
-    m_pdf = (m_dir / "ferrettatmp.pdf").string();
-    writeFile(m_pdf, "%PDF");
-    m_host.rows.clear();
-    EXPECT_TRUE(search(m_pdf));
-    EXPECT_EQ(readFile(m_dir / "ferrettatmp.txt"), "left from before");
-    EXPECT_EQ(hits(), (PageHits{{"1", "alpha"}}));
 }
 
 TEST_F(PdfFilterTest, TellsAFilterThatCannotStartOncePerSearch) {
@@ -335,9 +328,9 @@ TEST_F(PdfFilterTest, WorksWithPdftotext) {
                                      {"(page four gamma)", "(alpha again)"}});
     m_settings.pdfFilterPause = "\\f";
     m_matcher.targetStrsSplit("alpha ファイル beta");
-    // As it stands, and with the output named for extensions pdftotext would keep.
+    // As it stands, and with the output named: both for every spelling of the extension.
     const std::pair<const char*, const char*> setups[] = {
-        {"pdftotext -q -enc UTF-8 %1", "report.pdf"},
+        {"pdftotext -q -enc UTF-8 %1", "report.PdF"},
         {"pdftotext -q -enc UTF-8 %1 %2", "Report $(x).Pdf"},
     };
     for (const auto& [filterTemplate, name] : setups) {
@@ -346,6 +339,7 @@ TEST_F(PdfFilterTest, WorksWithPdftotext) {
         writeFile(m_pdf, pdf);
         const std::string text = search::baseNameOf(name) + ".txt";
         writeFile(folder / text, "my own report notes");
+        const auto before = names(folder);
         m_settings.pdfFilterPath = filterTemplate;
         EXPECT_TRUE(search(m_pdf)) << filterTemplate;
         EXPECT_EQ(hits(), (PageHits{{"1", "first page alpha"},
@@ -354,6 +348,7 @@ TEST_F(PdfFilterTest, WorksWithPdftotext) {
                                     {"4", "alpha again"}}));
         EXPECT_TRUE(m_host.messages.empty());
         EXPECT_EQ(readFile(folder / text), "my own report notes");
+        EXPECT_EQ(names(folder), before);
     }
 }
 

@@ -222,6 +222,21 @@ TEST_F(OfficeWalkTest, WithoutAnOfficeEachTypeIsToldOnceAndTheSearchGoesOn) {
     EXPECT_FALSE(flags.isAbort);
 }
 
+// A stop while an office starts (the start then gives up) is a stop: no advice to switch the
+// type off, no failure to end an office.
+TEST_F(OfficeWalkTest, AStopWhileAnOfficeStartsIsAStop) {
+    file("a.doc");
+    file("b.xls");
+    office.failures["createWord Search"] = 429;
+    office.onCall = [this](const std::string& text) {
+        if (text == "createWord Search")
+            search::requestStop(flags);
+    };
+    run("foo");
+    EXPECT_EQ(texts(host.messages), std::vector<std::string>{});
+    EXPECT_TRUE(host.statusTexts.back().find("ところで中止しました。") != std::string::npos) << host.statusTexts.back();
+}
+
 // Searched ahead on workers, the documents the native readers read give the hits a search on
 // one thread gives; one that needs the office is searched again on the user-interface thread,
 // which alone drives the office, and nothing of it is shown twice.

@@ -7,21 +7,28 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QInputMethodEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTreeView>
+#include <cmath>
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 #include "platform/cp932.h"
 #include "support/memory_item_store.h"
@@ -33,6 +40,7 @@
 #include "ui/main/qt_host.h"
 #include "ui/main/results_model.h"
 #include "ui/main/twips.h"
+#include "ui/modes/help_window.h"
 #include "ui/modes/task_tray.h"
 
 namespace fs = std::filesystem;
@@ -213,7 +221,8 @@ TEST_F(MainFormTest, ProgressGoesToTheCaptionWhileTheStatusBarIsHidden) {
             statusTexts << m_form->statusText();
         });
         search(QStringLiteral("ferretta"));
-        const QString progress = QStringLiteral("検索中...a.txt");
+        // The file, how many files so far, how many hits so far.
+        const QString progress = QStringLiteral("検索中...a.txt（1ﾌｧｲﾙ目・0件ヒット）");
         EXPECT_EQ(titles.contains(progress), !statusBar) << statusBar;
         EXPECT_EQ(statusTexts.contains(progress), statusBar) << statusBar;
         EXPECT_EQ(m_form->windowTitle(), QStringLiteral("Ferretta"));
@@ -251,16 +260,19 @@ TEST_F(MainFormTest, StopKeepsTheRowsFoundSoFar) {
         EXPECT_GE(model().rowCount(), 5) << c.how;
         EXPECT_LT(model().rowCount(), kFiles) << c.how;
         EXPECT_EQ(m_form->searchButton()->text(), QStringLiteral("検索(&F)")) << c.how;
-        EXPECT_TRUE(m_form->statusText().contains(QStringLiteral("件ヒットしました。"))) << c.how;
+        EXPECT_TRUE(
+            m_form->statusText().contains(QStringLiteral("ヒットしたところで中止しました。")))
+            << c.how;
     }
 }
 
 TEST_F(MainFormTest, HistoryKeepsTheNewestWordsFirstWithoutDuplicates) {
     start();
     writeFile(m_folder / "a.txt", "x\n");
-    for (const char* word : {"alpha", "beta", "gamma", "beta"})
+    // What is typed is searched: "alpha" after "alpha beta" is not completed from the history.
+    for (const char* word : {"alpha beta", "alpha", "beta", "gamma", "beta"})
         search(QString::fromUtf8(word));
-    const std::vector<std::string> expected{"beta", "gamma", "alpha"};
+    const std::vector<std::string> expected{"beta", "gamma", "alpha", "alpha beta"};
     EXPECT_EQ(m_form->keywordItems(), expected);
     EXPECT_EQ(m_settings.keywords, expected);
     EXPECT_EQ(m_form->combo()->currentText(), QStringLiteral("beta"));
@@ -319,6 +331,57 @@ TEST_F(MainFormTest, CtrlSSavesTheListAsCp932) {
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_TRUE(texts[0].endsWith(QStringLiteral("は既に存在します。上書きしますか？")));
     EXPECT_EQ(readFile(out), "keep");
+}
+
+TEST(SaveNameTest, ProposedByTheMinuteAndGivenTheFiltersExtension) {
+    EXPECT_EQ(MainForm::proposedSaveName(QDateTime(QDate(2025, 3, 7), QTime(9, 5, 59))),
+              QStringLiteral("検索結果_20250307_0905.csv"));
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"/d/hits", "CSVﾌｧｲﾙ(*.csv)", "/d/hits.csv"},
+        {"/d/hits", "ﾃｷｽﾄﾌｧｲﾙ(*.txt)", "/d/hits.txt"},
+        {"/d/hits", "全てのﾌｧｲﾙ(*.*)", "/d/hits"},
+        {"/d/hits.txt", "CSVﾌｧｲﾙ(*.csv)", "/d/hits.txt"},  // the user's own extension stays
+        {"/d/hits.", "CSVﾌｧｲﾙ(*.csv)", "/d/hits."},
+        {"/d.x/hits", "CSVﾌｧｲﾙ(*.csv)", "/d.x/hits.csv"},  // a dot in a folder is no extension
+    };
+    for (const auto& [path, filter, saved] : cases) {
+        EXPECT_EQ(MainForm::withFilterSuffix(QString::fromUtf8(path), QString::fromUtf8(filter)),
+                  QString::fromUtf8(saved))
+            << path << " " << filter;
+    }
+}
+
+TEST_F(MainFormTest, UnreadableFilesAreNamedAfterTheSearchAndF1ShowsTheHelp) {
+    start();
+    writeFile(m_folder / "a.txt", "ferretta\n");
+    writeFile(m_folder / "b.txt", "ferretta\n");
+    m_settings.workers = 1;  // workers would have read b.txt already
+    // b.txt vanishes while a.txt is searched.
+    m_form->host().setDoEventsHook([&] { fs::remove(m_folder / "b.txt"); });
+    search(QStringLiteral("ferretta"));
+    m_form->host().setDoEventsHook({});
+    ASSERT_TRUE(m_form->statusText().contains(QStringLiteral("（読めないファイル1件）")));
+    EXPECT_TRUE(m_form->findChild<QLabel*>(QStringLiteral("StatusText"))
+                    ->toolTip()
+                    .contains(QString::fromStdString((m_folder / "b.txt").string())));
+    QAction* list = action(*m_form, "mnUnreadable");
+    ASSERT_TRUE(list->isEnabled());
+    test::ModalWatcher closer([&](QWidget* modal) {
+        auto* text = modal->findChild<QPlainTextEdit*>(QStringLiteral("unreadableList"));
+        ASSERT_NE(text, nullptr);
+        EXPECT_TRUE(text->toPlainText().startsWith(
+            QString::fromStdString((m_folder / "b.txt").string() + "\t")));
+        modal->close();
+    });
+    list->trigger();
+    EXPECT_EQ(closer.dialogs, std::vector<QString>{QStringLiteral("frmUnreadable")});
+
+    activate();
+    pressKey(Qt::Key_F1);
+    auto* help = m_form->findChild<ui::modes::HelpWindow*>();
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    help->close();
 }
 
 TEST_F(MainFormTest, DoubleClickOrEnterOnAHitStartsTheEditorAtLineAndColumn) {
@@ -395,6 +458,43 @@ TEST_F(MainFormTest, LayoutKeepsTheSmallestSizesAndGivesTheStatusBarsPlace) {
     EXPECT_EQ(state(), modes::StateMinimum);
     EXPECT_EQ(m_form->frameGeometry().width(), minimumWidth);
     EXPECT_EQ(QApplication::focusWidget(), m_form->combo());
+}
+
+TEST_F(MainFormTest, NormalWindowIsWideKeepsTheUsersSizeAndItsRowsTheirHeight) {
+    start();
+    writeFile(m_folder / "a.txt", "ferretta\n");
+    search(QStringLiteral("ferretta"));
+    settle();
+    ASSERT_EQ(state(), modes::StateNormal);
+    const QRect area = m_form->screen()->availableGeometry();
+    EXPECT_GE(m_form->frameGeometry().width(), area.width() * 3 / 4);
+    // All four columns in view, the content column taking the rest.
+    QTreeView* list = m_form->listView();
+    const QHeaderView* header = list->header();
+    EXPECT_FALSE(list->horizontalScrollBar()->isVisible());
+    EXPECT_LE(header->sectionViewportPosition(3) + header->sectionSize(3),
+              list->viewport()->width());
+    EXPECT_GE(header->sectionSize(1), header->minimumSectionSize());
+
+    // The user's size comes back after the compact form, and is kept for the next start.
+    m_form->resize(700, 500);
+    settle();
+    const QSize given = m_form->frameGeometry().size();
+    pressKey(Qt::Key_F9);
+    send(modes::EventToggle);
+    EXPECT_EQ(m_form->frameGeometry().size(), given);
+    EXPECT_EQ(m_settings.normalWidth,
+              std::lround(ui::main::pixelsToTwipsX(given.width(), m_form.get())));
+
+    // Narrow and scrolled sideways past the icons, a new search's rows keep their height.
+    m_form->resize(350, 500);
+    settle();
+    list->horizontalScrollBar()->setValue(list->horizontalScrollBar()->maximum());
+    search(QStringLiteral("ferretta"));
+    settle();
+    ASSERT_EQ(model().rowCount(), 1);
+    EXPECT_GE(list->visualRect(model().index(0, 3)).height(),
+              std::max(list->iconSize().height(), list->fontMetrics().height()));
 }
 
 TEST_F(MainFormTest, PinnedWindowSitsInTheCornerAndAFreeOneIsMovedUpOnlyAsFarAsNeeded) {

@@ -4,9 +4,10 @@
 # Nothing the user owns is lost when the real window ends, checked on a virtual X server:
 # - ended by a signal in the middle of a PDF filter run started with typed keys: while the
 #   filter runs (SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGKILL) and while its text is read
-#   (SIGTERM). Each time the user's a.txt, moved aside for the filter, must be back (after
-#   SIGKILL: once the window is started again), the filter and the child it started must be
-#   gone, and no temporary file or journal entry may be left;
+#   (SIGTERM). Each time the user's a.txt beside the PDF must be untouched throughout, the
+#   filter and the child it started in a session of its own must be gone, nothing may be left
+#   in the user's folder, and the run's work folder must be gone (after SIGKILL: once the window
+#   is started again);
 # - ended through ﾌｧｲﾙ > 終了 with a read-only settings file: the window says the settings could
 #   not be saved and the file stays as it was.
 #
@@ -30,7 +31,7 @@ printf '%%PDF' >"$docs/a.pdf"
 # then a mark just before it ends.
 cat >"$workDir/filter.sh" <<EOF
 if [ "\$2" = running ]; then
-    echo alpha > "\${1%.*}.txt"; sleep 300 & echo \$! > '$workDir/sleeper'; wait
+    echo alpha > "\${1%.*}.txt"; setsid sleep 300 & echo \$! > '$workDir/sleeper'; wait
 else
     seq 3000000 > "\${1%.*}.txt"; : > '$workDir/written'
 fi
@@ -46,6 +47,7 @@ hasWindow() { [[ -n "$(mainWindow)" ]]; }
 hasEnded() { ! kill -0 "$1" 2>/dev/null; }
 isFile() { [[ -f "$1" ]]; }
 notesBack() { [[ "$(cat "$docs/a.txt" 2>/dev/null)" == "$notes" ]]; }
+workEmpty() { [[ -z "$(ls -A "$FERRETTA_HOME/work" 2>/dev/null)" ]]; }
 processEnded() { [[ ! -e /proc/$1 ]] || grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
 
 startWindow() {
@@ -64,9 +66,9 @@ search() {
 checkClean() {
     local what=$1
     notesBack || fail "$what: a.txt is not the user's file: $(head -c 80 "$docs/a.txt" 2>&1)"
-    compgen -G "$docs/ferrettatmp*" >/dev/null && fail "$what: a temporary file was left: $(ls "$docs")"
-    [[ -z "$(ls -A "$FERRETTA_HOME/restore" 2>/dev/null)" ]] || fail "$what: a journal entry was left"
-    echo "$what: a.txt back, nothing left"
+    [[ "$(ls -A "$docs" | tr '\n' ' ')" == "a.pdf a.txt " ]] || fail "$what: something was left: $(ls -A "$docs")"
+    workEmpty || fail "$what: a work folder was left: $(ls -A "$FERRETTA_HOME/work")"
+    echo "$what: a.txt untouched, nothing left"
 }
 
 for signal in TERM HUP INT QUIT KILL; do
@@ -76,7 +78,7 @@ for signal in TERM HUP INT QUIT KILL; do
     startWindow
     search
     waitFor 10 isFile "$workDir/sleeper" || fail "SIG$signal: the filter did not start"
-    notesBack && fail "SIG$signal: a.txt was not moved aside for the filter"
+    notesBack || fail "SIG$signal: a.txt was touched while the filter runs"
     sleeper=$(cat "$workDir/sleeper")
     kill "-$signal" "$ferrettaPid"
     waitFor 10 hasEnded "$ferrettaPid" || fail "SIG$signal while the filter runs: the window did not end"
@@ -84,9 +86,10 @@ for signal in TERM HUP INT QUIT KILL; do
     ferrettaPid=""
     waitFor 3 processEnded "$sleeper" || fail "SIG$signal: the filter's child is still running"
     if [[ $signal == KILL ]]; then
-        notesBack && fail "SIGKILL: a.txt came back without a start"
-        startWindow # the next start puts it back
-        waitFor 5 notesBack || fail "SIGKILL: the next start did not put a.txt back"
+        workEmpty && fail "SIGKILL: no work folder was left to clear away"
+        touch -d '2 minutes ago' "$FERRETTA_HOME"/work/run-*
+        startWindow # the next start clears the dead run's folder away
+        waitFor 5 workEmpty || fail "SIGKILL: the next start did not clear the work folder away"
         stopProcess "$ferrettaPid"
         ferrettaPid=""
     fi

@@ -74,17 +74,7 @@ fail() {
 
 # --- the window manager and its panel at the bottom, with a tray
 if [[ "$windowManager" == openbox ]]; then
-    startAndWait 5 hasWindowManager "$workDir/wm.log" openbox || fail "openbox did not start"
-    wmPid=$startedPid
-    cat >"$workDir/tint2rc" <<'EOF'
-panel_items = TS
-panel_position = bottom center horizontal
-panel_size = 100% 30
-panel_layer = top
-strut_policy = follow_size
-systray_icon_size = 22
-EOF
-    panel=(tint2 -c "$workDir/tint2rc")
+    startOpenboxDesktop
 else
     # A home of our own for the panel's settings, also for the settings service the bus starts.
     export HOME=$workDir/xfce XDG_CONFIG_HOME=$workDir/xfce/.config
@@ -118,18 +108,10 @@ else
 EOF
     startAndWait 10 hasWindowManager "$workDir/wm.log" xfwm4 || fail "xfwm4 did not start"
     wmPid=$startedPid
-    panel=(xfce4-panel)
+    startAndWait 30 workAreaShort "$workDir/panel.log" xfce4-panel ||
+        fail "the panel reserved no room at the bottom"
+    panelPid=$startedPid
 fi
-# The panel reserves its strip: the work area is shorter than the screen.
-workAreaShort() {
-    local area
-    area=$(xprop -root _NET_WORKAREA 2>/dev/null | sed 's/.*= //; s/,//g')
-    read -r areaX areaY areaWidth areaHeight _ <<<"$area"
-    [[ "${areaHeight:-}" =~ ^[0-9]+$ ]] && ((areaHeight < 800))
-}
-startAndWait 30 workAreaShort "$workDir/panel.log" "${panel[@]}" ||
-    fail "the panel reserved no room at the bottom"
-panelPid=$startedPid
 echo "$windowManager: work area ${areaWidth}x${areaHeight} at ${areaX},${areaY}"
 
 # --- what the user searches, and the stand-ins for the editor and a slow PDF filter
@@ -162,32 +144,8 @@ inotifywait -m -e close_write -e moved_to --format '%e %f' "$workDir/home" \
 watchPid=$!
 waitFor 5 grep -q 'Watches established' "$workDir/watch.log" || fail "inotifywait did not start"
 
-(cd "$workDir" && FERRETTA_HOME="$workDir/home" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 \
-    exec "$ferretta" >"$workDir/ferretta.log" 2>&1) &
-ferrettaPid=$!
-
-# --- helpers on the main window (its id stays while it is hidden and shown)
-isViewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
-mainWindow=""
-findMain() {
-    mainWindow=$(xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null | head -n 1)
-    [[ -n "$mainWindow" ]]
-}
-waitFor 10 findMain || fail "the window titled Ferretta was not mapped within 10 s"
-isMainVisible() { isViewable "$mainWindow"; }
+startFerretta
 isMainHidden() { ! isMainVisible; }
-# Client geometry (X Y WIDTH HEIGHT) and the frame around it (frameLeft ...).
-# (xwininfo: xdotool counts the frame's offset twice under a reparenting window manager.)
-readGeometry() {
-    local info extents
-    info=$(xwininfo -id "$mainWindow" 2>/dev/null) || return 1
-    X=$(awk '/Absolute upper-left X/ {print $4}' <<<"$info")
-    Y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$info")
-    WIDTH=$(awk '/Width:/ {print $2}' <<<"$info")
-    HEIGHT=$(awk '/Height:/ {print $2}' <<<"$info")
-    extents=$(xprop -id "$mainWindow" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= //p' | tr -d ',')
-    read -r frameLeft frameRight frameTop frameBottom <<<"${extents:-}"
-}
 # The frame has arrived and the whole window, frame included, lies in the work area.
 insideWorkArea() {
     isMainVisible || return 1
@@ -196,8 +154,6 @@ insideWorkArea() {
     ((X - frameLeft >= areaX && Y - frameTop >= areaY &&
         X + WIDTH + frameRight <= areaX + areaWidth && Y + HEIGHT + frameBottom <= areaY + areaHeight))
 }
-isCompact() { isMainVisible && readGeometry && ((HEIGHT < 100)); }
-isNormal() { isMainVisible && readGeometry && ((HEIGHT >= 300)); }
 expectCompactOnScreen() {
     waitFor 10 eval 'isCompact && insideWorkArea' || fail "$1: the compact window $(placement)"
     echo "$1: compact $(placement)"
@@ -205,13 +161,6 @@ expectCompactOnScreen() {
 placement() {
     echo "${WIDTH}x${HEIGHT} at ${X},${Y}, frame ${frameLeft:-?} ${frameRight:-?} ${frameTop:-?} ${frameBottom:-?} (work area ${areaWidth}x${areaHeight} at ${areaX},${areaY})"
 }
-focusMain() {
-    timeout 3 xdotool windowactivate --sync "$mainWindow" 2>/dev/null ||
-        xdotool windowactivate "$mainWindow" 2>/dev/null
-}
-ferrettaWindows() { xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null; }
-messageBox() { ferrettaWindows | grep -vx "$mainWindow" | head -n 1; }
-hasMessageBox() { [[ -n "$(messageBox)" ]]; }
 editorArgs() { tr '\n' ' ' <"$workDir/args.txt" 2>/dev/null; }
 
 # --- start-up: the compact form, placed with its frame above the panel
@@ -256,10 +205,9 @@ statusStrip() {
 }
 statusStrip before || fail "the status bar could not be captured"
 (($(identify -format '%k' "$workDir/before.png") > 4)) || fail "the status bar shows no summary"
-menuCount() { xdotool search --onlyvisible --class ferretta 2>/dev/null | wc -l; }
-windowsBefore=$(menuCount)
+windowsBefore=$(ferrettaWindowCount)
 xdotool mousemove --window "$mainWindow" 22 10 click 1
-waitFor 5 eval '(($(menuCount) > windowsBefore))' || fail "a click on ﾌｧｲﾙ opened no menu"
+waitFor 5 eval '(($(ferrettaWindowCount) > windowsBefore))' || fail "a click on ﾌｧｲﾙ opened no menu"
 for offset in 30 50 70; do xdotool mousemove --window "$mainWindow" 40 "$offset"; done
 sleep 0.3 # the pointed entry reports its tip at once; a moment for a repaint
 shoot 2-normal-menu

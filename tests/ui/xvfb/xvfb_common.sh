@@ -1,7 +1,8 @@
 # Shared by the checks that drive the real ferretta window on a virtual X server; sourced, not
 # run. The sourcing script sets workDir and ferrettaPid before it can fail.
-# Several functions run only through trap or waitFor, which shellcheck cannot follow.
-# shellcheck disable=SC2317,SC2148,SC2154
+# Several functions run only through trap or waitFor, which shellcheck cannot follow; the
+# variables set here are for the sourcing script; conditions are single-quoted for waitFor.
+# shellcheck disable=SC2317,SC2148,SC2154,SC2034,SC2016
 
 # A sanitized build of ferretta checks for leaks at exit; the system libraries' own are not ours.
 export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan_suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
@@ -176,3 +177,115 @@ noWindow() { ! hasWindow "$1"; }
 focusOn() {
     timeout 3 xdotool windowfocus --sync "$1" 2>/dev/null || xdotool windowfocus "$1"
 }
+
+# --- a user's desktop and the ferretta window on it
+
+# The panel reserves its strip: the work area (areaX areaY areaWidth areaHeight) is shorter than
+# the screen.
+workAreaShort() {
+    local area
+    area=$(xprop -root _NET_WORKAREA 2>/dev/null | sed 's/.*= //; s/,//g')
+    read -r areaX areaY areaWidth areaHeight _ <<<"$area"
+    [[ "${areaHeight:-}" =~ ^[0-9]+$ ]] && ((areaHeight < 800))
+}
+
+# makeWorkDir for a check on a desktop (startOpenboxDesktop): its panel and window manager end
+# with the script too.
+makeDesktopWorkDir() {
+    makeWorkDir "$1"
+    wmPid="" panelPid=""
+    trap 'stopProcess "$ferrettaPid"; stopProcess "$panelPid"; stopProcess "$wmPid"; rm -rf "$workDir"' EXIT
+}
+
+# openbox with tint2 at the bottom of the screen (a tray in it), as a user's desktop has them;
+# wmPid and panelPid are theirs, their output in workDir. Needs openbox, tint2 and xprop.
+startOpenboxDesktop() {
+    startAndWait 5 hasWindowManager "$workDir/wm.log" openbox || fail "openbox did not start"
+    wmPid=$startedPid
+    cat >"$workDir/tint2rc" <<'PANEL'
+panel_items = TS
+panel_position = bottom center horizontal
+panel_size = 100% 30
+panel_layer = top
+strut_policy = follow_size
+systray_icon_size = 22
+PANEL
+    startAndWait 30 workAreaShort "$workDir/panel.log" tint2 -c "$workDir/tint2rc" ||
+        fail "the panel reserved no room at the bottom"
+    panelPid=$startedPid
+}
+
+# Starts ferretta from workDir with its data folder $workDir/home (the caller writes frtta.ini
+# there), its output in workDir/ferretta.log, and waits for its window: ferrettaPid, mainWindow.
+startFerretta() {
+    mkdir -p "$workDir/home"
+    (cd "$workDir" && FERRETTA_HOME="$workDir/home" QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 \
+        exec "$ferretta" >>"$workDir/ferretta.log" 2>&1) &
+    ferrettaPid=$!
+    waitFor 10 findMain || fail "the window titled Ferretta was not mapped within 10 s"
+}
+findMain() {
+    mainWindow=$(xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null | head -n 1)
+    [[ -n "$mainWindow" ]]
+}
+isViewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+isMainVisible() { isViewable "$mainWindow"; }
+# Client geometry (X Y WIDTH HEIGHT) of the main window and the frame around it (frameLeft ...).
+# (xwininfo: xdotool counts the frame's offset twice under a reparenting window manager.)
+readGeometry() {
+    local info extents
+    info=$(xwininfo -id "$mainWindow" 2>/dev/null) || return 1
+    X=$(awk '/Absolute upper-left X/ {print $4}' <<<"$info")
+    Y=$(awk '/Absolute upper-left Y/ {print $4}' <<<"$info")
+    WIDTH=$(awk '/Width:/ {print $2}' <<<"$info")
+    HEIGHT=$(awk '/Height:/ {print $2}' <<<"$info")
+    extents=$(xprop -id "$mainWindow" _NET_FRAME_EXTENTS 2>/dev/null | sed -n 's/.*= //p' | tr -d ',')
+    read -r frameLeft frameRight frameTop frameBottom <<<"${extents:-}"
+}
+isCompact() { isMainVisible && readGeometry && ((HEIGHT < 100)); }
+isNormal() { isMainVisible && readGeometry && ((HEIGHT >= 300)); }
+focusMain() {
+    timeout 3 xdotool windowactivate --sync "$mainWindow" 2>/dev/null ||
+        xdotool windowactivate "$mainWindow" 2>/dev/null
+}
+# The message boxes of ferretta: its other windows titled Ferretta.
+messageBox() {
+    xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null | grep -vx "$mainWindow" | head -n 1
+}
+hasMessageBox() { [[ -n "$(messageBox)" ]]; }
+# Ends ferretta through ﾌｧｲﾙ > 終了 of the normal form (its Alt+F is the search button's, so the
+# menu is opened with a click) and waits until the process is gone.
+ferrettaWindowCount() { xdotool search --onlyvisible --class ferretta 2>/dev/null | wc -l; }
+endFerretta() {
+    local before
+    focusMain
+    isNormal || xdotool key ctrl+k
+    waitFor 5 isNormal || fail "the normal form did not open to reach ﾌｧｲﾙ > 終了"
+    before=$(ferrettaWindowCount)
+    xdotool mousemove --window "$mainWindow" 20 10 click 1
+    waitFor 5 eval '(($(ferrettaWindowCount) > before))' || fail "a click on ﾌｧｲﾙ opened no menu"
+    xdotool key --clearmodifiers x
+    waitFor 10 eval '! kill -0 "$ferrettaPid" 2>/dev/null' || fail "ﾌｧｲﾙ > 終了 did not end ferretta"
+    wait "$ferrettaPid" 2>/dev/null
+    ferrettaPid=""
+}
+
+# The light desktop of the checks written before startOpenboxDesktop.
+startOpenboxAndPanel() { startOpenboxDesktop; }
+
+# The hits of the search that just ended, saved through Ctrl+S (the save dialog, the name
+# typed, Enter, the message closed with Enter) and read back as UTF-8 into savedHits.
+# shellcheck disable=SC2034  # savedHits is the caller's
+saveHits() {
+    rm -f "$workDir/saved.csv"
+    xdotool key --clearmodifiers ctrl+s
+    waitFor 10 hasWindow "検索結果の保存" || fail "Ctrl+S opened no save dialog"
+    sleep 0.3 # the dialog's name box takes the focus once it is shown
+    xdotool type --delay 20 -- "$workDir/saved.csv"
+    xdotool key Return
+    waitFor 10 test -s "$workDir/saved.csv" || fail "Ctrl+S wrote no file"
+    waitFor 5 messageShown || fail "saving showed no message"
+    xdotool key Return
+    savedHits=$(iconv -f CP932 -t UTF-8 "$workDir/saved.csv")
+}
+messageShown() { [[ $(xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null | wc -l) -ge 2 ]]; }

@@ -1,0 +1,528 @@
+#include "search/byte_scan.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <numeric>
+
+namespace ferretta::search {
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
+
+// Checked once: whether the AVX2 loops may run (they use popcnt too).
+bool haveAvx2() {
+    static const bool have = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+    }();
+    return have;
+}
+
+inline __m128i load16(const char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+#define FERRETTA_AVX2 __attribute__((target("avx2,popcnt")))
+
+FERRETTA_AVX2 inline __m256i load32(const char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// Bits set in a mask, without assuming a population-count instruction.
+inline std::size_t bitCount32(std::uint32_t x) {
+    x = x - ((x >> 1) & 0x55555555u);
+    x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
+    x = (x + (x >> 4)) & 0x0F0F0F0Fu;
+    return (x * 0x01010101u) >> 24;
+}
+
+// Line ends among the bytes from `i` on, one at a time (the tail of the vector loops).
+std::size_t countLineEndsTail(const char* data, std::size_t i, std::size_t n) {
+    std::size_t count = 0;
+    for (; i < n; ++i) {
+        if (data[i] == '\n')
+            ++count;
+        else if (data[i] == '\r' && !(i + 1 < n && data[i + 1] == '\n'))
+            ++count;
+    }
+    return count;
+}
+
+std::size_t countLineEndsSse2(const char* data, std::size_t n) {
+    std::size_t count = 0;
+    std::size_t i = 0;
+    const __m128i lfs = _mm_set1_epi8('\n');
+    const __m128i crs = _mm_set1_epi8('\r');
+    for (; i + 17 <= n; i += 16) {
+        const __m128i v = load16(data + i);
+        const auto lf = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lfs)));
+        const auto cr = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, crs)));
+        // LF and CR each end a line, except a CR right before an LF (the pair ends one).
+        count += bitCount32(lf);
+        if (cr != 0)
+            count += bitCount32(cr & ~((lf >> 1) | (data[i + 16] == '\n' ? 1u << 15 : 0u)));
+    }
+    return count + countLineEndsTail(data, i, n);
+}
+
+FERRETTA_AVX2 std::size_t countLineEndsAvx2(const char* data, std::size_t n) {
+    std::size_t count = 0;
+    std::size_t i = 0;
+    const __m256i lfs = _mm256_set1_epi8('\n');
+    const __m256i crs = _mm256_set1_epi8('\r');
+    for (; i + 33 <= n; i += 32) {
+        const __m256i v = load32(data + i);
+        const auto lf = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lfs)));
+        const auto cr = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, crs)));
+        if (cr == 0) {
+            count += static_cast<std::size_t>(__builtin_popcount(lf));
+        } else {
+            const std::uint32_t lfAfter = (lf >> 1) | (data[i + 32] == '\n' ? 1u << 31 : 0u);
+            count += static_cast<std::size_t>(__builtin_popcount(lf) +
+                                              __builtin_popcount(cr & ~lfAfter));
+        }
+    }
+    return count + countLineEndsTail(data, i, n);
+}
+
+std::size_t lineEndSse2(const char* data, std::size_t from, std::size_t n) {
+    std::size_t i = from;
+    const __m128i lfs = _mm_set1_epi8('\n');
+    const __m128i crs = _mm_set1_epi8('\r');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = load16(data + i);
+        const auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lfs), _mm_cmpeq_epi8(v, crs))));
+        if (mask)
+            return i + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+    while (i < n && data[i] != '\n' && data[i] != '\r')
+        ++i;
+    return i;
+}
+
+FERRETTA_AVX2 std::size_t lineEndAvx2(const char* data, std::size_t from, std::size_t n) {
+    std::size_t i = from;
+    const __m256i lfs = _mm256_set1_epi8('\n');
+    const __m256i crs = _mm256_set1_epi8('\r');
+    for (; i + 32 <= n; i += 32) {
+        const __m256i v = load32(data + i);
+        const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(
+            _mm256_or_si256(_mm256_cmpeq_epi8(v, lfs), _mm256_cmpeq_epi8(v, crs))));
+        if (mask)
+            return i + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+    while (i < n && data[i] != '\n' && data[i] != '\r')
+        ++i;
+    return i;
+}
+
+std::size_t lineStartSse2(const char* data, std::size_t at) {
+    // Backwards, sixteen bytes at a time, over the bytes before `at`.
+    std::size_t end = at;
+    const __m128i lfs = _mm_set1_epi8('\n');
+    const __m128i crs = _mm_set1_epi8('\r');
+    while (end >= 16) {
+        const __m128i v = load16(data + end - 16);
+        const auto mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lfs), _mm_cmpeq_epi8(v, crs))));
+        if (mask)
+            return end - 16 + static_cast<std::size_t>(31 - __builtin_clz(mask)) + 1;
+        end -= 16;
+    }
+    while (end > 0 && data[end - 1] != '\n' && data[end - 1] != '\r')
+        --end;
+    return end;
+}
+
+FERRETTA_AVX2 std::size_t lineStartAvx2(const char* data, std::size_t at) {
+    std::size_t end = at;
+    const __m256i lfs = _mm256_set1_epi8('\n');
+    const __m256i crs = _mm256_set1_epi8('\r');
+    while (end >= 32) {
+        const __m256i v = load32(data + end - 32);
+        const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(
+            _mm256_or_si256(_mm256_cmpeq_epi8(v, lfs), _mm256_cmpeq_epi8(v, crs))));
+        if (mask)
+            return end - 32 + static_cast<std::size_t>(31 - __builtin_clz(mask)) + 1;
+        end -= 32;
+    }
+    while (end > 0 && data[end - 1] != '\n' && data[end - 1] != '\r')
+        --end;
+    return end;
+}
+
+// How often a byte turns up in Japanese text, CP932 or UTF-8, roughly: a literal is found by
+// its rarer bytes.
+int commonness(unsigned char b) {
+    if (b == ' ' || b == '\t')
+        return 8;
+    if (b < 0x80)
+        return ((b | 0x20) >= 'a' && (b | 0x20) <= 'z') ? 4 : 3;
+    if (b <= 0x83 || b == 0xE3)
+        return 9;  // CP932 kana and signs; UTF-8 kana
+    if (b == 0xEF)
+        return 7;  // UTF-8 full-width and half-width forms
+    if (b >= 0xE4 && b <= 0xE9)
+        return 6;  // UTF-8 ideographs
+    return b <= 0xBF ? 4 : 5;
+}
+
+bool isAsciiLetter(unsigned char b) {
+    return (b | 0x20) >= 'a' && (b | 0x20) <= 'z';
+}
+
+bool sameCaseless(unsigned char x, unsigned char y) {
+    return x == y || (isAsciiLetter(x) && isAsciiLetter(y) && (x | 0x20) == (y | 0x20));
+}
+
+}  // namespace
+
+std::size_t countLineEnds(std::string_view bytes) {
+    return haveAvx2() ? countLineEndsAvx2(bytes.data(), bytes.size())
+                      : countLineEndsSse2(bytes.data(), bytes.size());
+}
+
+std::size_t lineEndFrom(std::string_view bytes, std::size_t from) {
+    if (from >= bytes.size())
+        return bytes.size();
+    return haveAvx2() ? lineEndAvx2(bytes.data(), from, bytes.size())
+                      : lineEndSse2(bytes.data(), from, bytes.size());
+}
+
+std::size_t lineStartOf(std::string_view bytes, std::size_t at) {
+    at = std::min(at, bytes.size());
+    return haveAvx2() ? lineStartAvx2(bytes.data(), at) : lineStartSse2(bytes.data(), at);
+}
+
+bool holdsNul(std::string_view bytes) {
+    return std::memchr(bytes.data(), 0, bytes.size()) != nullptr;
+}
+
+// ----- LiteralFinder ------------------------------------------------------------------------
+
+namespace {
+
+// Up to this many literals are found one by one by their anchors; more by fingerprints (with
+// AVX2; without it every literal is found by its anchors).
+constexpr std::size_t kMaxAnchored = 2;
+
+}  // namespace
+
+LiteralFinder::LiteralFinder(std::vector<Literal> literals) {
+    for (Literal& l : literals) {
+        if (!l.bytes.empty())
+            m_literals.push_back(std::move(l));
+    }
+    if (m_literals.empty())
+        return;
+    {
+        for (std::size_t i = 0; i < m_literals.size(); ++i) {
+            const std::string& bytes = m_literals[i].bytes;
+            // The rarest byte, and the rarest of those at least half the literal away from it.
+            std::vector<std::size_t> order(bytes.size());
+            std::iota(order.begin(), order.end(), std::size_t{0});
+            std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+                return commonness(static_cast<unsigned char>(bytes[x])) <
+                       commonness(static_cast<unsigned char>(bytes[y]));
+            });
+            Anchored a{i, order[0], order[0]};
+            const std::size_t apart = std::max<std::size_t>(1, order.size() / 2);
+            for (std::size_t k = 1; k < order.size(); ++k) {
+                const std::size_t distance =
+                    order[k] > order[0] ? order[k] - order[0] : order[0] - order[k];
+                if (a.anchor2 == order[0] || distance >= apart) {
+                    a.anchor2 = order[k];
+                    if (distance >= apart)
+                        break;
+                }
+            }
+            if (a.anchor1 > a.anchor2)
+                std::swap(a.anchor1, a.anchor2);
+            m_anchored.push_back(a);
+        }
+        if (m_literals.size() <= kMaxAnchored || !haveAvx2())
+            return;
+    }
+
+    // Fingerprints: the rarest run of up to four bytes of each literal.
+    std::size_t shortest = m_literals[0].bytes.size();
+    for (const Literal& l : m_literals)
+        shortest = std::min(shortest, l.bytes.size());
+    m_fingerprintLength = std::min<std::size_t>(4, shortest);
+    const std::size_t m = m_fingerprintLength;
+    std::vector<std::string> prints;
+    for (const Literal& l : m_literals) {
+        std::size_t best = 0;
+        int bestScore = 1 << 30;
+        for (std::size_t at = 0; at + m <= l.bytes.size(); ++at) {
+            int score = 0;
+            for (std::size_t j = 0; j < m; ++j)
+                score += commonness(static_cast<unsigned char>(l.bytes[at + j]));
+            if (score < bestScore) {
+                bestScore = score;
+                best = at;
+            }
+        }
+        m_fingerprintAt.push_back(best);
+        m_longestOffset = std::max(m_longestOffset, best);
+        std::string print = l.bytes.substr(best, m);
+        if (l.caseless) {
+            for (char& c : print)
+                c = isAsciiLetter(static_cast<unsigned char>(c)) ? static_cast<char>(c | 0x20) : c;
+        }
+        prints.push_back(print + (l.caseless ? "i" : "s"));
+    }
+    // Literals with the same fingerprint share a bucket; the distinct ones, in order, are
+    // spread over the eight buckets in runs (neighbours in order share leading bytes).
+    std::vector<std::string> distinct = prints;
+    std::sort(distinct.begin(), distinct.end());
+    distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    for (std::size_t i = 0; i < m_literals.size(); ++i) {
+        const auto rank = static_cast<std::size_t>(
+            std::lower_bound(distinct.begin(), distinct.end(), prints[i]) - distinct.begin());
+        const std::size_t bucket = rank * 8 / distinct.size();
+        m_bucket[bucket].push_back(i);
+        const Literal& l = m_literals[i];
+        for (std::size_t j = 0; j < m; ++j) {
+            const auto b = static_cast<unsigned char>(l.bytes[m_fingerprintAt[i] + j]);
+            const auto bit = static_cast<std::uint8_t>(1u << bucket);
+            m_low[j][b & 0x0F] |= bit;
+            m_high[j][b >> 4] |= bit;
+            if (l.caseless && isAsciiLetter(b)) {
+                const unsigned char other = b ^ 0x20;
+                m_low[j][other & 0x0F] |= bit;
+                m_high[j][other >> 4] |= bit;
+            }
+        }
+    }
+}
+
+bool LiteralFinder::matchesAt(const Literal& literal, std::string_view block,
+                              std::size_t at) const {
+    const std::size_t length = literal.bytes.size();
+    if (at > block.size() || block.size() - at < length)
+        return false;
+    const char* p = block.data() + at;
+    if (!literal.caseless)
+        return std::memcmp(p, literal.bytes.data(), length) == 0;
+    for (std::size_t k = 0; k < length; ++k) {
+        if (!sameCaseless(static_cast<unsigned char>(p[k]),
+                          static_cast<unsigned char>(literal.bytes[k])))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The anchor compares of a literal: a letter of a caseless literal with its case bit set.
+struct AnchorByte {
+    char value;
+    char mask;
+};
+
+AnchorByte anchorByte(const std::string& bytes, std::size_t k, bool caseless) {
+    const auto b = static_cast<unsigned char>(bytes[k]);
+    const bool letter = caseless && isAsciiLetter(b);
+    return {static_cast<char>(letter ? (b | 0x20) : b), static_cast<char>(letter ? 0x20 : 0)};
+}
+
+template <typename Verify>
+std::size_t anchoredSse2(const char* data, std::size_t n, std::size_t from, std::size_t last,
+                         AnchorByte b1, AnchorByte b2, std::size_t a1, std::size_t a2,
+                         Verify&& verify) {
+    const __m128i v1 = _mm_set1_epi8(b1.value);
+    const __m128i m1 = _mm_set1_epi8(b1.mask);
+    const __m128i v2 = _mm_set1_epi8(b2.value);
+    const __m128i m2 = _mm_set1_epi8(b2.mask);
+    std::size_t at = from;
+    for (; at + a2 + 16 <= n && at <= last; at += 16) {
+        const __m128i e1 = _mm_cmpeq_epi8(_mm_or_si128(load16(data + at + a1), m1), v1);
+        const __m128i e2 = _mm_cmpeq_epi8(_mm_or_si128(load16(data + at + a2), m2), v2);
+        auto bits = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(e1, e2)));
+        while (bits) {
+            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
+            if (candidate <= last && verify(candidate))
+                return candidate;
+            bits &= bits - 1;
+        }
+    }
+    for (; at <= last; ++at) {
+        if (verify(at))
+            return at;
+    }
+    return npos;
+}
+
+template <typename Verify>
+FERRETTA_AVX2 std::size_t anchoredAvx2(const char* data, std::size_t n, std::size_t from,
+                                       std::size_t last, AnchorByte b1, AnchorByte b2,
+                                       std::size_t a1, std::size_t a2, Verify&& verify) {
+    const __m256i v1 = _mm256_set1_epi8(b1.value);
+    const __m256i m1 = _mm256_set1_epi8(b1.mask);
+    const __m256i v2 = _mm256_set1_epi8(b2.value);
+    const __m256i m2 = _mm256_set1_epi8(b2.mask);
+    std::size_t at = from;
+    for (; at + a2 + 32 <= n && at <= last; at += 32) {
+        const __m256i e1 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + a1), m1), v1);
+        const __m256i e2 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + a2), m2), v2);
+        auto bits = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(e1, e2)));
+        while (bits) {
+            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
+            if (candidate <= last && verify(candidate))
+                return candidate;
+            bits &= bits - 1;
+        }
+    }
+    for (; at <= last; ++at) {
+        if (verify(at))
+            return at;
+    }
+    return npos;
+}
+
+}  // namespace
+
+std::size_t LiteralFinder::findAnchored(const Anchored& a, std::string_view block,
+                                        std::size_t from) const {
+    const Literal& literal = m_literals[a.literal];
+    const std::size_t length = literal.bytes.size();
+    if (from > block.size() || block.size() - from < length)
+        return npos;
+    const std::size_t last = block.size() - length;
+    const AnchorByte b1 = anchorByte(literal.bytes, a.anchor1, literal.caseless);
+    const AnchorByte b2 = anchorByte(literal.bytes, a.anchor2, literal.caseless);
+    auto verify = [&](std::size_t at) { return matchesAt(literal, block, at); };
+    return haveAvx2() ? anchoredAvx2(block.data(), block.size(), from, last, b1, b2, a.anchor1,
+                                     a.anchor2, verify)
+                      : anchoredSse2(block.data(), block.size(), from, last, b1, b2, a.anchor1,
+                                     a.anchor2, verify);
+}
+
+namespace {
+
+// The fingerprint search over [from, n): the candidates of each 32-byte chunk of fingerprint
+// places, in order, handed to `consider` (place, buckets), while `wanted` (place) answers
+// true. Answers where it stopped.
+template <typename Consider, typename Wanted>
+FERRETTA_AVX2 std::size_t fingerprintsAvx2(const char* data, std::size_t from, std::size_t n,
+                                           std::size_t m, const std::uint8_t (&low)[4][16],
+                                           const std::uint8_t (&high)[4][16], Consider&& consider,
+                                           Wanted&& wanted) {
+    __m256i lowTable[4];
+    __m256i highTable[4];
+    for (std::size_t j = 0; j < m; ++j) {
+        lowTable[j] =
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low[j])));
+        highTable[j] =
+            _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high[j])));
+    }
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i zero = _mm256_setzero_si256();
+    std::size_t at = from;
+    for (; at + 32 + m - 1 <= n && wanted(at); at += 32) {
+        __m256i buckets = _mm256_set1_epi8(static_cast<char>(0xFF));
+        for (std::size_t j = 0; j < m; ++j) {
+            const __m256i v = load32(data + at + j);
+            const __m256i lo = _mm256_and_si256(v, nibble);
+            const __m256i hi = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+            buckets =
+                _mm256_and_si256(buckets, _mm256_and_si256(_mm256_shuffle_epi8(lowTable[j], lo),
+                                                           _mm256_shuffle_epi8(highTable[j], hi)));
+        }
+        auto bits = ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(buckets, zero)));
+        if (bits == 0)
+            continue;
+        alignas(32) std::uint8_t lanes[32];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), buckets);
+        while (bits) {
+            const auto k = static_cast<std::size_t>(__builtin_ctz(bits));
+            consider(at + k, lanes[k]);
+            bits &= bits - 1;
+        }
+    }
+    return at;
+}
+
+}  // namespace
+
+std::size_t LiteralFinder::findByFingerprint(std::string_view block, std::size_t from) const {
+    const char* data = block.data();
+    const std::size_t n = block.size();
+    const std::size_t m = m_fingerprintLength;
+    std::size_t best = npos;
+    // A literal whose fingerprint lies further in may still start before the best found.
+    auto wanted = [&](std::size_t place) {
+        return best == npos || place <= best + m_longestOffset;
+    };
+    // A fingerprint at `place`: the literals of its buckets that start where it says.
+    auto consider = [&](std::size_t place, std::uint8_t buckets) {
+        for (unsigned b = 0; b < 8; ++b) {
+            if (!(buckets & (1u << b)))
+                continue;
+            for (std::size_t i : m_bucket[b]) {
+                const std::size_t offset = m_fingerprintAt[i];
+                if (place < offset || place - offset < from)
+                    continue;
+                const std::size_t start = place - offset;
+                if ((best == npos || start < best) && matchesAt(m_literals[i], block, start))
+                    best = start;
+            }
+        }
+    };
+    // The places the vector loop leaves, one at a time through the same tables.
+    for (std::size_t place = fingerprintsAvx2(data, from, n, m, m_low, m_high, consider, wanted);
+         place + m <= n && wanted(place); ++place) {
+        std::uint8_t buckets = 0xFF;
+        for (std::size_t j = 0; j < m; ++j) {
+            const auto b = static_cast<unsigned char>(data[place + j]);
+            buckets &= static_cast<std::uint8_t>(m_low[j][b & 0x0F] & m_high[j][b >> 4]);
+        }
+        if (buckets != 0)
+            consider(place, buckets);
+    }
+    return best;
+}
+
+std::size_t LiteralFinder::parts() const {
+    return m_fingerprintLength > 0 ? 1 : m_anchored.size();
+}
+
+std::size_t LiteralFinder::findPart(std::size_t part, std::string_view block,
+                                    std::size_t from) const {
+    if (from >= block.size())
+        return npos;
+    return m_fingerprintLength > 0 ? findByFingerprint(block, from)
+                                   : findAnchored(m_anchored[part], block, from);
+}
+
+std::size_t LiteralFinder::find(std::string_view block, std::size_t from) const {
+    std::size_t best = npos;
+    for (std::size_t part = 0; part < parts(); ++part)
+        best = std::min(best, findPart(part, block, from));
+    return best;
+}
+
+namespace {
+constexpr std::size_t kUnknown = npos - 1;
+}  // namespace
+
+LiteralFinder::Scan::Scan(const LiteralFinder& finder, std::string_view block)
+    : m_finder(finder), m_block(block), m_nextAt(finder.parts(), kUnknown) {}
+
+std::size_t LiteralFinder::Scan::next(std::size_t from) {
+    std::size_t best = npos;
+    for (std::size_t part = 0; part < m_nextAt.size(); ++part) {
+        std::size_t& at = m_nextAt[part];
+        if (at == kUnknown || (at != npos && at < from))
+            at = m_finder.findPart(part, m_block, from);
+        best = std::min(best, at);
+    }
+    return best;
+}
+
+}  // namespace ferretta::search
