@@ -305,8 +305,8 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
           "pdfFilterPath=pdftotext -layout %1", "Workers=3", "AllFiles=1"}},
         {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\"", "SaveFolder=/home/b/結果"}},
         {"Form",
-         {"StatusBar=0", "Preview=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1", "NormalWidth=15360",
-          "NormalHeight=7200"}},
+         {"StatusBar=0", "Preview=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1",
+          "NormalWidth=15360", "NormalHeight=7200"}},
         {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5", "NativeReaders=0"}}};
     for (const auto& [section, lines] : expected) {
         for (const std::string& line : lines) {
