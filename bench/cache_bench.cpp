@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
                 for (const Unit& unit : extract.units)
                     out << unit.text << '\n';
             }
-            cache.store({path, 1, 1, d + 1}, "pdf", std::move(extract));
+            cache.store({path, 1, 1, static_cast<std::int64_t>(d + 1)}, "pdf", std::move(extract));
         }
         cache.flush();
     }

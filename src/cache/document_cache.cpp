@@ -237,7 +237,7 @@ DocumentCache::~DocumentCache() {
     m_queueChanged.notify_all();
     if (m_writer.joinable())
         m_writer.join();
-    m_reader.reset();
+    closeReader();
     // Set aside only the file found damaged: another process may have replaced it already.
     if (m_broken && !m_file.empty() && inodeOf(m_file) == m_fileInode) {
         std::error_code error;
@@ -285,13 +285,13 @@ void DocumentCache::open() {
             m_writer = std::thread([this] { writerLoop(); });
             return;
         } catch (const StaleFormat& stale) {
-            m_reader.reset();
+            closeReader();
             log(std::string("database replaced: ") + stale.what());
             std::error_code ignored;
             std::filesystem::remove(m_file, ignored);
             removeLogs(m_file);
         } catch (const SqliteError& failure) {
-            m_reader.reset();
+            closeReader();
             if (!failure.broken())
                 return disable(failure.what());
             log(std::string("damaged database set aside: ") + failure.what());
@@ -301,6 +301,12 @@ void DocumentCache::open() {
         }
     }
     disable("the database could not be made anew");
+}
+
+void DocumentCache::closeReader() {
+    m_findDocument.reset();
+    m_findUnits.reset();
+    m_reader.reset();
 }
 
 void DocumentCache::openDatabase() {
@@ -372,9 +378,15 @@ Lookup DocumentCache::lookup(const Identity& identity, std::string_view key,
         return result;
     std::lock_guard lock(m_readerMutex);
     try {
-        Statement find(m_reader->handle(),
-                       "SELECT id, size, mtime_ns, ctime_ns, inode, outcome FROM documents "
-                       "WHERE path = ?1 AND key = ?2");
+        if (!m_findDocument) {
+            m_findDocument = std::make_unique<Statement>(
+                m_reader->handle(),
+                "SELECT id, size, mtime_ns, ctime_ns, inode, outcome FROM documents WHERE "
+                "path = ?1 AND key = ?2");
+            m_findUnits = std::make_unique<Statement>(m_reader->handle(),
+                                                      "SELECT units FROM documents WHERE id = ?1");
+        }
+        Statement& find = *m_findDocument;
         find.bindBlob(1, identity.path).bind(2, key);
         if (!find.step())
             return result;
@@ -391,7 +403,7 @@ Lookup DocumentCache::lookup(const Identity& identity, std::string_view key,
             result.state = Lookup::State::CannotMatch;
             return result;
         }
-        Statement units(m_reader->handle(), "SELECT units FROM documents WHERE id = ?1");
+        Statement& units = *m_findUnits;
         units.bind(1, id);
         std::optional<Extract> extract;
         if (units.step()) {
@@ -407,6 +419,10 @@ Lookup DocumentCache::lookup(const Identity& identity, std::string_view key,
         result.state = Lookup::State::Found;
         result.extract = std::move(*extract);
     } catch (const std::exception& failure) {
+        if (m_findDocument) {
+            m_findDocument->reset();
+            m_findUnits->reset();
+        }
         failed("lookup", failure);
         result = Lookup();
     }

@@ -30,6 +30,7 @@
 namespace ferretta::cache {
 
 class Database;
+class Statement;
 
 inline constexpr std::int64_t kDefaultSizeLimit = std::int64_t{2} << 30;  // 2 GiB
 inline constexpr std::string_view kDatabaseName = "cache.db";
@@ -142,6 +143,8 @@ class DocumentCache {
     struct Pending;
     void open();
     void openDatabase();
+    // Lets go of the reading connection and the statements prepared on it.
+    void closeReader();
     void disable(std::string_view why);
     void failed(std::string_view doing, const std::exception& failure);
     void queueTouched();
@@ -159,6 +162,9 @@ class DocumentCache {
 
     std::mutex m_readerMutex;
     std::unique_ptr<Database> m_reader;
+    // The lookup's statements, prepared once on m_reader (a search looks up every document).
+    std::unique_ptr<Statement> m_findDocument;
+    std::unique_ptr<Statement> m_findUnits;
     std::vector<std::int64_t> m_touched;
 
     std::mutex m_queueMutex;

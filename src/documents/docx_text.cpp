@@ -28,7 +28,7 @@ constexpr std::string_view kOfficeDocument =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument";
 
 // The main document part named by the package relationships.
-class PackageRelationships final : public PartHandler {
+class PackageRelationships final : public XmlPartHandler {
   public:
     void startElement(const XmlName& name, const XmlAttributes& attributes) override {
         if (name.is(kRelationships, "Relationship") && m_target.empty() &&
@@ -40,7 +40,7 @@ class PackageRelationships final : public PartHandler {
 };
 
 // Drawings in a header, footer or note: they join the body's shapes in an order not known here.
-class DrawingFinder final : public PartHandler {
+class DrawingFinder final : public XmlPartHandler {
   public:
     void startElement(const XmlName& name, const XmlAttributes& /*attributes*/) override {
         if (name.uri == kW && oneOf(name.local, {"drawing", "pict", "object"}))
@@ -85,7 +85,7 @@ struct NoteNumbering {
 };
 
 // The note settings of the document (settings.xml).
-class NoteSettings final : public PartHandler {
+class NoteSettings final : public XmlPartHandler {
   public:
     NoteSettings() { footnotes.format = NoteFormat::Decimal; }
     void startElement(const XmlName& name, const XmlAttributes& attributes) override {
@@ -121,7 +121,7 @@ struct Drawing {
     std::array<bool, 3> outerParagraph{};
 };
 
-class BodyHandler final : public PartHandler {
+class BodyHandler final : public XmlPartHandler {
   public:
     BodyHandler(WordMode mode, const ReadLimits& limits, const NoteNumbering& footnotes,
                 const NoteNumbering& endnotes)

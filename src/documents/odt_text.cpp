@@ -48,7 +48,7 @@ struct NoteNumbering {
     int count = 0;
 };
 
-class NotesConfiguration final : public PartHandler {
+class NotesConfiguration final : public XmlPartHandler {
   public:
     NotesConfiguration() {
         footnotes.format = NoteFormat::Decimal;
@@ -83,7 +83,7 @@ struct Holder {
     int parts = 0;
 };
 
-class ContentHandler final : public PartHandler {
+class ContentHandler final : public XmlPartHandler {
   public:
     ContentHandler(WordMode mode, const ReadLimits& limits, const NotesConfiguration& notes)
         : m_mode(mode),

@@ -2,7 +2,7 @@
 
 namespace ferretta::documents {
 
-bool parsePart(ZipArchive& archive, std::string_view name, PartHandler& handler,
+bool parsePart(ZipArchive& archive, std::string_view name, XmlPartHandler& handler,
                const ReadLimits& limits, std::string& why) {
     XmlParser parser(handler, limits);
     handler.m_parser = &parser;

@@ -18,7 +18,7 @@ inline bool oneOf(std::string_view name, std::initializer_list<std::string_view>
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-class PartHandler : public XmlHandler {
+class XmlPartHandler : public XmlHandler {
   public:
     const std::string& refusal() const { return m_refusal; }
 
@@ -53,7 +53,7 @@ class PartHandler : public XmlHandler {
     std::size_t level() const { return m_level; }
 
   private:
-    friend bool parsePart(ZipArchive&, std::string_view, PartHandler&, const ReadLimits&,
+    friend bool parsePart(ZipArchive&, std::string_view, XmlPartHandler&, const ReadLimits&,
                           std::string&);
     XmlParser* m_parser = nullptr;
     std::string m_refusal;
@@ -63,7 +63,7 @@ class PartHandler : public XmlHandler {
 
 // Streams the entry `name` through `handler`. False, with `why`, when the entry is missing,
 // damaged, over a limit, malformed XML, or refused by the handler.
-bool parsePart(ZipArchive& archive, std::string_view name, PartHandler& handler,
+bool parsePart(ZipArchive& archive, std::string_view name, XmlPartHandler& handler,
                const ReadLimits& limits, std::string& why);
 
 }  // namespace ferretta::documents

@@ -159,6 +159,7 @@ TEST_F(IndexTest, ByteWiseMatchesThatNoFoldedTextShows) {
         {"xアBCy", "ABC"},         // three letters, looked up as a shifted trigram
         {"ｶ表ﾃﾞ", "\\ﾃﾞ"},         // 表 is 95 5C; half-width katakana are single bytes
         {"表示です", "\\示です"},  // the same second byte before double-byte characters
+        {"xいｱｲ", "｢ｱｲ"},          // い is 82 A2: its second byte is the half-width ｢
         {"東京ＡＢＣ", "京abc"},   // the folded pass
         {"波〜線", "波～線"},      // 〜 has no code of its own; its best-fit form is ～'s
     };

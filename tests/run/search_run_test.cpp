@@ -141,7 +141,8 @@ TEST_F(SearchRunTest, StopRequestEndsTheTimeAndAVanishedFileIsCounted) {
     const SearchOutcome outcome = search();
     EXPECT_EQ(rowNames(), Items{"a.txt"});
     EXPECT_EQ(outcome.unreadable, 1);
-    EXPECT_TRUE(outcome.summary.find("ところで中止しました。") != std::string::npos) << outcome.summary;
+    EXPECT_TRUE(outcome.summary.find("ところで中止しました。") != std::string::npos)
+        << outcome.summary;
     ASSERT_TRUE(outcome.elapsedMs);
     EXPECT_GE(*outcome.elapsedMs, 5000);
     EXPECT_NE(outcome.summary.find("（読めないファイル1件）"), std::string::npos);

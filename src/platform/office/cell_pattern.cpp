@@ -72,4 +72,27 @@ std::vector<std::u16string> CellPattern::literalRuns() const {
     return runs;
 }
 
+bool CellPattern::keepsItself(char16_t unit) {
+    // Hiragana letters and iteration marks (not the voicing marks U+3099-U+309C, which fold to
+    // half width), and the CJK ideographs of the BMP: the half-width conversion makes ASCII,
+    // blanks and half-width katakana and marks, and no case mapping reaches these blocks.
+    return (unit >= 0x3041 && unit <= 0x3096) || (unit >= 0x309D && unit <= 0x309F) ||
+           (unit >= 0x3400 && unit <= 0x4DBF) || (unit >= 0x4E00 && unit <= 0x9FFF);
+}
+
+std::u16string CellPattern::plainRun() const {
+    std::u16string best;
+    std::u16string run;
+    for (const Unit& unit : m_units) {
+        if (unit.kind == Unit::Kind::Literal && keepsItself(unit.unit)) {
+            run += unit.unit;
+            if (run.size() > best.size())
+                best = run;
+        } else {
+            run.clear();
+        }
+    }
+    return best;
+}
+
 }  // namespace ferretta::platform::office

@@ -24,6 +24,15 @@ class CellPattern {
     // every one of them.
     std::vector<std::u16string> literalRuns() const;
 
+    // The longest run of the word's characters that folding leaves as they are and that no
+    // other character folds to (kanji, hiragana): a cell that is found holds it unchanged, so a
+    // byte search for it in the cell's text can rule cells out before any folding. Empty when
+    // the word has no such character.
+    std::u16string plainRun() const;
+
+    // Whether folding keeps `unit` and makes it of no other unit.
+    static bool keepsItself(char16_t unit);
+
   private:
     struct Unit {
         char16_t unit;

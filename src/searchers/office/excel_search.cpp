@@ -89,9 +89,11 @@ class ExcelSearcher::Matcher final : public pipeline::DocumentMatcher {
     void begin(const std::string& path) override {
         DocumentMatcher::begin(path);
         m_words.clear();
-        for (int i = 0; i < m_context.matcher.targetStrsNumber(); ++i)
-            m_words.push_back(
-                {po::CellPattern(platform::utf8ToUtf16(m_context.matcher.targetStr(i))), {}, {}});
+        for (int i = 0; i < m_context.matcher.targetStrsNumber(); ++i) {
+            po::CellPattern pattern(platform::utf8ToUtf16(m_context.matcher.targetStr(i)));
+            std::string plain = platform::utf16ToUtf8(pattern.plainRun());
+            m_words.push_back({std::move(pattern), std::move(plain), {}, {}});
+        }
         restart();
     }
 
@@ -118,10 +120,19 @@ class ExcelSearcher::Matcher final : public pipeline::DocumentMatcher {
             return false;
         if (m_pending == 0)
             return true;
-        m_text = platform::utf8ToUtf16(cell.text);
+        // Most cells of a large sheet lack the word's kanji or hiragana: a byte search rules
+        // them out before the cell is converted and folded.
+        bool converted = false;
         const bool a1 = cell.row == 1 && cell.column == 1;
         for (Word& word : m_words) {
-            if (word.found || word.pattern.empty() || !word.pattern.foundIn(m_text))
+            if (word.found || word.pattern.empty() ||
+                (!word.plain.empty() && cell.text.find(word.plain) == std::string_view::npos))
+                continue;
+            if (!converted) {
+                m_text = platform::utf8ToUtf16(cell.text);
+                converted = true;
+            }
+            if (!word.pattern.foundIn(m_text))
                 continue;
             // For a formula the find reports its value.
             const bool formula = !cell.text.empty() && cell.text.front() == '=';
@@ -164,6 +175,7 @@ class ExcelSearcher::Matcher final : public pipeline::DocumentMatcher {
     };
     struct Word {
         po::CellPattern pattern;
+        std::string plain;           // the UTF-8 of pattern.plainRun(): every cell found holds it
         std::optional<Found> found;  // the first cell after A1 that holds the word
         std::optional<Found> a1;     // A1, when it holds the word: found last
     };

@@ -131,6 +131,11 @@ TEST(VCardFileTest, ContactsOfEveryVersionWithTheirFields) {
     const Item& sato = contacts[2];  // vCard 4.0
     EXPECT_EQ(sato.subject, "佐藤 花子");
     EXPECT_EQ(sato.businessAddress, "606-0001 京都府 京都市左京区 1-2-3 日本");
+    // A folded line is joined without its folding blank.
+    EXPECT_EQ(contactItem(normaliseVCard("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:a\r\nNOTE:一行の\r\n "
+                                         "続き\r\nEND:VCARD\r\n"))
+                  .body,
+              "一行の続き");
 }
 
 // A phone's vCard 2.1: Shift_JIS raw and quoted-printable, trail bytes 0x5C, soft line breaks,

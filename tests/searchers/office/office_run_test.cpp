@@ -234,7 +234,8 @@ TEST_F(OfficeWalkTest, AStopWhileAnOfficeStartsIsAStop) {
     };
     run("foo");
     EXPECT_EQ(texts(host.messages), std::vector<std::string>{});
-    EXPECT_TRUE(host.statusTexts.back().find("ところで中止しました。") != std::string::npos) << host.statusTexts.back();
+    EXPECT_TRUE(host.statusTexts.back().find("ところで中止しました。") != std::string::npos)
+        << host.statusTexts.back();
 }
 
 // Searched ahead on workers, the documents the native readers read give the hits a search on

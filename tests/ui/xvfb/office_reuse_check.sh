@@ -44,8 +44,8 @@ searchAndOpen() {
 # Once opened, ferretta again in front and Enter on the same hit: the document comes to the
 # front (or, wrongly, a second window appears).
 openAgain() {
-    focusMain
-    waitFor 5 eval '! documentInFront' || fail "ferretta could not be brought to the front"
+    # The office may take the focus back once more while it settles: ask again at each try.
+    waitFor 5 eval 'focusMain; ! documentInFront' || fail "ferretta could not be brought to the front"
     xdotool key Return
     waitFor 60 eval 'documentInFront || (($(countDocumentWindows) > 1)) || hasMessageBox' ||
         fail "the second opening neither brought the document forward nor opened it"
