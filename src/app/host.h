@@ -92,6 +92,11 @@ class Host {
     // A file or folder of the search that could not be read (no permission, vanished, a path
     // too long) was skipped; `reason` is the system's complaint. The search goes on.
     virtual void noteUnreadable(std::string_view /*path*/, std::string_view /*reason*/) {}
+
+    // A document was searched only as far as it could be read (damaged, or cut short by a
+    // bound on the work one file may cost); its hits so far stand and it counts as searched.
+    // `reason` is what the reader met. The search goes on.
+    virtual void noteDamaged(std::string_view /*path*/, std::string_view /*reason*/) {}
 };
 
 }  // namespace ferretta::app

@@ -124,8 +124,18 @@ bool CliHost::abandoned() {
 }
 
 void CliHost::noteUnreadable(std::string_view path, std::string_view reason) {
+    notePath("skipped", path, reason);
+}
+
+void CliHost::noteDamaged(std::string_view path, std::string_view reason) {
+    notePath("partly read", path, reason);
+}
+
+void CliHost::notePath(std::string_view what, std::string_view path, std::string_view reason) {
     std::fflush(m_out);
-    std::string line = "ferretta-cli: skipped: ";
+    std::string line = "ferretta-cli: ";
+    line += what;
+    line += ": ";
     line += path;
     line += ": ";
     line += reason;

@@ -44,12 +44,15 @@ class CliHost : public app::Host {
     bool askYesNo(std::string_view text, app::MessageStyle style) override;
     // "ferretta-cli: skipped: <path>: <reason>".
     void noteUnreadable(std::string_view path, std::string_view reason) override;
+    // "ferretta-cli: partly read: <path>: <reason>".
+    void noteDamaged(std::string_view path, std::string_view reason) override;
 
     std::size_t hitCount() const { return m_hits; }
     // Whether a critical message was shown.
     bool sawError() const { return m_sawError; }
 
   private:
+    void notePath(std::string_view what, std::string_view path, std::string_view reason);
     bool abandoned();
     void write(std::string line);
     void writeContextLine(const hits::ContextLine& line);

@@ -211,6 +211,17 @@ TEST_F(CliTest, ExitStatus) {
     }
 }
 
+// A PDF read only in part is named; the run goes on as for any file without hits.
+TEST_F(CliTest, APdfReadInPartIsNamed) {
+    settingsText = "[Search]\r\ntargetFileType13=True\r\npdfOwnEngine=1\r\n";
+    write("cut.pdf", "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R");
+    const auto result = run("--types=pdf {D} x");
+    EXPECT_EQ(result->status, 1);
+    EXPECT_NE(result->err.find(expand("partly read: {D}/cut.pdf: 壊れています", data())),
+              std::string::npos)
+        << result->err;
+}
+
 TEST_F(CliTest, UnreadableSettingsFolderAndFiles) {
     write("a.txt", "needle\n");
     write("secret.txt", "needle\n");
