@@ -6,7 +6,8 @@
 # window manager and its panel (openbox with tint2, or xfwm4 with xfce4-panel), every key typed
 # with xdotool. The steps, each with a ferretta of its own in a folder of its own (README.md
 # says what each checks): session, word_box, window_size, save_name, editor_column,
-# hidden_files, stop_reading, cache_options, outlook, hot_key, window_safety, office_reuse.
+# hidden_files, stop_reading, cache_options, outlook, hot_key, window_safety, office_reuse,
+# preview.
 # Screenshots are left in a temporary folder.
 #
 # Usage: window_use_check.sh /path/to/ferretta openbox|xfwm4 [STEP...]
@@ -41,7 +42,7 @@ runUnderXvfb xwininfo xprop xclip inotifywait iconv python3 xmessage "${desktopT
 
 steps=("${@:3}")
 ((${#steps[@]} > 0)) || steps=(session word_box window_size save_name editor_column hidden_files
-    stop_reading cache_options outlook hot_key window_safety office_reuse)
+    stop_reading cache_options outlook hot_key window_safety office_reuse preview)
 scenarioDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-use.XXXXXX")
 shotDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-shots-$windowManager.XXXXXX")
 # The document cache of every step stays in the scenario's folder.
