@@ -146,7 +146,7 @@ fault pdf-tounicode-surrogate 'cmap.cpp' \
     's/appendUtf8\(0x10000 \+ \(\(unit - 0xD800\) << 10\)/appendUtf8(((unit - 0xD800) << 10)/' \
     '^pdf' 'ToUnicode: a surrogate pair decoded without its 0x10000 offset'
 fault pdf-xref-subsection 'pdf_objects.cpp' \
-    's/const std::int64_t number = firstNumber \+ i;/const std::int64_t number = i;/' \
+    's/const std::int32_t firstNumber = tokenToInt32\(token\);/const std::int32_t firstNumber = tokenToInt32(token) * 0;/' \
     '^pdf' 'cross-reference table: a subsection numbered from 0 instead of its first object'
 fault pdf-paeth 'filters.cpp' \
     's/\(pb <= pc \? b : c\)/(pb < pc ? b : c)/' \
