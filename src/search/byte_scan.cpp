@@ -198,6 +198,27 @@ std::size_t lineStartOf(std::string_view bytes, std::size_t at) {
     return haveAvx2() ? lineStartAvx2(bytes.data(), at) : lineStartSse2(bytes.data(), at);
 }
 
+char32_t utf8CharAt(std::string_view text, std::size_t at, std::size_t& length) {
+    const auto b = static_cast<unsigned char>(text[at]);
+    length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    if (b < 0x80)
+        return b;
+    if (b < 0xC0 || at + length > text.size()) {
+        length = 1;
+        return 0xFFFD;
+    }
+    char32_t c = b & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[at + k]);
+        if ((next & 0xC0) != 0x80) {
+            length = 1;
+            return 0xFFFD;
+        }
+        c = c << 6 | (next & 0x3Fu);
+    }
+    return c;
+}
+
 bool holdsNul(std::string_view bytes) {
     return std::memchr(bytes.data(), 0, bytes.size()) != nullptr;
 }

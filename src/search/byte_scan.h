@@ -21,6 +21,10 @@ std::size_t lineEndFrom(std::string_view bytes, std::size_t from);
 // or 0.
 std::size_t lineStartOf(std::string_view bytes, std::size_t at);
 
+// The code point of the UTF-8 character at `at` (U+FFFD for a broken or cut one, which then
+// counts as one byte); `length` gets its length in bytes.
+char32_t utf8CharAt(std::string_view bytes, std::size_t at, std::size_t& length);
+
 // Whether the bytes hold a NUL.
 bool holdsNul(std::string_view bytes);
 

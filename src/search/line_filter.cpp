@@ -940,24 +940,8 @@ namespace {
 // The UTF-8 character that starts at `at` (U+FFFD for broken bytes), ASCII letters in upper
 // case; `length` gets its length.
 char32_t characterAt(std::string_view bytes, std::size_t at, std::size_t& length) {
-    const auto b = static_cast<unsigned char>(bytes[at]);
-    length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    if (b < 0x80)
-        return isAsciiLetter(b) ? (b & ~0x20u) : b;
-    if (b < 0xC0 || at + length > bytes.size()) {
-        length = 1;
-        return 0xFFFD;
-    }
-    char32_t c = b & (0x7Fu >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(bytes[at + k]);
-        if ((next & 0xC0) != 0x80) {
-            length = 1;
-            return 0xFFFD;
-        }
-        c = c << 6 | (next & 0x3Fu);
-    }
-    return c;
+    const char32_t c = utf8CharAt(bytes, at, length);
+    return c < 0x80 && isAsciiLetter(static_cast<unsigned char>(c)) ? (c & ~0x20u) : c;
 }
 
 }  // namespace

@@ -131,7 +131,7 @@ class TextSearcher::Reader {
           m_buffer(store.data),
           m_capacity(store.capacity),
           m_stopRequested(std::move(stopRequested)) {
-        m_fd = platform::openRegularFile(path);
+        m_fd = platform::openRegularFile(path, &m_size);
     }
     ~Reader() {
         if (m_fd >= 0)
@@ -164,6 +164,14 @@ class TextSearcher::Reader {
         for (;;) {
             if (m_stopped || (m_begin == m_end && m_eof))
                 return false;
+            if (!m_eof && !m_probedEnd && m_readTotal >= m_size) {
+                // All the file's bytes are in: one more read tells whether that is its end, so
+                // that the block is known to be the last (no line ends are then counted past
+                // its last hit: most files are one block). A file that grew is read on.
+                m_probedEnd = true;
+                readMore();
+                continue;
+            }
             const std::size_t lineEnd = lastLineEnd();
             if (lineEnd == 0 && m_end - m_begin >= platform::kMaxLineBytes) {
                 setBlock(platform::kMaxLineBytes, block);
@@ -230,6 +238,7 @@ class TextSearcher::Reader {
         const std::size_t got =
             platform::readSome(m_fd, m_buffer + m_end, std::min(wanted, kReadSize), m_path, {});
         m_sinceCheck += got;
+        m_readTotal += got;
         return got;
     }
 
@@ -334,6 +343,9 @@ class TextSearcher::Reader {
     std::size_t m_blockBegin = 0;  // the last block handed out
     std::size_t m_blockEnd = 0;
     std::size_t m_sinceCheck = 0;  // bytes read since the last look at the stop flag
+    std::uint64_t m_size = 0;      // the file's size when it was opened
+    std::uint64_t m_readTotal = 0;
+    bool m_probedEnd = false;  // the read past the size was made
     bool m_eof = false;
     bool m_stopped = false;
     bool m_skipLine = false;  // the rest of a cut line is still to be passed over
@@ -358,6 +370,50 @@ bool TextSearcher::stopRequested() {
     m_host.setStatusText("");
     m_host.showMessage("中断ボタンが押されました", app::MessageStyle::Information);
     return true;
+}
+
+std::string TextSearcher::contentOf(std::string_view line, bool cp932, std::int32_t column) const {
+    if (!m_cutLine || line.size() <= 2 * kCutLineContext)
+        return cp932 ? platform::cp932ToUtf8(line) : std::string(line);
+    // The byte of the line where the hit starts: the column counts CP932 bytes.
+    const auto before = static_cast<std::size_t>(column > 0 ? column - 1 : 0);
+    std::size_t hitAt = 0;
+    if (cp932) {
+        hitAt = std::min(before, line.size());
+    } else {
+        for (std::size_t ansi = 0; hitAt < line.size() && ansi < before;) {
+            std::size_t length = 0;
+            const char32_t c = utf8CharAt(line, hitAt, length);
+            const std::uint16_t code =
+                c < 0x80 || c > 0xFFFF
+                    ? 0
+                    : platform::unicodeToCp932Code(static_cast<char16_t>(c),
+                                                   platform::Cp932Fallback::BestFit);
+            ansi += code >= 0x100 && code != 0xFFFF ? 2 : 1;
+            hitAt += length;
+        }
+    }
+    // Whole characters from about kCutLineContext bytes before the hit to as many after it.
+    const std::size_t from = hitAt > kCutLineContext ? hitAt - kCutLineContext : 0;
+    const std::size_t to = std::min(line.size(), hitAt + kCutLineContext);
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    if (cp932) {
+        while (begin < from)
+            begin += cp932CharLength(line, begin);
+        end = begin;
+        while (end < to)
+            end += cp932CharLength(line, end);
+        return platform::cp932ToUtf8(line.substr(begin, end - begin));
+    }
+    auto boundary = [&](std::size_t at) {
+        while (at < line.size() && (static_cast<unsigned char>(line[at]) & 0xC0) == 0x80)
+            ++at;
+        return at;
+    };
+    begin = boundary(from);
+    end = boundary(to);
+    return std::string(line.substr(begin, end - begin));
 }
 
 std::int32_t TextSearcher::foldedPosition(std::string_view rawLine) {
@@ -583,7 +639,7 @@ void TextSearcher::matchLine(std::string_view line, const std::string& path,
         return;
     if (!cp932) {
         if (std::int32_t column = m_matcher.smartFind(line))
-            report(path, lineNumber, std::string(line), column);
+            report(path, lineNumber, contentOf(line, false, column), column);
         return;
     }
     std::int32_t column = 0;
@@ -594,7 +650,7 @@ void TextSearcher::matchLine(std::string_view line, const std::string& path,
         column = matchCp932Line(line);
     }
     if (column)
-        report(path, lineNumber, platform::cp932ToUtf8(line), column);
+        report(path, lineNumber, contentOf(line, true, column), column);
 }
 
 void TextSearcher::scanLines(std::string_view block, const std::string& path,
@@ -716,6 +772,7 @@ bool TextSearcher::searchBlocks(const std::string& path, bool& searched) {
             }
         }
         const bool cp932 = !encoding || *encoding == platform::TextEncoding::Cp932;
+        m_cutLine = cut;
         if (filter(cp932).active()) {
             firstLine = scanCandidates(block, path, firstLine, cp932, reader.atEnd());
         } else {
