@@ -70,6 +70,10 @@ class TextSearcher {
     void report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8,
                 std::int32_t column);
     bool stopRequested();
+    // The start of a UTF-8 line that the matcher answers for as for the whole line: up to
+    // where each word (all words, or the first one) first stands as typed. The whole line when
+    // a word does not stand there as typed, and for regular expressions.
+    std::string_view exactPrefix(std::string_view line) const;
     // The content of a hit row: the line as UTF-8, or for a line cut for its length only the
     // part around the hit (kCutLineContext bytes on either side, whole characters).
     std::string contentOf(std::string_view line, bool cp932, std::int32_t column) const;
