@@ -8,11 +8,7 @@
 #include <numeric>
 
 namespace ferretta::search {
-namespace {
 
-constexpr std::size_t npos = std::string_view::npos;
-
-// Checked once: whether the AVX2 loops may run (they use popcnt too).
 bool haveAvx2() {
     static const bool have = [] {
         __builtin_cpu_init();
@@ -20,6 +16,10 @@ bool haveAvx2() {
     }();
     return have;
 }
+
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
 
 inline __m128i load16(const char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));

@@ -10,6 +10,9 @@
 
 namespace ferretta::search {
 
+// Whether the processor runs the AVX2 loops (they use popcnt too); checked once.
+bool haveAvx2();
+
 // How many lines end in the bytes: LF, CR LF and a lone CR each end one. A CR as the last byte
 // counts as a line end.
 std::size_t countLineEnds(std::string_view bytes);

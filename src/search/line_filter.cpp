@@ -1,6 +1,6 @@
 #include "search/line_filter.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <array>
@@ -672,6 +672,9 @@ std::optional<Plan> patternPlan(const Matcher& matcher, TextForm form) {
     return bestRun(pieces);
 }
 
+// The most trigger groups looked for in one pass; a query that needs more matches every line.
+constexpr std::size_t kMaxTriggerGroups = 8;
+
 inline __m128i load(const char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
@@ -776,7 +779,7 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
         m_triggerKeys.resize(0x10000, false);
         m_triggerKeys[key] = true;
     }
-    if (m_triggers.size() > 8) {
+    if (m_triggers.size() > kMaxTriggerGroups) {
         // Too many first bytes to look for at once: every line is to be matched.
         m_active = false;
         literals.clear();
@@ -853,6 +856,96 @@ std::string LineFilter::describe() const {
     return out.empty() ? "no line" : out;
 }
 
+namespace {
+
+#define FERRETTA_AVX2 __attribute__((target("avx2,popcnt")))
+
+// The trigger groups looked for in one pass: each group's first byte (and second), and its next
+// byte in range (x - low <= high - low, unsigned, by saturating subtraction). The places that
+// fit are handed to `isKey` in order; the first it takes is answered. `at` is left where the
+// vector loop stopped (the places from there on are still to be looked at one by one); npos
+// when no place before it was taken.
+template <typename Trigger, typename IsKey>
+std::size_t triggersSse2(const char* data, std::size_t& at, std::size_t n, const Trigger* triggers,
+                         std::size_t count, IsKey&& isKey) {
+    for (; at + 18 <= n; at += 16) {
+        const __m128i v0 = load(data + at);
+        const __m128i v1 = load(data + at + 1);
+        const __m128i v2 = load(data + at + 2);
+        __m128i hit = _mm_setzero_si128();
+        for (std::size_t g = 0; g < count; ++g) {
+            const Trigger& t = triggers[g];
+            const bool three = t.second >= 0;
+            __m128i lead = _mm_cmpeq_epi8(v0, _mm_set1_epi8(static_cast<char>(t.first)));
+            if (three)
+                lead = _mm_and_si128(
+                    lead, _mm_cmpeq_epi8(v1, _mm_set1_epi8(static_cast<char>(t.second))));
+            const __m128i inRange = _mm_cmpeq_epi8(
+                _mm_subs_epu8(
+                    _mm_sub_epi8(three ? v2 : v1, _mm_set1_epi8(static_cast<char>(t.low))),
+                    _mm_set1_epi8(static_cast<char>(t.high - t.low))),
+                _mm_setzero_si128());
+            hit = _mm_or_si128(hit, _mm_and_si128(lead, inRange));
+        }
+        auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        while (bits) {
+            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
+            if (isKey(candidate))
+                return candidate;
+            bits &= bits - 1;
+        }
+    }
+    return npos;
+}
+
+template <typename Trigger, typename IsKey>
+FERRETTA_AVX2 std::size_t triggersAvx2(const char* data, std::size_t& at, std::size_t n,
+                                       const Trigger* triggers, std::size_t count, IsKey&& isKey) {
+    struct Group {
+        __m256i first;
+        __m256i second;
+        bool three;
+        __m256i low;
+        __m256i span;
+    };
+    std::array<Group, kMaxTriggerGroups> groups{};
+    for (std::size_t g = 0; g < count; ++g) {
+        const Trigger& t = triggers[g];
+        groups[g] = {_mm256_set1_epi8(static_cast<char>(t.first)),
+                     _mm256_set1_epi8(static_cast<char>(t.second)), t.second >= 0,
+                     _mm256_set1_epi8(static_cast<char>(t.low)),
+                     _mm256_set1_epi8(static_cast<char>(t.high - t.low))};
+    }
+    const __m256i zero = _mm256_setzero_si256();
+    for (; at + 34 <= n; at += 32) {
+        const auto* p = reinterpret_cast<const __m256i*>(data + at);
+        const __m256i v0 = _mm256_loadu_si256(p);
+        const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + 1));
+        const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + 2));
+        __m256i hit = zero;
+        for (std::size_t g = 0; g < count; ++g) {
+            const Group& group = groups[g];
+            __m256i lead = _mm256_cmpeq_epi8(v0, group.first);
+            if (group.three)
+                lead = _mm256_and_si256(lead, _mm256_cmpeq_epi8(v1, group.second));
+            const __m256i inRange = _mm256_cmpeq_epi8(
+                _mm256_subs_epu8(_mm256_sub_epi8(group.three ? v2 : v1, group.low), group.span),
+                zero);
+            hit = _mm256_or_si256(hit, _mm256_and_si256(lead, inRange));
+        }
+        auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit));
+        while (bits) {
+            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
+            if (isKey(candidate))
+                return candidate;
+            bits &= bits - 1;
+        }
+    }
+    return npos;
+}
+
+}  // namespace
+
 std::size_t LineFilter::findTrigger(std::string_view block, std::size_t from) const {
     const char* data = block.data();
     const std::size_t n = block.size();
@@ -886,48 +979,13 @@ std::size_t LineFilter::findTrigger(std::string_view block, std::size_t from) co
             return false;
         return m_form == TextForm::Cp932 || neighboursFit(block, at, b0 < 0xE0 ? 2 : 3, key);
     };
-    // Every group in one pass: its first byte (and second), and its next byte in range (x - low
-    // <= high - low, unsigned, by saturating subtraction).
-    struct Group {
-        __m128i first;
-        __m128i second;
-        bool three;
-        __m128i low;
-        __m128i span;
-    };
-    std::array<Group, 8> groups{};
-    const std::size_t count = std::min(m_triggers.size(), groups.size());
-    for (std::size_t g = 0; g < count; ++g) {
-        const Trigger& t = m_triggers[g];
-        groups[g] = {_mm_set1_epi8(static_cast<char>(t.first)),
-                     _mm_set1_epi8(static_cast<char>(t.second)), t.second >= 0,
-                     _mm_set1_epi8(static_cast<char>(t.low)),
-                     _mm_set1_epi8(static_cast<char>(t.high - t.low))};
-    }
-    const __m128i zero = _mm_setzero_si128();
+    const std::size_t count = std::min(m_triggers.size(), kMaxTriggerGroups);
     std::size_t at = from;
-    for (; at + 18 <= n; at += 16) {
-        const __m128i v0 = load(data + at);
-        const __m128i v1 = load(data + at + 1);
-        const __m128i v2 = load(data + at + 2);
-        __m128i hit = zero;
-        for (std::size_t g = 0; g < count; ++g) {
-            const Group& group = groups[g];
-            __m128i lead = _mm_cmpeq_epi8(v0, group.first);
-            if (group.three)
-                lead = _mm_and_si128(lead, _mm_cmpeq_epi8(v1, group.second));
-            const __m128i inRange = _mm_cmpeq_epi8(
-                _mm_subs_epu8(_mm_sub_epi8(group.three ? v2 : v1, group.low), group.span), zero);
-            hit = _mm_or_si128(hit, _mm_and_si128(lead, inRange));
-        }
-        auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
-        while (bits) {
-            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
-            if (isKey(candidate))
-                return candidate;
-            bits &= bits - 1;
-        }
-    }
+    const std::size_t found = haveAvx2()
+                                  ? triggersAvx2(data, at, n, m_triggers.data(), count, isKey)
+                                  : triggersSse2(data, at, n, m_triggers.data(), count, isKey);
+    if (found != npos)
+        return found;
     for (; at < n; ++at) {
         if (isKey(at))
             return at;
