@@ -1030,14 +1030,24 @@ LineFilter::Scan::Scan(const LineFilter& filter, std::string_view block)
     : m_filter(filter), m_block(block), m_literals(filter.m_literals, block) {}
 
 std::size_t LineFilter::Scan::next(std::size_t from) {
-    std::size_t best = m_literals.next(from);
+    const std::size_t literal = m_literals.next(from);
+    std::size_t best = literal;
     if (!m_filter.m_triggers.empty()) {
         if (!m_triggerKnown || (m_triggerAt != npos && m_triggerAt < from))
             m_triggerAt = m_filter.findTrigger(m_block, from);
         m_triggerKnown = true;
         best = std::min(best, m_triggerAt);
     }
+    m_atLiteral = best != npos && best == literal;
     return best;
+}
+
+bool LineFilter::Scan::lineMayMatch(std::string_view line) const {
+    // A literal found in UTF-8 stands in the line's ASCII reading as it is (an ASCII byte is
+    // never part of another character there): only a trigger's line needs the reading.
+    if (m_atLiteral && m_filter.m_form == TextForm::Utf8)
+        return true;
+    return m_filter.lineMayMatch(line);
 }
 
 namespace {

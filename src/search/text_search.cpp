@@ -723,7 +723,7 @@ std::int64_t TextSearcher::scanCandidates(std::string_view block, const std::str
             static_cast<std::int64_t>(countLineEnds(block.substr(counted, begin - counted)));
         counted = begin;
         const std::string_view line = block.substr(begin, end - begin);
-        if (lineFilter.lineMayMatch(line))
+        if (scan.lineMayMatch(line))
             matchLine(line, path, lineNumber + 1, cp932);
         from = end + 1;
     }
