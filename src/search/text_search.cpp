@@ -166,7 +166,7 @@ class TextSearcher::Reader {
         for (;;) {
             if (m_stopped || (m_begin == m_end && m_eof))
                 return false;
-            if (!m_eof && !m_probedEnd && m_readTotal >= m_size) {
+            if (!m_eof && !m_probedEnd && m_read >= m_size) {
                 // All the file's bytes are in: one more read tells whether that is its end, so
                 // that the block is known to be the last (no line ends are then counted past
                 // its last hit: most files are one block). A file that grew is read on.
@@ -219,8 +219,12 @@ class TextSearcher::Reader {
         }
     }
 
+    // Where the block handed out last begins in the file.
+    std::int64_t blockOffset() const { return m_blockOffset; }
+
   private:
     void setBlock(std::size_t length, std::string_view& block) {
+        m_blockOffset = static_cast<std::int64_t>(m_read - (m_end - m_begin));
         m_blockBegin = m_begin;
         m_blockEnd = m_begin + length;
         block = std::string_view(m_buffer + m_begin, length);
@@ -240,7 +244,7 @@ class TextSearcher::Reader {
         const std::size_t got =
             platform::readSome(m_fd, m_buffer + m_end, std::min(wanted, kReadSize), m_path, {});
         m_sinceCheck += got;
-        m_readTotal += got;
+        m_read += got;
         return got;
     }
 
@@ -346,17 +350,23 @@ class TextSearcher::Reader {
     std::size_t m_blockEnd = 0;
     std::size_t m_sinceCheck = 0;  // bytes read since the last look at the stop flag
     std::uint64_t m_size = 0;      // the file's size when it was opened
-    std::uint64_t m_readTotal = 0;
-    bool m_probedEnd = false;  // the read past the size was made
+    bool m_probedEnd = false;      // the read past the size was made
     bool m_eof = false;
     bool m_stopped = false;
     bool m_skipLine = false;  // the rest of a cut line is still to be passed over
+    std::size_t m_read = 0;   // bytes read from the file so far
+    std::int64_t m_blockOffset = 0;
     std::function<bool()> m_stopRequested;
 };
 
-void TextSearcher::report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8,
-                          std::int32_t column) {
+void TextSearcher::report(const std::string& path, std::int64_t lineNumber,
+                          std::string_view rawLine, std::string contentUtf8, std::int32_t column) {
     app::Hit hit;
+    if (m_blockOffset >= 0 && rawLine.data() >= m_block.data() &&
+        rawLine.data() <= m_block.data() + m_block.size()) {
+        hit.lineOffset = m_blockOffset + (rawLine.data() - m_block.data());
+        hit.utf8 = m_utf8;
+    }
     hit.fileType = app::FileType::Text;
     hit.name = m_fileName;
     hit.content = std::move(contentUtf8);  // a long line is not copied again
@@ -599,7 +609,7 @@ void TextSearcher::scanCp932BlockStrict(std::string_view block, const std::strin
         counted = begin;
         std::string_view line = block.substr(begin, end - begin);
         if (std::int32_t column = m_matcher.exactPassCp932(line)) {
-            report(path, lineNumber + 1, platform::cp932ToUtf8(line), column);
+            report(path, lineNumber + 1, line, platform::cp932ToUtf8(line), column);
         }
         from = end + 1;
     }
@@ -629,7 +639,7 @@ void TextSearcher::scanCp932BlockFolded(std::string_view block, const std::strin
             break;  // cannot happen: both have the same lines
         std::string_view raw = lineAt(block, m_rawStarts, index);
         if (std::int32_t column = matchCp932Line(raw)) {
-            report(path, firstLine + static_cast<std::int64_t>(index) + 1,
+            report(path, firstLine + static_cast<std::int64_t>(index) + 1, raw,
                    platform::cp932ToUtf8(raw), column);
         }
     }
@@ -645,7 +655,7 @@ void TextSearcher::matchLine(std::string_view line, const std::string& path,
         if (!column && start.size() < line.size())
             column = m_matcher.smartFind(line);
         if (column)
-            report(path, lineNumber, contentOf(line, false, column), column);
+            report(path, lineNumber, line, contentOf(line, false, column), column);
         return;
     }
     std::int32_t column = 0;
@@ -656,7 +666,7 @@ void TextSearcher::matchLine(std::string_view line, const std::string& path,
         column = matchCp932Line(line);
     }
     if (column)
-        report(path, lineNumber, contentOf(line, true, column), column);
+        report(path, lineNumber, line, contentOf(line, true, column), column);
 }
 
 std::string_view TextSearcher::exactPrefix(std::string_view line) const {
@@ -748,7 +758,7 @@ bool TextSearcher::searchLineByLine(const std::string& path) {
         if (line.empty())
             continue;
         if (std::int32_t column = m_matcher.smartFind(line))
-            report(path, lineNumber, std::move(line), column);
+            report(path, lineNumber, {}, std::move(line), column);
         if (lineNumber % 500 == 0 && !reader.stopped() && stopRequested())
             return false;
     }
@@ -758,6 +768,7 @@ bool TextSearcher::searchLineByLine(const std::string& path) {
 bool TextSearcher::findText(const std::string& path) {
     m_host.setCaptionOnSearching(path);
     m_fileName = fileNameOf(path);
+    m_blockOffset = -1;
     if (m_matcher.targetStrsNumber() == 0)
         return !m_flags.isAbort;
 
@@ -800,6 +811,9 @@ bool TextSearcher::searchBlocks(const std::string& path, bool& searched) {
         }
         const bool cp932 = !encoding || *encoding == platform::TextEncoding::Cp932;
         m_cutLine = cut;
+        m_block = block;
+        m_blockOffset = reader.blockOffset();
+        m_utf8 = !cp932;
         if (filter(cp932).active()) {
             firstLine = scanCandidates(block, path, firstLine, cp932, reader.atEnd());
         } else {
