@@ -865,6 +865,17 @@ namespace {
 // fit are handed to `isKey` in order; the first it takes is answered. `at` is left where the
 // vector loop stopped (the places from there on are still to be looked at one by one); npos
 // when no place before it was taken.
+// The first of the places `at` + k, for each bit k set, that `isKey` takes; npos when none.
+template <typename IsKey>
+std::size_t firstTaken(std::size_t at, unsigned bits, IsKey& isKey) {
+    for (; bits != 0; bits &= bits - 1) {
+        const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
+        if (isKey(candidate))
+            return candidate;
+    }
+    return npos;
+}
+
 template <typename Trigger, typename IsKey>
 std::size_t triggersSse2(const char* data, std::size_t& at, std::size_t n, const Trigger* triggers,
                          std::size_t count, IsKey&& isKey) {
@@ -887,13 +898,10 @@ std::size_t triggersSse2(const char* data, std::size_t& at, std::size_t n, const
                 _mm_setzero_si128());
             hit = _mm_or_si128(hit, _mm_and_si128(lead, inRange));
         }
-        auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
-        while (bits) {
-            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
-            if (isKey(candidate))
-                return candidate;
-            bits &= bits - 1;
-        }
+        const std::size_t taken =
+            firstTaken(at, static_cast<unsigned>(_mm_movemask_epi8(hit)), isKey);
+        if (taken != npos)
+            return taken;
     }
     return npos;
 }
@@ -933,13 +941,10 @@ FERRETTA_AVX2 std::size_t triggersAvx2(const char* data, std::size_t& at, std::s
                 zero);
             hit = _mm256_or_si256(hit, _mm256_and_si256(lead, inRange));
         }
-        auto bits = static_cast<unsigned>(_mm256_movemask_epi8(hit));
-        while (bits) {
-            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
-            if (isKey(candidate))
-                return candidate;
-            bits &= bits - 1;
-        }
+        const std::size_t taken =
+            firstTaken(at, static_cast<unsigned>(_mm256_movemask_epi8(hit)), isKey);
+        if (taken != npos)
+            return taken;
     }
     return npos;
 }
