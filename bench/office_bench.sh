@@ -5,7 +5,7 @@
 # and the office's peak memory (the sum of its processes' RSS, sampled) during our run.
 #
 # Usage: bench/office_bench.sh <build-dir> [files-per-kind=100] [baseline-files-per-kind=10]
-# The build dir must hold tests/libreoffice_read_bench_test (target libreoffice_read_bench_test)
+# The build dir must hold bench/office_read_bench (target office_read_bench)
 # and src/ferretta-cli.
 # The documents (ten pages, ten slides, ten sheet pages) are made from generated flat-XML
 # templates and converted to .doc/.xls/.ppt once into $TMPDIR/ferretta-office-bench.
@@ -15,7 +15,7 @@ set -euo pipefail
 build="${1:?usage: office_bench.sh <build-dir> [files] [baseline-files]}"
 count="${2:-100}"
 baselineCount="${3:-10}"
-reader="$build/tests/libreoffice_read_bench_test"
+reader="$build/bench/office_read_bench"
 command -v soffice >/dev/null || { echo "soffice is missing"; exit 77; }
 
 # OFFICE_BENCH_FORMATS: the Word, Excel and PowerPoint formats to convert to (default .doc
@@ -95,7 +95,7 @@ PY
 fi
 # cache_search_bench.sh takes the documents only.
 [ -z "${OFFICE_BENCH_DOCUMENTS_ONLY:-}" ] || exit 0
-[ -x "$reader" ] || { echo "missing $reader (build target libreoffice_read_bench_test)"; exit 1; }
+[ -x "$reader" ] || { echo "missing $reader (build target office_read_bench)"; exit 1; }
 
 # Ours, with the office's memory sampled meanwhile.
 peakFile="$work/peak"
@@ -113,8 +113,7 @@ echo 0 >"$peakFile"
 ) &
 sampler=$!
 trap 'kill $sampler 2>/dev/null || true' EXIT
-ours=$(FERRETTA_OFFICE_BENCH_DIR="$docs" FERRETTA_OFFICE_BENCH_PROFILE="$work/profile" \
-       "$reader" --gtest_brief=1 2>"$work/reader.err" | grep -E '^(word|excel|powerpoint) ')
+ours=$("$reader" "$docs" "$work/profile" 2>"$work/reader.err" | grep -E '^(word|excel|powerpoint) ')
 # The whole search as a user runs it: ferretta-cli over the folder, one kind at a time (the
 # office is started once per run and its start is counted).
 cli="$build/src/ferretta-cli"

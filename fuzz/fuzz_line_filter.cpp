@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool matches = form == TextForm::Cp932 ? matcher.smartFindCp932(line) != 0
                                                      : matcher.smartFind(line) != 0;
         const std::size_t at = scan.next(start);
-        if (matches && (at == std::string_view::npos || at > end || !filter.lineMayMatch(line)))
+        if (matches && (at == std::string_view::npos || at > end || !scan.lineMayMatch(line)))
             std::abort();  // a matching line the filter passed over
         start = end + 1;
     }

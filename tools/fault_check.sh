@@ -63,6 +63,9 @@ fault ini-trail-byte 'ini_file.cpp' \
 fault regex-ideographic-space 'regex.cpp' \
     's/\\\\u205f\\\\u3000/\\\\u205f/' \
     '^platform|^search' 'regular expressions: \s no longer matches the ideographic space'
+fault utf16-low-surrogate 'unicode.cpp' \
+    's/0xDC00 \+ \(v & 0x3FF\)/0xDC00 + (v \& 0x1FF)/' \
+    '^platform|^pdf' 'UTF-16: the low surrogate of a character past U+FFFF loses its top bit'
 fault line-reader-cr-at-chunk-end 'line_reader.cpp' \
     's/if \(end \+ unit > buffer\.size\(\) && !eof\) \{/if (false \&\& end + unit > buffer.size() \&\& !eof) {/' \
     '^platform|^search' 'lines: a CR at the end of a read chunk ends the line before its LF is seen'
@@ -139,6 +142,12 @@ fault pdf-octal 'lexer.cpp' \
 fault pdf-bfrange-array 'cmap.cpp' \
     's/low \+ k <= high/low + k < high/' \
     '^pdf' 'ToUnicode: the last code of a bfrange array dropped'
+fault pdf-tounicode-surrogate 'cmap.cpp' \
+    's/appendUtf8\(0x10000 \+ \(\(unit - 0xD800\) << 10\)/appendUtf8(((unit - 0xD800) << 10)/' \
+    '^pdf' 'ToUnicode: a surrogate pair decoded without its 0x10000 offset'
+fault pdf-xref-subsection 'pdf_objects.cpp' \
+    's/const std::int32_t firstNumber = tokenToInt32\(token\);/const std::int32_t firstNumber = tokenToInt32(token) * 0;/' \
+    '^pdf' 'cross-reference table: a subsection numbered from 0 instead of its first object'
 fault pdf-paeth 'filters.cpp' \
     's/\(pb <= pc \? b : c\)/(pb < pc ? b : c)/' \
     '^pdf' 'PNG predictor: a Paeth tie between up and upper left broken the wrong way'
@@ -155,6 +164,12 @@ fault mail-part 'mail_message.cpp' \
 fault vcard-fold 'vcard_file.cpp' \
     's/logical\.back\(\) \+= line\.substr\(1\);/logical.back() += line;/' \
     '^drivers/pim|^searchers/outlook' 'vCard: a folded line keeps its folding blank'
+fault mail-q-underscore 'mail_charsets.cpp' \
+    "/if \(text\[i\] == '_'\) \{/,+1 s/out \+= ' ';/out += '_';/" \
+    '^drivers/pim|^searchers/outlook' 'mail headers: an underscore of a Q-encoded word stays an underscore'
+fault ical-created 'calendar_file.cpp' \
+    's/timeProperty\(component, ICAL_CREATED_PROPERTY\)/timeProperty(component, ICAL_DTSTAMP_PROPERTY)/' \
+    '^drivers/pim|^searchers/outlook' 'iCalendar: the creation date taken from DTSTAMP although CREATED is given'
 fault office-a1-last 'libreoffice_text.cpp' \
     's/if \(holdsA1 && r == 0 && c == 0\)/if (false \&\& holdsA1 \&\& r == 0 \&\& c == 0)/' \
     '^drivers/office' 'Excel find order: A1 found first instead of last'

@@ -133,7 +133,9 @@ bool DocumentMatcher::finish(const Extraction& extraction) {
     // A damaged document was searched as far as it can be read: it counts, and the log and
     // the host name it.
     if (extraction.outcome == Outcome::Partial) {
-        const std::string reason = extraction.reason.empty() ? "壊れています" : extraction.reason;
+        // Kept documents come back without the reader's words.
+        const std::string reason =
+            extraction.reason.empty() ? "一部だけ読めました" : extraction.reason;
         app::logWrite("DocumentMatcher::finish", m_path + ": " + reason);
         m_context.host.noteDamaged(m_path, reason);
     }

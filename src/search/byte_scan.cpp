@@ -8,11 +8,7 @@
 #include <numeric>
 
 namespace ferretta::search {
-namespace {
 
-constexpr std::size_t npos = std::string_view::npos;
-
-// Checked once: whether the AVX2 loops may run (they use popcnt too).
 bool haveAvx2() {
     static const bool have = [] {
         __builtin_cpu_init();
@@ -20,6 +16,10 @@ bool haveAvx2() {
     }();
     return have;
 }
+
+namespace {
+
+constexpr std::size_t npos = std::string_view::npos;
 
 inline __m128i load16(const char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -196,6 +196,27 @@ std::size_t lineEndFrom(std::string_view bytes, std::size_t from) {
 std::size_t lineStartOf(std::string_view bytes, std::size_t at) {
     at = std::min(at, bytes.size());
     return haveAvx2() ? lineStartAvx2(bytes.data(), at) : lineStartSse2(bytes.data(), at);
+}
+
+char32_t utf8CharAt(std::string_view text, std::size_t at, std::size_t& length) {
+    const auto b = static_cast<unsigned char>(text[at]);
+    length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    if (b < 0x80)
+        return b;
+    if (b < 0xC0 || at + length > text.size()) {
+        length = 1;
+        return 0xFFFD;
+    }
+    char32_t c = b & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[at + k]);
+        if ((next & 0xC0) != 0x80) {
+            length = 1;
+            return 0xFFFD;
+        }
+        c = c << 6 | (next & 0x3Fu);
+    }
+    return c;
 }
 
 bool holdsNul(std::string_view bytes) {

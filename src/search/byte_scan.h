@@ -10,6 +10,9 @@
 
 namespace ferretta::search {
 
+// Whether the processor runs the AVX2 loops (they use popcnt too); checked once.
+bool haveAvx2();
+
 // How many lines end in the bytes: LF, CR LF and a lone CR each end one. A CR as the last byte
 // counts as a line end.
 std::size_t countLineEnds(std::string_view bytes);
@@ -20,6 +23,10 @@ std::size_t lineEndFrom(std::string_view bytes, std::size_t from);
 // The start of the line that holds the byte at `at`: just after the last CR or LF before it,
 // or 0.
 std::size_t lineStartOf(std::string_view bytes, std::size_t at);
+
+// The code point of the UTF-8 character at `at` (U+FFFD for a broken or cut one, which then
+// counts as one byte); `length` gets its length in bytes.
+char32_t utf8CharAt(std::string_view bytes, std::size_t at, std::size_t& length);
 
 // Whether the bytes hold a NUL.
 bool holdsNul(std::string_view bytes);

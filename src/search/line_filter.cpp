@@ -1,6 +1,6 @@
 #include "search/line_filter.h"
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <array>
@@ -672,6 +672,9 @@ std::optional<Plan> patternPlan(const Matcher& matcher, TextForm form) {
     return bestRun(pieces);
 }
 
+// The most trigger groups looked for in one pass; a query that needs more matches every line.
+constexpr std::size_t kMaxTriggerGroups = 8;
+
 inline __m128i load(const char* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
@@ -776,7 +779,7 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
         m_triggerKeys.resize(0x10000, false);
         m_triggerKeys[key] = true;
     }
-    if (m_triggers.size() > 8) {
+    if (m_triggers.size() > kMaxTriggerGroups) {
         // Too many first bytes to look for at once: every line is to be matched.
         m_active = false;
         literals.clear();
@@ -853,6 +856,101 @@ std::string LineFilter::describe() const {
     return out.empty() ? "no line" : out;
 }
 
+namespace {
+
+#define FERRETTA_AVX2 __attribute__((target("avx2,popcnt")))
+
+// The trigger groups looked for in one pass: each group's first byte (and second), and its next
+// byte in range (x - low <= high - low, unsigned, by saturating subtraction). The places that
+// fit are handed to `isKey` in order; the first it takes is answered. `at` is left where the
+// vector loop stopped (the places from there on are still to be looked at one by one); npos
+// when no place before it was taken.
+// The first of the places `at` + k, for each bit k set, that `isKey` takes; npos when none.
+template <typename IsKey>
+std::size_t firstTaken(std::size_t at, unsigned bits, IsKey& isKey) {
+    for (; bits != 0; bits &= bits - 1) {
+        const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
+        if (isKey(candidate))
+            return candidate;
+    }
+    return npos;
+}
+
+template <typename Trigger, typename IsKey>
+std::size_t triggersSse2(const char* data, std::size_t& at, std::size_t n, const Trigger* triggers,
+                         std::size_t count, IsKey&& isKey) {
+    for (; at + 18 <= n; at += 16) {
+        const __m128i v0 = load(data + at);
+        const __m128i v1 = load(data + at + 1);
+        const __m128i v2 = load(data + at + 2);
+        __m128i hit = _mm_setzero_si128();
+        for (std::size_t g = 0; g < count; ++g) {
+            const Trigger& t = triggers[g];
+            const bool three = t.second >= 0;
+            __m128i lead = _mm_cmpeq_epi8(v0, _mm_set1_epi8(static_cast<char>(t.first)));
+            if (three)
+                lead = _mm_and_si128(
+                    lead, _mm_cmpeq_epi8(v1, _mm_set1_epi8(static_cast<char>(t.second))));
+            const __m128i inRange = _mm_cmpeq_epi8(
+                _mm_subs_epu8(
+                    _mm_sub_epi8(three ? v2 : v1, _mm_set1_epi8(static_cast<char>(t.low))),
+                    _mm_set1_epi8(static_cast<char>(t.high - t.low))),
+                _mm_setzero_si128());
+            hit = _mm_or_si128(hit, _mm_and_si128(lead, inRange));
+        }
+        const std::size_t taken =
+            firstTaken(at, static_cast<unsigned>(_mm_movemask_epi8(hit)), isKey);
+        if (taken != npos)
+            return taken;
+    }
+    return npos;
+}
+
+template <typename Trigger, typename IsKey>
+FERRETTA_AVX2 std::size_t triggersAvx2(const char* data, std::size_t& at, std::size_t n,
+                                       const Trigger* triggers, std::size_t count, IsKey&& isKey) {
+    struct Group {
+        __m256i first;
+        __m256i second;
+        bool three;
+        __m256i low;
+        __m256i span;
+    };
+    std::array<Group, kMaxTriggerGroups> groups{};
+    for (std::size_t g = 0; g < count; ++g) {
+        const Trigger& t = triggers[g];
+        groups[g] = {_mm256_set1_epi8(static_cast<char>(t.first)),
+                     _mm256_set1_epi8(static_cast<char>(t.second)), t.second >= 0,
+                     _mm256_set1_epi8(static_cast<char>(t.low)),
+                     _mm256_set1_epi8(static_cast<char>(t.high - t.low))};
+    }
+    const __m256i zero = _mm256_setzero_si256();
+    for (; at + 34 <= n; at += 32) {
+        const auto* p = reinterpret_cast<const __m256i*>(data + at);
+        const __m256i v0 = _mm256_loadu_si256(p);
+        const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + 1));
+        const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + 2));
+        __m256i hit = zero;
+        for (std::size_t g = 0; g < count; ++g) {
+            const Group& group = groups[g];
+            __m256i lead = _mm256_cmpeq_epi8(v0, group.first);
+            if (group.three)
+                lead = _mm256_and_si256(lead, _mm256_cmpeq_epi8(v1, group.second));
+            const __m256i inRange = _mm256_cmpeq_epi8(
+                _mm256_subs_epu8(_mm256_sub_epi8(group.three ? v2 : v1, group.low), group.span),
+                zero);
+            hit = _mm256_or_si256(hit, _mm256_and_si256(lead, inRange));
+        }
+        const std::size_t taken =
+            firstTaken(at, static_cast<unsigned>(_mm256_movemask_epi8(hit)), isKey);
+        if (taken != npos)
+            return taken;
+    }
+    return npos;
+}
+
+}  // namespace
+
 std::size_t LineFilter::findTrigger(std::string_view block, std::size_t from) const {
     const char* data = block.data();
     const std::size_t n = block.size();
@@ -886,48 +984,13 @@ std::size_t LineFilter::findTrigger(std::string_view block, std::size_t from) co
             return false;
         return m_form == TextForm::Cp932 || neighboursFit(block, at, b0 < 0xE0 ? 2 : 3, key);
     };
-    // Every group in one pass: its first byte (and second), and its next byte in range (x - low
-    // <= high - low, unsigned, by saturating subtraction).
-    struct Group {
-        __m128i first;
-        __m128i second;
-        bool three;
-        __m128i low;
-        __m128i span;
-    };
-    std::array<Group, 8> groups{};
-    const std::size_t count = std::min(m_triggers.size(), groups.size());
-    for (std::size_t g = 0; g < count; ++g) {
-        const Trigger& t = m_triggers[g];
-        groups[g] = {_mm_set1_epi8(static_cast<char>(t.first)),
-                     _mm_set1_epi8(static_cast<char>(t.second)), t.second >= 0,
-                     _mm_set1_epi8(static_cast<char>(t.low)),
-                     _mm_set1_epi8(static_cast<char>(t.high - t.low))};
-    }
-    const __m128i zero = _mm_setzero_si128();
+    const std::size_t count = std::min(m_triggers.size(), kMaxTriggerGroups);
     std::size_t at = from;
-    for (; at + 18 <= n; at += 16) {
-        const __m128i v0 = load(data + at);
-        const __m128i v1 = load(data + at + 1);
-        const __m128i v2 = load(data + at + 2);
-        __m128i hit = zero;
-        for (std::size_t g = 0; g < count; ++g) {
-            const Group& group = groups[g];
-            __m128i lead = _mm_cmpeq_epi8(v0, group.first);
-            if (group.three)
-                lead = _mm_and_si128(lead, _mm_cmpeq_epi8(v1, group.second));
-            const __m128i inRange = _mm_cmpeq_epi8(
-                _mm_subs_epu8(_mm_sub_epi8(group.three ? v2 : v1, group.low), group.span), zero);
-            hit = _mm_or_si128(hit, _mm_and_si128(lead, inRange));
-        }
-        auto bits = static_cast<unsigned>(_mm_movemask_epi8(hit));
-        while (bits) {
-            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctz(bits));
-            if (isKey(candidate))
-                return candidate;
-            bits &= bits - 1;
-        }
-    }
+    const std::size_t found = haveAvx2()
+                                  ? triggersAvx2(data, at, n, m_triggers.data(), count, isKey)
+                                  : triggersSse2(data, at, n, m_triggers.data(), count, isKey);
+    if (found != npos)
+        return found;
     for (; at < n; ++at) {
         if (isKey(at))
             return at;
@@ -940,24 +1003,8 @@ namespace {
 // The UTF-8 character that starts at `at` (U+FFFD for broken bytes), ASCII letters in upper
 // case; `length` gets its length.
 char32_t characterAt(std::string_view bytes, std::size_t at, std::size_t& length) {
-    const auto b = static_cast<unsigned char>(bytes[at]);
-    length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-    if (b < 0x80)
-        return isAsciiLetter(b) ? (b & ~0x20u) : b;
-    if (b < 0xC0 || at + length > bytes.size()) {
-        length = 1;
-        return 0xFFFD;
-    }
-    char32_t c = b & (0x7Fu >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(bytes[at + k]);
-        if ((next & 0xC0) != 0x80) {
-            length = 1;
-            return 0xFFFD;
-        }
-        c = c << 6 | (next & 0x3Fu);
-    }
-    return c;
+    const char32_t c = utf8CharAt(bytes, at, length);
+    return c < 0x80 && isAsciiLetter(static_cast<unsigned char>(c)) ? (c & ~0x20u) : c;
 }
 
 }  // namespace
@@ -988,14 +1035,24 @@ LineFilter::Scan::Scan(const LineFilter& filter, std::string_view block)
     : m_filter(filter), m_block(block), m_literals(filter.m_literals, block) {}
 
 std::size_t LineFilter::Scan::next(std::size_t from) {
-    std::size_t best = m_literals.next(from);
+    const std::size_t literal = m_literals.next(from);
+    std::size_t best = literal;
     if (!m_filter.m_triggers.empty()) {
         if (!m_triggerKnown || (m_triggerAt != npos && m_triggerAt < from))
             m_triggerAt = m_filter.findTrigger(m_block, from);
         m_triggerKnown = true;
         best = std::min(best, m_triggerAt);
     }
+    m_atLiteral = best != npos && best == literal;
     return best;
+}
+
+bool LineFilter::Scan::lineMayMatch(std::string_view line) const {
+    // A literal found in UTF-8 stands in the line's ASCII reading as it is (an ASCII byte is
+    // never part of another character there): only a trigger's line needs the reading.
+    if (m_atLiteral && m_filter.m_form == TextForm::Utf8)
+        return true;
+    return m_filter.lineMayMatch(line);
 }
 
 namespace {

@@ -49,6 +49,9 @@ class LineFilter {
         // The offset, at or after `from`, of a byte of the next line that may match; npos
         // when no line from `from` on can.
         std::size_t next(std::size_t from);
+        // LineFilter::lineMayMatch for the line that holds the place next() answered last,
+        // without reading the line where the place tells already.
+        bool lineMayMatch(std::string_view line) const;
 
       private:
         const LineFilter& m_filter;
@@ -56,6 +59,7 @@ class LineFilter {
         LiteralFinder::Scan m_literals;
         std::size_t m_triggerAt = 0;  // the next trigger's place, npos: none left
         bool m_triggerKnown = false;
+        bool m_atLiteral = false;  // the last place is where a literal starts
     };
 
   private:

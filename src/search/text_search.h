@@ -71,12 +71,20 @@ class TextSearcher {
     void report(const std::string& path, std::int64_t lineNumber, std::string_view rawLine,
                 std::string contentUtf8, std::int32_t column);
     bool stopRequested();
+    // The start of a UTF-8 line that the matcher answers for as for the whole line: up to
+    // where each word (all words, or the first one) first stands as typed. The whole line when
+    // a word does not stand there as typed, and for regular expressions.
+    std::string_view exactPrefix(std::string_view line) const;
+    // The content of a hit row: the line as UTF-8, or for a line cut for its length only the
+    // part around the hit (kCutLineContext bytes on either side, whole characters).
+    std::string contentOf(std::string_view line, bool cp932, std::int32_t column) const;
     std::int32_t foldedPosition(std::string_view rawLine);
 
     app::Host& m_host;
     const Matcher& m_matcher;
     SearchFlags& m_flags;
     bool m_binaryFiles;
+    bool m_cutLine = false;  // the block being searched is the kept start of a cut line
     std::string m_fileName;
     std::string_view m_block;         // the block being matched
     std::int64_t m_blockOffset = -1;  // its place in the file; -1 while lines are decoded
@@ -95,6 +103,11 @@ class TextSearcher {
     std::vector<std::size_t> m_foldedStarts;  // the same lines' starts in the folded block
     std::vector<std::size_t> m_candidates;    // lines of the block that may match
 };
+
+// How much of a line cut for its length a hit row shows on either side of the hit: such a line
+// is megabytes long, and a row holding all of it would cost its size several times over (the
+// row, the host's copies, the output line).
+inline constexpr std::size_t kCutLineContext = 2u << 10;
 
 // How much of a file decides whether it is text, as grep tools decide: a NUL there says it is
 // not.

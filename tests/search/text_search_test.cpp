@@ -15,6 +15,7 @@
 
 #include "platform/cp932.h"
 #include "platform/error.h"
+#include "platform/line_reader.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
 #include "support/test_context.h"
@@ -175,6 +176,37 @@ TEST(FindText, EndlessLinesStayUnderAMemoryLimit) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: wrong rows, 2: out of memory";
+}
+
+// A line longer than its cut, with the hit megabytes into it: the row shows whole characters
+// around the hit only, the column still counts from the line's start, and the next line keeps
+// its number.
+TEST(FindText, CutLineRowShowsTheHitsSurroundings) {
+    const std::size_t chars = (5u << 20) / 6;  // a prefix of about 5 MB of あ
+    // Per encoding: how many あ the row shows before the hit (whole characters only).
+    const std::pair<bool, std::size_t> cases[] = {{true, kCutLineContext / 2},
+                                                  {false, kCutLineContext / 3}};
+    TempDir dir;
+    for (const auto& [cp932, shown] : cases) {
+        const std::string a = cp932 ? platform::utf8ToCp932("あ") : "あ";
+        std::string bytes;
+        bytes.reserve(platform::kMaxLineBytes + (2u << 20));
+        for (std::size_t i = 0; i < chars; ++i)
+            bytes += a;
+        bytes += "needle";
+        bytes.resize(platform::kMaxLineBytes + (1u << 20), 'x');
+        bytes += "\nneedle\n";
+        Matcher matcher(false, false);
+        matcher.targetStrsSplit("needle");
+        test::RecordingHost host;
+        std::string expected;
+        for (std::size_t i = 0; i < shown; ++i)
+            expected += "あ";
+        expected += "needle" + std::string(kCutLineContext - 6, 'x') + "@1," +
+                    std::to_string(2 * chars + 1) + " | needle@2,1";
+        EXPECT_EQ(search(matcher, dir.write("cut.txt", bytes), host), expected)
+            << (cp932 ? "CP932" : "UTF-8");
+    }
 }
 
 TEST(FindText, StopDuringLargeFileKeepsRowsAndTellsOnce) {

@@ -68,6 +68,8 @@ class EngineState {
     // Why the last p2tMain answered false (the file is damaged or met a bound of the work):
     // for the debug log.
     const std::string& problem() const { return m_problem; }
+    // Whether the walk of the last file left part of it unread for a bound on the work.
+    bool cutShort() const { return m_objects.cutShort(); }
 
     bool p2tDivePages(std::int32_t objectNumber, std::int32_t generation, int depth);
     bool p2tDivePage(std::int32_t objectNumber, std::int32_t generation);

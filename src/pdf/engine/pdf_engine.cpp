@@ -23,12 +23,16 @@ class PdfEngine::Reading final : public pipeline::Extractor {
         } unset{m_state};
         const bool walked = m_state.p2tMain(path, m_bytes);
         pipeline::Extraction read;
+        // A file walked to its end with part of it left unread for a bound on the work is
+        // read in part too: its user is told, as for a damaged one.
+        const bool whole = walked && !m_state.cutShort();
         read.outcome = m_flags.isAbort ? pipeline::Outcome::Stopped
-                       : walked        ? pipeline::Outcome::Complete
+                       : whole         ? pipeline::Outcome::Complete
                                        : pipeline::Outcome::Partial;
         read.count = m_state.pageTotal();
         if (read.outcome == pipeline::Outcome::Partial)
-            read.reason = m_state.problem();
+            read.reason =
+                walked ? "処理量の上限に達したので一部を読みませんでした" : m_state.problem();
         return read;
     }
 

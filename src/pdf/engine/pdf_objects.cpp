@@ -148,7 +148,12 @@ bool PdfObjects::p2tObjCacheConstruction() {
 }
 
 bool PdfObjects::cacheFull() {
-    if (m_cache.count() < ObjectCache::maxEntries)
+    // A real file spends bytes on each object, so a small file that names millions of them
+    // (one cross-reference stream can) is built to fill the memory; a few bytes an object
+    // leaves room for any file a producer writes.
+    const std::int64_t bound = std::clamp<std::int64_t>(m_reader.p2tGetFileLength() / 2,
+                                                        minObjectBound, ObjectCache::maxEntries);
+    if (m_cache.count() < bound)
         return false;
     if (!m_cacheFullNoted) {
         m_cacheFullNoted = true;

@@ -118,6 +118,9 @@ class PdfObjects {
     // of minDecodeBudget and decodeBudgetPerFileByte times the file's length) the file is cut
     // short, with one debug-log line. spendDecoding answers false once it is used up.
     bool decodeBudgetLeft() const;
+    // Whether a bound on the work for this file was met (its budget for decoded bytes, or
+    // for objects), so that part of it was left unread.
+    bool cutShort() const { return m_budgetNoted || m_cacheFullNoted; }
     bool spendDecoding(std::size_t bytes);
 
     static constexpr std::int16_t fileNumber = 1;
@@ -126,6 +129,8 @@ class PdfObjects {
     static constexpr std::int64_t maxValueItems = 250'000;
     static constexpr std::int64_t minDecodeBudget = std::int64_t{512} << 20;
     static constexpr std::int64_t decodeBudgetPerFileByte = 16;
+    // Objects any file may register, however small it is.
+    static constexpr std::int64_t minObjectBound = 100'000;
     // Decoded object streams kept at a time, by number and by their bytes together.
     static constexpr std::size_t maxObjectStreamsKept = 4;
     static constexpr std::size_t maxObjectStreamBytesKept = std::size_t{64} << 20;

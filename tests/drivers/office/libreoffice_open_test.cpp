@@ -56,34 +56,6 @@ TEST_F(OpenAtHitTest, WordFindsAndSelectsTheLineAndTheOfficeIsReused) {
     document->close();
 }
 
-// The user's document is never opened a second time: not by a second double-click, nor by the
-// office of a later run, which takes over the office an earlier run left open for the user
-// instead of starting one beside it on the same profile.
-TEST_F(OpenAtHitTest, ADocumentOpenAlreadyIsBroughtForwardAlsoAfterARestart) {
-    const fs::path path = test::office::converted("writer.fodt", "docx");
-    ASSERT_FALSE(path.empty());
-    {
-        auto word = m_automation->createWord(Purpose::Open);
-        word->open(path.string(), OpenOptions{true, true});
-        word->open(path.string(), OpenOptions{true, true});
-        EXPECT_EQ(word->documentCount(), 1);
-    }
-    // The program ends with the document open: its office stays for the user.
-    m_automation.reset();
-    const auto left = test::office::ourOfficePids("open");
-    ASSERT_TRUE(test::office::hasOfficeProcess(left));
-
-    m_automation = makeLibreOfficeAutomation(m_config);
-    auto word = m_automation->createWord(Purpose::Open);
-    EXPECT_EQ(word->documentCount(), 1);
-    auto again = word->open(path.string(), OpenOptions{true, true});
-    EXPECT_EQ(word->documentCount(), 1);
-    // The document answered belongs to the office in use.
-    EXPECT_TRUE(word->findAndSelect("検索語はフェレッタです。"));
-    EXPECT_EQ(test::office::ourOfficePids("open"), left);
-    again->close();
-}
-
 TEST_F(OpenAtHitTest, ExcelActivatesTheSheetAndSelectsTheCell) {
     auto excel = m_automation->createExcel(Purpose::Open);
     const fs::path path = test::office::converted("calc.fods", "xls");

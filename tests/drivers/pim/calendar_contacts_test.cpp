@@ -92,13 +92,17 @@ TEST(CalendarFileTest, BrokenComponentsAreSkippedAndTheRestRead) {
 TEST(CalendarFileTest, OneItemBecomesACalendarOfItsOwn) {
     const std::string text =
         "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTIMEZONE\r\nTZID:Asia/Tokyo\r\nEND:VTIMEZONE\r\n"
-        "BEGIN:VEVENT\r\nUID:r\r\nSUMMARY:master\r\nEND:VEVENT\r\n"
+        "BEGIN:VEVENT\r\nUID:r\r\nSUMMARY:master\r\nDTSTAMP:20260105T000000Z\r\n"
+        "CREATED:20260101T000000Z\r\nEND:VEVENT\r\n"
         "BEGIN:VEVENT\r\nUID:r\r\nRECURRENCE-ID;TZID=Asia/Tokyo:20260112T100000\r\n"
-        "SUMMARY:moved\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+        "SUMMARY:moved\r\nDTSTAMP:20260106T000000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
     const auto entries =
         readCalendarEntries(text, FolderKind::Calendar, Origin::ICalendar, "f", kLog, "f");
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[1].item.ref.id, "r\n20260112T100000");
+    // The order of the desktop store's items: CREATED, else DTSTAMP.
+    EXPECT_EQ(entries[0].created, "20260101T000000Z");
+    EXPECT_EQ(entries[1].created, "20260106T000000Z");
     const auto single = standaloneCalendar(text, entries[1].item.ref.id);
     ASSERT_TRUE(single);
     EXPECT_NE(single->find("TZID:Asia/Tokyo"), std::string::npos);

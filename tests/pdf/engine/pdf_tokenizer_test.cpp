@@ -1,4 +1,5 @@
-// The byte reader and tokenizer: the token rules, the seek rules and the window buffer.
+// The byte reader: the seek rules, the window buffer and the token budget (its tokens are the
+// lexer's, tested there).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,37 +12,6 @@
 
 namespace ferretta::pdf {
 namespace {
-
-std::vector<std::string> tokensOf(const std::string& input) {
-    PdfReader reader;
-    reader.useMemory(std::make_shared<const std::string>(input), 0, input.size());
-    std::vector<std::string> tokens;
-    for (int guard = 0; guard < 1000; ++guard) {
-        std::string token(reader.p2tGetToken());
-        if (token.empty() && reader.p2tIsEOF())
-            break;
-        tokens.push_back(token);
-    }
-    return tokens;
-}
-
-// p2tGetToken cuts with the original separators and gives strings as they stand in the file.
-TEST(PdfTokenizer, ExamplesTable) {
-    struct Case {
-        std::string input;
-        std::vector<std::string> tokens;
-    };
-    const std::vector<Case> cases = {
-        {"<</Type /Pages/Kids[1 0 R]>>",
-         {"<<", "/Type", "/Pages", "/Kids", "[", "1", "0", "R", "]", ">>"}},
-        {"(a(b)c) (x\\)/Kids) <4142>", {"(a(b)c)", "(x\\)/Kids)", "<4142>"}},
-        {"%%EOF\r\n1 % c\n2", {"1", "2"}},
-        {"/Count\t3", {"/Count\t3"}},
-        {"a\r\n\r\nb", {"a", "b"}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(tokensOf(c.input), c.tokens) << c.input;
-}
 
 TEST(PdfReaderFile, SeekRules) {
     const std::string path = test::writeTemp("seek.bin", "0123456789");

@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "pdf/engine/pdf_test_support.h"
 #include "pdf/frontends/pdf_viewer.h"
 #include "platform/error.h"
 #include "search/path_helpers.h"
@@ -39,6 +38,7 @@ TEST(FilterCommandTest, PutsThePathIntoTheSplitTemplate) {
          Words{"/opt/my conv/run", "--in=/d/a.pdf", "/d/a.pdf"}},
         // %2 is the text file the search reads, whatever the PDF's extension.
         {"pdftotext %1 %2", "/d/a.Pdf", Words{"pdftotext", "/d/a.Pdf", "/d/a.txt"}},
+        {"pdftotext %1 %2", "/d.x/a", Words{"pdftotext", "/d.x/a", "/d.x/a.txt"}},
         // Placeholders inside a path are not replaced again; a template without them runs
         // unchanged.
         {"conv %1 %2", "/d/%2%1.pdf", Words{"conv", "/d/%2%1.pdf", "/d/%2%1.txt"}},
@@ -49,25 +49,6 @@ TEST(FilterCommandTest, PutsThePathIntoTheSplitTemplate) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(filterCommand(c.filterTemplate, c.path), c.argv) << c.filterTemplate;
-}
-
-TEST(FilterOutputTest, NamesAndPieces) {
-    EXPECT_EQ(filterOutputPath("/d/a.pdf"), "/d/a.txt");
-    EXPECT_EQ(filterOutputPath("/d/a.b.PDF"), "/d/a.b.txt");
-    EXPECT_EQ(filterOutputPath("/d.x/noext"), "/d.x/noext.txt");
-    EXPECT_EQ(filterOutputPath("a.pdf"), "a.txt");
-
-    const std::pair<std::string, std::vector<std::string>> cases[] = {
-        {"", {}},
-        {"\fabc", {"\f", "abc"}},
-        {"abc\f", {"abc", "\f"}},
-        {"\f\fa\fb", {"\f", "\f", "a", "\f", "b"}},
-    };
-    std::vector<std::string_view> pieces;
-    for (const auto& [line, expected] : cases) {
-        splitAtFormFeeds(line, pieces);
-        EXPECT_EQ(std::vector<std::string>(pieces.begin(), pieces.end()), expected) << line;
-    }
 }
 
 using test::readFile;
@@ -281,40 +262,7 @@ TEST_F(PdfFilterTest, AStoppedFilterThatIgnoresTerminationIsKilled) {
     EXPECT_TRUE(m_host.messages.empty());
 }
 
-// Helvetica text and Japanese in a CID font (Adobe-Japan1, UCS-2 codes), a stream per page.
-std::string makePdf(const std::vector<std::vector<std::string>>& pages) {
-    test::PdfBuilder pdf;
-    std::string kids;
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-        const int page = 6 + 2 * static_cast<int>(i);
-        kids += std::to_string(page) + " 0 R ";
-        std::string content;
-        int y = 700;
-        for (const std::string& show : pages[i]) {
-            content += "BT " + std::string(show[0] == '<' ? "/F2" : "/F1") + " 12 Tf 72 " +
-                       std::to_string(y) + " Td " + show + " Tj ET\n";
-            y -= 20;
-        }
-        pdf.object(page,
-                   "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << "
-                   "/Font << /F1 3 0 R /F2 4 0 R >> >> /Contents " +
-                       std::to_string(page + 1) + " 0 R >>")
-            .stream(page + 1, content);
-    }
-    return pdf.pages(kids, static_cast<int>(pages.size()))
-        .object(3, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>")
-        .object(4,
-                "<< /Type /Font /Subtype /Type0 /BaseFont /Ryumin-Light /Encoding "
-                "/UniJIS-UCS2-H /DescendantFonts [5 0 R] >>")
-        .object(5,
-                "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /Ryumin-Light /CIDSystemInfo "
-                "<< /Registry (Adobe) /Ordering (Japan1) /Supplement 2 >> /FontDescriptor << "
-                "/Type /FontDescriptor /FontName /Ryumin-Light /Flags 4 /FontBBox [0 0 1000 "
-                "1000] /ItalicAngle 0 /Ascent 1000 /Descent 0 /CapHeight 1000 /StemV 80 >> >>")
-        .build();
-}
-
-// The setup the README gives, with the real pdftotext.
+// The setup the README gives, with the real pdftotext over a PDF of TeX's.
 TEST_F(PdfFilterTest, WorksWithPdftotext) {
     const char* path = std::getenv("PATH");
     if (findOnPath("pdftotext", path ? path : "/usr/bin").empty()) {
@@ -322,12 +270,9 @@ TEST_F(PdfFilterTest, WorksWithPdftotext) {
     }
     const fs::path folder = m_dir / "my pdfs";
     fs::create_directory(folder);
-    const std::string pdf = makePdf({{"(first page alpha)", "(second line)"},
-                                     {"(page two beta)", "<30d530a130a430eb>"},
-                                     {},
-                                     {"(page four gamma)", "(alpha again)"}});
+    const std::string pdf = readFile(FERRETTA_TEST_DATA "/pdf/corpus/tex_ja.pdf");
     m_settings.pdfFilterPause = "\\f";
-    m_matcher.targetStrsSplit("alpha ファイル beta");
+    m_matcher.targetStrsSplit("ファイル Invoice");
     // As it stands, and with the output named: both for every spelling of the extension.
     const std::pair<const char*, const char*> setups[] = {
         {"pdftotext -q -enc UTF-8 %1", "report.PdF"},
@@ -342,10 +287,8 @@ TEST_F(PdfFilterTest, WorksWithPdftotext) {
         const auto before = names(folder);
         m_settings.pdfFilterPath = filterTemplate;
         EXPECT_TRUE(search(m_pdf)) << filterTemplate;
-        EXPECT_EQ(hits(), (PageHits{{"1", "first page alpha"},
-                                    {"2", "page two beta"},
-                                    {"2", "ファイル"},
-                                    {"4", "alpha again"}}));
+        EXPECT_EQ(hits(),
+                  (PageHits{{"1", "ファイルを開いてください。"}, {"2", "Invoice number Bravo"}}));
         EXPECT_TRUE(m_host.messages.empty());
         EXPECT_EQ(readFile(folder / text), "my own report notes");
         EXPECT_EQ(names(folder), before);

@@ -19,7 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using Words = std::vector<std::string>;
 
-TEST(ViewerCommandTest, PassesThePageTheWayEachViewerTakesIt) {
+// How each viewer takes the page is checked with the viewers themselves below; here the edges.
+TEST(ViewerCommandTest, PagesAndPathsAtTheEdges) {
     struct Case {
         PdfViewerKind kind;
         const char* path;
@@ -27,11 +28,6 @@ TEST(ViewerCommandTest, PassesThePageTheWayEachViewerTakesIt) {
         Words argv;
     };
     const Case cases[] = {
-        {PdfViewerKind::Evince, "/d/a b.pdf", 7, {"/v", "--page-index=7", "/d/a b.pdf"}},
-        {PdfViewerKind::Okular, "/d/a.pdf", 7, {"/v", "-p", "7", "/d/a.pdf"}},
-        {PdfViewerKind::Zathura, "/d/a.pdf", 7, {"/v", "-P", "7", "/d/a.pdf"}},
-        {PdfViewerKind::MuPdf, "/d/a.pdf", 7, {"/v", "/d/a.pdf", "7"}},
-        {PdfViewerKind::DesktopDefault, "/d/a.pdf", 7, {"/v", "/d/a.pdf"}},
         {PdfViewerKind::None, "/d/a.pdf", 7, {}},
         // No page below the first; a path is never taken for an option.
         {PdfViewerKind::Evince, "/d/a.pdf", 0, {"/v", "--page-index=1", "/d/a.pdf"}},

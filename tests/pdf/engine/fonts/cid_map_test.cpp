@@ -116,7 +116,7 @@ TEST_F(CidTableTest, LineCountBoundary) {
     EXPECT_EQ(tooBig.p2tCID2Str(1), "");
 }
 
-TEST_F(CidTableTest, DataThatIsNotTheTableMapsEverythingToEmptyText) {
+TEST_F(CidTableTest, BrokenOrMissingTables) {
     const std::string good = test::deflate(numberedLines(cidTableLastCid));
     for (const std::string& bytes : {"not zlib at all"s, good.substr(0, good.size() / 2),
                                      good.substr(0, good.size() - 1) + "\x00"s}) {
@@ -131,14 +131,11 @@ TEST_F(CidTableTest, DataThatIsNotTheTableMapsEverythingToEmptyText) {
     ASSERT_TRUE(table.p2tCIDInit(write(good)));
     EXPECT_TRUE(table.p2tCIDInit(write("garbage")));
     EXPECT_EQ(table.p2tCID2Str(7), "7");
-}
-
-TEST_F(CidTableTest, Failures) {
-    CidTable table;
-    EXPECT_FALSE(table.p2tCIDInit(m_root / "missing.dat"));
-    EXPECT_FALSE(table.p2tCIDInit(write("")));
-    EXPECT_FALSE(table.p2tCIDInit(m_root));  // a folder
-    EXPECT_FALSE(table.loaded());
+    // No table at all: a missing or empty file, a folder.
+    CidTable none;
+    for (const fs::path& path : {m_root / "missing.dat", write(""), m_root})
+        EXPECT_FALSE(none.p2tCIDInit(path)) << path;
+    EXPECT_FALSE(none.loaded());
 }
 
 // A full disk (here: no file may grow past 0 bytes) does not stop the load: nothing is

@@ -313,6 +313,8 @@ std::string streamObject(const std::string& entries, const std::string& data) {
            "\nendstream";
 }
 
+// The common fonts of real producers (UniJIS-UTF8-H, a base encoding by name, ...) are read in
+// the corpus's files; here the rest.
 TEST(FontResources, HowEachKindOfFontIsRead) {
     const std::string font = "<< /Font << /R8 11 0 R >> >>";
     const std::string identityCidFont = cidFont("<< /Registry (Adobe) /Ordering (Identity) >>");
@@ -347,11 +349,6 @@ TEST(FontResources, HowEachKindOfFontIsRead) {
          "/R8 1 Tf (\\202\\240A\\202\\242\\202) Tj",  // a code cut short at the end
          {{11, type0Font("/90ms-RKSJ-V", "[" + cidFont(japan1) + "]")}},
          "あい"},
-        {"predefined UniJIS-UTF8-H",
-         font,
-         "/R8 1 Tf (\xE3\x81\x84\xE3\x81\x82) Tj",
-         {{11, type0Font("/UniJIS-UTF8-H", "[" + cidFont(japan1) + "]")}},
-         "いあ"},
         {"embedded CMap using a predefined one",
          font,
          "/R8 1 Tf <82A0 A1> Tj",
@@ -375,11 +372,6 @@ TEST(FontResources, HowEachKindOfFontIsRead) {
                             "put\ndup 108 /l put\ndup 123 /endash put\nreadonly "
                             "def\ncurrentfile eexec\ndup 115 /s put")}},
          "fil–"},
-        {"simple font with a base encoding by name",
-         font,
-         "/R8 1 Tf (XY) Tj",
-         {{11, "<< /Subtype /Type1 /Encoding /WinAnsiEncoding >>"}},
-         "XY"},
         {"simple font with only a ToUnicode",
          font,
          "/R8 1 Tf (\\001) Tj",
