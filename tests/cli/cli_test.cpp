@@ -114,7 +114,8 @@ TEST_F(CliTest, SearchesAndWritesTheSavedFileLines) {
          "\".dot.txt\",\"abc\",\"{D}/.dot.txt\",\"1,1\"\n" + b +
              "\"bin.txt\",\"abc\",\"{D}/bin.txt\",\"2,1\"\n" + k + xt +
              "\"h.txt\",\"abc\",\"{D}/.hidden/h.txt\",\"1,1\"\n" + c},
-        {"--text-tags=csv --no-subfolders {D} abc", b},
+        {"--text-tags=csv {D} abc", b},
+        {"--no-subfolders {D} abc", b + k + xt + w},
         {"--regex {D} '^a.C$'", b + c},
         {"--name-only {D} needle",
          "\"needle.dat\",\"(ファイル名にヒット)\",\"{D}/needle.dat\",\"\"\n"},

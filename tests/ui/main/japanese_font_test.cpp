@@ -1,13 +1,15 @@
 // Every caption of the window, its menus, the tray's menu, the Options dialog and the About box
 // can be drawn with the font the program really uses: the application font after start-up's
 // choice, with the fallbacks the system offers. On a machine without a Japanese font the
-// captions would be empty boxes; this test fails there and names the characters.
+// captions would be empty boxes; this test fails there and names the characters. It is also the
+// one place that walks every caption: a button or a frame without one is a caption lost.
 #include "ui/main/japanese_font.h"
 
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -15,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QTabBar>
 #include <QTabWidget>
 #include <memory>
 #include <set>
@@ -35,6 +38,25 @@ struct Caption {
     QString text;
     QFont font;
 };
+
+// Buttons, frames and menu entries that show neither a caption nor an icon, by object name.
+void collectBlank(QWidget& widget, std::vector<QString>& out) {
+    for (auto* button : widget.findChildren<QAbstractButton*>()) {
+        if (button->text().isEmpty() && button->icon().isNull() &&
+            qobject_cast<QTabBar*>(button->parentWidget()) == nullptr)
+            out.push_back(button->objectName());
+    }
+    for (auto* box : widget.findChildren<QGroupBox*>()) {
+        if (box->title().isEmpty())
+            out.push_back(box->objectName());
+    }
+    QList<QAction*> actions = widget.findChildren<QAction*>();
+    actions += widget.actions();
+    for (QAction* action : actions) {
+        if (!action->isSeparator() && action->text().isEmpty() && action->icon().isNull())
+            out.push_back(action->objectName());
+    }
+}
 
 void collect(QWidget& widget, std::vector<Caption>& out) {
     const auto add = [&out](const QString& text, const QFont& font) {
@@ -75,11 +97,15 @@ TEST(JapaneseFontTest, EveryCaptionHasItsGlyphs) {
     ui::options::Dialog options(settings);
     ui::modes::AboutBox about;
     std::vector<Caption> captions;
+    std::vector<QString> blank;
     for (QWidget* root :
          {static_cast<QWidget*>(form.get()), static_cast<QWidget*>(&form->taskTray().menu()),
           static_cast<QWidget*>(&options), static_cast<QWidget*>(&about)}) {
         collect(*root, captions);
+        collectBlank(*root, blank);
     }
+    for (const QString& name : blank)
+        ADD_FAILURE() << name.toStdString() << " shows no caption";
     ASSERT_GT(captions.size(), 80u) << "the walk missed the captions";
 
     std::set<QString> missing;

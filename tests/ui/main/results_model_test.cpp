@@ -56,13 +56,12 @@ class ResultsModelTest : public ::testing::Test {
     QtMessageHandler m_previousHandler = nullptr;
 };
 
-TEST_F(ResultsModelTest, RowsShowTheHitInColumnOrderUnderTheHeaders) {
-    const char* headers[] = {"ﾌｧｲﾙ名/件名", "内容", "ﾊﾟｽ/ｵﾌﾞｼﾞｪｸﾄ", "行,桁/分類項目"};
+// (The headers' captions are the Japanese-font test's.)
+TEST_F(ResultsModelTest, RowsShowTheHitInColumnOrder) {
     add("a.txt", "本文", "/d/a.txt", "12,5");
     const char* cells[] = {"a.txt", "本文", "/d/a.txt", "12,5"};
     ASSERT_EQ(model.columnCount(), 4);
     for (int col = 0; col < 4; ++col) {
-        EXPECT_EQ(model.headerData(col, Qt::Horizontal).toString().toStdString(), headers[col]);
         EXPECT_EQ(column(col), std::vector<std::string>{cells[col]});
     }
     EXPECT_FALSE(model.data(model.index(0, 1), Qt::ForegroundRole).isValid());

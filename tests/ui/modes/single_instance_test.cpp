@@ -2,7 +2,8 @@
 // reader against broken input, the claim of the instance name by racing starts (threads and
 // processes, a holder that was killed, one that does not answer yet), folders handed to a
 // server in this process and from child processes, the re-entry guard of the hook, and the
-// key matching of the hot key. Runs offscreen; the real X grab is checked by hot_key_check.sh.
+// key matching of the hot key. Runs offscreen; the real X grab is the X-server scenario's hot_key
+// step.
 #include "ui/modes/single_instance.h"
 
 #include <gtest/gtest.h>
@@ -368,30 +369,6 @@ TEST(ClaimInstance, HolderThatDoesNotListenYetIsAskedAgainForAWhile) {
 
 // --- Handing a folder over
 
-TEST(HandOff, FolderWithQuotesIsAcceptedBeforeTheSenderGoesOn) {
-    RunningInstance first;
-    QTemporaryDir temp;
-    const std::string folder = makeFolder(temp, "検索 \"資料\"");
-    bool receiverReturned = false;
-    bool senderWaited = true;
-    std::unique_ptr<SecondStart> second;
-    first.duringFolder = [&] {
-        // A message box's loop: the sender must still be waiting for its answer.
-        processUntil([] { return false; }, 200);
-        senderWaited = !second->finished();
-        receiverReturned = true;
-    };
-    second = std::make_unique<SecondStart>(first.name, "\"" + folder + "\"");
-    ASSERT_TRUE(processUntil([&] { return second->finished(); }));
-    EXPECT_TRUE(receiverReturned);
-    EXPECT_TRUE(senderWaited);
-    EXPECT_TRUE(second->answered());
-    ASSERT_EQ(first.host.messages.size(), 1u);
-    EXPECT_EQ(first.host.messages[0].text, "検索対象フォルダを設定しました\r" + folder);
-    EXPECT_EQ(first.host.messages[0].style, app::MessageStyle::Information);
-    EXPECT_EQ(first.settings.dir, folder);
-}
-
 TEST(HandOff, MessageArrivingDuringAMessageBoxIsDroppedButAnswered) {
     RunningInstance first;
     QTemporaryDir temp;
@@ -538,7 +515,7 @@ TEST(WndProcGuard, NestedMessagesOnlyPassAndTheGuardSurvivesAnException) {
     EXPECT_EQ(folders, (std::vector<std::string>{"throw", "検索"}));
 }
 
-// --- Hot-key matching (the grab itself needs an X server: hot_key_check.sh)
+// --- Hot-key matching (the grab itself needs an X server: the scenario's hot_key step)
 
 TEST(HotKeyMatch, ControlKWithOrWithoutTheLockModifiers) {
     constexpr std::uint16_t mod2 = 0x10, mod4 = 0x40, button1 = 0x100;
@@ -574,14 +551,4 @@ TEST(HotKeyMatch, GrabbedStatesCoverEveryLockCombination) {
     EXPECT_EQ(hotKeyModifierStates(0x80), (States{0x04, 0x06, 0x84, 0x86}));
     EXPECT_EQ(hotKeyModifierStates(0), (States{0x04, 0x06}));
     EXPECT_EQ(hotKeyModifierStates(lockMask), (States{0x04, 0x06}));
-}
-
-TEST(HotKeyMatch, NoGrabWithoutAnX11Connection) {
-    test::ensureOffscreenApplication();  // offscreen: no X server
-    int pressed = 0;
-    std::unique_ptr<HotKey> hotKey = initHotKeyModuleValues([&] { ++pressed; });
-    ASSERT_NE(hotKey, nullptr);
-    EXPECT_FALSE(hotKey->isRegistered());
-    hotKey->releaseHotKey();
-    EXPECT_EQ(pressed, 0);
 }

@@ -55,26 +55,13 @@ class TaskTrayTest : public ::testing::Test {
     std::unique_ptr<TaskTray> m_tray;
 };
 
-TEST_F(TaskTrayTest, MenuHoldsTheEntriesInOrderWithTheirCaptions) {
-    struct Row {
-        const char* name;
-        const char* caption;  // empty for a separator
-    };
-    const Row expected[] = {
-        {"mnTrayOpen", "開く(&B)"},           {"mnBar1", ""}, {"mnTrayOption", "ｵﾌﾟｼｮﾝ(&O)"},
-        {"mnTrayVersion", "ﾊﾞｰｼﾞｮﾝ情報(&A)"}, {"mnBar2", ""}, {"mnTrayExit", "終了(&X)"},
-    };
-    const QList<QAction*> actions = m_tray->menu().actions();
-    ASSERT_EQ(actions.size(), static_cast<qsizetype>(std::size(expected)));
-    for (qsizetype i = 0; i < actions.size(); ++i) {
-        const Row& row = expected[i];
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(actions[i]->objectName(), QString::fromLatin1(row.name));
-        EXPECT_EQ(actions[i]->isSeparator(), row.caption[0] == '\0');
-        EXPECT_EQ(actions[i]->text(), QString::fromUtf8(row.caption));
-    }
-    EXPECT_EQ(m_tray->menu().title(), QStringLiteral("タスクトレイ右クリック用"));
-    EXPECT_EQ(m_tray->icon().toolTip(), QStringLiteral("Ferretta"));
+// The entries in order (their captions are the Japanese-font test's).
+TEST_F(TaskTrayTest, MenuHoldsTheEntriesInOrder) {
+    QStringList names;
+    for (QAction* action : m_tray->menu().actions())
+        names << action->objectName() + (action->isSeparator() ? QStringLiteral("-") : QString());
+    EXPECT_EQ(names, (QStringList{"mnTrayOpen", "mnBar1-", "mnTrayOption", "mnTrayVersion",
+                                  "mnBar2-", "mnTrayExit"}));
     EXPECT_EQ(m_tray->icon().contextMenu(), &m_tray->menu());
     EXPECT_FALSE(m_tray->icon().icon().isNull());
     EXPECT_FALSE(m_tray->icon().isVisible());

@@ -1,5 +1,6 @@
-// The options dialog offscreen: every caption, settings in and out, the folder history, the
-// enabling rules, the extension list, Cancel, the choosers, and the main window's use of it.
+// The options dialog offscreen: settings in and out, the folder history, the enabling rules, the
+// extension list, Cancel, the choosers, and the main window's use of it. Its captions are the
+// Japanese-font test's; its keys (the cache, the item places) the X-server scenario's.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -8,17 +9,13 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTabWidget>
-#include <QTest>
 #include <QTextBrowser>
-#include <QTimer>
 #include <QUrl>
 #include <functional>
 #include <string>
@@ -26,9 +23,7 @@
 
 #include "app/settings.h"
 #include "platform/ini_file.h"
-#include "run/document_cache_use.h"
 #include "support/qt_test_support.h"
-#include "support/temp_tree.h"
 #include "ui/main/main_form.h"
 #include "ui/modes/about_box.h"
 #include "ui/modes/help_window.h"
@@ -93,118 +88,6 @@ class OptionsDialogTest : public ::testing::Test {
     // Presses OK the way the user does.
     void pressOk(Dialog& dialog) { child<QPushButton>(dialog, "OKButton")->click(); }
 };
-
-TEST_F(OptionsDialogTest, EveryCaptionIsExactAndSitsOnItsTabInItsFrame) {
-    app::Settings settings;
-    Dialog dialog(settings);
-    EXPECT_EQ(dialog.objectName(), "Dialog");
-    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Ferrettaの設定"));
-
-    auto* tabs = child<QTabWidget>(dialog, "SSTab1");
-    ASSERT_NE(tabs, nullptr);
-    const QStringList tabTitles = {QStringLiteral("検索条件"), QStringLiteral("テキスト検索"),
-                                   QStringLiteral("PDF検索"), QStringLiteral("Office検索")};
-    ASSERT_EQ(tabs->count(), tabTitles.size());
-    for (int i = 0; i < tabs->count(); ++i)
-        EXPECT_EQ(tabs->tabText(i), tabTitles[i]);
-
-    struct Caption {
-        const char* name;
-        const char* text;
-        int tab;            // -1: outside the tabs
-        const char* frame;  // nullptr: directly on the tab
-    };
-    const Caption captions[] = {
-        {"Frame2", "検索対象フォルダ", 0, nullptr},
-        {"Command1", "変更(&D)", 0, "Frame2"},
-        {"Check1", "サブフォルダも検索(&B)", 0, "Frame2"},
-        {"Frame1", "検索条件", 0, nullptr},
-        {"Check2_0", "ファイル名/件名のみ検索(&N)", 0, "Frame1"},
-        {"Check2_1", "大/小,全/半の区別をする(&S)", 0, "Frame1"},
-        {"Check2_2", "正規表現(&R)", 0, "Frame1"},
-        {"chkAllFiles", "隠しファイル・バイナリファイルも検索(&H)", 0, "Frame1"},
-        {"FrameCache", "キャッシュ", 0, nullptr},
-        {"chkTextCache", "読み取った文書の本文を保存し、次の検索に使う(&U)", 0, "FrameCache"},
-        {"cmdClearCache", "キャッシュを空にする(&Y)", 0, "FrameCache"},
-        {"fType_1", "テキスト形式ファイルの検索を行う(&T)", 1, nullptr},
-        {"Frame4", "テキストファイルとして検索する拡張子の一覧：", 1, nullptr},
-        {"Command3", "追加(&A)", 1, "Frame4"},
-        {"Command6", "削除(&D)", 1, "Frame4"},
-        {"Frame3", "使用するテキストエディタ", 1, nullptr},
-        {"Command2_0", "選択(&E)", 1, "Frame3"},
-        {"Label9_0", "下記のパラメータが使用できます", 1, "Frame3"},
-        {"Label9_1", "%1：ファイル名", 1, "Frame3"},
-        {"Label9_2", "%2：行", 1, "Frame3"},
-        {"Label9_3", "%3：桁", 1, "Frame3"},
-        {"Label9_4", "（例）\u3000秀丸 の場合（推奨）", 1, "Frame3"},
-        {"Label9_5", "C:\\Program Files\\Hidemaru\\Hidemaru.exe /j%2,%3 %1", 1, "Frame3"},
-        {"Label9_6", "TeraPad の場合", 1, "Frame3"},
-        {"Label9_7", "C:\\Program Files\\tpad085\\TeraPad.exe /jl=%2 \"%1\"", 1, "Frame3"},
-        {"Label9_8", "※エディタのパスは各自の環境に置き換えて記述してください。", 1, "Frame3"},
-        {"Label9_9", "詳しい解説はこちら⇒", 1, "Frame3"},
-        {"fType_13", "Adobe PDFファイル(*.pdf)の検索を行う(&P)", 2, nullptr},
-        {"Frame8", "検索方式", 2, nullptr},
-        {"Option1_0", "内蔵の検索エンジンを使用(&G)", 2, "Frame8"},
-        {"Option1_1", "下記のフィルタを利用する(&F)", 2, "Frame8"},
-        {"Label1_7", "フィルタのパス：", 2, "Frame8"},
-        {"Label1_8", "フィルタのページ区切り文字列（正規表現）：", 2, "Frame8"},
-        {"filterSelectButton", "選択(&K)", 2, "Frame8"},
-        {"Label1_4", "下記のパラメータが使用できます", 2, "Frame8"},
-        {"Label1_5", "%1：PDFファイル名", 2, "Frame8"},
-        {"Label1_6", "%2：出力ファイル名", 2, "Frame8"},
-        {"Frame7", "検索対象", 3, nullptr},
-        {"fType_2", "Word文書(*.doc)(&W)", 3, "Frame7"},
-        {"fType_3", "Excel文書(*.xls)(&X)", 3, "Frame7"},
-        {"fType_16", "PowerPoint(*.ppt)(&P)", 3, "Frame7"},
-        {"fType_15", "AccessDB(*.mdb)の検索を行う(&M)", 3, "Frame7"},
-        {"Frame5", "Outlook", 3, nullptr},
-        {"fType_4", "仕事", 3, "Frame5"},
-        {"fType_5", "メール", 3, "Frame5"},
-        {"fType_6", "予定", 3, "Frame5"},
-        {"fType_7", "連絡先", 3, "Frame5"},
-        {"fType_8", "メモ", 3, "Frame5"},
-        {"Frame6", "Outlook Express 5/6", 3, nullptr},
-        {"fType_10", "メール", 3, "Frame6"},
-        {"fType_11", "連絡先", 3, "Frame6"},
-        {"Frame9", "動作", 3, nullptr},
-        {"chkWordFast", "Wordの検索でオートシェイプを検索対象とせず高速検索する", 3, "Frame9"},
-        {"chkOfficeNoJump", "検索結果一覧から文書を開いた時に検索語句へジャンプしない", 3,
-         "Frame9"},
-        {"Label2", "（※エラーが出る場合はチェックをはずして下さい）", 3, "Frame9"},
-        {"OKButton", "OK(&O)", -1, nullptr},
-        {"cancelButton", "キャンセル(&C)", -1, nullptr},
-    };
-    for (const Caption& c : captions) {
-        SCOPED_TRACE(c.name);
-        QWidget* widget = child<QWidget>(dialog, c.name);
-        ASSERT_NE(widget, nullptr);
-        QString shown;
-        if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-            shown = button->text();
-        } else if (auto* box = qobject_cast<QGroupBox*>(widget)) {
-            shown = box->title();
-        } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-            shown = label->text();
-            EXPECT_EQ(label->textFormat(), Qt::PlainText);  // "%1" and "<" shown as they are
-        } else {
-            ADD_FAILURE() << "no caption kind";
-        }
-        EXPECT_EQ(shown, QString::fromUtf8(c.text));
-        if (c.tab < 0) {
-            EXPECT_FALSE(tabs->isAncestorOf(widget));
-        } else {
-            EXPECT_TRUE(tabs->widget(c.tab)->isAncestorOf(widget));
-        }
-        if (c.frame != nullptr) {
-            EXPECT_TRUE(child<QGroupBox>(dialog, c.frame)->isAncestorOf(widget));
-        }
-    }
-
-    // No check box for the types without one (the input controls are the other tests').
-    for (int type : {0, 9, 12, 14, 17, 18, 19, 20})
-        EXPECT_EQ(dialog.findChild<QWidget*>(QStringLiteral("fType_%1").arg(type)), nullptr);
-    EXPECT_TRUE(child<QPushButton>(dialog, "OKButton")->isDefault());
-}
 
 TEST_F(OptionsDialogTest, HelpLabelShowsAndOpensTheLocalHelpPage) {
     app::Settings settings;
@@ -456,43 +339,6 @@ TEST_F(OptionsDialogTest, DeleteRemovesTheSelectedExtensionOnly) {
     EXPECT_EQ(settings.textTags, "TXT;LOG");
 }
 
-// By keys to the focus widget: Alt+Y empties the cache at once, Alt+U unticks the cache, Enter
-// is OK. A mnemonic clicks its button a moment later.
-TEST_F(OptionsDialogTest, KeysEmptyTheCacheAndSwitchItOff) {
-    test::TempTree tree;
-    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(tree.path("cache")));
-    run::closeDocumentCache();
-    app::Settings settings;
-    settings.textCache = true;
-    cache::DocumentCache* cache = run::documentCache(settings);
-    ASSERT_NE(cache, nullptr);
-    cache->store(*cache::identityOf(tree.write("a.pdf", "x")), "pdf",
-                 {{}, {{1, 0, 0, "本文", ""}}, 0, "", 1});
-    ASSERT_EQ(cache->stats().documents, 1);
-
-    Dialog dialog(settings);
-    dialog.show();
-    QApplication::setActiveWindow(&dialog);
-    child<QTabWidget>(dialog, "SSTab1")->setFocus();
-    const auto key = [](Qt::Key code, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::keyClick(QApplication::focusWidget(), code, modifiers);
-    };
-    auto* state = child<QLabel>(dialog, "lblCacheState");
-    key(Qt::Key_Y, Qt::AltModifier);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !state->text().isEmpty(); }));
-    EXPECT_EQ(state->text(), QStringLiteral("キャッシュを空にしました"));
-    EXPECT_EQ(cache->stats().documents, 0);
-    key(Qt::Key_U, Qt::AltModifier);
-    auto* box = child<QCheckBox>(dialog, "chkTextCache");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !box->isChecked(); }));
-    key(Qt::Key_Return);
-    EXPECT_FALSE(dialog.isVisible());
-    EXPECT_FALSE(settings.textCache);
-    dialog.loadMemory2Form();  // the next opening starts without the last message
-    EXPECT_EQ(state->text(), QString());
-    run::closeDocumentCache();
-}
-
 TEST_F(OptionsDialogTest, CancelAndCloseChangeNothing) {
     for (const bool viaCloseBox : {false, true}) {
         app::Settings settings = patterned();
@@ -644,53 +490,6 @@ TEST_F(OptionsDialogTest, MainWindowOpensOneDialogReloadedEachTimeAndDropsTopMos
     topMostWhileOpen.clear();
     option->trigger();
     EXPECT_EQ(topMostWhileOpen, std::vector<bool>{true});
-}
-
-// The Outlook frame's place button opens the five places, typed or chosen; they reach the
-// settings with the options' OK only. Keys go to the focus widget, as a keyboard sends them.
-TEST_F(OptionsDialogTest, ItemPlacesAreEditedInTheirOwnDialog) {
-    app::Settings settings;
-    settings.outlookPlaces = {"", "/old/Inbox", "", "", "/n"};
-    Dialog dialog(settings);
-    dialog.setFileChooser([](const QString& title, const QString&) {
-        return title == QStringLiteral("連絡先の場所の選択") ? QStringLiteral("/c/book.vcf")
-                                                             : QString();
-    });
-    dialog.setFolderChooser([] { return QString(); });
-    dialog.show();
-    QApplication::setActiveWindow(&dialog);
-    child<QTabWidget>(dialog, "SSTab1")->setFocus();
-    const auto key = [](int code, Qt::KeyboardModifiers modifiers = {}) {
-        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(code), modifiers);
-    };
-    for (int i = 0; i < 3; ++i)
-        key(Qt::Key_Tab, Qt::ControlModifier);  // to Office検索
-    QString note;
-    test::ModalWatcher editor([&](QWidget* places) {
-        QApplication::setActiveWindow(places);  // as the window manager does for a new window
-        note = child<QLabel>(*places, "placeNote")->text();
-        key(Qt::Key_M, Qt::AltModifier);  // the メール row
-        key(Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("~/Mail/box"));
-        key(Qt::Key_E, Qt::AltModifier);  // メモ: typed back to automatic
-        key(Qt::Key_A, Qt::ControlModifier);
-        for (QChar ch : QStringLiteral("自動")) {
-            QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-            QApplication::sendEvent(QApplication::focusWidget(), &press);
-        }
-        child<QPushButton>(*places, "placeFile_Contacts")->click();
-        child<QPushButton>(*places, "placeFolder_Tasks")->click();  // cancelled: no change
-        key(Qt::Key_Return);
-    });
-    key(Qt::Key_L, Qt::AltModifier);  // a mnemonic clicks its button a moment later
-    for (int i = 0; i < 500 && editor.dialogs.empty(); ++i)
-        QTest::qWait(10);
-    ASSERT_EQ(editor.dialogs, std::vector<QString>{QStringLiteral("OutlookPlacesDialog")});
-    EXPECT_TRUE(note.contains(QStringLiteral("自動")));
-    EXPECT_EQ(settings.outlookPlaces[1], "/old/Inbox");  // not before OK
-    pressOk(dialog);
-    EXPECT_EQ(settings.outlookPlaces,
-              (std::array<std::string, 5>{"", "~/Mail/box", "", "/c/book.vcf", ""}));
 }
 
 }  // namespace

@@ -1,20 +1,11 @@
-# Shared by the checks that drive the real ferretta window on a virtual X server; sourced, not
-# run. The sourcing script sets workDir and ferrettaPid before it can fail.
+# Shared by the scenario that drives the real ferretta window on a virtual X server
+# (window_use_check.sh) and its steps (*_steps.sh); sourced, not run.
 # Several functions run only through trap or waitFor, which shellcheck cannot follow; the
 # variables set here are for the sourcing script; conditions are single-quoted for waitFor.
 # shellcheck disable=SC2317,SC2148,SC2154,SC2034,SC2016
 
 # A sanitized build of ferretta checks for leaks at exit; the system libraries' own are not ours.
 export LSAN_OPTIONS="suppressions=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/lsan_suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-
-# A fresh work folder in workDir, removed with the ferretta started in it (ferrettaPid) when the
-# script ends, also on a signal.
-makeWorkDir() {
-    workDir=$(mktemp -d "${TMPDIR:-/tmp}/ferretta-$1.XXXXXX")
-    ferrettaPid=""
-    trap 'stopProcess "$ferrettaPid"; rm -rf "$workDir"' EXIT
-    trap 'exit 1' INT TERM HUP
-}
 
 # The ferretta program of the command line ($1 of the script), or a failure.
 requireFerretta() {
@@ -96,9 +87,12 @@ stopProcess() {
     wait "$pid" 2>/dev/null
 }
 
+# Ends the scenario: the step that failed named, a picture of the screen and the last lines of
+# ferretta's output beside it.
 fail() {
-    echo "FAIL: $*" >&2
-    if [[ -s "$workDir/ferretta.log" ]]; then
+    echo "FAIL (${currentStep:-start}): $*" >&2
+    shoot "failure-${currentStep:-start}"
+    if [[ -s "${workDir:-}/ferretta.log" ]]; then
         echo "--- ferretta's output:" >&2
         tail -n 20 "$workDir/ferretta.log" >&2
     fi
@@ -106,6 +100,11 @@ fail() {
         echo "(ferretta is no longer running)" >&2
     fi
     exit 1
+}
+# A picture of the whole screen in shotDir (when imagemagick's import is there).
+shoot() {
+    [[ -n "${shotDir:-}" ]] && command -v import >/dev/null 2>&1 || return 0
+    timeout 10 import -window root "$shotDir/$1.png" 2>/dev/null && echo "screenshot: $shotDir/$1.png"
 }
 
 # Runs the command given until it succeeds, for at most $1 seconds of wall time times
@@ -189,30 +188,81 @@ workAreaShort() {
     [[ "${areaHeight:-}" =~ ^[0-9]+$ ]] && ((areaHeight < 800))
 }
 
-# makeWorkDir for a check on a desktop (startOpenboxDesktop): its panel and window manager end
-# with the script too.
-makeDesktopWorkDir() {
-    makeWorkDir "$1"
-    wmPid="" panelPid=""
-    trap 'stopProcess "$ferrettaPid"; stopProcess "$panelPid"; stopProcess "$wmPid"; rm -rf "$workDir"' EXIT
-}
-
-# openbox with tint2 at the bottom of the screen (a tray in it), as a user's desktop has them;
-# wmPid and panelPid are theirs, their output in workDir. Needs openbox, tint2 and xprop.
-startOpenboxDesktop() {
-    startAndWait 5 hasWindowManager "$workDir/wm.log" openbox || fail "openbox did not start"
+# The window manager $1 (openbox or xfwm4) with its panel at the bottom of the screen, a tray in
+# it, as a user's desktop has them; wmPid and panelPid are theirs, their output in $2. xfwm4's
+# panel keeps its settings in xfconf, reached over the session bus the scenario runs on.
+startDesktop() {
+    local logs=$2
+    if [[ "$1" == openbox ]]; then
+        startAndWait 5 hasWindowManager "$logs/wm.log" openbox || fail "openbox did not start"
+        wmPid=$startedPid
+        printf '%s\n' 'panel_items = TS' 'panel_position = bottom center horizontal' \
+            'panel_size = 100% 30' 'panel_layer = top' 'strut_policy = follow_size' \
+            'systray_icon_size = 22' >"$logs/tint2rc"
+        startAndWait 30 workAreaShort "$logs/panel.log" tint2 -c "$logs/tint2rc" ||
+            fail "the panel reserved no room at the bottom"
+        panelPid=$startedPid
+        return
+    fi
+    # A home of its own for the panel's settings, also for the settings service the bus starts.
+    export HOME=$logs/xfce XDG_CONFIG_HOME=$logs/xfce/.config
+    dbus-update-activation-environment HOME XDG_CONFIG_HOME
+    mkdir -p "$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
+    cat >"$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml" <<'EOF'
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=8;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="30"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/><value type="int" value="2"/><value type="int" value="3"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="tasklist"/>
+    <property name="plugin-2" type="string" value="separator">
+      <property name="expand" type="bool" value="true"/>
+    </property>
+    <property name="plugin-3" type="string" value="systray"/>
+  </property>
+</channel>
+EOF
+    startAndWait 10 hasWindowManager "$logs/wm.log" xfwm4 || fail "xfwm4 did not start"
     wmPid=$startedPid
-    cat >"$workDir/tint2rc" <<'PANEL'
-panel_items = TS
-panel_position = bottom center horizontal
-panel_size = 100% 30
-panel_layer = top
-strut_policy = follow_size
-systray_icon_size = 22
-PANEL
-    startAndWait 30 workAreaShort "$workDir/panel.log" tint2 -c "$workDir/tint2rc" ||
+    startAndWait 30 workAreaShort "$logs/panel.log" xfce4-panel ||
         fail "the panel reserved no room at the bottom"
     panelPid=$startedPid
+}
+
+# --- the steps: each in a work folder of its own (workDir) below the scenario's, ferretta
+# ended at its end whatever it left running.
+beginStep() {
+    currentStep=$1
+    workDir=$scenarioDir/$1
+    mkdir -p "$workDir/home"
+    stepStarted=$SECONDS
+}
+endStep() {
+    stopProcess "$ferrettaPid"
+    ferrettaPid=""
+    echo "ok: $currentStep ($((SECONDS - stepStarted)) s)"
+}
+# True when the tools a step needs beyond the scenario's are there; otherwise says that the
+# step is left out.
+stepNeeds() {
+    local tool
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            echo "SKIP: $currentStep ($tool is missing)"
+            return 1
+        fi
+    done
 }
 
 # Starts ferretta from workDir with its data folder $workDir/home (the caller writes frtta.ini
@@ -255,23 +305,28 @@ messageBox() {
 hasMessageBox() { [[ -n "$(messageBox)" ]]; }
 # Ends ferretta through ﾌｧｲﾙ > 終了 of the normal form (its Alt+F is the search button's, so the
 # menu is opened with a click) and waits until the process is gone.
-ferrettaWindowCount() { xdotool search --onlyvisible --class ferretta 2>/dev/null | wc -l; }
-endFerretta() {
+# Runs the command given (a key, a click) and waits until it has mapped a menu: ferretta's own,
+# or one of the panel's where the panel draws the tray icon's menu itself (xfce4-panel's
+# plugin wrapper).
+menuWindowCount() { xdotool search --onlyvisible --name '' 2>/dev/null | wc -l; }
+opensMenu() {
     local before
+    before=$(menuWindowCount)
+    "$@"
+    waitFor 5 eval '(($(menuWindowCount) > before))'
+}
+endFerretta() {
     focusMain
     isNormal || xdotool key ctrl+k
     waitFor 5 isNormal || fail "the normal form did not open to reach ﾌｧｲﾙ > 終了"
-    before=$(ferrettaWindowCount)
-    xdotool mousemove --window "$mainWindow" 20 10 click 1
-    waitFor 5 eval '(($(ferrettaWindowCount) > before))' || fail "a click on ﾌｧｲﾙ opened no menu"
+    opensMenu xdotool mousemove --window "$mainWindow" 20 10 click 1 ||
+        fail "a click on ﾌｧｲﾙ opened no menu"
     xdotool key --clearmodifiers x
     waitFor 10 eval '! kill -0 "$ferrettaPid" 2>/dev/null' || fail "ﾌｧｲﾙ > 終了 did not end ferretta"
     wait "$ferrettaPid" 2>/dev/null
     ferrettaPid=""
 }
-
-# The light desktop of the checks written before startOpenboxDesktop.
-startOpenboxAndPanel() { startOpenboxDesktop; }
+isActive() { [[ "$(xdotool getactivewindow 2>/dev/null)" == "$1" ]]; }
 
 # The hits of the search that just ended, saved through Ctrl+S (the save dialog, the name
 # typed, Enter, the message closed with Enter) and read back as UTF-8 into savedHits.
@@ -280,12 +335,14 @@ saveHits() {
     rm -f "$workDir/saved.csv"
     xdotool key --clearmodifiers ctrl+s
     waitFor 10 hasWindow "検索結果の保存" || fail "Ctrl+S opened no save dialog"
-    sleep 0.3 # the dialog's name box takes the focus once it is shown
+    # The dialog's name box has the keyboard once the dialog is the active window.
+    waitFor 5 isActive "$(windowNamed "検索結果の保存")" || fail "the save dialog did not become active"
     xdotool type --delay 20 -- "$workDir/saved.csv"
     xdotool key Return
     waitFor 10 test -s "$workDir/saved.csv" || fail "Ctrl+S wrote no file"
     waitFor 5 messageShown || fail "saving showed no message"
     xdotool key Return
+    waitFor 5 eval '! messageShown' || fail "the message after saving did not close with Enter"
     savedHits=$(iconv -f CP932 -t UTF-8 "$workDir/saved.csv")
 }
 messageShown() { [[ $(xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null | wc -l) -ge 2 ]]; }
