@@ -131,8 +131,8 @@ openOptions() {
 }
 
 # A folder holding a FIFO and a 20 GB sparse text file that is read through: Esc, pressed well
-# into the big file, brings "中断ボタンが押されました" within 0.5 s (times FERRETTA_WAIT_SCALE/3);
-# after Enter the caption is Ferretta again.
+# into the big file, brings "中断ボタンが押されました" within 0.5 s (times FERRETTA_WAIT_SCALE/3)
+# in one of three tries; after Enter the caption is Ferretta again.
 stop_readingStep() {
     textFolder
     mkfifo "$folder/pipe.txt"
@@ -148,10 +148,6 @@ with open(sys.argv[1], "wb") as f:
 EOF
     # The caption shows the progress (no status bar); binary files are read too.
     printf '%s\r\n' 'AllFiles=1' '[Form]' 'StatusBar=0' >>"$workDir/home/frtta.ini"
-    startFerretta
-    focusMain
-    typeWords needle
-    xdotool key Return
     caption() { xdotool getwindowname "$mainWindow" 2>/dev/null; }
     # Well into the big file: past the first few hundred megabytes that a worker reads ahead.
     bigRead() {
@@ -163,21 +159,31 @@ EOF
         done
         return 1
     }
-    waitFor 20 bigRead || fail "the search did not get far into big.txt (caption: $(caption))"
     # The message is a second window titled Ferretta (the main one shows the progress).
     stopAnswered() { xdotool search --onlyvisible --name '^Ferretta$' 2>/dev/null | grep -vxq "$mainWindow"; }
     now() { date +%s%N; }
-    local pressed answered limit=$((500000000 * ${FERRETTA_WAIT_SCALE:-3} / 3))
-    # Timed from when the key has been sent (xdotool's own start-up, slow on a loaded machine,
-    # is not ferretta's).
-    xdotool key Escape
-    pressed=$(now)
-    until stopAnswered; do
-        (($(now) - pressed < 5000000000)) || fail "Esc was not answered within 5 s"
+    local pressed answered try limit=$((500000000 * ${FERRETTA_WAIT_SCALE:-3} / 3))
+    # A stop that is slow by design is slow every time; a loaded machine that delays the
+    # watching tools (each look spawns xdotool) only now and then. So the search is stopped up
+    # to three times, and one answer within the limit passes.
+    for try in 1 2 3; do
+        startFerretta
+        focusMain
+        typeWords needle
+        xdotool key Return
+        waitFor 20 bigRead || fail "the search did not get far into big.txt (caption: $(caption))"
+        # Timed from when the key has been sent (xdotool's own start-up is not ferretta's).
+        xdotool key Escape
+        pressed=$(now)
+        until stopAnswered; do
+            (($(now) - pressed < 5000000000)) || fail "Esc was not answered within 5 s"
+        done
+        answered=$(($(now) - pressed))
+        echo "Esc answered after $((answered / 1000000)) ms (try $try)"
+        xdotool key Return
+        waitFor 2 eval '[[ "$(caption)" == Ferretta ]]' || fail "the search did not end after the message (caption: $(caption))"
+        ((answered <= limit)) && return 0
+        endFerretta
     done
-    answered=$(($(now) - pressed))
-    echo "Esc answered after $((answered / 1000000)) ms"
-    ((answered <= limit)) || fail "Esc took $((answered / 1000000)) ms to answer (limit $((limit / 1000000)) ms)"
-    xdotool key Return
-    waitFor 2 eval '[[ "$(caption)" == Ferretta ]]' || fail "the search did not end after the message (caption: $(caption))"
+    fail "Esc took $((answered / 1000000)) ms to answer (limit $((limit / 1000000)) ms) three times"
 }
