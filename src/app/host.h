@@ -26,6 +26,12 @@ struct Hit {
     std::string content;   // the matching text, cut at its first carriage return
     std::string location;  // full path, or the reference text of an item
     std::string position;  // "line,column", page, slide, "row,column"; empty for name hits
+    // Text files: where the hit's line begins in the file, in bytes, and whether the search
+    // read the file as UTF-8 (else CP932), so that the lines around it can be read again
+    // without the lines before; -1 when not known (UTF-16 files, other types). Not part of
+    // the saved results.
+    std::int64_t lineOffset = -1;
+    bool utf8 = false;
 };
 
 // A colour as 0x00RRGGBB.
@@ -86,6 +92,11 @@ class Host {
     // A file or folder of the search that could not be read (no permission, vanished, a path
     // too long) was skipped; `reason` is the system's complaint. The search goes on.
     virtual void noteUnreadable(std::string_view /*path*/, std::string_view /*reason*/) {}
+
+    // A document was searched only as far as it could be read (damaged, or cut short by a
+    // bound on the work one file may cost); its hits so far stand and it counts as searched.
+    // `reason` is what the reader met. The search goes on.
+    virtual void noteDamaged(std::string_view /*path*/, std::string_view /*reason*/) {}
 };
 
 }  // namespace ferretta::app

@@ -158,6 +158,7 @@ void loadConfigFile(const platform::IniFile& ini, Settings& s) {
     s.regular = readString(ini, kSearch, "Regular") == "1";
 
     s.statusBar = readRoundsToOne(ini, kForm, "StatusBar", "1");
+    s.preview = readRoundsToOne(ini, kForm, "Preview", "1");
     s.topMost = readString(ini, kForm, "TopMost") == "1";
     s.fixed = readString(ini, kForm, "Fixed") != "0";
 
@@ -218,6 +219,7 @@ void saveConfigFile(const Settings& s, float windowLeft, float windowTop, platfo
     ini.set(kSearch, "Strict", numericFlag(s.strict));
     ini.set(kSearch, "Regular", numericFlag(s.regular));
     ini.set(kForm, "StatusBar", numericFlag(s.statusBar));
+    ini.set(kForm, "Preview", numericFlag(s.preview));
     ini.set(kForm, "TopMost", numericFlag(s.topMost));
     ini.set(kForm, "Fixed", numericFlag(s.fixed));
     ini.set(kForm, "lastX", singleToText(windowLeft));

@@ -37,6 +37,7 @@ struct Settings {
     bool strict = false;
     bool regular = false;
     bool statusBar = true;
+    bool preview = true;  // "Preview" (section Form): the preview pane below the results
     bool topMost = false;
     bool fixed = true;
     // The window's Left and Top in twips; read only when the window is not pinned.

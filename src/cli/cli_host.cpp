@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "hits/results_file.h"
 #include "platform/clock.h"
 #include "platform/cp932.h"
@@ -45,13 +47,59 @@ CliHost::CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags&
       m_outIsTerminal(::isatty(::fileno(out)) == 1),
       m_errIsTerminal(::isatty(::fileno(err)) == 1) {}
 
-app::Host::RowHandle CliHost::addResult(const app::Hit& hit) {
-    // The line of the saved results file.
-    std::string line = m_ansi ? hits::ansiResultLine(hit) : hits::resultLine(hit);
+void CliHost::write(std::string line) {
+    // A terminal is shown no control characters of a file's.
     if (m_outIsTerminal)
         line = terminalSafe(line, !m_ansi);
     line += m_ansi ? "\r\n" : "\n";
     std::fwrite(line.data(), 1, line.size(), m_out);
+}
+
+void CliHost::writeContextLine(const hits::ContextLine& line) {
+    const std::string text = m_groupName + "-" + line.label + "-" + line.text;
+    write(m_ansi ? platform::utf8ToCp932(text) : text);
+    m_lastOrdinal = line.ordinal;
+}
+
+void CliHost::finishContext() {
+    for (const hits::ContextLine& line : m_owed)
+        writeContextLine(line);
+    m_owed.clear();
+}
+
+app::Host::RowHandle CliHost::addResult(const app::Hit& hit) {
+    if (m_contextLines) {
+        const hits::HitContext context = m_contextReader.read(hit, *m_contextLines, m_matcher);
+        const std::string key = hit.location + '\n' + hit.name;
+        auto hitLine = std::find_if(context.lines.begin(), context.lines.end(),
+                                    [](const hits::ContextLine& l) { return l.isHit; });
+        const std::int64_t hitOrdinal = hitLine == context.lines.end() ? 0 : hitLine->ordinal;
+        const bool sameDocument = key == m_groupKey && m_lastOrdinal.has_value();
+        // What the last group still owes, up to where this one begins.
+        for (const hits::ContextLine& line : m_owed) {
+            if (!sameDocument || line.ordinal < hitOrdinal)
+                writeContextLine(line);
+        }
+        m_owed.clear();
+        const std::int64_t lastOrdinal = sameDocument ? *m_lastOrdinal : 0;
+        std::vector<hits::ContextLine> before;
+        for (auto line = context.lines.begin(); line != hitLine; ++line) {
+            if (!sameDocument || line->ordinal > lastOrdinal)
+                before.push_back(*line);
+        }
+        const std::int64_t first = before.empty() ? hitOrdinal : before.front().ordinal;
+        if (m_lastOrdinal.has_value() && (!sameDocument || first > lastOrdinal + 1))
+            write("--");
+        m_groupKey = key;
+        m_groupName = hit.name;
+        for (const hits::ContextLine& line : before)
+            writeContextLine(line);
+        m_lastOrdinal = hitOrdinal;
+        if (hitLine != context.lines.end())
+            m_owed.assign(hitLine + 1, context.lines.end());
+    }
+    // The line of the saved results file.
+    write(m_ansi ? hits::ansiResultLine(hit) : hits::resultLine(hit));
     return m_hits++;
 }
 
@@ -76,8 +124,18 @@ bool CliHost::abandoned() {
 }
 
 void CliHost::noteUnreadable(std::string_view path, std::string_view reason) {
+    notePath("skipped", path, reason);
+}
+
+void CliHost::noteDamaged(std::string_view path, std::string_view reason) {
+    notePath("partly read", path, reason);
+}
+
+void CliHost::notePath(std::string_view what, std::string_view path, std::string_view reason) {
     std::fflush(m_out);
-    std::string line = "ferretta-cli: skipped: ";
+    std::string line = "ferretta-cli: ";
+    line += what;
+    line += ": ";
     line += path;
     line += ": ";
     line += reason;

@@ -5,9 +5,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/host.h"
+#include "hits/hit_context.h"
+#include "search/query.h"
 #include "search/search_flags.h"
 
 namespace ferretta::cli {
@@ -16,6 +20,17 @@ class CliHost : public app::Host {
   public:
     // ansi: write hits in CP932 with CR LF (the saved-file form); UTF-8 with LF otherwise.
     CliHost(std::FILE* out, std::FILE* err, bool ansi, search::SearchFlags& flags);
+
+    // --context=N: each hit line comes with N lines of its context before and after it, as
+    // "name-label-text" lines; groups that do not touch are separated by "--". A context
+    // line shared by two groups is printed once.
+    // A long line of a document is cut around where the matcher finds the words.
+    void setContextLines(int lines, const search::Matcher& matcher) {
+        m_contextLines = lines;
+        m_matcher = &matcher;
+    }
+    // Prints the context still owed after the last hit. Call once the search has ended.
+    void finishContext();
 
     RowHandle addResult(const app::Hit& hit) override;
     // Turns into a stop request: a stop signal; an output that cannot be written any more;
@@ -29,13 +44,18 @@ class CliHost : public app::Host {
     bool askYesNo(std::string_view text, app::MessageStyle style) override;
     // "ferretta-cli: skipped: <path>: <reason>".
     void noteUnreadable(std::string_view path, std::string_view reason) override;
+    // "ferretta-cli: partly read: <path>: <reason>".
+    void noteDamaged(std::string_view path, std::string_view reason) override;
 
     std::size_t hitCount() const { return m_hits; }
     // Whether a critical message was shown.
     bool sawError() const { return m_sawError; }
 
   private:
+    void notePath(std::string_view what, std::string_view path, std::string_view reason);
     bool abandoned();
+    void write(std::string line);
+    void writeContextLine(const hits::ContextLine& line);
 
     std::FILE* m_out;
     std::FILE* m_err;
@@ -47,6 +67,17 @@ class CliHost : public app::Host {
     std::int64_t m_lookedAt = 0;  // when abandoned() last looked (steady milliseconds)
     bool m_outIsTerminal;
     bool m_errIsTerminal;
+
+    std::optional<int> m_contextLines;
+    const search::Matcher* m_matcher = nullptr;
+    hits::ContextReader m_contextReader;
+    // The group printed last: its document (and sheet), the name its lines carry, the order
+    // of its last line printed, and its lines after the hit, printed when the next hit is not
+    // among them.
+    std::string m_groupKey;
+    std::string m_groupName;
+    std::optional<std::int64_t> m_lastOrdinal;
+    std::vector<hits::ContextLine> m_owed;
 };
 
 // The text as it may reach a terminal: control characters (C0 but the tab, DEL, and in UTF-8

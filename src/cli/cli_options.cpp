@@ -70,6 +70,9 @@ std::string usageText() {
            "  --settings=PATH     settings file to read (default: frtta.ini in the data folder)\n"
            "  --ansi              write the hits in CP932 with CR LF, exactly as a saved result "
            "file\n"
+           "  -C N, --context=N   print N lines around each hit (neighbouring sentences,\n"
+           "                      cells, slide texts or page lines for documents), as\n"
+           "                      \"name-line-text\" lines, groups apart separated by \"--\"\n"
            "  -j N, --jobs=N      threads that read and search files ahead (default: one per\n"
            "                      core; at most 8 run; 1: everything on one thread)\n"
            "  --help, --version\n"
@@ -84,11 +87,17 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
     bool pdfText = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
-        if (!optionsEnded && arg.substr(0, 2) == "-j") {
-            // -j N, -jN
+        if (!optionsEnded && (arg.substr(0, 2) == "-j" || arg.substr(0, 2) == "-C")) {
+            // -j N, -jN, -C N, -CN
             std::string_view number = arg.substr(2);
             if (number.empty() && i + 1 < args.size())
                 number = args[++i];
+            if (arg[1] == 'C') {
+                options.context = numberIn(number, 0, maxContextLines);
+                if (!options.context)
+                    return {std::nullopt, "-C needs a number of lines from 0 to 1000"};
+                continue;
+            }
             auto jobs = numberIn(number, 1, 64);
             if (!jobs)
                 return {std::nullopt, "-j needs a number of threads from 1 to 64"};
@@ -137,6 +146,10 @@ ParseResult parseCliOptions(const std::vector<std::string_view>& args) {
             options.jobs = numberIn(*jobs, 1, 64);
             if (!options.jobs)
                 return {std::nullopt, "--jobs needs a number of threads from 1 to 64"};
+        } else if (auto lines = valueOf(arg, "--context")) {
+            options.context = numberIn(*lines, 0, maxContextLines);
+            if (!options.context)
+                return {std::nullopt, "--context needs a number of lines from 0 to 1000"};
         } else if (auto native = valueOf(arg, "--office-native")) {
             if (*native != "on" && *native != "off")
                 return {std::nullopt, "--office-native is on or off"};

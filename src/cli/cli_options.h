@@ -9,6 +9,9 @@
 
 namespace ferretta::cli {
 
+// The most lines --context prints on either side of a hit.
+inline constexpr int maxContextLines = 1000;
+
 struct CliOptions {
     std::string folder;
     std::string query;
@@ -24,6 +27,7 @@ struct CliOptions {
     bool pdfEngine = false;                           // --pdf-engine: the built-in PDF engine
     std::optional<std::string> pdfText;  // --pdf-text FILE: print what the engine reads
     std::optional<int> jobs;             // -j N, --jobs=N: threads searching ahead
+    std::optional<int> context;          // -C N, --context=N: lines printed around each hit
     bool noCache = false;                // --no-cache: read every document, refresh the cache
     bool hidden = false;               // --hidden: hidden entries and the program's own folders too
     bool binary = false;               // --binary: files that are no text too

@@ -159,6 +159,11 @@ int main(int argc, char** argv) {
     search::SearchFlags flags;
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     cli::CliHost host(stdout, stderr, options.ansi, flags);
+    search::Matcher contextMatcher(settings.regular, settings.strict);
+    if (options.context) {
+        contextMatcher.targetStrsSplit(options.query);
+        host.setContextLines(*options.context, contextMatcher);
+    }
     Office office;
     run::SearchRunHooks hooks;
     hooks.officeSession = [&]() -> searchers::office::OfficeSession& {
@@ -171,6 +176,7 @@ int main(int argc, char** argv) {
     hooks.hitCount = [&host] { return static_cast<std::int64_t>(host.hitCount()); };
     const run::SearchOutcome outcome =
         run::runSearchCommand(host, settings, flags, options.query, hooks);
+    host.finishContext();
     // What the search read is written to the cache before the program ends.
     run::closeDocumentCache();
 

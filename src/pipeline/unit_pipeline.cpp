@@ -130,12 +130,13 @@ void DocumentMatcher::begin(const std::string& path) {
 bool DocumentMatcher::finish(const Extraction& extraction) {
     if (m_context.flags.isAbort)
         return false;
-    // A damaged document was searched as far as it can be read: it counts, and the log
-    // names it.
-    if (extraction.outcome == Outcome::Partial)
-        app::logWrite(
-            "DocumentMatcher::finish",
-            m_path + ": " + (extraction.reason.empty() ? "壊れています" : extraction.reason));
+    // A damaged document was searched as far as it can be read: it counts, and the log and
+    // the host name it.
+    if (extraction.outcome == Outcome::Partial) {
+        const std::string reason = extraction.reason.empty() ? "壊れています" : extraction.reason;
+        app::logWrite("DocumentMatcher::finish", m_path + ": " + reason);
+        m_context.host.noteDamaged(m_path, reason);
+    }
     return extraction.outcome == Outcome::Complete || extraction.outcome == Outcome::Partial;
 }
 

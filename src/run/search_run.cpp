@@ -130,6 +130,9 @@ class CacheCountingHost final : public app::Host {
     void noteUnreadable(std::string_view path, std::string_view reason) override {
         m_real.noteUnreadable(path, reason);
     }
+    void noteDamaged(std::string_view path, std::string_view reason) override {
+        m_real.noteDamaged(path, reason);
+    }
 
   private:
     app::Host& m_real;

@@ -21,7 +21,7 @@ constexpr int kMaxWorkers = 8;
 
 std::size_t RecordedCall::bytes() const {
     return sizeof(RecordedCall) + hit.name.size() + hit.content.size() + hit.location.size() +
-           hit.position.size() + text.size();
+           hit.position.size() + text.size() + reason.size();
 }
 
 int defaultWorkerCount() {
@@ -80,6 +80,13 @@ class ReadAhead::JobHost : public app::Host {
         recordText(RecordedCall::Kind::StatusText, text);
     }
     void noteFromCache() override { recordText(RecordedCall::Kind::FromCache, {}); }
+    void noteDamaged(std::string_view path, std::string_view reason) override {
+        RecordedCall call;
+        call.kind = RecordedCall::Kind::Damaged;
+        call.text = path;
+        call.reason = reason;
+        record(std::move(call));
+    }
     void doEvents() override {
         RecordedCall call;
         call.kind = RecordedCall::Kind::DoEvents;
@@ -215,6 +222,9 @@ class ResumeHost : public app::Host {
     }
     void noteUnreadable(std::string_view path, std::string_view reason) override {
         m_real.noteUnreadable(path, reason);
+    }
+    void noteDamaged(std::string_view path, std::string_view reason) override {
+        m_real.noteDamaged(path, reason);
     }
 
   private:
@@ -471,6 +481,9 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
                 host.noteFromCache();
                 counted = true;
                 continue;  // not a call the search again holds back by position
+            case RecordedCall::Kind::Damaged:
+                host.noteDamaged(call.text, call.reason);
+                continue;  // the file's last call: a search again never gets past it
             case RecordedCall::Kind::Question:
             case RecordedCall::Kind::HandOver:
                 break;

@@ -57,12 +57,14 @@ struct RecordedCall {
         // stopped there.
         HandOver,
         FromCache,
+        Damaged,
     };
     Kind kind = Kind::DoEvents;
     app::Hit hit;               // AddResult
     std::size_t row = 0;        // SetContentColor: which of the file's rows (0 = its first)
     std::uint32_t color = 0;    // SetContentColor
-    std::string text;           // Caption (a path), Progress, StatusText, Message
+    std::string text;           // Caption (a path), Progress, StatusText, Message, Damaged (a path)
+    std::string reason;         // Damaged
     app::MessageStyle style{};  // Message
 
     // The bytes the call holds, for the bound on what waits to be replayed.

@@ -209,8 +209,12 @@ class TextSearcher::Reader {
         }
     }
 
+    // Where the block handed out last begins in the file.
+    std::int64_t blockOffset() const { return m_blockOffset; }
+
   private:
     void setBlock(std::size_t length, std::string_view& block) {
+        m_blockOffset = static_cast<std::int64_t>(m_read - (m_end - m_begin));
         m_blockBegin = m_begin;
         m_blockEnd = m_begin + length;
         block = std::string_view(m_buffer + m_begin, length);
@@ -230,6 +234,7 @@ class TextSearcher::Reader {
         const std::size_t got =
             platform::readSome(m_fd, m_buffer + m_end, std::min(wanted, kReadSize), m_path, {});
         m_sinceCheck += got;
+        m_read += got;
         return got;
     }
 
@@ -337,12 +342,19 @@ class TextSearcher::Reader {
     bool m_eof = false;
     bool m_stopped = false;
     bool m_skipLine = false;  // the rest of a cut line is still to be passed over
+    std::size_t m_read = 0;   // bytes read from the file so far
+    std::int64_t m_blockOffset = 0;
     std::function<bool()> m_stopRequested;
 };
 
-void TextSearcher::report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8,
-                          std::int32_t column) {
+void TextSearcher::report(const std::string& path, std::int64_t lineNumber,
+                          std::string_view rawLine, std::string contentUtf8, std::int32_t column) {
     app::Hit hit;
+    if (m_blockOffset >= 0 && rawLine.data() >= m_block.data() &&
+        rawLine.data() <= m_block.data() + m_block.size()) {
+        hit.lineOffset = m_blockOffset + (rawLine.data() - m_block.data());
+        hit.utf8 = m_utf8;
+    }
     hit.fileType = app::FileType::Text;
     hit.name = m_fileName;
     hit.content = std::move(contentUtf8);  // a long line is not copied again
@@ -541,7 +553,7 @@ void TextSearcher::scanCp932BlockStrict(std::string_view block, const std::strin
         counted = begin;
         std::string_view line = block.substr(begin, end - begin);
         if (std::int32_t column = m_matcher.exactPassCp932(line)) {
-            report(path, lineNumber + 1, platform::cp932ToUtf8(line), column);
+            report(path, lineNumber + 1, line, platform::cp932ToUtf8(line), column);
         }
         from = end + 1;
     }
@@ -571,7 +583,7 @@ void TextSearcher::scanCp932BlockFolded(std::string_view block, const std::strin
             break;  // cannot happen: both have the same lines
         std::string_view raw = lineAt(block, m_rawStarts, index);
         if (std::int32_t column = matchCp932Line(raw)) {
-            report(path, firstLine + static_cast<std::int64_t>(index) + 1,
+            report(path, firstLine + static_cast<std::int64_t>(index) + 1, raw,
                    platform::cp932ToUtf8(raw), column);
         }
     }
@@ -583,7 +595,7 @@ void TextSearcher::matchLine(std::string_view line, const std::string& path,
         return;
     if (!cp932) {
         if (std::int32_t column = m_matcher.smartFind(line))
-            report(path, lineNumber, std::string(line), column);
+            report(path, lineNumber, line, std::string(line), column);
         return;
     }
     std::int32_t column = 0;
@@ -594,7 +606,7 @@ void TextSearcher::matchLine(std::string_view line, const std::string& path,
         column = matchCp932Line(line);
     }
     if (column)
-        report(path, lineNumber, platform::cp932ToUtf8(line), column);
+        report(path, lineNumber, line, platform::cp932ToUtf8(line), column);
 }
 
 void TextSearcher::scanLines(std::string_view block, const std::string& path,
@@ -665,7 +677,7 @@ bool TextSearcher::searchLineByLine(const std::string& path) {
         if (line.empty())
             continue;
         if (std::int32_t column = m_matcher.smartFind(line))
-            report(path, lineNumber, std::move(line), column);
+            report(path, lineNumber, {}, std::move(line), column);
         if (lineNumber % 500 == 0 && !reader.stopped() && stopRequested())
             return false;
     }
@@ -675,6 +687,7 @@ bool TextSearcher::searchLineByLine(const std::string& path) {
 bool TextSearcher::findText(const std::string& path) {
     m_host.setCaptionOnSearching(path);
     m_fileName = fileNameOf(path);
+    m_blockOffset = -1;
     if (m_matcher.targetStrsNumber() == 0)
         return !m_flags.isAbort;
 
@@ -716,6 +729,9 @@ bool TextSearcher::searchBlocks(const std::string& path, bool& searched) {
             }
         }
         const bool cp932 = !encoding || *encoding == platform::TextEncoding::Cp932;
+        m_block = block;
+        m_blockOffset = reader.blockOffset();
+        m_utf8 = !cp932;
         if (filter(cp932).active()) {
             firstLine = scanCandidates(block, path, firstLine, cp932, reader.atEnd());
         } else {

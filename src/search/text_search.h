@@ -67,8 +67,9 @@ class TextSearcher {
     // `searched`: false for a file left alone as no text.
     bool searchBlocks(const std::string& path, bool& searched);
     bool searchLineByLine(const std::string& path);
-    void report(const std::string& path, std::int64_t lineNumber, std::string contentUtf8,
-                std::int32_t column);
+    // rawLine: the line as it stands in the current block (its place in the file).
+    void report(const std::string& path, std::int64_t lineNumber, std::string_view rawLine,
+                std::string contentUtf8, std::int32_t column);
     bool stopRequested();
     std::int32_t foldedPosition(std::string_view rawLine);
 
@@ -77,6 +78,9 @@ class TextSearcher {
     SearchFlags& m_flags;
     bool m_binaryFiles;
     std::string m_fileName;
+    std::string_view m_block;         // the block being matched
+    std::int64_t m_blockOffset = -1;  // its place in the file; -1 while lines are decoded
+    bool m_utf8 = false;              // the block is read as UTF-8
     std::size_t m_foldWindow;
     std::string m_folded;                   // the folded form of the current block
     std::string m_window;                   // a folded window of one line

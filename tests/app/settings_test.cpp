@@ -41,7 +41,7 @@ Strings nonEmpty(const std::array<std::string, folderHistorySize>& list) {
 // Every setting the file holds, for comparing whole structures.
 auto fields(const Settings& s) {
     return std::tie(s.dir, s.dirList, s.keywords, s.editor, s.subFolder, s.fileNameOnly, s.strict,
-                    s.regular, s.statusBar, s.topMost, s.fixed, s.lastX, s.lastY,
+                    s.regular, s.statusBar, s.preview, s.topMost, s.fixed, s.lastX, s.lastY,
                     s.fileTypes.targetFileType, s.textTags, s.pdfOwnEngine, s.pdfFilterPath,
                     s.pdfFilterPause, s.noJump, s.wordFast, s.documentTimeLimit, s.workers,
                     s.hiddenFiles, s.binaryFiles, s.officeNative, s.normalWidth, s.normalHeight,
@@ -55,7 +55,7 @@ Settings everythingChanged() {
     s.dirList = {"/srv/検索", "/home/b", "/home/c with blank"};
     s.keywords = {"&& foo bar", "日本語", "x"};
     s.editor = "\"/opt/my editor/ed\" +%2:%3 \"%1\"";
-    s.subFolder = s.statusBar = false;
+    s.subFolder = s.statusBar = s.preview = false;
     s.fileNameOnly = s.strict = s.regular = s.topMost = s.pdfOwnEngine = true;
     s.fixed = false;
     s.fileTypes.targetFileType.fill(false);
@@ -126,10 +126,9 @@ void expectFlag(const char* section, const std::string& key, Get get, bool absen
     }
 }
 
-// SubFolder, FileNameOnly, Strict, StatusBar and NativeReaders read the leading number rounded
-// half to even.
-// Blanks around a value are the INI reader's to drop; a quoted blank reaches the number reader,
-// which skips it. Beyond 16 bits a value counts as absent.
+// SubFolder, FileNameOnly, Strict, StatusBar, Preview and NativeReaders read the leading number
+// rounded half to even. Blanks around a value are the INI reader's to drop; a quoted blank
+// reaches the number reader, which skips it. Beyond 16 bits a value counts as absent.
 TEST(LoadConfigTest, RoundingFlags) {
     const std::vector<FlagGroup> groups = {
         {true, {"1", "1.2", "0.6", "1.49", " 1", "\" 1\"", "1abc", "1 x", "+1", "1e0"}},
@@ -139,6 +138,7 @@ TEST(LoadConfigTest, RoundingFlags) {
     expectFlag("Search", "FileNameOnly", &Settings::fileNameOnly, false, groups);
     expectFlag("Search", "Strict", &Settings::strict, false, groups);
     expectFlag("Form", "StatusBar", &Settings::statusBar, true, groups);
+    expectFlag("Form", "Preview", &Settings::preview, true, groups);
     expectFlag("Office", "NativeReaders", &Settings::officeNative, true, groups);
 }
 
@@ -305,8 +305,8 @@ TEST(SaveConfigTest, WritesTheValueTextsOfTheFile) {
           "pdfFilterPath=pdftotext -layout %1", "Workers=3", "AllFiles=1"}},
         {"Other", {"Editor=\"/opt/my editor/ed\" +%2:%3 \"%1\"", "SaveFolder=/home/b/結果"}},
         {"Form",
-         {"StatusBar=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1", "NormalWidth=15360",
-          "NormalHeight=7200"}},
+         {"StatusBar=0", "Preview=0", "TopMost=1", "Fixed=1", "lastX=1234.5", "lastY=0.1",
+          "NormalWidth=15360", "NormalHeight=7200"}},
         {"Office", {"NoJump=True", "WordFast=True", "DocumentTimeLimit=5", "NativeReaders=0"}}};
     for (const auto& [section, lines] : expected) {
         for (const std::string& line : lines) {

@@ -92,6 +92,7 @@ TEST_F(CliTest, SearchesAndWritesTheSavedFileLines) {
     write("sub.d/noextension", "needle\n");
     write("b.csv", "abc\n");
     write("sub/c.txt", "abc\n");
+    write("m.txt", platform::utf8ToCp932("件名\r\n見積 A\r\n金額\r\n税\r\n備考\r\n見積 B\r\n"));
     // Hidden entries and files that are no text are left out unless asked for.
     write(".dot.txt", "abc\n");
     write(".hidden/h.txt", "abc\n");
@@ -123,6 +124,25 @@ TEST_F(CliTest, SearchesAndWritesTheSavedFileLines) {
          "\"readme.xt\",\"needle abc\",\"./readme.xt\",\"1,1\"\n"
          "\"noextension\",\"needle\",\"./sub.d/noextension\",\"1,1\"\n"},
     };
+    // The context of each hit, decoded, as grep tools print it.
+    const std::string m1 = "\"m.txt\",\"見積 A\",\"{D}/m.txt\",\"2,1\"\n";
+    const std::string m2 = "\"m.txt\",\"見積 B\",\"{D}/m.txt\",\"6,1\"\n";
+    const std::pair<const char*, std::string> contexts[] = {
+        {"-C 1 {D} 見積", "m.txt-1-件名\n" + m1 + "m.txt-3-金額\n--\nm.txt-5-備考\n" + m2},
+        {"--context=2 {D} 見積",
+         "m.txt-1-件名\n" + m1 + "m.txt-3-金額\nm.txt-4-税\nm.txt-5-備考\n" + m2},
+        {"-C0 {D} 見積", m1 + "--\n" + m2},
+    };
+    for (const auto& [arguments, expected] : contexts) {
+        auto result = run(arguments);
+        SCOPED_TRACE(arguments);
+        EXPECT_EQ(result->out, expand(expected, data()));
+    }
+    EXPECT_EQ(run("--ansi -C 1 {D} 'A$' --regex")->out,
+              platform::utf8ToCp932(expand(std::string("m.txt-1-件名\r\n") +
+                                               "\"m.txt\",\"見積 A\",\"{D}/m.txt\",\"2,6\"" +
+                                               "\r\nm.txt-3-金額\r\n",
+                                           data())));
     for (const auto& [arguments, expected] : cases) {
         auto result = run(std::string("--text-tags='txt;csv;xt' ") + arguments);
         SCOPED_TRACE(arguments);
@@ -189,6 +209,17 @@ TEST_F(CliTest, ExitStatus) {
         EXPECT_EQ(result->status, status) << arguments;
         EXPECT_NE(result->err.find(message), std::string::npos) << arguments << ": " << result->err;
     }
+}
+
+// A PDF read only in part is named; the run goes on as for any file without hits.
+TEST_F(CliTest, APdfReadInPartIsNamed) {
+    settingsText = "[Search]\r\ntargetFileType13=True\r\npdfOwnEngine=1\r\n";
+    write("cut.pdf", "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Pages 2 0 R");
+    const auto result = run("--types=pdf {D} x");
+    EXPECT_EQ(result->status, 1);
+    EXPECT_NE(result->err.find(expand("partly read: {D}/cut.pdf: 壊れています", data())),
+              std::string::npos)
+        << result->err;
 }
 
 TEST_F(CliTest, UnreadableSettingsFolderAndFiles) {
@@ -355,6 +386,15 @@ TEST(CliOptions, Parse) {
     EXPECT_FALSE(parseCliOptions({"--office-native=no", "a", "b"}).options);
 
     EXPECT_FALSE(parseCliOptions({"only-one"}).options || parseCliOptions({"a", "b", "c"}).options);
+    for (auto [arguments, context] : std::vector<std::pair<std::vector<std::string_view>, int>>{
+             {{"-C", "2", "d", "q"}, 2},
+             {{"-C3", "d", "q"}, 3},
+             {{"--context=0", "d", "q"}, 0},
+             {{"-C", "x", "d", "q"}, -1},
+             {{"--context=1001", "d", "q"}, -1}}) {
+        auto parsed = parseCliOptions(arguments);
+        EXPECT_EQ(parsed.options ? parsed.options->context.value_or(-2) : -1, context);
+    }
     auto dashed = parseCliOptions({"--", "--strict", "q"});
     ASSERT_TRUE(dashed.options);
     EXPECT_EQ(dashed.options->folder, "--strict");

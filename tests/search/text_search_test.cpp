@@ -251,6 +251,14 @@ TEST(FindText, BlockScannerAgreesWithLineByLineReading) {
                           reference(matcher, bytes, isCp932))
                     << "round " << round << (isCp932 ? " CP932" : " UTF-8") << " query " << query
                     << " strict " << matcher.strict() << " regex " << matcher.regular();
+                // Each hit knows where its line begins, so its context can be read again.
+                for (const app::Hit& hit : host.rows) {
+                    const auto at = static_cast<std::size_t>(hit.lineOffset);
+                    ASSERT_TRUE(hit.lineOffset >= 0 && at <= bytes.size()) << hit.position;
+                    ASSERT_TRUE(at == 0 || bytes[at - 1] == '\n' || bytes[at - 1] == '\r');
+                    const std::string line = bytes.substr(at, bytes.find_first_of("\r\n", at) - at);
+                    EXPECT_EQ(hit.utf8 ? line : platform::cp932ToUtf8(line), hit.content);
+                }
             };
             for (const std::string& query : queries) {
                 for (const bool strict : {false, true}) {

@@ -7,11 +7,16 @@
 namespace ferretta::pdf {
 
 bool dumpPdfText(const std::string& path, const CidTable& cidTable,
-                 const std::function<void(std::string_view)>& write,
-                 const std::string_view* bytes) {
-    const search::SearchFlags flags;
+                 const std::function<void(std::string_view)>& write, const std::string_view* bytes,
+                 const std::function<bool()>& enough) {
+    search::SearchFlags flags;
     EngineState state(flags, cidTable);
-    state.setTextSink(write);
+    // The walk looks at the stop flag between pages.
+    state.setTextSink([&](std::string_view page) {
+        write(page);
+        if (enough && enough())
+            flags.isAbort = true;
+    });
     return state.p2tMain(path, bytes ? std::optional<std::string_view>(*bytes) : std::nullopt);
 }
 

@@ -16,10 +16,11 @@ namespace ferretta::pdf {
 // itself is written as a blank). Answers true when the whole page
 // tree was read; false when the file has no readable page tree or the walk stopped early (the
 // pages read up to there are written). A file protected by a password has no pages. Throws
-// ferretta::Error when the file cannot be opened or read.
+// ferretta::Error when the file cannot be opened or read. `enough`, when given, is asked after
+// each page written: true ends the walk there (and the answer is false).
 bool dumpPdfText(const std::string& path, const CidTable& cidTable,
                  const std::function<void(std::string_view)>& write,
-                 const std::string_view* bytes = nullptr);
+                 const std::string_view* bytes = nullptr, const std::function<bool()>& enough = {});
 
 // ferretta-cli --pdf-text FILE: loads AdobeCID.dat, writes the text of FILE to `out` and any
 // message to `err`. Answers the exit status: 0 when every page was read, 1 when some could not

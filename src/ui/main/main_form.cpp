@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
@@ -41,6 +42,7 @@
 #include "search/query.h"
 #include "searchers/office/office_run.h"
 #include "searchers/outlook/outlook_search.h"
+#include "ui/main/preview_pane.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/results_delegate.h"
 #include "ui/main/results_model.h"
@@ -193,7 +195,16 @@ void MainForm::buildControls() {
     }
     m_list->installEventFilter(this);
     m_list->viewport()->installEventFilter(this);
-    column->addWidget(m_list, 1);
+    m_splitter = new QSplitter(Qt::Vertical, central);
+    m_splitter->setObjectName(QStringLiteral("ResultsSplitter"));
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->addWidget(m_list);
+    m_preview = new PreviewPane(m_splitter);
+    m_splitter->addWidget(m_preview);
+    m_splitter->setStretchFactor(0, 3);
+    m_splitter->setStretchFactor(1, 2);
+    m_preview->hide();
+    column->addWidget(m_splitter, 1);
     setCentralWidget(central);
 
     m_statusBar = statusBar();
@@ -215,6 +226,10 @@ void MainForm::buildControls() {
     });
     connect(m_list, &QTreeView::doubleClicked, this,
             [this](const QModelIndex& index) { openRow(index.row()); });
+    connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this] { previewCurrentRow(); });
+    // Rows sorted or cleared under the selection.
+    connect(m_model.get(), &QAbstractItemModel::modelReset, this, [this] { previewCurrentRow(); });
     connect(m_list->header(), &QHeaderView::sectionClicked, this, [this](int section) {
         m_model->columnClicked(section);
         m_list->header()->setSortIndicatorShown(true);
@@ -264,7 +279,13 @@ void MainForm::buildMenus() {
             m_statusBar->setVisible(m_settings.statusBar);
             Form_Resize();
         });
-    for (QAction* check : {m_mnTopMost, m_mnPositionFixed, m_mnStatusBar})
+    m_mnPreview = addItem(view, "mnPreview", QStringLiteral("プレビュー(&R)"), QKeySequence(),
+                          [this] { showPreview(m_mnPreview->isChecked()); });
+    addItem(view, "mnNextHit", QStringLiteral("次のヒット(&N)"), QKeySequence(Qt::Key_F3),
+            [this] { moveToHit(1); });
+    addItem(view, "mnPreviousHit", QStringLiteral("前のヒット(&B)"),
+            QKeySequence(Qt::SHIFT | Qt::Key_F3), [this] { moveToHit(-1); });
+    for (QAction* check : {m_mnTopMost, m_mnPositionFixed, m_mnStatusBar, m_mnPreview})
         check->setCheckable(true);
     addItem(view, "mnMinimum", QStringLiteral("ミニマム(&M)"), QKeySequence(Qt::Key_F9),
             [this] { m_machine->matrixCall(modes::EventBeMinimum); });
@@ -288,6 +309,8 @@ void MainForm::applySettings() {
     m_statusBar->setVisible(m_settings.statusBar);
     m_mnTopMost->setChecked(m_settings.topMost);
     controlTopMost(m_mnTopMost->isChecked());
+    m_mnPreview->setChecked(m_settings.preview);
+    showPreview(m_settings.preview);
 
     m_combo->clear();
     for (const auto& word : m_settings.keywords) {
@@ -344,6 +367,8 @@ void MainForm::Command2_Click() {
     auto marks = std::make_shared<search::Matcher>(m_settings.regular, m_settings.strict);
     marks->targetStrsSplit(m_combo->currentText().toStdString());
     m_delegate->setMatcher(std::move(marks));
+    m_preview->setQuery(m_combo->currentText().toStdString(), m_settings.regular,
+                        m_settings.strict);
 
     run::SearchRunHooks hooks;
     hooks.officeSession = [this]() -> searchers::office::OfficeSession& { return officeSession(); };
@@ -663,6 +688,7 @@ void MainForm::beMinimum() {
     m_isModeChanging = true;
     setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
     m_list->hide();
+    m_splitter->hide();
     m_statusBar->hide();
     setMenusVisible(false);
     // The layouts learn of the hidden list only at their next activation; until then the
@@ -705,6 +731,7 @@ void MainForm::beNormal() {
     // steps, each a request that the window manager answers late.
     sizeNormal();
     m_list->show();
+    m_splitter->show();
     m_statusBar->setVisible(m_mnStatusBar->isChecked());
     setMenusVisible(true);
     // The smallest size first: placing before it would leave a grown window sticking out.
@@ -924,8 +951,34 @@ bool MainForm::event(QEvent* event) {
     }
 }
 
+void MainForm::showPreview(bool on) {
+    m_settings.preview = on;
+    m_preview->setVisible(on);
+    previewCurrentRow();
+}
+
+void MainForm::previewCurrentRow() {
+    if (m_preview->isHidden())
+        return;
+    const QModelIndex current = m_list->currentIndex();
+    m_preview->showHit(current.isValid() ? std::optional<app::Hit>(m_model->hitAt(current.row()))
+                                         : std::nullopt);
+}
+
+void MainForm::moveToHit(int step) {
+    const int rows = m_model->rowCount();
+    if (rows == 0)
+        return;
+    const QModelIndex current = m_list->currentIndex();
+    const int row = current.isValid() ? std::clamp(current.row() + step, 0, rows - 1) : 0;
+    m_list->setCurrentIndex(m_model->index(row, 0));
+    m_list->scrollTo(m_list->currentIndex());
+}
+
 void MainForm::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    // A wide window has the pane beside the list, a tall one below it.
+    m_splitter->setOrientation(2 * width() >= 5 * height() ? Qt::Horizontal : Qt::Vertical);
     Form_Resize();
     followFrame();
 }

@@ -41,12 +41,14 @@ class QDateTime;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QSplitter;
 class QStatusBar;
 class QToolButton;
 class QTreeView;
 
 namespace ferretta::ui::main {
 
+class PreviewPane;
 class QtHost;
 class ResultsDelegate;
 class ResultsModel;
@@ -130,6 +132,7 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     QPushButton* searchButton() const { return m_searchButton; }
     QTreeView* listView() const { return m_list; }
     QStatusBar* statusBarWidget() const { return m_statusBar; }
+    PreviewPane* previewPane() const { return m_preview; }
     // The status bar's one simple text (progress, the summary).
     QString statusText() const;
     bool isExiting() const { return m_isExiting; }
@@ -156,6 +159,11 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     // entry lists them all.
     void showUnreadableCount(std::int64_t count);
     void showUnreadable();
+    // The preview pane shown or not, as the view menu says; it follows the selected row.
+    void showPreview(bool on);
+    void previewCurrentRow();
+    // Selects the row `step` rows below (above, when negative) the selected one.
+    void moveToHit(int step);
     void setMenusVisible(bool visible);
     void showToggleState(bool normal);
     // The window's outer size, in pixels, frame included.
@@ -203,12 +211,16 @@ class MainForm : public QMainWindow, public modes::WindowActions {
     QTreeView* m_list = nullptr;
     ResultsDelegate* m_delegate = nullptr;
     bool m_columnsFitted = false;
+    // The list and the preview pane, one above the other, or side by side in a wide window.
+    QSplitter* m_splitter = nullptr;
+    PreviewPane* m_preview = nullptr;
     QStatusBar* m_statusBar = nullptr;
     QLabel* m_statusText = nullptr;
     QAction* m_mnUnreadable = nullptr;
     QAction* m_mnTopMost = nullptr;
     QAction* m_mnPositionFixed = nullptr;
     QAction* m_mnStatusBar = nullptr;
+    QAction* m_mnPreview = nullptr;
 
     // The office and the applications of the search runs; the session goes first.
     std::unique_ptr<platform::office::Automation> m_officeAutomation;

@@ -23,6 +23,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextBlock>
 #include <QTreeView>
 #include <cmath>
 #include <filesystem>
@@ -35,6 +36,7 @@
 #include "support/temp_tree.h"
 #include "support/wait.h"
 #include "ui/main/main_form.h"
+#include "ui/main/preview_pane.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/results_model.h"
 #include "ui/main/twips.h"
@@ -85,6 +87,7 @@ class MainFormTest : public ::testing::Test {
         m_settings.dir = m_folder.string();
         m_settings.fixed = false;
         m_settings.statusBar = true;
+        m_settings.preview = false;  // the design's window; the pane's own test turns it on
         m_form = std::make_unique<MainForm>(m_settings);
         m_form->applySettings();
         m_form->setExitHandler([this] { ++m_exits; });
@@ -698,6 +701,61 @@ TEST(TwipsTest, ConvertsWithTheLogicalDpi) {
 
 // Mail-program items searched through the window: the subject's hit in blue; Enter on a hit
 // shows that item, or says it is gone.
+TEST_F(MainFormTest, PreviewFollowsTheSelectionAndIsSwitchedInTheViewMenu) {
+    start();
+    writeFile(m_folder / "a.txt",
+              platform::utf8ToCp932("件名\r\n見積書 一\r\n金額\r\n見積書 二\r\n備考\r\n"));
+    // Key presses carrying Japanese text, as a keyboard layout that has them sends them.
+    for (QChar ch : QStringLiteral("見積")) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(QApplication::focusWidget(), &press);
+    }
+    pressKey(Qt::Key_Return);
+    ASSERT_EQ(model().rowCount(), 2);
+    ui::main::PreviewPane* pane = m_form->previewPane();
+    EXPECT_FALSE(pane->isVisible());
+    const QSize listAlone = m_form->listView()->size();
+
+    action(*m_form, "mnPreview")->trigger();
+    settle();
+    EXPECT_TRUE(m_settings.preview);
+    EXPECT_TRUE(pane->isVisible());
+    EXPECT_NE(m_form->listView()->size(), listAlone);
+    auto shows = [pane](const char* text) {
+        return test::waitUntil([&] {
+            QCoreApplication::processEvents();
+            return pane->isCurrent() && pane->toPlainText() == QString::fromUtf8(text);
+        });
+    };
+    EXPECT_TRUE(shows("1  件名\n2  見積書 一\n3  金額\n4  見積書 二\n5  備考"));
+    // The keys move from hit to hit wherever the focus is; the pane follows.
+    auto key = [](int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), static_cast<Qt::Key>(code),
+                            QString(), modifiers);
+    };
+    ASSERT_EQ(QApplication::focusWidget(), m_form->listView());
+    key(Qt::Key_Down);
+    EXPECT_EQ(m_form->listView()->currentIndex().row(), 1);
+    key(Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(m_form->listView()->currentIndex().row(), 0);
+    m_form->combo()->setFocus();
+    key(Qt::Key_F3);
+    EXPECT_EQ(m_form->listView()->currentIndex().row(), 1);
+    EXPECT_TRUE(test::waitUntil([&] {
+        QCoreApplication::processEvents();
+        return pane->isCurrent();
+    }));
+    EXPECT_EQ(pane->textCursor().block().text(), QStringLiteral("4  見積書 二"));
+    // The words are marked where they occur, on every line.
+    EXPECT_EQ(pane->toHtml().count(QStringLiteral("font-weight:700")), 2);
+
+    action(*m_form, "mnPreview")->trigger();
+    settle();
+    EXPECT_FALSE(m_settings.preview);
+    EXPECT_FALSE(pane->isVisible());
+    EXPECT_EQ(m_form->listView()->size(), listAlone);
+}
+
 TEST_F(MainFormTest, ItemsAreSearchedAndOpenedFromTheKeyboard) {
     auto owned = std::make_unique<test::MemoryItemStore>();
     test::MemoryItemStore& store = *owned;
