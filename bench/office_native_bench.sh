@@ -78,12 +78,13 @@ mkdir -p "$FERRETTA_HOME"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 
 # The medians of the wall times and of the CPU times (user + system) of `runs` runs of a
-# command (output dropped): "wall cpu". Under load the wall time grows, the CPU time hardly.
+# command: "wall cpu". Under load the wall time grows, the CPU time hardly. The output goes to
+# a file, not to /dev/null: ugrep, seeing /dev/null, stops at its first match.
 median() {
     local walls=() cpus=() wall user system
     for ((i = 0; i < runs; i++)); do
         [ -z "${BEFORE_EACH:-}" ] || eval "$BEFORE_EACH"
-        /usr/bin/time -f '%e %U %S' -o "$work/run-time" "$@" >/dev/null 2>&1 || true
+        /usr/bin/time -f '%e %U %S' -o "$work/run-time" "$@" >"$work/run-output" 2>&1 || true
         read -r wall user system <"$work/run-time"
         walls+=("$wall")
         cpus+=("$(echo "$user + $system" | bc)")

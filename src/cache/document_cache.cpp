@@ -371,6 +371,17 @@ Candidates DocumentCache::candidates(const std::optional<IndexQuery>& query) {
     return result;
 }
 
+void DocumentCache::prepareFinds() {
+    if (m_findDocument)
+        return;
+    m_findDocument = std::make_unique<Statement>(
+        m_reader->handle(),
+        "SELECT id, size, mtime_ns, ctime_ns, inode, outcome FROM documents WHERE "
+        "path = ?1 AND key = ?2");
+    m_findUnits = std::make_unique<Statement>(m_reader->handle(),
+                                              "SELECT units FROM documents WHERE id = ?1");
+}
+
 Lookup DocumentCache::lookup(const Identity& identity, std::string_view key,
                              const Candidates& candidates) {
     Lookup result;
@@ -378,14 +389,7 @@ Lookup DocumentCache::lookup(const Identity& identity, std::string_view key,
         return result;
     std::lock_guard lock(m_readerMutex);
     try {
-        if (!m_findDocument) {
-            m_findDocument = std::make_unique<Statement>(
-                m_reader->handle(),
-                "SELECT id, size, mtime_ns, ctime_ns, inode, outcome FROM documents WHERE "
-                "path = ?1 AND key = ?2");
-            m_findUnits = std::make_unique<Statement>(m_reader->handle(),
-                                                      "SELECT units FROM documents WHERE id = ?1");
-        }
+        prepareFinds();
         Statement& find = *m_findDocument;
         find.bindBlob(1, identity.path).bind(2, key);
         if (!find.step())
@@ -434,12 +438,15 @@ bool DocumentCache::holds(std::string_view path, std::string_view key) {
         return false;
     std::lock_guard lock(m_readerMutex);
     try {
-        Statement find(m_reader->handle(), "SELECT 1 FROM documents WHERE path = ?1 AND key = ?2");
+        prepareFinds();
+        Statement& find = *m_findDocument;
         find.bindBlob(1, path).bind(2, key);
         const bool found = find.step();
         find.reset();
         return found;
     } catch (const std::exception& failure) {
+        if (m_findDocument)
+            m_findDocument->reset();
         failed("lookup", failure);
         return false;
     }

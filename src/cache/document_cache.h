@@ -162,7 +162,9 @@ class DocumentCache {
 
     std::mutex m_readerMutex;
     std::unique_ptr<Database> m_reader;
-    // The lookup's statements, prepared once on m_reader (a search looks up every document).
+    // The lookup's statements, prepared once on m_reader (a search looks up every document);
+    // prepareFinds() makes them, under m_readerMutex.
+    void prepareFinds();
     std::unique_ptr<Statement> m_findDocument;
     std::unique_ptr<Statement> m_findUnits;
     std::vector<std::int64_t> m_touched;

@@ -39,7 +39,7 @@ SearchCache::Entry SearchCache::find(const Identity& identity, std::string_view 
 }
 
 void SearchCache::store(const Entry& looked, std::string_view key, Extract extract) {
-    if (looked.identity && (m_mode == Mode::Use || looked.kept))
+    if (keeps(looked))
         m_cache.store(*looked.identity, key, std::move(extract));
 }
 

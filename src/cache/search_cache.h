@@ -44,6 +44,11 @@ class SearchCache {
     // Keeps what was read live for a document looked up before (under the identity it had
     // then, so a file changed while it was read is read again next time).
     void store(const Entry& looked, std::string_view key, Extract extract);
+    // Whether store() would keep anything for the entry: a searcher need not gather the units
+    // of a document the cache will not take.
+    bool keeps(const Entry& looked) const {
+        return looked.identity && (m_mode == Mode::Use || looked.kept);
+    }
 
   private:
     Entry find(const Identity& identity, std::string_view key, const Candidates& candidates);

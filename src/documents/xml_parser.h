@@ -1,14 +1,21 @@
 #pragma once
 // A streaming XML parser (expat) for the parts of Office documents. Namespaces are resolved:
-// handlers see an element's namespace URI and local name, whatever prefix the file used.
+// handlers see an element's namespace URI and local name, whatever prefix the file used. The
+// resolution is done here rather than by expat's namespace mode, which copied every URI into
+// every name and took close to half of the parse; a document is refused exactly where expat's
+// namespace mode refuses it (an unbound or reserved prefix, a colon out of place in a name, an
+// attribute twice under two prefixes of one URI).
 // Hostile input is refused rather than expanded: a document type declaration (no Office part
 // has one, and entity bombs need one) stops the parse, no external entity is ever fetched, and
 // nesting deeper than ReadLimits::maxDepth stops the parse.
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "documents/read_limits.h"
 
@@ -22,23 +29,39 @@ struct XmlName {
     bool is(std::string_view u, std::string_view l) const { return local == l && uri == u; }
 };
 
-// An element's attributes as expat hands them over; views valid during the call only.
+struct XmlAttribute {
+    XmlName name;
+    std::string_view value;
+};
+
+// An element's attributes, namespace declarations left out; views valid during the call only.
 class XmlAttributes {
   public:
-    explicit XmlAttributes(const char** pairs) : m_pairs(pairs) {}
+    explicit XmlAttributes(std::span<const XmlAttribute> list) : m_list(list) {}
     // The value of an attribute; empty when the element does not have it.
-    std::string_view value(std::string_view uri, std::string_view local) const;
-    bool has(std::string_view uri, std::string_view local) const;
+    std::string_view value(std::string_view uri, std::string_view local) const {
+        const XmlAttribute* found = find(uri, local);
+        return found != nullptr ? found->value : std::string_view();
+    }
+    bool has(std::string_view uri, std::string_view local) const {
+        return find(uri, local) != nullptr;
+    }
     // Calls visit(name, value) for each attribute, in document order.
     template <class Visit>
     void forEach(Visit&& visit) const {
-        for (const char** p = m_pairs; p != nullptr && *p != nullptr; p += 2)
-            visit(split(p[0]), std::string_view(p[1]));
+        for (const XmlAttribute& attribute : m_list)
+            visit(attribute.name, attribute.value);
     }
-    static XmlName split(const char* name);
 
   private:
-    const char** m_pairs;
+    const XmlAttribute* find(std::string_view uri, std::string_view local) const {
+        for (const XmlAttribute& attribute : m_list) {
+            if (attribute.name.is(uri, local))
+                return &attribute;
+        }
+        return nullptr;
+    }
+    std::span<const XmlAttribute> m_list;
 };
 
 class XmlHandler {
@@ -75,17 +98,41 @@ class XmlParser {
     static void onStart(void* self, const char* name, const char** attributes);
     static void onEnd(void* self, const char* name);
     static void onCharacters(void* self, const char* text, int length);
+    static void onInstruction(void* self, const char* target, const char* data);
     static void onDoctype(void* self, const char* name, const char* sysid, const char* pubid,
                           int hasInternalSubset);
     static void onEntity(void* self, const char* name, int parameter, const char* value, int length,
                          const char* base, const char* sysid, const char* pubid,
                          const char* notation);
     void refuse(std::string why);
+    // Refuses the document as expat does for a malformed start tag at the current position.
+    void malformed(int expatError);
+    // Binds the namespace declarations among the attributes and resolves the element's and the
+    // other attributes' names into m_name and m_attributes. False once refused.
+    bool resolveStart(const char* name, const char** attributes);
+    bool bind(std::string_view prefix, std::string_view uri);
+    // The URI bound to `prefix` (the default namespace for an empty one); null when unbound.
+    const std::string* lookup(std::string_view prefix) const;
+    // The name as a namespace-aware parser reads it; false for one expat's namespace mode
+    // takes for malformed.
+    bool split(std::string_view qualified, std::string_view& prefix, std::string_view& local) const;
+
+    struct Binding {
+        std::string prefix;  // empty for the default namespace
+        std::string uri;     // empty when the default namespace is undeclared
+        std::size_t depth;   // of the element that declared it
+    };
 
     XmlHandler& m_handler;
     ReadLimits m_limits;
     XML_Parser m_parser;
     std::size_t m_depth = 0;
+    // The innermost last; a deque, so that the URIs handed out stay where they are while
+    // inner elements bind and unbind.
+    std::deque<Binding> m_bindings;
+    std::vector<std::string_view> m_openUris;  // of the elements open, the innermost last
+    XmlName m_name;
+    std::vector<XmlAttribute> m_attributes;
     bool m_stopped = false;
     std::string m_error;
 };

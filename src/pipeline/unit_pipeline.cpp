@@ -99,7 +99,7 @@ bool searchLooked(const std::optional<cache::SearchCache::Entry>& entry, const s
     }
     matcher.begin(name);
     std::optional<Collector> collector;
-    if (entry)
+    if (entry && use.cache->keeps(*entry))
         collector.emplace();
     Extraction extraction;
     for (std::size_t i = 0; i < extractors.size(); ++i) {
