@@ -81,11 +81,7 @@ class ReadAhead::JobHost : public app::Host {
     }
     void noteFromCache() override { recordText(RecordedCall::Kind::FromCache, {}); }
     void noteDamaged(std::string_view path, std::string_view reason) override {
-        RecordedCall call;
-        call.kind = RecordedCall::Kind::Damaged;
-        call.text = path;
-        call.reason = reason;
-        record(std::move(call));
+        recordText(RecordedCall::Kind::Damaged, path, reason);
     }
     void doEvents() override {
         RecordedCall call;
@@ -119,10 +115,11 @@ class ReadAhead::JobHost : public app::Host {
     }
 
   private:
-    void recordText(RecordedCall::Kind kind, std::string_view text) {
+    void recordText(RecordedCall::Kind kind, std::string_view text, std::string_view reason = {}) {
         RecordedCall call;
         call.kind = kind;
         call.text = text;
+        call.reason = reason;
         record(std::move(call));
     }
     void record(RecordedCall&& call) {
