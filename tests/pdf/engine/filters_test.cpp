@@ -43,66 +43,6 @@ std::string deflatedZeros(std::size_t megabytes) {
     return out;
 }
 
-// A plain LZW encoder as PDF writers use it. With `clearWhenFull` false it keeps going with a
-// full table, which some writers do.
-std::string lzwEncode(std::string_view text, int early, bool clearWhenFull = true) {
-    std::string out;
-    std::uint32_t bits = 0;
-    int bitCount = 0;
-    unsigned width = 9;
-    auto put = [&](unsigned code) {
-        bits = bits << width | code;
-        bitCount += static_cast<int>(width);
-        while (bitCount >= 8) {
-            out += static_cast<char>(bits >> (bitCount - 8));
-            bitCount -= 8;
-        }
-    };
-    std::map<std::string, unsigned> table;
-    unsigned next = 258;
-    auto reset = [&] {
-        table.clear();
-        for (unsigned i = 0; i < 256; ++i)
-            table[std::string(1, static_cast<char>(i))] = i;
-        next = 258;
-        width = 9;
-    };
-    // The decoder adds each entry one code later than the encoder, hence next - 1.
-    auto widthFor = [&](unsigned n) {
-        const unsigned x = n - 1 + static_cast<unsigned>(early);
-        return x >= 2048 ? 12u : x >= 1024 ? 11u : x >= 512 ? 10u : 9u;
-    };
-    reset();
-    put(256);
-    std::string w;
-    for (const char c : text) {
-        std::string wc = w + c;
-        if (table.count(wc)) {
-            w = wc;
-            continue;
-        }
-        put(table[w]);
-        if (next < 4096)
-            table[wc] = next++;
-        width = widthFor(next);
-        if (next == 4096 && clearWhenFull) {
-            put(256);
-            reset();
-        }
-        w = std::string(1, c);
-    }
-    if (!w.empty()) {
-        put(table[w]);
-        if (next < 4096)
-            ++next;
-        width = widthFor(next);
-    }
-    put(257);
-    if (bitCount > 0)
-        out += static_cast<char>(bits << (8 - bitCount));
-    return out;
-}
-
 std::vector<Filter> chain(std::initializer_list<const char*> names) {
     std::vector<Filter> filters;
     for (const char* name : names)
@@ -230,7 +170,7 @@ TEST(Filters, LzwRoundTrips) {
                 DecodeParams params;
                 params.earlyChange = early;
                 const DecodeResult result =
-                    decode(lzwEncode(text, early, clearWhenFull), "/LZWDecode", params);
+                    decode(test::lzwEncode(text, early, clearWhenFull), "/LZWDecode", params);
                 EXPECT_EQ(result.status, DecodeStatus::Ok);
                 EXPECT_EQ(result.data, text);
             }
@@ -287,44 +227,10 @@ TEST(Filters, PredictorVectors) {
         EXPECT_EQ(flate.status, v.status);
         EXPECT_EQ(flate.data, v.output);
         DecodeParams lzwParams = v.params;
-        const DecodeResult lzw = decode(lzwEncode(v.rows, 1), "/LZWDecode", lzwParams);
+        const DecodeResult lzw = decode(test::lzwEncode(v.rows, 1), "/LZWDecode", lzwParams);
         EXPECT_EQ(lzw.status, v.status);
         EXPECT_EQ(lzw.data, v.output);
     }
-}
-
-// The PNG filters as an encoder applies them, to check many rows of each type and width.
-std::string pngEncode(const std::string& plain, std::size_t rowBytes, std::size_t bpp,
-                      unsigned seed) {
-    std::mt19937 random(seed);
-    std::string out;
-    for (std::size_t row = 0; row * rowBytes < plain.size(); ++row) {
-        const auto* cur = reinterpret_cast<const unsigned char*>(plain.data() + row * rowBytes);
-        const unsigned char* up = row > 0 ? cur - rowBytes : nullptr;
-        const unsigned type = random() % 5;
-        out += static_cast<char>(type);
-        for (std::size_t i = 0; i < rowBytes; ++i) {
-            const int a = i >= bpp ? cur[i - bpp] : 0;
-            const int b = up ? up[i] : 0;
-            const int c = up && i >= bpp ? up[i - bpp] : 0;
-            int pred = 0;
-            if (type == 1) {
-                pred = a;
-            } else if (type == 2) {
-                pred = b;
-            } else if (type == 3) {
-                pred = (a + b) / 2;
-            } else if (type == 4) {
-                const int p = a + b - c;
-                const int pa = std::abs(p - a);
-                const int pb = std::abs(p - b);
-                const int pc = std::abs(p - c);
-                pred = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-            }
-            out += static_cast<char>(cur[i] - pred);
-        }
-    }
-    return out;
 }
 
 TEST(Filters, PngRowsOfEveryTypeRoundTrip) {
@@ -337,7 +243,7 @@ TEST(Filters, PngRowsOfEveryTypeRoundTrip) {
                 std::max<std::size_t>(1, static_cast<std::size_t>(colors * bpc) / 8);
             const std::string plain =
                 sampleText(rowBytes * 50, static_cast<unsigned>(colors * bpc));
-            const std::string encoded = pngEncode(plain, rowBytes, bpp, 3);
+            const std::string encoded = test::pngEncode(plain, rowBytes, bpp, 3);
             const DecodeResult result =
                 decode(test::deflate(encoded), "/Fl", shape(15, colors, bpc, columns));
             EXPECT_EQ(result.status, DecodeStatus::Ok) << colors << " " << bpc;
@@ -387,7 +293,7 @@ TEST(Filters, LimitIsExact) {
     };
     const std::vector<Case> cases = {
         {"/Fl", test::deflate(text), text},
-        {"/LZW", lzwEncode(text, 1), text},
+        {"/LZW", test::lzwEncode(text, 1), text},
         {"/AHx", hex, text},
         {"/RL", rl, rlText},
         {"/A85", "z", "\0\0\0\0"s},
