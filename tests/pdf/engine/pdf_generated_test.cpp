@@ -155,6 +155,9 @@ class Generator {
             std::string& hit = out.hits[changed->second];
             hit = hit.substr(0, hit.find(':') + 1) + text;
         }
+        // Some writers end the file right after startxref's offset.
+        if (pick(m_random, 4) == 0)
+            out.bytes.resize(out.bytes.rfind("\n%%EOF"));
         if (damaged) {
             // Only the repair scan finds the objects: the table cut off, or startxref pointing
             // into the header. Of an updated object, the later one counts.

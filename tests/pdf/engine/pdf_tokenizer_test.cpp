@@ -1,5 +1,5 @@
-// The byte reader: the seek rules, the window buffer and the token budget (its tokens are the
-// lexer's, tested there).
+// The byte reader: the window buffer, numbers and the token budget (its tokens are the lexer's,
+// tested there; its seeks and the objects it reads from memory, by every generated file).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,47 +12,6 @@
 
 namespace ferretta::pdf {
 namespace {
-
-TEST(PdfReaderFile, SeekRules) {
-    const std::string path = test::writeTemp("seek.bin", "0123456789");
-    PdfReader reader;
-    reader.open(path);
-    std::int64_t pos = 0;
-    EXPECT_TRUE(reader.p2tSeek(pos));
-    EXPECT_EQ(pos, 1);  // offset 0 is never reachable
-    EXPECT_EQ(reader.p2tGetByte(), '1');
-    pos = 9;
-    EXPECT_TRUE(reader.p2tSeek(pos));
-    EXPECT_EQ(reader.p2tGetByte(), '9');
-    EXPECT_TRUE(reader.p2tIsEOF());
-    EXPECT_EQ(reader.p2tGetByte(), 0);  // past the end: 0, no failure
-    pos = 10;
-    EXPECT_FALSE(reader.p2tSeek(pos));
-    pos = -1;
-    EXPECT_FALSE(reader.p2tSeek(pos));
-    EXPECT_EQ(reader.p2tGetPosition(), 10);  // unchanged by failed seeks
-
-    pos = 3;
-    reader.p2tSeek(pos);
-    std::int64_t back = 100;
-    EXPECT_TRUE(reader.p2tSeekBack(back));
-    EXPECT_EQ(back, 1);
-    EXPECT_EQ(reader.p2tGetPosition(), 1);
-    EXPECT_TRUE(reader.p2tSeekLast());
-    EXPECT_EQ(reader.p2tGetByte(), '9');
-}
-
-TEST(PdfReaderFile, TokenAtEndOfFileIsComplete) {
-    const std::string path = test::writeTemp("eof.bin", "xx startxref\n1234");
-    PdfReader reader;
-    reader.open(path);
-    std::int64_t pos = 3;
-    reader.p2tSeek(pos);
-    EXPECT_EQ(reader.p2tGetToken(), "startxref");
-    EXPECT_EQ(reader.p2tGetToken(), "1234");
-    EXPECT_TRUE(reader.p2tIsEOF());
-    EXPECT_EQ(reader.p2tGetToken(), "");
-}
 
 TEST(PdfReaderFile, TokensAcrossWindowBoundariesAndBigReads) {
     // Tokens that straddle the 64 KiB window, a string longer than the window, and a block
@@ -85,27 +44,6 @@ TEST(PdfReaderFile, TokensAcrossWindowBoundariesAndBigReads) {
         reader.p2tSeek(pos);
         EXPECT_EQ(reader.p2tGetBytes(static_cast<std::int64_t>(content.size()) + 100), content);
     }
-}
-
-TEST(PdfReaderFile, SavedPositionsRememberTheirSource) {
-    const std::string path = test::writeTemp("source.bin", "%file tokens here");
-    PdfReader reader;
-    reader.open(path);
-    std::int64_t pos = 1;
-    reader.p2tSeek(pos);
-    EXPECT_EQ(reader.p2tGetToken(), "file");
-    const PdfReader::Position inFile = reader.save();
-    auto memory = std::make_shared<const std::string>("skip 7 0 R tail");
-    reader.useMemory(memory, 5, 10);  // "7 0 R"
-    EXPECT_EQ(reader.p2tGetToken(), "7");
-    const PdfReader::Position inMemory = reader.save();
-    EXPECT_EQ(reader.p2tGetToken(), "0");
-    EXPECT_EQ(reader.p2tGetToken(), "R");
-    EXPECT_TRUE(reader.p2tIsEOF());  // limited to the object's bytes
-    reader.restore(inFile);
-    EXPECT_EQ(reader.p2tGetToken(), "tokens");
-    reader.restore(inMemory);
-    EXPECT_EQ(reader.p2tGetToken(), "0");
 }
 
 TEST(PdfNumbers, TokenToInt) {

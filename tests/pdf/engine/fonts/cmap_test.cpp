@@ -82,21 +82,18 @@ std::optional<std::string> textOf(const CMap& map, std::uint32_t value, int leng
     return out;
 }
 
+// The forms of bfchar and bfrange are read in the generated PDFs; here their edges.
 TEST(CMapText, BfcharAndBfrangeTargets) {
     const std::string toUnicode = codespace("<00> <FF> <0000> <FFFF>") +
                                   "3 beginbfchar\n"
                                   "<01> <0041>\n"
                                   "<0003> <3042>\n"
-                                  "<05> <D840DC0B>\n"  // a surrogate pair
-                                  "<08> <00660069>\n"  // a ligature: two characters
-                                  "<09> <0000>\n"      // NUL is dropped
-                                  "<0A> <DC00>\n"      // a lone surrogate is dropped
-                                  "<0B> /space\n"      // glyph names are not read
+                                  "<09> <0000>\n"  // NUL is dropped
+                                  "<0A> <DC00>\n"  // a lone surrogate is dropped
+                                  "<0B> /space\n"  // glyph names are not read
                                   "endbfchar\n"
                                   "3 beginbfrange\n"
                                   "<0010> <0012> <3042>\n"
-                                  "<06> <07> <D840DC0B>\n"  // the low surrogate counts up
-                                  "<20> <22> [<0041> <00420043> <D83DDE00>]\n"
                                   "<30> <3F> <0030>\n"
                                   "<0100> <01FF> <4E00>\n"  // past the low byte
                                   "endbfrange\n"
@@ -108,21 +105,10 @@ TEST(CMapText, BfcharAndBfrangeTargets) {
         std::optional<std::string> text;
     };
     const std::vector<Case> cases = {
-        {0x01, 1, "A"},
-        {0x0003, 2, "あ"},
-        {0x05, 1, "𠀋"},
-        {0x08, 1, "fi"},
         {0x09, 1, ""},
         {0x0A, 1, ""},
         {0x0B, 1, std::nullopt},
-        {0x0010, 2, "あ"},
-        {0x0012, 2, "い"},
         {0x0013, 2, std::nullopt},
-        {0x06, 1, "𠀋"},
-        {0x07, 1, "\xF0\xA0\x80\x8C"},  // U+2000C
-        {0x20, 1, "A"},
-        {0x21, 1, "BC"},
-        {0x22, 1, "😀"},
         {0x33, 1, "3"},
         {0x34, 1, "\xE2\xBC\x88"},  // the later bfchar
         {0x35, 1, "5"},
@@ -198,26 +184,8 @@ TEST(CMapCids, RangesCharsAndUsecmap) {
     EXPECT_LE(library.calls, CMap::maxUseDepth);
 }
 
-TEST(CMapHostile, MalformedAndHugeInputStaysBounded) {
-    const std::vector<std::string> broken = {
-        "",
-        "begincidrange <41> <40> 5 endcidrange",    // backwards
-        "begincidrange <41> <4141> 5 endcidrange",  // lengths differ
-        "begincidrange <41> <42> -5 <43> <44> 99999999999 endcidrange",
-        "begincidchar <zz> 1 endcidchar",
-        "beginbfrange <41> <42> [<0041> endbfrange",
-        "beginbfchar <41> <" + std::string(1000, 'A') + "> endbfchar",  // target too long
-        "begincodespacerange <00> endcodespacerange",
-        "beginbfchar <41",
-    };
-    for (const std::string& text : broken) {
-        const CMapPtr map = CMap::parse(text);
-        EXPECT_EQ(map->entryCount(), 0u) << text;
-        std::string out;
-        EXPECT_FALSE(map->appendText({0x41, 1}, out)) << text;
-        EXPECT_FALSE(map->cidOf({0x41, 1})) << text;
-    }
-
+// Malformed CMaps are the fuzz target's (fuzz/corpus/fuzz_cmap); here the bounds.
+TEST(CMapHostile, HugeInputStaysBounded) {
     // A range over every 4-byte code costs one entry.
     const CMapPtr all = CMap::parse("begincidrange <00000000> <FFFFFFFF> 0 endcidrange");
     EXPECT_EQ(all->entryCount(), 1u);
