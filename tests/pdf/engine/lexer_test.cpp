@@ -35,12 +35,7 @@ TEST(Lexer, TokensOfIsoSyntax) {
         std::vector<std::string> tokens;
     };
     const Case cases[] = {
-        {"<</Type/Page/Kids[1 0 R]>>",
-         {"<<:<<", "name:/Type", "name:/Page", "name:/Kids", "[:[", "num:1", "num:0", "kw:R", "]:]",
-          ">>:>>"}},
         {"-.5 +3 true null", {"num:-.5", "num:+3", "kw:true", "kw:null"}},
-        {"BT/F1 12 Tf(a)Tj ET",
-         {"kw:BT", "name:/F1", "num:12", "kw:Tf", "lit:a", "kw:Tj", "kw:ET"}},
         // White space is NUL, HT, LF, FF, CR, SP; a comment runs to the line's end.
         {"a\tb\fc\0d%x y\re"sv, {"kw:a", "kw:b", "kw:c", "kw:d", "kw:e"}},
         {"/A#20b{1}) >", {"name:/A#20b", "{:{", "num:1", "}:}", "stray:)", "stray:>"}},

@@ -9,7 +9,6 @@
 
 #include "pdf/engine/pdf_engine.h"
 #include "pdf/engine/pdf_test_support.h"
-#include "pdf/engine/text_dump.h"
 #include "platform/error.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
@@ -48,24 +47,6 @@ std::vector<std::string> pagesOf(const Run& run) {
     for (const auto& row : run.host.rows)
         pages.push_back(row.position);
     return pages;
-}
-
-// The text dump: every page ends with a form feed, one in the text is a blank, and a page
-// without contents is an empty page.
-TEST(PdfEngine, TextDumpEndsEveryPageWithAFormFeed) {
-    test::PdfBuilder pdf;
-    pdf.pages("3 0 R 4 0 R 5 0 R", 3)
-        .page(3, "[6 0 R 7 0 R]")
-        .object(4, "<< /Type /Page /Parent 2 0 R >>")
-        .page(5, "7 0 R")
-        .stream(6, "(a\\fb) Tj")
-        .stream(7, "(c) Tj");
-    const std::string bytes = pdf.build();
-    const std::string_view view(bytes);
-    std::string text;
-    EXPECT_TRUE(dumpPdfText(
-        "d.pdf", test::testCidTable(), [&](std::string_view page) { text += page; }, &view));
-    EXPECT_EQ(text, "a b\nc\f\fc\f");
 }
 
 TEST(PdfEngine, FailedLookupsEndTheFileQuietly) {

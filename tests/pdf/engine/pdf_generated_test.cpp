@@ -108,7 +108,9 @@ class Generator {
         for (int page = 1; page <= out.pages; ++page) {
             const int pageObject = reserve();
             std::string contents;
-            const std::size_t streams = 1 + pick(m_random, 2);
+            // A page without contents is an empty page.
+            const std::size_t streams =
+                page > 1 && pick(m_random, 6) == 0 ? 0 : 1 + pick(m_random, 2);
             for (std::size_t s = 0; s < streams; ++s) {
                 std::string text;
                 const int stream = contentStream(packing, text);
@@ -118,11 +120,13 @@ class Generator {
             }
             if (streams > 1 || pick(m_random, 2) == 0)
                 contents = "[" + contents + "]";
+            if (streams == 0)
+                contents.clear();
             const int parent = nested && page > 1 ? node : 2;
             (parent == 2 ? rootKids : nodeKids) += ref(pageObject);
             set(pageObject, "<< /Type /Page /Parent " + ref(parent) +
-                                (inherited ? "" : "/Resources " + ref(resources)) + "/Contents " +
-                                contents + ">>");
+                                (inherited ? "" : "/Resources " + ref(resources)) +
+                                (contents.empty() ? "" : "/Contents " + contents) + ">>");
         }
         if (nested) {
             rootKids += ref(node);
@@ -168,17 +172,15 @@ class Generator {
                 out.bytes.replace(at, out.bytes.find('\n', at) - at, "1");
             }
         }
-        std::string page = "1";
-        for (const std::string& hit : out.hits) {
-            const std::size_t colon = hit.find(':');
-            if (hit.substr(0, colon) != page)
-                out.dump += "\f";
-            else if (!out.dump.empty())
-                out.dump += "\n";
-            page = hit.substr(0, colon);
-            out.dump += hit.substr(colon + 1);
+        for (int page = 1; page <= out.pages; ++page) {
+            std::string text;
+            for (const std::string& hit : out.hits) {
+                const std::size_t colon = hit.find(':');
+                if (hit.substr(0, colon) == std::to_string(page))
+                    text += (text.empty() ? "" : "\n") + hit.substr(colon + 1);
+            }
+            out.dump += text + "\f";
         }
-        out.dump += "\f";
         return out;
     }
 

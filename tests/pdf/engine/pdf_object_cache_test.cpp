@@ -1,23 +1,10 @@
-// The object cache's lookups, also far past its primary slots (the files of the corpus use its
-// compressed entries).
+// The object cache far past its primary slots (every generated file looks objects up in it).
 #include <gtest/gtest.h>
 
 #include "pdf/engine/object_cache.h"
 
 namespace ferretta::pdf {
 namespace {
-
-TEST(ObjectCache, LookupNeedsExactGenerationFileAndNumber) {
-    ObjectCache cache;
-    cache.p2tAddObjCache(1, 12, 0, 10);
-    cache.p2tAddObjCache(1, 12, 1, 20);
-    EXPECT_EQ(cache.entry(cache.p2tSearchObjCache(1, 12, 0)).address, 10);
-    EXPECT_EQ(cache.entry(cache.p2tSearchObjCache(1, 12, 1)).address, 20);
-    EXPECT_EQ(cache.p2tSearchObjCache(1, 12, 2), -1);
-    EXPECT_EQ(cache.p2tSearchObjCache(2, 12, 0), -1);
-    EXPECT_EQ(cache.p2tSearchObjCache(1, -12, 0), -1);
-    EXPECT_EQ(cache.entry(1).objType, "UNKNOWN");
-}
 
 TEST(ObjectCache, ManyObjectsAndReset) {
     ObjectCache cache;

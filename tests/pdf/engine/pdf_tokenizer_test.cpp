@@ -1,5 +1,5 @@
-// The byte reader: the window buffer, numbers and the token budget (its tokens are the lexer's,
-// tested there; its seeks and the objects it reads from memory, by every generated file).
+// The byte reader: the window buffer and the token budget (its tokens are the lexer's, tested
+// there; its seeks, numbers and the objects it reads from memory, by every generated file).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -43,15 +43,6 @@ TEST(PdfReaderFile, TokensAcrossWindowBoundariesAndBigReads) {
         pos = 1;
         reader.p2tSeek(pos);
         EXPECT_EQ(reader.p2tGetBytes(static_cast<std::int64_t>(content.size()) + 100), content);
-    }
-}
-
-TEST(PdfNumbers, TokenToInt) {
-    EXPECT_EQ(tokenToInt32("42"), 42);
-    EXPECT_EQ(tokenToInt32("-7"), -7);
-    EXPECT_EQ(tokenToInt32("+7"), 7);
-    for (const char* bad : {"", "R", "obj", "1.5", "-", "2147483648", "99999999999999999999999"}) {
-        EXPECT_THROW(tokenToInt32(bad), Error) << bad;
     }
 }
 

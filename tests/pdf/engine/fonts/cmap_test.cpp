@@ -45,11 +45,6 @@ TEST(CMapCodes, CutByTheCodespaceRanges) {
         std::vector<Cut> cuts;
     };
     const std::vector<Case> cases = {
-        {"one byte", "<00> <FF>", "AB", {{0x41, 1, true}, {0x42, 1, true}}},
-        {"mixed lengths",
-         rksj,
-         "A\x81\x40\xA1\xFC\xFC",
-         {{0x41, 1, true}, {0x8140, 2, true}, {0xA1, 1, true}, {0xFCFC, 2, true}}},
         // Ranges are checked byte by byte: 0x8180 lies between 8140 and 9FFC as a number,
         // and its second byte lies within 40..FC.
         {"bytewise ranges", "<8140> <9F7E>", "\x81\x80", {{0x8180, 2, false}}},
