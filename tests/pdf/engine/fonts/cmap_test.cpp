@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace ferretta::pdf {
@@ -36,38 +37,25 @@ std::vector<Cut> cutAll(const CMap& map, const std::string& bytes) {
     return out;
 }
 
+// The generated fonts cut 1- and 2-byte codes by the predefined and embedded CMaps; here what
+// a broken string or code space gives.
 TEST(CMapCodes, CutByTheCodespaceRanges) {
     const std::string rksj = "<00> <80> <8140> <9FFC> <A0> <DF> <E040> <FCFC>";
-    struct Case {
-        std::string name;
-        std::string ranges;
-        std::string bytes;
-        std::vector<Cut> cuts;
-    };
-    const std::vector<Case> cases = {
-        // Ranges are checked byte by byte: 0x8180 lies between 8140 and 9FFC as a number,
-        // and its second byte lies within 40..FC.
-        {"bytewise ranges", "<8140> <9F7E>", "\x81\x80", {{0x8180, 2, false}}},
-        {"second byte outside: one invalid code of the range's length",
-         rksj,
-         "\x81 A",
-         {{0x8120, 2, false}, {0x41, 1, true}}},
-        {"cut short at the end", rksj, "A\x81", {{0x41, 1, true}, {0x81, 1, false}}},
-        {"no range has the first byte: shortest length",
-         "<8140> <9FFC>",
-         "\x20\x41\x81\x40",
-         {{0x2041, 2, false}, {0x8140, 2, true}}},
-        {"three bytes", "<000000> <FFFFFF>", "\x01\x02\x03", {{0x010203, 3, true}}},
-        {"utf-8 style 1 to 4 bytes",
-         "<00> <7F> <C280> <DFBF> <E08080> <EFBFBF> <F0808080> <F7BFBFBF>",
+    const std::tuple<std::string, std::string, std::vector<Cut>> cases[] = {
+        // Ranges are checked byte by byte: 0x8180 lies between 8140 and 9FFC as a number.
+        {"<8140> <9F7E>", "\x81\x80", {{0x8180, 2, false}}},
+        // A second byte outside: one invalid code of the range's length.
+        {rksj, "\x81 A", {{0x8120, 2, false}, {0x41, 1, true}}},
+        {rksj, "A\x81", {{0x41, 1, true}, {0x81, 1, false}}},
+        // No range has the first byte: the shortest length.
+        {"<8140> <9FFC>", "\x20\x41\x81\x40", {{0x2041, 2, false}, {0x8140, 2, true}}},
+        {"<00> <7F> <E08080> <EFBFBF> <F0808080> <F7BFBFBF>",
          "a\xE3\x81\x82\xF0\xA0\x80\x8B",
          {{0x61, 1, true}, {0xE38182, 3, true}, {0xF0A0808B, 4, true}}},
-        {"no codespace: two bytes", "", "\x12\x34\x56", {{0x1234, 2, true}, {0x56, 1, false}}},
+        {"", "\x12\x34\x56", {{0x1234, 2, true}, {0x56, 1, false}}},  // no code space
     };
-    for (const Case& c : cases) {
-        const CMapPtr map = CMap::parse(codespace(c.ranges));
-        EXPECT_EQ(cutAll(*map, c.bytes), c.cuts) << c.name;
-    }
+    for (const auto& [ranges, bytes, cuts] : cases)
+        EXPECT_EQ(cutAll(*CMap::parse(codespace(ranges)), bytes), cuts) << ranges;
 }
 
 std::optional<std::string> textOf(const CMap& map, std::uint32_t value, int length) {
@@ -140,46 +128,26 @@ std::optional<std::uint32_t> cid(const CMap& map, std::uint32_t value, int lengt
     return map.cidOf({value, static_cast<std::uint8_t>(length)});
 }
 
-TEST(CMapCids, RangesCharsAndUsecmap) {
+// Predefined CMaps, cidrange, usecmap and an embedded CMap's own entries over its parent's
+// are read in the generated fonts; here the order of entries and a usecmap loop.
+TEST(CMapCids, LaterEntriesWinAndUsecmapLoopsEnd) {
     Library library;
-    library.texts["Base-H"] = codespace("<00> <80> <8140> <FCFC>") +
-                              "begincidrange <20> <7E> 231 <8140> <817E> 633 endcidrange "
-                              "begincidchar <8142> 9000 endcidchar endcmap";
-    library.texts["Base-V"] = "/Base-H usecmap begincidchar <8141> 7887 <8142> 7888 endcidchar";
     library.texts["Loop-A"] = "/Loop-B usecmap begincidchar <41> 1 endcidchar";
     library.texts["Loop-B"] = "/Loop-A usecmap begincidchar <42> 2 endcidchar";
-
-    const CMapPtr horizontal = CMap::parse(library.texts["Base-H"]);
-    EXPECT_EQ(cid(*horizontal, 0x41, 1), 231u + 0x21);
-    EXPECT_EQ(cid(*horizontal, 0x8141, 2), 634u);
-    EXPECT_EQ(cid(*horizontal, 0x8142, 2), 9000u);  // the later entry wins
-    EXPECT_EQ(cid(*horizontal, 0x8143, 2), 636u);   // the range goes on after it
-    EXPECT_EQ(cid(*horizontal, 0x817F, 2), std::nullopt);
-    EXPECT_EQ(cid(*horizontal, 0x0041, 2), std::nullopt);  // lengths are told apart
-
-    const CMapPtr vertical = CMap::parse(library.texts["Base-V"], library.resolver());
-    EXPECT_EQ(cid(*vertical, 0x8141, 2), 7887u);  // own entries over the parent's
-    EXPECT_EQ(cid(*vertical, 0x8142, 2), 7888u);
-    EXPECT_EQ(cid(*vertical, 0x8143, 2), 636u);
-    EXPECT_EQ(cid(*vertical, 0x41, 1), 264u);
-    bool valid = false;
-    EXPECT_EQ(vertical->nextCode("\x81\x43", 0, valid).length, 2);  // the parent's codespace
-    EXPECT_TRUE(valid);
-
-    EXPECT_EQ(CMap::parse("/Unknown usecmap begincidchar <41> 5 endcidchar", library.resolver())
-                  ->cidOf({0x41, 1}),
-              5u);
+    const CMapPtr map = CMap::parse(codespace("<00> <80> <8140> <FCFC>") +
+                                    "begincidrange <20> <7E> 231 <8140> <817E> 633 endcidrange "
+                                    "begincidchar <8142> 9000 endcidchar endcmap");
+    EXPECT_EQ(cid(*map, 0x8142, 2), 9000u);         // the later entry wins
+    EXPECT_EQ(cid(*map, 0x8143, 2), 636u);          // the range goes on after it
+    EXPECT_EQ(cid(*map, 0x0041, 2), std::nullopt);  // lengths are told apart
     EXPECT_EQ(CMap::parse("/Base-H usecmap")->cidOf({0x41, 1}), std::nullopt);  // no resolver
-
     // A loop ends at the depth limit; both CMaps' entries are found.
-    library.calls = 0;
     const CMapPtr loop = CMap::parse(library.texts["Loop-A"], library.resolver());
     EXPECT_EQ(cid(*loop, 0x41, 1), 1u);
     EXPECT_EQ(cid(*loop, 0x42, 1), 2u);
     EXPECT_LE(library.calls, CMap::maxUseDepth);
 }
 
-// Malformed CMaps are the fuzz target's (fuzz/corpus/fuzz_cmap); here the bounds.
 TEST(CMapHostile, HugeInputStaysBounded) {
     // A range over every 4-byte code costs one entry.
     const CMapPtr all = CMap::parse("begincidrange <00000000> <FFFFFFFF> 0 endcidrange");
