@@ -28,9 +28,10 @@ enum class Kind { Word, WordFast, Excel, PowerPoint };
 
 // The documents every Office here holds.
 void addDocuments(FakeOffice& office) {
-    office.wordFiles["/d/a.doc"] = FakeWordFile{{"Intro.\r", "has foo\r\nline foo\r", "日本語foo。"},
-                                                {"foo box", std::nullopt, "xx\rfoo"},
-                                                {}};
+    office.wordFiles["/d/a.doc"] =
+        FakeWordFile{{"Intro.\r", "has foo\r\nline foo\r", "日本語foo。"},
+                     {"foo box", std::nullopt, "xx\rfoo"},
+                     {}};
     office.wordFiles["/d/fast.doc"] =
         FakeWordFile{{"foo\r", "bar\r", "\r", "baz foo"}, {"foo box"}, {}};
     office.wordFiles["/d/empty.doc"] = FakeWordFile{};
@@ -215,10 +216,9 @@ TEST_F(OfficeSearchTest, AnyFailingCallIsToldOnceAndTheNextSearchFindsEverything
             rig.office.failures[failing] = ++number;
             const bool afterOpen = failing.find(".Open ") == std::string::npos &&
                                    failing.find(".Visible=") == std::string::npos;
-            const bool silent = (kind == Kind::PowerPoint && afterOpen) ||
-                                failing.ends_with(": Cells") ||
-                                (failing.find(": Shapes(") != std::string::npos &&
-                                 failing.ends_with(").Text"));
+            const bool silent =
+                (kind == Kind::PowerPoint && afterOpen) || failing.ends_with(": Cells") ||
+                (failing.find(": Shapes(") != std::string::npos && failing.ends_with(").Text"));
             EXPECT_EQ(search(kind, rig, path), silent);
             if (silent) {
                 EXPECT_TRUE(rig.host.messages.empty());
@@ -227,8 +227,8 @@ TEST_F(OfficeSearchTest, AnyFailingCallIsToldOnceAndTheNextSearchFindsEverything
                 const auto& [text, style] = rig.host.messages[0];
                 EXPECT_EQ(style, Style::Exclamation);
                 EXPECT_TRUE(text.starts_with("検索中にエラーが発生しました Position=")) << text;
-                EXPECT_TRUE(text.ends_with("  ErrNo=" + std::to_string(number) +
-                                           "\rファイル名=" + path))
+                EXPECT_TRUE(
+                    text.ends_with("  ErrNo=" + std::to_string(number) + "\rファイル名=" + path))
                     << text;
             }
             // Only rows found without the failure, each once, in their order.
@@ -521,17 +521,19 @@ TEST_F(OfficeSearchTest, OpeningAHitFollowsTheApplicationsSteps) {
         const std::string step = std::to_string(c.step);
         if (c.kind == Kind::Word) {
             openWordFile(session, host, options, "/d/a.doc", c.where);
-            message = "Word文書を開く際にエラーが発生しました\rファイル名:/d/a.doc\r文字列:" +
-                      c.where + "\r原因コード=" + step;
+            message =
+                "Word文書を開く際にエラーが発生しました\rファイル名:/d/a.doc\r文字列:" + c.where +
+                "\r原因コード=" + step;
         } else if (c.kind == Kind::Excel) {
             openExcelFile(session, host, options, "/d/book.xls", c.where, c.position);
             message = "Excel文書を開く際にエラーが発生しました\rファイル名:/d/book.xls\rシート名:" +
                       c.where + "\r原因コード:" + step;
         } else {
             openPowerPointFile(session, host, options, "/d/deck.ppt", c.where);
-            message = "PowerPoint文書を開く際にエラーが発生しました\rファイル名:/d/deck.ppt\r"
-                      "原因コード=" +
-                      step;
+            message =
+                "PowerPoint文書を開く際にエラーが発生しました\rファイル名:/d/deck.ppt\r"
+                "原因コード=" +
+                step;
         }
         EXPECT_EQ(office.calls, c.calls);
         if (c.step < 0) {

@@ -13,6 +13,7 @@
 #include <QHeaderView>
 #include <QInputMethodEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScreen>

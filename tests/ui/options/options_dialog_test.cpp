@@ -247,7 +247,8 @@ TEST_F(OptionsDialogTest, SwitchesEnableTheirControls) {
         EXPECT_TRUE(child<QCheckBox>(dialog, "Check2_1")->isChecked());
         pressOk(dialog);
         const std::string last = c.clicks.empty() ? "" : c.clicks.back();
-        EXPECT_EQ(settings.pdfOwnEngine, last == "Option1_0" || (last != "Option1_1" && c.ownEngine));
+        EXPECT_EQ(settings.pdfOwnEngine,
+                  last == "Option1_0" || (last != "Option1_1" && c.ownEngine));
     }
 }
 
