@@ -295,11 +295,11 @@ TEST_F(MainFormTest, ExitEndsTheProgramOnceFromEveryFormAndSender) {
         bool duringSearch;
     };
     const Case cases[] = {
+        // The tray menu's 終了 from the normal window and ﾌｧｲﾙ > 終了 are the X-server
+        // scenario's.
         {modes::StateTrayFromMinimum, "mnTrayExit", false},
-        {modes::StateTrayFromNormal, "mnTrayExit", false},
         {modes::StateTrayFromNormal, "close", false},
         {modes::StateMinimum, "close", false},
-        {modes::StateNormal, "mnEnd", false},
         {modes::StateTrayFromNormal, "mnTrayExit", true},
         {modes::StateNormal, "close", true},
     };
@@ -330,8 +330,6 @@ TEST_F(MainFormTest, ExitEndsTheProgramOnceFromEveryFormAndSender) {
         const auto exitNow = [&] {
             if (std::string_view(c.how) == "close") {
                 m_form->close();
-            } else if (std::string_view(c.how) == "mnEnd") {
-                action(*m_form, "mnEnd")->trigger();
             } else {
                 action(m_form->taskTray().menu(), "mnTrayExit")->trigger();
             }
