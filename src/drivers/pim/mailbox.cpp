@@ -723,4 +723,15 @@ std::optional<std::string> mailMessageBytes(const ItemRef& ref) {
     }
 }
 
+std::optional<Item> mailItem(const ItemRef& ref) {
+    const std::optional<std::string> bytes = mailMessageBytes(ref);
+    if (!bytes)
+        return std::nullopt;
+    std::optional<MailMessage> mail = readMailMessage(*bytes);
+    if (!mail)
+        return std::nullopt;
+    // The bytes are already unescaped: the mbox's escaping is not undone twice.
+    return itemOf(std::move(*mail), ref, false);
+}
+
 }  // namespace ferretta::platform::pim
