@@ -66,7 +66,6 @@ class FakeOffice : public po::Automation {
     bool wordRunning = false, excelRunning = false, powerPointRunning = false;
     std::int32_t wordDisplayAlerts = -1;  // as Word starts
     std::map<std::string, long> failures;
-    std::string missingOfficePart;  // what missingPart answers for every application
     std::vector<std::string> calls;
     // Word's state shared by its application and documents.
     std::vector<std::string> openWordDocuments;
@@ -110,7 +109,7 @@ class FakeOffice : public po::Automation {
     std::unique_ptr<po::PowerPointApplication> runningPowerPoint(po::Purpose p) override {
         return start<po::PowerPointApplication>("runningPowerPoint", p, powerPointRunning);
     }
-    std::string missingPart(po::Application) const override { return missingOfficePart; }
+    std::string missingPart(po::Application) const override { return {}; }
 
   private:
     // Records "<verb> <purpose>"; an application that does not run gives nullptr.

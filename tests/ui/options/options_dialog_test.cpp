@@ -351,8 +351,6 @@ TEST_F(OptionsDialogTest, ChoosersAskAndReplaceTheWholeLineUnlessCancelled) {
     // Need not exist: the chooser takes a name as the common dialog did.
     const QString program = folder + QStringLiteral("/no-such-program");
     struct Seen {
-        QString title;
-        QStringList filters;
         QFileDialog::FileMode mode;
         QStringList preselected;
     };
@@ -361,8 +359,7 @@ TEST_F(OptionsDialogTest, ChoosersAskAndReplaceTheWholeLineUnlessCancelled) {
     test::ModalWatcher watcher([&](QWidget* modal) {
         auto* files = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(files, nullptr);
-        seen.push_back({files->windowTitle(), files->nameFilters(), files->fileMode(),
-                        files->selectedFiles()});
+        seen.push_back({files->fileMode(), files->selectedFiles()});
         if (cancelNext) {
             files->reject();
             return;
@@ -393,16 +390,11 @@ TEST_F(OptionsDialogTest, ChoosersAskAndReplaceTheWholeLineUnlessCancelled) {
         EXPECT_EQ(c.field(), c.answer);
     }
 
+    // The programs' choosers take any name, the folder's a folder; the PDF filter's chooser
+    // starts where the editor's ended.
     ASSERT_EQ(seen.size(), 6u);
-    const QStringList filters = {QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝ(*.exe)"),
-                                 QStringLiteral("全てのﾌｧｲﾙ(*)")};
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(seen[i].title, i < 2 ? QStringLiteral("テキストエディタの選択")
-                                       : QStringLiteral("PDFフィルタプログラムの選択"));
-        EXPECT_EQ(seen[i].filters, filters);
+    for (std::size_t i = 0; i < 4; ++i)
         EXPECT_EQ(seen[i].mode, QFileDialog::AnyFile);
-    }
-    // The PDF filter's chooser starts where the editor's ended.
     EXPECT_EQ(seen[2].preselected, QStringList{program});
     EXPECT_EQ(seen[4].mode, QFileDialog::Directory);
     pressOk(dialog);
