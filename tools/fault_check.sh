@@ -84,7 +84,7 @@ fault column-folded 'query.cpp' \
     's/countDoubleByteChars\(text\.substr\(0, before\)\)/countDoubleByteChars(text.substr(0, before + 1))/' \
     '^search' 'column off by one: the hit'"'"'s own double-byte character counted before it'
 fault line-filter-literal 'line_filter.cpp' \
-    's/^( +)if \(lastWasLiteral\)$/\1if (false \&\& lastWasLiteral)/' \
+    's/if \(least == 0 && m_lastWasLiteral\)$/if (least == 0 \&\& false)/' \
     '^search' 'line filter: the character before * or ? is still required literally'
 fault stop-check 'finder.cpp' \
     '/if \(searchFile\(step\.path/,/if \(flags\.isAbort\) \{/ s/if \(flags\.isAbort\) \{/if (false \&\& flags.isAbort) {/' \

@@ -236,37 +236,5 @@ TEST_F(SearchRunTest, WhatTheSearchReadIsWrittenBeforeItEnds) {
     sqlite3_close(db);
 }
 
-TEST_F(SearchRunTest, ItemTypesRunInTheirOrderAfterTheWalkUntilAStop) {
-    using FT = app::FileType;
-    // Enabled types, the type whose search asks to stop, the types searched, the count.
-    const std::tuple<std::vector<FT>, std::optional<FT>, std::vector<FT>, std::int64_t> cases[] = {
-        {{FT::OutlookNote, FT::OutlookCalendar, FT::OutlookTask},
-         std::nullopt,
-         {FT::OutlookTask, FT::OutlookCalendar, FT::OutlookNote},
-         4 + 6 + 8},
-        {{FT::OutlookExpressMail, FT::OutlookExpressContact}, std::nullopt, {}, 0},
-        {{FT::OutlookTask, FT::OutlookMail, FT::OutlookNote},
-         FT::OutlookMail,
-         {FT::OutlookTask, FT::OutlookMail},
-         4 + 5},
-    };
-    for (const auto& [enabled, stopAt, expectedCalls, expectedCount] : cases) {
-        settings.fileTypes.targetFileType.fill(false);
-        for (FT type : enabled)
-            settings.fileTypes.setTarget(type, true);
-        settings.dir.clear();  // no folder type is on, so the folder is not looked at
-        flags = {};
-        std::vector<FT> calls;
-        const std::int64_t count = runWithItems([&, stopAt = stopAt](FT type) {
-            calls.push_back(type);
-            flags.isAbort = type == stopAt;
-            return std::int64_t{static_cast<int>(type)};
-        });
-        EXPECT_EQ(calls, expectedCalls);
-        EXPECT_EQ(count, expectedCount);
-        EXPECT_TRUE(host.messages.empty());
-    }
-}
-
 }  // namespace
 }  // namespace ferretta::run

@@ -16,14 +16,6 @@ namespace {
 using app::Hit;
 using Kind = OpenAction::Kind;
 
-TEST(CutAtCarriageReturnTest, KeepsTheTextBeforeTheFirstCr) {
-    // Only a carriage return cuts.
-    const std::pair<std::string_view, std::string_view> cases[] = {
-        {"abc\r\ndef", "abc"}, {"\rabc", ""}, {"a\rb\rc", "a"}, {"abc\ndef", "abc\ndef"}};
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(cutAtCarriageReturn(text), expected);
-}
-
 TEST(AddResultTest, ReportsOneRowWithTheContentCut) {
     test::RecordingHost host;
     EXPECT_EQ(addResult(host, app::FileType::Pdf, "a.pdf", "line one\r\nline two", "/d/a.pdf", "4"),

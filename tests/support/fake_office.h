@@ -6,27 +6,19 @@
 // "<path>[Sheet1]: Find <word>", "<path> slide 2: Select", "<path> slide 2 shape 1.3: Text"
 // (member 3 of group shape 1). A call whose text is a key of `failures` throws ferretta::Error
 // (kind Automation) with that number after being recorded.
-#include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <type_traits>
 #include <vector>
 
-#include "app/debug_log.h"
-#include "platform/cp932.h"
 #include "platform/error.h"
 #include "platform/office/automation.h"
 #include "platform/unicode.h"
-#include "platform/width_fold.h"
 #include "searchers/office/office_session.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
@@ -74,7 +66,6 @@ class FakeOffice : public po::Automation {
     bool wordRunning = false, excelRunning = false, powerPointRunning = false;
     std::int32_t wordDisplayAlerts = -1;  // as Word starts
     std::map<std::string, long> failures;
-    std::string missingOfficePart;  // what missingPart answers for every application
     std::vector<std::string> calls;
     // Word's state shared by its application and documents.
     std::vector<std::string> openWordDocuments;
@@ -118,7 +109,7 @@ class FakeOffice : public po::Automation {
     std::unique_ptr<po::PowerPointApplication> runningPowerPoint(po::Purpose p) override {
         return start<po::PowerPointApplication>("runningPowerPoint", p, powerPointRunning);
     }
-    std::string missingPart(po::Application) const override { return missingOfficePart; }
+    std::string missingPart(po::Application) const override { return {}; }
 
   private:
     // Records "<verb> <purpose>"; an application that does not run gives nullptr.
@@ -415,71 +406,5 @@ std::unique_ptr<App> FakeOffice::start(const char* verb, po::Purpose purpose, bo
     else
         return std::make_unique<fake_detail::PowerPointApplication>(*this);
 }
-
-// Opens the process's debug log in a folder of the test program's own for as long as it lives
-// and reads back the lines written meanwhile as "place|message". Must be the first to touch the
-// log in the test program (the log's folder is fixed on first use).
-class DebugLogCapture {
-  public:
-    DebugLogCapture() {
-        static const TempTree home;
-        ::setenv("FERRETTA_HOME", home.path().c_str(), 1);
-        reset();
-        app::debugLog().logOpen();
-    }
-    ~DebugLogCapture() { reset(); }
-    DebugLogCapture(const DebugLogCapture&) = delete;
-    DebugLogCapture& operator=(const DebugLogCapture&) = delete;
-
-    // The "place|message" of every line written so far (the opening marker included).
-    std::vector<std::string> lines() const {
-        app::debugLog().logClose();
-        std::istringstream text(platform::cp932ToUtf8(readFile(app::debugLog().path())));
-        app::debugLog().logOpen();
-        std::vector<std::string> out;
-        for (std::string line; std::getline(text, line, '\n');) {
-            // "<date> <time> - place - message\r"
-            const std::size_t first = line.find(" - ");
-            const std::size_t second =
-                first == std::string::npos ? first : line.find(" - ", first + 3);
-            if (second != std::string::npos)
-                out.push_back(line.substr(first + 3, second - first - 3) + "|" +
-                              line.substr(second + 3, line.find_last_not_of('\r') - second - 2));
-        }
-        return out;
-    }
-
-    // The messages of one place.
-    std::vector<std::string> messagesOf(std::string_view place) const {
-        std::vector<std::string> out;
-        const std::string prefix = std::string(place) + "|";
-        for (const auto& line : lines()) {
-            if (line.starts_with(prefix))
-                out.push_back(line.substr(prefix.size()));
-        }
-        return out;
-    }
-
-  private:
-    static void reset() {
-        app::debugLog().logClose();
-        std::error_code ignored;
-        std::filesystem::remove(app::debugLog().path(), ignored);
-    }
-};
-
-// What the office searchers' tests share: the fake, the search run's session over it, a
-// recording host and the words, with the debug log captured (first, as the capture must be).
-class OfficeSearchTest : public ::testing::Test {
-  protected:
-    std::vector<std::string> rows() const { return hitRows(host); }
-
-    DebugLogCapture log;
-    FakeOffice office;
-    searchers::office::OfficeSession session{office};
-    RecordingHost host;
-    search::Matcher matcher{false, false};
-    search::SearchFlags flags;
-};
 
 }  // namespace ferretta::test

