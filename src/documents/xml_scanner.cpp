@@ -34,7 +34,8 @@ constexpr std::array<bool, 256> plainBytes(char end) {
     std::array<bool, 256> plain{};
     for (int c = 0x20; c < 0x7F; ++c)
         plain[c] = c != '&' && c != '<' && c != end;
-    plain['\t'] = plain['\n'] = true;
+    // A value's tabs and line feeds are read as spaces: a look, as for a reference.
+    plain['\t'] = plain['\n'] = end == ']';
     return plain;
 }
 constexpr std::array<bool, 256> kPlain = plainBytes(']');
@@ -130,7 +131,8 @@ std::size_t reference(std::string_view text, std::size_t at, std::string_view& o
 
 // A character beyond the plain ones at text[i]: its length, 0 for one the scanner leaves to
 // expat. `markup`: in an element's text or a value, where '&' starts a reference (`references`
-// set) and '<' may not stand, nor "]]>" in an element's text; in a CDATA section both may.
+// set, as for a value's tab or line feed) and '<' may not stand, nor "]]>" in an element's
+// text; in a CDATA section both may.
 std::size_t specialLength(std::string_view text, std::size_t i, bool markup, bool& references) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80)
@@ -139,6 +141,10 @@ std::size_t specialLength(std::string_view text, std::size_t i, bool markup, boo
         return markup && text.substr(i, 3) == "]]>" ? 0 : 1;
     if (c == '"' || c == '\'')
         return 1;
+    if (c == '\t' || c == '\n') {
+        references = true;
+        return 1;
+    }
     if (c == '&' && markup) {
         std::array<char, 4> buffer{};
         std::string_view character;
@@ -419,8 +425,9 @@ XmlParser::Scanned XmlParser::scanStartTag(std::string_view bytes, bool last, st
         if (close == std::string_view::npos)
             return known ? more : Scanned::Expat;
         const std::string_view value = bytes.substr(i + 1, close - i - 1);
-        // Expat reads a tab or a line feed in a value as a space.
-        if (references || value.find_first_of("\t\n") != std::string_view::npos)
+        // Expat reads a tab or a line feed in a value as a space (`references` tells of those
+        // too).
+        if (references)
             m_decodedOf.push_back(m_rawAttributes.size());
         for (const RawAttribute& earlier : m_rawAttributes) {
             if (earlier.name == attribute)
