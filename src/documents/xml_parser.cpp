@@ -41,7 +41,20 @@ std::size_t colonIn(std::string_view name) {
 }  // namespace
 
 XmlParser::XmlParser(XmlHandler& handler, const ReadLimits& limits)
-    : m_handler(handler), m_limits(limits), m_parser(XML_ParserCreate(nullptr)) {
+    : m_handler(handler), m_limits(limits), m_parser(nullptr) {
+    m_bindings.push_back({"xml", std::string(kXmlNamespace), 0});
+}
+
+XmlParser::~XmlParser() {
+    if (m_parser != nullptr)
+        XML_ParserFree(m_parser);
+}
+
+// Expat is made only when the scanner hands over: most parts never need it.
+bool XmlParser::makeExpat() {
+    m_parser = XML_ParserCreate(nullptr);
+    if (m_parser == nullptr)
+        return false;
     XML_SetUserData(m_parser, this);
     XML_SetElementHandler(m_parser, &XmlParser::onStart, &XmlParser::onEnd);
     XML_SetCharacterDataHandler(m_parser, &XmlParser::onCharacters);
@@ -50,11 +63,7 @@ XmlParser::XmlParser(XmlHandler& handler, const ReadLimits& limits)
     XML_SetProcessingInstructionHandler(m_parser, &XmlParser::onInstruction);
     // Neither the external subset nor parameter entities are ever read.
     XML_SetParamEntityParsing(m_parser, XML_PARAM_ENTITY_PARSING_NEVER);
-    m_bindings.push_back({"xml", std::string(kXmlNamespace), 0});
-}
-
-XmlParser::~XmlParser() {
-    XML_ParserFree(m_parser);
+    return true;
 }
 
 bool XmlParser::feed(std::string_view bytes, bool last) {
@@ -103,6 +112,10 @@ bool XmlParser::feed(std::string_view bytes, bool last) {
 }
 
 bool XmlParser::fallBack(std::string_view rest, bool last) {
+    if (!makeExpat()) {
+        refuse("out of memory for the XML parser");
+        return false;
+    }
     m_scanning = false;
     // Expat is led to the scanner's place: before the root, by the bytes read so far; inside
     // it, by the open elements' start tags; after it, by an element of its own.

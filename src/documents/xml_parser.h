@@ -120,6 +120,7 @@ class XmlParser {
     // Hands out character data the scanner has checked, its `references` resolved; false
     // once stopped.
     bool text(std::string_view run, bool references);
+    bool makeExpat();
     // Hands the rest to expat, led first to the scanner's place.
     bool fallBack(std::string_view rest, bool last);
     bool feedExpat(std::string_view bytes, bool last);
