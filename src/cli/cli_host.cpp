@@ -69,7 +69,8 @@ void CliHost::finishContext() {
 
 app::Host::RowHandle CliHost::addResult(const app::Hit& hit) {
     if (m_contextLines) {
-        const hits::HitContext context = m_contextReader.read(hit, *m_contextLines, m_matcher);
+        const hits::HitContext context = m_contextReader.read(
+            hit, *m_contextLines, m_matcher, m_itemReaders ? m_itemReaders(hit) : nullptr);
         const std::string key = hit.location + '\n' + hit.name;
         auto hitLine = std::find_if(context.lines.begin(), context.lines.end(),
                                     [](const hits::ContextLine& l) { return l.isHit; });

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,10 +25,13 @@ class CliHost : public app::Host {
     // --context=N: each hit line comes with N lines of its context before and after it, as
     // "name-label-text" lines; groups that do not touch are separated by "--". A context
     // line shared by two groups is printed once.
-    // A long line of a document is cut around where the matcher finds the words.
-    void setContextLines(int lines, const search::Matcher& matcher) {
+    // A long line of a document is cut around where the matcher finds the words. `itemReaders`
+    // gives what reads the item of a hit in the mail program's items again.
+    void setContextLines(int lines, const search::Matcher& matcher,
+                         std::function<hits::ItemReader(const app::Hit&)> itemReaders = {}) {
         m_contextLines = lines;
         m_matcher = &matcher;
+        m_itemReaders = std::move(itemReaders);
     }
     // Prints the context still owed after the last hit. Call once the search has ended.
     void finishContext();
@@ -70,6 +74,7 @@ class CliHost : public app::Host {
 
     std::optional<int> m_contextLines;
     const search::Matcher* m_matcher = nullptr;
+    std::function<hits::ItemReader(const app::Hit&)> m_itemReaders;
     hits::ContextReader m_contextReader;
     // The group printed last: its document (and sheet), the name its lines carry, the order
     // of its last line printed, and its lines after the hit, printed when the next hit is not

@@ -158,18 +158,23 @@ int main(int argc, char** argv) {
                    stderr);
     search::SearchFlags flags;
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    ItemStores itemStores;
     cli::CliHost host(stdout, stderr, options.ansi, flags);
     search::Matcher contextMatcher(settings.regular, settings.strict);
     if (options.context) {
         contextMatcher.targetStrsSplit(options.query);
-        host.setContextLines(*options.context, contextMatcher);
+        host.setContextLines(*options.context, contextMatcher,
+                             [&itemStores](const app::Hit& hit) -> hits::ItemReader {
+                                 if (!itemStores.session)
+                                     return nullptr;
+                                 return itemStores.session->itemReader(hit.fileType, hit.location);
+                             });
     }
     Office office;
     run::SearchRunHooks hooks;
     hooks.officeSession = [&]() -> searchers::office::OfficeSession& {
         return office.get(host, settings, flags);
     };
-    ItemStores itemStores;
     hooks.outlookSession = [&itemStores]() -> searchers::outlook::OutlookSession& {
         return itemStores.get();
     };

@@ -20,6 +20,7 @@
 #include "platform/error.h"
 #include "platform/line_reader.h"
 #include "search/path_helpers.h"
+#include "searchers/outlook/outlook_search.h"
 
 namespace ferretta::hits {
 namespace {
@@ -405,12 +406,83 @@ HitContext cellsAround(const KeptDocument& document, std::string_view sheet, std
     return context;
 }
 
+bool isItemType(app::FileType type) {
+    return type >= app::FileType::OutlookTask && type <= app::FileType::OutlookNote;
+}
+
+// An item's fields (each on one line, named by its label's tag) and its body's lines around the
+// hit: the fields before the body, so that the command line shows them once for the hits of
+// one body. Empty when the item no longer holds the hit's text.
+HitContext itemContext(const app::Hit& hit, const platform::pim::Item& item, int around,
+                       const search::Matcher* matcher) {
+    namespace outlook = searchers::outlook;
+    const std::size_t close = hit.location.find(')');
+    if (close == std::string::npos)
+        return {};
+    const std::string_view tag = std::string_view(hit.location).substr(close);
+    HitContext context;
+    context.heading = hit.location.substr(0, close + 1);
+
+    struct Shown {
+        std::string_view tag;
+        const std::string* text;
+    };
+    std::vector<Shown> fields = {{")-表題", &item.subject}};
+    for (const outlook::ItemField& field : outlook::itemFields(hit.fileType, item))
+        fields.push_back({field.tag, field.text});
+    fields.push_back({")-分類", &item.categories});
+    std::int64_t ordinal = -static_cast<std::int64_t>(fields.size());
+    for (const Shown& field : fields) {
+        const bool isHit = field.tag == tag;
+        if (isHit && field.tag != ")-表題" && *field.text != hit.content)
+            return {};
+        if (!field.text->empty() || isHit) {
+            std::string text = *field.text;
+            std::replace(text.begin(), text.end(), '\r', ' ');
+            std::replace(text.begin(), text.end(), '\n', ' ');
+            context.lines.push_back(
+                {ordinal, std::string(field.tag.substr(2)), cutText(text, matcher), isHit});
+        }
+        ++ordinal;
+    }
+
+    const std::vector<std::string_view> lines = outlook::bodyLines(item.body);
+    const auto count = static_cast<std::int64_t>(lines.size());
+    std::int64_t from = 1;
+    std::int64_t to = std::min<std::int64_t>(count, 2 * std::int64_t{around} + 1);
+    std::int64_t hitLine = 0;
+    if (tag == ")-本文") {
+        hitLine = positionNumbers(hit.position).first;
+        if (hitLine < 1 || hitLine > count ||
+            lines[static_cast<std::size_t>(hitLine - 1)] != hit.content)
+            return {};
+        from = std::max<std::int64_t>(1, hitLine - around);
+        to = std::min(count, hitLine + around);
+    }
+    for (std::int64_t line = from; line <= to; ++line) {
+        const std::string text(lines[static_cast<std::size_t>(line - 1)]);
+        context.lines.push_back({line, std::to_string(line),
+                                 line == hitLine ? cutText(text, matcher) : cutText(text),
+                                 line == hitLine});
+    }
+    return context;
+}
+
 }  // namespace
 
-HitContext ContextReader::read(const app::Hit& hit, int around, const search::Matcher* matcher) {
+HitContext ContextReader::read(const app::Hit& hit, int around, const search::Matcher* matcher,
+                               const ItemReader& readItem) {
     around = std::clamp(around, 0, 1000);
     const auto [first, second] = positionNumbers(hit.position);
     try {
+        if (isItemType(hit.fileType)) {
+            if (const auto item = readItem ? readItem() : std::nullopt) {
+                HitContext context = itemContext(hit, *item, around, matcher);
+                if (!context.lines.empty())
+                    return context;
+            }
+            return hitTextOnly(hit);
+        }
         if (hit.fileType == app::FileType::Text && hit.lineOffset >= 0) {
             std::uint64_t size = 0;
             const int fd = platform::openRegularFile(hit.location, &size);

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/host.h"
+#include "platform/pim/item_store.h"
 #include "search/query.h"
 
 namespace ferretta::hits {
@@ -50,6 +52,10 @@ std::vector<ContextLine> readTextLines(const ReadAt& read, std::int64_t fileSize
 
 struct KeptDocument;
 
+// Reads again the mail program's item a hit names (searchers::outlook::OutlookSession's
+// itemReader); nullopt when it is gone.
+using ItemReader = std::function<std::optional<platform::pim::Item>()>;
+
 // Reads contexts of hits. It keeps the units of the document read last, so that the hits of
 // one document (the next hit, the command line's run of hits) read it once.
 class ContextReader {
@@ -62,9 +68,12 @@ class ContextReader {
     // The context of the hit: `around` lines (units, rows) before and after it, the hit's line
     // marked. When the document cannot be read again, or has changed so that the hit is not
     // where it was, the hit's own text alone (hitTextOnly). A long unit of a document is cut
-    // around where the matcher finds the words in it (its start without a matcher). Never
-    // throws.
-    HitContext read(const app::Hit& hit, int around, const search::Matcher* matcher = nullptr);
+    // around where the matcher finds the words in it (its start without a matcher). A hit in
+    // the mail program's items shows the item's fields and the body's lines around the hit
+    // (the body's first lines for a hit in a field), read again by `readItem`; the hit's text
+    // alone without it. Never throws.
+    HitContext read(const app::Hit& hit, int around, const search::Matcher* matcher = nullptr,
+                    const ItemReader& readItem = {});
 
   private:
     std::unique_ptr<KeptDocument> m_last;

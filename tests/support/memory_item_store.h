@@ -4,6 +4,7 @@
 // connected, every open and display recorded.
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +53,19 @@ class MemoryItemStore : public pim::ItemStore {
     }
 
     void disconnect() override { ++disconnects; }
+
+    // The item as its folder holds it now.
+    std::optional<pim::Item> readItem(pim::FolderKind kind,
+                                      const pim::ItemRef& ref) const override {
+        const auto found = folders.find(kind);
+        if (found != folders.end()) {
+            for (const auto& item : found->second) {
+                if (item.ref == ref)
+                    return item;
+            }
+        }
+        return std::nullopt;
+    }
 
     std::map<pim::FolderKind, std::vector<pim::Item>> folders;
     std::vector<std::pair<pim::FolderKind, std::string>> opened;

@@ -255,4 +255,17 @@ std::optional<std::string> calendarItemFile(const ItemRef& ref) {
     return standaloneCalendar(*text, ref.id);
 }
 
+std::optional<Item> calendarItem(FolderKind kind, const ItemRef& ref) {
+    const std::optional<std::string> text = calendarItemFile(ref);
+    if (!text)
+        return std::nullopt;
+    const PimLog quiet = [](std::string_view, std::string_view) {};
+    for (CalendarEntry& entry :
+         readCalendarEntries(*text, kind, ref.origin, ref.container, quiet, ref.container)) {
+        if (entry.item.ref.id == ref.id)
+            return std::move(entry.item);
+    }
+    return std::nullopt;
+}
+
 }  // namespace ferretta::platform::pim

@@ -44,4 +44,7 @@ std::optional<std::string> standaloneCalendar(std::string_view text, std::string
 // item is gone.
 std::optional<std::string> calendarItemFile(const ItemRef& ref);
 
+// The item itself, read again as the search read it; nullopt when it is gone.
+std::optional<Item> calendarItem(FolderKind kind, const ItemRef& ref);
+
 }  // namespace ferretta::platform::pim

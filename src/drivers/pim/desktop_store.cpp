@@ -161,6 +161,23 @@ class DesktopItemStore : public ItemStore {
 
     void disconnect() override { m_eds.disconnect(); }
 
+    std::optional<Item> readItem(FolderKind kind, const ItemRef& ref) const override {
+        switch (ref.origin) {
+            case Origin::Mbox:
+            case Origin::Maildir:
+            case Origin::MessageFile:
+                return mailItem(ref);
+            case Origin::ICalendar:
+                return calendarItem(kind, ref);
+            case Origin::VCard:
+                return contactCard(ref);
+            case Origin::Eds:
+            case Origin::None:
+                break;
+        }
+        return std::nullopt;
+    }
+
   private:
     DisplayResult displayEds(FolderKind kind, const ItemRef& ref) {
         std::string text;

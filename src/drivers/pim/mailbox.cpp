@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <system_error>
@@ -584,14 +586,20 @@ bool isMboxFromLine(std::string_view line, bool afterBlankLine) {
                           "Nov", "Dec"});
 }
 
-std::optional<std::vector<std::int64_t>> scanMboxOffsets(int fd, const KeepGoing& keepGoing) {
+namespace {
+
+// The scan of scanMboxOffsets from `from` (where a message begins, or the file's start), ended
+// once `enough` offsets are found.
+std::optional<std::vector<std::int64_t>> scanMboxOffsetsFrom(int fd, std::int64_t from,
+                                                             std::size_t enough,
+                                                             const KeepGoing& keepGoing) {
     std::vector<std::int64_t> offsets;
     std::vector<char> block(kBlockSize);
     std::string carry;  // the head of a line that continues into the next block
     std::int64_t carryStart = 0;
     bool carryLong = false;
     bool previousBlank = true;
-    std::int64_t position = 0;
+    std::int64_t position = from;
     bool first = true;
 
     const auto finishLine = [&](std::string_view head, std::int64_t start, bool longLine) {
@@ -607,7 +615,7 @@ std::optional<std::vector<std::int64_t>> scanMboxOffsets(int fd, const KeepGoing
         return true;
     };
 
-    if (::lseek(fd, 0, SEEK_SET) < 0)
+    if (::lseek(fd, from, SEEK_SET) < 0)
         throw Error(Error::Kind::FileRead, std::strerror(errno));
     while (true) {
         if (keepGoing && !keepGoing())
@@ -650,6 +658,8 @@ std::optional<std::vector<std::int64_t>> scanMboxOffsets(int fd, const KeepGoing
             }
             if (!goOn)
                 return std::vector<std::int64_t>();
+            if (offsets.size() >= enough)
+                return offsets;
             lineStart = newline + 1;
         }
         position += n;
@@ -657,6 +667,12 @@ std::optional<std::vector<std::int64_t>> scanMboxOffsets(int fd, const KeepGoing
     if ((!carry.empty() || carryLong) && !finishLine(carry, carryStart, carryLong))
         return std::vector<std::int64_t>();
     return offsets;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::int64_t>> scanMboxOffsets(int fd, const KeepGoing& keepGoing) {
+    return scanMboxOffsetsFrom(fd, 0, std::numeric_limits<std::size_t>::max(), keepGoing);
 }
 
 std::unique_ptr<ItemFolder> openMailbox(const fs::path& place, const PimLog& log,
@@ -721,6 +737,35 @@ std::optional<std::string> mailMessageBytes(const ItemRef& ref) {
         default:
             return std::nullopt;
     }
+}
+
+std::optional<Item> mailItem(const ItemRef& ref) {
+    // An mbox's message where the search found it, read without scanning the whole mailbox.
+    if (ref.origin == Origin::Mbox) {
+        FileDescriptor file{fs::path(ref.container)};
+        const std::int64_t begin = std::atoll(ref.id.c_str());
+        std::optional<std::vector<std::int64_t>> offsets;
+        try {
+            if (file)
+                offsets = scanMboxOffsetsFrom(file.get(), begin, 2, {});
+        } catch (const Error&) {
+            offsets.reset();  // read below from the start, as the viewer does
+        }
+        if (offsets && !offsets->empty() && offsets->front() == begin) {
+            auto mail =
+                readMailMessage(file.get(), begin, offsets->size() > 1 ? (*offsets)[1] : -1);
+            if (mail && identityOf(*mail) == ref.check)
+                return itemOf(std::move(*mail), ref, true);
+        }
+    }
+    const std::optional<std::string> bytes = mailMessageBytes(ref);
+    if (!bytes)
+        return std::nullopt;
+    std::optional<MailMessage> mail = readMailMessage(*bytes);
+    if (!mail)
+        return std::nullopt;
+    // The bytes are already unescaped: the mbox's escaping is not undone twice.
+    return itemOf(std::move(*mail), ref, false);
 }
 
 }  // namespace ferretta::platform::pim

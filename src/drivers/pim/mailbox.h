@@ -43,4 +43,7 @@ std::unique_ptr<ItemFolder> openMailbox(const std::filesystem::path& place, cons
 // again by its Message-ID when the mailbox was rewritten). nullopt when it is gone.
 std::optional<std::string> mailMessageBytes(const ItemRef& ref);
 
+// The same message as the item the search read from it; nullopt when it is gone.
+std::optional<Item> mailItem(const ItemRef& ref);
+
 }  // namespace ferretta::platform::pim

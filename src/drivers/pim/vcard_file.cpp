@@ -311,4 +311,13 @@ std::optional<std::string> contactCardFile(const ItemRef& ref) {
     return std::nullopt;
 }
 
+std::optional<Item> contactCard(const ItemRef& ref) {
+    const std::optional<std::string> card = contactCardFile(ref);
+    if (!card)
+        return std::nullopt;
+    Item item = contactItem(normaliseVCard(*card));
+    item.ref = ref;
+    return item;
+}
+
 }  // namespace ferretta::platform::pim

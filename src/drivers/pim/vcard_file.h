@@ -40,4 +40,7 @@ std::unique_ptr<ItemFolder> openContactsPlace(const std::filesystem::path& place
 // The card an item read by openContactsPlace names, as its file holds it; nullopt when gone.
 std::optional<std::string> contactCardFile(const ItemRef& ref);
 
+// The contact itself, read again as the search read it; nullopt when it is gone.
+std::optional<Item> contactCard(const ItemRef& ref);
+
 }  // namespace ferretta::platform::pim

@@ -124,6 +124,13 @@ class ItemStore {
     virtual DisplayResult display(FolderKind kind, const ItemRef& ref) = 0;
     // Drops every connection; the next openFolder connects again.
     virtual void disconnect() = 0;
+    // The item a ref names, read again from its file for the context of a hit. Safe to call on
+    // any thread, also while a search reads the store: it keeps nothing between calls. nullopt
+    // when the item is gone or is no longer the same (a mail with another Message-ID at its
+    // place), and for the items a server keeps (EDS), which only the search's thread may ask.
+    virtual std::optional<Item> readItem(FolderKind /*kind*/, const ItemRef& /*ref*/) const {
+        return std::nullopt;
+    }
 };
 
 }  // namespace ferretta::platform::pim

@@ -385,32 +385,42 @@ void OutlookSearcher::searchItem(FileType type, std::int64_t index, const pim::I
                 report(lines[j], ")-本文", std::to_string(j + 1) + "," + std::to_string(r));
         }
     }
-    const auto field = [&](const std::string& text, std::string_view tag) {
-        if (m_context.matcher.smartFind(text) > 0)
-            report(text, tag, item.categories);
-    };
+    for (const ItemField& field : itemFields(type, item)) {
+        if (m_context.matcher.smartFind(*field.text) > 0)
+            report(*field.text, field.tag, item.categories);
+    }
+}
+
+std::vector<ItemField> itemFields(FileType type, const pim::Item& item) {
     switch (type) {
         case FileType::OutlookMail:
-            field(item.to, ")-宛先(To)");
-            field(item.senderName, ")-送信者(SenderName)");
-            field(item.cc, ")-同報(Cc)");
-            break;
+            return {{")-宛先(To)", &item.to},
+                    {")-送信者(SenderName)", &item.senderName},
+                    {")-同報(Cc)", &item.cc}};
         case FileType::OutlookCalendar:
-            field(item.location, ")-場所");
-            break;
+            return {{")-場所", &item.location}};
         case FileType::OutlookContact:
-            field(item.companies, ")-会社名");
-            field(item.jobTitle, ")-役職");
-            field(item.emailAddress[0], ")-メールアドレス1");
-            field(item.emailAddress[1], ")-メールアドレス2");
-            field(item.emailAddress[2], ")-メールアドレス3");
-            field(item.homeAddress, ")-自宅住所");
-            field(item.businessAddress, kBusinessAddressTag);
-            field(item.webPage, ")-WebPage");
-            break;
+            return {{")-会社名", &item.companies},
+                    {")-役職", &item.jobTitle},
+                    {")-メールアドレス1", &item.emailAddress[0]},
+                    {")-メールアドレス2", &item.emailAddress[1]},
+                    {")-メールアドレス3", &item.emailAddress[2]},
+                    {")-自宅住所", &item.homeAddress},
+                    {kBusinessAddressTag, &item.businessAddress},
+                    {")-WebPage", &item.webPage}};
         default:
-            break;
+            return {};
     }
+}
+
+std::function<std::optional<pim::Item>()> OutlookSession::itemReader(FileType type,
+                                                                     std::string_view label) const {
+    const auto index = labelIndex(label);
+    const pim::ItemRef* ref = index ? remembered(type, *index) : nullptr;
+    if (!ref)
+        return {};
+    return
+        [store = m_store, kind = kindOf(type), ref = *ref] { return store->readItem(kind, ref); };
 }
 
 void openOutlookItem(OutlookSession& session, app::Host& host, FileType type,

@@ -3,6 +3,7 @@
 // opening of an item's hit, over an item store (platform/pim/item_store.h).
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,12 +36,20 @@ class OutlookSession {
     // nullptr when there is none (another type, an index never read).
     const platform::pim::ItemRef* remembered(app::FileType type, std::int64_t index) const;
 
+    // What reads again, on any thread, the item a hit's label names (the row's type and path
+    // column) for the hit's context; empty when the label names no item of the last search.
+    // The reader answers nullopt when the item is gone or its store cannot read one item
+    // alone; it must not outlive the session.
+    std::function<std::optional<platform::pim::Item>()> itemReader(app::FileType type,
+                                                                   std::string_view label) const;
+
     // Used by the search: forgets the type's items, then records them one by one.
     void forget(app::FileType type);
     void remember(app::FileType type, std::size_t index, platform::pim::ItemRef ref);
 
   private:
-    std::unique_ptr<platform::pim::ItemStore> m_store;
+    // Shared with the item readers handed out, which may still run on another thread.
+    std::shared_ptr<platform::pim::ItemStore> m_store;
     std::array<std::vector<platform::pim::ItemRef>, 5> m_items;
 };
 
@@ -90,6 +99,14 @@ std::string itemLabel(std::string_view displayName, std::int64_t index, std::str
 // The index in a label: the digits between its first "(" and the next ")"; nullopt when that
 // is not a number.
 std::optional<std::int64_t> labelIndex(std::string_view label);
+
+// The fields of an item searched besides its subject and body, with their label tags, in the
+// order their hits are reported.
+struct ItemField {
+    std::string_view tag;
+    const std::string* text;
+};
+std::vector<ItemField> itemFields(app::FileType type, const platform::pim::Item& item);
 
 // A body's lines, split at CR LF, LF or CR.
 std::vector<std::string_view> bodyLines(std::string_view body);

@@ -124,6 +124,9 @@ MainForm::MainForm(app::Settings& settings, QWidget* parent)
 MainForm::~MainForm() {
     // The view goes with the window's children; detach it before the model is destroyed.
     m_list->setModel(nullptr);
+    // The pane's reading thread may be reading an item of the session's store: it ends first.
+    delete m_preview;
+    m_preview = nullptr;
 }
 
 void MainForm::buildControls() {
@@ -961,8 +964,14 @@ void MainForm::previewCurrentRow() {
     if (m_preview->isHidden())
         return;
     const QModelIndex current = m_list->currentIndex();
-    m_preview->showHit(current.isValid() ? std::optional<app::Hit>(m_model->hitAt(current.row()))
-                                         : std::nullopt);
+    if (!current.isValid()) {
+        m_preview->showHit(std::nullopt);
+        return;
+    }
+    app::Hit hit = m_model->hitAt(current.row());
+    hits::ItemReader readItem =
+        m_outlookSession ? m_outlookSession->itemReader(hit.fileType, hit.location) : nullptr;
+    m_preview->showHit(hit, std::move(readItem));
 }
 
 void MainForm::moveToHit(int step) {

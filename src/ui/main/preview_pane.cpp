@@ -41,7 +41,7 @@ void PreviewPane::setQuery(const std::string& query, bool regular, bool strict) 
     m_matcher = std::move(matcher);
 }
 
-void PreviewPane::showHit(const std::optional<app::Hit>& hit) {
+void PreviewPane::showHit(const std::optional<app::Hit>& hit, hits::ItemReader readItem) {
     const std::uint64_t number = ++m_asked;
     if (!hit) {
         clear();
@@ -53,6 +53,7 @@ void PreviewPane::showHit(const std::optional<app::Hit>& hit) {
         std::lock_guard lock(m_mutex);
         m_request = *hit;
         m_requestMatcher = m_matcher;
+        m_requestItem = std::move(readItem);
         m_requestNumber = number;
     }
     m_wake.notify_one();
@@ -63,6 +64,7 @@ void PreviewPane::readLoop() {
     for (;;) {
         app::Hit hit;
         std::shared_ptr<const search::Matcher> matcher;
+        hits::ItemReader readItem;
         std::uint64_t number = 0;
         {
             std::unique_lock lock(m_mutex);
@@ -72,9 +74,10 @@ void PreviewPane::readLoop() {
             hit = std::move(*m_request);
             m_request.reset();
             matcher = std::move(m_requestMatcher);
+            readItem = std::move(m_requestItem);
             number = m_requestNumber;
         }
-        hits::HitContext context = reader.read(hit, contextLines, matcher.get());
+        hits::HitContext context = reader.read(hit, contextLines, matcher.get(), readItem);
         // Dropped with the pane if it is gone by then.
         QMetaObject::invokeMethod(
             this,

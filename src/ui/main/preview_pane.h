@@ -29,8 +29,9 @@ class PreviewPane : public QTextBrowser {
 
     // The words of the search whose hits follow, as typed, and how they were matched.
     void setQuery(const std::string& query, bool regular, bool strict);
-    // Shows the hit's context once it is read; an empty pane for no hit.
-    void showHit(const std::optional<app::Hit>& hit);
+    // Shows the hit's context once it is read; an empty pane for no hit. `readItem` reads the
+    // item of a hit in the mail program's items again (on the pane's reading thread).
+    void showHit(const std::optional<app::Hit>& hit, hits::ItemReader readItem = {});
     // Whether the context of the hit asked for last is shown.
     bool isCurrent() const { return m_shown == m_asked; }
 
@@ -50,6 +51,7 @@ class PreviewPane : public QTextBrowser {
     std::condition_variable m_wake;
     std::optional<app::Hit> m_request;  // waiting for the reader
     std::shared_ptr<const search::Matcher> m_requestMatcher;
+    hits::ItemReader m_requestItem;
     std::uint64_t m_requestNumber = 0;
     bool m_ending = false;
     std::thread m_reader;

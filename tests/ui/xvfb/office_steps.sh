@@ -49,8 +49,8 @@ office_reuseStep() {
 }
 
 # Words typed and Enter; the hits of a CP932 text file, a PDF page, a Word document, an Excel
-# sheet and a PowerPoint slide (OpenDocument files read without the office, which is never
-# started) selected with Home and F3; for each, Tab into the preview pane, Ctrl+A, Ctrl+C and
+# sheet, a PowerPoint slide (OpenDocument files read without the office, which is never
+# started) and a mail of a Maildir inbox selected with Home and F3; for each, Tab into the preview pane, Ctrl+A, Ctrl+C and
 # the pane's text read from the clipboard. Then 表示 > プレビュー(&R) switches the pane off: Tab
 # from the list no longer reaches it, and ﾌｧｲﾙ > 終了 writes Preview=0.
 previewStep() {
@@ -86,9 +86,15 @@ odf("c.odp", "application/vnd.oasis.opendocument.presentation",
     "<office:presentation><draw:page>" + frame("表紙") + "</draw:page><draw:page>" +
     frame("題") + frame("見積の話") + frame("結び") + "</draw:page></office:presentation>")
 EOF
+    # One mail in a Maildir inbox, its hit in the second line of its body.
+    mkdir -p "$workDir/Maildir/cur" "$workDir/Maildir/new" "$workDir/Maildir/tmp"
+    printf '%s\n' 'From: 山田 <yamada@example.jp>' 'Subject: ご案内' \
+        'Content-Type: text/plain; charset=UTF-8' '' 'お世話になります。' '見積をお送りします。' \
+        'よろしく。' >"$workDir/Maildir/cur/1.eml:2,S"
     printf '%s\r\n' '[Search]' "Dir0=$folder" 'targetFileType1=True' 'targetFileType2=True' \
-        'targetFileType3=True' 'targetFileType13=True' 'targetFileType16=True' 'textTags=TXT' \
-        'pdfOwnEngine=1' 'TextCache=0' '[Form]' 'Fixed=1' >"$workDir/home/frtta.ini"
+        'targetFileType3=True' 'targetFileType5=True' 'targetFileType13=True' \
+        'targetFileType16=True' 'textTags=TXT' 'pdfOwnEngine=1' 'TextCache=0' '[Form]' 'Fixed=1' \
+        '[Outlook]' "Inbox=$workDir/Maildir" >"$workDir/home/frtta.ini"
     # No office: whatever the window shows of the documents, their own readers read.
     FERRETTA_SOFFICE=/nonexistent/soffice startFerretta
     searchFor '見積 Charlie'
@@ -103,7 +109,7 @@ EOF
     expectHit() {
         local tries
         xdotool key --clearmodifiers Home
-        for tries in 1 2 3 4 5 6 7; do
+        for tries in 1 2 3 4 5 6 7 8 9; do
             if waitFor 2 paneShows "$2"; then
                 shoot "preview-$1"
                 return 0
@@ -117,6 +123,7 @@ EOF
     expectHit word $'1  一つ目。\n2  二つ目の見積。\n3  三つ目。'
     expectHit excel $'表1\n1  A1: 品名 │ B1: 数\n2  ▶A2: 見積 │ B2: 個'
     expectHit powerpoint $'スライド 2\n2  題\n2  見積の話\n2  結び'
+    expectHit mail $'送信者(SenderName)  山田\n1  お世話になります。\n2  見積をお送りします。\n3  よろしく。'
     # Back on a text hit, whose lines the word box never holds.
     expectHit text '1  件名: 見積の件'
     opensMenu xdotool key --clearmodifiers alt+v || fail "Alt+V did not open 表示"

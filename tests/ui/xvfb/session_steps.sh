@@ -89,7 +89,7 @@ EOF
     }
     statusStrip before || fail "the status bar could not be captured"
     (($(identify -format '%k' "$workDir/before.png") > 4)) || fail "the status bar shows no summary"
-    opensMenu xdotool mousemove --window "$mainWindow" 22 10 click 1 || fail "a click on ﾌｧｲﾙ opened no menu"
+    openFileMenu 22 || fail "a click on ﾌｧｲﾙ opened no menu"
     for offset in 30 50 70; do xdotool mousemove --window "$mainWindow" 40 "$offset"; done
     # The pointed entry would report its tip at once: the summary must stay for a while.
     waitFor 1 statusChanged && fail "the status bar changed while the menu was open"

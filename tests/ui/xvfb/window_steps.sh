@@ -190,7 +190,7 @@ EOF
     focusMain
     xdotool key ctrl+k
     waitFor 5 isNormal || fail "Ctrl+K did not open the normal form"
-    opensMenu xdotool mousemove --window "$mainWindow" 20 10 click 1 || fail "a click on ﾌｧｲﾙ opened no menu"
+    openFileMenu || fail "a click on ﾌｧｲﾙ opened no menu"
     xdotool key --clearmodifiers x
     waitFor 10 hasMessageBox || fail "no message about the settings that could not be saved"
     focusOn "$(messageBox)"

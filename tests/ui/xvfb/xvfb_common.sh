@@ -315,12 +315,44 @@ opensMenu() {
     "$@"
     waitFor 5 eval '(($(menuWindowCount) > before))'
 }
+# Opens ﾌｧｲﾙ of the normal form with a click. Another program's window (an office that took the
+# front back while it settled) may lie over ours: the click is made only when our window is the
+# one under the pointer, and tried again if no menu opened.
+# The window manager's frame (the child of the root) that holds the window given, in decimal.
+topLevelOf() {
+    local id=$1 tree parent root
+    for _ in 1 2 3 4 5 6; do
+        tree=$(xwininfo -tree -id "$id" 2>/dev/null) || return 1
+        root=$(awk '/Root window id:/ {print $4}' <<<"$tree")
+        parent=$(awk '/Parent window id:/ {print $4}' <<<"$tree")
+        [[ "$parent" == "$root" ]] && break
+        id=$parent
+    done
+    echo $((id))
+}
+mainUnderPointer() {
+    local under
+    xdotool mousemove --window "$mainWindow" "$1" 10
+    under=$(xdotool getmouselocation --shell 2>/dev/null | sed -n 's/^WINDOW=//p')
+    [[ -n "$under" && "$(topLevelOf "$under")" == "$(topLevelOf "$mainWindow")" ]]
+}
+openFileMenu() {
+    local x=${1:-20} try
+    for try in 1 2 3; do
+        focusMain
+        xdotool windowraise "$mainWindow" 2>/dev/null
+        waitFor 2 mainUnderPointer "$x" &&
+            opensMenu xdotool click 1 && return 0
+        echo "ﾌｧｲﾙ: no menu after try $try (main $mainWindow, active $(xdotool getactivewindow 2>/dev/null), $(xdotool getmouselocation 2>/dev/null))"
+        xdotool key Escape
+    done
+    return 1
+}
 endFerretta() {
     focusMain
     isNormal || xdotool key ctrl+k
     waitFor 5 isNormal || fail "the normal form did not open to reach ﾌｧｲﾙ > 終了"
-    opensMenu xdotool mousemove --window "$mainWindow" 20 10 click 1 ||
-        fail "a click on ﾌｧｲﾙ opened no menu"
+    openFileMenu || fail "a click on ﾌｧｲﾙ opened no menu"
     xdotool key --clearmodifiers x
     waitFor 10 eval '! kill -0 "$ferrettaPid" 2>/dev/null' || fail "ﾌｧｲﾙ > 終了 did not end ferretta"
     wait "$ferrettaPid" 2>/dev/null
