@@ -210,23 +210,20 @@ std::size_t textEnd(std::string_view bytes, std::size_t at, char end, bool& know
 // that form.
 std::size_t nameEnd(std::string_view bytes, std::size_t at) {
     std::size_t i = at;
-    if (i >= bytes.size())
-        return std::string_view::npos;
-    if (!startsName(bytes[i]))
-        return at;
-    while (i < bytes.size() && inName(bytes[i]))
-        ++i;
-    if (i < bytes.size() && bytes[i] == ':') {
-        ++i;
+    // The prefix (or the whole name), then the local name after a colon.
+    for (int part = 0; part < 2; ++part) {
         if (i >= bytes.size())
             return std::string_view::npos;
         if (!startsName(bytes[i]))
             return at;
         while (i < bytes.size() && inName(bytes[i]))
             ++i;
+        if (i >= bytes.size())
+            return std::string_view::npos;
+        if (bytes[i] != ':' || part == 1)
+            break;
+        ++i;
     }
-    if (i >= bytes.size())
-        return std::string_view::npos;
     // What follows must end the name; a character outside ASCII or a second colon is expat's.
     const auto next = static_cast<unsigned char>(bytes[i]);
     if (next >= 0x80 || next == ':')
