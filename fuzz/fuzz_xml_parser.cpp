@@ -1,6 +1,8 @@
 // Fuzzes the parser of the documents' XML parts against expat's own namespace mode: for any
 // input, the same elements with the same namespace URIs, local names and attributes, the same
-// text, and a refusal exactly where expat's namespace mode refuses. Nothing may crash or hang.
+// text, and a refusal exactly where expat's namespace mode refuses; with expat alone, and with
+// the scanner in front of it fed the whole input or in pieces of a few sizes (its tokens cut
+// anywhere), and the same byte offset of each start tag. Nothing may crash or hang.
 #include <expat.h>
 
 #include <cstddef>
@@ -9,6 +11,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "documents/xml_parser.h"
 
@@ -21,7 +24,8 @@ using namespace ferretta::documents;
 class Recorder final : public XmlHandler {
   public:
     void startElement(const XmlName& name, const XmlAttributes& attributes) override {
-        m_events += "<" + std::string(name.uri) + "|" + std::string(name.local);
+        m_events += "<" + std::to_string(m_parser->byteIndex()) + "@" + std::string(name.uri) +
+                    "|" + std::string(name.local);
         attributes.forEach([&](const XmlName& attribute, std::string_view value) {
             m_events += " " + std::string(attribute.uri) + "|" + std::string(attribute.local) +
                         ":" + std::string(value);
@@ -33,6 +37,7 @@ class Recorder final : public XmlHandler {
     }
     void characters(std::string_view text) override { m_events += text; }
     std::string m_events;
+    const XmlParser* m_parser = nullptr;
 };
 
 // expat in namespace mode, its names split at the separator as the parser splits them.
@@ -52,7 +57,8 @@ struct Reference {
         auto& reference = *static_cast<Reference*>(self);
         if (reference.stopped)
             return;
-        reference.events += "<" + name(element);
+        reference.events +=
+            "<" + std::to_string(XML_GetCurrentByteIndex(reference.parser)) + "@" + name(element);
         for (const char** p = attributes; *p != nullptr; p += 2)
             reference.events += " " + name(p[0]) + ":" + p[1];
         reference.events += ">";
@@ -99,13 +105,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > (std::size_t{1} << 20))
         return 0;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    ReadLimits limits;
-    limits.maxDepth = std::numeric_limits<std::size_t>::max();
-    Recorder recorder;
-    XmlParser parser(recorder, limits);
-    if (!parser.feed(bytes, true))
-        recorder.m_events += "!";
-    if (recorder.m_events != Reference().parse(bytes))
-        std::abort();
+    const std::string expected = Reference().parse(bytes);
+    // Expat alone, then the scanner on the whole input and on pieces (0: the whole).
+    constexpr std::pair<bool, std::size_t> kRuns[] = {
+        {true, 0}, {false, 0}, {false, 1}, {false, 7}, {false, 300}};
+    for (const auto& [expatOnly, piece] : kRuns) {
+        ReadLimits limits;
+        limits.maxDepth = std::numeric_limits<std::size_t>::max();
+        limits.expatOnly = expatOnly;
+        Recorder recorder;
+        XmlParser parser(recorder, limits);
+        recorder.m_parser = &parser;
+        bool read = true;
+        std::string_view rest = bytes;
+        while (read && piece != 0 && rest.size() > piece) {
+            read = parser.feed(rest.substr(0, piece), false);
+            rest.remove_prefix(piece);
+        }
+        if (!read || !parser.feed(rest, true))
+            recorder.m_events += "!";
+        if (recorder.m_events != expected)
+            std::abort();
+    }
     return 0;
 }

@@ -145,11 +145,30 @@ void checkSchema(Database& db) {
     }
     if (db.integer("PRAGMA user_version") != kSchemaVersion)
         throw StaleFormat("format " + std::to_string(db.integer("PRAGMA user_version")));
+    // Working the conversions' fingerprint out took a good part of a short search's start; a
+    // program (whose conversions are all its own code) that once found it the same notes so
+    // beside it, with the fingerprint it found.
+    const std::string checkedBy = "conversions checked by " + programStamp();
+    Statement checked(db.handle(),
+                      "SELECT 1 FROM meta AS note JOIN meta AS conversions ON conversions.name = "
+                      "'conversions' WHERE note.name = ?1 AND note.value = conversions.value");
+    const bool known = checked.bind(1, checkedBy).step();
+    checked.reset();
+    if (known)
+        return;
     Statement fingerprint(db.handle(), "SELECT value FROM meta WHERE name = 'conversions'");
     const bool same = fingerprint.step() && fingerprint.text(0) == fingerprintText();
     fingerprint.reset();
     if (!same)
         throw StaleFormat("text conversions changed");
+    try {
+        Statement(db.handle(), "INSERT OR REPLACE INTO meta(name, value) VALUES(?1, ?2)")
+            .bind(1, checkedBy)
+            .bind(2, fingerprintText())
+            .run();
+    } catch (const SqliteError&) {
+        // Busy with another process's writing: the next start works it out again.
+    }
 }
 
 // Takes a document out of the index and the table. The index entries are found by the text

@@ -1,8 +1,11 @@
 #include "documents/native_reader.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
-#include <vector>
 
 #include "documents/sheet_reader.h"
 #include "documents/slide_reader.h"
@@ -66,16 +69,30 @@ ReadResult readDocument(const std::string& path, Format format, Kind kind, UnitS
         return forOffice("not a format read here");
     // A small document is read in one go: libzip reading a file seeks, reads and asks for the
     // file's state again for every entry, which costs a typical document more than its XML.
-    constexpr std::streamoff kReadWhole = 4 << 20;
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    const std::streamoff size = file ? static_cast<std::streamoff>(file.tellg()) : -1;
-    if (size >= 0 && size <= kReadWhole) {
-        std::vector<char> bytes(static_cast<std::size_t>(size));
-        file.seekg(0);
-        if (file.read(bytes.data(), size))
-            return readDocumentBytes(bytes, format, kind, sink, limits);
+    // (Through the system's calls: a stream's opening alone cost as much as a small document's
+    // XML.)
+    constexpr off_t kReadWhole = 4 << 20;
+    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (file >= 0 && ::fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
+        status.st_size <= kReadWhole) {
+        const auto size = static_cast<std::size_t>(status.st_size);
+        const auto bytes = std::make_unique_for_overwrite<char[]>(size);
+        std::size_t read = 0;
+        while (read < size) {
+            const ssize_t got = ::read(file, bytes.get() + read, size - read);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            read += static_cast<std::size_t>(got);
+        }
+        ::close(file);
+        if (read == size)
+            return readDocumentBytes({bytes.get(), size}, format, kind, sink, limits);
+    } else if (file >= 0) {
+        ::close(file);
     }
-    file.close();
     std::string why;
     auto archive = ZipArchive::open(path, limits, why);
     if (!archive)

@@ -27,6 +27,9 @@ struct ReadLimits {
     // Workbook cells handed out for one document: a few bytes of repeated rows and columns in
     // an OpenDocument sheet can stand for millions of cells.
     std::uint64_t maxCells = 20'000'000;
+    // Every XML part through expat alone, without the hand-rolled scanner of the common forms
+    // in front of it (the fuzz targets compare the two).
+    bool expatOnly = false;
 };
 
 }  // namespace ferretta::documents

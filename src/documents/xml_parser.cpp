@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -28,10 +29,32 @@ bool startsName(std::string_view text) {
     return named;
 }
 
+// The first colon of a name (names are short: a loop, not a call to memchr).
+std::size_t colonIn(std::string_view name) {
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == ':')
+            return i;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
 
 XmlParser::XmlParser(XmlHandler& handler, const ReadLimits& limits)
-    : m_handler(handler), m_limits(limits), m_parser(XML_ParserCreate(nullptr)) {
+    : m_handler(handler), m_limits(limits), m_parser(nullptr) {
+    m_bindings.push_back({"xml", std::string(kXmlNamespace), 0});
+}
+
+XmlParser::~XmlParser() {
+    if (m_parser != nullptr)
+        XML_ParserFree(m_parser);
+}
+
+// Expat is made only when the scanner hands over: most parts never need it.
+bool XmlParser::makeExpat() {
+    m_parser = XML_ParserCreate(nullptr);
+    if (m_parser == nullptr)
+        return false;
     XML_SetUserData(m_parser, this);
     XML_SetElementHandler(m_parser, &XmlParser::onStart, &XmlParser::onEnd);
     XML_SetCharacterDataHandler(m_parser, &XmlParser::onCharacters);
@@ -40,18 +63,91 @@ XmlParser::XmlParser(XmlHandler& handler, const ReadLimits& limits)
     XML_SetProcessingInstructionHandler(m_parser, &XmlParser::onInstruction);
     // Neither the external subset nor parameter entities are ever read.
     XML_SetParamEntityParsing(m_parser, XML_PARAM_ENTITY_PARSING_NEVER);
-    m_bindings.push_back({"xml", std::string(kXmlNamespace), 0});
-}
-
-XmlParser::~XmlParser() {
-    XML_ParserFree(m_parser);
+    return true;
 }
 
 bool XmlParser::feed(std::string_view bytes, bool last) {
     if (m_stopped || !m_error.empty())
         return false;
+    if (!m_scanning)
+        return feedExpat(bytes, last);
+    if (m_limits.expatOnly)
+        return fallBack(bytes, last);
+    std::string_view buffer = bytes;
+    if (!m_pending.empty()) {
+        m_pending.append(bytes);
+        buffer = m_pending;
+    }
+    std::size_t at = 0;
+    Scanned scanned = scan(buffer, last, at);
+    // A token longer than this (a text of megabytes without markup) is left to expat rather
+    // than kept for the next piece.
+    constexpr std::size_t kMaxPending = std::size_t{4} << 20;
+    if (scanned == Scanned::More && buffer.size() - at > kMaxPending)
+        scanned = Scanned::Expat;
+    for (const char* line = buffer.data();
+         (line = static_cast<const char*>(std::memchr(line, '\n', buffer.data() + at - line))) !=
+         nullptr;
+         ++line)
+        ++m_lines;
+    m_offset += static_cast<std::int64_t>(at);
+    switch (scanned) {
+        case Scanned::Ended:
+            m_pending.clear();
+            return false;
+        case Scanned::Expat: {
+            const std::string rest(buffer.substr(at));
+            m_pending.clear();
+            return fallBack(rest, last);
+        }
+        case Scanned::Read:
+        case Scanned::More:
+            break;
+    }
+    if (buffer.data() == m_pending.data())
+        m_pending.erase(0, at);
+    else
+        m_pending.assign(buffer.substr(at));
+    return true;
+}
+
+bool XmlParser::fallBack(std::string_view rest, bool last) {
+    if (!makeExpat()) {
+        refuse("out of memory for the XML parser");
+        return false;
+    }
+    m_scanning = false;
+    // Expat is led to the scanner's place: before the root, by the bytes read so far; inside
+    // it, by the open elements' start tags; after it, by an element of its own.
+    std::string priming = m_openNames.empty()
+                              ? (m_phase == Phase::Epilogue ? std::string("<r/>") : m_prolog)
+                              : m_openTags;
+    m_indexShift = m_offset - static_cast<std::int64_t>(priming.size());
+    m_lineShift = m_lines - std::count(priming.begin(), priming.end(), '\n');
+    m_priming = true;
+    const XML_Status primed =
+        XML_Parse(m_parser, priming.data(), static_cast<int>(priming.size()), 0);
+    m_priming = false;
+    m_openTags = std::string();
+    m_prolog = std::string();
+    m_openNames = {};
+    if (primed != XML_STATUS_OK) {
+        // The scanner read only what expat reads: this is not expected.
+        refuse("malformed XML at line " + std::to_string(lineNumber()) + ": " +
+               XML_ErrorString(XML_GetErrorCode(m_parser)));
+        return false;
+    }
+    return feedExpat(rest, last);
+}
+
+std::uint64_t XmlParser::lineNumber() const {
+    return static_cast<std::uint64_t>(
+        static_cast<std::int64_t>(XML_GetCurrentLineNumber(m_parser)) + m_lineShift);
+}
+
+bool XmlParser::feedExpat(std::string_view bytes, bool last) {
     while (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 2)) {
-        if (!feed(bytes.substr(0, std::numeric_limits<int>::max() / 2), false))
+        if (!feedExpat(bytes.substr(0, std::numeric_limits<int>::max() / 2), false))
             return false;
         bytes.remove_prefix(std::numeric_limits<int>::max() / 2);
     }
@@ -60,38 +156,44 @@ bool XmlParser::feed(std::string_view bytes, bool last) {
     if (status == XML_STATUS_OK)
         return !m_stopped && m_error.empty();
     if (m_error.empty() && !m_stopped) {
-        m_error = std::string("malformed XML at line ") +
-                  std::to_string(XML_GetCurrentLineNumber(m_parser)) + ": " +
+        m_error = std::string("malformed XML at line ") + std::to_string(lineNumber()) + ": " +
                   XML_ErrorString(XML_GetErrorCode(m_parser));
     }
     return false;
 }
 
 std::int64_t XmlParser::byteIndex() const {
-    return XML_GetCurrentByteIndex(m_parser);
+    return m_scanning ? m_tagIndex : XML_GetCurrentByteIndex(m_parser) + m_indexShift;
 }
 
 void XmlParser::stop() {
     if (m_stopped)
         return;
     m_stopped = true;
-    XML_StopParser(m_parser, XML_FALSE);
+    if (!m_scanning)
+        XML_StopParser(m_parser, XML_FALSE);
 }
 
 void XmlParser::refuse(std::string why) {
     if (m_error.empty())
         m_error = std::move(why);
-    XML_StopParser(m_parser, XML_FALSE);
+    if (!m_scanning)
+        XML_StopParser(m_parser, XML_FALSE);
 }
 
 void XmlParser::malformed(int expatError) {
-    refuse("malformed XML at line " + std::to_string(XML_GetCurrentLineNumber(m_parser)) + ": " +
+    // The scanner leaves the tag to expat, which refuses it with its own words.
+    if (m_scanning) {
+        m_unsure = true;
+        return;
+    }
+    refuse("malformed XML at line " + std::to_string(lineNumber()) + ": " +
            XML_ErrorString(static_cast<XML_Error>(expatError)));
 }
 
 bool XmlParser::split(std::string_view qualified, std::string_view& prefix,
                       std::string_view& local) const {
-    const std::size_t colon = qualified.find(':');
+    const std::size_t colon = colonIn(qualified);
     if (colon == std::string_view::npos) {
         prefix = {};
         local = qualified;
@@ -136,7 +238,7 @@ bool XmlParser::bind(std::string_view prefix, std::string_view uri) {
     return true;
 }
 
-bool XmlParser::resolveStart(const char* name, const char** attributes) {
+bool XmlParser::resolveStart(std::string_view name, std::span<const RawAttribute> attributes) {
     std::string_view prefix;
     std::string_view local;
     if (!split(name, prefix, local)) {
@@ -148,19 +250,19 @@ bool XmlParser::resolveStart(const char* name, const char** attributes) {
     // are resolved, an attribute keeps its prefix where its URI goes.
     m_attributes.clear();
     bool prefixed = false;
-    for (const char** p = attributes; *p != nullptr; p += 2) {
-        if (!split(p[0], prefix, local)) {
+    for (const RawAttribute& raw : attributes) {
+        if (!split(raw.name, prefix, local)) {
             malformed(XML_ERROR_INVALID_TOKEN);
             return false;
         }
         if (prefix.empty() && local == "xmlns") {
-            if (!bind({}, p[1]))
+            if (!bind({}, raw.value))
                 return false;
         } else if (prefix == "xmlns") {
-            if (!bind(local, p[1]))
+            if (!bind(local, raw.value))
                 return false;
         } else {
-            m_attributes.push_back({{prefix, local}, p[1]});
+            m_attributes.push_back({{prefix, local}, raw.value});
             prefixed = prefixed || !prefix.empty();
         }
     }
@@ -195,39 +297,66 @@ bool XmlParser::resolveStart(const char* name, const char** attributes) {
     return true;
 }
 
+bool XmlParser::startTag(std::string_view name, std::span<const RawAttribute> attributes,
+                         bool scanning) {
+    ++m_depth;
+    const std::size_t bindings = m_bindings.size();
+    if (!resolveStart(name, attributes)) {
+        if (scanning) {
+            --m_depth;
+            while (m_bindings.size() > bindings)
+                m_bindings.pop_back();
+            m_unsure = false;
+        }
+        return false;
+    }
+    if (m_depth > m_limits.maxDepth) {
+        refuse("XML nested deeper than " + std::to_string(m_limits.maxDepth));
+        return false;
+    }
+    m_handler.startElement(m_name, XmlAttributes(m_attributes));
+    return true;
+}
+
+void XmlParser::endTag(std::string_view qualified) {
+    // The start tag had the same name, split and resolved then.
+    const std::size_t colon = colonIn(qualified);
+    const std::string_view local =
+        colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+    const std::string_view uri = m_openUris.back();
+    m_openUris.pop_back();
+    m_handler.endElement({uri, local});
+    while (m_bindings.back().depth == m_depth && m_depth > 0)
+        m_bindings.pop_back();
+}
+
 void XmlParser::onStart(void* self, const char* name, const char** attributes) {
     auto& parser = *static_cast<XmlParser*>(self);
-    ++parser.m_depth;
-    if (!parser.m_error.empty() || parser.m_stopped)
+    if (parser.m_priming)
         return;
-    if (!parser.resolveStart(name, attributes))
-        return;
-    if (parser.m_depth > parser.m_limits.maxDepth) {
-        parser.refuse("XML nested deeper than " + std::to_string(parser.m_limits.maxDepth));
+    if (!parser.m_error.empty() || parser.m_stopped) {
+        ++parser.m_depth;
         return;
     }
-    parser.m_handler.startElement(parser.m_name, XmlAttributes(parser.m_attributes));
+    parser.m_rawAttributes.clear();
+    for (const char** p = attributes; *p != nullptr; p += 2)
+        parser.m_rawAttributes.push_back({p[0], p[1]});
+    parser.startTag(name, parser.m_rawAttributes, false);
 }
 
 void XmlParser::onEnd(void* self, const char* name) {
     auto& parser = *static_cast<XmlParser*>(self);
-    if (parser.m_error.empty() && !parser.m_stopped) {
-        // The start tag had the same name, split and resolved then.
-        const std::string_view qualified(name);
-        const std::size_t colon = qualified.find(':');
-        const std::string_view local =
-            colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
-        const std::string_view uri = parser.m_openUris.back();
-        parser.m_openUris.pop_back();
-        parser.m_handler.endElement({uri, local});
-        while (parser.m_bindings.back().depth == parser.m_depth && parser.m_depth > 0)
-            parser.m_bindings.pop_back();
-    }
+    if (parser.m_priming)
+        return;
+    if (parser.m_error.empty() && !parser.m_stopped)
+        parser.endTag(name);
     if (parser.m_depth > 0)
         --parser.m_depth;
 }
 
 void XmlParser::onInstruction(void* self, const char* target, const char* /*data*/) {
+    if (static_cast<XmlParser*>(self)->m_priming)
+        return;
     // A colon in a target is malformed to expat's namespace mode.
     if (std::strchr(target, ':') != nullptr)
         static_cast<XmlParser*>(self)->malformed(XML_ERROR_INVALID_TOKEN);
@@ -235,7 +364,7 @@ void XmlParser::onInstruction(void* self, const char* target, const char* /*data
 
 void XmlParser::onCharacters(void* self, const char* text, int length) {
     auto& parser = *static_cast<XmlParser*>(self);
-    if (!parser.m_error.empty() || parser.m_stopped || length <= 0)
+    if (parser.m_priming || !parser.m_error.empty() || parser.m_stopped || length <= 0)
         return;
     parser.m_handler.characters(std::string_view(text, static_cast<std::size_t>(length)));
 }

@@ -5,6 +5,11 @@
 // every name and took close to half of the parse; a document is refused exactly where expat's
 // namespace mode refuses it (an unbound or reserved prefix, a colon out of place in a name, an
 // attribute twice under two prefixes of one URI).
+// The common forms of a part (UTF-8, elements, attributes, the predefined entities and character
+// references, CDATA sections, comments) are read by a scanner of our own, some times faster than
+// expat; at the first construct it does not know for certain, expat is led to the same place
+// (the open elements' start tags, their events dropped) and reads the rest, so that events and
+// refusals are exactly expat's (a fuzz target compares the two).
 // Hostile input is refused rather than expanded: a document type declaration (no Office part
 // has one, and entity bombs need one) stops the parse, no external entity is ever fetched, and
 // nesting deeper than ReadLimits::maxDepth stops the parse.
@@ -15,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "documents/read_limits.h"
@@ -95,6 +101,36 @@ class XmlParser {
     std::int64_t byteIndex() const;
 
   private:
+    struct RawAttribute {
+        std::string_view name;   // qualified
+        std::string_view value;  // decoded
+    };
+    enum class Scanned {
+        Read,   // up to `at`
+        More,   // up to `at`; the rest is kept for more bytes
+        Expat,  // expat reads on from `at`
+        Ended,  // stopped or refused
+    };
+    // The scanner (xml_scanner.cpp): reads `bytes` from `at` as far as it can.
+    Scanned scan(std::string_view bytes, bool last, std::size_t& at);
+    Scanned scanStartTag(std::string_view bytes, bool last, std::size_t& at);
+    Scanned scanEndTag(std::string_view bytes, bool last, std::size_t& at);
+    Scanned scanMarkup(std::string_view bytes, bool last, std::size_t& at);
+    Scanned scanProlog(std::string_view bytes, bool last, std::size_t& at);
+    // Hands out character data the scanner has checked, its `references` resolved; false
+    // once stopped.
+    bool text(std::string_view run, bool references);
+    bool makeExpat();
+    // Hands the rest to expat, led first to the scanner's place.
+    bool fallBack(std::string_view rest, bool last);
+    bool feedExpat(std::string_view bytes, bool last);
+    std::uint64_t lineNumber() const;
+
+    // An element's start and end, from either reader. startTag answers false, having changed
+    // nothing, where the scanner must leave the tag to expat (`scanning`), and once refused.
+    bool startTag(std::string_view name, std::span<const RawAttribute> attributes, bool scanning);
+    void endTag(std::string_view name);
+
     static void onStart(void* self, const char* name, const char** attributes);
     static void onEnd(void* self, const char* name);
     static void onCharacters(void* self, const char* text, int length);
@@ -109,7 +145,7 @@ class XmlParser {
     void malformed(int expatError);
     // Binds the namespace declarations among the attributes and resolves the element's and the
     // other attributes' names into m_name and m_attributes. False once refused.
-    bool resolveStart(const char* name, const char** attributes);
+    bool resolveStart(std::string_view name, std::span<const RawAttribute> attributes);
     bool bind(std::string_view prefix, std::string_view uri);
     // The URI bound to `prefix` (the default namespace for an empty one); null when unbound.
     const std::string* lookup(std::string_view prefix) const;
@@ -135,6 +171,26 @@ class XmlParser {
     std::vector<XmlAttribute> m_attributes;
     bool m_stopped = false;
     std::string m_error;
+
+    // The scanner's state.
+    enum class Phase : std::uint8_t { Prolog, Content, Epilogue };
+    bool m_scanning = true;  // false once expat reads
+    bool m_priming = false;  // expat is being led to the scanner's place: no events
+    bool m_unsure = false;   // a name or declaration the scanner leaves to expat
+    bool m_started = false;  // the byte-order mark and XML declaration are read
+    Phase m_phase = Phase::Prolog;
+    std::string m_pending;   // bytes not read yet, kept for the next piece
+    std::string m_prolog;    // the bytes read before the root element
+    std::string m_openTags;  // the start tags of the open elements, as written
+    std::vector<std::pair<std::size_t, std::size_t>> m_openNames;  // in m_openTags
+    std::vector<RawAttribute> m_rawAttributes;
+    std::vector<std::string> m_decoded;  // attribute values with references or white space
+    std::vector<std::size_t> m_decodedOf;
+    std::int64_t m_offset = 0;    // of the first byte not yet read, in all the bytes fed
+    std::int64_t m_tagIndex = 0;  // byteIndex() while the scanner reads
+    std::int64_t m_indexShift = 0;
+    std::int64_t m_lines = 0;  // line breaks read by the scanner
+    std::int64_t m_lineShift = 0;
 };
 
 }  // namespace ferretta::documents

@@ -1,44 +1,20 @@
 // The workbook reader on archives built here: its own rules (what it hands out, when it leaves
 // a workbook to the office) and hostile input. What the office itself yields for real
 // producers' workbooks is the equivalence test's.
-#include <zip.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "documents/native_reader.h"
+#include "support/zip_builder.h"
 
 namespace ferretta::documents {
 namespace {
 
-using Entries = std::vector<std::pair<std::string, std::string>>;
-
-// The bytes of a zip archive holding `entries` (deflated).
-std::string zipBytes(const Entries& entries) {
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
-    zip_source_keep(buffer);
-    zip_t* zip = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
-    for (const auto& [name, data] : entries) {
-        zip_source_t* source = zip_source_buffer(zip, data.data(), data.size(), 0);
-        zip_file_add(zip, name.c_str(), source, ZIP_FL_ENC_UTF_8);
-    }
-    zip_close(zip);
-    std::string bytes;
-    zip_source_open(buffer);
-    char chunk[65536];
-    for (zip_int64_t got; (got = zip_source_read(buffer, chunk, sizeof chunk)) > 0;)
-        bytes.append(chunk, static_cast<std::size_t>(got));
-    zip_source_close(buffer);
-    zip_source_free(buffer);
-    zip_error_fini(&error);
-    return bytes;
-}
+using Entries = test::ZipEntries;
+using test::makeZip;
 
 constexpr const char* kMain =
     R"(xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
@@ -164,10 +140,10 @@ TEST(SheetReader, SpreadsheetMlAsTheOfficeReadsIt) {
         R"(<c r="C5" t="str"><f>"a"&amp;"b"</f><v>ab</v></c><c r="D5" t="b"><f>1=1</f><v>1</v></c></row>)"
         R"(<row r="6"><c r="A6"><f t="shared" si="0"/><v>0</v></c></row>)";
     const Reading reading =
-        read(zipBytes(xlsx({{"一枚目", first, ""},
-                            {"グラフ", "chart", ""},
-                            {"隠し", R"(<row r="2"><c r="B2"><v>-7</v></c></row>)", "veryHidden"}},
-                           shared)),
+        read(makeZip(xlsx({{"一枚目", first, ""},
+                           {"グラフ", "chart", ""},
+                           {"隠し", R"(<row r="2"><c r="B2"><v>-7</v></c></row>)", "veryHidden"}},
+                          shared)),
              Format::SpreadsheetML);
     EXPECT_EQ(reading.result.status, ReadStatus::Complete) << reading.result.reason;
     const std::vector<std::string> expected = {
@@ -200,7 +176,7 @@ TEST(SheetReader, StoredValuesTheOfficeComputesAgainAreUnknown) {
                               R"(<c r="C1" t="str"><f>A1&amp;"x"</f><v>5x</v></c>)"
                               R"(<c r="D1"><f>1+1</f><v>2</v></c></row>)";
     const auto shownOf = [&](const std::vector<Sheet>& sheets, const std::string& application) {
-        const Reading r = read(zipBytes(xlsx(sheets, {}, application)), Format::SpreadsheetML);
+        const Reading r = read(makeZip(xlsx(sheets, {}, application)), Format::SpreadsheetML);
         EXPECT_EQ(r.result.status, ReadStatus::Complete) << r.result.reason;
         std::string shown;
         for (const auto& line : r.lines)
@@ -220,7 +196,7 @@ TEST(SheetReader, StoredValuesTheOfficeComputesAgainAreUnknown) {
 
 TEST(SheetReader, OpenDocumentAsTheOfficeReadsIt) {
     const Reading reading = read(
-        zipBytes(ods(
+        makeZip(ods(
             R"(<table:table table:name="表"><table:table-row table:number-rows-repeated="2">)"
             R"(<table:table-cell office:value-type="string" table:number-columns-repeated="2">)"
             R"(<text:p>繰り返し</text:p></table:table-cell><table:table-cell/>)"
@@ -280,13 +256,13 @@ TEST(SheetReader, LeavesToTheOfficeWhatItCannotReproduce) {
     for (const auto& [what, entries] : cases) {
         const Format format =
             entries.front().first == "mimetype" ? Format::OdfSpreadsheet : Format::SpreadsheetML;
-        EXPECT_EQ(read(zipBytes(entries), format).result.status, ReadStatus::ForOffice) << what;
+        EXPECT_EQ(read(makeZip(entries), format).result.status, ReadStatus::ForOffice) << what;
     }
 }
 
 TEST(SheetReader, StopsWhenTheSinkAsks) {
     const Reading reading = read(
-        zipBytes(
+        makeZip(
             xlsx({{"S", R"(<row r="1"><c r="A1"><v>1</v></c><c r="B1"><v>2</v></c></row>)", ""}})),
         Format::SpreadsheetML, {}, 1);
     EXPECT_EQ(reading.result.status, ReadStatus::Stopped);
@@ -304,7 +280,7 @@ TEST(SheetReader, LargeSheetsAheadOnAnotherThread) {
                 "</v></c></row>";
     }
     ASSERT_GT(rows.size(), 4u << 20);
-    const std::string bytes = zipBytes(xlsx({{"S", rows, ""}}));
+    const std::string bytes = makeZip(xlsx({{"S", rows, ""}}));
     const Reading whole = read(bytes, Format::SpreadsheetML);
     EXPECT_EQ(whole.result.status, ReadStatus::Complete) << whole.result.reason;
     ASSERT_EQ(whole.lines.size(), 120'001u);
@@ -322,7 +298,7 @@ TEST(SheetReader, HostileArchives) {
     small.maxCells = 100'000;
     small.maxBufferedBytes = 1 << 20;
     const std::string valid =
-        zipBytes(xlsx({{"S", R"(<row r="1"><c r="A1"><v>1</v></c></row>)", ""}}));
+        makeZip(xlsx({{"S", R"(<row r="1"><c r="A1"><v>1</v></c></row>)", ""}}));
     Entries bomb = xlsx({{"S", "", ""}});
     bomb.front().second = "<worksheet " + std::string(kMain) + "><sheetData>" +
                           std::string(8 << 20, ' ') + "</sheetData></worksheet>";
@@ -347,7 +323,7 @@ TEST(SheetReader, HostileArchives) {
         many.push_back({"filler/" + std::to_string(i), "x"});
     Entries truncatedXml = xlsx({{"S", R"(<row r="1"><c r="A1"><v>1</v></c></row>)", ""}});
     truncatedXml.front().second.resize(truncatedXml.front().second.size() - 20);
-    const std::string repeated = zipBytes(
+    const std::string repeated = makeZip(
         ods(R"(<table:table table:name="a"><table:table-row table:number-rows-repeated=)"
             R"("1048576"><table:table-cell table:number-columns-repeated="1024" )"
             R"(office:value-type="float" office:value="1"/></table:table-row></table:table>)"));
@@ -362,26 +338,26 @@ TEST(SheetReader, HostileArchives) {
     notSpreadsheet.front().second = "application/vnd.oasis.opendocument.text";
 
     const std::pair<const char*, std::string> xlsxCases[] = {
-        {"a zip bomb", zipBytes(bomb)},
-        {"entity expansion", zipBytes(entities)},
-        {"an external entity", zipBytes(external)},
-        {"deep nesting", zipBytes(deep)},
-        {"thousands of entries", zipBytes(many)},
-        {"shared strings past the bound", zipBytes(bigStrings)},
+        {"a zip bomb", makeZip(bomb)},
+        {"entity expansion", makeZip(entities)},
+        {"an external entity", makeZip(external)},
+        {"deep nesting", makeZip(deep)},
+        {"thousands of entries", makeZip(many)},
+        {"shared strings past the bound", makeZip(bigStrings)},
         {"a truncated archive", valid.substr(0, valid.size() / 2)},
-        {"truncated XML", zipBytes(truncatedXml)},
+        {"truncated XML", makeZip(truncatedXml)},
         {"an OLE compound file (encrypted Open XML)",
          std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(4096, '\0')},
         {"not an archive", "PK\x03\x04 nothing more"},
-        {"no workbook", zipBytes({{"_rels/.rels", "<Relationships/>"}})},
+        {"no workbook", makeZip({{"_rels/.rels", "<Relationships/>"}})},
     };
     for (const auto& [what, bytes] : xlsxCases)
         EXPECT_EQ(read(bytes, Format::SpreadsheetML, small).result.status, ReadStatus::ForOffice)
             << what;
     const std::pair<const char*, std::string> odsCases[] = {
         {"a billion repeated cells", repeated},
-        {"an encrypted document", zipBytes(encrypted)},
-        {"a text document", zipBytes(notSpreadsheet)},
+        {"an encrypted document", makeZip(encrypted)},
+        {"a text document", makeZip(notSpreadsheet)},
     };
     for (const auto& [what, bytes] : odsCases)
         EXPECT_EQ(read(bytes, Format::OdfSpreadsheet, small).result.status, ReadStatus::ForOffice)
