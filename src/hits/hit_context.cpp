@@ -19,6 +19,7 @@
 #include "platform/cp932.h"
 #include "platform/error.h"
 #include "platform/line_reader.h"
+#include "search/hit.h"
 #include "search/path_helpers.h"
 #include "searchers/outlook/outlook_search.h"
 
@@ -416,7 +417,8 @@ bool isItemType(app::FileType type) {
 HitContext itemContext(const app::Hit& hit, const platform::pim::Item& item, int around,
                        const search::Matcher* matcher) {
     namespace outlook = searchers::outlook;
-    const std::size_t close = hit.location.find(')');
+    // The label as labelIndex reads it: the display name, "(", the index, the tag from ")".
+    const std::size_t close = hit.location.find(')', hit.location.find('('));
     if (close == std::string::npos)
         return {};
     const std::string_view tag = std::string_view(hit.location).substr(close);
@@ -434,7 +436,9 @@ HitContext itemContext(const app::Hit& hit, const platform::pim::Item& item, int
     std::int64_t ordinal = -static_cast<std::int64_t>(fields.size());
     for (const Shown& field : fields) {
         const bool isHit = field.tag == tag;
-        if (isHit && field.tag != ")-表題" && *field.text != hit.content)
+        // The row's text is the field cut at its first carriage return (an address of lines).
+        if (isHit && field.tag != ")-表題" &&
+            search::cutAtCarriageReturn(*field.text) != hit.content)
             return {};
         if (!field.text->empty() || isHit) {
             std::string text = *field.text;

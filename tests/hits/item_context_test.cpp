@@ -58,7 +58,7 @@ TEST_F(ItemContextTest, FieldsAndTheBodyAroundEachHit) {
     mail.senderName = "山田";
     store->folders[pim::FolderKind::Inbox] = {test::memoryItem("x", "無関係"), mail};
     pim::Item contact = test::memoryItem("c", "佐藤", "メモ");
-    contact.companies = "会議運営社";
+    contact.homeAddress = "〒100-0001\r\n東京都 会議町1";  // the row holds its first line
     store->folders[pim::FolderKind::Contacts] = {contact};
 
     const std::string fields = "表題:会議の件 宛先(To):会議室係 送信者(SenderName):山田 分類:仕事";
@@ -72,7 +72,9 @@ TEST_F(ItemContextTest, FieldsAndTheBodyAroundEachHit) {
                   "分類:仕事 1:本日の会議は 2:中止 3:改行",
               }));
     EXPECT_EQ(contexts(FileType::OutlookContact, "会議", 0),
-              (std::vector<std::string>{"[Outlook連絡先(1)] 表題:佐藤 *会社名:会議運営社 1:メモ"}));
+              (std::vector<std::string>{
+                  "[Outlook連絡先(1)] 表題:佐藤 *自宅住所:〒100-0001  東京都 会議町1 "
+                  "1:メモ"}));
 }
 
 // What the item holds now is no longer what was found: the hit's text alone, as for a changed
