@@ -85,9 +85,10 @@ bool XmlParser::feed(std::string_view bytes, bool last) {
     constexpr std::size_t kMaxPending = std::size_t{4} << 20;
     if (scanned == Scanned::More && buffer.size() - at > kMaxPending)
         scanned = Scanned::Expat;
+    // (An empty piece has no data pointer to hand memchr.)
     for (const char* line = buffer.data();
-         (line = static_cast<const char*>(std::memchr(line, '\n', buffer.data() + at - line))) !=
-         nullptr;
+         at > 0 && (line = static_cast<const char*>(
+                        std::memchr(line, '\n', buffer.data() + at - line))) != nullptr;
          ++line)
         ++m_lines;
     m_offset += static_cast<std::int64_t>(at);
