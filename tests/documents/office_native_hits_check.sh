@@ -11,6 +11,7 @@ set -euo pipefail
 cli="${1:?usage: office_native_hits_check.sh <ferretta-cli> <source-dir>}"
 source="${2:?usage: office_native_hits_check.sh <ferretta-cli> <source-dir>}"
 command -v soffice >/dev/null || { echo "soffice is missing"; exit 77; }
+export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan_office.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 command -v python3 >/dev/null || { echo "python3 is missing"; exit 77; }
 
 work=$(mktemp -d)
