@@ -12,14 +12,17 @@ cli="${1:?usage: office_native_hits_check.sh <ferretta-cli> <source-dir>}"
 source="${2:?usage: office_native_hits_check.sh <ferretta-cli> <source-dir>}"
 command -v soffice >/dev/null || { echo "soffice is missing"; exit 77; }
 export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan_office.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-command -v python3 >/dev/null || { echo "python3 is missing"; exit 77; }
+# Debian's python3 first: the one apt gave python-docx and openpyxl (another python3 may come
+# first on PATH without them).
+python=$(command -v /usr/bin/python3 python3 | head -n 1)
+[ -n "$python" ] || { echo "python3 is missing"; exit 77; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 corpus="${3:-$work/corpus}"
 if [ -z "${3:-}" ]; then
     status=0
-    python3 "$source/tools/make_office_corpus.py" "$corpus" || status=$?
+    "$python" "$source/tools/make_office_corpus.py" "$corpus" || status=$?
     [ "$status" -ne 77 ] || { echo "a producer of the corpus is missing"; exit 77; }
     [ "$status" -eq 0 ] || { echo "make_office_corpus.py failed ($status)"; exit 1; }
 fi
