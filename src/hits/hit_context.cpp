@@ -407,10 +407,6 @@ HitContext cellsAround(const KeptDocument& document, std::string_view sheet, std
     return context;
 }
 
-bool isItemType(app::FileType type) {
-    return type >= app::FileType::OutlookTask && type <= app::FileType::OutlookNote;
-}
-
 // An item's fields (each on one line, named by its label's tag) and its body's lines around the
 // hit: the fields before the body, so that the command line shows them once for the hits of
 // one body. Empty when the item no longer holds the hit's text.
@@ -479,7 +475,7 @@ HitContext ContextReader::read(const app::Hit& hit, int around, const search::Ma
     around = std::clamp(around, 0, 1000);
     const auto [first, second] = positionNumbers(hit.position);
     try {
-        if (isItemType(hit.fileType)) {
+        if (searchers::outlook::isItemType(hit.fileType)) {
             if (const auto item = readItem ? readItem() : std::nullopt) {
                 HitContext context = itemContext(hit, *item, around, matcher);
                 if (!context.lines.empty())

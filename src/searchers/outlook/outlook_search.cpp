@@ -20,10 +20,6 @@ namespace {
 constexpr std::uint32_t kSubjectColor = app::rgb(0, 0, 255);
 constexpr std::int64_t kEventsEvery = 10;
 
-bool isItemType(FileType type) {
-    return type >= FileType::OutlookTask && type <= FileType::OutlookNote;
-}
-
 // The item types' place in the settings' list and the store's kinds: tasks 0 .. notes 4.
 std::size_t itemSlot(FileType type) {
     return app::slotOf(type) - app::slotOf(FileType::OutlookTask);
@@ -150,6 +146,10 @@ std::optional<cache::Identity> folderIdentity(const std::vector<std::string>& fi
 }
 
 }  // namespace
+
+bool isItemType(FileType type) {
+    return type >= FileType::OutlookTask && type <= FileType::OutlookNote;
+}
 
 OutlookSession::OutlookSession(std::unique_ptr<pim::ItemStore> store) : m_store(std::move(store)) {}
 

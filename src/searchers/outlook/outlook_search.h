@@ -100,6 +100,9 @@ std::string itemLabel(std::string_view displayName, std::int64_t index, std::str
 // is not a number.
 std::optional<std::int64_t> labelIndex(std::string_view label);
 
+// Whether the type is one of the mail program's item types (tasks .. notes).
+bool isItemType(app::FileType type);
+
 // The fields of an item searched besides its subject and body, with their label tags, in the
 // order their hits are reported.
 struct ItemField {
