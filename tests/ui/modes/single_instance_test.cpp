@@ -1,9 +1,9 @@
 // The single-instance hand-off and the window's message hook: the bytes on the wire, the frame
 // reader against broken input, the claim of the instance name by racing starts (threads and
-// processes, one that does not answer yet), folders handed to a server in this process and
-// from child processes, and the re-entry guard of the hook. Runs offscreen; the hot key (with
-// the lock keys), a second start and a start after SIGKILL are the X-server scenario's; the
-// frames in pieces of any size are the fuzz target's.
+// processes, one that does not answer yet), folders handed to a server in this process, and the
+// re-entry guard of the hook. Runs offscreen; the hot key (with the lock keys), a second start
+// handing a Japanese folder over from another process and a start after SIGKILL are the
+// X-server scenario's; the frames in pieces of any size are the fuzz target's.
 #include "ui/modes/single_instance.h"
 
 #include <gtest/gtest.h>
@@ -47,8 +47,6 @@ namespace {
 // second start before main runs and ends.
 //   "claim|NAME": prints L (listener), S (another instance runs) or N (neither); a listener
 //                 then holds the name until its standard input closes.
-//   "send|NAME|TEXT": claims, hands TEXT over; exit 0 when answered, 2 when not, 3 when it
-//                 found nobody running (it got the name itself).
 //   "flood|NAME|N": opens N connections to NAME and sends nothing; prints how many it opened,
 //                 then holds them until its standard input closes.
 void waitForStdinToClose() {
@@ -81,11 +79,6 @@ int runChild(const std::string& request) {
         if (claim.listener.valid())
             waitForStdinToClose();
         return 0;
-    }
-    if (mode == "send") {
-        if (!claim.runningInstance.valid())
-            return 3;
-        return sendMessageMain(claim.runningInstance.get(), argument) ? 0 : 2;
     }
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
@@ -365,31 +358,6 @@ TEST(HandOff, MessageArrivingDuringAMessageBoxIsDroppedButAnswered) {
     // The hook takes messages again afterwards.
     EXPECT_TRUE(first.wndProc(WindowMessage::HotKey));
     EXPECT_EQ(first.hotKeys, 1);
-}
-
-TEST(HandOff, EightChildProcessesHandOverAtOnce) {
-    RunningInstance first;
-    QTemporaryDir temp;
-    QObject owner;
-    std::vector<QProcess*> children;
-    for (int i = 0; i < 8; ++i) {
-        // Half of the names have no CP932 form; they arrive intact too.
-        const std::string folder =
-            makeFolder(temp, (i % 2 == 0 ? "検索" : "Café ") + std::to_string(i));
-        children.push_back(startChild("send|" + first.name + "|\"" + folder + "\"", &owner));
-    }
-    ASSERT_TRUE(processUntil([&] {
-        return std::all_of(children.begin(), children.end(),
-                           [](QProcess* c) { return c->state() == QProcess::NotRunning; });
-    }));
-    for (QProcess* child : children) {
-        EXPECT_EQ(child->exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(child->exitCode(), 0);
-    }
-    EXPECT_EQ(first.host.messages.size(), 8u);
-    for (const auto& message : first.host.messages)
-        EXPECT_EQ(message.text.rfind("検索対象フォルダを設定しました\r", 0), 0u) << message.text;
-    EXPECT_EQ(first.handled, std::vector<bool>(8, true));
 }
 
 // About 1,030 connections held open at once, more than this process may hold descriptors for:
