@@ -82,6 +82,9 @@ std::string anchored(int height, const std::string& text) {
     return textBox("<wp:anchor relativeHeight=\"" + std::to_string(height) + "\">", text);
 }
 
+// What the corpus of the equivalence test does not hold; every other construct (sentences,
+// breaks, hyphens, changes, ruby, fields, tables, text boxes, symbols, headers, notes of an
+// OpenDocument text, lists, white space) is read there by both readers and compared.
 TEST(WordReaderTest, WordprocessingMlAsTheOfficeReadsIt) {
     const struct {
         const char* what;
@@ -91,49 +94,11 @@ TEST(WordReaderTest, WordprocessingMlAsTheOfficeReadsIt) {
     } cases[] = {
         {"empty body: the office's one empty paragraph", "", Kind::WordNormal, "1:\r|"},
         {"empty body, fast", "", Kind::WordFast, ""},
-        {"sentences, an empty paragraph between", p(r("一つ。二つ。")) + p("") + p(r("三")),
-         Kind::WordNormal, "1:一つ。|2:二つ。\r|3:\r|4:三\r|"},
-        {"lines at their index, empty ones counted", p(r("一")) + p("") + p(r("三")),
-         Kind::WordFast, "0:一|2:三|"},
-        {"tab, line break, hyphens",
-         p(r("a") + "<w:r><w:tab/><w:t>b</w:t><w:br/><w:softHyphen/><w:noBreakHyphen/></w:r>"),
-         Kind::WordFast, "0:a\tb|1:\u00AD\u2011|"},
         {"line and paragraph separators end lines", p(r("a\u2028b\u2029c")), Kind::WordFast,
          "0:a|1:b|2:c|"},
-        {"deleted text kept, ruby reading dropped",
-         p("<w:del><w:r><w:delText>消</w:delText></w:r></w:del><w:r><w:ruby><w:rt>" + r("かな") +
-           "</w:rt><w:rubyBase>" + r("仮名") + "</w:rubyBase></w:ruby></w:r>"),
-         Kind::WordFast, "0:消仮名|"},
-        {"page break after text splits the paragraph, at either end it does not",
-         p("<w:r><w:br w:type=\"page\"/><w:t>前</w:t><w:br w:type=\"page\"/><w:t>後</w:t>"
-           "<w:br w:type=\"column\"/></w:r>"),
-         Kind::WordFast, "0:前|1:後|"},
-        {"an empty paragraph carrying a section break is dropped",
-         p(r("a")) + "<w:p><w:pPr><w:sectPr/></w:pPr></w:p>" + "<w:p><w:pPr><w:sectPr/></w:pPr>" +
-             r("b") + "</w:p>",
-         Kind::WordFast, "0:a|1:b|"},
-        {"a hyperlink field shows its result",
-         p("<w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText> HYPERLINK "
-           "\"x\" </w:instrText></w:r><w:r><w:fldChar w:fldCharType=\"separate\"/></w:r>" +
-           r("link") + "<w:r><w:fldChar w:fldCharType=\"end\"/></w:r>"),
-         Kind::WordFast, "0:link|"},
-        {"table cells are paragraphs",
-         "<w:tbl><w:tr><w:tc>" + p(r("a")) + "</w:tc><w:tc>" + p(r("b")) + "</w:tc></w:tr></w:tbl>",
-         Kind::WordFast, "0:a|1:b|"},
-        {"text boxes by height, later first among equals",
-         p(r("x") + anchored(5, "high") + anchored(3, "first") + anchored(3, "second")),
-         Kind::WordNormal, "1:x\r|2:second|3:first|4:high|"},
         {"a text box in the text beside anchored ones",
          p(r("x") + anchored(5, "high") + textBox("<wp:inline>", "inline")), Kind::WordNormal,
          "office"},
-        {"text boxes are not in the main text", p(r("x") + anchored(5, "box")), Kind::WordFast,
-         "0:x|"},
-        {"a computed field", p("<w:fldSimple w:instr=\"PAGE\">" + r("1") + "</w:fldSimple>"),
-         Kind::WordFast, "office"},
-        {"a complex field other than a hyperlink",
-         p("<w:r><w:fldChar w:fldCharType=\"begin\"/></w:r><w:r><w:instrText> DATE "
-           "</w:instrText></w:r><w:r><w:fldChar w:fldCharType=\"separate\"/></w:r>"),
-         Kind::WordFast, "office"},
         {"footnotes numbered in order, endnotes only in a format the settings give",
          p("<w:r><w:footnoteReference w:id=\"5\"/><w:footnoteReference w:id=\"2\"/></w:r>"),
          Kind::WordFast, "0:12|"},
@@ -145,31 +110,15 @@ TEST(WordReaderTest, WordprocessingMlAsTheOfficeReadsIt) {
          p(r("a")) + "<w:p><w:pPr><w:sectPr><w:footnotePr><w:numRestart w:val=\"eachSect\"/>"
                      "</w:footnotePr></w:sectPr></w:pPr></w:p>",
          Kind::WordFast, "office"},
-        {"a symbol", p("<w:r><w:sym w:font=\"Wingdings\" w:char=\"F04A\"/></w:r>"), Kind::WordFast,
-         "office"},
         {"a frame of paragraph properties", "<w:p><w:pPr><w:framePr/></w:pPr></w:p>",
          Kind::WordFast, "office"},
-        {"vertically merged cells",
-         "<w:tbl><w:tr><w:tc><w:tcPr><w:vMerge/></w:tcPr>" + p("") + "</w:tc></w:tr></w:tbl>",
-         Kind::WordFast, "office"},
-        {"a text box in a header is counted among the shapes in an unknown place", "",
-         Kind::WordNormal, "office"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::string bytes = docx(c.body);
-        if (std::string(c.what).find("header") != std::string::npos) {
-            bytes = makeZip({{"_rels/.rels", kRels},
-                             {"word/document.xml", docxBody(p(r("x")))},
-                             {"word/header1.xml", docxBody(p(anchored(1, "h")))}});
-        }
-        EXPECT_EQ(unitsOf(bytes, Format::WordprocessingML, c.kind), c.units);
+        EXPECT_EQ(unitsOf(docx(c.body), Format::WordprocessingML, c.kind), c.units);
     }
 }
 
-std::string frame(int z, const std::string& inner) {
-    return "<draw:frame draw:z-index=\"" + std::to_string(z) + "\">" + inner + "</draw:frame>";
-}
 std::string shape(int z, const std::string& text) {
     return "<draw:custom-shape draw:z-index=\"" + std::to_string(z) + "\"><text:p>" + text +
            "</text:p><draw:enhanced-geometry/></draw:custom-shape>";
@@ -182,52 +131,18 @@ TEST(WordReaderTest, OpenDocumentTextAsTheOfficeReadsIt) {
         Kind kind;
         std::string units;
     } cases[] = {
-        {"white space collapsed, kept where written out",
-         "<text:p>  a <text:span>  b</text:span>\n c<text:s text:c=\"2\"/>d<text:tab/>e"
-         "<text:line-break/>f</text:p>",
-         Kind::WordFast, "0:a b c  d\te|1:f|"},
-        {"headings, lists and sections are paragraphs",
-         "<text:h>h</text:h><text:list><text:list-item><text:p>l</text:p></text:list-item>"
-         "</text:list><text:section><text:p>s</text:p></text:section>",
-         Kind::WordFast, "0:h|1:l|2:s|"},
         {"a covered cell beside a merged one is nothing",
          "<table:table><table:table-row><table:table-cell table:number-columns-spanned=\"2\">"
          "<text:p>m</text:p></table:table-cell><table:covered-table-cell/></table:table-row>"
          "</table:table><text:p>e</text:p>",
          Kind::WordFast, "0:m|1:e|"},
-        {"a text ending with a table gets an empty paragraph",
-         "<table:table><table:table-row><table:table-cell><text:p>c</text:p></table:table-cell>"
-         "</table:table-row></table:table>",
-         Kind::WordNormal, "1:c\r|2:\r|"},
         {"ruby reading, list number and comment are not text",
          "<text:p><text:ruby><text:ruby-base>漢</text:ruby-base><text:ruby-text>かん"
          "</text:ruby-text></text:ruby><office:annotation><text:p>注</text:p>"
          "</office:annotation></text:p>",
          Kind::WordFast, "0:漢|"},
-        {"deleted text at its change",
-         "<text:tracked-changes><text:changed-region text:id=\"c1\"><text:deletion>"
-         "<text:p>消</text:p></text:deletion></text:changed-region></text:tracked-changes>"
-         "<text:p>a<text:change text:change-id=\"c1\"/>b</text:p>",
-         Kind::WordFast, "0:a消b|"},
-        {"drawing shapes by z-index, then frames by z-index; a group and a picture count",
-         "<text:p>x" +
-             frame(0,
-                   "<draw:text-box><text:p>f0</text:p><text:p>2</text:p>"
-                   "</draw:text-box>") +
-             frame(1, "<draw:image/>") + shape(3, "s3") + shape(2, "s2") +
-             "<draw:g draw:z-index=\"4\">" + shape(5, "in group") + "</draw:g></text:p>",
-         Kind::WordNormal, "1:x\r|2:s2|3:s3|5:f0\r2|"},
-        {"shapes are not in the main text", "<text:p>x" + shape(1, "s") + "</text:p>",
-         Kind::WordFast, "0:x|"},
         {"two shapes of one z-index", "<text:p>" + shape(1, "a") + shape(1, "b") + "</text:p>",
          Kind::WordNormal, "office"},
-        {"a field", "<text:p><text:page-number>1</text:page-number></text:p>", Kind::WordFast,
-         "office"},
-        {"notes show the office's numbers",
-         "<text:p>a<text:note><text:note-citation>9</text:note-citation><text:note-body><text:p>"
-         "x</text:p></text:note-body></text:note>b<text:note text:note-class=\"endnote\">"
-         "<text:note-citation>1</text:note-citation></text:note><text:note/></text:p>",
-         Kind::WordFast, "0:a1bi2|"},
         {"a note with a label of its own",
          "<text:p><text:note><text:note-citation text:label=\"*\">*</text:note-citation>"
          "</text:note></text:p>",
