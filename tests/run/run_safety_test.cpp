@@ -66,7 +66,7 @@ class FilterRunsTest : public ::testing::Test {
         // Writes its text where report.txt would be beside the PDF it is given, marks that it
         // runs ($3), then waits $2 seconds.
         std::ofstream(m_dir / "filter.sh") << "echo 'alpha in the pdf' > \"${1%.*}.txt\"; : > '"
-                                           << m_dir.string() << "/running-$3'; sleep \"$2\"\n";
+                                           << m_dir.string() << "'/running-\"$3\"; sleep \"$2\"\n";
     }
 
     // A data folder of its own whose settings run the filter with these arguments after %1.
