@@ -63,12 +63,12 @@ TEST_F(LibreOfficeTest, ExcelFindsCellsLikeExcel) {
             std::int32_t row, column;
             const char* text;
         };
+        // The order of the cells, the widths and the wildcards are FindInGridTest's; here the
+        // sheet as the office hands it over: from A1, numbers by their value.
         const Case cases[] = {
             {"ferretta", 2, 3, "ＦＥＲＲＥＴＴＡ 全角"},
-            {"鍵", 5, 4, "鍵 later"},               // A1 holds it too, but A1 comes last
-            {"FIRST CELL", 1, 1, "鍵 first cell"},  // only A1 holds it
-            {"1234", 4, 2, "1234.5"},               // a number, by its value
-            {"l?ter", 5, 4, "鍵 later"},            // Excel's wildcards
+            {"鍵", 5, 4, "鍵 later"},  // A1 holds it too, but A1 comes last
+            {"1234", 4, 2, "1234.5"},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(c.what);
@@ -134,15 +134,11 @@ TEST_F(LibreOfficeTest, OneHiddenOfficePerSearchRunEndedByTheLastQuit) {
     EXPECT_EQ(test::office::ourOfficePids("search"), pids);
     powerPoint->quit();
     EXPECT_TRUE(test::office::noOfficeLeft());
-    // A new run starts a new office.
+    // A new run starts a new office; a document left open in it (what fast mode reads of one
+    // is the equivalence test's) does not keep the office up past the automation's end.
     auto again = m_automation->createWord(Purpose::Search);
-    const fs::path path = need("writer.fodt", "doc");
-    auto document = again->open(path.string(), OpenOptions{});
-    EXPECT_EQ(document->fullName(), path.string());
+    auto document = again->open(need("writer.fodt", "doc").string(), OpenOptions{});
     EXPECT_EQ(again->documentCount(), 1);
-    document->selectRange(0, 3);  // in UTF-16 units, as Word counts characters
-    EXPECT_EQ(again->selectionText(), "これは");
-    // Left open: the automation's end must still take the office down.
 }
 
 TEST_F(LibreOfficeTest, NoOfficeInstalledMeansCreateThrows) {
