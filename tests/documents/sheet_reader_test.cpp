@@ -1,6 +1,6 @@
 // The workbook reader on archives built here: its own rules (what it hands out, when it leaves
 // a workbook to the office) and hostile input. What the office itself yields for real
-// producers' workbooks is the equivalence test's.
+// producers' workbooks and for the corpus's hand-written ones is the equivalence test's.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -121,50 +121,22 @@ Reading read(const std::string& bytes, Format format, const ReadLimits& limits =
     return reading;
 }
 
+// What the equivalence corpus's workbooks do not hold: texts that look like a number or a
+// formula, a chart sheet and a very hidden one, which keep their places. Phonetic runs, rich
+// and inline strings, escapes, shared formulas, errors and booleans are read there by both
+// readers and compared, and so is every construct of an OpenDocument spreadsheet.
 TEST(SheetReader, SpreadsheetMlAsTheOfficeReadsIt) {
-    const std::vector<std::string> shared = {
-        R"(<t>山田</t><rPh sb="0" eb="2"><t>ヤマダ</t></rPh>)",
-        "<r><t>太字</t></r><r><t>と普通</t></r>",
-        "<t>改行_x000D__x000A_と_x0009_タブ_x0041_</t>",
-        "<t>123</t>",
-        "<t>=文字</t>",
-    };
-    const std::string first =
-        R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="C1" t="s"><v>1</v></c></row>)"
-        R"(<row r="3"><c r="A3" t="s"><v>2</v></c><c t="s"><v>3</v></c><c t="s"><v>4</v></c>)"
-        R"(<c r="E3" t="inlineStr"><is><t>インライン</t></is></c></row>)"
-        R"(<row><c r="A4"><v>0.30000000000000004</v></c><c r="B4" t="b"><v>1</v></c>)"
-        R"(<c r="C4" t="e"><v>#N/A</v></c></row>)"
-        R"(<row r="5"><c r="A5"><f t="shared" ref="A5:A6" si="0">B5*2</f><v>0</v></c>)"
-        R"(<c r="B5"><f>SUM(A4:A4)</f><v>0.30000000000000004</v></c>)"
-        R"(<c r="C5" t="str"><f>"a"&amp;"b"</f><v>ab</v></c><c r="D5" t="b"><f>1=1</f><v>1</v></c></row>)"
-        R"(<row r="6"><c r="A6"><f t="shared" si="0"/><v>0</v></c></row>)";
-    const Reading reading =
-        read(makeZip(xlsx({{"一枚目", first, ""},
-                           {"グラフ", "chart", ""},
-                           {"隠し", R"(<row r="2"><c r="B2"><v>-7</v></c></row>)", "veryHidden"}},
-                          shared)),
-             Format::SpreadsheetML);
+    const Reading reading = read(
+        makeZip(xlsx({{"一枚目",
+                       R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c t="s"><v>1</v></c></row>)", ""},
+                      {"グラフ", "chart", ""},
+                      {"隠し", R"(<row r="2"><c r="B2"><v>-7</v></c></row>)", "veryHidden"}},
+                     {"<t>123</t>", "<t>=文字</t>"})),
+        Format::SpreadsheetML);
     EXPECT_EQ(reading.result.status, ReadStatus::Complete) << reading.result.reason;
     const std::vector<std::string> expected = {
-        "sheet 一枚目",
-        "1,1,1 山田",
-        "1,1,3 太字と普通",
-        "1,3,1 改行\nと\tタブ_x0041_",
-        "1,3,2 '123",
-        "1,3,3 =文字\t=文字",
-        "1,3,5 インライン",
-        "1,4,1 0.3",
-        "1,4,2 =TRUE()\t1",
-        "1,4,3 =#N/A\t#N/A",
-        "1,5,1 =B5*2\t?",
-        "1,5,2 =SUM(A4:A4)\t0.3",
-        "1,5,3 =\"a\"&\"b\"\tab",
-        "1,5,4 =1=1\t?",
-        "1,6,1 =B6*2\t?",
-        "sheet グラフ",
-        "sheet 隠し",
-        "3,2,2 -7",
+        "sheet 一枚目", "1,1,1 '123", "1,1,2 =文字\t=文字",
+        "sheet グラフ", "sheet 隠し", "3,2,2 -7",
     };
     EXPECT_EQ(reading.lines, expected);
 }
@@ -192,36 +164,6 @@ TEST(SheetReader, StoredValuesTheOfficeComputesAgainAreUnknown) {
                        {"T", R"(<row r="1"><c r="A1"><f>TODAY()</f><v>1</v></c></row>)", ""}},
                       "Microsoft Excel"),
               "\t?\t?\t2\t?");
-}
-
-TEST(SheetReader, OpenDocumentAsTheOfficeReadsIt) {
-    const Reading reading = read(
-        makeZip(ods(
-            R"(<table:table table:name="表"><table:table-row table:number-rows-repeated="2">)"
-            R"(<table:table-cell office:value-type="string" table:number-columns-repeated="2">)"
-            R"(<text:p>繰り返し</text:p></table:table-cell><table:table-cell/>)"
-            R"(<table:table-cell office:value-type="float" office:value="0.1"/></table:table-row>)"
-            R"(<table:table-row table:number-rows-repeated="1048000"/><table:table-row>)"
-            R"(<table:table-cell office:value-type="string"><office:annotation><text:p>メモ</text:p>)"
-            R"(</office:annotation><text:p>a<text:s text:c="2"/>b<text:tab/>c<text:line-break/>d)"
-            R"(</text:p><text:p/></table:table-cell><table:covered-table-cell office:value-type=)"
-            R"("boolean" office:boolean-value="true"/><table:table-cell office:value-type="date")"
-            R"( office:date-value="2024-01-15T12:30:45"/><table:table-cell office:value-type=)"
-            R"("time" office:time-value="PT36H"/><table:table-cell table:formula=)"
-            R"("of:=[$'次 の'.A1]&amp;&quot;済&quot;" office:value-type="string"/>)"
-            R"(</table:table-row></table:table><table:table table:name="次 の"/>)")),
-        Format::OdfSpreadsheet);
-    EXPECT_EQ(reading.result.status, ReadStatus::Complete) << reading.result.reason;
-    const std::vector<std::string> expected = {
-        "sheet 表",        "1,1,1 繰り返し",
-        "1,1,2 繰り返し",  "1,1,4 0.1",
-        "1,2,1 繰り返し",  "1,2,2 繰り返し",
-        "1,2,4 0.1",       "1,1048003,1 a  bcd\n",
-        "1,1048003,2 1",   "1,1048003,3 45306.5213541667",
-        "1,1048003,4 1.5", "1,1048003,5 =$'次 の'.A1&\"済\"\t?",
-        "sheet 次 の",
-    };
-    EXPECT_EQ(reading.lines, expected);
 }
 
 TEST(SheetReader, LeavesToTheOfficeWhatItCannotReproduce) {
