@@ -284,6 +284,7 @@ TEST(MailboxTest, BadMailboxesAreEmptyOrMissing) {
 
 // A stop request gives up the scan of a mailbox and the reading of a large message, read on
 // the caller's thread (the only message) or ahead on the workers (one of several).
+// keepGoing is only ever asked on the caller's thread, so the flags need no lock.
 TEST(MailboxTest, AStopGivesUpTheMailboxAndTheMessage) {
     TempFolder temp;
     const auto message = [](std::size_t size) {
@@ -301,15 +302,38 @@ TEST(MailboxTest, AStopGivesUpTheMailboxAndTheMessage) {
                       box, kLog, [] { return false; }, &why),
                   nullptr);
         EXPECT_EQ(why, "untouched");
-        // Asked while the message is read (not only once it is): the second answer stops it.
+    }
+    // The only message is read on the caller's thread, which asks while it reads (not only
+    // once it has read): the second answer stops it.
+    {
         bool opened = false;
         int asked = 0;
-        auto folder = openMailbox(box, kLog, [&] { return !opened || ++asked < 2; });
+        auto folder = openMailbox(temp.write("one", message(40u << 20)), kLog,
+                                  [&] { return !opened || ++asked < 2; });
         ASSERT_TRUE(folder);
         opened = true;
         EXPECT_FALSE(folder->item(1));
         EXPECT_FALSE(folder->skipped());
-        EXPECT_FALSE(folder->item(count));
+        EXPECT_FALSE(folder->item(1));
+    }
+    // Several are read ahead on the workers and the caller asks while it waits for one. How
+    // far the workers got before the first answer is theirs to say (a fast machine reads both
+    // before it is asked at all); after a stop nothing more is handed out.
+    {
+        bool opened = false;
+        int asked = 0;
+        auto folder = openMailbox(temp.write("two", message(20u << 20) + message(20u << 20)), kLog,
+                                  [&] { return !opened || (++asked, false); });
+        ASSERT_TRUE(folder);
+        opened = true;
+        std::size_t handedOut = 0;
+        while (handedOut < 2 && folder->item(handedOut + 1))
+            ++handedOut;
+        EXPECT_EQ(handedOut<2, asked> 0);
+        EXPECT_FALSE(folder->skipped());
+        if (handedOut < 2) {
+            EXPECT_FALSE(folder->item(2));
+        }
     }
 }
 
