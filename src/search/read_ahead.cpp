@@ -56,10 +56,11 @@ class ReadAhead::JobHost : public app::Host {
     }
     void finish() { flush(); }
 
-    RowHandle addResult(const app::Hit& hit) override {
+    RowHandle addResult(const app::Hit& hit) override { return takeResult(app::Hit(hit)); }
+    RowHandle takeResult(app::Hit&& hit) override {
         RecordedCall call;
         call.kind = RecordedCall::Kind::AddResult;
-        call.hit = hit;
+        call.hit = std::move(hit);
         record(std::move(call));
         return m_rows++;
     }
