@@ -830,7 +830,8 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
     } else {
         m_triggerImage.clear();
     }
-    if (m_active && form == TextForm::Utf8) {
+    // A line read as ASCII (lineMayMatch) is tested for the words already.
+    if (m_active && form == TextForm::Utf8 && !m_asciiView) {
         std::vector<LiteralFinder::Literal> second;
         std::vector<std::uint32_t> secondTriggers;
         for (Alternative& a : confirm) {
