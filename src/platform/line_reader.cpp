@@ -198,6 +198,14 @@ TextEncoding encodingFromFirstNonAscii(std::string_view sample) {
             ++i;
             continue;
         }
+        // Most of Japanese text: a three-byte sequence whose second byte may be any
+        // continuation byte (not after E0 or ED).
+        if (c >= 0xE1 && c <= 0xEF && c != 0xED && i + 2 < n && (bytes[i + 1] & 0xC0) == 0x80 &&
+            (bytes[i + 2] & 0xC0) == 0x80) {
+            multiByte = true;
+            i += 3;
+            continue;
+        }
         std::size_t length = 0;
         unsigned char low = 0x80;  // the range of the second byte
         unsigned char high = 0xBF;
