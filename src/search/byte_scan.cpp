@@ -395,6 +395,24 @@ FERRETTA_AVX2 std::size_t anchoredAvx2(const char* data, std::size_t n, std::siz
     const __m256i v2 = _mm256_set1_epi8(b2.value);
     const __m256i m2 = _mm256_set1_epi8(b2.mask);
     std::size_t at = from;
+    // Two chunks a round while both fit: one branch for 64 places.
+    for (; at + a2 + 64 <= n && at + 32 <= last; at += 64) {
+        const __m256i e1 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + a1), m1), v1);
+        const __m256i e2 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + a2), m2), v2);
+        const __m256i f1 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + 32 + a1), m1), v1);
+        const __m256i f2 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + 32 + a2), m2), v2);
+        auto bits = static_cast<std::uint64_t>(static_cast<std::uint32_t>(
+                        _mm256_movemask_epi8(_mm256_and_si256(e1, e2)))) |
+                    static_cast<std::uint64_t>(
+                        static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(f1, f2))))
+                        << 32;
+        while (bits) {
+            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctzll(bits));
+            if (candidate <= last && verify(candidate))
+                return candidate;
+            bits &= bits - 1;
+        }
+    }
     for (; at + a2 + 32 <= n && at <= last; at += 32) {
         const __m256i e1 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + a1), m1), v1);
         const __m256i e2 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + a2), m2), v2);
