@@ -839,6 +839,8 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
             secondTriggers.insert(secondTriggers.end(), a.triggers.begin(), a.triggers.end());
         }
         makeConfirmation(std::move(second), secondTriggers, literals);
+        if (!m_confirmActive)
+            dropConfirmation();
     }
     m_literals = LiteralFinder(std::move(literals));
 }
@@ -862,6 +864,8 @@ void LineFilter::makeConfirmation(std::vector<LiteralFinder::Literal> second,
     }
     for (std::uint32_t trigger : triggers) {
         const std::uint32_t key = trigger & 0xFFFF;
+        if (key < 0x80)
+            return;  // the line's characters are looked at from their lead bytes only
         const std::string bytes = utf8Of(key);
         if (m_confirmKeys.empty()) {
             m_confirmKeys.resize(0x10000, false);
@@ -878,13 +882,16 @@ void LineFilter::makeConfirmation(std::vector<LiteralFinder::Literal> second,
             return std::any_of(first.begin(), first.end(),
                                [&](const auto& f) { return sameLiteral(f, l); });
         });
-    if (literals.empty() || same) {
-        m_confirmKeys.clear();
-        m_confirmStarts.clear();
+    if (literals.empty() || same)
         return;
-    }
     m_confirmActive = true;
     m_confirm = LiteralFinder(std::move(literals));
+}
+
+void LineFilter::dropConfirmation() {
+    m_confirmActive = false;
+    m_confirmKeys.clear();
+    m_confirmStarts.clear();
 }
 
 bool LineFilter::confirmed(std::string_view line) const {
@@ -961,6 +968,11 @@ std::string LineFilter::describe() const {
     }
     if (!m_triggers.empty())
         out += " +" + std::to_string(m_triggers.size()) + " trigger groups";
+    if (m_confirmActive) {
+        out += ", then";
+        for (const LiteralFinder::Literal& n : m_confirm.literals())
+            out += (n.caseless ? " ci:\"" : " \"") + n.bytes + "\"";
+    }
     return out.empty() ? "no line" : out;
 }
 
@@ -1157,7 +1169,8 @@ std::size_t LineFilter::Scan::next(std::size_t from) {
 
 bool LineFilter::Scan::lineMayMatch(std::string_view line) const {
     // A literal found in UTF-8 stands in the line's ASCII reading as it is (an ASCII byte is
-    // never part of another character there): only a trigger's line needs the reading.
+    // never part of another character there): only a trigger's line needs the reading. The
+    // second runs are looked for either way.
     if (m_atLiteral && m_filter.m_form == TextForm::Utf8)
         return m_filter.confirmed(line);
     return m_filter.lineMayMatch(line);

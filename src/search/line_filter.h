@@ -85,6 +85,7 @@ class LineFilter {
     void makeConfirmation(std::vector<LiteralFinder::Literal> second,
                           const std::vector<std::uint32_t>& triggers,
                           const std::vector<LiteralFinder::Literal>& first);
+    void dropConfirmation();
     // Whether the line holds one of the second runs' literals or triggers (true without them).
     bool confirmed(std::string_view line) const;
     bool neighboursFit(std::string_view block, std::size_t at, std::size_t length,
