@@ -49,6 +49,9 @@ class Host {
     // Appends a row to the results list and answers a handle to it. The core has already cut
     // the content at its first carriage return.
     virtual RowHandle addResult(const Hit& hit) = 0;
+    // addResult for a hit the caller has no more use for: a host that keeps its hits may take
+    // the hit's strings instead of copying them.
+    virtual RowHandle takeResult(Hit&& hit) { return addResult(hit); }
 
     // Colours the content column of a row reported before.
     virtual void setContentColor(RowHandle /*row*/, std::uint32_t /*color*/) {}

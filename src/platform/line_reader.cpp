@@ -1,5 +1,6 @@
 #include "platform/line_reader.h"
 
+#include <emmintrin.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -186,16 +187,60 @@ std::optional<TextEncoding> encodingFromByteOrderMark(std::string_view head) {
     return std::nullopt;
 }
 
+namespace {
+
+// How far the bytes are ASCII and the plain three-byte sequences of most Japanese text (a lead
+// E1-EC, EE or EF and two continuation bytes), sixteen bytes at a time: the place where the
+// first chunk holding anything else begins (at the start of a character), or where the last
+// whole chunk ends. `multiByte` is set when a whole sequence lies before that place.
+std::size_t plainUtf8Prefix(const unsigned char* bytes, std::size_t n, bool& multiByte) {
+    const __m128i top2 = _mm_set1_epi8(static_cast<char>(0xC0));
+    const __m128i top4 = _mm_set1_epi8(static_cast<char>(0xF0));
+    const __m128i continuation = _mm_set1_epi8(static_cast<char>(0x80));
+    const __m128i lead3 = _mm_set1_epi8(static_cast<char>(0xE0));
+    const __m128i e0 = _mm_set1_epi8(static_cast<char>(0xE0));
+    const __m128i ed = _mm_set1_epi8(static_cast<char>(0xED));
+    unsigned owed = 0;  // bits 0 and 1: continuation bytes the last chunk's leads ask of this one
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+        const auto follow = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, top2), continuation)));
+        const auto lead = static_cast<unsigned>(
+                              _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(v, top4), lead3))) &
+                          ~static_cast<unsigned>(_mm_movemask_epi8(
+                              _mm_or_si128(_mm_cmpeq_epi8(v, e0), _mm_cmpeq_epi8(v, ed))));
+        const unsigned expected = ((lead << 1) | (lead << 2) | owed) & 0xFFFFu;
+        if ((high & ~(follow | lead)) != 0 || follow != expected)
+            break;
+        multiByte = multiByte || owed != 0 || (lead & 0x3FFFu) != 0;
+        owed = ((lead >> 15) & 1u) * 3u | ((lead >> 14) & 1u);
+    }
+    // Back to the lead of a sequence the chunk where the loop stopped was to end.
+    return i - (owed == 3 ? 1 : owed == 1 ? 2 : 0);
+}
+
+}  // namespace
+
 TextEncoding encodingFromFirstNonAscii(std::string_view sample) {
     // Well-formed UTF-8 (no over-long form, no surrogate, nothing past U+10FFFF), a sequence
     // cut off by the end of the sample allowed; only a whole multi-byte sequence tells UTF-8.
     const auto* bytes = reinterpret_cast<const unsigned char*>(sample.data());
     const std::size_t n = sample.size();
     bool multiByte = false;
-    for (std::size_t i = 0; i < n;) {
+    for (std::size_t i = plainUtf8Prefix(bytes, n, multiByte); i < n;) {
         const unsigned char c = bytes[i];
         if (c < 0x80) {
             ++i;
+            continue;
+        }
+        // Most of Japanese text: a three-byte sequence whose second byte may be any
+        // continuation byte (not after E0 or ED).
+        if (c >= 0xE1 && c <= 0xEF && c != 0xED && i + 2 < n && (bytes[i + 1] & 0xC0) == 0x80 &&
+            (bytes[i + 2] & 0xC0) == 0x80) {
+            multiByte = true;
+            i += 3;
             continue;
         }
         std::size_t length = 0;

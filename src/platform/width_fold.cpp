@@ -129,6 +129,11 @@ std::u16string toUpperCase(std::u16string_view text) {
 
 std::u16string foldForMatch(std::u16string_view text) {
     std::u16string out;
+    foldForMatch(text, out);
+    return out;
+}
+
+void foldForMatch(std::u16string_view text, std::u16string& out) {
     out.resize(text.size() * 2);
     char16_t* dst = out.data();
     for (const char16_t ch : text) {
@@ -143,7 +148,6 @@ std::u16string foldForMatch(std::u16string_view text) {
         }
     }
     out.resize(static_cast<std::size_t>(dst - out.data()));
-    return out;
 }
 
 }  // namespace ferretta::platform

@@ -16,5 +16,7 @@ std::u16string toUpperCase(std::u16string_view text);
 
 // toUpperCase(toHalfWidth(text)): the folded form used by the width/case-insensitive pass.
 std::u16string foldForMatch(std::u16string_view text);
+// The same into `out` (replacing what it held), which keeps its capacity from call to call.
+void foldForMatch(std::u16string_view text, std::u16string& out);
 
 }  // namespace ferretta::platform

@@ -31,14 +31,6 @@ FERRETTA_AVX2 inline __m256i load32(const char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
-// Bits set in a mask, without assuming a population-count instruction.
-inline std::size_t bitCount32(std::uint32_t x) {
-    x = x - ((x >> 1) & 0x55555555u);
-    x = (x & 0x33333333u) + ((x >> 2) & 0x33333333u);
-    x = (x + (x >> 4)) & 0x0F0F0F0Fu;
-    return (x * 0x01010101u) >> 24;
-}
-
 // Line ends among the bytes from `i` on, one at a time (the tail of the vector loops).
 std::size_t countLineEndsTail(const char* data, std::size_t i, std::size_t n) {
     std::size_t count = 0;
@@ -51,19 +43,30 @@ std::size_t countLineEndsTail(const char* data, std::size_t i, std::size_t n) {
     return count;
 }
 
+// The vector loops count in byte lanes: each lane gains at most one per round (a byte is an LF
+// or a CR), so 255 rounds fit before the lanes are summed.
+constexpr std::size_t kRoundsPerSum = 255;
+
 std::size_t countLineEndsSse2(const char* data, std::size_t n) {
     std::size_t count = 0;
     std::size_t i = 0;
     const __m128i lfs = _mm_set1_epi8('\n');
     const __m128i crs = _mm_set1_epi8('\r');
-    for (; i + 17 <= n; i += 16) {
-        const __m128i v = load16(data + i);
-        const auto lf = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lfs)));
-        const auto cr = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, crs)));
-        // LF and CR each end a line, except a CR right before an LF (the pair ends one).
-        count += bitCount32(lf);
-        if (cr != 0)
-            count += bitCount32(cr & ~((lf >> 1) | (data[i + 16] == '\n' ? 1u << 15 : 0u)));
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 17 <= n) {
+        __m128i lanes = zero;
+        for (std::size_t round = 0; round < kRoundsPerSum && i + 17 <= n; ++round, i += 16) {
+            const __m128i v = load16(data + i);
+            // LF and CR each end a line, except a CR right before an LF (the pair ends one);
+            // a compare's match is -1 in its lane.
+            const __m128i lf = _mm_cmpeq_epi8(v, lfs);
+            const __m128i loneCr =
+                _mm_andnot_si128(_mm_cmpeq_epi8(load16(data + i + 1), lfs), _mm_cmpeq_epi8(v, crs));
+            lanes = _mm_sub_epi8(_mm_sub_epi8(lanes, lf), loneCr);
+        }
+        const __m128i sums = _mm_sad_epu8(lanes, zero);
+        count += static_cast<std::size_t>(_mm_cvtsi128_si64(sums)) +
+                 static_cast<std::size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
     }
     return count + countLineEndsTail(data, i, n);
 }
@@ -73,17 +76,21 @@ FERRETTA_AVX2 std::size_t countLineEndsAvx2(const char* data, std::size_t n) {
     std::size_t i = 0;
     const __m256i lfs = _mm256_set1_epi8('\n');
     const __m256i crs = _mm256_set1_epi8('\r');
-    for (; i + 33 <= n; i += 32) {
-        const __m256i v = load32(data + i);
-        const auto lf = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lfs)));
-        const auto cr = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, crs)));
-        if (cr == 0) {
-            count += static_cast<std::size_t>(__builtin_popcount(lf));
-        } else {
-            const std::uint32_t lfAfter = (lf >> 1) | (data[i + 32] == '\n' ? 1u << 31 : 0u);
-            count += static_cast<std::size_t>(__builtin_popcount(lf) +
-                                              __builtin_popcount(cr & ~lfAfter));
+    const __m256i zero = _mm256_setzero_si256();
+    while (i + 33 <= n) {
+        __m256i lanes = zero;
+        for (std::size_t round = 0; round < kRoundsPerSum && i + 33 <= n; ++round, i += 32) {
+            const __m256i v = load32(data + i);
+            const __m256i lf = _mm256_cmpeq_epi8(v, lfs);
+            const __m256i loneCr = _mm256_andnot_si256(_mm256_cmpeq_epi8(load32(data + i + 1), lfs),
+                                                       _mm256_cmpeq_epi8(v, crs));
+            lanes = _mm256_sub_epi8(_mm256_sub_epi8(lanes, lf), loneCr);
         }
+        const __m256i sums = _mm256_sad_epu8(lanes, zero);
+        count += static_cast<std::size_t>(_mm256_extract_epi64(sums, 0)) +
+                 static_cast<std::size_t>(_mm256_extract_epi64(sums, 1)) +
+                 static_cast<std::size_t>(_mm256_extract_epi64(sums, 2)) +
+                 static_cast<std::size_t>(_mm256_extract_epi64(sums, 3));
     }
     return count + countLineEndsTail(data, i, n);
 }
@@ -388,6 +395,24 @@ FERRETTA_AVX2 std::size_t anchoredAvx2(const char* data, std::size_t n, std::siz
     const __m256i v2 = _mm256_set1_epi8(b2.value);
     const __m256i m2 = _mm256_set1_epi8(b2.mask);
     std::size_t at = from;
+    // Two chunks a round while both fit: one branch for 64 places.
+    for (; at + a2 + 64 <= n && at + 32 <= last; at += 64) {
+        const __m256i e1 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + a1), m1), v1);
+        const __m256i e2 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + a2), m2), v2);
+        const __m256i f1 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + 32 + a1), m1), v1);
+        const __m256i f2 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + 32 + a2), m2), v2);
+        auto bits = static_cast<std::uint64_t>(static_cast<std::uint32_t>(
+                        _mm256_movemask_epi8(_mm256_and_si256(e1, e2)))) |
+                    static_cast<std::uint64_t>(
+                        static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(f1, f2))))
+                        << 32;
+        while (bits) {
+            const std::size_t candidate = at + static_cast<std::size_t>(__builtin_ctzll(bits));
+            if (candidate <= last && verify(candidate))
+                return candidate;
+            bits &= bits - 1;
+        }
+    }
     for (; at + a2 + 32 <= n && at <= last; at += 32) {
         const __m256i e1 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + a1), m1), v1);
         const __m256i e2 = _mm256_cmpeq_epi8(_mm256_or_si256(load32(data + at + a2), m2), v2);

@@ -13,7 +13,7 @@ std::string_view cutAtCarriageReturn(std::string_view text) {
 
 app::Host::RowHandle addResult(app::Host& host, app::Hit&& hit) {
     hit.content.resize(cutAtCarriageReturn(hit.content).size());
-    return host.addResult(hit);
+    return host.takeResult(std::move(hit));
 }
 
 app::Host::RowHandle addResult(app::Host& host, app::FileType fileType, std::string_view name,

@@ -257,11 +257,18 @@ std::vector<char32_t> edgeCharacters(const Piece& p, bool last) {
     return out;
 }
 
+// Pieces [from, to) of a word.
+struct Span {
+    std::size_t from = 0;
+    std::size_t to = 0;
+};
+
 // The most selective run of usable pieces, as the alternatives that together stand for it;
 // nullopt when no run is worth a search. `neighbours`: a run's triggers count only next to a
 // neighbour they have in the run (UTF-8 text, where a character is found only where it
-// stands).
-std::optional<Plan> bestRun(const std::vector<Piece>& pieces, bool neighbours = false) {
+// stands). The pieces of `skip` are left out; `chosen` gets the run's pieces.
+std::optional<Plan> bestRun(const std::vector<Piece>& pieces, bool neighbours = false,
+                            Span skip = {}, Span* chosen = nullptr) {
     // The runs are weighed by their sizes alone; the plan is made for the best one.
     long bestScore = 0;
     std::size_t bestShortest = 0;  // between runs as selective, the longer one
@@ -274,7 +281,8 @@ std::optional<Plan> bestRun(const std::vector<Piece>& pieces, bool neighbours = 
         for (std::size_t to = from; to < pieces.size(); ++to) {
             const Piece& piece = pieces[to];
             if (!piece.usable || piece.forms.empty() ||
-                combinations * piece.forms.size() > kMaxCombinations)
+                combinations * piece.forms.size() > kMaxCombinations ||
+                (to >= skip.from && to < skip.to))
                 break;
             combinations *= piece.forms.size();
             std::size_t least = piece.forms.front().size();
@@ -300,6 +308,8 @@ std::optional<Plan> bestRun(const std::vector<Piece>& pieces, bool neighbours = 
     }
     if (bestTo == 0)
         return std::nullopt;
+    if (chosen)
+        *chosen = Span{bestFrom, bestTo};
 
     Plan plan(1);
     std::vector<std::uint32_t> triggers;
@@ -544,15 +554,33 @@ Piece foldedCp932Piece(std::uint16_t f) {
     return p;
 }
 
+// The best run of a word's pieces in UTF-8 text (bestRun); `second` gets the alternatives of
+// the best run beside it: a line found by the first one is matched only when it holds the
+// second one too. Without another run it is the same run again, which still counts: the
+// scan looks for the first one merged with the word's other forms (データ of データベース
+// together with ﾃﾞｰﾀ, and ータベース), the second one looks for the forms as they are.
+std::optional<Plan> utf8Runs(const std::vector<Piece>& pieces, Plan* second) {
+    Span span;
+    auto plan = bestRun(pieces, true, {}, &span);
+    if (plan && second) {
+        auto other = bestRun(pieces, false, span);
+        if (!other)
+            other = bestRun(pieces, false);
+        for (Alternative& a : *other)
+            second->push_back(std::move(a));
+    }
+    return plan;
+}
+
 // The exact pass over UTF-8 text sees the line's ANSI form, where a word may also start on
 // the second byte of a double-byte character: then the characters after it are those of
 // its bytes read from the second one on.
-std::optional<Plan> exactUtf8Plan(const Word& word) {
+std::optional<Plan> exactUtf8Plan(const Word& word, Plan* second) {
     Plan plan;
     std::vector<Piece> pieces;
     for (char32_t c : codePoints(platform::utf8ToUtf16(word.typed)))
         pieces.push_back(exactUtf8Piece(c));
-    auto aligned = bestRun(pieces, true);
+    auto aligned = utf8Runs(pieces, second);
     if (!aligned)
         return std::nullopt;
     plan = std::move(*aligned);
@@ -576,7 +604,7 @@ std::optional<Plan> exactUtf8Plan(const Word& word) {
         }
         pieces.push_back(c == u'?' ? unusable() : exactUtf8Piece(c));
     }
-    auto shifted = bestRun(pieces, true);
+    auto shifted = utf8Runs(pieces, second);
     if (!shifted)
         return std::nullopt;
     for (Alternative& a : *shifted)
@@ -584,7 +612,9 @@ std::optional<Plan> exactUtf8Plan(const Word& word) {
     return plan;
 }
 
-std::optional<Plan> wordPlan(const Matcher& matcher, const Word& word, TextForm form) {
+// The alternatives of a word; in UTF-8 text `second` gets those of a second run (utf8Runs).
+std::optional<Plan> wordPlan(const Matcher& matcher, const Word& word, TextForm form,
+                             Plan* second = nullptr) {
     Plan plan;
     if (form == TextForm::Cp932) {
         if (word.formless.empty()) {
@@ -608,13 +638,13 @@ std::optional<Plan> wordPlan(const Matcher& matcher, const Word& word, TextForm 
         }
         return plan;
     }
-    auto exact = exactUtf8Plan(word);
+    auto exact = exactUtf8Plan(word, second);
     if (!exact)
         return std::nullopt;
     for (Alternative& a : *exact)
         addAlternative(plan, std::move(a));
     if (!matcher.strict()) {
-        auto folded = bestRun(foldedUtf8Pieces(word.folded), true);
+        auto folded = utf8Runs(foldedUtf8Pieces(word.folded), second);
         if (!folded)
             return std::nullopt;
         for (Alternative& a : *folded)
@@ -685,6 +715,7 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
     if (matcher.targetStrsNumber() == 0)
         return;
     std::optional<Plan> plan;
+    Plan confirm;  // UTF-8 words: their second runs
     if (matcher.regular()) {
         if (!matcher.patternValid()) {
             plan = Plan{};  // never matches
@@ -694,14 +725,17 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
     } else if (matcher.isAndCondition()) {
         // Every word must be there: looking for one will do; the most selective one.
         for (int i = 0; i < matcher.targetStrsNumber(); ++i) {
-            auto candidate = wordPlan(matcher, matcher.word(i), form);
-            if (candidate && (!plan || planScore(*candidate) > planScore(*plan)))
+            Plan second;
+            auto candidate = wordPlan(matcher, matcher.word(i), form, &second);
+            if (candidate && (!plan || planScore(*candidate) > planScore(*plan))) {
                 plan = std::move(candidate);
+                confirm = std::move(second);
+            }
         }
     } else {
         plan = Plan{};
         for (int i = 0; i < matcher.targetStrsNumber() && plan; ++i) {
-            auto wordAlternatives = wordPlan(matcher, matcher.word(i), form);
+            auto wordAlternatives = wordPlan(matcher, matcher.word(i), form, &confirm);
             if (!wordAlternatives) {
                 plan.reset();
                 break;
@@ -796,10 +830,91 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
     } else {
         m_triggerImage.clear();
     }
+    // A line read as ASCII (lineMayMatch) is tested for the words already.
+    if (m_active && form == TextForm::Utf8 && !m_asciiView) {
+        std::vector<LiteralFinder::Literal> second;
+        std::vector<std::uint32_t> secondTriggers;
+        for (Alternative& a : confirm) {
+            second.push_back({std::move(a.bytes), a.caseless});
+            secondTriggers.insert(secondTriggers.end(), a.triggers.begin(), a.triggers.end());
+        }
+        makeConfirmation(std::move(second), secondTriggers, literals);
+        if (!m_confirmActive)
+            dropConfirmation();
+    }
     m_literals = LiteralFinder(std::move(literals));
 }
 
+namespace {
+
+bool sameLiteral(const LiteralFinder::Literal& a, const LiteralFinder::Literal& b) {
+    return a.bytes == b.bytes && a.caseless == b.caseless;
+}
+
+}  // namespace
+
+void LineFilter::makeConfirmation(std::vector<LiteralFinder::Literal> second,
+                                  const std::vector<std::uint32_t>& triggers,
+                                  const std::vector<LiteralFinder::Literal>& first) {
+    std::vector<LiteralFinder::Literal> literals;
+    for (LiteralFinder::Literal& literal : second) {
+        if (std::none_of(literals.begin(), literals.end(),
+                         [&](const auto& l) { return sameLiteral(l, literal); }))
+            literals.push_back(std::move(literal));
+    }
+    for (std::uint32_t trigger : triggers) {
+        const std::uint32_t key = trigger & 0xFFFF;
+        if (key < 0x80)
+            return;  // the line's characters are looked at from their lead bytes only
+        const std::string bytes = utf8Of(key);
+        if (m_confirmKeys.empty()) {
+            m_confirmKeys.resize(0x10000, false);
+            m_confirmStarts.resize(0x10000, false);
+        }
+        m_confirmKeys[key] = true;
+        m_confirmStarts[static_cast<unsigned char>(bytes[0]) << 8 |
+                        static_cast<unsigned char>(bytes.size() > 1 ? bytes[1] : 0)] = true;
+    }
+    // Nothing gained when the scan looks for these very literals already.
+    const bool same =
+        literals.size() == first.size() &&
+        std::all_of(literals.begin(), literals.end(), [&](const LiteralFinder::Literal& l) {
+            return std::any_of(first.begin(), first.end(),
+                               [&](const auto& f) { return sameLiteral(f, l); });
+        });
+    if (literals.empty() || same)
+        return;
+    m_confirmActive = true;
+    m_confirm = LiteralFinder(std::move(literals));
+}
+
+void LineFilter::dropConfirmation() {
+    m_confirmActive = false;
+    m_confirmKeys.clear();
+    m_confirmStarts.clear();
+}
+
+bool LineFilter::confirmed(std::string_view line) const {
+    if (!m_confirmActive || m_confirm.find(line, 0) != npos)
+        return true;
+    if (m_confirmKeys.empty())
+        return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(line.data());
+    const std::size_t n = line.size();
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        if (bytes[i] < 0xC0 || !m_confirmStarts[bytes[i] << 8 | bytes[i + 1]])
+            continue;
+        std::size_t length = 0;
+        const char32_t c = utf8CharAt(line, i, length);
+        if (c < m_confirmKeys.size() && m_confirmKeys[c])
+            return true;
+    }
+    return false;
+}
+
 bool LineFilter::lineMayMatch(std::string_view line) const {
+    if (!confirmed(line))
+        return false;
     if (!m_asciiView)
         return true;
     // The line read as ASCII: letters in upper case, each trigger as the character it stands
@@ -853,6 +968,11 @@ std::string LineFilter::describe() const {
     }
     if (!m_triggers.empty())
         out += " +" + std::to_string(m_triggers.size()) + " trigger groups";
+    if (m_confirmActive) {
+        out += ", then";
+        for (const LiteralFinder::Literal& n : m_confirm.literals())
+            out += (n.caseless ? " ci:\"" : " \"") + n.bytes + "\"";
+    }
     return out.empty() ? "no line" : out;
 }
 
@@ -1049,9 +1169,10 @@ std::size_t LineFilter::Scan::next(std::size_t from) {
 
 bool LineFilter::Scan::lineMayMatch(std::string_view line) const {
     // A literal found in UTF-8 stands in the line's ASCII reading as it is (an ASCII byte is
-    // never part of another character there): only a trigger's line needs the reading.
+    // never part of another character there): only a trigger's line needs the reading. The
+    // second runs are looked for either way.
     if (m_atLiteral && m_filter.m_form == TextForm::Utf8)
-        return true;
+        return m_filter.confirmed(line);
     return m_filter.lineMayMatch(line);
 }
 

@@ -81,6 +81,13 @@ class LineFilter {
     };
 
     std::size_t findTrigger(std::string_view block, std::size_t from) const;
+    // The second runs of the words (UTF-8), unless the scan looks for the same literals.
+    void makeConfirmation(std::vector<LiteralFinder::Literal> second,
+                          const std::vector<std::uint32_t>& triggers,
+                          const std::vector<LiteralFinder::Literal>& first);
+    void dropConfirmation();
+    // Whether the line holds one of the second runs' literals or triggers (true without them).
+    bool confirmed(std::string_view line) const;
     bool neighboursFit(std::string_view block, std::size_t at, std::size_t length,
                        std::uint32_t key) const;
 
@@ -93,6 +100,12 @@ class LineFilter {
     bool m_asciiView = false;
     std::vector<std::string> m_asciiNeedles;  // upper case
     std::vector<char> m_triggerImage;         // per trigger key: the ASCII character it stands for
+    // What a UTF-8 line found by the scan must hold besides: a literal of the words' second
+    // runs, or one of their triggers (code points; and their first two bytes, b0 << 8 | b1).
+    bool m_confirmActive = false;
+    LiteralFinder m_confirm;
+    std::vector<bool> m_confirmKeys;
+    std::vector<bool> m_confirmStarts;
 };
 
 // The runs of plain characters (no class, no optional part, nothing inside a group) that every

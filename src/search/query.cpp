@@ -27,13 +27,15 @@ constexpr bool isLowSurrogate(char16_t c) {
 }
 
 void toAnsi(std::u16string_view text, AnsiText& out) {
-    out.bytes.clear();
     out.formless.clear();
-    out.bytes.reserve(text.size() * 2);
+    // At most two bytes a unit; written through a pointer and cut to size once.
+    out.bytes.resize(text.size() * 2);
+    char* const begin = out.bytes.data();
+    char* at = begin;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t ch = text[i];
         if (ch < 0x80) {
-            out.bytes.push_back(static_cast<char>(ch));
+            *at++ = static_cast<char>(ch);
             continue;
         }
         const std::uint16_t code = platform::unicodeToCp932Code(ch, Cp932Fallback::BestFit);
@@ -43,15 +45,16 @@ void toAnsi(std::u16string_view text, AnsiText& out) {
                 c = 0x10000 + ((static_cast<char32_t>(ch) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
                 ++i;
             }
-            out.formless.emplace_back(out.bytes.size(), c);
-            out.bytes.push_back('?');
+            out.formless.emplace_back(static_cast<std::size_t>(at - begin), c);
+            *at++ = '?';
         } else if (code < 0x100) {
-            out.bytes.push_back(static_cast<char>(code));
+            *at++ = static_cast<char>(code);
         } else {
-            out.bytes.push_back(static_cast<char>(code >> 8));
-            out.bytes.push_back(static_cast<char>(code & 0xFF));
+            *at++ = static_cast<char>(code >> 8);
+            *at++ = static_cast<char>(code & 0xFF);
         }
     }
+    out.bytes.resize(static_cast<std::size_t>(at - begin));
 }
 
 // The character a '?' at `offset` stands for: 0 for a '?' of the text itself.
@@ -251,7 +254,8 @@ std::int32_t Matcher::exactPassUtf16(std::u16string_view text) const {
 }
 
 std::int32_t Matcher::foldedPass(std::u16string_view text) const {
-    const std::u16string folded = platform::foldForMatch(text);
+    thread_local std::u16string folded;  // reused: this runs for every line that may match
+    platform::foldForMatch(text, folded);
     const std::u16string_view view(folded);
     const std::size_t at = walkWords(m_number, m_isAndCondition, [&](int i) {
         return word(i).folded.empty() ? std::u16string_view::npos : view.find(word(i).folded);

@@ -54,12 +54,17 @@ class ReadAhead::JobHost : public app::Host {
         m_events = 0;
         m_asked = false;
     }
-    void finish() { flush(); }
+    void finish(const Outcome& outcome) {
+        m_owner.deliver(*m_job, m_buffer, m_bytes, &outcome);
+        m_buffer.clear();
+        m_bytes = 0;
+    }
 
-    RowHandle addResult(const app::Hit& hit) override {
+    RowHandle addResult(const app::Hit& hit) override { return takeResult(app::Hit(hit)); }
+    RowHandle takeResult(app::Hit&& hit) override {
         RecordedCall call;
         call.kind = RecordedCall::Kind::AddResult;
-        call.hit = hit;
+        call.hit = std::move(hit);
         record(std::move(call));
         return m_rows++;
     }
@@ -341,33 +346,34 @@ void ReadAhead::workerLoop() {
             // the point where the search met it.
             failure = std::current_exception();
         }
-        host.finish();
-        {
-            const std::lock_guard lock(m_mutex);
-            job->answer = answer;
-            job->failure = failure;
-            job->done = true;
-        }
-        m_changed.notify_all();
+        host.finish(Outcome{answer, failure});
     }
 }
 
-void ReadAhead::deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes) {
+void ReadAhead::deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes,
+                        const Outcome* outcome) {
     std::unique_lock lock(m_mutex);
     // The file being replayed waits only for its own calls, which the replay takes; any other
     // waits while too much waits in all. Neither waits for the other, so nothing stalls.
-    m_changed.wait(lock, [&] {
-        if (m_cancelled || job.abandoned)
-            return true;
-        const std::size_t waiting = m_current.get() == &job ? job.pendingBytes : m_pendingBytes;
-        return waiting == 0 || waiting < m_options.maxPendingBytes;
-    });
-    if (m_cancelled || job.abandoned)
-        return;
-    for (auto& call : calls)
-        job.calls.push_back(std::move(call));
-    job.pendingBytes += bytes;
-    m_pendingBytes += bytes;
+    if (!calls.empty()) {
+        m_changed.wait(lock, [&] {
+            if (m_cancelled || job.abandoned)
+                return true;
+            const std::size_t waiting = m_current.get() == &job ? job.pendingBytes : m_pendingBytes;
+            return waiting == 0 || waiting < m_options.maxPendingBytes;
+        });
+    }
+    if (!m_cancelled && !job.abandoned) {
+        for (auto& call : calls)
+            job.calls.push_back(std::move(call));
+        job.pendingBytes += bytes;
+        m_pendingBytes += bytes;
+    }
+    if (outcome) {
+        job.answer = outcome->answer;
+        job.failure = outcome->failure;
+        job.done = true;
+    }
     lock.unlock();
     m_changed.notify_all();
 }

@@ -135,8 +135,16 @@ class ReadAhead {
     // `counted`: the file's noteFromCache was replayed already.
     bool searchAgain(Job& job, const SearchContext& context, std::size_t replayed,
                      const std::vector<app::Host::RowHandle>& rows, bool counted);
-    // Called by a worker's host: hands recorded calls over, waiting while too much waits.
-    void deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes);
+    // How a worker's searcher ended a file.
+    struct Outcome {
+        bool answer = false;
+        std::exception_ptr failure;
+    };
+    // Called by a worker's host: hands recorded calls over, waiting while too much waits; with
+    // `outcome`, the last ones of the file together with how it ended (one wake-up for the
+    // replay instead of two).
+    void deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes,
+                 const Outcome* outcome = nullptr);
     // Called by a worker's host after it handed over the `events`-th doEvents of the job:
     // whether its searcher is to stop there (waiting for the replay past the free ones).
     bool stopAt(Job& job, std::size_t events);

@@ -5,6 +5,7 @@
 #include <emmintrin.h>
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -371,7 +372,11 @@ void TextSearcher::report(const std::string& path, std::int64_t lineNumber,
     hit.name = m_fileName;
     hit.content = std::move(contentUtf8);  // a long line is not copied again
     hit.location = path;
-    hit.position = std::to_string(lineNumber) + "," + std::to_string(column);
+    char position[48];
+    char* end = std::to_chars(position, position + 20, lineNumber).ptr;
+    *end++ = ',';
+    end = std::to_chars(end, position + sizeof position, column).ptr;
+    hit.position.assign(position, end);
     addResult(m_host, std::move(hit));
 }
 

@@ -190,8 +190,14 @@ TEST(LineReaderTest, DetectsEncoding) {
         std::string head;
         std::optional<TextEncoding> expected;
     };
+    std::string kana;  // more than a few chunks of the vector loop
+    for (int i = 0; i < 21; ++i)
+        kana += "あ";
     const Case cases[] = {
         {"Cp932Japanese", "\x93\xFA\x96\x7B\x8C\xEA", TextEncoding::Cp932},
+        {"LongUtf8CutAtSampleEnd", "x" + kana + "\xE3\x81", TextEncoding::Utf8},
+        {"CutInsideALongRun", kana + "\xE3\x81x" + kana, TextEncoding::Cp932},
+        {"OverlongAfterALongRun", kana + "\xE0\x80\x80", TextEncoding::Cp932},
         {"Utf8CutAtSampleEnd", "\xE3\x81\x82\xE3\x81", TextEncoding::Utf8},
         {"OnlyACutSequence", "abc\xE3\x81", TextEncoding::Cp932},
         {"InvalidUtf8", "\xE3\x81\x82\xFF", TextEncoding::Cp932},
