@@ -2,6 +2,7 @@
 #
 #   bin/ferretta, bin/ferretta-cli
 #   lib/ferretta/ferretta-pim.so   the mail and personal-items module, loaded on first use
+#   lib/ferretta/ferretta-libreoffice.so   LibreOffice over UNO, loaded at the first office
 #   share/ferretta/          the data files the programs look for in ../share/ferretta
 #   share/applications/      the desktop entry        share/metainfo/   the AppStream data
 #   share/icons/hicolor/     the icon: scalable SVG and PNGs from 16 to 256 px made from it
@@ -16,6 +17,8 @@ set(_resources ${PROJECT_SOURCE_DIR}/resources)
 install(TARGETS ferretta-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The mail and personal-items module, where the programs look for it from bin/.
 install(TARGETS ferretta_pim_module LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/ferretta)
+# LibreOffice over UNO, as a module for the same reason.
+install(TARGETS ferretta_libreoffice_module LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/ferretta)
 if(TARGET ferretta)
     install(TARGETS ferretta RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

@@ -74,3 +74,18 @@ function(ferretta_link_headers root)
         file(CREATE_LINK ${absolute} ${root}/${relative} SYMBOLIC)
     endforeach()
 endfunction()
+
+# ferretta_module(<target> <file name> <source> <library>)
+#   A module the programs load at first use (platform/module.h): <source> holds its entry and
+#   <library> the rest. It is built beside ferretta-cli as <file name>.so, with a copy beside
+#   the window's program, where the loaders look first.
+function(ferretta_module target fileName source library)
+    add_library(${target} MODULE ${source})
+    target_link_libraries(${target} PRIVATE ${library} ferretta_warnings)
+    set_target_properties(${target} PROPERTIES
+        OUTPUT_NAME ${fileName} PREFIX "" LIBRARY_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/src)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/src/ui
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${target}>
+                ${PROJECT_BINARY_DIR}/src/ui/${fileName}.so)
+endfunction()

@@ -471,6 +471,26 @@ bool DocumentCache::holds(std::string_view path, std::string_view key) {
     }
 }
 
+bool DocumentCache::holdsUnder(std::string_view folder) {
+    if (!m_usable)
+        return false;
+    if (folder.empty())
+        return true;
+    // The paths that start with the folder sort between it and it with its last byte raised.
+    std::string after(folder);
+    after.back() = static_cast<char>(after.back() + 1);
+    std::lock_guard lock(m_readerMutex);
+    try {
+        Statement find(m_reader->handle(),
+                       "SELECT 1 FROM documents WHERE path >= ?1 AND path < ?2 LIMIT 1");
+        find.bindBlob(1, folder).bindBlob(2, after);
+        return find.step();
+    } catch (const std::exception& failure) {
+        failed("lookup", failure);
+        return true;
+    }
+}
+
 void DocumentCache::store(const Identity& identity, std::string_view key, Extract extract) {
     if (!m_usable)
         return;

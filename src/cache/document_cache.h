@@ -117,6 +117,9 @@ class DocumentCache {
 
     // Whether anything is kept for the path and key, whatever the identity it was kept under.
     bool holds(std::string_view path, std::string_view key);
+    // Whether anything is kept for a path that starts with `folder` (ending with a separator);
+    // true when the cache cannot tell.
+    bool holdsUnder(std::string_view folder);
 
     // Keeps the units for the document, replacing what was kept for its path and key. The
     // writing happens on the cache's own writer thread; flush() waits for it. Units of more

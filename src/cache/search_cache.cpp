@@ -3,16 +3,22 @@
 namespace ferretta::cache {
 
 SearchCache::SearchCache(DocumentCache& cache, const std::optional<IndexQuery>& words,
-                         const std::optional<IndexQuery>& literalWords, Mode mode)
+                         const std::optional<IndexQuery>& literalWords, Mode mode,
+                         std::string_view folder)
     : m_cache(cache), m_mode(mode) {
     if (mode == Mode::Use) {
         m_candidates = cache.candidates(words);
         m_literalCandidates = cache.candidates(literalWords);
+    } else if (!folder.empty() && !cache.holdsUnder(folder)) {
+        m_nothingUnder = folder;
     }
 }
 
 SearchCache::Entry SearchCache::lookup(const std::string& path, std::string_view key,
                                        bool literal) {
+    // Nothing to replace: not even the file's identity is needed.
+    if (!m_nothingUnder.empty() && path.starts_with(m_nothingUnder))
+        return {};
     const std::optional<Identity> identity = identityOf(path);
     if (!identity)
         return {};

@@ -22,9 +22,12 @@ class SearchCache {
 
     // `words`: the query as the matcher looks for it (nullopt: the index cannot help, e.g. a
     // regular expression); `literalWords`: the words as the Excel search looks for them, as
-    // they are in every mode. The cache must outlive this object.
+    // they are in every mode. `folder` (ending with a separator): the folder the search walks;
+    // when refreshing, the files under it are not looked up one by one if the cache holds
+    // nothing under it. The cache must outlive this object.
     SearchCache(DocumentCache& cache, const std::optional<IndexQuery>& words,
-                const std::optional<IndexQuery>& literalWords, Mode mode = Mode::Use);
+                const std::optional<IndexQuery>& literalWords, Mode mode = Mode::Use,
+                std::string_view folder = {});
 
     struct Entry {
         Lookup::State state = Lookup::State::Miss;
@@ -55,6 +58,7 @@ class SearchCache {
 
     DocumentCache& m_cache;
     Mode m_mode;
+    std::string m_nothingUnder;  // Refresh: a folder the cache holds nothing under
     Candidates m_candidates;
     Candidates m_literalCandidates;
 };

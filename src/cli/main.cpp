@@ -11,7 +11,7 @@
 #include "app/settings.h"
 #include "cli/cli_host.h"
 #include "cli/cli_options.h"
-#include "drivers/office/libreoffice.h"
+#include "drivers/office/libreoffice_loader.h"
 #include "drivers/pim/desktop_store_loader.h"
 #include "pdf/engine/text_dump.h"
 #include "platform/data_folder.h"
@@ -48,7 +48,7 @@ struct Office {
             config.profileRoot = platform::dataFolder() / "office";
             config.documentTimeoutMs = settings.documentTimeLimit * 1000;
             config.keepWaiting = run::officeKeepWaiting(host, flags);
-            automation = platform::office::makeLibreOfficeAutomation(config);
+            automation = platform::office::loadLibreOfficeAutomation(config);
             session = std::make_unique<searchers::office::OfficeSession>(*automation);
         }
         return *session;

@@ -211,9 +211,19 @@ bool XmlParser::split(std::string_view qualified, std::string_view& prefix,
 }
 
 const std::string* XmlParser::lookup(std::string_view prefix) const {
+    const auto same = [&](const Binding& binding) {
+        return binding.prefix.size() == prefix.size() &&
+               (prefix.empty() || (binding.prefix[0] == prefix[0] && binding.prefix == prefix));
+    };
+    for (const Binding* found : m_found) {
+        if (found != nullptr && same(*found))
+            return &found->uri;
+    }
     for (auto binding = m_bindings.rbegin(); binding != m_bindings.rend(); ++binding) {
-        if (binding->prefix.size() == prefix.size() && binding->prefix == prefix)
+        if (same(*binding)) {
+            m_found[m_nextFound++ % m_found.size()] = &*binding;
             return &binding->uri;
+        }
     }
     return nullptr;
 }
@@ -236,6 +246,7 @@ bool XmlParser::bind(std::string_view prefix, std::string_view uri) {
         return false;
     }
     m_bindings.push_back({std::string(prefix), std::string(uri), m_depth});
+    m_found.fill(nullptr);
     return true;
 }
 
@@ -307,6 +318,7 @@ bool XmlParser::startTag(std::string_view name, std::span<const RawAttribute> at
             --m_depth;
             while (m_bindings.size() > bindings)
                 m_bindings.pop_back();
+            m_found.fill(nullptr);
             m_unsure = false;
         }
         return false;
@@ -327,8 +339,10 @@ void XmlParser::endTag(std::string_view qualified) {
     const std::string_view uri = m_openUris.back();
     m_openUris.pop_back();
     m_handler.endElement({uri, local});
-    while (m_bindings.back().depth == m_depth && m_depth > 0)
+    while (m_bindings.back().depth == m_depth && m_depth > 0) {
         m_bindings.pop_back();
+        m_found.fill(nullptr);
+    }
 }
 
 void XmlParser::onStart(void* self, const char* name, const char** attributes) {

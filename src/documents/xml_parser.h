@@ -13,6 +13,7 @@
 // Hostile input is refused rather than expanded: a document type declaration (no Office part
 // has one, and entity bombs need one) stops the parse, no external entity is ever fetched, and
 // nesting deeper than ReadLimits::maxDepth stops the parse.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -166,6 +167,10 @@ class XmlParser {
     // The innermost last; a deque, so that the URIs handed out stay where they are while
     // inner elements bind and unbind.
     std::deque<Binding> m_bindings;
+    // The bindings lookup() found last, until the bindings change: the names of a part share a
+    // few prefixes, which a walk through the root's many declarations found each time.
+    mutable std::array<const Binding*, 4> m_found{};
+    mutable std::size_t m_nextFound = 0;
     std::vector<std::string_view> m_openUris;  // of the elements open, the innermost last
     XmlName m_name;
     std::vector<XmlAttribute> m_attributes;

@@ -8,6 +8,7 @@
 // character XML does not allow, a name outside ASCII) it stops where the construct begins and
 // expat reads on from there, with its refusals and messages.
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "documents/xml_parser.h"
@@ -19,12 +20,24 @@ bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n';
 }
 
+// The ASCII characters that start a name (1) or may follow in one (2, and 1).
+constexpr std::array<std::uint8_t, 256> kNameBytes = [] {
+    std::array<std::uint8_t, 256> bytes{};
+    for (int c = 0; c < 256; ++c) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_')
+            bytes[c] = 3;
+        else if ((c >= '0' && c <= '9') || c == '-' || c == '.')
+            bytes[c] = 2;
+    }
+    return bytes;
+}();
+
 bool startsName(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    return (kNameBytes[static_cast<unsigned char>(c)] & 1) != 0;
 }
 
 bool inName(char c) {
-    return startsName(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    return kNameBytes[static_cast<unsigned char>(c)] != 0;
 }
 
 // Bytes a text may hold as they are: printable ASCII, tabs and line feeds, but for '&', '<',
@@ -183,9 +196,20 @@ std::size_t textEnd(std::string_view bytes, std::size_t at, char end, bool& know
     known = true;
     references = false;
     std::size_t i = at;
+    const auto trail = [&](std::size_t k) { return (bytes[k] & 0xC0) == 0x80; };
     for (;;) {
-        while (i < bytes.size() && plain[static_cast<unsigned char>(bytes[i])])
-            ++i;
+        while (i < bytes.size()) {
+            const auto c = static_cast<unsigned char>(bytes[i]);
+            if (plain[c]) {
+                ++i;
+            } else if (c >= 0xE1 && c <= 0xEC && i + 2 < bytes.size() && trail(i + 1) &&
+                       trail(i + 2)) {
+                // U+1000 to U+CFFF (kana and kanji among them): characters whatever follows.
+                i += 3;
+            } else {
+                break;
+            }
+        }
         if (i >= bytes.size())
             return std::string_view::npos;
         if (bytes[i] == end)

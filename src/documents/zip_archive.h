@@ -14,6 +14,7 @@
 #include "documents/read_limits.h"
 
 typedef struct zip zip_t;
+struct zip_stat;
 
 namespace ferretta::documents {
 
@@ -54,6 +55,18 @@ class ZipArchive {
     bool loadNames(std::string& why);
 
     class ReadAhead;
+    struct Buffer {
+        std::unique_ptr<char[]> bytes;
+        std::size_t capacity = 0;
+        // At least `size` bytes, not cleared; what it held is lost when it grows.
+        char* reserve(std::size_t size);
+    };
+    // An entry small enough to be inflated in one go and within the bounds by its stated size,
+    // inflated into `bytes` (in one of the buffers). False for any other entry and for one that
+    // does not inflate to exactly its stated size and checksum: the stream then reads it as any
+    // other (and says what is wrong with it).
+    bool readWhole(std::uint64_t index, const zip_stat& stat, Buffer& raw, Buffer& inflated,
+                   std::string_view& bytes);
 
     zip_t* m_archive;
     // Serializes the calls into libzip: a large entry is inflated on a helper thread while the
@@ -62,6 +75,11 @@ class ZipArchive {
     ReadLimits m_limits;
     std::vector<std::string> m_names;
     std::uint64_t m_bytesRead = 0;
+    // The buffers of readWhole, kept for the archive's next entry; busy while a consumer has
+    // the bytes (an entry read meanwhile has buffers of its own).
+    Buffer m_raw;
+    Buffer m_inflated;
+    bool m_wholeBusy = false;
 };
 
 }  // namespace ferretta::documents

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/data_folder.h"
 #include "run/document_cache_use.h"
+#include "search/path_helpers.h"
 #include "search/query.h"
 #include "searchers/office/office_run.h"
 #include "searchers/outlook/outlook_search.h"
@@ -198,10 +199,15 @@ SearchOutcome runSearchCommand(app::Host& host, app::Settings& settings, search:
     // The document cache serves the searchers that read documents; a search of names reads none.
     std::optional<cache::SearchCache> searchCache;
     if (!settings.fileNameOnly) {
-        if (cache::DocumentCache* documents = documentCache(settings))
+        if (cache::DocumentCache* documents = documentCache(settings)) {
+            std::string folder = settings.dir;
+            if (!folder.empty() && folder.back() != search::pathSeparator)
+                folder += search::pathSeparator;
             searchCache.emplace(*documents, indexQueryOf(matcher), literalQueryOf(matcher),
                                 settings.textCacheRefreshOnly ? cache::SearchCache::Mode::Refresh
-                                                              : cache::SearchCache::Mode::Use);
+                                                              : cache::SearchCache::Mode::Use,
+                                folder);
+        }
     }
     cache::SearchCache* cache = searchCache ? &*searchCache : nullptr;
 

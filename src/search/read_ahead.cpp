@@ -54,8 +54,10 @@ class ReadAhead::JobHost : public app::Host {
         m_events = 0;
         m_asked = false;
     }
-    void finish(const Outcome& outcome) {
-        m_owner.deliver(*m_job, m_buffer, m_bytes, &outcome);
+    // The job ends with the searcher's answer: what waits is handed over with it.
+    void finish(bool answer, std::exception_ptr failure) {
+        const Ending ended{answer, std::move(failure)};
+        m_owner.deliver(*m_job, m_buffer, m_bytes, &ended);
         m_buffer.clear();
         m_bytes = 0;
     }
@@ -265,6 +267,7 @@ ReadAhead::~ReadAhead() {
         m_cancelled = true;
     }
     m_changed.notify_all();
+    m_replayChanged.notify_all();
     for (auto& thread : m_threads)
         thread.join();
 }
@@ -303,17 +306,21 @@ void ReadAhead::walkerLoop(std::string top) {
                        [this] { return m_cancelled || m_slots.size() < m_options.maxStepsAhead; });
         if (m_cancelled)
             return;
+        const bool forWorkers = job != nullptr && m_idleWorkers > 0;
         if (job)
             m_unclaimed.push_back(job);
         m_slots.push_back({std::move(step), std::move(job)});
         lock.unlock();
-        m_changed.notify_all();
+        if (forWorkers)
+            m_changed.notify_all();
+        m_replayChanged.notify_one();
     }
     {
         const std::lock_guard lock(m_mutex);
         m_walkDone = true;
     }
     m_changed.notify_all();
+    m_replayChanged.notify_all();
 }
 
 void ReadAhead::workerLoop() {
@@ -328,8 +335,10 @@ void ReadAhead::workerLoop() {
         std::shared_ptr<Job> job;
         {
             std::unique_lock lock(m_mutex);
+            ++m_idleWorkers;
             m_changed.wait(lock,
                            [this] { return m_cancelled || !m_unclaimed.empty() || m_walkDone; });
+            --m_idleWorkers;
             if (m_cancelled || m_unclaimed.empty())
                 return;
             job = std::move(m_unclaimed.front());
@@ -346,22 +355,25 @@ void ReadAhead::workerLoop() {
             // the point where the search met it.
             failure = std::current_exception();
         }
-        host.finish(Outcome{answer, failure});
+        host.finish(answer, std::move(failure));
     }
 }
 
 void ReadAhead::deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes,
-                        const Outcome* outcome) {
+                        const Ending* ended) {
     std::unique_lock lock(m_mutex);
     // The file being replayed waits only for its own calls, which the replay takes; any other
     // waits while too much waits in all. Neither waits for the other, so nothing stalls.
-    if (!calls.empty()) {
-        m_changed.wait(lock, [&] {
-            if (m_cancelled || job.abandoned)
-                return true;
-            const std::size_t waiting = m_current.get() == &job ? job.pendingBytes : m_pendingBytes;
-            return waiting == 0 || waiting < m_options.maxPendingBytes;
-        });
+    const auto room = [&] {
+        if (m_cancelled || job.abandoned || calls.empty())
+            return true;
+        const std::size_t waiting = m_current.get() == &job ? job.pendingBytes : m_pendingBytes;
+        return waiting == 0 || waiting < m_options.maxPendingBytes;
+    };
+    if (!room()) {
+        ++m_workersWaiting;
+        m_changed.wait(lock, room);
+        --m_workersWaiting;
     }
     if (!m_cancelled && !job.abandoned) {
         for (auto& call : calls)
@@ -369,29 +381,34 @@ void ReadAhead::deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t b
         job.pendingBytes += bytes;
         m_pendingBytes += bytes;
     }
-    if (outcome) {
-        job.answer = outcome->answer;
-        job.failure = outcome->failure;
+    if (ended != nullptr) {
+        job.answer = ended->answer;
+        job.failure = ended->failure;
         job.done = true;
     }
+    // Only the replay of this very file waits for it.
+    const bool replayed = m_current.get() == &job;
     lock.unlock();
-    m_changed.notify_all();
+    if (replayed)
+        m_replayChanged.notify_one();
 }
 
 bool ReadAhead::stopAt(Job& job, std::size_t events) {
     std::unique_lock lock(m_mutex);
     if (events > m_options.freeEvents) {
+        ++m_workersWaiting;
         m_changed.wait(lock, [&] {
             return m_cancelled || job.abandoned || job.stopped || job.eventsReplayed >= events;
         });
+        --m_workersWaiting;
     }
     return m_cancelled || job.abandoned || job.stopped;
 }
 
 void ReadAhead::waitForJob(Job& job, const SearchContext& context) {
     std::unique_lock lock(m_mutex);
-    if (m_changed.wait_for(lock, std::chrono::milliseconds(m_options.waitMilliseconds),
-                           [&] { return !job.calls.empty() || job.done; }))
+    if (m_replayChanged.wait_for(lock, std::chrono::milliseconds(m_options.waitMilliseconds),
+                                 [&] { return !job.calls.empty() || job.done; }))
         return;
     lock.unlock();
     const bool stoppedBefore = context.flags.isAbort;
@@ -409,8 +426,9 @@ void ReadAhead::waitForJob(Job& job, const SearchContext& context) {
 bool ReadAhead::next(WalkStep& step, Job*& job, const SearchContext& context) {
     std::unique_lock lock(m_mutex);
     m_current.reset();
-    while (!m_changed.wait_for(lock, std::chrono::milliseconds(m_options.waitMilliseconds),
-                               [this] { return m_cancelled || !m_slots.empty() || m_walkDone; })) {
+    while (!m_replayChanged.wait_for(
+        lock, std::chrono::milliseconds(m_options.waitMilliseconds),
+        [this] { return m_cancelled || !m_slots.empty() || m_walkDone; })) {
         lock.unlock();
         context.host.doEventsWhileWaiting();
         lock.lock();
@@ -419,11 +437,15 @@ bool ReadAhead::next(WalkStep& step, Job*& job, const SearchContext& context) {
     }
     if (m_slots.empty())
         return false;
+    // The walker waits while the steps ahead are at their bound; a worker waiting to hand
+    // over the calls of this file may go on once it is the one replayed.
+    const bool othersWait = m_slots.size() >= m_options.maxStepsAhead || m_workersWaiting > 0;
     Slot slot = std::move(m_slots.front());
     m_slots.pop_front();
     m_current = slot.job;
     lock.unlock();
-    m_changed.notify_all();
+    if (othersWait)
+        m_changed.notify_all();
     step = std::move(slot.step);
     job = slot.job.get();
     return true;
@@ -437,6 +459,7 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
     app::Host& host = context.host;
     for (;;) {
         RecordedCall call;
+        bool workersWaiting = false;
         {
             std::unique_lock lock(m_mutex);
             if (job.calls.empty() && !job.done) {
@@ -451,8 +474,10 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
             job.calls.pop_front();
             job.pendingBytes -= bytes;
             m_pendingBytes -= bytes;
+            workersWaiting = m_workersWaiting > 0;
         }
-        m_changed.notify_all();
+        if (workersWaiting)
+            m_changed.notify_all();
         if (call.kind == RecordedCall::Kind::Question || call.kind == RecordedCall::Kind::HandOver)
             return searchAgain(job, context, replayed, rows, counted);
         const bool stoppedBefore = context.flags.isAbort;

@@ -135,16 +135,14 @@ class ReadAhead {
     // `counted`: the file's noteFromCache was replayed already.
     bool searchAgain(Job& job, const SearchContext& context, std::size_t replayed,
                      const std::vector<app::Host::RowHandle>& rows, bool counted);
-    // How a worker's searcher ended a file.
-    struct Outcome {
+    // Called by a worker's host: hands recorded calls over, waiting while too much waits;
+    // with `ended`, the searcher's answer too (the job is done).
+    struct Ending {
         bool answer = false;
         std::exception_ptr failure;
     };
-    // Called by a worker's host: hands recorded calls over, waiting while too much waits; with
-    // `outcome`, the last ones of the file together with how it ended (one wake-up for the
-    // replay instead of two).
     void deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes,
-                 const Outcome* outcome = nullptr);
+                 const Ending* ended = nullptr);
     // Called by a worker's host after it handed over the `events`-th doEvents of the job:
     // whether its searcher is to stop there (waiting for the replay past the free ones).
     bool stopAt(Job& job, std::size_t events);
@@ -157,7 +155,13 @@ class ReadAhead {
     const ReadAheadOptions m_options;
 
     std::mutex m_mutex;
+    // The walker and the workers wait on m_changed, the replay on m_replayChanged; each is
+    // woken only by what it waits for (every thread woken at each batch of every file made
+    // five thread switches a document).
     std::condition_variable m_changed;
+    std::condition_variable m_replayChanged;
+    std::size_t m_workersWaiting = 0;  // workers waiting for the replay (its memory or its stop)
+    std::size_t m_idleWorkers = 0;     // workers waiting for a file
     bool m_cancelled = false;
     bool m_walkDone = false;
     std::deque<Slot> m_slots;                      // steps listed and not yet taken by next()

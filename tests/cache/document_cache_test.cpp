@@ -110,26 +110,34 @@ TEST_F(DocumentCacheTest, FindsADocumentOnlyUnderItsIdentityAndKey) {
     EXPECT_EQ(cache->lookup(huge, "pdf", {}).state, Lookup::State::Miss);
 }
 
-// A search that refreshes answers nothing from the cache and replaces only what it holds.
+// A search that refreshes answers nothing from the cache and replaces only what it holds,
+// whatever folder it walks (one the cache holds nothing under is not looked up file by file).
 TEST_F(DocumentCacheTest, ARefreshingSearchReplacesWhatIsKept) {
-    const Identity kept = document("kept.pdf", "one");
-    const Identity other = document("other.pdf", "two");
-    auto cache = open();
-    cache->store(kept, "pdf", textExtract("stale"));
-    cache->flush();
-    const IndexQuery words{{"stale"}, false};
-    {
-        SearchCache refresh(*cache, words, words, SearchCache::Mode::Refresh);
-        for (const Identity& identity : {kept, other}) {
-            const SearchCache::Entry entry = refresh.lookup(identity.path, "pdf");
-            EXPECT_EQ(entry.state, Lookup::State::Miss) << identity.path;
-            refresh.store(entry, "pdf", textExtract("fresh"));
+    const std::string docs = (m_root / "docs").string() + "/";
+    for (const std::string& folder : {std::string(), docs, m_root.string() + "/"}) {
+        const Identity kept = document("kept.pdf", "one");
+        const Identity other = document("other.pdf", "two");
+        auto cache = open();
+        cache->clear();
+        cache->store(kept, "pdf", textExtract("stale"));
+        cache->flush();
+        const IndexQuery words{{"stale"}, false};
+        {
+            SearchCache refresh(*cache, words, words, SearchCache::Mode::Refresh, folder);
+            for (const Identity& identity : {kept, other}) {
+                const SearchCache::Entry entry = refresh.lookup(identity.path, "pdf");
+                EXPECT_EQ(entry.state, Lookup::State::Miss) << identity.path;
+                refresh.store(entry, "pdf", textExtract("fresh"));
+            }
         }
+        cache->flush();
+        EXPECT_EQ(cache->lookup(kept, "pdf", Candidates()).extract, textExtract("fresh")) << folder;
+        EXPECT_EQ(cache->lookup(other, "pdf", Candidates()).state, Lookup::State::Miss);
+        EXPECT_EQ(cache->stats().documents, 1);
+        EXPECT_TRUE(cache->holdsUnder(docs));
+        EXPECT_FALSE(cache->holdsUnder(docs + "kept.pdf/"));
+        EXPECT_FALSE(cache->holdsUnder((m_root / "doc").string() + "/"));
     }
-    cache->flush();
-    EXPECT_EQ(cache->lookup(kept, "pdf", Candidates()).extract, textExtract("fresh"));
-    EXPECT_EQ(cache->lookup(other, "pdf", Candidates()).state, Lookup::State::Miss);
-    EXPECT_EQ(cache->stats().documents, 1);
 }
 
 TEST_F(DocumentCacheTest, TheIndexLetsThroughOnlyDocumentsThatCanHoldTheWords) {

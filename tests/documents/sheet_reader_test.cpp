@@ -3,6 +3,7 @@
 // producers' workbooks and for the corpus's hand-written ones is the equivalence test's.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -281,6 +282,8 @@ TEST(SheetReader, HostileArchives) {
 
     const std::pair<const char*, std::string> xlsxCases[] = {
         {"a zip bomb", makeZip(bomb)},
+        {"a zip bomb that claims a small size",
+         makeZip(bomb, true, {"xl/worksheets/sheet1.xml", 4096, std::nullopt})},
         {"entity expansion", makeZip(entities)},
         {"an external entity", makeZip(external)},
         {"deep nesting", makeZip(deep)},

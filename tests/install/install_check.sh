@@ -4,7 +4,8 @@
 # and AppStream file, the icon in the hicolor theme (SVG and PNGs of their nominal sizes), the
 # manual page. Then the installed ferretta-cli, without a settings file, searches a folder with
 # the shipped defaults and reads a Shift-JIS CMap PDF: its character tables come from
-# share/ferretta, not from the build tree.
+# share/ferretta, not from the build tree; with soffice, a Word search goes through the
+# LibreOffice module installed in lib/ferretta.
 #
 # Usage: install_check.sh BUILD_DIR SOURCE_DIR
 # Exit 0 when every check passed, 1 with a message on the first failure, 77 (skipped) when a
@@ -34,7 +35,8 @@ id=io.github.ferretta.Ferretta
 for file in bin/ferretta bin/ferretta-cli share/ferretta/AdobeCID.dat \
     share/ferretta/JapanCMaps.dat share/ferretta/frtta-default.ini share/ferretta/help/index.html \
     "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" \
-    "share/icons/hicolor/scalable/apps/$id.svg" share/man/man1/ferretta-cli.1; do
+    "share/icons/hicolor/scalable/apps/$id.svg" share/man/man1/ferretta-cli.1 \
+    lib/ferretta/ferretta-pim.so lib/ferretta/ferretta-libreoffice.so; do
     [[ -s "$prefix/$file" ]] || fail "$file is not installed"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -64,4 +66,18 @@ grep -q '^"notes.md","ferretta in markdown",' "$work/hits.txt" ||
 grep -q '^"gs_90ms_rksj.pdf","議事録は' "$work/hits.txt" ||
     fail "the PDF was not read with the installed tables: $(cat "$work/hits.txt" "$work/cli.log")"
 [[ ! -e "$work/home/frtta.ini" ]] || fail "ferretta-cli wrote a settings file"
+
+# The office through the module the installed programs load from lib/ferretta at their first
+# office (left out without soffice).
+if command -v soffice >/dev/null 2>&1; then
+    mkdir -p "$work/office"
+    soffice -env:UserInstallation="file://$work/convert" --headless --convert-to odt \
+        --outdir "$work/office" "$source/tests/data/office/writer.fodt" >/dev/null 2>&1
+    [[ -s "$work/office/writer.odt" ]] || fail "soffice could not make writer.odt"
+    FERRETTA_HOME=$work/home "$prefix/bin/ferretta-cli" --office-native=off --types=word \
+        "$work/office" 'フェレッタ' >"$work/office-hits.txt" 2>"$work/office.log" ||
+        fail "the installed ferretta-cli could not read through LibreOffice: $(cat "$work/office.log")"
+    grep -q '^"writer.odt",' "$work/office-hits.txt" ||
+        fail "no hit through LibreOffice: $(cat "$work/office-hits.txt" "$work/office.log")"
+fi
 echo "PASS: installed under $prefix, validated, and searched with the installed data"

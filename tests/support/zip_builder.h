@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,6 +17,13 @@ struct ZipEntry {
     std::string name;
     std::string data;
     bool deflate = true;
+};
+
+// What the headers of one entry claim instead of the truth (a lying or damaged archive).
+struct ZipClaims {
+    std::string entry;
+    std::optional<std::uint32_t> size;
+    std::optional<std::uint32_t> crc;
 };
 
 namespace detail {
@@ -46,22 +54,25 @@ inline std::string deflated(std::string_view data) {
 }  // namespace detail
 
 // The archive of the entries, in their order (UTF-8 names, no times).
-inline std::string zipArchive(const std::vector<ZipEntry>& entries) {
+inline std::string zipArchive(const std::vector<ZipEntry>& entries, const ZipClaims& claims = {}) {
     std::string archive;
     std::string directory;
     for (const ZipEntry& entry : entries) {
-        const auto crc =
+        const bool claimed = entry.name == claims.entry;
+        auto crc =
             static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()),
                                              static_cast<uInt>(entry.data.size())));
+        auto size = static_cast<std::uint32_t>(entry.data.size());
+        if (claimed) {
+            crc = claims.crc.value_or(crc);
+            size = claims.size.value_or(size);
+        }
         const std::string body = entry.deflate ? detail::deflated(entry.data) : entry.data;
         const auto offset = static_cast<std::uint32_t>(archive.size());
         // version, flags (UTF-8 names), method, time and date, crc, sizes, name and extra length
         const auto common = [&](std::string& out) {
             detail::put(out, {20, 0x0800, entry.deflate ? 8U : 0U}, 2);
-            detail::put(out,
-                        {0, crc, static_cast<std::uint32_t>(body.size()),
-                         static_cast<std::uint32_t>(entry.data.size())},
-                        4);
+            detail::put(out, {0, crc, static_cast<std::uint32_t>(body.size()), size}, 4);
             detail::put(out, {static_cast<std::uint32_t>(entry.name.size()), 0}, 2);
         };
         detail::put(archive, {0x04034b50}, 4);
@@ -87,11 +98,12 @@ inline std::string zipArchive(const std::vector<ZipEntry>& entries) {
 using ZipEntries = std::vector<std::pair<std::string, std::string>>;
 
 // The archive of (name, data) entries, all deflated or all stored.
-inline std::string makeZip(const ZipEntries& entries, bool deflated = true) {
+inline std::string makeZip(const ZipEntries& entries, bool deflated = true,
+                           const ZipClaims& claims = {}) {
     std::vector<ZipEntry> all;
     for (const auto& [name, data] : entries)
         all.push_back({name, data, deflated});
-    return zipArchive(all);
+    return zipArchive(all, claims);
 }
 
 }  // namespace ferretta::test

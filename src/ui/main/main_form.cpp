@@ -30,7 +30,7 @@
 #include <optional>
 
 #include "app/debug_log.h"
-#include "drivers/office/libreoffice.h"
+#include "drivers/office/libreoffice_loader.h"
 #include "drivers/pim/desktop_store_loader.h"
 #include "hits/results_file.h"
 #include "hits/text_editor.h"
@@ -493,7 +493,7 @@ searchers::office::OfficeSession& MainForm::officeSession() {
         config.documentTimeoutMs = m_settings.documentTimeLimit * 1000;
         if (app::debugLog().isLogOpen())
             config.logFile = app::debugLog().path().parent_path() / "office.log";
-        m_officeAutomation = platform::office::makeLibreOfficeAutomation(config);
+        m_officeAutomation = platform::office::loadLibreOfficeAutomation(config);
     }
     if (!m_officeSession)
         m_officeSession = std::make_unique<searchers::office::OfficeSession>(*m_officeAutomation);
