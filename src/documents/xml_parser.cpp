@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <unordered_set>
 
 namespace ferretta::documents {
 namespace {
@@ -38,11 +40,45 @@ std::size_t colonIn(std::string_view name) {
     return std::string_view::npos;
 }
 
+// The namespace URIs bound so far in this process. A document declares the same few dozen
+// URIs in each of its parts, and every document of a kind the same ones: kept once rather than
+// copied for every declaration of every part. Bounded, so that hostile documents cannot grow
+// it; a URI it has no room for is kept by its parser. Null for those.
+constexpr std::size_t kInternedUris = 512;
+constexpr std::size_t kInternedUriLength = 256;
+
+struct UriHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view uri) const {
+        return std::hash<std::string_view>()(uri);
+    }
+};
+
+const std::string* internedUri(std::string_view uri) {
+    static std::mutex mutex;
+    // Never destroyed: a parser on a thread that outlives main may still hold its URIs.
+    static auto& interned = *new std::unordered_set<std::string, UriHash, std::equal_to<>>();
+    std::lock_guard lock(mutex);
+    if (const auto found = interned.find(uri); found != interned.end())
+        return &*found;
+    if (interned.size() >= kInternedUris || uri.size() > kInternedUriLength)
+        return nullptr;
+    return &*interned.emplace(uri).first;
+}
+
 }  // namespace
 
 XmlParser::XmlParser(XmlHandler& handler, const ReadLimits& limits)
     : m_handler(handler), m_limits(limits), m_parser(nullptr) {
-    m_bindings.push_back({"xml", std::string(kXmlNamespace), 0});
+    // Room for what the parts of Office documents hold, so that a part's first elements do not
+    // grow these one by one.
+    m_bindings.reserve(64);
+    m_openUris.reserve(32);
+    m_attributes.reserve(16);
+    m_rawAttributes.reserve(16);
+    m_openNames.reserve(32);
+    m_openTags.reserve(1024);
+    m_bindings.push_back({"xml", kXmlNamespace, 0});
 }
 
 XmlParser::~XmlParser() {
@@ -210,7 +246,7 @@ bool XmlParser::split(std::string_view qualified, std::string_view& prefix,
     return true;
 }
 
-const std::string* XmlParser::lookup(std::string_view prefix) const {
+const std::string_view* XmlParser::lookup(std::string_view prefix) const {
     const auto same = [&](const Binding& binding) {
         return binding.prefix.size() == prefix.size() &&
                (prefix.empty() || (binding.prefix[0] == prefix[0] && binding.prefix == prefix));
@@ -245,7 +281,12 @@ bool XmlParser::bind(std::string_view prefix, std::string_view uri) {
         malformed(mustBeXml ? XML_ERROR_RESERVED_PREFIX_XML : XML_ERROR_RESERVED_NAMESPACE_URI);
         return false;
     }
-    m_bindings.push_back({std::string(prefix), std::string(uri), m_depth});
+    std::string_view kept = uri;
+    if (!uri.empty()) {
+        const std::string* interned = internedUri(uri);
+        kept = interned != nullptr ? std::string_view(*interned) : m_ownUris.emplace_back(uri);
+    }
+    m_bindings.push_back({std::string(prefix), kept, m_depth});
     m_found.fill(nullptr);
     return true;
 }
@@ -283,7 +324,7 @@ bool XmlParser::resolveStart(std::string_view name, std::span<const RawAttribute
             XmlName& attribute = m_attributes[i].name;
             if (attribute.uri.empty())
                 continue;  // no namespace: an attribute is not in the default one
-            const std::string* uri = lookup(attribute.uri);
+            const std::string_view* uri = lookup(attribute.uri);
             if (uri == nullptr) {
                 malformed(XML_ERROR_UNBOUND_PREFIX);
                 return false;
@@ -299,12 +340,12 @@ bool XmlParser::resolveStart(std::string_view name, std::span<const RawAttribute
             }
         }
     }
-    const std::string* uri = lookup(m_name.uri);
+    const std::string_view* uri = lookup(m_name.uri);
     if (uri == nullptr && !m_name.uri.empty()) {
         malformed(XML_ERROR_UNBOUND_PREFIX);
         return false;
     }
-    m_name.uri = uri != nullptr ? std::string_view(*uri) : std::string_view();
+    m_name.uri = uri != nullptr ? *uri : std::string_view();
     m_openUris.push_back(m_name.uri);
     return true;
 }

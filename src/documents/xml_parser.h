@@ -149,24 +149,25 @@ class XmlParser {
     bool resolveStart(std::string_view name, std::span<const RawAttribute> attributes);
     bool bind(std::string_view prefix, std::string_view uri);
     // The URI bound to `prefix` (the default namespace for an empty one); null when unbound.
-    const std::string* lookup(std::string_view prefix) const;
+    const std::string_view* lookup(std::string_view prefix) const;
     // The name as a namespace-aware parser reads it; false for one expat's namespace mode
     // takes for malformed.
     bool split(std::string_view qualified, std::string_view& prefix, std::string_view& local) const;
 
     struct Binding {
-        std::string prefix;  // empty for the default namespace
-        std::string uri;     // empty when the default namespace is undeclared
-        std::size_t depth;   // of the element that declared it
+        std::string prefix;    // empty for the default namespace
+        std::string_view uri;  // interned (see bind); empty when the default one is undeclared
+        std::size_t depth;     // of the element that declared it
     };
 
     XmlHandler& m_handler;
     ReadLimits m_limits;
     XML_Parser m_parser;
     std::size_t m_depth = 0;
-    // The innermost last; a deque, so that the URIs handed out stay where they are while
-    // inner elements bind and unbind.
-    std::deque<Binding> m_bindings;
+    // The innermost last. The URIs handed out live elsewhere (interned, or in m_ownUris), so
+    // that they stay where they are while inner elements bind and unbind.
+    std::vector<Binding> m_bindings;
+    std::deque<std::string> m_ownUris;  // those the thread's table had no room for
     // The bindings lookup() found last, until the bindings change: the names of a part share a
     // few prefixes, which a walk through the root's many declarations found each time.
     mutable std::array<const Binding*, 4> m_found{};
