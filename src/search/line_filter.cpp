@@ -766,7 +766,14 @@ std::optional<Plan> wordPlan(const Matcher& matcher, const Word& word, TextForm 
             plan.push_back(Alternative{std::string(exact), false, {}, ascii, {}});
         }
         if (!matcher.strict() && word.foldedInCp932) {
-            auto folded = bestRun(foldedCp932Pieces(word.foldedAnsi));
+            // The width forms of katakana only when the word gives no run without them:
+            // looking for one literal is cheaper than for every combination of forms.
+            std::vector<Piece> pieces;
+            for (std::uint16_t f : codesOf(word.foldedAnsi))
+                pieces.push_back(foldedCp932Piece(f));
+            auto folded = bestRun(pieces);
+            if (!folded)
+                folded = bestRun(foldedCp932Pieces(word.foldedAnsi));
             if (!folded)
                 return std::nullopt;
             for (Alternative& a : *folded)
