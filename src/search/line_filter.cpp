@@ -82,37 +82,60 @@ using Cp932Sources = std::unordered_map<std::uint16_t, std::vector<std::uint16_t
 using UnicodeSources = std::unordered_map<char16_t, std::vector<char16_t>>;
 using AnsiSources = std::unordered_map<std::uint16_t, std::vector<char16_t>>;  // code -> characters
 
+// Hands every CP932 code with its folded form to `visit` (a lead byte alone: as it folds
+// before a line end, before a byte that is no trail byte, and at the very end of a line).
+template <typename Visit>
+void forEachFoldedCp932Code(Visit&& visit) {
+    std::string folded;
+    auto fold = [&](std::uint16_t code, std::string_view bytes, std::size_t keep) {
+        foldCp932(bytes, folded, true);
+        visit(code, std::string_view(folded).substr(0, folded.size() - keep));
+    };
+    for (unsigned b = 0; b < 0x100; ++b) {
+        if (b == '\r' || b == '\n')
+            continue;
+        if (platform::isCp932LeadByte(static_cast<unsigned char>(b))) {
+            const char pair[2] = {static_cast<char>(b), '\n'};
+            const char beforeOther[2] = {static_cast<char>(b), ' '};
+            fold(static_cast<std::uint16_t>(b), std::string_view(pair, 2), 1);
+            fold(static_cast<std::uint16_t>(b), std::string_view(beforeOther, 2), 1);
+            fold(static_cast<std::uint16_t>(b), std::string_view(pair, 1), 0);
+            for (unsigned t = 0x40; t <= 0xFC; ++t) {
+                if (t == 0x7F)
+                    continue;
+                const char code[2] = {static_cast<char>(b), static_cast<char>(t)};
+                fold(static_cast<std::uint16_t>(b << 8 | t), std::string_view(code, 2), 0);
+            }
+        } else {
+            const char one = static_cast<char>(b);
+            fold(static_cast<std::uint16_t>(b), std::string_view(&one, 1), 0);
+        }
+    }
+}
+
 const Cp932Sources& cp932FoldSources() {
     static const Cp932Sources sources = [] {
         Cp932Sources map;
-        std::string folded;
-        auto add = [&](std::uint16_t code, std::string_view bytes, std::size_t keep) {
-            foldCp932(bytes, folded, true);
-            for (std::uint16_t f :
-                 codesOf(std::string_view(folded).substr(0, folded.size() - keep))) {
+        forEachFoldedCp932Code([&](std::uint16_t code, std::string_view folded) {
+            for (std::uint16_t f : codesOf(folded)) {
                 if (f != code)
                     map[f].push_back(code);
             }
-        };
-        for (unsigned b = 0; b < 0x100; ++b) {
-            if (b == '\r' || b == '\n')
-                continue;
-            if (platform::isCp932LeadByte(static_cast<unsigned char>(b))) {
-                // Before a line end, and at the very end of a line.
-                const char pair[2] = {static_cast<char>(b), '\n'};
-                add(static_cast<std::uint16_t>(b), std::string_view(pair, 2), 1);
-                add(static_cast<std::uint16_t>(b), std::string_view(pair, 1), 0);
-                for (unsigned t = 0x40; t <= 0xFC; ++t) {
-                    if (t == 0x7F)
-                        continue;
-                    const char code[2] = {static_cast<char>(b), static_cast<char>(t)};
-                    add(static_cast<std::uint16_t>(b << 8 | t), std::string_view(code, 2), 0);
-                }
-            } else {
-                const char one = static_cast<char>(b);
-                add(static_cast<std::uint16_t>(b), std::string_view(&one, 1), 0);
-            }
-        }
+        });
+        return map;
+    }();
+    return sources;
+}
+
+// Per folded form (bytes): the CP932 codes that fold to exactly it, itself among them.
+const std::unordered_map<std::string, std::vector<std::uint16_t>>& cp932FoldedFrom() {
+    static const auto sources = [] {
+        std::unordered_map<std::string, std::vector<std::uint16_t>> map;
+        forEachFoldedCp932Code([&](std::uint16_t code, std::string_view folded) {
+            auto& codes = map[std::string(folded)];
+            if (std::find(codes.begin(), codes.end(), code) == codes.end())
+                codes.push_back(code);
+        });
         return map;
     }();
     return sources;
@@ -580,45 +603,6 @@ Piece foldedCp932Piece(std::uint16_t f) {
         }
     }
     return p;
-}
-
-// Per folded form (bytes): the CP932 codes that fold to exactly it, itself among them.
-const std::unordered_map<std::string, std::vector<std::uint16_t>>& cp932FoldedFrom() {
-    static const auto sources = [] {
-        std::unordered_map<std::string, std::vector<std::uint16_t>> map;
-        std::string folded;
-        auto add = [&](std::uint16_t code, std::string_view bytes, std::size_t keep) {
-            foldCp932(bytes, folded, true);
-            map[folded.substr(0, folded.size() - keep)].push_back(code);
-        };
-        for (unsigned b = 0; b < 0x100; ++b) {
-            if (b == '\r' || b == '\n')
-                continue;
-            if (platform::isCp932LeadByte(static_cast<unsigned char>(b))) {
-                // Before a line end, before a byte that is no trail byte, and at the very end.
-                const char pair[2] = {static_cast<char>(b), '\n'};
-                const char beforeOther[2] = {static_cast<char>(b), ' '};
-                add(static_cast<std::uint16_t>(b), std::string_view(pair, 2), 1);
-                add(static_cast<std::uint16_t>(b), std::string_view(beforeOther, 2), 1);
-                add(static_cast<std::uint16_t>(b), std::string_view(pair, 1), 0);
-                for (unsigned t = 0x40; t <= 0xFC; ++t) {
-                    if (t == 0x7F)
-                        continue;
-                    const char code[2] = {static_cast<char>(b), static_cast<char>(t)};
-                    add(static_cast<std::uint16_t>(b << 8 | t), std::string_view(code, 2), 0);
-                }
-            } else {
-                const char one = static_cast<char>(b);
-                add(static_cast<std::uint16_t>(b), std::string_view(&one, 1), 0);
-            }
-        }
-        for (auto& [form, codes] : map) {
-            std::sort(codes.begin(), codes.end());
-            codes.erase(std::unique(codes.begin(), codes.end()), codes.end());
-        }
-        return map;
-    }();
-    return sources;
 }
 
 // A CP932 character that folds to half-width katakana or one of its marks is looked for as a
