@@ -82,37 +82,60 @@ using Cp932Sources = std::unordered_map<std::uint16_t, std::vector<std::uint16_t
 using UnicodeSources = std::unordered_map<char16_t, std::vector<char16_t>>;
 using AnsiSources = std::unordered_map<std::uint16_t, std::vector<char16_t>>;  // code -> characters
 
+// Hands every CP932 code with its folded form to `visit` (a lead byte alone: as it folds
+// before a line end, before a byte that is no trail byte, and at the very end of a line).
+template <typename Visit>
+void forEachFoldedCp932Code(Visit&& visit) {
+    std::string folded;
+    auto fold = [&](std::uint16_t code, std::string_view bytes, std::size_t keep) {
+        foldCp932(bytes, folded, true);
+        visit(code, std::string_view(folded).substr(0, folded.size() - keep));
+    };
+    for (unsigned b = 0; b < 0x100; ++b) {
+        if (b == '\r' || b == '\n')
+            continue;
+        if (platform::isCp932LeadByte(static_cast<unsigned char>(b))) {
+            const char pair[2] = {static_cast<char>(b), '\n'};
+            const char beforeOther[2] = {static_cast<char>(b), ' '};
+            fold(static_cast<std::uint16_t>(b), std::string_view(pair, 2), 1);
+            fold(static_cast<std::uint16_t>(b), std::string_view(beforeOther, 2), 1);
+            fold(static_cast<std::uint16_t>(b), std::string_view(pair, 1), 0);
+            for (unsigned t = 0x40; t <= 0xFC; ++t) {
+                if (t == 0x7F)
+                    continue;
+                const char code[2] = {static_cast<char>(b), static_cast<char>(t)};
+                fold(static_cast<std::uint16_t>(b << 8 | t), std::string_view(code, 2), 0);
+            }
+        } else {
+            const char one = static_cast<char>(b);
+            fold(static_cast<std::uint16_t>(b), std::string_view(&one, 1), 0);
+        }
+    }
+}
+
 const Cp932Sources& cp932FoldSources() {
     static const Cp932Sources sources = [] {
         Cp932Sources map;
-        std::string folded;
-        auto add = [&](std::uint16_t code, std::string_view bytes, std::size_t keep) {
-            foldCp932(bytes, folded, true);
-            for (std::uint16_t f :
-                 codesOf(std::string_view(folded).substr(0, folded.size() - keep))) {
+        forEachFoldedCp932Code([&](std::uint16_t code, std::string_view folded) {
+            for (std::uint16_t f : codesOf(folded)) {
                 if (f != code)
                     map[f].push_back(code);
             }
-        };
-        for (unsigned b = 0; b < 0x100; ++b) {
-            if (b == '\r' || b == '\n')
-                continue;
-            if (platform::isCp932LeadByte(static_cast<unsigned char>(b))) {
-                // Before a line end, and at the very end of a line.
-                const char pair[2] = {static_cast<char>(b), '\n'};
-                add(static_cast<std::uint16_t>(b), std::string_view(pair, 2), 1);
-                add(static_cast<std::uint16_t>(b), std::string_view(pair, 1), 0);
-                for (unsigned t = 0x40; t <= 0xFC; ++t) {
-                    if (t == 0x7F)
-                        continue;
-                    const char code[2] = {static_cast<char>(b), static_cast<char>(t)};
-                    add(static_cast<std::uint16_t>(b << 8 | t), std::string_view(code, 2), 0);
-                }
-            } else {
-                const char one = static_cast<char>(b);
-                add(static_cast<std::uint16_t>(b), std::string_view(&one, 1), 0);
-            }
-        }
+        });
+        return map;
+    }();
+    return sources;
+}
+
+// Per folded form (bytes): the CP932 codes that fold to exactly it, itself among them.
+const std::unordered_map<std::string, std::vector<std::uint16_t>>& cp932FoldedFrom() {
+    static const auto sources = [] {
+        std::unordered_map<std::string, std::vector<std::uint16_t>> map;
+        forEachFoldedCp932Code([&](std::uint16_t code, std::string_view folded) {
+            auto& codes = map[std::string(folded)];
+            if (std::find(codes.begin(), codes.end(), code) == codes.end())
+                codes.push_back(code);
+        });
         return map;
     }();
     return sources;
@@ -186,7 +209,30 @@ struct Piece {
     bool usable = true;
     bool letter = false;
     std::vector<std::uint32_t> triggers;  // CP932 codes, or code points
+    // CP932 forms with half-width katakana, weighed by weightOf().
+    bool halfWidthKana = false;
 };
+
+bool isHalfWidthKanaByte(std::uint16_t code) {
+    return code >= 0xA1 && code <= 0xDF;
+}
+
+// How selective looking for bytes is, in bytes: as many as they are, unless `halfWidthKana`
+// (CP932 katakana of either width). A half-width katakana byte is as rare in Japanese text as
+// a double-byte character; every Japanese character of these counts as three bytes, what it
+// takes in UTF-8, for which the weighing of runs (several forms, triggers) was made: else a
+// two-letter run of one width would seem as good as the longer run of every width.
+std::size_t weightOf(std::string_view bytes, bool halfWidthKana) {
+    if (!halfWidthKana)
+        return bytes.size();
+    std::size_t weight = 0;
+    for (std::uint16_t code : codesOf(bytes))
+        weight += code >= 0x100 || isHalfWidthKanaByte(code) ? 3 : 1;
+    return weight;
+}
+std::size_t formWeight(const Piece& p, const std::string& form) {
+    return weightOf(form, p.halfWidthKana);
+}
 
 Piece unusable() {
     Piece p;
@@ -211,8 +257,11 @@ struct Alternative {
     // Per trigger, in UTF-8 text: the characters that may stand before or after it in a line
     // that matches (its neighbours in the run); empty: any.
     std::vector<Neighbours> neighbours;
+    bool halfWidthKana = false;  // CP932 bytes weighed as weightOf() does
 
-    long score() const { return static_cast<long>(bytes.size()) - (triggers.empty() ? 0 : 2); }
+    long score() const {
+        return static_cast<long>(weightOf(bytes, halfWidthKana)) - (triggers.empty() ? 0 : 2);
+    }
 };
 
 using Plan = std::vector<Alternative>;
@@ -229,7 +278,7 @@ long planScore(const Plan& plan) {
     bool triggers = false;
     for (const Alternative& a : plan) {
         triggers = triggers || !a.triggers.empty();
-        shortest = std::min(shortest, static_cast<long>(a.bytes.size()));
+        shortest = std::min(shortest, static_cast<long>(weightOf(a.bytes, a.halfWidthKana)));
     }
     long spread = 0;
     for (std::size_t n = plan.size(); n > 1; n = (n + 1) / 2)
@@ -285,9 +334,9 @@ std::optional<Plan> bestRun(const std::vector<Piece>& pieces, bool neighbours = 
                 (to >= skip.from && to < skip.to))
                 break;
             combinations *= piece.forms.size();
-            std::size_t least = piece.forms.front().size();
+            std::size_t least = formWeight(piece, piece.forms.front());
             for (const std::string& form : piece.forms)
-                least = std::min(least, form.size());
+                least = std::min(least, formWeight(piece, form));
             shortest += least;
             triggers = triggers || !piece.triggers.empty();
             long spread = 0;
@@ -322,6 +371,7 @@ std::optional<Plan> bestRun(const std::vector<Piece>& pieces, bool neighbours = 
                 Alternative b = a;
                 b.bytes += form;
                 b.caseless = b.caseless || piece.letter;
+                b.halfWidthKana = b.halfWidthKana || piece.halfWidthKana;
                 longer.push_back(std::move(b));
             }
         }
@@ -384,6 +434,7 @@ std::optional<Alternative> merged(const Alternative& a, const Alternative& b) {
     m.neighbours = a.neighbours;
     m.neighbours.insert(m.neighbours.end(), b.neighbours.begin(), b.neighbours.end());
     m.aligned = a.aligned && b.aligned;
+    m.halfWidthKana = a.halfWidthKana || b.halfWidthKana;
     if (m.score() < 2 || m.score() + 2 < std::min(a.score(), b.score()))
         return std::nullopt;
     return m;
@@ -554,6 +605,78 @@ Piece foldedCp932Piece(std::uint16_t f) {
     return p;
 }
 
+// A CP932 character that folds to half-width katakana or one of its marks is looked for as a
+// trigger when it is rare in Japanese text (゛ ゜ on their own, 「 」), as one more form
+// otherwise (full-width katakana, ー, ・, 、 and 。, which katakana words hold all the time).
+void addCp932Source(Piece& p, std::uint16_t code) {
+    const char16_t c = static_cast<char16_t>(platform::cp932CodeToUnicode(code));
+    const bool common = c == u'\u3001' || c == u'\u3002' || c == u'\u30FB' || c == u'\u30FC';
+    if (code >= 0x100 && rareCp932(code) && !common)
+        p.triggers.push_back(code);
+    else
+        p.forms.push_back(cp932BytesOf(code));
+}
+
+// In a CP932 text, how one character of a word's folded form shows up when it is half-width
+// katakana or one of its marks (a letter with its sound mark is one): each of the characters
+// that fold to it, full or half width, a voiced letter also as its letter and mark apart.
+// `first`/`last`: whether it starts or ends the word.
+Piece halfWidthCp932Piece(std::string_view folded, bool first, bool last) {
+    const auto& sources = cp932FoldedFrom();
+    auto addAll = [&](Piece& p, std::string_view form) {
+        if (auto it = sources.find(std::string(form)); it != sources.end()) {
+            for (std::uint16_t code : it->second)
+                addCp932Source(p, code);
+        }
+    };
+    const auto c = static_cast<unsigned char>(folded[0]);
+    if (first && folded.size() == 1 && (c == 0xDE || c == 0xDF))
+        return unusable();  // the second half of any voiced letter
+    Piece p;
+    p.halfWidthKana = true;
+    addAll(p, folded);
+    if (folded.size() == 2) {
+        Piece letter;
+        addAll(letter, folded.substr(0, 1));
+        Piece mark;
+        addAll(mark, folded.substr(1, 1));
+        for (const std::string& l : letter.forms) {
+            for (const std::string& m : mark.forms)
+                p.forms.push_back(l + m);
+        }
+        p.triggers.insert(p.triggers.end(), letter.triggers.begin(), letter.triggers.end());
+        p.triggers.insert(p.triggers.end(), mark.triggers.begin(), mark.triggers.end());
+    } else if (last) {
+        // A voiced letter at the end of the word's place: its letter is the word's last one.
+        for (const char mark : {'\xDE', '\xDF'})
+            addAll(p, std::string{folded[0], mark});
+    }
+    std::sort(p.forms.begin(), p.forms.end());
+    p.forms.erase(std::unique(p.forms.begin(), p.forms.end()), p.forms.end());
+    if (p.forms.empty() || p.forms.size() > 8)
+        return unusable();
+    return p;
+}
+
+// The pieces of a word's folded CP932 form, a half-width letter with its sound mark as one.
+std::vector<Piece> foldedCp932Pieces(std::string_view folded) {
+    std::vector<Piece> pieces;
+    const std::vector<std::uint16_t> codes = codesOf(folded);
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        const std::uint16_t code = codes[i];
+        if (!isHalfWidthKanaByte(code)) {
+            pieces.push_back(foldedCp932Piece(code));
+            continue;
+        }
+        std::string form(1, static_cast<char>(code));
+        if (code >= 0xA6 && code <= 0xDD && i + 1 < codes.size() &&
+            (codes[i + 1] == 0xDE || codes[i + 1] == 0xDF))
+            form += static_cast<char>(codes[++i]);
+        pieces.push_back(halfWidthCp932Piece(form, pieces.empty(), i + 1 == codes.size()));
+    }
+    return pieces;
+}
+
 // The best run of a word's pieces in UTF-8 text (bestRun); `second` gets the alternatives of
 // the best run beside it: a line found by the first one is matched only when it holds the
 // second one too. Without another run it is the same run again, which still counts: the
@@ -627,10 +750,14 @@ std::optional<Plan> wordPlan(const Matcher& matcher, const Word& word, TextForm 
             plan.push_back(Alternative{std::string(exact), false, {}, ascii, {}});
         }
         if (!matcher.strict() && word.foldedInCp932) {
+            // The width forms of katakana only when the word gives no run without them:
+            // looking for one literal is cheaper than for every combination of forms.
             std::vector<Piece> pieces;
             for (std::uint16_t f : codesOf(word.foldedAnsi))
                 pieces.push_back(foldedCp932Piece(f));
             auto folded = bestRun(pieces);
+            if (!folded)
+                folded = bestRun(foldedCp932Pieces(word.foldedAnsi));
             if (!folded)
                 return std::nullopt;
             for (Alternative& a : *folded)

@@ -235,21 +235,24 @@ TEST(FindText, StopDuringLargeFileKeepsRowsAndTellsOnce) {
 // windows of a few bytes for odd rounds puts many seams inside words).
 TEST(FindText, BlockScannerAgreesWithLineByLineReading) {
     const std::vector<std::string> pieces = {
-        "a",  "b",    "A",        "ab",     "AB", "ｱ",      "ｶﾞ",   "ガ", "カ", "ア", "パ", "ﾊﾟ",
-        "ａ", "Ａ",   "ｂ",       "検",     "索", "検索",   "ひら", "　", " ",  "?",  "・", "ー",
-        "ｰ",  "α",    "Α",        "ⅰ",      "Ⅰ",  "ｘ",     "x",    "é",  "〜", "～", "😀",  "ｆ",
-        "Ｆ", "ferr", "ＦＥＲＲ", "\u212A", "デ", "ﾃﾞ",     "テ",   "ﾃ",  "ﾞ",  "゛", "タ", "ﾀ",
-        "ダ", "ｅ",   "Ｒ",       "r",      "è",  "ベース", "ﾍﾞｰｽ", "ヘﾞ"};
-    // Bytes a CP932 file may hold besides: a lone lead byte, Windows' extra single bytes, and
-    // duplicate codes of 髙 (NEC-selected IBM, IBM) and ∵ (NEC row 13, IBM, JIS).
+        "a",  "b",  "A",  "ab",     "AB",   "ｱ",   "ｶﾞ",   "ガ",    "カ",       "ア",
+        "パ", "ﾊﾟ", "ａ", "Ａ",     "ｂ",   "検",  "索",   "検索",  "ひら",     "　",
+        " ",  "?",  "・", "ー",     "ｰ",    "α",   "Α",    "ⅰ",     "Ⅰ",        "ｘ",
+        "x",  "é",  "〜", "～",     "😀",    "ｆ",  "Ｆ",   "ferr",  "ＦＥＲＲ", "\u212A",
+        "デ", "ﾃﾞ", "テ", "ﾃ",      "ﾞ",    "゛",  "タ",   "ﾀ",     "ダ",       "ｅ",
+        "Ｒ", "r",  "è",  "ベース", "ﾍﾞｰｽ", "ヘﾞ", "デｰﾀ", "ﾃﾞータ"};
+    // Bytes a CP932 file may hold besides: a lone lead byte, Windows' extra single bytes,
+    // duplicate codes of 髙 (NEC-selected IBM, IBM) and ∵ (NEC row 13, IBM, JIS), and a lead
+    // byte that takes the half-width ﾃ after it as its trail byte (ﾃﾞｰﾀ there is no word).
     const std::vector<std::string> cp932Only = {
-        "\x81", "\x80", "\xA0", "\xFD", "\xEE\xE0", "\xFB\xFC", "\x87\x9A", "\xFA\x5B", "\x81\xE6"};
+        "\x81",     "\x80",     "\xA0",     "\xFD",     "\xEE\xE0",
+        "\xFB\xFC", "\x87\x9A", "\xFA\x5B", "\x81\xE6", "\x89\xC3\xDE\xB0\xC0"};
     const std::vector<std::string> ends = {"\r\n", "\n", "\r", "\r\n\r\n", "\n\n"};
     const std::vector<std::string> queries = {
         "a",    "AB",       "ｶﾞ", "ガa",      "検索", "&& a 検",      "b ア",      "ⅰ",
         "α",    "x?",       "ｰ",  "&& ｂ ａ", "・",   "髙",           "∵a",        "a髙",
         "ferr", "ＦＥＲＲ", "é",  "〜",       "a😀",   "&& ferr 検",   "検索 ferr", "データ",
-        "ﾃﾞｰﾀ", "ータ",     "ﾀﾞ", "ｅｒ",     "rè",   "データベース", "ﾃﾞｰﾀﾍﾞｰｽ"};
+        "ﾃﾞｰﾀ", "ータ",     "ﾀﾞ", "ｅｒ",     "rè",   "データベース", "ﾃﾞｰﾀﾍﾞｰｽ",  "データヘ"};
     const std::vector<std::string> patterns = {"a.b", "[ｱ-ﾝ]ﾞ", "・",   "\\?", "^ア",
                                                "ｘ$", "検.*索", "fe+r", "k",   "\\u212A"};
     std::mt19937 random(12345);
