@@ -12,16 +12,6 @@ bool isFolder(std::string_view path) {
     return ::stat(std::string(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string removeNewlines(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        if (c != '\r' && c != '\n')
-            out += c;
-    }
-    return out;
-}
-
 void acceptFolderArgument(app::Host& host, app::Settings& settings, std::string_view text,
                           const std::function<void()>& showWindow) {
     if (text.size() >= 2 && text.front() == '"' && text.back() == '"')

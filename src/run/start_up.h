@@ -12,9 +12,6 @@ namespace ferretta::run {
 // True when the path names an existing folder. Never fails: any error answers false.
 bool isFolder(std::string_view path);
 
-// The text without any carriage return or line feed, wherever they stand.
-std::string removeNewlines(std::string_view text);
-
 // Takes a folder named on a command line (one pair of enclosing double quotes is dropped),
 // shows the window (`showWindow`, when given) and, when it is a folder, makes it the search
 // folder and the newest history entry. The user is told either way.

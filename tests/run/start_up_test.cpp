@@ -18,17 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::RecordingHost;
 
-TEST(RemoveNewlinesTest, RemovesEveryCarriageReturnAndLineFeed) {
-    const std::pair<std::string_view, std::string_view> cases[] = {
-        {"a\rb\r\nc\nd", "abcd"},
-        {"\n\ra\n", "a"},
-        {"日本\r\n語", "日本語"},
-        {"tab\tand blank stay", "tab\tand blank stay"},
-        {std::string_view("nul\0kept\r", 9), std::string_view("nul\0kept", 8)}};
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(removeNewlines(text), expected);
-}
-
 class FolderTest : public ::testing::Test {
   protected:
     void SetUp() override {

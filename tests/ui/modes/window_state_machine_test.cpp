@@ -193,32 +193,6 @@ TEST(WindowStateMachineTest, EveryEventOfEveryReachedState) {
     }
 }
 
-TEST(WindowStateMachineTest, StateOutsideTheTableReportsEveryEvent) {
-    for (int state : {-1, 5, 1000}) {
-        Rig rig(state);
-        for (int event = -1; event <= kEventCount; ++event) {
-            SCOPED_TRACE(pairName(state, event));
-            EXPECT_FALSE(rig.machine.matrixCall(event));
-            EXPECT_EQ(rig.machine.stateNumber(), state);
-        }
-        EXPECT_EQ(rig.window.messages.size(), static_cast<std::size_t>(kEventCount + 2));
-        EXPECT_EQ(rig.window.messages.back(), badEventText(state, kEventCount));
-    }
-}
-
-TEST(WindowStateMachineTest, NestedOutOfRangeEventIsReportedButChangesNothing) {
-    // The range check comes before the busy guard, so a nested out-of-range event is still
-    // reported; the cell being performed finishes as if nothing had happened.
-    Rig rig(StateMinimum);
-    rig.window.onAction = [&](const std::string&) {
-        EXPECT_FALSE(rig.machine.matrixCall(-1));
-        EXPECT_FALSE(rig.machine.matrixCall(kEventCount));
-    };
-    EXPECT_TRUE(rig.machine.matrixCall(EventHotKey));
-    EXPECT_EQ(rig.machine.stateNumber(), StateNormal);
-    EXPECT_EQ(rig.window.calls, (std::vector<std::string>{"norm", "bad 3 -1", "bad 3 11"}));
-}
-
 TEST(WindowStateMachineTest, EventsDuringTheMissingCellMessageAreDropped) {
     // The missing-cell message box runs a nested event loop while the machine is busy.
     Rig rig(StateMinimum);
@@ -226,22 +200,6 @@ TEST(WindowStateMachineTest, EventsDuringTheMissingCellMessageAreDropped) {
     EXPECT_FALSE(rig.machine.matrixCall(EventTrayOpen));
     EXPECT_EQ(rig.machine.stateNumber(), StateMinimum);
     EXPECT_EQ(rig.window.calls, std::vector<std::string>{"bad 3 2"});
-}
-
-TEST(WindowStateMachineTest, EventsDuringTheOutOfRangeMessageAreHandled) {
-    // The out-of-range message is shown before the machine turns busy, as the window always did; an
-    // event arriving meanwhile is performed.
-    Rig rig(StateMinimum);
-    bool reported = false;
-    rig.window.onReport = [&] {
-        if (!reported) {
-            reported = true;
-            EXPECT_TRUE(rig.machine.matrixCall(EventHotKey));
-        }
-    };
-    EXPECT_FALSE(rig.machine.matrixCall(-1));
-    EXPECT_EQ(rig.machine.stateNumber(), StateNormal);
-    EXPECT_EQ(rig.window.calls, (std::vector<std::string>{"bad 3 -1", "norm"}));
 }
 
 TEST(WindowStateMachineTest, ThrowingActionLeavesStateAndClearsBusy) {
