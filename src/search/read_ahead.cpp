@@ -13,8 +13,7 @@ namespace {
 // A worker hands its calls over in batches of about this size, or at each doEvents.
 constexpr std::size_t kBatchCalls = 256;
 constexpr std::size_t kBatchBytes = std::size_t{256} << 10;
-// Most files make a few calls: a batch starts this small (a batch of kBatchCalls made for
-// each file cost more than the calls).
+// Most files make a few calls: a batch starts this small and grows as calls come.
 constexpr std::size_t kFirstBatchCalls = 8;
 // How many files after the one replayed the replay waits for, once that one is done.
 constexpr std::size_t kReplayAhead = 8;
@@ -520,8 +519,8 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
                 }
                 if (job.batches.empty())
                     break;
-                // The storage of the batch replayed goes back to the workers: allocated on one
-                // thread and freed on another, it cost more than its calls.
+                // The storage of the batch replayed goes back to the workers rather than being
+                // freed here and allocated there again for the next file.
                 if (batch.calls.capacity() > 0 && m_spareBatches.size() < kSpareBatches)
                     m_spareBatches.push_back(std::move(batch.calls));
                 batch = std::move(job.batches.front());
