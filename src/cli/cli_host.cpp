@@ -51,8 +51,10 @@ void CliHost::write(std::string line) {
     // A terminal is shown no control characters of a file's.
     if (m_outIsTerminal)
         line = terminalSafe(line, !m_ansi);
-    line += m_ansi ? "\r\n" : "\n";
+    // The line end goes apart: appended, it would cost the line a copy of its own.
+    const std::string_view end = m_ansi ? "\r\n" : "\n";
     std::fwrite(line.data(), 1, line.size(), m_out);
+    std::fwrite(end.data(), 1, end.size(), m_out);
 }
 
 void CliHost::writeContextLine(const hits::ContextLine& line) {

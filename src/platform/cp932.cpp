@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "platform/unicode.h"
@@ -26,6 +27,9 @@ constexpr int trailIndex(unsigned char b) {
 }
 
 std::uint16_t bestFitCode(char16_t ch) {
+    // Most characters without a code of their own lie above every best-fit one.
+    if (ch > std::prev(std::end(kBestFit))->ch)
+        return kNoCode;
     const auto* const end = std::end(kBestFit);
     const auto* it =
         std::lower_bound(std::begin(kBestFit), end, ch,

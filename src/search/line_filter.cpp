@@ -144,11 +144,13 @@ const std::unordered_map<std::string, std::vector<std::uint16_t>>& cp932FoldedFr
 const UnicodeSources& unicodeFoldSources() {
     static const UnicodeSources sources = [] {
         UnicodeSources map;
+        std::u16string folded;
         for (unsigned u = 0; u < 0x10000; ++u) {
             const auto c = static_cast<char16_t>(u);
             if (u >= 0xD800 && u <= 0xDFFF)
                 continue;
-            for (char16_t unit : platform::foldForMatch(std::u16string_view(&c, 1))) {
+            platform::foldForMatch(std::u16string_view(&c, 1), folded);
+            for (char16_t unit : folded) {
                 if (unit != c)
                     map[unit].push_back(c);
             }
@@ -160,18 +162,24 @@ const UnicodeSources& unicodeFoldSources() {
 
 const AnsiSources& ansiSources() {
     static const AnsiSources sources = [] {
+        // Only codes that more than one character turns into matter: they are counted first
+        // and only they are mapped (a map of every code cost a millisecond at each start).
+        std::vector<std::uint16_t> codes(0x10000, kNoCode);
+        std::vector<std::uint8_t> characters(0x10000, 0);  // per code, up to 2
+        for (unsigned u = 0; u < 0x10000; ++u) {
+            if (u >= 0xD800 && u <= 0xDFFF)
+                continue;
+            const std::uint16_t code =
+                platform::unicodeToCp932Code(static_cast<char16_t>(u), Cp932Fallback::BestFit);
+            codes[u] = code;
+            if (code != kNoCode && characters[code] < 2)
+                ++characters[code];
+        }
         AnsiSources map;
         for (unsigned u = 0; u < 0x10000; ++u) {
-            const auto c = static_cast<char16_t>(u);
-            const std::uint16_t code = u >= 0xD800 && u <= 0xDFFF ? kNoCode
-                                                                  : platform::unicodeToCp932Code(
-                                                                        c, Cp932Fallback::BestFit);
-            if (code != kNoCode)
-                map[code].push_back(c);
+            if (codes[u] != kNoCode && characters[codes[u]] >= 2)
+                map[codes[u]].push_back(static_cast<char16_t>(u));
         }
-        // Only codes that more than one character turns into matter.
-        for (auto it = map.begin(); it != map.end();)
-            it = it->second.size() < 2 ? map.erase(it) : std::next(it);
         return map;
     }();
     return sources;

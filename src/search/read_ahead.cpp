@@ -13,6 +13,12 @@ namespace {
 // A worker hands its calls over in batches of about this size, or at each doEvents.
 constexpr std::size_t kBatchCalls = 256;
 constexpr std::size_t kBatchBytes = std::size_t{256} << 10;
+// Most files make a few calls: a batch starts this small and grows as calls come.
+constexpr std::size_t kFirstBatchCalls = 8;
+// How many files after the one replayed the replay waits for, once that one is done.
+constexpr std::size_t kReplayAhead = 8;
+// Emptied batches kept for the workers to fill again.
+constexpr std::size_t kSpareBatches = 8;
 // More workers gain nothing on the machines this runs on and only multiply the memory each
 // one reads with.
 constexpr int kMaxWorkers = 8;
@@ -33,7 +39,7 @@ struct ReadAhead::Job {
     std::string path;
     app::FileType type = app::FileType::Unknown;
     // Guarded by the owner's mutex.
-    std::deque<RecordedCall> calls;  // recorded and not yet replayed
+    std::deque<RecordedBatch> batches;  // recorded and not yet taken by the replay
     std::size_t pendingBytes = 0;
     std::size_t eventsReplayed = 0;  // doEvents calls the replay has made
     bool stopped = false;            // the user stopped: the searcher stops at its next doEvents
@@ -58,7 +64,7 @@ class ReadAhead::JobHost : public app::Host {
     void finish(bool answer, std::exception_ptr failure) {
         const Ending ended{answer, std::move(failure)};
         m_owner.deliver(*m_job, m_buffer, m_bytes, &ended);
-        m_buffer.clear();
+        m_buffer.calls.clear();
         m_bytes = 0;
     }
 
@@ -132,16 +138,18 @@ class ReadAhead::JobHost : public app::Host {
     void record(RecordedCall&& call) {
         if (m_asked)
             return;  // what a searcher stopped by its question does is not the real search
+        if (m_buffer.calls.capacity() == 0)
+            m_buffer.calls.reserve(kFirstBatchCalls);
         m_bytes += call.bytes();
-        m_buffer.push_back(std::move(call));
-        if (m_buffer.size() >= kBatchCalls || m_bytes >= kBatchBytes)
+        m_buffer.calls.push_back(std::move(call));
+        if (m_buffer.calls.size() >= kBatchCalls || m_bytes >= kBatchBytes)
             flush();
     }
     void flush() {
-        if (m_buffer.empty())
+        if (m_buffer.calls.empty())
             return;
         m_owner.deliver(*m_job, m_buffer, m_bytes);
-        m_buffer.clear();
+        m_buffer.calls.clear();
         m_bytes = 0;
     }
 
@@ -151,7 +159,7 @@ class ReadAhead::JobHost : public app::Host {
     RowHandle m_rows = 0;
     std::size_t m_events = 0;  // doEvents calls in the job so far
     bool m_asked = false;
-    std::deque<RecordedCall> m_buffer;
+    RecordedBatch m_buffer;
     std::size_t m_bytes = 0;
 };
 
@@ -359,25 +367,32 @@ void ReadAhead::workerLoop() {
     }
 }
 
-void ReadAhead::deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes,
-                        const Ending* ended) {
+void ReadAhead::deliver(Job& job, RecordedBatch& batch, std::size_t bytes, const Ending* ended) {
     std::unique_lock lock(m_mutex);
     // The file being replayed waits only for its own calls, which the replay takes; any other
     // waits while too much waits in all. Neither waits for the other, so nothing stalls.
     const auto room = [&] {
-        if (m_cancelled || job.abandoned || calls.empty())
+        if (m_cancelled || job.abandoned || batch.calls.empty())
             return true;
         const std::size_t waiting = m_current.get() == &job ? job.pendingBytes : m_pendingBytes;
         return waiting == 0 || waiting < m_options.maxPendingBytes;
     };
     if (!room()) {
         ++m_workersWaiting;
+        if (m_replayWaiting)
+            m_replayChanged.notify_one();
         m_changed.wait(lock, room);
         --m_workersWaiting;
     }
-    if (!m_cancelled && !job.abandoned) {
-        for (auto& call : calls)
-            job.calls.push_back(std::move(call));
+    if (!m_cancelled && !job.abandoned && !batch.calls.empty()) {
+        // The batch is handed over whole: one allocation and one lock for all its calls.
+        batch.bytes = bytes;
+        job.batches.push_back(std::move(batch));
+        batch.calls.clear();
+        if (!m_spareBatches.empty()) {
+            batch.calls = std::move(m_spareBatches.back());
+            m_spareBatches.pop_back();
+        }
         job.pendingBytes += bytes;
         m_pendingBytes += bytes;
     }
@@ -386,17 +401,42 @@ void ReadAhead::deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t b
         job.failure = ended->failure;
         job.done = true;
     }
-    // Only the replay of this very file waits for it.
-    const bool replayed = m_current.get() == &job;
+    // The replay waits for the file it replays (and, once that is done, for the files after
+    // it): woken only when it can go on.
+    const bool wake = m_replayWaiting && m_current && replayReady(*m_current);
     lock.unlock();
-    if (replayed)
+    if (wake)
         m_replayChanged.notify_one();
+}
+
+bool ReadAhead::replayReady(const Job& job) const {
+    if (!job.done)
+        return !job.batches.empty();
+    // Done: replayed at once when nothing is to be gained by waiting (a worker waits for the
+    // replay, or the walk lists too slowly), else when the files after it are ready too, so
+    // that the replay is woken once for a run of small files rather than for each of them.
+    if (m_cancelled || m_workersWaiting > 0)
+        return true;
+    if (m_slots.size() < kReplayAhead)
+        return m_walkDone ? allReady(m_slots.size()) : true;
+    return allReady(kReplayAhead);
+}
+
+bool ReadAhead::allReady(std::size_t slots) const {
+    for (std::size_t i = 0; i < slots; ++i) {
+        const Job* next = m_slots[i].job.get();
+        if (next != nullptr && !next->done && next->batches.empty())
+            return false;
+    }
+    return true;
 }
 
 bool ReadAhead::stopAt(Job& job, std::size_t events) {
     std::unique_lock lock(m_mutex);
     if (events > m_options.freeEvents) {
         ++m_workersWaiting;
+        if (m_replayWaiting)
+            m_replayChanged.notify_one();
         m_changed.wait(lock, [&] {
             return m_cancelled || job.abandoned || job.stopped || job.eventsReplayed >= events;
         });
@@ -407,8 +447,12 @@ bool ReadAhead::stopAt(Job& job, std::size_t events) {
 
 void ReadAhead::waitForJob(Job& job, const SearchContext& context) {
     std::unique_lock lock(m_mutex);
-    if (m_replayChanged.wait_for(lock, std::chrono::milliseconds(m_options.waitMilliseconds),
-                                 [&] { return !job.calls.empty() || job.done; }))
+    m_replayWaiting = true;
+    const bool ready =
+        m_replayChanged.wait_for(lock, std::chrono::milliseconds(m_options.waitMilliseconds),
+                                 [&] { return replayReady(job); });
+    m_replayWaiting = false;
+    if (ready)
         return;
     lock.unlock();
     const bool stoppedBefore = context.flags.isAbort;
@@ -457,27 +501,39 @@ bool ReadAhead::replay(Job& job, const SearchContext& context) {
     std::size_t events = 0;
     bool counted = false;
     app::Host& host = context.host;
+    // The batch being replayed: taken whole, so that the lock is held once for all its calls
+    // (its bytes stop counting against the bound when it is taken).
+    RecordedBatch batch;
+    std::size_t next = 0;
     for (;;) {
-        RecordedCall call;
-        bool workersWaiting = false;
-        {
-            std::unique_lock lock(m_mutex);
-            if (job.calls.empty() && !job.done) {
-                lock.unlock();
-                waitForJob(job, context);
-                continue;
+        if (next == batch.calls.size()) {
+            batch.calls.clear();
+            next = 0;
+            bool workersWaiting = false;
+            {
+                std::unique_lock lock(m_mutex);
+                if (job.batches.empty() && !job.done) {
+                    lock.unlock();
+                    waitForJob(job, context);
+                    continue;
+                }
+                if (job.batches.empty())
+                    break;
+                // The storage of the batch replayed goes back to the workers rather than being
+                // freed here and allocated there again for the next file.
+                if (batch.calls.capacity() > 0 && m_spareBatches.size() < kSpareBatches)
+                    m_spareBatches.push_back(std::move(batch.calls));
+                batch = std::move(job.batches.front());
+                job.batches.pop_front();
+                job.pendingBytes -= batch.bytes;
+                m_pendingBytes -= batch.bytes;
+                workersWaiting = m_workersWaiting > 0;
             }
-            if (job.calls.empty())
-                break;
-            const std::size_t bytes = job.calls.front().bytes();
-            call = std::move(job.calls.front());
-            job.calls.pop_front();
-            job.pendingBytes -= bytes;
-            m_pendingBytes -= bytes;
-            workersWaiting = m_workersWaiting > 0;
+            if (workersWaiting)
+                m_changed.notify_all();
+            continue;
         }
-        if (workersWaiting)
-            m_changed.notify_all();
+        const RecordedCall& call = batch.calls[next++];
         if (call.kind == RecordedCall::Kind::Question || call.kind == RecordedCall::Kind::HandOver)
             return searchAgain(job, context, replayed, rows, counted);
         const bool stoppedBefore = context.flags.isAbort;

@@ -71,6 +71,12 @@ struct RecordedCall {
     std::size_t bytes() const;
 };
 
+// Calls handed over from a worker together, with the bytes they hold.
+struct RecordedBatch {
+    std::vector<RecordedCall> calls;
+    std::size_t bytes = 0;
+};
+
 struct ReadAheadOptions {
     // Threads that search files ahead. Fewer than 2: no reading ahead at all.
     int workers = 1;
@@ -141,14 +147,18 @@ class ReadAhead {
         bool answer = false;
         std::exception_ptr failure;
     };
-    void deliver(Job& job, std::deque<RecordedCall>& calls, std::size_t bytes,
-                 const Ending* ended = nullptr);
+    void deliver(Job& job, RecordedBatch& batch, std::size_t bytes, const Ending* ended = nullptr);
     // Called by a worker's host after it handed over the `events`-th doEvents of the job:
     // whether its searcher is to stop there (waiting for the replay past the free ones).
     bool stopAt(Job& job, std::size_t events);
     // The replay's thread waits a while for a change of the job, then lets events run; a stop
     // seen then stops the worker's searcher at its next doEvents.
     void waitForJob(Job& job, const SearchContext& context);
+    // Whether the replay waiting for `job` has something to go on with (the mutex held).
+    bool replayReady(const Job& job) const;
+    // Whether the first `slots` steps listed are no file searched ahead or one that is done or
+    // has calls waiting (the mutex held).
+    bool allReady(std::size_t slots) const;
 
     const app::Settings m_settings;
     const SearcherRegistry& m_registry;
@@ -163,11 +173,13 @@ class ReadAhead {
     std::size_t m_workersWaiting = 0;  // workers waiting for the replay (its memory or its stop)
     std::size_t m_idleWorkers = 0;     // workers waiting for a file
     bool m_cancelled = false;
+    bool m_replayWaiting = false;  // the replay waits in waitForJob
     bool m_walkDone = false;
     std::deque<Slot> m_slots;                      // steps listed and not yet taken by next()
     std::deque<std::shared_ptr<Job>> m_unclaimed;  // jobs no worker has taken yet
     std::shared_ptr<Job> m_current;                // the job being replayed
     std::size_t m_pendingBytes = 0;                // recorded and not yet replayed, over all jobs
+    std::vector<std::vector<RecordedCall>> m_spareBatches;  // replayed, for the workers to reuse
 
     std::vector<std::thread> m_threads;
 };
