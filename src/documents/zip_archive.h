@@ -61,6 +61,12 @@ class ZipArchive {
         // At least `size` bytes, not cleared; what it held is lost when it grows.
         char* reserve(std::size_t size);
     };
+    struct WholeBuffers {
+        Buffer raw;
+        Buffer inflated;
+        bool busy = false;
+    };
+    static WholeBuffers& wholeBuffers();
     // An entry small enough to be inflated in one go and within the bounds by its stated size,
     // inflated into `bytes` (in one of the buffers). False for any other entry and for one that
     // does not inflate to exactly its stated size and checksum: the stream then reads it as any
@@ -75,11 +81,6 @@ class ZipArchive {
     ReadLimits m_limits;
     std::vector<std::string> m_names;
     std::uint64_t m_bytesRead = 0;
-    // The buffers of readWhole, kept for the archive's next entry; busy while a consumer has
-    // the bytes (an entry read meanwhile has buffers of its own).
-    Buffer m_raw;
-    Buffer m_inflated;
-    bool m_wholeBusy = false;
 };
 
 }  // namespace ferretta::documents
