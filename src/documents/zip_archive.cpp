@@ -132,7 +132,8 @@ bool ZipArchive::loadNames(std::string& why) {
     m_names.reserve(static_cast<std::size_t>(count));
     for (zip_int64_t i = 0; i < count; ++i) {
         const char* name = zip_get_name(m_archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-        m_names.emplace_back(name != nullptr ? name : "");
+        // Not copied: libzip keeps the directory's names until the archive is closed.
+        m_names.emplace_back(name != nullptr ? std::string_view(name) : std::string_view());
     }
     return true;
 }

@@ -32,8 +32,8 @@ class ZipArchive {
     ZipArchive(const ZipArchive&) = delete;
     ZipArchive& operator=(const ZipArchive&) = delete;
 
-    // The entries' names in the order of the central directory.
-    const std::vector<std::string>& names() const { return m_names; }
+    // The entries' names in the order of the central directory (valid while the archive is).
+    const std::vector<std::string_view>& names() const { return m_names; }
     bool has(std::string_view name) const;
 
     // Hands the entry's inflated bytes to `consume` in chunks; `consume` answers false to stop
@@ -79,7 +79,7 @@ class ZipArchive {
     // consumer may read other entries.
     std::mutex m_libzip;
     ReadLimits m_limits;
-    std::vector<std::string> m_names;
+    std::vector<std::string_view> m_names;  // libzip's own strings
     std::uint64_t m_bytesRead = 0;
 };
 
