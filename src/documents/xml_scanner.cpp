@@ -265,7 +265,11 @@ std::size_t textEnd(std::string_view bytes, std::size_t at, char end, bool& know
             } else if (c >= 0xE1 && c <= 0xEC && i + 2 < bytes.size() && trail(i + 1) &&
                        trail(i + 2)) {
                 // U+1000 to U+CFFF (kana and kanji among them): characters whatever follows.
+                // A run of them is walked without a look for ASCII after each.
                 i += 3;
+                while (i + 2 < bytes.size() && static_cast<unsigned char>(bytes[i]) >= 0xE1 &&
+                       static_cast<unsigned char>(bytes[i]) <= 0xEC && trail(i + 1) && trail(i + 2))
+                    i += 3;
             } else {
                 break;
             }
