@@ -614,10 +614,10 @@ bool readWordprocessingMl(ZipArchive& archive, WordMode mode, const ReadLimits& 
     }
     const std::string folder = main.substr(0, main.rfind('/') + 1);
     if (mode == WordMode::Normal) {
-        for (const std::string& entry : archive.names()) {
+        for (const std::string_view entry : archive.names()) {
             if (entry.compare(0, folder.size(), folder) != 0 || entry == main)
                 continue;
-            const std::string_view leaf = std::string_view(entry).substr(folder.size());
+            const std::string_view leaf = entry.substr(folder.size());
             const bool story = leaf.starts_with("header") || leaf.starts_with("footer") ||
                                leaf == "footnotes.xml" || leaf == "endnotes.xml" ||
                                leaf == "comments.xml";

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -77,7 +78,14 @@ ReadResult readDocument(const std::string& path, Format format, Kind kind, UnitS
     if (file >= 0 && ::fstat(file, &status) == 0 && S_ISREG(status.st_mode) &&
         status.st_size <= kReadWhole) {
         const auto size = static_cast<std::size_t>(status.st_size);
-        const auto bytes = std::make_unique_for_overwrite<char[]>(size);
+        // Kept for the thread's next document (at most kReadWhole bytes): a fresh buffer cost
+        // an allocation and new pages for each. Nothing read here reads another document.
+        thread_local std::unique_ptr<char[]> bytes;
+        thread_local std::size_t capacity = 0;
+        if (size > capacity || !bytes) {
+            bytes = std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(size, 1));
+            capacity = size;
+        }
         std::size_t read = 0;
         while (read < size) {
             const ssize_t got = ::read(file, bytes.get() + read, size - read);

@@ -378,7 +378,7 @@ class ContentHandler final : public ContextHandler<ContentContext> {
         if (!folder)
             return !link.empty() && m_archive.has(link);
         const std::string prefix = std::string(link) + "/";
-        for (const std::string& entry : m_archive.names()) {
+        for (const std::string_view entry : m_archive.names()) {
             if (entry.size() > prefix.size() && entry.compare(0, prefix.size(), prefix) == 0)
                 return true;
         }

@@ -253,6 +253,8 @@ class FormulaBuilder {
         : m_text(text), m_names(names), m_sheets(names ? &names->sheets : nullptr), m_odf(odf) {}
 
     std::optional<SheetFormula> build(std::string& why) {
+        // Room for the pieces of most formulas at once, rather than growing piece by piece.
+        m_formula.m_pieces.reserve(8);
         m_formula.m_pieces.push_back({"=", {}, {}});
         while (m_at < m_text.size()) {
             if (!step()) {

@@ -236,6 +236,13 @@ bool XmlParser::split(std::string_view qualified, std::string_view& prefix,
         local = qualified;
         return true;
     }
+    // The scanner took only names of ASCII name characters with at most one colon, between
+    // two of them.
+    if (m_scanning) {
+        prefix = qualified.substr(0, colon);
+        local = qualified.substr(colon + 1);
+        return true;
+    }
     // One colon, between a prefix and a local name that starts as a name does.
     if (colon == 0 || colon + 1 == qualified.size() ||
         qualified.find(':', colon + 1) != std::string_view::npos ||
@@ -247,10 +254,7 @@ bool XmlParser::split(std::string_view qualified, std::string_view& prefix,
 }
 
 const std::string_view* XmlParser::lookup(std::string_view prefix) const {
-    const auto same = [&](const Binding& binding) {
-        return binding.prefix.size() == prefix.size() &&
-               (prefix.empty() || (binding.prefix[0] == prefix[0] && binding.prefix == prefix));
-    };
+    const auto same = [&](const Binding& binding) { return sameName(binding.prefix, prefix); };
     for (const Binding* found : m_found) {
         if (found != nullptr && same(*found))
             return &found->uri;

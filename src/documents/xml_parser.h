@@ -30,10 +30,22 @@ typedef struct XML_ParserStruct* XML_Parser;
 
 namespace ferretta::documents {
 
+// Whether two names (or prefixes) are the same bytes. They are a few bytes long: a loop, not a
+// call to memcmp for each.
+inline bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i])
+            return false;
+    }
+    return true;
+}
+
 struct XmlName {
     std::string_view uri;    // empty for no namespace
     std::string_view local;  // the name without its prefix
-    bool is(std::string_view u, std::string_view l) const { return local == l && uri == u; }
+    bool is(std::string_view u, std::string_view l) const { return sameName(local, l) && uri == u; }
 };
 
 struct XmlAttribute {

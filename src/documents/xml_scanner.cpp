@@ -8,8 +8,13 @@
 // character XML does not allow, a name outside ASCII) it stops where the construct begins and
 // expat reads on from there, with its refusals and messages.
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "documents/xml_parser.h"
 
@@ -185,6 +190,57 @@ bool knownData(std::string_view text) {
     return true;
 }
 
+// Skips runs of plain ASCII 16 bytes at a time: printable ASCII but '&', '<' and the byte that
+// ends the text (with `controls`, tabs and line feeds too).
+class PlainRun {
+  public:
+    PlainRun(char end, bool controls)
+#if defined(__SSE2__)
+        : m_end(_mm_set1_epi8(end)),
+          m_tab(_mm_set1_epi8(controls ? '\t' : '<')),
+          m_lf(_mm_set1_epi8(controls ? '\n' : '<'))
+#endif
+    {
+#if !defined(__SSE2__)
+        (void)end;
+        (void)controls;
+#endif
+    }
+
+    // The first byte from `at` on that is not plain, or where fewer than 16 bytes are left;
+    // the caller's table looks at the bytes from there.
+    std::size_t skip(std::string_view bytes, std::size_t at) const {
+#if defined(__SSE2__)
+        while (at + 16 <= bytes.size()) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes.data() + at));
+            // Signed comparisons: the bytes from 0x80 up are below 0x1F.
+            const __m128i printable = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(0x1F)),
+                                                    _mm_cmplt_epi8(v, _mm_set1_epi8(0x7F)));
+            const __m128i controls =
+                _mm_or_si128(_mm_cmpeq_epi8(v, m_tab), _mm_cmpeq_epi8(v, m_lf));
+            const __m128i stop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('&')),
+                                                           _mm_cmpeq_epi8(v, _mm_set1_epi8('<'))),
+                                              _mm_cmpeq_epi8(v, m_end));
+            const auto plain = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_andnot_si128(stop, _mm_or_si128(printable, controls))));
+            if (plain != 0xFFFF)
+                return at + static_cast<std::size_t>(std::countr_one(plain));
+            at += 16;
+        }
+#else
+        (void)bytes;
+#endif
+        return at;
+    }
+
+  private:
+#if defined(__SSE2__)
+    __m128i m_end;
+    __m128i m_tab;  // '<' (a stop anyway) where tabs and line feeds are no plain bytes
+    __m128i m_lf;
+#endif
+};
+
 // The end of the text or value starting at `at`: the first `end` ('<' or the value's quote)
 // outside a reference. npos, with `known` true, when the bytes end first; npos, with `known`
 // false, at a character the scanner leaves to expat.
@@ -197,15 +253,23 @@ std::size_t textEnd(std::string_view bytes, std::size_t at, char end, bool& know
     references = false;
     std::size_t i = at;
     const auto trail = [&](std::size_t k) { return (bytes[k] & 0xC0) == 0x80; };
+    const PlainRun run(end == '<' ? ']' : end, end == '<');
     for (;;) {
         while (i < bytes.size()) {
+            i = run.skip(bytes, i);
+            if (i >= bytes.size())
+                break;
             const auto c = static_cast<unsigned char>(bytes[i]);
             if (plain[c]) {
                 ++i;
             } else if (c >= 0xE1 && c <= 0xEC && i + 2 < bytes.size() && trail(i + 1) &&
                        trail(i + 2)) {
                 // U+1000 to U+CFFF (kana and kanji among them): characters whatever follows.
+                // A run of them is walked without a look for ASCII after each.
                 i += 3;
+                while (i + 2 < bytes.size() && static_cast<unsigned char>(bytes[i]) >= 0xE1 &&
+                       static_cast<unsigned char>(bytes[i]) <= 0xEC && trail(i + 1) && trail(i + 2))
+                    i += 3;
             } else {
                 break;
             }
@@ -451,7 +515,7 @@ XmlParser::Scanned XmlParser::scanStartTag(std::string_view bytes, bool last, st
         if (references)
             m_decodedOf.push_back(m_rawAttributes.size());
         for (const RawAttribute& earlier : m_rawAttributes) {
-            if (earlier.name == attribute)
+            if (sameName(earlier.name, attribute))
                 return Scanned::Expat;
         }
         m_rawAttributes.push_back({attribute, value});
@@ -508,7 +572,7 @@ XmlParser::Scanned XmlParser::scanEndTag(std::string_view bytes, bool last, std:
     const std::size_t end = nameEnd(bytes, at + 2);
     if (end == std::string_view::npos)
         return more;
-    if (bytes.substr(at + 2, end - at - 2) != open)
+    if (!sameName(bytes.substr(at + 2, end - at - 2), open))
         return Scanned::Expat;
     std::size_t i = end;
     while (i < bytes.size() && isSpace(bytes[i]))

@@ -132,7 +132,8 @@ bool ZipArchive::loadNames(std::string& why) {
     m_names.reserve(static_cast<std::size_t>(count));
     for (zip_int64_t i = 0; i < count; ++i) {
         const char* name = zip_get_name(m_archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
-        m_names.emplace_back(name != nullptr ? name : "");
+        // Not copied: libzip keeps the directory's names until the archive is closed.
+        m_names.emplace_back(name != nullptr ? std::string_view(name) : std::string_view());
     }
     return true;
 }
@@ -263,18 +264,19 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
     {
         // An entry read while the consumer of another holds the archive's buffers (a workbook
         // looks through its sheets while it parses one) has buffers of its own.
-        const bool nested = m_wholeBusy;
+        WholeBuffers& kept = wholeBuffers();
+        const bool nested = kept.busy;
         Buffer ownRaw;
         Buffer ownInflated;
         std::string_view whole;
-        if (readWhole(static_cast<zip_uint64_t>(index), stat, nested ? ownRaw : m_raw,
-                      nested ? ownInflated : m_inflated, whole)) {
+        if (readWhole(static_cast<zip_uint64_t>(index), stat, nested ? ownRaw : kept.raw,
+                      nested ? ownInflated : kept.inflated, whole)) {
             m_bytesRead += whole.size();
-            m_wholeBusy = true;
+            kept.busy = true;
             libzip.unlock();
             if (!whole.empty())
                 consume(whole);  // whether it stopped or not, the entry was read
-            m_wholeBusy = nested;
+            kept.busy = nested;
             return true;
         }
     }
@@ -335,6 +337,15 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
     std::lock_guard lock(m_libzip);
     zip_fclose(file);
     return ok;
+}
+
+// The buffers of readWhole, kept for the thread's next entry of any archive (fresh ones for
+// each document cost an allocation and new pages every time); busy while a consumer has the
+// bytes (an entry read meanwhile, of this archive or another, has buffers of its own). They
+// hold at most an entry below kReadAheadBytes and its compressed bytes.
+ZipArchive::WholeBuffers& ZipArchive::wholeBuffers() {
+    thread_local WholeBuffers buffers;
+    return buffers;
 }
 
 char* ZipArchive::Buffer::reserve(std::size_t size) {

@@ -32,8 +32,8 @@ class ZipArchive {
     ZipArchive(const ZipArchive&) = delete;
     ZipArchive& operator=(const ZipArchive&) = delete;
 
-    // The entries' names in the order of the central directory.
-    const std::vector<std::string>& names() const { return m_names; }
+    // The entries' names in the order of the central directory (valid while the archive is).
+    const std::vector<std::string_view>& names() const { return m_names; }
     bool has(std::string_view name) const;
 
     // Hands the entry's inflated bytes to `consume` in chunks; `consume` answers false to stop
@@ -61,6 +61,12 @@ class ZipArchive {
         // At least `size` bytes, not cleared; what it held is lost when it grows.
         char* reserve(std::size_t size);
     };
+    struct WholeBuffers {
+        Buffer raw;
+        Buffer inflated;
+        bool busy = false;
+    };
+    static WholeBuffers& wholeBuffers();
     // An entry small enough to be inflated in one go and within the bounds by its stated size,
     // inflated into `bytes` (in one of the buffers). False for any other entry and for one that
     // does not inflate to exactly its stated size and checksum: the stream then reads it as any
@@ -73,13 +79,8 @@ class ZipArchive {
     // consumer may read other entries.
     std::mutex m_libzip;
     ReadLimits m_limits;
-    std::vector<std::string> m_names;
+    std::vector<std::string_view> m_names;  // libzip's own strings
     std::uint64_t m_bytesRead = 0;
-    // The buffers of readWhole, kept for the archive's next entry; busy while a consumer has
-    // the bytes (an entry read meanwhile has buffers of its own).
-    Buffer m_raw;
-    Buffer m_inflated;
-    bool m_wholeBusy = false;
 };
 
 }  // namespace ferretta::documents

@@ -94,6 +94,12 @@ std::string listFolder(const std::string& folder, bool hidden, Skip&& skipFolder
         std::string_view name(entry->d_name);
         if (name == "." || name == ".." || (!hidden && name.front() == '.'))
             continue;
+        // A regular file the listing names as one needs no look of its own (a look per file
+        // was most of the listing's time, and the workers wait for the first listing).
+        if (entry->d_type == DT_REG) {
+            files.emplace_back(name);
+            continue;
+        }
         struct stat info {};
         if (::fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             unreadable.emplace_back(name, std::strerror(errno));
