@@ -51,7 +51,7 @@ if [ ! -f "$docs/.done" ]; then
             awk '{ n = $0; sub(/\.[a-z]+$/, "", n); sub(/.*[^0-9]/, "", n); print n + 0, $0 }' |
             sort -k1,1n -k2 | cut -d' ' -f2- >"$work/list-$extension"
     done
-    paste -d '\n' "$work"/list-* | sed '/^$/d' | head -n 300 | while read -r file; do
+    paste -d '\n' "$work"/list-* | sed '/^$/d' | sed -n 1,300p | while read -r file; do
         cp "$file" "$docs/made-$(basename "$file")"
     done
     missing=$((300 - $(find "$docs" -type f | wc -l)))
@@ -63,7 +63,7 @@ if [ ! -f "$docs/.done" ]; then
             read -r w s p <<<"$formats"
             made="${TMPDIR:-/tmp}/ferretta-office-bench/docs-$perFormat-$w-$s-$p"
             for extension in $formats; do
-                find "$made" -name "*.$extension" | sort | head -n "$perFormat" |
+                find "$made" -name "*.$extension" | sort | sed -n "1,${perFormat}p" |
                     while read -r file; do cp "$file" "$docs/"; done
             done
         done
@@ -132,8 +132,10 @@ lines=$(ugrep -z -r -F --no-messages "$query" "$docs" | wc -l || true)
 cached="$work/cached"
 rm -rf "$cached" && cp -r "$docs" "$cached"
 "$cli" --rebuild-cache "$types" "$cached" "$query" >/dev/null 2>&1 || true
-mapfile -t wordFiles < <(find "$docs" -name '*.docx' | sort | head -n 2)
-target=$(find "$cached" -name '*.docx' | sort | head -n 1)
+# sed, not head: head leaving early can kill sort with SIGPIPE, which pipefail makes the
+# script's end.
+mapfile -t wordFiles < <(find "$docs" -name '*.docx' | sort | sed -n 1,2p)
+target=$(find "$cached" -name '*.docx' | sort | sed -n 1p)
 changed=none
 changedCpu=none
 if [ "${#wordFiles[@]}" -ge 2 ]; then
