@@ -451,12 +451,13 @@ std::size_t LiteralFinder::findAnchored(const Anchored& a, std::string_view bloc
 
 namespace {
 
-// The fingerprint search over [from, n): the candidates of each 32-byte chunk of fingerprint
-// places, in order, handed to `consider` (place, buckets), while `wanted` (place) answers
-// true. Answers where it stopped.
-template <typename Consider, typename Wanted>
+// The fingerprint search over [from, n) for fingerprints of `m` bytes: the candidates of each
+// 32-byte chunk of fingerprint places, in order, handed to `consider` (place, buckets), while
+// `wanted` (place) answers true. Answers where it stopped. The length is a template argument
+// so that the loop over the fingerprint's bytes unrolls and its tables stay in registers.
+template <std::size_t m, typename Consider, typename Wanted>
 FERRETTA_AVX2 std::size_t fingerprintsAvx2(const char* data, std::size_t from, std::size_t n,
-                                           std::size_t m, const std::uint8_t (&low)[4][16],
+                                           const std::uint8_t (&low)[4][16],
                                            const std::uint8_t (&high)[4][16], Consider&& consider,
                                            Wanted&& wanted) {
     __m256i lowTable[4];
@@ -520,9 +521,23 @@ std::size_t LiteralFinder::findByFingerprint(std::string_view block, std::size_t
             }
         }
     };
+    std::size_t place = from;
+    switch (m) {
+        case 1:
+            place = fingerprintsAvx2<1>(data, from, n, m_low, m_high, consider, wanted);
+            break;
+        case 2:
+            place = fingerprintsAvx2<2>(data, from, n, m_low, m_high, consider, wanted);
+            break;
+        case 3:
+            place = fingerprintsAvx2<3>(data, from, n, m_low, m_high, consider, wanted);
+            break;
+        default:
+            place = fingerprintsAvx2<4>(data, from, n, m_low, m_high, consider, wanted);
+            break;
+    }
     // The places the vector loop leaves, one at a time through the same tables.
-    for (std::size_t place = fingerprintsAvx2(data, from, n, m, m_low, m_high, consider, wanted);
-         place + m <= n && wanted(place); ++place) {
+    for (; place + m <= n && wanted(place); ++place) {
         std::uint8_t buckets = 0xFF;
         for (std::size_t j = 0; j < m; ++j) {
             const auto b = static_cast<unsigned char>(data[place + j]);
