@@ -178,6 +178,30 @@ int commonness(unsigned char b) {
     return b <= 0xBF ? 4 : 5;
 }
 
+// The commonest kana and signs of Japanese text: a fingerprint or anchor on one of them is
+// met at nearly every line.
+constexpr char32_t kCommonCharacters[] = {
+    U'、', U'。', U'「', U'」', U'・', U'ー', U'ン', U'ス', U'ル', U'ト', U'イ',
+    U'ク', U'リ', U'ラ', U'タ', U'の', U'に', U'は', U'を', U'た', U'が', U'し',
+    U'て', U'と', U'で', U'い', U'る', U'す', U'な', U'か', U'ま', U'っ', U'こ',
+    U'れ', U'さ', U'も', U'う', U'く', U'ん', U'ｰ',  U'ﾞ',  U'ﾟ'};
+
+// As commonness(), for the byte at `k` of a UTF-8 literal. The last byte of a character is
+// what tells it apart: as common as a kana lead byte for the commonest characters, rare for
+// the others whatever its value.
+int commonnessInUtf8(const std::string& bytes, std::size_t k) {
+    std::size_t start = k;
+    while (start > 0 && k - start < 3 && (static_cast<unsigned char>(bytes[start]) & 0xC0) == 0x80)
+        --start;
+    std::size_t length = 0;
+    const char32_t c = utf8CharAt(bytes, start, length);
+    if (length < 2 || start + length - 1 != k)
+        return commonness(static_cast<unsigned char>(bytes[k]));
+    const bool common = std::find(std::begin(kCommonCharacters), std::end(kCommonCharacters), c) !=
+                        std::end(kCommonCharacters);
+    return common ? 8 : 4;
+}
+
 bool isAsciiLetter(unsigned char b) {
     return (b | 0x20) >= 'a' && (b | 0x20) <= 'z';
 }
@@ -240,23 +264,30 @@ constexpr std::size_t kMaxAnchored = 2;
 
 }  // namespace
 
-LiteralFinder::LiteralFinder(std::vector<Literal> literals) {
+LiteralFinder::LiteralFinder(std::vector<Literal> literals, Text text) {
     for (Literal& l : literals) {
         if (!l.bytes.empty())
             m_literals.push_back(std::move(l));
     }
     if (m_literals.empty())
         return;
+    // How common each byte of each literal is.
+    std::vector<std::vector<int>> scores;
+    for (const Literal& l : m_literals) {
+        std::vector<int>& score = scores.emplace_back(l.bytes.size());
+        for (std::size_t k = 0; k < l.bytes.size(); ++k)
+            score[k] = text == Text::Utf8 ? commonnessInUtf8(l.bytes, k)
+                                          : commonness(static_cast<unsigned char>(l.bytes[k]));
+    }
     {
         for (std::size_t i = 0; i < m_literals.size(); ++i) {
             const std::string& bytes = m_literals[i].bytes;
+            const std::vector<int>& score = scores[i];
             // The rarest byte, and the rarest of those at least half the literal away from it.
             std::vector<std::size_t> order(bytes.size());
             std::iota(order.begin(), order.end(), std::size_t{0});
-            std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
-                return commonness(static_cast<unsigned char>(bytes[x])) <
-                       commonness(static_cast<unsigned char>(bytes[y]));
-            });
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::size_t x, std::size_t y) { return score[x] < score[y]; });
             Anchored a{i, order[0], order[0]};
             const std::size_t apart = std::max<std::size_t>(1, order.size() / 2);
             for (std::size_t k = 1; k < order.size(); ++k) {
@@ -276,20 +307,44 @@ LiteralFinder::LiteralFinder(std::vector<Literal> literals) {
             return;
     }
 
-    // Fingerprints: the rarest run of up to four bytes of each literal.
+    // Fingerprints: the rarest run of up to four bytes of each literal. In UTF-8 text the
+    // last two bytes of a three-byte character all but name it: when every literal holds a
+    // character that is not among the commonest, its fingerprint is those two bytes of its
+    // rarest one, and the scan tests two bytes a place instead of four.
+    std::vector<std::size_t> characterAt;
+    for (std::size_t i = 0; text == Text::Utf8 && i < m_literals.size(); ++i) {
+        const std::string& bytes = m_literals[i].bytes;
+        std::size_t best = npos;
+        int bestScore = 1 << 30;
+        for (std::size_t at = 0; at + 3 <= bytes.size(); ++at) {
+            std::size_t length = 0;
+            utf8CharAt(bytes, at, length);
+            const int score = scores[i][at + 1] + scores[i][at + 2];
+            if (length == 3 && scores[i][at + 2] < 8 && score < bestScore) {
+                bestScore = score;
+                best = at + 1;
+            }
+        }
+        if (best == npos) {
+            characterAt.clear();
+            break;
+        }
+        characterAt.push_back(best);
+    }
     std::size_t shortest = m_literals[0].bytes.size();
     for (const Literal& l : m_literals)
         shortest = std::min(shortest, l.bytes.size());
-    m_fingerprintLength = std::min<std::size_t>(4, shortest);
+    m_fingerprintLength = characterAt.empty() ? std::min<std::size_t>(4, shortest) : 2;
     const std::size_t m = m_fingerprintLength;
     std::vector<std::string> prints;
-    for (const Literal& l : m_literals) {
-        std::size_t best = 0;
+    for (std::size_t i = 0; i < m_literals.size(); ++i) {
+        const Literal& l = m_literals[i];
+        std::size_t best = characterAt.empty() ? 0 : characterAt[i];
         int bestScore = 1 << 30;
-        for (std::size_t at = 0; at + m <= l.bytes.size(); ++at) {
+        for (std::size_t at = 0; characterAt.empty() && at + m <= l.bytes.size(); ++at) {
             int score = 0;
             for (std::size_t j = 0; j < m; ++j)
-                score += commonness(static_cast<unsigned char>(l.bytes[at + j]));
+                score += scores[i][at + j];
             if (score < bestScore) {
                 bestScore = score;
                 best = at;
@@ -451,12 +506,13 @@ std::size_t LiteralFinder::findAnchored(const Anchored& a, std::string_view bloc
 
 namespace {
 
-// The fingerprint search over [from, n): the candidates of each 32-byte chunk of fingerprint
-// places, in order, handed to `consider` (place, buckets), while `wanted` (place) answers
-// true. Answers where it stopped.
-template <typename Consider, typename Wanted>
+// The fingerprint search over [from, n) for fingerprints of `m` bytes: the candidates of each
+// 32-byte chunk of fingerprint places, in order, handed to `consider` (place, buckets), while
+// `wanted` (place) answers true. Answers where it stopped. The length is a template argument
+// so that the loop over the fingerprint's bytes unrolls and its tables stay in registers.
+template <std::size_t m, typename Consider, typename Wanted>
 FERRETTA_AVX2 std::size_t fingerprintsAvx2(const char* data, std::size_t from, std::size_t n,
-                                           std::size_t m, const std::uint8_t (&low)[4][16],
+                                           const std::uint8_t (&low)[4][16],
                                            const std::uint8_t (&high)[4][16], Consider&& consider,
                                            Wanted&& wanted) {
     __m256i lowTable[4];
@@ -520,9 +576,23 @@ std::size_t LiteralFinder::findByFingerprint(std::string_view block, std::size_t
             }
         }
     };
+    std::size_t place = from;
+    switch (m) {
+        case 1:
+            place = fingerprintsAvx2<1>(data, from, n, m_low, m_high, consider, wanted);
+            break;
+        case 2:
+            place = fingerprintsAvx2<2>(data, from, n, m_low, m_high, consider, wanted);
+            break;
+        case 3:
+            place = fingerprintsAvx2<3>(data, from, n, m_low, m_high, consider, wanted);
+            break;
+        default:
+            place = fingerprintsAvx2<4>(data, from, n, m_low, m_high, consider, wanted);
+            break;
+    }
     // The places the vector loop leaves, one at a time through the same tables.
-    for (std::size_t place = fingerprintsAvx2(data, from, n, m, m_low, m_high, consider, wanted);
-         place + m <= n && wanted(place); ++place) {
+    for (; place + m <= n && wanted(place); ++place) {
         std::uint8_t buckets = 0xFF;
         for (std::size_t j = 0; j < m; ++j) {
             const auto b = static_cast<unsigned char>(data[place + j]);

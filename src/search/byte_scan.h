@@ -33,8 +33,9 @@ bool holdsNul(std::string_view bytes);
 
 // Finds the first place where any of a set of literals starts. Few literals are each found by
 // two of their rarest bytes at once; more are found together by their fingerprints (four of
-// their bytes, by nibble tables, as the Teddy algorithm of the Hyperscan and ripgrep authors
-// does) and then compared. Read-only once made: several threads may search with one.
+// their bytes, or in UTF-8 the last two bytes of a character that is not common, by nibble
+// tables, as the Teddy algorithm of the Hyperscan and ripgrep authors does) and then compared.
+// Read-only once made: several threads may search with one.
 class LiteralFinder {
   public:
     struct Literal {
@@ -42,8 +43,13 @@ class LiteralFinder {
         bool caseless = false;  // ASCII letters match in either case
     };
 
-    // Literals that are empty are dropped. With none left, find() never finds anything.
-    explicit LiteralFinder(std::vector<Literal> literals);
+    // What the literals and the blocks are: any bytes (CP932), or UTF-8, where the finder
+    // also knows which characters are common in Japanese text and avoids them.
+    enum class Text { Bytes, Utf8 };
+
+    // Literals that are empty are dropped. With none left, find() never finds anything. The
+    // text kind only steers which bytes are looked for; what is found is the same either way.
+    explicit LiteralFinder(std::vector<Literal> literals, Text text = Text::Bytes);
     LiteralFinder() = default;
 
     // The smallest offset at or after `from` where one of the literals starts in the block (it

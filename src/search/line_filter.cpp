@@ -977,7 +977,9 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
         if (!m_confirmActive)
             dropConfirmation();
     }
-    m_literals = LiteralFinder(std::move(literals));
+    m_literals =
+        LiteralFinder(std::move(literals), form == TextForm::Utf8 ? LiteralFinder::Text::Utf8
+                                                                  : LiteralFinder::Text::Bytes);
 }
 
 namespace {
@@ -1020,7 +1022,7 @@ void LineFilter::makeConfirmation(std::vector<LiteralFinder::Literal> second,
     if (literals.empty() || same)
         return;
     m_confirmActive = true;
-    m_confirm = LiteralFinder(std::move(literals));
+    m_confirm = LiteralFinder(std::move(literals), LiteralFinder::Text::Utf8);
 }
 
 void LineFilter::dropConfirmation() {

@@ -25,11 +25,29 @@ bool sameAt(std::string_view text, std::size_t at, const LiteralFinder::Literal&
 
 // Random texts of a few bytes that make near misses likely, line ends among them: every vector
 // loop (line ends counted, found forwards and backwards, one literal by its anchors, many by
-// their fingerprints) must answer what a plain loop answers, at every offset and near the ends.
+// their fingerprints of four bytes or, in UTF-8 when each literal holds a character that is
+// not common, of that character's last two) must answer what a plain loop answers, at every
+// offset and near the ends.
 TEST(ByteScan, AgreesWithPlainLoops) {
-    const std::vector<std::string> alphabet = {
-        "a",        "B",  "\r", "\n",   "\xE3\x83",           "\x83", "x", "\xEF", "\xBD", "\xE3",
-        "\x82\xBF", "ab", "AB", "\r\n", std::string(1, '\0'), "c"};
+    const std::vector<std::string> alphabet = {"a",
+                                               "B",
+                                               "\r",
+                                               "\n",
+                                               "\xE3\x83",
+                                               "\x83",
+                                               "x",
+                                               "\xEF",
+                                               "\xBD",
+                                               "\xE3",
+                                               "\x82\xBF",
+                                               "ab",
+                                               "AB",
+                                               "\r\n",
+                                               std::string(1, '\0'),
+                                               "c",
+                                               "\xE3\x83\x87" /* デ */,
+                                               "\xEF\xBE\x80" /* ﾀ */,
+                                               "\xE3\x83\xBC" /* ー */};
     std::mt19937 random(2024);
     auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
     for (int round = 0; round < 300; ++round) {
@@ -54,13 +72,17 @@ TEST(ByteScan, AgreesWithPlainLoops) {
         EXPECT_EQ(lineStartOf(text, from), before == std::string::npos ? 0 : before + 1);
 
         std::vector<LiteralFinder::Literal> literals;
+        const bool utf8 = round % 2 == 1;
         for (std::size_t i = 0, n = 1 + pick(round % 3 == 0 ? 2 : 12); i < n; ++i) {
             std::string bytes;
             for (std::size_t k = 0, m = 1 + pick(3); k < m; ++k)
                 bytes += alphabet[pick(alphabet.size())];
+            if (utf8 && round % 4 == 1)
+                bytes.insert(pick(bytes.size() + 1), alphabet[alphabet.size() - 3 + pick(2)]);
             literals.push_back({bytes, pick(2) == 0});
         }
-        const LiteralFinder finder(literals);
+        const LiteralFinder finder(literals,
+                                   utf8 ? LiteralFinder::Text::Utf8 : LiteralFinder::Text::Bytes);
         LiteralFinder::Scan scan(finder, text);
         for (std::size_t at = 0; at <= text.size(); at += 1 + pick(7)) {
             std::size_t expected = std::string::npos;
