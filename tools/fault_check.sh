@@ -289,7 +289,7 @@ for i in "${!ids[@]}"; do
         [ -n "$exclude" ] && excludeArgs=(-E "$exclude")
         failed=$(failedTests "$logs/$id.module.log" -j2 -L "${labels[$i]}" "${excludeArgs[@]}")
         if [ -n "$failed" ]; then
-            result="caught" by=$(printf '%s\n' "$failed" | head -3 | paste -sd' ')
+            result="caught" by=$(printf '%s\n' "$failed" | sed -n 1,3p | paste -sd' ')
             [ "$(printf '%s\n' "$failed" | wc -l)" -gt 3 ] && by="$by …"
         elif [ "$moduleOnly" -eq 1 ]; then
             result="missed" by="not by the module's tests (${labels[$i]}); suite not run"
@@ -298,7 +298,7 @@ for i in "${!ids[@]}"; do
         else
             failed=$(failedTests "$logs/$id.suite.log" --stop-on-failure -LE "${labels[$i]}" "${excludeArgs[@]}")
             if [ -n "$failed" ]; then
-                result="caught" by="$(printf '%s\n' "$failed" | head -1) (outside the module)"
+                result="caught" by="$(printf '%s\n' "$failed" | sed -n 1p) (outside the module)"
             else
                 result="missed" by="no test fails"
             fi

@@ -14,7 +14,7 @@ command -v soffice >/dev/null || { echo "soffice is missing"; exit 77; }
 export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan_office.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 # Debian's python3 first: the one apt gave python-docx and openpyxl (another python3 may come
 # first on PATH without them).
-python=$(command -v /usr/bin/python3 python3 | head -n 1)
+python=$(command -v /usr/bin/python3 python3 | sed -n 1p)
 [ -n "$python" ] || { echo "python3 is missing"; exit 77; }
 
 work=$(mktemp -d)
