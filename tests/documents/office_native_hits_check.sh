@@ -12,6 +12,11 @@ cli="${1:?usage: office_native_hits_check.sh <ferretta-cli> <source-dir>}"
 source="${2:?usage: office_native_hits_check.sh <ferretta-cli> <source-dir>}"
 command -v soffice >/dev/null || { echo "soffice is missing"; exit 77; }
 export LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan_office.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+# Under the sanitizers, no leak check at exit here: with the office's bridge threads still winding
+# down, the leak checker's own tracer can crash (about one run in eight on a loaded machine), and
+# that is not what this check is about. Memory errors are still caught; the office path's leaks
+# are the install check's and the office driver tests'.
+[ -z "${ASAN_OPTIONS:-}" ] || export ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0"
 # Debian's python3 first: the one apt gave python-docx and openpyxl (another python3 may come
 # first on PATH without them).
 python=$(command -v /usr/bin/python3 python3 | sed -n 1p)
@@ -47,9 +52,15 @@ for wordFast in False True; do
             sed -i 's/([0-9.]*秒)//' "$work/$reading.err"
             echo "exit $code" >>"$work/$reading.err"
         done
-        if ! cmp -s "$work/on.out" "$work/off.out" || ! cmp -s "$work/on.err" "$work/off.err"; then
+        # Both runs hand the documents the native readers leave (named -office- by the corpus
+        # maker) to the office, whose order of inline text boxes can vary with its layout's
+        # timing on a loaded machine: their hits are not compared, their count in the summary is.
+        for out in on off; do
+            grep -v -e '-office-' -e '-office\.' "$work/$out.out" >"$work/$out.native" || true
+        done
+        if ! cmp -s "$work/on.native" "$work/off.native" || ! cmp -s "$work/on.err" "$work/off.err"; then
             echo "different hits for '$query' (WordFast=$wordFast):"
-            diff "$work/off.out" "$work/on.out" | head -40 || true
+            diff "$work/off.native" "$work/on.native" | head -40 || true
             diff "$work/off.err" "$work/on.err" | head -10 || true
             failed=1
         fi
