@@ -960,6 +960,7 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
             std::string upper = literal.bytes;
             for (char& c : upper)
                 c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            m_longestNeedle = std::max(m_longestNeedle, upper.size());
             m_asciiNeedles.push_back(std::move(upper));
         }
     } else {
@@ -1052,8 +1053,10 @@ bool LineFilter::confirmed(std::string_view line) const {
 bool LineFilter::lineMayMatch(std::string_view line) const {
     if (!confirmed(line))
         return false;
-    if (!m_asciiView)
-        return true;
+    return !m_asciiView || asciiViewHolds(line);
+}
+
+bool LineFilter::asciiViewHolds(std::string_view line) const {
     // The line read as ASCII: letters in upper case, each trigger as the character it stands
     // for, everything else a NUL; a matching line shows a needle there.
     std::array<char, 4096> local;
@@ -1301,16 +1304,44 @@ std::size_t LineFilter::Scan::next(std::size_t from) {
         best = std::min(best, m_triggerAt);
     }
     m_atLiteral = best != npos && best == literal;
+    m_at = best;
+    m_literalAt = literal;
     return best;
 }
 
-bool LineFilter::Scan::lineMayMatch(std::string_view line) const {
+bool LineFilter::Scan::lineMayMatch(std::string_view line) {
     // A literal found in UTF-8 stands in the line's ASCII reading as it is (an ASCII byte is
     // never part of another character there): only a trigger's line needs the reading. The
     // second runs are looked for either way.
     if (m_atLiteral && m_filter.m_form == TextForm::Utf8)
         return m_filter.confirmed(line);
-    return m_filter.lineMayMatch(line);
+    if (m_filter.m_form != TextForm::Utf8 || !m_filter.m_asciiView || m_at == npos ||
+        line.data() < m_block.data() || line.data() + line.size() > m_block.data() + m_block.size())
+        return m_filter.lineMayMatch(line);
+    const auto begin = static_cast<std::size_t>(line.data() - m_block.data());
+    const std::size_t end = begin + line.size();
+    if (m_at < begin || m_at >= end)
+        return m_filter.lineMayMatch(line);
+    if (m_literalAt != npos && m_literalAt < end)
+        return true;  // the literal is in the line too
+    // The line holds no literal, so a match holds a trigger that stands next to its neighbour
+    // in the needle: one of the line's triggers found by the scan, the first of which is the
+    // place. A match reaches at most a needle's length of characters (three bytes each) to
+    // either side of one. The next trigger past the line is the scan's next one.
+    std::size_t last = m_at;
+    std::size_t next = m_filter.findTrigger(m_block, m_at + 1);
+    while (next != npos && next < end) {
+        last = next;
+        next = m_filter.findTrigger(m_block, next + 1);
+    }
+    m_triggerAt = next;
+    m_triggerKnown = true;
+    const std::size_t reach = 3 * m_filter.m_longestNeedle;
+    std::size_t from = m_at - begin > reach ? m_at - reach : begin;
+    while (from < m_at && (static_cast<unsigned char>(m_block[from]) & 0xC0) == 0x80)
+        ++from;  // the rest of a character cut by the window
+    const std::size_t to = std::min(end, last + reach);
+    return m_filter.asciiViewHolds(m_block.substr(from, to - from));
 }
 
 namespace {

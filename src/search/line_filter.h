@@ -49,9 +49,11 @@ class LineFilter {
         // The offset, at or after `from`, of a byte of the next line that may match; npos
         // when no line from `from` on can.
         std::size_t next(std::size_t from);
-        // LineFilter::lineMayMatch for the line that holds the place next() answered last,
-        // without reading the line where the place tells already.
-        bool lineMayMatch(std::string_view line) const;
+        // LineFilter::lineMayMatch for the line that holds the place next() answered last
+        // (`line` is a part of the block), without reading the line where the place tells
+        // already: a UTF-8 line found at a trigger of an ASCII word is read only around its
+        // triggers. True when the filter cannot tell.
+        bool lineMayMatch(std::string_view line);
 
       private:
         const LineFilter& m_filter;
@@ -59,7 +61,9 @@ class LineFilter {
         LiteralFinder::Scan m_literals;
         std::size_t m_triggerAt = 0;  // the next trigger's place, npos: none left
         bool m_triggerKnown = false;
-        bool m_atLiteral = false;  // the last place is where a literal starts
+        bool m_atLiteral = false;     // the last place is where a literal starts
+        std::size_t m_at = 0;         // the last place answered
+        std::size_t m_literalAt = 0;  // the next literal's place at the last call, npos: none
     };
 
   private:
@@ -88,6 +92,9 @@ class LineFilter {
     void dropConfirmation();
     // Whether the line holds one of the second runs' literals or triggers (true without them).
     bool confirmed(std::string_view line) const;
+    // Whether the bytes read as ASCII (letters in upper case, each trigger as the character
+    // it stands for) show one of m_asciiNeedles.
+    bool asciiViewHolds(std::string_view bytes) const;
     bool neighboursFit(std::string_view block, std::size_t at, std::size_t length,
                        std::uint32_t key) const;
 
@@ -99,7 +106,8 @@ class LineFilter {
     std::unordered_map<std::uint32_t, TriggerNeighbours> m_neighbours;
     bool m_asciiView = false;
     std::vector<std::string> m_asciiNeedles;  // upper case
-    std::vector<char> m_triggerImage;         // per trigger key: the ASCII character it stands for
+    std::size_t m_longestNeedle = 0;
+    std::vector<char> m_triggerImage;  // per trigger key: the ASCII character it stands for
     // What a UTF-8 line found by the scan must hold besides: a literal of the words' second
     // runs, or one of their triggers (code points; and their first two bytes, b0 << 8 | b1).
     bool m_confirmActive = false;
