@@ -77,6 +77,22 @@ class LineFilter {
         unsigned char high;
     };
 
+    // A trigger group as the vector loop compares it: a place is a candidate when its byte
+    // masked by `firstMask` is `first`, for three-byte characters the next byte masked by
+    // `secondMask` is `second`, and the byte after those (bit 0x20 flipped where the second
+    // byte is `flipWhen`) lies in [low, high]. Groups that differ in one bit share a lane,
+    // which then stands for more characters than their own: the candidates are checked one
+    // by one.
+    struct Lane {
+        unsigned char first;
+        unsigned char firstMask;
+        int second;  // -1: two-byte characters
+        unsigned char secondMask;
+        int flipWhen;  // -1: no flip
+        unsigned char low;
+        unsigned char high;
+    };
+
     // The characters a trigger must stand next to (UTF-8 only), one of them on either side.
     struct TriggerNeighbours {
         bool any = true;
@@ -84,6 +100,7 @@ class LineFilter {
         std::vector<char32_t> right;
     };
 
+    void makeLanes();
     std::size_t findTrigger(std::string_view block, std::size_t from) const;
     // The second runs of the words (UTF-8), unless the scan looks for the same literals.
     void makeConfirmation(std::vector<LiteralFinder::Literal> second,
@@ -102,6 +119,7 @@ class LineFilter {
     bool m_active = false;
     LiteralFinder m_literals;
     std::vector<Trigger> m_triggers;  // looked for in one pass
+    std::vector<Lane> m_lanes;        // how the pass compares them
     std::vector<bool> m_triggerKeys;
     std::unordered_map<std::uint32_t, TriggerNeighbours> m_neighbours;
     bool m_asciiView = false;

@@ -35,6 +35,7 @@ TEST(LineFilter, Utf8FullWidthLettersAreReadAroundTheirPlaces) {
         {"xx upＤate", true},                   // ASCII before the letter
         {"ＵＰ 検索 update", true},             // the literal
         {"ｕｐｄａｔｅ", true},
+        {"検索 ùpdate", true},  // best fit to ANSI
         {"ＵＰ 検索 date", false},
     };
     Matcher matcher(false, false);
