@@ -1292,32 +1292,22 @@ FERRETTA_AVX2 std::size_t triggersAvx2Of(const char* data, std::size_t& at, std:
     return npos;
 }
 
+// Runs the loop made for `count` groups (none: only moves `at` to where it would stop).
 template <typename Trigger, typename IsKey>
-FERRETTA_AVX2 std::size_t triggersAvx2(const char* data, std::size_t& at, std::size_t n,
-                                       const Trigger* triggers, std::size_t count, IsKey&& isKey) {
-    static_assert(kMaxTriggerGroups == 8);
-    switch (count) {
-        case 1:
-            return triggersAvx2Of<1>(data, at, n, triggers, isKey);
-        case 2:
-            return triggersAvx2Of<2>(data, at, n, triggers, isKey);
-        case 3:
-            return triggersAvx2Of<3>(data, at, n, triggers, isKey);
-        case 4:
-            return triggersAvx2Of<4>(data, at, n, triggers, isKey);
-        case 5:
-            return triggersAvx2Of<5>(data, at, n, triggers, isKey);
-        case 6:
-            return triggersAvx2Of<6>(data, at, n, triggers, isKey);
-        case 7:
-            return triggersAvx2Of<7>(data, at, n, triggers, isKey);
-        case 8:
-            return triggersAvx2Of<8>(data, at, n, triggers, isKey);
-        default:  // no group: nothing to find before the last bytes
-            for (; at + 34 <= n; at += 32) {
-            }
-            return npos;
+std::size_t triggersAvx2(const char* data, std::size_t& at, std::size_t n, const Trigger* triggers,
+                         std::size_t count, IsKey&& isKey) {
+    std::size_t found = npos;
+    auto runFor = [&]<std::size_t... N>(std::index_sequence<N...>) {
+        return ((count == N + 1 &&
+                 (found = triggersAvx2Of<N + 1>(data, at, n, triggers, isKey), true)) ||
+                ...);
+    };
+    const bool ran = runFor(std::make_index_sequence<kMaxTriggerGroups>{});
+    if (!ran) {
+        for (; at + 34 <= n; at += 32) {
+        }
     }
+    return found;
 }
 
 }  // namespace
