@@ -955,11 +955,13 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
         m_triggers.clear();
         m_asciiView = false;
     }
+    makeLanes();
     if (m_asciiView) {
         for (const LiteralFinder::Literal& literal : literals) {
             std::string upper = literal.bytes;
             for (char& c : upper)
                 c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            m_longestNeedle = std::max(m_longestNeedle, upper.size());
             m_asciiNeedles.push_back(std::move(upper));
         }
     } else {
@@ -980,6 +982,56 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
     m_literals =
         LiteralFinder(std::move(literals), form == TextForm::Utf8 ? LiteralFinder::Text::Utf8
                                                                   : LiteralFinder::Text::Bytes);
+}
+
+void LineFilter::makeLanes() {
+    m_lanes.clear();
+    for (const Trigger& t : m_triggers)
+        m_lanes.push_back(Lane{t.first, 0xFF, t.second, 0xFF, -1, t.low, t.high});
+    if (m_form != TextForm::Utf8)
+        return;
+    // UTF-8 only: the full-width letters' two groups (EF BC A1.., EF BD 81..) as one lane,
+    // the upper case moved onto the lower by the flip; two-byte groups of neighbouring lead
+    // bytes (the Latin letters of C2 and C3) as one, over the span of both.
+    for (std::size_t i = 0; i < m_lanes.size(); ++i) {
+        for (std::size_t j = i + 1; j < m_lanes.size(); ++j) {
+            Lane& a = m_lanes[i];
+            const Lane& b = m_lanes[j];
+            if (a.firstMask != 0xFF || b.firstMask != 0xFF || a.flipWhen >= 0 || b.flipWhen >= 0 ||
+                (a.second < 0) != (b.second < 0))
+                continue;
+            if (a.second < 0 && (a.first ^ b.first) == 1 && a.first >= 0xC2 && b.first >= 0xC2) {
+                a = Lane{static_cast<unsigned char>(a.first & 0xFE),
+                         0xFE,
+                         -1,
+                         0xFF,
+                         -1,
+                         std::min(a.low, b.low),
+                         std::max(a.high, b.high)};
+            } else if (a.second >= 0 && a.first == b.first && (a.second ^ b.second) == 1) {
+                auto within = [](const Lane& l, unsigned char from) {
+                    return l.low >= from && l.high <= from + 0x1F;
+                };
+                const Lane* upper = within(a, 0xA0) && within(b, 0x80)   ? &a
+                                    : within(b, 0xA0) && within(a, 0x80) ? &b
+                                                                         : nullptr;
+                if (!upper)
+                    continue;
+                const Lane& lower = upper == &a ? b : a;
+                a = Lane{a.first,
+                         0xFF,
+                         a.second & 0xFE,
+                         0xFE,
+                         upper->second,
+                         std::min<unsigned char>(upper->low ^ 0x20, lower.low),
+                         std::max<unsigned char>(upper->high ^ 0x20, lower.high)};
+            } else {
+                continue;
+            }
+            m_lanes.erase(m_lanes.begin() + static_cast<std::ptrdiff_t>(j));
+            j = i;  // a merged lane may take one more
+        }
+    }
 }
 
 namespace {
@@ -1052,8 +1104,10 @@ bool LineFilter::confirmed(std::string_view line) const {
 bool LineFilter::lineMayMatch(std::string_view line) const {
     if (!confirmed(line))
         return false;
-    if (!m_asciiView)
-        return true;
+    return !m_asciiView || asciiViewHolds(line);
+}
+
+bool LineFilter::asciiViewHolds(std::string_view line) const {
     // The line read as ASCII: letters in upper case, each trigger as the character it stands
     // for, everything else a NUL; a matching line shows a needle there.
     std::array<char, 4096> local;
@@ -1144,14 +1198,24 @@ std::size_t triggersSse2(const char* data, std::size_t& at, std::size_t n, const
         for (std::size_t g = 0; g < count; ++g) {
             const Trigger& t = triggers[g];
             const bool three = t.second >= 0;
-            __m128i lead = _mm_cmpeq_epi8(v0, _mm_set1_epi8(static_cast<char>(t.first)));
+            auto masked = [](__m128i v, unsigned char mask) {
+                return mask == 0xFF ? v : _mm_and_si128(v, _mm_set1_epi8(static_cast<char>(mask)));
+            };
+            __m128i lead =
+                _mm_cmpeq_epi8(masked(v0, t.firstMask), _mm_set1_epi8(static_cast<char>(t.first)));
             if (three)
-                lead = _mm_and_si128(
-                    lead, _mm_cmpeq_epi8(v1, _mm_set1_epi8(static_cast<char>(t.second))));
+                lead =
+                    _mm_and_si128(lead, _mm_cmpeq_epi8(masked(v1, t.secondMask),
+                                                       _mm_set1_epi8(static_cast<char>(t.second))));
+            __m128i last = three ? v2 : v1;
+            if (t.flipWhen >= 0)
+                last = _mm_xor_si128(
+                    last,
+                    _mm_and_si128(_mm_cmpeq_epi8(v1, _mm_set1_epi8(static_cast<char>(t.flipWhen))),
+                                  _mm_set1_epi8(0x20)));
             const __m128i inRange = _mm_cmpeq_epi8(
-                _mm_subs_epu8(
-                    _mm_sub_epi8(three ? v2 : v1, _mm_set1_epi8(static_cast<char>(t.low))),
-                    _mm_set1_epi8(static_cast<char>(t.high - t.low))),
+                _mm_subs_epu8(_mm_sub_epi8(last, _mm_set1_epi8(static_cast<char>(t.low))),
+                              _mm_set1_epi8(static_cast<char>(t.high - t.low))),
                 _mm_setzero_si128());
             hit = _mm_or_si128(hit, _mm_and_si128(lead, inRange));
         }
@@ -1163,24 +1227,39 @@ std::size_t triggersSse2(const char* data, std::size_t& at, std::size_t n, const
     return npos;
 }
 
-template <typename Trigger, typename IsKey>
-FERRETTA_AVX2 std::size_t triggersAvx2(const char* data, std::size_t& at, std::size_t n,
-                                       const Trigger* triggers, std::size_t count, IsKey&& isKey) {
+// The loop for `N` groups, known when compiled: the groups stay in registers.
+template <std::size_t N, typename Trigger, typename IsKey>
+FERRETTA_AVX2 std::size_t triggersAvx2Of(const char* data, std::size_t& at, std::size_t n,
+                                         const Trigger* triggers, IsKey& isKey) {
     struct Group {
         __m256i first;
+        __m256i firstMask;
+        bool maskFirst;
         __m256i second;
+        __m256i secondMask;
+        bool maskSecond;
         bool three;
+        __m256i flipWhen;
+        bool flip;
         __m256i low;
         __m256i span;
     };
-    std::array<Group, kMaxTriggerGroups> groups{};
-    for (std::size_t g = 0; g < count; ++g) {
+    std::array<Group, N> groups;
+    for (std::size_t g = 0; g < N; ++g) {
         const Trigger& t = triggers[g];
         groups[g] = {_mm256_set1_epi8(static_cast<char>(t.first)),
-                     _mm256_set1_epi8(static_cast<char>(t.second)), t.second >= 0,
+                     _mm256_set1_epi8(static_cast<char>(t.firstMask)),
+                     t.firstMask != 0xFF,
+                     _mm256_set1_epi8(static_cast<char>(t.second)),
+                     _mm256_set1_epi8(static_cast<char>(t.secondMask)),
+                     t.secondMask != 0xFF,
+                     t.second >= 0,
+                     _mm256_set1_epi8(static_cast<char>(t.flipWhen)),
+                     t.flipWhen >= 0,
                      _mm256_set1_epi8(static_cast<char>(t.low)),
                      _mm256_set1_epi8(static_cast<char>(t.high - t.low))};
     }
+    const __m256i flipBit = _mm256_set1_epi8(0x20);
     const __m256i zero = _mm256_setzero_si256();
     for (; at + 34 <= n; at += 32) {
         const auto* p = reinterpret_cast<const __m256i*>(data + at);
@@ -1188,14 +1267,21 @@ FERRETTA_AVX2 std::size_t triggersAvx2(const char* data, std::size_t& at, std::s
         const __m256i v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + 1));
         const __m256i v2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + at + 2));
         __m256i hit = zero;
-        for (std::size_t g = 0; g < count; ++g) {
+        for (std::size_t g = 0; g < N; ++g) {
             const Group& group = groups[g];
-            __m256i lead = _mm256_cmpeq_epi8(v0, group.first);
+            __m256i lead = _mm256_cmpeq_epi8(
+                group.maskFirst ? _mm256_and_si256(v0, group.firstMask) : v0, group.first);
             if (group.three)
-                lead = _mm256_and_si256(lead, _mm256_cmpeq_epi8(v1, group.second));
+                lead = _mm256_and_si256(
+                    lead, _mm256_cmpeq_epi8(
+                              group.maskSecond ? _mm256_and_si256(v1, group.secondMask) : v1,
+                              group.second));
+            __m256i last = group.three ? v2 : v1;
+            if (group.flip)
+                last = _mm256_xor_si256(
+                    last, _mm256_and_si256(_mm256_cmpeq_epi8(v1, group.flipWhen), flipBit));
             const __m256i inRange = _mm256_cmpeq_epi8(
-                _mm256_subs_epu8(_mm256_sub_epi8(group.three ? v2 : v1, group.low), group.span),
-                zero);
+                _mm256_subs_epu8(_mm256_sub_epi8(last, group.low), group.span), zero);
             hit = _mm256_or_si256(hit, _mm256_and_si256(lead, inRange));
         }
         const std::size_t taken =
@@ -1204,6 +1290,24 @@ FERRETTA_AVX2 std::size_t triggersAvx2(const char* data, std::size_t& at, std::s
             return taken;
     }
     return npos;
+}
+
+// Runs the loop made for `count` groups (none: only moves `at` to where it would stop).
+template <typename Trigger, typename IsKey>
+std::size_t triggersAvx2(const char* data, std::size_t& at, std::size_t n, const Trigger* triggers,
+                         std::size_t count, IsKey&& isKey) {
+    std::size_t found = npos;
+    auto runFor = [&]<std::size_t... N>(std::index_sequence<N...>) {
+        return ((count == N + 1 &&
+                 (found = triggersAvx2Of<N + 1>(data, at, n, triggers, isKey), true)) ||
+                ...);
+    };
+    const bool ran = runFor(std::make_index_sequence<kMaxTriggerGroups>{});
+    if (!ran) {
+        for (; at + 34 <= n; at += 32) {
+        }
+    }
+    return found;
 }
 
 }  // namespace
@@ -1241,11 +1345,10 @@ std::size_t LineFilter::findTrigger(std::string_view block, std::size_t from) co
             return false;
         return m_form == TextForm::Cp932 || neighboursFit(block, at, b0 < 0xE0 ? 2 : 3, key);
     };
-    const std::size_t count = std::min(m_triggers.size(), kMaxTriggerGroups);
+    const std::size_t count = std::min(m_lanes.size(), kMaxTriggerGroups);
     std::size_t at = from;
-    const std::size_t found = haveAvx2()
-                                  ? triggersAvx2(data, at, n, m_triggers.data(), count, isKey)
-                                  : triggersSse2(data, at, n, m_triggers.data(), count, isKey);
+    const std::size_t found = haveAvx2() ? triggersAvx2(data, at, n, m_lanes.data(), count, isKey)
+                                         : triggersSse2(data, at, n, m_lanes.data(), count, isKey);
     if (found != npos)
         return found;
     for (; at < n; ++at) {
@@ -1301,16 +1404,44 @@ std::size_t LineFilter::Scan::next(std::size_t from) {
         best = std::min(best, m_triggerAt);
     }
     m_atLiteral = best != npos && best == literal;
+    m_at = best;
+    m_literalAt = literal;
     return best;
 }
 
-bool LineFilter::Scan::lineMayMatch(std::string_view line) const {
+bool LineFilter::Scan::lineMayMatch(std::string_view line) {
     // A literal found in UTF-8 stands in the line's ASCII reading as it is (an ASCII byte is
     // never part of another character there): only a trigger's line needs the reading. The
     // second runs are looked for either way.
     if (m_atLiteral && m_filter.m_form == TextForm::Utf8)
         return m_filter.confirmed(line);
-    return m_filter.lineMayMatch(line);
+    if (m_filter.m_form != TextForm::Utf8 || !m_filter.m_asciiView || m_at == npos ||
+        line.data() < m_block.data() || line.data() + line.size() > m_block.data() + m_block.size())
+        return m_filter.lineMayMatch(line);
+    const auto begin = static_cast<std::size_t>(line.data() - m_block.data());
+    const std::size_t end = begin + line.size();
+    if (m_at < begin || m_at >= end)
+        return m_filter.lineMayMatch(line);
+    if (m_literalAt != npos && m_literalAt < end)
+        return true;  // the literal is in the line too
+    // The line holds no literal, so a match holds a trigger that stands next to its neighbour
+    // in the needle: one of the line's triggers found by the scan, the first of which is the
+    // place. A match reaches at most a needle's length of characters (three bytes each) to
+    // either side of one. The next trigger past the line is the scan's next one.
+    std::size_t last = m_at;
+    std::size_t next = m_filter.findTrigger(m_block, m_at + 1);
+    while (next != npos && next < end) {
+        last = next;
+        next = m_filter.findTrigger(m_block, next + 1);
+    }
+    m_triggerAt = next;
+    m_triggerKnown = true;
+    const std::size_t reach = 3 * m_filter.m_longestNeedle;
+    std::size_t from = m_at - begin > reach ? m_at - reach : begin;
+    while (from < m_at && (static_cast<unsigned char>(m_block[from]) & 0xC0) == 0x80)
+        ++from;  // the rest of a character cut by the window
+    const std::size_t to = std::min(end, last + reach);
+    return m_filter.asciiViewHolds(m_block.substr(from, to - from));
 }
 
 namespace {

@@ -49,9 +49,11 @@ class LineFilter {
         // The offset, at or after `from`, of a byte of the next line that may match; npos
         // when no line from `from` on can.
         std::size_t next(std::size_t from);
-        // LineFilter::lineMayMatch for the line that holds the place next() answered last,
-        // without reading the line where the place tells already.
-        bool lineMayMatch(std::string_view line) const;
+        // LineFilter::lineMayMatch for the line that holds the place next() answered last
+        // (`line` is a part of the block), without reading the line where the place tells
+        // already: a UTF-8 line found at a trigger of an ASCII word is read only around its
+        // triggers. True when the filter cannot tell.
+        bool lineMayMatch(std::string_view line);
 
       private:
         const LineFilter& m_filter;
@@ -59,7 +61,9 @@ class LineFilter {
         LiteralFinder::Scan m_literals;
         std::size_t m_triggerAt = 0;  // the next trigger's place, npos: none left
         bool m_triggerKnown = false;
-        bool m_atLiteral = false;  // the last place is where a literal starts
+        bool m_atLiteral = false;     // the last place is where a literal starts
+        std::size_t m_at = 0;         // the last place answered
+        std::size_t m_literalAt = 0;  // the next literal's place at the last call, npos: none
     };
 
   private:
@@ -73,6 +77,22 @@ class LineFilter {
         unsigned char high;
     };
 
+    // A trigger group as the vector loop compares it: a place is a candidate when its byte
+    // masked by `firstMask` is `first`, for three-byte characters the next byte masked by
+    // `secondMask` is `second`, and the byte after those (bit 0x20 flipped where the second
+    // byte is `flipWhen`) lies in [low, high]. Groups that differ in one bit share a lane,
+    // which then stands for more characters than their own: the candidates are checked one
+    // by one.
+    struct Lane {
+        unsigned char first;
+        unsigned char firstMask;
+        int second;  // -1: two-byte characters
+        unsigned char secondMask;
+        int flipWhen;  // -1: no flip
+        unsigned char low;
+        unsigned char high;
+    };
+
     // The characters a trigger must stand next to (UTF-8 only), one of them on either side.
     struct TriggerNeighbours {
         bool any = true;
@@ -80,6 +100,7 @@ class LineFilter {
         std::vector<char32_t> right;
     };
 
+    void makeLanes();
     std::size_t findTrigger(std::string_view block, std::size_t from) const;
     // The second runs of the words (UTF-8), unless the scan looks for the same literals.
     void makeConfirmation(std::vector<LiteralFinder::Literal> second,
@@ -88,6 +109,9 @@ class LineFilter {
     void dropConfirmation();
     // Whether the line holds one of the second runs' literals or triggers (true without them).
     bool confirmed(std::string_view line) const;
+    // Whether the bytes read as ASCII (letters in upper case, each trigger as the character
+    // it stands for) show one of m_asciiNeedles.
+    bool asciiViewHolds(std::string_view bytes) const;
     bool neighboursFit(std::string_view block, std::size_t at, std::size_t length,
                        std::uint32_t key) const;
 
@@ -95,11 +119,13 @@ class LineFilter {
     bool m_active = false;
     LiteralFinder m_literals;
     std::vector<Trigger> m_triggers;  // looked for in one pass
+    std::vector<Lane> m_lanes;        // how the pass compares them
     std::vector<bool> m_triggerKeys;
     std::unordered_map<std::uint32_t, TriggerNeighbours> m_neighbours;
     bool m_asciiView = false;
     std::vector<std::string> m_asciiNeedles;  // upper case
-    std::vector<char> m_triggerImage;         // per trigger key: the ASCII character it stands for
+    std::size_t m_longestNeedle = 0;
+    std::vector<char> m_triggerImage;  // per trigger key: the ASCII character it stands for
     // What a UTF-8 line found by the scan must hold besides: a literal of the words' second
     // runs, or one of their triggers (code points; and their first two bytes, b0 << 8 | b1).
     bool m_confirmActive = false;

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/unicode.h"
+#include "search/query.h"
 
 namespace ferretta::search {
 namespace {
@@ -22,6 +24,36 @@ TEST(LineFilter, PatternRuns) {
     };
     for (const auto& [pattern, runs] : cases)
         EXPECT_EQ(requiredPatternRuns(platform::utf8ToUtf16(pattern)), runs) << pattern;
+}
+
+// A UTF-8 line found at a full-width letter of an ASCII word is read only around its letters:
+// every line the matcher matches must still be let through, and a line whose letters are far
+// apart is not.
+TEST(LineFilter, Utf8FullWidthLettersAreReadAroundTheirPlaces) {
+    const std::pair<const char*, bool> lines[] = {
+        {"ＵＰ 検索 検索 検索 upＤate", true},  // the match far behind the first letter
+        {"xx upＤate", true},                   // ASCII before the letter
+        {"ＵＰ 検索 update", true},             // the literal
+        {"ｕｐｄａｔｅ", true},
+        {"検索 ùpdate", true},  // best fit to ANSI
+        {"ＵＰ 検索 date", false},
+    };
+    Matcher matcher(false, false);
+    matcher.targetStrsSplit("update");
+    const LineFilter filter(matcher, TextForm::Utf8);
+    std::string block;
+    for (const auto& [line, matches] : lines)
+        block += std::string(line) + "\n";
+    LineFilter::Scan scan(filter, block);
+    std::size_t start = 0;
+    for (const auto& [line, matches] : lines) {
+        const std::string_view text = std::string_view(block).substr(start, std::strlen(line));
+        ASSERT_EQ(matcher.smartFind(text) != 0, matches) << line;
+        const std::size_t at = scan.next(start);
+        const bool passed = at < start + text.size() && scan.lineMayMatch(text);
+        EXPECT_EQ(passed, matches) << line;
+        start += text.size() + 1;
+    }
 }
 
 }  // namespace
