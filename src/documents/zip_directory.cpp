@@ -29,14 +29,17 @@ std::uint32_t get32(const char* at) {
            static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-// Well-formed UTF-8 (ASCII included): libzip takes such a name as it is, and converts any
-// other from CP437 for some of its look-ups.
+// Well-formed UTF-8 (ASCII included) without control characters: libzip takes such a name as
+// it is, takes any other for CP437 (converted for some of its look-ups, refused under the
+// UTF-8 flag).
 bool isUtf8(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
         std::size_t length = 0;
         std::uint32_t least = 0;
         std::uint32_t code = 0;
+        if (lead < 0x20)
+            return false;
         if (lead < 0x80) {
             ++i;
             continue;

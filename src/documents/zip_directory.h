@@ -25,7 +25,7 @@ struct ZipDirectoryEntry {
 // directory parses exactly: no end record, more than one candidate end record, a comment
 // or directory past its bounds, an entry count that does not fill the directory, zip64
 // records or markers, extra fields that do not parse or carry a name of their own, entry
-// comments, names with a NUL or not in UTF-8.
+// comments, names with a control character or not in UTF-8.
 bool readZipDirectory(std::span<const char> bytes, std::vector<ZipDirectoryEntry>& entries);
 
 // The index of the entry named `name`: the first of that exact name, else the first equal to
