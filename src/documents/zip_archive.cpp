@@ -282,6 +282,28 @@ class ZipArchive::ReadAhead {
     std::thread m_thread;
 };
 
+template <typename Read>
+bool ZipArchive::consumeWhole(std::unique_lock<std::mutex>& lock,
+                              const std::function<bool(std::string_view)>& consume,
+                              const Read& read) {
+    // An entry read while the consumer of another holds the archive's buffers (a workbook
+    // looks through its sheets while it parses one) has buffers of its own.
+    WholeBuffers& kept = wholeBuffers();
+    const bool nested = kept.busy;
+    Buffer ownRaw;
+    Buffer ownInflated;
+    std::string_view whole;
+    if (!read(nested ? ownRaw : kept.raw, nested ? ownInflated : kept.inflated, whole))
+        return false;
+    m_bytesRead += whole.size();
+    kept.busy = true;
+    lock.unlock();
+    if (!whole.empty())
+        consume(whole);  // whether it stopped or not, the entry was read
+    kept.busy = nested;
+    return true;
+}
+
 bool ZipArchive::stream(std::string_view name, const std::function<bool(std::string_view)>& consume,
                         std::string& why) {
     const std::string wanted(name);
@@ -292,19 +314,10 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
             why = "no entry " + wanted;
             return false;
         }
-        WholeBuffers& kept = wholeBuffers();
-        const bool nested = kept.busy;
-        Buffer ownInflated;
-        std::string_view whole;
-        if (readWholeDirectly(m_entries[found], nested ? ownInflated : kept.inflated, whole)) {
-            m_bytesRead += whole.size();
-            kept.busy = true;
-            libzip.unlock();
-            if (!whole.empty())
-                consume(whole);  // whether it stopped or not, the entry was read
-            kept.busy = nested;
+        if (consumeWhole(libzip, consume, [&](Buffer&, Buffer& inflated, std::string_view& whole) {
+                return readWholeDirectly(m_entries[found], inflated, whole);
+            }))
             return true;
-        }
         // Anything else (encrypted, another method, large, damaged) is libzip's to read, and
         // to say what is wrong with it.
         if (!openLibzip(why))
@@ -331,25 +344,10 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
     }
     const std::uint64_t compressed =
         (stat.valid & ZIP_STAT_COMP_SIZE) != 0 ? std::max<std::uint64_t>(stat.comp_size, 1) : 1;
-    {
-        // An entry read while the consumer of another holds the archive's buffers (a workbook
-        // looks through its sheets while it parses one) has buffers of its own.
-        WholeBuffers& kept = wholeBuffers();
-        const bool nested = kept.busy;
-        Buffer ownRaw;
-        Buffer ownInflated;
-        std::string_view whole;
-        if (readWhole(static_cast<zip_uint64_t>(index), stat, nested ? ownRaw : kept.raw,
-                      nested ? ownInflated : kept.inflated, whole)) {
-            m_bytesRead += whole.size();
-            kept.busy = true;
-            libzip.unlock();
-            if (!whole.empty())
-                consume(whole);  // whether it stopped or not, the entry was read
-            kept.busy = nested;
-            return true;
-        }
-    }
+    if (consumeWhole(libzip, consume, [&](Buffer& raw, Buffer& inflated, std::string_view& whole) {
+            return readWhole(static_cast<zip_uint64_t>(index), stat, raw, inflated, whole);
+        }))
+        return true;
     zip_file_t* file = zip_fopen_index(m_archive, static_cast<zip_uint64_t>(index), 0);
     if (file == nullptr) {
         why = "cannot open the entry " + wanted + ": " + zip_strerror(m_archive);

@@ -79,7 +79,13 @@ class ZipArchive {
     // other (and says what is wrong with it).
     bool readWhole(std::uint64_t index, const zip_stat& stat, Buffer& raw, Buffer& inflated,
                    std::string_view& bytes);
-    // The same for an entry of the archive's own directory, read from its bytes.
+    // Reads an entry whole with `read(raw, inflated, bytes)`, in the thread's kept buffers,
+    // and hands it to `consume` with `lock` released. False, still locked, when `read` turns
+    // the entry down.
+    template <typename Read>
+    bool consumeWhole(std::unique_lock<std::mutex>& lock,
+                      const std::function<bool(std::string_view)>& consume, const Read& read);
+    // The same as readWhole for an entry of the archive's own directory, from its bytes.
     bool readWholeDirectly(const ZipDirectoryEntry& entry, Buffer& inflated,
                            std::string_view& bytes);
     // Whether an entry of the stated sizes may be inflated whole.
