@@ -17,7 +17,8 @@ constexpr std::string_view kZip64LocatorSignature("PK\x06\x07", 4);
 constexpr std::uint16_t kZip64Extra = 0x0001;
 constexpr std::uint16_t kUnicodePathExtra = 0x7075;
 constexpr std::uint16_t kUnicodeCommentExtra = 0x6375;
-constexpr std::uint16_t kUtf8Flag = 1 << 11;
+// WinZip's AES: libzip refuses an entry of this method without its extra field.
+constexpr std::uint16_t kAesMethod = 99;
 
 std::uint16_t get16(const char* at) {
     const auto* p = reinterpret_cast<const unsigned char*>(at);
@@ -144,7 +145,7 @@ bool readZipDirectory(std::span<const char> bytes, std::vector<ZipDirectoryEntry
         const std::size_t length = kDirectoryHeader + nameLength + extraLength + entryCommentLength;
         if (directory.size() < length || entryCommentLength != 0 ||
             entry.compressedSize == 0xFFFFFFFF || entry.size == 0xFFFFFFFF ||
-            entry.localOffset == 0xFFFFFFFF)
+            entry.localOffset == 0xFFFFFFFF || entry.method == kAesMethod)
             return false;
         entry.name = directory.substr(kDirectoryHeader, nameLength);
         if (entry.name.find('\0') != std::string_view::npos || !isUtf8(entry.name) ||

@@ -22,10 +22,10 @@ struct ZipDirectoryEntry {
 
 // The entries of the archive in `bytes`, in the directory's order, into `entries` (replaced).
 // False, with `entries` in no particular state, for anything but a plain archive whose
-// directory parses exactly: no end record, more than one candidate end record, a comment
-// or directory past its bounds, an entry count that does not fill the directory, zip64
-// records or markers, extra fields that do not parse or carry a name of their own, entry
-// comments, names with a control character or not in UTF-8.
+// directory parses exactly: no end record, more than one candidate end record, a comment or
+// directory past its bounds, an entry count that does not fill the directory, zip64 records
+// or markers, WinZip's AES method, extra fields that do not parse or carry a name of their
+// own, entry comments, names with a control character or not in UTF-8.
 bool readZipDirectory(std::span<const char> bytes, std::vector<ZipDirectoryEntry>& entries);
 
 // The index of the entry named `name`: the first of that exact name, else the first equal to
