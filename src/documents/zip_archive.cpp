@@ -52,6 +52,30 @@ const bool timeZoneNamed = [] {
     return true;
 }();
 
+// A stored or raw deflated entry whose inflated bytes (in `inflatedBuffer` when deflated)
+// have exactly the stated size and checksum; false for any other, which the stream then
+// reads (and says what is wrong with it).
+template <typename Buffer>
+bool inflateWhole(std::string_view raw, bool deflated, std::size_t size, std::uint32_t crc,
+                  Buffer& inflatedBuffer, std::string_view& bytes) {
+    const char* data = raw.data();
+    if (deflated) {
+        if (decompressor() == nullptr)
+            return false;
+        char* const inflated = inflatedBuffer.reserve(size);
+        if (libdeflate_deflate_decompress(decompressor(), raw.data(), raw.size(), inflated, size,
+                                          nullptr) != LIBDEFLATE_SUCCESS)
+            return false;
+        data = inflated;
+    } else if (raw.size() != size) {
+        return false;
+    }
+    if (libdeflate_crc32(0, data, size) != crc)
+        return false;
+    bytes = std::string_view(data, size);
+    return true;
+}
+
 std::string compoundFileReason() {
     // Office writes an encrypted Open XML document into an OLE compound file; .doc, .xls and
     // .ppt are compound files too.
@@ -60,11 +84,11 @@ std::string compoundFileReason() {
 
 }  // namespace
 
-ZipArchive::ZipArchive(zip_t* archive, const ReadLimits& limits)
-    : m_archive(archive), m_limits(limits) {}
+ZipArchive::ZipArchive(const ReadLimits& limits) : m_limits(limits) {}
 
 ZipArchive::~ZipArchive() {
-    zip_discard(m_archive);
+    if (m_archive != nullptr)
+        zip_discard(m_archive);
 }
 
 std::unique_ptr<ZipArchive> ZipArchive::open(const std::string& path, const ReadLimits& limits,
@@ -84,7 +108,8 @@ std::unique_ptr<ZipArchive> ZipArchive::open(const std::string& path, const Read
         why = "not a readable zip archive: " + libzipError(code);
         return nullptr;
     }
-    std::unique_ptr<ZipArchive> result(new ZipArchive(archive, limits));
+    std::unique_ptr<ZipArchive> result(new ZipArchive(limits));
+    result->m_archive = archive;
     if (!result->loadNames(why))
         return nullptr;
     return result;
@@ -97,29 +122,50 @@ std::unique_ptr<ZipArchive> ZipArchive::openMemory(std::span<const char> bytes,
         why = compoundFileReason();
         return nullptr;
     }
+    std::unique_ptr<ZipArchive> result(new ZipArchive(limits));
+    result->m_bytes = bytes;
+    // libzip reading a directory allocates for every entry and keeps them all: more than the
+    // parts cost to inflate in a small document.
+    if (readZipDirectory(bytes, result->m_entries)) {
+        if (result->m_entries.size() > limits.maxEntries) {
+            why = "the archive has " + std::to_string(result->m_entries.size()) +
+                  " entries, more than " + std::to_string(limits.maxEntries);
+            return nullptr;
+        }
+        result->m_names.reserve(result->m_entries.size());
+        for (const ZipDirectoryEntry& entry : result->m_entries)
+            result->m_names.push_back(entry.name);
+        return result;
+    }
+    result->m_entries.clear();
+    if (!result->openLibzip(why) || !result->loadNames(why))
+        return nullptr;
+    return result;
+}
+
+bool ZipArchive::openLibzip(std::string& why) {
+    if (m_archive != nullptr)
+        return true;
     zip_error_t error;
     zip_error_init(&error);
     // libzip wants a non-null buffer even for an empty one.
     static const char empty = 0;
-    zip_source_t* source =
-        zip_source_buffer_create(bytes.empty() ? &empty : bytes.data(), bytes.size(), 0, &error);
+    zip_source_t* source = zip_source_buffer_create(m_bytes.empty() ? &empty : m_bytes.data(),
+                                                    m_bytes.size(), 0, &error);
     if (source == nullptr) {
         why = std::string("cannot read the bytes: ") + zip_error_strerror(&error);
         zip_error_fini(&error);
-        return nullptr;
+        return false;
     }
-    zip_t* archive = zip_open_from_source(source, ZIP_RDONLY, &error);
-    if (archive == nullptr) {
+    m_archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+    if (m_archive == nullptr) {
         why = std::string("not a readable zip archive: ") + zip_error_strerror(&error);
         zip_error_fini(&error);
         zip_source_free(source);
-        return nullptr;
+        return false;
     }
     zip_error_fini(&error);
-    std::unique_ptr<ZipArchive> result(new ZipArchive(archive, limits));
-    if (!result->loadNames(why))
-        return nullptr;
-    return result;
+    return true;
 }
 
 bool ZipArchive::loadNames(std::string& why) {
@@ -236,10 +282,47 @@ class ZipArchive::ReadAhead {
     std::thread m_thread;
 };
 
+template <typename Read>
+bool ZipArchive::consumeWhole(std::unique_lock<std::mutex>& lock,
+                              const std::function<bool(std::string_view)>& consume,
+                              const Read& read) {
+    // An entry read while the consumer of another holds the archive's buffers (a workbook
+    // looks through its sheets while it parses one) has buffers of its own.
+    WholeBuffers& kept = wholeBuffers();
+    const bool nested = kept.busy;
+    Buffer ownRaw;
+    Buffer ownInflated;
+    std::string_view whole;
+    if (!read(nested ? ownRaw : kept.raw, nested ? ownInflated : kept.inflated, whole))
+        return false;
+    m_bytesRead += whole.size();
+    kept.busy = true;
+    lock.unlock();
+    if (!whole.empty())
+        consume(whole);  // whether it stopped or not, the entry was read
+    kept.busy = nested;
+    return true;
+}
+
 bool ZipArchive::stream(std::string_view name, const std::function<bool(std::string_view)>& consume,
                         std::string& why) {
     const std::string wanted(name);
     std::unique_lock libzip(m_libzip);
+    if (m_archive == nullptr) {
+        const std::size_t found = findZipEntry(m_entries, name);
+        if (found >= m_entries.size()) {
+            why = "no entry " + wanted;
+            return false;
+        }
+        if (consumeWhole(libzip, consume, [&](Buffer&, Buffer& inflated, std::string_view& whole) {
+                return readWholeDirectly(m_entries[found], inflated, whole);
+            }))
+            return true;
+        // Anything else (encrypted, another method, large, damaged) is libzip's to read, and
+        // to say what is wrong with it.
+        if (!openLibzip(why))
+            return false;
+    }
     zip_int64_t index = zip_name_locate(m_archive, wanted.c_str(), ZIP_FL_ENC_RAW);
     if (index < 0) {
         // Part names are case-insensitive in Open XML packages.
@@ -261,25 +344,10 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
     }
     const std::uint64_t compressed =
         (stat.valid & ZIP_STAT_COMP_SIZE) != 0 ? std::max<std::uint64_t>(stat.comp_size, 1) : 1;
-    {
-        // An entry read while the consumer of another holds the archive's buffers (a workbook
-        // looks through its sheets while it parses one) has buffers of its own.
-        WholeBuffers& kept = wholeBuffers();
-        const bool nested = kept.busy;
-        Buffer ownRaw;
-        Buffer ownInflated;
-        std::string_view whole;
-        if (readWhole(static_cast<zip_uint64_t>(index), stat, nested ? ownRaw : kept.raw,
-                      nested ? ownInflated : kept.inflated, whole)) {
-            m_bytesRead += whole.size();
-            kept.busy = true;
-            libzip.unlock();
-            if (!whole.empty())
-                consume(whole);  // whether it stopped or not, the entry was read
-            kept.busy = nested;
-            return true;
-        }
-    }
+    if (consumeWhole(libzip, consume, [&](Buffer& raw, Buffer& inflated, std::string_view& whole) {
+            return readWhole(static_cast<zip_uint64_t>(index), stat, raw, inflated, whole);
+        }))
+        return true;
     zip_file_t* file = zip_fopen_index(m_archive, static_cast<zip_uint64_t>(index), 0);
     if (file == nullptr) {
         why = "cannot open the entry " + wanted + ": " + zip_strerror(m_archive);
@@ -360,15 +428,9 @@ bool ZipArchive::readWhole(zip_uint64_t index, const zip_stat_t& stat, Buffer& r
                            Buffer& inflatedBuffer, std::string_view& bytes) {
     constexpr zip_uint64_t kNeeded =
         ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_COMP_METHOD | ZIP_STAT_CRC;
-    if ((stat.valid & kNeeded) != kNeeded || stat.size >= kReadAheadBytes ||
-        (stat.comp_method != ZIP_CM_DEFLATE && stat.comp_method != ZIP_CM_STORE))
-        return false;
-    // Only an entry whose stated size is within every bound; any other is left to the stream,
-    // which counts what it really inflates and says which bound it passed.
-    const std::uint64_t compressed = std::max<std::uint64_t>(stat.comp_size, 1);
-    if (stat.size > m_limits.maxEntryBytes || m_bytesRead + stat.size > m_limits.maxDocumentBytes ||
-        (stat.size > m_limits.ratioFloor && stat.size / compressed > m_limits.maxRatio) ||
-        stat.comp_size > stat.size + stat.size / 8 + 1024)
+    if ((stat.valid & kNeeded) != kNeeded ||
+        (stat.comp_method != ZIP_CM_DEFLATE && stat.comp_method != ZIP_CM_STORE) ||
+        !wholeFits(stat.size, stat.comp_size))
         return false;
     if (stat.comp_method == ZIP_CM_STORE && stat.comp_size != stat.size)
         return false;
@@ -382,21 +444,33 @@ bool ZipArchive::readWhole(zip_uint64_t index, const zip_stat_t& stat, Buffer& r
     zip_fclose(file);
     if (got < 0 || static_cast<std::size_t>(got) != rawSize)
         return false;
-    const char* data = raw;
-    if (stat.comp_method == ZIP_CM_DEFLATE) {
-        if (decompressor() == nullptr)
-            return false;
-        char* const inflated = inflatedBuffer.reserve(size);
-        // Exactly the stated size, or the stream reads it (and says what is wrong with it).
-        if (libdeflate_deflate_decompress(decompressor(), raw, rawSize, inflated, size, nullptr) !=
-            LIBDEFLATE_SUCCESS)
-            return false;
-        data = inflated;
-    }
-    if (libdeflate_crc32(0, data, size) != stat.crc)
+    return inflateWhole(std::string_view(raw, rawSize), stat.comp_method == ZIP_CM_DEFLATE, size,
+                        stat.crc, inflatedBuffer, bytes);
+}
+
+bool ZipArchive::wholeFits(std::uint64_t size, std::uint64_t compressedSize) const {
+    // Only an entry whose stated size is within every bound; any other is left to the stream,
+    // which counts what it really inflates and says which bound it passed.
+    const std::uint64_t compressed = std::max<std::uint64_t>(compressedSize, 1);
+    return size < kReadAheadBytes && size <= m_limits.maxEntryBytes &&
+           m_bytesRead + size <= m_limits.maxDocumentBytes &&
+           !(size > m_limits.ratioFloor && size / compressed > m_limits.maxRatio) &&
+           compressedSize <= size + size / 8 + 1024;
+}
+
+bool ZipArchive::readWholeDirectly(const ZipDirectoryEntry& entry, Buffer& inflatedBuffer,
+                                   std::string_view& bytes) {
+    constexpr std::uint16_t kEncrypted = 1 | 1 << 6;
+    if ((entry.flags & kEncrypted) != 0 ||
+        (entry.method != ZIP_CM_DEFLATE && entry.method != ZIP_CM_STORE) ||
+        !wholeFits(entry.size, entry.compressedSize) ||
+        (entry.method == ZIP_CM_STORE && entry.compressedSize != entry.size))
         return false;
-    bytes = std::string_view(data, size);
-    return true;
+    std::string_view raw;
+    if (!zipEntryData(m_bytes, entry, raw))
+        return false;
+    return inflateWhole(raw, entry.method == ZIP_CM_DEFLATE, entry.size, entry.crc, inflatedBuffer,
+                        bytes);
 }
 
 bool ZipArchive::read(std::string_view name, std::string& out, std::string& why) {

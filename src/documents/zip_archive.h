@@ -1,7 +1,9 @@
 #pragma once
-// A zip archive as the Open XML and OpenDocument formats use it, read through libzip with the
-// bounds of ReadLimits. An archive is used on one thread at a time (stream() may inflate a
-// large entry on a helper thread of its own).
+// A zip archive as the Open XML and OpenDocument formats use it, read with the bounds of
+// ReadLimits. One held in memory with a plain directory is read without libzip (its entries
+// inflated by libdeflate); libzip reads any other, and any entry of it that is not plain. An
+// archive is used on one thread at a time (stream() may inflate a large entry on a helper thread of
+// its own).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "documents/read_limits.h"
+#include "documents/zip_directory.h"
 
 typedef struct zip zip_t;
 struct zip_stat;
@@ -51,8 +54,11 @@ class ZipArchive {
     std::uint64_t bytesRead() const { return m_bytesRead; }
 
   private:
-    ZipArchive(zip_t* archive, const ReadLimits& limits);
+    explicit ZipArchive(const ReadLimits& limits);
     bool loadNames(std::string& why);
+    // libzip on the bytes of an archive opened from memory, if it is not open yet. False,
+    // with `why`, when libzip cannot read the archive.
+    bool openLibzip(std::string& why);
 
     class ReadAhead;
     struct Buffer {
@@ -73,13 +79,27 @@ class ZipArchive {
     // other (and says what is wrong with it).
     bool readWhole(std::uint64_t index, const zip_stat& stat, Buffer& raw, Buffer& inflated,
                    std::string_view& bytes);
+    // Reads an entry whole with `read(raw, inflated, bytes)`, in the thread's kept buffers,
+    // and hands it to `consume` with `lock` released. False, still locked, when `read` turns
+    // the entry down.
+    template <typename Read>
+    bool consumeWhole(std::unique_lock<std::mutex>& lock,
+                      const std::function<bool(std::string_view)>& consume, const Read& read);
+    // The same as readWhole for an entry of the archive's own directory, from its bytes.
+    bool readWholeDirectly(const ZipDirectoryEntry& entry, Buffer& inflated,
+                           std::string_view& bytes);
+    // Whether an entry of the stated sizes may be inflated whole.
+    bool wholeFits(std::uint64_t size, std::uint64_t compressedSize) const;
 
-    zip_t* m_archive;
+    // Null for an archive read through its own directory until an entry needs libzip.
+    zip_t* m_archive = nullptr;
+    std::span<const char> m_bytes;             // of an archive opened from memory
+    std::vector<ZipDirectoryEntry> m_entries;  // when libzip did not read the directory
     // Serializes the calls into libzip: a large entry is inflated on a helper thread while the
     // consumer may read other entries.
     std::mutex m_libzip;
     ReadLimits m_limits;
-    std::vector<std::string_view> m_names;  // libzip's own strings
+    std::vector<std::string_view> m_names;  // libzip's own strings, or into m_bytes
     std::uint64_t m_bytesRead = 0;
 };
 
