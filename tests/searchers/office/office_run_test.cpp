@@ -110,15 +110,6 @@ TEST_F(OfficeWalkTest, WordFastIsReadWhenEachFileComes) {
     EXPECT_FALSE(office.callsStartingWith("Word.Selection.Text").empty());
 }
 
-TEST_F(OfficeWalkTest, WordFilesAreSkippedWhenWordCannotStart) {
-    office.wordFiles[file("a.doc")] = FakeWordFile{{"foo"}, {}, {}};
-    office.excelFiles[file("b.xlsx")] = {FakeSheet{"S", {{"foo"}}}};
-    office.failures["createWord Search"] = 429;
-    EXPECT_EQ(run("foo"), 1);
-    EXPECT_EQ(hits(), std::vector<std::string>{"3|b.xlsx[S]"});
-    EXPECT_EQ(texts(host.messages), std::vector<std::string>{kWordMessage});
-}
-
 TEST_F(OfficeWalkTest, OfficeTypesSwitchedOffAreNotSearchedButNamesStillHit) {
     settings = settingsFor(false, false, false);
     settings.fileTypes.setTarget(FileType::Text, false);
