@@ -85,16 +85,6 @@ class FinderTest : public ::testing::Test {
     std::optional<Finder> finder;
 };
 
-// The order of the walk and the separator added to the folder are the command line's and the
-// search run's tests'; switched off, the sub-folders are left out.
-TEST_F(FinderTest, SubFoldersAreLeftOutWhenSwitchedOff) {
-    tree.write("a.txt", "foo");
-    tree.write("sub/c.txt", "foo");
-    settings.subFolder = false;
-    EXPECT_EQ(run("foo"), 1);
-    EXPECT_EQ(rows(), std::vector<std::string>{"a.txt|foo|1,1"});
-}
-
 TEST_F(FinderTest, DispatchFollowsTheTypeTable) {
     tree.write("foo.log", "nothing");         // unknown type: only its name hits (icon 0)
     tree.write("foo.pdf", "");                // name hit with the PDF icon; no searcher
