@@ -19,8 +19,21 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The build keeps its debug information; the package does not need it.
 set(CPACK_STRIP_FILES ON)
-# Every caption is Japanese: without a Japanese font the window shows empty boxes.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipaexfont-gothic | fonts-japanese-gothic")
+# Every caption is Japanese: without a Japanese font the window shows empty boxes. libzip is
+# loaded at run time rather than linked (src/documents), out of dpkg-shlibdeps' sight: its
+# package named as Debian names a library's (libzip.so.4 -> libzip4, libfoo2.so.3 -> libfoo2-3).
+string(REGEX MATCH "^([^.]+)\\.so\\.([0-9]+)$" libzipSoname "${FERRETTA_LIBZIP_SONAME}")
+if(NOT libzipSoname)
+    message(FATAL_ERROR "no package name for ${FERRETTA_LIBZIP_SONAME}")
+endif()
+set(libzipName ${CMAKE_MATCH_1})
+set(libzipVersion ${CMAKE_MATCH_2})
+if(libzipName MATCHES "[0-9]$")
+    set(libzipPackage "${libzipName}-${libzipVersion}")
+else()
+    set(libzipPackage "${libzipName}${libzipVersion}")
+endif()
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-ipaexfont-gothic | fonts-japanese-gothic, ${libzipPackage}")
 # Word, Excel and PowerPoint files go through LibreOffice; xdg-utils opens files and finds the
 # desktop's text editor; Qt's Japanese translation names the buttons of its dialogs.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS

@@ -1,6 +1,6 @@
 // Fuzzes the matcher: the first byte picks the mode, the rest is QUERY NUL TEXT. Every form
 // of the matcher must answer without crashing, and the CP932 and UTF-8 entry points must
-// agree where the text's CP932 form is its own bytes.
+// agree where the text's CP932 form is its own bytes; UTF-8 must answer as its UTF-16 form.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/cp932.h"
+#include "platform/unicode.h"
 #include "search/ansi_fold_table.h"
 #include "search/query.h"
 
@@ -29,6 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int32_t utf8 = matcher.smartFind(text);
     std::int32_t ansi = matcher.smartFindCp932(text);
     if (utf8 < 0 || ansi < 0)
+        std::abort();
+    // The exact pass reads UTF-8 without decoding it first: the answer must be the decoded
+    // text's, broken bytes and four-byte characters included.
+    if (utf8 != matcher.smartFindUtf16(ferretta::platform::utf8ToUtf16(text)))
         std::abort();
 
     // A text that is CP932 and survives the round trip must give the same answer both ways.

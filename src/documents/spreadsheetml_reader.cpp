@@ -357,18 +357,17 @@ class Workbook {
     bool recalculated = false;
 
     // Null, with failure() saying why, when the part is damaged.
+    // The answers are kept: a sheet asks for each cell that needs them.
     const SharedStrings* strings() {
-        m_strings.setLimit(m_limits.maxBufferedBytes);
-        if (!load(m_strings, stringsPart))
-            return nullptr;
-        if (m_strings.tooLarge()) {
-            m_failure = "shared strings larger than " + std::to_string(m_limits.maxBufferedBytes) +
-                        " bytes";
-            return nullptr;
-        }
-        return &m_strings;
+        if (!m_stringsAnswer)
+            m_stringsAnswer = loadStrings();
+        return *m_stringsAnswer;
     }
-    const Styles* styles() { return load(m_styles, stylesPart) ? &m_styles : nullptr; }
+    const Styles* styles() {
+        if (!m_stylesAnswer)
+            m_stylesAnswer = load(m_styles, stylesPart) ? &m_styles : nullptr;
+        return *m_stylesAnswer;
+    }
     const std::string& failure() const { return m_failure; }
     const ReadLimits& limits() const { return m_limits; }
 
@@ -427,6 +426,18 @@ class Workbook {
     }
 
   private:
+    const SharedStrings* loadStrings() {
+        m_strings.setLimit(m_limits.maxBufferedBytes);
+        if (!load(m_strings, stringsPart))
+            return nullptr;
+        if (m_strings.tooLarge()) {
+            m_failure = "shared strings larger than " + std::to_string(m_limits.maxBufferedBytes) +
+                        " bytes";
+            return nullptr;
+        }
+        return &m_strings;
+    }
+
     static bool equalsUpper(std::string_view text, std::string_view upper) {
         for (std::size_t i = 0; i < text.size(); ++i) {
             const char c =
@@ -460,6 +471,8 @@ class Workbook {
     SharedStrings m_strings;
     Styles m_styles;
     std::map<std::string, bool> m_loaded;
+    std::optional<const SharedStrings*> m_stringsAnswer;
+    std::optional<const Styles*> m_stylesAnswer;
     std::optional<bool> m_trusted;
     std::optional<bool> m_volatile;
     std::string m_failure;

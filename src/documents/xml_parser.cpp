@@ -254,14 +254,19 @@ bool XmlParser::split(std::string_view qualified, std::string_view& prefix,
 }
 
 const std::string_view* XmlParser::lookup(std::string_view prefix) const {
-    const auto same = [&](const Binding& binding) { return sameName(binding.prefix, prefix); };
-    for (const Binding* found : m_found) {
-        if (found != nullptr && same(*found))
-            return &found->uri;
-    }
+    // A slot for each prefix by its length and end bytes: those of a part's usual names (a
+    // dozen in an OpenDocument part) fall into slots of their own.
+    const std::size_t slot = prefix.empty()
+                                 ? 0
+                                 : (prefix.size() * 2 + static_cast<unsigned char>(prefix.front()) +
+                                    static_cast<unsigned char>(prefix.back()) * 28) %
+                                       m_found.size();
+    const Binding*& found = m_found[slot];
+    if (found != nullptr && sameName(found->prefix, prefix))
+        return &found->uri;
     for (auto binding = m_bindings.rbegin(); binding != m_bindings.rend(); ++binding) {
-        if (same(*binding)) {
-            m_found[m_nextFound++ % m_found.size()] = &*binding;
+        if (sameName(binding->prefix, prefix)) {
+            found = &*binding;
             return &binding->uri;
         }
     }
@@ -290,8 +295,8 @@ bool XmlParser::bind(std::string_view prefix, std::string_view uri) {
         const std::string* interned = internedUri(uri);
         kept = interned != nullptr ? std::string_view(*interned) : m_ownUris.emplace_back(uri);
     }
+    // (resolveStart forgets the bindings found once the declarations are bound.)
     m_bindings.push_back({std::string(prefix), kept, m_depth});
-    m_found.fill(nullptr);
     return true;
 }
 
@@ -307,6 +312,7 @@ bool XmlParser::resolveStart(std::string_view name, std::span<const RawAttribute
     // are resolved, an attribute keeps its prefix where its URI goes.
     m_attributes.clear();
     bool prefixed = false;
+    const std::size_t bindings = m_bindings.size();
     for (const RawAttribute& raw : attributes) {
         if (!split(raw.name, prefix, local)) {
             malformed(XML_ERROR_INVALID_TOKEN);
@@ -323,6 +329,8 @@ bool XmlParser::resolveStart(std::string_view name, std::span<const RawAttribute
             prefixed = prefixed || !prefix.empty();
         }
     }
+    if (m_bindings.size() != bindings)
+        m_found.fill(nullptr);
     if (prefixed) {
         for (std::size_t i = 0; i < m_attributes.size(); ++i) {
             XmlName& attribute = m_attributes[i].name;
@@ -384,10 +392,11 @@ void XmlParser::endTag(std::string_view qualified) {
     const std::string_view uri = m_openUris.back();
     m_openUris.pop_back();
     m_handler.endElement({uri, local});
-    while (m_bindings.back().depth == m_depth && m_depth > 0) {
+    if (m_bindings.back().depth != m_depth || m_depth == 0)
+        return;
+    while (m_bindings.back().depth == m_depth)
         m_bindings.pop_back();
-        m_found.fill(nullptr);
-    }
+    m_found.fill(nullptr);
 }
 
 void XmlParser::onStart(void* self, const char* name, const char** attributes) {

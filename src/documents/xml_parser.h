@@ -180,10 +180,10 @@ class XmlParser {
     // that they stay where they are while inner elements bind and unbind.
     std::vector<Binding> m_bindings;
     std::deque<std::string> m_ownUris;  // those the thread's table had no room for
-    // The bindings lookup() found last, until the bindings change: the names of a part share a
-    // few prefixes, which a walk through the root's many declarations found each time.
-    mutable std::array<const Binding*, 4> m_found{};
-    mutable std::size_t m_nextFound = 0;
+    // The bindings lookup() found, by their prefix, until the bindings change: the names of a
+    // part share a few prefixes, which a walk through the root's many declarations found each
+    // time.
+    mutable std::array<const Binding*, 64> m_found{};
     std::vector<std::string_view> m_openUris;  // of the elements open, the innermost last
     XmlName m_name;
     std::vector<XmlAttribute> m_attributes;

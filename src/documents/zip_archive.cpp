@@ -1,5 +1,6 @@
 #include "documents/zip_archive.h"
 
+#include <dlfcn.h>
 #include <libdeflate.h>
 #include <zip.h>
 
@@ -34,11 +35,94 @@ libdeflate_decompressor* decompressor() {
     return one.get();
 }
 
+// libzip is loaded at the first archive that needs it (one the directory reader turns down, a
+// file over the size read whole, an entry that is not plain), not with the program: linked, it
+// and the libcrypto it brings cost every start some 0.7 ms of loading and binding, more than a
+// search of a few dozen documents spends on their zip directories.
+struct Libzip {
+    decltype(&zip_discard) discard = nullptr;
+    decltype(&zip_error_fini) errorFini = nullptr;
+    decltype(&zip_error_init) errorInit = nullptr;
+    decltype(&zip_error_init_with_code) errorInitWithCode = nullptr;
+    decltype(&zip_error_strerror) errorStrerror = nullptr;
+    decltype(&zip_fclose) fclose = nullptr;
+    decltype(&zip_file_strerror) fileStrerror = nullptr;
+    decltype(&zip_fopen_index) fopenIndex = nullptr;
+    decltype(&zip_fread) fread = nullptr;
+    decltype(&zip_get_name) getName = nullptr;
+    decltype(&zip_get_num_entries) getNumEntries = nullptr;
+    decltype(&zip_name_locate) nameLocate = nullptr;
+    decltype(&zip_open) open = nullptr;
+    decltype(&zip_open_from_source) openFromSource = nullptr;
+    decltype(&zip_source_buffer_create) sourceBufferCreate = nullptr;
+    decltype(&zip_source_free) sourceFree = nullptr;
+    decltype(&zip_stat_index) statIndex = nullptr;
+    decltype(&zip_stat_init) statInit = nullptr;
+    decltype(&zip_strerror) strerror = nullptr;
+    std::string failure;  // why it could not be loaded; empty once it is
+};
+
+template <class Function>
+void bindCall(void* library, const char* name, Function*& call, std::string& failure) {
+    call = reinterpret_cast<Function*>(::dlsym(library, name));
+    if (call == nullptr && failure.empty())
+        failure = std::string(FERRETTA_LIBZIP_SONAME " has no ") + name;
+}
+
+// libzip's calls, loaded at the first call (the answer is kept: a library that is missing
+// stays so). Its `failure` says when the library or one of its calls is not there; the calls
+// are those of a loaded libzip wherever an archive libzip holds exists.
+const Libzip& libzipCalls() {
+    static const Libzip loaded = [] {
+        Libzip calls;
+        // Never closed: archives may be open until the program ends.
+        void* library = ::dlopen(FERRETTA_LIBZIP_SONAME, RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            const char* error = ::dlerror();
+            calls.failure = error != nullptr ? error : FERRETTA_LIBZIP_SONAME " cannot be loaded";
+            return calls;
+        }
+        std::string& failure = calls.failure;
+        bindCall(library, "zip_discard", calls.discard, failure);
+        bindCall(library, "zip_error_fini", calls.errorFini, failure);
+        bindCall(library, "zip_error_init", calls.errorInit, failure);
+        bindCall(library, "zip_error_init_with_code", calls.errorInitWithCode, failure);
+        bindCall(library, "zip_error_strerror", calls.errorStrerror, failure);
+        bindCall(library, "zip_fclose", calls.fclose, failure);
+        bindCall(library, "zip_file_strerror", calls.fileStrerror, failure);
+        bindCall(library, "zip_fopen_index", calls.fopenIndex, failure);
+        bindCall(library, "zip_fread", calls.fread, failure);
+        bindCall(library, "zip_get_name", calls.getName, failure);
+        bindCall(library, "zip_get_num_entries", calls.getNumEntries, failure);
+        bindCall(library, "zip_name_locate", calls.nameLocate, failure);
+        bindCall(library, "zip_open", calls.open, failure);
+        bindCall(library, "zip_open_from_source", calls.openFromSource, failure);
+        bindCall(library, "zip_source_buffer_create", calls.sourceBufferCreate, failure);
+        bindCall(library, "zip_source_free", calls.sourceFree, failure);
+        bindCall(library, "zip_stat_index", calls.statIndex, failure);
+        bindCall(library, "zip_stat_init", calls.statInit, failure);
+        bindCall(library, "zip_strerror", calls.strerror, failure);
+        return calls;
+    }();
+    return loaded;
+}
+
+// libzip loaded; null, with `why`, when it cannot be.
+const Libzip* loadLibzip(std::string& why) {
+    const Libzip& calls = libzipCalls();
+    if (!calls.failure.empty()) {
+        why = "libzip is not available: " + calls.failure;
+        return nullptr;
+    }
+    return &calls;
+}
+
 std::string libzipError(int code) {
+    const Libzip& lib = libzipCalls();
     zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    std::string text = zip_error_strerror(&error);
-    zip_error_fini(&error);
+    lib.errorInitWithCode(&error, code);
+    std::string text = lib.errorStrerror(&error);
+    lib.errorFini(&error);
     return text;
 }
 
@@ -88,7 +172,7 @@ ZipArchive::ZipArchive(const ReadLimits& limits) : m_limits(limits) {}
 
 ZipArchive::~ZipArchive() {
     if (m_archive != nullptr)
-        zip_discard(m_archive);
+        libzipCalls().discard(m_archive);
 }
 
 std::unique_ptr<ZipArchive> ZipArchive::open(const std::string& path, const ReadLimits& limits,
@@ -102,8 +186,11 @@ std::unique_ptr<ZipArchive> ZipArchive::open(const std::string& path, const Read
             return nullptr;
         }
     }
+    const Libzip* lib = loadLibzip(why);
+    if (lib == nullptr)
+        return nullptr;
     int code = 0;
-    zip_t* archive = zip_open(path.c_str(), ZIP_RDONLY, &code);
+    zip_t* archive = lib->open(path.c_str(), ZIP_RDONLY, &code);
     if (archive == nullptr) {
         why = "not a readable zip archive: " + libzipError(code);
         return nullptr;
@@ -146,30 +233,34 @@ std::unique_ptr<ZipArchive> ZipArchive::openMemory(std::span<const char> bytes,
 bool ZipArchive::openLibzip(std::string& why) {
     if (m_archive != nullptr)
         return true;
+    const Libzip* const loaded = loadLibzip(why);
+    if (loaded == nullptr)
+        return false;
+    const Libzip& lib = *loaded;
     zip_error_t error;
-    zip_error_init(&error);
+    lib.errorInit(&error);
     // libzip wants a non-null buffer even for an empty one.
     static const char empty = 0;
-    zip_source_t* source = zip_source_buffer_create(m_bytes.empty() ? &empty : m_bytes.data(),
-                                                    m_bytes.size(), 0, &error);
+    zip_source_t* source = lib.sourceBufferCreate(m_bytes.empty() ? &empty : m_bytes.data(),
+                                                  m_bytes.size(), 0, &error);
     if (source == nullptr) {
-        why = std::string("cannot read the bytes: ") + zip_error_strerror(&error);
-        zip_error_fini(&error);
+        why = std::string("cannot read the bytes: ") + lib.errorStrerror(&error);
+        lib.errorFini(&error);
         return false;
     }
-    m_archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+    m_archive = lib.openFromSource(source, ZIP_RDONLY, &error);
     if (m_archive == nullptr) {
-        why = std::string("not a readable zip archive: ") + zip_error_strerror(&error);
-        zip_error_fini(&error);
-        zip_source_free(source);
+        why = std::string("not a readable zip archive: ") + lib.errorStrerror(&error);
+        lib.errorFini(&error);
+        lib.sourceFree(source);
         return false;
     }
-    zip_error_fini(&error);
+    lib.errorFini(&error);
     return true;
 }
 
 bool ZipArchive::loadNames(std::string& why) {
-    const zip_int64_t count = zip_get_num_entries(m_archive, 0);
+    const zip_int64_t count = libzipCalls().getNumEntries(m_archive, 0);
     if (count < 0 || static_cast<std::uint64_t>(count) > m_limits.maxEntries) {
         why = "the archive has " + std::to_string(count) + " entries, more than " +
               std::to_string(m_limits.maxEntries);
@@ -177,7 +268,8 @@ bool ZipArchive::loadNames(std::string& why) {
     }
     m_names.reserve(static_cast<std::size_t>(count));
     for (zip_int64_t i = 0; i < count; ++i) {
-        const char* name = zip_get_name(m_archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+        const char* name =
+            libzipCalls().getName(m_archive, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
         // Not copied: libzip keeps the directory's names until the archive is closed.
         m_names.emplace_back(name != nullptr ? std::string_view(name) : std::string_view());
     }
@@ -251,9 +343,9 @@ class ZipArchive::ReadAhead {
             std::string error;
             {
                 std::lock_guard libzip(m_libzip);
-                got = zip_fread(m_file, chunk.data.get(), kAheadChunk);
+                got = libzipCalls().fread(m_file, chunk.data.get(), kAheadChunk);
                 if (got < 0)
-                    error = zip_file_strerror(m_file);
+                    error = libzipCalls().fileStrerror(m_file);
             }
             lock.lock();
             if (got <= 0) {
@@ -323,19 +415,19 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
         if (!openLibzip(why))
             return false;
     }
-    zip_int64_t index = zip_name_locate(m_archive, wanted.c_str(), ZIP_FL_ENC_RAW);
+    zip_int64_t index = libzipCalls().nameLocate(m_archive, wanted.c_str(), ZIP_FL_ENC_RAW);
     if (index < 0) {
         // Part names are case-insensitive in Open XML packages.
-        index = zip_name_locate(m_archive, wanted.c_str(), ZIP_FL_ENC_RAW | ZIP_FL_NOCASE);
+        index = libzipCalls().nameLocate(m_archive, wanted.c_str(), ZIP_FL_ENC_RAW | ZIP_FL_NOCASE);
     }
     if (index < 0) {
         why = "no entry " + wanted;
         return false;
     }
     zip_stat_t stat;
-    zip_stat_init(&stat);
-    if (zip_stat_index(m_archive, static_cast<zip_uint64_t>(index), 0, &stat) != 0) {
-        why = "cannot read the entry " + wanted + ": " + zip_strerror(m_archive);
+    libzipCalls().statInit(&stat);
+    if (libzipCalls().statIndex(m_archive, static_cast<zip_uint64_t>(index), 0, &stat) != 0) {
+        why = "cannot read the entry " + wanted + ": " + libzipCalls().strerror(m_archive);
         return false;
     }
     if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 && stat.encryption_method != ZIP_EM_NONE) {
@@ -348,9 +440,9 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
             return readWhole(static_cast<zip_uint64_t>(index), stat, raw, inflated, whole);
         }))
         return true;
-    zip_file_t* file = zip_fopen_index(m_archive, static_cast<zip_uint64_t>(index), 0);
+    zip_file_t* file = libzipCalls().fopenIndex(m_archive, static_cast<zip_uint64_t>(index), 0);
     if (file == nullptr) {
-        why = "cannot open the entry " + wanted + ": " + zip_strerror(m_archive);
+        why = "cannot open the entry " + wanted + ": " + libzipCalls().strerror(m_archive);
         return false;
     }
     // A large entry is inflated ahead on a helper thread (the size the directory claims only
@@ -375,9 +467,9 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
             }
         } else {
             std::lock_guard lock(m_libzip);
-            const zip_int64_t got = zip_fread(file, buffer.get(), kChunk);
+            const zip_int64_t got = libzipCalls().fread(file, buffer.get(), kChunk);
             if (got < 0) {
-                why = "the entry " + wanted + " is damaged: " + zip_file_strerror(file);
+                why = "the entry " + wanted + " is damaged: " + libzipCalls().fileStrerror(file);
                 ok = false;
                 break;
             }
@@ -403,7 +495,7 @@ bool ZipArchive::stream(std::string_view name, const std::function<bool(std::str
     }
     ahead.reset();
     std::lock_guard lock(m_libzip);
-    zip_fclose(file);
+    libzipCalls().fclose(file);
     return ok;
 }
 
@@ -434,14 +526,14 @@ bool ZipArchive::readWhole(zip_uint64_t index, const zip_stat_t& stat, Buffer& r
         return false;
     if (stat.comp_method == ZIP_CM_STORE && stat.comp_size != stat.size)
         return false;
-    zip_file_t* file = zip_fopen_index(m_archive, index, ZIP_FL_COMPRESSED);
+    zip_file_t* file = libzipCalls().fopenIndex(m_archive, index, ZIP_FL_COMPRESSED);
     if (file == nullptr)
         return false;
     const auto size = static_cast<std::size_t>(stat.size);
     const auto rawSize = static_cast<std::size_t>(stat.comp_size);
     char* const raw = rawBuffer.reserve(rawSize);
-    const zip_int64_t got = zip_fread(file, raw, rawSize);
-    zip_fclose(file);
+    const zip_int64_t got = libzipCalls().fread(file, raw, rawSize);
+    libzipCalls().fclose(file);
     if (got < 0 || static_cast<std::size_t>(got) != rawSize)
         return false;
     return inflateWhole(std::string_view(raw, rawSize), stat.comp_method == ZIP_CM_DEFLATE, size,

@@ -884,6 +884,7 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
     m_active = true;
 
     std::vector<std::uint32_t> triggers;
+    std::unordered_map<std::uint32_t, TriggerNeighbours> neighbours;
     bool aligned = true;
     std::vector<LiteralFinder::Literal> literals;
     for (Alternative& a : *plan) {
@@ -899,7 +900,7 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
         for (std::size_t t = 0; t < a.triggers.size(); ++t) {
             const std::uint32_t key = a.triggers[t] & 0xFFFF;
             const bool any = t >= a.neighbours.size() || a.neighbours[t].any;
-            auto [it, added] = m_neighbours.try_emplace(key);
+            auto [it, added] = neighbours.try_emplace(key);
             TriggerNeighbours& n = it->second;
             n.any = (!added && n.any) || any;
             if (any)
@@ -911,6 +912,14 @@ LineFilter::LineFilter(const Matcher& matcher, TextForm form) : m_form(form) {
     }
     std::sort(triggers.begin(), triggers.end());
     triggers.erase(std::unique(triggers.begin(), triggers.end()), triggers.end());
+    for (auto& [key, n] : neighbours) {
+        if (n.any)
+            continue;
+        if (m_neighbourIndex.empty())
+            m_neighbourIndex.assign(0x10000, 0);
+        m_neighbourSets.push_back(std::move(n));
+        m_neighbourIndex[key] = static_cast<std::uint16_t>(m_neighbourSets.size());
+    }
     // Lines can be read as ASCII (lineMayMatch) when every needle is ASCII and every trigger
     // stands for one ASCII character.
     m_asciiView = !literals.empty() && aligned;
@@ -1371,10 +1380,10 @@ char32_t characterAt(std::string_view bytes, std::size_t at, std::size_t& length
 
 bool LineFilter::neighboursFit(std::string_view block, std::size_t at, std::size_t length,
                                std::uint32_t key) const {
-    const auto it = m_neighbours.find(key);
-    if (it == m_neighbours.end() || it->second.any)
+    const std::uint16_t index = key < m_neighbourIndex.size() ? m_neighbourIndex[key] : 0;
+    if (index == 0)
         return true;
-    const TriggerNeighbours& n = it->second;
+    const TriggerNeighbours& n = m_neighbourSets[index - 1u];
     auto among = [](const std::vector<char32_t>& set, char32_t c) {
         return std::find(set.begin(), set.end(), c) != set.end();
     };

@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "search/byte_scan.h"
@@ -121,7 +120,11 @@ class LineFilter {
     std::vector<Trigger> m_triggers;  // looked for in one pass
     std::vector<Lane> m_lanes;        // how the pass compares them
     std::vector<bool> m_triggerKeys;
-    std::unordered_map<std::uint32_t, TriggerNeighbours> m_neighbours;
+    // Per trigger key, 1 + the index of the neighbours it must stand next to in
+    // m_neighbourSets; 0 for one that counts wherever it stands (empty: every trigger does).
+    // A flat table: it is read for every trigger the scan finds.
+    std::vector<std::uint16_t> m_neighbourIndex;
+    std::vector<TriggerNeighbours> m_neighbourSets;
     bool m_asciiView = false;
     std::vector<std::string> m_asciiNeedles;  // upper case
     std::size_t m_longestNeedle = 0;

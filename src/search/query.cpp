@@ -57,6 +57,56 @@ void toAnsi(std::u16string_view text, AnsiText& out) {
     out.bytes.resize(static_cast<std::size_t>(at - begin));
 }
 
+constexpr bool isContinuation(unsigned char b) {
+    return (b & 0xC0) == 0x80;
+}
+
+// toAnsi of the text's UTF-16 form, straight from UTF-8, for the forms Japanese text is made
+// of: ASCII and the well-formed two- and three-byte characters that decode without further
+// checks (not E0 or ED leads, which need the checks against over-long forms and surrogates).
+// False at any other byte (a four-byte character, a broken one): `out` is then of no use and
+// the text is to be decoded first.
+bool toAnsi(std::string_view text, AnsiText& out) {
+    out.formless.clear();
+    // Never more ANSI bytes than UTF-8 bytes: one for ASCII, at most two for the rest.
+    out.bytes.resize(text.size());
+    char* const begin = out.bytes.data();
+    char* at = begin;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = p + text.size();
+    while (p != end) {
+        const unsigned char lead = *p;
+        if (lead < 0x80) {
+            *at++ = static_cast<char>(lead);
+            ++p;
+            continue;
+        }
+        char16_t ch = 0;
+        if (lead >= 0xC2 && lead <= 0xDF && end - p >= 2 && isContinuation(p[1])) {
+            ch = static_cast<char16_t>((lead & 0x1F) << 6 | (p[1] & 0x3F));
+            p += 2;
+        } else if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && end - p >= 3 &&
+                   isContinuation(p[1]) && isContinuation(p[2])) {
+            ch = static_cast<char16_t>((lead & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+            p += 3;
+        } else {
+            return false;
+        }
+        const std::uint16_t code = platform::unicodeToCp932Code(ch, Cp932Fallback::BestFit);
+        if (code == 0xFFFF) {
+            out.formless.emplace_back(static_cast<std::size_t>(at - begin), ch);
+            *at++ = '?';
+        } else if (code < 0x100) {
+            *at++ = static_cast<char>(code);
+        } else {
+            *at++ = static_cast<char>(code >> 8);
+            *at++ = static_cast<char>(code & 0xFF);
+        }
+    }
+    out.bytes.resize(static_cast<std::size_t>(at - begin));
+    return true;
+}
+
 // The character a '?' at `offset` stands for: 0 for a '?' of the text itself.
 char32_t formlessAt(const std::vector<std::pair<std::size_t, char32_t>>& formless,
                     std::size_t offset) {
@@ -245,12 +295,23 @@ std::int32_t Matcher::exactPassCp932(std::string_view ansi) const {
     return at == std::string_view::npos ? 0 : toPosition(at + 1);
 }
 
-std::int32_t Matcher::exactPassUtf16(std::u16string_view text) const {
-    thread_local AnsiText ansi;  // reused: this runs for every line that may match
-    toAnsi(text, ansi);
-    const std::size_t at =
-        walkWords(m_number, m_isAndCondition, [&](int i) { return findWord(ansi, word(i)); });
+namespace {
+
+std::int32_t exactPassAnsi(const Matcher& matcher, const AnsiText& ansi) {
+    const std::size_t at = walkWords(matcher.targetStrsNumber(), matcher.isAndCondition(),
+                                     [&](int i) { return findWord(ansi, matcher.word(i)); });
     return at == std::string_view::npos ? 0 : toPosition(at + 1);
+}
+
+// Reused: the passes run for every line that may match.
+thread_local AnsiText t_ansi;
+thread_local std::u16string t_units;
+
+}  // namespace
+
+std::int32_t Matcher::exactPassUtf16(std::u16string_view text) const {
+    toAnsi(text, t_ansi);
+    return exactPassAnsi(*this, t_ansi);
 }
 
 std::int32_t Matcher::foldedPass(std::u16string_view text) const {
@@ -289,9 +350,18 @@ std::int32_t Matcher::smartFindCp932(std::string_view ansi) const {
 std::int32_t Matcher::smartFind(std::string_view text) const {
     if (text.empty() || m_number == 0)
         return 0;
-    thread_local std::u16string units;  // reused: this runs for every line that may match
-    platform::utf8ToUtf16(text, units);
-    return smartFindUtf16(units);
+    // The exact pass reads the ANSI form straight from the UTF-8 bytes; only the folded pass
+    // and regular expressions need the text decoded.
+    if (!m_regular && toAnsi(text, t_ansi)) {
+        if (std::int32_t exact = exactPassAnsi(*this, t_ansi))
+            return exact;
+        if (m_strict)
+            return 0;
+        platform::utf8ToUtf16(text, t_units);
+        return foldedPass(t_units);
+    }
+    platform::utf8ToUtf16(text, t_units);
+    return smartFindUtf16(t_units);
 }
 
 std::int32_t Matcher::regFind(std::u16string_view text) const {

@@ -68,6 +68,9 @@ class Matcher {
     // writes; positions are those of the line as it stands.
     std::int32_t smartFindCp932(std::string_view ansi) const;
 
+    // As smartFind for a text already decoded to UTF-16.
+    std::int32_t smartFindUtf16(std::u16string_view text) const;
+
     // The regular-expression match: 0, or the 1-based byte position of the first match.
     std::int32_t regFind(std::u16string_view text) const;
 
@@ -91,7 +94,6 @@ class Matcher {
     const std::string& patternError() const { return m_patternError; }
 
   private:
-    std::int32_t smartFindUtf16(std::u16string_view text) const;
     std::int32_t exactPassUtf16(std::u16string_view text) const;
     std::int32_t foldedPass(std::u16string_view text) const;
 

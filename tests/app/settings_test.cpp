@@ -172,39 +172,35 @@ TEST(LoadConfigTest, ExactTextFlags) {
         EXPECT_EQ(s.fileTypes.targetFileType[n], n % 3 == 0) << "slot " << n;
 }
 
-TEST(LoadConfigTest, WindowPositionIsReadOnlyWhenNotFixed) {
+// The position is read only when the window is not fixed; the normal window's size, a positive
+// number, whether it is or not.
+TEST(LoadConfigTest, WindowPositionIsReadOnlyWhenNotFixedAndTheSizeWhenPositive) {
     struct Case {
         const char* text;
         std::optional<float> x;
         std::optional<float> y;
+        const char* width;
+        std::optional<int> normalWidth;
     };
     const Case cases[] = {
-        {"Fixed=0\r\nlastX=120\r\nlastY=240", 120.0f, 240.0f},
-        {"Fixed=0", 0.0f, 0.0f},
-        {"Fixed=0\r\nlastX=abc\r\nlastY=12abc", 0.0f, 12.0f},
-        {"Fixed=0\r\nlastX=12.5\r\nlastY=-1500", 12.5f, -1500.0f},
+        {"Fixed=0\r\nlastX=120\r\nlastY=240", 120.0f, 240.0f, "0", std::nullopt},
+        {"Fixed=0", 0.0f, 0.0f, "-300", std::nullopt},
+        {"Fixed=0\r\nlastX=abc\r\nlastY=12abc", 0.0f, 12.0f, "abc", std::nullopt},
+        {"Fixed=0\r\nlastX=12.5\r\nlastY=-1500", 12.5f, -1500.0f, "", std::nullopt},
         // The 16-bit limit is for the numeric flags only: a window saved right of about 2184
         // pixels (32767 twips: a second monitor, a 4K screen) must come back where it was.
-        {"Fixed=0\r\nlastX=40000\r\nlastY=-33000", 40000.0f, -33000.0f},
-        {"Fixed=1\r\nlastX=120\r\nlastY=240", std::nullopt, std::nullopt},
-        {"lastX=120\r\nlastY=240", std::nullopt, std::nullopt},
+        {"Fixed=0\r\nlastX=40000\r\nlastY=-33000", 40000.0f, -33000.0f, "1e9", std::nullopt},
+        {"Fixed=1\r\nlastX=120\r\nlastY=240", std::nullopt, std::nullopt, "9600", 9600},
+        {"lastX=120\r\nlastY=240", std::nullopt, std::nullopt, "9600.4", 9600},
     };
     for (const Case& c : cases) {
         Settings start;
         start.lastX = start.lastY = 7.0f;  // a value left from before must not survive
-        Settings s = loadFrom(std::string("[Form]\r\n") + c.text + "\r\n", start);
+        Settings s = loadFrom(
+            std::string("[Form]\r\n") + c.text + "\r\nNormalWidth=" + c.width + "\r\n", start);
         EXPECT_EQ(s.lastX, c.x) << c.text;
         EXPECT_EQ(s.lastY, c.y) << c.text;
-    }
-}
-
-TEST(LoadConfigTest, NormalWindowSizeIsAPositiveNumberOrAbsent) {
-    const std::pair<const char*, std::optional<int>> cases[] = {
-        {"9600", 9600},        {"9600.4", 9600},   {"0", std::nullopt},  {"-300", std::nullopt},
-        {"abc", std::nullopt}, {"", std::nullopt}, {"1e9", std::nullopt}};
-    for (const auto& [text, size] : cases) {
-        const Settings s = loadFrom(std::string("[Form]\r\nNormalWidth=") + text + "\r\n");
-        EXPECT_EQ(s.normalWidth, size) << text;
+        EXPECT_EQ(s.normalWidth, c.normalWidth) << c.width;
     }
 }
 

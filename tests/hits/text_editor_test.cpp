@@ -103,19 +103,17 @@ TEST(EditorArgumentsTest, AKnownEditorGetsItsColumnAndTheEncodingOfACp932File) {
     };
     const EditorTemplate user{"ed +%2:%3 %1", ColumnCount::AnsiBytes, ""};
     const Case cases[] = {
-        {mousepad,
-         "2,13",
-         true,
+        // clang-format off
+        {mousepad, "2,13", true,
          {"mousepad", "--encoding=SHIFT_JIS", "--line", "2", "--column", "6", "/d/a.txt"}},
         {mousepad, "2,13", false, {"mousepad", "--line", "2", "--column", "6", "/d/a.txt"}},
-        {kate,
-         "2,13",
-         true,
+        {kate, "2,13", true,
          {"kate", "--encoding", "Shift_JIS", "--line", "2", "--column", "7", "/d/a.txt"}},
         // A user's own template keeps the byte column and gets no option of ours.
         {user, "2,13", true, {"ed", "+2:13", "/d/a.txt"}},
         // A hit on the file name has no position.
         {mousepad, "", false, {"mousepad", "--line", "0", "--column", "0", "/d/a.txt"}},
+        // clang-format on
     };
     for (const Case& c : cases) {
         EXPECT_EQ(editorArguments(c.editor, "/d/a.txt", c.position, "見積書の合計が違う", c.cp932),

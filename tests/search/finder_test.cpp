@@ -12,7 +12,6 @@
 #include "search/path_helpers.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
-#include "support/unprivileged.h"
 
 namespace ferretta::search {
 namespace {
@@ -65,8 +64,8 @@ class FinderTest : public ::testing::Test {
         matcher = Matcher(settings.regular, settings.strict);
         matcher.targetStrsSplit(query);
         finder.emplace(SearchContext{host, settings, matcher, flags}, registry);
-        m_folderAfter = folder.value_or(tree.path());
-        return finder->findInDir(m_folderAfter);
+        std::string top = folder.value_or(tree.path());
+        return finder->findInDir(top);
     }
 
     // "name|content|position" of every row.
@@ -78,7 +77,6 @@ class FinderTest : public ::testing::Test {
     }
 
     test::TempTree tree;
-    std::string m_folderAfter;
     app::Settings settings;
     SearcherRegistry registry;
     Matcher matcher{false, false};
@@ -86,21 +84,6 @@ class FinderTest : public ::testing::Test {
     test::RecordingHost host;
     std::optional<Finder> finder;
 };
-
-TEST_F(FinderTest, WalksFilesBeforeSubFoldersAndAppendsSeparator) {
-    tree.write("b.txt", "foo");
-    tree.write("a.txt", "no\nfoo here");
-    tree.write("sub/c.txt", "foo");
-    tree.write("sub/deeper/d.txt", "foo");
-    tree.write("x.log", "foo");
-    EXPECT_EQ(run("foo"), 4);
-    EXPECT_EQ(m_folderAfter, tree.path() + "/");
-    EXPECT_EQ(rows(), (std::vector<std::string>{"a.txt|foo here|2,1", "b.txt|foo|1,1",
-                                                "c.txt|foo|1,1", "d.txt|foo|1,1"}));
-    settings.subFolder = false;
-    host = {};
-    EXPECT_EQ(run("foo"), 2);
-}
 
 TEST_F(FinderTest, DispatchFollowsTheTypeTable) {
     tree.write("foo.log", "nothing");         // unknown type: only its name hits (icon 0)
@@ -129,15 +112,6 @@ TEST_F(FinderTest, DispatchFollowsTheTypeTable) {
     EXPECT_EQ(run("zzz"), 1);
     EXPECT_EQ(pdfs, 1);
     EXPECT_TRUE(host.rows.empty());
-}
-
-TEST_F(FinderTest, NameOnlyCountsEveryFileAndOpensNone) {
-    tree.write("foo.txt", "foo inside");
-    tree.write("bar.txt", "foo inside");
-    settings.fileNameOnly = true;
-    EXPECT_EQ(run("foo"), 2);
-    EXPECT_EQ(rows(), std::vector<std::string>{"foo.txt|(ファイル名にヒット)|"});
-    EXPECT_EQ(host.doEventsCalls, 0);
 }
 
 TEST_F(FinderTest, EmptyAndUnusableTopFoldersStopTheSearch) {
@@ -283,27 +257,6 @@ TEST_F(FinderTest, VanishedAndTooDeepEntriesAreSkippedAndCounted) {
     EXPECT_EQ(finder->unreadableCount(), 3);  // b.txt, c, and the level too deep to name
     // remove_all cannot delete what no path can name; rm walks relative to each level.
     EXPECT_EQ(std::system(("rm -rf '" + tree.path("deep") + "'").c_str()), 0);
-}
-
-TEST_F(FinderTest, EntriesWithoutPermissionAreSkippedAndCounted) {
-    tree.write("a.txt", "foo");
-    tree.write("secret.txt", "foo");
-    tree.write("closed/b.txt", "foo");
-    tree.write("open/c.txt", "foo");
-    fs::permissions(tree.root() / "secret.txt", fs::perms::none);
-    fs::permissions(tree.root() / "closed", fs::perms::none);
-    auto answer = test::runUnprivileged([&] {
-        const std::int64_t files = run("foo");
-        std::string out = std::to_string(files) + " " + std::to_string(finder->unreadableCount()) +
-                          " " + std::to_string(host.messages.size());
-        for (const auto& row : host.rows)
-            out += " " + row.name;
-        return out;
-    });
-    if (!answer)
-        GTEST_SKIP() << "cannot run as an unprivileged user";
-    EXPECT_EQ(*answer, "2 2 0 a.txt c.txt");
-    fs::permissions(tree.root() / "closed", fs::perms::owner_all);
 }
 
 }  // namespace

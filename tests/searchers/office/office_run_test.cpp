@@ -110,15 +110,6 @@ TEST_F(OfficeWalkTest, WordFastIsReadWhenEachFileComes) {
     EXPECT_FALSE(office.callsStartingWith("Word.Selection.Text").empty());
 }
 
-TEST_F(OfficeWalkTest, WordFilesAreSkippedWhenWordCannotStart) {
-    office.wordFiles[file("a.doc")] = FakeWordFile{{"foo"}, {}, {}};
-    office.excelFiles[file("b.xlsx")] = {FakeSheet{"S", {{"foo"}}}};
-    office.failures["createWord Search"] = 429;
-    EXPECT_EQ(run("foo"), 1);
-    EXPECT_EQ(hits(), std::vector<std::string>{"3|b.xlsx[S]"});
-    EXPECT_EQ(texts(host.messages), std::vector<std::string>{kWordMessage});
-}
-
 TEST_F(OfficeWalkTest, OfficeTypesSwitchedOffAreNotSearchedButNamesStillHit) {
     settings = settingsFor(false, false, false);
     settings.fileTypes.setTarget(FileType::Text, false);
@@ -157,20 +148,16 @@ TEST_F(OfficeWalkTest, NativeReaderFirstTheOfficeOnlyForWhatItLeaves) {
         bool nativeOn;
         std::string hit;
     } cases[] = {
+        // clang-format off
         {"read natively", {{"S"}, {cell(2, "foo native")}}, true, "foo native"},
-        {"given up after units",
-         {{"S"}, {cell(2, "foo native")}, ReadStatus::ForOffice},
-         true,
+        {"given up after units", {{"S"}, {cell(2, "foo native")}, ReadStatus::ForOffice}, true,
          "foo office"},
-        {"value of the cell found unknown",
-         {{"S"}, {cell(2, "=\"foo\"", "?")}},
-         true,
+        {"value of the cell found unknown", {{"S"}, {cell(2, "=\"foo\"", "?")}}, true,
          "foo office"},
-        {"value of a cell not found unknown",
-         {{"S"}, {cell(2, "=B9", "?"), cell(3, "foo n")}},
-         true,
-         "foo n"},
+        {"value of a cell not found unknown", {{"S"}, {cell(2, "=B9", "?"), cell(3, "foo n")}},
+         true, "foo n"},
         {"native readers off", {{"S"}, {cell(2, "foo native")}}, false, "foo office"},
+        // clang-format on
     };
     const std::string book = file("b.xlsx");
     office.excelFiles[book] = {FakeSheet{"S", {{"x"}, {"foo office"}}}};
