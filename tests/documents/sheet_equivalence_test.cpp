@@ -3,19 +3,16 @@
 // sheets and the same units; a shown value the native reader cannot tell is left out of the
 // comparison, since the search then asks the office. Skipped where soffice or a producer is
 // missing.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "drivers/office/office_test_support.h"
+#include "support/office_corpus.h"
 #include "support/office_units.h"
 
 namespace ferretta::test::office {
@@ -23,45 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The corpus, made once and kept under the temporary folder until its generator changes;
-// empty when a producer is missing.
-fs::path sheetCorpus() {
-    const fs::path source = fs::path(FERRETTA_SOURCE_DIR) / "tools";
-    const fs::path corpus = scratchRoot() / "sheet-corpus";
-    const fs::path stamp = corpus / ".made";
-    const auto fresh = [&] {
-        std::error_code error;
-        return fs::exists(stamp, error) &&
-               fs::last_write_time(stamp, error) >=
-                   std::max(fs::last_write_time(source / "office_corpus" / "sheet.py", error),
-                            fs::last_write_time(source / "make_office_corpus.py", error));
-    };
-    fs::create_directories(scratchRoot());
-    const int lock =
-        ::open((scratchRoot() / ".sheet-corpus.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock >= 0)
-        ::flock(lock, LOCK_EX);
-    if (!fresh()) {
-        fs::remove_all(corpus);
-        fs::create_directories(corpus);
-        // Debian's interpreter, whose packages (python3-openpyxl) tools/deps lists.
-        const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-        const std::string command = python + " '" + (source / "make_office_corpus.py").string() +
-                                    "' '" + corpus.string() + "' --kinds sheet >/dev/null 2>&1";
-        if (std::system(command.c_str()) == 0)
-            std::ofstream(stamp) << "made\n";
-    }
-    if (lock >= 0)
-        ::close(lock);
-    return fresh() ? corpus : fs::path();
-}
-
 class SheetEquivalenceTest : public AutomationTest {};
 
 TEST_F(SheetEquivalenceTest, NativeUnitsAreTheOfficeUnits) {
-    const fs::path corpus = sheetCorpus();
+    std::string why;
+    const fs::path corpus = officeCorpus("sheet", why);
     if (corpus.empty())
-        GTEST_SKIP() << "the corpus could not be made (openpyxl or soffice missing)";
+        GTEST_SKIP() << why;
     std::vector<fs::path> workbooks;
     for (const auto& entry : fs::directory_iterator(corpus)) {
         const std::string extension = entry.path().extension().string();

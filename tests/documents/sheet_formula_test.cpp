@@ -102,18 +102,6 @@ TEST(SheetFormula, SharedFormulasMoveTheirRelativeReferences) {
     EXPECT_EQ(excel("A1", -1, 0).substr(0, 6), "fails:");
 }
 
-TEST(SheetFormula, VolatileAndReferences) {
-    std::string why;
-    const auto today = SheetFormula::fromExcel("TODAY()+1", kNames, why);
-    ASSERT_TRUE(today);
-    EXPECT_TRUE(today->isVolatile());
-    EXPECT_FALSE(today->hasReferences());
-    const auto sum = SheetFormula::fromExcel("SUM(A1:A3)", kNames, why);
-    ASSERT_TRUE(sum);
-    EXPECT_FALSE(sum->isVolatile());
-    EXPECT_TRUE(sum->hasReferences());
-}
-
 TEST(SheetFormula, SheetNamesQuotedAsTheOfficeQuotes) {
     const std::pair<const char*, std::optional<std::string>> cases[] = {
         {"Sheet2", "Sheet2"},     {"1st", "1st"},   {"2024", "'2024'"},  {"シート 1", "'シート 1'"},

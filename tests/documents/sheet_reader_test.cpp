@@ -203,15 +203,6 @@ TEST(SheetReader, LeavesToTheOfficeWhatItCannotReproduce) {
     }
 }
 
-TEST(SheetReader, StopsWhenTheSinkAsks) {
-    const Reading reading = read(
-        makeZip(
-            xlsx({{"S", R"(<row r="1"><c r="A1"><v>1</v></c><c r="B1"><v>2</v></c></row>)", ""}})),
-        Format::SpreadsheetML, {}, 1);
-    EXPECT_EQ(reading.result.status, ReadStatus::Stopped);
-    EXPECT_EQ(reading.lines.size(), 2u);
-}
-
 // A sheet part of several megabytes is inflated on a helper thread while it is parsed: every
 // cell comes in order, and a stop in the middle ends the helper too.
 TEST(SheetReader, LargeSheetsAheadOnAnotherThread) {

@@ -4,11 +4,8 @@
 // construct left to the office ("-office-docx-": as .docx only): in normal mode the native
 // reader must decline it; in fast mode (which reads no shapes) it may read it, then with the
 // office's units.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -16,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "drivers/office/office_test_support.h"
+#include "support/office_corpus.h"
 #include "support/office_units.h"
 
 namespace ferretta::test {
@@ -23,39 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kGenerator = fs::path(FERRETTA_SOURCE_DIR) / "tools" / "make_office_corpus.py";
-const fs::path kWordModule = fs::path(FERRETTA_SOURCE_DIR) / "tools" / "office_corpus" / "word.py";
-
-// The corpus, made once and kept under the temporary folder until word.py changes; empty when
-// a producer is missing (the generator exits 77).
+// The .docx and .odt documents of the corpus, in name order; empty with `why` when a producer
+// is missing.
 std::vector<fs::path> wordCorpus(std::string& why) {
-    const fs::path folder = office::scratchRoot() / "word-corpus";
-    const fs::path stamp = folder / ".made";
-    fs::create_directories(office::scratchRoot());
-    const auto fresh = [&] {
-        std::error_code error;
-        return fs::exists(stamp, error) &&
-               fs::last_write_time(stamp, error) >= fs::last_write_time(kWordModule, error);
-    };
-    const int lock = ::open((office::scratchRoot() / ".word-corpus.lock").c_str(),
-                            O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock >= 0)
-        ::flock(lock, LOCK_EX);
-    if (!fresh()) {
-        fs::remove_all(folder);
-        const std::string command = "python3 '" + kGenerator.string() + "' '" + folder.string() +
-                                    "' --kinds word >/dev/null 2>&1";
-        const int status = std::system(command.c_str());
-        if (status == 0)
-            std::ofstream(stamp) << "made\n";
-        else
-            why = "the corpus generator failed or a producer is missing (status " +
-                  std::to_string(status) + ")";
-    }
-    if (lock >= 0)
-        ::close(lock);
     std::vector<fs::path> documents;
-    if (!fresh())
+    const fs::path folder = officeCorpus("word", why);
+    if (folder.empty())
         return documents;
     for (const auto& entry : fs::directory_iterator(folder)) {
         const std::string extension = entry.path().extension().string();

@@ -58,79 +58,63 @@ std::string sortedLines(const std::string& text) {
     return out;
 }
 
-class FilterRunsTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        fs::create_directories(m_docs);
-        std::ofstream(m_docs / "report.pdf") << "%PDF";
-        // Writes its text where report.txt would be beside the PDF it is given, marks that it
-        // runs ($3), then waits $2 seconds.
-        std::ofstream(m_dir / "filter.sh") << "echo 'alpha in the pdf' > \"${1%.*}.txt\"; : > '"
-                                           << m_dir.string() << "'/running-\"$3\"; sleep \"$2\"\n";
-    }
+// Starts ferretta-cli on `docs` for the word alpha in PDFs and text files; its output goes to
+// <home>/out, its messages to <home>/err.
+pid_t startCli(const fs::path& home, const fs::path& docs) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (home / "out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (home / "err").c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+    std::vector<std::string> env = {"FERRETTA_HOME=" + home.string(), "LC_ALL=C.UTF-8",
+                                    "PATH=/usr/bin:/bin",
+                                    "XDG_CACHE_HOME=" + (home / "cache").string()};
+    std::vector<std::string> args = {FERRETTA_CLI_PATH, "--types=pdf,text", docs.string(), "alpha"};
+    std::vector<char*> envp;
+    for (auto& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
 
-    // A data folder of its own whose settings run the filter with these arguments after %1.
-    fs::path home(const std::string& name, const std::string& filterArguments) {
-        const fs::path folder = m_dir / name;
-        fs::create_directories(folder);
-        std::ofstream(folder / "frtta.ini")
-            << "[Search]\r\ntextTags=TXT\r\nTextCache=0\r\npdfOwnEngine=0\r\npdfFilterPath=sh '"
-            << (m_dir / "filter.sh").string() << "' %1 " << filterArguments << "\r\n";
-        return folder;
-    }
-
-    // Starts ferretta-cli on the folder for the word alpha in files of the types; its output
-    // goes to <home>/out, its messages to <home>/err.
-    pid_t startCli(const fs::path& home, const std::string& types = "pdf,text") {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (home / "out").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (home / "err").c_str(),
-                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
-        std::vector<std::string> env = {"FERRETTA_HOME=" + home.string(), "LC_ALL=C.UTF-8",
-                                        "PATH=/usr/bin:/bin",
-                                        "XDG_CACHE_HOME=" + (home / "cache").string()};
-        std::vector<std::string> args = {FERRETTA_CLI_PATH, "--types=" + types, m_docs.string(),
-                                         "alpha"};
-        std::vector<char*> envp;
-        for (auto& entry : env)
-            envp.push_back(entry.data());
-        envp.push_back(nullptr);
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    }
-
-    static int finish(pid_t pid) {
-        int status = 0;
-        EXPECT_EQ(::waitpid(pid, &status, 0), pid);
-        return status;
-    }
-
-    // The user's folder as it was made: the PDF and the user's own text file.
-    void expectUntouched() {
-        EXPECT_EQ(readFile(m_docs / "report.txt"), kNotes);
-        EXPECT_EQ(namesIn(m_docs), (std::vector<std::string>{"report.pdf", "report.txt"}));
-    }
-
-    test::TempTree m_tree;
-    fs::path m_dir = m_tree.root();
-    fs::path m_docs = m_dir / "docs";
-};
+int finish(pid_t pid) {
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    return status;
+}
 
 // Two and four searches at once (two windows, a window and ferretta-cli, two users of a shared
 // folder: each a data folder of its own), their filters ending in every order, with one of
 // them killed or stopped by a signal while its filter runs in two rounds of three.
-TEST_F(FilterRunsTest, SearchesAtOnceKeepTheUsersFile) {
-    std::ofstream(m_docs / "report.txt") << kNotes;
+TEST(FilterRunsTest, SearchesAtOnceKeepTheUsersFile) {
+    const test::TempTree tree;
+    const fs::path dir = tree.root(), docs = dir / "docs";
+    fs::create_directories(docs);
+    std::ofstream(docs / "report.pdf") << "%PDF";
+    std::ofstream(docs / "report.txt") << kNotes;
+    // Writes its text where report.txt would be beside the PDF it is given, marks that it runs
+    // ($3), then waits $2 seconds.
+    std::ofstream(dir / "filter.sh") << "echo 'alpha in the pdf' > \"${1%.*}.txt\"; : > '"
+                                     << dir.string() << "'/running-\"$3\"; sleep \"$2\"\n";
+    // A data folder of its own whose settings run the filter with these arguments after %1.
+    const auto home = [&](const std::string& name, const std::string& filterArguments) {
+        const fs::path folder = dir / name;
+        fs::create_directories(folder);
+        std::ofstream(folder / "frtta.ini")
+            << "[Search]\r\ntextTags=TXT\r\nTextCache=0\r\npdfOwnEngine=0\r\npdfFilterPath=sh '"
+            << (dir / "filter.sh").string() << "' %1 " << filterArguments << "\r\n";
+        return folder;
+    };
     const fs::path alone = home("alone", "0 alone");
-    ASSERT_EQ(WEXITSTATUS(finish(startCli(alone))), 0) << readFile(alone / "err");
+    ASSERT_EQ(WEXITSTATUS(finish(startCli(alone, docs))), 0) << readFile(alone / "err");
     const std::string expected = sortedLines(readFile(alone / "out"));
     ASSERT_NE(expected.find("report.pdf\",\"alpha in the pdf\""), std::string::npos) << expected;
     ASSERT_NE(expected.find("report.txt\",\"the user's own notes, alpha\""), std::string::npos);
@@ -158,11 +142,11 @@ TEST_F(FilterRunsTest, SearchesAtOnceKeepTheUsersFile) {
                     homes.push_back(home("home-" + id, std::to_string(delay) + " " + id));
                 }
                 for (const fs::path& folder : homes)
-                    pids.push_back(startCli(folder));
+                    pids.push_back(startCli(folder, docs));
                 const std::size_t signalled = signal == SIGKILL ? 0 : pids.size() - 1;
                 if (signal != 0) {
-                    const fs::path mark = m_dir / ("running-" + std::to_string(round) + "-" +
-                                                   std::to_string(signalled));
+                    const fs::path mark = dir / ("running-" + std::to_string(round) + "-" +
+                                                 std::to_string(signalled));
                     ASSERT_TRUE(waitUntil([&] { return fs::exists(mark); }, 20s));
                     ::kill(pids[signalled], signal);
                 }
@@ -176,7 +160,9 @@ TEST_F(FilterRunsTest, SearchesAtOnceKeepTheUsersFile) {
                         << status << readFile(homes[i] / "err");
                     EXPECT_EQ(sortedLines(readFile(homes[i] / "out")), expected) << i;
                 }
-                expectUntouched();
+                // The user's folder as it was made: the PDF and the user's own text file.
+                EXPECT_EQ(readFile(docs / "report.txt"), kNotes);
+                EXPECT_EQ(namesIn(docs), (std::vector<std::string>{"report.pdf", "report.txt"}));
             }
         } while (std::next_permutation(order.begin(), order.end()));
     }

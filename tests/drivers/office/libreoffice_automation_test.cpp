@@ -43,50 +43,6 @@ class LibreOfficeTest : public test::office::AutomationTest {
 
 using test::office::automationCode;
 
-TEST_F(LibreOfficeTest, ExcelFindsCellsLikeExcel) {
-    auto excel = m_automation->createExcel(Purpose::Search);
-    for (const std::string format : {"xls", "xlsx", "fods"}) {
-        SCOPED_TRACE(format);
-        const fs::path path = need("calc.fods", format);
-        if (path.empty())
-            continue;
-        auto book = excel->open(path.string(), OpenOptions{});
-        ASSERT_EQ(book->worksheetCount(), 3);
-        EXPECT_EQ(book->worksheet(1)->name(), "一枚目");
-        // Only the second sheet holds the word, full-width there and half-width here.
-        EXPECT_FALSE(book->worksheet(1)->findCell("ferretta"));
-        EXPECT_FALSE(book->worksheet(3)->findCell("ferretta"));
-        auto second = book->worksheet(2);
-        EXPECT_EQ(second->name(), "Second");
-        struct Case {
-            const char* what;
-            std::int32_t row, column;
-            const char* text;
-        };
-        // The order of the cells, the widths and the wildcards are FindInGridTest's; here the
-        // sheet as the office hands it over: from A1, numbers by their value.
-        const Case cases[] = {
-            {"ferretta", 2, 3, "ＦＥＲＲＥＴＴＡ 全角"},
-            {"鍵", 5, 4, "鍵 later"},  // A1 holds it too, but A1 comes last
-            {"1234", 4, 2, "1234.5"},
-        };
-        for (const Case& c : cases) {
-            SCOPED_TRACE(c.what);
-            const auto found = second->findCell(c.what);
-            ASSERT_TRUE(found);
-            EXPECT_EQ(found->row, c.row);
-            EXPECT_EQ(found->column, c.column);
-            EXPECT_EQ(found->text, c.text);
-        }
-        EXPECT_FALSE(second->findCell("absent"));
-        EXPECT_EQ(book->worksheetNamed("Third")->name(), "Third");
-        automationCode([&] { book->worksheetNamed("No such sheet"); });
-        automationCode([&] { book->worksheet(4); });
-        book->close();
-    }
-    excel->quit();
-}
-
 TEST_F(LibreOfficeTest, BrokenFilesFailAndTheNextFileOpens) {
     auto word = m_automation->createWord(Purpose::Search);
     const fs::path good = need("writer.fodt", "doc");

@@ -229,19 +229,6 @@ TEST(MailboxTest, ThunderbirdInboxGivesEveryMessage) {
     EXPECT_EQ(items[1].body, "表計算ソフトの件\n見積表を添付します。\n\n");
 }
 
-TEST(MailboxTest, MaildirInDeliveryOrderWithItsCutMessageRead) {
-    auto folder = openMailbox(kData / "Maildir", kLog);
-    ASSERT_TRUE(folder);
-    const auto items = allItems(*folder);
-    ASSERT_EQ(items.size(), 5u);
-    const char* subjects[] = {"①定例会議のお知らせ", "大阪出張の報告", "大掃除", "忘年会の出欠",
-                              "=?ISO-2022-JP?B?GyRC"};
-    for (std::size_t i = 0; i < items.size(); ++i)
-        EXPECT_EQ(items[i].subject, subjects[i]);
-    EXPECT_EQ(items[0].ref.id, "999999999.M0P99Q0.desktop");
-    EXPECT_EQ(items[0].ref.origin, Origin::Maildir);
-}
-
 TEST(MailboxTest, BadMailboxesAreEmptyOrMissing) {
     TempFolder temp;
     logLines.clear();

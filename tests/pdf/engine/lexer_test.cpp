@@ -97,10 +97,5 @@ TEST(Lexer, KeepsAtMostTheStringLimitAndSkipsInlineImages) {
     EXPECT_EQ(lexer.next().text, "Q") << "EI inside the data does not end it";
 }
 
-TEST(Lexer, DecodesNameEscapes) {
-    EXPECT_EQ(decodeNameEscapes("/F#31#2"), "/F1#2");
-    EXPECT_EQ(decodeNameEscapes("/A#20B#zz"), "/A B#zz");
-}
-
 }  // namespace
 }  // namespace ferretta::pdf

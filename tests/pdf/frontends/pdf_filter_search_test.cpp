@@ -6,13 +6,12 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "pdf/frontends/pdf_viewer.h"
 #include "platform/error.h"
-#include "search/path_helpers.h"
 #include "support/recording_host.h"
 #include "support/temp_tree.h"
 
@@ -260,39 +259,6 @@ TEST_F(PdfFilterTest, AStoppedFilterThatIgnoresTerminationIsKilled) {
     EXPECT_GE(elapsed, std::chrono::seconds(2));
     EXPECT_LT(elapsed, std::chrono::seconds(10));
     EXPECT_TRUE(m_host.messages.empty());
-}
-
-// The setup the README gives, with the real pdftotext over a PDF of TeX's.
-TEST_F(PdfFilterTest, WorksWithPdftotext) {
-    const char* path = std::getenv("PATH");
-    if (findOnPath("pdftotext", path ? path : "/usr/bin").empty()) {
-        GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
-    }
-    const fs::path folder = m_dir / "my pdfs";
-    fs::create_directory(folder);
-    const std::string pdf = readFile(FERRETTA_TEST_DATA "/pdf/corpus/tex_ja.pdf");
-    m_settings.pdfFilterPause = "\\f";
-    m_matcher.targetStrsSplit("ファイル Invoice");
-    // As it stands, and with the output named: both for every spelling of the extension.
-    const std::pair<const char*, const char*> setups[] = {
-        {"pdftotext -q -enc UTF-8 %1", "report.PdF"},
-        {"pdftotext -q -enc UTF-8 %1 %2", "Report $(x).Pdf"},
-    };
-    for (const auto& [filterTemplate, name] : setups) {
-        m_host = test::RecordingHost();
-        m_pdf = (folder / name).string();
-        writeFile(m_pdf, pdf);
-        const std::string text = search::baseNameOf(name) + ".txt";
-        writeFile(folder / text, "my own report notes");
-        const auto before = names(folder);
-        m_settings.pdfFilterPath = filterTemplate;
-        EXPECT_TRUE(search(m_pdf)) << filterTemplate;
-        EXPECT_EQ(hits(),
-                  (PageHits{{"1", "ファイルを開いてください。"}, {"2", "Invoice number Bravo"}}));
-        EXPECT_TRUE(m_host.messages.empty());
-        EXPECT_EQ(readFile(folder / text), "my own report notes");
-        EXPECT_EQ(names(folder), before);
-    }
 }
 
 }  // namespace

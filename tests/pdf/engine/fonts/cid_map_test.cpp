@@ -50,22 +50,6 @@ class CidTableTest : public testing::Test {
     fs::path m_root = m_tree.root();
 };
 
-TEST_F(CidTableTest, LoadsLinesAsCidsAndConvertsCp932) {
-    const std::string text = numberedLines(
-        cidTableLastCid + 2, {{1, " "}, {842, "\x82\x9F"}, {1125, "\x88\x9F"}, {2, ""}});
-    CidTable table;
-    ASSERT_TRUE(table.p2tCIDInit(write(test::deflate(text))));
-    EXPECT_TRUE(table.loaded());
-    EXPECT_EQ(table.p2tCID2Str(1), " ");
-    EXPECT_EQ(table.p2tCID2Str(2), "");
-    EXPECT_EQ(table.p2tCID2Str(3), "3");
-    EXPECT_EQ(table.p2tCID2Str(842), "ぁ");
-    EXPECT_EQ(table.p2tCID2Str(1125), "亜");
-    EXPECT_EQ(table.p2tCID2Str(cidTableLastCid), std::to_string(cidTableLastCid));
-    for (const std::int32_t outside : {0, -1, cidTableLastCid + 1, INT32_MIN, INT32_MAX})
-        EXPECT_EQ(table.p2tCID2Str(outside), "") << outside;
-}
-
 TEST_F(CidTableTest, LineCountBoundary) {
     struct Case {
         const char* name;

@@ -137,35 +137,6 @@ TEST(FontText, FormXObjectsAreReadInPlace) {
     EXPECT_EQ(extractor.extract(many).size(), 2 * ContentTextExtractor::maxFormsPerPage);
 }
 
-// OCR layers: a blank after invisible CJK text goes where the next text starts within an em
-// (10 here) of where the blank ended, or on another line; it stays before a wider gap, in
-// visible text, and beside other scripts. Without a font each byte is half an em wide, so
-// "あ " (three bytes) ends 15 past its start.
-TEST(FontText, OcrBlanksBetweenCjkWords) {
-    struct Case {
-        std::string_view stream;
-        std::string_view text;
-    };
-    const Case cases[] = {
-        {"BT 3 Tr /F 10 Tf (\x82\xa0 ) Tj 15 0 Td (\x82\xa2) Tj ET", "あい"},
-        {"BT 3 Tr /F 10 Tf (\x82\xa0 ) Tj 24 0 Td (\x82\xa2) Tj ET", "あい"},
-        {"BT 3 Tr /F 10 Tf (\x82\xa0 ) Tj 26 0 Td (\x82\xa2) Tj ET", "あ い"},
-        {"BT 3 Tr /F 10 Tf (\x82\xa0 ) Tj 0 -12 Td (\x82\xa2) Tj ET", "あい"},
-        {"BT 3 Tr /F 10 Tf [(\x82\xa0 ) -500 (\x82\xa2)] TJ ET", "あい"},
-        {"BT 3 Tr /F 10 Tf [(\x82\xa0 ) -1500 (\x82\xa2)] TJ ET", "あ い"},
-        {"BT /F 10 Tf (\x82\xa0 ) Tj 15 0 Td (\x82\xa2) Tj ET", "あ い"},
-        {"BT 3 Tr /F 10 Tf (ab ) Tj 15 0 Td (\x82\xa2) Tj ET", "ab い"},
-        {"BT 3 Tr /F 10 Tf (\x82\xa0 ) Tj 15 0 Td (cd) Tj ET", "あ cd"},
-        {"q 3 Tr BT /F 10 Tf (\x82\xa0 ) Tj ET Q BT 15 0 Td (\x82\xa2) Tj ET", "あ い"},
-        {"BT 3 Tr /F 10 Tf (\x82\xa0 ) Tj ET", "あ "},
-    };
-    ContentTextExtractor extractor(test::testCidTable());
-    for (const Case& c : cases) {
-        extractor.beginPage(nullptr);  // the text state holds across a page's streams
-        EXPECT_EQ(extractor.extract(c.stream), c.text) << c.stream;
-    }
-}
-
 TEST(FontText, CountsMalformedHexStrings) {
     ContentTextExtractor extractor(test::testCidTable());
     extractor.extract("<12G4> Tj <<>> (x) Tj <zz> Tj");
