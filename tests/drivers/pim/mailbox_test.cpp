@@ -46,11 +46,7 @@ TEST(MailCharsetsTest, JapaneseCharsetsAreReadAsWindowsReadsThem) {
         // NEC row 13 and a full-width tilde, which the C library's tables lose
         {"\x1b$B-!\x1b(B \x1b$B!A\x1b(B", "ISO-2022-JP", "① ～"},
         {"\x1b(I6E\x1b(B", "iso-2022-jp", "ｶﾅ"},
-        {"\x0e"
-         "6E"
-         "\x0f"
-         "a",
-         "CP50221", "ｶﾅa"},
+        {"\x0e\x36\x45\x0f\x61", "CP50221", "ｶﾅa"},        // shifted out: 6E, then a
         {"\x1b$B$\"\n$$\x1b(B", "ISO-2022-JP", "あ\nい"},  // a line break inside a double-byte run
         {"\x95\x5c\x83\x5c\x87\x40", "Shift_JIS", "表ソ①"},
         {"\x95\x5c", "\"x-sjis\"", "表"},
