@@ -40,16 +40,12 @@ class MemoryItemStore : public pim::ItemStore {
 
     // Shown when the item is still in its folder, NotConnected when the folder is gone.
     pim::DisplayResult display(pim::FolderKind kind, const pim::ItemRef& ref) override {
-        const auto found = folders.find(kind);
-        if (found == folders.end())
+        if (folders.count(kind) == 0)
             return pim::DisplayResult::NotConnected;
-        for (const auto& item : found->second) {
-            if (item.ref == ref) {
-                displayed.push_back(item.ref.id);
-                return pim::DisplayResult::Shown;
-            }
-        }
-        return pim::DisplayResult::Failed;
+        if (!readItem(kind, ref))
+            return pim::DisplayResult::Failed;
+        displayed.push_back(ref.id);
+        return pim::DisplayResult::Shown;
     }
 
     void disconnect() override { ++disconnects; }

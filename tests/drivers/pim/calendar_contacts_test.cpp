@@ -19,6 +19,11 @@ const PimLog kLog = [](std::string_view, std::string_view message) {
     logLines.emplace_back(message);
 };
 
+// The entries of a calendar file's text, as the file "f" holds them.
+std::vector<CalendarEntry> entriesOf(std::string_view text, FolderKind kind) {
+    return readCalendarEntries(text, kind, Origin::ICalendar, "f", kLog, "f");
+}
+
 std::vector<Item> allItems(std::unique_ptr<ItemFolder> folder) {
     std::vector<Item> items;
     for (std::size_t i = 1; folder && i <= folder->count(); ++i)
@@ -76,16 +81,9 @@ TEST(CalendarFileTest, BrokenComponentsAreSkippedAndTheRestRead) {
         {"END:VTODO\nBEGIN:VTODO\nUID:a\nSUMMARY:\x89\xEF\x8B\x63\nEND:VTODO\n", 1},  // CP932
         {"", 0},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(readCalendarEntries(c.text, FolderKind::Tasks, Origin::ICalendar, "f", kLog, "f")
-                      .size(),
-                  c.items)
-            << c.text;
-    }
-    EXPECT_EQ(
-        readCalendarEntries(cases[3].text, FolderKind::Tasks, Origin::ICalendar, "f", kLog, "f")[0]
-            .item.subject,
-        "会議");
+    for (const auto& c : cases)
+        EXPECT_EQ(entriesOf(c.text, FolderKind::Tasks).size(), c.items) << c.text;
+    EXPECT_EQ(entriesOf(cases[3].text, FolderKind::Tasks)[0].item.subject, "会議");
     EXPECT_EQ(openCalendarPlace(kData / "missing.ics", FolderKind::Tasks, kLog), nullptr);
 }
 
@@ -96,8 +94,7 @@ TEST(CalendarFileTest, OneItemBecomesACalendarOfItsOwn) {
         "CREATED:20260101T000000Z\r\nEND:VEVENT\r\n"
         "BEGIN:VEVENT\r\nUID:r\r\nRECURRENCE-ID;TZID=Asia/Tokyo:20260112T100000\r\n"
         "SUMMARY:moved\r\nDTSTAMP:20260106T000000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-    const auto entries =
-        readCalendarEntries(text, FolderKind::Calendar, Origin::ICalendar, "f", kLog, "f");
+    const auto entries = entriesOf(text, FolderKind::Calendar);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[1].item.ref.id, "r\n20260112T100000");
     // The order of the desktop store's items: CREATED, else DTSTAMP.
@@ -110,9 +107,7 @@ TEST(CalendarFileTest, OneItemBecomesACalendarOfItsOwn) {
     EXPECT_EQ(single->find("SUMMARY:master"), std::string::npos);
     EXPECT_FALSE(standaloneCalendar(text, "other"));
     // Read back, it is that one item.
-    EXPECT_EQ(readCalendarEntries(*single, FolderKind::Calendar, Origin::ICalendar, "f", kLog, "f")
-                  .size(),
-              1u);
+    EXPECT_EQ(entriesOf(*single, FolderKind::Calendar).size(), 1u);
 }
 
 TEST(VCardFileTest, ContactsOfEveryVersionWithTheirFields) {

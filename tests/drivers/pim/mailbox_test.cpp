@@ -46,11 +46,7 @@ TEST(MailCharsetsTest, JapaneseCharsetsAreReadAsWindowsReadsThem) {
         // NEC row 13 and a full-width tilde, which the C library's tables lose
         {"\x1b$B-!\x1b(B \x1b$B!A\x1b(B", "ISO-2022-JP", "① ～"},
         {"\x1b(I6E\x1b(B", "iso-2022-jp", "ｶﾅ"},
-        {"\x0e"
-         "6E"
-         "\x0f"
-         "a",
-         "CP50221", "ｶﾅa"},
+        {"\x0e\x36\x45\x0f\x61", "CP50221", "ｶﾅa"},        // shifted out: 6E, then a
         {"\x1b$B$\"\n$$\x1b(B", "ISO-2022-JP", "あ\nい"},  // a line break inside a double-byte run
         {"\x95\x5c\x83\x5c\x87\x40", "Shift_JIS", "表ソ①"},
         {"\x95\x5c", "\"x-sjis\"", "表"},
@@ -66,43 +62,53 @@ TEST(MailCharsetsTest, JapaneseCharsetsAreReadAsWindowsReadsThem) {
         EXPECT_EQ(decodeCharset(c.bytes, c.charset), c.text) << c.charset << " " << c.bytes;
 }
 
-TEST(MailCharsetsTest, HeadersAreDecodedWordByWord) {
+// Each decoder of a message's text against its rows: headers word by word, the names of
+// addresses, HTML as visible lines.
+TEST(MailTextTest, HeadersAddressesAndHtmlDecodeAsMailersShowThem) {
+    using Decode = std::string (*)(const std::string&);
+    const Decode header = [](const std::string& raw) { return decodeHeaderText(raw); };
+    const Decode to = [](const std::string& raw) {
+        const auto mail = readMailMessage("To: " + raw + "\nSubject: x\n\nbody\n");
+        return mail ? mail->to : "<no message>";
+    };
+    const Decode html = [](const std::string& raw) { return htmlToText(raw); };
     const struct {
+        Decode decode;
         const char* raw;
         const char* text;
     } cases[] = {
         // one character split between two encoded words of one charset
-        {"=?UTF-8?B?5Lya?= =?UTF-8?B?6K2w?=", "会議"},
-        {"=?UTF-8?B?5LqM?=\r\n =?UTF-8?Q?=E8=AD=B0?=", "二議"},
-        {"=?UTF-8?Q?a_b?= and =?UTF-8?B?5Lya?=", "a b and 会"},
-        {"Re: =?ISO-2022-JP?B?GyRCMnE1RBsoQg==?=", "Re: 会議"},
-        {"=?iso-2022-jp*ja?B?GyRCMnE1RBsoQg==?=", "会議"},
-        {"\x89\xEF\x8B\x63", "会議"},  // raw Shift_JIS
-        {"=?UTF-8?X?bad?= =?broken", "=?UTF-8?X?bad?= =?broken"},
+        {header, "=?UTF-8?B?5Lya?= =?UTF-8?B?6K2w?=", "会議"},
+        {header, "=?UTF-8?B?5LqM?=\r\n =?UTF-8?Q?=E8=AD=B0?=", "二議"},
+        {header, "=?UTF-8?Q?a_b?= and =?UTF-8?B?5Lya?=", "a b and 会"},
+        {header, "Re: =?ISO-2022-JP?B?GyRCMnE1RBsoQg==?=", "Re: 会議"},
+        {header, "=?iso-2022-jp*ja?B?GyRCMnE1RBsoQg==?=", "会議"},
+        {header, "\x89\xEF\x8B\x63", "会議"},  // raw Shift_JIS
+        {header, "=?UTF-8?X?bad?= =?broken", "=?UTF-8?X?bad?= =?broken"},
+        {to, "=?UTF-8?B?5bGx55Sw?= <y@example.jp>", "山田"},
+        {to, "\"=?UTF-8?B?5bGx55Sw?=\" <y@example.jp>, s@example.jp", "山田; s@example.jp"},
+        // a comma inside a decoded name does not split the mailbox
+        {to, "=?UTF-8?B?5bGx55SwLCDlpKrpg44=?= <y@example.jp>", "山田, 太郎"},
+        {to, "team: =?UTF-8?B?5bGx55Sw?= <y@example.jp>, z@example.jp;", "山田; z@example.jp"},
+        {to, "y@example.jp (=?UTF-8?B?5bGx55Sw?=)", "山田"},
+        {html, "<p>a  b\n c</p><p>d</p>", "a b c\nd"},
+        {html, "x<br>y<br><br>z", "x\ny\n\nz"},
+        {html, "<div><div>deep</div></div>tail", "deep\ntail"},
+        {html, "<table><tr><td>a</td><td>b</td></tr><tr><td>c</td></tr></table>", "a b\nc"},
+        {html,
+         "<head><title>t</title><style>s{}</style></head><script>x()</script>&lt;ok&gt;&nbsp;!",
+         "<ok> !"},
+        {html, "<pre>a  b\nc</pre>", "a  b\nc"},
+        {html, "<p>unclosed <b>bold", "unclosed bold"},
+        {html, "", ""},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(decodeHeaderText(c.raw), c.text) << c.raw;
+        EXPECT_EQ(c.decode(c.raw), c.text) << c.raw;
     EXPECT_EQ(decodeQuotedPrintable("a=3Db=\r\nc=\nd=zz="), "a=bcd=zz");
-}
-
-TEST(MailMessageTest, AddressesShowTheirDecodedNames) {
-    const struct {
-        const char* header;
-        const char* to;
-    } cases[] = {
-        {"=?UTF-8?B?5bGx55Sw?= <y@example.jp>", "山田"},
-        {"\"=?UTF-8?B?5bGx55Sw?=\" <y@example.jp>, s@example.jp", "山田; s@example.jp"},
-        // a comma inside a decoded name does not split the mailbox
-        {"=?UTF-8?B?5bGx55SwLCDlpKrpg44=?= <y@example.jp>", "山田, 太郎"},
-        {"team: =?UTF-8?B?5bGx55Sw?= <y@example.jp>, z@example.jp;", "山田; z@example.jp"},
-        {"y@example.jp (=?UTF-8?B?5bGx55Sw?=)", "山田"},
-    };
-    for (const auto& c : cases) {
-        const auto mail =
-            readMailMessage(std::string("To: ") + c.header + "\nSubject: x\n\nbody\n");
-        ASSERT_TRUE(mail) << c.header;
-        EXPECT_EQ(mail->to, c.to) << c.header;
-    }
+    EXPECT_EQ(sniffHtmlCharset("<META http-equiv=\"Content-Type\" content=\"text/html; "
+                               "charset=Shift_JIS\">"),
+              "shift_jis");
+    EXPECT_EQ(sniffHtmlCharset("<meta charset='euc-jp'/>"), "euc-jp");
 }
 
 // A multipart that names no boundary cannot be cut into parts: it is read as one text part.
@@ -112,29 +118,6 @@ TEST(MailMessageTest, AMultipartWithoutBoundaryIsOnePart) {
         "Content-Type: text/plain\n\nthe text alpha\n--zz--\n");
     ASSERT_TRUE(mail);
     EXPECT_NE(mail->body.find("the text alpha"), std::string::npos) << mail->body;
-}
-
-TEST(HtmlTextTest, VisibleTextInLines) {
-    const struct {
-        const char* html;
-        const char* text;
-    } cases[] = {
-        {"<p>a  b\n c</p><p>d</p>", "a b c\nd"},
-        {"x<br>y<br><br>z", "x\ny\n\nz"},
-        {"<div><div>deep</div></div>tail", "deep\ntail"},
-        {"<table><tr><td>a</td><td>b</td></tr><tr><td>c</td></tr></table>", "a b\nc"},
-        {"<head><title>t</title><style>s{}</style></head><script>x()</script>&lt;ok&gt;&nbsp;!",
-         "<ok> !"},
-        {"<pre>a  b\nc</pre>", "a  b\nc"},
-        {"<p>unclosed <b>bold", "unclosed bold"},
-        {"", ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(htmlToText(c.html), c.text) << c.html;
-    EXPECT_EQ(sniffHtmlCharset("<META http-equiv=\"Content-Type\" content=\"text/html; "
-                               "charset=Shift_JIS\">"),
-              "shift_jis");
-    EXPECT_EQ(sniffHtmlCharset("<meta charset='euc-jp'/>"), "euc-jp");
 }
 
 TEST(MboxTest, FromLinesNeedADateAndABlankLineOrAFullDate) {

@@ -55,11 +55,6 @@ void age(const fs::path& path, int minutes = 0) {
     fs::last_write_time(path, then);
 }
 
-struct Host : test::RecordingHost {
-    void noteFromCache() override { ++fromCache; }
-    int fromCache = 0;
-};
-
 struct Found {
     std::vector<std::string> rows;
     std::int64_t items = 0;
@@ -95,7 +90,7 @@ class OutlookCacheTest : public ::testing::TestWithParam<const char*> {
         auto owned = std::make_unique<MailboxStore>();
         MailboxStore& store = *owned;
         OutlookSession session(std::move(owned));
-        Host host;
+        test::RecordingHost host;
         search::SearchFlags flags;
         host.onDoEvents = [&] { flags.isAbort = host.doEventsCalls == stopAt; };
         search::Matcher matcher(regular, false);
@@ -110,7 +105,7 @@ class OutlookCacheTest : public ::testing::TestWithParam<const char*> {
         documents.flush();
         found.rows = test::hitRows(host);
         found.reads = store.reads;
-        found.fromCache = host.fromCache;
+        found.fromCache = host.fromCacheNotes;
         for (std::int64_t i = 1; i <= found.items; ++i) {
             const pim::ItemRef* ref = session.remembered(FileType::OutlookMail, i);
             found.remembered.push_back(ref ? *ref : pim::ItemRef{});

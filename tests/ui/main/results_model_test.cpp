@@ -139,16 +139,11 @@ TEST_F(ResultsModelTest, BrokenUtf8SortsAfterTextAndDoesNotCrash) {
     EXPECT_EQ(sorted.size(), names.size());
 }
 
-TEST_F(ResultsModelTest, RowsAfterAClickArriveSortedAndEqualOnesInArrivalOrder) {
+// A new search empties the list but keeps it sorted. (Rows arriving in their sorted place, equal
+// ones in arrival order, are the property test's at the end.)
+TEST_F(ResultsModelTest, ANewSearchKeepsTheListSorted) {
     model.columnClicked(0);  // descending, on an empty list
-    add("b", "first b");
-    add("d");
-    add("a");
-    add("B", "second b");
-    add("c");
-    EXPECT_EQ(column(0), (std::vector<std::string>{"d", "c", "b", "B", "a"}));
-    EXPECT_EQ(model.hitAt(2).content, "first b");
-    // A new search: the list is emptied but stays sorted.
+    add("x");
     model.clear();
     EXPECT_TRUE(model.sortingOn());
     add("x");

@@ -57,9 +57,9 @@ class AboutBoxTest : public ::testing::Test {
     void TearDown() override { closeAndRemoveLog(); }
 };
 
-TEST_F(AboutBoxTest, ShowsTheCaptionsAndTheProjectVersion) {
+// (Its title is one of the captions the Japanese-font test walks.)
+TEST_F(AboutBoxTest, ShowsTheProjectVersionAndTheIcon) {
     AboutBox box;
-    EXPECT_EQ(box.windowTitle(), QStringLiteral("Ferrettaのﾊﾞｰｼﾞｮﾝ情報"));
     // The version shown is the one the project declares, not a copy that can fall behind.
     const std::string cmake = test::readFile(fs::path(FERRETTA_SOURCE_DIR) / "CMakeLists.txt");
     std::smatch match;

@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -35,6 +34,7 @@
 #include "run/start_up.h"
 #include "support/qt_test_support.h"
 #include "support/recording_host.h"
+#include "support/wait.h"
 #include "ui/modes/wnd_proc.h"
 
 using namespace ferretta;
@@ -112,15 +112,12 @@ std::string uniqueName() {
 
 // Runs the event loop until the condition holds or the time is up.
 bool processUntil(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return test::waitUntil(
+        [&] {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            return done();
+        },
+        std::chrono::milliseconds(ms));
 }
 
 QProcess* startChild(const std::string& request, QObject* parent) {

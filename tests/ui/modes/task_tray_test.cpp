@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,22 +40,8 @@ QAction* entry(TaskTray& tray, const char* name) {
     return tray.menu().findChild<QAction*>(QString::fromLatin1(name));
 }
 
-class TaskTrayTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() { test::ensureOffscreenApplication(); }
-
-    void SetUp() override {
-        m_tray = std::make_unique<TaskTray>(
-            m_machine, TaskTray::Handlers{[this] { m_actions.calls.emplace_back("options"); },
-                                          [this] { m_actions.calls.emplace_back("about"); }});
-    }
-
-    RecordingActions m_actions;
-    WindowStateMachine m_machine{m_actions};
-    std::unique_ptr<TaskTray> m_tray;
-};
-
-TEST_F(TaskTrayTest, EntriesAndClicksSendTheirEvents) {
+TEST(TaskTrayTest, EntriesAndClicksSendTheirEvents) {
+    test::ensureOffscreenApplication();
     struct Case {
         int state;
         const char* entryName;  // nullptr: the icon's activation below
@@ -79,10 +64,10 @@ TEST_F(TaskTrayTest, EntriesAndClicksSendTheirEvents) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.entryName ? c.entryName : "activated") + " in state " +
                      std::to_string(c.state) + ", reason " + std::to_string(c.reason));
-        m_actions.calls.clear();
-        WindowStateMachine machine(m_actions, c.state);
-        TaskTray tray(machine, {[this] { m_actions.calls.emplace_back("options"); },
-                                [this] { m_actions.calls.emplace_back("about"); }});
+        RecordingActions actions;
+        WindowStateMachine machine(actions, c.state);
+        TaskTray tray(machine, {[&] { actions.calls.emplace_back("options"); },
+                                [&] { actions.calls.emplace_back("about"); }});
         if (c.entryName != nullptr) {
             QAction* action = entry(tray, c.entryName);
             ASSERT_NE(action, nullptr);
@@ -91,7 +76,7 @@ TEST_F(TaskTrayTest, EntriesAndClicksSendTheirEvents) {
             // Through the icon's own signal, as the desktop reports it.
             emit tray.icon().activated(c.reason);
         }
-        EXPECT_EQ(m_actions.calls, c.calls);
+        EXPECT_EQ(actions.calls, c.calls);
         EXPECT_EQ(machine.stateNumber(), c.nextState);
     }
 }

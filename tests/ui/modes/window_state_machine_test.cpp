@@ -81,8 +81,8 @@ Look lookAfter(int state, const std::vector<std::string>& calls) {
 }
 
 // Records every action. Like the real window, setting the toggle button raises event 10 at once;
-// `nestAll` makes every action raise every event 0..10 as well, as a window whose handlers run
-// nested message loops might.
+// `nestAll` makes every action and every report raise every event 0..10 as well, as a window
+// whose handlers run nested message loops might.
 class FakeWindow : public WindowActions {
   public:
     void beMinimum() override { act("min"); }
@@ -99,14 +99,16 @@ class FakeWindow : public WindowActions {
     void reportBadEvent(int state, int event) override {
         calls.push_back("bad " + std::to_string(state) + " " + std::to_string(event));
         messages.push_back(badEventText(state, event));
-        if (onReport)
-            onReport();
+        // The message box runs a nested event loop while the machine is busy.
+        if (nestAll && event >= 0 && event < kEventCount) {
+            for (int nested = 0; nested < kEventCount; ++nested)
+                nestedResults.push_back(machine->matrixCall(nested));
+        }
     }
 
     WindowStateMachine* machine = nullptr;
     bool nestAll = false;
     std::function<void(const std::string&)> onAction;
-    std::function<void()> onReport;
     std::vector<std::string> calls;
     std::vector<std::string> messages;
     std::vector<bool> nestedResults;
@@ -191,15 +193,6 @@ TEST(WindowStateMachineTest, EveryEventOfEveryReachedState) {
         }
         EXPECT_EQ(reached.size(), static_cast<std::size_t>(kStateCount));
     }
-}
-
-TEST(WindowStateMachineTest, EventsDuringTheMissingCellMessageAreDropped) {
-    // The missing-cell message box runs a nested event loop while the machine is busy.
-    Rig rig(StateMinimum);
-    rig.window.onReport = [&] { EXPECT_FALSE(rig.machine.matrixCall(EventHotKey)); };
-    EXPECT_FALSE(rig.machine.matrixCall(EventTrayOpen));
-    EXPECT_EQ(rig.machine.stateNumber(), StateMinimum);
-    EXPECT_EQ(rig.window.calls, std::vector<std::string>{"bad 3 2"});
 }
 
 TEST(WindowStateMachineTest, ThrowingActionLeavesStateAndClearsBusy) {
