@@ -7,11 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <iostream>
 #include <random>
 
 #include "cache/search_cache.h"
+#include "support/temp_tree.h"
 
 namespace ferretta::cache {
 namespace {
@@ -27,21 +27,12 @@ Extract textExtract(const std::string& text, int units = 1) {
 
 class DocumentCacheTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        m_root = fs::temp_directory_path() /
-                 ("ferretta_cache_" + std::to_string(::getpid()) + "_" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_root);
-        fs::create_directories(m_root / "docs");
-        m_folder = m_root / "cache";
-    }
     void TearDown() override {
         for (const auto& line : m_log)
             std::cerr << "log: " << line << '\n';
         if (m_mounted)
             ::umount2(m_folder.c_str(), MNT_DETACH);
         ::chmod(m_folder.c_str(), 0700);
-        fs::remove_all(m_root);
     }
 
     CacheOptions options(std::int64_t limit = kDefaultSizeLimit) {
@@ -51,9 +42,7 @@ class DocumentCacheTest : public ::testing::Test {
         return std::make_unique<DocumentCache>(options(limit));
     }
     Identity document(const std::string& name, const std::string& content = "x") {
-        const fs::path path = m_root / "docs" / name;
-        std::ofstream(path, std::ios::binary) << content;
-        return *identityOf(path.string());
+        return *identityOf(m_tree.write("docs/" + name, content));
     }
     // The cache folder as a file system of its own (root only; false elsewhere).
     bool mountTmpfs(const std::string& options) {
@@ -68,8 +57,8 @@ class DocumentCacheTest : public ::testing::Test {
         return false;
     }
 
-    fs::path m_root;
-    fs::path m_folder;
+    const test::TempTree m_tree;
+    const fs::path m_root = m_tree.root(), m_folder = m_root / "cache";
     bool m_mounted = false;
     std::vector<std::string> m_log;
 };

@@ -218,11 +218,6 @@ TEST(SlideReaderTest, odpConstructsImpressReadsOtherwiseGoToTheOffice) {
 }
 
 TEST(SlideReaderTest, hostileDocumentsAreRefusedWithinBounds) {
-    const auto limited = [](auto&& set) {
-        ReadLimits limits;
-        set(limits);
-        return limits;
-    };
     const auto repeated = [](const std::string& piece, int times) {
         std::string out;
         for (int i = 0; i < times; ++i)
@@ -240,19 +235,19 @@ TEST(SlideReaderTest, hostileDocumentsAreRefusedWithinBounds) {
              std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(512, '\0'),
              "compound file"},
             {"thousands of entries", test::zipArchive(many), "entries",
-             limited([](ReadLimits& l) { l.maxEntries = 50; })},
+             ReadLimits{.maxEntries = 50}},
             {"an entry inflating past its bound",
              pptx({slide(shape(para(std::string(2 << 20, 'a'))))}), "bound",
-             limited([](ReadLimits& l) { l.maxEntryBytes = 1 << 20; })},
+             ReadLimits{.maxEntryBytes = 1 << 20}},
             {"an entry inflating a thousand times its size",
              pptx({slide(shape(para(std::string(2 << 20, ' '))))}), "times its size",
-             limited([](ReadLimits& l) { l.ratioFloor = 1 << 20; })},
+             ReadLimits{.ratioFloor = 1 << 20}},
             {"more text than a document may give",
              pptx({slide(repeated(shape(para(std::string(600 << 10, 'a'))), 2))}), "more text",
-             limited([](ReadLimits& l) { l.maxTextBytes = 1 << 20; })},
+             ReadLimits{.maxTextBytes = 1 << 20}},
             {"shapes of line ends only, past the bound of text",
              pptx({slide(repeated(shape("<a:p><a:br/></a:p>"), 100))}), "more text",
-             limited([](ReadLimits& l) { l.maxTextBytes = 1000; })},
+             ReadLimits{.maxTextBytes = 1000}},
             {"an entity expansion",
              pptx({"<!DOCTYPE p:sld [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>" +
                    slide(shape(para("&b;")))}),
@@ -262,7 +257,7 @@ TEST(SlideReaderTest, hostileDocumentsAreRefusedWithinBounds) {
                    slide(shape(para("&e;")))}),
              "document type"},
             {"nesting without end", pptx({slide(repeated("<p:grpSp>", 100))}), "nested deeper",
-             limited([](ReadLimits& l) { l.maxDepth = 64; })},
+             ReadLimits{.maxDepth = 64}},
         },
         Format::PresentationML);
 }

@@ -160,12 +160,12 @@ TEST(WordReaderTest, OpenDocumentTextAsTheOfficeReadsIt) {
 }
 
 TEST(WordReaderTest, HostilePackagesGoToTheOffice) {
-    ReadLimits small;
-    small.maxEntries = 50;
-    small.maxEntryBytes = 1 << 20;
-    small.maxRatio = 100;
-    small.ratioFloor = 64 << 10;
-    small.maxDepth = 64;
+    const ReadLimits small{.maxEntries = 50,
+                           .maxEntryBytes = 1 << 20,
+                           .maxRatio = 100,
+                           .ratioFloor = 64 << 10,
+                           .maxDepth = 64,
+                           .maxTextBytes = 1 << 20};
     const std::string whole = docx(p(r("text")));
     test::ZipEntries many;
     for (int i = 0; i < 60; ++i)
@@ -205,7 +205,6 @@ TEST(WordReaderTest, HostilePackagesGoToTheOffice) {
     std::string blanks = "<text:p>";
     for (int i = 0; i < 100; ++i)
         blanks += "<text:s text:c=\"60000\"/>";
-    small.maxTextBytes = 1 << 20;
     EXPECT_EQ(unitsOf(odt(blanks + "</text:p>"), Format::OdfText, Kind::WordFast, small), "office");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

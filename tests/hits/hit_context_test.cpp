@@ -61,9 +61,7 @@ TEST(ReadTextLines, LinesAroundTheHitInEveryLineEndAndEncoding) {
         {"a\nhit", "hit", 2, false, 2, "1:a | *2:hit"},
         {"a\nhit\n", "hit", 2, false, 2, "1:a | *2:hit"},
         {sjis, platform::utf8ToCp932("見積書"), 2, false, 1, "1:前の行 | *2:見積書 | 3:次の行"},
-        {"\xEF\xBB\xBF"
-         "先頭\nhit\n",
-         "hit", 2, true, 1, "1:先頭 | *2:hit"},
+        {"\xEF\xBB\xBF先頭\nhit\n", "hit", 2, true, 1, "1:先頭 | *2:hit"},
         {"a\nhit\nb", "hit", 2, false, 0, "*2:hit"},
     };
     for (const Case& c : cases) {
@@ -155,9 +153,12 @@ std::string odf(const std::string& mime, const std::string& body) {
         false);
 }
 
-std::string cell(const std::string& text) {
-    return "<table:table-cell office:value-type=\"string\"><text:p>" + text +
-           "</text:p></table:table-cell>";
+std::string row(const std::string& first, const std::string& second) {
+    std::string cells;
+    for (const std::string& text : {first, second})
+        cells += "<table:table-cell office:value-type=\"string\"><text:p>" + text +
+                 "</text:p></table:table-cell>";
+    return "<table:table-row>" + cells + "</table:table-row>";
 }
 
 std::string frame(const std::string& text) {
@@ -169,16 +170,10 @@ TEST_F(ContextReaderTest, DocumentHitsFromTheirOwnReaders) {
         m_dir.write("a.odt", odf("application/vnd.oasis.opendocument.text",
                                  "<office:text><text:p>一つ目。二つ目の見積。三つ目。</text:p>"
                                  "<text:p>四つ目。</text:p></office:text>"));
-    const std::string ods =
-        m_dir.write("b.ods", odf("application/vnd.oasis.opendocument.spreadsheet",
-                                 "<office:spreadsheet><table:table table:name=\"表1\">"
-                                 "<table:table-row>" +
-                                     cell("品名") + cell("数") +
-                                     "</table:table-row>"
-                                     "<table:table-row>" +
-                                     cell("見積") + cell("個") +
-                                     "</table:table-row>"
-                                     "</table:table></office:spreadsheet>"));
+    const std::string ods = m_dir.write(
+        "b.ods", odf("application/vnd.oasis.opendocument.spreadsheet",
+                     "<office:spreadsheet><table:table table:name=\"表1\">" + row("品名", "数") +
+                         row("見積", "個") + "</table:table></office:spreadsheet>"));
     const std::string odp =
         m_dir.write("c.odp", odf("application/vnd.oasis.opendocument.presentation",
                                  "<office:presentation><draw:page>" + frame("表紙") +
@@ -200,9 +195,8 @@ TEST_F(ContextReaderTest, DocumentHitsFromTheirOwnReaders) {
          "*:(ファイル名にヒット) (hit only)"},
         {{app::FileType::OutlookMail, "件名", "本文", "mail:1", "3"}, "*3:本文 (hit only)"},
     };
-    for (const Case& c : cases) {
+    for (const Case& c : cases)
         EXPECT_EQ(render(m_reader.read(c.hit, 1)), c.expected) << c.hit.location;
-    }
     // A long paragraph (or a PDF page's one stream) is cut where the words are.
     const std::string longText = std::string(3000, 'x') + "見積";
     const std::string longOdt = m_dir.write(

@@ -79,15 +79,14 @@ TEST(EditorColumnTest, TheHitsByteColumnInEachEditorsCount) {
         {"日本", 0, 1, 0, 0},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(editorColumn(c.line, c.ansiColumn, ColumnCount::Characters), c.characters)
-            << c.line;
-        EXPECT_EQ(editorColumn(c.line, c.ansiColumn, ColumnCount::ColumnsFromZero),
-                  c.columnsFromZero)
-            << c.line;
-        EXPECT_EQ(editorColumn(c.line, c.ansiColumn, ColumnCount::Utf8BytesFromZero),
-                  c.utf8BytesFromZero)
-            << c.line;
-        EXPECT_EQ(editorColumn(c.line, c.ansiColumn, ColumnCount::AnsiBytes), c.ansiColumn);
+        const std::pair<ColumnCount, std::int64_t> counts[] = {
+            {ColumnCount::Characters, c.characters},
+            {ColumnCount::ColumnsFromZero, c.columnsFromZero},
+            {ColumnCount::Utf8BytesFromZero, c.utf8BytesFromZero},
+            {ColumnCount::AnsiBytes, c.ansiColumn}};
+        for (const auto& [count, expected] : counts)
+            EXPECT_EQ(editorColumn(c.line, c.ansiColumn, count), expected)
+                << c.line << ", count " << static_cast<int>(count);
     }
 }
 

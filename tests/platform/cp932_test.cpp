@@ -44,9 +44,8 @@ std::vector<std::uint16_t> allCodes() {
             codes.push_back(static_cast<std::uint16_t>(b));
             continue;
         }
-        for (unsigned trail = 0; trail < 0x100; ++trail) {
+        for (unsigned trail = 0; trail < 0x100; ++trail)
             codes.push_back(static_cast<std::uint16_t>(b << 8 | trail));
-        }
     }
     return codes;
 }
@@ -123,9 +122,8 @@ TEST(Cp932Table, EncodingMatchesGlibcExceptKnownDifferences) {
 TEST(Cp932Table, EveryCodeRoundTripsOrIsADuplicateOfTheCodeWindowsWrites) {
     for (const std::uint16_t code : allCodes()) {
         const char16_t ch = cp932CodeToUnicode(code);
-        if (ch == kNone) {
+        if (ch == kNone)
             continue;
-        }
         const std::uint16_t written = unicodeToCp932Code(ch);
         ASSERT_NE(written, kNone) << std::hex << "0x" << code;
         EXPECT_EQ(cp932CodeToUnicode(written), ch);
@@ -165,10 +163,7 @@ TEST(Cp932Text, DecodesAndEncodes) {
         {"\x95\x5C\x5C", u"表\\"},  // a trail byte '\\'
         // An undefined double-byte code is one U+30FB; a lead byte at the end is '?'; a lead
         // byte before a byte that is no trail byte is U+30FB and leaves that byte alone.
-        {"\x85\x40"
-         "a\xEB\x9F",
-         u"\u30FB"
-         "a\u30FB"},
+        {"\x85@a\xEB\x9F", u"\u30FBa\u30FB"},
         {"a\x82", u"a?"},
         {"\x82\n\x82\xA0", u"\u30FB\nあ"},
         {"\x82\x82\xA0", u"ｂ\uF8F0"}};

@@ -71,9 +71,8 @@ TEST(LineReaderTest, TerminatorsInEveryEncoding) {
     const test::TempTree folder;
     for (const TextEncoding encoding : kEncodings) {
         for (const TerminatorCase& c : kTerminatorCases) {
-            if (encoding == TextEncoding::Cp932 && !c.cp932) {
+            if (encoding == TextEncoding::Cp932 && !c.cp932)
                 continue;
-            }
             SCOPED_TRACE(std::string(c.name) + " encoding " +
                          std::to_string(static_cast<int>(encoding)));
             const fs::path p = folder.write("t.txt", encode(c.text, encoding));
@@ -157,9 +156,8 @@ TEST(LineReaderTest, LongLinesDecodeAcrossPieces) {
     }
     // Invalid UTF-8 past the detection sample is replaced the same way in pieces.
     std::string broken = "\xE3\x81\x82" + std::string(70000, 'a');
-    for (int i = 0; i < 300000; ++i) {
+    for (int i = 0; i < 300000; ++i)
         broken += "\xE3\x81\xFF\x80";
-    }
     const fs::path p = folder.write("broken.txt", broken);
     LineReader reader(p);
     EXPECT_TRUE(reader.readLine() == utf16ToUtf8(utf8ToUtf16(broken)));

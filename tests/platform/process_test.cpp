@@ -18,6 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using Words = std::vector<std::string>;
 using test::readFile;
+using namespace std::chrono_literals;
 
 TEST(SplitCommandLineTest, SplitsLikeAShellWithoutExpansion) {
     const std::pair<const char*, std::optional<Words>> cases[] = {
@@ -168,10 +169,6 @@ pid_t readPid(const fs::path& file) {
     return static_cast<pid_t>(std::stol("0" + readFile(file)));
 }
 
-bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
-    return test::waitUntil([pid] { return test::processEnded(pid); }, limit);
-}
-
 // Leaves sleepers behind, their ids in the files $2, $3 and $4: one in the background, one in
 // a session of its own and one set apart by a double fork.
 constexpr const char* kLeaveSleepers =
@@ -223,7 +220,7 @@ TEST_F(ProcessTest, AGuardedProgramEndsWithItsCaller) {
     for (const fs::path& sleeper : sleepers) {
         const pid_t pid = readPid(sleeper);
         ASSERT_GT(pid, 0);
-        EXPECT_TRUE(endsWithin(pid, std::chrono::seconds(2))) << sleeper;
+        EXPECT_TRUE(test::waitUntil([pid] { return test::processEnded(pid); }, 2s)) << sleeper;
     }
 }
 

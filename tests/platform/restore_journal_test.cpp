@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <iterator>
 
 #include "support/temp_tree.h"
 
@@ -36,11 +37,8 @@ class RestoreJournalTest : public ::testing::Test {
         return m_journal / name;
     }
     std::size_t entries() const {
-        std::error_code ec;
-        std::size_t count = 0;
-        for (auto it = fs::directory_iterator(m_journal, ec); !ec && it != fs::end(it); ++it)
-            ++count;
-        return count;
+        std::error_code ec;  // no folder: no entries
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(m_journal, ec), {}));
     }
 
     const test::TempTree m_tree;

@@ -70,9 +70,8 @@ TEST(Utf8Test, TruncatedEndIsValidOnlyWhenAllowed) {
 TEST(Utf8Utf16, AllScalarValuesAgreeWithGlibc) {
     std::u16string all;
     for (char32_t cp = 0; cp <= 0x10FFFF; ++cp) {
-        if (cp >= 0xD800 && cp <= 0xDFFF) {
+        if (cp >= 0xD800 && cp <= 0xDFFF)
             continue;
-        }
         if (cp < 0x10000) {
             all += static_cast<char16_t>(cp);
         } else {

@@ -57,14 +57,12 @@ TEST(WidthFold, OnlyTheFullWidthBlocksChangeAndTheResultIsStable) {
 // should a newer Unicode version on either side make them part, list the characters here.
 TEST(WidthFold, UpperCaseAgreesWithGlibc) {
     locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    if (utf8 == static_cast<locale_t>(nullptr)) {
+    if (utf8 == static_cast<locale_t>(nullptr))
         GTEST_SKIP() << "no C.UTF-8 locale";
-    }
     int mismatches = 0;
     for (unsigned u = 0; u < 0x10000 && mismatches < 20; ++u) {
-        if (u >= 0xD800 && u <= 0xDFFF) {
+        if (u >= 0xD800 && u <= 0xDFFF)
             continue;
-        }
         const auto ch = static_cast<char16_t>(u);
         wint_t reference = towupper_l(static_cast<wint_t>(u), utf8);
         if (reference > 0xFFFF) {

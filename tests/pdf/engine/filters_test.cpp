@@ -73,25 +73,11 @@ TEST(Filters, KnownVectors) {
         {"/A85", "s8W-\"~>", DecodeStatus::Truncated, ""},      // more than 2^32 - 1
         {"/A85", "87cURD~>", DecodeStatus::Truncated, "Hell"},  // one lone final character
         {"/A85", "87zUR~>", DecodeStatus::Truncated, ""},       // z inside a group
-        // RunLengthDecode
-        {"/RunLengthDecode",
-         "\x02"
-         "abc\xFDx\x80"
-         "ignored"s,
-         DecodeStatus::Ok, "abcxxxx"},
-        {"/RL",
-         "\x00"
-         "a\x81"
-         "b"s,
-         DecodeStatus::Ok, "a" + std::string(128, 'b')},
-        {"/RL",
-         "\x05"
-         "ab",
-         DecodeStatus::Truncated, "ab"},
-        {"/RL",
-         "\x01"
-         "ab\xFF",
-         DecodeStatus::Truncated, "ab"},
+        // RunLengthDecode, in octal escapes (a hexadecimal one would swallow the letters)
+        {"/RunLengthDecode", "\002abc\375x\200ignored"s, DecodeStatus::Ok, "abcxxxx"},
+        {"/RL", "\000a\201b"s, DecodeStatus::Ok, "a" + std::string(128, 'b')},
+        {"/RL", "\005ab", DecodeStatus::Truncated, "ab"},
+        {"/RL", "\001ab\377", DecodeStatus::Truncated, "ab"},
         {"/RL", "", DecodeStatus::Ok, ""},
         // FlateDecode
         {"/FlateDecode", helloZ, DecodeStatus::Ok, hello},

@@ -3,6 +3,7 @@
 // files with correct offsets.
 #include <zlib.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -129,20 +130,9 @@ inline std::string pngEncode(const std::string& plain, std::size_t rowBytes, std
             const int a = i >= bpp ? cur[i - bpp] : 0;
             const int b = up ? up[i] : 0;
             const int c = up && i >= bpp ? up[i - bpp] : 0;
-            int pred = 0;
-            if (type == 1) {
-                pred = a;
-            } else if (type == 2) {
-                pred = b;
-            } else if (type == 3) {
-                pred = (a + b) / 2;
-            } else if (type == 4) {
-                const int p = a + b - c;
-                const int pa = std::abs(p - a);
-                const int pb = std::abs(p - b);
-                const int pc = std::abs(p - c);
-                pred = pa <= pb && pa <= pc ? a : pb <= pc ? b : c;
-            }
+            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b);
+            const int paeth = pa <= pb && pa <= std::abs(p - c) ? a : pb <= std::abs(p - c) ? b : c;
+            const int pred = std::array{0, a, b, (a + b) / 2, paeth}[type];
             out += static_cast<char>(cur[i] - pred);
         }
     }
